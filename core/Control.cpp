@@ -1,0 +1,8 @@
+#include "core/Control.h"
+
+namespace plc {
+
+Control::Control() = default;
+Control::~Control() = default;
+
+}  // namespace plc

@@ -1,0 +1,71 @@
+#pragma once
+// The face every control shows its host: late-bound members (Dispatch), the container events,
+// the host it lives in, and the sink its events are raised to.
+//
+// Events carry their parameters by reference: a handler may change the Variants in `args`,
+// and the control reads them back after the handler returns where the interface says so.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Dispatch.h"
+#include "platform/ComponentHost.h"
+#include "platform/PropertyBag.h"
+
+namespace plc {
+
+using EventSink = std::function<void(const std::string& event, std::vector<Variant>& args)>;
+
+class Control : public Dispatch {
+ public:
+  Control();
+  ~Control() override;
+
+  // Container events, in the order a host raises them: Initialize, then InitProperties (a new
+  // control) or ReadProperties (a stored one), then Show. WriteProperties saves.
+  virtual void Initialize() {}
+  virtual void InitProperties() = 0;
+  virtual void ReadProperties(PropertyBag& bag) = 0;
+  virtual void WriteProperties(PropertyBag& bag) = 0;
+  virtual void Show() {}
+  virtual void Paint() {}
+  virtual void Resize() {}
+
+  // The host: without one the control runs in a StandaloneHost of its own (run mode).
+  void SetHost(ComponentHost* host) { host_ = host ? host : &ownHost_; }
+  ComponentHost& Host() const { return *host_; }
+  void SetEventSink(EventSink sink) { sink_ = std::move(sink); }
+
+  // Drawn size in twips.
+  float Width() const { return width_; }
+  float Height() const { return height_; }
+
+ protected:
+  void RaiseEvent(const std::string& name, std::vector<Variant>& args) {
+    if (sink_) sink_(name, args);
+  }
+  void PropertyChanged(const std::string& key) { host_->PropertyChanged(key); }
+  bool RunMode() const { return host_->UserMode(); }
+  void SetDrawnSize(float width, float height) {
+    width_ = width;
+    height_ = height;
+  }
+
+ private:
+  StandaloneHost ownHost_;
+  ComponentHost* host_ = &ownHost_;
+  EventSink sink_;
+  float width_ = 0;
+  float height_ = 0;
+};
+
+// The C entry points each plug-in library exports.
+extern "C" {
+using PlcCreateControlFn = Control* (*)();
+using PlcDestroyControlFn = void (*)(Control*);
+}
+inline constexpr const char* kCreateControlSymbol = "PlcCreateControl";
+inline constexpr const char* kDestroyControlSymbol = "PlcDestroyControl";
+
+}  // namespace plc

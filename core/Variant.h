@@ -1,0 +1,117 @@
+#pragma once
+// Variant: the value type of the controls' interface.
+//
+// A Variant holds nothing (Empty), a 16- or 32-bit integer, a byte, a single, a double, a
+// Boolean (seen as a number it is -1 or 0), a text, a font, or an array. Conversions follow
+// the rules hosts of such controls expect: numbers round half to even when narrowed, a value
+// outside the target range is an overflow error (6), a text that is not a number is a type
+// mismatch (13), Empty converts to 0 or "".
+//
+// VariantArray is one-dimensional with host-chosen bounds. It may be typed (every element
+// converted to one type on assignment, as an array of double is) or hold variants. Indexing
+// outside the bounds is a subscript error (9). Arrays have value semantics: copying a Variant
+// copies its array.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace plc {
+
+enum class VarType : std::uint8_t { Empty, Int16, Int32, Byte, Single, Double, Bool, String, Font, Array };
+
+// Name of a type as a host sees it ("Integer", "Long", "Double", ...).
+const char* TypeName(VarType type);
+
+struct Font {
+  std::string name = "MS Sans Serif";
+  double size = 8.25;
+  bool bold = false;
+  bool italic = false;
+  bool operator==(const Font&) const = default;
+};
+
+class VariantArray;
+
+class Variant {
+ public:
+  Variant() = default;
+  Variant(std::int16_t v);
+  Variant(std::int32_t v);
+  Variant(std::uint8_t v);
+  Variant(float v);
+  Variant(double v);
+  Variant(bool v);
+  Variant(std::string v);
+  Variant(const char* v);
+  Variant(Font v);
+  Variant(VariantArray v);
+  Variant(const Variant& other);
+  Variant(Variant&& other) noexcept;
+  Variant& operator=(const Variant& other);
+  Variant& operator=(Variant&& other) noexcept;
+  ~Variant();
+
+  VarType Type() const { return type_; }
+  bool IsEmpty() const { return type_ == VarType::Empty; }
+  bool IsArray() const { return type_ == VarType::Array; }
+  bool IsString() const { return type_ == VarType::String; }
+  bool IsNumeric() const;  // integer, byte, single, double or Boolean
+
+  std::int16_t ToInt16() const;
+  std::int32_t ToInt32() const;
+  std::uint8_t ToByte() const;
+  float ToSingle() const;
+  double ToDouble() const;
+  bool ToBool() const;
+  std::string ToString() const;
+  Font ToFont() const;
+
+  // Converts to the given type, with the errors of the narrowing rules above.
+  Variant ConvertTo(VarType type) const;
+
+  VariantArray& Array();
+  const VariantArray& Array() const;
+
+  // Same type and same value (arrays element by element).
+  bool operator==(const Variant& other) const;
+
+ private:
+  VarType type_ = VarType::Empty;
+  std::int32_t int_ = 0;  // Int16, Int32, Byte, Bool (-1/0)
+  double real_ = 0;       // Single (stored widened), Double
+  std::string text_;
+  Font font_;
+  std::unique_ptr<VariantArray> array_;
+};
+
+class VariantArray {
+ public:
+  VariantArray() = default;  // no elements
+  // Elements lower..upper, each the zero value of elementType (Empty for an array of variants).
+  VariantArray(std::int32_t lower, std::int32_t upper, VarType elementType = VarType::Empty);
+
+  std::int32_t Lower() const { return lower_; }
+  std::int32_t Upper() const { return lower_ + static_cast<std::int32_t>(items_.size()) - 1; }
+  std::size_t Size() const { return items_.size(); }
+  VarType ElementType() const { return elementType_; }
+  bool Contains(std::int32_t index) const;
+
+  const Variant& Get(std::int32_t index) const;  // subscript error outside the bounds
+  // Stores the value, converted to the element type of a typed array.
+  void Set(std::int32_t index, const Variant& value);
+  // Direct access to an element of an array of variants (subscript error outside the bounds).
+  Variant& At(std::int32_t index);
+
+  // Re-creates the array with new bounds, every element reset.
+  void Redim(std::int32_t lower, std::int32_t upper);
+
+  bool operator==(const VariantArray& other) const = default;
+
+ private:
+  std::int32_t lower_ = 0;
+  VarType elementType_ = VarType::Empty;
+  std::vector<Variant> items_;
+};
+
+}  // namespace plc

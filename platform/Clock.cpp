@@ -1,0 +1,46 @@
+#include "platform/Clock.h"
+
+#include <chrono>
+#include <ctime>
+
+namespace plc {
+
+std::int64_t SystemClock::MonotonicMicros() const {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::int64_t SystemClock::WallSeconds() const {
+  using namespace std::chrono;
+  return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+double SystemClock::SecondsSinceMidnight() const {
+  using namespace std::chrono;
+  auto now = system_clock::now();
+  std::time_t t = system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&t, &local);
+  double frac = static_cast<double>(duration_cast<microseconds>(now.time_since_epoch()).count() % 1'000'000) / 1e6;
+  return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + frac;
+}
+
+ManualClock::ManualClock(std::int64_t wallStartMicros) : wallStart_(wallStartMicros) {}
+
+std::int64_t ManualClock::WallSeconds() const { return (wallStart_ + now_) / 1'000'000; }
+
+double ManualClock::SecondsSinceMidnight() const {
+  std::int64_t micros = (wallStart_ + now_) % (86'400LL * 1'000'000);
+  return static_cast<double>(micros) / 1e6;
+}
+
+void ManualClock::AdvanceTo(std::int64_t monotonicMicros) {
+  if (monotonicMicros > now_) now_ = monotonicMicros;
+}
+
+SystemClock& TheSystemClock() {
+  static SystemClock clock;  // stateless
+  return clock;
+}
+
+}  // namespace plc

@@ -1,0 +1,56 @@
+#pragma once
+// What a control asks of the program that hosts it: the ambient user mode (design or run),
+// the ambient font, the property-changed notification (naming the property-bag key, so the
+// host knows its document is dirty) and modal dialogs.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/Variant.h"
+
+namespace plc {
+
+struct DialogRequest {
+  std::string title;
+  std::vector<std::string> lines;
+};
+
+class ComponentHost {
+ public:
+  virtual ~ComponentHost() = default;
+  // True in run mode, false at design time.
+  virtual bool UserMode() const = 0;
+  virtual Font AmbientFont() const = 0;
+  virtual void PropertyChanged(const std::string& key) = 0;
+  // Shows a dialog and returns when the person closed it.
+  virtual void ShowModal(const DialogRequest& dialog) = 0;
+};
+
+// A host for programs without a form designer: run mode unless told otherwise; it records
+// the changed keys and hands dialogs to a callback (or prints nothing when there is none).
+class StandaloneHost final : public ComponentHost {
+ public:
+  bool UserMode() const override { return userMode_; }
+  void SetUserMode(bool run) { userMode_ = run; }
+  Font AmbientFont() const override { return font_; }
+  void SetAmbientFont(Font font) { font_ = std::move(font); }
+  void PropertyChanged(const std::string& key) override {
+    changed_.push_back(key);
+    if (onChanged) onChanged(key);
+  }
+  void ShowModal(const DialogRequest& dialog) override {
+    if (onDialog) onDialog(dialog);
+  }
+
+  const std::vector<std::string>& ChangedKeys() const { return changed_; }
+  void ClearChangedKeys() { changed_.clear(); }
+  std::function<void(const std::string&)> onChanged;
+  std::function<void(const DialogRequest&)> onDialog;
+
+ private:
+  bool userMode_ = true;
+  Font font_;
+  std::vector<std::string> changed_;
+};
+
+}  // namespace plc

@@ -1,0 +1,72 @@
+#include "platform/MemorySerialPort.h"
+
+#include "core/RuntimeError.h"
+
+namespace plc {
+
+MemorySerialPort::MemorySerialPort(EventLoop& loop) : SerialPort(loop) {}
+MemorySerialPort::~MemorySerialPort() { *alive_ = false; }
+
+Bytes MemorySerialPort::TakeSent() {
+  Bytes out;
+  out.swap(sent_);
+  return out;
+}
+
+void MemorySerialPort::Inject(const Bytes& data) {
+  std::weak_ptr<bool> alive = alive_;
+  Loop().Post([this, alive, data] {
+    if (!alive.expired()) Received(data.data(), data.size());
+  });
+}
+
+void MemorySerialPort::SetCarrier(bool present) {
+  if (carrier_ == present) return;
+  carrier_ = present;
+  std::weak_ptr<bool> alive = alive_;
+  Loop().Post([this, alive] {
+    if (!alive.expired()) CarrierChanged();
+  });
+}
+
+void MemorySerialPort::DrainOutput() {
+  if (pending_ == 0) return;
+  pending_ = 0;
+  log_.push_back("drained");
+  OutputDrained();
+}
+
+void MemorySerialPort::DeviceOpen() {
+  if (failOpen_) throw RuntimeError(failOpen_);
+  log_.push_back("open");
+}
+
+void MemorySerialPort::DeviceClose() {
+  pending_ = 0;
+  log_.push_back("close");
+}
+
+void MemorySerialPort::DeviceApplySettings(const SerialSettings&, std::int32_t) {}
+
+void MemorySerialPort::DeviceWrite(const std::uint8_t* data, std::size_t size) {
+  Bytes chunk(data, data + size);
+  sent_.insert(sent_.end(), chunk.begin(), chunk.end());
+  pending_ += size;
+  log_.push_back("write " + std::to_string(size));
+  if (!holdOutput_) {
+    std::weak_ptr<bool> alive = alive_;
+    Loop().Post([this, alive] {
+      if (!alive.expired()) DrainOutput();
+    });
+  }
+  if (OnSent) OnSent(chunk);
+}
+
+void MemorySerialPort::DeviceSetModemLines(bool dtr, bool rts) {
+  if (dtr != dtrLine_) log_.push_back(dtr ? "DTR on" : "DTR off");
+  if (rts != rtsLine_) log_.push_back(rts ? "RTS on" : "RTS off");
+  dtrLine_ = dtr;
+  rtsLine_ = rts;
+}
+
+}  // namespace plc

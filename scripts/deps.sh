@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the system packages the build, the tests and the peers need, when any is missing.
+set -euo pipefail
+packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
+          libmodbus-dev python3-pymodbus python3-serial mbpoll nlohmann-json3-dev libcli11-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y "${missing[@]}"
+fi
