@@ -13,15 +13,18 @@ Variant PropertyBag::ReadAs(const std::string& key, VarType type, const Variant&
   }
 }
 
+bool PropertyBag::SameAsDefault(const Variant& value, const Variant& writeDefault) {
+  if (value == writeDefault) return true;
+  return value.IsNumeric() && writeDefault.IsNumeric() && value.ToDouble() == writeDefault.ToDouble();
+}
+
 Variant MemoryPropertyBag::ReadProperty(const std::string& key, const Variant& readDefault) {
   auto it = values_.find(key);
   return it == values_.end() ? readDefault : it->second;
 }
 
 void MemoryPropertyBag::WriteProperty(const std::string& key, const Variant& value, const Variant& writeDefault) {
-  bool same = value == writeDefault;
-  if (!same && value.IsNumeric() && writeDefault.IsNumeric()) same = value.ToDouble() == writeDefault.ToDouble();
-  if (same) values_.erase(key);
+  if (SameAsDefault(value, writeDefault)) values_.erase(key);
   else values_[key] = value;
 }
 

@@ -21,6 +21,11 @@ class PropertyBag {
 
   // The stored value converted to `type` (the default when absent); conversion errors name the key.
   Variant ReadAs(const std::string& key, VarType type, const Variant& readDefault);
+
+ protected:
+  // Whether a written value equals its write default: same type and value, or two numbers of
+  // equal value whatever their integer, real or Boolean types.
+  static bool SameAsDefault(const Variant& value, const Variant& writeDefault);
 };
 
 // A bag in memory, for tests and for hosts that keep their own documents.
