@@ -1,0 +1,24 @@
+#pragma once
+// CnvOctToDec: octal text to a number. SeqLink and UdpLink read the text differently and hosts
+// depend on each reading, so each control has its own.
+#include <cstdint>
+#include <string>
+
+namespace plc {
+
+namespace seq {
+// Trims spaces from both ends and reads the rest as an octal number: "17" gives 15, " 17 "
+// gives 15. Empty text or any character other than 0..7 is a type mismatch (13); a value above
+// 2147483647 is an overflow (6).
+std::int32_t CnvOctToDec(const std::string& Oct);
+}  // namespace seq
+
+namespace udp {
+// Digit by digit from the right: each character's value times 8^k, k its distance from the last
+// character. A character that is not a digit counts 0 and 8 and 9 count as themselves; nothing
+// is trimmed, so "17 " gives 120. Empty text gives 0. Text of 11 or more characters is an
+// overflow (6).
+std::int32_t CnvOctToDec(const std::string& Oct);
+}  // namespace udp
+
+}  // namespace plc
