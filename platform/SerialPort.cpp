@@ -30,6 +30,7 @@ void SerialPort::SetCommPort(std::int16_t port) {
 void SerialPort::SetSettings(const std::string& text) {
   auto parsed = ParseSerialSettings(text);
   if (!parsed) throw RuntimeError(err::InvalidPropertyValue, "Invalid Settings text \"" + text + "\"");
+  DeviceCheckSettings(*parsed);
   if (open_) DeviceApplySettings(*parsed, handshaking_);
   settings_ = *parsed;
 }
@@ -173,7 +174,8 @@ void SerialPort::RaiseError(std::int16_t code) {
 
 void SerialPort::Raise(std::int16_t event) {
   commEvent_ = event;
-  if (OnComm) OnComm();
+  // A copy: the handler may replace or clear OnComm while it runs.
+  if (auto handler = OnComm) handler();
 }
 
 }  // namespace plc

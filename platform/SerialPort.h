@@ -86,6 +86,9 @@ class SerialPort {
   // The device. DeviceOpen throws RuntimeError when the device is missing or busy.
   virtual void DeviceOpen() = 0;
   virtual void DeviceClose() = 0;
+  // Throws RuntimeError for values this kind of device can never apply; checked on every
+  // Settings set, open or closed, so that a bad text is refused when it is set.
+  virtual void DeviceCheckSettings(const SerialSettings& /*settings*/) const {}
   // Throws RuntimeError when the device cannot apply the settings.
   virtual void DeviceApplySettings(const SerialSettings& settings, std::int32_t handshaking) = 0;
   virtual void DeviceWrite(const std::uint8_t* data, std::size_t size) = 0;

@@ -1,0 +1,407 @@
+#include "platform/PosixSerialPort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include "core/RuntimeError.h"
+#include "platform/SerialPortMap.h"
+
+namespace plc {
+
+namespace {
+
+// Output waits beyond the line time of the data by this much before a write gives up.
+constexpr std::int64_t kWriteSlackMicros = 250'000;
+// Checks of a queue that does not drain (flow control holding it) run at least this often.
+constexpr std::int64_t kMaxDrainCheckMicros = 100'000;
+constexpr std::size_t kReadChunk = 4096;
+// One dispatch reads at most this much, so a flooding peer cannot starve the loop.
+constexpr std::size_t kReadPerDispatch = 65536;
+
+std::optional<speed_t> SpeedFor(int baud) {
+  static constexpr std::pair<int, speed_t> kSpeeds[] = {
+      {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+      {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+      {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+      {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+      {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+      {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+  };
+  for (const auto& [rate, code] : kSpeeds)
+    if (rate == baud) return code;
+  return std::nullopt;
+}
+
+tcflag_t SizeFlag(int dataBits) {
+  switch (dataBits) {
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
+  }
+}
+
+tcflag_t ParityFlags(char parity) {
+  switch (parity) {
+    case 'e': return PARENB;
+    case 'o': return PARENB | PARODD;
+    case 'm': return PARENB | PARODD | CMSPAR;
+    case 's': return PARENB | CMSPAR;
+    default: return 0;
+  }
+}
+
+// The raw line the settings ask for, built over what the device holds now.
+termios LineFor(termios t, const SerialSettings& s, std::int32_t handshaking, speed_t speed, bool pty) {
+  cfmakeraw(&t);
+  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  t.c_cflag |= CLOCAL | CREAD | SizeFlag(s.dataBits) | ParityFlags(s.parity);
+  if (s.stopBits == 2) t.c_cflag |= CSTOPB;
+  t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+  if (handshaking == 1 || handshaking == 3) t.c_iflag |= IXON | IXOFF;
+  if (handshaking == 2 || handshaking == 3) t.c_cflag |= CRTSCTS;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  cfsetispeed(&t, speed);
+  cfsetospeed(&t, speed);
+  if (pty) {
+    // A pty keeps neither parity nor a character size other than 8 bits, and refuses a second
+    // request for parity with EINVAL: ask only for what it keeps.
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR);
+    t.c_cflag |= CS8;
+  }
+  return t;
+}
+
+bool SameLine(const termios& want, const termios& got) {
+  constexpr tcflag_t kCflags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CLOCAL | CREAD;
+  constexpr tcflag_t kIflags = IXON | IXOFF;
+  return (want.c_cflag & kCflags) == (got.c_cflag & kCflags) && (want.c_iflag & kIflags) == (got.c_iflag & kIflags) &&
+         cfgetospeed(&want) == cfgetospeed(&got) && cfgetispeed(&want) == cfgetispeed(&got);
+}
+
+std::int64_t SteadyMicros() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int PollMillis(std::int64_t micros) { return static_cast<int>(std::clamp<std::int64_t>((micros + 999) / 1000, 0, 60'000)); }
+
+bool IsPtySlave(int fd) {
+  char name[256];
+  return ttyname_r(fd, name, sizeof name) == 0 && std::strncmp(name, "/dev/pts/", 9) == 0;
+}
+
+}  // namespace
+
+PosixSerialPort::PosixSerialPort(EventLoop& loop) : SerialPort(loop) {}
+
+PosixSerialPort::~PosixSerialPort() {
+  *alive_ = false;
+  try {
+    if (PortOpen()) SetPortOpen(false);
+  } catch (...) {
+    // A destructor reports nothing; the descriptor is closed below whatever happened.
+  }
+  CancelLoopWork();
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::string PosixSerialPort::DevicePath() const { return fd_ >= 0 ? path_ : SerialPortMap::Current().PathFor(CommPort()); }
+
+bool PosixSerialPort::SupportsSpeed(int baud) { return SpeedFor(baud).has_value(); }
+
+void PosixSerialPort::Fail(int number, const std::string& what, int error) const {
+  std::string text = "COM" + std::to_string(CommPort()) + " (" + (path_.empty() ? DevicePath() : path_) + "): " + what;
+  if (error) text += ": " + std::string(std::strerror(error));
+  throw RuntimeError(number, text);
+}
+
+void PosixSerialPort::DeviceOpen() {
+  std::string path = SerialPortMap::Current().PathFor(CommPort());
+  path_ = path;
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    int e = errno;
+    path_.clear();
+    std::string what = "cannot open " + path;
+    if (e == ENOENT || e == ENODEV || e == ENXIO || e == ENOTDIR) throw RuntimeError(err::PortInvalid, "COM" + std::to_string(CommPort()) + ": " + what + ": " + std::strerror(e));
+    if (e == EBUSY) throw RuntimeError(err::PortAlreadyOpen, "COM" + std::to_string(CommPort()) + ": " + what + ": " + std::strerror(e));
+    throw RuntimeError(err::HardwareUnavailable, "COM" + std::to_string(CommPort()) + ": " + what + ": " + std::strerror(e));
+  }
+  auto failClosed = [&](int number, const std::string& what, int e) {
+    ::close(fd);
+    Fail(number, what, e);
+  };
+  if (!isatty(fd)) failClosed(err::PortInvalid, "not a serial device", 0);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int e = errno;
+    if (e == EWOULDBLOCK) failClosed(err::PortAlreadyOpen, "the device is in use", 0);
+    failClosed(err::HardwareUnavailable, "cannot lock the device", e);
+  }
+  // Also keep out openers that do not lock. Not fatal: some drivers lack it, and the lock
+  // above already keeps out every port of this kind.
+  (void)ioctl(fd, TIOCEXCL);
+
+  int bits = 0;
+  modemLines_ = ioctl(fd, TIOCMGET, &bits) == 0;
+  carrier_ = modemLines_ && (bits & TIOCM_CD) != 0;
+  pty_ = !modemLines_ || IsPtySlave(fd);
+  hungUp_ = false;
+  ptyDrainDue_ = 0;
+  fd_ = fd;
+  Watch();
+  if (modemLines_) {
+    std::weak_ptr<bool> alive = alive_;
+    carrierTimer_ = Loop().AddTimer(Loop().Now() + kCarrierPollMicros, [this, alive] {
+      if (alive.expired()) return;
+      carrierTimer_ = 0;
+      PollCarrier();
+    });
+  }
+}
+
+void PosixSerialPort::DeviceClose() {
+  CancelLoopWork();
+  if (fd_ < 0) return;
+  if (!pty_) WaitForOutputBounded();
+  // Whatever did not go out in time is dropped rather than holding close() for the driver's
+  // closing wait.
+  (void)tcflush(fd_, TCOFLUSH);
+  (void)ioctl(fd_, TIOCNXCL);
+  ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+  hungUp_ = false;
+  modemLines_ = false;
+  carrier_ = false;
+}
+
+void PosixSerialPort::CancelLoopWork() {
+  if (watch_) Loop().UnwatchFd(watch_);
+  if (carrierTimer_) Loop().CancelTimer(carrierTimer_);
+  if (drainTimer_) Loop().CancelTimer(drainTimer_);
+  if (hangupTimer_) Loop().CancelTimer(hangupTimer_);
+  watch_ = carrierTimer_ = drainTimer_ = hangupTimer_ = 0;
+}
+
+void PosixSerialPort::WaitForOutputBounded() {
+  int queued = 0;
+  if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+  std::int64_t deadline = SteadyMicros() + 2 * queued * charMicros_ + kWriteSlackMicros;
+  while (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
+    std::int64_t left = deadline - SteadyMicros();
+    if (left <= 0) return;
+    poll(nullptr, 0, PollMillis(std::min<std::int64_t>(left, std::max<std::int64_t>(queued * charMicros_, 1000))));
+  }
+}
+
+void PosixSerialPort::DeviceCheckSettings(const SerialSettings& settings) const {
+  if (!SpeedFor(settings.baud))
+    throw RuntimeError(err::InvalidPropertyValue, "The speed " + std::to_string(settings.baud) + " is not available on this system");
+}
+
+void PosixSerialPort::DeviceApplySettings(const SerialSettings& settings, std::int32_t handshaking) {
+  DeviceCheckSettings(settings);
+  const speed_t speed = *SpeedFor(settings.baud);
+  if (fd_ < 0) return;
+  termios old{};
+  if (tcgetattr(fd_, &old) != 0) Fail(err::SetCommStateFailed, "cannot read the line settings", errno);
+  termios want = LineFor(old, settings, handshaking, speed, pty_);
+  if (tcsetattr(fd_, TCSANOW, &want) != 0) Fail(err::SetCommStateFailed, "cannot apply \"" + settings.ToString() + "\"", errno);
+  if (!pty_) {
+    // tcsetattr succeeds when any part was applied: read back and compare.
+    termios got{};
+    if (tcgetattr(fd_, &got) != 0) Fail(err::SetCommStateFailed, "cannot read the line settings", errno);
+    if (!SameLine(want, got)) {
+      (void)tcsetattr(fd_, TCSANOW, &old);
+      Fail(err::SetCommStateFailed, "the device does not support \"" + settings.ToString() + "\"", 0);
+    }
+  }
+  charMicros_ = std::max<std::int64_t>(1, (settings.BitsPerCharacter() * 1'000'000LL + settings.baud - 1) / settings.baud);
+}
+
+void PosixSerialPort::DeviceSetModemLines(bool dtr, bool rts) {
+  if (fd_ < 0 || !modemLines_) return;
+  int on = (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
+  int off = (dtr ? 0 : TIOCM_DTR) | (rts ? 0 : TIOCM_RTS);
+  if (on && ioctl(fd_, TIOCMBIS, &on) != 0) Fail(err::SetCommStateFailed, "cannot raise the modem lines", errno);
+  if (off && ioctl(fd_, TIOCMBIC, &off) != 0) Fail(err::SetCommStateFailed, "cannot drop the modem lines", errno);
+}
+
+bool PosixSerialPort::DeviceCarrier() const {
+  if (fd_ < 0 || !modemLines_) return false;
+  int bits = 0;
+  return ioctl(fd_, TIOCMGET, &bits) == 0 && (bits & TIOCM_CD) != 0;
+}
+
+void PosixSerialPort::PollCarrier() {
+  if (fd_ < 0 || !modemLines_) return;
+  int bits = 0;
+  if (ioctl(fd_, TIOCMGET, &bits) == 0) {
+    bool cd = (bits & TIOCM_CD) != 0;
+    if (cd != carrier_) {
+      carrier_ = cd;
+      std::weak_ptr<bool> alive = alive_;
+      CarrierChanged();
+      if (alive.expired() || fd_ < 0) return;  // the handler closed or destroyed the port
+    }
+  }
+  if (carrierTimer_) return;  // the handler re-entered and a poll is already armed
+  std::weak_ptr<bool> alive = alive_;
+  carrierTimer_ = Loop().AddTimer(Loop().Now() + kCarrierPollMicros, [this, alive] {
+    if (alive.expired()) return;
+    carrierTimer_ = 0;
+    PollCarrier();
+  });
+}
+
+std::size_t PosixSerialPort::DeviceOutputPending() const {
+  if (fd_ < 0) return 0;
+  if (pty_) {
+    std::int64_t left = ptyDrainDue_ - Loop().Now();
+    return left <= 0 ? 0 : static_cast<std::size_t>((left + charMicros_ - 1) / charMicros_);
+  }
+  int queued = 0;
+  if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+  return static_cast<std::size_t>(queued);
+}
+
+void PosixSerialPort::DeviceDiscardOutput() {
+  if (fd_ < 0) return;
+  if (tcflush(fd_, TCOFLUSH) != 0) Fail(err::HardwareUnavailable, "cannot discard the output", errno);
+  ptyDrainDue_ = 0;
+  if (drainTimer_) ArmDrainCheck(0);
+}
+
+void PosixSerialPort::DeviceDiscardInput() {
+  if (fd_ < 0) return;
+  if (tcflush(fd_, TCIFLUSH) != 0) Fail(err::HardwareUnavailable, "cannot discard the input", errno);
+}
+
+void PosixSerialPort::DeviceWrite(const std::uint8_t* data, std::size_t size) {
+  if (fd_ < 0) throw RuntimeError(err::PortNotOpen);
+  // A far end that never reads (flow control held, a pty nobody drains) must not hang the
+  // caller: allow the line time of what is queued and of this data twice over, then give up.
+  std::size_t queued = pty_ ? 0 : DeviceOutputPending();
+  std::int64_t deadline = SteadyMicros() + 2 * static_cast<std::int64_t>(size + queued) * charMicros_ + kWriteSlackMicros;
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd_, data + done, size - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    int e = n < 0 ? errno : EAGAIN;
+    if (e == EINTR) continue;
+    if (e != EAGAIN && e != EWOULDBLOCK)
+      Fail(err::WriteFailed, "write failed after " + std::to_string(done) + " of " + std::to_string(size) + " bytes", e);
+    std::int64_t left = deadline - SteadyMicros();
+    if (left <= 0)
+      Fail(err::WriteFailed, "the line took " + std::to_string(done) + " of " + std::to_string(size) + " bytes and then no more in time", 0);
+    pollfd p{fd_, POLLOUT, 0};
+    if (poll(&p, 1, PollMillis(left)) < 0 && errno != EINTR) Fail(err::WriteFailed, "cannot wait for the line", errno);
+  }
+  if (pty_) ptyDrainDue_ = std::max(ptyDrainDue_, Loop().Now()) + static_cast<std::int64_t>(size) * charMicros_;
+  if (SThreshold() > 0) ArmDrainCheck(DrainDelay());
+}
+
+std::int64_t PosixSerialPort::DrainDelay() const {
+  if (pty_) return std::max<std::int64_t>(0, ptyDrainDue_ - Loop().Now());
+  return std::clamp<std::int64_t>(static_cast<std::int64_t>(DeviceOutputPending()) * charMicros_, 0, kMaxDrainCheckMicros);
+}
+
+void PosixSerialPort::ArmDrainCheck(std::int64_t delayMicros) {
+  if (drainTimer_) Loop().CancelTimer(drainTimer_);
+  std::weak_ptr<bool> alive = alive_;
+  drainTimer_ = Loop().AddTimer(Loop().Now() + delayMicros, [this, alive] {
+    if (alive.expired()) return;
+    drainTimer_ = 0;
+    CheckDrained();
+  });
+}
+
+void PosixSerialPort::CheckDrained() {
+  if (fd_ < 0 || SThreshold() <= 0) return;
+  if (DeviceOutputPending() < static_cast<std::size_t>(SThreshold())) {
+    OutputDrained();
+    return;
+  }
+  ArmDrainCheck(std::max<std::int64_t>(DrainDelay(), 1000));
+}
+
+void PosixSerialPort::Watch() {
+  std::weak_ptr<bool> alive = alive_;
+  watch_ = Loop().WatchFd(fd_, [this, alive](short revents) {
+    if (!alive.expired()) OnReadable(revents);
+  });
+}
+
+void PosixSerialPort::OnReadable(short revents) {
+  if (fd_ < 0 || hungUp_) return;
+  Bytes got;
+  bool hangup = false;
+  std::uint8_t chunk[kReadChunk];
+  while (got.size() < kReadPerDispatch) {
+    ssize_t n = ::read(fd_, chunk, sizeof chunk);
+    if (n > 0) {
+      got.insert(got.end(), chunk, chunk + n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Nothing more now; a hang-up with nothing left to read shows only in revents.
+      hangup = got.empty() && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+      break;
+    }
+    hangup = true;  // 0 bytes at the end of the line, or EIO once the far end has gone
+    break;
+  }
+  std::weak_ptr<bool> alive = alive_;
+  int fd = fd_;
+  if (!got.empty()) Received(got.data(), got.size());
+  // The notification may have closed, reopened or destroyed the port.
+  if (alive.expired() || fd_ != fd || fd_ < 0) return;
+  if (hangup) EnterHangup();
+}
+
+void PosixSerialPort::EnterHangup() {
+  // The descriptor stays ready while hung up: stop watching it, or the loop would spin, and
+  // look again at a low rate.
+  if (watch_) Loop().UnwatchFd(watch_);
+  watch_ = 0;
+  hungUp_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  hangupTimer_ = Loop().AddTimer(Loop().Now() + kHangupProbeMicros, [this, alive] {
+    if (alive.expired()) return;
+    hangupTimer_ = 0;
+    ProbeHangup();
+  });
+}
+
+void PosixSerialPort::ProbeHangup() {
+  if (fd_ < 0) return;
+  pollfd p{fd_, POLLIN, 0};
+  int n = poll(&p, 1, 0);
+  bool stillDown = n < 0 || (n > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0);
+  if (stillDown) {
+    hungUp_ = false;  // EnterHangup sets it again
+    EnterHangup();
+    return;
+  }
+  hungUp_ = false;
+  Watch();
+}
+
+}  // namespace plc

@@ -1,0 +1,170 @@
+#include "tests/support/Pty.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/SerialPortMap.h"
+
+namespace plc::test {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::runtime_error SystemError(const std::string& what) { return std::runtime_error(what + ": " + std::strerror(errno)); }
+
+void MakeRaw(int fd) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) throw SystemError("pty tcgetattr");
+  cfmakeraw(&t);
+  if (tcsetattr(fd, TCSANOW, &t) != 0) throw SystemError("pty tcsetattr");
+}
+
+int MillisLeft(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+// Writes all of data to a non-blocking descriptor, waiting for room until the deadline or
+// until stopFd becomes readable. Returns false when it gave up.
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::chrono::steady_clock::time_point deadline, int stopFd = -1) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd, data + done, size - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return false;
+    int left = MillisLeft(deadline);
+    if (left == 0) return false;
+    pollfd p[2] = {{fd, POLLOUT, 0}, {stopFd, POLLIN, 0}};
+    if (poll(p, stopFd >= 0 ? 2 : 1, left) < 0 && errno != EINTR) return false;
+    if (stopFd >= 0 && p[1].revents) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Pty::Pty() {
+  char name[256] = {};
+  if (openpty(&far_, &device_, name, nullptr, nullptr) != 0) throw SystemError("openpty");
+  path_ = name;
+  MakeRaw(far_);
+  MakeRaw(device_);
+  int flags = fcntl(far_, F_GETFL);
+  if (flags < 0 || fcntl(far_, F_SETFL, flags | O_NONBLOCK) != 0) throw SystemError("pty O_NONBLOCK");
+}
+
+Pty::~Pty() {
+  CloseFar();
+  if (device_ >= 0) ::close(device_);
+}
+
+termios Pty::DeviceTermios() const {
+  termios t{};
+  if (tcgetattr(device_, &t) != 0) throw SystemError("pty tcgetattr " + path_);
+  return t;
+}
+
+void Pty::Write(const PtyBytes& data, std::chrono::milliseconds timeout) {
+  if (far_ < 0) throw std::runtime_error("pty write: the far end is closed");
+  if (!WriteAll(far_, data.data(), data.size(), std::chrono::steady_clock::now() + timeout))
+    throw std::runtime_error("pty write to " + path_ + " did not complete in time");
+}
+
+void Pty::Write(const std::string& text, std::chrono::milliseconds timeout) { Write(PtyBytes(text.begin(), text.end()), timeout); }
+
+PtyBytes Pty::Read(std::size_t count, std::chrono::milliseconds timeout) {
+  PtyBytes out;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::uint8_t buf[4096];
+  while (far_ >= 0 && out.size() < count) {
+    ssize_t n = ::read(far_, buf, std::min(sizeof buf, count - out.size()));
+    if (n > 0) {
+      out.insert(out.end(), buf, buf + n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || errno != EAGAIN) break;  // the device end is closed for good
+    int left = MillisLeft(deadline);
+    if (left == 0) break;
+    pollfd p{far_, POLLIN, 0};
+    if (poll(&p, 1, left) <= 0) break;
+  }
+  return out;
+}
+
+std::string Pty::ReadText(std::size_t count, std::chrono::milliseconds timeout) {
+  PtyBytes b = Read(count, timeout);
+  return std::string(b.begin(), b.end());
+}
+
+PtyBytes Pty::ReadUntilQuiet(std::chrono::milliseconds quiet) {
+  PtyBytes out;
+  while (true) {
+    PtyBytes more = Read(4096, quiet);
+    if (more.empty()) return out;
+    out.insert(out.end(), more.begin(), more.end());
+  }
+}
+
+void Pty::CloseFar() {
+  if (far_ >= 0) ::close(far_);
+  far_ = -1;
+}
+
+ScopedCommPort::ScopedCommPort(int commPort, const std::string& path)
+    : commPort_(commPort), previous_(SerialPortMap::Current().Mapped(commPort)) {
+  SerialPortMap::Current().Map(commPort, path);
+}
+
+ScopedCommPort::~ScopedCommPort() {
+  if (previous_) SerialPortMap::Current().Map(commPort_, *previous_);
+  else SerialPortMap::Current().Unmap(commPort_);
+}
+
+PtyLink::PtyLink() {
+  if (pipe2(stop_, O_CLOEXEC) != 0) throw SystemError("pty link pipe");
+  relay_ = std::thread([this] { Relay(); });
+}
+
+PtyLink::~PtyLink() {
+  if (::write(stop_[1], "x", 1) < 0) {
+    // The relay also ends when the pipe closes below; nothing else to do.
+  }
+  relay_.join();
+  ::close(stop_[0]);
+  ::close(stop_[1]);
+}
+
+void PtyLink::Relay() {
+  const int a = a_.FarFd();
+  const int b = b_.FarFd();
+  std::uint8_t buf[4096];
+  while (true) {
+    pollfd p[3] = {{a, POLLIN, 0}, {b, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+    if (poll(p, 3, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (p[2].revents) return;
+    for (int i = 0; i < 2; ++i) {
+      if (!(p[i].revents & POLLIN)) continue;
+      ssize_t n = ::read(p[i].fd, buf, sizeof buf);
+      // Bytes for a side nobody reads are dropped after a while rather than stalling the other
+      // direction for good.
+      if (n > 0) WriteAll(i == 0 ? b : a, buf, static_cast<std::size_t>(n), std::chrono::steady_clock::now() + 2s, stop_[0]);
+    }
+  }
+}
+
+}  // namespace plc::test
