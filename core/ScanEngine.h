@@ -1,0 +1,121 @@
+#pragma once
+// The background scan every serial control shares: the scan-read tick (Timer2) walks the
+// register groups of the scan database and sends a read for each group whose period has run
+// out; the scan-write tick (Timer3) drains the write queue. The scan is protocol-neutral: it
+// reaches the protocol engine only through ScanLine.
+//
+// The tick stands aside for host transactions: it does nothing while ScanWriteActive (a
+// scan-write tick or a host write) is set, skips the whole tick (no group's time advances)
+// while CommBusy is true, waits for a busy line before each due group and forces it free after
+// 2 seconds (counting one error), and ends as soon as a host write holds the line. A group's
+// period is counted in whole timer intervals: with 500 ms ticks a 1200 ms group is read every
+// third tick.
+//
+// Nothing in the product fills the scan database, so the tick sends nothing until a loader
+// does; tests fill it directly.
+#include <cstdint>
+#include <vector>
+
+#include "core/Variant.h"
+#include "core/WriteQueue.h"
+#include "platform/EventLoop.h"
+
+namespace plc {
+
+// One register group, fields in record order.
+struct ScanGroup {
+  std::int16_t unit = 0;    // -1: the control's UnitAddress
+  Variant address;          // reference address of the first register
+  std::int16_t period = 0;  // milliseconds between reads
+  std::int16_t count = 0;   // registers to read
+  std::int16_t group = 0;   // the number SetScanRegGroup matches
+  std::int16_t enabled = 0; // -1: scanned
+  std::int16_t skip = 0;    // non-zero: the group's time runs, but no request is sent
+};
+
+struct ScanDatabase {
+  static constexpr std::int32_t kLastGroup = 1000;
+
+  // Groups in use; Empty counts as 0.
+  Variant ScanGroupCount;
+  // Indices 0..1000; group 0 is never scanned.
+  std::vector<ScanGroup> groups = std::vector<ScanGroup>(kLastGroup + 1);
+
+  // Subscript error (9) outside 0..1000.
+  ScanGroup& Group(std::int32_t index);
+  // Back to the empty state of a fresh thread.
+  void Clear();
+};
+
+// This thread's scan database of this deliverable (plccore is linked into each plug-in).
+ScanDatabase& ScanTables();
+
+// What the scan needs of a protocol engine.
+class ScanLine {
+ public:
+  virtual ~ScanLine() = default;
+  // The line's real open state (the serial child's PortOpen), not the stored flag.
+  virtual bool LineOpen() const = 0;
+  virtual bool CommBusy() const = 0;
+  // A host write holds the line.
+  virtual bool WriteActive() const = 0;
+  // CommBusy := False.
+  virtual void ForceFree() = 0;
+  // One failed transaction more in the engine's error count.
+  virtual void CountError() = 0;
+  virtual std::int16_t UnitAddress() const = 0;
+  // Sends the read of a group and returns without waiting; its reply raises no event.
+  virtual void SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) = 0;
+};
+
+class ScanEngine {
+ public:
+  static constexpr std::int32_t kRtuElapsedEntries = ScanDatabase::kLastGroup + 1;
+
+  // elapsedEntries: entries of ScanElapsed (1001 in RtuLink, 321 in SeqLink); a group index
+  // beyond them is a subscript error that ends the tick. sharedScanWriteActive: a flag shared
+  // by all instances (SeqLink), else the engine keeps its own.
+  explicit ScanEngine(ScanLine& line, EventLoop& loop = EventLoop::Current(), ScanDatabase& db = ScanTables(),
+                      std::int32_t elapsedEntries = kRtuElapsedEntries, bool* sharedScanWriteActive = nullptr);
+
+  // Timer2 tick. interval: the timer's current Interval in ms.
+  void ReadTick(std::int32_t interval, bool runMode, bool scanReadEnable);
+  // Timer3 tick.
+  void WriteTick();
+
+  // For groups 1..ScanGroupCount whose number is ScanRegGroup: enabled := state. An index above
+  // 1000 fails with a subscript error (groups before it stay changed).
+  void SetScanRegGroup(std::int16_t ScanRegGroup, bool state);
+
+  bool ScanWriteActive() const { return *scanWriteActive_; }
+  // A host write sets it for its whole run.
+  void SetScanWriteActive(bool on) { *scanWriteActive_ = on; }
+
+  // Milliseconds accumulated per group since its last read, index = group index.
+  const std::vector<std::int32_t>& ScanElapsed() const { return elapsed_; }
+  WriteQueue& Queue() { return queue_; }
+  ScanDatabase& Database() { return db_; }
+
+ private:
+  void ScanGroups(std::int32_t interval);
+  std::int32_t& Elapsed(std::int32_t index);
+
+  ScanLine& line_;
+  EventLoop& loop_;
+  ScanDatabase& db_;
+  std::vector<std::int32_t> elapsed_;
+  bool ownScanWriteActive_ = false;
+  bool* scanWriteActive_;
+  WriteQueue queue_;
+};
+
+// ReadData(idx): element idx of the value buffer as a double (Empty gives 0). Subscript error
+// outside the buffer's bounds, type mismatch for a non-numeric element.
+double ReadData(const VariantArray& DataBuffer, std::int16_t idx);
+
+// IOData(DataArr, Size): DataArr(i) := DataBuffer(i - 1) for i = 1..Size, so the first value
+// of a read (DataBuffer(1)) lands in DataArr(2). A missing index on either side is a subscript
+// error after the elements before it were copied; a Size below 1 copies nothing.
+void IOData(const VariantArray& DataBuffer, VariantArray& DataArr, std::int16_t Size);
+
+}  // namespace plc

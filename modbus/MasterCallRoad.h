@@ -1,0 +1,52 @@
+#pragma once
+// The road of RtuLink's read and write methods from the host's call to the result code:
+// default arguments, address resolution, the busy test, the hand-over to the master engine
+// and the copying of values. RtuLink's members forward here one to one.
+//
+// None of these calls raises an error to the host: a bad address, a closed port, a value
+// that does not convert all end as result 0 (or 966 for a busy ReadPLC).
+#include <cstdint>
+#include <string>
+
+#include "core/Opt.h"
+#include "core/ResultCodes.h"
+#include "core/ScanEngine.h"
+#include "core/TagDatabase.h"
+#include "core/Variant.h"
+#include "modbus/ModbusMaster.h"
+
+namespace plc::modbus {
+
+class MasterCallRoad {
+ public:
+  MasterCallRoad(ModbusMaster& master, ScanEngine& scan, TagDatabase& tags = Tags())
+      : master_(master), scan_(scan), tags_(tags) {}
+
+  // Waiting read: ReadSize omitted is 1 (stored back); ioType 2 reads two registers per value.
+  Result ReadPLC(const std::string& Address, VariantArray& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> ioType);
+  // Non-waiting reads: the values arrive in CommCompleteEx. ReadPLCNW ignores ioType and does
+  // not test CommBusy; ReadDevice records ioType as DeviceIoType.
+  Result ReadPLCNW(const std::string& Address, VariantArray& ReadValue, Opt<std::int16_t> ReadSize,
+                   Opt<std::int16_t> ioType);
+  Result ReadDevice(const std::string& Address, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType);
+  // Waiting write of ReadSize values (0 is 1) from ABValue(1) on (from its lower bound when it
+  // has no element 1). ioType 2 writes the first value as two registers; ioType 5 converts
+  // the values in place from signed to register form first.
+  Result WritePLC(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t> ReadSize,
+                  Opt<std::int16_t> ioType);
+  Result ReadPLCValue() const { return ResultFailed; }
+
+  Variant CommBusy() const { return Variant(master_.CommBusy()); }
+  // False frees the line; True changes nothing. A value that is no Boolean is a type mismatch.
+  void SetCommBusy(const Variant& value) { master_.SetCommBusy(value.ToBool()); }
+  Variant ReadErrors() const { return Variant(master_.LastErrorText()); }
+  double ReadData(std::int16_t idx) const { return plc::ReadData(master_.DataBuffer(), idx); }
+  void IOData(VariantArray& DataArr, std::int16_t Size) const { plc::IOData(master_.DataBuffer(), DataArr, Size); }
+
+ private:
+  ModbusMaster& master_;
+  ScanEngine& scan_;
+  TagDatabase& tags_;
+};
+
+}  // namespace plc::modbus

@@ -1,0 +1,80 @@
+#include "modbus/MasterReply.h"
+
+#include <algorithm>
+
+#include "modbus/AsciiFrame.h"
+#include "modbus/Frame.h"
+
+namespace plc::modbus {
+
+void MasterReplyCollector::Expect(const Request& request, Framing framing) {
+  request_ = request;
+  framing_ = framing;
+  expecting_ = true;
+  buffer_.clear();
+}
+
+void MasterReplyCollector::Clear() {
+  expecting_ = false;
+  buffer_.clear();
+}
+
+void MasterReplyCollector::DropUntilFrameStart() {
+  if (framing_ == Framing::Ascii) {
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(SkipToColon(buffer_)));
+    return;
+  }
+  auto unit = static_cast<std::uint8_t>(request_.unit & 0xFF);
+  auto function = request_.function;
+  auto exception = static_cast<std::uint8_t>(function | fn::ExceptionFlag);
+  std::size_t start = 0;
+  while (start < buffer_.size()) {
+    bool unitFits = buffer_[start] == unit;
+    bool functionFits = start + 1 >= buffer_.size() || buffer_[start + 1] == function || buffer_[start + 1] == exception;
+    if (unitFits && functionFits) break;
+    ++start;
+  }
+  buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start));
+}
+
+CollectedReply MasterReplyCollector::Feed(ByteView received) {
+  if (!expecting_) return {};
+  buffer_.insert(buffer_.end(), received.begin(), received.end());
+  for (;;) {
+    DropUntilFrameStart();
+    if (buffer_.empty()) return {};
+    if (ReplyUnitsStillNeeded(request_, buffer_, framing_) > 0) return {};
+    std::size_t length = ReplyFrameLength(request_, buffer_, framing_);
+    if (framing_ == Framing::Ascii) {
+      if (auto end = AsciiLineEnd(buffer_); end && *end < length) length = *end;
+    }
+    length = std::min(length, buffer_.size());
+    CollectedReply reply = Decide(length);
+    if (reply.outcome != ReplyOutcome::NeedMore) {
+      Clear();
+      return reply;
+    }
+    // Another station's frame: drop it and look for ours behind it.
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(std::max<std::size_t>(length, 1)));
+  }
+}
+
+CollectedReply MasterReplyCollector::Decide(std::size_t frameLength) {
+  CollectedReply out;
+  ParsedFrame parsed = ParseFrame(ByteView(buffer_).first(frameLength), framing_);
+  if (!parsed) {
+    out.outcome = ReplyOutcome::ChecksumError;
+    return out;
+  }
+  out.adu = std::move(parsed.adu);
+  switch (CheckReply(request_, out.adu)) {
+    case ReplyError::None: out.outcome = ReplyOutcome::Good; break;
+    case ReplyError::Exception: out.outcome = ReplyOutcome::Exception; break;
+    case ReplyError::WrongUnit:
+    case ReplyError::WrongFunction: out.outcome = ReplyOutcome::NeedMore; break;
+    default: out.outcome = ReplyOutcome::Rejected; break;
+  }
+  return out;
+}
+
+}  // namespace plc::modbus

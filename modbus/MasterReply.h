@@ -1,0 +1,56 @@
+#pragma once
+// Collecting the reply of the master's request in flight from the pieces the port hands over.
+//
+// It asks the framing how many units the reply still needs (an exception reply is complete at
+// 5 bytes or 11 characters, a read reply follows its byte count), never guesses from silence,
+// and checks the frame as soon as it is complete. Bytes that cannot begin the reply are
+// dropped first (RTU: anything before the unit and function asked, or their exception;
+// ASCII: anything before a colon), so noise on the line before the reply does not hide it. A
+// complete frame that is another unit's or another function's is dropped the same way. Every
+// received byte is bounds-checked; the buffer never holds more than one frame plus the last
+// chunk.
+#include <cstddef>
+
+#include "modbus/Pdu.h"
+#include "modbus/Requests.h"
+
+namespace plc::modbus {
+
+enum class ReplyOutcome {
+  NeedMore,       // nothing decided yet
+  Good,           // the reply the request asked for
+  ChecksumError,  // a complete frame failed its CRC or LRC (or its ASCII form)
+  Exception,      // the slave refused the request
+  Rejected,       // a checked frame that does not answer the request (length, byte count)
+};
+
+struct CollectedReply {
+  ReplyOutcome outcome = ReplyOutcome::NeedMore;
+  Adu adu;  // the message (without checksum) when the frame passed its check
+};
+
+class MasterReplyCollector {
+ public:
+  // A new request went out: what came before is forgotten.
+  void Expect(const Request& request, Framing framing);
+  // No request awaits a reply.
+  void Clear();
+  bool Expecting() const { return expecting_; }
+  const Request& Awaited() const { return request_; }
+  std::size_t Buffered() const { return buffer_.size(); }
+
+  // Adds received units. Once an outcome other than NeedMore is returned the collector stops
+  // expecting; later units are ignored until the next Expect.
+  CollectedReply Feed(ByteView received);
+
+ private:
+  void DropUntilFrameStart();
+  CollectedReply Decide(std::size_t frameLength);
+
+  Request request_;
+  Framing framing_ = Framing::Rtu;
+  bool expecting_ = false;
+  Bytes buffer_;
+};
+
+}  // namespace plc::modbus

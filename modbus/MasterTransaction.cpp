@@ -1,0 +1,94 @@
+#include "modbus/MasterTransaction.h"
+
+#include "modbus/Pdu.h"
+
+namespace plc::modbus {
+
+LinePhase MasterTransaction::Phase() const {
+  if (WritePending) return LinePhase::AwaitingAck;
+  if (ReadPending) return LinePhase::AwaitingReply;
+  if (WriteActive) return LinePhase::HostWriteIdle;
+  return LinePhase::Idle;
+}
+
+void MasterTransaction::ForceFree() {
+  ReadPending = false;
+  WritePending = false;
+  WriteActive = false;
+}
+
+void MasterTransaction::CountError() {
+  ErrorCount = ErrorCount >= kErrorCountWrap ? 0 : static_cast<std::int16_t>(ErrorCount + 1);
+}
+
+void MasterTransaction::BeginRead(const RequestTarget& target, std::int32_t count, std::int16_t expectedLength,
+                                  ReadOrigin origin, std::int64_t now) {
+  RequestFunction = target.function;
+  RequestOffset = target.offset;
+  ReferenceKind = target.referenceKind;
+  Type2Kind = target.type2Kind;
+  StartReference = target.startReference;
+  // Every bit read records its count, so the event of any bit reply carries the points asked.
+  if (IsBitRead(static_cast<std::uint8_t>(target.function))) RequestCount = static_cast<std::int16_t>(count);
+  ExpectedLength = expectedLength;
+  // The flag follows the request in flight: a host request after a lost scan reply raises its event.
+  ScanReadInFlight = origin == ReadOrigin::Scan;
+  ReplyIoType = origin == ReadOrigin::Waiting ? 0 : DeviceIoType;
+  ReplyFailed = false;
+  ReadPending = true;
+  SendTime = now;
+}
+
+void MasterTransaction::ReadSent(std::int16_t unit, std::int32_t address) {
+  LastUnit = unit;
+  LastAddress = address;
+}
+
+void MasterTransaction::BeginWrite(std::int16_t function, std::int32_t offset, std::int16_t expectedLength,
+                                   std::int64_t now) {
+  RequestFunction = function;
+  RequestOffset = offset;
+  ExpectedLength = expectedLength;
+  ScanReadInFlight = false;
+  ReplyFailed = false;
+  WritePending = true;
+  SendTime = now;
+}
+
+void MasterTransaction::AbandonRequest() {
+  ReadPending = false;
+  WritePending = false;
+  ScanReadInFlight = false;
+}
+
+void MasterTransaction::EndRead() {
+  ScanReadInFlight = false;
+  ReadPending = false;
+}
+
+void MasterTransaction::EndWrite() { WritePending = false; }
+
+void MasterTransaction::FailReply() {
+  ReplyFailed = true;
+  ReadPending = false;
+  WritePending = false;
+}
+
+bool MasterTransaction::TimeOutIfStale(std::int64_t now, std::int64_t limitSeconds) {
+  if (!(ReadPending || WritePending) || now - SendTime < limitSeconds) return false;
+  CountError();
+  ReadPending = false;
+  WritePending = false;
+  HostReadActive = false;
+  SendTime = now;
+  return true;
+}
+
+void MasterTransaction::AbandonAll() {
+  ReadPending = false;
+  WritePending = false;
+  HostReadActive = false;
+  WriteActive = false;
+}
+
+}  // namespace plc::modbus

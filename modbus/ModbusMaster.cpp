@@ -1,0 +1,486 @@
+#include "modbus/ModbusMaster.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "core/Conversions.h"
+#include "core/RuntimeError.h"
+#include "core/WallSeconds.h"
+#include "modbus/ReferenceMap.h"
+#include "modbus/Replies.h"
+
+namespace plc::modbus {
+
+namespace {
+
+std::int32_t Unsigned(std::int16_t unit) { return unit < 0 ? -std::int32_t{unit} : unit; }
+
+// A double as the 32-bit integer it is sent as (half to even; overflow error outside).
+std::int32_t ToLong(double v) { return Variant(v).ToInt32(); }
+
+std::int16_t Signed(const Variant& v) {
+  std::int32_t out = 0;
+  LongToSIgnedInt(v, out);
+  return static_cast<std::int16_t>(out);
+}
+
+RequestTarget TargetOf(const ReferenceMapping& m) {
+  return RequestTarget{m.function, m.offset, m.referenceKind, m.type2Kind, m.startReference};
+}
+
+}  // namespace
+
+ModbusMaster::ModbusMaster(SerialPort& port, EventLoop& loop) : port_(port), loop_(loop) {
+  port_.OnComm = [this] { OnComm(); };
+}
+
+ModbusMaster::~ModbusMaster() { port_.OnComm = nullptr; }
+
+Framing ModbusMaster::CurrentFraming() const {
+  return modBusMode_ == rtu::Ascii || modBusMode_ == rtu::SlaveAscii ? Framing::Ascii : Framing::Rtu;
+}
+
+void ModbusMaster::SetCommBusy(bool busy) {
+  if (busy) return;
+  tx_.ForceFree();
+  reply_.Clear();
+}
+
+// ---- Requests ---------------------------------------------------------------------------
+
+void ModbusMaster::PrepareReceive() {
+  port_.SetInBufferCount(0);
+  // The collector asks the framing how much is still missing, so it sees every chunk: an
+  // exception reply is shorter than the reply awaited and must not wait for the time-out.
+  port_.SetRThreshold(1);
+  port_.SetInputLen(0);
+}
+
+bool ModbusMaster::Transmit(const Bytes& frame) {
+  try {
+    TransmitFrame(frame);
+    return true;
+  } catch (const RuntimeError&) {
+    // A closed port or a failed write: nothing is on the line.
+    tx_.AbandonRequest();
+    reply_.Clear();
+    return false;
+  }
+}
+
+bool ModbusMaster::SendReadRequest(std::int16_t unit, std::int32_t address, std::int32_t count, ReadOrigin origin) {
+  tx_.RawMode = false;
+  if (tx_.WriteActive) return false;
+  std::int32_t u = Unsigned(unit);
+
+  std::int64_t noted = WallNow(loop_);
+  if (tx_.WritePending) {
+    loop_.DoEvents();
+    if (SecondsPassed(loop_, noted, kStalePendingSeconds)) tx_.WritePending = false;
+  }
+  if (tx_.ReadPending) {
+    loop_.DoEvents();
+    if (SecondsPassed(loop_, noted, kStalePendingSeconds)) {
+      tx_.ReadPending = false;
+      tx_.CountError();
+    }
+  }
+  // Events ran: a host write may hold the line now.
+  if (tx_.WriteActive) return false;
+
+  auto mapping = MapReference(plcType_, address, Access::Read);
+  if (!mapping || count < 1) return false;
+  Request request = ReadRequest(u, mapping->function, mapping->offset, count, mapping->bytesPerValue);
+  Framing framing = CurrentFraming();
+  EncodedRequest encoded = EncodeRequest(request, framing);
+  std::size_t expected = ExpectedLength(request, framing);
+  if (!encoded || expected == 0 || expected > 32767) return false;
+
+  PrepareReceive();
+  reply_.Expect(request, framing);
+  requestPlcType_ = plcType_;
+  tx_.BeginRead(TargetOf(*mapping), count, static_cast<std::int16_t>(expected), origin, WallNow(loop_));
+  if (!Transmit(encoded.frame)) return false;
+  tx_.ReadSent(static_cast<std::int16_t>(u), address);
+  return true;
+}
+
+bool ModbusMaster::SendSingleWrite(std::int16_t unit, std::int32_t address, std::int32_t value) {
+  tx_.RawMode = false;
+  std::int32_t u = Unsigned(unit);
+  if (tx_.ReadPending && !WaitSeconds(loop_, [this] { return !tx_.ReadPending; }, WallNow(loop_), kReplySeconds)) {
+    tx_.ReadPending = false;
+  }
+  auto mapping = MapReference(plcType_, address, Access::SingleWrite);
+  if (!mapping) return false;
+  Request request = SingleWriteRequest(u, mapping->function, mapping->offset, value);
+  Framing framing = CurrentFraming();
+  EncodedRequest encoded = EncodeRequest(request, framing);
+  if (!encoded) return false;
+  if (tx_.WritePending && !WaitSeconds(loop_, [this] { return !tx_.WritePending; }, WallNow(loop_), kReplySeconds)) {
+    tx_.WritePending = false;
+  }
+  PrepareReceive();
+  reply_.Expect(request, framing);
+  tx_.BeginWrite(mapping->function, mapping->offset, static_cast<std::int16_t>(ExpectedLength(request, framing)),
+                 WallNow(loop_));
+  return Transmit(encoded.frame);
+}
+
+bool ModbusMaster::SendMultipleWrite(std::int16_t unit, std::int32_t address, std::span<const double> values,
+                                     std::int32_t count) {
+  tx_.RawMode = false;
+  std::int32_t u = Unsigned(unit);
+  if (tx_.ReadPending && !WaitSeconds(loop_, [this] { return !tx_.ReadPending; }, WallNow(loop_), kReplySeconds)) {
+    tx_.ReadPending = false;
+  }
+  auto mapping = MapReference(plcType_, address, Access::MultipleWrite);
+  if (!mapping || count < 1) return false;
+
+  // The words that go out: a copy, the host's values stay as they are.
+  std::vector<std::int32_t> words;
+  try {
+    for (double v : values) {
+      if (!mapping->wordPairs) {
+        words.push_back(ToLong(v));
+      } else if (mapping->type2Kind == 5) {
+        VariantArray pair(0, 1, VarType::Int32);
+        LongToUInteger(ToLong(v), pair, 0);
+        words.push_back(pair.Get(0).ToInt32());
+        words.push_back(pair.Get(1).ToInt32());
+      } else {
+        std::int32_t dlong1 = 0;
+        std::int32_t dlong2 = 0;
+        DecToLongFloat(Variant(v).ToSingle(), dlong1, dlong2);
+        words.push_back(dlong1);
+        words.push_back(dlong2);
+      }
+    }
+  } catch (const RuntimeError&) {
+    return false;  // a value that has no register form
+  }
+  if (static_cast<std::size_t>(count) > words.size()) return false;
+  words.resize(static_cast<std::size_t>(count));
+
+  Request request = MultipleWriteRequest(u, mapping->function, mapping->offset, std::move(words));
+  Framing framing = CurrentFraming();
+  EncodedRequest encoded = EncodeRequest(request, framing);
+  if (!encoded) return false;
+  if (tx_.WritePending && !WaitSeconds(loop_, [this] { return !tx_.WritePending; }, WallNow(loop_), kReplySeconds)) {
+    tx_.WritePending = false;
+  }
+  PrepareReceive();
+  reply_.Expect(request, framing);
+  tx_.BeginWrite(mapping->function, mapping->offset, static_cast<std::int16_t>(ExpectedLength(request, framing)),
+                 WallNow(loop_));
+  return Transmit(encoded.frame);
+}
+
+void ModbusMaster::TransmitFrame(const Bytes& frame) {
+  if (rs485Mode_ == rtu::RTS) {
+    port_.SetSThreshold(1);
+    port_.SetRTSEnable(true);
+  } else if (rs485Mode_ == rtu::DTR) {
+    port_.SetSThreshold(1);
+    port_.SetDTREnable(true);
+  }
+  try {
+    port_.OutputBytes(frame);
+  } catch (...) {
+    if (LineControlled()) DropLine();
+    throw;
+  }
+}
+
+void ModbusMaster::DropLine() {
+  port_.SetSThreshold(0);
+  if (rs485Mode_ == rtu::RTS) port_.SetRTSEnable(false);
+  if (rs485Mode_ == rtu::DTR) port_.SetDTREnable(false);
+}
+
+void ModbusMaster::SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) {
+  SendReadRequest(unit, address.ToInt32(), count, ReadOrigin::Scan);
+}
+
+// ---- Waiting calls ----------------------------------------------------------------------
+
+Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::int32_t count, VariantArray& ReadValue,
+                                 std::int32_t ioType) {
+  if (tx_.WriteActive) return ResultFailed;
+  tx_.BeginHostRead();
+  bool lineFree = WaitSeconds(loop_, [this] { return !tx_.WritePending && !tx_.WriteActive; }, WallNow(loop_),
+                              kReplySeconds);
+  lineFree = WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending; }, WallNow(loop_),
+                         kReplySeconds) && lineFree;
+  if (!lineFree) {
+    tx_.ReadPending = false;
+    tx_.HostReadActive = false;
+  }
+  if (!SendReadRequest(unit, address, count, ReadOrigin::Waiting)) {
+    tx_.EndHostRead();
+    return ResultFailed;
+  }
+  // A time-out leaves ReadPending set: the watchdog ends the transaction at its next tick.
+  bool answered = WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending; }, tx_.SendTime,
+                              kReplySeconds);
+  Result result = ResultFailed;
+  if (answered && !tx_.ReplyFailed) {
+    result = ResultOk;
+    try {
+      auto put = [&](std::int32_t index, const Variant& value) {
+        if (!ReadValue.Contains(index)) {
+          result = ResultFailed;  // the caller's array cannot take every value
+          return false;
+        }
+        ReadValue.Set(index, value);
+        return true;
+      };
+      auto value = [&](std::int32_t i) {
+        const Variant& v = dataBuffer_.Get(i);
+        return ioType == 5 ? Variant(Signed(v)) : v;
+      };
+      if (count < 2) {
+        put(1, value(1));
+      } else if (ioType == ioFloat) {
+        for (std::int32_t k = 1; k <= count / 2 && 2 * k <= kDataBufferLast; ++k) {
+          double v = dataBuffer_.Get(2 * k - 1).ToDouble() + dataBuffer_.Get(2 * k).ToDouble() / 10000.0;
+          if (!put(k, Variant(v))) break;
+        }
+      } else {
+        for (std::int32_t i = 1; i <= std::min(count, kDataBufferLast); ++i) {
+          if (!put(i, value(i))) break;
+        }
+      }
+    } catch (const RuntimeError&) {
+      result = ResultFailed;
+    }
+  }
+  tx_.EndHostRead();
+  return result;
+}
+
+Result ModbusMaster::AwaitWrite() {
+  bool acknowledged = WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending; }, tx_.SendTime,
+                                  kReplySeconds);
+  if (!acknowledged) {
+    tx_.AbandonAll();
+    reply_.Clear();
+    return ResultFailed;
+  }
+  return tx_.ReplyFailed ? ResultFailed : ResultOk;
+}
+
+Result ModbusMaster::WaitingWrite(std::int16_t unit, std::int32_t address, std::span<const double> values) {
+  std::int64_t start = WallNow(loop_);
+  tx_.BeginHostWrite();
+  if ((tx_.ReadPending || tx_.WritePending) &&
+      !WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending && !tx_.HostReadActive; }, start,
+                   kReplySeconds)) {
+    tx_.ReadPending = false;
+    tx_.WritePending = false;
+    tx_.HostReadActive = false;
+  }
+  std::span<const double> taken = values.first(std::min(values.size(), kMaxWriteValues));
+  Result result = ResultFailed;
+  try {
+    bool pairs = plcType_ == rtu::EnType2 && (address / 1000 == 5 || address / 1000 == 6 || address / 1000 == 7);
+    if (taken.empty()) {
+      result = ResultFailed;
+    } else if (pairs) {
+      // One 32-bit value (two registers) per request, value k at address + k, as the device
+      // reads them; every value is written, and any failure fails the call.
+      result = ResultOk;
+      for (std::size_t k = 0; k < taken.size() && result == ResultOk; ++k) {
+        bool sent = SendMultipleWrite(unit, address + static_cast<std::int32_t>(k), taken.subspan(k, 1), 2);
+        result = sent ? AwaitWrite() : ResultFailed;
+      }
+    } else if (taken.size() == 1) {
+      result = SendSingleWrite(unit, address, ToLong(taken[0])) ? AwaitWrite() : ResultFailed;
+    } else {
+      result = SendMultipleWrite(unit, address, taken, static_cast<std::int32_t>(taken.size())) ? AwaitWrite()
+                                                                                              : ResultFailed;
+    }
+  } catch (const RuntimeError&) {
+    result = ResultFailed;
+  }
+  tx_.EndHostWrite();
+  return result;
+}
+
+// ---- Watchdog ---------------------------------------------------------------------------
+
+void ModbusMaster::ReplyWatchdog() {
+  if (tx_.ErrorCount > kErrorReportThreshold) {
+    tx_.ErrorCount = 0;
+    lastErrorText_ = kReadErrorText;
+    VariantArray data(0, 10);
+    data.At(1) = Variant(tx_.LastUnit);
+    std::vector<Variant> args{Variant(std::move(data)), Variant(tx_.LastAddress), Variant(std::int16_t{1}),
+                              Variant(std::string(kReadErrorText)), Variant(std::int16_t{0})};
+    RaiseCommCompleteEx(args, false);
+  }
+  if (tx_.TimeOutIfStale(WallNow(loop_), kReplySeconds)) reply_.Clear();
+}
+
+// ---- Serial event dispatch --------------------------------------------------------------
+
+void ModbusMaster::OnComm() {
+  try {
+    std::int16_t event = port_.CommEvent();
+    if (event == comm::EvSend) {
+      // The frame has left the port: release the RS485 driver. Handled in raw mode too, so a
+      // SendToComm right after a request cannot leave the driver on.
+      if (LineControlled()) DropLine();
+      return;
+    }
+    if (event == comm::EvReceive) {
+      if (tx_.RawMode) {
+        HandleRawData();
+      } else if (modBusMode_ == rtu::SlaveRtu || modBusMode_ == rtu::SlaveAscii) {
+        if (Events.HandleSlaveRequest) Events.HandleSlaveRequest();
+      } else {
+        HandleMasterReply();
+      }
+    } else if (event == comm::EvCD) {
+      HandleCarrierChange();
+    }
+    // Line errors and the other notifications need no action.
+  } catch (const RuntimeError&) {
+    // Errors of the runtime inside the handler never reach the host.
+  }
+}
+
+void ModbusMaster::HandleRawData() {
+  if (port_.InBufferCount() == 0) return;
+  port_.SetInputLen(0);
+  Bytes bytes = port_.InputBytes();
+  VariantArray data(0, 0);
+  data.At(0) = Variant(std::string(bytes.begin(), bytes.end()));
+  std::vector<Variant> args{Variant(std::int16_t{comm::EvReceive}), Variant(std::move(data)), Variant(false)};
+  if (Events.CommEventModem) Events.CommEventModem(args);
+}
+
+void ModbusMaster::HandleCarrierChange() {
+  VariantArray data(0, 0);
+  std::vector<Variant> args{Variant(std::int16_t{comm::EvCD}), Variant(std::move(data)), Variant(port_.CDHolding())};
+  if (Events.CommEventModem) Events.CommEventModem(args);
+}
+
+void ModbusMaster::HandleMasterReply() {
+  port_.SetInputLen(0);
+  Bytes received = port_.InputBytes();
+  // A reply nobody waits for any more (the watchdog gave up, CommBusy was freed) is dropped.
+  if (!reply_.Expecting() || !(tx_.ReadPending || tx_.WritePending)) {
+    reply_.Clear();
+    return;
+  }
+  CollectedReply reply = reply_.Feed(received);
+  if (reply.outcome == ReplyOutcome::NeedMore) return;
+  tx_.ReplyFailed = false;
+  tx_.ResponseStatus = -1;
+  switch (reply.outcome) {
+    case ReplyOutcome::ChecksumError:
+      FailChecksum();
+      return;
+    case ReplyOutcome::Exception:
+    case ReplyOutcome::Rejected:
+      FailReply();
+      return;
+    default:
+      break;
+  }
+  if (!IsRead(reply.adu.function)) {
+    // The acknowledgement of a write; no event.
+    tx_.EndWrite();
+    return;
+  }
+  try {
+    CompleteRead(reply.adu);
+  } catch (const RuntimeError&) {
+    FailReply();  // a value that does not convert (a float pattern that is no number)
+  }
+}
+
+void ModbusMaster::FailChecksum() {
+  lastErrorText_ = kCrcErrorText;
+  if (CurrentFraming() == Framing::Rtu) tx_.ResponseStatus = kCrcFailedStatus;
+  tx_.FailReply();
+}
+
+void ModbusMaster::FailReply() {
+  // The slave answered, but not with the data asked: the transaction fails at once and counts
+  // as the time-out it would otherwise have become.
+  tx_.FailReply();
+  tx_.CountError();
+}
+
+void ModbusMaster::CompleteRead(const Adu& reply) {
+  // Decode first, store afterwards: a reply that fails to decode leaves DataBuffer as it was.
+  std::vector<Variant> values;
+  std::int32_t quantity = 0;
+  if (IsBitRead(reply.function)) {
+    for (std::uint8_t bit : DecodeBits(reply)) values.emplace_back(std::int16_t{bit});
+    quantity = tx_.RequestCount;
+  } else if (requestPlcType_ == rtu::EnType2 && tx_.Type2Kind == 5) {
+    for (std::int32_t v : DecodeLongs(reply)) values.emplace_back(v);
+    quantity = static_cast<std::int32_t>(values.size());
+  } else if (requestPlcType_ == rtu::EnType2 && tx_.Type2Kind == 7) {
+    for (const RegisterPair& p : DecodeRegisterPairs(reply)) {
+      auto f = FloatFromWords(p.high, p.low);
+      if (!f) throw RuntimeError(err::Overflow);
+      values.emplace_back(*f);
+    }
+    quantity = static_cast<std::int32_t>(values.size());
+  } else {
+    for (std::uint16_t r : DecodeRegisters(reply)) values.emplace_back(std::int32_t{r});
+    quantity = static_cast<std::int32_t>(values.size());
+  }
+
+  std::int32_t stored = std::min<std::int32_t>(static_cast<std::int32_t>(values.size()), kDataBufferLast);
+  for (std::int32_t i = 0; i < stored; ++i) dataBuffer_.At(i + 1) = values[static_cast<std::size_t>(i)];
+
+  // The sticky ioType of the last ReadDevice, for the replies of non-waiting reads.
+  if (tx_.ReplyIoType == 5) {
+    for (std::int32_t i = 1; i <= std::min(quantity, kDataBufferLast); ++i) {
+      dataBuffer_.At(i) = Variant(Signed(dataBuffer_.Get(i)));
+    }
+  } else if (tx_.ReplyIoType == ioFloat) {
+    // Each pair becomes one value, packed from index 1 so that MData(1..quan) are the values.
+    for (std::int32_t k = 1; k <= quantity / 2 && 2 * k <= kDataBufferLast; ++k) {
+      double v = dataBuffer_.Get(2 * k - 1).ToDouble() + dataBuffer_.Get(2 * k).ToDouble() / 10000.0;
+      dataBuffer_.At(k) = Variant(v);
+    }
+    quantity /= 2;
+  }
+
+  bool scan = tx_.ScanReadInFlight;
+  std::string errorText = lastErrorText_;
+  lastErrorText_.clear();
+  // The transaction ends before the event, so a handler may start the next one.
+  tx_.EndRead();
+  if (scan) return;
+  std::vector<Variant> args{Variant(dataBuffer_), Variant(tx_.StartReference),
+                            Variant(static_cast<std::int16_t>(std::clamp<std::int32_t>(quantity, -32768, 32767))),
+                            Variant(errorText), Variant(tx_.ResponseStatus)};
+  RaiseCommCompleteEx(args, true);
+}
+
+void ModbusMaster::RaiseCommCompleteEx(std::vector<Variant>& args, bool fromDataBuffer) {
+  if (!Events.CommCompleteEx) return;
+  Events.CommCompleteEx(args);
+  // MData is DataBuffer passed by reference: what the handler wrote stays.
+  if (fromDataBuffer && args[0].IsArray()) {
+    const VariantArray& back = args[0].Array();
+    if (back.Lower() == dataBuffer_.Lower() && back.Upper() == dataBuffer_.Upper()) dataBuffer_ = back;
+  }
+}
+
+// ---- Raw pass-through -------------------------------------------------------------------
+
+void ModbusMaster::SendToComm(const std::string& line1) {
+  tx_.RawMode = true;
+  port_.SetRThreshold(1);
+  port_.Output(Variant(line1));
+}
+
+}  // namespace plc::modbus

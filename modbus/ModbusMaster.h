@@ -1,0 +1,146 @@
+#pragma once
+// The Modbus master engine of one RtuLink: it turns reads and writes of the host and of the
+// scan into requests on the serial child, collects and checks the replies from the child's
+// notifications, decodes them into DataBuffer and reports them through CommCompleteEx. One
+// transaction is on the line at a time (MasterTransaction); none is ever retransmitted.
+//
+// The engine owns the serial event dispatch (OnComm), RS485 driver switching, raw
+// pass-through and the reply watchdog. It owns no timers: the control's Timer1 tick calls
+// ReplyWatchdog. It implements ScanLine, so the shared scan engine reaches it.
+//
+// Every wait lets events run (EventLoop::WaitUntil, never a sleep) and is measured by the wall
+// clock's whole seconds. Nothing here throws for a communication problem: requests that
+// cannot be framed or written are refused (false / 0) and leave the line free.
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/Enums.h"
+#include "core/ResultCodes.h"
+#include "core/ScanEngine.h"
+#include "core/Variant.h"
+#include "modbus/MasterReply.h"
+#include "modbus/MasterTransaction.h"
+#include "platform/EventLoop.h"
+#include "platform/SerialPort.h"
+
+namespace plc::modbus {
+
+// The events the engine raises through its owner. Arguments are by reference, as the host's
+// handlers receive them.
+struct MasterEvents {
+  // MData (DataBuffer, or a fresh 0..10 array from the watchdog), MAdd, quan, ErrorStr, RespStatus.
+  std::function<void(std::vector<Variant>& args)> CommCompleteEx;
+  // CommEvent, MData (element 0: the received text, or empty), Connected.
+  std::function<void(std::vector<Variant>& args)> CommEventModem;
+  // A receive notification in a slave mode.
+  std::function<void()> HandleSlaveRequest;
+};
+
+// The master's time limits, wall-clock seconds.
+constexpr std::int64_t kReplySeconds = 2;
+// A request still pending this long when the next one is prepared is abandoned.
+constexpr std::int64_t kStalePendingSeconds = 3;
+// Values a waiting write takes at most.
+constexpr std::size_t kMaxWriteValues = 200;
+// DataBuffer bounds.
+constexpr std::int32_t kDataBufferLast = 500;
+// ResponseStatus after an RTU reply failed its CRC.
+constexpr std::int16_t kCrcFailedStatus = 245;
+
+inline constexpr const char* kCrcErrorText = "CRC error";
+inline constexpr const char* kReadErrorText = "Read error";
+
+class ModbusMaster final : public ScanLine {
+ public:
+  // Installs itself as the port's OnComm handler.
+  explicit ModbusMaster(SerialPort& port, EventLoop& loop = EventLoop::Current());
+  ~ModbusMaster() override;
+  ModbusMaster(const ModbusMaster&) = delete;
+  ModbusMaster& operator=(const ModbusMaster&) = delete;
+
+  MasterEvents Events;
+
+  // The control's settings, forwarded on every set.
+  void SetModBusMode(std::int16_t mode) { modBusMode_ = mode; }
+  std::int16_t ModBusMode() const { return modBusMode_; }
+  void SetRS485Mode(std::int16_t mode) { rs485Mode_ = mode; }
+  void SetPLCType(std::int32_t type) { plcType_ = type; }
+  std::int32_t PLCType() const { return plcType_; }
+  void SetUnitAddress(std::int16_t unit) { unitAddress_ = unit; }
+
+  MasterTransaction& Transaction() { return tx_; }
+  const MasterTransaction& Transaction() const { return tx_; }
+  // Values of the latest good read reply from index 1 (indices 0..500).
+  VariantArray& DataBuffer() { return dataBuffer_; }
+  const VariantArray& DataBuffer() const { return dataBuffer_; }
+  const std::string& LastErrorText() const { return lastErrorText_; }
+
+  // CommBusy: read, and assign (False frees the line; True changes nothing).
+  bool CommBusy() const override { return tx_.IsBusy(); }
+  void SetCommBusy(bool busy);
+
+  // Requests. True when the request went out. unit is taken without its sign.
+  bool SendReadRequest(std::int16_t unit, std::int32_t address, std::int32_t count,
+                       ReadOrigin origin = ReadOrigin::Host);
+  bool SendSingleWrite(std::int16_t unit, std::int32_t address, std::int32_t value);
+  // count: registers (or coils) to send; for EnType2 kinds 5 and 7 each value gives two.
+  bool SendMultipleWrite(std::int16_t unit, std::int32_t address, std::span<const double> values, std::int32_t count);
+  // Hands a frame to the port with RS485 line control. The port's errors pass to the caller,
+  // with the line dropped again.
+  void TransmitFrame(const Bytes& frame);
+
+  // Waiting read (ReadPLC): -1 with the values copied into ReadValue from element 1, or 0.
+  Result WaitingRead(std::int16_t unit, std::int32_t address, std::int32_t count, VariantArray& ReadValue,
+                     std::int32_t ioType);
+  // Waiting write (WritePLC): -1 when every request was acknowledged, else 0.
+  Result WaitingWrite(std::int16_t unit, std::int32_t address, std::span<const double> values);
+
+  // Timer1 tick.
+  void ReplyWatchdog();
+  // The serial child's OnComm notification.
+  void OnComm();
+  // SendToComm: raw mode on, every received character reported through CommEventModem.
+  void SendToComm(const std::string& line1);
+
+  // ScanLine.
+  bool LineOpen() const override { return port_.PortOpen(); }
+  bool WriteActive() const override { return tx_.WriteActive; }
+  void ForceFree() override { SetCommBusy(false); }
+  void CountError() override { tx_.CountError(); }
+  std::int16_t UnitAddress() const override { return unitAddress_; }
+  void SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override;
+
+ private:
+  Framing CurrentFraming() const;
+  bool LineControlled() const { return rs485Mode_ == rtu::RTS || rs485Mode_ == rtu::DTR; }
+  void DropLine();
+  // Discards what was received and makes every received chunk raise a notification.
+  void PrepareReceive();
+  bool Transmit(const Bytes& frame);
+  Result AwaitWrite();
+
+  void HandleMasterReply();
+  void HandleRawData();
+  void HandleCarrierChange();
+  void CompleteRead(const Adu& reply);
+  void FailChecksum();
+  void FailReply();
+  void RaiseCommCompleteEx(std::vector<Variant>& args, bool fromDataBuffer);
+
+  SerialPort& port_;
+  EventLoop& loop_;
+  MasterTransaction tx_;
+  MasterReplyCollector reply_;
+  std::int32_t requestPlcType_ = rtu::EnStdModbus;
+  VariantArray dataBuffer_{0, kDataBufferLast};
+  std::string lastErrorText_;
+  std::int16_t modBusMode_ = rtu::Rtu;
+  std::int16_t rs485Mode_ = rtu::OFF;
+  std::int32_t plcType_ = rtu::EnStdModbus;
+  std::int16_t unitAddress_ = 1;
+};
+
+}  // namespace plc::modbus
