@@ -288,5 +288,22 @@ TEST_F(PosixSerialPortOnPty, WriteToAFarEndThatNeverReadsGivesUpInBoundedTime) {
   EXPECT_EQ(pty.ReadText(2), "ok") << "the port is usable once the far end reads again";
 }
 
+TEST(PtyLink, TwoPortsTalkBothWaysThroughTheLinkedDevices) {
+  EventLoop loop{TheSystemClock()};
+  test::PtyLink link;
+  ScopedCommPort a(21, link.PathA());
+  ScopedCommPort b(22, link.PathB());
+  PosixSerialPort left(loop), right(loop);
+  left.SetCommPort(21);
+  right.SetCommPort(22);
+  left.SetPortOpen(true);
+  right.SetPortOpen(true);
+  left.Output(Variant("to the right"));
+  right.Output(Variant("to the left"));
+  EXPECT_TRUE(loop.WaitUntil([&] { return right.InBufferCount() == 12 && left.InBufferCount() == 11; }, loop.Now() + 5'000'000));
+  EXPECT_EQ(right.Input().ToString(), "to the right");
+  EXPECT_EQ(left.Input().ToString(), "to the left");
+}
+
 }  // namespace
 }  // namespace plc

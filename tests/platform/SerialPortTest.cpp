@@ -35,25 +35,6 @@ TEST_F(SerialPortBase, ReceiveNotificationOnlyOnceThresholdCharactersWait) {
   EXPECT_EQ(port.InBufferCount(), 7);
 }
 
-TEST_F(SerialPortBase, InputHonoursInputLenAndBinaryMode) {
-  port.Inject(Bytes{0x41, 0x00, 0xff, 0x42});
-  loop.DoEvents();
-  port.SetInputLen(2);
-  port.SetInputMode(InputModeKind::Binary);
-  Variant first = port.Input();
-  ASSERT_TRUE(first.IsArray());
-  ASSERT_EQ(first.Array().Size(), 2u);
-  EXPECT_EQ(first.Array().Lower(), 0);
-  EXPECT_EQ(first.Array().Get(1).ToByte(), 0x00);
-  port.SetInputLen(0);
-  Variant rest = port.Input();
-  ASSERT_EQ(rest.Array().Size(), 2u);
-  EXPECT_EQ(rest.Array().Get(0).ToByte(), 0xff);
-  EXPECT_EQ(port.Input().Array().Size(), 0u) << "an empty buffer gives an empty array";
-  port.SetInputMode(InputModeKind::Text);
-  EXPECT_EQ(port.Input().ToString(), "");
-}
-
 TEST_F(SerialPortBase, NullDiscardDropsZeroBytesOnlyWhenOn) {
   port.SetNullDiscard(true);
   port.Inject(Bytes{1, 0, 2, 0});
