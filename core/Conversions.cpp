@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -51,6 +52,16 @@ class BigUnsigned {
     return r;
   }
 
+  void HalveInPlace() {
+    std::uint32_t carry = 0;
+    for (std::size_t i = limbs_.size(); i-- > 0;) {
+      const std::uint32_t l = limbs_[i];
+      limbs_[i] = (l >> 1) | carry;
+      carry = l << 31;
+    }
+    if (!limbs_.empty() && limbs_.back() == 0) limbs_.pop_back();
+  }
+
   int BitLength() const {
     if (limbs_.empty()) return 0;
     return static_cast<int>(32 * (limbs_.size() - 1)) + std::bit_width(limbs_.back());
@@ -88,34 +99,15 @@ struct BinaryForm {
   std::uint32_t mantissa;  // the first 24 significant bits of v, truncated
 };
 
-// The positive single x read as the decimal number it prints as, in binary.
-BinaryForm DecimalBinaryForm(float x) {
-  std::array<char, 32> buf{};
-  auto res = std::to_chars(buf.data(), buf.data() + buf.size(), x, std::chars_format::scientific);
-  // d.ddddde[+-]xx: collect the digits, then the decimal exponent.
-  std::uint64_t digits = 0;
-  int fractionDigits = 0;
-  bool inFraction = false;
-  const char* p = buf.data();
-  for (; p != res.ptr && *p != 'e'; ++p) {
-    if (*p == '.') {
-      inFraction = true;
-      continue;
-    }
-    digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
-    if (inFraction) ++fractionDigits;
-  }
-  int exp10 = 0;
-  if (p != res.ptr) {
-    ++p;
-    if (*p == '+') ++p;
-    std::from_chars(p, res.ptr, exp10);
-  }
-  exp10 -= fractionDigits;
-
+// v = digits * 10^exp10 (v > 0) in binary.
+BinaryForm BinaryFormOf(std::uint64_t digits, int exp10) {
   BigUnsigned num(digits);
   BigUnsigned den(1);
-  for (int i = 0; i < std::abs(exp10); ++i) (exp10 > 0 ? num : den).MulSmall(10);
+  for (int left = std::abs(exp10); left > 0; left -= 9) {
+    std::uint32_t power = 1;
+    for (int i = 0; i < std::min(left, 9); ++i) power *= 10;
+    (exp10 > 0 ? num : den).MulSmall(power);
+  }
 
   int e = num.BitLength() - den.BitLength();
   if (CompareWithPowerOfTwo(num, den, e) < 0) --e;
@@ -124,14 +116,56 @@ BinaryForm DecimalBinaryForm(float x) {
   BigUnsigned a = num.Shifted(std::max(0, 23 - e));
   BigUnsigned b = den.Shifted(std::max(0, e - 23));
   std::uint32_t m = 0;
-  for (int bit = 23; bit >= 0; --bit) {
-    BigUnsigned step = b.Shifted(bit);
+  BigUnsigned step = b.Shifted(23);
+  for (int bit = 23; bit >= 0; --bit, step.HalveInPlace()) {
     if (Compare(a, step) >= 0) {
       a.Subtract(step);
       m |= 1u << bit;
     }
   }
   return {e, m};
+}
+
+// Decimal text "ddd.ddd" or "d.ddde[+-]xx" as digits * 10^exp10; false when the digits do not
+// fit 64 bits.
+bool ParseDecimal(std::string_view text, std::uint64_t& digits, int& exp10) {
+  digits = 0;
+  int fractionDigits = 0, digitCount = 0;
+  bool inFraction = false;
+  std::size_t i = 0;
+  for (; i < text.size() && text[i] != 'e'; ++i) {
+    if (text[i] == '.') {
+      inFraction = true;
+      continue;
+    }
+    if (++digitCount > 19) return false;
+    digits = digits * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    if (inFraction) ++fractionDigits;
+  }
+  exp10 = 0;
+  if (i < text.size()) {
+    std::string_view e = text.substr(i + 1);
+    if (!e.empty() && e.front() == '+') e.remove_prefix(1);
+    std::from_chars(e.data(), e.data() + e.size(), exp10);
+  }
+  exp10 -= fractionDigits;
+  return true;
+}
+
+// The positive single x read as the decimal number it prints as: the shortest text that reads
+// back as x, as plain std::to_chars gives it (so an integral single such as 725259712 keeps its
+// exact digits), in binary.
+BinaryForm DecimalBinaryForm(float x) {
+  std::array<char, 64> buf{};
+  std::uint64_t digits = 0;
+  int exp10 = 0;
+  auto res = std::to_chars(buf.data(), buf.data() + buf.size(), x);
+  if (!ParseDecimal(std::string_view(buf.data(), res.ptr), digits, exp10)) {
+    // Fixed output is chosen only while no longer than scientific, so this is a safety net.
+    res = std::to_chars(buf.data(), buf.data() + buf.size(), x, std::chars_format::scientific);
+    ParseDecimal(std::string_view(buf.data(), res.ptr), digits, exp10);
+  }
+  return BinaryFormOf(digits, exp10);
 }
 
 // Stores the values at their indices only when every index exists and every value converts to

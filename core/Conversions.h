@@ -34,8 +34,9 @@ namespace plc {
 float LongFloatToDec(const std::int32_t& dlong1, const std::int32_t& dlong2);
 
 // A single to two register words, reading the single as the decimal number it prints as (its
-// shortest round-trip text, so 0.1f is one tenth) and truncating that number's binary
-// expansion to 24 significant bits: 0.1 gives 15820/52428. Magnitudes below the smallest
+// shortest round-trip text as std::to_chars gives it, so 0.1f is one tenth and 16777215 stays
+// 16777215) and truncating that number's binary expansion to 24 significant bits: 0.1 gives
+// 15820/52428. Magnitudes below the smallest
 // normal single give 0/0. Infinity and NaN are an overflow. Always returns 0.
 std::int16_t DecToLongFloat(const float& Dec, std::int32_t& dlong1, std::int32_t& dlong2);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +46,7 @@ TEST(DecToLongFloat, ReadsTheSingleAsItsDecimalTextAndTruncates) {
       {0.0f, 0, 0},
       {-0.0f, 0, 0},
       {16777216.0f, 19328, 0},
+      {725259712.0f, 20012, 59991},  // integral: its exact digits are its shortest text
       {std::numeric_limits<float>::max(), 32639, 65535},
       {1e-40f, 0, 0},  // subnormal: not encodable, flushed
   };
@@ -103,6 +105,15 @@ TEST(LongFloatToDec, SampledNormalSinglesMatchIeeeAndRoundTrip) {
     const float y = LongFloatToDec(h, l);
     const float towardZero = std::nextafter(x, 0.0f);
     ASSERT_TRUE(y == x || y == towardZero) << text << " gave " << y;
+    if constexpr (std::numeric_limits<long double>::digits >= 64) {
+      // Independent reckoning of the truncation: the shortest text read at 64 bits, cut to 24.
+      char shortest[32];
+      *std::to_chars(shortest, shortest + sizeof shortest - 1, x).ptr = '\0';
+      int e = 0;
+      const long double f = std::frexp(std::fabs(std::strtold(shortest, nullptr)), &e);
+      const long double truncated = std::ldexp(std::floor(std::ldexp(f, 24)), e - 24);
+      ASSERT_EQ(std::fabs(y), static_cast<float>(truncated)) << shortest;
+    }
   }
   EXPECT_GT(roundTrips, 1000);
 }
