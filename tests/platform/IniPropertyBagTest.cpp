@@ -35,7 +35,7 @@ TEST(IniPropertyBag, EveryPersistedTypeComesBackWithItsType) {
       {"PortOpen", Variant(false)},
       {"Settings", Variant("9600,e,8,1")},
       {"Tricky", Variant("  lead; semi=equals \"quoted\" back\\slash\ttab ")},
-      {"Lines", Variant(std::string("a\r\nb\x01\x7f end", 12))},
+      {"Lines", Variant(std::string("a\r\nb\0\x01\x7f end", 11))},
       {"Blank", Variant("")},
       {"WordLike", Variant("True")},
       {"Ratio", Variant(0.1)},
@@ -148,7 +148,7 @@ TEST(IniPropertyBag, ADocumentThatIsNoProfileIsRefusedNamingFileAndLine) {
   std::string file = dir.File("form.ini");
   const std::vector<std::pair<std::string, std::string>> corrupt = {
       {"[RtuLink1]\nCommPort=2\nthis is not an entry\n", "line 3"},
-      {std::string("[RtuLink1]\nCommPort=2\n\0\0\0", 26), "line 3"},
+      {std::string("[RtuLink1]\nCommPort=2\n\0\0\0", 25), "line 3"},
   };
   for (const auto& [content, line] : corrupt) {
     WriteRaw(file, content);
