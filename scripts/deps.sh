@@ -2,7 +2,7 @@
 # Installs the system packages the build, the tests and the peers need, when any is missing.
 set -euo pipefail
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libmodbus-dev python3-pymodbus python3-serial mbpoll nlohmann-json3-dev libcli11-dev)
+          pkg-config libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll nlohmann-json3-dev libcli11-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
