@@ -66,6 +66,7 @@ struct Conv {
     else if constexpr (std::is_same_v<V, double>) return "Double";
     else if constexpr (std::is_same_v<V, bool>) return "Boolean";
     else if constexpr (std::is_same_v<V, std::string>) return "String";
+    else if constexpr (std::is_enum_v<V>) return "Long";  // the interface's enumerations are 32-bit
     else return "Variant";
   }
   static V From(const Variant& v) {
@@ -75,9 +76,13 @@ struct Conv {
     else if constexpr (std::is_same_v<V, double>) return v.ToDouble();
     else if constexpr (std::is_same_v<V, bool>) return v.ToBool();
     else if constexpr (std::is_same_v<V, std::string>) return v.ToString();
+    else if constexpr (std::is_enum_v<V>) return static_cast<V>(v.ToInt32());
     else return v;
   }
-  static Variant To(const V& v) { return Variant(v); }
+  static Variant To(const V& v) {
+    if constexpr (std::is_enum_v<V>) return Variant(static_cast<std::int32_t>(v));
+    else return Variant(v);
+  }
 };
 
 inline Variant* Required(Variant* v) {

@@ -1,0 +1,206 @@
+#include "modbus/RtuLink.h"
+
+#include "core/Configuration.h"
+#include "core/Conversions.h"
+#include "core/TagDatabase.h"
+#include "modbus/AsciiFrame.h"
+
+namespace plc {
+
+namespace {
+constexpr std::int32_t kDataBufferUpper = 500;
+constexpr std::size_t kSlaveImageSize = 50001;   // registers 0..50000
+constexpr std::size_t kMasterImageSize = 6;      // 0..5
+}  // namespace
+
+RtuLink::RtuLink(std::unique_ptr<SerialPort> port)
+    : line_(*this, std::move(port), SerialLine::Rules{}),
+      timers_(kScanTimerDesign),
+      registerImage_(kMasterImageSize, 0),
+      dataBuffer_(0, kDataBufferUpper) {}
+
+RtuLink::~RtuLink() = default;
+
+// ---- Container events ----
+
+void RtuLink::Initialize() {
+  timers_.StopAll();
+  SetDrawnSize(kDesignWidth, kDesignHeight);
+  props_.unitAddress = UnitAddressOf(props_.address);
+}
+
+void RtuLink::InitProperties() {
+  props_.Init(Host().AmbientFont(), std::int32_t{19200}, "19200,n,8,1");
+  line_.LoadPortOpen(false);
+  line_.LoadCommPort(1);
+  modBusMode_ = rtu::Rtu;
+  rs485Mode_ = rtu::OFF;
+  plcType_ = rtu::EnStdModbus;
+}
+
+void RtuLink::ReadProperties(PropertyBag& bag) {
+  Keys().Read(*this, bag, Host().AmbientFont());
+  SetUpForMode();
+  if (RunMode() && IsSlaveMode(modBusMode_)) timers_.StopAll();
+  else timers_.StartForRun(RunMode(), props_.scanReadEnable, props_.scanWriteEnable);
+}
+
+void RtuLink::WriteProperties(PropertyBag& bag) { Keys().Write(*this, bag, Host().AmbientFont()); }
+
+void RtuLink::Show() { timers_.StopAll(); }
+void RtuLink::Paint() { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
+void RtuLink::Resize() { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
+
+// ---- Properties ----
+
+void RtuLink::SetEnabled(bool value) {
+  props_.enabled = value;
+  PropertyChanged("Enabled");
+}
+
+void RtuLink::SetNumOfReadRetries(std::int16_t value) {
+  props_.numOfReadRetries = value;
+  PropertyChanged("NumOfReadRetries");
+}
+
+void RtuLink::SetNumOfWriteRetries(std::int16_t value) {
+  props_.numOfWriteRetries = value;
+  PropertyChanged("NumOfWriteRetries");
+}
+
+void RtuLink::SetAddress(std::int32_t value) {
+  props_.address = value;
+  PropertyChanged("Address");
+  props_.unitAddress = UnitAddressOf(value);
+}
+
+void RtuLink::SetModBusMode(EnModBusMode value) {
+  modBusMode_ = Variant(static_cast<std::int32_t>(value)).ToInt16();
+  PropertyChanged("ModBusMode");
+  SetUpForMode();
+}
+
+void RtuLink::SetUpForMode() {
+  if (IsSlaveMode(modBusMode_)) {
+    MSComm2().SetInBufferCount(0);
+    MSComm2().SetRThreshold(1);
+    MSComm2().SetInputLen(0);
+    registerImage_.assign(kSlaveImageSize, 0);
+  } else {
+    registerImage_.assign(kMasterImageSize, 0);
+  }
+}
+
+void RtuLink::SetRS485Mode(EnRS485Mode value) {
+  rs485Mode_ = Variant(static_cast<std::int32_t>(value)).ToInt16();
+  PropertyChanged("RS485Mode");
+}
+
+void RtuLink::SetPLCType(EnPLCType value) {
+  plcType_ = value;
+  PropertyChanged("PLCType");
+}
+
+void RtuLink::SetScanReadEnable(bool value) {
+  props_.scanReadEnable = value;
+  timers_.FollowScanRead(value, RunMode());
+  PropertyChanged("ScanReadEnable");
+}
+
+void RtuLink::SetScanWriteEnable(bool value) {
+  props_.scanWriteEnable = value;
+  timers_.FollowScanWrite(value, RunMode());
+  PropertyChanged("ScanWriteEnable");
+}
+
+void RtuLink::SetScanReadIOTimerInterval(std::int32_t value) {
+  timers_.Timer2().SetInterval(value);
+  PropertyChanged("ScanReadIOTimerInterval");
+}
+
+void RtuLink::SetScanWriteIOTimerInterval(std::int32_t value) {
+  timers_.Timer3().SetInterval(value);
+  PropertyChanged("ScanWriteIOTimerInterval");
+}
+
+// ---- Modbus master transactions ----
+// These forward to the Modbus engine. Until it is built no request can be sent, so every
+// call reports failure and the line is never touched; nothing is ever in flight, so CommBusy
+// reads False.
+
+Variant RtuLink::CommBusy() const { return Variant(false); }
+void RtuLink::SetCommBusy(const Variant&) {}
+
+Result RtuLink::ReadPLC(std::string&, VariantArray&, Opt<Variant>, Opt<std::int16_t>) { return ResultFailed; }
+Result RtuLink::ReadPLCNW(std::string&, VariantArray&, Opt<std::int16_t>, Opt<std::int16_t>) { return ResultFailed; }
+Result RtuLink::ReadDevice(std::string&, Opt<std::int16_t>, Opt<std::int16_t>) { return ResultFailed; }
+Result RtuLink::WritePLC(std::string&, VariantArray&, Opt<std::int16_t>, Opt<std::int16_t>) { return ResultFailed; }
+
+// ---- End of the forwards ----
+
+Result RtuLink::ReadPLCValue(std::string&, VariantArray&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
+  return ResultFailed;  // RtuLink's ReadPLCValue reads nothing, by design
+}
+
+double RtuLink::ReadData(std::int16_t& idx) { return dataBuffer_.Get(idx).ToDouble(); }
+
+Variant RtuLink::ReadErrors() { return Variant(lastErrorText_); }
+
+// DataArr(i) := DataBuffer(i - 1): the first value of a read lands in DataArr(2). Elements
+// before a bad index stay copied.
+void RtuLink::IOData(VariantArray& DataArr, std::int16_t& Size) {
+  for (std::int32_t i = 1; i <= Size; ++i) DataArr.Set(i, dataBuffer_.Get(i - 1));
+}
+
+Variant RtuLink::ReadModData(Variant&, Variant&, Opt<std::int16_t> NumOfReg) {
+  if (NumOfReg.ValueOr(0) == 0) NumOfReg.Put(1);
+  return Variant();
+}
+
+Variant RtuLink::SetModData(Variant&, Variant&) { return Variant(); }
+void RtuLink::ForceModData(Variant&, std::int32_t&) {}
+void RtuLink::WriteQueData() {}
+// The scan database has no loader, so no group matches; the scan engine takes this over.
+void RtuLink::SetScanRegGroup(std::int16_t&, bool&) {}
+
+// Raw pass-through. The Modbus engine's RawMode (received data to CommEventModem) is set by
+// the engine's own hook when it lands; the threshold makes every character signal.
+void RtuLink::SendToComm(std::string& line1) {
+  MSComm2().SetRThreshold(1);
+  line_.SendText(line1);
+}
+
+Variant RtuLink::ReceiveComm() { return line_.Receive(); }
+void RtuLink::ClearCommPort() { line_.Clear(); }
+
+std::string RtuLink::MakeLRC(std::string& msg) { return modbus::MakeLRC(msg); }
+
+float RtuLink::LongFloatToDec(std::int32_t& dlong1, std::int32_t& dlong2) { return plc::LongFloatToDec(dlong1, dlong2); }
+std::int16_t RtuLink::DecToLongFloat(float& Dec, std::int32_t& dlong1, std::int32_t& dlong2) {
+  return plc::DecToLongFloat(Dec, dlong1, dlong2);
+}
+std::int32_t RtuLink::ByteToLong(VariantArray& ByteArr, double& UnsignedLong) {
+  return plc::ByteToLong(ByteArr, UnsignedLong);
+}
+void RtuLink::LongToByte(std::int32_t& LongVar, VariantArray& ByteArr, std::int16_t& StartByteIndex) {
+  plc::LongToByte(LongVar, ByteArr, StartByteIndex);
+}
+void RtuLink::LongToUInteger(std::int32_t& LongVar, VariantArray& UIntegerArr, std::int16_t& StartByteIndex) {
+  plc::LongToUInteger(LongVar, UIntegerArr, StartByteIndex);
+}
+void RtuLink::SignedIntToLong(Variant& SgnIntr, std::int32_t& Lng1) { plc::SignedIntToLong(SgnIntr, Lng1); }
+void RtuLink::LongToSIgnedInt(Variant& Lng1, std::int32_t& SgnIntr) { plc::LongToSIgnedInt(Lng1, SgnIntr); }
+
+Variant RtuLink::TagAddressFromName(Variant& name) { return plc::TagAddressFromName(name); }
+Variant RtuLink::TagNameFromAddress(Variant& Address) { return plc::TagNameFromAddress(Address); }
+void RtuLink::ReadScanDatabase() { plc::ReadScanDatabase(); }
+void RtuLink::EditScanDatabase() { plc::EditScanDatabase(); }
+void RtuLink::mains() { LoadConfiguration(kModbusDeviceName); }
+
+void RtuLink::Refresh() {}
+void RtuLink::Size(float&, float&) { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
+void RtuLink::EventComComplete() {}
+
+void RtuLink::ShowAboutBox() { Host().ShowModal(DialogRequest{"About RtuLink", {"Version 1.0.0"}}); }
+
+}  // namespace plc
