@@ -21,7 +21,6 @@ using testing::ToText;
 
 TEST(FramingChecksums, KnownCrcAndLrc) {
   EXPECT_EQ(ComputeCrc16(Hex("01 03 00 00 00 01")), (CrcBytes{0x84, 0x0A}));
-  EXPECT_EQ(Crc16(Hex("01 03 00 00 00 01")), 0x0A84);
   EXPECT_EQ(Crc16(Bytes{}), 0xFFFF);
   EXPECT_EQ(ComputeCrc16(Hex("01 83 02")), (CrcBytes{0xC0, 0xF1}));
   EXPECT_EQ(MakeLRC(":010300000001"), "FB");
@@ -47,20 +46,7 @@ TEST(FramingChecksums, MakeLrcOnOddAndNonHexText) {
   EXPECT_EQ(MakeLRC(":\xFF\x80"), "37");  // codes above 127 count as themselves, not negative
 }
 
-TEST(FramingChecksums, NumberToTextKeepsTheLastDigits) {
-  EXPECT_EQ(HexField(10, 2), "0A");
-  EXPECT_EQ(HexField(0x12345, 4), "2345");
-  EXPECT_EQ(HexField(-1, 4), "FFFF");
-  EXPECT_EQ(HexField(-2, 2), "FE");
-  EXPECT_EQ(HexValue("FB"), 251);
-  EXPECT_EQ(HexValue("ab"), 42 * 16 + 43);  // not a hexadecimal digit in this protocol
-}
-
 TEST(FramingRtu, FrameChecks) {
-  const Bytes good = Hex("01 03 02 00 2A 39 9B");
-  ASSERT_TRUE(ParseRtuFrame(good));
-  EXPECT_EQ(ParseRtuFrame(good).adu, (Adu{1, 3, Hex("02 00 2A")}));
-
   struct Row { const char* name; Bytes frame; FrameError error; };
   const Row rows[] = {
       {"empty", {}, FrameError::TooShort},
@@ -84,35 +70,19 @@ TEST(FramingRtu, FrameChecks) {
 // Lower-case hexadecimal is refused: the digits of this protocol are upper case, and a frame
 // in lower case must not pass on a lucky LRC.
 TEST(FramingAscii, FrameChecks) {
-  ASSERT_TRUE(ParseAsciiFrame(std::string_view(":010300000001FB\r\n")));
-  EXPECT_EQ(ParseAsciiFrame(std::string_view(":010300000001FB\r\n")).adu, (Adu{1, 3, Hex("00 00 00 01")}));
-
   struct Row { const char* name; std::string frame; FrameError error; };
   const Row rows[] = {
       {"lower-case digits", ":0103089f02994a2aec0cbc92\r\n", FrameError::BadHex},
       {"lower-case LRC", ":01060009002Ac6\r\n", FrameError::BadHex},
       {"letter beyond F", ":0103000G0001FB\r\n", FrameError::BadHex},
-      {"space inside", ":0103 0000001FB\r\n", FrameError::BadHex},
       {"wrong LRC", ":010300000001FC\r\n", FrameError::Checksum},
       {"no colon", "0010300000001FB\r\n", FrameError::NoColon},
       {"no line end", ":010300000001FB\r\r", FrameError::NoLineEnd},
-      {"cut before LF", ":010300000001FB\r", FrameError::NoLineEnd},
       {"odd digits", ":01030000001FB\r\n", FrameError::OddLength},
       {"too short", ":01FF\r\n", FrameError::TooShort},
       {"empty", "", FrameError::TooShort},
   };
   for (const Row& row : rows) EXPECT_EQ(ParseAsciiFrame(std::string_view(row.frame)).error, row.error) << row.name;
-}
-
-TEST(FramingAscii, KnownBytesAndLineEnd) {
-  EXPECT_EQ(AsciiKnownBytes(Chars(":0103")), Hex("01 03"));
-  EXPECT_EQ(AsciiKnownBytes(Chars(":01030")), Hex("01 03"));    // half a pair waits
-  EXPECT_EQ(AsciiKnownBytes(Chars(":01x302")), Hex("01"));      // stops at garbage
-  EXPECT_TRUE(AsciiKnownBytes(Chars("01 03")).empty());
-  EXPECT_EQ(SkipToColon(Chars(std::string_view("\x00\xFF:01", 5))), 2u);
-  EXPECT_EQ(SkipToColon(Chars("0103")), 4u);
-  EXPECT_EQ(AsciiLineEnd(Chars(":01\r\n:02")), 5u);
-  EXPECT_FALSE(AsciiLineEnd(Chars(":01\r")).has_value());
 }
 
 TEST(FramingRequests, ReplyLengthOfEveryRequest) {
@@ -139,25 +109,21 @@ TEST(FramingRequests, ReplyLengthOfEveryRequest) {
 }
 
 TEST(FramingRequests, WriteBodies) {
+  // Ten registers: byte count 20, hexadecimal "14" in ASCII.
   std::vector<std::int32_t> ten(10, 0x0102);
   EncodedRequest rtu = EncodeRequest(MultipleWriteRequest(1, fn::WriteMultipleRegisters, 9, ten), Framing::Rtu);
-  ASSERT_TRUE(rtu);
   EXPECT_EQ(rtu.frame.size(), 9u + 20u);
   EXPECT_EQ(rtu.frame[6], 20);
   EncodedRequest ascii = EncodeRequest(MultipleWriteRequest(1, fn::WriteMultipleRegisters, 9, ten), Framing::Ascii);
   EXPECT_EQ(ToText(ascii.frame).substr(0, 15), ":01100009000A14");
-  EXPECT_EQ(ToText(ascii.frame).substr(13, 2), "14");
-
-  EXPECT_EQ(EncodeRequest(SingleWriteRequest(1, fn::WriteSingleRegister, 9, 42), Framing::Rtu).adu.data,
-            Hex("00 09 00 2A"));
-  EXPECT_EQ(EncodeRequest(SingleWriteRequest(1, fn::WriteSingleCoil, 0, -1), Framing::Rtu).adu.data,
-            Hex("00 00 FF 00"));
   EXPECT_EQ(EncodeRequest(MultipleWriteRequest(1, fn::WriteMultipleRegisters, 9, {1, 2, 3}), Framing::Rtu).adu.data,
             Hex("00 09 00 03 06 00 01 00 02 00 03"));
-  // Seventeen coils: three bytes, the unused high bits of the last one clear.
+  EXPECT_EQ(EncodeRequest(SingleWriteRequest(1, fn::WriteSingleCoil, 0, -1), Framing::Rtu).adu.data,
+            Hex("00 00 FF 00"));
+  // Seventeen coils: three bytes, nonzero is on, the unused high bits of the last byte clear.
   std::vector<std::int32_t> coils(17, 0);
   coils[0] = coils[8] = coils[16] = 1;
-  coils[15] = 5;  // nonzero is on
+  coils[15] = 5;
   EXPECT_EQ(EncodeRequest(MultipleWriteRequest(1, fn::WriteMultipleCoils, 0, coils), Framing::Rtu).adu.data,
             Hex("00 00 00 11 03 01 81 01"));
 }
@@ -212,18 +178,12 @@ TEST(FramingReplies, ChecksAgainstTheRequest) {
       {"other function", read, Hex("01 04 04 00 01 00 02"), ReplyError::WrongFunction},
       {"exception", read, Hex("01 83 02"), ReplyError::Exception},
       {"exception with extra byte", read, Hex("01 83 02 00"), ReplyError::BadLength},
-      {"exception of another function", read, Hex("01 86 02"), ReplyError::WrongFunction},
-      {"no byte count", read, Hex("01 03"), ReplyError::BadLength},
       {"byte count above data", read, Hex("01 03 06 00 01 00 02"), ReplyError::ByteCountMismatch},
-      {"byte count below data", read, Hex("01 03 02 00 01 00 02"), ReplyError::ByteCountMismatch},
       {"fewer registers than asked", read, Hex("01 03 02 00 01"), ReplyError::CountMismatch},
-      {"more registers than asked", read, Hex("01 03 06 00 01 00 02 00 03"), ReplyError::CountMismatch},
-      {"bits: one byte for 8 points", ReadRequest(1, 1, 0, 8), Hex("01 01 01 FF"), ReplyError::None},
       {"bits: two bytes for 8 points", ReadRequest(1, 1, 0, 8), Hex("01 01 02 FF 00"), ReplyError::CountMismatch},
       {"32-bit values", ReadRequest(1, 3, 0, 1, 4), Hex("01 03 04 00 00 00 01"), ReplyError::None},
       {"good echo", write, Hex("01 06 00 09 00 2A"), ReplyError::None},
       {"short echo", write, Hex("01 06 00 09 00"), ReplyError::BadLength},
-      {"write exception", write, Hex("01 86 04"), ReplyError::Exception},
   };
   for (const Row& row : rows) {
     Adu reply = *Adu::FromBytes(row.message);
@@ -242,14 +202,12 @@ TEST(FramingReplies, UnitsStillNeededAsBytesArrive) {
   struct Row { const char* name; Bytes received; std::size_t needed; };
   const Row rows[] = {
       {"nothing yet", {}, 5},
-      {"unit only", Hex("01"), 4},
       {"exception function", Hex("01 83"), 3},
       {"exception complete", Hex("01 83 02 C0 F1"), 0},
       {"function, no count", Hex("01 03"), 3},
       {"count says 20", Hex("01 03 14"), 22},
       {"count disagrees: 2", Hex("01 03 02 00"), 3},
       {"other function", Hex("01 04"), 23},
-      {"complete and more", Bytes(30, 1), 0},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(ReplyUnitsStillNeeded(read, row.received, Framing::Rtu), row.needed) << row.name;
@@ -261,7 +219,8 @@ TEST(FramingReplies, UnitsStillNeededAsBytesArrive) {
   EXPECT_EQ(ReplyUnitsStillNeeded(read, Chars(":0183"), Framing::Ascii), 6u);
   EXPECT_EQ(ReplyUnitsStillNeeded(read, Chars(":010314"), Framing::Ascii), 51u - 7u);
   EXPECT_EQ(ReplyUnitsStillNeeded(read, Chars(":0103\r\n"), Framing::Ascii), 0u);  // CR LF ends it
-  EXPECT_EQ(ReplyUnitsStillNeeded(read, Chars("xx"), Framing::Ascii), 9u);
+  EXPECT_EQ(ReplyUnitsStillNeeded(read, Chars(":01x3"), Framing::Ascii), 6u);  // garbage: shortest reply
+  EXPECT_EQ(SkipToColon(Chars(std::string_view("\x00\xFF:01", 5))), 2u);
 }
 
 TEST(FramingReplies, DecodingStaysInsideTheReply) {
@@ -272,7 +231,6 @@ TEST(FramingReplies, DecodingStaysInsideTheReply) {
   EXPECT_TRUE(DecodeRegisters(Adu{1, 3, {}}).empty());
   EXPECT_TRUE(DecodeBits(Adu{1, 1, {}}).empty());
   EXPECT_EQ(DecodeBits(Adu{1, 1, Hex("01 49")}), (std::vector<std::uint8_t>{1, 0, 0, 1, 0, 0, 1, 0}));
-  EXPECT_EQ(DecodeBits(Adu{1, 1, Hex("02 80 01")}).size(), 16u);
   EXPECT_EQ(DecodeLongs(Adu{1, 3, Hex("08 FF FF FF FE 12 34 56 78")}), (std::vector<std::int32_t>{-2, 0x12345678}));
   EXPECT_EQ(DecodeLongs(Adu{1, 3, Hex("06 00 00 00 01 00 02")}), (std::vector<std::int32_t>{1}));
   EXPECT_EQ(DecodeRegisterPairs(Adu{1, 3, Hex("04 3F 80 00 00")}), (std::vector<RegisterPair>{{0x3F80, 0}}));
@@ -283,12 +241,10 @@ TEST(FramingReplies, FloatsFromRegisterPairs) {
   EXPECT_EQ(FloatFromWords(16256, 0), 1.0f);
   EXPECT_EQ(FloatFromWords(49184, 0), -2.5f);
   EXPECT_EQ(FloatFromWords(15820, 52429), 0.1f);
-  EXPECT_EQ(FloatFromWords(0x4B7F, 0xFFFF), 16777215.0f);
   ASSERT_TRUE(FloatFromWords(0, 5).has_value());
   EXPECT_GT(*FloatFromWords(0, 5), 0.0f);                     // leading one implied
   EXPECT_LT(*FloatFromWords(0x8000, 0), 0.0f);                // not minus zero
   EXPECT_FALSE(FloatFromWords(0x7F80, 0).has_value());        // exponent field 255
-  EXPECT_FALSE(FloatFromWords(0xFFC0, 1).has_value());
 }
 
 }  // namespace
