@@ -465,6 +465,9 @@ int main(int argc, char** argv) {
   s->map = NewMap();
   if (!s->ctx || !s->map || modbus_set_slave(s->ctx, o->unit) != 0 || modbus_connect(s->ctx) != 0) {
     Say("ERROR cannot open %s: %s", o->device, modbus_strerror(errno));
+    if (s->ctx) modbus_free(s->ctx);
+    if (s->map) modbus_mapping_free(s->map);
+    free(s);
     return 3;
   }
   s->fd = modbus_get_socket(s->ctx);
