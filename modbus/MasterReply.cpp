@@ -50,6 +50,10 @@ CollectedReply MasterReplyCollector::Feed(ByteView received) {
     }
     length = std::min(length, buffer_.size());
     CollectedReply reply = Decide(length);
+    if (reply.outcome == ReplyOutcome::ChecksumError) {
+      // Noise that happened to look like the start of the reply: the real one may follow it.
+      if (auto behind = ValidFrameBehindStart()) reply = std::move(*behind);
+    }
     if (reply.outcome != ReplyOutcome::NeedMore) {
       Clear();
       return reply;
@@ -59,7 +63,25 @@ CollectedReply MasterReplyCollector::Feed(ByteView received) {
   }
 }
 
-CollectedReply MasterReplyCollector::Decide(std::size_t frameLength) {
+std::optional<CollectedReply> MasterReplyCollector::ValidFrameBehindStart() const {
+  MasterReplyCollector probe;
+  probe.Expect(request_, framing_);
+  for (std::size_t start = 1; start < buffer_.size(); ++start) {
+    probe.buffer_.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(start), buffer_.end());
+    probe.DropUntilFrameStart();
+    if (probe.buffer_.size() != buffer_.size() - start) continue;  // no frame start here
+    if (ReplyUnitsStillNeeded(request_, probe.buffer_, framing_) > 0) continue;
+    std::size_t length = ReplyFrameLength(request_, probe.buffer_, framing_);
+    if (framing_ == Framing::Ascii) {
+      if (auto end = AsciiLineEnd(probe.buffer_); end && *end < length) length = *end;
+    }
+    CollectedReply reply = probe.Decide(std::min(length, probe.buffer_.size()));
+    if (reply.outcome == ReplyOutcome::Good || reply.outcome == ReplyOutcome::Exception) return reply;
+  }
+  return std::nullopt;
+}
+
+CollectedReply MasterReplyCollector::Decide(std::size_t frameLength) const {
   CollectedReply out;
   ParsedFrame parsed = ParseFrame(ByteView(buffer_).first(frameLength), framing_);
   if (!parsed) {

@@ -6,10 +6,12 @@
 // and checks the frame as soon as it is complete. Bytes that cannot begin the reply are
 // dropped first (RTU: anything before the unit and function asked, or their exception;
 // ASCII: anything before a colon), so noise on the line before the reply does not hide it. A
-// complete frame that is another unit's or another function's is dropped the same way. Every
+// complete frame that is another unit's or another function's is dropped the same way, and a
+// frame start that fails its checksum gives way to a valid reply buffered behind it. Every
 // received byte is bounds-checked; the buffer never holds more than one frame plus the last
 // chunk.
 #include <cstddef>
+#include <optional>
 
 #include "modbus/Pdu.h"
 #include "modbus/Requests.h"
@@ -45,7 +47,9 @@ class MasterReplyCollector {
 
  private:
   void DropUntilFrameStart();
-  CollectedReply Decide(std::size_t frameLength);
+  CollectedReply Decide(std::size_t frameLength) const;
+  // After a checksum failure: a complete, valid reply that starts later in the buffer.
+  std::optional<CollectedReply> ValidFrameBehindStart() const;
 
   Request request_;
   Framing framing_ = Framing::Rtu;

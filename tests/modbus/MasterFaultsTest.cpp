@@ -1,0 +1,321 @@
+// Lost, broken, early-ended and noisy replies; the line control; raw mode; the watchdog.
+// After every fault the next transaction must work.
+#include <gtest/gtest.h>
+
+#include "tests/modbus/MasterRig.h"
+
+namespace plc::modbus::testing {
+namespace {
+
+const Bytes kGood = MasterRig::Rtu("01 03 02 00 2A");  // register 40001 = 42
+
+// The next waiting read works and reads 42.
+void ExpectRecovered(MasterRig& rig) {
+  rig.Answer(kGood);
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), 42);
+}
+
+TEST(MasterFaults, NoReplyTimesOutThenStaysBusyUntilTheWatchdog) {
+  MasterRig rig;
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+  // Two whole seconds of the wall clock, which starts on a second boundary.
+  EXPECT_EQ(rig.Micros(), 2'000'000);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultBusy);
+  EXPECT_EQ(rig.requests.size(), 1u);
+  rig.master.ReplyWatchdog();
+  EXPECT_EQ(rig.master.Transaction().ErrorCount, 1);
+  EXPECT_FALSE(rig.master.CommBusy());
+  ExpectRecovered(rig);
+}
+
+TEST(MasterFaults, TimeOutIsMeasuredInWholeWallSeconds) {
+  MasterRig rig;
+  rig.clock.Advance(700'000);  // 0.7 s into a second: two ticks of the count come 1.3 s later
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+  EXPECT_EQ(rig.Micros(), 2'000'000);
+}
+
+TEST(MasterFaults, FiveLostNonWaitingReadsGiveOneReadErrorEvent) {
+  MasterRig rig;
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(rig.ReadPLCNW("3;40007"), ResultOk);
+    rig.clock.Advance(2'000'000);
+    rig.master.ReplyWatchdog();
+  }
+  EXPECT_TRUE(rig.completions.empty());
+  EXPECT_EQ(rig.master.Transaction().ErrorCount, 5);
+  rig.master.ReplyWatchdog();
+  rig.master.ReplyWatchdog();
+  ASSERT_EQ(rig.completions.size(), 1u);
+  const auto& e = rig.completions[0];
+  EXPECT_EQ(e[0].Array().Get(1).ToInt32(), 3);
+  EXPECT_EQ(e[0].Array().Upper(), 10);
+  EXPECT_EQ(e[1].ToInt32(), 40007);
+  EXPECT_EQ(e[2].ToInt32(), 1);
+  EXPECT_EQ(e[3].ToString(), "Read error");
+  EXPECT_EQ(e[4].ToInt32(), 0);
+  EXPECT_EQ(rig.road.ReadErrors().ToString(), "Read error");
+  EXPECT_EQ(rig.master.Transaction().ErrorCount, 0);
+}
+
+struct BadReply {
+  const char* what;
+  bool ascii;
+  Bytes reply;
+  const char* errorText;  // what ReadErrors says afterwards
+};
+
+class MasterBadReply : public ::testing::TestWithParam<BadReply> {};
+
+// Each fails the waiting read at once (no 2-second wait), raises no event, frees the line.
+TEST_P(MasterBadReply, FailsAtOnceWithoutEvent) {
+  const BadReply& c = GetParam();
+  MasterRig rig;
+  if (c.ascii) rig.master.SetModBusMode(rtu::Ascii);
+  rig.Answer(c.reply);
+  VariantArray v(1, 1, VarType::Double);
+  v.Set(1, Variant(5.0));
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed) << c.what;
+  EXPECT_LT(rig.Micros(), 1'000'000) << c.what;
+  EXPECT_TRUE(rig.completions.empty()) << c.what;
+  EXPECT_EQ(v.Get(1).ToDouble(), 5) << c.what;
+  EXPECT_EQ(rig.road.ReadErrors().ToString(), c.errorText) << c.what;
+  EXPECT_FALSE(rig.master.CommBusy()) << c.what;
+  rig.master.SetModBusMode(rtu::Rtu);
+  ExpectRecovered(rig);
+  EXPECT_EQ(rig.road.ReadErrors().ToString(), "") << c.what;
+}
+
+Bytes SwappedCrc() {
+  Bytes b = kGood;
+  std::swap(b[5], b[6]);
+  return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MasterBadReply,
+    ::testing::Values(BadReply{"CRC bytes swapped", false, SwappedCrc(), "CRC error"},
+                      BadReply{"a data byte flipped", false, Hex("01 03 02 00 2B 39 9B"), "CRC error"},
+                      BadReply{"lower-case ASCII hex", true, Chars(":0103020a0bE5\r\n"), "CRC error"},
+                      BadReply{"ASCII LRC wrong", true, Chars(":01030200070F\r\n"), "CRC error"},
+                      BadReply{"exception reply", false, MasterRig::Rtu("01 83 02"), ""},
+                      BadReply{"ASCII exception reply", true, Chars(":018302" "7A\r\n"), ""},
+                      BadReply{"byte count below its data", false, MasterRig::Rtu("01 03 01 00 2A"), "CRC error"},
+                      BadReply{"more registers than asked", false, MasterRig::Rtu("01 03 04 00 2A 00 2B"), ""},
+                      BadReply{"fewer registers than asked", false, MasterRig::Rtu("01 03 00"), ""}));
+
+TEST(MasterFaults, ByteCountAboveItsDataEndsByTimeOut) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 03 04 00 2A"));
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+  EXPECT_EQ(rig.Micros(), 2'000'000);
+  rig.master.ReplyWatchdog();
+  ExpectRecovered(rig);
+}
+
+TEST(MasterFaults, CrcErrorSetsStatus245InRtu) {
+  MasterRig rig;
+  rig.Answer(SwappedCrc());
+  EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+  rig.loop.DoEvents();
+  EXPECT_EQ(rig.master.Transaction().ResponseStatus, 245);
+  EXPECT_TRUE(rig.master.Transaction().ReplyFailed);
+  EXPECT_EQ(rig.master.Transaction().ErrorCount, 0);  // a checksum failure is not a time-out
+}
+
+TEST(MasterFaults, ReplySplitIntoSingleBytesWithGaps) {
+  MasterRig rig;
+  rig.slave = [&rig](const Bytes&) {
+    Bytes reply = MasterRig::Rtu("01 03 04 00 0C 0D 80");
+    for (std::size_t i = 0; i < reply.size(); ++i) {
+      rig.loop.AddTimer(rig.Micros() + 150'000 * static_cast<std::int64_t>(i + 1),
+                        [&rig, b = reply[i]] { rig.port.Inject(Bytes{b}); });
+    }
+    return Bytes{};
+  };
+  VariantArray v(1, 2, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 2), ResultOk);
+  EXPECT_EQ(v.Get(2).ToDouble(), 3456);
+  EXPECT_EQ(rig.Micros(), 9 * 150'000);  // done the moment the last byte came
+}
+
+TEST(MasterFaults, NoiseBeforeAndAfterTheReply) {
+  for (Bytes noise : {Hex("FF 00 55"), Hex("01 01 03"), Hex("01")}) {
+    MasterRig rig;
+    Bytes reply = noise;
+    for (auto b : kGood) reply.push_back(b);
+    reply.push_back(0x99);
+    rig.Answer(reply);
+    VariantArray v(1, 1, VarType::Double);
+    EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultOk);
+    EXPECT_EQ(v.Get(1).ToDouble(), 42);
+    ExpectRecovered(rig);
+  }
+  MasterRig rig;
+  rig.master.SetModBusMode(rtu::Ascii);
+  rig.Answer(Chars("\r\n#?:0203020007F2\r\n:0103020007F3\r\n"));  // another unit's frame first
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), 7);
+}
+
+TEST(MasterFaults, ClosedPortSendsNothingAndLeavesValuesAlone) {
+  MasterRig rig;
+  rig.port.SetPortOpen(false);
+  VariantArray v(1, 1, VarType::Double);
+  v.Set(1, Variant(9.0));
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+  EXPECT_EQ(v.Get(1).ToDouble(), 9);
+  EXPECT_EQ(rig.ReadPLCNW("40001"), ResultFailed);
+  EXPECT_EQ(rig.WritePLC("40001", {1}), ResultFailed);
+  EXPECT_FALSE(rig.master.CommBusy());
+  EXPECT_EQ(rig.Micros(), 0);
+  rig.port.SetPortOpen(true);
+  ExpectRecovered(rig);
+}
+
+TEST(MasterFaults, LateReplyAfterTheWatchdogIsDropped) {
+  MasterRig rig;
+  EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+  rig.clock.Advance(2'000'000);
+  rig.master.ReplyWatchdog();
+  rig.port.Inject(kGood);
+  rig.loop.DoEvents();
+  EXPECT_TRUE(rig.completions.empty());
+  EXPECT_TRUE(rig.master.DataBuffer().Get(1).IsEmpty());
+}
+
+TEST(MasterFaults, FreeingCommBusyLetsTheNextReadGoAtOnce) {
+  MasterRig rig;
+  EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultBusy);
+  rig.road.SetCommBusy(Variant(true));
+  EXPECT_TRUE(rig.road.CommBusy().ToBool());
+  rig.road.SetCommBusy(Variant(false));
+  ExpectRecovered(rig);
+  EXPECT_EQ(rig.Micros(), 0);
+}
+
+TEST(MasterLine, Rs485DriverIsOnOnlyWhileTheFrameIsSent) {
+  for (auto mode : {rtu::RTS, rtu::DTR}) {
+    MasterRig rig;
+    rig.master.SetRS485Mode(mode);
+    rig.port.ClearLineLog();
+    rig.Answer(kGood);
+    VariantArray v(1, 1, VarType::Double);
+    EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultOk);
+    std::string line = mode == rtu::RTS ? "RTS" : "DTR";
+    EXPECT_EQ(rig.port.LineLog(), (std::vector<std::string>{line + " on", "write 8", "drained", line + " off"}));
+    EXPECT_EQ(rig.port.SThreshold(), 0);
+  }
+  MasterRig rig;  // OFF: no line changes
+  rig.master.SetRS485Mode(rtu::Mode3);
+  rig.port.ClearLineLog();
+  rig.Answer(kGood);
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultOk);
+  EXPECT_EQ(rig.port.LineLog(), (std::vector<std::string>{"write 8", "drained"}));
+}
+
+TEST(MasterLine, RawModeAndCarrierDetectReachTheHost) {
+  MasterRig rig;
+  rig.master.SendToComm("AT\r");
+  EXPECT_EQ(ToText(rig.port.TakeSent()), "AT\r");
+  rig.port.Inject(std::string("OK"));
+  rig.loop.DoEvents();
+  ASSERT_EQ(rig.modem.size(), 1u);
+  EXPECT_EQ(rig.modem[0][0].ToInt32(), 2);
+  EXPECT_EQ(rig.modem[0][1].Array().Get(0).ToString(), "OK");
+  EXPECT_FALSE(rig.modem[0][2].ToBool());
+  rig.port.SetCarrier(true);
+  rig.loop.DoEvents();
+  ASSERT_EQ(rig.modem.size(), 2u);
+  EXPECT_EQ(rig.modem[1][0].ToInt32(), 5);
+  EXPECT_TRUE(rig.modem[1][1].Array().Get(0).IsEmpty());
+  EXPECT_TRUE(rig.modem[1][2].ToBool());
+  // The next request ends raw mode.
+  ExpectRecovered(rig);
+  EXPECT_EQ(rig.modem.size(), 2u);
+}
+
+TEST(MasterLine, SlaveModesHandReceivedDataToTheSlaveHandler) {
+  MasterRig rig;
+  int slaveCalls = 0;
+  rig.master.Events.HandleSlaveRequest = [&] { ++slaveCalls; };
+  rig.master.SetModBusMode(rtu::SlaveRtu);
+  rig.port.SetRThreshold(1);
+  rig.port.Inject(Hex("01 03 00 00 00 01 84 0A"));
+  rig.loop.DoEvents();
+  EXPECT_EQ(slaveCalls, 1);
+  EXPECT_TRUE(rig.completions.empty());
+}
+
+TEST(MasterIoTypes, DeviceIoTypeStaysForNonWaitingRepliesOnly) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 03 02 FF FF"));
+  EXPECT_EQ(rig.road.ReadDevice("40001", Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(std::int16_t{5})),
+            ResultOk);
+  rig.loop.DoEvents();
+  EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+  rig.loop.DoEvents();
+  ASSERT_EQ(rig.completions.size(), 2u);
+  EXPECT_EQ(rig.completions[1][0].Array().Get(1).ToInt32(), -1);
+
+  // After a ReadDevice with ioType 2, a waiting ioType-2 read combines its pair once.
+  rig.Answer(MasterRig::Rtu("01 03 04 00 0C 0D 80"));
+  EXPECT_EQ(rig.road.ReadDevice("40001", Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(std::int16_t{ioFloat})),
+            ResultOk);
+  rig.loop.DoEvents();
+  EXPECT_DOUBLE_EQ(rig.completions.back()[0].Array().Get(1).ToDouble(), 12.3456);
+  EXPECT_EQ(rig.completions.back()[2].ToInt32(), 1);
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1, ioFloat), ResultOk);
+  EXPECT_DOUBLE_EQ(v.Get(1).ToDouble(), 12.3456);
+}
+
+TEST(MasterIoTypes, SignedAndFixedPointWrites) {
+  MasterRig rig;
+  rig.slave = [](const Bytes& req) { return BuildRtuFrame(Adu{req[0], req[1], Bytes(req.begin() + 2, req.begin() + 6)}); };
+  VariantArray arr(1, 2, VarType::Double);
+  arr.Set(1, Variant(-1.0));
+  arr.Set(2, Variant(-2.0));
+  EXPECT_EQ(rig.road.WritePLC("40001", arr, Opt<std::int16_t>(std::int16_t{2}), Opt<std::int16_t>(std::int16_t{5})),
+            ResultOk);
+  EXPECT_EQ(arr.Get(1).ToDouble(), 65535);  // converted in the caller's array
+  EXPECT_EQ(rig.requests.at(0), MasterRig::Rtu("01 10 00 00 00 02 04 FF FF FF FE"));
+  EXPECT_EQ(rig.WritePLC("40001", {-1.25}, ioFloat), ResultOk);
+  EXPECT_EQ(rig.requests.at(1), MasterRig::Rtu("01 06 00 00 FF FE"));
+  EXPECT_EQ(rig.requests.at(2), MasterRig::Rtu("01 06 00 01 1D 4C"));
+  // A failed first register does not let the second go out.
+  rig.Answer(MasterRig::Rtu("01 86 02"));
+  EXPECT_EQ(rig.WritePLC("40001", {3.5}, ioFloat), ResultFailed);
+  EXPECT_EQ(rig.requests.size(), 4u);
+}
+
+TEST(MasterFuzz, RandomReplyChunksNeverBreakTheCollector) {
+  std::uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  for (int round = 0; round < 2000; ++round) {
+    MasterReplyCollector c;
+    Framing framing = round % 2 ? Framing::Ascii : Framing::Rtu;
+    c.Expect(ReadRequest(1, fn::ReadHoldingRegisters, 0, static_cast<std::int32_t>(next() % 130)), framing);
+    for (int chunk = 0; chunk < 8 && c.Expecting(); ++chunk) {
+      Bytes b(next() % 40);
+      for (auto& x : b) x = static_cast<std::uint8_t>(next() % 4 == 0 ? "01:3\r\n"[next() % 6] : next());
+      CollectedReply r = c.Feed(b);
+      if (r.outcome == ReplyOutcome::Good) {
+        EXPECT_EQ(r.adu.unit, 1);
+      }
+      EXPECT_LE(c.Buffered(), 600u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace plc::modbus::testing

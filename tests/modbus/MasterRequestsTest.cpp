@@ -1,0 +1,145 @@
+// Requests the master sends and replies it decodes, byte for byte, through the call road.
+#include <gtest/gtest.h>
+
+#include "tests/modbus/MasterRig.h"
+
+namespace plc::modbus::testing {
+namespace {
+
+TEST(MasterRequests, ReadOfTwoHoldingRegistersAndItsReply) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 03 04 00 0C 0D 80"));
+  VariantArray values(1, 2, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", values, 2), ResultOk);
+  ASSERT_EQ(rig.requests.size(), 1u);
+  EXPECT_EQ(rig.requests[0], Hex("01 03 00 00 00 02 C4 0B"));
+  EXPECT_EQ(values.Get(1).ToDouble(), 12);
+  EXPECT_EQ(values.Get(2).ToDouble(), 3456);
+  // A waiting read raises the completion event too, with the start reference and quantity.
+  ASSERT_EQ(rig.completions.size(), 1u);
+  EXPECT_EQ(rig.completions[0][1].ToInt32(), 40001);
+  EXPECT_EQ(rig.completions[0][2].ToInt32(), 2);
+  EXPECT_EQ(rig.completions[0][4].ToInt32(), -1);
+  EXPECT_FALSE(rig.master.CommBusy());
+  // The fixed-point pair reads as one value.
+  VariantArray one(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", one, 1, ioFloat), ResultOk);
+  EXPECT_DOUBLE_EQ(one.Get(1).ToDouble(), 12.3456);
+}
+
+TEST(MasterRequests, DiscreteInputReadWaitsForSixBytes) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 02 01 01"));
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("10008", v, 1), ResultOk);
+  EXPECT_EQ(rig.requests[0], MasterRig::Rtu("01 02 00 07 00 01"));
+  EXPECT_EQ(rig.master.Transaction().ExpectedLength, 6);
+  EXPECT_EQ(v.Get(1).ToDouble(), 1);
+  EXPECT_EQ(rig.completions.at(0)[1].ToInt32(), 10008);
+  EXPECT_EQ(rig.completions.at(0)[2].ToInt32(), 1);
+}
+
+TEST(MasterRequests, WritesOfOneAndOfThreeHoldingRegisters) {
+  MasterRig rig;
+  rig.Answer(Hex("01 06 00 09 00 2A D8 17"));
+  EXPECT_EQ(rig.WritePLC("40010", {42}), ResultOk);
+  EXPECT_EQ(rig.requests.at(0), Hex("01 06 00 09 00 2A D8 17"));
+  rig.Answer(MasterRig::Rtu("01 10 00 09 00 03"));
+  EXPECT_EQ(rig.WritePLC("40010", {1, 2, 3}), ResultOk);
+  EXPECT_EQ(rig.requests.at(1), MasterRig::Rtu("01 10 00 09 00 03 06 00 01 00 02 00 03"));
+  // Acknowledgements raise no event and leave the line free.
+  EXPECT_TRUE(rig.completions.empty());
+  EXPECT_FALSE(rig.master.CommBusy());
+  EXPECT_FALSE(rig.scan.ScanWriteActive());
+}
+
+TEST(MasterRequests, SeveralCoilsGoOutAsPackedBits) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 0F 00 08 00 09"));
+  EXPECT_EQ(rig.WritePLC("9", {1, 0, 1, 1, 0, 0, 0, 1, 1}), ResultOk);
+  EXPECT_EQ(rig.requests.at(0), Hex("01 0F 00 08 00 09 02 8D 01 40 A4"));
+}
+
+TEST(MasterRequests, AsciiReadAndReply) {
+  MasterRig rig;
+  rig.master.SetModBusMode(rtu::Ascii);
+  rig.Answer(Chars(":0103020007F3\r\n"));
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultOk);
+  EXPECT_EQ(ToText(rig.requests.at(0)), ":010300000001FB\r\n");
+  EXPECT_EQ(rig.master.Transaction().ExpectedLength, 15);
+  EXPECT_EQ(v.Get(1).ToDouble(), 7);
+}
+
+TEST(MasterRequests, Type2LongsAndFloatsTakeFourBytesPerValue) {
+  MasterRig rig;
+  rig.master.SetPLCType(rtu::EnType2);
+  rig.Answer(MasterRig::Rtu("01 03 08 FF FF FF FE 00 01 00 00"));
+  VariantArray v(1, 2, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("5010", v, 2), ResultOk);
+  EXPECT_EQ(rig.requests.at(0), MasterRig::Rtu("01 03 13 92 00 02"));
+  EXPECT_EQ(rig.master.Transaction().ExpectedLength, 13);
+  EXPECT_EQ(v.Get(1).ToDouble(), -2);
+  EXPECT_EQ(v.Get(2).ToDouble(), 65536);
+
+  rig.Answer(MasterRig::Rtu("01 03 04 C0 20 00 00"));
+  EXPECT_EQ(rig.ReadPLC("7000", v, 1), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), -2.5);
+
+  // Each 32-bit value is written in its own request as two registers.
+  rig.slave = [](const Bytes& req) {
+    Bytes echo(req.begin(), req.begin() + 6);
+    return BuildRtuFrame(Adu{echo[0], echo[1], Bytes(echo.begin() + 2, echo.end())});
+  };
+  EXPECT_EQ(rig.WritePLC("7000", {1.0, -2.5}), ResultOk);
+  ASSERT_EQ(rig.requests.size(), 4u);
+  EXPECT_EQ(rig.requests[2], MasterRig::Rtu("01 10 1B 58 00 02 04 3F 80 00 00"));
+  EXPECT_EQ(rig.requests[3], MasterRig::Rtu("01 10 1B 59 00 02 04 C0 20 00 00"));
+}
+
+// Requests with no function for their reference: refused at once, nothing on the line.
+struct Refused {
+  const char* what;
+  std::int32_t plcType;
+  const char* address;
+  int values;  // 0: a read
+};
+
+class MasterRefused : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(MasterRefused, SendsNothingAndReturnsZero) {
+  const Refused& c = GetParam();
+  MasterRig rig;
+  rig.master.SetPLCType(c.plcType);
+  rig.Answer(MasterRig::Rtu("01 03 02 00 01"));
+  VariantArray v(1, 4, VarType::Double);
+  v.Set(1, Variant(77.0));
+  std::int64_t before = rig.Micros();
+  Result r = c.values == 0 ? rig.ReadPLC(c.address, v, 1) : rig.WritePLC(c.address, std::vector<double>(c.values, 1));
+  EXPECT_EQ(r, ResultFailed) << c.what;
+  EXPECT_TRUE(rig.requests.empty()) << c.what;
+  EXPECT_EQ(rig.Micros(), before) << c.what;
+  EXPECT_FALSE(rig.master.CommBusy()) << c.what;
+  EXPECT_EQ(v.Get(1).ToDouble(), 77) << c.what;
+  if (c.values == 0) {
+    EXPECT_EQ(rig.ReadPLCNW(c.address), ResultFailed) << c.what;
+    EXPECT_TRUE(rig.requests.empty()) << c.what;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MasterRefused,
+    ::testing::Values(Refused{"EnType3 read", rtu::EnType3, "40001", 0}, Refused{"EnType10 write", rtu::EnType10, "40001", 1},
+                      Refused{"2xxxx read", rtu::EnStdModbus, "20001", 0},
+                      Refused{"5xxxx read", rtu::EnStdModbus, "50001", 0},
+                      Refused{"discrete input write", rtu::EnStdModbus, "10001", 1},
+                      Refused{"input register write", rtu::EnStdModbus, "30001", 2},
+                      Refused{"EnType2 kind 4 read", rtu::EnType2, "4001", 0},
+                      Refused{"EnType2 kind 4 write", rtu::EnType2, "4001", 1},
+                      Refused{"EnType2 coil read", rtu::EnType2, "5", 0},
+                      Refused{"EnType2 bits, several values", rtu::EnType2, "1005", 3},
+                      Refused{"EnType2 kind 6 write", rtu::EnType2, "6000", 1},
+                      Refused{"coil 0: offset -1 cannot be framed in RTU", rtu::EnStdModbus, "0", 0}));
+
+}  // namespace
+}  // namespace plc::modbus::testing
