@@ -1,0 +1,201 @@
+// The scan-read tick rules on a manual clock, against a line the test controls.
+#include "core/ScanEngine.h"
+
+#include <gtest/gtest.h>
+
+#include "core/ResultCodes.h"
+#include "core/RuntimeError.h"
+
+namespace plc {
+namespace {
+
+struct FakeLine : ScanLine {
+  bool open = true;
+  bool busy = false;
+  bool writeActive = false;
+  bool busyAfterSend = false;
+  int errors = 0;
+  int frees = 0;
+  struct Sent {
+    std::int16_t unit;
+    std::int32_t address;
+    std::int16_t count;
+  };
+  std::vector<Sent> sent;
+
+  bool LineOpen() const override { return open; }
+  // This line's host writes do not count as busy, so a write can take it during a wait.
+  bool CommBusy() const override { return busy; }
+  bool WriteActive() const override { return writeActive; }
+  void ForceFree() override {
+    ++frees;
+    busy = writeActive = false;
+  }
+  void CountError() override { ++errors; }
+  std::int16_t UnitAddress() const override { return 9; }
+  void SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
+    sent.push_back({unit, address.ToInt32(), count});
+    if (busyAfterSend) busy = true;
+  }
+};
+
+struct ScanRig {
+  ManualClock clock;
+  EventLoop loop{clock};
+  ScanDatabase db;
+  FakeLine line;
+  ScanEngine scan{line, loop, db};
+
+  void AddGroup(std::int32_t index, std::int16_t unit, std::int32_t address, std::int16_t period,
+                std::int16_t group = 1, std::int16_t skip = 0) {
+    db.Group(index) = ScanGroup{unit, Variant(address), period, 2, group, True, skip};
+    db.ScanGroupCount = Variant(std::int16_t(std::max<std::int32_t>(index, db.ScanGroupCount.ToInt32())));
+  }
+  void Tick(std::int32_t interval = 500) { scan.ReadTick(interval, true, true); }
+};
+
+TEST(ScanEngine, EmptyDatabaseSendsNothing) {
+  ScanRig rig;
+  for (int i = 0; i < 5; ++i) rig.Tick();
+  EXPECT_TRUE(rig.line.sent.empty());
+}
+
+TEST(ScanEngine, PeriodIsCountedInWholeTicks) {
+  ScanRig rig;
+  rig.AddGroup(1, -1, 40001, 1200);
+  rig.AddGroup(2, 4, 40101, 500);
+  std::vector<std::size_t> afterTick;
+  for (int i = 0; i < 6; ++i) {
+    rig.Tick();
+    afterTick.push_back(rig.line.sent.size());
+  }
+  // Group 2 every tick, group 1 at ticks 3 and 6.
+  EXPECT_EQ(afterTick, (std::vector<std::size_t>{1, 2, 4, 5, 6, 8}));
+  EXPECT_EQ(rig.line.sent[2].unit, 9);  // unit -1 is UnitAddress
+  EXPECT_EQ(rig.line.sent[2].address, 40001);
+  EXPECT_EQ(rig.line.sent[3].unit, 4);
+  EXPECT_EQ(rig.scan.ScanElapsed()[1], 0);
+}
+
+TEST(ScanEngine, StandsAsideWithoutAdvancingTime) {
+  ScanRig rig;
+  rig.AddGroup(1, 1, 40001, 1000);
+  rig.line.busy = true;
+  rig.Tick();
+  EXPECT_EQ(rig.scan.ScanElapsed()[1], 0);
+  rig.line.busy = false;
+  rig.scan.SetScanWriteActive(true);
+  rig.Tick();
+  rig.scan.SetScanWriteActive(false);
+  rig.line.open = false;
+  rig.Tick();
+  rig.line.open = true;
+  rig.scan.ReadTick(500, false, true);
+  rig.scan.ReadTick(500, true, false);
+  EXPECT_EQ(rig.scan.ScanElapsed()[1], 0);
+  rig.Tick();
+  rig.Tick();
+  EXPECT_EQ(rig.line.sent.size(), 1u);
+  EXPECT_EQ(rig.clock.MonotonicMicros(), 0);
+}
+
+// Group 1 goes out and the line stays busy; group 2 of the same tick waits for it.
+TEST(ScanEngine, WaitForABusyLine) {
+  struct Case {
+    const char* what;
+    std::int64_t eventAt;  // 0: nothing frees the line
+    bool hostWrite;        // the event is a host write taking the line
+    std::int64_t endsAt;
+    int errors;
+    std::size_t sent;
+  };
+  for (const Case& c : {Case{"forced free after 2 s", 0, false, 2'000'000, 1, 2},
+                        Case{"freed by its reply", 300'000, false, 300'000, 0, 2},
+                        Case{"host write takes the line", 300'000, true, 300'000, 0, 1}}) {
+    ScanRig rig;
+    rig.AddGroup(1, 1, 40001, 500);
+    rig.AddGroup(2, 1, 40002, 500);
+    rig.line.busyAfterSend = true;
+    if (c.eventAt) {
+      rig.loop.AddTimer(c.eventAt, [&rig, &c] {
+        rig.line.busy = false;
+        rig.line.writeActive = c.hostWrite;
+      });
+    }
+    rig.Tick();
+    EXPECT_EQ(rig.clock.MonotonicMicros(), c.endsAt) << c.what;
+    EXPECT_EQ(rig.line.errors, c.errors) << c.what;
+    EXPECT_EQ(rig.line.sent.size(), c.sent) << c.what;
+    if (c.hostWrite) {
+      // The waiting group keeps its time and goes out at the next tick that reaches it.
+      EXPECT_EQ(rig.scan.ScanElapsed()[2], 500) << c.what;
+      rig.line.writeActive = false;
+      rig.line.busyAfterSend = false;
+      rig.Tick();
+      EXPECT_EQ(rig.line.sent.back().address, 40002) << c.what;
+    }
+  }
+}
+
+TEST(ScanEngine, SkipRunsTheTimeButSendsNothing) {
+  ScanRig rig;
+  rig.AddGroup(1, 1, 40001, 500, 1, /*skip=*/1);
+  rig.Tick();
+  EXPECT_TRUE(rig.line.sent.empty());
+  EXPECT_EQ(rig.scan.ScanElapsed()[1], 0);
+}
+
+TEST(ScanEngine, SetScanRegGroupMatchesGroupNumbers) {
+  ScanRig rig;
+  rig.AddGroup(1, 1, 40001, 500, 7);
+  rig.AddGroup(2, 1, 40002, 500, 8);
+  rig.scan.SetScanRegGroup(7, false);
+  EXPECT_EQ(rig.db.Group(1).enabled, False);
+  EXPECT_EQ(rig.db.Group(2).enabled, True);
+  rig.scan.SetScanRegGroup(99, false);
+  EXPECT_EQ(rig.db.Group(2).enabled, True);
+  rig.db.ScanGroupCount = Variant(std::int16_t{1001});
+  try {
+    rig.scan.SetScanRegGroup(8, false);
+    FAIL() << "an index above 1000 must fail";
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.Number(), err::Subscript);
+  }
+  EXPECT_EQ(rig.db.Group(2).enabled, False);
+  // A tick meeting the same index ends there; the next starts afresh.
+  EXPECT_NO_THROW(rig.Tick());
+}
+
+TEST(ScanEngine, WriteTickBracketsTheQueueWithScanWriteActive) {
+  ScanRig rig;
+  rig.scan.WriteTick();
+  EXPECT_FALSE(rig.scan.ScanWriteActive());
+  bool shared = false;
+  ScanEngine seq(rig.line, rig.loop, rig.db, 321, &shared);
+  shared = true;
+  EXPECT_TRUE(seq.ScanWriteActive());
+  EXPECT_EQ(seq.ScanElapsed().size(), 321u);
+}
+
+TEST(ScanData, ReadDataAndIOData) {
+  VariantArray buffer(0, 500);
+  buffer.At(1) = Variant(std::int32_t{7});
+  buffer.At(2) = Variant(std::int32_t{8});
+  EXPECT_EQ(ReadData(buffer, 0), 0);
+  EXPECT_EQ(ReadData(buffer, 2), 8);
+  EXPECT_THROW(ReadData(buffer, 501), RuntimeError);
+  buffer.At(3) = Variant("x");
+  EXPECT_THROW(ReadData(buffer, 3), RuntimeError);
+
+  VariantArray arr(1, 3);
+  IOData(buffer, arr, 3);
+  EXPECT_TRUE(arr.Get(1).IsEmpty());
+  EXPECT_EQ(arr.Get(2).ToInt32(), 7);
+  EXPECT_EQ(arr.Get(3).ToInt32(), 8);
+  VariantArray small(1, 2);
+  EXPECT_THROW(IOData(buffer, small, 3), RuntimeError);
+  EXPECT_EQ(small.Get(2).ToInt32(), 7);  // copied before the failing index
+}
+
+}  // namespace
+}  // namespace plc
