@@ -1,0 +1,128 @@
+#include "df1/DfLink.h"
+
+#include "core/Configuration.h"
+#include "core/Conversions.h"
+#include "core/FrameProperties.h"
+#include "core/TagDatabase.h"
+
+namespace plc {
+
+namespace {
+// Timer1 and Timer3 1000 ms, Timer2 (the watchdog) 3000 ms, Timer4 10 ms.
+constexpr TimerDesign kDf1TimerDesign{1000, 3000, 1000};
+constexpr std::int32_t kTimer4Interval = 10;
+}  // namespace
+
+DfLink::DfLink(std::unique_ptr<SerialPort> port)
+    : line_(*this, std::move(port), SerialLine::Rules{.openAtDesignTime = true, .stateFromChild = true}),
+      timers_(kDf1TimerDesign),
+      timer4_(kTimer4Interval) {}
+
+DfLink::~DfLink() = default;
+
+// ---- Container events ----
+
+void DfLink::Initialize() {
+  timers_.StopAll();
+  SetDrawnSize(kDesignWidth, kDesignHeight);
+  addressCopy_ = 1;
+  nodeCopy_ = 1;
+}
+
+void DfLink::InitProperties() {
+  enabled_ = false;
+  numOfReadRetries_ = 0;
+  numOfWriteRetries_ = 0;
+  address_ = Variant(std::int32_t{1});
+  node_ = Variant(std::int32_t{1});
+  plcType_ = df1::EnSLC500;
+  mode_ = df1::EnCRC;
+  line_.LoadPortOpen(false);
+  line_.LoadCommPort(1);
+  MSComm2().SetDTREnable(true);
+  MSComm2().SetSettings("9600,n,8,1");
+}
+
+void DfLink::ReadProperties(PropertyBag& bag) {
+  Keys().Read(*this, bag, Host().AmbientFont());
+  if (RunMode()) timers_.Timer2().SetEnabled(true);
+  else timers_.StopAll();
+}
+
+void DfLink::WriteProperties(PropertyBag& bag) { Keys().Write(*this, bag, Host().AmbientFont()); }
+
+void DfLink::Paint() { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
+void DfLink::Resize() { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
+
+// ---- Properties ----
+
+void DfLink::SetEnabled(bool value) {
+  enabled_ = value;
+  PropertyChanged("Enabled");
+}
+
+void DfLink::SetAddress(const Variant& value) {
+  address_ = value;
+  PropertyChanged("Address");
+  addressCopy_ = value.ToInt16();
+}
+
+void DfLink::SetNode(const Variant& value) {
+  node_ = value;
+  PropertyChanged("Node");
+  nodeCopy_ = value.ToInt16();
+}
+
+void DfLink::SetPLCType(EnPLCType value) {
+  plcType_ = value;
+  PropertyChanged("PLCType");
+}
+
+void DfLink::SetMode(EnMode value) {
+  mode_ = Variant(static_cast<std::int32_t>(value)).ToInt16();
+  PropertyChanged("Mode");
+}
+
+// ---- DF1 transactions ----
+// These forward to the DF1 link layer and its shared driver state. Until it is built no
+// request can be sent, so every call reports failure and the line is never touched; the
+// driver is never busy, so CommBusy reads 0.
+
+Variant DfLink::CommBusy() const { return Variant(std::int16_t{0}); }
+void DfLink::SetCommBusy(const Variant&) {}
+
+Result DfLink::ReadPLC(std::string&, VariantArray&, Opt<std::int16_t>) { return ResultFailed; }
+Result DfLink::ReadPLCV(Variant&, Variant&, Opt<std::int16_t>) { return ResultFailed; }
+Result DfLink::ABReadPLC(std::string&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>) { return ResultFailed; }
+Result DfLink::ReadPLCNW(Variant&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>) { return ResultFailed; }
+Result DfLink::ReadDevice(std::string&, Opt<std::int16_t>, Opt<std::int16_t>) { return ResultFailed; }
+Result DfLink::WritePLC(std::string&, VariantArray&, Opt<std::int16_t>) { return ResultFailed; }
+
+double DfLink::ReadData(std::int16_t& idx) { return dataBuffer_.Get(idx).ToDouble(); }
+Variant DfLink::ReadErrors() { return Variant(lastErrorText_); }
+
+// ---- End of the forwards ----
+
+Result DfLink::ReadPLCValue(Variant&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
+  return ResultFailed;  // reads nothing, by design
+}
+
+void DfLink::WriteQueData() {}
+void DfLink::EditScanDatabase() { plc::EditScanDatabase(); }
+// DfLink's scan database stays empty, so no group matches.
+void DfLink::SetScanRegGroup(std::int16_t&, bool&) {}
+Variant DfLink::TagAddressFromName(Variant& name) { return plc::TagAddressFromName(name); }
+Variant DfLink::TagNameFromAddress(Variant& Address) { return plc::TagNameFromAddress(Address); }
+void DfLink::EventComComplete() {}
+
+void DfLink::SendToComm(std::string& Line1) { line_.SendText(Line1); }
+Variant DfLink::ReceiveComm() { return line_.Receive(); }
+void DfLink::ClearCommPort() { line_.Clear(); }
+
+float DfLink::LongFloatToDec(std::int32_t& dlong1, std::int32_t& dlong2) { return plc::LongFloatToDec(dlong1, dlong2); }
+void DfLink::mains() { LoadConfiguration(kDf1DeviceName); }
+void DfLink::Refresh() {}
+void DfLink::Size(float, float) { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
+void DfLink::ShowAboutBox() { Host().ShowModal(DialogRequest{"About DfLink", {"Version 1.0.0"}}); }
+
+}  // namespace plc

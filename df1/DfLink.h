@@ -1,0 +1,140 @@
+#pragma once
+// DfLink: the Allen-Bradley DF1 full-duplex control (BCC or CRC-16 check; PCCC reads and
+// writes to SLC500, MicroLogix and PLC5).
+//
+// Its members are those of the interface, spelled as the interface spells them. By-reference
+// parameters are C++ references; optional ones are Opt<T>. Read and write methods return its
+// result codes (ResultCodes.h) and never throw for a communication problem.
+//
+// Where it differs from the other serial controls: Address and Node are variants; CommPort
+// and PortOpen read the serial child's own values, and PortOpen may be set at design time;
+// only nine keys are persisted; it has no Show handler, and its timers serve the DF1 link
+// (Timer2, 3000 ms, is the watchdog and the only one that runs).
+//
+// The serial child is MSComm2 (the port given to the constructor, or the termios port).
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Control.h"
+#include "core/Enums.h"
+#include "core/LinkTimers.h"
+#include "core/Opt.h"
+#include "core/PersistedKeys.h"
+#include "core/ResultCodes.h"
+#include "core/SerialLine.h"
+
+namespace plc {
+
+class DfLink final : public Control {
+ public:
+  using EnPLCType = df1::EnPLCType;
+  using EnMode = df1::EnMode;
+
+  explicit DfLink(std::unique_ptr<SerialPort> port = nullptr);
+  ~DfLink() override;
+
+  // Container events (DfLink has no Show handler).
+  void Initialize() override;
+  void InitProperties() override;
+  void ReadProperties(PropertyBag& bag) override;
+  void WriteProperties(PropertyBag& bag) override;
+  void Paint() override;
+  void Resize() override;
+
+  // Dispatch by name.
+  std::string ClassName() const override { return "DfLink"; }
+  const std::vector<MemberInfo>& Members() const override;
+  Variant GetProperty(std::string_view name) override;
+  void SetProperty(std::string_view name, const Variant& value) override;
+  Variant Invoke(std::string_view name, ArgList args) override;
+
+  // Properties.
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool value);
+  Variant CommBusy() const;
+  void SetCommBusy(const Variant& value);
+  std::int16_t CommPort() const { return line_.CommPort(); }
+  void SetCommPort(std::int16_t value) { line_.SetCommPort(value); }
+  bool PortOpen() const { return line_.PortOpen(); }
+  void SetPortOpen(bool value) { line_.SetPortOpen(value); }
+  std::string Settings() const { return line_.Settings(); }
+  void SetSettings(std::string value) { line_.SetSettings(value); }
+  bool DTREnable() const { return line_.DTREnable(); }
+  void SetDTREnable(bool value) { line_.SetDTREnable(value); }
+  std::int16_t NumOfReadRetries() const { return numOfReadRetries_; }
+  void SetNumOfReadRetries(std::int16_t value) { numOfReadRetries_ = value; }
+  std::int16_t NumOfWriteRetries() const { return numOfWriteRetries_; }
+  void SetNumOfWriteRetries(std::int16_t value) { numOfWriteRetries_ = value; }
+  Variant Address() const { return address_; }
+  void SetAddress(const Variant& value);  // the 16-bit copy may overflow (6) after storing
+  Variant Node() const { return node_; }
+  void SetNode(const Variant& value);
+  EnPLCType PLCType() const { return static_cast<EnPLCType>(plcType_); }
+  void SetPLCType(EnPLCType value);
+  EnMode Mode() const { return static_cast<EnMode>(mode_); }
+  void SetMode(EnMode value);
+
+  // Read and write methods.
+  Result ReadPLC(std::string& Addr, VariantArray& ReadValue, Opt<std::int16_t> ReadSize);
+  Result ReadPLCV(Variant& AddrV, Variant& ReadValue, Opt<std::int16_t> ReadSize);
+  Result ABReadPLC(std::string& pstr, Variant& ReadValue, Opt<std::int16_t> ReadSize, Opt<std::int16_t> FloatType);
+  Result ReadPLCNW(Variant& Address, Variant& ReadValue, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType);
+  Result ReadDevice(std::string& Address, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType);
+  Result WritePLC(std::string& pstr, VariantArray& ABValue, Opt<std::int16_t> ReadSize);
+  Result ReadPLCValue(Variant& Address, Variant& ResponseValue, Opt<std::int16_t> NumOfRegs, Opt<std::int16_t> ioType,
+                      Opt<std::int32_t> IOIdx);
+
+  // Data of the latest reads.
+  double ReadData(std::int16_t& idx);  // idx 1..300, else subscript error (9)
+  Variant ReadErrors();
+
+  // Members kept for a common interface.
+  void WriteQueData();
+  void EditScanDatabase();
+  void SetScanRegGroup(std::int16_t& ScanRegGroup, bool& state);
+  Variant TagAddressFromName(Variant& name);
+  Variant TagNameFromAddress(Variant& Address);
+  void EventComComplete();
+
+  // Raw line.
+  void SendToComm(std::string& Line1);
+  Variant ReceiveComm();
+  void ClearCommPort();
+
+  // Conversions, configuration and the rest of the frame.
+  float LongFloatToDec(std::int32_t& dlong1, std::int32_t& dlong2);
+  void mains();
+  void Refresh();
+  void Size(float Width, float Height);
+  void ShowAboutBox();
+
+  // Test seams: the serial child and the timers.
+  SerialPort& MSComm2() const { return line_.Child(); }
+  IntervalTimer& Timer1() { return timers_.Timer1(); }
+  IntervalTimer& Timer2() { return timers_.Timer2(); }
+  IntervalTimer& Timer3() { return timers_.Timer3(); }
+  IntervalTimer& Timer4() { return timer4_; }
+
+  static const KeyTable<DfLink>& Keys();
+
+ private:
+  SerialLine line_;
+  LinkTimers timers_;
+  IntervalTimer timer4_;
+  bool enabled_ = false;
+  std::int16_t numOfReadRetries_ = 0;
+  std::int16_t numOfWriteRetries_ = 0;
+  Variant address_ = Variant(std::int32_t{1});
+  Variant node_ = Variant(std::int32_t{1});
+  std::int32_t plcType_ = df1::EnSLC500;
+  std::int16_t mode_ = df1::EnCRC;
+  // The 16-bit copies the DF1 requests use (DST and SRC).
+  std::int16_t addressCopy_ = 1;
+  std::int16_t nodeCopy_ = 1;
+  VariantArray dataBuffer_{1, 300};
+  std::string lastErrorText_;
+};
+
+}  // namespace plc

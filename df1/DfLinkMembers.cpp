@@ -1,0 +1,68 @@
+// DfLink's members by name, for hosts that bind late.
+#include "core/DeclaredEvents.h"
+#include "df1/DfLink.h"
+
+namespace plc {
+
+namespace {
+
+DispatchTable<DfLink> BuildTable() {
+  using C = DfLink;
+  DispatchTable<C> t;
+  t.Property("Enabled", &C::Enabled, &C::SetEnabled)
+      .Property("CommBusy", &C::CommBusy, &C::SetCommBusy)
+      .Property("CommPort", &C::CommPort, &C::SetCommPort)
+      .Property("PortOpen", &C::PortOpen, &C::SetPortOpen)
+      .Property("Settings", &C::Settings, &C::SetSettings)
+      .Property("DTREnable", &C::DTREnable, &C::SetDTREnable)
+      .Property("NumOfReadRetries", &C::NumOfReadRetries, &C::SetNumOfReadRetries)
+      .Property("NumOfWriteRetries", &C::NumOfWriteRetries, &C::SetNumOfWriteRetries)
+      .Property("Address", &C::Address, &C::SetAddress)
+      .Property("Node", &C::Node, &C::SetNode)
+      .Property("PLCType", &C::PLCType, &C::SetPLCType)
+      .Property("Mode", &C::Mode, &C::SetMode);
+
+  t.Method("ReadPLC", &C::ReadPLC, {"Addr", "ReadValue", "ReadSize"})
+      .Method("ReadPLCV", &C::ReadPLCV, {"AddrV", "ReadValue", "ReadSize"})
+      .Method("ABReadPLC", &C::ABReadPLC, {"pstr", "ReadValue", "ReadSize", "FloatType"})
+      .Method("ReadPLCNW", &C::ReadPLCNW, {"Address", "ReadValue", "ReadSize", "ioType"})
+      .Method("ReadDevice", &C::ReadDevice, {"Address", "ReadSize", "ioType"})
+      .Method("WritePLC", &C::WritePLC, {"pstr", "ABValue", "ReadSize"})
+      .Method("ReadPLCValue", &C::ReadPLCValue, {"Address", "ResponseValue", "NumOfRegs", "ioType", "IOIdx"})
+      .Method("ReadData", &C::ReadData, {"idx"})
+      .Method("ReadErrors", &C::ReadErrors, {})
+      .Method("WriteQueData", &C::WriteQueData, {})
+      .Method("EditScanDatabase", &C::EditScanDatabase, {})
+      .Method("SetScanRegGroup", &C::SetScanRegGroup, {"ScanRegGroup", "state"})
+      .Method("TagAddressFromName", &C::TagAddressFromName, {"name"})
+      .Method("TagNameFromAddress", &C::TagNameFromAddress, {"Address"})
+      .Method("EventComComplete", &C::EventComComplete, {})
+      .Method("SendToComm", &C::SendToComm, {"Line1"})
+      .Method("ReceiveComm", &C::ReceiveComm, {})
+      .Method("ClearCommPort", &C::ClearCommPort, {})
+      .Method("LongFloatToDec", &C::LongFloatToDec, {"dlong1", "dlong2"})
+      .Method("mains", &C::mains, {})
+      .Method("Refresh", &C::Refresh, {})
+      .Method("Size", &C::Size, {"Width", "Height"})
+      .Method("ShowAboutBox", &C::ShowAboutBox, {});
+
+  t.Event("CommComplete", {{"MData", "Variant()"}, {"MStartAdd", "Long"}, {"Mquan", "Integer"},
+                           {"ErrorStr", "String"}, {"RespStatus", "Integer"}});
+  AddDeclaredEvents(t);
+  t.Members();  // fills the member list now, so the shared table is only read from here on
+  return t;
+}
+
+const DispatchTable<DfLink>& Table() {
+  static const DispatchTable<DfLink> table = BuildTable();
+  return table;
+}
+
+}  // namespace
+
+const std::vector<MemberInfo>& DfLink::Members() const { return Table().Members(); }
+Variant DfLink::GetProperty(std::string_view name) { return Table().Get(*this, name); }
+void DfLink::SetProperty(std::string_view name, const Variant& value) { Table().Set(*this, name, value); }
+Variant DfLink::Invoke(std::string_view name, ArgList args) { return Table().Invoke(*this, name, std::move(args)); }
+
+}  // namespace plc
