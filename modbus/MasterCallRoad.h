@@ -5,6 +5,19 @@
 //
 // None of these calls raises an error to the host: a bad address, a closed port, a value
 // that does not convert all end as result 0 (or 966 for a busy ReadPLC).
+//
+// How RtuLink holds the engines (members in this order, after its serial line):
+//   modbus::ModbusMaster master_{MSComm2(), loop};   // installs MSComm2().OnComm
+//   ScanEngine scan_{master_, loop};                  // this deliverable's ScanTables()
+//   modbus::MasterCallRoad road_{master_, scan_};
+// and forwards: ReadPLC, ReadPLCNW, ReadDevice, WritePLC, ReadPLCValue, CommBusy get/set,
+// ReadErrors, ReadData, IOData -> road_; SendToComm -> master_.SendToComm; SetScanRegGroup ->
+// scan_; WriteQueData, ForceModData -> scan_.Queue(); Timer1.OnTick -> master_.ReplyWatchdog();
+// Timer2.OnTick -> scan_.ReadTick(Timer2.Interval(), RunMode(), ScanReadEnable);
+// Timer3.OnTick -> scan_.WriteTick(); ModBusMode, RS485Mode, PLCType and UnitAddress (from
+// Address) -> master_.Set...() on load and on every set; master_.Events.CommCompleteEx and
+// CommEventModem -> RaiseEvent("CommCompleteEx" / "CommEventModem", args);
+// master_.Events.HandleSlaveRequest -> the slave handler.
 #include <cstdint>
 #include <string>
 
