@@ -1,0 +1,149 @@
+#pragma once
+// UdpLink: reaches DirectLOGIC PLCs through an ECOM Ethernet module (CommMode ECOM, over the
+// hei_pas transport) or over a serial line with the DirectNET engine (KSeq, DIrectNet).
+//
+// Its members are those of the interface, spelled as the interface spells them (its Size
+// method is spelled `size`). By-reference parameters are C++ references; optional ones are
+// Opt<T>. Read and write methods return -1, 0 or 301 (ECOM not open) and never throw for a
+// communication problem.
+//
+// The serial child is MSComm1 (the port given to the constructor, or the termios port), the
+// timers Timer1 (watchdog), Timer2 (scan read) and Timer3 (scan write).
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Control.h"
+#include "core/Enums.h"
+#include "core/FrameProperties.h"
+#include "core/LinkTimers.h"
+#include "core/Opt.h"
+#include "core/PersistedKeys.h"
+#include "core/ResultCodes.h"
+#include "core/SerialLine.h"
+
+namespace plc {
+
+class UdpLink final : public Control {
+ public:
+  using EnPDMode = udp::EnPDMode;
+  using EnPDProtocol = udp::EnPDProtocol;
+
+  explicit UdpLink(std::unique_ptr<SerialPort> port = nullptr);
+  ~UdpLink() override;
+
+  // Container events (UdpLink has no Initialize handler).
+  void InitProperties() override;
+  void ReadProperties(PropertyBag& bag) override;
+  void WriteProperties(PropertyBag& bag) override;
+  void Show() override;
+  void Paint() override;
+  void Resize() override;
+
+  // Dispatch by name.
+  std::string ClassName() const override { return "UdpLink"; }
+  const std::vector<MemberInfo>& Members() const override;
+  Variant GetProperty(std::string_view name) override;
+  void SetProperty(std::string_view name, const Variant& value) override;
+  Variant Invoke(std::string_view name, ArgList args) override;
+
+  // Properties.
+  bool Enabled() const { return props_.enabled; }
+  void SetEnabled(bool value);
+  Variant CommBusy() const;
+  void SetCommBusy(const Variant& value);
+  std::int16_t CommPort() const { return line_.CommPort(); }
+  void SetCommPort(std::int16_t value) { line_.SetCommPort(value); }
+  bool PortOpen() const { return line_.PortOpen(); }
+  // 382 at design time. In ECOM mode it opens the ECOM transport instead of the serial child.
+  void SetPortOpen(bool value);
+  std::string Settings() const { return line_.Settings(); }
+  void SetSettings(std::string value) { line_.SetSettings(value); }
+  bool DTREnable() const { return line_.DTREnable(); }
+  void SetDTREnable(bool value) { line_.SetDTREnable(value); }
+  std::int16_t NumOfReadRetries() const { return props_.numOfReadRetries; }
+  void SetNumOfReadRetries(std::int16_t value);
+  std::int16_t NumOfWriteRetries() const { return props_.numOfWriteRetries; }
+  void SetNumOfWriteRetries(std::int16_t value);
+  std::int32_t Address() const { return props_.address; }
+  void SetAddress(std::int32_t value);  // overflow (6) outside 16 bits, after storing
+  EnPDMode CommMode() const { return static_cast<EnPDMode>(commMode_); }
+  void SetCommMode(EnPDMode value);  // kept under the key "ModBusMode"
+  EnPDProtocol CommProtocol() const { return static_cast<EnPDProtocol>(commProtocol_); }
+  void SetCommProtocol(EnPDProtocol value);  // kept under the key "Protocol"
+  std::int16_t DeviceTimeOut() const { return deviceTimeOut_; }
+  void SetDeviceTimeOut(std::int16_t value);
+  std::string CurrentErrors() const { return currentErrors_; }
+  void SetCurrentErrors(std::string value) { currentErrors_ = std::move(value); }
+  bool ScanReadEnable() const { return props_.scanReadEnable; }
+  void SetScanReadEnable(bool value);
+  bool ScanWriteEnable() const { return props_.scanWriteEnable; }
+  void SetScanWriteEnable(bool value);
+  std::int32_t ScanReadIOTimerInterval() { return timers_.Timer2().Interval(); }
+  void SetScanReadIOTimerInterval(std::int32_t value);
+  std::int32_t ScanWriteIOTimerInterval() { return timers_.Timer3().Interval(); }
+  void SetScanWriteIOTimerInterval(std::int32_t value);
+
+  // Read and write methods.
+  Result ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
+                 Opt<std::int32_t> ioIdx);
+  Result ReadPLCNW(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType);
+  Result WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
+                  Opt<std::int32_t> ioIdx);
+  Result WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
+                     Opt<std::int32_t> ioIdx);
+  Result ReadPLCValue(Variant& Address, Variant& ResponseValue, Opt<std::int16_t> NumOfRegs,
+                      Opt<std::int16_t> IOType, Opt<std::int32_t> ioIdx);
+
+  // Data of the latest reads.
+  Variant ReadData(std::int16_t& idx);  // idx 0..1000, else subscript error (9)
+  Variant ReadErrors();
+
+  // Scan database and write queue.
+  void ForceData(Variant& Add, std::int32_t& value);
+  void WriteQueData();
+  void SetScanRegGroup(std::int16_t& ScanRegGroup, bool& state);
+  void EditScanDatabase();
+  Variant TagAddressFromName(Variant& name);
+  Variant TagNameFromAddress(Variant& Address);
+
+  // Raw line.
+  void SendToComm(std::string& line1);
+  Variant ReceiveComm();
+  void ClearCommPort();
+
+  // Conversions and framing.
+  float LongFloatToDec(std::int32_t& dlong1, std::int32_t& dlong2);
+  std::int32_t CnvOctToDec(std::string& Oct);
+  std::string LRCchk(std::string& HEADER);
+
+  // The rest of the frame.
+  void size(float& Width, float& Height);
+  void ShowAboutBox();
+  void EventComComplete();  // raises CommComplete
+
+  // Test seams: the serial child and the timers.
+  SerialPort& MSComm1() const { return line_.Child(); }
+  IntervalTimer& Timer1() { return timers_.Timer1(); }
+  IntervalTimer& Timer2() { return timers_.Timer2(); }
+  IntervalTimer& Timer3() { return timers_.Timer3(); }
+  std::int16_t UnitAddress() const { return props_.unitAddress; }
+  bool EcomOpen() const { return ecomOpen_; }
+
+  static const KeyTable<UdpLink>& Keys();
+
+ private:
+  FrameProperties props_;
+  SerialLine line_;
+  LinkTimers timers_;
+  std::int32_t commMode_ = udp::ECOM;
+  std::int32_t commProtocol_ = udp::UDP_IP;
+  std::int16_t deviceTimeOut_ = 55;
+  std::string currentErrors_;
+  bool ecomOpen_ = false;
+  VariantArray ccmWords_{0, 1000};
+  std::string errorText_;
+};
+
+}  // namespace plc

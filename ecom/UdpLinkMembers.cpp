@@ -1,0 +1,71 @@
+// UdpLink's members by name, for hosts that bind late.
+#include "core/DeclaredEvents.h"
+#include "ecom/UdpLink.h"
+
+namespace plc {
+
+namespace {
+
+DispatchTable<UdpLink> BuildTable() {
+  using C = UdpLink;
+  DispatchTable<C> t;
+  t.Property("Enabled", &C::Enabled, &C::SetEnabled)
+      .Property("CommBusy", &C::CommBusy, &C::SetCommBusy)
+      .Property("CommPort", &C::CommPort, &C::SetCommPort)
+      .Property("PortOpen", &C::PortOpen, &C::SetPortOpen)
+      .Property("Settings", &C::Settings, &C::SetSettings)
+      .Property("DTREnable", &C::DTREnable, &C::SetDTREnable)
+      .Property("NumOfReadRetries", &C::NumOfReadRetries, &C::SetNumOfReadRetries)
+      .Property("NumOfWriteRetries", &C::NumOfWriteRetries, &C::SetNumOfWriteRetries)
+      .Property("Address", &C::Address, &C::SetAddress)
+      .Property("CommMode", &C::CommMode, &C::SetCommMode)
+      .Property("CommProtocol", &C::CommProtocol, &C::SetCommProtocol)
+      .Property("DeviceTimeOut", &C::DeviceTimeOut, &C::SetDeviceTimeOut)
+      .Property("CurrentErrors", &C::CurrentErrors, &C::SetCurrentErrors)
+      .Property("ScanReadEnable", &C::ScanReadEnable, &C::SetScanReadEnable)
+      .Property("ScanWriteEnable", &C::ScanWriteEnable, &C::SetScanWriteEnable)
+      .Property("ScanReadIOTimerInterval", &C::ScanReadIOTimerInterval, &C::SetScanReadIOTimerInterval)
+      .Property("ScanWriteIOTimerInterval", &C::ScanWriteIOTimerInterval, &C::SetScanWriteIOTimerInterval);
+
+  t.Method("ReadPLC", &C::ReadPLC, {"Address", "ReadValue", "ReadSize", "IOType", "ioIdx"})
+      .Method("ReadPLCNW", &C::ReadPLCNW, {"Address", "ReadValue", "ReadSize", "IOType"})
+      .Method("WritePLC", &C::WritePLC, {"pstr", "ABValue", "WriteSize", "IOType", "ioIdx"})
+      .Method("WritePLCBit", &C::WritePLCBit, {"pstr", "ABValue", "WriteSize", "IOType", "ioIdx"})
+      .Method("ReadPLCValue", &C::ReadPLCValue, {"Address", "ResponseValue", "NumOfRegs", "IOType", "ioIdx"})
+      .Method("ReadData", &C::ReadData, {"idx"})
+      .Method("ReadErrors", &C::ReadErrors, {})
+      .Method("ForceData", &C::ForceData, {"Add", "value"})
+      .Method("WriteQueData", &C::WriteQueData, {})
+      .Method("SetScanRegGroup", &C::SetScanRegGroup, {"ScanRegGroup", "state"})
+      .Method("EditScanDatabase", &C::EditScanDatabase, {})
+      .Method("TagAddressFromName", &C::TagAddressFromName, {"name"})
+      .Method("TagNameFromAddress", &C::TagNameFromAddress, {"Address"})
+      .Method("SendToComm", &C::SendToComm, {"line1"})
+      .Method("ReceiveComm", &C::ReceiveComm, {})
+      .Method("ClearCommPort", &C::ClearCommPort, {})
+      .Method("LongFloatToDec", &C::LongFloatToDec, {"dlong1", "dlong2"})
+      .Method("CnvOctToDec", &C::CnvOctToDec, {"Oct"})
+      .Method("LRCchk", &C::LRCchk, {"HEADER"})
+      .Method("size", &C::size, {"Width", "Height"})
+      .Method("ShowAboutBox", &C::ShowAboutBox, {})
+      .Method("EventComComplete", &C::EventComComplete, {});
+
+  t.Event("CommComplete", {});
+  AddDeclaredEvents(t);
+  t.Members();  // fills the member list now, so the shared table is only read from here on
+  return t;
+}
+
+const DispatchTable<UdpLink>& Table() {
+  static const DispatchTable<UdpLink> table = BuildTable();
+  return table;
+}
+
+}  // namespace
+
+const std::vector<MemberInfo>& UdpLink::Members() const { return Table().Members(); }
+Variant UdpLink::GetProperty(std::string_view name) { return Table().Get(*this, name); }
+void UdpLink::SetProperty(std::string_view name, const Variant& value) { Table().Set(*this, name, value); }
+Variant UdpLink::Invoke(std::string_view name, ArgList args) { return Table().Invoke(*this, name, std::move(args)); }
+
+}  // namespace plc
