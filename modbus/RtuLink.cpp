@@ -8,7 +8,6 @@
 namespace plc {
 
 namespace {
-constexpr std::int32_t kDataBufferUpper = 500;
 constexpr std::size_t kSlaveImageSize = 50001;   // registers 0..50000
 constexpr std::size_t kMasterImageSize = 6;      // 0..5
 }  // namespace
@@ -17,7 +16,16 @@ RtuLink::RtuLink(std::unique_ptr<SerialPort> port)
     : line_(*this, std::move(port), SerialLine::Rules{}),
       timers_(kScanTimerDesign),
       registerImage_(kMasterImageSize, 0),
-      dataBuffer_(0, kDataBufferUpper) {}
+      master_(MSComm2(), EventLoop::Current()),
+      scan_(master_, EventLoop::Current()),
+      road_(master_, scan_) {
+  timers_.Timer1().OnTick = [this] { master_.ReplyWatchdog(); };
+  timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };
+  timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
+  master_.Events.CommCompleteEx = [this](std::vector<Variant>& args) { RaiseEvent("CommCompleteEx", args); };
+  master_.Events.CommEventModem = [this](std::vector<Variant>& args) { RaiseEvent("CommEventModem", args); };
+  PushSettingsToMaster();
+}
 
 RtuLink::~RtuLink() = default;
 
@@ -27,6 +35,7 @@ void RtuLink::Initialize() {
   timers_.StopAll();
   SetDrawnSize(kDesignWidth, kDesignHeight);
   props_.unitAddress = UnitAddressOf(props_.address);
+  PushSettingsToMaster();
 }
 
 void RtuLink::InitProperties() {
@@ -36,10 +45,12 @@ void RtuLink::InitProperties() {
   modBusMode_ = rtu::Rtu;
   rs485Mode_ = rtu::OFF;
   plcType_ = rtu::EnStdModbus;
+  PushSettingsToMaster();
 }
 
 void RtuLink::ReadProperties(PropertyBag& bag) {
   Keys().Read(*this, bag, Host().AmbientFont());
+  PushSettingsToMaster();
   SetUpForMode();
   if (RunMode() && IsSlaveMode(modBusMode_)) timers_.StopAll();
   else timers_.StartForRun(RunMode(), props_.scanReadEnable, props_.scanWriteEnable);
@@ -72,12 +83,21 @@ void RtuLink::SetAddress(std::int32_t value) {
   props_.address = value;
   PropertyChanged("Address");
   props_.unitAddress = UnitAddressOf(value);
+  master_.SetUnitAddress(props_.unitAddress);
 }
 
 void RtuLink::SetModBusMode(EnModBusMode value) {
   modBusMode_ = Variant(static_cast<std::int32_t>(value)).ToInt16();
   PropertyChanged("ModBusMode");
+  master_.SetModBusMode(modBusMode_);
   SetUpForMode();
+}
+
+void RtuLink::PushSettingsToMaster() {
+  master_.SetModBusMode(modBusMode_);
+  master_.SetRS485Mode(rs485Mode_);
+  master_.SetPLCType(plcType_);
+  master_.SetUnitAddress(props_.unitAddress);
 }
 
 void RtuLink::SetUpForMode() {
@@ -94,11 +114,13 @@ void RtuLink::SetUpForMode() {
 void RtuLink::SetRS485Mode(EnRS485Mode value) {
   rs485Mode_ = Variant(static_cast<std::int32_t>(value)).ToInt16();
   PropertyChanged("RS485Mode");
+  master_.SetRS485Mode(rs485Mode_);
 }
 
 void RtuLink::SetPLCType(EnPLCType value) {
   plcType_ = value;
   PropertyChanged("PLCType");
+  master_.SetPLCType(plcType_);
 }
 
 void RtuLink::SetScanReadEnable(bool value) {
@@ -123,34 +145,32 @@ void RtuLink::SetScanWriteIOTimerInterval(std::int32_t value) {
   PropertyChanged("ScanWriteIOTimerInterval");
 }
 
-// ---- Modbus master transactions ----
-// These forward to the Modbus engine. Until it is built no request can be sent, so every
-// call reports failure and the line is never touched; nothing is ever in flight, so CommBusy
-// reads False.
+// ---- Modbus master transactions: one-line forwards to the call road and the engines ----
 
-Variant RtuLink::CommBusy() const { return Variant(false); }
-void RtuLink::SetCommBusy(const Variant&) {}
+Variant RtuLink::CommBusy() const { return road_.CommBusy(); }
+void RtuLink::SetCommBusy(const Variant& value) { road_.SetCommBusy(value); }
 
-Result RtuLink::ReadPLC(std::string&, VariantArray&, Opt<Variant>, Opt<std::int16_t>) { return ResultFailed; }
-Result RtuLink::ReadPLCNW(std::string&, VariantArray&, Opt<std::int16_t>, Opt<std::int16_t>) { return ResultFailed; }
-Result RtuLink::ReadDevice(std::string&, Opt<std::int16_t>, Opt<std::int16_t>) { return ResultFailed; }
-Result RtuLink::WritePLC(std::string&, VariantArray&, Opt<std::int16_t>, Opt<std::int16_t>) { return ResultFailed; }
-
-// ---- End of the forwards ----
-
+Result RtuLink::ReadPLC(std::string& Address, VariantArray& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> ioType) {
+  return road_.ReadPLC(Address, ReadValue, ReadSize, ioType);
+}
+Result RtuLink::ReadPLCNW(std::string& Address, VariantArray& ReadValue, Opt<std::int16_t> ReadSize,
+                          Opt<std::int16_t> ioType) {
+  return road_.ReadPLCNW(Address, ReadValue, ReadSize, ioType);
+}
+Result RtuLink::ReadDevice(std::string& Address, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType) {
+  return road_.ReadDevice(Address, ReadSize, ioType);
+}
+Result RtuLink::WritePLC(std::string& pstr, VariantArray& ABValue, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType) {
+  return road_.WritePLC(pstr, ABValue, ReadSize, ioType);
+}
+// RtuLink's ReadPLCValue reads nothing, by design.
 Result RtuLink::ReadPLCValue(std::string&, VariantArray&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
-  return ResultFailed;  // RtuLink's ReadPLCValue reads nothing, by design
+  return road_.ReadPLCValue();
 }
 
-double RtuLink::ReadData(std::int16_t& idx) { return dataBuffer_.Get(idx).ToDouble(); }
-
-Variant RtuLink::ReadErrors() { return Variant(lastErrorText_); }
-
-// DataArr(i) := DataBuffer(i - 1): the first value of a read lands in DataArr(2). Elements
-// before a bad index stay copied.
-void RtuLink::IOData(VariantArray& DataArr, std::int16_t& Size) {
-  for (std::int32_t i = 1; i <= Size; ++i) DataArr.Set(i, dataBuffer_.Get(i - 1));
-}
+double RtuLink::ReadData(std::int16_t& idx) { return road_.ReadData(idx); }
+Variant RtuLink::ReadErrors() { return road_.ReadErrors(); }
+void RtuLink::IOData(VariantArray& DataArr, std::int16_t& Size) { road_.IOData(DataArr, Size); }
 
 Variant RtuLink::ReadModData(Variant&, Variant&, Opt<std::int16_t> NumOfReg) {
   if (NumOfReg.ValueOr(0) == 0) NumOfReg.Put(1);
@@ -158,17 +178,12 @@ Variant RtuLink::ReadModData(Variant&, Variant&, Opt<std::int16_t> NumOfReg) {
 }
 
 Variant RtuLink::SetModData(Variant&, Variant&) { return Variant(); }
-void RtuLink::ForceModData(Variant&, std::int32_t&) {}
-void RtuLink::WriteQueData() {}
-// The scan database has no loader, so no group matches; the scan engine takes this over.
-void RtuLink::SetScanRegGroup(std::int16_t&, bool&) {}
+void RtuLink::ForceModData(Variant& Add, std::int32_t& value) { scan_.Queue().ForceModData(Add, value); }
+void RtuLink::WriteQueData() { scan_.Queue().WriteQueData(); }
+void RtuLink::SetScanRegGroup(std::int16_t& ScanRegGroup, bool& state) { scan_.SetScanRegGroup(ScanRegGroup, state); }
 
-// Raw pass-through. The Modbus engine's RawMode (received data to CommEventModem) is set by
-// the engine's own hook when it lands; the threshold makes every character signal.
-void RtuLink::SendToComm(std::string& line1) {
-  MSComm2().SetRThreshold(1);
-  line_.SendText(line1);
-}
+// Raw pass-through: the engine reports every received character through CommEventModem.
+void RtuLink::SendToComm(std::string& line1) { master_.SendToComm(line1); }
 
 Variant RtuLink::ReceiveComm() { return line_.Receive(); }
 void RtuLink::ClearCommPort() { line_.Clear(); }

@@ -21,7 +21,10 @@
 #include "core/Opt.h"
 #include "core/PersistedKeys.h"
 #include "core/ResultCodes.h"
+#include "core/ScanEngine.h"
 #include "core/SerialLine.h"
+#include "modbus/MasterCallRoad.h"
+#include "modbus/ModbusMaster.h"
 
 namespace plc {
 
@@ -145,6 +148,8 @@ class RtuLink final : public Control {
   IntervalTimer& Timer3() { return timers_.Timer3(); }
   std::int16_t UnitAddress() const { return props_.unitAddress; }
   const std::vector<std::uint16_t>& RegisterImage() const { return registerImage_; }
+  modbus::ModbusMaster& Master() { return master_; }
+  ScanEngine& Scan() { return scan_; }
 
   static const KeyTable<RtuLink>& Keys();
 
@@ -153,6 +158,8 @@ class RtuLink final : public Control {
   // Slave modes: the child signals every received character and hands over all of it, and the
   // image holds registers 0..50000; master modes keep a 0..5 image. Cleared either way.
   void SetUpForMode();
+  // The engine frames and addresses by these; it is told on load and on every set.
+  void PushSettingsToMaster();
 
   FrameProperties props_;
   SerialLine line_;
@@ -161,8 +168,10 @@ class RtuLink final : public Control {
   std::int16_t rs485Mode_ = rtu::OFF;
   std::int32_t plcType_ = rtu::EnStdModbus;
   std::vector<std::uint16_t> registerImage_;
-  VariantArray dataBuffer_;  // DataBuffer: values of the latest good read reply, from index 1
-  std::string lastErrorText_;
+  // After the serial line: the master installs itself as its child's OnComm handler.
+  modbus::ModbusMaster master_;
+  ScanEngine scan_;
+  modbus::MasterCallRoad road_;
 };
 
 }  // namespace plc

@@ -178,9 +178,15 @@ TEST(RtuLinkProperties, RawLineOperationsPassThroughTheChild) {
   EXPECT_EQ(b.port->TakeSent(), Bytes({'A', 'T', '\r', '\n'}));
   EXPECT_EQ(b.port->RThreshold(), 1);
   EXPECT_EQ(b.link->ReceiveComm(), Variant(""));
+  // Raw mode: what arrives goes to the host through CommEventModem, not left in the buffer.
+  std::vector<std::string> modem;
+  b.link->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "CommEventModem") modem.push_back(args.at(1).Array().Get(0).ToString());
+  });
   b.port->Inject("OK\r\n");
   b.loop.DoEvents();
-  EXPECT_EQ(b.link->ReceiveComm(), Variant("OK\r\n"));
+  EXPECT_EQ(modem, std::vector<std::string>{"OK\r\n"});
+  EXPECT_EQ(b.link->ReceiveComm(), Variant(""));
   b.port->Inject("junk");
   b.loop.DoEvents();
   b.link->ClearCommPort();
