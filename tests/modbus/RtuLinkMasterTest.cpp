@@ -1,0 +1,116 @@
+// RtuLink drives its master engine through its public members: the request on the line, the
+// values handed back, the event a non-waiting read raises, a silent slave and freeing the line.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "modbus/RtuFrame.h"
+#include "modbus/RtuLink.h"
+#include "tests/modbus/FramingHelpers.h"
+#include "tests/support/LinkTestBench.h"
+
+namespace plc {
+namespace {
+
+using modbus::Adu;
+using modbus::Bytes;
+
+struct RtuLinkRig : test::LinkTestBench<RtuLink> {
+  std::vector<std::pair<std::string, std::vector<Variant>>> events;
+  std::vector<Bytes> requests;
+  Bytes reply;  // what the slave sends back to every request; empty: no reply
+
+  RtuLinkRig() {
+    New();
+    link->SetAddress(1);
+    link->SetPortOpen(true);
+    link->SetEventSink([this](const std::string& name, std::vector<Variant>& args) { events.emplace_back(name, args); });
+    port->OnSent = [this](const Bytes& chunk) {
+      requests.push_back(chunk);
+      if (!reply.empty()) port->Inject(reply);
+    };
+  }
+
+  static Bytes Rtu(std::string_view hexMessage) {
+    Bytes m = modbus::testing::Hex(hexMessage);
+    return modbus::BuildRtuFrame(Adu{m[0], m[1], Bytes(m.begin() + 2, m.end())});
+  }
+
+  Result ReadPLC(std::string address, VariantArray& values, std::int16_t size) {
+    Variant s(size);
+    return link->ReadPLC(address, values, Opt<Variant>(s), Opt<std::int16_t>());
+  }
+};
+
+TEST(RtuLinkMaster, ReadPLCSendsTheRequestAndReturnsTheValues) {
+  RtuLinkRig r;
+  r.reply = RtuLinkRig::Rtu("01 03 04 00 65 00 CA");
+  VariantArray values(1, 5);
+  EXPECT_EQ(r.ReadPLC("40001", values, 2), ResultOk);
+  ASSERT_EQ(r.requests.size(), 1u);
+  EXPECT_EQ(r.requests[0], modbus::testing::Hex("01 03 00 00 00 02 C4 0B"));
+  EXPECT_EQ(values.Get(1).ToDouble(), 101.0);
+  EXPECT_EQ(values.Get(2).ToDouble(), 202.0);
+  std::int16_t idx = 2;
+  EXPECT_EQ(r.link->ReadData(idx), 202.0);
+  EXPECT_EQ(r.link->CommBusy(), Variant(false));
+}
+
+TEST(RtuLinkMaster, ReadPLCNWRaisesCommCompleteExThroughTheSink) {
+  RtuLinkRig r;
+  r.reply = RtuLinkRig::Rtu("01 04 02 01 2C");
+  std::string address = "30001";
+  VariantArray unused(1, 1);
+  EXPECT_EQ(r.link->ReadPLCNW(address, unused, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>()), ResultOk);
+  r.loop.DoEvents();
+  ASSERT_EQ(r.events.size(), 1u);
+  EXPECT_EQ(r.events[0].first, "CommCompleteEx");
+  const std::vector<Variant>& args = r.events[0].second;
+  ASSERT_EQ(args.size(), 5u);
+  EXPECT_EQ(args[0].Array().Get(1).ToDouble(), 300.0);
+  EXPECT_EQ(r.link->CommBusy(), Variant(false));
+}
+
+TEST(RtuLinkMaster, SilentSlaveFailsTheReadAndTheWatchdogTickFreesTheLine) {
+  RtuLinkRig r;
+  VariantArray values(1, 5);
+  EXPECT_EQ(r.ReadPLC("40001", values, 1), ResultFailed);
+  // A time-out leaves the read pending until Timer1's tick ends it.
+  EXPECT_EQ(r.ReadPLC("40001", values, 1), ResultBusy);
+  r.link->Timer1().OnTick();
+  EXPECT_EQ(r.link->CommBusy(), Variant(false));
+  r.reply = RtuLinkRig::Rtu("01 03 02 00 07");
+  EXPECT_EQ(r.ReadPLC("40001", values, 1), ResultOk);
+  EXPECT_EQ(values.Get(1).ToDouble(), 7.0);
+  EXPECT_EQ(r.requests.size(), 2u);
+}
+
+TEST(RtuLinkMaster, PendingNonWaitingReadMakesReadPLCBusyUntilCommBusyIsFreed) {
+  RtuLinkRig r;
+  std::string address = "40001";
+  VariantArray unused(1, 1);
+  ASSERT_EQ(r.link->ReadPLCNW(address, unused, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>()), ResultOk);
+  EXPECT_EQ(r.link->CommBusy(), Variant(true));
+  VariantArray values(1, 5);
+  EXPECT_EQ(r.ReadPLC("40001", values, 1), ResultBusy);
+  r.link->SetProperty("CommBusy", Variant(false));
+  EXPECT_EQ(r.link->CommBusy(), Variant(false));
+  r.reply = RtuLinkRig::Rtu("01 03 02 00 09");
+  EXPECT_EQ(r.ReadPLC("40001", values, 1), ResultOk);
+  EXPECT_EQ(values.Get(1).ToDouble(), 9.0);
+}
+
+TEST(RtuLinkMaster, UnitAddressAndAsciiModeReachTheEngine) {
+  RtuLinkRig r;
+  r.link->SetAddress(7);
+  r.link->SetModBusMode(rtu::Ascii);
+  VariantArray values(1, 5);
+  r.ReadPLC("40001", values, 1);  // no reply: only the request matters here
+  ASSERT_FALSE(r.requests.empty());
+  std::string sent(r.requests[0].begin(), r.requests[0].end());
+  EXPECT_EQ(sent, ":070300000001F5\r\n");
+}
+
+}  // namespace
+}  // namespace plc
