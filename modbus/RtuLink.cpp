@@ -18,7 +18,9 @@ RtuLink::RtuLink(std::unique_ptr<SerialPort> port)
       registerImage_(kMasterImageSize, 0),
       master_(MSComm2(), EventLoop::Current()),
       scan_(master_, EventLoop::Current()),
-      road_(master_, scan_) {
+      road_(master_, scan_),
+      slave_(MSComm2(), master_, registerImage_, EventLoop::Current()) {
+  master_.Events.HandleSlaveRequest = [this] { slave_.HandleSlaveRequest(); };
   timers_.Timer1().OnTick = [this] { master_.ReplyWatchdog(); };
   timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };

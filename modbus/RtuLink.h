@@ -25,6 +25,7 @@
 #include "core/SerialLine.h"
 #include "modbus/MasterCallRoad.h"
 #include "modbus/ModbusMaster.h"
+#include "modbus/ModbusSlave.h"
 
 namespace plc {
 
@@ -147,7 +148,7 @@ class RtuLink final : public Control {
   IntervalTimer& Timer2() { return timers_.Timer2(); }
   IntervalTimer& Timer3() { return timers_.Timer3(); }
   std::int16_t UnitAddress() const { return props_.unitAddress; }
-  const std::vector<std::uint16_t>& RegisterImage() const { return registerImage_; }
+  const modbus::RegisterImageArray& RegisterImage() const { return registerImage_; }
   modbus::ModbusMaster& Master() { return master_; }
   ScanEngine& Scan() { return scan_; }
 
@@ -167,11 +168,13 @@ class RtuLink final : public Control {
   std::int16_t modBusMode_ = rtu::Rtu;
   std::int16_t rs485Mode_ = rtu::OFF;
   std::int32_t plcType_ = rtu::EnStdModbus;
-  std::vector<std::uint16_t> registerImage_;
+  modbus::RegisterImageArray registerImage_;
   // After the serial line: the master installs itself as its child's OnComm handler.
   modbus::ModbusMaster master_;
   ScanEngine scan_;
   modbus::MasterCallRoad road_;
+  // Reached by the master's dispatch in the slave modes; serves from registerImage_.
+  modbus::ModbusSlave slave_;
 };
 
 }  // namespace plc

@@ -6,9 +6,11 @@
 #include "modbus/ModbusMaster.h"
 #include "modbus/ModbusSlave.h"
 #include "modbus/RtuFrame.h"
+#include "modbus/RtuLink.h"
 #include "platform/EventLoop.h"
 #include "platform/MemorySerialPort.h"
 #include "tests/modbus/FramingHelpers.h"
+#include "tests/support/LinkTestBench.h"
 
 namespace plc::modbus::testing {
 namespace {
@@ -258,6 +260,31 @@ TEST(Slave, Type2AnswersAnyUnitFromTheImage) {
   // Bits at 1000.
   EXPECT_EQ(rig.Request(Rtu("01 05 03 E8 FF 00")), Rtu("01 05 03 E8 FF 00"));
   EXPECT_EQ(rig.Request(Rtu("01 01 03 E8 00 02")), Rtu("01 01 01 01"));
+}
+
+TEST(Slave, RtuLinkInSlaveRtuServesFromItsImageAndRaisesTheEvent) {
+  test::LinkTestBench<RtuLink> b;
+  b.New();
+  b.link->SetAddress(1);
+  b.link->SetModBusMode(rtu::SlaveRtu);
+  b.link->SetPortOpen(true);
+  std::vector<std::vector<Variant>> completions;
+  b.link->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "CommCompleteEx") completions.push_back(args);
+  });
+  Bytes request = Rtu("01 06 00 09 00 2A");
+  b.port->Inject(request);
+  b.loop.DoEvents();
+  EXPECT_EQ(b.port->TakeSent(), request);
+  EXPECT_EQ(b.link->RegisterImage()[40010], 42);
+  b.port->Inject(Rtu("01 03 00 09 00 01"));
+  b.loop.DoEvents();
+  EXPECT_EQ(b.port->TakeSent(), Rtu("01 03 02 00 2A"));
+  ASSERT_EQ(completions.size(), 2u);
+  EXPECT_EQ(completions[1][1].ToInt32(), 3);
+  // A new mode clears the image.
+  b.link->SetModBusMode(rtu::SlaveAscii);
+  EXPECT_EQ(b.link->RegisterImage()[40010], 0);
 }
 
 }  // namespace
