@@ -27,6 +27,11 @@ bool SerialLine::PortOpen() const { return rules_.stateFromChild ? port_->PortOp
 
 void SerialLine::SetPortOpen(bool open) {
   if (!rules_.openAtDesignTime && !owner_.Host().UserMode()) throw RuntimeError(err::NotAtDesignTime);
+  // The host's trace, when it has one, follows every open; a port a test traced itself keeps
+  // its own hook.
+  if (open) {
+    if (TraceHook hook = owner_.Host().SerialTrace()) port_->SetTrace(std::move(hook));
+  }
   port_->SetPortOpen(open);
   portOpen_ = open;
   owner_.Host().PropertyChanged("PortOpen");

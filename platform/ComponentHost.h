@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/Variant.h"
+#include "platform/SerialPort.h"
 
 namespace plc {
 
@@ -24,6 +25,9 @@ class ComponentHost {
   virtual void PropertyChanged(const std::string& key) = 0;
   // Shows a dialog and returns when the person closed it.
   virtual void ShowModal(const DialogRequest& dialog) = 0;
+  // The ambient line trace: a host that wants to see what goes on the wire returns a hook,
+  // and every serial port a control of this host opens reports to it. Empty by default.
+  virtual TraceHook SerialTrace() const { return {}; }
 };
 
 // A host for programs without a form designer: run mode unless told otherwise; it records
@@ -41,6 +45,8 @@ class StandaloneHost final : public ComponentHost {
   void ShowModal(const DialogRequest& dialog) override {
     if (onDialog) onDialog(dialog);
   }
+  TraceHook SerialTrace() const override { return trace_; }
+  void SetSerialTrace(TraceHook hook) { trace_ = std::move(hook); }
 
   const std::vector<std::string>& ChangedKeys() const { return changed_; }
   void ClearChangedKeys() { changed_.clear(); }
@@ -50,6 +56,7 @@ class StandaloneHost final : public ComponentHost {
  private:
   bool userMode_ = true;
   Font font_;
+  TraceHook trace_;
   std::vector<std::string> changed_;
 };
 

@@ -112,5 +112,19 @@ TEST(RtuLinkMaster, UnitAddressAndAsciiModeReachTheEngine) {
   EXPECT_EQ(sent, ":070300000001F5\r\n");
 }
 
+TEST(RtuLinkMaster, TheHostsTraceSeesTheRequestAndTheReplyOnceThePortOpens) {
+  RtuLinkRig r;
+  std::vector<std::pair<TraceDirection, Bytes>> seen;
+  r.link->SetPortOpen(false);
+  r.host.SetSerialTrace([&](TraceDirection d, const std::uint8_t* p, std::size_t n, std::int64_t) { seen.emplace_back(d, Bytes(p, p + n)); });
+  r.link->SetPortOpen(true);
+  r.reply = RtuLinkRig::Rtu("01 03 02 00 2A");
+  VariantArray values(1, 1);
+  ASSERT_EQ(r.ReadPLC("40001", values, 1), ResultOk);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], std::make_pair(TraceDirection::Sent, modbus::testing::Hex("01 03 00 00 00 01 84 0A")));
+  EXPECT_EQ(seen[1], std::make_pair(TraceDirection::Received, r.reply));
+}
+
 }  // namespace
 }  // namespace plc
