@@ -31,9 +31,9 @@ int MillisLeft(std::chrono::steady_clock::time_point deadline) {
   return left <= 0 ? 0 : static_cast<int>(left);
 }
 
-// Writes all of data to a non-blocking descriptor, waiting for room until the deadline or
-// until stopFd becomes readable. Returns false when it gave up.
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::chrono::steady_clock::time_point deadline, int stopFd = -1) {
+// Writes all of data to a non-blocking descriptor, waiting for room until the deadline.
+// Returns false when it gave up.
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::chrono::steady_clock::time_point deadline) {
   std::size_t done = 0;
   while (done < size) {
     ssize_t n = ::write(fd, data + done, size - done);
@@ -45,9 +45,8 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::chrono::s
     if (n < 0 && errno != EAGAIN) return false;
     int left = MillisLeft(deadline);
     if (left == 0) return false;
-    pollfd p[2] = {{fd, POLLOUT, 0}, {stopFd, POLLIN, 0}};
-    if (poll(p, stopFd >= 0 ? 2 : 1, left) < 0 && errno != EINTR) return false;
-    if (stopFd >= 0 && p[1].revents) return false;
+    pollfd p{fd, POLLOUT, 0};
+    if (poll(&p, 1, left) < 0 && errno != EINTR) return false;
   }
   return true;
 }
@@ -130,41 +129,6 @@ ScopedCommPort::ScopedCommPort(int commPort, const std::string& path)
 ScopedCommPort::~ScopedCommPort() {
   if (previous_) SerialPortMap::Current().Map(commPort_, *previous_);
   else SerialPortMap::Current().Unmap(commPort_);
-}
-
-PtyLink::PtyLink() {
-  if (pipe2(stop_, O_CLOEXEC) != 0) throw SystemError("pty link pipe");
-  relay_ = std::thread([this] { Relay(); });
-}
-
-PtyLink::~PtyLink() {
-  if (::write(stop_[1], "x", 1) < 0) {
-    // The relay also ends when the pipe closes below; nothing else to do.
-  }
-  relay_.join();
-  ::close(stop_[0]);
-  ::close(stop_[1]);
-}
-
-void PtyLink::Relay() {
-  const int a = a_.FarFd();
-  const int b = b_.FarFd();
-  std::uint8_t buf[4096];
-  while (true) {
-    pollfd p[3] = {{a, POLLIN, 0}, {b, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-    if (poll(p, 3, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (p[2].revents) return;
-    for (int i = 0; i < 2; ++i) {
-      if (!(p[i].revents & POLLIN)) continue;
-      ssize_t n = ::read(p[i].fd, buf, sizeof buf);
-      // Bytes for a side nobody reads are dropped after a while rather than stalling the other
-      // direction for good.
-      if (n > 0) WriteAll(i == 0 ? b : a, buf, static_cast<std::size_t>(n), std::chrono::steady_clock::now() + 2s, stop_[0]);
-    }
-  }
 }
 
 }  // namespace plc::test

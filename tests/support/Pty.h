@@ -11,8 +11,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "platform/PseudoTerminalLink.h"
 
 namespace plc::test {
 
@@ -71,21 +72,11 @@ class ScopedCommPort {
 // Two device paths joined back to back: what one side writes, the other reads.
 class PtyLink {
  public:
-  PtyLink();
-  ~PtyLink();
-  PtyLink(const PtyLink&) = delete;
-  PtyLink& operator=(const PtyLink&) = delete;
-
-  const std::string& PathA() const { return a_.DevicePath(); }
-  const std::string& PathB() const { return b_.DevicePath(); }
+  const std::string& PathA() const { return link_.PathA(); }
+  const std::string& PathB() const { return link_.PathB(); }
 
  private:
-  void Relay();
-
-  Pty a_;
-  Pty b_;
-  int stop_[2] = {-1, -1};
-  std::thread relay_;
+  PseudoTerminalLink link_;
 };
 
 }  // namespace plc::test

@@ -33,9 +33,8 @@ void DemoReport::Step(bool ok, const std::string& what, const std::string& outco
 }
 
 void DemoReport::Abort(const std::string& why) {
-  aborted_ = why;
+  aborted_ = why;  // the verdict line names it
   PrintWire();
-  out_ << "  stopped: " << why << "\n";
 }
 
 void DemoReport::PrintWire() {

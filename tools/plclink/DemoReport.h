@@ -25,7 +25,8 @@ class DemoReport {
   // One step: "ok" or "MISMATCH", what was done, what came back; then the wire since the
   // previous step.
   void Step(bool ok, const std::string& what, const std::string& outcome);
-  // The run broke off (a port that would not open, no pseudo-terminal): the verdict fails.
+  // The run broke off (a port that would not open, no pseudo-terminal): the verdict fails,
+  // naming why.
   void Abort(const std::string& why);
 
   // At least one step ran, every step matched and nothing broke off.
