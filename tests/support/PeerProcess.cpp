@@ -30,6 +30,9 @@ using Clock = std::chrono::steady_clock;
 #ifndef PLC_PEER_ASCII_SERVER
 #define PLC_PEER_ASCII_SERVER "pymodbus_ascii_server.py"
 #endif
+#ifndef PLC_PEER_ASCII_CLIENT
+#define PLC_PEER_ASCII_CLIENT "pymodbus_ascii_client.py"
+#endif
 
 constexpr std::size_t kSeenKept = 20;
 
@@ -148,6 +151,11 @@ PeerCommand AsciiServerCommand(std::vector<std::string> args) {
   args.insert(args.begin(), {"-u", PLC_PEER_ASCII_SERVER});
   return Command("/usr/bin/python3", std::move(args),
                  "install python3, python3-pymodbus and python3-serial-asyncio");
+}
+
+PeerCommand AsciiClientCommand(std::vector<std::string> args) {
+  args.insert(args.begin(), {"-u", PLC_PEER_ASCII_CLIENT});
+  return Command("/usr/bin/python3", std::move(args), "install python3, python3-pymodbus and python3-serial");
 }
 
 PeerCommand MbpollCommand(std::vector<std::string> args) {

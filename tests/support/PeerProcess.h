@@ -32,11 +32,12 @@ struct PeerCommand {
 // none.
 std::string LocateProgram(const std::string& program, const std::string& installHint);
 
-// The libmodbus server and client, and the pymodbus ASCII server under /usr/bin/python3, as
-// built or kept by this tree (tests/peers/programs). args are appended.
+// The libmodbus server and client, and the pymodbus ASCII server and client under
+// /usr/bin/python3, as built or kept by this tree (tests/peers/programs). args are appended.
 PeerCommand RtuServerCommand(std::vector<std::string> args);
 PeerCommand RtuClientCommand(std::vector<std::string> args);
 PeerCommand AsciiServerCommand(std::vector<std::string> args);
+PeerCommand AsciiClientCommand(std::vector<std::string> args);
 PeerCommand MbpollCommand(std::vector<std::string> args);
 
 class PeerProcess {
