@@ -25,11 +25,23 @@ using ArgList = std::vector<Variant*>;
 
 enum class MemberKind { Property, Method, Event };
 
+// An enumeration of the interface, by name with its labels and values, so that a generic host
+// can take "SlaveRtu" where a property wants 3. Empty name: the member is no enumeration.
+struct EnumInfo {
+  struct Value {
+    std::string label;
+    std::int32_t value = 0;
+  };
+  std::string name;  // "EnModBusMode"
+  std::vector<Value> values;
+};
+
 struct ParamInfo {
   std::string name;
   std::string type;  // "Integer", "Long", "Double()", "Variant", ...
   bool byRef = true;
   bool optional = false;
+  EnumInfo enumeration{};
 };
 
 struct MemberInfo {
@@ -39,6 +51,7 @@ struct MemberInfo {
   std::string result;  // type of a property or of a method's result; empty for none
   bool readable = true;
   bool writable = true;
+  EnumInfo enumeration{};  // of a property whose values are an enumeration
 };
 
 const char* KindName(MemberKind kind);
@@ -197,6 +210,19 @@ class DispatchTable {
       return Call(self, fn, args, std::index_sequence_for<P...>{});
     };
     entries_.push_back(std::move(e));
+    return *this;
+  }
+
+  // Describes the values of a property (and of every method parameter of that name) as an
+  // enumeration. Call before the member list is first taken.
+  DispatchTable& Enumeration(std::string_view member, const EnumInfo& info) {
+    for (Entry& e : entries_) {
+      if (e.info.kind == MemberKind::Property && NamesEqual(e.info.name, member)) e.info.enumeration = info;
+      if (e.info.kind != MemberKind::Method) continue;
+      for (ParamInfo& p : e.info.params)
+        if (NamesEqual(p.name, member)) p.enumeration = info;
+    }
+    infos_.clear();
     return *this;
   }
 

@@ -1,5 +1,6 @@
 // DfLink's members by name, for hosts that bind late.
 #include "core/DeclaredEvents.h"
+#include "core/EnumLabels.h"
 #include "df1/DfLink.h"
 
 namespace plc {
@@ -48,6 +49,9 @@ DispatchTable<DfLink> BuildTable() {
 
   t.Event("CommComplete", {{"MData", "Variant()"}, {"MStartAdd", "Long"}, {"Mquan", "Integer"},
                            {"ErrorStr", "String"}, {"RespStatus", "Integer"}});
+  t.Enumeration("PLCType", labels::Df1PlcType())
+      .Enumeration("Mode", labels::Df1Mode())
+      .Enumeration("ioType", labels::IoDataType());
   AddDeclaredEvents(t);
   t.Members();  // fills the member list now, so the shared table is only read from here on
   return t;

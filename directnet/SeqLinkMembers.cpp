@@ -1,5 +1,6 @@
 // SeqLink's members by name, for hosts that bind late.
 #include "core/DeclaredEvents.h"
+#include "core/EnumLabels.h"
 #include "directnet/SeqLink.h"
 
 namespace plc {
@@ -51,6 +52,7 @@ DispatchTable<SeqLink> BuildTable() {
 
   t.Event("CommComplete", {})
       .Event("CommEventModem", {{"CommEvent", "Integer"}, {"MData", "Variant()"}, {"Connected", "Boolean"}});
+  t.Enumeration("CommMode", labels::SeqPdMode()).Enumeration("IOType", labels::IoDataType());
   AddDeclaredEvents(t);
   t.Members();  // fills the member list now, so the shared table is only read from here on
   return t;

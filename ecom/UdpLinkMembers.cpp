@@ -1,5 +1,6 @@
 // UdpLink's members by name, for hosts that bind late.
 #include "core/DeclaredEvents.h"
+#include "core/EnumLabels.h"
 #include "ecom/UdpLink.h"
 
 namespace plc {
@@ -51,6 +52,9 @@ DispatchTable<UdpLink> BuildTable() {
       .Method("EventComComplete", &C::EventComComplete, {});
 
   t.Event("CommComplete", {});
+  t.Enumeration("CommMode", labels::UdpPdMode())
+      .Enumeration("CommProtocol", labels::UdpProtocol())
+      .Enumeration("IOType", labels::IoDataType());
   AddDeclaredEvents(t);
   t.Members();  // fills the member list now, so the shared table is only read from here on
   return t;

@@ -1,5 +1,6 @@
 // RtuLink's members by name, for hosts that bind late.
 #include "core/DeclaredEvents.h"
+#include "core/EnumLabels.h"
 #include "modbus/RtuLink.h"
 
 namespace plc {
@@ -67,6 +68,11 @@ DispatchTable<RtuLink> BuildTable() {
       .Event("CommCompleteEx", {{"MData", "Variant()"}, {"MAdd", "Long"}, {"quan", "Integer"}, {"ErrorStr", "String"},
                                 {"RespStatus", "Integer"}})
       .Event("CommEventModem", {{"CommEvent", "Integer"}, {"MData", "Variant()"}, {"Connected", "Boolean"}});
+  t.Enumeration("ModBusMode", labels::ModBusMode())
+      .Enumeration("RS485Mode", labels::RS485Mode())
+      .Enumeration("PLCType", labels::RtuPlcType())
+      .Enumeration("ComHandshaking", labels::Handshake())
+      .Enumeration("ioType", labels::IoDataType());
   AddDeclaredEvents(t);
   t.Members();  // fills the member list now, so the shared table is only read from here on
   return t;

@@ -1,14 +1,56 @@
 // plclink: a host for the link controls that knows none of their headers. It loads each
 // control's plug-in library by name and drives it through its members by name.
+#include <iostream>
 #include <string>
 #include <vector>
-#include <iostream>
 
+#include "core/RuntimeError.h"
+#include "tools/plclink/Commands.h"
+#include "tools/plclink/CommandLine.h"
+#include "tools/plclink/ControlSession.h"
 #include "tools/plclink/Demo.h"
+#include "tools/plclink/Output.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 1;
+
+int UsageFailure(const std::string& what) {
+  std::cerr << "plclink: " << what << "\n"
+            << plc::plclink::UsageText().substr(0, plc::plclink::UsageText().find("\n\n")) << "\n"
+            << "run 'plclink --help' for the commands and options\n";
+  return kExitUsage;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  using namespace plc::plclink;
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 1 && args[0] == "demo") return plc::plclink::RunDemo();
-  std::cerr << "usage: plclink demo\n";
-  return 2;
+  for (const std::string& a : args) {
+    if (a == "--") break;
+    if (a == "-h" || a == "--help") {
+      std::cout << UsageText();
+      return 0;
+    }
+  }
+  if (!args.empty() && args[0] == "demo") {
+    if (args.size() > 1) return UsageFailure("demo takes no options");
+    return RunDemo();
+  }
+  try {
+    Options options = ParseCommandLine(args);
+    Output out(options.json, std::cout);
+    ControlSession session(options);
+    return RunCommand(options, session, out);
+  } catch (const UsageError& e) {
+    return UsageFailure(e.what());
+  } catch (const plc::RuntimeError& e) {
+    std::cerr << "plclink: " << e.what() << " (error " << e.Number() << ")\n";
+    return kExitFailed;
+  } catch (const std::exception& e) {
+    std::cerr << "plclink: " << e.what() << "\n";
+    return kExitFailed;
+  }
 }

@@ -1,0 +1,145 @@
+#include "tools/plclink/ControlSession.h"
+
+#include <iostream>
+
+#include "platform/SerialPortMap.h"
+#include "tools/plclink/LineTrace.h"
+#include "tools/plclink/ValueText.h"
+
+namespace plc::plclink {
+
+namespace {
+
+// The property that holds each control's mode enumeration.
+std::string ModeProperty(const std::string& library) {
+  if (library == "rtulink") return "ModBusMode";
+  if (library == "DfLink") return "Mode";
+  return "CommMode";
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
+ControlSession::ControlSession(const Options& options) : control_(PluginControl::Load(options.library)) {
+  if (options.trace) host_.SetSerialTrace(StandardErrorTrace());
+  control_->SetHost(&host_);
+  control_->SetEventSink([this](const std::string& name, std::vector<Variant>& args) {
+    if (handler_) handler_(name, args);
+  });
+  control_->Initialize();
+  if (options.bag) {
+    bag_.emplace(*options.bag, options.section.value_or(control_->ClassName() + "1"));
+    if (bag_->Entries().empty()) control_->InitProperties();
+    else control_->ReadProperties(*bag_);
+  } else {
+    control_->InitProperties();
+  }
+  control_->Show();
+}
+
+ControlSession::~ControlSession() {
+  if (!opened_) return;
+  try {
+    control_->SetProperty("PortOpen", false);
+  } catch (const std::exception& e) {
+    std::cerr << "plclink: closing the port: " << e.what() << "\n";
+  }
+}
+
+const MemberInfo* ControlSession::Find(const std::string& name, MemberKind kind) const {
+  for (const MemberInfo& m : control_->Members())
+    if (m.kind == kind && NamesEqual(m.name, name)) return &m;
+  return nullptr;
+}
+
+const MemberInfo& ControlSession::Require(const std::string& name, MemberKind kind) const {
+  if (const MemberInfo* m = Find(name, kind)) return *m;
+  throw UsageError(control_->ClassName() + " has no " + KindName(kind) + " named " + name);
+}
+
+void ControlSession::SetNamed(const std::string& option, const std::string& property, const std::string& text) {
+  const MemberInfo* m = Find(property, MemberKind::Property);
+  if (!m) throw UsageError(option + ": " + control_->ClassName() + " has no property " + property);
+  Variant value = ParseValue(text, m->result, m->enumeration, option);
+  try {
+    control_->SetProperty(m->name, value);
+  } catch (const RuntimeError& e) {
+    throw RuntimeError(e.Number(), "cannot set " + m->name + " to " + text + ": " + e.what());
+  }
+}
+
+void ControlSession::SetPort(const std::string& text) {
+  if (AllDigits(text)) {
+    SetNamed("--port", "CommPort", text);
+    return;
+  }
+  // A device path: the lowest port number not mapped yet is pointed at it.
+  SerialPortMap& map = SerialPortMap::Current();
+  int number = 1;
+  while (map.Mapped(number)) ++number;
+  map.Map(number, text);
+  SetNamed("--port", "CommPort", std::to_string(number));
+}
+
+void ControlSession::ApplyOptions(const Options& o) {
+  // Line properties cannot change while a restored document left the port open.
+  bool wasOpen = Find("PortOpen", MemberKind::Property) && control_->GetProperty("PortOpen").ToBool();
+  if (wasOpen) control_->SetProperty("PortOpen", false);
+  if (o.port) SetPort(*o.port);
+  if (o.mode) {
+    SetNamed("--mode", ModeProperty(o.library), *o.mode);
+  }
+  if (o.command == Command::Serve) {
+    // serve answers as a slave: a master framing given (or none) becomes its slave framing.
+    std::string mode = ModeProperty(o.library);
+    std::int32_t current = control_->GetProperty(mode).ToInt32();
+    const MemberInfo& m = Require(mode, MemberKind::Property);
+    auto slaveRtu = EnumValue(m.enumeration, "SlaveRtu");
+    auto slaveAscii = EnumValue(m.enumeration, "SlaveAscii");
+    auto ascii = EnumValue(m.enumeration, "Ascii");
+    if (slaveRtu && slaveAscii && current != *slaveRtu && current != *slaveAscii)
+      control_->SetProperty(mode, Variant(ascii && current == *ascii ? *slaveAscii : *slaveRtu));
+  }
+  if (o.settings) SetNamed("--settings", "Settings", *o.settings);
+  if (o.address) SetNamed("--address", "Address", *o.address);
+  if (o.plcType) SetNamed("--plc-type", "PLCType", *o.plcType);
+  if (o.rs485) SetNamed("--rs485", "RS485Mode", *o.rs485);
+  if (o.node) SetNamed("--node", "Node", *o.node);
+  for (const std::string& p : o.props) {
+    std::size_t eq = p.find('=');
+    SetNamed("--prop " + p.substr(0, eq), p.substr(0, eq), p.substr(eq + 1));
+  }
+  if (wasOpen) control_->SetProperty("PortOpen", true);
+}
+
+std::string ControlSession::PortDevice() const {
+  const MemberInfo* m = Find("CommPort", MemberKind::Property);
+  if (!m) return "its line";
+  return SerialPortMap::Current().PathFor(control_->GetProperty("CommPort").ToInt32());
+}
+
+void ControlSession::OpenPort() {
+  Require("PortOpen", MemberKind::Property);
+  if (control_->GetProperty("PortOpen").ToBool()) {
+    opened_ = true;
+    return;
+  }
+  try {
+    control_->SetProperty("PortOpen", true);
+  } catch (const RuntimeError& e) {
+    std::string port = Find("CommPort", MemberKind::Property) ? control_->GetProperty("CommPort").ToString() : "?";
+    throw RuntimeError(e.Number(), "cannot open port " + port + " (" + PortDevice() + "): " + e.what());
+  }
+  opened_ = true;
+}
+
+void ControlSession::Save() {
+  if (!bag_) return;
+  control_->WriteProperties(*bag_);
+  bag_->Save();
+}
+
+}  // namespace plc::plclink

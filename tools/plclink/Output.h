@@ -1,0 +1,39 @@
+#pragma once
+// What plclink prints: plain lines for a person, or one JSON object per line with --json.
+// Results and events go to standard output; problems and the line trace to standard error.
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "core/Dispatch.h"
+#include "core/Variant.h"
+
+namespace plc::plclink {
+
+// Local time with microseconds and offset, e.g. 2024-05-01T12:00:00.123456+02:00.
+std::string IsoTime(std::int64_t wallMicros);
+std::int64_t WallMicrosNow();
+
+class Output {
+ public:
+  Output(bool json, std::ostream& out) : json_(json), out_(out) {}
+
+  // read and write: the result code, the values (read only) and the ReadErrors text.
+  void Transfer(std::int32_t result, const std::vector<Variant>& values, const std::string& errors);
+  // call: the result and each argument as it stands after the call (omitted ones Empty).
+  void Call(const Variant& result, const std::vector<Variant>& args);
+  // An event with its arguments as declared (params may be empty when none are declared).
+  void Event(const std::string& name, const std::vector<Variant>& args, const std::vector<ParamInfo>& params,
+             std::int64_t wallMicros);
+  void Property(const std::string& name, const Variant& value);
+  void Members(const std::string& className, const std::vector<MemberInfo>& members);
+  // A plain line even with --json, such as the READY line that scripts wait for.
+  void Notice(const std::string& text);
+
+ private:
+  bool json_;
+  std::ostream& out_;
+};
+
+}  // namespace plc::plclink
