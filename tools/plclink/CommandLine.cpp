@@ -115,10 +115,22 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
   set->add_option("VALUE", o.operands)->required()->expected(1);
 
   std::vector<std::string> rest(args.rbegin(), args.rend() - 1);  // CLI11 takes them reversed
+  // CLI11 splits a value written [a,b] into several; an array argument must stay one, so it
+  // is shielded behind a leading byte no argument has, taken off again below.
+  constexpr char kShield = '\x01';
+  for (std::string& a : rest)
+    if (!a.empty() && a.front() == '[' && a.back() == ']') a.insert(a.begin(), kShield);
   try {
     app.parse(rest);
   } catch (const CLI::ParseError& e) {
     std::string text = e.what();
+    bool anyCommand = false;
+    for (CLI::App* sub : app.get_subcommands({})) anyCommand = anyCommand || sub->parsed();
+    std::vector<std::string> extra = app.remaining();
+    if (!anyCommand) {
+      if (extra.empty()) text = "no command given";
+      else text = std::string(extra.front()[0] == '-' ? "unknown option '" : "unknown command '") + extra.front() + "'";
+    }
     if (text.empty()) text = "malformed command line";
     throw UsageError(text);
   }
@@ -127,6 +139,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
       {call, Command::Call}, {members, Command::Members}, {get, Command::Get}, {set, Command::Set}};
   for (const auto& [sub, command] : commands)
     if (sub->parsed()) o.command = command;
+  for (std::string& a : o.operands)
+    if (!a.empty() && a.front() == kShield) a.erase(a.begin());
   for (const std::string& p : o.props)
     if (p.find('=') == std::string::npos || p.front() == '=') throw UsageError("--prop wants NAME=VALUE, not '" + p + "'");
   if (o.command == Command::Serve && o.library != "rtulink") throw UsageError("serve is for rtulink only");

@@ -62,11 +62,11 @@ Variant FromJsonElement(const nlohmann::json& j, const std::string& whole) {
 
 std::optional<Variant> ParseArray(const std::string& text) {
   std::size_t open = text.find('[');
-  if (open == std::string::npos || text.back() != ']') return std::nullopt;
+  if (open == std::string::npos || (open > 0 && text[open - 1] != ':')) return std::nullopt;
   std::int32_t lower = 0;
   if (open > 0) {
-    if (text[open - 1] != ':') return std::nullopt;
     auto bound = ParseInteger(text.substr(0, open - 1));
+    if (!bound && text.back() != ']') return std::nullopt;  // text such as "key:[x"
     if (!bound || *bound < -1'000'000'000 || *bound > 1'000'000'000)
       throw UsageError("array argument '" + text + "': the lower bound before ':' must be a whole number");
     lower = static_cast<std::int32_t>(*bound);
@@ -99,9 +99,7 @@ std::optional<Variant> ParseArgument(const std::string& text, const ParamInfo* p
   if (param && !param->enumeration.name.empty()) {
     if (auto v = EnumValue(param->enumeration, text)) return Number(*v);
   }
-  if (!text.empty() && (text.front() == '[' || text.back() == ']')) {
-    if (auto array = ParseArray(text)) return array;
-  }
+  if (auto array = ParseArray(text)) return array;
   if (auto number = ParseNumber(text)) return number;
   return Variant(text);
 }
