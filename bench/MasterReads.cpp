@@ -1,0 +1,76 @@
+// Waiting reads of holding registers, one after another: RtuLink's ReadPLC("40001") against
+// libmodbus's modbus_read_registers, same line, same server, same settings. Every read is
+// checked, so a run that measured failures is reported as an error, not as a speed.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "bench/BenchLine.h"
+#include "bench/Benchmarks.h"
+#include "bench/LibmodbusPeer.h"
+#include "tests/peers/PeerMap.h"
+
+namespace plc::bench {
+namespace {
+
+constexpr int kCommPort = 51;
+constexpr int kIterations = 1000;
+constexpr int kRepetitions = 5;
+
+// The first value, and the tenth when there is one, as the server's map holds them.
+bool ValuesMatch(const std::uint16_t* got, int count) {
+  return got[0] == kPeerWordValues[0] && (count < 10 || got[9] == kPeerWordValues[9]);
+}
+
+void RtuLinkReads(benchmark::State& state, ServedLine& served, int count) {
+  HostedRtuLink client(kCommPort, served.line.PathB(), rtu::Rtu);
+  for (auto _ : state) {
+    if (client.Read("40001", static_cast<std::int16_t>(count)) != ResultOk) {
+      state.SkipWithError("RtuLink ReadPLC failed");
+      break;
+    }
+    std::array<std::uint16_t, 10> first{};
+    for (int i = 0; i < std::min(count, 10); ++i)
+      first[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(client.Values().Get(i + 1).ToInt32());
+    if (!ValuesMatch(first.data(), count)) {
+      state.SkipWithError("RtuLink ReadPLC returned other values than the server holds");
+      break;
+    }
+  }
+  state.counters["reads_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void LibmodbusReads(benchmark::State& state, ServedLine& served, int count) {
+  LibmodbusRtu client(served.line.PathB());
+  std::array<std::uint16_t, 125> values{};
+  for (auto _ : state) {
+    if (client.ReadRegisters(0, count, values.data()) != count) {
+      state.SkipWithError("modbus_read_registers failed");
+      break;
+    }
+    if (!ValuesMatch(values.data(), count)) {
+      state.SkipWithError("modbus_read_registers returned other values than the server holds");
+      break;
+    }
+  }
+  state.counters["reads_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+}  // namespace
+
+void RegisterMasterReads(ServedLine& served) {
+  for (int count : {1, 100}) {
+    std::string size = std::to_string(count);
+    benchmark::RegisterBenchmark(("MasterRead/RtuLink/" + size).c_str(),
+                                 [&served, count](benchmark::State& s) { RtuLinkReads(s, served, count); })
+        ->Iterations(kIterations)->Repetitions(kRepetitions)->UseRealTime()->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("MasterRead/libmodbus/" + size).c_str(),
+                                 [&served, count](benchmark::State& s) { LibmodbusReads(s, served, count); })
+        ->Iterations(kIterations)->Repetitions(kRepetitions)->UseRealTime()->Unit(benchmark::kMicrosecond);
+  }
+}
+
+}  // namespace plc::bench
