@@ -6,6 +6,8 @@
 // machine falls on both sides of each comparison alike; any benchmark flag may be given.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -25,6 +27,9 @@ struct Measured {
 // The console table, plus the median (or the only run) of every benchmark kept by name.
 class RatioReporter final : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal: the table is often pasted into notes.
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {

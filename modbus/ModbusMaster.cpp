@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "core/Conversions.h"
 #include "core/RuntimeError.h"
@@ -419,10 +420,14 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   std::vector<Variant> values;
   std::int32_t quantity = 0;
   if (IsBitRead(reply.function)) {
-    for (std::uint8_t bit : DecodeBits(reply)) values.emplace_back(std::int16_t{bit});
+    std::vector<std::uint8_t> bits = DecodeBits(reply);
+    values.reserve(bits.size());
+    for (std::uint8_t bit : bits) values.emplace_back(std::int16_t{bit});
     quantity = tx_.RequestCount;
   } else if (requestPlcType_ == rtu::EnType2 && tx_.Type2Kind == 5) {
-    for (std::int32_t v : DecodeLongs(reply)) values.emplace_back(v);
+    std::vector<std::int32_t> longs = DecodeLongs(reply);
+    values.reserve(longs.size());
+    for (std::int32_t v : longs) values.emplace_back(v);
     quantity = static_cast<std::int32_t>(values.size());
   } else if (requestPlcType_ == rtu::EnType2 && tx_.Type2Kind == 7) {
     for (const RegisterPair& p : DecodeRegisterPairs(reply)) {
@@ -432,12 +437,14 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
     }
     quantity = static_cast<std::int32_t>(values.size());
   } else {
-    for (std::uint16_t r : DecodeRegisters(reply)) values.emplace_back(std::int32_t{r});
+    std::vector<std::uint16_t> registers = DecodeRegisters(reply);
+    values.reserve(registers.size());
+    for (std::uint16_t r : registers) values.emplace_back(std::int32_t{r});
     quantity = static_cast<std::int32_t>(values.size());
   }
 
   std::int32_t stored = std::min<std::int32_t>(static_cast<std::int32_t>(values.size()), kDataBufferLast);
-  for (std::int32_t i = 0; i < stored; ++i) dataBuffer_.At(i + 1) = values[static_cast<std::size_t>(i)];
+  for (std::int32_t i = 0; i < stored; ++i) dataBuffer_.At(i + 1) = std::move(values[static_cast<std::size_t>(i)]);
 
   // The sticky ioType of the last ReadDevice, for the replies of non-waiting reads.
   if (tx_.ReplyIoType == 5) {
@@ -459,19 +466,26 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   // The transaction ends before the event, so a handler may start the next one.
   tx_.EndRead();
   if (scan) return;
-  std::vector<Variant> args{Variant(dataBuffer_), Variant(tx_.StartReference),
-                            Variant(static_cast<std::int16_t>(std::clamp<std::int32_t>(quantity, -32768, 32767))),
-                            Variant(errorText), Variant(tx_.ResponseStatus)};
+  // Built in place: a braced list would copy each argument once more, DataBuffer included.
+  std::vector<Variant> args;
+  args.reserve(5);
+  args.emplace_back(dataBuffer_);
+  args.emplace_back(tx_.StartReference);
+  args.emplace_back(static_cast<std::int16_t>(std::clamp<std::int32_t>(quantity, -32768, 32767)));
+  args.emplace_back(std::move(errorText));
+  args.emplace_back(tx_.ResponseStatus);
   RaiseCommCompleteEx(args, true);
 }
 
 void ModbusMaster::RaiseCommCompleteEx(std::vector<Variant>& args, bool fromDataBuffer) {
   if (!Events.CommCompleteEx) return;
   Events.CommCompleteEx(args);
-  // MData is DataBuffer passed by reference: what the handler wrote stays.
+  // MData is DataBuffer passed by reference: what the handler wrote stays. Taken back by move,
+  // as the arguments die with the caller: a copy of all 501 variants per reply would cost more
+  // than the rest of the reply's handling.
   if (fromDataBuffer && args[0].IsArray()) {
-    const VariantArray& back = args[0].Array();
-    if (back.Lower() == dataBuffer_.Lower() && back.Upper() == dataBuffer_.Upper()) dataBuffer_ = back;
+    VariantArray& back = args[0].Array();
+    if (back.Lower() == dataBuffer_.Lower() && back.Upper() == dataBuffer_.Upper()) dataBuffer_ = std::move(back);
   }
 }
 

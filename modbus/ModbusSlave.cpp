@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "core/RuntimeError.h"
 #include "core/WallSeconds.h"
@@ -270,13 +271,20 @@ void ModbusSlave::Send(const Adu& reply) {
 void ModbusSlave::RaiseEvent(std::int16_t mAdd, std::int16_t quan) {
   if (!master_.Events.CommCompleteEx) return;
   VariantArray& buffer = master_.DataBuffer();
-  std::vector<Variant> args{Variant(buffer), Variant(std::int32_t{mAdd}), Variant(quan),
-                            Variant(master_.LastErrorText()), Variant(master_.Transaction().ResponseStatus)};
+  // Built in place: a braced list would copy each argument once more, DataBuffer included.
+  std::vector<Variant> args;
+  args.reserve(5);
+  args.emplace_back(buffer);
+  args.emplace_back(std::int32_t{mAdd});
+  args.emplace_back(quan);
+  args.emplace_back(master_.LastErrorText());
+  args.emplace_back(master_.Transaction().ResponseStatus);
   master_.Events.CommCompleteEx(args);
-  // MData is DataBuffer by reference: what the handler wrote stays.
+  // MData is DataBuffer by reference: what the handler wrote stays (moved back, the arguments
+  // end here).
   if (args[0].IsArray()) {
-    const VariantArray& back = args[0].Array();
-    if (back.Lower() == buffer.Lower() && back.Upper() == buffer.Upper()) buffer = back;
+    VariantArray& back = args[0].Array();
+    if (back.Lower() == buffer.Lower() && back.Upper() == buffer.Upper()) buffer = std::move(back);
   }
 }
 

@@ -1,0 +1,80 @@
+// MData of CommCompleteEx is DataBuffer passed by reference: the handler sees the reply's
+// values in both, what it writes into MData stays in DataBuffer, and an MData it replaces by
+// an array of other bounds (or no array) leaves DataBuffer as the reply left it. Master and
+// slave engines alike.
+#include <gtest/gtest.h>
+
+#include "modbus/ModbusSlave.h"
+#include "modbus/RtuFrame.h"
+#include "tests/modbus/MasterRig.h"
+
+namespace plc::modbus::testing {
+namespace {
+
+TEST(MasterEventBuffer, HandlerWritesToMDataStayAndDataBufferHoldsTheReplyMeanwhile) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 03 04 00 0C 0D 80"));
+  std::vector<std::int32_t> seenInDataBuffer;
+  rig.master.Events.CommCompleteEx = [&](std::vector<Variant>& a) {
+    ASSERT_TRUE(a[0].IsArray());
+    EXPECT_EQ(a[0].Array().Get(1).ToInt32(), 12);
+    seenInDataBuffer.push_back(rig.master.DataBuffer().Get(2).ToInt32());
+    a[0].Array().Set(7, Variant(std::int32_t{99}));
+    a[0].Array().Set(1, Variant(std::int32_t{-5}));
+  };
+  VariantArray values(1, 2);
+  ASSERT_EQ(rig.ReadPLC("40001", values, 2), ResultOk);
+  EXPECT_EQ(seenInDataBuffer, (std::vector<std::int32_t>{3456}));
+  EXPECT_EQ(rig.master.DataBuffer().Get(7).ToInt32(), 99);
+  // The waiting read hands over DataBuffer as the handler left it.
+  EXPECT_EQ(values.Get(1).ToInt32(), -5);
+  EXPECT_EQ(values.Get(2).ToInt32(), 3456);
+  EXPECT_EQ(rig.master.DataBuffer().Upper(), kDataBufferLast);
+}
+
+TEST(MasterEventBuffer, ReplacedMDataLeavesDataBufferAsTheReplyLeftIt) {
+  for (bool array : {true, false}) {
+    MasterRig rig;
+    rig.Answer(MasterRig::Rtu("01 03 04 00 0C 0D 80"));
+    rig.master.Events.CommCompleteEx = [array](std::vector<Variant>& a) {
+      a[0] = array ? Variant(VariantArray(0, 3)) : Variant(std::int32_t{1});
+    };
+    ASSERT_EQ(rig.ReadPLCNW("40001", 2), ResultOk);
+    rig.loop.DoEvents();
+    const VariantArray& buffer = rig.master.DataBuffer();
+    EXPECT_EQ(buffer.Lower(), 0) << array;
+    EXPECT_EQ(buffer.Upper(), kDataBufferLast) << array;
+    EXPECT_EQ(buffer.Get(1).ToInt32(), 12) << array;
+    EXPECT_EQ(buffer.Get(2).ToInt32(), 3456) << array;
+  }
+}
+
+TEST(MasterEventBuffer, SlaveEventHandlerWritesToMDataStay) {
+  ManualClock clock;
+  EventLoop loop{clock};
+  ScopedCurrentLoop scope{loop};
+  MemorySerialPort port{loop};
+  ModbusMaster master{port, loop};
+  RegisterImageArray image(kSlaveImageLast + 1, 0);
+  ModbusSlave slave{port, master, image, loop};
+  port.SetPortOpen(true);
+  port.SetRThreshold(1);
+  master.SetModBusMode(rtu::SlaveRtu);
+  master.SetUnitAddress(1);
+  master.Events.HandleSlaveRequest = [&slave] { slave.HandleSlaveRequest(); };
+  int events = 0;
+  master.Events.CommCompleteEx = [&events](std::vector<Variant>& a) {
+    ++events;
+    a[0].Array().Set(3, Variant(std::int32_t{events}));
+  };
+  for (int i = 0; i < 2; ++i) {
+    port.Inject(BuildRtuFrame(Adu{1, 3, {0, 0, 0, 1}}));
+    loop.DoEvents();
+  }
+  EXPECT_EQ(events, 2);
+  EXPECT_EQ(master.DataBuffer().Get(3).ToInt32(), 2);
+  EXPECT_EQ(master.DataBuffer().Upper(), kDataBufferLast);
+}
+
+}  // namespace
+}  // namespace plc::modbus::testing
