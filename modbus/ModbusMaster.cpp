@@ -236,12 +236,14 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
         ReadValue.Set(index, value);
         return true;
       };
-      auto value = [&](std::int32_t i) {
+      // DataBuffer(i) into element index, turned signed for ioType 5; otherwise handed over
+      // without an intermediate copy.
+      auto putValue = [&](std::int32_t index, std::int32_t i) {
         const Variant& v = dataBuffer_.Get(i);
-        return ioType == 5 ? Variant(Signed(v)) : v;
+        return ioType == 5 ? put(index, Variant(Signed(v))) : put(index, v);
       };
       if (count < 2) {
-        put(1, value(1));
+        putValue(1, 1);
       } else if (ioType == ioFloat) {
         for (std::int32_t k = 1; k <= count / 2 && 2 * k <= kDataBufferLast; ++k) {
           double v = dataBuffer_.Get(2 * k - 1).ToDouble() + dataBuffer_.Get(2 * k).ToDouble() / 10000.0;
@@ -249,7 +251,7 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
         }
       } else {
         for (std::int32_t i = 1; i <= std::min(count, kDataBufferLast); ++i) {
-          if (!put(i, value(i))) break;
+          if (!putValue(i, i)) break;
         }
       }
     } catch (const RuntimeError&) {
