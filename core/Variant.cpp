@@ -66,29 +66,55 @@ const char* TypeName(VarType type) {
   return "?";
 }
 
+struct Variant::Boxed {
+  std::string text;
+  Font font;
+  VariantArray array;
+};
+
+Variant::Variant() = default;
 Variant::Variant(std::int16_t v) : type_(VarType::Int16), int_(v) {}
 Variant::Variant(std::int32_t v) : type_(VarType::Int32), int_(v) {}
 Variant::Variant(std::uint8_t v) : type_(VarType::Byte), int_(v) {}
 Variant::Variant(float v) : type_(VarType::Single), real_(v) {}
 Variant::Variant(double v) : type_(VarType::Double), real_(v) {}
 Variant::Variant(bool v) : type_(VarType::Bool), int_(v ? -1 : 0) {}
-Variant::Variant(std::string v) : type_(VarType::String), text_(std::move(v)) {}
-Variant::Variant(const char* v) : type_(VarType::String), text_(v ? v : "") {}
-Variant::Variant(Font v) : type_(VarType::Font), font_(std::move(v)) {}
-Variant::Variant(VariantArray v) : type_(VarType::Array), array_(std::make_unique<VariantArray>(std::move(v))) {}
+Variant::Variant(std::string v)
+    : type_(VarType::String), boxed_(std::make_unique<Boxed>(Boxed{std::move(v), Font(), VariantArray()})) {}
+Variant::Variant(const char* v) : Variant(std::string(v ? v : "")) {}
+Variant::Variant(Font v) : type_(VarType::Font), boxed_(std::make_unique<Boxed>(Boxed{"", std::move(v), VariantArray()})) {}
+Variant::Variant(VariantArray v)
+    : type_(VarType::Array), boxed_(std::make_unique<Boxed>(Boxed{"", Font(), std::move(v)})) {}
 
 Variant::Variant(const Variant& o)
-    : type_(o.type_), int_(o.int_), real_(o.real_), text_(o.text_), font_(o.font_),
-      array_(o.array_ ? std::make_unique<VariantArray>(*o.array_) : nullptr) {}
-Variant::Variant(Variant&& o) noexcept = default;
+    : type_(o.type_), int_(o.int_), real_(o.real_), boxed_(o.boxed_ ? std::make_unique<Boxed>(*o.boxed_) : nullptr) {}
+// A moved-from variant is Empty, never a text without its box.
+Variant::Variant(Variant&& o) noexcept : type_(o.type_), int_(o.int_), real_(o.real_), boxed_(std::move(o.boxed_)) {
+  o.type_ = VarType::Empty;
+}
 Variant& Variant::operator=(const Variant& o) {
+  if (this == &o) return *this;
+  if (!o.boxed_) {  // a number: no allocation, and no copy of what this one held
+    type_ = o.type_;
+    int_ = o.int_;
+    real_ = o.real_;
+    boxed_.reset();
+    return *this;
+  }
+  Variant copy(o);
+  *this = std::move(copy);
+  return *this;
+}
+Variant& Variant::operator=(Variant&& o) noexcept {
   if (this != &o) {
-    Variant copy(o);
-    *this = std::move(copy);
+    type_ = o.type_;
+    int_ = o.int_;
+    real_ = o.real_;
+    boxed_ = std::move(o.boxed_);
+    o.type_ = VarType::Empty;
   }
   return *this;
 }
-Variant& Variant::operator=(Variant&& o) noexcept = default;
 Variant::~Variant() = default;
 
 bool Variant::IsNumeric() const {
@@ -106,7 +132,7 @@ double Variant::ToDouble() const {
     case VarType::Empty: return 0;
     case VarType::Int16: case VarType::Int32: case VarType::Byte: case VarType::Bool: return int_;
     case VarType::Single: case VarType::Double: return real_;
-    case VarType::String: return ParseNumber(text_);
+    case VarType::String: return ParseNumber(Box().text);
     default: throw RuntimeError(err::TypeMismatch);
   }
 }
@@ -128,9 +154,10 @@ float Variant::ToSingle() const {
 
 bool Variant::ToBool() const {
   if (type_ == VarType::String) {
-    std::size_t b = text_.find_first_not_of(" \t");
-    std::size_t e = text_.find_last_not_of(" \t");
-    std::string t = b == std::string::npos ? "" : text_.substr(b, e - b + 1);
+    const std::string& text = Box().text;
+    std::size_t b = text.find_first_not_of(" \t");
+    std::size_t e = text.find_last_not_of(" \t");
+    std::string t = b == std::string::npos ? "" : text.substr(b, e - b + 1);
     for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (t == "true") return true;
     if (t == "false") return false;
@@ -145,8 +172,8 @@ std::string Variant::ToString() const {
     case VarType::Bool: return int_ ? "True" : "False";
     case VarType::Single: return FormatReal(real_, true);
     case VarType::Double: return FormatReal(real_, false);
-    case VarType::String: return text_;
-    case VarType::Font: return font_.name;
+    case VarType::String: return Box().text;
+    case VarType::Font: return Box().font.name;
     case VarType::Array: throw RuntimeError(err::TypeMismatch);
   }
   return {};
@@ -154,7 +181,7 @@ std::string Variant::ToString() const {
 
 Font Variant::ToFont() const {
   if (type_ != VarType::Font) throw RuntimeError(err::TypeMismatch);
-  return font_;
+  return Box().font;
 }
 
 Variant Variant::ConvertTo(VarType type) const {
@@ -175,11 +202,11 @@ Variant Variant::ConvertTo(VarType type) const {
 
 VariantArray& Variant::Array() {
   if (type_ != VarType::Array) throw RuntimeError(err::TypeMismatch);
-  return *array_;
+  return boxed_->array;
 }
 const VariantArray& Variant::Array() const {
   if (type_ != VarType::Array) throw RuntimeError(err::TypeMismatch);
-  return *array_;
+  return Box().array;
 }
 
 bool Variant::operator==(const Variant& o) const {
@@ -187,9 +214,9 @@ bool Variant::operator==(const Variant& o) const {
   switch (type_) {
     case VarType::Empty: return true;
     case VarType::Single: case VarType::Double: return real_ == o.real_;
-    case VarType::String: return text_ == o.text_;
-    case VarType::Font: return font_ == o.font_;
-    case VarType::Array: return *array_ == *o.array_;
+    case VarType::String: return Box().text == o.Box().text;
+    case VarType::Font: return Box().font == o.Box().font;
+    case VarType::Array: return Box().array == o.Box().array;
     default: return int_ == o.int_;
   }
 }

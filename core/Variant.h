@@ -35,7 +35,7 @@ class VariantArray;
 
 class Variant {
  public:
-  Variant() = default;
+  Variant();
   Variant(std::int16_t v);
   Variant(std::int32_t v);
   Variant(std::uint8_t v);
@@ -78,11 +78,14 @@ class Variant {
 
  private:
   VarType type_ = VarType::Empty;
+  // Text, font and array live behind one pointer, null for numbers: the data buffers copy
+  // thousands of numeric variants per reply, and each copy should cost a few words.
+  struct Boxed;
+  const Boxed& Box() const { return *boxed_; }
+
   std::int32_t int_ = 0;  // Int16, Int32, Byte, Bool (-1/0)
   double real_ = 0;       // Single (stored widened), Double
-  std::string text_;
-  Font font_;
-  std::unique_ptr<VariantArray> array_;
+  std::unique_ptr<Boxed> boxed_;
 };
 
 class VariantArray {

@@ -78,5 +78,30 @@ TEST(Variant, SinglesPrintShortestForm) {
   EXPECT_EQ(Variant(std::int32_t{-7}).ToString(), "-7");
 }
 
+TEST(Variant, AssignmentAcrossKindsKeepsOnlyTheNewValueAndAMovedFromOneIsEmpty) {
+  Variant v("text");
+  v = Variant(std::int16_t{5});
+  EXPECT_EQ(v.Type(), VarType::Int16);
+  EXPECT_EQ(v.ToString(), "5");
+  Variant font(Font{"Arial", 10, true, false});
+  v = font;
+  EXPECT_EQ(v.ToFont().name, "Arial");
+  v = Variant(2.5);
+  EXPECT_THROW(v.ToFont(), RuntimeError);
+
+  Variant text("abc");
+  Variant taken(std::move(text));
+  EXPECT_EQ(taken.ToString(), "abc");
+  EXPECT_TRUE(text.IsEmpty());  // NOLINT(bugprone-use-after-move): the state after a move is the point
+  EXPECT_EQ(text.ToString(), "");
+  VariantArray a(1, 2);
+  a.Set(1, Variant("x"));
+  Variant arr(a);
+  Variant other;
+  other = std::move(arr);
+  EXPECT_EQ(other.Array().Get(1).ToString(), "x");
+  EXPECT_TRUE(arr.IsEmpty());  // NOLINT(bugprone-use-after-move)
+}
+
 }  // namespace
 }  // namespace plc
