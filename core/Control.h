@@ -36,6 +36,8 @@ class Control : public Dispatch {
   void SetHost(ComponentHost* host) { host_ = host ? host : &ownHost_; }
   ComponentHost& Host() const { return *host_; }
   void SetEventSink(EventSink sink) { sink_ = std::move(sink); }
+  // Whether anyone receives events: an engine skips building arguments nobody would see.
+  bool HasEventSink() const { return static_cast<bool>(sink_); }
 
   // Drawn size in twips.
   float Width() const { return width_; }

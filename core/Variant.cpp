@@ -66,13 +66,6 @@ const char* TypeName(VarType type) {
   return "?";
 }
 
-struct Variant::Boxed {
-  std::string text;
-  Font font;
-  VariantArray array;
-};
-
-Variant::Variant() = default;
 Variant::Variant(std::int16_t v) : type_(VarType::Int16), int_(v) {}
 Variant::Variant(std::int32_t v) : type_(VarType::Int32), int_(v) {}
 Variant::Variant(std::uint8_t v) : type_(VarType::Byte), int_(v) {}
@@ -85,37 +78,6 @@ Variant::Variant(const char* v) : Variant(std::string(v ? v : "")) {}
 Variant::Variant(Font v) : type_(VarType::Font), boxed_(std::make_unique<Boxed>(Boxed{"", std::move(v), VariantArray()})) {}
 Variant::Variant(VariantArray v)
     : type_(VarType::Array), boxed_(std::make_unique<Boxed>(Boxed{"", Font(), std::move(v)})) {}
-
-Variant::Variant(const Variant& o)
-    : type_(o.type_), int_(o.int_), real_(o.real_), boxed_(o.boxed_ ? std::make_unique<Boxed>(*o.boxed_) : nullptr) {}
-// A moved-from variant is Empty, never a text without its box.
-Variant::Variant(Variant&& o) noexcept : type_(o.type_), int_(o.int_), real_(o.real_), boxed_(std::move(o.boxed_)) {
-  o.type_ = VarType::Empty;
-}
-Variant& Variant::operator=(const Variant& o) {
-  if (this == &o) return *this;
-  if (!o.boxed_) {  // a number: no allocation, and no copy of what this one held
-    type_ = o.type_;
-    int_ = o.int_;
-    real_ = o.real_;
-    boxed_.reset();
-    return *this;
-  }
-  Variant copy(o);
-  *this = std::move(copy);
-  return *this;
-}
-Variant& Variant::operator=(Variant&& o) noexcept {
-  if (this != &o) {
-    type_ = o.type_;
-    int_ = o.int_;
-    real_ = o.real_;
-    boxed_ = std::move(o.boxed_);
-    o.type_ = VarType::Empty;
-  }
-  return *this;
-}
-Variant::~Variant() = default;
 
 bool Variant::IsNumeric() const {
   switch (type_) {

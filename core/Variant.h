@@ -117,4 +117,45 @@ class VariantArray {
   std::vector<Variant> items_;
 };
 
+// Copies, moves and destruction are inline: the data buffers pass hundreds of numeric
+// variants per reply through them, and for a number each is a few words.
+struct Variant::Boxed {
+  std::string text;
+  Font font;
+  VariantArray array;
+};
+
+inline Variant::Variant() = default;
+inline Variant::~Variant() = default;
+
+inline Variant::Variant(const Variant& o)
+    : type_(o.type_), int_(o.int_), real_(o.real_), boxed_(o.boxed_ ? std::make_unique<Boxed>(*o.boxed_) : nullptr) {}
+
+// A moved-from variant is Empty, never a text without its box.
+inline Variant::Variant(Variant&& o) noexcept
+    : type_(o.type_), int_(o.int_), real_(o.real_), boxed_(std::move(o.boxed_)) {
+  o.type_ = VarType::Empty;
+}
+
+inline Variant& Variant::operator=(Variant&& o) noexcept {
+  if (this != &o) {
+    type_ = o.type_;
+    int_ = o.int_;
+    real_ = o.real_;
+    boxed_ = std::move(o.boxed_);
+    o.type_ = VarType::Empty;
+  }
+  return *this;
+}
+
+inline Variant& Variant::operator=(const Variant& o) {
+  if (this == &o) return *this;
+  if (o.boxed_) return *this = Variant(o);
+  type_ = o.type_;  // a number: no allocation
+  int_ = o.int_;
+  real_ = o.real_;
+  boxed_.reset();
+  return *this;
+}
+
 }  // namespace plc

@@ -467,7 +467,7 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   lastErrorText_.clear();
   // The transaction ends before the event, so a handler may start the next one.
   tx_.EndRead();
-  if (scan) return;
+  if (scan || !CommCompleteExHeard()) return;
   // Built in place: a braced list would copy each argument once more, DataBuffer included.
   std::vector<Variant> args;
   args.reserve(5);
@@ -480,7 +480,7 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
 }
 
 void ModbusMaster::RaiseCommCompleteEx(std::vector<Variant>& args, bool fromDataBuffer) {
-  if (!Events.CommCompleteEx) return;
+  if (!CommCompleteExHeard()) return;
   Events.CommCompleteEx(args);
   // MData is DataBuffer passed by reference: what the handler wrote stays. Taken back by move,
   // as the arguments die with the caller: a copy of all 501 variants per reply would cost more

@@ -33,6 +33,8 @@ namespace plc::modbus {
 struct MasterEvents {
   // MData (DataBuffer, or a fresh 0..10 array from the watchdog), MAdd, quan, ErrorStr, RespStatus.
   std::function<void(std::vector<Variant>& args)> CommCompleteEx;
+  // Asked before CommCompleteEx's arguments are built (they copy DataBuffer); unset: always.
+  std::function<bool()> CommCompleteExHeard;
   // CommEvent, MData (element 0: the received text, or empty), Connected.
   std::function<void(std::vector<Variant>& args)> CommEventModem;
   // A receive notification in a slave mode.
@@ -77,6 +79,10 @@ class ModbusMaster final : public ScanLine {
   VariantArray& DataBuffer() { return dataBuffer_; }
   const VariantArray& DataBuffer() const { return dataBuffer_; }
   const std::string& LastErrorText() const { return lastErrorText_; }
+  // Whether a CommCompleteEx would reach anyone.
+  bool CommCompleteExHeard() const {
+    return Events.CommCompleteEx && (!Events.CommCompleteExHeard || Events.CommCompleteExHeard());
+  }
 
   // CommBusy: read, and assign (False frees the line; True changes nothing).
   bool CommBusy() const override { return tx_.IsBusy(); }

@@ -269,7 +269,7 @@ void ModbusSlave::Send(const Adu& reply) {
 }
 
 void ModbusSlave::RaiseEvent(std::int16_t mAdd, std::int16_t quan) {
-  if (!master_.Events.CommCompleteEx) return;
+  if (!master_.CommCompleteExHeard()) return;
   VariantArray& buffer = master_.DataBuffer();
   // Built in place: a braced list would copy each argument once more, DataBuffer included.
   std::vector<Variant> args;

@@ -70,6 +70,16 @@ TEST(RtuLinkMaster, ReadPLCNWRaisesCommCompleteExThroughTheSink) {
   ASSERT_EQ(args.size(), 5u);
   EXPECT_EQ(args[0].Array().Get(1).ToDouble(), 300.0);
   EXPECT_EQ(r.link->CommBusy(), Variant(false));
+
+  // With no one listening the reply still lands in DataBuffer and frees the line.
+  r.link->SetEventSink(nullptr);
+  r.reply = RtuLinkRig::Rtu("01 04 02 01 2D");
+  EXPECT_EQ(r.link->ReadPLCNW(address, unused, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>()), ResultOk);
+  r.loop.DoEvents();
+  EXPECT_EQ(r.events.size(), 1u);
+  std::int16_t first = 1;
+  EXPECT_EQ(r.link->ReadData(first), 301.0);
+  EXPECT_EQ(r.link->CommBusy(), Variant(false));
 }
 
 TEST(RtuLinkMaster, SilentSlaveFailsTheReadAndTheWatchdogTickFreesTheLine) {
