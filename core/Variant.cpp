@@ -188,19 +188,7 @@ VariantArray::VariantArray(std::int32_t lower, std::int32_t upper, VarType eleme
   Redim(lower, upper);
 }
 
-bool VariantArray::Contains(std::int32_t index) const {
-  return !items_.empty() && index >= lower_ && index <= Upper();
-}
-
-const Variant& VariantArray::Get(std::int32_t index) const {
-  if (!Contains(index)) throw RuntimeError(err::Subscript);
-  return items_[static_cast<std::size_t>(index - lower_)];
-}
-
-Variant& VariantArray::At(std::int32_t index) {
-  if (!Contains(index)) throw RuntimeError(err::Subscript);
-  return items_[static_cast<std::size_t>(index - lower_)];
-}
+void VariantArray::ThrowSubscript() { throw RuntimeError(err::Subscript); }
 
 void VariantArray::Set(std::int32_t index, const Variant& value) {
   Variant& slot = At(index);

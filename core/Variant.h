@@ -98,13 +98,24 @@ class VariantArray {
   std::int32_t Upper() const { return lower_ + static_cast<std::int32_t>(items_.size()) - 1; }
   std::size_t Size() const { return items_.size(); }
   VarType ElementType() const { return elementType_; }
-  bool Contains(std::int32_t index) const;
+  bool Contains(std::int32_t index) const {
+    // In 64 bits: an index far outside must not wrap into the bounds.
+    std::int64_t offset = std::int64_t{index} - lower_;
+    return offset >= 0 && offset < static_cast<std::int64_t>(items_.size());
+  }
 
-  const Variant& Get(std::int32_t index) const;  // subscript error outside the bounds
+  // Subscript error outside the bounds.
+  const Variant& Get(std::int32_t index) const {
+    if (!Contains(index)) ThrowSubscript();
+    return items_[static_cast<std::size_t>(index - lower_)];
+  }
   // Stores the value, converted to the element type of a typed array.
   void Set(std::int32_t index, const Variant& value);
   // Direct access to an element of an array of variants (subscript error outside the bounds).
-  Variant& At(std::int32_t index);
+  Variant& At(std::int32_t index) {
+    if (!Contains(index)) ThrowSubscript();
+    return items_[static_cast<std::size_t>(index - lower_)];
+  }
 
   // Re-creates the array with new bounds, every element reset.
   void Redim(std::int32_t lower, std::int32_t upper);
@@ -112,6 +123,8 @@ class VariantArray {
   bool operator==(const VariantArray& other) const = default;
 
  private:
+  [[noreturn]] static void ThrowSubscript();
+
   std::int32_t lower_ = 0;
   VarType elementType_ = VarType::Empty;
   std::vector<Variant> items_;

@@ -148,13 +148,20 @@ void SerialPort::Received(const std::uint8_t* data, std::size_t size) {
   if (!open_ || size == 0) return;
   if (trace_) trace_(TraceDirection::Received, data, size, WallMicros());
   bool overflow = false;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (nullDiscard_ && data[i] == 0) continue;
-    if (in_.size() >= kInBufferLimit) {
-      overflow = true;
-      break;
+  if (!nullDiscard_) {
+    // The common case in one insert: a reply arrives as a few large chunks.
+    std::size_t room = kInBufferLimit - std::min(in_.size(), kInBufferLimit);
+    overflow = size > room;
+    in_.insert(in_.end(), data, data + std::min(size, room));
+  } else {
+    for (std::size_t i = 0; i < size; ++i) {
+      if (data[i] == 0) continue;
+      if (in_.size() >= kInBufferLimit) {
+        overflow = true;
+        break;
+      }
+      in_.push_back(data[i]);
     }
-    in_.push_back(data[i]);
   }
   if (overflow) RaiseError(comm::ErRxOver);
   if (rThreshold_ > 0 && in_.size() >= static_cast<std::size_t>(rThreshold_)) Raise(comm::EvReceive);
