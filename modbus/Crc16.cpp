@@ -5,24 +5,24 @@
 namespace plc::modbus {
 namespace {
 
-// Nibble tables of the reflected polynomial A001: one lookup for the low nibble of
-// (byte xor crc), one for the high nibble of the byte against the crc's second nibble.
-constexpr std::array<std::uint16_t, 16> CrcTableLow = {
-    0x0000, 0xC0C1, 0xC181, 0x0140, 0xC301, 0x03C0, 0x0280, 0xC241,
-    0xC601, 0x06C0, 0x0780, 0xC741, 0x0500, 0xC5C1, 0xC481, 0x0440};
-constexpr std::array<std::uint16_t, 16> CrcTableHigh = {
-    0x0000, 0xCC01, 0xD801, 0x1400, 0xF001, 0x3C00, 0x2800, 0xE401,
-    0xA001, 0x6C00, 0x7800, 0xB401, 0x5000, 0x9C01, 0x8801, 0x4400};
+// One table entry per byte value of the reflected polynomial A001, built at compile time:
+// one lookup per byte, the cheapest of the equivalent table forms.
+constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
+  std::array<std::uint16_t, 256> table{};
+  for (unsigned n = 0; n < 256; ++n) {
+    unsigned crc = n;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    table[n] = static_cast<std::uint16_t>(crc);
+  }
+  return table;
+}
+constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
 
 }  // namespace
 
 std::uint16_t Crc16(std::span<const std::uint8_t> bytes) {
   std::uint16_t crc = 0xFFFF;
-  for (std::uint8_t b : bytes) {
-    unsigned i = (b ^ crc) & 0x0F;
-    unsigned j = ((crc >> 4) & 0x0F) ^ (b >> 4);
-    crc = static_cast<std::uint16_t>(CrcTableLow[i] ^ CrcTableHigh[j] ^ (crc >> 8));
-  }
+  for (std::uint8_t b : bytes) crc = static_cast<std::uint16_t>((crc >> 8) ^ kCrcTable[(crc ^ b) & 0xFF]);
   return crc;
 }
 
