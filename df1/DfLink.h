@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Control.h"
+#include "core/TableControl.h"
 #include "core/Enums.h"
 #include "core/LinkTimers.h"
 #include "core/Opt.h"
@@ -27,7 +27,7 @@
 
 namespace plc {
 
-class DfLink final : public Control {
+class DfLink final : public TableControl<DfLink> {
  public:
   using EnPLCType = df1::EnPLCType;
   using EnMode = df1::EnMode;
@@ -45,10 +45,8 @@ class DfLink final : public Control {
 
   // Dispatch by name.
   std::string ClassName() const override { return "DfLink"; }
-  const std::vector<MemberInfo>& Members() const override;
-  Variant GetProperty(std::string_view name) override;
-  void SetProperty(std::string_view name, const Variant& value) override;
-  Variant Invoke(std::string_view name, ArgList args) override;
+  // Its members by name (the dispatch interface forwards here).
+  static const DispatchTable<DfLink>& Table();
 
   // Properties.
   bool Enabled() const { return enabled_; }

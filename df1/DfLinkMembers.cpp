@@ -57,16 +57,11 @@ DispatchTable<DfLink> BuildTable() {
   return t;
 }
 
-const DispatchTable<DfLink>& Table() {
+}  // namespace
+
+const DispatchTable<DfLink>& DfLink::Table() {
   static const DispatchTable<DfLink> table = BuildTable();
   return table;
 }
-
-}  // namespace
-
-const std::vector<MemberInfo>& DfLink::Members() const { return Table().Members(); }
-Variant DfLink::GetProperty(std::string_view name) { return Table().Get(*this, name); }
-void DfLink::SetProperty(std::string_view name, const Variant& value) { Table().Set(*this, name, value); }
-Variant DfLink::Invoke(std::string_view name, ArgList args) { return Table().Invoke(*this, name, std::move(args)); }
 
 }  // namespace plc

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Control.h"
+#include "core/TableControl.h"
 #include "core/Enums.h"
 #include "core/FrameProperties.h"
 #include "core/LinkTimers.h"
@@ -23,7 +23,7 @@
 
 namespace plc {
 
-class SeqLink final : public Control {
+class SeqLink final : public TableControl<SeqLink> {
  public:
   using EnPDMode = seq::EnPDMode;
 
@@ -40,10 +40,8 @@ class SeqLink final : public Control {
 
   // Dispatch by name.
   std::string ClassName() const override { return "SeqLink"; }
-  const std::vector<MemberInfo>& Members() const override;
-  Variant GetProperty(std::string_view name) override;
-  void SetProperty(std::string_view name, const Variant& value) override;
-  Variant Invoke(std::string_view name, ArgList args) override;
+  // Its members by name (the dispatch interface forwards here).
+  static const DispatchTable<SeqLink>& Table();
 
   // Properties.
   bool Enabled() const { return props_.enabled; }

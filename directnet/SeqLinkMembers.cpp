@@ -58,16 +58,11 @@ DispatchTable<SeqLink> BuildTable() {
   return t;
 }
 
-const DispatchTable<SeqLink>& Table() {
+}  // namespace
+
+const DispatchTable<SeqLink>& SeqLink::Table() {
   static const DispatchTable<SeqLink> table = BuildTable();
   return table;
 }
-
-}  // namespace
-
-const std::vector<MemberInfo>& SeqLink::Members() const { return Table().Members(); }
-Variant SeqLink::GetProperty(std::string_view name) { return Table().Get(*this, name); }
-void SeqLink::SetProperty(std::string_view name, const Variant& value) { Table().Set(*this, name, value); }
-Variant SeqLink::Invoke(std::string_view name, ArgList args) { return Table().Invoke(*this, name, std::move(args)); }
 
 }  // namespace plc

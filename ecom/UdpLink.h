@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Control.h"
+#include "core/TableControl.h"
 #include "core/Enums.h"
 #include "core/FrameProperties.h"
 #include "core/LinkTimers.h"
@@ -25,7 +25,7 @@
 
 namespace plc {
 
-class UdpLink final : public Control {
+class UdpLink final : public TableControl<UdpLink> {
  public:
   using EnPDMode = udp::EnPDMode;
   using EnPDProtocol = udp::EnPDProtocol;
@@ -43,10 +43,8 @@ class UdpLink final : public Control {
 
   // Dispatch by name.
   std::string ClassName() const override { return "UdpLink"; }
-  const std::vector<MemberInfo>& Members() const override;
-  Variant GetProperty(std::string_view name) override;
-  void SetProperty(std::string_view name, const Variant& value) override;
-  Variant Invoke(std::string_view name, ArgList args) override;
+  // Its members by name (the dispatch interface forwards here).
+  static const DispatchTable<UdpLink>& Table();
 
   // Properties.
   bool Enabled() const { return props_.enabled; }

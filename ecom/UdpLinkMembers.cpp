@@ -60,16 +60,11 @@ DispatchTable<UdpLink> BuildTable() {
   return t;
 }
 
-const DispatchTable<UdpLink>& Table() {
+}  // namespace
+
+const DispatchTable<UdpLink>& UdpLink::Table() {
   static const DispatchTable<UdpLink> table = BuildTable();
   return table;
 }
-
-}  // namespace
-
-const std::vector<MemberInfo>& UdpLink::Members() const { return Table().Members(); }
-Variant UdpLink::GetProperty(std::string_view name) { return Table().Get(*this, name); }
-void UdpLink::SetProperty(std::string_view name, const Variant& value) { Table().Set(*this, name, value); }
-Variant UdpLink::Invoke(std::string_view name, ArgList args) { return Table().Invoke(*this, name, std::move(args)); }
 
 }  // namespace plc

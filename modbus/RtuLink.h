@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Control.h"
+#include "core/TableControl.h"
 #include "core/Enums.h"
 #include "core/FrameProperties.h"
 #include "core/LinkTimers.h"
@@ -29,7 +29,7 @@
 
 namespace plc {
 
-class RtuLink final : public Control {
+class RtuLink final : public TableControl<RtuLink> {
  public:
   using EnModBusMode = rtu::EnModBusMode;
   using EnHandshake = rtu::EnHandshake;
@@ -50,10 +50,8 @@ class RtuLink final : public Control {
 
   // Dispatch by name.
   std::string ClassName() const override { return "RtuLink"; }
-  const std::vector<MemberInfo>& Members() const override;
-  Variant GetProperty(std::string_view name) override;
-  void SetProperty(std::string_view name, const Variant& value) override;
-  Variant Invoke(std::string_view name, ArgList args) override;
+  // Its members by name (the dispatch interface forwards here).
+  static const DispatchTable<RtuLink>& Table();
 
   // Properties.
   bool Enabled() const { return props_.enabled; }

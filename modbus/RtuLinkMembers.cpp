@@ -78,16 +78,11 @@ DispatchTable<RtuLink> BuildTable() {
   return t;
 }
 
-const DispatchTable<RtuLink>& Table() {
+}  // namespace
+
+const DispatchTable<RtuLink>& RtuLink::Table() {
   static const DispatchTable<RtuLink> table = BuildTable();
   return table;
 }
-
-}  // namespace
-
-const std::vector<MemberInfo>& RtuLink::Members() const { return Table().Members(); }
-Variant RtuLink::GetProperty(std::string_view name) { return Table().Get(*this, name); }
-void RtuLink::SetProperty(std::string_view name, const Variant& value) { Table().Set(*this, name, value); }
-Variant RtuLink::Invoke(std::string_view name, ArgList args) { return Table().Invoke(*this, name, std::move(args)); }
 
 }  // namespace plc
