@@ -30,9 +30,10 @@ void MakeRaw(int fd) {
   if (::tcsetattr(fd, TCSANOW, &t) != 0) throw SystemError("pseudo-terminal tcsetattr");
 }
 
-// Writes all of data to a non-blocking descriptor, waiting for room until the deadline or
-// until stopFd becomes readable. False when it gave up.
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, SteadyClock::time_point deadline, int stopFd) {
+}  // namespace
+
+bool WriteAllBefore(int fd, const std::uint8_t* data, std::size_t size, std::chrono::steady_clock::time_point deadline,
+                    int stopFd) {
   std::size_t done = 0;
   while (done < size) {
     ssize_t n = ::write(fd, data + done, size - done);
@@ -42,7 +43,7 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, SteadyClock::t
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) return false;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0) return false;
     pollfd p[2] = {{fd, POLLOUT, 0}, {stopFd, POLLIN, 0}};
     if (::poll(p, 2, static_cast<int>(left)) < 0 && errno != EINTR) return false;
@@ -50,8 +51,6 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, SteadyClock::t
   }
   return true;
 }
-
-}  // namespace
 
 void PseudoTerminalLink::OpenEnd(End& end) {
   char name[256] = {};
@@ -113,7 +112,7 @@ void PseudoTerminalLink::Relay() {
       if (!p[i].revents) continue;
       ssize_t n = ::read(p[i].fd, buf, sizeof buf);
       if (n > 0) {
-        WriteAll(to[i], buf, static_cast<std::size_t>(n), SteadyClock::now() + kStallLimit, stop_);
+        WriteAllBefore(to[i], buf, static_cast<std::size_t>(n), SteadyClock::now() + kStallLimit, stop_);
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         p[i].fd = -1;  // this end is gone for good: poll skips it from now on
       }

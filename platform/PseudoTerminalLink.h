@@ -6,10 +6,18 @@
 // The link keeps both device ends open itself, so a port may close and reopen its end without
 // hanging up the line. Bytes for an end that nobody reads are dropped after a short while
 // rather than stalling the other direction for good.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <thread>
 
 namespace plc {
+
+// Writes all of data to a non-blocking descriptor, waiting for room until the deadline or
+// until stopFd (when not -1) becomes readable. False when it gave up.
+bool WriteAllBefore(int fd, const std::uint8_t* data, std::size_t size, std::chrono::steady_clock::time_point deadline,
+                    int stopFd = -1);
 
 class PseudoTerminalLink {
  public:

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/PseudoTerminalLink.h"
 #include "platform/SerialPortMap.h"
 
 namespace plc::test {
@@ -31,25 +32,6 @@ int MillisLeft(std::chrono::steady_clock::time_point deadline) {
   return left <= 0 ? 0 : static_cast<int>(left);
 }
 
-// Writes all of data to a non-blocking descriptor, waiting for room until the deadline.
-// Returns false when it gave up.
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::chrono::steady_clock::time_point deadline) {
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::write(fd, data + done, size - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return false;
-    int left = MillisLeft(deadline);
-    if (left == 0) return false;
-    pollfd p{fd, POLLOUT, 0};
-    if (poll(&p, 1, left) < 0 && errno != EINTR) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -76,7 +58,7 @@ termios Pty::DeviceTermios() const {
 
 void Pty::Write(const PtyBytes& data, std::chrono::milliseconds timeout) {
   if (far_ < 0) throw std::runtime_error("pty write: the far end is closed");
-  if (!WriteAll(far_, data.data(), data.size(), std::chrono::steady_clock::now() + timeout))
+  if (!WriteAllBefore(far_, data.data(), data.size(), std::chrono::steady_clock::now() + timeout))
     throw std::runtime_error("pty write to " + path_ + " did not complete in time");
 }
 
