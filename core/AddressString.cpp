@@ -26,6 +26,18 @@ bool IsNumericText(const std::string& text) {
   }
 }
 
+// Up to nine decimal digits and nothing else: the usual form of an address, read without the
+// general text-to-number rules (which give the same value for it).
+std::optional<std::int32_t> PlainDecimal(const std::string& text) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  std::int32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
 std::string_view SkipLeadingSpaces(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   return s;
@@ -75,7 +87,9 @@ bool ParseAddressString(const std::string& text, AddressFields& fields) {
 std::optional<AddressFields> ResolveAddress(const std::string& Address, std::int16_t unitAddress,
                                             TagDatabase& db) {
   AddressFields fields;
-  if (IsNumericText(Address)) {
+  if (std::optional<std::int32_t> plain = PlainDecimal(Address)) {
+    fields.reference = *plain;
+  } else if (IsNumericText(Address)) {
     // A number too big for 32 bits is still a number, not a tag name.
     std::optional<std::int32_t> number = TextToInt32(Address);
     if (!number) return std::nullopt;

@@ -1,5 +1,6 @@
 #include "core/Variant.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -66,12 +67,6 @@ const char* TypeName(VarType type) {
   return "?";
 }
 
-Variant::Variant(std::int16_t v) : type_(VarType::Int16), int_(v) {}
-Variant::Variant(std::int32_t v) : type_(VarType::Int32), int_(v) {}
-Variant::Variant(std::uint8_t v) : type_(VarType::Byte), int_(v) {}
-Variant::Variant(float v) : type_(VarType::Single), real_(v) {}
-Variant::Variant(double v) : type_(VarType::Double), real_(v) {}
-Variant::Variant(bool v) : type_(VarType::Bool), int_(v ? -1 : 0) {}
 Variant::Variant(std::string v)
     : type_(VarType::String), boxed_(std::make_unique<Boxed>(Boxed{std::move(v), Font(), VariantArray()})) {}
 Variant::Variant(const char* v) : Variant(std::string(v ? v : "")) {}
@@ -100,9 +95,13 @@ double Variant::ToDouble() const {
 }
 
 std::int16_t Variant::ToInt16() const {
+  // Integers need no rounding, only the range check; the rest go by way of a double.
+  bool integer = type_ == VarType::Int16 || type_ == VarType::Int32 || type_ == VarType::Byte || type_ == VarType::Bool;
+  if (integer && int_ >= -32768 && int_ <= 32767) return static_cast<std::int16_t>(int_);
   return static_cast<std::int16_t>(NarrowToInteger(ToDouble(), -32768, 32767));
 }
 std::int32_t Variant::ToInt32() const {
+  if (type_ == VarType::Int16 || type_ == VarType::Int32 || type_ == VarType::Byte || type_ == VarType::Bool) return int_;
   return static_cast<std::int32_t>(NarrowToInteger(ToDouble(), std::numeric_limits<std::int32_t>::min(),
                                                    std::numeric_limits<std::int32_t>::max()));
 }
@@ -190,9 +189,22 @@ VariantArray::VariantArray(std::int32_t lower, std::int32_t upper, VarType eleme
 
 void VariantArray::ThrowSubscript() { throw RuntimeError(err::Subscript); }
 
-void VariantArray::Set(std::int32_t index, const Variant& value) {
+void VariantArray::CopyFrom(std::int32_t to, const VariantArray& source, std::int32_t from, std::int32_t count) {
+  if (count <= 0) return;
+  if (!Contains(to) || !Contains(to + count - 1) || !source.Contains(from) || !source.Contains(from + count - 1))
+    ThrowSubscript();
+  auto src = source.items_.begin() + (from - source.lower_);
+  auto dst = items_.begin() + (to - lower_);
+  if (elementType_ == VarType::Empty) {
+    std::copy(src, src + count, dst);
+    return;
+  }
+  for (std::int32_t i = 0; i < count; ++i) dst[i] = src[i].ConvertTo(elementType_);
+}
+
+void VariantArray::SetConverted(std::int32_t index, const Variant& value) {
   Variant& slot = At(index);
-  slot = elementType_ == VarType::Empty ? value : value.ConvertTo(elementType_);
+  slot = value.ConvertTo(elementType_);
 }
 
 void VariantArray::Redim(std::int32_t lower, std::int32_t upper) {

@@ -13,6 +13,7 @@
 // copies its array.
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -109,12 +110,31 @@ class VariantArray {
     if (!Contains(index)) ThrowSubscript();
     return items_[static_cast<std::size_t>(index - lower_)];
   }
-  // Stores the value, converted to the element type of a typed array.
-  void Set(std::int32_t index, const Variant& value);
+  // Stores the value, converted to the element type of a typed array. An array of variants
+  // takes a plain copy, inline: replies pass hundreds of values through here.
+  void Set(std::int32_t index, const Variant& value) {
+    if (elementType_ == VarType::Empty) {
+      At(index) = value;
+    } else {
+      SetConverted(index, value);
+    }
+  }
+  // Elements from..from+count-1 of source into to..to+count-1, converted to the element type
+  // of a typed array (a conversion error leaves the elements before it stored). Subscript
+  // error, nothing stored, when a range is outside the bounds. source must not be this array.
+  void CopyFrom(std::int32_t to, const VariantArray& source, std::int32_t from, std::int32_t count);
   // Direct access to an element of an array of variants (subscript error outside the bounds).
   Variant& At(std::int32_t index) {
     if (!Contains(index)) ThrowSubscript();
     return items_[static_cast<std::size_t>(index - lower_)];
+  }
+
+  // Elements first..first+count-1, for direct access as At gives (subscript error when the
+  // range is outside the bounds).
+  std::span<Variant> Range(std::int32_t first, std::int32_t count) {
+    if (count <= 0) return {};
+    if (!Contains(first) || !Contains(first + count - 1)) ThrowSubscript();
+    return std::span<Variant>(items_).subspan(static_cast<std::size_t>(first - lower_), static_cast<std::size_t>(count));
   }
 
   // Re-creates the array with new bounds, every element reset.
@@ -124,6 +144,7 @@ class VariantArray {
 
  private:
   [[noreturn]] static void ThrowSubscript();
+  void SetConverted(std::int32_t index, const Variant& value);
 
   std::int32_t lower_ = 0;
   VarType elementType_ = VarType::Empty;
@@ -140,6 +161,12 @@ struct Variant::Boxed {
 
 inline Variant::Variant() = default;
 inline Variant::~Variant() = default;
+inline Variant::Variant(std::int16_t v) : type_(VarType::Int16), int_(v) {}
+inline Variant::Variant(std::int32_t v) : type_(VarType::Int32), int_(v) {}
+inline Variant::Variant(std::uint8_t v) : type_(VarType::Byte), int_(v) {}
+inline Variant::Variant(float v) : type_(VarType::Single), real_(v) {}
+inline Variant::Variant(double v) : type_(VarType::Double), real_(v) {}
+inline Variant::Variant(bool v) : type_(VarType::Bool), int_(v ? -1 : 0) {}
 
 inline Variant::Variant(const Variant& o)
     : type_(o.type_), int_(o.int_), real_(o.real_), boxed_(o.boxed_ ? std::make_unique<Boxed>(*o.boxed_) : nullptr) {}
@@ -162,12 +189,11 @@ inline Variant& Variant::operator=(Variant&& o) noexcept {
 }
 
 inline Variant& Variant::operator=(const Variant& o) {
-  if (this == &o) return *this;
-  if (o.boxed_) return *this = Variant(o);
+  if (o.boxed_) return this == &o ? *this : *this = Variant(o);
   type_ = o.type_;  // a number: no allocation
   int_ = o.int_;
   real_ = o.real_;
-  boxed_.reset();
+  if (boxed_) boxed_.reset();
   return *this;
 }
 

@@ -236,23 +236,24 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
         ReadValue.Set(index, value);
         return true;
       };
-      // DataBuffer(i) into element index, turned signed for ioType 5; otherwise handed over
-      // without an intermediate copy.
-      auto putValue = [&](std::int32_t index, std::int32_t i) {
-        const Variant& v = dataBuffer_.Get(i);
-        return ioType == 5 ? put(index, Variant(Signed(v))) : put(index, v);
-      };
       if (count < 2) {
-        putValue(1, 1);
+        put(1, ioType == 5 ? Variant(Signed(dataBuffer_.Get(1))) : dataBuffer_.Get(1));
       } else if (ioType == ioFloat) {
         for (std::int32_t k = 1; k <= count / 2 && 2 * k <= kDataBufferLast; ++k) {
           double v = dataBuffer_.Get(2 * k - 1).ToDouble() + dataBuffer_.Get(2 * k).ToDouble() / 10000.0;
           if (!put(k, Variant(v))) break;
         }
-      } else {
+      } else if (ioType == 5) {
         for (std::int32_t i = 1; i <= std::min(count, kDataBufferLast); ++i) {
-          if (!putValue(i, i)) break;
+          if (!put(i, Variant(Signed(dataBuffer_.Get(i))))) break;
         }
+      } else {
+        // DataBuffer(1..count) into elements 1..count in one copy, as far as the caller's
+        // array reaches.
+        std::int32_t wanted = std::min(count, kDataBufferLast);
+        std::int32_t fits = ReadValue.Contains(1) ? std::min(wanted, ReadValue.Upper()) : 0;
+        if (fits < wanted) result = ResultFailed;
+        ReadValue.CopyFrom(1, dataBuffer_, 1, fits);
       }
     } catch (const RuntimeError&) {
       result = ResultFailed;
@@ -417,36 +418,34 @@ void ModbusMaster::FailReply() {
   tx_.CountError();
 }
 
+template <typename T, typename MakeVariant>
+std::int32_t ModbusMaster::StoreDecoded(const std::vector<T>& decoded, MakeVariant make) {
+  auto count = static_cast<std::int32_t>(decoded.size());
+  std::span<Variant> slots = dataBuffer_.Range(1, std::min(count, kDataBufferLast));
+  for (std::size_t i = 0; i < slots.size(); ++i) slots[i] = make(decoded[i]);
+  return count;
+}
+
 void ModbusMaster::CompleteRead(const Adu& reply) {
-  // Decode first, store afterwards: a reply that fails to decode leaves DataBuffer as it was.
-  std::vector<Variant> values;
+  // Decoded into plain numbers first, stored afterwards: a reply that fails to decode leaves
+  // DataBuffer as it was, and no variant is made that DataBuffer does not keep.
   std::int32_t quantity = 0;
   if (IsBitRead(reply.function)) {
-    std::vector<std::uint8_t> bits = DecodeBits(reply);
-    values.reserve(bits.size());
-    for (std::uint8_t bit : bits) values.emplace_back(std::int16_t{bit});
+    StoreDecoded(DecodeBits(reply), [](std::uint8_t bit) { return Variant(std::int16_t{bit}); });
     quantity = tx_.RequestCount;
   } else if (requestPlcType_ == rtu::EnType2 && tx_.Type2Kind == 5) {
-    std::vector<std::int32_t> longs = DecodeLongs(reply);
-    values.reserve(longs.size());
-    for (std::int32_t v : longs) values.emplace_back(v);
-    quantity = static_cast<std::int32_t>(values.size());
+    quantity = StoreDecoded(DecodeLongs(reply), [](std::int32_t v) { return Variant(v); });
   } else if (requestPlcType_ == rtu::EnType2 && tx_.Type2Kind == 7) {
+    std::vector<float> reals;
     for (const RegisterPair& p : DecodeRegisterPairs(reply)) {
       auto f = FloatFromWords(p.high, p.low);
       if (!f) throw RuntimeError(err::Overflow);
-      values.emplace_back(*f);
+      reals.push_back(*f);
     }
-    quantity = static_cast<std::int32_t>(values.size());
+    quantity = StoreDecoded(reals, [](float v) { return Variant(v); });
   } else {
-    std::vector<std::uint16_t> registers = DecodeRegisters(reply);
-    values.reserve(registers.size());
-    for (std::uint16_t r : registers) values.emplace_back(std::int32_t{r});
-    quantity = static_cast<std::int32_t>(values.size());
+    quantity = StoreDecoded(DecodeRegisters(reply), [](std::uint16_t r) { return Variant(std::int32_t{r}); });
   }
-
-  std::int32_t stored = std::min<std::int32_t>(static_cast<std::int32_t>(values.size()), kDataBufferLast);
-  for (std::int32_t i = 0; i < stored; ++i) dataBuffer_.At(i + 1) = std::move(values[static_cast<std::size_t>(i)]);
 
   // The sticky ioType of the last ReadDevice, for the replies of non-waiting reads.
   if (tx_.ReplyIoType == 5) {

@@ -132,6 +132,10 @@ class ModbusMaster final : public ScanLine {
   void HandleRawData();
   void HandleCarrierChange();
   void CompleteRead(const Adu& reply);
+  // Makes a variant of each decoded value into DataBuffer(1...), as many as it holds; returns
+  // how many values were decoded.
+  template <typename T, typename MakeVariant>
+  std::int32_t StoreDecoded(const std::vector<T>& decoded, MakeVariant make);
   void FailChecksum();
   void FailReply();
   void RaiseCommCompleteEx(std::vector<Variant>& args, bool fromDataBuffer);

@@ -14,10 +14,9 @@ ByteView ReplyData(const Adu& reply) {
 
 std::vector<std::uint16_t> DecodeRegisters(const Adu& reply) {
   ByteView data = ReplyData(reply);
-  std::vector<std::uint16_t> out;
-  out.reserve(data.size() / 2);
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-    out.push_back(static_cast<std::uint16_t>((data[i] << 8) | data[i + 1]));
+  std::vector<std::uint16_t> out(data.size() / 2);
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    out[k] = static_cast<std::uint16_t>((data[2 * k] << 8) | data[2 * k + 1]);
   }
   return out;
 }
@@ -57,11 +56,8 @@ std::optional<float> FloatFromWords(std::uint16_t high, std::uint16_t low) {
 
 std::vector<std::uint8_t> DecodeBits(const Adu& reply) {
   ByteView data = ReplyData(reply);
-  std::vector<std::uint8_t> out;
-  out.reserve(data.size() * 8);
-  for (std::uint8_t b : data) {
-    for (int k = 0; k < 8; ++k) out.push_back(TestBit(b, k));
-  }
+  std::vector<std::uint8_t> out(data.size() * 8);
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = TestBit(data[i / 8], static_cast<int>(i % 8));
   return out;
 }
 

@@ -1,5 +1,6 @@
 #include "modbus/Requests.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "modbus/Frame.h"
@@ -58,6 +59,7 @@ bool IsSendable(const Request& r) {
 
 Bytes RequestData(const Request& r) {
   Bytes data;
+  data.reserve(5 + 2 * r.values.size());
   Put16(data, Low16(r.offset));
   if (IsRead(r.function)) {
     Put16(data, Low16(r.count));
@@ -141,7 +143,10 @@ std::size_t ExpectedLength(const Request& request, Framing framing) {
 }
 
 std::size_t ReplyFrameLength(const Request& request, ByteView received, Framing framing) {
-  Bytes known = KnownMessageBytes(received, framing);
+  // Unit, function and byte count decide the length: only they are decoded.
+  constexpr std::size_t kHeaderBytes = 3;
+  std::size_t headerUnits = framing == Framing::Ascii ? 1 + 2 * kHeaderBytes : kHeaderBytes;
+  Bytes known = KnownMessageBytes(received.first(std::min(received.size(), headerUnits)), framing);
   std::size_t expected = ExpectedMessageLength(request);
   std::size_t message = ExceptionMessageLength;
   if (known.size() >= 2) {
