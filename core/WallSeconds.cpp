@@ -19,7 +19,14 @@ std::int64_t WallSecondsDeadline(const EventLoop& loop, std::int64_t start, std:
 }
 
 bool WaitSeconds(EventLoop& loop, const std::function<bool()>& done, std::int64_t start, std::int64_t seconds) {
-  auto finished = [&] { return done() || SecondsPassed(loop, start, seconds); };
+  struct Wait {
+    EventLoop& loop;
+    const std::function<bool()>& done;
+    std::int64_t start;
+    std::int64_t seconds;
+  } wait{loop, done, start, seconds};
+  // Captures one pointer, so the function object needs no allocation per wait.
+  std::function<bool()> finished = [&wait] { return wait.done() || SecondsPassed(wait.loop, wait.start, wait.seconds); };
   // The deadline is recomputed when a wake-up came a hair before the tick (two clocks read apart).
   while (!finished()) loop.WaitUntil(finished, WallSecondsDeadline(loop, start, seconds));
   return done();

@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <limits>
 
@@ -31,7 +32,7 @@ ScopedCurrentLoop::~ScopedCurrentLoop() { tLoops.current = previous_; }
 
 EventLoop::Handle EventLoop::WatchFd(int fd, std::function<void(short)> cb) {
   Handle h = next_++;
-  watches_.emplace(h, Watch{fd, std::move(cb)});
+  watches_.emplace(h, Watch{fd, std::make_shared<const std::function<void(short)>>(std::move(cb))});
   return h;
 }
 
@@ -78,26 +79,41 @@ bool EventLoop::DispatchReady() {
 }
 
 bool EventLoop::PollOnce(std::int64_t timeoutMicros) {
-  std::vector<pollfd> fds;
-  std::vector<Handle> handles;
+  // A loop watches a descriptor or two; the arrays live on the stack (so a callback that
+  // re-enters the loop gets its own), with a heap fallback for many watches.
+  constexpr std::size_t kOnStack = 8;
+  std::array<pollfd, kOnStack> stackFds{};
+  std::array<Handle, kOnStack> stackHandles{};
+  std::vector<pollfd> heapFds;
+  std::vector<Handle> heapHandles;
+  pollfd* fds = stackFds.data();
+  Handle* handles = stackHandles.data();
+  if (watches_.size() > kOnStack) {
+    heapFds.resize(watches_.size());
+    heapHandles.resize(watches_.size());
+    fds = heapFds.data();
+    handles = heapHandles.data();
+  }
+  std::size_t count = 0;
   for (const auto& [h, w] : watches_) {
-    fds.push_back(pollfd{w.fd, POLLIN, 0});
-    handles.push_back(h);
+    fds[count] = pollfd{w.fd, POLLIN, 0};
+    handles[count] = h;
+    ++count;
   }
   int timeoutMs = timeoutMicros < 0 ? -1 : static_cast<int>(std::min<std::int64_t>((timeoutMicros + 999) / 1000, 1 << 30));
-  if (fds.empty() && timeoutMs != 0 && !clock_.IsManual()) {
+  if (count == 0 && timeoutMs != 0 && !clock_.IsManual()) {
     poll(nullptr, 0, timeoutMs);
     return false;
   }
-  int n = poll(fds.data(), fds.size(), timeoutMs);
+  int n = poll(fds, count, timeoutMs);
   if (n <= 0) return false;
   bool ran = false;
-  for (std::size_t i = 0; i < fds.size(); ++i) {
+  for (std::size_t i = 0; i < count; ++i) {
     if (!fds[i].revents) continue;
     auto it = watches_.find(handles[i]);
     if (it == watches_.end()) continue;  // unwatched by an earlier callback
-    auto cb = it->second.cb;             // copy: the callback may unwatch itself
-    cb(fds[i].revents);
+    std::shared_ptr<const std::function<void(short)>> cb = it->second.cb;
+    (*cb)(fds[i].revents);
     ran = true;
   }
   return ran;

@@ -58,7 +58,9 @@ class EventLoop {
  private:
   struct Watch {
     int fd;
-    std::function<void(short)> cb;
+    // Shared, so that a dispatch holds the callback alive without copying its captures (the
+    // callback may unwatch itself).
+    std::shared_ptr<const std::function<void(short)>> cb;
   };
   struct Timer {
     std::int64_t due;

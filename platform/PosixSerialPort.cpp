@@ -350,13 +350,23 @@ void PosixSerialPort::Watch() {
 
 void PosixSerialPort::OnReadable(short revents) {
   if (fd_ < 0 || hungUp_) return;
+  // A read that returns less than asked took all the device had: the next poll tells of more.
+  // The common case, a reply in one read, is handed on from the stack.
+  std::uint8_t chunk[kReadChunk];
+  std::size_t single = 0;
   Bytes got;
   bool hangup = false;
-  std::uint8_t chunk[kReadChunk];
   while (got.size() < kReadPerDispatch) {
     ssize_t n = ::read(fd_, chunk, sizeof chunk);
     if (n > 0) {
-      got.insert(got.end(), chunk, chunk + n);
+      auto size = static_cast<std::size_t>(n);
+      bool drained = size < sizeof chunk;
+      if (got.empty() && drained) {
+        single = size;
+        break;
+      }
+      got.insert(got.end(), chunk, chunk + size);
+      if (drained) break;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -370,7 +380,11 @@ void PosixSerialPort::OnReadable(short revents) {
   }
   std::weak_ptr<bool> alive = alive_;
   int fd = fd_;
-  if (!got.empty()) Received(got.data(), got.size());
+  if (single > 0) {
+    Received(chunk, single);
+  } else if (!got.empty()) {
+    Received(got.data(), got.size());
+  }
   // The notification may have closed, reopened or destroyed the port.
   if (alive.expired() || fd_ != fd || fd_ < 0) return;
   if (hangup) EnterHangup();
