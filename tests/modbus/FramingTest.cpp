@@ -27,6 +27,26 @@ TEST(FramingChecksums, KnownCrcAndLrc) {
   EXPECT_EQ(ComputeLrc(Hex("01 03 00 00 00 01")), 0xFB);
 }
 
+// The table forms against the polynomial bit by bit, over lengths odd and even and every byte
+// value, so a lookup that takes a byte from the wrong half shows.
+TEST(FramingChecksums, CrcMatchesTheBitwiseDefinition) {
+  auto bitwise = [](const Bytes& bytes) {
+    unsigned crc = 0xFFFF;
+    for (std::uint8_t b : bytes) {
+      crc ^= b;
+      for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    return static_cast<std::uint16_t>(crc);
+  };
+  Bytes bytes;
+  std::uint32_t seed = 12345;
+  for (int length = 0; length <= 300; ++length) {
+    EXPECT_EQ(Crc16(bytes), bitwise(bytes)) << "length " << length;
+    seed = seed * 1103515245 + 12345;
+    bytes.push_back(static_cast<std::uint8_t>(length < 256 ? length : seed >> 16));
+  }
+}
+
 // MakeLRC keeps its arithmetic on any text: pieces of two characters from the second on, a
 // lone last character alone, letters above '@' as code - 55, others as code - 48.
 TEST(FramingChecksums, MakeLrcOnOddAndNonHexText) {
