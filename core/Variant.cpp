@@ -96,12 +96,11 @@ double Variant::ToDouble() const {
 
 std::int16_t Variant::ToInt16() const {
   // Integers need no rounding, only the range check; the rest go by way of a double.
-  bool integer = type_ == VarType::Int16 || type_ == VarType::Int32 || type_ == VarType::Byte || type_ == VarType::Bool;
-  if (integer && int_ >= -32768 && int_ <= 32767) return static_cast<std::int16_t>(int_);
+  if (HoldsInteger() && int_ >= -32768 && int_ <= 32767) return static_cast<std::int16_t>(int_);
   return static_cast<std::int16_t>(NarrowToInteger(ToDouble(), -32768, 32767));
 }
 std::int32_t Variant::ToInt32() const {
-  if (type_ == VarType::Int16 || type_ == VarType::Int32 || type_ == VarType::Byte || type_ == VarType::Bool) return int_;
+  if (HoldsInteger()) return int_;
   return static_cast<std::int32_t>(NarrowToInteger(ToDouble(), std::numeric_limits<std::int32_t>::min(),
                                                    std::numeric_limits<std::int32_t>::max()));
 }

@@ -83,6 +83,10 @@ class Variant {
   // thousands of numeric variants per reply, and each copy should cost a few words.
   struct Boxed;
   const Boxed& Box() const { return *boxed_; }
+  // The value is in int_ (Int16, Int32, Byte, Bool).
+  bool HoldsInteger() const {
+    return type_ == VarType::Int16 || type_ == VarType::Int32 || type_ == VarType::Byte || type_ == VarType::Bool;
+  }
 
   std::int32_t int_ = 0;  // Int16, Int32, Byte, Bool (-1/0)
   double real_ = 0;       // Single (stored widened), Double

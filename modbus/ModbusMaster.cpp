@@ -321,7 +321,7 @@ void ModbusMaster::ReplyWatchdog() {
     data.At(1) = Variant(tx_.LastUnit);
     std::vector<Variant> args{Variant(std::move(data)), Variant(tx_.LastAddress), Variant(std::int16_t{1}),
                               Variant(std::string(kReadErrorText)), Variant(std::int16_t{0})};
-    RaiseCommCompleteEx(args, false);
+    if (CommCompleteExHeard()) Events.CommCompleteEx(args);
   }
   if (tx_.TimeOutIfStale(WallNow(loop_), kReplySeconds)) reply_.Clear();
 }
@@ -466,25 +466,26 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   lastErrorText_.clear();
   // The transaction ends before the event, so a handler may start the next one.
   tx_.EndRead();
-  if (scan || !CommCompleteExHeard()) return;
+  if (scan) return;
+  RaiseDataBufferEvent(tx_.StartReference, static_cast<std::int16_t>(std::clamp<std::int32_t>(quantity, -32768, 32767)),
+                       std::move(errorText));
+}
+
+void ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, std::string errorText) {
+  if (!CommCompleteExHeard()) return;
   // Built in place: a braced list would copy each argument once more, DataBuffer included.
   std::vector<Variant> args;
   args.reserve(5);
   args.emplace_back(dataBuffer_);
-  args.emplace_back(tx_.StartReference);
-  args.emplace_back(static_cast<std::int16_t>(std::clamp<std::int32_t>(quantity, -32768, 32767)));
+  args.emplace_back(mAdd);
+  args.emplace_back(quan);
   args.emplace_back(std::move(errorText));
   args.emplace_back(tx_.ResponseStatus);
-  RaiseCommCompleteEx(args, true);
-}
-
-void ModbusMaster::RaiseCommCompleteEx(std::vector<Variant>& args, bool fromDataBuffer) {
-  if (!CommCompleteExHeard()) return;
   Events.CommCompleteEx(args);
   // MData is DataBuffer passed by reference: what the handler wrote stays. Taken back by move,
-  // as the arguments die with the caller: a copy of all 501 variants per reply would cost more
-  // than the rest of the reply's handling.
-  if (fromDataBuffer && args[0].IsArray()) {
+  // as the arguments end here: a copy of all 501 variants per reply would cost more than the
+  // rest of the reply's handling.
+  if (args[0].IsArray()) {
     VariantArray& back = args[0].Array();
     if (back.Lower() == dataBuffer_.Lower() && back.Upper() == dataBuffer_.Upper()) dataBuffer_ = std::move(back);
   }

@@ -83,6 +83,9 @@ class ModbusMaster final : public ScanLine {
   bool CommCompleteExHeard() const {
     return Events.CommCompleteEx && (!Events.CommCompleteExHeard || Events.CommCompleteExHeard());
   }
+  // CommCompleteEx with DataBuffer as MData, when anyone hears it; what the handler writes to
+  // MData stays in DataBuffer. RespStatus is the transaction's.
+  void RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, std::string errorText);
 
   // CommBusy: read, and assign (False frees the line; True changes nothing).
   bool CommBusy() const override { return tx_.IsBusy(); }
@@ -138,7 +141,6 @@ class ModbusMaster final : public ScanLine {
   std::int32_t StoreDecoded(const std::vector<T>& decoded, MakeVariant make);
   void FailChecksum();
   void FailReply();
-  void RaiseCommCompleteEx(std::vector<Variant>& args, bool fromDataBuffer);
 
   SerialPort& port_;
   EventLoop& loop_;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
 
 #include "core/RuntimeError.h"
 #include "core/WallSeconds.h"
@@ -269,23 +268,7 @@ void ModbusSlave::Send(const Adu& reply) {
 }
 
 void ModbusSlave::RaiseEvent(std::int16_t mAdd, std::int16_t quan) {
-  if (!master_.CommCompleteExHeard()) return;
-  VariantArray& buffer = master_.DataBuffer();
-  // Built in place: a braced list would copy each argument once more, DataBuffer included.
-  std::vector<Variant> args;
-  args.reserve(5);
-  args.emplace_back(buffer);
-  args.emplace_back(std::int32_t{mAdd});
-  args.emplace_back(quan);
-  args.emplace_back(master_.LastErrorText());
-  args.emplace_back(master_.Transaction().ResponseStatus);
-  master_.Events.CommCompleteEx(args);
-  // MData is DataBuffer by reference: what the handler wrote stays (moved back, the arguments
-  // end here).
-  if (args[0].IsArray()) {
-    VariantArray& back = args[0].Array();
-    if (back.Lower() == buffer.Lower() && back.Upper() == buffer.Upper()) buffer = std::move(back);
-  }
+  master_.RaiseDataBufferEvent(mAdd, quan, master_.LastErrorText());
 }
 
 }  // namespace plc::modbus
