@@ -3,6 +3,10 @@
 set -euo pipefail
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
           pkg-config libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll nlohmann-json3-dev libcli11-dev)
+# "fuzz": also clang and its libFuzzer runtime.
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

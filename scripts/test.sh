@@ -19,3 +19,5 @@ echo "== build and test under the sanitizers"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build-sanitize -DPLC_SANITIZE=ON
+echo "== fuzz targets, a short smoke run each"
+bash scripts/fuzz.sh "${PLC_FUZZ_SECONDS:-10}"

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Runs every libFuzzer target for SECONDS each (default 600), from its checked-in seed corpus.
+# New inputs go to a scratch folder; a crash leaves its input in build-fuzz/findings/ and makes
+# the script fail. Builds with clang under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-600}
+bash scripts/deps.sh fuzz
+dir=${PLC_FUZZ_DIR:-build-fuzz}
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+if [ -f "$dir/CMakeCache.txt" ] && ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt"; then
+  generator=()
+fi
+CC=clang CXX=clang++ cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLC_FUZZ=ON \
+  -DPLC_BUILD_TESTS=OFF >/dev/null
+cmake --build "$dir" -j "$(nproc)" --target fuzz_targets
+mkdir -p "$dir/findings" "$dir/scratch"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+failed=0 ran=0
+for target in "$dir"/fuzz/*; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target")
+  seeds=tests/fuzz/corpus/$name
+  mkdir -p "$dir/scratch/$name"
+  corpora=("$dir/scratch/$name")
+  [ -d "$seeds" ] && corpora+=("$seeds")
+  log="$dir/findings/$name.log"
+  if "$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$dir/findings/$name-" \
+       "${corpora[@]}" >"$log" 2>&1; then
+    runs=$(grep -Eo 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -Eo '[0-9]+$' || echo '?')
+    echo "fuzz $name: ${runs} executions, no finding"
+  else
+    echo "fuzz $name: FAILED (see $log)"
+    tail -n 30 "$log"
+    failed=$((failed + 1))
+  fi
+  ran=$((ran + 1))
+done
+[ "$ran" -gt 0 ] || { echo "fuzz: no targets were built"; exit 1; }
+echo "fuzz: $((ran - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,40 @@
+// plcsim PROTOCOL [OPTIONS]: a simulated PLC answering on a serial device path (or, for ECOM,
+// on UDP), so that plclink, other programs and real masters can talk to it.
+#include <iostream>
+#include <string>
+
+#include "tools/plcsim/Simulators.h"
+
+namespace plc::sim {
+
+const std::vector<SimulatorCommand>& Simulators() {
+  static const std::vector<SimulatorCommand> simulators = {
+      // One line per protocol: {"name", "summary", RunFunction},
+  };
+  return simulators;
+}
+
+}  // namespace plc::sim
+
+namespace {
+
+int Usage(std::ostream& out, int status) {
+  out << "usage: plcsim PROTOCOL [OPTIONS]   (plcsim PROTOCOL --help for its options)\n";
+  out << "protocols:\n";
+  for (const auto& s : plc::sim::Simulators()) out << "  " << s.name << "  " << s.summary << "\n";
+  if (plc::sim::Simulators().empty()) out << "  (none built)\n";
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage(std::cerr, 2);
+  const std::string name = argv[1];
+  if (name == "--help" || name == "-h") return Usage(std::cout, 0);
+  for (const auto& s : plc::sim::Simulators()) {
+    if (s.name == name) return s.run(argc - 1, argv + 1);
+  }
+  std::cerr << "plcsim: unknown protocol '" << name << "'\n";
+  return Usage(std::cerr, 2);
+}
