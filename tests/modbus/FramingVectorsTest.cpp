@@ -1,5 +1,6 @@
-// Every frame of the shared vector file, produced by an independent implementation, is
-// rebuilt byte for byte from its description and read back by the checks and decoders.
+// Every frame of the vector file tests/data/modbus-frames.tsv, produced by an independent
+// implementation, is rebuilt byte for byte from its description and read back by the checks
+// and decoders.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -89,7 +90,7 @@ Vector ParseLine(const std::string& line) {
 }
 
 std::vector<Vector> LoadVectors() {
-  const std::string path = PLC_SOURCE_DIR "/../shared/vectors/modbus-frames.tsv";
+  const std::string path = PLC_SOURCE_DIR "/tests/data/modbus-frames.tsv";
   std::ifstream file(path);
   if (!file) throw std::runtime_error("Modbus frame vectors missing: " + path);
   std::vector<Vector> out;
