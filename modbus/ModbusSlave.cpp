@@ -10,9 +10,8 @@
 namespace plc::modbus {
 namespace {
 
-// The first wait: more than this many units buffered.
-constexpr std::size_t kRtuFirstUnits = 8;
-constexpr std::size_t kAsciiFirstUnits = 17;
+// The unit of the slave's replies: UnitAddress without its sign.
+std::uint8_t OwnUnit(std::int16_t address) { return static_cast<std::uint8_t>(address < 0 ? -address : address); }
 
 // Image index of offset 0 of the table a function works on.
 std::int32_t TableBase(std::uint8_t function) {
@@ -46,39 +45,31 @@ Framing ModbusSlave::CurrentFraming() const {
                                                                                        : Framing::Rtu;
 }
 
-void ModbusSlave::Collect() {
-  if (port_.InBufferCount() > 0) {
-    port_.SetInputLen(0);
-    Bytes in = port_.InputBytes();
-    collected_.insert(collected_.end(), in.begin(), in.end());
-  }
-  if (CurrentFraming() == Framing::Ascii) {
-    // Noise between frames is no request: a frame starts at its colon.
-    auto colon = std::find(collected_.begin(), collected_.end(), std::uint8_t{':'});
-    collected_.erase(collected_.begin(), colon);
-  }
-}
-
-bool ModbusSlave::WaitForUnits(std::size_t units) {
-  return WaitSeconds(
-      loop_,
-      [this, units] {
-        Collect();
-        return collected_.size() >= units;
-      },
-      WallNow(loop_), kReplySeconds);
+bool ModbusSlave::Collect() {
+  collector_.SetFraming(CurrentFraming());
+  if (port_.InBufferCount() == 0) return false;
+  port_.SetInputLen(0);
+  Bytes in = port_.InputBytes();
+  if (in.empty()) return false;
+  collector_.Add(in, loop_.Now());
+  return true;
 }
 
 void ModbusSlave::HandleSlaveRequest() {
-  // The waits below run the loop, and with it the notifications of the bytes still arriving.
+  // A host handler of the event below may let events run, and with them this notification.
   if (handling_) return;
   handling_ = true;
   try {
-    // Back-to-back requests: serve each one that is already complete.
-    while (ServeOne()) {
-      Framing framing = CurrentFraming();
-      std::size_t first = framing == Framing::Ascii ? kAsciiFirstUnits : kRtuFirstUnits;
-      if (collected_.size() < first || RequestUnitsStillNeeded(collected_, framing) != 0) break;
+    Collect();
+    for (;;) {
+      CollectedRequest next = collector_.Next();
+      if (next.kind == SlaveInput::Request) {
+        ServeRequest(next.adu);
+      } else if (next.kind == SlaveInput::Broken) {
+        ReportBroken(next.known);
+      } else if (!Collect()) {
+        break;  // what is left waits for the rest of its bytes
+      }
     }
   } catch (...) {
     handling_ = false;
@@ -87,61 +78,29 @@ void ModbusSlave::HandleSlaveRequest() {
   handling_ = false;
 }
 
-bool ModbusSlave::ServeOne() {
+void ModbusSlave::ReportBroken(const Bytes& known) {
   MasterTransaction& tx = master_.Transaction();
-  tx.ReplyFailed = false;
-  Framing framing = CurrentFraming();
-  // A partial request stays collected: the next notification waits for the rest.
-  if (!WaitForUnits(framing == Framing::Ascii ? kAsciiFirstUnits : kRtuFirstUnits)) return false;
+  tx.ReplyFailed = true;
+  tx.ReadPending = false;
+  tx.WritePending = false;
+  std::int16_t quan = 0;
+  if (known.size() >= 6 && IsMultipleWrite(known[1])) quan = static_cast<std::int16_t>((known[4] << 8) | known[5]);
+  RaiseEvent(-2, quan);
+}
 
-  std::int64_t start = WallNow(loop_);
-  WaitSeconds(
-      loop_,
-      [this, framing] {
-        Collect();
-        return RequestUnitsStillNeeded(collected_, framing) == 0;
-      },
-      start, kReplySeconds);
-
-  // The request ends at its computed length (in ASCII at its line end); what follows is the
-  // start of the next one. A request still incomplete is checked as it stands, and fails.
-  std::size_t length = std::min(collected_.size(), RequestFrameLength(collected_, framing));
-  if (framing == Framing::Ascii) {
-    auto lf = std::find(collected_.begin(), collected_.end(), std::uint8_t{'\n'});
-    if (lf != collected_.end()) length = static_cast<std::size_t>(lf - collected_.begin()) + 1;
-  }
-  Bytes frame(collected_.begin(), collected_.begin() + static_cast<std::ptrdiff_t>(length));
-  collected_.erase(collected_.begin(), collected_.begin() + static_cast<std::ptrdiff_t>(length));
-
-  ParsedFrame parsed = ParseFrame(frame, framing);
-  if (!parsed) {
-    // Where the next request starts is unknown now: start afresh with the next bytes, as a
-    // remnant kept here would shift every later request as well.
-    collected_.clear();
-    tx.ReplyFailed = true;
-    tx.ReadPending = false;
-    tx.WritePending = false;
-    Bytes known = KnownMessageBytes(frame, framing);
-    std::int16_t quan = 0;
-    if (known.size() >= 6 && IsMultipleWrite(known[1])) {
-      quan = static_cast<std::int16_t>((known[4] << 8) | known[5]);
-    }
-    RaiseEvent(-2, quan);
-    return true;
-  }
-
-  ParsedRequest request = ParseRequest(parsed.adu);
+void ModbusSlave::ServeRequest(const Adu& adu) {
+  master_.Transaction().ReplyFailed = false;
+  ParsedRequest request = ParseRequest(adu);
   // A request the slave cannot read whole (unknown function, lengths that disagree) is left
   // unanswered.
   if (request) {
     if (master_.PLCType() == rtu::EnType2) {
       ServeType2(request.request);
-    } else if (parsed.adu.unit == master_.UnitAddress()) {
+    } else if (adu.unit == master_.UnitAddress()) {
       Serve(request.request);
     }
   }
-  RaiseEvent(parsed.adu.function, QuanOf(2 + parsed.adu.data.size()));
-  return true;
+  RaiseEvent(adu.function, QuanOf(2 + adu.data.size()));
 }
 
 bool ModbusSlave::InImage(std::int64_t first, std::int64_t count) const {
@@ -151,17 +110,20 @@ bool ModbusSlave::InImage(std::int64_t first, std::int64_t count) const {
 void ModbusSlave::Serve(const SlaveRequest& r) {
   std::uint8_t f = r.function;
   std::int32_t reference = std::int32_t{r.offset} + TableBase(f);
+  std::uint8_t unit = OwnUnit(master_.UnitAddress());
   if (IsRead(f)) {
     std::size_t limit = IsBitRead(f) ? kSlaveMaxBits : kSlaveMaxRegisters;
-    if (r.count > limit || !InImage(reference, r.count)) return;
+    if (r.count == 0 || r.count > limit) return Refuse(r, unit, ex::IllegalDataValue);
+    if (!InImage(reference, r.count)) return Refuse(r, unit, ex::IllegalDataAddress);
     SendSlaveReply(reference, r.count, 0, false, f);
   } else if (IsSingleWrite(f)) {
-    if (!InImage(reference, 1)) return;
+    if (!InImage(reference, 1)) return Refuse(r, unit, ex::IllegalDataAddress);
     auto& element = image_[static_cast<std::size_t>(reference)];
     element = f == fn::WriteSingleCoil ? (r.value == 0xFF00 ? 1 : 0) : std::int32_t{r.value};
     SendSlaveReply(reference, 1, r.value, true, f);
   } else if (IsMultipleWrite(f)) {
-    if (!InImage(reference, r.count) || r.values.size() != r.count) return;
+    if (!InImage(reference, r.count)) return Refuse(r, unit, ex::IllegalDataAddress);
+    if (r.values.size() != r.count) return;
     for (std::size_t k = 0; k < r.values.size(); ++k) image_[static_cast<std::size_t>(reference) + k] = r.values[k];
     SendSlaveReply(reference, r.count, 0, true, f);
   }
@@ -172,18 +134,22 @@ void ModbusSlave::ServeType2(const SlaveRequest& r) {
   std::int32_t address = r.offset;
   std::int32_t kind = address / 1000;
   if (IsRead(f)) {
+    std::size_t points = IsBitRead(f) ? r.count : std::size_t{r.count} * (IsType2Pair(kind) ? 2 : 1);
+    std::size_t limit = IsBitRead(f) ? kSlaveMaxBits : kSlaveMaxRegisters;
+    if (points == 0 || points > limit) return Refuse(r, r.unit, ex::IllegalDataValue);
+    if (!InImage(address, r.count)) return Refuse(r, r.unit, ex::IllegalDataAddress);
     SendType2SlaveReply(r.unit, address, r.count, 0, false, f, kind);
   } else if (IsSingleWrite(f)) {
-    if (!InImage(address, 1)) return;
+    if (!InImage(address, 1)) return Refuse(r, r.unit, ex::IllegalDataAddress);
     image_[static_cast<std::size_t>(address)] =
         f == fn::WriteSingleCoil ? (r.value == 0xFF00 ? 1 : 0) : std::int32_t{r.value};
     SendType2SlaveReply(r.unit, address, 1, r.value, true, f, kind);
   } else if (f == fn::WriteMultipleRegisters && IsType2Pair(kind)) {
     // Each 4-byte group is one value. A float is kept as its two register words, so a read
     // gives back exactly the words written.
-    if (r.data.size() % 4 != 0) return;
+    if (r.data.size() % 4 != 0) return Refuse(r, r.unit, ex::IllegalDataValue);
     std::size_t n = r.data.size() / 4;
-    if (!InImage(address, static_cast<std::int64_t>(n))) return;
+    if (!InImage(address, static_cast<std::int64_t>(n))) return Refuse(r, r.unit, ex::IllegalDataAddress);
     for (std::size_t k = 0; k < n; ++k) {
       const std::uint8_t* b = &r.data[4 * k];
       std::uint32_t v = (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) | b[3];
@@ -191,16 +157,20 @@ void ModbusSlave::ServeType2(const SlaveRequest& r) {
     }
     SendType2SlaveReply(r.unit, address, r.count, 0, true, f, kind);
   } else if (IsMultipleWrite(f)) {
-    if (!InImage(address, r.count) || r.values.size() != r.count) return;
+    if (!InImage(address, r.count)) return Refuse(r, r.unit, ex::IllegalDataAddress);
+    if (r.values.size() != r.count) return;
     for (std::size_t k = 0; k < r.values.size(); ++k) image_[static_cast<std::size_t>(address) + k] = r.values[k];
     SendType2SlaveReply(r.unit, address, r.count, 0, true, f, kind);
   }
 }
 
+void ModbusSlave::Refuse(const SlaveRequest& request, std::uint8_t unit, std::uint8_t code) {
+  Send(ExceptionReply(unit, request.function, code));
+}
+
 void ModbusSlave::SendSlaveReply(std::int32_t reference, std::int32_t count, std::int32_t value, bool write,
                                  std::uint8_t function) {
-  std::int16_t address = master_.UnitAddress();
-  auto unit = static_cast<std::uint8_t>(address < 0 ? -address : address);
+  std::uint8_t unit = OwnUnit(master_.UnitAddress());
   // The offset of the function's own table: a reference does not tell its table by itself
   // (coil offset 10000 is reference 10001, the first discrete input).
   std::uint16_t offset = Low16(reference - TableBase(function));

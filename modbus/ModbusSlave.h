@@ -1,19 +1,20 @@
 #pragma once
 // The Modbus slave engine of one RtuLink: in the slave modes it collects each request from the
 // serial child, checks it, executes it against the register image and answers it in the
-// framing of the mode. Every request that got past its first wait is reported through the
-// master's CommCompleteEx. No exception replies are sent: a request that cannot be served
-// (another unit, an unknown function, a reference beyond the image, a read beyond the reply
-// buffer) is left unanswered.
+// framing of the mode. Every request and every broken frame is reported through the master's
+// CommCompleteEx. A request beyond the image gets the standard exception reply "illegal data
+// address" (2), a read of more than a reply can carry (125 registers, 2000 bits) or of none
+// "illegal data value" (3); requests for another unit and unknown functions go unanswered.
 //
-// The handler runs inside the port's receive notification and serves a request to its end.
-// Its waits let the loop run (the bytes arrive through it), so the notifications of the bytes
-// still arriving call the handler again: those nested calls return at once.
+// The handler runs inside the port's receive notification and serves every request complete
+// by then; a partial one waits in the collector for the notifications of its remaining bytes.
+// Nothing here waits, so a broken request never holds the line for the next one.
 #include <cstdint>
 #include <vector>
 
 #include "modbus/ModbusMaster.h"
 #include "modbus/Pdu.h"
+#include "modbus/SlaveCollector.h"
 #include "modbus/SlaveRequests.h"
 #include "platform/EventLoop.h"
 #include "platform/SerialPort.h"
@@ -22,9 +23,11 @@ namespace plc::modbus {
 
 // Largest element index of the image in the slave modes.
 constexpr std::int32_t kSlaveImageLast = 50000;
-// The reply buffer (unit, function, byte count, data) bounds a read reply.
-constexpr std::size_t kSlaveMaxRegisters = 61;
-constexpr std::size_t kSlaveMaxBits = 984;
+// The largest reads a reply carries: the Modbus maxima.
+constexpr std::size_t kSlaveMaxRegisters = 125;
+constexpr std::size_t kSlaveMaxBits = 2000;
+// How long a partial request waits for the rest of its bytes.
+constexpr std::int64_t kSlavePartialMicros = 2'000'000;
 
 // The image: indexed by the reference address itself, 32-bit signed elements.
 using RegisterImageArray = std::vector<std::int32_t>;
@@ -48,18 +51,18 @@ class ModbusSlave {
                            bool write, std::uint8_t function, std::int32_t kind);
 
   // Units received and not yet taken as a request (a partial request waits for the rest).
-  std::size_t Collected() const { return collected_.size(); }
+  std::size_t Collected() const { return collector_.Buffered(); }
 
  private:
   Framing CurrentFraming() const;
-  // Moves what the port holds into collected_; in ASCII anything before a colon is dropped.
-  void Collect();
-  // Waits (2 seconds by the wall clock) until at least units are collected.
-  bool WaitForUnits(std::size_t units);
-  // One request from its first wait to its event. False when the first wait gave up.
-  bool ServeOne();
+  // Moves what the port holds into the collector; false when it held nothing.
+  bool Collect();
+  void ServeRequest(const Adu& adu);
+  void ReportBroken(const Bytes& known);
   void Serve(const SlaveRequest& request);
   void ServeType2(const SlaveRequest& request);
+  // The standard refusal of a request this slave cannot carry out.
+  void Refuse(const SlaveRequest& request, std::uint8_t unit, std::uint8_t code);
   // True when elements first..first+count-1 lie inside the image.
   bool InImage(std::int64_t first, std::int64_t count) const;
   void Send(const Adu& reply);
@@ -69,7 +72,7 @@ class ModbusSlave {
   ModbusMaster& master_;
   RegisterImageArray& image_;
   EventLoop& loop_;
-  Bytes collected_;
+  SlaveRequestCollector collector_{kSlavePartialMicros};
   bool handling_ = false;
 };
 

@@ -61,7 +61,7 @@ struct SlaveRig {
     Bytes tail(frame.begin() + static_cast<std::ptrdiff_t>(split), frame.end());
     loop.AddTimer(clock.MonotonicMicros() + delayMicros, [this, tail] { port.Inject(tail); });
     port.Inject(Bytes(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(split)));
-    loop.DoEvents();
+    loop.RunFor(delayMicros + 1);
     return port.TakeSent();
   }
 };
@@ -124,12 +124,6 @@ TEST(Slave, UnansweredRequestsStillRaiseTheirEvent) {
       {"other unit", Rtu("02 03 00 00 00 01"), 3},
       {"corrupted", corrupted, -2},
       {"unknown function", Rtu("01 07 00 00 00 01"), 7},
-      {"reference beyond the image", Rtu("01 03 27 10 00 01"), 3},    // 40001 + 10000
-      {"read running past the image", Rtu("01 03 27 0F 00 02"), 3},   // 50000 and 50001
-      {"more registers than the reply holds", Rtu("01 03 00 00 00 3E"), 3},
-      {"more bits than the reply holds", Rtu("01 01 00 00 03 D9"), 1},
-      {"count of zero", Rtu("01 03 00 00 00 00"), 3},
-      {"write beyond the image", Rtu("01 06 FF FF 00 01"), 6},
       {"byte count disagrees with the count", Rtu("01 10 00 00 00 02 02 00 01"), 16},
   };
   for (const Case& c : cases) {
@@ -139,11 +133,43 @@ TEST(Slave, UnansweredRequestsStillRaiseTheirEvent) {
     EXPECT_EQ(rig.events[0].mAdd, c.mAdd) << c.name;
     EXPECT_EQ(std::count(rig.image.begin(), rig.image.end(), 0), kSlaveImageLast + 1) << c.name;
   }
-  // The limits themselves are served.
+}
+
+TEST(Slave, RequestsItCannotCarryOutGetTheStandardException) {
+  struct Case {
+    const char* name;
+    Bytes request;
+    Bytes reply;
+  };
+  const std::vector<Case> cases = {
+      {"reference beyond the image", Rtu("01 03 27 10 00 01"), Rtu("01 83 02")},  // 40001 + 10000
+      {"read running past the image", Rtu("01 03 27 0F 00 02"), Rtu("01 83 02")},  // 50000 and 50001
+      {"write beyond the image", Rtu("01 06 FF FF 00 01"), Rtu("01 86 02")},
+      {"multiple write running past the image", Rtu("01 10 27 0F 00 02 04 00 01 00 02"), Rtu("01 90 02")},
+      {"more registers than a reply holds", Rtu("01 03 00 00 00 7E"), Rtu("01 83 03")},
+      {"more bits than a reply holds", Rtu("01 01 00 00 07 D1"), Rtu("01 81 03")},
+      {"count of zero", Rtu("01 03 00 00 00 00"), Rtu("01 83 03")},
+  };
+  for (const Case& c : cases) {
+    SlaveRig rig;
+    EXPECT_EQ(rig.Request(c.request), c.reply) << c.name;
+    ASSERT_EQ(rig.events.size(), 1u) << c.name;
+    EXPECT_EQ(rig.events[0].mAdd, c.request[1]) << c.name;
+    EXPECT_EQ(std::count(rig.image.begin(), rig.image.end(), 0), kSlaveImageLast + 1) << c.name;
+  }
+  // The Modbus maxima themselves are served: 125 registers, 2000 bits, the last element.
   SlaveRig rig;
-  EXPECT_EQ(rig.Request(Rtu("01 03 00 00 00 3D")).size(), 5u + 122u);
-  EXPECT_EQ(rig.Request(Rtu("01 01 00 00 03 D8")).size(), 5u + 123u);
+  EXPECT_EQ(rig.Request(Rtu("01 03 00 00 00 7D")).size(), 5u + 250u);
+  EXPECT_EQ(rig.Request(Rtu("01 04 00 00 00 7D")).size(), 5u + 250u);
+  EXPECT_EQ(rig.Request(Rtu("01 01 00 00 07 D0")).size(), 5u + 250u);
   EXPECT_EQ(rig.Request(Rtu("01 03 27 0F 00 01")), Rtu("01 03 02 00 00"));  // element 50000
+  // ASCII frames the refusal the same way.
+  SlaveRig ascii(rtu::SlaveAscii);
+  EXPECT_EQ(ascii.Request(Ascii("01 03 27 10 00 01")), Ascii("01 83 02"));
+  // EnType2 refuses in the unit of the request.
+  SlaveRig type2(rtu::SlaveRtu, rtu::EnType2);
+  EXPECT_EQ(type2.Request(Rtu("07 03 C3 50 00 02")), Rtu("07 83 02"));  // 50000 and 50001
+  EXPECT_EQ(type2.Request(Rtu("07 03 13 88 00 40")), Rtu("07 83 03"));  // 64 pairs: 128 registers
 }
 
 TEST(Slave, ChecksumFailureFlagsTheTransaction) {
@@ -168,19 +194,78 @@ TEST(Slave, RequestInPiecesIsCollectedWhole) {
   EXPECT_EQ(rig.events.size(), 1u);  // the nested notifications did not serve it again
 }
 
-TEST(Slave, TruncatedRequestFailsAfterTheWaitAndTheNextOneIsServed) {
-  SlaveRig rig;
-  // Never completed: the wait gives up, the request fails its CRC and is reported.
-  Bytes request = Rtu("01 10 00 00 00 03 06 00 0A 00 0B 00 0C");
-  EXPECT_TRUE(rig.Request(Bytes(request.begin(), request.begin() + 10)).empty());
-  EXPECT_LE(rig.clock.MonotonicMicros(), 2'000'000);
-  ASSERT_EQ(rig.events.size(), 1u);
+TEST(Slave, BrokenRequestDoesNotCostTheGoodOneBehindIt) {
+  // A truncated request, then a good one: the good one is found behind the broken bytes, in
+  // one chunk with them or arriving later in pieces, without any silence to go by.
+  struct Case {
+    const char* name;
+    Bytes broken;
+  };
+  Bytes write16 = Rtu("01 10 00 00 00 03 06 00 0A 00 0B 00 0C");
+  Bytes corrupted = Rtu("01 06 00 09 00 2A");
+  corrupted[3] ^= 0x40;
+  const std::vector<Case> cases = {
+      {"cut-off read", Hex("01 03 00 00")},
+      {"cut-off multiple write", Bytes(write16.begin(), write16.begin() + 10)},
+      {"multiple write header claiming 200 bytes", Hex("01 10 00 00 00 64 C8 00 01")},
+      {"corrupted write", corrupted},
+      {"lone byte", Hex("01")},
+  };
+  Bytes good = Rtu("01 06 00 01 00 07");
+  for (const Case& c : cases) {
+    for (std::size_t split : {std::size_t{0}, std::size_t{3}, good.size()}) {
+      SlaveRig rig;
+      Bytes both = c.broken;
+      both.insert(both.end(), good.begin(), good.end());
+      Bytes answer = split == good.size() ? rig.Request(both)
+                                          : rig.RequestInPieces(both, c.broken.size() + split, 10'000);
+      EXPECT_EQ(answer, good) << c.name << ", split " << split;
+      EXPECT_EQ(rig.image[40002], 7) << c.name;
+      ASSERT_EQ(rig.events.size(), 2u) << c.name << ", split " << split;
+      EXPECT_EQ(rig.events[0].mAdd, -2) << c.name;
+      EXPECT_EQ(rig.events[1].mAdd, 6) << c.name;
+      EXPECT_EQ(rig.slave.Collected(), 0u) << c.name;
+    }
+  }
+}
+
+TEST(Slave, PartialRequestPastItsWaitIsDroppedWhenNewBytesArrive) {
+  for (std::int16_t mode : {rtu::SlaveRtu, rtu::SlaveAscii}) {
+    SlaveRig rig(mode);
+    auto frame = [mode](std::string_view hex) { return mode == rtu::SlaveAscii ? Ascii(hex) : Rtu(hex); };
+    Bytes write = frame("01 06 00 01 00 07");
+    // The first half of a request, then silence: nothing is answered or reported yet.
+    EXPECT_TRUE(rig.Request(Bytes(write.begin(), write.begin() + 4)).empty());
+    EXPECT_TRUE(rig.events.empty());
+    rig.loop.RunFor(2'500'000);
+    // Its "rest" arrives much later: the stale half is dropped and reported, the rest alone is
+    // no request.
+    EXPECT_TRUE(rig.Request(Bytes(write.begin() + 4, write.end())).empty());
+    ASSERT_EQ(rig.events.size(), 1u) << "mode " << mode;
+    EXPECT_EQ(rig.events[0].mAdd, -2);
+    EXPECT_EQ(rig.image[40002], 0);
+    // The next request is served, after at most one report for the leftover bytes.
+    EXPECT_EQ(rig.Request(write), write) << "mode " << mode;
+    EXPECT_EQ(rig.image[40002], 7);
+    EXPECT_EQ(rig.events.back().mAdd, 6);
+    EXPECT_LE(rig.events.size(), 3u);
+  }
+}
+
+TEST(Slave, AsciiColonAlwaysStartsANewFrame) {
+  SlaveRig rig(rtu::SlaveAscii);
+  Bytes good = Ascii("01 06 00 01 00 07");
+  Bytes cut = Chars(":0103000");  // a frame cut off, no line end
+  cut.insert(cut.end(), good.begin(), good.end());
+  EXPECT_EQ(rig.Request(cut), good);
+  ASSERT_EQ(rig.events.size(), 2u);
   EXPECT_EQ(rig.events[0].mAdd, -2);
-  EXPECT_EQ(rig.image[40001], 0);
-  // Too short for the first wait: nothing happens, the bytes wait for more.
-  EXPECT_TRUE(rig.Request(Hex("01 03 00")).empty());
-  EXPECT_EQ(rig.events.size(), 1u);
-  EXPECT_EQ(rig.slave.Collected(), 3u);
+  EXPECT_EQ(rig.events[1].mAdd, 6);
+  // Lower-case digits fail the frame; the good one behind it is still served.
+  Bytes lower = Chars(":010300000001fb\r\n");
+  lower.insert(lower.end(), good.begin(), good.end());
+  EXPECT_EQ(rig.Request(lower), good);
+  EXPECT_EQ(rig.events.back().mAdd, 6);
 }
 
 TEST(Slave, BackToBackRequestsAreBothServed) {
