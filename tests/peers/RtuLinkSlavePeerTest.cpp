@@ -3,6 +3,7 @@
 // unit that goes unanswered but is still reported.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <string>
@@ -80,6 +81,20 @@ TEST(RtuLinkSlavePeer, RequestForAnotherUnitTimesOutAndIsReported) {
   EXPECT_EQ(lines[0].rfind("ERR r3 0 ETIMEDOUT", 0), 0u) << lines[0];
   EXPECT_EQ(lines[1], "OK r3 0 0");
   EXPECT_EQ(slave.functions, (std::vector<std::int32_t>{3, 3}));
+}
+
+TEST(RtuLinkSlavePeer, ModbusMaximaAreServedAndBeyondTheImageIsException2) {
+  PtyLink line;
+  SlaveLink slave(line.PathB());
+  RunResult r = slave.Serve(line.PathA(), {"w6:124:9", "r3:0:125", "r1:0:2000", "r3:9999:2", "r3:0:1"});
+  std::vector<std::string> lines = r.OutLines();
+  ASSERT_EQ(lines.size(), 5u) << r.out << r.err;
+  EXPECT_EQ(lines[1].rfind("OK r3 0 0 0", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[1].substr(lines[1].size() - 2), " 9");  // register 125 of 125
+  EXPECT_EQ(std::count(lines[2].begin(), lines[2].end(), ' '), 2 + 2000) << lines[2];
+  // A master sees why: the standard exception, not a time-out.
+  EXPECT_EQ(lines[3].rfind("ERR r3 9999 EMBX2", 0), 0u) << lines[3];
+  EXPECT_EQ(lines[4], "OK r3 0 0");
 }
 
 }  // namespace
