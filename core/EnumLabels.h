@@ -6,12 +6,16 @@
 
 namespace plc::labels {
 
-inline EnumInfo IoDataType() {
-  return {"enIODataType",
-          {{"ioWord", ioWord}, {"ioDWord", ioDWord}, {"ioFloat", ioFloat}, {"ioDFloat", ioDFloat},
-           {"ioString", ioString}, {"ioBCD", ioBCD}, {"ioScaledWord", ioScaledWord},
-           {"ioScaledDWord", ioScaledDWord}, {"ioScaledFloat", ioScaledFloat}, {"ioScaledDFloat", ioScaledDFloat},
-           {"ioScaledString", ioScaledString}}};
+// Each control declares its own: ioBCD is a member only in SeqLink's (RtuLink honours the value
+// 5 without naming it); DfLink declares none.
+inline EnumInfo IoDataType(bool withBcd = false) {
+  EnumInfo info{"enIODataType",
+                {{"ioWord", ioWord}, {"ioDWord", ioDWord}, {"ioFloat", ioFloat}, {"ioDFloat", ioDFloat},
+                 {"ioString", ioString}, {"ioScaledWord", ioScaledWord}, {"ioScaledDWord", ioScaledDWord},
+                 {"ioScaledFloat", ioScaledFloat}, {"ioScaledDFloat", ioScaledDFloat},
+                 {"ioScaledString", ioScaledString}}};
+  if (withBcd) info.values.insert(info.values.begin() + 5, {"ioBCD", ioBCD});
+  return info;
 }
 
 inline EnumInfo ModBusMode() {

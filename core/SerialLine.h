@@ -38,6 +38,8 @@ class SerialLine {
   std::int16_t CommPort() const;
   void SetCommPort(std::int16_t port);
   void LoadCommPort(std::int16_t port);
+  // A new control's value: the member only, the child keeps its own until CommPort is set.
+  void InitCommPort(std::int16_t port) { commPort_ = port; }
   std::int16_t StoredCommPort() const { return commPort_; }
 
   bool PortOpen() const;

@@ -50,8 +50,7 @@ DispatchTable<DfLink> BuildTable() {
   t.Event("CommComplete", {{"MData", "Variant()"}, {"MStartAdd", "Long"}, {"Mquan", "Integer"},
                            {"ErrorStr", "String"}, {"RespStatus", "Integer"}});
   t.Enumeration("PLCType", labels::Df1PlcType())
-      .Enumeration("Mode", labels::Df1Mode())
-      .Enumeration("ioType", labels::IoDataType());
+      .Enumeration("Mode", labels::Df1Mode());  // DfLink declares no enIODataType
   AddDeclaredEvents(t);
   t.Members();  // fills the member list now, so the shared table is only read from here on
   return t;

@@ -18,7 +18,7 @@ SeqLink::~SeqLink() { MSComm1().OnComm = nullptr; }
 void SeqLink::InitProperties() {
   props_.Init(Host().AmbientFont(), std::int32_t{9600}, "9600,o,8,1");
   line_.LoadPortOpen(false);
-  line_.LoadCommPort(1);
+  line_.InitCommPort(1);
   commMode_ = seq::KSeq;
 }
 

@@ -52,7 +52,7 @@ DispatchTable<SeqLink> BuildTable() {
 
   t.Event("CommComplete", {})
       .Event("CommEventModem", {{"CommEvent", "Integer"}, {"MData", "Variant()"}, {"Connected", "Boolean"}});
-  t.Enumeration("CommMode", labels::SeqPdMode()).Enumeration("IOType", labels::IoDataType());
+  t.Enumeration("CommMode", labels::SeqPdMode()).Enumeration("IOType", labels::IoDataType(true));
   AddDeclaredEvents(t);
   t.Members();  // fills the member list now, so the shared table is only read from here on
   return t;

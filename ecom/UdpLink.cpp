@@ -20,7 +20,7 @@ UdpLink::~UdpLink() = default;
 void UdpLink::InitProperties() {
   props_.Init(Host().AmbientFont(), std::int32_t{9600}, "9600,o,8,1");
   line_.LoadPortOpen(false);
-  line_.LoadCommPort(1);
+  line_.InitCommPort(1);
   commMode_ = udp::ECOM;
   commProtocol_ = udp::UDP_IP;
   deviceTimeOut_ = kDefaultDeviceTimeOut;

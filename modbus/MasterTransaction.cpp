@@ -31,9 +31,13 @@ void MasterTransaction::BeginRead(const RequestTarget& target, std::int32_t coun
   // Every bit read records its count, so the event of any bit reply carries the points asked.
   if (IsBitRead(static_cast<std::uint8_t>(target.function))) RequestCount = static_cast<std::int16_t>(count);
   ExpectedLength = expectedLength;
-  // The flag follows the request in flight: a host request after a lost scan reply raises its event.
+  // The flag follows the request in flight: a host request after a lost scan reply raises its
+  // event (its values would otherwise reach nobody).
   ScanReadInFlight = origin == ReadOrigin::Scan;
-  ReplyIoType = origin == ReadOrigin::Waiting ? 0 : DeviceIoType;
+  // DeviceIoType applies to every reply; a waiting read combines ioFloat pairs itself as it
+  // copies, so they are not combined twice.
+  ReplyIoType = origin == ReadOrigin::Waiting && DeviceIoType == kIoFloat ? 0 : DeviceIoType;
+  ++RequestSerial;
   ReplyFailed = false;
   ReadPending = true;
   SendTime = now;
@@ -53,6 +57,7 @@ void MasterTransaction::BeginWrite(std::int16_t function, std::int32_t offset, s
   ReplyFailed = false;
   WritePending = true;
   SendTime = now;
+  ++RequestSerial;
 }
 
 void MasterTransaction::AbandonRequest() {

@@ -15,6 +15,8 @@ namespace plc::modbus {
 
 // ErrorCount wraps to 0 above this.
 constexpr std::int16_t kErrorCountWrap = 999;
+// The ioType whose register pairs are combined (integer part, ten-thousandths).
+constexpr std::int16_t kIoFloat = 2;
 // Watchdog reports "Read error" once ErrorCount exceeds this.
 constexpr std::int16_t kErrorReportThreshold = 4;
 
@@ -68,6 +70,9 @@ struct MasterTransaction {
   // The ioType the reply handler applies: DeviceIoType for non-waiting reads (sticky until the
   // next ReadDevice), none for a waiting read, which converts while it copies.
   std::int16_t ReplyIoType = 0;
+  // Counts the requests begun, so that the end of a reply can tell whether its event handler
+  // started another one.
+  std::uint32_t RequestSerial = 0;
 
   // CommBusy read.
   bool IsBusy() const { return ReadPending || WritePending || WriteActive; }

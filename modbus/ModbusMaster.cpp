@@ -7,6 +7,7 @@
 #include "core/Conversions.h"
 #include "core/RuntimeError.h"
 #include "core/WallSeconds.h"
+#include "modbus/ExceptionText.h"
 #include "modbus/ReferenceMap.h"
 #include "modbus/Replies.h"
 
@@ -331,23 +332,22 @@ void ModbusMaster::ReplyWatchdog() {
 void ModbusMaster::OnComm() {
   try {
     std::int16_t event = port_.CommEvent();
-    if (event == comm::EvSend) {
-      // The frame has left the port: release the RS485 driver. Handled in raw mode too, so a
-      // SendToComm right after a request cannot leave the driver on.
+    if (tx_.RawMode) {
+      // Raw pass-through comes first: received text goes to the host as it is, and the other
+      // notifications wait for the next request, which ends raw mode.
+      if (event == comm::EvReceive) HandleRawData();
+    } else if (event == comm::EvSend) {
+      // The frame has left the port: release the RS485 driver.
       if (LineControlled()) DropLine();
       return;
-    }
-    if (event == comm::EvReceive) {
-      if (tx_.RawMode) {
-        HandleRawData();
-      } else if (modBusMode_ == rtu::SlaveRtu || modBusMode_ == rtu::SlaveAscii) {
+    } else if (event == comm::EvReceive) {
+      if (modBusMode_ == rtu::SlaveRtu || modBusMode_ == rtu::SlaveAscii) {
         if (Events.HandleSlaveRequest) Events.HandleSlaveRequest();
       } else {
         HandleMasterReply();
       }
-    } else if (event == comm::EvCD) {
-      HandleCarrierChange();
     }
+    if (event == comm::EvCD) HandleCarrierChange();
     // Line errors and the other notifications need no action.
   } catch (const RuntimeError&) {
     // Errors of the runtime inside the handler never reach the host.
@@ -358,16 +358,23 @@ void ModbusMaster::HandleRawData() {
   if (port_.InBufferCount() == 0) return;
   port_.SetInputLen(0);
   Bytes bytes = port_.InputBytes();
-  VariantArray data(0, 0);
-  data.At(0) = Variant(std::string(bytes.begin(), bytes.end()));
-  std::vector<Variant> args{Variant(std::int16_t{comm::EvReceive}), Variant(std::move(data)), Variant(false)};
-  if (Events.CommEventModem) Events.CommEventModem(args);
+  modemData_.At(0) = Variant(std::string(bytes.begin(), bytes.end()));
+  RaiseModemEvent(comm::EvReceive, false);
 }
 
 void ModbusMaster::HandleCarrierChange() {
-  VariantArray data(0, 0);
-  std::vector<Variant> args{Variant(std::int16_t{comm::EvCD}), Variant(std::move(data)), Variant(port_.CDHolding())};
-  if (Events.CommEventModem) Events.CommEventModem(args);
+  modemData_.At(0) = Variant();
+  RaiseModemEvent(comm::EvCD, port_.CDHolding());
+}
+
+void ModbusMaster::RaiseModemEvent(std::int16_t commEvent, bool connected) {
+  if (!Events.CommEventModem) return;
+  std::vector<Variant> args{Variant(commEvent), Variant(std::move(modemData_)), Variant(connected)};
+  modemData_ = VariantArray(0, 0);
+  Events.CommEventModem(args);
+  // The control's one array, passed by reference: what the handler did to it stays, as long
+  // as it still has the element the next event sets.
+  if (args[1].IsArray() && args[1].Array().Contains(0)) modemData_ = std::move(args[1].Array());
 }
 
 void ModbusMaster::HandleMasterReply() {
@@ -387,8 +394,11 @@ void ModbusMaster::HandleMasterReply() {
       FailChecksum();
       return;
     case ReplyOutcome::Exception:
+      FailReply(ExceptionText(reply.adu.ExceptionCode()));
+      return;
     case ReplyOutcome::Rejected:
-      FailReply();
+      // Too long, or a byte count that disagrees: the frame checks that fail the same way.
+      FailReply(kCrcErrorText);
       return;
     default:
       break;
@@ -401,7 +411,7 @@ void ModbusMaster::HandleMasterReply() {
   try {
     CompleteRead(reply.adu);
   } catch (const RuntimeError&) {
-    FailReply();  // a value that does not convert (a float pattern that is no number)
+    FailReply(kCrcErrorText);  // a value that does not convert (a float pattern that is no number)
   }
 }
 
@@ -411,9 +421,10 @@ void ModbusMaster::FailChecksum() {
   tx_.FailReply();
 }
 
-void ModbusMaster::FailReply() {
+void ModbusMaster::FailReply(std::string errorText) {
   // The slave answered, but not with the data asked: the transaction fails at once and counts
   // as the time-out it would otherwise have become.
+  lastErrorText_ = std::move(errorText);
   tx_.FailReply();
   tx_.CountError();
 }
@@ -447,28 +458,30 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
     quantity = StoreDecoded(DecodeRegisters(reply), [](std::uint16_t r) { return Variant(std::int32_t{r}); });
   }
 
-  // The sticky ioType of the last ReadDevice, for the replies of non-waiting reads.
+  // The ioType of the last ReadDevice applies to every reply (see BeginRead).
   if (tx_.ReplyIoType == 5) {
     for (std::int32_t i = 1; i <= std::min(quantity, kDataBufferLast); ++i) {
       dataBuffer_.At(i) = Variant(Signed(dataBuffer_.Get(i)));
     }
   } else if (tx_.ReplyIoType == ioFloat) {
-    // Each pair becomes one value, packed from index 1 so that MData(1..quan) are the values.
-    for (std::int32_t k = 1; k <= quantity / 2 && 2 * k <= kDataBufferLast; ++k) {
-      double v = dataBuffer_.Get(2 * k - 1).ToDouble() + dataBuffer_.Get(2 * k).ToDouble() / 10000.0;
-      dataBuffer_.At(k) = Variant(v);
+    // Pairs combined in place: element i (1, 3, 5, ...) takes the value, element i + 1 keeps
+    // its word.
+    for (std::int32_t i = 1; i + 1 <= std::min(quantity, kDataBufferLast); i += 2) {
+      dataBuffer_.At(i) = Variant(dataBuffer_.Get(i).ToDouble() + dataBuffer_.Get(i + 1).ToDouble() / 10000.0);
     }
     quantity /= 2;
   }
 
-  bool scan = tx_.ScanReadInFlight;
-  std::string errorText = lastErrorText_;
+  // The read ends after its event: inside the handler CommBusy still reads True, so a waiting
+  // read started there is refused as busy instead of overtaking this one.
+  const std::uint32_t serial = tx_.RequestSerial;
+  if (!tx_.ScanReadInFlight) {
+    RaiseDataBufferEvent(tx_.StartReference,
+                         static_cast<std::int16_t>(std::clamp<std::int32_t>(quantity, -32768, 32767)), lastErrorText_);
+  }
   lastErrorText_.clear();
-  // The transaction ends before the event, so a handler may start the next one.
-  tx_.EndRead();
-  if (scan) return;
-  RaiseDataBufferEvent(tx_.StartReference, static_cast<std::int16_t>(std::clamp<std::int32_t>(quantity, -32768, 32767)),
-                       std::move(errorText));
+  // A request the handler sent (ReadPLCNW) is in flight now and keeps its flags.
+  if (tx_.RequestSerial == serial) tx_.EndRead();
 }
 
 void ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, std::string errorText) {

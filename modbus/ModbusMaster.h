@@ -35,7 +35,8 @@ struct MasterEvents {
   std::function<void(std::vector<Variant>& args)> CommCompleteEx;
   // Asked before CommCompleteEx's arguments are built (they copy DataBuffer); unset: always.
   std::function<bool()> CommCompleteExHeard;
-  // CommEvent, MData (element 0: the received text, or empty), Connected.
+  // CommEvent, MData (the engine's one array; element 0: the received text, or empty),
+  // Connected.
   std::function<void(std::vector<Variant>& args)> CommEventModem;
   // A receive notification in a slave mode.
   std::function<void()> HandleSlaveRequest;
@@ -134,13 +135,14 @@ class ModbusMaster final : public ScanLine {
   void HandleMasterReply();
   void HandleRawData();
   void HandleCarrierChange();
+  void RaiseModemEvent(std::int16_t commEvent, bool connected);
   void CompleteRead(const Adu& reply);
   // Makes a variant of each decoded value into DataBuffer(1...), as many as it holds; returns
   // how many values were decoded.
   template <typename T, typename MakeVariant>
   std::int32_t StoreDecoded(const std::vector<T>& decoded, MakeVariant make);
   void FailChecksum();
-  void FailReply();
+  void FailReply(std::string errorText);
 
   SerialPort& port_;
   EventLoop& loop_;
@@ -148,6 +150,8 @@ class ModbusMaster final : public ScanLine {
   MasterReplyCollector reply_;
   std::int32_t requestPlcType_ = rtu::EnStdModbus;
   VariantArray dataBuffer_{0, kDataBufferLast};
+  // The array CommEventModem carries: element 0 the received text, or empty.
+  VariantArray modemData_{0, 0};
   std::string lastErrorText_;
   std::int16_t modBusMode_ = rtu::Rtu;
   std::int16_t rs485Mode_ = rtu::OFF;

@@ -44,7 +44,7 @@ void RtuLink::Initialize() {
 void RtuLink::InitProperties() {
   props_.Init(Host().AmbientFont(), std::int32_t{19200}, "19200,n,8,1");
   line_.LoadPortOpen(false);
-  line_.LoadCommPort(1);
+  line_.InitCommPort(1);
   modBusMode_ = rtu::Rtu;
   rs485Mode_ = rtu::OFF;
   plcType_ = rtu::EnStdModbus;

@@ -102,11 +102,16 @@ INSTANTIATE_TEST_SUITE_P(
                       BadReply{"a data byte flipped", false, Hex("01 03 02 00 2B 39 9B"), "CRC error"},
                       BadReply{"lower-case ASCII hex", true, Chars(":0103020a0bE5\r\n"), "CRC error"},
                       BadReply{"ASCII LRC wrong", true, Chars(":01030200070F\r\n"), "CRC error"},
-                      BadReply{"exception reply", false, MasterRig::Rtu("01 83 02"), ""},
-                      BadReply{"ASCII exception reply", true, Chars(":018302" "7A\r\n"), ""},
+                      BadReply{"exception reply", false, MasterRig::Rtu("01 83 02"),
+                               "Exception 2 (illegal data address)"},
+                      BadReply{"ASCII exception reply", true, Chars(":018302" "7A\r\n"),
+                               "Exception 2 (illegal data address)"},
+                      BadReply{"exception the standard does not name", false, MasterRig::Rtu("01 83 2A"),
+                               "Exception 42"},
                       BadReply{"byte count below its data", false, MasterRig::Rtu("01 03 01 00 2A"), "CRC error"},
-                      BadReply{"more registers than asked", false, MasterRig::Rtu("01 03 04 00 2A 00 2B"), ""},
-                      BadReply{"fewer registers than asked", false, MasterRig::Rtu("01 03 00"), ""}));
+                      BadReply{"more registers than asked", false, MasterRig::Rtu("01 03 04 00 2A 00 2B"),
+                               "CRC error"},
+                      BadReply{"fewer registers than asked", false, MasterRig::Rtu("01 03 00"), "CRC error"}));
 
 TEST(MasterFaults, ByteCountAboveItsDataEndsByTimeOut) {
   MasterRig rig;

@@ -305,6 +305,19 @@ TEST(Slave, GarbageNeverReadsOrWritesOutsideAndLeavesTheSlaveWorking) {
   }
 }
 
+TEST(Slave, StalePendingFlagsAreClearedAtTheThreeSecondBoundary) {
+  for (std::int64_t age : {2, 3}) {
+    SlaveRig rig;
+    MasterTransaction& tx = rig.master.Transaction();
+    tx.ReadPending = true;
+    tx.WritePending = true;
+    tx.SendTime = rig.clock.WallSeconds() - age;
+    EXPECT_FALSE(rig.Request(Rtu("01 03 00 00 00 01")).empty());
+    EXPECT_EQ(tx.ReadPending, age < 3) << age;
+    EXPECT_EQ(tx.WritePending, age < 3) << age;
+  }
+}
+
 TEST(Slave, WriteActiveExecutesButDoesNotAnswer) {
   SlaveRig rig;
   rig.master.Transaction().WriteActive = true;
