@@ -120,6 +120,7 @@ bool DirectNetEngine::StartBitWrite(std::int32_t station, std::int32_t address, 
 // ---- Waiting calls --------------------------------------------------------------------------
 
 bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t count) {
+  if (!port_.PortOpen()) return false;  // no line to wait for
   bool lineFree = WaitSeconds(loop_, [this] { return state_.WriteIdle && !state_.WriteCallActive; }, Now(),
                               kReplySeconds);
   lineFree = WaitSeconds(loop_, [this] { return state_.ReadIdle; }, Now(), kReplySeconds) && lineFree;
@@ -140,6 +141,7 @@ bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t co
 
 bool DirectNetEngine::RunWrite(const ResolvedAddress& target, std::span<const std::int32_t> words, bool set,
                                std::int32_t writeSize) {
+  if (!port_.PortOpen()) return false;  // no line to wait for
   auto lineFree = [this] {
     return state_.ReadIdle && state_.WriteIdle && !state_.CallActive && !state_.ReadBusy;
   };
