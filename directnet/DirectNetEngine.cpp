@@ -186,73 +186,70 @@ void DirectNetEngine::OnComm() {
   }
 }
 
+// Step 3 of either kind: the station acknowledged the enquiry, the header goes out.
+void DirectNetEngine::HeaderStep(std::size_t replyLength) {
+  const bool ok = CheckEnquiryReply(Take(kEnquiryReplyLength));
+  port_.SetRThreshold(0);
+  if (!ok) return;
+  state_.Step = 2;
+  Expect(static_cast<std::int16_t>(replyLength));
+  Send(state_.HeaderBlock);
+}
+
+// Step 1 of either kind: the station's EOT is answered with ours. True when it came.
+bool DirectNetEngine::ClosingStep() {
+  const bool ok = CheckEotReply(Take(kEotReplyLength));
+  state_.Step = 0;
+  if (!ok) return false;
+  port_.SetRThreshold(1);
+  port_.SetInputLen(0);
+  Send(EOT);
+  return true;
+}
+
+void DirectNetEngine::AcknowledgeReply() {
+  Expect(static_cast<std::int16_t>(kEotReplyLength));
+  Send(ACK);
+}
+
 void DirectNetEngine::WriteStep() {
   switch (state_.Step) {
-    case 3: {
-      const bool ok = CheckEnquiryReply(Take(kEnquiryReplyLength));
-      port_.SetRThreshold(0);
-      if (!ok) return;
-      state_.Step = 2;
-      Expect(static_cast<std::int16_t>(kWriteReplyLength));
-      Send(state_.HeaderBlock);
+    case 3:
+      HeaderStep(kWriteReplyLength);
       return;
-    }
     case 2:
       if (!CheckWriteReply(Take(kWriteReplyLength))) return;
       state_.Step = 1;
-      Expect(static_cast<std::int16_t>(kEotReplyLength));
-      Send(ACK);
+      AcknowledgeReply();
       return;
-    case 1: {
-      const bool ok = CheckEotReply(Take(kEotReplyLength));
-      state_.Step = 0;
-      if (!ok) return;
-      port_.SetRThreshold(1);
-      port_.SetInputLen(0);
-      Send(EOT);
-      state_.EndWrite();
+    case 1:
+      if (ClosingStep()) state_.EndWrite();
       return;
-    }
     default:
       return;  // no transaction: stray bytes
   }
 }
 
 void DirectNetEngine::ReadStep() {
-  const auto replyLength = ReadReplyLength(static_cast<std::size_t>(state_.ByteCount));
+  const auto byteCount = static_cast<std::size_t>(state_.ByteCount);
   switch (state_.Step) {
-    case 3: {
-      const bool ok = CheckEnquiryReply(Take(kEnquiryReplyLength));
-      port_.SetRThreshold(0);
-      if (!ok) return;
-      state_.Step = 2;
-      Expect(static_cast<std::int16_t>(replyLength));
-      Send(state_.HeaderBlock);
+    case 3:
+      HeaderStep(ReadReplyLength(byteCount));
       return;
-    }
     case 2: {
-      const Bytes reply = Take(replyLength);
-      const ReadReplyCheck check = CheckReadReply(reply, static_cast<std::size_t>(state_.ByteCount));
+      const Bytes reply = Take(ReadReplyLength(byteCount));
+      const ReadReplyCheck check = CheckReadReply(reply, byteCount);
       state_.Step = 1;
       // The words of an acknowledged reply are kept even when its LRC fails.
       if (check.acknowledged)
-        LastReplyWords = static_cast<std::int32_t>(UnpackReadWords(
-            reply, static_cast<std::size_t>(state_.ByteCount), std::span(state_.ReadWords).subspan(1)));
-      if (!check.Passed()) return;
-      Expect(static_cast<std::int16_t>(kEotReplyLength));
-      Send(ACK);
+        LastReplyWords =
+            static_cast<std::int32_t>(UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1)));
+      if (check.Passed()) AcknowledgeReply();
       return;
     }
-    case 1: {
-      const bool ok = CheckEotReply(Take(kEotReplyLength));
-      state_.Step = 0;
-      if (!ok) return;
-      port_.SetRThreshold(1);
-      port_.SetInputLen(0);
-      Send(EOT);
-      CompleteRead();
+    case 1:
+      if (ClosingStep()) CompleteRead();
       return;
-    }
     default:
       return;
   }

@@ -102,6 +102,9 @@ class DirectNetEngine {
 
   void ReadStep();
   void WriteStep();
+  void HeaderStep(std::size_t replyLength);
+  bool ClosingStep();
+  void AcknowledgeReply();
   void CompleteRead();
   void PassThrough();
 

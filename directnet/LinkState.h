@@ -89,9 +89,7 @@ struct LinkState {
   // The reply never came (watchdog): counted, and the line made idle.
   void TimeOut() {
     ++TimeoutCount;
-    Step = 0;
-    ReadIdle = WriteIdle = true;
-    ReadBusy = CallActive = false;
+    ResetAfterWait();
   }
   // A wait for the line gave up: the line is taken as free.
   void ResetAfterWait() {
