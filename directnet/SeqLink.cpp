@@ -3,15 +3,30 @@
 #include "core/OctalText.h"
 #include "core/RuntimeError.h"
 #include "core/TagDatabase.h"
+#include "directnet/Blocks.h"
 
 namespace plc {
 
+namespace {
+// ScanElapsed of SeqLink: indices 0..320.
+constexpr std::int32_t kScanElapsedEntries = 321;
+}  // namespace
+
 SeqLink::SeqLink(std::unique_ptr<SerialPort> port)
-    : line_(*this, std::move(port), SerialLine::Rules{}), timers_(kScanTimerDesign) {
-  MSComm1().OnComm = [this] { OnComm(); };
+    : line_(*this, std::move(port), SerialLine::Rules{}),
+      timers_(kScanTimerDesign),
+      engine_(MSComm1(), dnet::SeqLinkState(), EventLoop::Current()),
+      road_(engine_, props_.unitAddress),
+      scanLine_(engine_, road_, props_.unitAddress),
+      scan_(scanLine_, EventLoop::Current(), ScanTables(), kScanElapsedEntries, &dnet::SeqLinkState().WriteQueueActive) {
+  engine_.Events.CommComplete = [this] { EventComComplete(); };
+  engine_.Events.CommEventModem = [this](std::vector<Variant>& args) { RaiseEvent("CommEventModem", args); };
+  timers_.Timer1().OnTick = [this] { engine_.Watchdog(RunMode()); };
+  timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };
+  timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
 }
 
-SeqLink::~SeqLink() { MSComm1().OnComm = nullptr; }
+SeqLink::~SeqLink() = default;
 
 // ---- Container events ----
 
@@ -24,6 +39,8 @@ void SeqLink::InitProperties() {
 
 void SeqLink::ReadProperties(PropertyBag& bag) {
   Keys().Read(*this, bag, Host().AmbientFont());
+  engine_.State().DefaultStation = props_.unitAddress;
+  engine_.State().ReadIdle = true;
   timers_.StartForRun(RunMode(), props_.scanReadEnable, props_.scanWriteEnable);
 }
 
@@ -54,6 +71,7 @@ void SeqLink::SetAddress(std::int32_t value) {
   props_.address = value;
   PropertyChanged("Address");
   props_.unitAddress = UnitAddressOf(value);
+  engine_.State().DefaultStation = props_.unitAddress;
 }
 
 void SeqLink::SetCommMode(EnPDMode value) {
@@ -83,89 +101,57 @@ void SeqLink::SetScanWriteIOTimerInterval(std::int32_t value) {
   PropertyChanged("ScanWriteIOTimerInterval");
 }
 
-// ---- DirectNET transactions ----
-// These forward to the DirectNET engine and its shared link state. Until it is built no
-// transaction can start, so every call reports failure and the line is never touched;
-// nothing is ever in flight, so CommBusy reads False.
+// ---- DirectNET transactions: one-line forwards to the call road and the engine ----
 
-Variant SeqLink::CommBusy() const { return Variant(false); }
-void SeqLink::SetCommBusy(const Variant&) {}
+Variant SeqLink::CommBusy() const { return Variant(engine_.CommBusy()); }
+// False frees the line; True changes nothing. A value that is no Boolean is a type mismatch.
+void SeqLink::SetCommBusy(const Variant& value) { engine_.SetCommBusy(value.ToBool()); }
 
-Result SeqLink::ReadPLC(Variant&, Variant&, Opt<Variant>, Opt<std::int16_t>, Opt<std::int32_t>) {
-  return ResultFailed;
+Result SeqLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
+                        Opt<std::int32_t> ioIdx) {
+  return road_.ReadPLC(Address, ReadValue, ReadSize, IOType, ioIdx);
 }
-Result SeqLink::ReadPLCNW(Variant&, Variant&, Opt<Variant>, Opt<std::int16_t>) { return ResultFailed; }
-Result SeqLink::ReadDevice(Variant&, Opt<Variant>, Opt<std::int16_t>, Opt<std::int32_t>) { return ResultFailed; }
-Result SeqLink::WritePLC(Variant&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
-  return ResultFailed;
+// ReadValue is not filled: the values arrive in ReadData before CommComplete.
+Result SeqLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
+  return road_.ReadPLCNW(Address, ReadSize, IOType);
 }
-Result SeqLink::WritePLCBit(Variant&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
-  return ResultFailed;
+Result SeqLink::ReadDevice(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, Opt<std::int32_t> ioIdx) {
+  return road_.ReadDevice(Address, ReadSize, IOType, ioIdx);
 }
-Variant SeqLink::ReadErrors() { return Variant(errorText_); }
+Result SeqLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
+                         Opt<std::int32_t>) {
+  return road_.WritePLC(pstr, ABValue, WriteSize, IOType);
+}
+Result SeqLink::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
+                            Opt<std::int32_t>) {
+  return road_.WritePLCBit(pstr, ABValue, WriteSize, IOType);
+}
+Variant SeqLink::ReadErrors() { return Variant(engine_.State().ErrorText); }
 
-std::string SeqLink::LRCchk(std::string&) {
-  throw RuntimeError(err::InvalidCall, "LRCchk is not available until the DirectNET framing is built");
-}
-
-// ---- End of the forwards ----
+std::string SeqLink::LRCchk(std::string& HEADER) { return dnet::LRCchk(HEADER); }
 
 // Reads nothing: it only gives an address with "," but no ";" the default station.
 Result SeqLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
-  if (Address.IsString()) {
-    const std::string text = Address.ToString();
-    if (text.find(',') != std::string::npos && text.find(';') == std::string::npos)
-      Address = Variant(std::to_string(props_.unitAddress) + ";" + text);
-  }
-  return ResultFailed;
+  return road_.ReadPLCValue(Address);
 }
 
-Variant SeqLink::ReadData(std::int16_t& idx) { return readValues_.Get(idx); }
+Variant SeqLink::ReadData(std::int16_t& idx) { return engine_.ReadValues().Get(idx); }
 
-void SeqLink::ForceData(Variant&, std::int32_t&) {}
-void SeqLink::WriteQueData() {}
-// The scan database has no loader, so no group matches; the scan engine takes this over.
-void SeqLink::SetScanRegGroup(std::int16_t&, bool&) {}
+void SeqLink::ForceData(Variant& Add, std::int32_t& value) { scan_.Queue().ForceModData(Add, value); }
+void SeqLink::WriteQueData() { scan_.Queue().WriteQueData(); }
+void SeqLink::SetScanRegGroup(std::int16_t& ScanRegGroup, bool& state) { scan_.SetScanRegGroup(ScanRegGroup, state); }
 void SeqLink::EditScanDatabase() { plc::EditScanDatabase(); }
 Variant SeqLink::TagAddressFromName(Variant& name) { return plc::TagAddressFromName(name); }
 Variant SeqLink::TagNameFromAddress(Variant& Address) { return plc::TagNameFromAddress(Address); }
 
 // ---- Raw line and pass-through mode ----
 
-void SeqLink::SendToComm(std::string& line1) {
-  passThroughMode_ = true;
-  MSComm1().SetRThreshold(1);
-  line_.SendText(line1);
-}
+// Received data and carrier changes go to the host as CommEventModem until the next
+// transaction starts.
+void SeqLink::SendToComm(std::string& line1) { engine_.SendToComm(line1); }
 
 Variant SeqLink::ReceiveComm() { return line_.Receive(); }
 void SeqLink::ClearCommPort() { line_.Clear(); }
-
-void SeqLink::OnComm() {
-  if (!passThroughMode_) return;  // the DirectNET receive engine takes these once it is built
-  SerialPort& port = MSComm1();
-  if (port.CommEvent() == comm::EvReceive && port.InBufferCount() > 0) {
-    Bytes bytes = port.InputBytes();
-    modemData_.Set(1, Variant(std::string(bytes.begin(), bytes.end())));
-    RaiseCommEventModem(comm::EvReceive, connected_);
-  } else if (port.CommEvent() == comm::EvCD) {
-    modemData_.Set(1, Variant());
-    carrierState_ = port.CDHolding();
-    RaiseCommEventModem(comm::EvCD, carrierState_);
-  }
-}
-
-// The arguments are by reference: what a handler assigns to MData or Connected stays.
-void SeqLink::RaiseCommEventModem(std::int16_t event, bool& connected) {
-  std::vector<Variant> args{Variant(event), Variant(modemData_), Variant(connected)};
-  RaiseEvent("CommEventModem", args);
-  if (args[1].IsArray()) modemData_ = args[1].Array();
-  try {
-    connected = args[2].ToBool();
-  } catch (const RuntimeError&) {
-    // a handler that stored something that is no Boolean leaves the flag as it was
-  }
-}
 
 // ---- The rest of the frame ----
 

@@ -19,7 +19,11 @@
 #include "core/Opt.h"
 #include "core/PersistedKeys.h"
 #include "core/ResultCodes.h"
+#include "core/ScanEngine.h"
 #include "core/SerialLine.h"
+#include "directnet/DirectNetEngine.h"
+#include "directnet/SeqCallRoad.h"
+#include "directnet/SeqScanLine.h"
 
 namespace plc {
 
@@ -120,24 +124,22 @@ class SeqLink final : public TableControl<SeqLink> {
   IntervalTimer& Timer2() { return timers_.Timer2(); }
   IntervalTimer& Timer3() { return timers_.Timer3(); }
   std::int16_t UnitAddress() const { return props_.unitAddress; }
-  bool PassThroughMode() const { return passThroughMode_; }
+  bool PassThroughMode() const { return engine_.PassThroughMode(); }
+  dnet::DirectNetEngine& Engine() { return engine_; }
+  ScanEngine& Scan() { return scan_; }
 
   static const KeyTable<SeqLink>& Keys();
 
  private:
-  void OnComm();
-  void RaiseCommEventModem(std::int16_t event, bool& connected);
-
   FrameProperties props_;
   SerialLine line_;
   LinkTimers timers_;
   std::int16_t commMode_ = seq::KSeq;
-  bool passThroughMode_ = false;
-  VariantArray modemData_{1, 1};  // MData of CommEventModem; element 1 carries the text
-  bool connected_ = false;        // Connected of a data event; only a host handler changes it
-  bool carrierState_ = false;     // Connected of a carrier-detect event
-  VariantArray readValues_{0, 200};
-  std::string errorText_;
+  // After the serial line: the engine installs itself as its child's OnComm handler.
+  dnet::DirectNetEngine engine_;
+  dnet::SeqCallRoad road_;
+  dnet::SeqScanLine scanLine_;
+  ScanEngine scan_;
 };
 
 }  // namespace plc

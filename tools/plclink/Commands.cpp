@@ -123,6 +123,20 @@ class PrintedEvents {
   ControlSession& s_;
 };
 
+void PrintReadData(const Options& o, ControlSession& s, Output& out) {
+  if (!s.Find("ReadData", MemberKind::Method)) return;
+  std::vector<Variant> values;
+  try {
+    for (std::int16_t i = 1; i <= Count(o); ++i) {
+      Variant idx(i);
+      values.push_back(s.Get().Invoke("ReadData", {&idx}));
+    }
+  } catch (const RuntimeError&) {
+    // beyond the control's value buffer: what came before is shown
+  }
+  out.Transfer(ResultOk, values, {});
+}
+
 int Poll(const Options& o, ControlSession& s, Output& out) {
   const MemberInfo& m = s.Require("ReadPLCNW", MemberKind::Method);
   ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, o.count)), Count(o));
@@ -132,8 +146,10 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
   bool failed = false;
   std::int64_t lastSent = 0;
   EventLoop::Handle timer = 0;
-  PrintedEvents events(s, out, [&completed](const std::string& name) {
+  PrintedEvents events(s, out, [&](const std::string& name) {
     if (name.rfind("CommComplete", 0) == 0) ++completed;
+    // A CommComplete without arguments (SeqLink, UdpLink) leaves the values in ReadData.
+    if (name == "CommComplete") PrintReadData(o, s, out);
   });
   s.OpenPort();
 

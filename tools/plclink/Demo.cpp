@@ -11,6 +11,7 @@
 #include "core/RuntimeError.h"
 #include "tools/plclink/DemoReport.h"
 #include "tools/plclink/DemoRtuLink.h"
+#include "tools/plclink/DemoSeqLink.h"
 
 namespace plc::plclink {
 namespace {
@@ -25,7 +26,7 @@ struct ControlDemo {
 const std::vector<ControlDemo>& ControlDemos() {
   static const std::vector<ControlDemo> demos = {
       {"RtuLink", RunRtuLinkDemo},
-      {"SeqLink", {}},
+      {"SeqLink", RunSeqLinkDemo},
       {"DfLink", {}},
       {"UdpLink", {}},
   };

@@ -1,0 +1,298 @@
+#include "directnet/DirectNetEngine.h"
+
+#include <algorithm>
+
+#include "core/Enums.h"
+#include "core/RuntimeError.h"
+#include "core/WallSeconds.h"
+#include "directnet/ReadValues.h"
+
+namespace plc::dnet {
+
+DirectNetEngine::DirectNetEngine(SerialPort& port, LinkState& state, EventLoop& loop, std::int32_t valuesUpper)
+    : port_(port), state_(state), loop_(loop), readValues_(0, valuesUpper) {
+  port_.OnComm = [this] { OnComm(); };
+}
+
+DirectNetEngine::~DirectNetEngine() { port_.OnComm = nullptr; }
+
+std::int64_t DirectNetEngine::Now() const { return WallNow(loop_); }
+
+bool DirectNetEngine::Send(const Bytes& block) {
+  try {
+    port_.OutputBytes(block);
+    return true;
+  } catch (const RuntimeError&) {
+    return false;  // a closed port: nothing went out
+  }
+}
+
+void DirectNetEngine::Expect(std::int16_t bytes) {
+  port_.SetInBufferCount(0);
+  port_.SetRThreshold(bytes);
+  port_.SetInputLen(bytes);
+}
+
+Bytes DirectNetEngine::Take(std::size_t needed) {
+  // The receive threshold guarantees the bytes before the notification; fewer waiting means
+  // the notification was not for this step, and the check fails instead of waiting.
+  if (static_cast<std::size_t>(port_.InBufferCount()) < needed) return {};
+  return port_.InputBytes();
+}
+
+void DirectNetEngine::BeginEnquiry(const Bytes& enquiry) {
+  state_.EnquiryBlock = enquiry;
+  Expect(static_cast<std::int16_t>(kEnquiryReplyLength));
+}
+
+// ---- Transaction starts -------------------------------------------------------------------
+
+bool DirectNetEngine::StartRead(std::int32_t station, std::int32_t address, std::int32_t count) {
+  passThroughMode_ = false;
+  if (state_.WriteCallActive) return false;
+  std::int64_t start = Now();
+  if (!state_.WriteIdle) {
+    loop_.DoEvents();
+    if (Now() - start > kReplySeconds) state_.WriteIdle = true;
+  }
+  start = Now();
+  while (!state_.ReadIdle) {
+    // Until the read marker clears; each time more than 2 s have passed it is counted and
+    // cleared by force.
+    WaitSeconds(loop_, [this] { return state_.ReadIdle; }, start, kStuckReadSeconds);
+    if (!state_.ReadIdle) {
+      state_.CountStuckRead();
+      state_.ReadIdle = true;
+    }
+  }
+  // Events ran: a host write may hold the line now.
+  if (state_.WriteCallActive) return false;
+
+  auto enquiry = Enquiry(station);
+  auto header = ReadHeader(address, count);
+  if (!enquiry || !header) return false;
+  state_.HeaderBlock = *header;
+  state_.ByteCount = static_cast<std::int16_t>(2 * count);
+  BeginEnquiry(*enquiry);
+  state_.BeginRead(Now());
+  if (!Send(*enquiry)) {
+    state_.AbandonRead();
+    return false;
+  }
+  return true;
+}
+
+bool DirectNetEngine::StartWordWrite(std::int32_t station, std::int32_t address, std::span<const std::int32_t> words) {
+  passThroughMode_ = false;
+  auto enquiry = Enquiry(station);
+  auto data = PackWriteWords(words);
+  if (!enquiry || !data) return false;
+  auto header = WordWriteHeader(address, *data);
+  if (!header) return false;
+  state_.DataBlock = *data;
+  state_.HeaderBlock = *header;
+  state_.ByteCount = static_cast<std::int16_t>(data->size());
+  BeginEnquiry(*enquiry);
+  state_.BeginWrite(Now());
+  if (!Send(*enquiry)) {
+    state_.AbandonWrite();
+    return false;
+  }
+  return true;
+}
+
+bool DirectNetEngine::StartBitWrite(std::int32_t station, std::int32_t address, bool set, std::int32_t writeSize) {
+  passThroughMode_ = false;
+  auto enquiry = Enquiry(station);
+  auto header = SetResetHeader(address, set);
+  if (!enquiry || !header) return false;
+  state_.HeaderBlock = *header;
+  state_.ByteCount = static_cast<std::int16_t>(2 * std::clamp(writeSize, 0, 16383));
+  BeginEnquiry(*enquiry);
+  state_.BeginWrite(Now());
+  if (!Send(*enquiry)) {
+    state_.AbandonWrite();
+    return false;
+  }
+  return true;
+}
+
+// ---- Waiting calls --------------------------------------------------------------------------
+
+bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t count) {
+  if (!port_.PortOpen()) return false;  // no line to wait for
+  bool lineFree = WaitSeconds(loop_, [this] { return state_.WriteIdle && !state_.WriteCallActive; }, Now(),
+                              kReplySeconds);
+  lineFree = WaitSeconds(loop_, [this] { return state_.ReadIdle; }, Now(), kReplySeconds) && lineFree;
+  if (!lineFree) state_.ResetAfterWait();
+  state_.CallActive = true;
+  if (!StartRead(target.station, target.memory.address, count)) {
+    state_.CallActive = false;
+    return false;
+  }
+  const std::uint32_t mine = state_.Transaction;
+  // Ends with this read, or when the watchdog or CommBusy freed the line: only the first is
+  // a success.
+  WaitSeconds(loop_, [this, mine] { return state_.ReadIdle || state_.Transaction != mine; }, state_.SendTime,
+              kReplySeconds);
+  state_.CallActive = false;
+  return state_.Completed == mine;
+}
+
+bool DirectNetEngine::RunWrite(const ResolvedAddress& target, std::span<const std::int32_t> words, bool set,
+                               std::int32_t writeSize) {
+  if (!port_.PortOpen()) return false;  // no line to wait for
+  auto lineFree = [this] {
+    return state_.ReadIdle && state_.WriteIdle && !state_.CallActive && !state_.ReadBusy;
+  };
+  if ((state_.ReadBusy || !state_.ReadIdle || !state_.WriteIdle) && !WaitSeconds(loop_, lineFree, Now(), kReplySeconds))
+    state_.ResetAfterWait();
+  const bool sent = target.memory.bit ? StartBitWrite(target.station, target.memory.address, set, writeSize)
+                                      : StartWordWrite(target.station, target.memory.address, words);
+  if (!sent) return false;
+  const std::uint32_t mine = state_.Transaction;
+  bool ended = WaitSeconds(
+      loop_, [this, mine] { return (!state_.ReadBusy && state_.ReadIdle && state_.WriteIdle) || state_.Transaction != mine; },
+      state_.SendTime, kReplySeconds);
+  if (!ended) state_.ResetAfterWait();
+  return state_.Completed == mine;
+}
+
+// ---- Watchdog -------------------------------------------------------------------------------
+
+void DirectNetEngine::Watchdog(bool runMode) {
+  if (!runMode) return;
+  if (state_.TimeoutCount > kTimeoutCountLimit) {
+    state_.TimeoutCount = 0;
+    state_.ErrorText = kReadErrorText;
+  }
+  if ((!state_.ReadIdle || !state_.WriteIdle) && Now() - state_.SendTime >= kReplySeconds) state_.TimeOut();
+}
+
+// ---- Receive engine -------------------------------------------------------------------------
+
+void DirectNetEngine::OnComm() {
+  try {
+    if (passThroughMode_) {
+      PassThrough();
+      return;
+    }
+    if (port_.CommEvent() != comm::EvReceive) return;  // line errors and the rest: no action
+    if (state_.WriteMode) WriteStep();
+    else ReadStep();
+  } catch (const RuntimeError&) {
+    // An error of the port inside the handler never reaches the host; the watchdog ends the
+    // transaction.
+  }
+}
+
+// Step 3 of either kind: the station acknowledged the enquiry, the header goes out.
+void DirectNetEngine::HeaderStep(std::size_t replyLength) {
+  const bool ok = CheckEnquiryReply(Take(kEnquiryReplyLength));
+  port_.SetRThreshold(0);
+  if (!ok) return;
+  state_.Step = 2;
+  Expect(static_cast<std::int16_t>(replyLength));
+  Send(state_.HeaderBlock);
+}
+
+// Step 1 of either kind: the station's EOT is answered with ours. True when it came.
+bool DirectNetEngine::ClosingStep() {
+  const bool ok = CheckEotReply(Take(kEotReplyLength));
+  state_.Step = 0;
+  if (!ok) return false;
+  port_.SetRThreshold(1);
+  port_.SetInputLen(0);
+  Send(EOT);
+  return true;
+}
+
+void DirectNetEngine::AcknowledgeReply() {
+  Expect(static_cast<std::int16_t>(kEotReplyLength));
+  Send(ACK);
+}
+
+void DirectNetEngine::WriteStep() {
+  switch (state_.Step) {
+    case 3:
+      HeaderStep(kWriteReplyLength);
+      return;
+    case 2:
+      if (!CheckWriteReply(Take(kWriteReplyLength))) return;
+      state_.Step = 1;
+      AcknowledgeReply();
+      return;
+    case 1:
+      if (ClosingStep()) state_.EndWrite();
+      return;
+    default:
+      return;  // no transaction: stray bytes
+  }
+}
+
+void DirectNetEngine::ReadStep() {
+  const auto byteCount = static_cast<std::size_t>(state_.ByteCount);
+  switch (state_.Step) {
+    case 3:
+      HeaderStep(ReadReplyLength(byteCount));
+      return;
+    case 2: {
+      const Bytes reply = Take(ReadReplyLength(byteCount));
+      const ReadReplyCheck check = CheckReadReply(reply, byteCount);
+      state_.Step = 1;
+      // The words of an acknowledged reply are kept even when its LRC fails.
+      if (check.acknowledged)
+        LastReplyWords =
+            static_cast<std::int32_t>(UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1)));
+      if (check.Passed()) AcknowledgeReply();
+      return;
+    }
+    case 1:
+      if (ClosingStep()) CompleteRead();
+      return;
+    default:
+      return;
+  }
+}
+
+void DirectNetEngine::CompleteRead() {
+  state_.EndRead();
+  FillReadValues(state_.ReadWords, state_.ByteCount / 2, LastIOType, LastBitIndex, readValues_);
+  if (Events.CommComplete) Events.CommComplete();
+}
+
+// ---- Pass-through mode ----------------------------------------------------------------------
+
+void DirectNetEngine::SendToComm(const std::string& line1) {
+  passThroughMode_ = true;
+  port_.SetRThreshold(1);
+  port_.Output(Variant(line1));
+}
+
+void DirectNetEngine::PassThrough() {
+  const std::int16_t event = port_.CommEvent();
+  bool* connected = nullptr;
+  if (event == comm::EvReceive && port_.InBufferCount() > 0) {
+    Bytes bytes = port_.InputBytes();
+    modemData_.Set(1, Variant(std::string(bytes.begin(), bytes.end())));
+    connected = &connected_;
+  } else if (event == comm::EvCD) {
+    modemData_.Set(1, Variant());
+    carrierState_ = port_.CDHolding();
+    connected = &carrierState_;
+  } else {
+    return;
+  }
+  if (!Events.CommEventModem) return;
+  std::vector<Variant> args{Variant(event), Variant(modemData_), Variant(*connected)};
+  Events.CommEventModem(args);
+  // By reference: what a handler assigns to MData or Connected stays.
+  if (args[1].IsArray()) modemData_ = args[1].Array();
+  try {
+    *connected = args[2].ToBool();
+  } catch (const RuntimeError&) {
+    // a handler that stored something that is no Boolean leaves the flag as it was
+  }
+}
+
+}  // namespace plc::dnet

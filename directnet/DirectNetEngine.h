@@ -1,0 +1,121 @@
+#pragma once
+// The DirectNET transaction engine of one control. It drives the blocks through the control's
+// serial port one step at a time, from the port's receive notifications, the watchdog tick and
+// the waiting calls, and keeps the line state in the per-thread LinkState that every control
+// of the thread shares: the engines of two controls take turns on one transaction.
+//
+// A second control reuses it as it stands: it gives its own port, its LinkState (for SeqLink
+// SeqLinkState(); a control that keeps its words elsewhere may hand in its own record), the
+// bounds of its value buffer and its event handlers, and resolves its own addresses before
+// calling StartRead / WaitingRead / RunWrite with a station and a header address.
+//
+// Every wait lets events run (never a sleep) and is measured in the wall clock's whole
+// seconds, so a 2-second limit ends after 1 to 2 seconds. Nothing here throws for a
+// communication problem: a block that cannot be built or sent is refused and the line left
+// free.
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/Variant.h"
+#include "directnet/AddressRoad.h"
+#include "directnet/LinkState.h"
+#include "platform/EventLoop.h"
+#include "platform/SerialPort.h"
+
+namespace plc::dnet {
+
+inline constexpr std::int64_t kReplySeconds = 2;
+// The read wait of StartRead counts a stuck read after more than 2 seconds.
+inline constexpr std::int64_t kStuckReadSeconds = 3;
+
+struct EngineEvents {
+  // A read ended well; the values are in ReadValues.
+  std::function<void()> CommComplete;
+  // Pass-through mode: CommEvent, MData, Connected; by reference.
+  std::function<void(std::vector<Variant>& args)> CommEventModem;
+};
+
+class DirectNetEngine {
+ public:
+  // Installs itself as the port's OnComm handler. valuesUpper: ReadValues has indices
+  // 0..valuesUpper.
+  DirectNetEngine(SerialPort& port, LinkState& state, EventLoop& loop = EventLoop::Current(),
+                  std::int32_t valuesUpper = 200);
+  ~DirectNetEngine();
+  DirectNetEngine(const DirectNetEngine&) = delete;
+  DirectNetEngine& operator=(const DirectNetEngine&) = delete;
+
+  EngineEvents Events;
+
+  LinkState& State() { return state_; }
+  const LinkState& State() const { return state_; }
+  SerialPort& Port() { return port_; }
+
+  // Sends the enquiry of a read of count words. True when it went out.
+  bool StartRead(std::int32_t station, std::int32_t address, std::int32_t count);
+  // Sends the enquiry of a write of the words (each 0..65535, 1..255 of them) or of a
+  // set ("D") / reset ("E").
+  bool StartWordWrite(std::int32_t station, std::int32_t address, std::span<const std::int32_t> words);
+  bool StartBitWrite(std::int32_t station, std::int32_t address, bool set, std::int32_t writeSize);
+
+  // ReadPLC from the resolved address on: waits for the line, reads count words and waits for
+  // the end of that read. True when this read completed; its words are in ReadWords.
+  bool WaitingRead(const ResolvedAddress& target, std::int32_t count);
+  // WritePLC / WritePLCBit from the resolved address on: waits for the line, writes and waits
+  // for the end. words are the values of a word write; value decides a set/reset.
+  bool RunWrite(const ResolvedAddress& target, std::span<const std::int32_t> words, bool set, std::int32_t writeSize);
+
+  // The watchdog (Timer1 tick); runMode false: nothing.
+  void Watchdog(bool runMode);
+  // The port's OnComm.
+  void OnComm();
+
+  bool CommBusy() const { return state_.CommBusy(); }
+  void SetCommBusy(bool busy) {
+    if (!busy) state_.ForceFree();
+  }
+
+  // Pass-through mode.
+  void SendToComm(const std::string& line1);
+  bool PassThroughMode() const { return passThroughMode_; }
+
+  // Per control: the values of the last completed read (ReadData), and how ReadDevice asked
+  // them to be turned into values.
+  VariantArray& ReadValues() { return readValues_; }
+  std::int32_t LastIOType = 0;
+  std::int32_t LastBitIndex = 0;
+  std::int32_t LastReplyWords = 0;
+
+ private:
+  std::int64_t Now() const;
+  // Sends a block; false (and nothing more happens) when the port refuses it.
+  bool Send(const Bytes& block);
+  void Send(std::uint8_t byte) { Send(Bytes{byte}); }
+  // The input buffer emptied, and the next notification after `expect` bytes, read as such.
+  void Expect(std::int16_t bytes);
+  // Takes what the check needs; empty when fewer bytes wait.
+  Bytes Take(std::size_t needed);
+  void BeginEnquiry(const Bytes& enquiry);
+
+  void ReadStep();
+  void WriteStep();
+  void HeaderStep(std::size_t replyLength);
+  bool ClosingStep();
+  void AcknowledgeReply();
+  void CompleteRead();
+  void PassThrough();
+
+  SerialPort& port_;
+  LinkState& state_;
+  EventLoop& loop_;
+  bool passThroughMode_ = false;
+  VariantArray readValues_;
+  bool connected_ = false;     // Connected of a data event; only a host handler changes it
+  bool carrierState_ = false;  // Connected of a carrier-detect event
+  VariantArray modemData_{1, 1};
+};
+
+}  // namespace plc::dnet

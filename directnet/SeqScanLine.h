@@ -1,0 +1,36 @@
+#pragma once
+// What the shared scan engine needs of SeqLink: the line's state from the engine, and each due
+// group read through SeqLink's own ReadPLCNW with the text "unit;address". A group whose address
+// names a memory type ("V,2000") is read; a bare number makes "1;2000", which the address road
+// refuses, so such a group sends nothing.
+#include <string>
+
+#include "core/ScanEngine.h"
+#include "directnet/DirectNetEngine.h"
+#include "directnet/SeqCallRoad.h"
+
+namespace plc::dnet {
+
+class SeqScanLine final : public ScanLine {
+ public:
+  SeqScanLine(DirectNetEngine& engine, SeqCallRoad& road, const std::int16_t& unitAddress)
+      : engine_(engine), road_(road), unitAddress_(unitAddress) {}
+
+  bool LineOpen() const override { return engine_.Port().PortOpen(); }
+  bool CommBusy() const override { return engine_.CommBusy(); }
+  bool WriteActive() const override { return engine_.State().WriteCallActive; }
+  void ForceFree() override { engine_.SetCommBusy(false); }
+  void CountError() override { ++engine_.State().TimeoutCount; }
+  std::int16_t UnitAddress() const override { return unitAddress_; }
+  void SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
+    Variant text(std::to_string(unit) + ";" + address.ToString());
+    road_.ReadPLCNW(text, Opt<Variant>(Variant(count)), Opt<std::int16_t>());
+  }
+
+ private:
+  DirectNetEngine& engine_;
+  SeqCallRoad& road_;
+  const std::int16_t& unitAddress_;
+};
+
+}  // namespace plc::dnet

@@ -1,0 +1,194 @@
+// The DirectNET blocks byte for byte, the reply checks on short and corrupted replies, and the
+// address road from host text to header address.
+#include <gtest/gtest.h>
+
+#include "core/TagDatabase.h"
+#include "directnet/AddressRoad.h"
+#include "directnet/Blocks.h"
+#include "directnet/ReadValues.h"
+
+namespace plc::dnet {
+namespace {
+
+TEST(DirectNetBlocks, ReadOfV2000AtStationOne) {
+  EXPECT_EQ(*Enquiry(1), (Bytes{0x4B, 0x21, 0x05}));
+  EXPECT_EQ(*ReadHeader(0x0400, 1), (Bytes{0x01, 0x40, 0x01, 0x04, 0x00, 0x01, 0x17, 0x44}));
+  EXPECT_EQ(LRCchk(std::string("\x01\x40\x01\x04\x00\x01\x17", 7)), "\x44");
+  EXPECT_EQ(LRCchk("\x01\x17"), std::string(1, '\0'));
+  EXPECT_EQ(LRCchk(""), std::string(1, '\0'));
+  EXPECT_FALSE(Enquiry(224));
+  EXPECT_FALSE(Enquiry(-1));
+  EXPECT_EQ((*Enquiry(223))[1], 0xFF);
+}
+
+TEST(DirectNetBlocks, WritesPackLowByteFirstAndCountEightPlusTwoN) {
+  const std::int32_t values[] = {258, 1};
+  const Bytes data = *PackWriteWords(values);
+  EXPECT_EQ(data, (Bytes{0x02, 0x01, 0x01, 0x00}));
+  const Bytes header = *WordWriteHeader(0x0400, data);
+  ASSERT_EQ(header.size(), 8u + 2 * 2);
+  EXPECT_EQ(header, (Bytes{0x01, 'F', 0x01, 0x04, 0x00, 0x02, 0x02, 0x01, 0x01, 0x00, 0x17,
+                           static_cast<std::uint8_t>('F' ^ 0x01 ^ 0x04 ^ 0x00 ^ 0x02 ^ 0x02 ^ 0x01 ^ 0x01 ^ 0x00)}));
+  EXPECT_EQ((*SetResetHeader(0xF008, true))[1], 'D');
+  EXPECT_EQ((*SetResetHeader(0xF008, false))[1], 'E');
+  EXPECT_EQ(SetResetHeader(0xF008, true)->size(), 7u);
+
+  const std::int32_t outOfRange[] = {65536};
+  const std::int32_t negative[] = {-1};
+  EXPECT_FALSE(PackWriteWords(outOfRange));
+  EXPECT_FALSE(PackWriteWords(negative));
+  EXPECT_FALSE(WordWriteHeader(0, Bytes(2 * 256, 0))) << "256 words do not fit the count byte";
+  EXPECT_TRUE(WordWriteHeader(0, Bytes(2 * 255, 0)));
+  EXPECT_FALSE(ReadHeader(0, 0));
+  EXPECT_FALSE(ReadHeader(0, 256));
+  EXPECT_FALSE(ReadHeader(0x10000, 1));
+}
+
+TEST(DirectNetBlocks, ReadReplyAcceptedOnlyWithItsLrc) {
+  Bytes reply{0x06, 0x02, 0x21, 0x40, 0x04, 0x00, 0x01, 0x34, 0x12, 0x03, 0x00};
+  reply[10] = static_cast<std::uint8_t>(0x21 ^ 0x40 ^ 0x04 ^ 0x00 ^ 0x01 ^ 0x34 ^ 0x12);
+  EXPECT_TRUE(CheckReadReply(reply, 2).Passed());
+  std::array<std::int32_t, 4> words{};
+  EXPECT_EQ(UnpackReadWords(reply, 2, words), 1u);
+  EXPECT_EQ(words[0], 0x1234);
+
+  Bytes badLrc = reply;
+  badLrc[10] ^= 1;
+  EXPECT_TRUE(CheckReadReply(badLrc, 2).acknowledged);
+  EXPECT_FALSE(CheckReadReply(badLrc, 2).Passed());
+  Bytes nak = reply;
+  nak[0] = NAK;
+  EXPECT_FALSE(CheckReadReply(nak, 2).acknowledged);
+  // Short replies fail without reading past their end.
+  for (std::size_t n = 0; n < reply.size(); ++n)
+    EXPECT_FALSE(CheckReadReply(std::span(reply).first(n), 2).Passed()) << n;
+  EXPECT_EQ(UnpackReadWords(std::span(reply).first(8), 2, words), 0u);
+  // More words announced than the caller holds: only as many as fit are written.
+  Bytes big(9 + 2 * 10, 0x11);
+  std::array<std::int32_t, 3> few{};
+  EXPECT_EQ(UnpackReadWords(big, 20, few), 3u);
+}
+
+TEST(DirectNetBlocks, EnquiryWriteAndEotReplies) {
+  EXPECT_TRUE(CheckEnquiryReply(Bytes{'N', 0x21, ACK}));
+  EXPECT_FALSE(CheckEnquiryReply(Bytes{'N', 0x21, NAK}));
+  EXPECT_FALSE(CheckEnquiryReply(Bytes{'N', 0x21}));
+  Bytes write{ACK, STX, 0x21, 'F', 0x04, 0x00, ETX, static_cast<std::uint8_t>(0x21 ^ 'F' ^ 0x04)};
+  EXPECT_TRUE(CheckWriteReply(write));
+  write[7] ^= 0x80;
+  EXPECT_FALSE(CheckWriteReply(write));
+  EXPECT_FALSE(CheckWriteReply(std::span(write).first(7)));
+  EXPECT_TRUE(CheckEotReply(Bytes{EOT}));
+  EXPECT_FALSE(CheckEotReply(Bytes{}));
+  EXPECT_FALSE(CheckEotReply(Bytes{ACK}));
+}
+
+TEST(DirectNetAddressRoad, MemoryTypesMapToHeaderAddresses) {
+  struct Row {
+    const char* type;
+    std::int32_t n;
+    Access access;
+    MemoryAddress want;
+  } rows[] = {
+      {"X", 7, Access::Read, {0x4100, true, 7}},   {"X", 8, Access::Read, {0x4101, true, 0}},
+      {"Y", 15, Access::Read, {0x4141, true, 7}},  {"C", 8, Access::Read, {0x4181, true, 0}},
+      {"C", 8, Access::Write, {0xF008, true, 0}},  {"GX", 9, Access::Read, {0x4001, true, 1}},
+      {"GY", 17, Access::Write, {0x4082, true, 1}}, {"V", 1024, Access::Read, {0x0400, false, 0}},
+      {"T", 3, Access::Read, {3, false, 0}},       {"CT", 5, Access::Read, {0x0205, false, 0}},
+      {"S", 1, Access::Read, {0x4201, false, 0}},  {"SP", 2, Access::Read, {0x4282, false, 0}},
+      {"", 10, Access::Read, {10, false, 0}},      {"Q", 10, Access::Write, {10, false, 0}},
+      {"ct", 5, Access::Read, {0x0205, false, 0}},
+  };
+  for (const Row& r : rows) EXPECT_EQ(MapMemoryType(r.type, r.n, r.access), r.want) << r.type << r.n;
+}
+
+TEST(DirectNetAddressRoad, NumbersStringsAndTags) {
+  TagDatabase tags;
+  auto resolve = [&](const Variant& a, Access access = Access::Read, TagForm form = TagForm::TypedString) {
+    return ResolveAddress(a, 1, access, form, tags);
+  };
+  auto viaString = resolve(Variant("1;V,2000"));
+  auto viaNumber = resolve(Variant("2000"));
+  ASSERT_TRUE(viaString && viaNumber);
+  EXPECT_EQ(viaString->station, 1);
+  EXPECT_EQ(viaString->memory, viaNumber->memory);
+  EXPECT_EQ(viaString->memory.address, 0x0400);
+  EXPECT_EQ(resolve(Variant(std::int32_t{2000}))->memory.address, 0x0400);
+  EXPECT_EQ(resolve(Variant("7x;Y,17"))->station, 7) << "other characters before ';' are skipped";
+  EXPECT_EQ(resolve(Variant("Y,17"))->memory, (MemoryAddress{0x4141, true, 7}));
+  EXPECT_EQ(resolve(Variant("C,10"), Access::Write)->memory.address, 0xF008);
+  EXPECT_EQ(resolve(Variant(" 2 ; ct , 5 "))->memory.address, 0x0205);
+  EXPECT_EQ(resolve(Variant("2;1V,2000"))->memory.address, 0x0400) << "digits among the type letters are skipped";
+
+  for (const char* bad : {"V2000", "1;2000", ";V,2000", "x;V,2000", "V,", "V,2008", ",2000", "1;V", "224;V,1",
+                          "V,1x", "", "   ", "2000.5", "V,200000"})
+    EXPECT_FALSE(resolve(Variant(bad))) << bad;
+  EXPECT_FALSE(resolve(Variant(2.5)));
+  EXPECT_FALSE(resolve(Variant(-8)));
+
+  ASSERT_TRUE(tags.AddTag(1, Variant("Pump"), Variant("3;V,2001")));
+  ASSERT_TRUE(tags.AddTag(2, Variant("Level"), Variant("4;2001")));
+  EXPECT_EQ(resolve(Variant("Pump"))->station, 3);
+  EXPECT_EQ(resolve(Variant("Pump"))->memory.address, 0x0401);
+  EXPECT_FALSE(resolve(Variant("Level"))) << "a typed-string tag needs a memory type";
+  auto frame = resolve(Variant("Level"), Access::Read, TagForm::FrameString);
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->station, 4);
+  EXPECT_EQ(frame->memory.address, 02001);
+  EXPECT_FALSE(resolve(Variant("Missing")));
+}
+
+TEST(DirectNetReadValues, FixedPointBitWalkAndBcd) {
+  ReadWordArray words{};
+  words[1] = 12;
+  words[2] = 3456;
+  VariantArray values(0, 200);
+  FillReadValues(words, 2, 2, 0, values);
+  EXPECT_DOUBLE_EQ(values.Get(1).ToDouble(), 12.3456);
+
+  words[1] = 0xC000;  // bits 14, 15
+  words[2] = 0xA5A5;
+  words[3] = 0x0002;  // bit 1
+  FillReadValues(words, 20, kBitIoType, 14, values);
+  std::vector<int> bits;
+  for (int k = 1; k <= 20; ++k) bits.push_back(values.Get(k).ToInt32());
+  std::vector<int> want{1, 1};
+  for (int b = 0; b < 16; ++b) want.push_back((0xA5A5 >> b) & 1);
+  want.push_back(0);
+  want.push_back(1);
+  EXPECT_EQ(bits, want);
+
+  words[1] = 0x1234;
+  words[2] = 0xBEEF;
+  FillReadValues(words, 2, 5, 0, values);
+  EXPECT_EQ(values.Get(1), Variant("1234"));
+  EXPECT_EQ(values.Get(2), Variant("BEEF"));
+  // A reply longer than the buffer fills it up to its last index and no further.
+  VariantArray small(0, 3);
+  FillReadValues(words, 255, 0, 0, small);
+  EXPECT_EQ(small.Get(1).ToInt32(), 0x1234);
+}
+
+TEST(DirectNetReadValues, WaitingReadStoresIntoScalarsAndArrays) {
+  ReadWordArray words{};
+  words[1] = 0x0081;
+  words[2] = 7;
+  Variant scalar;
+  EXPECT_TRUE(StoreReadValue(words, 1, kBitIoType, 7, scalar));
+  EXPECT_EQ(scalar.ToInt32(), 1);
+  EXPECT_TRUE(StoreReadValue(words, 1, 0, 0, scalar));
+  EXPECT_EQ(scalar.ToInt32(), 0x81);
+  words[1] = 12;
+  words[2] = 3456;
+  EXPECT_TRUE(StoreReadValue(words, 2, 2, 0, scalar));
+  EXPECT_DOUBLE_EQ(scalar.ToDouble(), 12.3456);
+  Variant array(VariantArray(1, 1));
+  EXPECT_TRUE(StoreReadValue(words, 2, 2, 0, array));
+  EXPECT_DOUBLE_EQ(array.Array().Get(1).ToDouble(), 12.3456);
+  Variant tooSmall(VariantArray(1, 1));
+  EXPECT_FALSE(StoreReadValue(words, 2, 0, 0, tooSmall));
+  EXPECT_EQ(tooSmall.Array().Get(1).ToInt32(), 12) << "what fits is stored";
+}
+
+}  // namespace
+}  // namespace plc::dnet

@@ -1,0 +1,62 @@
+// SeqLink's background scan: due groups go out through its own ReadPLCNW as "unit;address",
+// ScanElapsed ends at index 320, and the scan-write flag every SeqLink shares keeps the scan
+// off the line.
+#include <gtest/gtest.h>
+
+#include "core/ScanEngine.h"
+#include "tests/directnet/SeqLinkRig.h"
+
+namespace plc {
+namespace {
+
+struct ScanRig : test::SeqLinkRig {
+  ScanRig() {
+    ScanTables().Clear();
+    link->SetScanReadEnable(true);
+  }
+  ~ScanRig() { ScanTables().Clear(); }
+  void Group(std::int32_t index, Variant address, std::int16_t unit = -1) {
+    ScanGroup& g = ScanTables().Group(index);
+    g = ScanGroup{unit, std::move(address), 0, 2, 1, True, 0};
+    ScanTables().ScanGroupCount = Variant(std::max(index, ScanTables().ScanGroupCount.ToInt32()));
+  }
+  void Tick() { link->Timer2().OnTick(); }
+};
+
+TEST(SeqLinkScan, TypedGroupsAreReadAndBareNumbersAreRefused) {
+  ScanRig r;
+  r.station.SetWord(2, 0x0400, 55);
+  r.Group(1, Variant("V,2000"), 2);
+  r.Group(2, Variant(std::int32_t{2000}));  // "1;2000": no memory type, no traffic
+  r.Tick();
+  r.Run(10'000);
+  // The second group waited for the first read to end, then sent nothing.
+  ASSERT_EQ(r.sent.size(), 4u) << "one transaction, of the typed group";
+  EXPECT_EQ(r.sent[0], (Bytes{0x4B, 0x22, 0x05}));
+  EXPECT_EQ(r.Data(1).ToInt32(), 55);
+  EXPECT_EQ(r.events, std::vector<std::string>{"CommComplete"});
+  EXPECT_EQ(r.link->Scan().ScanElapsed().size(), 321u);
+}
+
+TEST(SeqLinkScan, GroupBeyondIndex320EndsTheTick) {
+  ScanRig r;
+  r.Group(321, Variant("V,2000"));
+  r.Tick();
+  EXPECT_TRUE(r.sent.empty());
+}
+
+TEST(SeqLinkScan, SharedScanWriteFlagHoldsEveryControlsScan) {
+  ScanRig r;
+  r.Group(1, Variant("V,2000"));
+  auto other = r.Make();
+  dnet::SeqLinkState().WriteQueueActive = true;  // a write call or a scan-write tick of any SeqLink
+  r.Tick();
+  EXPECT_TRUE(r.sent.empty());
+  EXPECT_TRUE(other->Scan().ScanWriteActive());
+  dnet::SeqLinkState().WriteQueueActive = false;
+  r.Tick();
+  EXPECT_FALSE(r.sent.empty());
+}
+
+}  // namespace
+}  // namespace plc

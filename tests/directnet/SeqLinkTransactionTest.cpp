@@ -1,0 +1,346 @@
+// SeqLink's transactions on the in-memory line: the blocks in order, values by memory type and
+// ioType, the events, the shared line state, and every way a station can fail, on the manual
+// clock.
+#include <gtest/gtest.h>
+
+#include "directnet/Blocks.h"
+#include "tests/directnet/SeqLinkRig.h"
+
+namespace plc {
+namespace {
+
+using test::SeqLinkRig;
+
+Bytes Hex(std::initializer_list<int> bytes) {
+  Bytes out;
+  for (int b : bytes) out.push_back(static_cast<std::uint8_t>(b));
+  return out;
+}
+
+TEST(SeqLinkTransactions, ReadOfV2000PutsEachBlockOnTheWireInTurn) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 4660);
+  Variant value;
+  ASSERT_EQ(r.Read("V,2000", value), ResultOk);
+  EXPECT_EQ(value.ToInt32(), 4660);
+  ASSERT_EQ(r.sent.size(), 4u);
+  EXPECT_EQ(r.sent[0], Hex({0x4B, 0x21, 0x05}));
+  EXPECT_EQ(r.sent[1], Hex({0x01, 0x40, 0x01, 0x04, 0x00, 0x01, 0x17, 0x44}));
+  EXPECT_EQ(r.sent[2], Hex({0x06}));
+  EXPECT_EQ(r.sent[3], Hex({0x04}));
+  EXPECT_EQ(r.station.Completed(), 1);
+  EXPECT_FALSE(r.Busy());
+  EXPECT_EQ(r.events, std::vector<std::string>{"CommComplete"}) << "every good read raises it";
+
+  // The octal number alone and the full address string read the same word.
+  r.sent.clear();
+  Variant again;
+  ASSERT_EQ(r.Read("2000", again), ResultOk);
+  ASSERT_EQ(r.Read("1;V,2000", again), ResultOk);
+  EXPECT_EQ(r.sent[1], r.sent[5]);
+}
+
+TEST(SeqLinkTransactions, NonWaitingReadReturnsAtOnceAndDeliversThroughCommComplete) {
+  SeqLinkRig r;
+  for (int k = 0; k < 3; ++k) r.station.SetWord(2, 0x0205 + k, static_cast<std::uint16_t>(100 + k));
+  r.link->EventComComplete();  // the event alone, from the host
+  r.events.clear();
+  ASSERT_EQ(r.ReadNW("2;CT,5", 3), ResultOk);
+  EXPECT_TRUE(r.Busy()) << "the read is on the line when the call returns";
+  EXPECT_TRUE(r.events.empty());
+  r.Run(10'000);
+  EXPECT_EQ(r.events, std::vector<std::string>{"CommComplete"});
+  EXPECT_EQ(r.Data(1).ToInt32(), 100);
+  EXPECT_EQ(r.Data(3).ToInt32(), 102);
+  EXPECT_FALSE(r.Busy());
+}
+
+TEST(SeqLinkTransactions, EveryMemoryTypeWritesAndReadsBack) {
+  SeqLinkRig r;
+  struct Row {
+    const char* address;
+    std::uint32_t header;
+  } words[] = {{"V,2000", 0x0400}, {"T,3", 3}, {"CT,5", 0x0205}, {"S,1", 0x4201}, {"SP,2", 0x4282}, {"1;V,7", 7}};
+  std::uint16_t v = 1000;
+  for (const Row& row : words) {
+    ++v;
+    ASSERT_EQ(r.Write(row.address, Variant(std::int32_t{v})), ResultOk) << row.address;
+    EXPECT_EQ(r.station.Word(1, row.header), v) << row.address;
+    Variant back;
+    ASSERT_EQ(r.Read(row.address, back), ResultOk) << row.address;
+    EXPECT_EQ(back.ToInt32(), v) << row.address;
+  }
+  // Bit areas read as the word holding the bit.
+  struct Bit {
+    const char* address;
+    std::uint32_t header;
+    int bit;
+  } bits[] = {{"X,7", 0x4100, 7}, {"X,10", 0x4101, 0}, {"Y,17", 0x4141, 7}, {"C,5", 0x4180, 5},
+              {"GX,11", 0x4001, 1}, {"GY,3", 0x4080, 3}};
+  for (const Bit& b : bits) {
+    r.station.SetWord(1, b.header, static_cast<std::uint16_t>(1u << b.bit));
+    Variant value;
+    Variant a(b.address);
+    Variant n(std::int16_t{1});
+    std::int16_t io = 0;
+    std::int32_t idx = -1;
+    ASSERT_EQ(r.link->ReadPLC(a, value, Opt<Variant>(n), Opt<std::int16_t>(io), Opt<std::int32_t>(idx)), ResultOk);
+    EXPECT_EQ(io, 18) << b.address;
+    EXPECT_EQ(idx, b.bit) << b.address;
+    EXPECT_EQ(value.ToInt32(), 1) << b.address;
+  }
+  // C writes address single bits: C,10 is F008h, which the station keeps at word 4181h bit 0.
+  r.sent.clear();
+  ASSERT_EQ(r.WriteBit("C,10", Variant(std::int32_t{1})), ResultOk);
+  EXPECT_EQ(r.sent[1], Hex({0x01, 'D', 0x01, 0xF0, 0x08, 0x17, 'D' ^ 0x01 ^ 0xF0 ^ 0x08}));
+  EXPECT_EQ(r.station.Word(1, 0x4181) & 1, 1);
+  ASSERT_EQ(r.WriteBit("C,10", Variant(std::int32_t{5})), ResultOk);
+  EXPECT_EQ(r.sent[5][1], 'E') << "any value but 1 resets";
+  EXPECT_EQ(r.station.Word(1, 0x4181) & 1, 0);
+  EXPECT_TRUE(r.events.size() >= 1);
+}
+
+TEST(SeqLinkTransactions, MultiWordWritesAndIoTypes) {
+  SeqLinkRig r;
+  VariantArray two(1, 2);
+  two.Set(1, Variant(std::int32_t{258}));
+  two.Set(2, Variant(std::int32_t{1}));
+  ASSERT_EQ(r.Write("V,2000", Variant(two), 2), ResultOk);
+  const Bytes& header = r.sent[1];
+  ASSERT_EQ(header.size(), 12u);
+  EXPECT_EQ(Bytes(header.begin() + 6, header.begin() + 10), Hex({0x02, 0x01, 0x01, 0x00}));
+
+  r.station.SetWord(1, 0x0400, 12);
+  r.station.SetWord(1, 0x0401, 3456);
+  Variant fixed(VariantArray(1, 1));
+  ASSERT_EQ(r.Read("V,2000", fixed, 1, ioFloat), ResultOk);
+  EXPECT_DOUBLE_EQ(fixed.Array().Get(1).ToDouble(), 12.3456);
+  EXPECT_EQ(r.sent.back().size(), 1u);
+  EXPECT_EQ(r.sent[r.sent.size() - 3][5], 2) << "two words for one ioFloat value";
+
+  r.station.SetWord(1, 0x0400, 0x1234);
+  Variant bcd;
+  ASSERT_EQ(r.Read("V,2000", bcd, 1, ioBCD), ResultOk);
+  EXPECT_EQ(bcd, Variant("1234"));
+
+  // ReadDevice's ioType and bit index shape the values a later reply delivers.
+  r.station.SetWord(1, 0x4100, 0xC000);
+  r.station.SetWord(1, 0x4101, 0xFFFF);
+  r.station.SetWord(1, 0x4102, 0x0003);
+  Variant a("X,20");
+  Variant n(std::int16_t{20});
+  std::int16_t io = 0;
+  std::int32_t idx = 0;
+  ASSERT_EQ(r.link->ReadDevice(a, Opt<Variant>(n), Opt<std::int16_t>(io), Opt<std::int32_t>(idx)), ResultOk);
+  r.Run(10'000);
+  // X,20 (octal) is 4102h bit 0: the walk starts at bit 0 of the first word read.
+  EXPECT_EQ(r.Data(1).ToInt32(), 1);
+  EXPECT_EQ(r.Data(2).ToInt32(), 1);
+  EXPECT_EQ(r.Data(3).ToInt32(), 0);
+}
+
+TEST(SeqLinkFaults, SilentStationFailsWithinTwoSecondsThenReadErrorAndRecovery) {
+  SeqLinkRig r;
+  r.answer = false;
+  for (int i = 1; i <= 3; ++i) {
+    const std::int64_t t0 = r.clock.MonotonicMicros();
+    Variant value;
+    EXPECT_EQ(r.Read("V,2000", value), ResultFailed);
+    const std::int64_t took = r.clock.MonotonicMicros() - t0;
+    EXPECT_GE(took, 1'000'000 - 1) << i;
+    EXPECT_LE(took, 2'000'000) << i;
+    r.Run(2'100'000);  // the watchdog counts the time-out and frees the line
+    EXPECT_FALSE(r.Busy()) << i;
+    if (i < 3) EXPECT_EQ(r.link->ReadErrors(), Variant("")) << "two time-outs are not reported yet";
+  }
+  r.Run(2'100'000);
+  EXPECT_EQ(r.link->ReadErrors(), Variant("Read error")) << "after more than two time-outs";
+  r.answer = true;
+  r.sent.clear();
+  Variant value;
+  EXPECT_EQ(r.Read("V,2000", value), ResultOk);
+  EXPECT_EQ(r.link->ReadErrors(), Variant("")) << "a good read clears it";
+}
+
+TEST(SeqLinkFaults, WrongLrcKeepsTheWordsButSendsNoAck) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 777);
+  r.station.fault = sim::StationFault::BadLrc;
+  Variant value(std::int32_t{-5});
+  EXPECT_EQ(r.Read("V,2000", value), ResultFailed);
+  EXPECT_EQ(value.ToInt32(), -5) << "the caller's value is left alone";
+  EXPECT_EQ(r.sent.size(), 2u) << "enquiry and header only: no ACK after a bad LRC";
+  EXPECT_EQ(dnet::SeqLinkState().ReadWords[1], 777);
+  EXPECT_TRUE(r.events.empty());
+  r.station.fault = sim::StationFault::None;
+  r.Run(2'100'000);
+  EXPECT_EQ(r.Read("V,2000", value), ResultOk);
+  EXPECT_EQ(value.ToInt32(), 777);
+}
+
+class SeqLinkStationFault : public testing::TestWithParam<sim::StationFault> {};
+
+TEST_P(SeqLinkStationFault, ReadsAndWritesFailAndTheLineRecovers) {
+  SeqLinkRig r;
+  r.station.fault = GetParam();
+  Variant value;
+  const std::int64_t t0 = r.clock.MonotonicMicros();
+  EXPECT_EQ(r.Read("V,2000", value), ResultFailed);
+  EXPECT_LE(r.clock.MonotonicMicros() - t0, 2'000'000);
+  r.Run(2'100'000);
+  EXPECT_EQ(r.Write("V,2000", Variant(std::int32_t{9})), ResultFailed);
+  r.Run(2'100'000);
+  EXPECT_FALSE(r.Busy());
+  r.station.fault = sim::StationFault::None;
+  EXPECT_EQ(r.Write("V,2000", Variant(std::int32_t{9})), ResultOk);
+  EXPECT_EQ(r.Read("V,2000", value), ResultOk);
+  EXPECT_EQ(value.ToInt32(), 9);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, SeqLinkStationFault,
+                         testing::Values(sim::StationFault::Nak, sim::StationFault::NoEot,
+                                         sim::StationFault::BadLrc));
+
+TEST(SeqLinkFaults, SplitRepliesAndNoiseAfterTheEnd) {
+  SeqLinkRig r;
+  r.splitReplies = true;
+  for (int k = 0; k < 10; ++k) r.station.SetWord(1, 0x0400 + k, static_cast<std::uint16_t>(k * 11));
+  Variant values(VariantArray(1, 10));
+  ASSERT_EQ(r.Read("V,2000", values, 10), ResultOk);
+  EXPECT_EQ(values.Array().Get(10).ToInt32(), 99);
+  r.port->Inject(Bytes{0x55, 0xAA, 0x04});  // stray bytes after the transaction
+  r.Run(1000);
+  EXPECT_EQ(r.sent.size(), 4u) << "nothing answers bytes outside a transaction";
+  ASSERT_EQ(r.Read("V,2000", values, 10), ResultOk);
+}
+
+TEST(SeqLinkFaults, ClosedPortSendsNothingAndLeavesTheLineFree) {
+  SeqLinkRig r;
+  r.link->SetPortOpen(false);
+  Variant value;
+  const std::int64_t t0 = r.clock.MonotonicMicros();
+  EXPECT_EQ(r.Read("V,2000", value), ResultFailed);
+  EXPECT_EQ(r.ReadNW("V,2000"), ResultFailed);
+  EXPECT_EQ(r.Write("V,2000", Variant(std::int32_t{1})), ResultFailed);
+  EXPECT_EQ(r.clock.MonotonicMicros(), t0) << "no wait for a line that is not there";
+  EXPECT_FALSE(r.Busy());
+  r.link->SetPortOpen(true);
+  EXPECT_EQ(r.Read("V,2000", value), ResultOk);
+}
+
+TEST(SeqLinkFaults, WritesThatCannotBeBuiltSendNothingAndFreeTheLine) {
+  SeqLinkRig r;
+  VariantArray many(1, 256);
+  for (int k = 1; k <= 256; ++k) many.Set(k, Variant(std::int32_t{1}));
+  struct Case {
+    const char* address;
+    Variant value;
+    std::int16_t size;
+  } cases[] = {{"V2000", Variant(std::int32_t{1}), 1},       {"NoSuchTag", Variant(std::int32_t{1}), 1},
+               {"V,2000", Variant(std::int32_t{65536}), 1},  {"V,2000", Variant(std::int32_t{-1}), 1},
+               {"V,2000", Variant("abc"), 1},                {"V,2000", Variant(many), 256},
+               {"V,2000", Variant(VariantArray(1, 1)), 2}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(r.Write(c.address, c.value, c.size), ResultFailed) << c.address;
+    EXPECT_TRUE(r.sent.empty()) << c.address;
+    EXPECT_FALSE(r.Busy()) << "WriteCallActive cleared: " << c.address;
+  }
+  Variant value;
+  EXPECT_EQ(r.Read("V,2000", value), ResultOk) << "reads go at once";
+  EXPECT_EQ(r.WriteBit("X", Variant(std::int32_t{1})), ResultFailed);
+}
+
+TEST(SeqLinkLine, ReadDuringAWriteIsRefusedAtOnce) {
+  SeqLinkRig r;
+  Result inner = ResultOk;
+  std::size_t sentBefore = 0;
+  bool tried = false;
+  auto forward = r.port->OnSent;
+  r.port->OnSent = [&](const Bytes& chunk) {
+    forward(chunk);
+    if (!tried && chunk.size() > 3) {  // the write's header is out: a handler reads
+      tried = true;
+      sentBefore = r.sent.size();
+      Variant value;
+      inner = r.Read("V,2000", value);
+    }
+  };
+  EXPECT_EQ(r.Write("V,2000", Variant(std::int32_t{5})), ResultOk);
+  EXPECT_TRUE(tried);
+  EXPECT_EQ(inner, ResultFailed);
+  EXPECT_EQ(sentBefore, 2u);
+  EXPECT_EQ(r.ReadNW("V,2000"), ResultOk) << "after the write reads go again";
+}
+
+TEST(SeqLinkLine, PassThroughThenWritePLCBitCompletes) {
+  SeqLinkRig r;
+  r.answer = false;
+  std::string line = "ATZ\r";
+  r.link->SendToComm(line);
+  EXPECT_TRUE(r.link->PassThroughMode());
+  r.port->Inject(std::string("OK\r"));
+  r.Run(1000);
+  EXPECT_EQ(r.events, std::vector<std::string>{"CommEventModem"});
+  r.answer = true;
+  r.sent.clear();
+  EXPECT_EQ(r.WriteBit("C,10", Variant(std::int32_t{1})), ResultOk);
+  EXPECT_FALSE(r.link->PassThroughMode());
+  EXPECT_EQ(r.sent.size(), 4u);
+}
+
+TEST(SeqLinkLine, FreeingCommBusyLetsTheNextReadGoAtOnce) {
+  SeqLinkRig r;
+  r.answer = false;
+  ASSERT_EQ(r.ReadNW("V,2000"), ResultOk);
+  EXPECT_TRUE(r.Busy());
+  r.link->SetCommBusy(Variant(false));
+  EXPECT_FALSE(r.Busy());
+  r.answer = true;
+  r.sent.clear();
+  const std::int64_t t0 = r.clock.MonotonicMicros();
+  Variant value;
+  EXPECT_EQ(r.Read("V,2000", value), ResultOk);
+  EXPECT_EQ(r.clock.MonotonicMicros(), t0);
+  EXPECT_EQ(r.sent.size(), 4u);
+}
+
+TEST(SeqLinkLine, WatchdogFreeingAWaitingReadIsNoSuccess) {
+  SeqLinkRig r;
+  r.station.fault = sim::StationFault::NoEot;  // the words arrive, the end never does
+  r.station.SetWord(1, 0x0400, 31);
+  Variant value(std::int32_t{-1});
+  EXPECT_EQ(r.Read("V,2000", value), ResultFailed);
+  EXPECT_EQ(value.ToInt32(), -1);
+  // A handler that frees the line while the read waits does not make it a success either.
+  r.station.fault = sim::StationFault::NoAnswer;
+  r.Run(2'100'000);
+  r.loop.AddTimer(r.clock.MonotonicMicros() + 100'000, [&] { r.link->SetCommBusy(Variant(false)); });
+  EXPECT_EQ(r.Read("V,2000", value), ResultFailed);
+  EXPECT_EQ(value.ToInt32(), -1);
+}
+
+TEST(SeqLinkLine, TwoControlsOnOneThreadShareOneLineState) {
+  SeqLinkRig r;
+  auto second = r.Make();  // its own port; r.port now names it
+  MemorySerialPort& port2 = *r.port;
+  r.Attach(port2);
+  second->Initialize();
+  second->InitProperties();
+  second->SetAddress(2);
+  second->SetPortOpen(true);
+  r.station.SetWord(1, 0x0400, 111);
+  r.station.SetWord(2, 0x0400, 222);
+
+  ASSERT_EQ(r.ReadNW("V,2000"), ResultOk);  // on the first control's line
+  EXPECT_TRUE(second->CommBusy().ToBool()) << "the other control sees the line busy";
+  Variant value;
+  Variant a("V,2000");
+  Variant n(std::int16_t{1});
+  ASSERT_EQ(second->ReadPLC(a, value, Opt<Variant>(n), Opt<std::int16_t>(), Opt<std::int32_t>()), ResultOk);
+  EXPECT_EQ(value.ToInt32(), 222);
+  std::int16_t one = 1;
+  EXPECT_EQ(r.link->ReadData(one).ToInt32(), 111) << "the first read ended before the second began";
+}
+
+}  // namespace
+}  // namespace plc

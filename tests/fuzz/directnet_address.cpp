@@ -1,0 +1,49 @@
+// Arbitrary host text through the DirectNET address road, as a number, an address string and a
+// tag's address: it resolves or refuses, never raises, and what it resolves fits a header
+// (station 0..223, address 0..FFFFh, a bit index 0..7 for bit reads).
+// fuzz-libs: plcdirectnet
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "core/TagDatabase.h"
+#include "directnet/AddressRoad.h"
+
+using namespace plc;
+using namespace plc::dnet;
+
+namespace {
+
+void Check(const std::optional<ResolvedAddress>& r, Access access) {
+  if (!r) return;
+  if (r->station < 0 || r->station > 223) std::abort();
+  if (r->memory.address < 0 || r->memory.address > 0xFFFF) std::abort();
+  if (r->memory.bitIndex < 0 || r->memory.bitIndex > 7) std::abort();
+  if (access == Access::Write && r->memory.bit && r->memory.address >= 0xF000 && r->memory.bitIndex != 0) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  TagDatabase tags;
+  tags.AddTag(1, Variant("tag"), Variant(text));
+  for (Access access : {Access::Read, Access::Write}) {
+    for (TagForm form : {TagForm::TypedString, TagForm::FrameString}) {
+      Check(ResolveAddress(Variant(text), 1, access, form, tags), access);
+      Check(ResolveAddress(Variant("tag"), 1, access, form, tags), access);
+    }
+  }
+  if (auto fields = SplitAddress(text)) {
+    if (fields->type.empty() || !IsDigitText(fields->number)) std::abort();
+    if (fields->station && (*fields->station < 0 || *fields->station > 223)) std::abort();
+  }
+  // A number and the V-memory string of the same digits name the same word.
+  if (IsDigitText(text)) {
+    auto a = ResolveAddress(Variant(text), 1, Access::Read, TagForm::TypedString, tags);
+    auto b = ResolveAddress(Variant("V," + text), 1, Access::Read, TagForm::TypedString, tags);
+    if (a.has_value() != b.has_value() || (a && !(a->memory == b->memory))) std::abort();
+  }
+  return 0;
+}

@@ -1,0 +1,56 @@
+#pragma once
+// The simulated DirectNET station on a line: DirectNetStation served on a serial device path
+// (a pseudo-terminal for tests and the demo, or a real port), on a thread of its own, or as
+// the command `plcsim directnet --port PATH [--station N]...`.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/plcsim/DirectNetStation.h"
+
+namespace plc::sim {
+
+struct DirectNetOptions {
+  std::string devicePath;
+  std::vector<int> stations{1};
+  std::string settings = "9600,o,8,1";  // applied to a real port; a pseudo-terminal ignores speed
+  int slowByteMicros = 3000;            // pause between bytes under StationFault::SlowBytes
+};
+
+class DirectNetSimulator {
+ public:
+  // Opens the device and starts serving; throws std::runtime_error when it cannot.
+  explicit DirectNetSimulator(DirectNetOptions options);
+  ~DirectNetSimulator();  // Stop()
+  DirectNetSimulator(const DirectNetSimulator&) = delete;
+  DirectNetSimulator& operator=(const DirectNetSimulator&) = delete;
+
+  void Stop();
+  void SetFault(StationFault fault);
+  void SetWord(int station, std::uint32_t address, std::uint16_t value);
+  std::uint16_t Word(int station, std::uint32_t address) const;
+  int Completed() const;
+  int Enquiries() const;
+
+ private:
+  void Serve();
+
+  DirectNetOptions options_;
+  int fd_ = -1;
+  int stop_ = -1;
+  mutable std::mutex mutex_;
+  DirectNetStation station_;
+  std::thread thread_;
+};
+
+// Serves on fd until stopFd is readable; lock guards station. Returns when stopped or when
+// the line is gone.
+void ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& lock, int slowByteMicros);
+
+// plcsim directnet ...
+int RunDirectNetCommand(int argc, char** argv);
+
+}  // namespace plc::sim
