@@ -15,8 +15,8 @@ Bytes MemorySerialPort::TakeSent() {
 
 void MemorySerialPort::Inject(const Bytes& data) {
   std::weak_ptr<bool> alive = alive_;
-  Loop().Post([this, alive, data] {
-    if (!alive.expired()) Received(data.data(), data.size());
+  Loop().Post([this, alive, data, generation = inputGeneration_] {
+    if (!alive.expired() && generation == inputGeneration_) Received(data.data(), data.size());
   });
 }
 

@@ -45,6 +45,9 @@ class MemorySerialPort final : public SerialPort {
   bool DeviceCarrier() const override { return carrier_; }
   std::size_t DeviceOutputPending() const override { return pending_; }
   void DeviceDiscardOutput() override { pending_ = 0; }
+  // Injected bytes are at the device at once, as on a real line: discarding the input drops
+  // those not yet handed to the port.
+  void DeviceDiscardInput() override { ++inputGeneration_; }
 
  private:
   Bytes sent_;
@@ -56,6 +59,7 @@ class MemorySerialPort final : public SerialPort {
   int failOpen_ = 0;
   std::vector<std::string> log_;
   // Callbacks posted to the loop must not outlive the port.
+  std::uint64_t inputGeneration_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

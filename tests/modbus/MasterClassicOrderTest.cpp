@@ -88,7 +88,9 @@ TEST(MasterClassicOrder, ANonWaitingReadSentFromTheEventKeepsItsTransaction) {
   rig.Answer(MasterRig::Rtu("01 03 02 00 2A"));
   rig.master.Events.CommCompleteEx = [&](std::vector<Variant>& a) {
     rig.completions.push_back(a);
-    if (rig.completions.size() == 1) EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+    if (rig.completions.size() == 1) {
+      EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+    }
   };
   ASSERT_EQ(rig.ReadPLCNW("40001"), ResultOk);
   rig.loop.DoEvents();

@@ -2,6 +2,8 @@
 // After every fault the next transaction must work.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/modbus/MasterRig.h"
 
 namespace plc::modbus::testing {
@@ -319,6 +321,24 @@ TEST(MasterFuzz, RandomReplyChunksNeverBreakTheCollector) {
       }
       EXPECT_LE(c.Buffered(), 600u);
     }
+  }
+}
+
+TEST(MasterFaults, AReplyLateForItsTimedOutReadIsNotTakenByTheNextRead) {
+  for (bool handledBeforeNextRequest : {true, false}) {
+    MasterRig rig;
+    rig.Silent();
+    ASSERT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+    rig.clock.Advance(2'000'000);
+    rig.master.ReplyWatchdog();  // the read is given up
+    rig.port.Inject(MasterRig::Rtu("01 03 02 00 6F"));  // ... and then its reply comes
+    if (handledBeforeNextRequest) rig.loop.DoEvents();
+    rig.Answer(MasterRig::Rtu("01 03 02 00 DE"));
+    VariantArray v(1, 1, VarType::Double);
+    ASSERT_EQ(rig.ReadPLC("40001", v, 1), ResultOk);
+    EXPECT_EQ(v.Get(1).ToInt32(), 222) << handledBeforeNextRequest;
+    EXPECT_TRUE(std::all_of(rig.completions.begin(), rig.completions.end(),
+                            [](const auto& e) { return e[0].Array().Get(1).ToInt32() == 222; }));
   }
 }
 

@@ -13,8 +13,9 @@ namespace plc::plclink {
 namespace {
 
 constexpr std::int64_t kMicrosPerMilli = 1000;
-// How long poll waits for the completion of its last read.
-constexpr std::int64_t kLastReplyGraceMicros = 5'000'000;
+// poll's watchdog: a read not completed this long after it was sent is lost. The controls
+// give up on a reply after 2 s as well.
+constexpr std::int64_t kReplyLimitMicros = 2'000'000;
 // How long serve keeps the port open after its last request: a 256-byte answer at 9600 baud.
 constexpr std::int64_t kLastAnswerMicros = 300'000;
 
@@ -137,43 +138,68 @@ void PrintReadData(const Options& o, ControlSession& s, Output& out) {
   out.Transfer(ResultOk, values, {});
 }
 
+// Non-waiting reads on a timer, one on the line at a time. poll is its own watchdog, as a host
+// is once Show has stopped the control's timers: a read unanswered for 2 s is printed as lost
+// and freed with CommBusy = False, so that a late reply is dropped instead of being taken for
+// the next read's.
 int Poll(const Options& o, ControlSession& s, Output& out) {
   const MemberInfo& m = s.Require("ReadPLCNW", MemberKind::Method);
   ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, o.count)), Count(o));
   EventLoop& loop = s.Loop();
   StopSignals stop(loop);
-  long sent = 0, completed = 0;
+  long sent = 0;
   bool failed = false;
-  std::int64_t lastSent = 0;
+  std::optional<std::int64_t> awaiting;  // when the read now on the line was sent
   EventLoop::Handle timer = 0;
   PrintedEvents events(s, out, [&](const std::string& name) {
-    if (name.rfind("CommComplete", 0) == 0) ++completed;
+    if (name.rfind("CommComplete", 0) == 0) awaiting.reset();
     // A CommComplete without arguments (SeqLink, UdpLink) leaves the values in ReadData.
     if (name == "CommComplete") PrintReadData(o, s, out);
   });
   s.OpenPort();
 
+  auto giveUpIfLost = [&] {
+    if (!awaiting || loop.Now() - *awaiting < kReplyLimitMicros) return;
+    awaiting.reset();
+    failed = true;
+    std::string errors = ErrorsText(s);
+    out.LostReply(m.name, o.target, errors, WallMicrosNow());
+    std::cerr << "plclink: " << m.name << " " << o.target << " got no reply within 2 s"
+              << (errors.empty() ? std::string() : ": " + errors) << "\n";
+    if (s.Find("CommBusy", MemberKind::Property)) s.Get().SetProperty("CommBusy", Variant(false));
+  };
+  bool more = true;
   std::function<void()> tick = [&] {
     timer = 0;
     if (stop.Stopped()) return;
+    giveUpIfLost();
+    if (awaiting) {
+      // The read before is still within its time: this one goes out once that one has ended.
+      timer = loop.AddTimer(*awaiting + kReplyLimitMicros, tick);
+      return;
+    }
     ++sent;
-    lastSent = loop.Now();
+    awaiting = loop.Now();
     ArgSlots call = a;
     std::int32_t result = s.Get().Invoke(m.name, call.List()).ToInt32();
     if (result != ResultOk) {
       failed = true;
-      ++completed;  // no event follows a refused read
+      awaiting.reset();  // no event follows a refused read
       Failed(m.name, result, ErrorsText(s));
     }
-    if (!o.times || sent < *o.times) timer = loop.AddTimer(loop.Now() + o.intervalMs * kMicrosPerMilli, tick);
+    more = !o.times || sent < *o.times;
+    if (more) timer = loop.AddTimer(loop.Now() + o.intervalMs * kMicrosPerMilli, tick);
   };
   tick();
   auto finished = [&] {
     if (stop.Stopped()) return true;
-    if (!o.times || sent < *o.times) return false;
-    return completed >= sent || loop.Now() - lastSent >= kLastReplyGraceMicros;
+    giveUpIfLost();
+    return !more && !awaiting;
   };
-  while (!finished()) loop.WaitUntil(finished, loop.Now() + 1'000'000);
+  while (!finished()) {
+    std::int64_t deadline = awaiting ? *awaiting + kReplyLimitMicros : loop.Now() + 1'000'000;
+    loop.WaitUntil(finished, std::max(deadline, loop.Now()));
+  }
   if (timer) loop.CancelTimer(timer);
   return failed ? 1 : 0;
 }

@@ -160,6 +160,17 @@ void Output::Members(const std::string& className, const std::vector<MemberInfo>
   out_.flush();
 }
 
+void Output::LostReply(const std::string& method, const std::string& address, const std::string& errors,
+                       std::int64_t wallMicros) {
+  if (json_) {
+    out_ << Dump({{"lost", method}, {"address", address}, {"errors", errors}, {"time", IsoTime(wallMicros)}})
+         << std::endl;
+    return;
+  }
+  out_ << IsoTime(wallMicros) << " " << method << " " << address << ": no reply"
+       << (errors.empty() ? std::string() : " (" + errors + ")") << std::endl;
+}
+
 void Output::Notice(const std::string& text) { out_ << text << std::endl; }
 
 }  // namespace plc::plclink

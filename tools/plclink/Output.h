@@ -28,6 +28,9 @@ class Output {
              std::int64_t wallMicros);
   void Property(const std::string& name, const Variant& value);
   void Members(const std::string& className, const std::vector<MemberInfo>& members);
+  // poll: a read whose completion never came (plain: a line; JSON: {"lost": ...}).
+  void LostReply(const std::string& method, const std::string& address, const std::string& errors,
+                 std::int64_t wallMicros);
   // A plain line even with --json, such as the READY line that scripts wait for.
   void Notice(const std::string& text);
 
