@@ -152,7 +152,9 @@ TEST(SeqLinkFaults, SilentStationFailsWithinTwoSecondsThenReadErrorAndRecovery) 
     EXPECT_LE(took, 2'000'000) << i;
     r.Run(2'100'000);  // the watchdog counts the time-out and frees the line
     EXPECT_FALSE(r.Busy()) << i;
-    if (i < 3) EXPECT_EQ(r.link->ReadErrors(), Variant("")) << "two time-outs are not reported yet";
+    if (i < 3) {
+      EXPECT_EQ(r.link->ReadErrors(), Variant("")) << "two time-outs are not reported yet";
+    }
   }
   r.Run(2'100'000);
   EXPECT_EQ(r.link->ReadErrors(), Variant("Read error")) << "after more than two time-outs";
