@@ -9,8 +9,8 @@
 
 namespace plc::dnet {
 
-DirectNetEngine::DirectNetEngine(SerialPort& port, LinkState& state, EventLoop& loop, std::int32_t valuesUpper)
-    : port_(port), state_(state), loop_(loop), readValues_(0, valuesUpper) {
+DirectNetEngine::DirectNetEngine(SerialPort& port, LinkState& state, EventLoop& loop, EngineRules rules)
+    : port_(port), state_(state), loop_(loop), rules_(rules), readValues_(0, rules.valuesUpper) {
   port_.OnComm = [this] { OnComm(); };
 }
 
@@ -256,8 +256,10 @@ void DirectNetEngine::ReadStep() {
 }
 
 void DirectNetEngine::CompleteRead() {
+  const std::string errorText = state_.ErrorText;
   state_.EndRead();
-  FillReadValues(state_.ReadWords, state_.ByteCount / 2, LastIOType, LastBitIndex, readValues_);
+  if (rules_.convertOnCompletion) FillReadValues(state_.ReadWords, state_.ByteCount / 2, LastIOType, LastBitIndex, readValues_);
+  else state_.ErrorText = errorText;
   if (Events.CommComplete) Events.CommComplete();
 }
 

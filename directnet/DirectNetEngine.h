@@ -38,12 +38,19 @@ struct EngineEvents {
   std::function<void(std::vector<Variant>& args)> CommEventModem;
 };
 
+// What differs between the controls that drive the engine.
+struct EngineRules {
+  // ReadValues has indices 0..valuesUpper.
+  std::int32_t valuesUpper = 200;
+  // A completed read turns its words into ReadValues by LastIOType, and empties ErrorText.
+  // Off, the words stay as they are in ReadWords and the error text is kept.
+  bool convertOnCompletion = true;
+};
+
 class DirectNetEngine {
  public:
-  // Installs itself as the port's OnComm handler. valuesUpper: ReadValues has indices
-  // 0..valuesUpper.
-  DirectNetEngine(SerialPort& port, LinkState& state, EventLoop& loop = EventLoop::Current(),
-                  std::int32_t valuesUpper = 200);
+  // Installs itself as the port's OnComm handler.
+  DirectNetEngine(SerialPort& port, LinkState& state, EventLoop& loop = EventLoop::Current(), EngineRules rules = {});
   ~DirectNetEngine();
   DirectNetEngine(const DirectNetEngine&) = delete;
   DirectNetEngine& operator=(const DirectNetEngine&) = delete;
@@ -111,6 +118,7 @@ class DirectNetEngine {
   SerialPort& port_;
   LinkState& state_;
   EventLoop& loop_;
+  EngineRules rules_;
   bool passThroughMode_ = false;
   VariantArray readValues_;
   bool connected_ = false;     // Connected of a data event; only a host handler changes it

@@ -1,6 +1,9 @@
-// plclink seqlink in fresh processes against the station simulator: read, write, poll and call
-// each work with no earlier setup, and a tag-like address fails with status 1.
+// The programs: plclink seqlink in fresh processes against the station simulator (read, write,
+// poll and call each work with no earlier setup, a tag-like address fails with status 1), and
+// plcsim directnet serving a device path until it is told to stop.
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
 
 #include <string>
 
@@ -48,6 +51,24 @@ TEST(PlclinkSeqLink, ReadWritePollAndCallInFreshProcesses) {
 
   auto tag = Plclink(line.PathA(), {"read", "V2000"});
   EXPECT_EQ(tag.exitCode, 1) << "V2000 alone is a tag name, and no tag is loaded";
+}
+
+TEST(PlcsimDirectNet, ServesADevicePathUntilTerminated) {
+  test::PtyLink line;
+  test::PeerProcess plcsim({std::string(PLC_BINARY_DIR) + "/bin/plcsim",
+                            {"directnet", "--port", line.PathB(), "--station", "2", "--set", "0400=77"},
+                            "build the plcsim target"});
+  EXPECT_NE(plcsim.ReadyLine().find("station(s) 2"), std::string::npos);
+  auto read = Plclink(line.PathA(), {"read", "2;V,2000"});
+  EXPECT_EQ(read.out, "77\n") << read.err;
+  auto write = Plclink(line.PathA(), {"write", "2;CT,5", "65535"});
+  EXPECT_EQ(write.exitCode, 0) << write.err;
+  auto back = Plclink(line.PathA(), {"read", "2;CT,5"});
+  EXPECT_EQ(back.out, "65535\n") << back.err;
+  auto other = Plclink(line.PathA(), {"read", "3;V,2000"});
+  EXPECT_EQ(other.exitCode, 1) << "station 3 is not served";
+  const int status = plcsim.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace

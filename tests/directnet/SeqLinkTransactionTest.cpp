@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "directnet/Blocks.h"
+#include "directnet/DirectNetEngine.h"
 #include "tests/directnet/SeqLinkRig.h"
 
 namespace plc {
@@ -151,7 +152,9 @@ TEST(SeqLinkFaults, SilentStationFailsWithinTwoSecondsThenReadErrorAndRecovery) 
     EXPECT_LE(took, 2'000'000) << i;
     r.Run(2'100'000);  // the watchdog counts the time-out and frees the line
     EXPECT_FALSE(r.Busy()) << i;
-    if (i < 3) EXPECT_EQ(r.link->ReadErrors(), Variant("")) << "two time-outs are not reported yet";
+    if (i < 3) {
+      EXPECT_EQ(r.link->ReadErrors(), Variant("")) << "two time-outs are not reported yet";
+    }
   }
   r.Run(2'100'000);
   EXPECT_EQ(r.link->ReadErrors(), Variant("Read error")) << "after more than two time-outs";
@@ -340,6 +343,41 @@ TEST(SeqLinkLine, TwoControlsOnOneThreadShareOneLineState) {
   EXPECT_EQ(value.ToInt32(), 222);
   std::int16_t one = 1;
   EXPECT_EQ(r.link->ReadData(one).ToInt32(), 111) << "the first read ended before the second began";
+}
+
+}  // namespace
+}  // namespace plc
+
+namespace plc {
+namespace {
+
+// The engine as another control drives it: its own port and line state, a value buffer of
+// 0..1000, and words left unconverted with the error text kept at completion.
+TEST(DirectNetEngineReuse, OwnStateBufferAndCompletionRules) {
+  ManualClock clock;
+  EventLoop loop(clock);
+  ScopedCurrentLoop scope(loop);
+  MemorySerialPort port(loop);
+  port.SetPortOpen(true);
+  sim::DirectNetStation station({3});
+  station.SetWord(3, 0x0010, 4321);
+  port.OnSent = [&](const Bytes& chunk) {
+    for (const auto& reply : station.Feed(chunk)) port.Inject(reply);
+  };
+  dnet::LinkState state;
+  state.ErrorText = "kept";
+  dnet::DirectNetEngine engine(port, state, loop, {1000, false});
+  int completions = 0;
+  engine.Events.CommComplete = [&] { ++completions; };
+  EXPECT_EQ(engine.ReadValues().Upper(), 1000);
+  ASSERT_TRUE(engine.WaitingRead({3, {0x0010, false, 0}}, 1));
+  EXPECT_EQ(state.ReadWords[1], 4321);
+  EXPECT_EQ(state.ErrorText, "kept");
+  EXPECT_TRUE(engine.ReadValues().Get(1).IsEmpty());
+  EXPECT_EQ(completions, 1);
+  // A set/reset chosen by the caller rather than by the address kind.
+  ASSERT_TRUE(engine.RunWrite({3, {0x0010, true, 0}}, {}, true, 1));
+  EXPECT_EQ(station.Word(3, 0x0010), 4321 | 1);
 }
 
 }  // namespace

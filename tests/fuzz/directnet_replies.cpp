@@ -55,7 +55,7 @@ void DriveEngine(const std::uint8_t* data, std::size_t size, std::int32_t words,
   MemorySerialPort port(loop);
   port.SetPortOpen(true);
   LinkState state;
-  DirectNetEngine engine(port, state, loop, 200);
+  DirectNetEngine engine(port, state, loop);
   engine.LastIOType = size % 3 == 0 ? 18 : size % 3 == 1 ? 2 : 5;
   const bool started = write ? engine.StartWordWrite(1, 0x400, std::vector<std::int32_t>(static_cast<std::size_t>(words), 7))
                              : engine.StartRead(1, 0x400, words);

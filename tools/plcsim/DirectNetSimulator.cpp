@@ -247,9 +247,9 @@ int RunDirectNetCommand(int argc, char** argv) {
   station.fault = fault;
   for (auto [address, value] : presets) station.SetWord(options.stations.front(), address, value);
   std::mutex lock;
-  std::cerr << "plcsim directnet: serving station(s)";
-  for (int s : options.stations) std::cerr << " " << s;
-  std::cerr << " on " << options.devicePath << "\n";
+  std::cout << "READY serving station(s)";
+  for (int s : options.stations) std::cout << " " << s;
+  std::cout << " on " << options.devicePath << std::endl;
   ServeDirectNet(fd, stopFd, station, lock, options.slowByteMicros);
   ::close(fd);
   ::close(stopFd);
