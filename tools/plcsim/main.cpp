@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "tools/plcsim/EcomModuleSim.h"
 #include "tools/plcsim/Simulators.h"
 
 namespace plc::sim {
@@ -10,6 +11,7 @@ namespace plc::sim {
 const std::vector<SimulatorCommand>& Simulators() {
   static const std::vector<SimulatorCommand> simulators = {
       // One line per protocol: {"name", "summary", RunFunction},
+      {"ecom", "ECOM modules over UDP for the hei_pas client", RunEcomSimulator},
   };
   return simulators;
 }
