@@ -1,0 +1,31 @@
+#include "ecom/EcomLinkState.h"
+
+namespace plc::ecom {
+
+CcmForm& EcomLinkState::Form() {
+  if (!form_) form_ = std::make_unique<CcmForm>(Loader);
+  return *form_;
+}
+
+void EcomLinkState::Open() {
+  Form().EtherCCMOpen(ErrorText, Protocol, DeviceTimeOut);
+  EcomOpen = ErrorText.empty();
+}
+
+std::string EcomLinkState::Close() {
+  EcomOpen = false;
+  if (!form_ || !form_->IsOpen()) return {};
+  return form_->EtherCCMClose();
+}
+
+void EcomLinkState::Reset() {
+  form_.reset();
+  *this = EcomLinkState{};
+}
+
+EcomLinkState& EcomLink() {
+  thread_local EcomLinkState state;
+  return state;
+}
+
+}  // namespace plc::ecom
