@@ -1,5 +1,6 @@
 #include "ecom/heipas/Datagram.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace heipas {
@@ -30,10 +31,16 @@ std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t at) {
 }  // namespace
 
 std::uint16_t Fletcher16(std::span<const std::uint8_t> bytes) {
+  // Sums reduced once per block: 359 bytes is the most that cannot overflow 32 bits.
   std::uint32_t sum1 = 0, sum2 = 0;
-  for (std::uint8_t b : bytes) {
-    sum1 = (sum1 + b) % 255;
-    sum2 = (sum2 + sum1) % 255;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t end = std::min(bytes.size(), at + 359);
+    for (; at < end; ++at) {
+      sum1 += bytes[at];
+      sum2 += sum1;
+    }
+    sum1 %= 255;
+    sum2 %= 255;
   }
   return static_cast<std::uint16_t>(sum1 | (sum2 << 8));
 }

@@ -52,13 +52,13 @@ struct Datagram {
   std::uint8_t status = 0;
   // Query reply.
   std::uint8_t deviceType = 0;
-  std::string name;
+  std::string name{};
   // CCM request and reply.
   std::uint8_t write = 0;
   std::uint8_t dataType = 0;
   std::uint16_t address = 0;
   std::uint16_t length = 0;
-  std::vector<std::uint8_t> data;
+  std::vector<std::uint8_t> data{};
   bool operator==(const Datagram&) const = default;
 };
 

@@ -153,7 +153,6 @@ int CcmRequest(HEIDevice* device, std::uint16_t write, std::uint8_t dataType, st
   const ModuleAddress to = AddressOf(*device);
   device->Sequence = request.sequence;
 
-  socket->Drain();
   int refused = HP_E_TIMEOUT;  // the code of the last datagram refused, if any
   const int attempts = 1 + std::min(device->Retries, kMaxRetries);
   for (int attempt = 0; attempt < attempts; ++attempt) {

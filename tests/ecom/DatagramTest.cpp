@@ -53,6 +53,25 @@ TEST(EcomDatagram, RefusesWhatIsNotExactlyADatagram) {
   EXPECT_THROW(Encode(bad), std::invalid_argument);
 }
 
+TEST(EcomDatagram, Fletcher16AgainstItsDefinition) {
+  auto bytesOf = [](const char* text) {
+    return std::vector<std::uint8_t>(text, text + std::char_traits<char>::length(text));
+  };
+  EXPECT_EQ(Fletcher16(bytesOf("abcde")), 0xC8F0);
+  EXPECT_EQ(Fletcher16(bytesOf("abcdef")), 0x2057);
+  // The blocked sums agree with a reduction after every byte, across the block boundary.
+  std::vector<std::uint8_t> ff(1100);
+  for (std::size_t i = 0; i < ff.size(); ++i) ff[i] = static_cast<std::uint8_t>(0xF0 + i % 16);
+  for (std::size_t n : {358u, 359u, 360u, 718u, 1100u}) {
+    std::uint32_t s1 = 0, s2 = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      s1 = (s1 + ff[i]) % 255;
+      s2 = (s2 + s1) % 255;
+    }
+    EXPECT_EQ(Fletcher16(std::span(ff).first(n)), s1 | (s2 << 8)) << n;
+  }
+}
+
 TEST(EcomModuleList, EntriesSeparatorsAndRefusals) {
   const auto list = ParseModuleList("127.0.0.1:28785, 127.0.0.2 # the spare\n10.1.2.3:7;");
   ASSERT_TRUE(list);
