@@ -237,7 +237,9 @@ Result UdpLink::SerialPathNotWired() {
   return ResultFailed;
 }
 
-Variant UdpLink::ReadErrors() { return Variant(errorText_); }
+// In ECOM mode the failure of the last request is CurrentErrors: hosts that read every control's
+// errors through ReadErrors see it there too.
+Variant UdpLink::ReadErrors() { return Variant(EcomMode() ? ecom::EcomLink().ErrorText : errorText_); }
 
 std::string UdpLink::LRCchk(std::string&) {
   throw RuntimeError(err::InvalidCall, "LRCchk is not available until the DirectNET framing is built");
