@@ -11,6 +11,7 @@
 #include "core/RuntimeError.h"
 #include "tools/plclink/DemoReport.h"
 #include "tools/plclink/DemoRtuLink.h"
+#include "tools/plclink/DemoUdpLink.h"
 
 namespace plc::plclink {
 namespace {
@@ -27,7 +28,7 @@ const std::vector<ControlDemo>& ControlDemos() {
       {"RtuLink", RunRtuLinkDemo},
       {"SeqLink", {}},
       {"DfLink", {}},
-      {"UdpLink", {}},
+      {"UdpLink", RunUdpLinkDemo},
   };
   return demos;
 }
