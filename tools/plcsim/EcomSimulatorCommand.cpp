@@ -20,7 +20,7 @@ int Usage(std::ostream& out, int status) {
          "  --bind     the address the modules listen on (default 127.0.0.1)\n"
          "  --fault    silent, wrong (answers as another module), corrupt or truncated, on every\n"
          "             module from the start\n"
-         "Prints each module's address and a line HEI_PAS_MODULES=... for the client.\n";
+         "Prints each module's address, then READY HEI_PAS_MODULES=... for the client.\n";
   return status;
 }
 
@@ -111,7 +111,8 @@ int RunEcomSimulator(int argc, char** argv) {
                 << heipas::AddressText(a) << "\n";
       if (fault != EcomFault::None) sim.SetFault(modules[i].id, fault);
     }
-    std::cout << "HEI_PAS_MODULES=" << list << std::endl;
+    // One line a client (or a test waiting for READY) takes the module list from.
+    std::cout << "READY HEI_PAS_MODULES=" << list << std::endl;
     sim.Serve(stopFd);
   } catch (const std::exception& e) {
     std::cerr << "plcsim ecom: " << e.what() << "\n";
