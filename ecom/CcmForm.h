@@ -15,11 +15,14 @@
 namespace plc::ecom {
 
 constexpr std::size_t kCcmBufferSize = 1001;
+// CcmWords: the words of the latest read from index 1 (index 0..1000).
+using CcmWordArray = std::array<std::int32_t, kCcmBufferSize>;
 
 class CcmForm {
  public:
   using ApiLoader = std::function<std::unique_ptr<HeiPasApi>(std::string& why)>;
-  explicit CcmForm(ApiLoader loader = LoadHeiPasLibrary) : loader_(std::move(loader)) {}
+  // Reads land in words, which the link state owns: the serial engine fills the same array.
+  CcmForm(CcmWordArray& words, ApiLoader loader = LoadHeiPasLibrary) : CcmWords(words), loader_(std::move(loader)) {}
   ~CcmForm();
   CcmForm(const CcmForm&) = delete;
   CcmForm& operator=(const CcmForm&) = delete;
@@ -47,7 +50,7 @@ class CcmForm {
   std::int32_t DeviceCount = 0;
   std::array<std::int16_t, 256> StationMap{};
   std::int16_t CurrentIndex = 0;
-  std::array<std::int32_t, kCcmBufferSize> CcmWords{};
+  CcmWordArray& CcmWords;
 
  private:
   // Fills the CCM buffer for a write; false with a text when a value does not fit.

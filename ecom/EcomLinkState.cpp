@@ -3,7 +3,7 @@
 namespace plc::ecom {
 
 CcmForm& EcomLinkState::Form() {
-  if (!form_) form_ = std::make_unique<CcmForm>(Loader);
+  if (!form_) form_ = std::make_unique<CcmForm>(CcmWords, Loader);
   return *form_;
 }
 

@@ -20,6 +20,9 @@ struct EcomLinkState {
   std::int16_t Protocol = 3;
   std::int16_t DeviceTimeOut = 55;
   std::string ErrorText;  // CurrentErrors
+  // The words of the latest read; ReadData reads them. The DirectNET engine of the serial
+  // modes is to take this array as its ReadWords.
+  CcmWordArray CcmWords{};
   int Controls = 0;       // UdpLinks alive on this thread
 
   // How the transport loads hei_pas: the library by name, or a test's own.

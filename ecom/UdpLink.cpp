@@ -260,7 +260,7 @@ Result UdpLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<
 // The words of the latest read, ECOM or serial (index 0..1000).
 Variant UdpLink::ReadData(std::int16_t& idx) {
   if (idx < 0 || idx > 1000) throw RuntimeError(err::Subscript);
-  return Variant(ecom::EcomLink().Form().CcmWords[static_cast<std::size_t>(idx)]);
+  return Variant(ecom::EcomLink().CcmWords[static_cast<std::size_t>(idx)]);
 }
 
 void UdpLink::ForceData(Variant&, std::int32_t&) {}

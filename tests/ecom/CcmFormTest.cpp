@@ -13,7 +13,8 @@ using test::FakeModules;
 
 struct Rig {
   std::shared_ptr<FakeModules> m = std::make_shared<FakeModules>();
-  CcmForm form{test::FakeLoader(m)};
+  CcmWordArray words{};
+  CcmForm form{words, test::FakeLoader(m)};
   std::string error;
   void Open(std::vector<std::uint8_t> ids, std::int16_t protocol = 3) {
     m->ids = std::move(ids);
@@ -50,7 +51,7 @@ TEST(CcmFormOpen, NoModuleAndFailuresGiveTheirTexts) {
   EXPECT_EQ(ipx.error, "Unable to Open Winsock Transport: rc= 3");
 
   Rig missing;
-  CcmForm noLibrary([](std::string& why) -> std::unique_ptr<HeiPasApi> {
+  CcmForm noLibrary(missing.words, [](std::string& why) -> std::unique_ptr<HeiPasApi> {
     why = "libhei_pas.so: cannot open shared object file";
     return nullptr;
   });
