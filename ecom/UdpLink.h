@@ -10,7 +10,7 @@
 // In ECOM mode every UdpLink of a thread shares one ECOM link state and transport
 // (ecom/EcomLinkState.h); the last UdpLink of the thread to go away closes the transport.
 // The serial modes (KSeq, DIrectNet) are not wired to the DirectNET engine yet: their reads and
-// writes fail with result 0 and send nothing (see SerialPath in UdpLink.cpp).
+// writes fail with result 0 and send nothing (see SerialPathNotWired in UdpLink.cpp).
 //
 // The serial child is MSComm1 (the port given to the constructor, or the termios port), the
 // timers Timer1 (watchdog), Timer2 (scan read) and Timer3 (scan write).

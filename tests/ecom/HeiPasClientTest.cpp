@@ -9,6 +9,7 @@
 #include "ecom/HeiPasApi.h"
 #include "ecom/heipas/Datagram.h"
 #include "ecom/heipas/UdpSocket.h"
+#include "tools/plcsim/EcomModuleSim.h"
 
 namespace plc::ecom {
 namespace {
@@ -128,6 +129,45 @@ TEST(HeiPasClient, ArgumentChecksAndIpx) {
   ASSERT_EQ(o.api->QueryDevices(t, o.devices, count, 2), HP_OK);
   ASSERT_EQ(o.api->OpenDevice(t, o.devices[0], 2, 10, 0, flag), HP_OK);
   EXPECT_EQ(o.api->CcmRequest(o.devices[0], 0, 0x31, 1, 2, buffer), HP_E_TIMEOUT);
+}
+
+TEST(HeiPasClient, QueriesByModuleIdAndNameAndTheirSetupAndDefinition) {
+  sim::EcomModuleSim modules({{1, "PRESS", 0}, {2, "OVEN", 0}, {3, "OVEN", 0}});
+  modules.Start();
+  setenv("HEI_PAS_MODULES", modules.ModuleList().c_str(), 1);
+  auto api = Library();
+  HEITransport t{.Transport = 4, .Protocol = 3, .Token = 0, .Reserved = {}};
+  HEIDevice devices[20]{};
+  ASSERT_EQ(api->Open(2), HP_OK);
+  ASSERT_EQ(api->OpenTransport(t, 2, 0), HP_OK);
+
+  std::int32_t count = 20;
+  const std::uint8_t id = 2;
+  ASSERT_EQ(api->QueryDeviceData(t, devices, count, 2, HP_DATA_MODULE_ID, &id, 1), HP_OK);
+  ASSERT_EQ(count, 1);
+  std::uint8_t setup[256]{};
+  std::int16_t length = 4;
+  ASSERT_EQ(api->ReadSetupData(devices[0], 0x20, setup, length), HP_OK);
+  EXPECT_EQ(setup[0], 2);
+  EXPECT_EQ(length, 4);
+  std::uint8_t definition[44]{};
+  ASSERT_EQ(api->ReadDeviceDef(devices[0], definition, 42), HP_OK);
+  EXPECT_EQ(definition[2], 1);  // an ECOM
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(definition + 3), definition[1]), "OVEN");
+
+  count = 20;
+  const char name[8] = "OVEN   ";
+  ASSERT_EQ(api->QueryDeviceData(t, devices, count, 2, HP_DATA_NAME, reinterpret_cast<const std::uint8_t*>(name), 7),
+            HP_OK);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(devices[0].ModuleId, 2);
+  EXPECT_EQ(devices[1].ModuleId, 3);
+  count = 1;  // less room than modules: the first in list order
+  ASSERT_EQ(api->QueryDevices(t, devices, count, 2), HP_OK);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(devices[0].ModuleId, 1);
+  api->Close();
+  unsetenv("HEI_PAS_MODULES");
 }
 
 }  // namespace
