@@ -130,8 +130,14 @@ void CcmForm::EtherCCMRead(std::int32_t station, std::int32_t address, std::int3
     errorText = "Error: CCM request length " + std::to_string(length) + " outside 1..1001 bytes";
     return;
   }
-  // Register addresses count from 1 on the module and travel as a signed 16-bit number.
-  const auto wire = static_cast<std::int16_t>(static_cast<std::uint16_t>(registers ? address + 1 : address));
+  // Register addresses count from 1 on the module and travel as a signed 16-bit number; one
+  // beyond 16 bits would wrap to another address, so it is refused.
+  const std::int64_t onModule = registers ? std::int64_t{address} + 1 : address;
+  if (onModule < 0 || onModule > 0xFFFF) {
+    errorText = "Error: CCM address " + std::to_string(onModule) + " outside 0..65535";
+    return;
+  }
+  const auto wire = static_cast<std::int16_t>(static_cast<std::uint16_t>(onModule));
   if (write && !PackValues(values, size, dataType, errorText)) return;
 
   for (int attempt = 1; attempt <= 2; ++attempt) {

@@ -2,6 +2,8 @@
 // does, Datagram.h what goes on the wire).
 #include "ecom/heipas/hei_pas.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -55,14 +57,14 @@ ModuleAddress AddressOf(const HEIDevice& d) {
   std::uint16_t port;
   std::memcpy(&ip, &d.Ipv4, sizeof ip);
   std::memcpy(&port, &d.Port, sizeof port);
-  return ModuleAddress{__builtin_bswap32(ip), __builtin_bswap16(port)};
+  return ModuleAddress{ntohl(ip), ntohs(port)};
 }
 
 HEIDevice DeviceRecord(std::uint32_t token, const ModuleAddress& a, const Datagram& reply) {
   HEIDevice d{};
   d.TransportToken = token;
-  d.Ipv4 = __builtin_bswap32(a.ipv4);
-  d.Port = __builtin_bswap16(a.port);
+  d.Ipv4 = htonl(a.ipv4);
+  d.Port = htons(a.port);
   d.TimeoutMs = kDefaultTimeoutMs;
   d.Retries = 3;
   d.ModuleId = reply.moduleId;

@@ -155,6 +155,8 @@ TEST(CcmFormWrite, PackingAndRefusedValues) {
   EXPECT_EQ(r.error, "Error: CCM request length 1002 outside 1..1001 bytes");
   r.form.EtherCCMRead(1, 0, 0, Variant(), 0x32, false, r.error);
   EXPECT_EQ(r.error, "Error: CCM request length 0 outside 1..1001 bytes");
+  r.form.EtherCCMRead(1, 65535, 1, Variant(), 0x31, false, r.error);
+  EXPECT_EQ(r.error, "Error: CCM address 65536 outside 0..65535");
   for (const auto& call : r.CallsSince(from)) EXPECT_EQ(call.rfind("CCM", 0), std::string::npos) << call;
 }
 
