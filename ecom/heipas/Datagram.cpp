@@ -46,34 +46,32 @@ std::uint16_t Fletcher16(std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> Encode(const Datagram& d) {
-  std::vector<std::uint8_t> body;
-  switch (d.kind) {
-    case Kind::Query:
-      break;
-    case Kind::QueryReply:
-      if (d.name.size() > kMaxName) throw std::invalid_argument("module name over 32 bytes");
-      body.push_back(d.deviceType);
-      body.push_back(static_cast<std::uint8_t>(d.name.size()));
-      body.insert(body.end(), d.name.begin(), d.name.end());
-      break;
-    case Kind::Ccm:
-    case Kind::CcmReply:
-      if (d.length > kMaxCcmLength || d.write > 1 || !KnownDataType(d.dataType))
-        throw std::invalid_argument("CCM fields out of range");
-      if (d.data.size() != CcmDataSize(d)) throw std::invalid_argument("CCM data disagrees with its length");
-      body.push_back(d.write);
-      body.push_back(d.dataType);
-      Put16(body, d.address);
-      Put16(body, d.length);
-      body.insert(body.end(), d.data.begin(), d.data.end());
-      break;
-  }
-  std::vector<std::uint8_t> out{kMagic0, kMagic1, kVersion, static_cast<std::uint8_t>(d.kind)};
+  const bool ccm = d.kind == Kind::Ccm || d.kind == Kind::CcmReply;
+  if (d.kind == Kind::QueryReply && d.name.size() > kMaxName) throw std::invalid_argument("module name over 32 bytes");
+  if (ccm && (d.length > kMaxCcmLength || d.write > 1 || !KnownDataType(d.dataType)))
+    throw std::invalid_argument("CCM fields out of range");
+  if (ccm && d.data.size() != CcmDataSize(d)) throw std::invalid_argument("CCM data disagrees with its length");
+
+  const std::size_t bodyLength = d.kind == Kind::QueryReply ? 2 + d.name.size() : ccm ? kCcmFields + d.data.size() : 0;
+  // One allocation: the datagram is built in place, header, body, check.
+  std::vector<std::uint8_t> out;
+  out.reserve(kHeaderSize + bodyLength + kCheckSize);
+  for (std::uint8_t b : {kMagic0, kMagic1, kVersion, static_cast<std::uint8_t>(d.kind)}) out.push_back(b);
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(d.sequence >> shift));
   out.push_back(d.moduleId);
   out.push_back(d.status);
-  Put16(out, static_cast<std::uint16_t>(body.size()));
-  out.insert(out.end(), body.begin(), body.end());
+  Put16(out, static_cast<std::uint16_t>(bodyLength));
+  if (d.kind == Kind::QueryReply) {
+    out.push_back(d.deviceType);
+    out.push_back(static_cast<std::uint8_t>(d.name.size()));
+    out.insert(out.end(), d.name.begin(), d.name.end());
+  } else if (ccm) {
+    out.push_back(d.write);
+    out.push_back(d.dataType);
+    Put16(out, d.address);
+    Put16(out, d.length);
+    out.insert(out.end(), d.data.begin(), d.data.end());
+  }
   Put16(out, Fletcher16(out));
   return out;
 }

@@ -64,8 +64,8 @@ bool UdpSocket::SendTo(const ModuleAddress& to, std::span<const std::uint8_t> by
 }
 
 std::optional<UdpSocket::Received> UdpSocket::ReceiveUntil(Deadline deadline) const {
+  Received r;
   while (true) {
-    Received r;
     r.bytes.resize(kMaxDatagram + 1);
     sockaddr_in from{};
     socklen_t len = sizeof from;
