@@ -114,7 +114,7 @@ void EcomRequests::Store(Variant& ReadValue, std::int32_t readSize, std::int16_t
   }
 }
 
-Result EcomRequests::Write(const Variant& pstr, const Variant& values, std::int32_t writeSize, std::int16_t ioType) {
+Result EcomRequests::Write(const Variant& pstr, const Variant& values, std::int32_t writeSize, bool fixedPoint) {
   TakeBusyFlag();
   BusyFlag release{link_};
   const auto address = ResolveEcomAddress(pstr, link_.DefaultStation);
@@ -124,7 +124,7 @@ Result EcomRequests::Write(const Variant& pstr, const Variant& values, std::int3
   }
   const CcmTarget target = MapEcomType(address->type, address->number);
   Variant words = values;
-  if (ioType == kIoFloat && target.dataType == kRegisters) {
+  if (fixedPoint && target.dataType == kRegisters) {
     // Each value becomes its whole part and its ten-thousandths, as a read of ioFloat takes them.
     const std::int32_t count = writeSize / 2;
     VariantArray pairs(1, std::max(2 * count, 1));

@@ -20,9 +20,10 @@ class EcomRequests {
   // ioIdx to the bit). storeInto null: the words stay in CcmWords only (non-waiting reads).
   Result Read(const Variant& Address, Variant* storeInto, std::int32_t readSize, Opt<std::int16_t> IOType,
               Opt<std::int32_t> ioIdx);
-  // A write of writeSize values from values (an array from index 1, or one value); ioType 2
-  // writes each value as two registers, whole part then ten-thousandths.
-  Result Write(const Variant& pstr, const Variant& values, std::int32_t writeSize, std::int16_t ioType);
+  // A write of writeSize words from values (an array from index 1, or one value); fixedPoint
+  // (ioFloat) writes each of writeSize / 2 values as two registers, whole part then
+  // ten-thousandths.
+  Result Write(const Variant& pstr, const Variant& values, std::int32_t writeSize, bool fixedPoint);
 
  private:
   // Waits up to 2 s for the busy flag, then takes it.

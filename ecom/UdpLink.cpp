@@ -145,7 +145,8 @@ void UdpLink::SetPortOpen(bool value) {
 
 namespace {
 
-// ReadSize as the caller gave it, 1 when omitted (written back); nullopt when it is no number.
+// ReadSize as the caller gave it; 1 when omitted or Empty (an Empty one is written back as 1);
+// nullopt when it is no number.
 std::optional<std::int32_t> SizeArgument(Opt<Variant>& size) {
   if (size.IsMissing()) return 1;
   try {
@@ -192,7 +193,10 @@ Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt
   auto& link = ecom::EcomLink();
   if (!link.EcomOpen || link.WriteCallActive) return ResultFailed;
   auto size = SizeArgument(ReadSize);
-  if (!size) return ResultFailed;
+  if (!size) {
+    link.ErrorText = "Error: ReadSize is not a number";
+    return ResultFailed;
+  }
   const Result result = ecom::EcomRequests(link, EventLoop::Current()).Read(Address, nullptr, *size, IOType, {});
   if (result == ResultOk) EventComComplete();
   return result;
@@ -206,7 +210,9 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
   link.WriteCallActive = true;
   std::int32_t size = WriteSize.ValueOr(1);
   std::int16_t ioType = IOType.ValueOr(0);
-  if (ioType == 2) size *= 2;
+  // ioFloat as the caller asked it, before the address rewrites IOType below.
+  const bool fixedPoint = ioType == 2;
+  if (fixedPoint) size *= 2;
   Variant address = pstr;
   if (pstr.IsNumeric()) {
     ioType = 0;
@@ -215,7 +221,7 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
     ioType = 1;
   }
   IOType.Put(ioType);
-  const Result result = ecom::EcomRequests(link, EventLoop::Current()).Write(address, ABValue, size, ioType);
+  const Result result = ecom::EcomRequests(link, EventLoop::Current()).Write(address, ABValue, size, fixedPoint);
   link.WriteCallActive = false;
   link.WriteQueueActive = false;
   return result;

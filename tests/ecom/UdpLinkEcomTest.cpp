@@ -123,6 +123,13 @@ TEST(UdpLinkEcom, Writes) {
   Variant v0("V,0"), fixed(12.3456);
   EXPECT_EQ(r.b.link->WritePLC(v0, fixed, std::int16_t{1}, std::int16_t{2}, {}), ResultOk);
   EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{12, 0, 0x80, 0x0D}));
+  // A numeric address turns IOType to 0 for the caller, but the value still goes as ioFloat.
+  Variant octal(std::int32_t{2000});
+  std::int16_t io = 2;
+  EXPECT_EQ(r.b.link->WritePLC(octal, fixed, std::int16_t{1}, io, {}), ResultOk);
+  EXPECT_EQ(io, 0);
+  EXPECT_EQ(r.LastCall(), "CCM w 1 49 1025 4");
+  EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{12, 0, 0x80, 0x0D}));
 
   // A single-bit write would rewrite a whole byte: refused, nothing sent.
   const auto calls = r.m->log.size();
