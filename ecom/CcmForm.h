@@ -44,6 +44,12 @@ class CcmForm {
   std::string EtherCCMClose();
 
   bool IsOpen() const { return libraryOpen_; }
+  // Forgets what is open without calling the library: at thread exit the library's own
+  // per-thread state may already be gone, and it closes its sockets itself.
+  void Abandon() {
+    libraryOpen_ = transportOpen_ = false;
+    openDevices_.clear();
+  }
 
   HEITransport TransportRecord{};
   std::array<HEIDevice, 21> DeviceTable{};

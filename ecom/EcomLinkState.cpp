@@ -2,6 +2,11 @@
 
 namespace plc::ecom {
 
+// Runs at thread exit: no call into hei_pas then (see CcmForm::Abandon).
+EcomLinkState::~EcomLinkState() {
+  if (form_) form_->Abandon();
+}
+
 CcmForm& EcomLinkState::Form() {
   if (!form_) form_ = std::make_unique<CcmForm>(CcmWords, Loader);
   return *form_;
@@ -19,7 +24,7 @@ std::string EcomLinkState::Close() {
 }
 
 void EcomLinkState::Reset() {
-  form_.reset();
+  form_.reset();  // closes what is open
   *this = EcomLinkState{};
 }
 

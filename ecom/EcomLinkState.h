@@ -11,6 +11,10 @@
 namespace plc::ecom {
 
 struct EcomLinkState {
+  EcomLinkState() = default;
+  ~EcomLinkState();
+  EcomLinkState(EcomLinkState&&) = default;
+  EcomLinkState& operator=(EcomLinkState&&) = default;
   bool EcomOpen = false;          // the last EtherCCMOpen left the error text empty
   bool EcomBusy = false;          // an ECOM request runs
   bool CallActive = false;        // a waiting read runs
