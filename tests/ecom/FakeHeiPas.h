@@ -72,7 +72,8 @@ class FakeHeiPas final : public HeiPasApi {
       m_->ccmResults.pop_front();
     }
     if (rc == 0 && write) m_->written.assign(buffer, buffer + length);
-    if (rc == 0 && !write) std::memcpy(buffer, m_->replyBytes.data(), std::min<std::size_t>(length, m_->replyBytes.size()));
+    if (rc == 0 && !write && !m_->replyBytes.empty())
+      std::memcpy(buffer, m_->replyBytes.data(), std::min<std::size_t>(length, m_->replyBytes.size()));
     return rc;
   }
   int CloseDevice(HEIDevice& d) override { return Log("CloseDevice " + std::to_string(d.ModuleId)); }
