@@ -109,6 +109,13 @@ void EcomRequests::Store(Variant& ReadValue, std::int32_t readSize, std::int16_t
     return;
   }
   if (!ReadValue.IsArray()) ReadValue = Variant(VariantArray(0, readSize));
+  VariantArray& array = ReadValue.Array();
+  if (array.ElementType() == VarType::Empty && array.Contains(1) && array.Contains(readSize)) {
+    // An array of variants that holds them all: straight in, one bounds check for the lot.
+    auto span = array.Range(1, readSize);
+    for (std::int32_t k = 1; k <= readSize; ++k) span[static_cast<std::size_t>(k - 1)] = Variant(word(k));
+    return;
+  }
   for (std::int32_t k = 1; k <= readSize; ++k) {
     if (!Put(ReadValue, k, Variant(word(k)))) return;
   }
