@@ -3,6 +3,7 @@
 #include "core/OctalText.h"
 #include "core/RuntimeError.h"
 #include "core/TagDatabase.h"
+#include "ecom/EcomLinkState.h"
 
 namespace plc {
 
@@ -11,9 +12,29 @@ constexpr std::int16_t kDefaultDeviceTimeOut = 55;
 }  // namespace
 
 UdpLink::UdpLink(std::unique_ptr<SerialPort> port)
-    : line_(*this, std::move(port), SerialLine::Rules{}), timers_(kScanTimerDesign) {}
+    : line_(*this, std::move(port), SerialLine::Rules{}), timers_(kScanTimerDesign) {
+  ++ecom::EcomLink().Controls;
+}
 
-UdpLink::~UdpLink() = default;
+// The last UdpLink of the thread closes the ECOM transport it shared.
+UdpLink::~UdpLink() {
+  auto& link = ecom::EcomLink();
+  if (--link.Controls <= 0) {
+    link.Controls = 0;
+    link.Close();
+  }
+}
+
+void UdpLink::ShareSettings() const {
+  auto& link = ecom::EcomLink();
+  link.DefaultStation = props_.unitAddress;
+  link.Protocol = static_cast<std::int16_t>(commProtocol_);
+  link.DeviceTimeOut = deviceTimeOut_;
+}
+
+std::string UdpLink::CurrentErrors() const { return ecom::EcomLink().ErrorText; }
+void UdpLink::SetCurrentErrors(std::string value) { ecom::EcomLink().ErrorText = std::move(value); }
+bool UdpLink::EcomOpen() const { return ecom::EcomLink().EcomOpen; }
 
 // ---- Container events ----
 
@@ -24,10 +45,12 @@ void UdpLink::InitProperties() {
   commMode_ = udp::ECOM;
   commProtocol_ = udp::UDP_IP;
   deviceTimeOut_ = kDefaultDeviceTimeOut;
+  ShareSettings();
 }
 
 void UdpLink::ReadProperties(PropertyBag& bag) {
   Keys().Read(*this, bag, Host().AmbientFont());
+  ShareSettings();
   timers_.StartForRun(RunMode(), props_.scanReadEnable, props_.scanWriteEnable);
 }
 
@@ -58,6 +81,7 @@ void UdpLink::SetAddress(std::int32_t value) {
   props_.address = value;
   PropertyChanged("Address");
   props_.unitAddress = UnitAddressOf(value);
+  ShareSettings();
 }
 
 void UdpLink::SetCommMode(EnPDMode value) {
@@ -68,11 +92,13 @@ void UdpLink::SetCommMode(EnPDMode value) {
 void UdpLink::SetCommProtocol(EnPDProtocol value) {
   commProtocol_ = value;
   PropertyChanged("Protocol");
+  ShareSettings();
 }
 
 void UdpLink::SetDeviceTimeOut(std::int16_t value) {
   deviceTimeOut_ = value;
   PropertyChanged("DeviceTimeOut");
+  ShareSettings();
 }
 
 void UdpLink::SetScanReadEnable(bool value) {
@@ -98,38 +124,128 @@ void UdpLink::SetScanWriteIOTimerInterval(std::int32_t value) {
 }
 
 void UdpLink::SetPortOpen(bool value) {
-  if (commMode_ != udp::ECOM) {
+  if (!EcomMode()) {
     line_.SetPortOpen(value);
     return;
   }
   if (!RunMode()) throw RuntimeError(err::NotAtDesignTime);
   line_.LoadPortOpen(value);
   PropertyChanged("PortOpen");
-  // The ECOM transport (hei_pas) forwards here once it is built; until then the open fails
-  // the way a failed EtherCCMOpen does: with an error text, and EcomOpen False.
-  currentErrors_ = "The ECOM transport is not available";
-  ecomOpen_ = currentErrors_.empty();
+  ShareSettings();
+  // True opens the transport (again: an earlier open is closed first, so nothing leaks);
+  // False closes it.
+  if (value) {
+    ecom::EcomLink().Open();
+  } else {
+    ecom::EcomLink().Close();
+  }
 }
 
-// ---- ECOM and DirectNET transactions ----
-// These forward to the ECOM request and the DirectNET engine. Until they are built no request
-// can be sent, so every call reports failure (ReadPLC 301 while the transport is not open) and
-// nothing is sent; nothing is ever in flight, so CommBusy reads False.
+// ---- ECOM requests ----
 
-Variant UdpLink::CommBusy() const { return Variant(false); }
-void UdpLink::SetCommBusy(const Variant&) {}
+namespace {
 
-Result UdpLink::ReadPLC(Variant&, Variant&, Opt<Variant>, Opt<std::int16_t>, Opt<std::int32_t>) {
-  return ecomOpen_ ? ResultFailed : ResultEcomNotOpen;
+// ReadSize as the caller gave it; 1 when omitted or Empty (an Empty one is written back as 1);
+// nullopt when it is no number.
+std::optional<std::int32_t> SizeArgument(Opt<Variant>& size) {
+  if (size.IsMissing()) return 1;
+  try {
+    Variant v = size.ValueOr(Variant());
+    if (v.IsEmpty()) {
+      size.Put(Variant(std::int32_t{1}));
+      return 1;
+    }
+    return v.ToInt32();
+  } catch (const RuntimeError&) {
+    return std::nullopt;
+  }
 }
-Result UdpLink::ReadPLCNW(Variant&, Variant&, Opt<Variant>, Opt<std::int16_t>) { return ResultFailed; }
-Result UdpLink::WritePLC(Variant&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
-  return ResultFailed;
+
+}  // namespace
+
+Variant UdpLink::CommBusy() const { return Variant(ecom::EcomLink().Busy()); }
+void UdpLink::SetCommBusy(const Variant& value) {
+  if (!value.ToBool()) ecom::EcomLink().FreeLink();
 }
+
+Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
+                        Opt<std::int32_t> ioIdx) {
+  if (!EcomMode()) return SerialPathNotWired();
+  auto& link = ecom::EcomLink();
+  if (!link.EcomOpen) return ResultEcomNotOpen;
+  if (link.WriteCallActive) return ResultFailed;
+  auto size = SizeArgument(ReadSize);
+  if (!size) {
+    link.ErrorText = "Error: ReadSize is not a number";
+    return ResultFailed;
+  }
+  if (IOType.ValueOr(0) == 2) *size *= 2;
+  link.CallActive = true;
+  const Result result = ecom::EcomRequests(link, EventLoop::Current()).Read(Address, &ReadValue, *size, IOType, ioIdx);
+  link.CallActive = false;
+  return result;
+}
+
+// In ECOM mode a non-waiting read runs the ECOM request like ReadPLC (the library call itself
+// waits), leaves the words for ReadData and raises CommComplete; -1 only once it succeeded.
+Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
+  if (!EcomMode()) return SerialPathNotWired();
+  auto& link = ecom::EcomLink();
+  if (!link.EcomOpen || link.WriteCallActive) return ResultFailed;
+  auto size = SizeArgument(ReadSize);
+  if (!size) {
+    link.ErrorText = "Error: ReadSize is not a number";
+    return ResultFailed;
+  }
+  const Result result = ecom::EcomRequests(link, EventLoop::Current()).Read(Address, nullptr, *size, IOType, {});
+  if (result == ResultOk) EventComComplete();
+  return result;
+}
+
+Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
+                         Opt<std::int32_t>) {
+  if (!EcomMode()) return SerialPathNotWired();
+  auto& link = ecom::EcomLink();
+  link.WriteQueueActive = true;
+  link.WriteCallActive = true;
+  std::int32_t size = WriteSize.ValueOr(1);
+  std::int16_t ioType = IOType.ValueOr(0);
+  // ioFloat as the caller asked it, before the address rewrites IOType below.
+  const bool fixedPoint = ioType == 2;
+  if (fixedPoint) size *= 2;
+  Variant address = pstr;
+  if (pstr.IsNumeric()) {
+    ioType = 0;
+  } else if (const std::string text = pstr.ToString(); text.find_first_of("bB") != std::string::npos) {
+    address = Variant(text.substr(0, text.find_first_of("bB")));
+    ioType = 1;
+  }
+  IOType.Put(ioType);
+  const Result result = ecom::EcomRequests(link, EventLoop::Current()).Write(address, ABValue, size, fixedPoint);
+  link.WriteCallActive = false;
+  link.WriteQueueActive = false;
+  return result;
+}
+
+// A single-bit write over CCM would have to rewrite the whole byte of eight inputs or outputs,
+// and could undo what the PLC changed in between: refused in ECOM mode rather than risked.
 Result UdpLink::WritePLCBit(Variant&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
+  if (!EcomMode()) return SerialPathNotWired();
+  ecom::EcomLink().ErrorText = "Error: WritePLCBit is not available in ECOM mode";
   return ResultFailed;
 }
-Variant UdpLink::ReadErrors() { return Variant(errorText_); }
+
+// ---- Serial path ----
+// The KSeq and DIrectNet modes run the DirectNET engine of directnet/ with UdpLink's own
+// address handling. Until that engine is wired in here, they send nothing and fail.
+Result UdpLink::SerialPathNotWired() {
+  errorText_ = "The DirectNET serial path is not available yet";
+  return ResultFailed;
+}
+
+// In ECOM mode the failure of the last request is CurrentErrors: hosts that read every control's
+// errors through ReadErrors see it there too.
+Variant UdpLink::ReadErrors() { return Variant(EcomMode() ? ecom::EcomLink().ErrorText : errorText_); }
 
 std::string UdpLink::LRCchk(std::string&) {
   throw RuntimeError(err::InvalidCall, "LRCchk is not available until the DirectNET framing is built");
@@ -147,7 +263,11 @@ Result UdpLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<
   return ResultFailed;
 }
 
-Variant UdpLink::ReadData(std::int16_t& idx) { return ccmWords_.Get(idx); }
+// The words of the latest read, ECOM or serial (index 0..1000).
+Variant UdpLink::ReadData(std::int16_t& idx) {
+  if (idx < 0 || idx > 1000) throw RuntimeError(err::Subscript);
+  return Variant(ecom::EcomLink().CcmWords[static_cast<std::size_t>(idx)]);
+}
 
 void UdpLink::ForceData(Variant&, std::int32_t&) {}
 void UdpLink::WriteQueData() {}

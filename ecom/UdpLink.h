@@ -7,6 +7,11 @@
 // Opt<T>. Read and write methods return -1, 0 or 301 (ECOM not open) and never throw for a
 // communication problem.
 //
+// In ECOM mode every UdpLink of a thread shares one ECOM link state and transport
+// (ecom/EcomLinkState.h); the last UdpLink of the thread to go away closes the transport.
+// The serial modes (KSeq, DIrectNet) are not wired to the DirectNET engine yet: their reads and
+// writes fail with result 0 and send nothing (see SerialPathNotWired in UdpLink.cpp).
+//
 // The serial child is MSComm1 (the port given to the constructor, or the termios port), the
 // timers Timer1 (watchdog), Timer2 (scan read) and Timer3 (scan write).
 #include <cstdint>
@@ -22,6 +27,7 @@
 #include "core/PersistedKeys.h"
 #include "core/ResultCodes.h"
 #include "core/SerialLine.h"
+#include "ecom/EcomRequests.h"
 
 namespace plc {
 
@@ -72,8 +78,8 @@ class UdpLink final : public TableControl<UdpLink> {
   void SetCommProtocol(EnPDProtocol value);  // kept under the key "Protocol"
   std::int16_t DeviceTimeOut() const { return deviceTimeOut_; }
   void SetDeviceTimeOut(std::int16_t value);
-  std::string CurrentErrors() const { return currentErrors_; }
-  void SetCurrentErrors(std::string value) { currentErrors_ = std::move(value); }
+  std::string CurrentErrors() const;
+  void SetCurrentErrors(std::string value);
   bool ScanReadEnable() const { return props_.scanReadEnable; }
   void SetScanReadEnable(bool value);
   bool ScanWriteEnable() const { return props_.scanWriteEnable; }
@@ -127,7 +133,7 @@ class UdpLink final : public TableControl<UdpLink> {
   IntervalTimer& Timer2() { return timers_.Timer2(); }
   IntervalTimer& Timer3() { return timers_.Timer3(); }
   std::int16_t UnitAddress() const { return props_.unitAddress; }
-  bool EcomOpen() const { return ecomOpen_; }
+  bool EcomOpen() const;
 
   static const KeyTable<UdpLink>& Keys();
 
@@ -138,10 +144,12 @@ class UdpLink final : public TableControl<UdpLink> {
   std::int32_t commMode_ = udp::ECOM;
   std::int32_t commProtocol_ = udp::UDP_IP;
   std::int16_t deviceTimeOut_ = 55;
-  std::string currentErrors_;
-  bool ecomOpen_ = false;
-  VariantArray ccmWords_{0, 1000};
   std::string errorText_;
+
+  Result SerialPathNotWired();
+  bool EcomMode() const { return commMode_ == udp::ECOM; }
+  // Copies the properties the ECOM link state keeps (station, protocol, time-out).
+  void ShareSettings() const;
 };
 
 }  // namespace plc

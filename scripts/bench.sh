@@ -10,3 +10,6 @@ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLC_SANITIZE=OFF -DPLC_
       -DPLC_BUILD_BENCH=ON >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target modbus_bench
 "$dir/bin/modbus_bench" --benchmark_color=false "$@"
+# The ECOM benchmark: UdpLink through hei_pas against a simulated module, next to bare UDP.
+cmake --build "$dir" -j "$(nproc)" --target ecom_bench
+"$dir/bin/ecom_bench" --benchmark_color=false

@@ -12,6 +12,7 @@
 #include "tools/plclink/DemoReport.h"
 #include "tools/plclink/DemoRtuLink.h"
 #include "tools/plclink/DemoSeqLink.h"
+#include "tools/plclink/DemoUdpLink.h"
 
 namespace plc::plclink {
 namespace {
@@ -28,7 +29,7 @@ const std::vector<ControlDemo>& ControlDemos() {
       {"RtuLink", RunRtuLinkDemo},
       {"SeqLink", RunSeqLinkDemo},
       {"DfLink", {}},
-      {"UdpLink", {}},
+      {"UdpLink", RunUdpLinkDemo},
   };
   return demos;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tools/plcsim/DirectNetSimulator.h"
+#include "tools/plcsim/EcomModuleSim.h"
 #include "tools/plcsim/Simulators.h"
 
 namespace plc::sim {
@@ -12,6 +13,7 @@ const std::vector<SimulatorCommand>& Simulators() {
   static const std::vector<SimulatorCommand> simulators = {
       // One line per protocol: {"name", "summary", RunFunction},
       {"directnet", "DirectLOGIC station(s), DirectNET / K-sequence", RunDirectNetCommand},
+      {"ecom", "ECOM modules over UDP for the hei_pas client", RunEcomSimulator},
   };
   return simulators;
 }

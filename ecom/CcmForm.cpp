@@ -1,0 +1,220 @@
+#include "ecom/CcmForm.h"
+
+#include <cmath>
+
+#include "core/RuntimeError.h"
+#include "ecom/EcomAddress.h"
+
+namespace plc::ecom {
+namespace {
+
+constexpr std::uint16_t kVersion = 2;
+constexpr std::uint16_t kDeviceRetries = 3;
+constexpr std::uint16_t kDefinitionLength = 42;
+constexpr std::int32_t kRoomOffered = 20;
+
+std::string Rc(const char* text, int rc) { return std::string(text) + std::to_string(rc); }
+
+// A whole number within lo..hi, or nullopt.
+std::optional<std::int32_t> WholeIn(const Variant& v, double lo, double hi) {
+  if (!v.IsNumeric() && !v.IsString()) return std::nullopt;
+  double d;
+  try {
+    d = v.ToDouble();
+  } catch (const RuntimeError&) {
+    return std::nullopt;
+  }
+  if (!(d >= lo && d <= hi) || d != std::floor(d)) return std::nullopt;
+  return static_cast<std::int32_t>(d);
+}
+
+}  // namespace
+
+CcmForm::~CcmForm() {
+  if (libraryOpen_) EtherCCMClose();
+}
+
+void CcmForm::EtherCCMOpen(std::string& errorText, std::int16_t protocol, std::int16_t deviceTimeOut) {
+  // A repeated open would otherwise leave the earlier devices and socket open.
+  if (libraryOpen_) EtherCCMClose();
+  errorText.clear();
+  StationMap.fill(0);
+  DeviceCount = kRoomOffered;
+  if (!api_) {
+    std::string why;
+    api_ = loader_(why);
+    if (!api_) {
+      errorText = "Unable to Initialize the driver: rc= -1 (" + why + ")";
+      DeviceCount = 0;
+      return;
+    }
+  }
+  int rc = api_->Open(kVersion);
+  if (rc != 0) {
+    errorText = Rc("Unable to Initialize the driver: rc= ", rc);
+    DeviceCount = 0;
+    GetIDs(errorText);
+    return;
+  }
+  libraryOpen_ = true;
+  TransportRecord = HEITransport{};
+  TransportRecord.Transport = 4;
+  TransportRecord.Protocol = static_cast<std::uint16_t>(protocol);
+  rc = api_->OpenTransport(TransportRecord, kVersion, 0);
+  if (rc != 0) {
+    errorText = Rc("Unable to Open Winsock Transport: rc= ", rc);
+    DeviceCount = 0;
+    GetIDs(errorText);
+    return;
+  }
+  transportOpen_ = true;
+  DeviceTable.fill(HEIDevice{});
+  rc = api_->QueryDevices(TransportRecord, DeviceTable.data(), DeviceCount, kVersion);
+  if (rc != 0) errorText = Rc("Error Querying the Network: rc= ", rc);
+  // The library may not report more devices than the room offered.
+  if (DeviceCount > kRoomOffered) DeviceCount = kRoomOffered;
+  if (DeviceCount <= 0) {
+    errorText = Rc("No ECOM Devices: rc= ", rc);
+    DeviceCount = std::max(DeviceCount, 0);
+    GetIDs(errorText);
+    return;
+  }
+  for (std::int32_t i = 0; i < DeviceCount; ++i) {
+    std::int16_t flag = 0;
+    rc = api_->OpenDevice(TransportRecord, DeviceTable[static_cast<std::size_t>(i)], kVersion,
+                          static_cast<std::uint16_t>(deviceTimeOut), kDeviceRetries, flag);
+    if (rc != 0) {
+      errorText = Rc("Unable to Open the Device: rc= ", rc);
+    } else {
+      openDevices_.push_back(i);
+    }
+  }
+  GetIDs(errorText);
+}
+
+void CcmForm::GetIDs(std::string& errorText) {
+  for (std::int32_t i = 0; i < DeviceCount; ++i) {
+    std::array<std::uint8_t, 256> setup{};
+    std::int16_t length = 4;
+    const int rc = api_->ReadSetupData(DeviceTable[static_cast<std::size_t>(i)], 0x20, setup.data(), length);
+    if (rc != 0) errorText = Rc("Unable to Open the Device: rc= ", rc);
+    StationMap[setup[0]] = static_cast<std::int16_t>(i + 1);
+  }
+}
+
+void CcmForm::EtherCCMRead(std::int32_t station, std::int32_t address, std::int32_t size, const Variant& values,
+                           std::uint8_t dataType, bool write, std::string& errorText) {
+  errorText.clear();
+  if (station < 0 || station > 255) throw RuntimeError(err::Subscript);
+  if (StationMap[static_cast<std::size_t>(station)] <= 0 || !api_) {
+    errorText = "Error: invalid device address " + std::to_string(station);
+    return;
+  }
+  CurrentIndex = static_cast<std::int16_t>(StationMap[static_cast<std::size_t>(station)] - 1);
+  HEIDevice& device = DeviceTable[static_cast<std::size_t>(CurrentIndex)];
+
+  std::array<std::uint8_t, 44> definition{};
+  int rc = api_->ReadDeviceDef(device, definition.data(), kDefinitionLength);
+  if (rc != 0) {
+    errorText = Rc("Error Reading Device Definition: rc= ", rc);
+    return;
+  }
+  if (definition[2] != 1) {
+    errorText = "This device is not an ECOM, cannot continue!";
+    return;
+  }
+
+  const bool registers = dataType == kRegisters;
+  const std::int64_t length = registers ? 2 * std::int64_t{size} : size;
+  if (length < 1 || length > static_cast<std::int64_t>(kCcmBufferSize)) {
+    errorText = "Error: CCM request length " + std::to_string(length) + " outside 1..1001 bytes";
+    return;
+  }
+  // Register addresses count from 1 on the module and travel as a signed 16-bit number; one
+  // beyond 16 bits would wrap to another address, so it is refused.
+  const std::int64_t onModule = registers ? std::int64_t{address} + 1 : address;
+  if (onModule < 0 || onModule > 0xFFFF) {
+    errorText = "Error: CCM address " + std::to_string(onModule) + " outside 0..65535";
+    return;
+  }
+  const auto wire = static_cast<std::int16_t>(static_cast<std::uint16_t>(onModule));
+  if (write && !PackValues(values, size, dataType, errorText)) return;
+
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    rc = api_->CcmRequest(device, write ? 1 : 0, dataType, wire, static_cast<std::uint16_t>(length), buffer_.data());
+    if (rc == 0) break;
+    errorText = Rc("Error performing PASCAL_HEICCMRequest: rc= ", rc);
+    if (attempt == 1) errorText.clear();
+  }
+  if (rc != 0) {
+    errorText = Rc("Error 2 performing PASCAL_HEICCMRequest: rc= ", rc);
+    return;
+  }
+  if (!write) UnpackWords(static_cast<std::int32_t>(length));
+}
+
+bool CcmForm::PackValues(const Variant& values, std::int32_t size, std::uint8_t dataType, std::string& errorText) {
+  const bool registers = dataType == kRegisters;
+  if (!values.IsArray() && size > 1) {
+    errorText = "Error: " + std::to_string(size) + " values to write but only one given";
+    return false;
+  }
+  for (std::int32_t k = 1; k <= size; ++k) {
+    if (values.IsArray() && !values.Array().Contains(k)) {
+      errorText = "Error: value " + std::to_string(k) + " to write is missing";
+      return false;
+    }
+    const Variant& v = values.IsArray() ? values.Array().Get(k) : values;
+    // Registers take -32768..65535 (a negative value as its 16-bit pattern); inputs and
+    // outputs one byte per value, so no value is cut short or dropped.
+    const auto whole = registers ? WholeIn(v, -32768, 65535) : WholeIn(v, 0, 255);
+    if (!whole) {
+      errorText = "Error: value " + std::to_string(k) + " (" + v.ToString() + ") does not fit " +
+                  (registers ? "a register" : "a byte");
+      return false;
+    }
+    if (registers) {
+      const auto word = static_cast<std::uint16_t>(*whole);
+      buffer_[2 * static_cast<std::size_t>(k - 1)] = static_cast<std::uint8_t>(word & 0xFF);
+      buffer_[2 * static_cast<std::size_t>(k - 1) + 1] = static_cast<std::uint8_t>(word >> 8);
+    } else {
+      buffer_[static_cast<std::size_t>(k - 1)] = static_cast<std::uint8_t>(*whole);
+    }
+  }
+  return true;
+}
+
+// Two bytes per word, low byte first, for every data type: inputs and outputs then read as
+// 16 consecutive bits per word, which is what the bit walk of a read expects. A byte past the
+// length counts 0.
+void CcmForm::UnpackWords(std::int32_t length) {
+  for (std::int32_t i = 0, k = 1; i < length; i += 2, ++k) {
+    const std::int32_t high = i + 1 < length ? buffer_[static_cast<std::size_t>(i + 1)] : 0;
+    CcmWords[static_cast<std::size_t>(k)] = buffer_[static_cast<std::size_t>(i)] + 256 * high;
+  }
+}
+
+std::string CcmForm::EtherCCMClose() {
+  std::string status;
+  int rc = 0;
+  if (api_ && libraryOpen_) {
+    for (std::int32_t i : openDevices_) {
+      rc = api_->CloseDevice(DeviceTable[static_cast<std::size_t>(i)]);
+      if (rc != 0) status = Rc("Unable to Close the Device: rc= ", rc);
+    }
+    if (transportOpen_) {
+      rc = api_->CloseTransport(TransportRecord);
+      if (rc != 0) status = Rc("Unable to Close the Transport: rc= ", rc);
+    }
+    rc = api_->Close();
+    if (rc != 0) status = Rc("Unable to Close the driver: rc= ", rc);
+  }
+  openDevices_.clear();
+  transportOpen_ = false;
+  libraryOpen_ = false;
+  StationMap.fill(0);
+  DeviceCount = 0;
+  return status.empty() ? Rc("Closed  rc= ", rc) : status;
+}
+
+}  // namespace plc::ecom

@@ -1,0 +1,45 @@
+#pragma once
+// Where an ECOM request goes: a PLC address (an octal number, "station;TYPE,number" or a tag
+// name) resolved to a station and a CCM data type, address and bit. Pure functions.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/TagDatabase.h"
+#include "core/Variant.h"
+
+namespace plc::ecom {
+
+constexpr std::uint8_t kRegisters = 0x31;
+constexpr std::uint8_t kInputs = 0x32;
+constexpr std::uint8_t kOutputs = 0x33;
+
+struct CcmTarget {
+  std::uint8_t dataType = kRegisters;
+  std::int32_t address = 0;  // as the transport takes it (registers: it adds 1)
+  bool bit = false;
+  std::int32_t bitIndex = 0;
+  bool operator==(const CcmTarget&) const = default;
+};
+
+// The memory type (upper-cased letters) and the converted number n:
+//   V, empty or unknown: 31h, n        X: 32h, n/8+101h     Y: 33h, n/8+101h
+//   C: 33h, n/8+181h    SP: 32h, n/8+181h   S: 33h, n/8+281h   T: 33h, n/8+301h
+//   CT: 33h, n/8+321h   GX: 32h, n/8+1      GY: 33h, n/8+1     (bit types: bit n mod 8)
+CcmTarget MapEcomType(const std::string& type, std::int32_t n);
+
+struct EcomAddress {
+  std::int32_t station = 0;
+  std::string type;        // upper case, may be empty
+  std::int32_t number = 0;  // the octal number converted
+  bool operator==(const EcomAddress&) const = default;
+};
+
+// A number is an octal V-memory number at the default station. Text with ";" or "," is split:
+// the digits before ";" are the station, then TYPE,number (blanks around the number allowed).
+// Anything else is a tag name whose address is read the same way. nullopt when nothing
+// resolves, when the number has a digit 8 or 9, or does not fit 31 bits.
+std::optional<EcomAddress> ResolveEcomAddress(const Variant& address, std::int16_t defaultStation,
+                                              TagDatabase& tags = Tags());
+
+}  // namespace plc::ecom

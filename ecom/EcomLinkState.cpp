@@ -1,0 +1,36 @@
+#include "ecom/EcomLinkState.h"
+
+namespace plc::ecom {
+
+// Runs at thread exit: no call into hei_pas then (see CcmForm::Abandon).
+EcomLinkState::~EcomLinkState() {
+  if (form_) form_->Abandon();
+}
+
+CcmForm& EcomLinkState::Form() {
+  if (!form_) form_ = std::make_unique<CcmForm>(CcmWords, Loader);
+  return *form_;
+}
+
+void EcomLinkState::Open() {
+  Form().EtherCCMOpen(ErrorText, Protocol, DeviceTimeOut);
+  EcomOpen = ErrorText.empty();
+}
+
+std::string EcomLinkState::Close() {
+  EcomOpen = false;
+  if (!form_ || !form_->IsOpen()) return {};
+  return form_->EtherCCMClose();
+}
+
+void EcomLinkState::Reset() {
+  form_.reset();  // closes what is open
+  *this = EcomLinkState{};
+}
+
+EcomLinkState& EcomLink() {
+  thread_local EcomLinkState state;
+  return state;
+}
+
+}  // namespace plc::ecom

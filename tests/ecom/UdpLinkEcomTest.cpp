@@ -1,0 +1,218 @@
+// UdpLink's ECOM requests against a scripted hei_pas: the address road to CCM data types and
+// addresses, values stored by IOType, writes, the busy wait, and what the serial modes do.
+#include <gtest/gtest.h>
+
+#include "ecom/EcomLinkState.h"
+#include "ecom/UdpLink.h"
+#include "tests/ecom/FakeHeiPas.h"
+#include "tests/support/LinkTestBench.h"
+
+namespace plc {
+namespace {
+
+struct EcomRig {
+  std::shared_ptr<ecom::test::FakeModules> m = std::make_shared<ecom::test::FakeModules>();
+  test::LinkTestBench<UdpLink> b;
+  std::vector<std::string> events;
+
+  explicit EcomRig(std::vector<std::uint8_t> ids = {1}) {
+    ecom::EcomLink().Reset();
+    ecom::EcomLink().Loader = ecom::test::FakeLoader(m);
+    m->ids = std::move(ids);
+    b.New();
+    b.link->SetEventSink([this](const std::string& name, std::vector<Variant>&) { events.push_back(name); });
+    b.link->SetPortOpen(true);
+  }
+  ~EcomRig() { ecom::EcomLink().Reset(); }
+  std::string LastCall() const { return m->log.back(); }
+};
+
+TEST(UdpLinkEcom, AddressesBecomeCcmRequests) {
+  EcomRig r({1, 2});
+  ASSERT_TRUE(r.b.link->EcomOpen());
+  Variant address("V,2000"), value;
+  EXPECT_EQ(r.b.link->ReadPLC(address, value, {}, {}, {}), ResultOk);
+  EXPECT_EQ(r.LastCall(), "CCM r 1 49 1025 2");
+
+  address = Variant("X,17");
+  std::int16_t ioType = 0;
+  std::int32_t ioIdx = 0;
+  r.m->replyBytes = {0x80};
+  EXPECT_EQ(r.b.link->ReadPLC(address, value, {}, ioType, ioIdx), ResultOk);
+  EXPECT_EQ(r.LastCall(), "CCM r 1 50 258 1");
+  EXPECT_EQ(ioType, 18);
+  EXPECT_EQ(ioIdx, 7);
+  EXPECT_EQ(value.ToInt32(), 1);
+
+  // The station before ";", the type in either case, a plain number as octal V-memory.
+  const std::vector<std::pair<Variant, std::string>> cases = {
+      {Variant("2;ct,10"), "CCM r 2 51 802 1"},  {Variant("2;SP,0"), "CCM r 2 50 385 1"},
+      {Variant("GY,177"), "CCM r 1 51 16 1"},    {Variant(std::int32_t{100}), "CCM r 1 49 65 2"},
+      {Variant("1;V, 7 "), "CCM r 1 49 8 2"},    {Variant("T,7"), "CCM r 1 51 769 1"},
+  };
+  for (const auto& [a, call] : cases) {
+    Variant addr = a, v;
+    EXPECT_EQ(r.b.link->ReadPLC(addr, v, {}, {}, {}), ResultOk) << a.ToString();
+    EXPECT_EQ(r.LastCall(), call) << a.ToString();
+  }
+
+  // Nothing is sent for an address that does not resolve or a module that is not there.
+  const auto calls = r.m->log.size();
+  for (const char* bad : {"V,19", "1;2000", "nosuchtag", "V,", "5;V,0", "300;V,0"}) {
+    Variant addr(bad), v;
+    EXPECT_EQ(r.b.link->ReadPLC(addr, v, {}, {}, {}), ResultFailed) << bad;
+    EXPECT_FALSE(r.b.link->CurrentErrors().empty()) << bad;
+  }
+  EXPECT_EQ(r.m->log.size(), calls);
+  Variant five("5;V,0"), v;
+  r.b.link->ReadPLC(five, v, {}, {}, {});
+  EXPECT_EQ(r.b.link->CurrentErrors(), "Error: invalid device address 5");
+}
+
+TEST(UdpLinkEcom, ValuesStoredByIoType) {
+  EcomRig r;
+  r.m->replyBytes = {0x34, 0x12, 0x00, 0x01, 0xFF, 0xFF};
+  Variant address("V,0");
+  Variant words(VariantArray(1, 3));
+  Variant size(std::int32_t{3});
+  EXPECT_EQ(r.b.link->ReadPLC(address, words, size, {}, {}), ResultOk);
+  EXPECT_EQ(words.Array().Get(1).ToInt32(), 0x1234);
+  EXPECT_EQ(words.Array().Get(2).ToInt32(), 0x0100);
+  EXPECT_EQ(words.Array().Get(3).ToInt32(), 0xFFFF);
+  std::int16_t idx = 3;
+  EXPECT_EQ(r.b.link->ReadData(idx).ToInt32(), 0xFFFF);
+
+  // ioFloat: two words per value, whole + ten-thousandths.
+  r.m->replyBytes = {12, 0, 0x80, 0x0D};  // 12, 3456
+  Variant scalar;
+  EXPECT_EQ(r.b.link->ReadPLC(address, scalar, Variant(std::int32_t{1}), std::int16_t{2}, {}), ResultOk);
+  EXPECT_EQ(r.LastCall(), "CCM r 1 49 1 4");
+  EXPECT_DOUBLE_EQ(scalar.ToDouble(), 12.3456);
+
+  // A bit walk from X6: bits 6 and 7 of the first byte, then bits 0 and 1 of the next.
+  r.m->replyBytes = {0b0100'0000, 0b0000'0010, 0, 0};
+  Variant bits(VariantArray(1, 4));
+  Variant x6("X,6");
+  EXPECT_EQ(r.b.link->ReadPLC(x6, bits, Variant(std::int32_t{4}), {}, {}), ResultOk);
+  EXPECT_EQ(r.LastCall(), "CCM r 1 50 257 4");
+  std::vector<std::int32_t> got;
+  for (std::int32_t k = 1; k <= 4; ++k) got.push_back(bits.Array().Get(k).ToInt32());
+  EXPECT_EQ(got, (std::vector<std::int32_t>{1, 0, 0, 1}));
+}
+
+TEST(UdpLinkEcom, Writes) {
+  EcomRig r;
+  VariantArray values(1, 2);
+  values.Set(1, Variant(std::int32_t{258}));
+  values.Set(2, Variant(std::int32_t{1}));
+  Variant address("V,2000"), abValue(values);
+  std::int16_t ioType = 7;
+  EXPECT_EQ(r.b.link->WritePLC(address, abValue, std::int16_t{2}, ioType, {}), ResultOk);
+  EXPECT_EQ(r.LastCall(), "CCM w 1 49 1025 4");
+  EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{2, 1, 1, 0}));
+  EXPECT_EQ(ioType, 7);
+
+  // A "b" cuts the address and makes IOType 1; the write is still the byte at that address.
+  Variant yb("Y,0b3"), one(std::int32_t{0x81});
+  EXPECT_EQ(r.b.link->WritePLC(yb, one, {}, ioType, {}), ResultOk);
+  EXPECT_EQ(ioType, 1);
+  EXPECT_EQ(r.LastCall(), "CCM w 1 51 257 1");
+  EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{0x81}));
+
+  // ioFloat: each value as its whole part and ten-thousandths.
+  Variant v0("V,0"), fixed(12.3456);
+  EXPECT_EQ(r.b.link->WritePLC(v0, fixed, std::int16_t{1}, std::int16_t{2}, {}), ResultOk);
+  EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{12, 0, 0x80, 0x0D}));
+  // A numeric address turns IOType to 0 for the caller, but the value still goes as ioFloat.
+  Variant octal(std::int32_t{2000});
+  std::int16_t io = 2;
+  EXPECT_EQ(r.b.link->WritePLC(octal, fixed, std::int16_t{1}, io, {}), ResultOk);
+  EXPECT_EQ(io, 0);
+  EXPECT_EQ(r.LastCall(), "CCM w 1 49 1025 4");
+  EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{12, 0, 0x80, 0x0D}));
+
+  // A single-bit write would rewrite a whole byte: refused, nothing sent.
+  const auto calls = r.m->log.size();
+  EXPECT_EQ(r.b.link->WritePLCBit(yb, one, {}, {}, {}), ResultFailed);
+  EXPECT_EQ(r.b.link->CurrentErrors(), "Error: WritePLCBit is not available in ECOM mode");
+  EXPECT_EQ(r.m->log.size(), calls);
+  EXPECT_EQ(r.b.link->CommBusy(), Variant(false));
+}
+
+TEST(UdpLinkEcom, NonWaitingReadRaisesCommCompleteOnlyWhenDone) {
+  EcomRig r;
+  r.m->replyBytes = {0x34, 0x12};
+  Variant address("V,0"), unused;
+  EXPECT_EQ(r.b.link->ReadPLCNW(address, unused, {}, {}), ResultOk);
+  EXPECT_EQ(r.events, (std::vector<std::string>{"CommComplete"}));
+  std::int16_t idx = 1;
+  EXPECT_EQ(r.b.link->ReadData(idx).ToInt32(), 0x1234);
+
+  r.m->ccmResults = {7, 7};
+  EXPECT_EQ(r.b.link->ReadPLCNW(address, unused, {}, {}), ResultFailed);
+  EXPECT_EQ(r.events.size(), 1u);
+  EXPECT_EQ(r.b.link->CurrentErrors(), "Error 2 performing PASCAL_HEICCMRequest: rc= 7");
+}
+
+TEST(UdpLinkEcom, ABusyFlagLeftSetIsClearedAfterTwoSeconds) {
+  EcomRig r;
+  ecom::EcomLink().EcomBusy = true;
+  EXPECT_EQ(r.b.link->CommBusy(), Variant(true));
+  const auto start = r.b.clock.WallSeconds();
+  Variant address("V,0"), value;
+  EXPECT_EQ(r.b.link->ReadPLC(address, value, {}, {}, {}), ResultOk);
+  EXPECT_EQ(r.b.clock.WallSeconds() - start, 2);
+  EXPECT_EQ(r.b.link->CommBusy(), Variant(false));
+
+  // A read while a write call runs (an event handler inside it) is refused at once.
+  ecom::EcomLink().WriteCallActive = true;
+  const auto calls = r.m->log.size();
+  EXPECT_EQ(r.b.link->ReadPLC(address, value, {}, {}, {}), ResultFailed);
+  EXPECT_EQ(r.m->log.size(), calls);
+
+  ecom::EcomLink().EcomBusy = true;
+  r.b.link->SetCommBusy(Variant(false));
+  EXPECT_EQ(r.b.link->CommBusy(), Variant(false));
+}
+
+TEST(UdpLinkEcom, OpenCloseAndTheSerialModes) {
+  EcomRig r;
+  EXPECT_EQ(r.m->openCount, 1);
+  r.b.link->SetPortOpen(true);  // again: the first open is closed, not leaked
+  EXPECT_EQ(r.m->closeCount, 1);
+  r.b.link->SetPortOpen(false);
+  EXPECT_EQ(r.m->closeCount, 2);
+  EXPECT_FALSE(r.b.link->EcomOpen());
+  Variant address("V,0"), value;
+  EXPECT_EQ(r.b.link->ReadPLC(address, value, {}, {}, {}), ResultEcomNotOpen);
+
+  // IPX reaches the transport record as protocol 2.
+  r.b.link->SetCommProtocol(udp::IPX);
+  r.b.link->SetDeviceTimeOut(20);
+  r.b.link->SetPortOpen(true);
+  EXPECT_EQ(r.m->protocolSeen, 2);
+  EXPECT_EQ(r.m->timeoutSeen, 20);
+
+  // The serial modes never answer 301: they take the serial path whatever the ECOM state.
+  r.b.link->SetPortOpen(false);
+  r.b.link->SetCommMode(udp::KSeq);
+  EXPECT_EQ(r.b.link->ReadPLC(address, value, {}, {}, {}), ResultFailed);
+
+  // The last UdpLink of the thread closes the transport when it goes away.
+  r.b.link->SetCommMode(udp::ECOM);
+  r.b.link->SetPortOpen(true);
+  const int closes = r.m->closeCount;
+  r.b.link.reset();
+  EXPECT_EQ(r.m->closeCount, closes + 1);
+}
+
+TEST(UdpLinkEcom, CnvOctToDecReadsDigitByDigit) {
+  EcomRig r;
+  for (const auto& [text, value] : std::vector<std::pair<std::string, std::int32_t>>{{"17", 15}, {"19", 17}, {"17 ", 120}}) {
+    std::string t = text;
+    EXPECT_EQ(r.b.link->CnvOctToDec(t), value) << "'" << text << "'";
+  }
+}
+
+}  // namespace
+}  // namespace plc
