@@ -390,6 +390,25 @@ void PosixSerialPort::OnReadable(short revents) {
   if (hangup) EnterHangup();
 }
 
+bool PosixSerialPort::WaitForInput(std::int64_t deadlineMicros) {
+  while (Peek().empty() && fd_ >= 0) {
+    std::int64_t left = deadlineMicros - Loop().Now();
+    if (left <= 0) break;
+    if (hungUp_) {
+      // Nothing more can come: the rest of the wait is the silence of a dead line.
+      poll(nullptr, 0, PollMillis(left));
+      if (Loop().GetClock().IsManual()) Loop().GetClock().AdvanceTo(deadlineMicros);
+      continue;
+    }
+    pollfd p{fd_, POLLIN, 0};
+    int n = poll(&p, 1, PollMillis(left));
+    if (n < 0 && errno != EINTR) break;
+    if (n > 0) OnReadable(p.revents);
+    if (n == 0 && Loop().GetClock().IsManual()) Loop().GetClock().AdvanceTo(deadlineMicros);
+  }
+  return !Peek().empty();
+}
+
 void PosixSerialPort::EnterHangup() {
   // The descriptor stays ready while hung up: stop watching it, or the loop would spin, and
   // look again at a low rate.
