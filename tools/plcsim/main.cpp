@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "tools/plcsim/Df1Simulator.h"
 #include "tools/plcsim/Simulators.h"
 
 namespace plc::sim {
@@ -10,6 +11,7 @@ namespace plc::sim {
 const std::vector<SimulatorCommand>& Simulators() {
   static const std::vector<SimulatorCommand> simulators = {
       // One line per protocol: {"name", "summary", RunFunction},
+      {"df1", "Allen-Bradley DF1 full duplex (SLC500, MicroLogix, PLC5)", RunDf1Simulator},
   };
   return simulators;
 }
