@@ -101,8 +101,8 @@ Result DfLink::ABReadPLC(std::string& pstr, Variant& ReadValue, Opt<std::int16_t
 Result DfLink::NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize) {
   try {
     const std::int16_t size = SizeOrOne(ReadSize);
-    if (!ResolveTag(address)) return ResultNoTag;
     if (address.empty()) return ResultFailed;
+    if (!ResolveTag(address)) return ResultNoTag;
     auto parsed = df1::ParseReadAddress(address);
     if (!parsed) return ResultBadAddress;
     engine_.NoteRead(*parsed, size, parsed->FileTypeCode == df1::kCodeFloat);

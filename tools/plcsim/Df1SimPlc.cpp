@@ -5,7 +5,8 @@ namespace plc::sim {
 namespace {
 
 constexpr std::uint8_t DLE = 0x10, STX = 0x02, ETX = 0x03, ENQ = 0x05, ACK = 0x06, NAK = 0x15;
-constexpr int kLateMs = 800;
+constexpr int kLateByteMs = 60;
+constexpr int kDelayedMs = 200;
 constexpr int kSplitMs = 2;
 // A real request never comes near this; a longer one is noise and starts over.
 constexpr std::size_t kMaxRequest = 512;
@@ -42,7 +43,7 @@ const std::vector<std::pair<std::string, Df1Fault>>& Df1FaultNames() {
       {"bare-ack", Df1Fault::BareAck},  {"dle-nak", Df1Fault::DleNak},
       {"dle-enq", Df1Fault::DleEnq},    {"other-byte", Df1Fault::OtherByte},
       {"bad-check", Df1Fault::BadCheck}, {"status", Df1Fault::Status},
-      {"late", Df1Fault::Late},         {"check-10", Df1Fault::CheckByte10},
+      {"late", Df1Fault::Late},         {"delayed", Df1Fault::Delayed},         {"check-10", Df1Fault::CheckByte10},
       {"split", Df1Fault::Split},       {"close-mid-reply", Df1Fault::CloseMidReply},
       {"ack-in-reply", Df1Fault::AckInReply},
   };
@@ -161,7 +162,13 @@ std::vector<Df1Action> Df1SimPlc::Respond(const SimBytes& request) {
   if (fault == Df1Fault::BadCheck) frame.back() ^= 0xFF;
   std::vector<Df1Action> out{Df1Action{0, {DLE, ACK}, false}};
   switch (fault) {
-    case Df1Fault::Late: out.push_back({kLateMs, frame, false}); break;
+    case Df1Fault::Late:
+      for (std::uint8_t b : frame) out.push_back({kLateByteMs, {b}, false});
+      break;
+    case Df1Fault::Delayed:
+      out.front().delayMs = kDelayedMs;
+      out.push_back({0, frame, false});
+      break;
     case Df1Fault::Split:
       for (std::uint8_t b : frame) out.push_back({kSplitMs, {b}, false});
       break;
