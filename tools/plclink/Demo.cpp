@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/RuntimeError.h"
+#include "tools/plclink/DemoDfLink.h"
 #include "tools/plclink/DemoReport.h"
 #include "tools/plclink/DemoRtuLink.h"
 
@@ -26,7 +27,7 @@ const std::vector<ControlDemo>& ControlDemos() {
   static const std::vector<ControlDemo> demos = {
       {"RtuLink", RunRtuLinkDemo},
       {"SeqLink", {}},
-      {"DfLink", {}},
+      {"DfLink", RunDfLinkDemo},
       {"UdpLink", {}},
   };
   return demos;
