@@ -63,6 +63,7 @@ bool Df1Engine::SendWrite(const ParsedAddress& a, std::int32_t valueCount, std::
 }
 
 bool Df1Engine::WaitShort(const std::function<bool()>& pred, double seconds) {
+  if (pred()) return true;
   MidnightStopwatch watch(loop_.GetClock());
   auto passed = [&] { return watch.Elapsed() > seconds; };
   while (!pred() && !passed()) {

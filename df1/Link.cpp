@@ -21,6 +21,8 @@ double MidnightStopwatch::Elapsed() {
 }
 
 void Df1Link::Send(const Bytes& frame, Df1State& s) {
+  received_.clear();
+  taken_ = 0;
   port_.SetInBufferCount(0);
   port_.SetRThreshold(2);
   port_.SetInputLen(1);
@@ -30,9 +32,19 @@ void Df1Link::Send(const Bytes& frame, Df1State& s) {
   port_.OutputBytes(frame);
 }
 
+std::optional<std::uint8_t> Df1Link::TakeByte() {
+  if (taken_ >= received_.size()) {
+    port_.SetInputLen(0);
+    received_ = port_.InputBytes();
+    taken_ = 0;
+    if (received_.empty()) return std::nullopt;
+  }
+  return received_[taken_++];
+}
+
 bool Df1Link::WaitFor(MidnightStopwatch& watch, double limit) {
   for (;;) {
-    if (port_.InBufferCount() > 0) return true;
+    if (HasByte()) return true;
     const double left = limit - watch.Elapsed();
     if (left < 0) return false;
     // Just past the limit, so that the wake finds it passed.
@@ -41,11 +53,12 @@ bool Df1Link::WaitFor(MidnightStopwatch& watch, double limit) {
 }
 
 std::optional<std::uint8_t> Df1Link::ReadByte() {
-  MidnightStopwatch watch(loop_.GetClock());
-  if (!WaitFor(watch, kByteLimitSeconds)) return std::nullopt;
-  Bytes one = port_.InputBytes();  // InputLen is 1
-  if (one.empty()) return std::nullopt;
-  return one.front();
+  // A byte already received is taken without reading the clock: a reply arrives in chunks.
+  if (!HasByte()) {
+    MidnightStopwatch watch(loop_.GetClock());
+    if (!WaitFor(watch, kByteLimitSeconds)) return std::nullopt;
+  }
+  return TakeByte();
 }
 
 Result Df1Link::WaitLinkResponse() {
@@ -53,9 +66,9 @@ Result Df1Link::WaitLinkResponse() {
   LinkResponseWatch response;
   Result status = 0;
   while (WaitFor(watch, kByteLimitSeconds)) {
-    Bytes one = port_.InputBytes();
-    if (one.empty()) break;
-    if (auto ended = response.Feed(one.front())) {
+    auto byte = TakeByte();
+    if (!byte) break;
+    if (auto ended = response.Feed(*byte)) {
       status = *ended;
       break;
     }
@@ -64,7 +77,6 @@ Result Df1Link::WaitLinkResponse() {
 }
 
 LinkClosing Df1Link::ReadReply(Df1State& s) {
-  port_.SetInputLen(1);
   MidnightStopwatch watch(loop_.GetClock());
   ReplyReceiver receiver(s.ModeCopy);
   LinkClosing out;
@@ -112,6 +124,8 @@ void Df1Link::SendDleAck() {
 }
 
 void Df1Link::Discard() {
+  received_.clear();
+  taken_ = 0;
   try {
     port_.SetInBufferCount(0);
   } catch (const RuntimeError&) {
@@ -131,6 +145,8 @@ LinkClosing Df1Link::Close(Df1State& s) {
     out = ReadReply(s);
     if (out.status == ResultOk) {
       SendDleAck();
+      received_.clear();  // what followed the reply is dropped with the port's input
+      taken_ = 0;
       return out;
     }
     Discard();

@@ -62,9 +62,14 @@ class Df1Link {
   void Pause();
   // Waits on the port until the stopwatch passes limit; true when a byte waits.
   bool WaitFor(MidnightStopwatch& watch, double limit);
+  // Received bytes are taken from the port in one piece and handed out one at a time.
+  bool HasByte() const { return taken_ < received_.size() || port_.InBufferCount() > 0; }
+  std::optional<std::uint8_t> TakeByte();
 
   SerialPort& port_;
   EventLoop& loop_;
+  Bytes received_;
+  std::size_t taken_ = 0;
 };
 
 }  // namespace plc::df1
