@@ -88,8 +88,12 @@ Result DfLink::ABReadPLC(std::string& pstr, Variant& ReadValue, Opt<std::int16_t
     if (status != ResultOk && status != ResultCancelled && NumOfReadRetries() > 1)
       status = engine_.ReadAndWait(ReadValue, size);
     if (status == ResultOk && parsed->BitNumber != df1::kNoBit) {
-      Variant& first = ReadValue.IsArray() ? ReadValue.Array().At(1) : ReadValue;
-      first = Variant(df1::BitOf(first.ToInt32(), parsed->BitNumber));
+      if (ReadValue.IsArray()) {
+        VariantArray& values = ReadValue.Array();
+        values.Set(1, Variant(df1::BitOf(values.Get(1).ToInt32(), parsed->BitNumber)));
+      } else {
+        ReadValue = Variant(df1::BitOf(ReadValue.ToInt32(), parsed->BitNumber));
+      }
     }
   } catch (const RuntimeError&) {
     // The result reached so far stands.

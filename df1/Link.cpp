@@ -111,6 +111,8 @@ LinkClosing Df1Link::ReadReply(Df1State& s) {
     s.ReplyTns = *outcome.tns;
     out.tns = outcome.tns;
     StoreReply(s, *outcome.tns, outcome.words);
+  } else {
+    s.DataBuffer.Set(1, Variant(std::int32_t{0}));  // a reply without data
   }
   return out;
 }
