@@ -1,9 +1,10 @@
 #include "df1/Decoding.h"
 
 #include <algorithm>
-#include <limits>
+#include <bit>
 
 #include "core/Conversions.h"
+#include "core/RuntimeError.h"
 
 namespace plc::df1 {
 
@@ -20,8 +21,10 @@ std::int32_t Word(const Df1State& s, int tns, std::int64_t column) {
 float FloatOfWords(std::int32_t low, std::int32_t high) {
   try {
     return LongFloatToDec(high & 0xFFFF, low & 0xFFFF);
-  } catch (...) {
-    return std::numeric_limits<float>::quiet_NaN();  // the pattern of an infinity or NaN
+  } catch (const RuntimeError&) {
+    // The pattern of an infinity or a NaN, which the conversion refuses: the PLC holds it.
+    const auto bits = (static_cast<std::uint32_t>(high & 0xFFFF) << 16) | static_cast<std::uint32_t>(low & 0xFFFF);
+    return std::bit_cast<float>(bits);
   }
 }
 
@@ -31,10 +34,16 @@ std::int32_t BitOf(std::int32_t value, std::int32_t bit) {
   return (value >> std::min(bit, 31)) & 1;
 }
 
+namespace {
+
+// Value i of a row: a single of the word pair 2i-1 (low), 2i (high), or the word at
+// offset + i - 1.
 Variant ValueAt(const Df1State& s, int tns, std::int32_t i, bool asFloat, std::int32_t offset) {
   if (asFloat) return Variant(FloatOfWords(Word(s, tns, 2 * std::int64_t{i} - 1), Word(s, tns, 2 * std::int64_t{i})));
   return Variant(Word(s, tns, std::int64_t{offset} + i - 1));
 }
+
+}  // namespace
 
 void StoreReply(Df1State& s, int tns, const std::vector<std::uint16_t>& words) {
   if (tns < 0 || tns >= kReplyRows) return;
