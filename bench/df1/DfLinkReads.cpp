@@ -28,8 +28,8 @@ namespace {
 
 using namespace plc;
 constexpr std::int16_t kCommPort = 61;
-constexpr int kRounds = 9;
-constexpr int kReadsPerRound = 100;
+constexpr int kRounds = 15;
+constexpr int kReadsPerRound = 200;
 constexpr int kLateReads = 5;
 
 double Seconds() {
@@ -97,25 +97,30 @@ struct Rig {
   }
 };
 
-// Seconds per read over one round of DfLink's waiting reads.
-double DfLinkRound(Rig& rig, std::int16_t words) {
+struct Round {
+  double wall;  // seconds per read
+  double cpu;   // seconds of the reading thread's CPU per read
+};
+
+// One round of DfLink's waiting reads.
+Round DfLinkRound(Rig& rig, std::int16_t words) {
   rig.link.SetPortOpen(true);
   VariantArray values(1, words, VarType::Double);
   std::string address = "N7:0";
-  double start = Seconds();
+  double start = Seconds(), cpu = ThreadCpuSeconds();
   for (int i = 0; i < kReadsPerRound; ++i)
     if (rig.link.ReadPLC(address, values, Opt<std::int16_t>(words)) != ResultOk) throw std::runtime_error("DfLink read failed");
-  double per = (Seconds() - start) / kReadsPerRound;
+  Round r{(Seconds() - start) / kReadsPerRound, (ThreadCpuSeconds() - cpu) / kReadsPerRound};
   rig.link.SetPortOpen(false);
-  return per;
+  return r;
 }
 
-double BareRound(Rig& rig, int words) {
+Round BareRound(Rig& rig, int words) {
   BareClient bare(rig.line.PathA(), words);
-  double start = Seconds();
+  double start = Seconds(), cpu = ThreadCpuSeconds();
   for (int i = 0; i < kReadsPerRound; ++i)
     if (!bare.ReadOnce()) throw std::runtime_error("bare read failed");
-  return (Seconds() - start) / kReadsPerRound;
+  return {(Seconds() - start) / kReadsPerRound, (ThreadCpuSeconds() - cpu) / kReadsPerRound};
 }
 
 }  // namespace
@@ -124,15 +129,20 @@ int main() {
   Rig rig;
   std::printf("DfLink waiting reads against the simulated DF1 PLC on linked pseudo-terminals (CRC)\n");
   std::printf("%d rounds of %d reads per client, alternating; medians\n\n", kRounds, kReadsPerRound);
-  std::printf("%-8s %14s %14s %14s %8s\n", "words", "DfLink reads/s", "bare reads/s", "floor ratio", "target");
+  std::printf("%-6s %14s %14s %11s %8s   %16s %16s %9s\n", "words", "DfLink reads/s", "bare reads/s", "time ratio",
+              "target", "DfLink CPU us/rd", "bare CPU us/rd", "CPU ratio");
   for (std::int16_t words : {std::int16_t{1}, std::int16_t{100}}) {
-    std::vector<double> ours, floor;
+    std::vector<double> ours, floor, oursCpu, floorCpu;
     for (int r = 0; r < kRounds; ++r) {
-      ours.push_back(DfLinkRound(rig, words));
-      floor.push_back(BareRound(rig, words));
+      Round o = DfLinkRound(rig, words), f = BareRound(rig, words);
+      ours.push_back(o.wall);
+      floor.push_back(f.wall);
+      oursCpu.push_back(o.cpu);
+      floorCpu.push_back(f.cpu);
     }
-    double o = Median(ours), f = Median(floor);
-    std::printf("%-8d %14.0f %14.0f %13.2fx %8s\n", words, 1 / o, 1 / f, o / f, o / f <= 1.25 ? "met" : "MISSED");
+    double o = Median(ours), f = Median(floor), oc = Median(oursCpu), fc = Median(floorCpu);
+    std::printf("%-6d %14.0f %14.0f %10.2fx %8s   %16.1f %16.1f %8.2fx\n", words, 1 / o, 1 / f, o / f,
+                o / f <= 1.25 ? "met" : "MISSED", oc * 1e6, fc * 1e6, oc / fc);
   }
 
   // A waiting read while the PLC answers 200 ms late: the thread's CPU per wait.
