@@ -109,7 +109,6 @@ void DfLink::SetCommBusy(const Variant& value) { engine_.State().SetCommBusy(val
 double DfLink::ReadData(std::int16_t& idx) { return engine_.State().DataBuffer.Get(idx).ToDouble(); }
 Variant DfLink::ReadErrors() { return Variant(lastErrorText_); }
 
-
 Result DfLink::ReadPLCValue(Variant&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
   return ResultFailed;  // reads nothing, by design
 }

@@ -62,6 +62,8 @@ class DfLink final : public TableControl<DfLink> {
   void SetSettings(std::string value) { line_.SetSettings(value); }
   bool DTREnable() const { return line_.DTREnable(); }
   void SetDTREnable(bool value) { line_.SetDTREnable(value); }
+  // Above 1, a waiting read that failed is sent once more (never more than once). Neither
+  // retry count is among the stored keys.
   std::int16_t NumOfReadRetries() const { return numOfReadRetries_; }
   void SetNumOfReadRetries(std::int16_t value) { numOfReadRetries_ = value; }
   std::int16_t NumOfWriteRetries() const { return numOfWriteRetries_; }
