@@ -16,7 +16,11 @@ constexpr std::int32_t kTimer4Interval = 10;
 DfLink::DfLink(std::unique_ptr<SerialPort> port)
     : line_(*this, std::move(port), SerialLine::Rules{.openAtDesignTime = true, .stateFromChild = true}),
       timers_(kDf1TimerDesign),
-      timer4_(kTimer4Interval) {}
+      timer4_(kTimer4Interval),
+      engine_(line_.Child(), EventLoop::Current()) {
+  timers_.Timer2().OnTick = [this] { engine_.WatchdogTick(); };
+  engine_.OnClosed = [this](const df1::LinkClosing& closing) { RaiseCommComplete(closing); };
+}
 
 DfLink::~DfLink() = default;
 
@@ -24,9 +28,12 @@ DfLink::~DfLink() = default;
 
 void DfLink::Initialize() {
   timers_.StopAll();
+  timer4_.SetEnabled(false);
   SetDrawnSize(kDesignWidth, kDesignHeight);
-  addressCopy_ = 1;
-  nodeCopy_ = 1;
+  df1::Df1State& s = engine_.State();
+  s.LineFree = true;
+  s.AddressCopy = 1;
+  s.NodeCopy = 1;
 }
 
 void DfLink::InitProperties() {
@@ -41,10 +48,14 @@ void DfLink::InitProperties() {
   line_.LoadCommPort(1);
   MSComm2().SetDTREnable(true);
   MSComm2().SetSettings("9600,n,8,1");
+  // A new control in run mode runs the watchdog too, so that a lost reply never holds the
+  // driver for good.
+  timers_.Timer2().SetEnabled(RunMode());
 }
 
 void DfLink::ReadProperties(PropertyBag& bag) {
   Keys().Read(*this, bag, Host().AmbientFont());
+  engine_.State().LineFree = true;
   if (RunMode()) timers_.Timer2().SetEnabled(true);
   else timers_.StopAll();
 }
@@ -64,44 +75,39 @@ void DfLink::SetEnabled(bool value) {
 void DfLink::SetAddress(const Variant& value) {
   address_ = value;
   PropertyChanged("Address");
-  addressCopy_ = value.ToInt16();
+  engine_.State().AddressCopy = value.ToInt16();
 }
 
 void DfLink::SetNode(const Variant& value) {
   node_ = value;
   PropertyChanged("Node");
-  nodeCopy_ = value.ToInt16();
+  engine_.State().NodeCopy = value.ToInt16();
 }
 
 void DfLink::SetPLCType(EnPLCType value) {
   plcType_ = value;
+  engine_.State().TypeCopy = plcType_;
   PropertyChanged("PLCType");
+}
+
+DfLink::EnMode DfLink::Mode() const {
+  df1::TheDf1State().ModeCopy = mode_;
+  return static_cast<EnMode>(mode_);
 }
 
 void DfLink::SetMode(EnMode value) {
   mode_ = Variant(static_cast<std::int32_t>(value)).ToInt16();
+  engine_.State().ModeCopy = mode_;
   PropertyChanged("Mode");
 }
 
-// ---- DF1 transactions ----
-// These forward to the DF1 link layer and its shared driver state. Until it is built no
-// request can be sent, so every call reports failure and the line is never touched; the
-// driver is never busy, so CommBusy reads 0.
+// ---- Flags and data of the shared driver state ----
 
-Variant DfLink::CommBusy() const { return Variant(std::int16_t{0}); }
-void DfLink::SetCommBusy(const Variant&) {}
+Variant DfLink::CommBusy() const { return Variant(engine_.State().Busy ? True : False); }
+void DfLink::SetCommBusy(const Variant& value) { engine_.State().SetCommBusy(value.ToBool()); }
 
-Result DfLink::ReadPLC(std::string&, VariantArray&, Opt<std::int16_t>) { return ResultFailed; }
-Result DfLink::ReadPLCV(Variant&, Variant&, Opt<std::int16_t>) { return ResultFailed; }
-Result DfLink::ABReadPLC(std::string&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>) { return ResultFailed; }
-Result DfLink::ReadPLCNW(Variant&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>) { return ResultFailed; }
-Result DfLink::ReadDevice(std::string&, Opt<std::int16_t>, Opt<std::int16_t>) { return ResultFailed; }
-Result DfLink::WritePLC(std::string&, VariantArray&, Opt<std::int16_t>) { return ResultFailed; }
-
-double DfLink::ReadData(std::int16_t& idx) { return dataBuffer_.Get(idx).ToDouble(); }
+double DfLink::ReadData(std::int16_t& idx) { return engine_.State().DataBuffer.Get(idx).ToDouble(); }
 Variant DfLink::ReadErrors() { return Variant(lastErrorText_); }
-
-// ---- End of the forwards ----
 
 Result DfLink::ReadPLCValue(Variant&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
   return ResultFailed;  // reads nothing, by design
@@ -120,7 +126,11 @@ Variant DfLink::ReceiveComm() { return line_.Receive(); }
 void DfLink::ClearCommPort() { line_.Clear(); }
 
 float DfLink::LongFloatToDec(std::int32_t& dlong1, std::int32_t& dlong2) { return plc::LongFloatToDec(dlong1, dlong2); }
-void DfLink::mains() { LoadConfiguration(kDf1DeviceName); }
+void DfLink::mains() {
+  LoadConfiguration(kDf1DeviceName);
+  // The link sequences are constants already; what mains still does for the link is free it.
+  engine_.State().LineFree = true;
+}
 void DfLink::Refresh() {}
 void DfLink::Size(float, float) { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
 void DfLink::ShowAboutBox() { Host().ShowModal(DialogRequest{"About DfLink", {"Version 1.0.0"}}); }

@@ -24,6 +24,7 @@
 #include "core/PersistedKeys.h"
 #include "core/ResultCodes.h"
 #include "core/SerialLine.h"
+#include "df1/Engine.h"
 
 namespace plc {
 
@@ -61,6 +62,8 @@ class DfLink final : public TableControl<DfLink> {
   void SetSettings(std::string value) { line_.SetSettings(value); }
   bool DTREnable() const { return line_.DTREnable(); }
   void SetDTREnable(bool value) { line_.SetDTREnable(value); }
+  // Above 1, a waiting read that failed is sent once more (never more than once). Neither
+  // retry count is among the stored keys.
   std::int16_t NumOfReadRetries() const { return numOfReadRetries_; }
   void SetNumOfReadRetries(std::int16_t value) { numOfReadRetries_ = value; }
   std::int16_t NumOfWriteRetries() const { return numOfWriteRetries_; }
@@ -71,7 +74,7 @@ class DfLink final : public TableControl<DfLink> {
   void SetNode(const Variant& value);
   EnPLCType PLCType() const { return static_cast<EnPLCType>(plcType_); }
   void SetPLCType(EnPLCType value);
-  EnMode Mode() const { return static_cast<EnMode>(mode_); }
+  EnMode Mode() const;  // also refreshes the shared mode copy
   void SetMode(EnMode value);
 
   // Read and write methods.
@@ -116,11 +119,21 @@ class DfLink final : public TableControl<DfLink> {
   IntervalTimer& Timer4() { return timer4_; }
 
   static const KeyTable<DfLink>& Keys();
+  // The transaction engine (tests reach the shared state through it).
+  df1::Df1Engine& Engine() { return engine_; }
 
  private:
+  // Waits up to 0.71 s for a busy driver; false (and Busy cleared) when it stays busy.
+  bool AwaitDriver();
+  // A tag name (no ":" and no "/") replaced by its tag's address; false when no such tag.
+  static bool ResolveTag(std::string& address);
+  Result NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize);
+  void RaiseCommComplete(const df1::LinkClosing& closing);
+
   SerialLine line_;
   LinkTimers timers_;
   IntervalTimer timer4_;
+  df1::Df1Engine engine_;
   bool enabled_ = false;
   std::int16_t numOfReadRetries_ = 0;
   std::int16_t numOfWriteRetries_ = 0;
@@ -128,10 +141,6 @@ class DfLink final : public TableControl<DfLink> {
   Variant node_ = Variant(std::int32_t{1});
   std::int32_t plcType_ = df1::EnSLC500;
   std::int16_t mode_ = df1::EnCRC;
-  // The 16-bit copies the DF1 requests use (DST and SRC).
-  std::int16_t addressCopy_ = 1;
-  std::int16_t nodeCopy_ = 1;
-  VariantArray dataBuffer_{1, 300};
   std::string lastErrorText_;
 };
 

@@ -10,9 +10,15 @@ const KeyTable<DfLink>& DfLink::Keys() {
     using C = DfLink;
     const Variant one16(std::int16_t{1}), two16(std::int16_t{2}), one32(std::int32_t{1});
     return KeyTable<DfLink>({
-        {"Mode", VarType::Int16, two16, two16, [](C& c, const Variant& v) { c.mode_ = v.ToInt16(); },
+        {"Mode", VarType::Int16, two16, two16, [](C& c, const Variant& v) {
+           c.mode_ = v.ToInt16();
+           df1::TheDf1State().ModeCopy = c.mode_;
+         },
          [](C& c) { return Variant(c.mode_); }},
-        {"PLCType", VarType::Int32, one32, one32, [](C& c, const Variant& v) { c.plcType_ = v.ToInt32(); },
+        {"PLCType", VarType::Int32, one32, one32, [](C& c, const Variant& v) {
+           c.plcType_ = v.ToInt32();
+           df1::TheDf1State().TypeCopy = c.plcType_;
+         },
          [](C& c) { return Variant(c.plcType_); }},
         {"Enabled", VarType::Bool, false, false, [](C& c, const Variant& v) { c.enabled_ = v.ToBool(); },
          [](C& c) { return Variant(c.enabled_); }},
@@ -28,13 +34,13 @@ const KeyTable<DfLink>& DfLink::Keys() {
         {"Address", VarType::Empty, one32, one32,
          [](C& c, const Variant& v) {
            c.address_ = v;
-           c.addressCopy_ = v.ToInt16();
+           df1::TheDf1State().AddressCopy = v.ToInt16();
          },
          [](C& c) { return c.address_; }},
         {"Node", VarType::Empty, one32, one32,
          [](C& c, const Variant& v) {
            c.node_ = v;
-           c.nodeCopy_ = v.ToInt16();
+           df1::TheDf1State().NodeCopy = v.ToInt16();
          },
          [](C& c) { return c.node_; }},
     });

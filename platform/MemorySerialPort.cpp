@@ -14,10 +14,56 @@ Bytes MemorySerialPort::TakeSent() {
 }
 
 void MemorySerialPort::Inject(const Bytes& data) {
+  auto arrival = std::make_shared<Arrival>(Arrival{Loop().Now(), data});
+  arriving_.push_back(arrival);
   std::weak_ptr<bool> alive = alive_;
-  Loop().Post([this, alive, data, generation = inputGeneration_] {
-    if (!alive.expired() && generation == inputGeneration_) Received(data.data(), data.size());
+  Loop().Post([this, alive, arrival] {
+    if (!alive.expired()) Deliver(arrival);
   });
+}
+
+void MemorySerialPort::DeviceDiscardInput() {
+  // What has arrived at the device by now goes; what is still on its way (InjectAt) does not.
+  const std::int64_t now = Loop().Now();
+  std::erase_if(arriving_, [now](const std::shared_ptr<Arrival>& a) {
+    if (a->due > now) return false;
+    a->delivered = true;
+    return true;
+  });
+}
+
+void MemorySerialPort::InjectAt(std::int64_t dueMicros, const Bytes& data) {
+  auto arrival = std::make_shared<Arrival>(Arrival{dueMicros, data});
+  arriving_.push_back(arrival);
+  std::weak_ptr<bool> alive = alive_;
+  Loop().AddTimer(dueMicros, [this, alive, arrival] {
+    if (!alive.expired()) Deliver(arrival);
+  });
+}
+
+void MemorySerialPort::Deliver(const std::shared_ptr<Arrival>& a) {
+  if (a->delivered) return;
+  a->delivered = true;
+  std::erase(arriving_, a);
+  Received(a->data.data(), a->data.size());
+}
+
+bool MemorySerialPort::WaitForInput(std::int64_t deadlineMicros) {
+  for (;;) {
+    // What is due arrives in order of its time; an early bird never overtakes an earlier one.
+    std::shared_ptr<Arrival> next;
+    for (const auto& a : arriving_)
+      if (!next || a->due < next->due) next = a;
+    if (!Peek().empty()) return true;
+    if (!next || next->due > deadlineMicros) break;
+    if (next->due > Loop().Now()) {
+      if (!Loop().GetClock().IsManual()) break;  // a memory port on a real clock does not sleep
+      Loop().GetClock().AdvanceTo(next->due);
+    }
+    Deliver(next);
+  }
+  if (Loop().GetClock().IsManual()) Loop().GetClock().AdvanceTo(deadlineMicros);
+  return !Peek().empty();
 }
 
 void MemorySerialPort::SetCarrier(bool present) {

@@ -6,6 +6,7 @@
 // from a device. The line log records modem-line changes and writes in order, so RS485
 // driver switching can be checked.
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ class MemorySerialPort final : public SerialPort {
   std::function<void(const Bytes& chunk)> OnSent;
   void Inject(const Bytes& data);
   void Inject(const std::string& text) { Inject(Bytes(text.begin(), text.end())); }
+  // Data that arrives at a later monotonic time (a late or split reply).
+  void InjectAt(std::int64_t dueMicros, const Bytes& data);
   void SetCarrier(bool present);
   bool DtrLine() const { return dtrLine_; }
   bool RtsLine() const { return rtsLine_; }
@@ -47,7 +50,21 @@ class MemorySerialPort final : public SerialPort {
   void DeviceDiscardOutput() override { pending_ = 0; }
   // Injected bytes are at the device at once, as on a real line: discarding the input drops
   // those not yet handed to the port.
-  void DeviceDiscardInput() override { ++inputGeneration_; }
+  void DeviceDiscardInput() override;
+
+ public:
+  // Delivers what has arrived by the deadline without dispatching the loop; on a manual
+  // clock it moves the clock to the next arrival, or to the deadline.
+  bool WaitForInput(std::int64_t deadlineMicros) override;
+
+ private:
+  struct Arrival {
+    std::int64_t due;
+    Bytes data;
+    bool delivered = false;
+  };
+  void Deliver(const std::shared_ptr<Arrival>& a);
+  std::vector<std::shared_ptr<Arrival>> arriving_;
 
  private:
   Bytes sent_;
@@ -59,7 +76,6 @@ class MemorySerialPort final : public SerialPort {
   int failOpen_ = 0;
   std::vector<std::string> log_;
   // Callbacks posted to the loop must not outlive the port.
-  std::uint64_t inputGeneration_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

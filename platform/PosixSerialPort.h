@@ -42,6 +42,9 @@ class PosixSerialPort final : public SerialPort {
   // How often a hung-up device is probed for being readable again.
   static constexpr std::int64_t kHangupProbeMicros = 250'000;
 
+  // Polls this descriptor alone until bytes arrive or the deadline passes.
+  bool WaitForInput(std::int64_t deadlineMicros) override;
+
  protected:
   void DeviceOpen() override;
   void DeviceClose() override;

@@ -144,6 +144,8 @@ Variant SerialPort::Input() {
   return Variant(std::move(arr));
 }
 
+bool SerialPort::WaitForInput(std::int64_t) { return !in_.empty(); }
+
 void SerialPort::Received(const std::uint8_t* data, std::size_t size) {
   if (!open_ || size == 0) return;
   if (trace_) trace_(TraceDirection::Received, data, size, WallMicros());

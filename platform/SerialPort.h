@@ -76,6 +76,11 @@ class SerialPort {
   Bytes InputBytes();
   // Received bytes without taking them.
   const std::deque<std::uint8_t>& Peek() const { return in_; }
+  // Waits on the device alone, without dispatching the event loop, until received bytes are
+  // buffered or the loop clock reaches deadlineMicros; true when bytes wait. For a link that
+  // must hold the thread while it reads a reply. A line whose far end has gone waits out the
+  // deadline as a silent line would. Receive notifications still follow RThreshold.
+  virtual bool WaitForInput(std::int64_t deadlineMicros);
 
   std::int16_t CommEvent() const { return commEvent_; }
   std::function<void()> OnComm;

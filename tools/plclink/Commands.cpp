@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/ResultCodes.h"
+#include "tools/plclink/LateCompletion.h"
 #include "tools/plclink/StopSignals.h"
 #include "tools/plclink/ValueText.h"
 
@@ -99,6 +100,11 @@ int Write(const Options& o, ControlSession& s, Output& out) {
   ArgSlots a = TransferArgs(m, o, Variant(std::move(values)), static_cast<std::int16_t>(o.operands.size()));
   s.OpenPort();
   std::int32_t result = s.Get().Invoke(m.name, a.List()).ToInt32();
+  // A write acknowledged later (DfLink) is done when its completion came.
+  if (result == ResultOk) {
+    auto completion = AwaitLine(s);
+    if (completion && completion->size() >= 5) result = (*completion)[4].ToInt32();
+  }
   std::string errors = ErrorsText(s);
   out.Transfer(result, {}, errors);
   return result == ResultOk ? 0 : Failed(m.name, result, errors);
@@ -182,7 +188,7 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
     awaiting = loop.Now();
     ArgSlots call = a;
     std::int32_t result = s.Get().Invoke(m.name, call.List()).ToInt32();
-    if (result != ResultOk) {
+    if (!NonWaitingReadSent(s, result)) {
       failed = true;
       awaiting.reset();  // no event follows a refused read
       Failed(m.name, result, ErrorsText(s));
@@ -235,6 +241,8 @@ int Call(const Options& o, ControlSession& s, Output& out) {
   if (o.port) s.OpenPort();
   PrintedEvents events(s, out, nullptr);
   Variant result = s.Get().Invoke(m.name, a.List());
+  // A call that left a transaction on the line sees it end before the process does.
+  if (o.port) AwaitLine(s);
   out.Call(result, a.After());
   return 0;
 }

@@ -44,6 +44,7 @@ class ControlSession {
   void Save();
 
   void OnEvent(EventHandler handler) { handler_ = std::move(handler); }
+  const EventHandler& Handler() const { return handler_; }
 
  private:
   void SetNamed(const std::string& option, const std::string& property, const std::string& text);

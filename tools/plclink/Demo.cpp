@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/RuntimeError.h"
+#include "tools/plclink/DemoDfLink.h"
 #include "tools/plclink/DemoReport.h"
 #include "tools/plclink/DemoRtuLink.h"
 #include "tools/plclink/DemoSeqLink.h"
@@ -28,7 +29,7 @@ const std::vector<ControlDemo>& ControlDemos() {
   static const std::vector<ControlDemo> demos = {
       {"RtuLink", RunRtuLinkDemo},
       {"SeqLink", RunSeqLinkDemo},
-      {"DfLink", {}},
+      {"DfLink", RunDfLinkDemo},
       {"UdpLink", RunUdpLinkDemo},
   };
   return demos;

@@ -5,6 +5,7 @@
 
 #include "tools/plcsim/DirectNetSimulator.h"
 #include "tools/plcsim/EcomModuleSim.h"
+#include "tools/plcsim/Df1Simulator.h"
 #include "tools/plcsim/Simulators.h"
 
 namespace plc::sim {
@@ -14,6 +15,7 @@ const std::vector<SimulatorCommand>& Simulators() {
       // One line per protocol: {"name", "summary", RunFunction},
       {"directnet", "DirectLOGIC station(s), DirectNET / K-sequence", RunDirectNetCommand},
       {"ecom", "ECOM modules over UDP for the hei_pas client", RunEcomSimulator},
+      {"df1", "Allen-Bradley DF1 full duplex (SLC500, MicroLogix, PLC5)", RunDf1Simulator},
   };
   return simulators;
 }

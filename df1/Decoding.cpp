@@ -1,0 +1,80 @@
+#include "df1/Decoding.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "core/Conversions.h"
+#include "core/RuntimeError.h"
+
+namespace plc::df1 {
+
+namespace {
+
+// A column of a row, 0 outside 1..130.
+std::int32_t Word(const Df1State& s, int tns, std::int64_t column) {
+  if (tns < 0 || tns >= kReplyRows || column < 1 || column > kReplyWords) return 0;
+  return s.ReplyTable[static_cast<std::size_t>(tns)][static_cast<std::size_t>(column)];
+}
+
+}  // namespace
+
+float FloatOfWords(std::int32_t low, std::int32_t high) {
+  try {
+    return LongFloatToDec(high & 0xFFFF, low & 0xFFFF);
+  } catch (const RuntimeError&) {
+    // The pattern of an infinity or a NaN, which the conversion refuses: the PLC holds it.
+    const auto bits = (static_cast<std::uint32_t>(high & 0xFFFF) << 16) | static_cast<std::uint32_t>(low & 0xFFFF);
+    return std::bit_cast<float>(bits);
+  }
+}
+
+std::int32_t BitOf(std::int32_t value, std::int32_t bit) {
+  if (bit < 0) return 0;
+  // A bit beyond the 32 of the value repeats its sign, as an arithmetic shift does.
+  return (value >> std::min(bit, 31)) & 1;
+}
+
+namespace {
+
+// Value i of a row: a single of the word pair 2i-1 (low), 2i (high), or the word at
+// offset + i - 1.
+Variant ValueAt(const Df1State& s, int tns, std::int32_t i, bool asFloat, std::int32_t offset) {
+  if (asFloat) return Variant(FloatOfWords(Word(s, tns, 2 * std::int64_t{i} - 1), Word(s, tns, 2 * std::int64_t{i})));
+  return Variant(Word(s, tns, std::int64_t{offset} + i - 1));
+}
+
+}  // namespace
+
+void StoreReply(Df1State& s, int tns, const std::vector<std::uint16_t>& words) {
+  if (tns < 0 || tns >= kReplyRows) return;
+  auto& row = s.ReplyTable[static_cast<std::size_t>(tns)];
+  const bool signedWords = s.LastRead.FileTypeCode == kCodeInteger;
+  const std::size_t n = std::min<std::size_t>(words.size(), kReplyWords);
+  for (std::size_t k = 0; k < n; ++k) {
+    std::int32_t w = words[k];
+    row[k + 1] = signedWords && w > 32767 ? w - 65536 : w;
+  }
+  if (words.empty()) {
+    s.DataBuffer.Set(1, Variant(std::int32_t{0}));
+    return;
+  }
+  const std::int32_t offset = std::max(1, s.LastRead.WordOffset);
+  const std::int32_t count = std::min<std::int32_t>(s.RequestCount, kDataBufferSize);
+  for (std::int32_t i = 1; i <= count; ++i) {
+    Variant value = ValueAt(s, tns, i, s.LastRead.FileTypeCode == kCodeFloat, offset);
+    if (s.LastRead.BitNumber != kNoBit) value = Variant(BitOf(value.ToInt32(), s.LastRead.BitNumber));
+    s.DataBuffer.At(i) = std::move(value);
+  }
+}
+
+void DecodeInto(Variant& readValue, const Df1State& s, int tns, std::int32_t count) {
+  const std::int32_t offset = std::max(1, s.LastRead.WordOffset);
+  if (readValue.IsArray()) {
+    VariantArray& out = readValue.Array();
+    for (std::int32_t i = 1; i <= count; ++i) out.Set(i, ValueAt(s, tns, i, s.FloatFlag, offset));
+    return;
+  }
+  readValue = ValueAt(s, tns, 1, s.FloatFlag, offset);
+}
+
+}  // namespace plc::df1

@@ -1,0 +1,101 @@
+#pragma once
+// The receiving side of the DF1 link as machines fed one byte at a time, free of ports and
+// clocks: the link response after a request, and the reply frame with its check.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/ResultCodes.h"
+
+namespace plc::df1 {
+
+// Waits for DLE ACK (or DLE NAK, DLE ENQ) after a request. A bare ACK, NAK or ENQ is ignored;
+// any other byte but DLE ends the wait with its own value as the status.
+class LinkResponseWatch {
+ public:
+  // The status once the wait ends: 6, 21, 5 or the byte's value.
+  std::optional<Result> Feed(std::uint8_t byte);
+
+ private:
+  bool dleSeen_ = false;
+};
+
+// The raw bytes and the unstuffed reply bytes are kept in buffers of this size each.
+inline constexpr std::size_t kReceiveBufferSize = 500;
+// ReplyTable: rows 0..52 (the transaction number), words 1..130.
+inline constexpr int kReplyRows = 53;
+inline constexpr int kReplyWords = 130;
+
+// The texts a failed transaction leaves for ReadErrors.
+inline constexpr const char* kTextNoAck = "Error no ACK";
+inline constexpr const char* kTextNoReplyByte = "ERRORWaitForPLCReply";
+inline constexpr const char* kTextTimeout = "ERRORTIMEOUT";
+inline constexpr const char* kTextCheck = "ERRORBCC";
+inline constexpr const char* kTextStatus = "ERRORSTATUS";
+// A reply that does not fit the fixed buffers and tables (more than 500 bytes, a transaction
+// number above 52, more than 130 words) is refused with status 99 and this text.
+inline constexpr const char* kTextUnfit = "ERRORREPLY";
+
+// The reply frame: before DLE STX, in the data (DLE DLE is one 0x10), then the check byte(s)
+// after DLE ETX. DLE ACK, DLE NAK or DLE ENQ ends it early.
+class ReplyReceiver {
+ public:
+  enum class Phase {
+    BeforeStart,        // noise before DLE STX
+    BeforeStartEscape,  // a DLE outside the data
+    InData,
+    InDataEscape,       // a DLE in the data: the next byte says what it means
+    CheckByte,          // DLE ETX seen in the data: the BCC or the CRC low byte comes next
+    CheckByteOutside,   // DLE ETX seen outside any data: the frame is over but holds nothing
+    CrcHigh,            // CRC mode: the high byte comes next
+    Complete,           // every byte of the frame is in
+    LinkSignal,         // DLE ACK, DLE NAK or DLE ENQ inside the reply
+    Overflow,           // more than the receive buffer holds
+  };
+
+  explicit ReplyReceiver(std::int32_t mode);
+
+  void Feed(std::uint8_t byte);
+  Phase State() const { return phase_; }
+  // The byte loop is over (the check bytes still to come in CRC mode are read after it).
+  bool LoopEnded() const {
+    return phase_ == Phase::CrcHigh || phase_ == Phase::Complete || phase_ == Phase::LinkSignal || phase_ == Phase::Overflow;
+  }
+  bool Finished() const { return phase_ == Phase::Complete || phase_ == Phase::LinkSignal || phase_ == Phase::Overflow; }
+  // 6, 21 or 5 in LinkSignal.
+  Result Signal() const { return signal_; }
+
+  // The counted reply bytes: payload, ETX, first check byte.
+  std::span<const std::uint8_t> Reply() const { return {reply_.data(), replyCount_}; }
+
+ private:
+  void Append(std::uint8_t byte);
+
+  bool bcc_;
+  Phase phase_ = Phase::BeforeStart;
+  Result signal_ = 0;
+  std::size_t rawCount_ = 0;
+  std::size_t replyCount_ = 0;
+  std::array<std::uint8_t, kReceiveBufferSize> reply_{};
+  std::uint8_t crcHigh_ = 0;
+
+  friend struct ReplyOutcome EvaluateReply(const ReplyReceiver& receiver);
+};
+
+// What a finished reply means to the link.
+struct ReplyOutcome {
+  Result status = ResultCheckError;
+  std::string text;
+  // A good reply with a transaction number: the ReplyTable row, and its words (unsigned,
+  // low byte first; a trailing odd byte ignored). No words for a reply of fewer than 8 bytes.
+  std::optional<int> tns;
+  std::vector<std::uint16_t> words;
+};
+
+// Judges a receiver whose loop ended: link signal, check, STS, and the fit of the data.
+ReplyOutcome EvaluateReply(const ReplyReceiver& receiver);
+
+}  // namespace plc::df1

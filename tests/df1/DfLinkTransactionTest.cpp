@@ -1,0 +1,410 @@
+// DfLink's transactions against the simulated PLC on an in-memory line and a manual clock:
+// reads and writes of each file kind, every row of the link's failure table with its status,
+// text, closing acknowledgements, time and the transaction after it, and the flags that keep
+// one transaction on the line.
+#include <gtest/gtest.h>
+
+#include "df1/Df1State.h"
+#include "tests/df1/Df1Rig.h"
+
+namespace plc {
+namespace {
+
+using sim::Df1Fault;
+using test::Df1Rig;
+
+VariantArray Doubles(std::int32_t n) { return VariantArray(1, n, VarType::Double); }
+
+Result Read(DfLink& link, const std::string& address, VariantArray& values, std::int16_t size) {
+  std::string a = address;
+  return link.ReadPLC(a, values, Opt<std::int16_t>(size));
+}
+
+Result Write(DfLink& link, const std::string& address, std::vector<double> values) {
+  std::string a = address;
+  VariantArray array(1, static_cast<std::int32_t>(values.size()), VarType::Double);
+  for (std::size_t i = 0; i < values.size(); ++i) array.Set(static_cast<std::int32_t>(i + 1), Variant(values[i]));
+  return link.WritePLC(a, array, Opt<std::int16_t>(static_cast<std::int16_t>(values.size())));
+}
+
+Result ReadNoWait(DfLink& link, const std::string& address, std::int16_t size) {
+  Variant a(address), unused;
+  return link.ReadPLCNW(a, unused, Opt<std::int16_t>(size), Opt<std::int16_t>());
+}
+
+// Lets the loop run until the event count reaches n (the PLC's answers are timed arrivals).
+void AwaitEvents(Df1Rig& rig, std::size_t n) {
+  rig.bench.loop.WaitUntil([&] { return rig.events.size() >= n; }, rig.Now() + 5'000'000);
+}
+
+TEST(DfLinkRead, TheN70RequestOnTheWireAndItsValueInBothModes) {
+  for (bool bcc : {true, false}) {
+    Df1Rig rig(bcc);
+    rig.plc.Table().SetWords(7, 0, {1234});
+    VariantArray v = Doubles(1);
+    ASSERT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk);
+    EXPECT_EQ(v.Get(1).ToDouble(), 1234);
+    Bytes sent = rig.bench.port->Sent();
+    Bytes want = bcc ? Bytes{0x10, 0x02, 0x01, 0x00, 0x0F, 0x00, 0x01, 0x00, 0xA2, 0x02, 0x07, 0x89, 0x00, 0x00, 0x10, 0x03, 0xBB}
+                     : Bytes{0x10, 0x02, 0x01, 0x00, 0x0F, 0x00, 0x01, 0x00, 0xA2, 0x02, 0x07, 0x89, 0x00, 0x00, 0x10, 0x03, 0x62, 0xB0};
+    want.insert(want.end(), {0x10, 0x06});  // one acknowledgement of the good reply
+    EXPECT_EQ(sent, want);
+    EXPECT_EQ(rig.plc.AcksSeen(), 1);
+  }
+}
+
+TEST(DfLinkRead, EachFileKindEndToEnd) {
+  Df1Rig rig;
+  auto& table = rig.plc.Table();
+  table.SetWords(7, 10, {0xFFFE, 0x0008});       // N7:10 = -2, N7:11 = 8
+  table.SetWords(8, 0, {0x0000, 0x3FC0, 0x0000, 0xC020});  // F8:0 = 1.5, F8:1 = -2.5
+  table.SetWords(3, 2, {0x0008});                // B3/35 is bit 3 of word 2
+  table.SetWords(4, 6, {0x00C0, 100, 42});       // T4:2: control, preset, accumulator
+  VariantArray v = Doubles(2);
+  ASSERT_EQ(Read(rig.Link(), "N7:10", v, 2), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), -2);
+  EXPECT_EQ(v.Get(2).ToDouble(), 8);
+  ASSERT_EQ(Read(rig.Link(), "F8:0", v, 2), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), 1.5);
+  EXPECT_EQ(v.Get(2).ToDouble(), -2.5);
+  VariantArray one = Doubles(1);
+  ASSERT_EQ(Read(rig.Link(), "B3/35", one, 1), ResultOk);
+  EXPECT_EQ(one.Get(1).ToDouble(), 1);
+  ASSERT_EQ(Read(rig.Link(), "N7:11/2", one, 1), ResultOk);
+  EXPECT_EQ(one.Get(1).ToDouble(), 0);
+  ASSERT_EQ(Read(rig.Link(), "T4:2.2", one, 1), ResultOk);
+  EXPECT_EQ(one.Get(1).ToDouble(), 42) << "the third word of the element";
+  std::int16_t i = 1;
+  EXPECT_EQ(rig.Link().ReadData(i), 42) << "DataBuffer takes the words from the sub-element on";
+
+  rig.Link().SetPLCType(df1::EnPLC5);
+  ASSERT_EQ(Read(rig.Link(), "N7:10", one, 1), ResultOk);
+  EXPECT_EQ(one.Get(1).ToDouble(), -2) << "the PLC5 word-range read";
+}
+
+TEST(DfLinkWrite, EachFileKindReachesThePlcAndNegativeNValuesChangeInTheCallersArray) {
+  Df1Rig rig;
+  std::string a = "N7:3";
+  VariantArray n(1, 2, VarType::Double);
+  n.Set(1, Variant(-1.0));
+  n.Set(2, Variant(16.0));
+  ASSERT_EQ(rig.Link().WritePLC(a, n, Opt<std::int16_t>(std::int16_t{2})), ResultOk);
+  EXPECT_EQ(n.Get(1).ToDouble(), 65535);
+  AwaitEvents(rig, 1);
+  EXPECT_EQ(rig.plc.Table().Word(7, 3), 0xFFFF);
+  EXPECT_EQ(rig.plc.Table().Word(7, 4), 16) << "the doubled DLE of 16 arrived as one byte";
+  ASSERT_EQ(rig.events.back()[4].ToInt16(), ResultOk);
+  EXPECT_EQ(rig.events.back()[0].Array().Get(1).ToDouble(), 0) << "a write's reply carries no data";
+
+  ASSERT_EQ(Write(rig.Link(), "F8:2", {-2.5}), ResultOk);
+  AwaitEvents(rig, 2);
+  EXPECT_EQ(rig.plc.Table().Word(8, 4), 0x0000);
+  EXPECT_EQ(rig.plc.Table().Word(8, 5), 0xC020);
+
+  ASSERT_EQ(Write(rig.Link(), "B3/35", {7}), ResultOk) << "element 35, the whole word";
+  AwaitEvents(rig, 3);
+  EXPECT_EQ(rig.plc.Table().Word(3, 35), 7);
+  ASSERT_EQ(Write(rig.Link(), "T4:1.2", {500}), ResultOk) << "the bit number is parsed and not used";
+  AwaitEvents(rig, 4);
+  EXPECT_EQ(rig.plc.Table().Word(4, 3), 500);
+}
+
+TEST(DfLinkWrite, RefusedWritesSendNothingAndLeaveTheFlags) {
+  Df1Rig rig;
+  DfLink& link = rig.Link();
+  rig.bench.port->TakeSent();
+  EXPECT_EQ(Write(link, "NoSuchTag", {1}), ResultFailed);
+  EXPECT_EQ(Write(link, "N7:", {1}), ResultFailed);
+  EXPECT_EQ(Write(link, "", {1}), ResultFailed);
+  EXPECT_EQ(Write(link, "N7:0", {70000}), ResultFailed);
+  EXPECT_EQ(Write(link, "N7:0", std::vector<double>(45, 1.0)), ResultFailed) << "beyond the check buffer";
+  link.SetAddress(Variant(std::int32_t{300}));
+  EXPECT_EQ(Write(link, "N7:0", {1}), ResultFailed) << "an Address that is no byte";
+  link.SetAddress(Variant(std::int32_t{1}));
+  EXPECT_TRUE(rig.bench.port->Sent().empty());
+  EXPECT_FALSE(rig.State().Busy);
+  EXPECT_FALSE(rig.State().CancelWait);
+  VariantArray v = Doubles(1);
+  const std::int64_t start = rig.Now();
+  EXPECT_EQ(Read(link, "N7:0", v, 1), ResultOk);
+  EXPECT_LT(rig.Now() - start, 100'000) << "the next read goes at once";
+  link.SetPortOpen(false);
+  EXPECT_EQ(Write(link, "N7:0", {1}), ResultFailed);
+}
+
+struct FaultRow {
+  Df1Fault fault;
+  Result status;
+  const char* text;
+  std::int64_t minMicros, maxMicros;  // from the request to the event
+};
+
+TEST(DfLinkFaults, EveryRowOfTheLinkFailureTable) {
+  const FaultRow rows[] = {
+      {Df1Fault::BareAck, ResultLinkTimeout, "Error no ACK", 710'000 + 220'000, 1'100'000},
+      {Df1Fault::DleNak, ResultDleNak, "Error no ACK", 220'000, 400'000},
+      {Df1Fault::DleEnq, ResultDleEnq, "Error no ACK", 220'000, 400'000},
+      {Df1Fault::OtherByte, 0x41, "Error no ACK", 220'000, 400'000},
+      {Df1Fault::CloseMidReply, ResultLinkTimeout, "ERRORWaitForPLCReply", 710'000 + 220'000, 1'100'000},
+      {Df1Fault::Late, ResultLinkTimeout, "ERRORTIMEOUT", 710'000 + 220'000, 1'300'000},
+      {Df1Fault::AckInReply, ResultDleAck, "", 220'000, 400'000},
+      {Df1Fault::BadCheck, ResultCheckError, "ERRORBCC", 220'000, 400'000},
+      {Df1Fault::Status, ResultStatusError, "ERRORSTATUS", 220'000, 400'000},
+  };
+  for (bool bcc : {true, false}) {
+    for (const FaultRow& row : rows) {
+      SCOPED_TRACE(::testing::Message() << "fault " << static_cast<int>(row.fault) << (bcc ? " BCC" : " CRC"));
+      Df1Rig rig(bcc);
+      rig.plc.Table().SetWords(7, 5, {77});
+      rig.plc.InjectNext(row.fault);
+      const std::int64_t start = rig.Now();
+      ASSERT_EQ(ReadNoWait(rig.Link(), "N7:5", 1), ResultFailed) << "a non-waiting read returns 0";
+      EXPECT_TRUE(rig.State().Busy);
+      AwaitEvents(rig, 1);
+      ASSERT_EQ(rig.events.size(), 1u);
+      const std::int64_t took = rig.Now() - start;
+      EXPECT_EQ(rig.events[0][4].ToInt16(), row.status);
+      EXPECT_EQ(rig.events[0][3].ToString(), row.text);
+      EXPECT_EQ(rig.Link().ReadErrors().ToString(), row.text);
+      EXPECT_EQ(rig.AcksAfterRequest(), 3);
+      EXPECT_GE(took, row.minMicros);
+      EXPECT_LE(took, row.maxMicros);
+      EXPECT_FALSE(rig.State().Busy);
+      EXPECT_TRUE(rig.State().LineFree);
+      EXPECT_EQ(rig.bench.port->InBufferCount(), 0);
+
+      VariantArray v = Doubles(1);
+      EXPECT_EQ(Read(rig.Link(), "N7:5", v, 1), ResultOk) << "the next transaction";
+      EXPECT_EQ(v.Get(1).ToDouble(), 77);
+    }
+  }
+}
+
+TEST(DfLinkFaults, AWaitingReadReportsTheLinkStatusOrNoReply) {
+  Df1Rig rig;
+  VariantArray v = Doubles(1);
+  rig.plc.InjectNext(Df1Fault::DleNak);
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultDleNak);
+  rig.plc.InjectNext(Df1Fault::Status);
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultStatusError);
+
+  // No answer at all: no notification comes, so no event; the read gives up after 0.71 s.
+  rig.plc.InjectNext(Df1Fault::Silent);
+  std::int64_t start = rig.Now();
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultNoReply);
+  EXPECT_NEAR(rig.Now() - start, 710'000, 20'000);
+  EXPECT_TRUE(rig.events.size() == 2);
+  EXPECT_FALSE(rig.State().Busy);
+  EXPECT_FALSE(rig.State().LineFree) << "the lost request still holds the line";
+  start = rig.Now();
+  rig.plc.Table().SetWords(7, 0, {5});
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk) << "after waiting for the line, at most 1 s";
+  EXPECT_LE(rig.Now() - start, 1'100'000);
+  EXPECT_EQ(v.Get(1).ToDouble(), 5);
+}
+
+TEST(DfLinkFaults, SplitRepliesAndCheckBytesOf0x10AreGoodReplies) {
+  for (bool bcc : {true, false}) {
+    Df1Rig rig(bcc);
+    rig.plc.Table().SetWords(7, 0, {321, 654});
+    VariantArray v = Doubles(2);
+    rig.plc.InjectNext(Df1Fault::Split);
+    ASSERT_EQ(Read(rig.Link(), "N7:0", v, 2), ResultOk);
+    EXPECT_EQ(v.Get(2).ToDouble(), 654);
+    rig.plc.InjectNext(Df1Fault::CheckByte10);
+    ASSERT_EQ(Read(rig.Link(), "N7:0", v, 2), ResultOk);
+    const std::int32_t forced = rig.plc.ForcedValue();
+    EXPECT_EQ(v.Get(1).ToDouble(), forced > 32767 ? forced - 65536 : forced);
+    EXPECT_EQ(rig.plc.AcksSeen(), 2);
+  }
+}
+
+TEST(DfLinkFaults, OneRetryWhenNumOfReadRetriesIsAbove1) {
+  Df1Rig rig;
+  VariantArray v = Doubles(1);
+  rig.plc.InjectNext(Df1Fault::BadCheck);
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultCheckError) << "no retry by default";
+  rig.Link().SetNumOfReadRetries(2);
+  rig.plc.InjectNext(Df1Fault::BadCheck);
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk);
+  rig.plc.InjectNext(Df1Fault::BadCheck);
+  rig.plc.InjectNext(Df1Fault::DleNak);
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultDleNak) << "never more than one retry";
+}
+
+TEST(DfLinkCalls, CommCompleteCarriesTheBufferTheStartAndTheCount) {
+  Df1Rig rig;
+  rig.plc.Table().SetWords(7, 5, {10, 20, 30});
+  ASSERT_EQ(ReadNoWait(rig.Link(), "N7:5", 3), ResultFailed);
+  AwaitEvents(rig, 1);
+  const std::vector<Variant>& e = rig.events.at(0);
+  ASSERT_EQ(e.size(), 5u);
+  EXPECT_EQ(e[0].Array().Lower(), 1);
+  EXPECT_EQ(e[0].Array().Upper(), 300);
+  EXPECT_EQ(e[0].Array().Get(3).ToDouble(), 30);
+  EXPECT_EQ(e[1].ToInt32(), 5) << "MStartAdd";
+  EXPECT_EQ(e[2].ToInt16(), 3) << "Mquan";
+  EXPECT_EQ(e[3].ToString(), "");
+  EXPECT_EQ(e[4].ToInt16(), ResultOk);
+}
+
+TEST(DfLinkCalls, ReadPlcWhileANonWaitingReadIsOutWaitsThenProceedsOrGivesUp) {
+  Df1Rig rig;
+  VariantArray v = Doubles(1);
+  rig.plc.InjectNext(Df1Fault::Delayed);
+  ASSERT_EQ(ReadNoWait(rig.Link(), "N7:0", 1), ResultFailed);
+  std::int64_t start = rig.Now();
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk);
+  EXPECT_GE(rig.Now() - start, 200'000) << "waited for the first reply";
+
+  rig.plc.InjectNext(Df1Fault::Silent);
+  ASSERT_EQ(ReadNoWait(rig.Link(), "N7:0", 1), ResultFailed);
+  start = rig.Now();
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultLineBusy);
+  EXPECT_NEAR(rig.Now() - start, 710'000, 20'000);
+  EXPECT_FALSE(rig.State().Busy);
+}
+
+TEST(DfLinkCalls, AWriteDuringAWaitingReadCancelsIt) {
+  Df1Rig rig;
+  rig.plc.InjectNext(Df1Fault::Delayed);
+  std::string a = "N7:1";
+  VariantArray w(1, 1, VarType::Double);
+  w.Set(1, Variant(9.0));
+  Result written = ResultFailed;
+  rig.bench.loop.AddTimer(rig.Now() + 50'000, [&] { written = rig.Link().WritePLC(a, w, Opt<std::int16_t>()); });
+  VariantArray v = Doubles(1);
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultCancelled);
+  EXPECT_EQ(written, ResultOk);
+  AwaitEvents(rig, 2);
+  EXPECT_EQ(rig.plc.Table().Word(7, 1), 9);
+  EXPECT_FALSE(rig.State().Busy) << "the write's reply freed the driver";
+  EXPECT_FALSE(rig.State().CancelWait);
+  EXPECT_EQ(Read(rig.Link(), "N7:1", v, 1), ResultOk);
+}
+
+TEST(DfLinkCalls, CallsThatSendNothingLeaveTheDriverAsTheyFoundIt) {
+  Df1Rig rig;
+  DfLink& link = rig.Link();
+  VariantArray v = Doubles(1);
+  EXPECT_EQ(Read(link, "NoSuchTag", v, 1), ResultNoTag);
+  EXPECT_EQ(Read(link, "N7:", v, 1), ResultBadAddress);
+  EXPECT_EQ(Read(link, "7:0", v, 1), ResultBadAddress);
+  EXPECT_EQ(ReadNoWait(link, "NoSuchTag", 1), ResultNoTag);
+  EXPECT_EQ(ReadNoWait(link, "N7/", 1), ResultBadAddress);
+  EXPECT_EQ(ReadNoWait(link, "N7:0", 200), ResultFailed) << "200 words do not fit a byte count";
+  std::string empty;
+  EXPECT_EQ(link.ReadDevice(empty, Opt<std::int16_t>(), Opt<std::int16_t>()), ResultFailed);
+  EXPECT_EQ(link.CommBusy().ToInt16(), False);
+  EXPECT_EQ(rig.bench.port->Sent().size(), 0u);
+
+  // ABReadPLC called directly leaves Busy as it found it, whatever the outcome.
+  std::string n70 = "N7:0";
+  Variant one;
+  EXPECT_EQ(link.ABReadPLC(n70, one, Opt<std::int16_t>(), Opt<std::int16_t>()), ResultOk);
+  EXPECT_EQ(link.CommBusy().ToInt16(), False);
+  rig.State().Busy = true;
+  rig.State().LineFree = true;
+  EXPECT_EQ(link.ABReadPLC(n70, one, Opt<std::int16_t>(), Opt<std::int16_t>()), ResultOk);
+  EXPECT_EQ(link.CommBusy().ToInt16(), True);
+  link.SetCommBusy(Variant(false));
+  EXPECT_TRUE(rig.State().LineFree);
+}
+
+TEST(DfLinkCalls, ABReadPlcFloatTypeAndScalarReadValues) {
+  Df1Rig rig;
+  rig.plc.Table().SetWords(8, 0, {0x0000, 0x3FC0});
+  rig.plc.Table().SetWords(7, 0, {0x0000, 0x4020});
+  std::string f = "F8:0", n = "N7:0";
+  Variant value;
+  std::int16_t floatType = 0, size = 0;
+  ASSERT_EQ(rig.Link().ABReadPLC(f, value, Opt<std::int16_t>(size), Opt<std::int16_t>(floatType)), ResultOk);
+  EXPECT_EQ(floatType, True);
+  EXPECT_EQ(size, 1) << "ReadSize 0 becomes 1 in the caller's variable";
+  EXPECT_EQ(value.ToDouble(), 1.5);
+  // FloatType on an N file: the caller gets singles of word pairs, DataBuffer the plain words.
+  std::int16_t two = 2;
+  VariantArray pair(1, 2);
+  Variant values(pair);
+  ASSERT_EQ(rig.Link().ABReadPLC(n, values, Opt<std::int16_t>(two), Opt<std::int16_t>(floatType)), ResultOk);
+  EXPECT_EQ(values.Array().Get(1).ToDouble(), 2.5);
+  std::int16_t i = 2;
+  EXPECT_EQ(rig.Link().ReadData(i), 0x4020);
+}
+
+TEST(DfLinkCalls, AnArrayThatLacksAnIndexMakesTheReadReturn0) {
+  Df1Rig rig;
+  VariantArray small = Doubles(1);
+  EXPECT_EQ(Read(rig.Link(), "N7:0", small, 2), ResultFailed);
+  EXPECT_FALSE(rig.State().Busy);
+}
+
+TEST(DfLinkShared, TwoInstancesShareAddressAndTheTransactionCounter) {
+  Df1Rig rig;
+  auto second = rig.bench.Make();
+  MemorySerialPort* secondPort = rig.bench.port;
+  rig.Attach(*second, *secondPort, false);
+  rig.Link().SetAddress(Variant(std::int32_t{5}));
+  ASSERT_EQ(ReadNoWait(*second, "N7:0", 1), ResultFailed);
+  AwaitEvents(rig, 1);
+  const Bytes& sent = secondPort->Sent();
+  ASSERT_GE(sent.size(), 8u);
+  EXPECT_EQ(sent[2], 5) << "DST from the other instance's Address";
+  EXPECT_EQ(sent[6], 1) << "TNS";
+  rig.bench.link->Initialize();  // the flags and copies are the thread's, not the control's
+  VariantArray v = Doubles(1);
+  ASSERT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk);
+  EXPECT_EQ(rig.State().TnsCounter, 2);
+}
+
+TEST(DfLinkShared, TransactionNumbersRoundAfter49) {
+  Df1Rig rig;
+  rig.State().TnsCounter = 48;
+  VariantArray v = Doubles(1);
+  std::vector<int> tns;
+  for (int i = 0; i < 3; ++i) {
+    rig.bench.port->TakeSent();
+    ASSERT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk);
+    tns.push_back(rig.bench.port->Sent().at(6));
+  }
+  EXPECT_EQ(tns, std::vector<int>({49, 1, 2}));
+}
+
+TEST(DfLinkWatchdog, FreesADriverHeldByALostReplyAndCommBusyFalseFreesItAtOnce) {
+  Df1Rig rig;
+  rig.Link().Timer2().SetEnabled(true);
+  rig.plc.InjectNext(Df1Fault::Silent);
+  ASSERT_EQ(ReadNoWait(rig.Link(), "N7:0", 1), ResultFailed);
+  EXPECT_EQ(rig.Link().CommBusy().ToInt16(), True);
+  rig.bench.loop.RunFor(2'900'000);
+  EXPECT_EQ(rig.Link().CommBusy().ToInt16(), True) << "the first tick comes at 3 s";
+  rig.bench.loop.RunFor(200'000);
+  EXPECT_EQ(rig.Link().CommBusy().ToInt16(), False);
+  EXPECT_TRUE(rig.State().LineFree);
+
+  rig.plc.InjectNext(Df1Fault::Silent);
+  ASSERT_EQ(ReadNoWait(rig.Link(), "N7:0", 1), ResultFailed);
+  rig.Link().SetCommBusy(Variant(false));
+  VariantArray v = Doubles(1);
+  const std::int64_t start = rig.Now();
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk);
+  EXPECT_LT(rig.Now() - start, 100'000);
+}
+
+TEST(DfLinkWatchdog, InsideCommCompleteTheLineIsStillHeld) {
+  Df1Rig rig;
+  Result inner = 0;
+  bool lineFreeInside = true;
+  rig.Link().SetEventSink([&](const std::string&, std::vector<Variant>&) {
+    lineFreeInside = rig.State().LineFree;
+    VariantArray v = Doubles(1);
+    inner = Read(rig.Link(), "N7:0", v, 1);
+  });
+  ASSERT_EQ(ReadNoWait(rig.Link(), "N7:0", 1), ResultFailed);
+  rig.bench.loop.RunFor(2'000'000);
+  EXPECT_FALSE(lineFreeInside);
+  EXPECT_EQ(inner, ResultLineBusy);
+}
+
+}  // namespace
+}  // namespace plc

@@ -1,0 +1,109 @@
+// The receiving machines fed byte by byte: the link response, the reply frame's DLE rules and
+// check bytes, and the replies that do not fit or carry no status.
+#include <gtest/gtest.h>
+
+#include "df1/ControlBytes.h"
+#include "df1/Frame.h"
+#include "df1/Receive.h"
+
+namespace plc::df1 {
+namespace {
+
+ReplyOutcome Receive(const Bytes& wire, std::int32_t mode, ReplyReceiver::Phase* end = nullptr) {
+  ReplyReceiver r(mode);
+  for (std::uint8_t b : wire) r.Feed(b);
+  if (end) *end = r.State();
+  return EvaluateReply(r);
+}
+
+Bytes Reply(Bytes payload, std::int32_t mode) { return *StuffAndCheck(payload, mode); }
+
+Bytes Cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(Df1LinkResponse, DleAckNakEnqEndItBareOnesAreIgnoredOtherBytesAreTheStatus) {
+  auto run = [](Bytes bytes) -> std::optional<Result> {
+    LinkResponseWatch w;
+    for (std::uint8_t b : bytes)
+      if (auto s = w.Feed(b)) return s;
+    return std::nullopt;
+  };
+  EXPECT_EQ(run({DLE, ACK}), 6);
+  EXPECT_EQ(run({DLE, NAK}), 21);
+  EXPECT_EQ(run({DLE, ENQ}), 5);
+  EXPECT_EQ(run({ACK, NAK, ENQ}), std::nullopt);
+  EXPECT_EQ(run({ACK, DLE, ACK}), 6);
+  EXPECT_EQ(run({0x41}), 0x41);
+  EXPECT_EQ(run({DLE, STX}), 2) << "a reply where the link response belongs";
+}
+
+TEST(Df1Reply, DataWithDlesAndControlValuesRoundTripsInBothModes) {
+  const Bytes payload = {0x02, 0x01, 0x4F, 0x00, 0x07, 0x00, 0x10, 0x10, 0x03, 0x10, 0x15, 0x06};
+  for (std::int32_t mode : {1, 2}) {
+    ReplyOutcome o = Receive(Cat({0x41, DLE, DLE}, Reply(payload, mode)), mode);
+    ASSERT_EQ(o.status, ResultOk) << mode;
+    EXPECT_EQ(o.tns, 7);
+    EXPECT_EQ(o.words, std::vector<std::uint16_t>({0x1010, 0x1003, 0x0615}));
+  }
+}
+
+TEST(Df1Reply, ACheckByteOf0x10ArrivesSingle) {
+  // BCC 0x10: the payload sums to 0xF0.
+  const Bytes payload = {0xF0 - 0x4F - 0x01, 0x01, 0x4F, 0x00, 0x00, 0x00};
+  Bytes wire = Reply(payload, 1);
+  ASSERT_EQ(wire.back(), 0x10);
+  EXPECT_EQ(Receive(wire, 1).status, ResultOk);
+}
+
+TEST(Df1Reply, FailuresOfTheFrame) {
+  Bytes good = Reply({0x00, 0x01, 0x4F, 0x00, 0x01, 0x00, 0x2A, 0x00}, 2);
+  Bytes bad = good;
+  bad.back() ^= 1;
+  EXPECT_EQ(Receive(bad, 2).status, ResultCheckError);
+  EXPECT_EQ(Receive(bad, 2).text, "ERRORBCC");
+
+  Bytes sts = Reply({0x00, 0x01, 0x4F, 0x50, 0x01, 0x00}, 2);
+  EXPECT_EQ(Receive(sts, 2).status, ResultStatusError);
+  EXPECT_EQ(Receive(sts, 2).text, "ERRORSTATUS");
+
+  ReplyReceiver::Phase end{};
+  ReplyOutcome nak = Receive({DLE, STX, 0x00, DLE, NAK}, 2, &end);
+  EXPECT_EQ(end, ReplyReceiver::Phase::LinkSignal);
+  EXPECT_EQ(nak.status, 21);
+  EXPECT_EQ(nak.text, "");
+
+  EXPECT_EQ(Receive(Reply({0x00}, 1), 1).status, ResultCheckError) << "too short for a check";
+  EXPECT_EQ(Receive(Reply({0x00, 0x01, 0x4F}, 1), 1).status, ResultCheckError) << "no STS";
+  EXPECT_EQ(Receive({DLE, ETX, 0x00, 0x00}, 2).status, ResultCheckError) << "an end without a start";
+}
+
+TEST(Df1Reply, RepliesBeyondTheFixedTablesAreRefused) {
+  EXPECT_EQ(Receive(Reply({0, 1, 0x4F, 0, 52, 0}, 2), 2).tns, 52);
+  ReplyOutcome row = Receive(Reply({0, 1, 0x4F, 0, 53, 0}, 2), 2);
+  EXPECT_EQ(row.status, ResultCheckError);
+  EXPECT_EQ(row.text, "ERRORREPLY");
+
+  Bytes words(6 + 131 * 2, 0x01);
+  words[3] = 0;
+  words[4] = 1;
+  words[5] = 0;
+  Bytes frame = {DLE, STX};
+  frame.insert(frame.end(), words.begin(), words.end());
+  frame.insert(frame.end(), {DLE, ETX, Bcc(words)});
+  EXPECT_EQ(Receive(frame, 1).text, "ERRORREPLY") << "131 words";
+  words.resize(6 + 130 * 2);
+  frame = {DLE, STX};
+  frame.insert(frame.end(), words.begin(), words.end());
+  frame.insert(frame.end(), {DLE, ETX, Bcc(words)});
+  EXPECT_EQ(Receive(frame, 1).words.size(), 130u);
+
+  ReplyReceiver::Phase end{};
+  ReplyOutcome flood = Receive(Bytes(600, 0x41), 1, &end);
+  EXPECT_EQ(end, ReplyReceiver::Phase::Overflow);
+  EXPECT_EQ(flood.text, "ERRORREPLY");
+}
+
+}  // namespace
+}  // namespace plc::df1

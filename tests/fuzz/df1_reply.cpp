@@ -1,0 +1,58 @@
+// The DF1 reply machine fed arbitrary bytes one at a time in both check modes: it never
+// stores beyond its buffers, a good outcome always fits the reply table, and a payload framed
+// by the request framing comes back whole through the same machine.
+// fuzz-libs: plcdf1 plccore
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "df1/Frame.h"
+#include "df1/Receive.h"
+
+namespace {
+
+using plc::df1::ReplyReceiver;
+
+plc::df1::ReplyOutcome Run(const std::uint8_t* data, std::size_t size, std::int32_t mode) {
+  ReplyReceiver r(mode);
+  for (std::size_t i = 0; i < size && !r.Finished(); ++i) {
+    r.Feed(data[i]);
+    if (r.Reply().size() > plc::df1::kReceiveBufferSize) std::abort();
+  }
+  return plc::df1::EvaluateReply(r);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  for (std::int32_t mode : {1, 2}) {
+    plc::df1::ReplyOutcome o = Run(data, size, mode);
+    if (o.status == plc::ResultOk) {
+      if (o.tns && (*o.tns < 0 || *o.tns >= plc::df1::kReplyRows)) std::abort();
+      if (o.words.size() > static_cast<std::size_t>(plc::df1::kReplyWords)) std::abort();
+      if (!o.text.empty()) std::abort();
+    } else if (o.status != plc::ResultCheckError && o.status != plc::ResultStatusError && o.status != 5 &&
+               o.status != 6 && o.status != 21) {
+      std::abort();
+    }
+  }
+  // The input as a reply payload with STS 0 and a TNS that fits: framed, it must come back.
+  if (size >= 6 && size <= plc::df1::MaxPayload(2)) {
+    std::vector<std::uint8_t> payload(data, data + size);
+    payload[3] = 0;
+    payload[4] %= plc::df1::kReplyRows;
+    payload[5] = 0;
+    for (std::int32_t mode : {1, 2}) {
+      auto frame = plc::df1::StuffAndCheck(payload, mode);
+      if (!frame) std::abort();
+      plc::df1::ReplyOutcome o = Run(frame->data(), frame->size(), mode);
+      if (o.status != plc::ResultOk || o.tns != payload[4]) std::abort();
+      std::size_t words = size >= 8 ? (size - 6) / 2 : 0;
+      if (o.words.size() != words) std::abort();
+      for (std::size_t k = 0; k < words; ++k)
+        if (o.words[k] != (payload[6 + 2 * k] | (payload[7 + 2 * k] << 8))) std::abort();
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,39 @@
+#include "tools/plclink/LateCompletion.h"
+
+#include "core/ResultCodes.h"
+#include "core/RuntimeError.h"
+
+namespace plc::plclink {
+
+namespace {
+// A DF1 transaction ends within 1.4 s, or the control's watchdog frees it within 3 s.
+constexpr std::int64_t kLineWaitMicros = 4'000'000;
+}  // namespace
+
+bool NonWaitingReadSent(ControlSession& s, std::int32_t result) {
+  if (s.Get().ClassName() == "DfLink") return result == ResultFailed;
+  return result == ResultOk;
+}
+
+std::optional<std::vector<Variant>> AwaitLine(ControlSession& s) {
+  if (!s.Find("CommBusy", MemberKind::Property)) return std::nullopt;
+  auto busy = [&s] {
+    try {
+      return s.Get().GetProperty("CommBusy").ToBool();
+    } catch (const RuntimeError&) {
+      return false;
+    }
+  };
+  std::optional<std::vector<Variant>> completion;
+  EventHandler previous = s.Handler();
+  s.OnEvent([&](const std::string& name, std::vector<Variant>& args) {
+    if (previous) previous(name, args);
+    if (name == "CommComplete") completion = args;
+  });
+  EventLoop& loop = s.Loop();
+  loop.WaitUntil([&] { return !busy(); }, loop.Now() + kLineWaitMicros);
+  s.OnEvent(previous);
+  return completion;
+}
+
+}  // namespace plc::plclink

@@ -1,0 +1,52 @@
+#pragma once
+// The simulated DF1 PLC on a serial device path (a pseudo-terminal end, or a real port), on
+// a thread of its own: for tests, the benchmark and plclink's demo. RunDf1Simulator is the
+// plcsim command that does the same in the foreground.
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "tools/plcsim/Df1SimPlc.h"
+
+namespace plc::sim {
+
+struct Df1SimOptions {
+  std::string devicePath;
+  bool bcc = false;
+  int baud = 19200;
+};
+
+class Df1Simulator {
+ public:
+  // Returns once the device is open; throws std::runtime_error when it cannot be opened.
+  explicit Df1Simulator(Df1SimOptions options);
+  ~Df1Simulator();  // Stop()
+  Df1Simulator(const Df1Simulator&) = delete;
+  Df1Simulator& operator=(const Df1Simulator&) = delete;
+
+  Df1SimPlc& Plc() { return plc_; }
+  // Ends the thread and closes the device; idempotent.
+  void Stop();
+
+ private:
+  void Serve();
+
+  Df1SimOptions options_;
+  Df1SimPlc plc_;
+  int fd_ = -1;
+  int stop_ = -1;  // eventfd
+  std::thread thread_;
+};
+
+// Opens a device raw and non-blocking at the speed; -1 with errno set when it cannot.
+int OpenDf1Device(const std::string& path, int baud);
+
+// Serves the PLC on fd until stopFd (when not -1) becomes readable or, with maxRequests > 0,
+// that many requests were answered. A CloseMidReply fault closes the device and opens it
+// again after a pause; fd is updated. Returns 0, or 1 when the device fails.
+int ServeDf1(Df1SimPlc& plc, int& fd, const Df1SimOptions& options, int stopFd, int maxRequests);
+
+// plcsim df1 --device PATH [--bcc] [--baud N] [--fault NAME] [--times N]
+int RunDf1Simulator(int argc, char** argv);
+
+}  // namespace plc::sim
