@@ -50,6 +50,9 @@ class ModbusSlave {
   void SendType2SlaveReply(std::uint8_t unit, std::int32_t address, std::int32_t count, std::int32_t value,
                            bool write, std::uint8_t function, std::int32_t kind);
 
+  // A mode change: what was collected under the old mode is forgotten with the port's input.
+  void Reset() { collector_.Clear(); }
+
   // Units received and not yet taken as a request (a partial request waits for the rest).
   std::size_t Collected() const { return collector_.Buffered(); }
 

@@ -104,6 +104,7 @@ void RtuLink::PushSettingsToMaster() {
 }
 
 void RtuLink::SetUpForMode() {
+  slave_.Reset();
   if (IsSlaveMode(modBusMode_)) {
     MSComm2().SetInBufferCount(0);
     MSComm2().SetRThreshold(1);

@@ -318,6 +318,27 @@ TEST(Slave, StalePendingFlagsAreClearedAtTheThreeSecondBoundary) {
   }
 }
 
+TEST(Slave, AModeChangeForgetsAPartialRequest) {
+  test::LinkTestBench<RtuLink> b;
+  b.New();
+  b.host.SetUserMode(true);
+  b.link->SetModBusMode(rtu::SlaveRtu);
+  b.link->SetPortOpen(true);
+  std::vector<std::int32_t> functions;
+  b.link->SetEventSink([&](const std::string& name, std::vector<Variant>& a) {
+    if (name == "CommCompleteEx") functions.push_back(a[1].ToInt32());
+  });
+  b.port->Inject(Hex("01 03 00"));
+  b.loop.DoEvents();
+  b.link->SetModBusMode(rtu::Rtu);
+  b.link->SetModBusMode(rtu::SlaveRtu);
+  Bytes write = Rtu("01 06 00 01 00 07");
+  b.port->Inject(write);
+  b.loop.DoEvents();
+  EXPECT_EQ(b.port->TakeSent(), write);
+  EXPECT_EQ(functions, (std::vector<std::int32_t>{6}));
+}
+
 TEST(Slave, WriteActiveExecutesButDoesNotAnswer) {
   SlaveRig rig;
   rig.master.Transaction().WriteActive = true;
