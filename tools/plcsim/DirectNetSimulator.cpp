@@ -75,23 +75,19 @@ bool WriteOut(int fd, int stopFd, const StationBytes& bytes) {
 
 }  // namespace
 
-void ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& lock, int slowByteMicros) {
+bool ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& lock, int slowByteMicros) {
   std::uint8_t buffer[512];
   for (;;) {
     pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
-      return;
+      return false;
     }
-    if (fds[1].revents != 0) return;
-    if (fds[0].revents & (POLLNVAL)) return;
+    if (fds[1].revents != 0) return true;
+    if (fds[0].revents & (POLLNVAL)) return false;
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (n <= 0) {
-      // A pseudo-terminal whose other side is not open yet reads end of line: wait a little.
-      ::usleep(10000);
-      continue;
-    }
+    if (n <= 0) return false;  // end of line, or EIO once a pseudo-terminal's other side is gone
     std::vector<StationBytes> answers;
     bool slow = false;
     {
@@ -250,11 +246,12 @@ int RunDirectNetCommand(int argc, char** argv) {
   std::cout << "READY serving station(s)";
   for (int s : options.stations) std::cout << " " << s;
   std::cout << " on " << options.devicePath << std::endl;
-  ServeDirectNet(fd, stopFd, station, lock, options.slowByteMicros);
+  const bool stopped = ServeDirectNet(fd, stopFd, station, lock, options.slowByteMicros);
   ::close(fd);
   ::close(stopFd);
-  std::cerr << "plcsim directnet: " << station.Completed() << " transactions\n";
-  return 0;
+  std::cerr << "plcsim directnet: " << (stopped ? "" : "the line is gone; ") << station.Completed()
+            << " transactions\n";
+  return stopped ? 0 : 1;
 }
 
 }  // namespace plc::sim

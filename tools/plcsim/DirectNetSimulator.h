@@ -46,9 +46,8 @@ class DirectNetSimulator {
   std::thread thread_;
 };
 
-// Serves on fd until stopFd is readable; lock guards station. Returns when stopped or when
-// the line is gone.
-void ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& lock, int slowByteMicros);
+// Serves on fd until stopFd is readable (true) or the line is gone (false); lock guards station.
+bool ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& lock, int slowByteMicros);
 
 // plcsim directnet ...
 int RunDirectNetCommand(int argc, char** argv);
