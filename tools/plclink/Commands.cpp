@@ -114,12 +114,13 @@ int Write(const Options& o, ControlSession& s, Output& out) {
 // one command (the counter it feeds lives no longer).
 class PrintedEvents {
  public:
-  PrintedEvents(ControlSession& s, Output& out, std::function<void(const std::string&)> counted) : s_(s) {
+  // counted sees each event's name and whether it carried arguments.
+  PrintedEvents(ControlSession& s, Output& out, std::function<void(const std::string&, bool)> counted) : s_(s) {
     s.OnEvent([&s, &out, counted](const std::string& name, std::vector<Variant>& args) {
       const MemberInfo* m = s.Find(name, MemberKind::Event);
       static const std::vector<ParamInfo> kNone;
       out.Event(name, args, m ? m->params : kNone, WallMicrosNow());
-      if (counted) counted(name);
+      if (counted) counted(name, !args.empty());
     });
   }
   ~PrintedEvents() { s_.OnEvent(nullptr); }
@@ -157,10 +158,10 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
   bool failed = false;
   std::optional<std::int64_t> awaiting;  // when the read now on the line was sent
   EventLoop::Handle timer = 0;
-  PrintedEvents events(s, out, [&](const std::string& name) {
+  PrintedEvents events(s, out, [&](const std::string& name, bool withArgs) {
     if (name.rfind("CommComplete", 0) == 0) awaiting.reset();
     // A CommComplete without arguments (SeqLink, UdpLink) leaves the values in ReadData.
-    if (name == "CommComplete") PrintReadData(o, s, out);
+    if (name == "CommComplete" && !withArgs) PrintReadData(o, s, out);
   });
   s.OpenPort();
 
@@ -214,7 +215,7 @@ int Serve(const Options& o, ControlSession& s, Output& out) {
   EventLoop& loop = s.Loop();
   StopSignals stop(loop);
   long requests = 0;
-  PrintedEvents events(s, out, [&requests](const std::string& name) {
+  PrintedEvents events(s, out, [&requests](const std::string& name, bool) {
     if (name == "CommCompleteEx") ++requests;
   });
   s.OpenPort();
