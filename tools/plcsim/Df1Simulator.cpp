@@ -144,7 +144,7 @@ int RunDf1Simulator(int argc, char** argv) {
   Df1Fault fault = Df1Fault::None;
   int times = 0;
   auto usage = [](std::ostream& out, int status) {
-    out << "usage: plcsim df1 --device PATH [--bcc] [--baud N] [--fault NAME] [--times N]\n"
+    out << "usage: plcsim df1 --port PATH [--bcc] [--baud N] [--fault NAME] [--times N]\n"
            "  a DF1 full-duplex PLC (SLC500/MicroLogix typed reads and writes, PLC5 word-range read)\n"
            "  files O0 I1 S2 B3 T4 C5 R6 N7 F8 A9 ST10; CRC check unless --bcc\n"
            "  faults:";
@@ -156,7 +156,7 @@ int RunDf1Simulator(int argc, char** argv) {
     std::string arg = argv[i];
     auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
     if (arg == "--help" || arg == "-h") return usage(std::cout, 0);
-    if (arg == "--device") options.devicePath = value();
+    if (arg == "--port" || arg == "--device") options.devicePath = value();
     else if (arg == "--bcc") options.bcc = true;
     else if (arg == "--baud") options.baud = std::atoi(value().c_str());
     else if (arg == "--times") times = std::atoi(value().c_str());

@@ -46,7 +46,7 @@ int OpenDf1Device(const std::string& path, int baud);
 // again after a pause; fd is updated. Returns 0, or 1 when the device fails.
 int ServeDf1(Df1SimPlc& plc, int& fd, const Df1SimOptions& options, int stopFd, int maxRequests);
 
-// plcsim df1 --device PATH [--bcc] [--baud N] [--fault NAME] [--times N]
+// plcsim df1 --port PATH (or --device PATH) [--bcc] [--baud N] [--fault NAME] [--times N]
 int RunDf1Simulator(int argc, char** argv);
 
 }  // namespace plc::sim
