@@ -165,7 +165,7 @@ TEST(UdpLinkEcom, ABusyFlagLeftSetIsClearedAfterTwoSeconds) {
   EXPECT_EQ(r.b.link->CommBusy(), Variant(false));
 
   // A read while a write call runs (an event handler inside it) is refused at once.
-  ecom::EcomLink().WriteCallActive = true;
+  ecom::EcomLink().Line.WriteCallActive = true;
   const auto calls = r.m->log.size();
   EXPECT_EQ(r.b.link->ReadPLC(address, value, {}, {}, {}), ResultFailed);
   EXPECT_EQ(r.m->log.size(), calls);
