@@ -46,15 +46,15 @@ UdpSerialPath::UdpSerialPath(SerialPort& port, EcomLinkState& link, std::functio
   engine_.Events.CommComplete = std::move(commComplete);
 }
 
-std::optional<std::int32_t> UdpSerialPath::HeaderAddress(const Variant& Address) const {
+std::optional<std::int32_t> SerialHeaderAddress(const Variant& Address, TagDatabase& tags) {
   if (Address.IsArray() || Address.IsEmpty()) return std::nullopt;
   if (auto n = DigitAddress(Address)) return n;
   if (!Address.IsString()) return std::nullopt;
   const std::string name = Address.ToString();
   if (name.find_first_of(";,") != std::string::npos) return std::nullopt;
-  const auto index = TagIndexOfName(name, tags_);
+  const auto index = TagIndexOfName(name, tags);
   if (!index) return std::nullopt;
-  const TagRecord* record = tags_.Record(*index);
+  const TagRecord* record = tags.Record(*index);
   if (!record) return std::nullopt;
   return DigitAddress(record->address);
 }
@@ -65,7 +65,7 @@ dnet::ResolvedAddress UdpSerialPath::Target(std::int32_t headerAddress, bool bit
 
 Result UdpSerialPath::Read(const Variant& Address, Variant& ReadValue, std::int32_t count, std::int16_t ioType,
                            std::int32_t ioIdx) {
-  const auto address = HeaderAddress(Address);
+  const auto address = SerialHeaderAddress(Address, tags_);
   if (!address) return ResultFailed;
   if (!engine_.WaitingRead(Target(*address, false), count)) return ResultFailed;
   return dnet::StoreReadValue(link_.Line.ReadWords, count, ioType == kIoBCD ? 0 : ioType, ioIdx, ReadValue)
@@ -74,14 +74,14 @@ Result UdpSerialPath::Read(const Variant& Address, Variant& ReadValue, std::int3
 }
 
 Result UdpSerialPath::StartRead(const Variant& Address, std::int32_t count) {
-  const auto address = HeaderAddress(Address);
+  const auto address = SerialHeaderAddress(Address, tags_);
   if (!address) return ResultFailed;
   return engine_.StartRead(link_.DefaultStation, *address, count) ? ResultOk : ResultFailed;
 }
 
 Result UdpSerialPath::Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset,
                             bool fixedPoint) {
-  const auto header = HeaderAddress(address);
+  const auto header = SerialHeaderAddress(address, tags_);
   if (!header) return ResultFailed;
   std::vector<std::int32_t> words;
   bool set = false;

@@ -39,9 +39,6 @@ class UdpSerialPath {
   // ten-thousandths.
   Result Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset, bool fixedPoint);
 
-  // The header address an Address argument names; nullopt when it names none.
-  std::optional<std::int32_t> HeaderAddress(const Variant& Address) const;
-
  private:
   dnet::ResolvedAddress Target(std::int32_t headerAddress, bool bit) const;
 
@@ -49,6 +46,10 @@ class UdpSerialPath {
   TagDatabase& tags_;
   dnet::DirectNetEngine engine_;
 };
+
+// The header address an Address argument names on this path: a number or digits in 0..65535,
+// or a tag name whose stored address is one; nullopt for anything else.
+std::optional<std::int32_t> SerialHeaderAddress(const Variant& Address, TagDatabase& tags = Tags());
 
 // The words of a word write: elements 1..count of an array, or the one value; each a whole
 // number in -32768..65535 (a negative one as its 16-bit pattern). fixedPoint: count / 2 values,
