@@ -17,10 +17,10 @@ UdpLink::UdpLink(std::unique_ptr<SerialPort> port)
       timers_(kScanTimerDesign),
       serial_(MSComm1(), ecom::EcomLink(), [this] { EventComComplete(); }) {
   ++ecom::EcomLink().Controls;
-  // The ECOM requests end within their own call; only a serial transaction needs the watchdog.
-  timers_.Timer1().OnTick = [this] {
-    if (!EcomMode()) serial_.Engine().Watchdog(RunMode());
-  };
+  // The ECOM requests end within their own call and never touch the serial markers, so the
+  // watchdog runs in every mode: a serial transaction cut short by a change to ECOM mode is
+  // freed too.
+  timers_.Timer1().OnTick = [this] { serial_.Engine().Watchdog(RunMode()); };
 }
 
 // The last UdpLink of the thread closes the ECOM transport it shared.

@@ -222,8 +222,15 @@ TEST_F(UdpLinkSerial, ReadsDuringAWriteCallAreRefusedAtOnce) {
   EXPECT_EQ(value.ToInt32(), 4);
 }
 
-TEST_F(UdpLinkSerial, CommBusyFalseFreesAHungReadAndLrcchkIsTheDirectNetCheck) {
+TEST_F(UdpLinkSerial, AHungReadIsFreedByTheWatchdogInEcomModeAndByCommBusyFalse) {
   station_.SetFault(sim::StationFault::NoAnswer);
+  // Left hanging by a change to ECOM mode: the watchdog still frees it.
+  ASSERT_EQ(ReadNW(Variant(std::int32_t{1}), 1), ResultOk);
+  link_->SetCommMode(udp::ECOM);
+  EventLoop& loop = EventLoop::Current();
+  EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 3'500'000));
+  link_->SetCommMode(udp::KSeq);
+
   ASSERT_EQ(ReadNW(Variant(std::int32_t{1}), 1), ResultOk);
   EXPECT_TRUE(link_->CommBusy().ToBool());
   link_->SetCommBusy(Variant(false));
