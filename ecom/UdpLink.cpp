@@ -3,6 +3,7 @@
 #include "core/OctalText.h"
 #include "core/RuntimeError.h"
 #include "core/TagDatabase.h"
+#include "directnet/AddressRoad.h"
 #include "directnet/Blocks.h"
 #include "ecom/EcomLinkState.h"
 
@@ -242,7 +243,8 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
   const bool fixedPoint = ioType == kIoFloat;
   if (fixedPoint) size *= 2;
   Variant address = pstr;
-  if (pstr.IsNumeric()) {
+  // Digits as text are a number too, as the serial path reads them.
+  if (pstr.IsNumeric() || (pstr.IsString() && dnet::IsDigitText(pstr.ToString()))) {
     ioType = kIoWord;
   } else if (const std::string text = pstr.ToString(); text.find_first_of("bB") != std::string::npos) {
     address = Variant(text.substr(0, text.find_first_of("bB")));

@@ -155,6 +155,11 @@ TEST_F(UdpLinkSerial, SetResetWritesAndAddressesThisPathDoesNotTake) {
   ASSERT_EQ(Write(Variant(std::int32_t{0xF003}), Variant(std::int32_t{9}), 1, &io), ResultOk);
   EXPECT_EQ(io, 0);
   EXPECT_EQ(station_.Word(1, 0xF003), 9);
+  io = 1;
+  ASSERT_EQ(Write(Variant("61443"), Variant(std::int32_t{10}), 1, &io), ResultOk) << "digits as text too";
+  EXPECT_EQ(io, 0);
+  EXPECT_EQ(station_.Word(1, 0xF003), 10);
+  EXPECT_EQ(station_.Word(1, kCBits), 0x0010);
 
   // Address strings, unknown tags, numbers no header carries and values no word holds: 0 with
   // no traffic, and the write flags cleared.
