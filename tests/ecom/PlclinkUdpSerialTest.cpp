@@ -13,8 +13,8 @@ namespace {
 TEST(PlclinkUdpSerial, WriteReadPollAndASilentStationInFreshProcesses) {
   test::PtyLink line;
   sim::DirectNetSimulator station({line.PathB(), {1}});
-  auto run = [&](std::vector<std::string> args) {
-    std::vector<std::string> all{"udplink", "--mode", "KSeq", "--port", line.PathA(), "--settings", "9600,n,8,1",
+  auto run = [&](std::vector<std::string> args, const char* mode = "KSeq") {
+    std::vector<std::string> all{"udplink", "--mode", mode, "--port", line.PathA(), "--settings", "9600,n,8,1",
                                  "--address", "1"};
     all.insert(all.end(), args.begin(), args.end());
     return test::RunPlclink(all);
@@ -25,7 +25,7 @@ TEST(PlclinkUdpSerial, WriteReadPollAndASilentStationInFreshProcesses) {
   EXPECT_EQ(station.Word(1, 1024), 7);
   EXPECT_EQ(station.Word(1, 1025), 65535);
 
-  auto read = run({"read", "1024", "2"});
+  auto read = run({"read", "1024", "2"}, "DIrectNet");
   EXPECT_EQ(read.exitCode, 0) << read.err;
   EXPECT_EQ(read.out, "7 65535\n");
 
