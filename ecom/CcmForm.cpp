@@ -15,6 +15,8 @@ constexpr std::int32_t kRoomOffered = 20;
 
 std::string Rc(const char* text, int rc) { return std::string(text) + std::to_string(rc); }
 
+}  // namespace
+
 // A whole number within lo..hi, or nullopt.
 std::optional<std::int32_t> WholeIn(const Variant& v, double lo, double hi) {
   if (!v.IsNumeric() && !v.IsString()) return std::nullopt;
@@ -27,8 +29,6 @@ std::optional<std::int32_t> WholeIn(const Variant& v, double lo, double hi) {
   if (!(d >= lo && d <= hi) || d != std::floor(d)) return std::nullopt;
   return static_cast<std::int32_t>(d);
 }
-
-}  // namespace
 
 CcmForm::~CcmForm() {
   if (libraryOpen_) EtherCCMClose();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,5 +71,8 @@ class CcmForm {
   std::vector<std::int32_t> openDevices_;
   std::array<std::uint8_t, kCcmBufferSize> buffer_{};
 };
+
+// A value to write as a whole number within lo..hi, or nullopt.
+std::optional<std::int32_t> WholeIn(const Variant& v, double lo, double hi);
 
 }  // namespace plc::ecom

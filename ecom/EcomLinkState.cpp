@@ -8,7 +8,7 @@ EcomLinkState::~EcomLinkState() {
 }
 
 CcmForm& EcomLinkState::Form() {
-  if (!form_) form_ = std::make_unique<CcmForm>(CcmWords, Loader);
+  if (!form_) form_ = std::make_unique<CcmForm>(CcmWords(), Loader);
   return *form_;
 }
 

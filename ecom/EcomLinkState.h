@@ -1,11 +1,13 @@
 #pragma once
-// The ECOM side of UdpLink's shared link state: one record per thread, shared by every UdpLink
-// on it, with the operations that change its flags. The transport (CCM_FORM) hangs off it and
-// is made on first use.
+// UdpLink's shared link state: one record per thread, shared by every UdpLink on it, with the
+// operations that change its flags. The DirectNET line state of the serial modes is part of it,
+// so both paths see one set of call flags (a read is refused during a write on either) and one
+// word array. The transport (CCM_FORM) hangs off it and is made on first use.
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "directnet/LinkState.h"
 #include "ecom/CcmForm.h"
 
 namespace plc::ecom {
@@ -17,16 +19,17 @@ struct EcomLinkState {
   EcomLinkState& operator=(EcomLinkState&&) = default;
   bool EcomOpen = false;          // the last EtherCCMOpen left the error text empty
   bool EcomBusy = false;          // an ECOM request runs
-  bool CallActive = false;        // a waiting read runs
-  bool WriteCallActive = false;   // a write call runs: reads are refused meanwhile
-  bool WriteQueueActive = false;  // a write call runs: the scan-read tick stands aside
+  // The serial engine's line state. Its CallActive (a waiting read runs), WriteCallActive (a
+  // write call runs: reads are refused meanwhile) and WriteQueueActive (the scan-read tick
+  // stands aside) serve the ECOM requests too, and its ReadWords are CcmWords.
+  dnet::LinkState Line;
   std::int16_t DefaultStation = 1;
   std::int16_t Protocol = 3;
   std::int16_t DeviceTimeOut = 55;
   std::string ErrorText;  // CurrentErrors
-  // The words of the latest read; ReadData reads them. The DirectNET engine of the serial
-  // modes is to take this array as its ReadWords.
-  CcmWordArray CcmWords{};
+  // The words of the latest read on either path; ReadData reads them.
+  CcmWordArray& CcmWords() { return Line.ReadWords; }
+  const CcmWordArray& CcmWords() const { return Line.ReadWords; }
   int Controls = 0;       // UdpLinks alive on this thread
 
   // How the transport loads hei_pas: the library by name, or a test's own.
@@ -39,10 +42,21 @@ struct EcomLinkState {
   void Open();
   // Closes the transport if it is open; EcomOpen becomes False. The close status is returned.
   std::string Close();
-  // CommBusy.
-  bool Busy() const { return EcomBusy || CallActive || WriteCallActive; }
-  // CommBusy = False, and the reset after the 2-s busy wait.
-  void FreeLink() { EcomBusy = CallActive = WriteCallActive = false; }
+  // CommBusy: an ECOM request, a waiting read, a write call or a serial transaction.
+  bool Busy() const { return EcomBusy || Line.CallActive || Line.CommBusy(); }
+  // CommBusy = False.
+  void FreeLink() {
+    EcomBusy = false;
+    Line.CallActive = false;
+    Line.ForceFree();
+  }
+  // The busy flag stayed set for 2 s: the request that set it is taken as gone.
+  void ResetAfterBusyWait() {
+    EcomBusy = false;
+    Line.CallActive = false;
+    Line.ReadBusy = false;
+    Line.ReadIdle = true;
+  }
   // Back to a fresh thread's state (tests).
   void Reset();
 

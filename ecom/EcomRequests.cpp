@@ -35,7 +35,7 @@ bool Put(Variant& target, std::int32_t k, const Variant& value) {
 void EcomRequests::TakeBusyFlag() {
   if (link_.EcomBusy) {
     const bool freed = WaitSeconds(loop_, [this] { return !link_.EcomBusy; }, WallNow(loop_), kBusyWaitSeconds);
-    if (!freed) link_.FreeLink();
+    if (!freed) link_.ResetAfterBusyWait();
   }
   link_.EcomBusy = true;
 }
@@ -76,7 +76,7 @@ Result EcomRequests::Read(const Variant& Address, Variant* storeInto, std::int32
 }
 
 void EcomRequests::Store(Variant& ReadValue, std::int32_t readSize, std::int16_t ioType, std::int32_t bit) const {
-  const auto& words = link_.CcmWords;
+  const auto& words = link_.CcmWords();
   auto word = [&](std::int32_t k) { return k >= 1 && k < static_cast<std::int32_t>(words.size()) ? words[k] : 0; };
   if (ioType == kIoBit) {
     if (readSize < 2) {

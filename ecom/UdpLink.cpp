@@ -3,6 +3,8 @@
 #include "core/OctalText.h"
 #include "core/RuntimeError.h"
 #include "core/TagDatabase.h"
+#include "directnet/AddressRoad.h"
+#include "directnet/Blocks.h"
 #include "ecom/EcomLinkState.h"
 
 namespace plc {
@@ -12,8 +14,14 @@ constexpr std::int16_t kDefaultDeviceTimeOut = 55;
 }  // namespace
 
 UdpLink::UdpLink(std::unique_ptr<SerialPort> port)
-    : line_(*this, std::move(port), SerialLine::Rules{}), timers_(kScanTimerDesign) {
+    : line_(*this, std::move(port), SerialLine::Rules{}),
+      timers_(kScanTimerDesign),
+      serial_(MSComm1(), ecom::EcomLink(), [this] { EventComComplete(); }) {
   ++ecom::EcomLink().Controls;
+  // The ECOM requests end within their own call and never touch the serial markers, so the
+  // watchdog runs in every mode: a serial transaction cut short by a change to ECOM mode is
+  // freed too.
+  timers_.Timer1().OnTick = [this] { serial_.Engine().Watchdog(RunMode()); };
 }
 
 // The last UdpLink of the thread closes the ECOM transport it shared.
@@ -28,6 +36,7 @@ UdpLink::~UdpLink() {
 void UdpLink::ShareSettings() const {
   auto& link = ecom::EcomLink();
   link.DefaultStation = props_.unitAddress;
+  link.Line.DefaultStation = props_.unitAddress;
   link.Protocol = static_cast<std::int16_t>(commProtocol_);
   link.DeviceTimeOut = deviceTimeOut_;
 }
@@ -51,6 +60,7 @@ void UdpLink::InitProperties() {
 void UdpLink::ReadProperties(PropertyBag& bag) {
   Keys().Read(*this, bag, Host().AmbientFont());
   ShareSettings();
+  ecom::EcomLink().Line.ReadIdle = true;
   timers_.StartForRun(RunMode(), props_.scanReadEnable, props_.scanWriteEnable);
 }
 
@@ -145,6 +155,23 @@ void UdpLink::SetPortOpen(bool value) {
 
 namespace {
 
+constexpr std::int16_t kIoFloat = 2;
+constexpr std::int16_t kIoWord = 0;
+constexpr std::int16_t kIoSetReset = 1;
+
+// Marks a write call on the shared flags (reads are refused meanwhile, the scan-read tick
+// stands aside) and clears them however the call ends.
+class WriteCall {
+ public:
+  explicit WriteCall(dnet::LinkState& line) : line_(line) { line_.WriteQueueActive = line_.WriteCallActive = true; }
+  ~WriteCall() { line_.WriteCallActive = line_.WriteQueueActive = false; }
+  WriteCall(const WriteCall&) = delete;
+  WriteCall& operator=(const WriteCall&) = delete;
+
+ private:
+  dnet::LinkState& line_;
+};
+
 // ReadSize as the caller gave it; 1 when omitted or Empty (an Empty one is written back as 1);
 // nullopt when it is no number.
 std::optional<std::int32_t> SizeArgument(Opt<Variant>& size) {
@@ -170,29 +197,33 @@ void UdpLink::SetCommBusy(const Variant& value) {
 
 Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
                         Opt<std::int32_t> ioIdx) {
-  if (!EcomMode()) return SerialPathNotWired();
   auto& link = ecom::EcomLink();
-  if (!link.EcomOpen) return ResultEcomNotOpen;
-  if (link.WriteCallActive) return ResultFailed;
+  // Only the ECOM path needs an open transport: a serial read is not refused for it.
+  if (EcomMode() && !link.EcomOpen) return ResultEcomNotOpen;
+  if (link.Line.WriteCallActive) return ResultFailed;
   auto size = SizeArgument(ReadSize);
   if (!size) {
-    link.ErrorText = "Error: ReadSize is not a number";
+    if (EcomMode()) link.ErrorText = "Error: ReadSize is not a number";
     return ResultFailed;
   }
-  if (IOType.ValueOr(0) == 2) *size *= 2;
-  link.CallActive = true;
-  const Result result = ecom::EcomRequests(link, EventLoop::Current()).Read(Address, &ReadValue, *size, IOType, ioIdx);
-  link.CallActive = false;
+  if (IOType.ValueOr(0) == kIoFloat) *size *= 2;
+  link.Line.CallActive = true;
+  const Result result =
+      EcomMode() ? ecom::EcomRequests(link, EventLoop::Current()).Read(Address, &ReadValue, *size, IOType, ioIdx)
+                 : serial_.Read(Address, ReadValue, *size, IOType.ValueOr(0), ioIdx.ValueOr(0));
+  link.Line.CallActive = false;
   return result;
 }
 
 // In ECOM mode a non-waiting read runs the ECOM request like ReadPLC (the library call itself
-// waits), leaves the words for ReadData and raises CommComplete; -1 only once it succeeded.
+// waits), leaves the words for ReadData and raises CommComplete; -1 only once it succeeded. In
+// the serial modes it sends the enquiry and returns: the words arrive in ReadData, then
+// CommComplete.
 Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
-  if (!EcomMode()) return SerialPathNotWired();
   auto& link = ecom::EcomLink();
-  if (!link.EcomOpen || link.WriteCallActive) return ResultFailed;
   auto size = SizeArgument(ReadSize);
+  if (!EcomMode()) return size ? serial_.StartRead(Address, *size) : ResultFailed;
+  if (!link.EcomOpen || link.Line.WriteCallActive) return ResultFailed;
   if (!size) {
     link.ErrorText = "Error: ReadSize is not a number";
     return ResultFailed;
@@ -204,52 +235,49 @@ Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt
 
 Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                          Opt<std::int32_t>) {
-  if (!EcomMode()) return SerialPathNotWired();
   auto& link = ecom::EcomLink();
-  link.WriteQueueActive = true;
-  link.WriteCallActive = true;
+  WriteCall call(link.Line);
   std::int32_t size = WriteSize.ValueOr(1);
-  std::int16_t ioType = IOType.ValueOr(0);
+  std::int16_t ioType = IOType.ValueOr(kIoWord);
   // ioFloat as the caller asked it, before the address rewrites IOType below.
-  const bool fixedPoint = ioType == 2;
+  const bool fixedPoint = ioType == kIoFloat;
   if (fixedPoint) size *= 2;
   Variant address = pstr;
-  if (pstr.IsNumeric()) {
-    ioType = 0;
+  // Digits as text are a number too, as the serial path reads them.
+  if (pstr.IsNumeric() || (pstr.IsString() && dnet::IsDigitText(pstr.ToString()))) {
+    ioType = kIoWord;
   } else if (const std::string text = pstr.ToString(); text.find_first_of("bB") != std::string::npos) {
     address = Variant(text.substr(0, text.find_first_of("bB")));
-    ioType = 1;
+    ioType = kIoSetReset;
   }
   IOType.Put(ioType);
-  const Result result = ecom::EcomRequests(link, EventLoop::Current()).Write(address, ABValue, size, fixedPoint);
-  link.WriteCallActive = false;
-  link.WriteQueueActive = false;
-  return result;
+  if (!EcomMode()) return serial_.Write(address, ABValue, size, ioType == kIoSetReset, fixedPoint);
+  return ecom::EcomRequests(link, EventLoop::Current()).Write(address, ABValue, size, fixedPoint);
 }
 
 // A single-bit write over CCM would have to rewrite the whole byte of eight inputs or outputs,
-// and could undo what the PLC changed in between: refused in ECOM mode rather than risked.
-Result UdpLink::WritePLCBit(Variant&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
-  if (!EcomMode()) return SerialPathNotWired();
-  ecom::EcomLink().ErrorText = "Error: WritePLCBit is not available in ECOM mode";
-  return ResultFailed;
-}
-
-// ---- Serial path ----
-// The KSeq and DIrectNet modes run the DirectNET engine of directnet/ with UdpLink's own
-// address handling. Until that engine is wired in here, they send nothing and fail.
-Result UdpLink::SerialPathNotWired() {
-  errorText_ = "The DirectNET serial path is not available yet";
-  return ResultFailed;
+// and could undo what the PLC changed in between: refused in ECOM mode rather than risked. In
+// the serial modes it is a set/reset of the header address.
+Result UdpLink::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
+                            Opt<std::int32_t>) {
+  if (EcomMode()) {
+    ecom::EcomLink().ErrorText = "Error: WritePLCBit is not available in ECOM mode";
+    return ResultFailed;
+  }
+  WriteCall call(ecom::EcomLink().Line);
+  IOType.Put(kIoSetReset);
+  return serial_.Write(pstr, ABValue, WriteSize.ValueOr(1), true, false);
 }
 
 // In ECOM mode the failure of the last request is CurrentErrors: hosts that read every control's
 // errors through ReadErrors see it there too.
-Variant UdpLink::ReadErrors() { return Variant(EcomMode() ? ecom::EcomLink().ErrorText : errorText_); }
-
-std::string UdpLink::LRCchk(std::string&) {
-  throw RuntimeError(err::InvalidCall, "LRCchk is not available until the DirectNET framing is built");
+// In the serial modes it is the engine's text ("Read error" after repeated time-outs).
+Variant UdpLink::ReadErrors() {
+  const auto& link = ecom::EcomLink();
+  return Variant(EcomMode() ? link.ErrorText : link.Line.ErrorText);
 }
+
+std::string UdpLink::LRCchk(std::string& HEADER) { return dnet::LRCchk(HEADER); }
 
 // ---- End of the forwards ----
 
@@ -266,7 +294,7 @@ Result UdpLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<
 // The words of the latest read, ECOM or serial (index 0..1000).
 Variant UdpLink::ReadData(std::int16_t& idx) {
   if (idx < 0 || idx > 1000) throw RuntimeError(err::Subscript);
-  return Variant(ecom::EcomLink().CcmWords[static_cast<std::size_t>(idx)]);
+  return Variant(ecom::EcomLink().CcmWords()[static_cast<std::size_t>(idx)]);
 }
 
 void UdpLink::ForceData(Variant&, std::int32_t&) {}

@@ -9,8 +9,10 @@
 //
 // In ECOM mode every UdpLink of a thread shares one ECOM link state and transport
 // (ecom/EcomLinkState.h); the last UdpLink of the thread to go away closes the transport.
-// The serial modes (KSeq, DIrectNet) are not wired to the DirectNET engine yet: their reads and
-// writes fail with result 0 and send nothing (see SerialPathNotWired in UdpLink.cpp).
+// The serial modes (KSeq, DIrectNet) run the DirectNET engine with UdpLink's own addressing
+// (ecom/UdpSerialPath.h). Both paths share the thread's call flags and word array: a read is
+// refused while a write call runs on either path, and ReadData gives the words of the latest
+// read of either.
 //
 // The serial child is MSComm1 (the port given to the constructor, or the termios port), the
 // timers Timer1 (watchdog), Timer2 (scan read) and Timer3 (scan write).
@@ -28,6 +30,7 @@
 #include "core/ResultCodes.h"
 #include "core/SerialLine.h"
 #include "ecom/EcomRequests.h"
+#include "ecom/UdpSerialPath.h"
 
 namespace plc {
 
@@ -144,9 +147,8 @@ class UdpLink final : public TableControl<UdpLink> {
   std::int32_t commMode_ = udp::ECOM;
   std::int32_t commProtocol_ = udp::UDP_IP;
   std::int16_t deviceTimeOut_ = 55;
-  std::string errorText_;
+  ecom::UdpSerialPath serial_;
 
-  Result SerialPathNotWired();
   bool EcomMode() const { return commMode_ == udp::ECOM; }
   // Copies the properties the ECOM link state keeps (station, protocol, time-out).
   void ShareSettings() const;

@@ -157,6 +157,9 @@ TEST(UdpLinkEcom, NonWaitingReadRaisesCommCompleteOnlyWhenDone) {
 TEST(UdpLinkEcom, ABusyFlagLeftSetIsClearedAfterTwoSeconds) {
   EcomRig r;
   ecom::EcomLink().EcomBusy = true;
+  // A serial read left hanging too: the reset frees its markers as well.
+  ecom::EcomLink().Line.ReadBusy = true;
+  ecom::EcomLink().Line.ReadIdle = false;
   EXPECT_EQ(r.b.link->CommBusy(), Variant(true));
   const auto start = r.b.clock.WallSeconds();
   Variant address("V,0"), value;
@@ -165,7 +168,7 @@ TEST(UdpLinkEcom, ABusyFlagLeftSetIsClearedAfterTwoSeconds) {
   EXPECT_EQ(r.b.link->CommBusy(), Variant(false));
 
   // A read while a write call runs (an event handler inside it) is refused at once.
-  ecom::EcomLink().WriteCallActive = true;
+  ecom::EcomLink().Line.WriteCallActive = true;
   const auto calls = r.m->log.size();
   EXPECT_EQ(r.b.link->ReadPLC(address, value, {}, {}, {}), ResultFailed);
   EXPECT_EQ(r.m->log.size(), calls);

@@ -31,7 +31,9 @@ TEST(PlclinkDemo, ControlsWithASimulatorPassAndTheOthersAreSkipped) {
   EXPECT_TRUE(HasLine(r, "SeqLink: PASS (7 steps)")) << r.out;
   EXPECT_TRUE(HasLine(r, "           sent     01 40 01 04 00 04 17 41")) << r.out;
   EXPECT_TRUE(HasLine(r, "           received 06 02 21 40 04 00 04 0C 00 59 01 34 12 40 9C 03 CF")) << r.out;
-  EXPECT_TRUE(HasLine(r, "UdpLink: PASS (7 steps)")) << r.out;
+  // UdpLink: seven ECOM steps, then four in KSeq mode, where 1024 is the header address itself.
+  EXPECT_TRUE(HasLine(r, "UdpLink: PASS (11 steps)")) << r.out;
+  EXPECT_TRUE(HasLine(r, "           sent     01 44 01 F0 08 17 BD")) << r.out;
 }
 
 }  // namespace

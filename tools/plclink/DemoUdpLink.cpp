@@ -12,6 +12,7 @@
 #include "core/ResultCodes.h"
 #include "platform/ComponentHost.h"
 #include "tools/plcsim/EcomModuleSim.h"
+#include "tools/plclink/DemoUdpSerial.h"
 
 namespace plc::plclink {
 
@@ -135,6 +136,7 @@ void RunUdpLinkDemo(DemoReport& report) {
   }
   modules.Stop();
   report.Note("the modules answered " + std::to_string(modules.Answered()) + " CCM requests");
+  RunUdpSerialDemo(report);
 }
 
 }  // namespace plc::plclink

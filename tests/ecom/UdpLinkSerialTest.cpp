@@ -1,0 +1,257 @@
+// UdpLink in its serial modes on a real tty line against the DirectNET station simulator: the
+// header address taken as it stands, word and set/reset writes, waiting and non-waiting reads
+// sharing CcmWords, and the faults (a silent station, a read during a write), each ending in
+// bounded time with the next transaction working.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "core/TagDatabase.h"
+#include "ecom/EcomLinkState.h"
+#include "ecom/UdpLink.h"
+#include "platform/ComponentHost.h"
+#include "platform/EventLoop.h"
+#include "tests/support/Pty.h"
+#include "tools/plcsim/DirectNetSimulator.h"
+
+namespace plc {
+namespace {
+
+constexpr int kCommPort = 23;
+constexpr std::uint32_t kCBits = 0x4180;  // where a set/reset at F000h + n lands in the station
+
+using Clock = std::chrono::steady_clock;
+double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+class UdpLinkSerial : public testing::Test {
+ protected:
+  UdpLinkSerial() {
+    ecom::EcomLink().Reset();
+    Tags().Clear();
+    link_ = std::make_unique<UdpLink>();
+    link_->SetHost(&host_);
+    link_->InitProperties();
+    link_->SetCommMode(udp::KSeq);
+    link_->SetCommPort(kCommPort);
+    link_->SetSettings("9600,n,8,1");
+    link_->SetPortOpen(true);
+    link_->Timer1().SetEnabled(true);
+    link_->SetEventSink([this](const std::string& name, std::vector<Variant>&) {
+      if (name == "CommComplete") ++completions_;
+    });
+  }
+  ~UdpLinkSerial() override {
+    link_->SetPortOpen(false);
+    link_.reset();
+    ecom::EcomLink().Reset();
+    Tags().Clear();
+  }
+
+  Result Read(Variant address, Variant& value, std::int16_t size = 1, std::int16_t io = 0) {
+    Variant n(size);
+    return link_->ReadPLC(address, value, Opt<Variant>(n), Opt<std::int16_t>(io), Opt<std::int32_t>());
+  }
+  Result ReadNW(Variant address, std::int16_t size) {
+    Variant unused, n(size);
+    return link_->ReadPLCNW(address, unused, Opt<Variant>(n), Opt<std::int16_t>());
+  }
+  Result Write(Variant address, Variant value, std::int16_t size = 1, std::int16_t* io = nullptr) {
+    std::int16_t ioType = io ? *io : 0;
+    const Result r = link_->WritePLC(address, value, Opt<std::int16_t>(size), ioType, Opt<std::int32_t>());
+    if (io) *io = ioType;
+    return r;
+  }
+  Result WriteBit(Variant address, std::int32_t value) {
+    Variant v(value);
+    return link_->WritePLCBit(address, v, Opt<std::int16_t>(), Opt<std::int16_t>(), Opt<std::int32_t>());
+  }
+  Variant Data(std::int16_t idx) { return link_->ReadData(idx); }
+  bool AwaitCompletion(int count) {
+    EventLoop& loop = EventLoop::Current();
+    return loop.WaitUntil([&] { return completions_ >= count; }, loop.Now() + 3'000'000);
+  }
+  // False within 1 to 2 s (with slack for a loaded machine), and the line free after.
+  void ExpectTimedFailure(Result result, Clock::time_point t0) {
+    const double took = SecondsSince(t0);
+    EXPECT_EQ(result, ResultFailed);
+    EXPECT_GE(took, 0.9);
+    EXPECT_LE(took, 2.5);
+    EventLoop& loop = EventLoop::Current();
+    EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 3'000'000));
+  }
+
+  test::PtyLink line_;
+  test::ScopedCommPort mapping_{kCommPort, line_.PathA()};
+  sim::DirectNetSimulator station_{{line_.PathB(), {1, 5}}};
+  StandaloneHost host_;
+  std::unique_ptr<UdpLink> link_;
+  int completions_ = 0;
+};
+
+TEST_F(UdpLinkSerial, HeaderAddressesAsTheyStandWaitingAndNotWaiting) {
+  // No ECOM open ever happened: a serial read is not refused with 301.
+  ASSERT_FALSE(link_->EcomOpen());
+  // A number, digits as text and a tag holding a number all name that header address itself,
+  // with no octal reading (2000 is not V2000 = 400h).
+  ASSERT_TRUE(Tags().AddTag(1, Variant("Tank"), Variant(std::int32_t{1030})));
+  ASSERT_EQ(Write(Variant(std::int32_t{2000}), Variant(std::int32_t{40001})), ResultOk);
+  ASSERT_EQ(Write(Variant(" 2001 "), Variant(std::int32_t{-2})), ResultOk);
+  ASSERT_EQ(Write(Variant("Tank"), Variant(std::int32_t{7})), ResultOk);
+  EXPECT_EQ(station_.Word(1, 2000), 40001);
+  EXPECT_EQ(station_.Word(1, 2001), 0xFFFE);
+  EXPECT_EQ(station_.Word(1, 1030), 7);
+  EXPECT_EQ(station_.Word(1, 0x0400), 0);
+  // A tag name with a "b" in it is cut there and taken as a set/reset: nothing to address.
+  ASSERT_TRUE(Tags().AddTag(2, Variant("Boiler"), Variant(std::int32_t{1040})));
+  EXPECT_EQ(Write(Variant("Boiler"), Variant(std::int32_t{7})), ResultFailed);
+
+  Variant two(VariantArray(1, 2));
+  ASSERT_EQ(Read(Variant("2000"), two, 2), ResultOk);
+  EXPECT_EQ(two.Array().Get(1).ToInt32(), 40001);
+  EXPECT_EQ(two.Array().Get(2).ToInt32(), 0xFFFE);
+  Variant one;
+  ASSERT_EQ(Read(Variant("tank"), one), ResultOk);
+  EXPECT_EQ(one.ToInt32(), 7);
+
+  // ioFloat: two words per value both ways; a BCD type gives the word itself (no hex text).
+  std::int16_t fixedPoint = 2;
+  ASSERT_EQ(Write(Variant("Tank"), Variant(12.3456), 1, &fixedPoint), ResultOk);
+  EXPECT_EQ(station_.Word(1, 1030), 12);
+  EXPECT_EQ(station_.Word(1, 1031), 3456);
+  ASSERT_EQ(Read(Variant(std::int32_t{1030}), one, 1, 2), ResultOk);
+  EXPECT_DOUBLE_EQ(one.ToDouble(), 12.3456);
+  ASSERT_EQ(Read(Variant(std::int32_t{1030}), one, 1, 5), ResultOk);
+  EXPECT_EQ(one, Variant(std::int32_t{12}));
+
+  // The Address property is the station.
+  link_->SetAddress(5);
+  ASSERT_EQ(Write(Variant(std::int32_t{2000}), Variant(std::int32_t{555})), ResultOk);
+  EXPECT_EQ(station_.Word(5, 2000), 555);
+  EXPECT_EQ(station_.Word(1, 2000), 40001);
+  link_->SetAddress(1);
+
+  // Non-waiting: back at once, the words in ReadData before CommComplete, unconverted.
+  const int before = completions_;
+  ASSERT_EQ(ReadNW(Variant(std::int32_t{2000}), 2), ResultOk);
+  EXPECT_TRUE(link_->CommBusy().ToBool());
+  ASSERT_TRUE(AwaitCompletion(before + 1));
+  EXPECT_EQ(Data(1).ToInt32(), 40001);
+  EXPECT_EQ(Data(2).ToInt32(), 0xFFFE);
+  EXPECT_FALSE(link_->CommBusy().ToBool());
+}
+
+TEST_F(UdpLinkSerial, SetResetWritesAndAddressesThisPathDoesNotTake) {
+  // WritePLCBit, and WritePLC with a "b" (cut there, IOType 1): the set/reset header.
+  ASSERT_EQ(WriteBit(Variant(std::int32_t{0xF003}), 1), ResultOk);
+  EXPECT_EQ(station_.Word(1, kCBits), 0x0008);
+  std::int16_t io = 0;
+  ASSERT_EQ(Write(Variant("61444b"), Variant(std::int32_t{1}), 1, &io), ResultOk);
+  EXPECT_EQ(io, 1);
+  EXPECT_EQ(station_.Word(1, kCBits), 0x0018);
+  ASSERT_EQ(WriteBit(Variant("61443"), 0), ResultOk);
+  EXPECT_EQ(station_.Word(1, kCBits), 0x0010);
+  // A numeric address makes a word write even when the caller said IOType 1.
+  io = 1;
+  ASSERT_EQ(Write(Variant(std::int32_t{0xF003}), Variant(std::int32_t{9}), 1, &io), ResultOk);
+  EXPECT_EQ(io, 0);
+  EXPECT_EQ(station_.Word(1, 0xF003), 9);
+  io = 1;
+  ASSERT_EQ(Write(Variant("61443"), Variant(std::int32_t{10}), 1, &io), ResultOk) << "digits as text too";
+  EXPECT_EQ(io, 0);
+  EXPECT_EQ(station_.Word(1, 0xF003), 10);
+  EXPECT_EQ(station_.Word(1, kCBits), 0x0010);
+
+  // Address strings, unknown tags, numbers no header carries and values no word holds: 0 with
+  // no traffic, and the write flags cleared.
+  const int enquiries = station_.Enquiries();
+  Variant value;
+  for (const char* bad : {"V,2000", "1;2000", "X,0", "NoSuchTag", "65536", "-1", ""})
+    EXPECT_EQ(Read(Variant(bad), value), ResultFailed) << bad;
+  EXPECT_EQ(Write(Variant(std::int32_t{2000}), Variant(std::int32_t{65536})), ResultFailed);
+  EXPECT_EQ(Write(Variant(std::int32_t{2000}), Variant(2.5)), ResultFailed);
+  EXPECT_EQ(Write(Variant(std::int32_t{2000}), Variant(std::int32_t{1}), 3), ResultFailed) << "one value for three";
+  EXPECT_EQ(ReadNW(Variant("V,2000"), 1), ResultFailed);
+  EXPECT_EQ(station_.Enquiries(), enquiries);
+  EXPECT_FALSE(link_->CommBusy().ToBool());
+}
+
+TEST_F(UdpLinkSerial, SilentStationFailsInTimeReadErrorStaysAndTheNextTransactionWorks) {
+  station_.SetWord(1, 100, 77);
+  station_.SetFault(sim::StationFault::NoAnswer);
+  for (int i = 0; i < 3; ++i) {
+    Variant value(std::int32_t{-7});
+    const auto t0 = Clock::now();
+    ExpectTimedFailure(Read(Variant(std::int32_t{100}), value), t0);
+    EXPECT_EQ(value.ToInt32(), -7);
+  }
+  const auto t0 = Clock::now();
+  ExpectTimedFailure(Write(Variant(std::int32_t{100}), Variant(std::int32_t{1})), t0);
+  // The watchdog (Timer1) counted the time-outs and reports them.
+  EventLoop& loop = EventLoop::Current();
+  EXPECT_TRUE(loop.WaitUntil([&] { return link_->ReadErrors().ToString() == "Read error"; }, loop.Now() + 3'000'000));
+
+  station_.SetFault(sim::StationFault::None);
+  Variant value;
+  EXPECT_EQ(Read(Variant(std::int32_t{100}), value), ResultOk);
+  EXPECT_EQ(value.ToInt32(), 77);
+  // This path keeps the text across a good read; CurrentErrors (the ECOM text) is untouched.
+  EXPECT_EQ(link_->ReadErrors().ToString(), "Read error");
+  EXPECT_EQ(link_->CurrentErrors(), "");
+  EXPECT_EQ(Write(Variant(std::int32_t{100}), Variant(std::int32_t{78})), ResultOk);
+  EXPECT_EQ(station_.Word(1, 100), 78);
+}
+
+TEST_F(UdpLinkSerial, ReadsDuringAWriteCallAreRefusedAtOnce) {
+  // An event handler that runs while the write waits for the station.
+  Result waiting = ResultOk, nonWaiting = ResultOk;
+  double took = -1;
+  bool ran = false;
+  EventLoop::Current().Post([&] {
+    const auto t0 = Clock::now();
+    Variant value;
+    waiting = Read(Variant(std::int32_t{300}), value);
+    nonWaiting = ReadNW(Variant(std::int32_t{300}), 1);
+    took = SecondsSince(t0);
+    ran = true;
+  });
+  const int enquiries = station_.Enquiries();
+  ASSERT_EQ(Write(Variant(std::int32_t{300}), Variant(std::int32_t{4})), ResultOk);
+  ASSERT_TRUE(ran);
+  EXPECT_EQ(waiting, ResultFailed);
+  EXPECT_EQ(nonWaiting, ResultFailed);
+  EXPECT_LT(took, 0.5);
+  EXPECT_EQ(station_.Enquiries(), enquiries + 1) << "only the write reached the station";
+  // Once the write call is over, reads run again.
+  Variant value;
+  EXPECT_EQ(Read(Variant(std::int32_t{300}), value), ResultOk);
+  EXPECT_EQ(value.ToInt32(), 4);
+}
+
+TEST_F(UdpLinkSerial, AHungReadIsFreedByTheWatchdogInEcomModeAndByCommBusyFalse) {
+  station_.SetFault(sim::StationFault::NoAnswer);
+  // Left hanging by a change to ECOM mode: the watchdog still frees it.
+  ASSERT_EQ(ReadNW(Variant(std::int32_t{1}), 1), ResultOk);
+  link_->SetCommMode(udp::ECOM);
+  EventLoop& loop = EventLoop::Current();
+  EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 3'500'000));
+  link_->SetCommMode(udp::KSeq);
+
+  ASSERT_EQ(ReadNW(Variant(std::int32_t{1}), 1), ResultOk);
+  EXPECT_TRUE(link_->CommBusy().ToBool());
+  link_->SetCommBusy(Variant(false));
+  EXPECT_FALSE(link_->CommBusy().ToBool());
+  station_.SetFault(sim::StationFault::None);
+  station_.SetWord(1, 1, 11);
+  Variant value;
+  const auto t0 = Clock::now();
+  EXPECT_EQ(Read(Variant(std::int32_t{1}), value), ResultOk);
+  EXPECT_LT(SecondsSince(t0), 1.0);
+  EXPECT_EQ(value.ToInt32(), 11);
+
+  // XOR of the characters from the second to the next-to-last.
+  std::string header = std::string("\x01") + "AB" + "C" + "\x17";
+  EXPECT_EQ(link_->LRCchk(header), std::string(1, static_cast<char>('A' ^ 'B' ^ 'C')));
+}
+
+}  // namespace
+}  // namespace plc
