@@ -1,10 +1,15 @@
 #include "tools/plclink/Commands.h"
 
 #include <algorithm>
+#include <map>
 #include <iostream>
 #include <optional>
 
+#include "core/Enums.h"
 #include "core/ResultCodes.h"
+#include "tools/plclink/RegisterFormat.h"
+#include "tools/plclink/ServeImage.h"
+#include "tools/plclink/ServedRequests.h"
 #include "tools/plclink/StopSignals.h"
 #include "tools/plclink/ValueText.h"
 
@@ -73,15 +78,51 @@ int Failed(const std::string& method, std::int32_t result, const std::string& er
   return 1;
 }
 
-std::int16_t Count(const Options& o) { return static_cast<std::int16_t>(o.count); }
+// Register words per value of an ioType; 0 for the types whose size the limits do not tell.
+long WordsPerIoType(std::int32_t ioType) {
+  switch (ioType) {
+    case ioWord:
+    case ioBCD:
+    case ioScaledWord: return 1;
+    case ioDWord:
+    case ioFloat:
+    case ioScaledDWord:
+    case ioScaledFloat: return 2;
+    default: return 0;
+  }
+}
+
+// The values a read or poll asks the control for: register words when a --format reads them.
+std::int16_t Count(const Options& o) { return static_cast<std::int16_t>(o.count * WordsPerValue(o.format)); }
+
+// Refuses, before anything is sent, a Modbus transfer larger than one request carries.
+void CheckModbusLimits(const Options& o, const ArgSlots& a, long values, bool write) {
+  if (o.library != "rtulink") return;
+  std::int32_t ioType = a.slots.size() > 3 && a.slots[3] ? a.slots[3]->ToInt32() : ioWord;
+  long words = WordsPerIoType(ioType);
+  if (words == 0) return;
+  if (auto broken = ModbusLimitBroken(o.target, values * words, write))
+    throw UsageError(std::string(write ? "write: " : "read: ") + *broken);
+}
+
+void CheckFormat(const Options& o) {
+  if (o.format != RegisterFormat::Control && o.ioType)
+    throw UsageError("--format reads plain register words; leave out --io-type " + *o.ioType);
+}
+
+std::vector<Variant> Formatted(const Options& o, const std::vector<Variant>& words) {
+  return FormatWords(words, o.format, o.wordOrder);
+}
 
 int Read(const Options& o, ControlSession& s, Output& out) {
+  CheckFormat(o);
   const MemberInfo& m = s.Require("ReadPLC", MemberKind::Method);
-  ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, o.count)), Count(o));
+  ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, Count(o))), Count(o));
+  CheckModbusLimits(o, a, Count(o), false);
   s.OpenPort();
   std::int32_t result = s.Get().Invoke(m.name, a.List()).ToInt32();
   std::string errors = ErrorsText(s);
-  std::vector<Variant> values = result == ResultOk ? Elements(*a.slots[1]) : std::vector<Variant>{};
+  std::vector<Variant> values = result == ResultOk ? Formatted(o, Elements(*a.slots[1])) : std::vector<Variant>{};
   out.Transfer(result, values, errors);
   return result == ResultOk ? 0 : Failed(m.name, result, errors);
 }
@@ -92,10 +133,11 @@ int Write(const Options& o, ControlSession& s, Output& out) {
   VariantArray values(1, static_cast<std::int32_t>(o.operands.size()));
   for (std::size_t i = 0; i < o.operands.size(); ++i) {
     std::optional<Variant> v = ParseArgument(o.operands[i], nullptr);
-    if (!v || v->IsArray()) throw UsageError("write: '" + o.operands[i] + "' is not a value");
+    if (!v || !v->IsNumeric()) throw UsageError("write: '" + o.operands[i] + "' is not a number");
     values.Set(static_cast<std::int32_t>(i + 1), *v);
   }
   ArgSlots a = TransferArgs(m, o, Variant(std::move(values)), static_cast<std::int16_t>(o.operands.size()));
+  CheckModbusLimits(o, a, static_cast<long>(o.operands.size()), true);
   s.OpenPort();
   std::int32_t result = s.Get().Invoke(m.name, a.List()).ToInt32();
   std::string errors = ErrorsText(s);
@@ -103,15 +145,39 @@ int Write(const Options& o, ControlSession& s, Output& out) {
   return result == ResultOk ? 0 : Failed(m.name, result, errors);
 }
 
+// A completion event's data as the --format asks: MData(1..quan) formatted, quan counting
+// the printed values.
+void FormatEvent(const Options& o, std::vector<Variant>& args) {
+  if (o.format == RegisterFormat::Control || args.size() < 3 || !args[0].IsArray() || !args[2].IsNumeric()) return;
+  const VariantArray& data = args[0].Array();
+  std::vector<Variant> words;
+  for (std::int32_t i = 1; i <= args[2].ToInt32() && data.Contains(i); ++i) words.push_back(data[i]);
+  std::vector<Variant> values = Formatted(o, words);
+  VariantArray shown(1, static_cast<std::int32_t>(values.size()));
+  for (std::size_t i = 0; i < values.size(); ++i) shown.Set(static_cast<std::int32_t>(i + 1), values[i]);
+  args[0] = Variant(std::move(shown));
+  args[2] = Variant(static_cast<std::int16_t>(values.size()));
+}
+
+bool IsCompletion(const std::string& event) { return event.rfind("CommComplete", 0) == 0; }
+
 // Prints every event the control raises, with its declared parameter names, for the scope of
-// one command (the counter it feeds lives no longer).
+// one command (the counter it feeds lives no longer). Printed arguments are a copy: what the
+// control reads back from its own stays as it was.
 class PrintedEvents {
  public:
-  PrintedEvents(ControlSession& s, Output& out, std::function<void(const std::string&)> counted) : s_(s) {
-    s.OnEvent([&s, &out, counted](const std::string& name, std::vector<Variant>& args) {
+  PrintedEvents(ControlSession& s, Output& out, const Options& o, std::function<void(const std::string&)> counted)
+      : s_(s) {
+    s.OnEvent([&s, &out, &o, counted](const std::string& name, std::vector<Variant>& args) {
       const MemberInfo* m = s.Find(name, MemberKind::Event);
       static const std::vector<ParamInfo> kNone;
-      out.Event(name, args, m ? m->params : kNone, WallMicrosNow());
+      if (o.format != RegisterFormat::Control && IsCompletion(name)) {
+        std::vector<Variant> shown = args;
+        FormatEvent(o, shown);
+        out.Event(name, shown, m ? m->params : kNone, WallMicrosNow());
+      } else {
+        out.Event(name, args, m ? m->params : kNone, WallMicrosNow());
+      }
       if (counted) counted(name);
     });
   }
@@ -123,58 +189,99 @@ class PrintedEvents {
   ControlSession& s_;
 };
 
+// poll: one request on the line at a time. The next is sent when the previous one completed
+// (its event) or failed, at the interval after the previous start or at once when that has
+// passed: a bus of several stations never sees two requests at once.
 int Poll(const Options& o, ControlSession& s, Output& out) {
+  CheckFormat(o);
   const MemberInfo& m = s.Require("ReadPLCNW", MemberKind::Method);
-  ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, o.count)), Count(o));
+  ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, Count(o))), Count(o));
+  CheckModbusLimits(o, a, Count(o), false);
   EventLoop& loop = s.Loop();
   StopSignals stop(loop);
-  long sent = 0, completed = 0;
-  bool failed = false;
+  long sent = 0;
+  bool inFlight = false, failed = false;
   std::int64_t lastSent = 0;
-  EventLoop::Handle timer = 0;
-  PrintedEvents events(s, out, [&completed](const std::string& name) {
-    if (name.rfind("CommComplete", 0) == 0) ++completed;
+  EventLoop::Handle timer = 0, watchdog = 0;
+  const std::int64_t interval = o.intervalMs * kMicrosPerMilli;
+  auto allSent = [&] { return o.times && sent >= *o.times; };
+
+  std::function<void()> send;
+  auto scheduleNext = [&] {
+    if (allSent() || stop.Stopped() || timer) return;
+    timer = loop.AddTimer(std::max(lastSent + interval, loop.Now()), send);
+  };
+  auto ended = [&] {
+    inFlight = false;
+    if (watchdog) loop.CancelTimer(watchdog);
+    watchdog = 0;
+    scheduleNext();
+  };
+  PrintedEvents events(s, out, o, [&](const std::string& name) {
+    if (IsCompletion(name) && inFlight) ended();
   });
   s.OpenPort();
 
-  std::function<void()> tick = [&] {
+  send = [&] {
     timer = 0;
-    if (stop.Stopped()) return;
+    if (stop.Stopped() || allSent()) return;
     ++sent;
     lastSent = loop.Now();
+    inFlight = true;
+    // A completion that never comes must not stop the polling for good.
+    watchdog = loop.AddTimer(lastSent + kLastReplyGraceMicros, [&] {
+      watchdog = 0;
+      failed = true;
+      std::cerr << "plclink: " << m.name << ": no completion event within "
+                << kLastReplyGraceMicros / 1'000'000 << " s\n";
+      ended();
+    });
     ArgSlots call = a;
     std::int32_t result = s.Get().Invoke(m.name, call.List()).ToInt32();
     if (result != ResultOk) {
       failed = true;
-      ++completed;  // no event follows a refused read
       Failed(m.name, result, ErrorsText(s));
+      if (inFlight) ended();  // no event follows a refused read
     }
-    if (!o.times || sent < *o.times) timer = loop.AddTimer(loop.Now() + o.intervalMs * kMicrosPerMilli, tick);
   };
-  tick();
-  auto finished = [&] {
-    if (stop.Stopped()) return true;
-    if (!o.times || sent < *o.times) return false;
-    return completed >= sent || loop.Now() - lastSent >= kLastReplyGraceMicros;
-  };
+  send();
+  auto finished = [&] { return stop.Stopped() || (allSent() && !inFlight); };
   while (!finished()) loop.WaitUntil(finished, loop.Now() + 1'000'000);
   if (timer) loop.CancelTimer(timer);
+  if (watchdog) loop.CancelTimer(watchdog);
   return failed ? 1 : 0;
 }
 
 int Serve(const Options& o, ControlSession& s, Output& out) {
+  std::map<std::int32_t, std::int32_t> image = ImageValues(o);
+  PreloadImage(s, o, image);
   EventLoop& loop = s.Loop();
   StopSignals stop(loop);
   long requests = 0;
-  PrintedEvents events(s, out, [&requests](const std::string& name) {
-    if (name == "CommCompleteEx") ++requests;
+  ServedRequests served(s.Get().GetProperty("ModBusMode").ToInt32() == rtu::SlaveAscii);
+  s.OnTrace([&served](TraceDirection d, const std::uint8_t* data, std::size_t size, std::int64_t) {
+    if (d == TraceDirection::Received) served.Received(data, size);
+    else served.Sent(data, size);
+  });
+  // Each request as it was served; the other events as they are.
+  s.OnEvent([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "CommCompleteEx") {
+      ++requests;
+      out.Served(served.Take(), WallMicrosNow());
+      return;
+    }
+    const MemberInfo* m = s.Find(name, MemberKind::Event);
+    out.Event(name, args, m ? m->params : std::vector<ParamInfo>{}, WallMicrosNow());
   });
   s.OpenPort();
-  out.Notice("READY serving unit " + s.Get().GetProperty("Address").ToString() + " on " + s.PortDevice());
+  out.Notice("READY serving unit " + s.Get().GetProperty("Address").ToString() + " on " + s.PortDevice() +
+             (image.empty() ? "" : ", " + std::to_string(image.size()) + " values preloaded"));
   auto finished = [&] { return stop.Stopped() || (o.times && requests >= *o.times); };
   while (!finished()) loop.WaitUntil(finished, loop.Now() + 1'000'000);
   // Closing a port discards what it has not sent: the last answer gets time to leave.
   if (!stop.Stopped()) loop.RunFor(kLastAnswerMicros);
+  s.OnEvent(nullptr);
+  s.OnTrace(nullptr);
   return 0;
 }
 
@@ -191,7 +298,7 @@ int Call(const Options& o, ControlSession& s, Output& out) {
       throw UsageError(m.name + " wants its argument " + m.params[i].name + " (" + m.params[i].type + ")");
   }
   if (o.port) s.OpenPort();
-  PrintedEvents events(s, out, nullptr);
+  PrintedEvents events(s, out, o, nullptr);
   Variant result = s.Get().Invoke(m.name, a.List());
   out.Call(result, a.After());
   return 0;

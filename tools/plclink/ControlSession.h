@@ -44,6 +44,9 @@ class ControlSession {
   void Save();
 
   void OnEvent(EventHandler handler) { handler_ = std::move(handler); }
+  // Sees every byte the control's port sends and receives (besides --trace), from the next
+  // time the port opens.
+  void OnTrace(TraceHook hook) { traceListener_ = std::move(hook); }
 
  private:
   void SetNamed(const std::string& option, const std::string& property, const std::string& text);
@@ -53,6 +56,7 @@ class ControlSession {
   PluginControl control_;
   std::optional<IniPropertyBag> bag_;
   EventHandler handler_;
+  TraceHook traceListener_;
   bool opened_ = false;
 };
 

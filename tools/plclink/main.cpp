@@ -31,7 +31,12 @@ int main(int argc, char** argv) {
   for (const std::string& a : args) {
     if (a == "--") break;
     if (a == "-h" || a == "--help") {
-      std::cout << UsageText();
+      auto topic = HelpTopic(args);
+      std::cout << (topic ? *CommandUsage(*topic) : UsageText());
+      return 0;
+    }
+    if (a == "-V" || a == "--version") {
+      std::cout << VersionText() << "\n";
       return 0;
     }
   }
