@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include <nlohmann/json.hpp>
+
 #include "tools/plclink/CommandLine.h"
 
 namespace plc::plclink {
