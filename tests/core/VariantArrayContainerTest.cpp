@@ -2,6 +2,7 @@
 // bounds checked, iteration from the lower bound, size and emptiness.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <numeric>
 #include <vector>
 
