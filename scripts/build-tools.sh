@@ -11,8 +11,6 @@ plc_configure_args() {
   fi
   if command -v ccache >/dev/null 2>&1; then
     args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-    # Lets ccache keep the objects built with the test programs' precompiled header.
-    export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}
   fi
   if [ ${#args[@]} -gt 0 ]; then printf '%s\n' "${args[@]}"; fi
 }
