@@ -35,8 +35,11 @@ class InstalledPackage : public ::testing::Test {
     root_ = pattern;
     RunResult r = RunTool(PLC_CMAKE_COMMAND, {"--install", PLC_BINARY_DIR, "--prefix", Prefix().string()});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    r = RunTool(PLC_CMAKE_COMMAND, {"-S", std::string(PLC_SOURCE_DIR) + "/examples", "-B", (root_ / "examples").string(),
-                                "-G", PLC_CMAKE_GENERATOR, "-DCMAKE_PREFIX_PATH=" + Prefix().string()});
+    r = RunTool(PLC_CMAKE_COMMAND,
+                {"-S", std::string(PLC_SOURCE_DIR) + "/examples", "-B", (root_ / "examples").string(), "-G",
+                 PLC_CMAKE_GENERATOR, "-DCMAKE_PREFIX_PATH=" + Prefix().string(),
+                 std::string("-DCMAKE_CXX_FLAGS=") + PLC_EXAMPLE_FLAGS,
+                 std::string("-DCMAKE_EXE_LINKER_FLAGS=") + PLC_EXAMPLE_FLAGS});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     r = RunTool(PLC_CMAKE_COMMAND, {"--build", (root_ / "examples").string()}, 300);
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
