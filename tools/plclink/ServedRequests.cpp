@@ -50,10 +50,13 @@ std::vector<std::int32_t> AnswerValues(const modbus::Adu& answer, int function, 
 // length `rtuLength` gives for what has arrived.
 std::vector<std::uint8_t> TakeFrame(std::vector<std::uint8_t>& bytes, Framing framing,
                                     const std::function<std::size_t(const std::vector<std::uint8_t>&)>& rtuLength) {
-  std::size_t length = bytes.size();
   if (framing == Framing::Ascii) {
     // Whatever came before the colon is no part of the frame.
     bytes.erase(bytes.begin(), std::find(bytes.begin(), bytes.end(), std::uint8_t{':'}));
+  }
+  // Measured only now: the length may not count bytes dropped above.
+  std::size_t length = bytes.size();
+  if (framing == Framing::Ascii) {
     auto lf = std::find(bytes.begin(), bytes.end(), std::uint8_t{'\n'});
     if (lf != bytes.end()) length = static_cast<std::size_t>(lf - bytes.begin()) + 1;
   } else {
