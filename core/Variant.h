@@ -144,6 +144,16 @@ class VariantArray {
   // Re-creates the array with new bounds, every element reset.
   void Redim(std::int32_t lower, std::int32_t upper);
 
+  // As a standard container: a[i] by the array's own index from Lower() (subscript error
+  // outside the bounds), iteration from the lower bound, size() and empty(). Writes go
+  // through Set, which converts to a typed array's element type.
+  using const_iterator = std::vector<Variant>::const_iterator;
+  const Variant& operator[](std::int32_t index) const { return Get(index); }
+  const_iterator begin() const { return items_.begin(); }
+  const_iterator end() const { return items_.end(); }
+  std::size_t size() const { return items_.size(); }
+  bool empty() const { return items_.empty(); }
+
   bool operator==(const VariantArray& other) const = default;
 
  private:

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <utility>
@@ -36,6 +37,14 @@ std::vector<std::string> FileNamesFor(const std::string& name) {
   return names;
 }
 
+// The folder this library (libplcbase) was loaded from: the plug-ins are installed beside it,
+// so a host in any folder finds them.
+std::string OwnDirectory() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&OwnDirectory), &info) == 0 || !info.dli_fname) return {};
+  return std::filesystem::path(info.dli_fname).parent_path().string();
+}
+
 }  // namespace
 
 std::vector<std::string> LibrarySearchPath() {
@@ -55,6 +64,8 @@ std::vector<std::string> LibrarySearchPath() {
     dirs.push_back(program);
     dirs.push_back((std::filesystem::path(program) / ".." / "lib").lexically_normal().string());
   }
+  std::string own = OwnDirectory();
+  if (!own.empty() && std::find(dirs.begin(), dirs.end(), own) == dirs.end()) dirs.push_back(own);
   return dirs;
 }
 

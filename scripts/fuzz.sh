@@ -7,11 +7,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-600}
 bash scripts/deps.sh fuzz
 dir=${PLC_FUZZ_DIR:-build-fuzz}
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
-if [ -f "$dir/CMakeCache.txt" ] && ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt"; then
-  generator=()
-fi
+source scripts/build-tools.sh
+mapfile -t generator < <(plc_configure_args "$dir")
 CC=clang CXX=clang++ cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLC_FUZZ=ON \
   -DPLC_BUILD_TESTS=OFF >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target fuzz_targets

@@ -1,23 +1,64 @@
 #!/usr/bin/env bash
 # The whole test suite: a normal build and a build under AddressSanitizer and
-# UndefinedBehaviorSanitizer, each configured, built and run with CTest.
-set -euo pipefail
+# UndefinedBehaviorSanitizer, each configured, built and run with CTest, then a short run of
+# every fuzz target. Ends with the tests passed and failed in each build, then in all.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+source scripts/build-tools.sh
+bash scripts/deps.sh || exit 1
 jobs=$(nproc)
+summary=()
+failed=0
+all_passed=0 all_failed=0
 
 run_suite() {
-  local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
-  (cd "$dir" && ctest --output-on-failure -j "$jobs")
+  local name=$1 dir=$2; shift 2
+  local configure log
+  mapfile -t configure < <(plc_configure_args "$dir")
+  if ! cmake -S . -B "$dir" "${configure[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null ||
+     ! cmake --build "$dir" -j "$jobs"; then
+    summary+=("$name: build FAILED")
+    failed=1
+    return
+  fi
+  log=$(mktemp)
+  (cd "$dir" && ctest --output-on-failure -j "$jobs") | tee "$log"
+  local total nfailed
+  total=$(grep -Eo 'out of [0-9]+' "$log" | grep -Eo '[0-9]+' | tail -1)
+  nfailed=$(grep -Eo '[0-9]+ tests failed' "$log" | grep -Eo '[0-9]+' | tail -1)
+  rm -f "$log"
+  if [ -z "$total" ] || [ -z "$nfailed" ]; then
+    summary+=("$name: no tests ran")
+    failed=1
+    return
+  fi
+  summary+=("$name: $((total - nfailed)) passed, $nfailed failed")
+  all_passed=$((all_passed + total - nfailed))
+  all_failed=$((all_failed + nfailed))
+  [ "$nfailed" -eq 0 ] || failed=1
 }
 
 echo "== build and test"
-run_suite build -DPLC_SANITIZE=OFF
+run_suite build build -DPLC_SANITIZE=OFF
 echo "== build and test under the sanitizers"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-run_suite build-sanitize -DPLC_SANITIZE=ON
+run_suite sanitizers build-sanitize -DPLC_SANITIZE=ON
 echo "== fuzz targets, a short smoke run each"
-bash scripts/fuzz.sh "${PLC_FUZZ_SECONDS:-10}"
+fuzz_log=$(mktemp)
+if bash scripts/fuzz.sh "${PLC_FUZZ_SECONDS:-10}" | tee "$fuzz_log"; then :; else failed=1; fi
+fuzz_line=$(grep -E '^fuzz: ' "$fuzz_log" | tail -1)
+rm -f "$fuzz_log"
+summary+=("${fuzz_line:-fuzz: FAILED before running}")
+[ -n "$fuzz_line" ] || failed=1
+
+if [[ $fuzz_line =~ ([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
+  all_passed=$((all_passed + BASH_REMATCH[1]))
+  all_failed=$((all_failed + BASH_REMATCH[2]))
+fi
+
+joined=$(printf '%s; ' "${summary[@]}")
+echo "${joined%; } (${SECONDS} s)"
+# The last line, in the one form every reader of test logs understands.
+echo "tests: $all_passed passed, $all_failed failed"
+exit "$failed"

@@ -1,11 +1,16 @@
 #include "tools/plclink/Commands.h"
 
 #include <algorithm>
+#include <map>
 #include <iostream>
 #include <optional>
 
+#include "core/Enums.h"
 #include "core/ResultCodes.h"
 #include "tools/plclink/LateCompletion.h"
+#include "tools/plclink/RegisterFormat.h"
+#include "tools/plclink/ServeImage.h"
+#include "tools/plclink/ServedRequests.h"
 #include "tools/plclink/StopSignals.h"
 #include "tools/plclink/ValueText.h"
 
@@ -75,15 +80,51 @@ int Failed(const std::string& method, std::int32_t result, const std::string& er
   return 1;
 }
 
-std::int16_t Count(const Options& o) { return static_cast<std::int16_t>(o.count); }
+// Register words per value of an ioType; 0 for the types whose size the limits do not tell.
+long WordsPerIoType(std::int32_t ioType) {
+  switch (ioType) {
+    case ioWord:
+    case ioBCD:
+    case ioScaledWord: return 1;
+    case ioDWord:
+    case ioFloat:
+    case ioScaledDWord:
+    case ioScaledFloat: return 2;
+    default: return 0;
+  }
+}
+
+// The values a read or poll asks the control for: register words when a --format reads them.
+std::int16_t Count(const Options& o) { return static_cast<std::int16_t>(o.count * WordsPerValue(o.format)); }
+
+// Refuses, before anything is sent, a Modbus transfer larger than one request carries.
+void CheckModbusLimits(const Options& o, const ArgSlots& a, long values, bool write) {
+  if (o.library != "rtulink") return;
+  std::int32_t ioType = a.slots.size() > 3 && a.slots[3] ? a.slots[3]->ToInt32() : ioWord;
+  long words = WordsPerIoType(ioType);
+  if (words == 0) return;
+  if (auto broken = ModbusLimitBroken(o.target, values * words, write))
+    throw UsageError(std::string(write ? "write: " : "read: ") + *broken);
+}
+
+void CheckFormat(const Options& o) {
+  if (o.format != RegisterFormat::Control && o.ioType)
+    throw UsageError("--format reads plain register words; leave out --io-type " + *o.ioType);
+}
+
+std::vector<Variant> Formatted(const Options& o, const std::vector<Variant>& words) {
+  return FormatWords(words, o.format, o.wordOrder);
+}
 
 int Read(const Options& o, ControlSession& s, Output& out) {
+  CheckFormat(o);
   const MemberInfo& m = s.Require("ReadPLC", MemberKind::Method);
-  ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, o.count)), Count(o));
+  ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, Count(o))), Count(o));
+  CheckModbusLimits(o, a, Count(o), false);
   s.OpenPort();
   std::int32_t result = s.Get().Invoke(m.name, a.List()).ToInt32();
   std::string errors = ErrorsText(s);
-  std::vector<Variant> values = result == ResultOk ? Elements(*a.slots[1]) : std::vector<Variant>{};
+  std::vector<Variant> values = result == ResultOk ? Formatted(o, Elements(*a.slots[1])) : std::vector<Variant>{};
   out.Transfer(result, values, errors);
   return result == ResultOk ? 0 : Failed(m.name, result, errors);
 }
@@ -94,10 +135,11 @@ int Write(const Options& o, ControlSession& s, Output& out) {
   VariantArray values(1, static_cast<std::int32_t>(o.operands.size()));
   for (std::size_t i = 0; i < o.operands.size(); ++i) {
     std::optional<Variant> v = ParseArgument(o.operands[i], nullptr);
-    if (!v || v->IsArray()) throw UsageError("write: '" + o.operands[i] + "' is not a value");
+    if (!v || !v->IsNumeric()) throw UsageError("write: '" + o.operands[i] + "' is not a number");
     values.Set(static_cast<std::int32_t>(i + 1), *v);
   }
   ArgSlots a = TransferArgs(m, o, Variant(std::move(values)), static_cast<std::int16_t>(o.operands.size()));
+  CheckModbusLimits(o, a, static_cast<long>(o.operands.size()), true);
   s.OpenPort();
   std::int32_t result = s.Get().Invoke(m.name, a.List()).ToInt32();
   // A write acknowledged later (DfLink) is done when its completion came.
@@ -110,16 +152,40 @@ int Write(const Options& o, ControlSession& s, Output& out) {
   return result == ResultOk ? 0 : Failed(m.name, result, errors);
 }
 
+// A completion event's data as the --format asks: MData(1..quan) formatted, quan counting
+// the printed values.
+void FormatEvent(const Options& o, std::vector<Variant>& args) {
+  if (o.format == RegisterFormat::Control || args.size() < 3 || !args[0].IsArray() || !args[2].IsNumeric()) return;
+  const VariantArray& data = args[0].Array();
+  std::vector<Variant> words;
+  for (std::int32_t i = 1; i <= args[2].ToInt32() && data.Contains(i); ++i) words.push_back(data[i]);
+  std::vector<Variant> values = Formatted(o, words);
+  VariantArray shown(1, static_cast<std::int32_t>(values.size()));
+  for (std::size_t i = 0; i < values.size(); ++i) shown.Set(static_cast<std::int32_t>(i + 1), values[i]);
+  args[0] = Variant(std::move(shown));
+  args[2] = Variant(static_cast<std::int16_t>(values.size()));
+}
+
+bool IsCompletion(const std::string& event) { return event.rfind("CommComplete", 0) == 0; }
+
 // Prints every event the control raises, with its declared parameter names, for the scope of
-// one command (the counter it feeds lives no longer).
+// one command (the counter it feeds lives no longer). Printed arguments are a copy: what the
+// control reads back from its own stays as it was.
 class PrintedEvents {
  public:
   // counted sees each event's name and whether it carried arguments.
-  PrintedEvents(ControlSession& s, Output& out, std::function<void(const std::string&, bool)> counted) : s_(s) {
-    s.OnEvent([&s, &out, counted](const std::string& name, std::vector<Variant>& args) {
+  PrintedEvents(ControlSession& s, Output& out, const Options& o, std::function<void(const std::string&, bool)> counted)
+      : s_(s) {
+    s.OnEvent([&s, &out, &o, counted](const std::string& name, std::vector<Variant>& args) {
       const MemberInfo* m = s.Find(name, MemberKind::Event);
       static const std::vector<ParamInfo> kNone;
-      out.Event(name, args, m ? m->params : kNone, WallMicrosNow());
+      if (o.format != RegisterFormat::Control && IsCompletion(name)) {
+        std::vector<Variant> shown = args;
+        FormatEvent(o, shown);
+        out.Event(name, shown, m ? m->params : kNone, WallMicrosNow());
+      } else {
+        out.Event(name, args, m ? m->params : kNone, WallMicrosNow());
+      }
       if (counted) counted(name, !args.empty());
     });
   }
@@ -145,85 +211,108 @@ void PrintReadData(const Options& o, ControlSession& s, Output& out) {
   out.Transfer(ResultOk, values, {});
 }
 
-// Non-waiting reads on a timer, one on the line at a time. poll is its own watchdog, as a host
-// is once Show has stopped the control's timers: a read unanswered for 2 s is printed as lost
-// and freed with CommBusy = False, so that a late reply is dropped instead of being taken for
-// the next read's.
+// poll: one request on the line at a time. The next is sent when the previous one completed
+// (its event) or failed, at the interval after the previous start or at once when that has
+// passed: a bus of several stations never sees two requests at once. poll is its own watchdog,
+// as a host is once Show has stopped the control's timers: a read unanswered for 2 s is printed
+// as lost and freed with CommBusy = False, so that a late reply is dropped instead of being
+// taken for the next read's.
 int Poll(const Options& o, ControlSession& s, Output& out) {
+  CheckFormat(o);
   const MemberInfo& m = s.Require("ReadPLCNW", MemberKind::Method);
-  ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, o.count)), Count(o));
+  ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, Count(o))), Count(o));
+  CheckModbusLimits(o, a, Count(o), false);
   EventLoop& loop = s.Loop();
   StopSignals stop(loop);
   long sent = 0;
-  bool failed = false;
-  std::optional<std::int64_t> awaiting;  // when the read now on the line was sent
-  EventLoop::Handle timer = 0;
-  PrintedEvents events(s, out, [&](const std::string& name, bool withArgs) {
-    if (name.rfind("CommComplete", 0) == 0) awaiting.reset();
+  bool inFlight = false, failed = false;
+  std::int64_t lastSent = 0;
+  EventLoop::Handle timer = 0, watchdog = 0;
+  const std::int64_t interval = o.intervalMs * kMicrosPerMilli;
+  auto allSent = [&] { return o.times && sent >= *o.times; };
+
+  std::function<void()> send;
+  auto scheduleNext = [&] {
+    if (allSent() || stop.Stopped() || timer) return;
+    timer = loop.AddTimer(std::max(lastSent + interval, loop.Now()), send);
+  };
+  auto ended = [&] {
+    inFlight = false;
+    if (watchdog) loop.CancelTimer(watchdog);
+    watchdog = 0;
+    scheduleNext();
+  };
+  PrintedEvents events(s, out, o, [&](const std::string& name, bool withArgs) {
+    if (!IsCompletion(name) || !inFlight) return;
     // A CommComplete without arguments (SeqLink, UdpLink) leaves the values in ReadData.
     if (name == "CommComplete" && !withArgs) PrintReadData(o, s, out);
+    ended();
   });
   s.OpenPort();
 
-  auto giveUpIfLost = [&] {
-    if (!awaiting || loop.Now() - *awaiting < kReplyLimitMicros) return;
-    awaiting.reset();
-    failed = true;
-    std::string errors = ErrorsText(s);
-    out.LostReply(m.name, o.target, errors, WallMicrosNow());
-    std::cerr << "plclink: " << m.name << " " << o.target << " got no reply within 2 s"
-              << (errors.empty() ? std::string() : ": " + errors) << "\n";
-    if (s.Find("CommBusy", MemberKind::Property)) s.Get().SetProperty("CommBusy", Variant(false));
-  };
-  bool more = true;
-  std::function<void()> tick = [&] {
+  send = [&] {
     timer = 0;
-    if (stop.Stopped()) return;
-    giveUpIfLost();
-    if (awaiting) {
-      // The read before is still within its time: this one goes out once that one has ended.
-      timer = loop.AddTimer(*awaiting + kReplyLimitMicros, tick);
-      return;
-    }
+    if (stop.Stopped() || allSent()) return;
     ++sent;
-    awaiting = loop.Now();
+    lastSent = loop.Now();
+    inFlight = true;
+    // A completion that never comes must not stop the polling for good.
+    watchdog = loop.AddTimer(lastSent + kReplyLimitMicros, [&] {
+      watchdog = 0;
+      failed = true;
+      std::string errors = ErrorsText(s);
+      out.LostReply(m.name, o.target, errors, WallMicrosNow());
+      std::cerr << "plclink: " << m.name << " " << o.target << " got no reply within 2 s"
+                << (errors.empty() ? std::string() : ": " + errors) << "\n";
+      if (s.Find("CommBusy", MemberKind::Property)) s.Get().SetProperty("CommBusy", Variant(false));
+      ended();
+    });
     ArgSlots call = a;
     std::int32_t result = s.Get().Invoke(m.name, call.List()).ToInt32();
     if (!NonWaitingReadSent(s, result)) {
       failed = true;
-      awaiting.reset();  // no event follows a refused read
       Failed(m.name, result, ErrorsText(s));
+      if (inFlight) ended();  // no event follows a refused read
     }
-    more = !o.times || sent < *o.times;
-    if (more) timer = loop.AddTimer(loop.Now() + o.intervalMs * kMicrosPerMilli, tick);
   };
-  tick();
-  auto finished = [&] {
-    if (stop.Stopped()) return true;
-    giveUpIfLost();
-    return !more && !awaiting;
-  };
-  while (!finished()) {
-    std::int64_t deadline = awaiting ? *awaiting + kReplyLimitMicros : loop.Now() + 1'000'000;
-    loop.WaitUntil(finished, std::max(deadline, loop.Now()));
-  }
+  send();
+  auto finished = [&] { return stop.Stopped() || (allSent() && !inFlight); };
+  while (!finished()) loop.WaitUntil(finished, loop.Now() + 1'000'000);
   if (timer) loop.CancelTimer(timer);
+  if (watchdog) loop.CancelTimer(watchdog);
   return failed ? 1 : 0;
 }
 
 int Serve(const Options& o, ControlSession& s, Output& out) {
+  std::map<std::int32_t, std::int32_t> image = ImageValues(o);
+  PreloadImage(s, o, image);
   EventLoop& loop = s.Loop();
   StopSignals stop(loop);
   long requests = 0;
-  PrintedEvents events(s, out, [&requests](const std::string& name, bool) {
-    if (name == "CommCompleteEx") ++requests;
+  ServedRequests served(s.Get().GetProperty("ModBusMode").ToInt32() == rtu::SlaveAscii);
+  s.OnTrace([&served](TraceDirection d, const std::uint8_t* data, std::size_t size, std::int64_t) {
+    if (d == TraceDirection::Received) served.Received(data, size);
+    else served.Sent(data, size);
+  });
+  // Each request as it was served; the other events as they are.
+  s.OnEvent([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "CommCompleteEx") {
+      ++requests;
+      out.Served(served.Take(), WallMicrosNow());
+      return;
+    }
+    const MemberInfo* m = s.Find(name, MemberKind::Event);
+    out.Event(name, args, m ? m->params : std::vector<ParamInfo>{}, WallMicrosNow());
   });
   s.OpenPort();
-  out.Notice("READY serving unit " + s.Get().GetProperty("Address").ToString() + " on " + s.PortDevice());
+  out.Notice("READY serving unit " + s.Get().GetProperty("Address").ToString() + " on " + s.PortDevice() +
+             (image.empty() ? "" : ", " + std::to_string(image.size()) + " values preloaded"));
   auto finished = [&] { return stop.Stopped() || (o.times && requests >= *o.times); };
   while (!finished()) loop.WaitUntil(finished, loop.Now() + 1'000'000);
   // Closing a port discards what it has not sent: the last answer gets time to leave.
   if (!stop.Stopped()) loop.RunFor(kLastAnswerMicros);
+  s.OnEvent(nullptr);
+  s.OnTrace(nullptr);
   return 0;
 }
 
@@ -240,7 +329,7 @@ int Call(const Options& o, ControlSession& s, Output& out) {
       throw UsageError(m.name + " wants its argument " + m.params[i].name + " (" + m.params[i].type + ")");
   }
   if (o.port) s.OpenPort();
-  PrintedEvents events(s, out, nullptr);
+  PrintedEvents events(s, out, o, nullptr);
   Variant result = s.Get().Invoke(m.name, a.List());
   // A call that left a transaction on the line sees it end before the process does.
   if (o.port) AwaitLine(s);

@@ -24,7 +24,11 @@ bool AllDigits(const std::string& text) {
 }  // namespace
 
 ControlSession::ControlSession(const Options& options) : control_(PluginControl::Load(options.library)) {
-  if (options.trace) host_.SetSerialTrace(StandardErrorTrace());
+  TraceHook printed = options.trace ? StandardErrorTrace() : TraceHook();
+  host_.SetSerialTrace([this, printed](TraceDirection d, const std::uint8_t* data, std::size_t size, std::int64_t t) {
+    if (printed) printed(d, data, size, t);
+    if (traceListener_) traceListener_(d, data, size, t);
+  });
   control_->SetHost(&host_);
   control_->SetEventSink([this](const std::string& name, std::vector<Variant>& args) {
     if (handler_) handler_(name, args);
@@ -103,7 +107,12 @@ void ControlSession::ApplyOptions(const Options& o) {
     if (slaveRtu && slaveAscii && current != *slaveRtu && current != *slaveAscii)
       control_->SetProperty(mode, Variant(ascii && current == *ascii ? *slaveAscii : *slaveRtu));
   }
-  if (o.settings) SetNamed("--settings", "Settings", *o.settings);
+  if (o.baud || o.parity || o.dataBits || o.stopBits) {
+    std::string base = o.settings ? *o.settings : control_->GetProperty("Settings").ToString();
+    SetNamed(o.settings ? "--settings" : "--baud/--parity/--data-bits/--stop-bits", "Settings", CombinedSettings(base, o));
+  } else if (o.settings) {
+    SetNamed("--settings", "Settings", *o.settings);
+  }
   if (o.address) SetNamed("--address", "Address", *o.address);
   if (o.plcType) SetNamed("--plc-type", "PLCType", *o.plcType);
   if (o.rs485) SetNamed("--rs485", "RS485Mode", *o.rs485);

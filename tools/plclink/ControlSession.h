@@ -45,6 +45,9 @@ class ControlSession {
 
   void OnEvent(EventHandler handler) { handler_ = std::move(handler); }
   const EventHandler& Handler() const { return handler_; }
+  // Sees every byte the control's port sends and receives (besides --trace), from the next
+  // time the port opens.
+  void OnTrace(TraceHook hook) { traceListener_ = std::move(hook); }
 
  private:
   void SetNamed(const std::string& option, const std::string& property, const std::string& text);
@@ -54,6 +57,7 @@ class ControlSession {
   PluginControl control_;
   std::optional<IniPropertyBag> bag_;
   EventHandler handler_;
+  TraceHook traceListener_;
   bool opened_ = false;
 };
 

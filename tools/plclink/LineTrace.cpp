@@ -4,16 +4,13 @@
 #include <ctime>
 #include <iostream>
 
+#include "tools/plclink/Output.h"
+
 namespace plc::plclink {
 
 std::string TraceLine(TraceDirection direction, const std::uint8_t* data, std::size_t size, std::int64_t wallMicros) {
-  std::time_t seconds = static_cast<std::time_t>(wallMicros / 1'000'000);
-  std::tm local{};
-  ::localtime_r(&seconds, &local);
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%06ld", local.tm_hour, local.tm_min, local.tm_sec,
-                static_cast<long>(wallMicros % 1'000'000));
-  std::string line = std::string(stamp) + (direction == TraceDirection::Sent ? " TX" : " RX");
+  // The same time format as the events, so that a trace and an event line sort together.
+  std::string line = IsoTime(wallMicros) + (direction == TraceDirection::Sent ? " TX" : " RX");
   static const char kHex[] = "0123456789ABCDEF";
   for (std::size_t i = 0; i < size; ++i) {
     line += ' ';

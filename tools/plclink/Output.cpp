@@ -7,13 +7,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/ResultCodes.h"
 #include "tools/plclink/ValueText.h"
 
 namespace plc::plclink {
 
 namespace {
 
-std::string Dump(const nlohmann::json& j) {
+template <class Json = nlohmann::json>
+std::string Dump(const Json& j) {
   // Text from the line may be any bytes: replace what is not UTF-8 rather than fail.
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -60,7 +62,10 @@ void Output::Transfer(std::int32_t result, const std::vector<Variant>& values, c
   if (json_) {
     nlohmann::json list = nlohmann::json::array();
     for (const Variant& v : values) list.push_back(ToJson(v));
-    out_ << Dump({{"result", result}, {"values", list}, {"errors", errors}}) << std::endl;
+    nlohmann::ordered_json line{{"result", result}, {"ok", result == ResultOk}};
+    line["values"] = list;
+    line["errors"] = errors;
+    out_ << Dump(line) << std::endl;
     return;
   }
   if (values.empty()) return;
@@ -83,14 +88,25 @@ void Output::Call(const Variant& result, const std::vector<Variant>& args) {
 void Output::Event(const std::string& name, const std::vector<Variant>& args, const std::vector<ParamInfo>& params,
                    std::int64_t wallMicros) {
   if (json_) {
-    nlohmann::json list = nlohmann::json::array();
-    for (const Variant& v : args) {
-      nlohmann::json j = ToJson(v);
-      // An event's data buffer is a few values in hundreds of unset elements.
-      while (v.IsArray() && !j.empty() && j.back().is_null()) j.erase(j.size() - 1);
-      list.push_back(std::move(j));
+    // Each argument under its declared name; an array from its first element, or as far as
+    // the event's count reaches (a data buffer is a few values in hundreds of unset ones).
+    long shown = ShownElements(args, params);
+    nlohmann::ordered_json line{{"event", name}};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      std::string key = i < params.size() && !params[i].name.empty() ? params[i].name : "arg" + std::to_string(i + 1);
+      nlohmann::json j;
+      if (args[i].IsArray() && shown >= 0 && args[i].Array().Contains(1)) {
+        j = nlohmann::json::array();
+        const VariantArray& a = args[i].Array();
+        for (std::int32_t k = 1; k <= shown && a.Contains(k); ++k) j.push_back(ToJson(a[k]));
+      } else {
+        j = ToJson(args[i]);
+        while (args[i].IsArray() && !j.empty() && j.back().is_null()) j.erase(j.size() - 1);
+      }
+      line[key] = std::move(j);
     }
-    out_ << Dump({{"event", name}, {"args", list}, {"time", IsoTime(wallMicros)}}) << std::endl;
+    line["time"] = IsoTime(wallMicros);
+    out_ << Dump(line) << std::endl;
     return;
   }
   long shown = ShownElements(args, params);
@@ -100,6 +116,39 @@ void Output::Event(const std::string& name, const std::vector<Variant>& args, co
          << "=" << (args[i].IsArray() ? ShownArray(args[i], shown) : ToText(args[i]));
   }
   out_ << std::endl;
+}
+
+void Output::Served(const ServedRequest& r, std::int64_t wallMicros) {
+  if (json_) {
+    nlohmann::ordered_json line{{"served", r.problem.empty() ? (r.write ? "write" : "read") : "none"},
+                        {"unit", r.unit},
+                        {"function", r.function},
+                        {"table", r.table},
+                        {"first", r.first},
+                        {"count", r.count},
+                        {"values", r.values},
+                        {"answered", r.answered},
+                        {"exception", r.exception ? nlohmann::json(*r.exception) : nlohmann::json()},
+                        {"time", IsoTime(wallMicros)}};
+    if (!r.problem.empty()) line["problem"] = r.problem;
+    out_ << Dump(line) << std::endl;
+    return;
+  }
+  out_ << IsoTime(wallMicros) << " " << Describe(r) << std::endl;
+}
+
+bool FormOnly(const MemberInfo& m) {
+  static const char* const kEvents[] = {"Click", "DblClick", "KeyDown", "KeyPress", "KeyUp", "MouseDown",
+                                        "MouseMove", "MouseUp", "Resize", "InitProperties", "ReadProperties"};
+  static const char* const kMethods[] = {"Refresh", "Size", "ShowAboutBox", "AboutBox", "EditScanDatabase"};
+  if (m.kind == MemberKind::Event) {
+    for (const char* e : kEvents)
+      if (NamesEqual(m.name, e)) return true;
+  } else if (m.kind == MemberKind::Method) {
+    for (const char* f : kMethods)
+      if (NamesEqual(m.name, f)) return true;
+  }
+  return false;
 }
 
 void Output::Property(const std::string& name, const Variant& value) {
@@ -125,7 +174,8 @@ void Output::Members(const std::string& className, const std::vector<MemberInfo>
         if (!p.enumeration.name.empty()) param["enum"] = p.enumeration.name;
         params.push_back(param);
       }
-      nlohmann::json line{{"member", m.name}, {"kind", KindName(m.kind)}, {"params", params}, {"type", m.result}};
+      nlohmann::json line{{"member", m.name}, {"kind", KindName(m.kind)}, {"params", params}, {"type", m.result},
+                          {"formOnly", FormOnly(m)}};
       if (m.kind == MemberKind::Property) {
         line["readable"] = m.readable;
         line["writable"] = m.writable;
@@ -141,7 +191,15 @@ void Output::Members(const std::string& className, const std::vector<MemberInfo>
     return;
   }
   out_ << className << "\n";
-  for (const MemberInfo& m : members) {
+  std::vector<const MemberInfo*> ordered;
+  for (const MemberInfo& m : members)
+    if (!FormOnly(m)) ordered.push_back(&m);
+  const std::size_t usable = ordered.size();
+  for (const MemberInfo& m : members)
+    if (FormOnly(m)) ordered.push_back(&m);
+  for (std::size_t k = 0; k < ordered.size(); ++k) {
+    const MemberInfo& m = *ordered[k];
+    if (k == usable) out_ << "form-only (used by a host with a window; plclink has none):\n";
     out_ << "  " << KindName(m.kind) << " " << m.name;
     if (m.kind != MemberKind::Property) {
       out_ << "(";

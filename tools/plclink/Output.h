@@ -8,12 +8,16 @@
 
 #include "core/Dispatch.h"
 #include "core/Variant.h"
+#include "tools/plclink/ServedRequests.h"
 
 namespace plc::plclink {
 
 // Local time with microseconds and offset, e.g. 2024-05-01T12:00:00.123456+02:00.
 std::string IsoTime(std::int64_t wallMicros);
 std::int64_t WallMicrosNow();
+
+// Members only a host with a window uses: mouse, key and click events, drawing and dialogs.
+bool FormOnly(const MemberInfo& member);
 
 class Output {
  public:
@@ -26,7 +30,11 @@ class Output {
   // An event with its arguments as declared (params may be empty when none are declared).
   void Event(const std::string& name, const std::vector<Variant>& args, const std::vector<ParamInfo>& params,
              std::int64_t wallMicros);
+  // serve: one request as it was served.
+  void Served(const ServedRequest& request, std::int64_t wallMicros);
   void Property(const std::string& name, const Variant& value);
+  // The members a command-line user can use first, then those only a form can (marked
+  // "formOnly" in JSON).
   void Members(const std::string& className, const std::vector<MemberInfo>& members);
   // poll: a read whose completion never came (plain: a line; JSON: {"lost": ...}).
   void LostReply(const std::string& method, const std::string& address, const std::string& errors,

@@ -5,29 +5,15 @@
 #include <cstdlib>
 #include <limits>
 
+#include <nlohmann/json.hpp>
+
 #include "tools/plclink/CommandLine.h"
 
 namespace plc::plclink {
 
 namespace {
 
-std::optional<long long> ParseInteger(const std::string& text) {
-  std::string_view s = text;
-  bool negative = !s.empty() && s.front() == '-';
-  if (negative || (!s.empty() && s.front() == '+')) s.remove_prefix(1);
-  int base = 10;
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    base = 16;
-    s.remove_prefix(2);
-  }
-  if (s.empty()) return std::nullopt;
-  unsigned long long magnitude = 0;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), magnitude, base);
-  if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
-  if (magnitude > static_cast<unsigned long long>(std::numeric_limits<long long>::max())) return std::nullopt;
-  long long v = static_cast<long long>(magnitude);
-  return negative ? -v : v;
-}
+std::optional<long long> ParseInteger(const std::string& text) { return ParseWholeNumber(text); }
 
 std::optional<double> ParseReal(const std::string& text) {
   if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return std::nullopt;

@@ -4,7 +4,8 @@
 #include <optional>
 #include <string>
 
-#include <nlohmann/json.hpp>
+// Only the declaration: the parser and printer stay in the files that use them.
+#include <nlohmann/json_fwd.hpp>
 
 #include "core/Dispatch.h"
 #include "core/Variant.h"

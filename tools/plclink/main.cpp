@@ -16,10 +16,13 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 1;
 
-int UsageFailure(const std::string& what) {
+// The error, the synopsis, and where to read more: the command's own help when one was named.
+int UsageFailure(const std::string& what, const std::vector<std::string>& args = {}) {
+  auto topic = plc::plclink::HelpTopic(args);
   std::cerr << "plclink: " << what << "\n"
             << plc::plclink::UsageText().substr(0, plc::plclink::UsageText().find("\n\n")) << "\n"
-            << "run 'plclink --help' for the commands and options\n";
+            << (topic ? "run 'plclink CONTROL " + *topic + " --help' for its operands and options\n"
+                      : std::string("run 'plclink --help' for the commands and options\n"));
   return kExitUsage;
 }
 
@@ -31,7 +34,12 @@ int main(int argc, char** argv) {
   for (const std::string& a : args) {
     if (a == "--") break;
     if (a == "-h" || a == "--help") {
-      std::cout << UsageText();
+      auto topic = HelpTopic(args);
+      std::cout << (topic ? *CommandUsage(*topic) : UsageText());
+      return 0;
+    }
+    if (a == "-V" || a == "--version") {
+      std::cout << VersionText() << "\n";
       return 0;
     }
   }
@@ -45,7 +53,7 @@ int main(int argc, char** argv) {
     ControlSession session(options);
     return RunCommand(options, session, out);
   } catch (const UsageError& e) {
-    return UsageFailure(e.what());
+    return UsageFailure(e.what(), args);
   } catch (const plc::RuntimeError& e) {
     std::cerr << "plclink: " << e.what() << " (error " << e.Number() << ")\n";
     return kExitFailed;

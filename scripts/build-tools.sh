@@ -1,0 +1,16 @@
+# Sourced by the scripts: the CMake generator and compiler launcher to configure a build folder
+# with. Ninja when it is installed (unless the folder was configured with another generator,
+# which CMake cannot change), ccache when it is installed.
+plc_configure_args() {
+  local dir=$1
+  local args=()
+  if command -v ninja >/dev/null 2>&1; then
+    if [ ! -f "$dir/CMakeCache.txt" ] || grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt"; then
+      args+=(-G Ninja)
+    fi
+  fi
+  if command -v ccache >/dev/null 2>&1; then
+    args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  fi
+  if [ ${#args[@]} -gt 0 ]; then printf '%s\n' "${args[@]}"; fi
+}

@@ -1,0 +1,131 @@
+// The installed package as a host programmer meets it: installed to a fresh prefix, the two
+// examples built there with find_package and run against the libmodbus server, pkg-config
+// answering for it, and every installed binary carrying a versioned SONAME where it should and
+// no RUNPATH into the build folder.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/support/PeerProcess.h"
+#include "tests/support/Pty.h"
+
+namespace plc::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+RunResult RunTool(const std::string& program, std::vector<std::string> args, int seconds = 120) {
+  return RunProgram(PeerCommand{program, std::move(args), "install cmake, binutils and pkg-config"},
+                    std::chrono::seconds(seconds));
+}
+
+std::string Dynamic(const fs::path& file) {
+  RunResult r = RunTool("readelf", {"-d", file.string()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return r.out;
+}
+
+class InstalledPackage : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/plclink-install-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    RunResult r = RunTool(PLC_CMAKE_COMMAND, {"--install", PLC_BINARY_DIR, "--prefix", Prefix().string()});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    r = RunTool(PLC_CMAKE_COMMAND,
+                {"-S", std::string(PLC_SOURCE_DIR) + "/examples", "-B", (root_ / "examples").string(), "-G",
+                 PLC_CMAKE_GENERATOR, "-DCMAKE_PREFIX_PATH=" + Prefix().string(),
+                 std::string("-DCMAKE_CXX_FLAGS=") + PLC_EXAMPLE_FLAGS,
+                 std::string("-DCMAKE_EXE_LINKER_FLAGS=") + PLC_EXAMPLE_FLAGS});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    r = RunTool(PLC_CMAKE_COMMAND, {"--build", (root_ / "examples").string()}, 300);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  }
+  static void TearDownTestSuite() {
+    std::error_code ec;
+    if (!root_.empty()) fs::remove_all(root_, ec);
+  }
+  static fs::path Prefix() { return root_ / "prefix"; }
+  static fs::path Example(const char* name) { return root_ / "examples" / name; }
+
+  // An example run as a user would: the plug-ins found from the install alone.
+  static RunResult RunExample(const char* name, std::vector<std::string> args) {
+    args.insert(args.begin(), {"-u", "QVL_PLUGIN_PATH", Example(name).string()});
+    return RunTool("env", std::move(args), 30);
+  }
+
+  static fs::path root_;
+};
+
+fs::path InstalledPackage::root_;
+
+TEST_F(InstalledPackage, ExamplesReadTheLibmodbusServerWaitingAndByEvent) {
+  PtyLink line;
+  PeerProcess server(RtuServerCommand({line.PathA()}));
+  RunResult r = RunExample("read_registers", {line.PathB(), "1", "9600,n,8,1"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out,
+            "waiting: 101 202 303 404 505 606 707 808 909 1010\n"
+            "event: 101 202 303 404 505 606 707 808 909 1010\n");
+
+  r = RunExample("control_by_name", {"rtulink", line.PathB(), "40003", "2"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  ASSERT_EQ(r.OutLines().size(), 2u) << r.out;
+  EXPECT_EQ(r.OutLines()[0].rfind("RtuLink from " + (Prefix() / "lib").string(), 0), 0u) << r.out;
+  EXPECT_EQ(r.OutLines()[1], "303 404");
+
+  // A failure reaches the host as a result and a text, not as silence.
+  r = RunExample("control_by_name", {"rtulink", line.PathB(), "49005"});
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.err.find("ReadPLC: result 0"), std::string::npos) << r.err;
+}
+
+TEST_F(InstalledPackage, LibrariesCarryVersionedNamesAndNoBuildFolderPaths) {
+  const fs::path lib = Prefix() / "lib";
+  EXPECT_TRUE(fs::is_symlink(lib / "libplcbase.so.1"));
+  EXPECT_EQ(fs::read_symlink(lib / "libplcbase.so.1"), "libplcbase.so.1.0.0");
+  EXPECT_NE(Dynamic(lib / "libplcbase.so.1.0.0").find("Library soname: [libplcbase.so.1]"), std::string::npos);
+  // Plug-ins keep the name hosts load them by, beside their versioned file.
+  for (const char* plugin : {"rtulink", "seqlink", "DfLink", "udplink"}) {
+    std::string name = std::string("lib") + plugin + ".so";
+    ASSERT_TRUE(fs::exists(lib / name)) << name;
+    EXPECT_NE(Dynamic(lib / name).find("Library soname: [" + name + ".1]"), std::string::npos) << name;
+  }
+  int binaries = 0;
+  for (const fs::path& folder : {Prefix() / "bin", lib}) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      if (!entry.is_regular_file() || entry.is_symlink() || entry.path().extension() == ".pc") continue;
+      std::string dynamic = Dynamic(entry.path());
+      EXPECT_EQ(dynamic.find(PLC_BINARY_DIR), std::string::npos) << entry.path() << "\n" << dynamic;
+      EXPECT_EQ(dynamic.find("(RPATH)"), std::string::npos) << entry.path() << " uses RPATH, not RUNPATH";
+      ++binaries;
+    }
+  }
+  EXPECT_GE(binaries, 7);  // plclink, plcsim, libplcbase and four plug-ins
+
+  RunResult v = RunTool((Prefix() / "bin" / "plclink").string(), {"--version"});
+  EXPECT_EQ(v.exitCode, 0) << v.err;
+  EXPECT_EQ(v.out, "plclink 1.0.0\n");
+}
+
+TEST_F(InstalledPackage, PkgConfigGivesTheBaseLibraryAndHeaders) {
+  std::string path = "PKG_CONFIG_PATH=" + (Prefix() / "lib" / "pkgconfig").string();
+  RunResult r = RunTool("env", {path, "pkg-config", "--libs", "plclink"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("-lplcbase"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("-L" + Prefix().string()), std::string::npos) << r.out;
+  r = RunTool("env", {path, "pkg-config", "--modversion", "plclink"});
+  EXPECT_EQ(r.out, "1.0.0\n");
+  r = RunTool("env", {path, "pkg-config", "--cflags", "plclink"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  // The headers a host names are where the flags point.
+  EXPECT_NE(r.out.find("-I" + Prefix().string()), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(Prefix() / "include" / "plclink" / "plclink" / "PlcLink.h"));
+  EXPECT_FALSE(fs::exists(Prefix() / "include" / "plclink" / "modbus")) << "engine headers are not installed";
+}
+
+}  // namespace
+}  // namespace plc::test

@@ -1,0 +1,130 @@
+// plclink's command line as a technician meets it, without a line: each command's own help,
+// the version, mbpoll's short options and the line options beside --settings, usage errors in
+// plain words (status 2), and transfers larger than one Modbus request refused before any
+// port is opened.
+#include <gtest/gtest.h>
+
+#include "tests/support/PlclinkCommand.h"
+
+namespace plc::test {
+namespace {
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+TEST(PlclinkCli, EachCommandHasItsOwnHelpAndTheProgramItsVersion) {
+  RunResult read = RunPlclink({"rtulink", "read", "--help"});
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  EXPECT_EQ(FirstLine(read.out), "usage: plclink CONTROL [options] read ADDRESS [COUNT] [--format F] [--word-order high|low]");
+  EXPECT_NE(read.out.find("125 registers or 2000 bits"), std::string::npos) << read.out;
+  RunResult poll = RunPlclink({"rtulink", "-p", "/dev/ttyUSB0", "poll", "40001", "-h"});
+  ASSERT_EQ(poll.exitCode, 0) << poll.err;
+  EXPECT_NE(poll.out.find("--interval MS"), std::string::npos) << poll.out;
+  EXPECT_EQ(poll.out.find("--set REF=VALUE"), std::string::npos) << "serve's options are not poll's";
+  RunResult serve = RunPlclink({"serve", "--help"});
+  EXPECT_NE(serve.out.find("--set REF=VALUE"), std::string::npos) << serve.out;
+  RunResult whole = RunPlclink({"--help"});
+  EXPECT_NE(whole.out.find("-b, --baud SPEED"), std::string::npos) << whole.out;
+
+  for (const char* flag : {"--version", "-V"}) {
+    RunResult v = RunPlclink({flag});
+    EXPECT_EQ(v.exitCode, 0) << flag;
+    EXPECT_EQ(v.out, "plclink 1.0.0\n") << flag;
+  }
+}
+
+TEST(PlclinkCli, ShortOptionsAndLineOptionsSetTheProperties) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string value;
+  };
+  const Case cases[] = {
+      {{"rtulink", "-b", "19200", "-P", "even", "-d", "7", "-s", "2", "get", "Settings"}, "19200,e,7,2"},
+      // Separate options apply over --settings, whichever comes first.
+      {{"rtulink", "--parity", "o", "--settings", "4800,n,8,1", "get", "Settings"}, "4800,o,8,1"},
+      {{"rtulink", "-b38400", "get", "Settings"}, "38400,n,8,1"},
+      {{"rtulink", "--baud=2400", "get", "Settings"}, "2400,n,8,1"},
+      {{"rtulink", "-a", "17", "get", "Address"}, "17"},
+      {{"rtulink", "-p", "4", "get", "CommPort"}, "4"},
+      {{"rtulink", "-m", "Ascii", "get", "ModBusMode"}, "2"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = RunPlclink(c.args);
+    std::string shown = ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.exitCode, 0) << shown << "\n" << r.err;
+    EXPECT_EQ(r.out, c.value + "\n") << shown;
+  }
+}
+
+TEST(PlclinkCli, UsageErrorsSayWhatIsWrongInPlainWordsAndNothingIsSent) {
+  // The port named does not exist: a command that got as far as opening it would exit 1.
+  const std::string noPort = "/dev/plclink-no-such-tty";
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"rtulink", "read", "40001", "ten"}, "read: COUNT 'ten' is not a whole number"},
+      {{"rtulink", "read", "40001", "3", "x", "y"}, "unexpected arguments 'x' 'y'"},
+      {{"rtulink", "-p", noPort, "write", "40001", "12", "abc"}, "write: 'abc' is not a number"},
+      {{"rtulink", "poll", "40001", "--interval", "soon"}, "--interval wants milliseconds from 1 to 86400000, not 'soon'"},
+      {{"rtulink", "--baud", "fast", "members"}, "--baud wants a line speed such as 9600, not 'fast'"},
+      {{"rtulink", "-P", "x", "members"}, "--parity wants one of none, even, odd, mark, space"},
+      {{"rtulink", "--stop-bits", "3", "members"}, "--stop-bits wants one of 1, 1.5, 2, not '3'"},
+      {{"rtulink", "-x", "members"}, "unknown option '-x'"},
+      {{"rtulink", "--port"}, "--port needs a value"},
+      {{"rtulink", "--json=yes", "members"}, "--json takes no value"},
+      {{"rtulink", "--interval", "5", "read", "40001"}, "--interval is an option of poll, not of read"},
+      {{"rtulink", "read", "40001", "--format", "bcd"}, "--format wants one of int, uint, hex, float, int32, not 'bcd'"},
+      {{"rtulink", "--io-type", "ioFloat", "read", "40001", "--format", "float"}, "leave out --io-type"},
+      {{"rtulink", "serve", "--set", "30001=5"}, "RtuLink has no member that sets its input registers"},
+      {{"rtulink", "serve", "--set", "40001=70000"}, "--set 40001 wants a number from -32768 to 65535, not '70000'"},
+      {{"rtulink", "-p", noPort, "read", "40001", "126"}, "read: 126 registers is more than one Modbus read carries (125 at most)"},
+      {{"rtulink", "-p", noPort, "read", "00001", "2001"}, "2001 bits is more than one Modbus read carries (2000 at most)"},
+      {{"rtulink", "-p", noPort, "poll", "30001", "63", "--format", "float"}, "126 registers"},
+      {{"rtulink", "-p", noPort, "--io-type", "ioDWord", "read", "40001", "63"}, "126 registers"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = RunPlclink(c.args);
+    std::string shown = ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.exitCode, 2) << shown << "\n" << r.err;
+    EXPECT_EQ(FirstLine(r.err).rfind("plclink: ", 0), 0u) << shown << "\n" << r.err;
+    EXPECT_NE(FirstLine(r.err).find(c.message), std::string::npos) << shown << "\n" << r.err;
+    EXPECT_EQ(r.out, "") << shown;
+  }
+  // The write limit counts the values given: 124 registers, 1969 coils.
+  std::vector<std::string> write{"rtulink", "-p", noPort, "write", "40001"};
+  write.insert(write.end(), 124, "1");
+  RunResult r = RunPlclink(write);
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("124 registers is more than one Modbus write carries (123 at most)"), std::string::npos) << r.err;
+  write = {"rtulink", "-p", noPort, "write", "00001"};
+  write.insert(write.end(), 1969, "1");
+  r = RunPlclink(write);
+  EXPECT_NE(r.err.find("1969 bits is more than one Modbus write carries (1968 at most)"), std::string::npos) << r.err;
+  // At the limit the port is opened (and fails here): nothing refuses a legal count.
+  r = RunPlclink({"rtulink", "-p", noPort, "read", "40001", "125"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+}
+
+TEST(PlclinkCli, MembersListsTheFormOnlyOnesAfterTheOthers) {
+  RunResult r = RunPlclink({"rtulink", "members"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::size_t heading = r.out.find("form-only");
+  ASSERT_NE(heading, std::string::npos) << r.out;
+  EXPECT_LT(r.out.find("method ReadPLC("), heading);
+  EXPECT_LT(r.out.find("event CommCompleteEx("), heading);
+  EXPECT_GT(r.out.find("event MouseDown("), heading);
+  EXPECT_GT(r.out.find("method Refresh("), heading);
+
+  r = RunPlclink({"rtulink", "--json", "members"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::map<std::string, bool> formOnly;
+  for (const nlohmann::json& m : JsonLines(r)) formOnly[m["member"].get<std::string>()] = m["formOnly"].get<bool>();
+  EXPECT_TRUE(formOnly.at("MouseMove"));
+  EXPECT_TRUE(formOnly.at("Refresh"));
+  EXPECT_FALSE(formOnly.at("ReadPLCNW"));
+  EXPECT_FALSE(formOnly.at("Settings"));
+}
+
+}  // namespace
+}  // namespace plc::test

@@ -1,0 +1,67 @@
+#include "tools/plclink/RegisterFormat.h"
+
+#include <cstdio>
+#include <string>
+
+#include "core/Conversions.h"
+
+namespace plc::plclink {
+
+namespace {
+
+constexpr long kMaxReadRegisters = 125, kMaxReadBits = 2000;
+constexpr long kMaxWriteRegisters = 123, kMaxWriteBits = 1968;
+
+std::uint16_t Word(const Variant& v) { return static_cast<std::uint16_t>(v.ToInt32() & 0xFFFF); }
+
+}  // namespace
+
+int WordsPerValue(RegisterFormat format) {
+  return format == RegisterFormat::Float || format == RegisterFormat::Int32 ? 2 : 1;
+}
+
+std::vector<Variant> FormatWords(const std::vector<Variant>& words, RegisterFormat format, WordOrder order) {
+  std::vector<Variant> out;
+  if (format == RegisterFormat::Control) return words;
+  if (WordsPerValue(format) == 2) {
+    for (std::size_t i = 0; i + 1 < words.size(); i += 2) {
+      std::uint16_t high = Word(words[i]), low = Word(words[i + 1]);
+      if (order == WordOrder::LowFirst) std::swap(high, low);
+      if (format == RegisterFormat::Int32) {
+        out.emplace_back(static_cast<std::int32_t>((std::uint32_t{high} << 16) | low));
+      } else if (((high >> 7) & 0xFF) == 0xFF) {
+        out.emplace_back();  // infinity or NaN: no number to print
+      } else {
+        out.emplace_back(LongFloatToDec(high, low));
+      }
+    }
+    return out;
+  }
+  for (const Variant& v : words) {
+    std::uint16_t w = Word(v);
+    switch (format) {
+      case RegisterFormat::Int: out.emplace_back(static_cast<std::int16_t>(w)); break;
+      case RegisterFormat::Uint: out.emplace_back(static_cast<std::int32_t>(w)); break;
+      default: {
+        char text[8];
+        std::snprintf(text, sizeof text, "0x%04X", w);
+        out.emplace_back(std::string(text));
+      }
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> ModbusLimitBroken(const std::string& address, long registers, bool write) {
+  if (address.size() < 5 || address.size() > 6 || address.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  char table = address[0];
+  bool bits = table == '0' || table == '1';
+  if (!bits && table != '3' && table != '4') return std::nullopt;
+  long limit = bits ? (write ? kMaxWriteBits : kMaxReadBits) : (write ? kMaxWriteRegisters : kMaxReadRegisters);
+  if (registers <= limit) return std::nullopt;
+  return std::to_string(registers) + (bits ? " bits" : " registers") + " is more than one Modbus " +
+         (write ? "write" : "read") + " carries (" + std::to_string(limit) + " at most)";
+}
+
+}  // namespace plc::plclink

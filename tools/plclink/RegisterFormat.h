@@ -1,0 +1,25 @@
+#pragma once
+// Register words as mbpoll prints them: signed or unsigned 16-bit, hexadecimal, and pairs of
+// registers as an IEEE-754 single or a 32-bit integer in either word order.
+#include <optional>
+#include <vector>
+
+#include "core/Variant.h"
+#include "tools/plclink/CommandLine.h"
+
+namespace plc::plclink {
+
+// Registers per printed value: 2 for the 32-bit forms, else 1.
+int WordsPerValue(RegisterFormat format);
+
+// The words (each taken as its low 16 bits) in the format; Control gives them back as they
+// are. An odd last word of a 32-bit form is dropped. Hex values are text ("0x4148"); a float
+// whose exponent is all ones (infinity, NaN) is Empty.
+std::vector<Variant> FormatWords(const std::vector<Variant>& words, RegisterFormat format, WordOrder order);
+
+// The Modbus limit a transfer of `registers` register words or bits from `address` breaks, as
+// text naming it; nullopt when it keeps to them or the address is no plain Modbus reference
+// (0xxxx and 1xxxx are bits, 3xxxx and 4xxxx registers).
+std::optional<std::string> ModbusLimitBroken(const std::string& address, long registers, bool write);
+
+}  // namespace plc::plclink

@@ -1,0 +1,144 @@
+#include "tools/plclink/ServedRequests.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "modbus/Frame.h"
+#include "modbus/SlaveRequests.h"
+
+namespace plc::plclink {
+
+namespace {
+
+using modbus::Framing;
+
+struct Table {
+  const char* name;
+  std::int32_t base;  // the reference of offset 0
+};
+
+std::optional<Table> TableOf(int function) {
+  switch (function) {
+    case 1:
+    case 5:
+    case 15: return Table{"coils", 1};
+    case 2: return Table{"discrete inputs", 10001};
+    case 3:
+    case 6:
+    case 16: return Table{"holding registers", 40001};
+    case 4: return Table{"input registers", 30001};
+    default: return std::nullopt;
+  }
+}
+
+// The values a read answer carries: bits unpacked (count of them) or registers.
+std::vector<std::int32_t> AnswerValues(const modbus::Adu& answer, int function, std::int32_t count) {
+  std::vector<std::int32_t> values;
+  if (answer.data.empty()) return values;
+  std::size_t bytes = std::min<std::size_t>(answer.data[0], answer.data.size() - 1);
+  const std::uint8_t* d = answer.data.data() + 1;
+  if (function == 1 || function == 2) {
+    for (std::int32_t k = 0; k < count && static_cast<std::size_t>(k / 8) < bytes; ++k)
+      values.push_back((d[k / 8] >> (k % 8)) & 1);
+  } else {
+    for (std::size_t i = 0; i + 1 < bytes; i += 2) values.push_back((d[i] << 8) | d[i + 1]);
+  }
+  return values;
+}
+
+// Takes the first frame off the front of `bytes`: up to its line end in ASCII, else the
+// length `rtuLength` gives for what has arrived.
+std::vector<std::uint8_t> TakeFrame(std::vector<std::uint8_t>& bytes, Framing framing,
+                                    const std::function<std::size_t(const std::vector<std::uint8_t>&)>& rtuLength) {
+  if (framing == Framing::Ascii) {
+    // Whatever came before the colon is no part of the frame.
+    bytes.erase(bytes.begin(), std::find(bytes.begin(), bytes.end(), std::uint8_t{':'}));
+  }
+  // Measured only now: the length may not count bytes dropped above.
+  std::size_t length = bytes.size();
+  if (framing == Framing::Ascii) {
+    auto lf = std::find(bytes.begin(), bytes.end(), std::uint8_t{'\n'});
+    if (lf != bytes.end()) length = static_cast<std::size_t>(lf - bytes.begin()) + 1;
+  } else {
+    length = std::min(length, rtuLength(bytes));
+  }
+  std::vector<std::uint8_t> frame(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+  bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+  return frame;
+}
+
+// An RTU answer's length from its first three bytes: exception 5, read 5 + byte count, echo 8.
+std::size_t AnswerLength(const std::vector<std::uint8_t>& b) {
+  if (b.size() < 3) return b.size();
+  if (b[1] & 0x80) return 5;
+  if (b[1] >= 1 && b[1] <= 4) return 5u + b[2];
+  return 8;
+}
+
+}  // namespace
+
+ServedRequest ServedRequests::Take() {
+  ServedRequest r;
+  const Framing framing = ascii_ ? Framing::Ascii : Framing::Rtu;
+  // Requests that arrived together are served one per event: each takes its own bytes.
+  std::vector<std::uint8_t> rx = TakeFrame(rx_, framing, [](const std::vector<std::uint8_t>& b) {
+    return modbus::RequestFrameLength(b, Framing::Rtu);
+  });
+  modbus::ParsedFrame frame = modbus::ParseFrame(rx, framing);
+  if (!frame) {
+    r.problem = rx.empty() ? "no request bytes seen" : "a request with a bad check or length";
+    return r;
+  }
+  r.unit = frame.adu.unit;
+  r.function = frame.adu.function;
+  modbus::ParsedRequest parsed = modbus::ParseRequest(frame.adu);
+  if (!parsed) {
+    r.problem = modbus::RequestErrorText(parsed.error);
+    return r;
+  }
+  const modbus::SlaveRequest& q = parsed.request;
+  if (auto table = TableOf(q.function)) {
+    r.table = table->name;
+    r.first = table->base + q.offset;
+  }
+  r.count = q.count;
+  r.write = q.function == 5 || q.function == 6 || q.function == 15 || q.function == 16;
+  if (q.function == 5) r.values = {q.value == 0xFF00 ? 1 : 0};
+  else if (q.function == 6) r.values = {q.value};
+  else if (r.write) r.values.assign(q.values.begin(), q.values.end());
+
+  std::vector<std::uint8_t> tx = TakeFrame(tx_, framing, AnswerLength);
+  modbus::ParsedFrame answer = modbus::ParseFrame(tx, framing);
+  if (answer) {
+    r.answered = true;
+    if (answer.adu.IsException()) r.exception = answer.adu.ExceptionCode();
+    else if (!r.write) r.values = AnswerValues(answer.adu, q.function, q.count);
+  }
+  return r;
+}
+
+std::string Describe(const ServedRequest& r) {
+  if (!r.problem.empty()) return "request not served: " + r.problem;
+  std::string text = "unit " + std::to_string(r.unit) + " ";
+  if (r.table.empty()) return text + "function " + std::to_string(r.function) + (r.answered ? "" : ", not answered");
+  // Bits keep their five digits (00005), as references are written.
+  auto reference = [&r](std::int32_t ref) {
+    std::string digits = std::to_string(ref);
+    return r.first < 10000 && digits.size() < 5 ? std::string(5 - digits.size(), '0') + digits : digits;
+  };
+  text += r.table + " " + reference(r.first);
+  if (r.count > 1) text += ".." + reference(r.first + r.count - 1);
+  if (r.exception) {
+    static const char* const kNames[] = {"", "illegal function", "illegal data address", "illegal data value",
+                                         "server device failure"};
+    int code = *r.exception;
+    return text + " refused: exception " + std::to_string(code) +
+           (code >= 1 && code <= 4 ? std::string(" (") + kNames[code] + ")" : "");
+  }
+  if (!r.answered) return text + (r.write ? " write" : " read") + " not answered";
+  text += r.write ? " written:" : " read:";
+  for (std::int32_t v : r.values) text += " " + std::to_string(v);
+  return text;
+}
+
+}  // namespace plc::plclink

@@ -1,0 +1,41 @@
+#pragma once
+// What `serve` prints for each request: the request the slave received and its answer, read
+// back from the line trace (the slave's event tells only the function), as the table, the
+// references and the values read or written.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace plc::plclink {
+
+struct ServedRequest {
+  int unit = 0;
+  int function = 0;
+  std::string table;          // "holding registers", ...; empty for a function without one
+  std::int32_t first = 0;     // the first reference (40001 for holding register offset 0)
+  std::int32_t count = 0;
+  bool write = false;
+  std::vector<std::int32_t> values;  // read: from the answer; written: from the request
+  std::optional<int> exception;      // the exception code answered
+  bool answered = false;
+  std::string problem;  // a request that could not be read: why
+};
+
+class ServedRequests {
+ public:
+  explicit ServedRequests(bool ascii) : ascii_(ascii) {}
+  void Received(const std::uint8_t* data, std::size_t size) { rx_.insert(rx_.end(), data, data + size); }
+  void Sent(const std::uint8_t* data, std::size_t size) { tx_.insert(tx_.end(), data, data + size); }
+  // The request received and the answer sent since the last call; both are cleared.
+  ServedRequest Take();
+
+ private:
+  bool ascii_;
+  std::vector<std::uint8_t> rx_, tx_;
+};
+
+// "holding registers 40005..40007 written: 11 22 33" for a person.
+std::string Describe(const ServedRequest& r);
+
+}  // namespace plc::plclink
