@@ -42,8 +42,9 @@ TEST(PlclinkDfLink, PollPrintsEachCompletionAndFailuresCarryTheirStatus) {
   auto lines = test::JsonLines(p);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1]["event"], "CommComplete");
-  EXPECT_EQ(lines[1]["args"][0][1], 8);
-  EXPECT_EQ(lines[1]["args"][4], -1);
+  EXPECT_EQ(lines[1]["MData"], (nlohmann::json{7, 8}));
+  EXPECT_EQ(lines[1]["RespStatus"], -1);
+  EXPECT_EQ(lines[1]["ok"], nullptr);  // an event carries no result of its own
 
   test::RunResult bad = test::RunPlclink(l.Args({"read", "N7:"}));
   EXPECT_EQ(bad.exitCode, 1);
