@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
-# The Modbus benchmark: RtuLink against libmodbus as master and as slave on linked
-# pseudo-terminals. Installs what is missing, builds the benchmark in build-bench-run and runs
-# it; extra arguments go to the benchmark program (e.g. --benchmark_filter=MasterRead).
+# The benchmarks: RtuLink against libmodbus as master and as slave, SeqLink and DfLink against
+# their simulated PLCs next to a bare client on the same linked pseudo-terminals, and UdpLink
+# through hei_pas against a simulated ECOM module next to bare UDP. Installs what is missing,
+# builds in build-bench-run and runs them; extra arguments go to the Modbus benchmark (e.g.
+# --benchmark_filter=MasterRead).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/build-tools.sh
 bash scripts/deps.sh
 dir=build-bench-run
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLC_SANITIZE=OFF -DPLC_BUILD_TESTS=ON \
+mapfile -t configure < <(plc_configure_args "$dir")
+cmake -S . -B "$dir" "${configure[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLC_SANITIZE=OFF -DPLC_BUILD_TESTS=ON \
       -DPLC_BUILD_BENCH=ON >/dev/null
-cmake --build "$dir" -j "$(nproc)" --target modbus_bench
+cmake --build "$dir" -j "$(nproc)" --target modbus_bench seqlink_bench df1_bench ecom_bench
+echo "== RtuLink against libmodbus"
 "$dir/bin/modbus_bench" --benchmark_color=false "$@"
-# The ECOM benchmark: UdpLink through hei_pas against a simulated module, next to bare UDP.
-cmake --build "$dir" -j "$(nproc)" --target ecom_bench
+echo "== SeqLink against the simulated DirectNET station"
+"$dir/bin/seqlink_bench" --benchmark_color=false
+echo "== DfLink against the simulated DF1 PLC"
+"$dir/bin/df1_bench"
+echo "== UdpLink (ECOM) against a simulated module"
 "$dir/bin/ecom_bench" --benchmark_color=false
