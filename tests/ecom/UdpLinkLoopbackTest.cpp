@@ -20,8 +20,8 @@ using sim::EcomFault;
 using sim::EcomModuleSim;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::int16_t kTimeoutMs = 20;
-// 4 attempts of 20 ms, twice (the transport's one retry), with room for a loaded machine.
+constexpr std::int16_t kTimeoutMs = 50;
+// 4 attempts of 50 ms, twice (the transport's one retry), with room for a loaded machine.
 constexpr auto kFailureBound = std::chrono::milliseconds(1500);
 
 class UdpLinkLoopback : public ::testing::Test {
@@ -29,7 +29,7 @@ class UdpLinkLoopback : public ::testing::Test {
   void SetUp() override {
     ecom::EcomLink().Reset();
     setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
-    setenv("HEI_PAS_QUERY_MS", "200", 1);
+    setenv("HEI_PAS_QUERY_MS", "500", 1);
     sim_ = std::make_unique<EcomModuleSim>(std::vector<sim::EcomModuleConfig>{{1, "PRESS", 0}, {2, "OVEN", 0}});
     sim_->Start();
     setenv("HEI_PAS_MODULES", sim_->ModuleList().c_str(), 1);
