@@ -116,27 +116,20 @@ int ServeDf1(Df1SimPlc& plc, int& fd, const Df1SimOptions& options, int stopFd, 
 Df1Simulator::Df1Simulator(Df1SimOptions options) : options_(std::move(options)), plc_(options_.bcc) {
   fd_ = OpenDf1Device(options_.devicePath, options_.baud);
   if (fd_ < 0) throw std::runtime_error("simulated DF1 PLC: cannot open " + options_.devicePath + ": " + std::strerror(errno));
-  stop_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (stop_ < 0) {
+  try {
+    serving_.Start([this](int stopFd) { ServeDf1(plc_, fd_, options_, stopFd, 0); });
+  } catch (...) {
     ::close(fd_);
-    throw std::runtime_error("simulated DF1 PLC: no eventfd");
+    throw;
   }
-  thread_ = std::thread([this] { Serve(); });
 }
 
 Df1Simulator::~Df1Simulator() { Stop(); }
 
-void Df1Simulator::Serve() { ServeDf1(plc_, fd_, options_, stop_, 0); }
-
 void Df1Simulator::Stop() {
-  if (thread_.joinable()) {
-    std::uint64_t one = 1;
-    (void)!::write(stop_, &one, sizeof one);
-    thread_.join();
-  }
+  serving_.Stop();
   if (fd_ >= 0) ::close(fd_);
-  if (stop_ >= 0) ::close(stop_);
-  fd_ = stop_ = -1;
+  fd_ = -1;
 }
 
 int RunDf1Simulator(int argc, char** argv) {

@@ -2,11 +2,10 @@
 // The simulated DF1 PLC on a serial device path (a pseudo-terminal end, or a real port), on
 // a thread of its own: for tests, the benchmark and plclink's demo. RunDf1Simulator is the
 // plcsim command that does the same in the foreground.
-#include <atomic>
 #include <string>
-#include <thread>
 
 #include "tools/plcsim/Df1SimPlc.h"
+#include "tools/plcsim/ServingThread.h"
 
 namespace plc::sim {
 
@@ -29,13 +28,10 @@ class Df1Simulator {
   void Stop();
 
  private:
-  void Serve();
-
   Df1SimOptions options_;
   Df1SimPlc plc_;
   int fd_ = -1;
-  int stop_ = -1;  // eventfd
-  std::thread thread_;
+  ServingThread serving_;  // last: it stops before the PLC and the device go
 };
 
 // Opens a device raw and non-blocking at the speed; -1 with errno set when it cannot.

@@ -111,28 +111,21 @@ bool ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& l
 DirectNetSimulator::DirectNetSimulator(DirectNetOptions options)
     : options_(std::move(options)), station_(options_.stations) {
   fd_ = OpenLine(options_.devicePath, options_.settings);
-  stop_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (stop_ < 0) {
+  try {
+    serving_.Start([this](int stopFd) { ServeDirectNet(fd_, stopFd, station_, mutex_, options_.slowByteMicros); });
+  } catch (...) {
     ::close(fd_);
-    throw std::runtime_error("eventfd failed");
+    throw;
   }
-  thread_ = std::thread([this] { Serve(); });
 }
 
 DirectNetSimulator::~DirectNetSimulator() { Stop(); }
 
 void DirectNetSimulator::Stop() {
-  if (thread_.joinable()) {
-    std::uint64_t one = 1;
-    (void)!::write(stop_, &one, sizeof one);
-    thread_.join();
-  }
+  serving_.Stop();
   if (fd_ >= 0) ::close(fd_);
-  if (stop_ >= 0) ::close(stop_);
-  fd_ = stop_ = -1;
+  fd_ = -1;
 }
-
-void DirectNetSimulator::Serve() { ServeDirectNet(fd_, stop_, station_, mutex_, options_.slowByteMicros); }
 
 void DirectNetSimulator::SetFault(StationFault fault) {
   std::lock_guard<std::mutex> guard(mutex_);

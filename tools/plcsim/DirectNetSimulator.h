@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/plcsim/DirectNetStation.h"
+#include "tools/plcsim/ServingThread.h"
 
 namespace plc::sim {
 
@@ -36,14 +37,11 @@ class DirectNetSimulator {
   int Enquiries() const;
 
  private:
-  void Serve();
-
   DirectNetOptions options_;
   int fd_ = -1;
-  int stop_ = -1;
   mutable std::mutex mutex_;
   DirectNetStation station_;
-  std::thread thread_;
+  ServingThread serving_;  // last: it stops before the station and the device go
 };
 
 // Serves on fd until stopFd is readable (true) or the line is gone (false); lock guards station.
