@@ -66,7 +66,7 @@ class SeqLinkOnPty : public testing::Test {
     EXPECT_GE(took, 0.9);
     EXPECT_LE(took, 2.5);
     EventLoop& loop = EventLoop::Current();
-    EXPECT_TRUE(loop.WaitUntil([&] { return !link_.CommBusy().ToBool(); }, loop.Now() + 3'000'000));
+    EXPECT_TRUE(loop.WaitUntil([&] { return !link_.CommBusy().ToBool(); }, loop.Now() + 4'500'000));
   }
 
   test::PtyLink line_;
@@ -201,7 +201,7 @@ TEST(SeqLinkLineGone, FarEndClosedMidTransactionAndPortClosed) {
   EXPECT_EQ(link.WritePLC(a, one, Opt<std::int16_t>(), Opt<std::int16_t>(), Opt<std::int32_t>()), ResultFailed);
   EXPECT_LT(SecondsSince(t1), 0.5);
   EventLoop& loop = EventLoop::Current();
-  EXPECT_TRUE(loop.WaitUntil([&] { return !link.CommBusy().ToBool(); }, loop.Now() + 3'000'000)) << "the watchdog";
+  EXPECT_TRUE(loop.WaitUntil([&] { return !link.CommBusy().ToBool(); }, loop.Now() + 4'500'000)) << "the watchdog";
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ class UdpLinkSerial : public testing::Test {
     EXPECT_GE(took, 0.9);
     EXPECT_LE(took, 2.5);
     EventLoop& loop = EventLoop::Current();
-    EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 3'000'000));
+    EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 4'500'000));
   }
 
   test::PtyLink line_;
@@ -229,11 +229,12 @@ TEST_F(UdpLinkSerial, ReadsDuringAWriteCallAreRefusedAtOnce) {
 
 TEST_F(UdpLinkSerial, AHungReadIsFreedByTheWatchdogInEcomModeAndByCommBusyFalse) {
   station_.SetFault(sim::StationFault::NoAnswer);
-  // Left hanging by a change to ECOM mode: the watchdog still frees it.
+  // Left hanging by a change to ECOM mode: the watchdog still frees it. Its 2-second ticks
+  // free a read once two whole seconds have turned since the send: at most 4 s after it.
   ASSERT_EQ(ReadNW(Variant(std::int32_t{1}), 1), ResultOk);
   link_->SetCommMode(udp::ECOM);
   EventLoop& loop = EventLoop::Current();
-  EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 3'500'000));
+  EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 4'500'000));
   link_->SetCommMode(udp::KSeq);
 
   ASSERT_EQ(ReadNW(Variant(std::int32_t{1}), 1), ResultOk);
