@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench/Benchmarks.h"
+#include "bench/InterleavedStart.h"
 
 namespace plc::bench {
 namespace {
@@ -106,13 +107,7 @@ bool PrintRatios(const RatioReporter& reporter) {
 }
 
 int Run(int argc, char** argv) {
-  std::vector<char*> args{argv[0]};
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.push_back(interleave.data());
-  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
+  if (!StartInterleaved(argc, argv)) return 2;
 
   ServedLine served;
   ServedLine lateServed({"--late-ms", std::to_string(kLateReplyMs)});

@@ -40,15 +40,18 @@ void EcomRequests::TakeBusyFlag() {
   link_.EcomBusy = true;
 }
 
+std::optional<EcomAddress> EcomRequests::Resolve(const Variant& address) {
+  auto resolved = ResolveEcomAddress(address, link_.DefaultStation);
+  if (!resolved) link_.ErrorText = "Error: invalid PLC address " + address.ToString();
+  return resolved;
+}
+
 Result EcomRequests::Read(const Variant& Address, Variant* storeInto, std::int32_t readSize, Opt<std::int16_t> IOType,
                           Opt<std::int32_t> ioIdx) {
   TakeBusyFlag();
   BusyFlag release{link_};
-  const auto address = ResolveEcomAddress(Address, link_.DefaultStation);
-  if (!address) {
-    link_.ErrorText = "Error: invalid PLC address " + Address.ToString();
-    return ResultFailed;
-  }
+  const auto address = Resolve(Address);
+  if (!address) return ResultFailed;
   const CcmTarget target = MapEcomType(address->type, address->number);
   std::int16_t ioType = IOType.ValueOr(0);
   if (target.bit) {
@@ -124,11 +127,8 @@ void EcomRequests::Store(Variant& ReadValue, std::int32_t readSize, std::int16_t
 Result EcomRequests::Write(const Variant& pstr, const Variant& values, std::int32_t writeSize, bool fixedPoint) {
   TakeBusyFlag();
   BusyFlag release{link_};
-  const auto address = ResolveEcomAddress(pstr, link_.DefaultStation);
-  if (!address) {
-    link_.ErrorText = "Error: invalid PLC address " + pstr.ToString();
-    return ResultFailed;
-  }
+  const auto address = Resolve(pstr);
+  if (!address) return ResultFailed;
   const CcmTarget target = MapEcomType(address->type, address->number);
   Variant words = values;
   if (fixedPoint && target.dataType == kRegisters) {

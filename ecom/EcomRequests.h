@@ -3,10 +3,12 @@
 // EtherCCMRead, and the values stored into the caller's variable. Never raises an error for a
 // communication problem or a bad address: the result is 0 and CurrentErrors tells why.
 #include <cstdint>
+#include <optional>
 
 #include "core/Opt.h"
 #include "core/ResultCodes.h"
 #include "core/Variant.h"
+#include "ecom/EcomAddress.h"
 #include "ecom/EcomLinkState.h"
 #include "platform/EventLoop.h"
 
@@ -28,6 +30,8 @@ class EcomRequests {
  private:
   // Waits up to 2 s for the busy flag, then takes it.
   void TakeBusyFlag();
+  // The address resolved, or nothing with the text in CurrentErrors.
+  std::optional<EcomAddress> Resolve(const Variant& address);
   void Store(Variant& ReadValue, std::int32_t readSize, std::int16_t ioType, std::int32_t bit) const;
 
   EcomLinkState& link_;

@@ -5,6 +5,8 @@
 // read, and the CPU the reading thread used per read while the station answered one slow byte
 // at a time (time SeqLink spends waiting should cost nothing).
 #include <benchmark/benchmark.h>
+
+#include "bench/InterleavedStart.h"
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -167,13 +169,7 @@ class Reporter final : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   using namespace plc::bench;
-  std::vector<char*> args{argv[0]};
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.push_back(interleave.data());
-  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
+  if (!StartInterleaved(argc, argv)) return 2;
   Line line;
   theLine = &line;
   for (int n : {1, 100}) {

@@ -3,6 +3,8 @@
 // CCM request and reply as bare UDP from a plain socket to the same module, in the same run.
 // After Google Benchmark's table it prints UdpLink's time per read over the floor's (medians).
 #include <benchmark/benchmark.h>
+
+#include "bench/InterleavedStart.h"
 #include <stdlib.h>
 
 #include <cstdio>
@@ -87,12 +89,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("EcomRead/UdpLink", UdpLinkRead)->Arg(words)->UseRealTime()->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("EcomRead/BareUdp", BareUdpRead)->Arg(words)->UseRealTime()->Unit(benchmark::kMicrosecond);
   }
-  std::vector<char*> args(argv, argv + argc);
-  std::string repetitions = "--benchmark_repetitions=9", interleave = "--benchmark_enable_random_interleaving=true",
-              aggregates = "--benchmark_report_aggregates_only=true";
-  args.insert(args.begin() + 1, {repetitions.data(), interleave.data(), aggregates.data()});
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
+  if (!plc::bench::StartInterleaved(argc, argv, {"--benchmark_repetitions=9", "--benchmark_report_aggregates_only=true"}))
+    return 2;
   MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nUdpLink over the bare UDP floor (median time per waiting read; target <= 1.25):\n");
