@@ -1,6 +1,9 @@
 # Sourced by the scripts: the CMake generator and compiler launcher to configure a build folder
 # with. Ninja when it is installed (unless the folder was configured with another generator,
 # which CMake cannot change), ccache when it is installed.
+# ccache caches the files compiled with a precompiled header (the tests') only when allowed to
+# trust the header's macros and time stamps.
+export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:+$CCACHE_SLOPPINESS,}pch_defines,time_macros"
 plc_configure_args() {
   local dir=$1
   local args=()

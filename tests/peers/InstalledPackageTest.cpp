@@ -38,6 +38,7 @@ class InstalledPackage : public ::testing::Test {
     r = RunTool(PLC_CMAKE_COMMAND,
                 {"-S", std::string(PLC_SOURCE_DIR) + "/examples", "-B", (root_ / "examples").string(), "-G",
                  PLC_CMAKE_GENERATOR, "-DCMAKE_PREFIX_PATH=" + Prefix().string(),
+                 std::string("-DCMAKE_CXX_COMPILER=") + PLC_CXX_COMPILER,
                  std::string("-DCMAKE_CXX_FLAGS=") + PLC_EXAMPLE_FLAGS,
                  std::string("-DCMAKE_EXE_LINKER_FLAGS=") + PLC_EXAMPLE_FLAGS});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
