@@ -24,6 +24,7 @@ TEST(Plclink, InputItCannotUseGivesOneLineNamingItAndItsStatus) {
   const Case cases[] = {
       {{}, 2, "no control given"},
       {{"plc5", "members"}, 2, "unknown control 'plc5'"},
+      {{"read", "rtulink", "40001"}, 2, "the control comes first, before read"},
       {{"rtulink", "--colour", "red", "members"}, 2, "--colour"},
       {{"rtulink", "frobnicate"}, 2, "frobnicate"},
       {{"rtulink", "call", "ReadPLX"}, 2, "RtuLink has no method named ReadPLX"},

@@ -334,7 +334,8 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
   if (args.empty()) throw UsageError("no control given");
   auto library = LibraryFor(args[0]);
   if (!library) {
-    if (LooksLikeOption(args[0])) throw UsageError("the control comes first, before " + args[0]);
+    if (LooksLikeOption(args[0]) || FindCommand(args[0]))
+      throw UsageError("the control comes first, before " + args[0] + " (rtulink, seqlink, DfLink or udplink)");
     throw UsageError("unknown control '" + args[0] + "' (rtulink, seqlink, DfLink or udplink)");
   }
   o.library = *library;
