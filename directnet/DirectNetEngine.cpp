@@ -40,9 +40,16 @@ Bytes DirectNetEngine::Take(std::size_t needed) {
   return port_.InputBytes();
 }
 
-void DirectNetEngine::BeginEnquiry(const Bytes& enquiry) {
+bool DirectNetEngine::OpenTransaction(const Bytes& enquiry, Direction direction) {
   state_.EnquiryBlock = enquiry;
   Expect(static_cast<std::int16_t>(kEnquiryReplyLength));
+  const bool write = direction == Direction::Write;
+  if (write) state_.BeginWrite(Now());
+  else state_.BeginRead(Now());
+  if (Send(enquiry)) return true;
+  if (write) state_.AbandonWrite();
+  else state_.AbandonRead();
+  return false;
 }
 
 // ---- Transaction starts -------------------------------------------------------------------
@@ -73,13 +80,7 @@ bool DirectNetEngine::StartRead(std::int32_t station, std::int32_t address, std:
   if (!enquiry || !header) return false;
   state_.HeaderBlock = *header;
   state_.ByteCount = static_cast<std::int16_t>(2 * count);
-  BeginEnquiry(*enquiry);
-  state_.BeginRead(Now());
-  if (!Send(*enquiry)) {
-    state_.AbandonRead();
-    return false;
-  }
-  return true;
+  return OpenTransaction(*enquiry, Direction::Read);
 }
 
 bool DirectNetEngine::StartWordWrite(std::int32_t station, std::int32_t address, std::span<const std::int32_t> words) {
@@ -92,13 +93,7 @@ bool DirectNetEngine::StartWordWrite(std::int32_t station, std::int32_t address,
   state_.DataBlock = *data;
   state_.HeaderBlock = *header;
   state_.ByteCount = static_cast<std::int16_t>(data->size());
-  BeginEnquiry(*enquiry);
-  state_.BeginWrite(Now());
-  if (!Send(*enquiry)) {
-    state_.AbandonWrite();
-    return false;
-  }
-  return true;
+  return OpenTransaction(*enquiry, Direction::Write);
 }
 
 bool DirectNetEngine::StartBitWrite(std::int32_t station, std::int32_t address, bool set, std::int32_t writeSize) {
@@ -108,13 +103,7 @@ bool DirectNetEngine::StartBitWrite(std::int32_t station, std::int32_t address, 
   if (!enquiry || !header) return false;
   state_.HeaderBlock = *header;
   state_.ByteCount = static_cast<std::int16_t>(2 * std::clamp(writeSize, 0, 16383));
-  BeginEnquiry(*enquiry);
-  state_.BeginWrite(Now());
-  if (!Send(*enquiry)) {
-    state_.AbandonWrite();
-    return false;
-  }
-  return true;
+  return OpenTransaction(*enquiry, Direction::Write);
 }
 
 // ---- Waiting calls --------------------------------------------------------------------------

@@ -105,7 +105,10 @@ class DirectNetEngine {
   void Expect(std::int16_t bytes);
   // Takes what the check needs; empty when fewer bytes wait.
   Bytes Take(std::size_t needed);
-  void BeginEnquiry(const Bytes& enquiry);
+  enum class Direction { Read, Write };
+  // Sends the enquiry that opens a transaction; false, with the line left idle, when the port
+  // refuses it.
+  bool OpenTransaction(const Bytes& enquiry, Direction direction);
 
   void ReadStep();
   void WriteStep();

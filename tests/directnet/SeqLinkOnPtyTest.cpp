@@ -10,6 +10,7 @@
 #include "directnet/SeqLink.h"
 #include "platform/ComponentHost.h"
 #include "platform/EventLoop.h"
+#include "tests/support/LineTiming.h"
 #include "tests/support/Pty.h"
 #include "tools/plcsim/DirectNetSimulator.h"
 
@@ -20,7 +21,7 @@ constexpr int kCommPort = 21;
 
 using Clock = std::chrono::steady_clock;
 
-double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+using test::SecondsSince;
 
 class SeqLinkOnPty : public testing::Test {
  protected:
@@ -54,20 +55,8 @@ class SeqLinkOnPty : public testing::Test {
     Variant a(address), v(value);
     return link_.WritePLCBit(a, v, Opt<std::int16_t>(), Opt<std::int16_t>(), Opt<std::int32_t>());
   }
-  bool AwaitCompletion(int count) {
-    EventLoop& loop = EventLoop::Current();
-    return loop.WaitUntil([&] { return completions_ >= count; }, loop.Now() + 3'000'000);
-  }
-  // A failed call: False within 1 to 2 s (a little slack for a loaded machine), and the line
-  // free again after the watchdog.
-  void ExpectTimedFailure(Result result, Clock::time_point t0) {
-    const double took = SecondsSince(t0);
-    EXPECT_EQ(result, ResultFailed);
-    EXPECT_GE(took, 0.9);
-    EXPECT_LE(took, 2.5);
-    EventLoop& loop = EventLoop::Current();
-    EXPECT_TRUE(loop.WaitUntil([&] { return !link_.CommBusy().ToBool(); }, loop.Now() + 4'500'000));
-  }
+  bool AwaitCompletion(int count) { return test::AwaitCount(completions_, count); }
+  void ExpectTimedFailure(Result result, Clock::time_point t0) { test::ExpectTimedFailure(link_, result, t0); }
 
   test::PtyLink line_;
   test::ScopedCommPort mapping_{kCommPort, line_.PathA()};

@@ -11,6 +11,7 @@
 #include "ecom/UdpLink.h"
 #include "platform/ComponentHost.h"
 #include "platform/EventLoop.h"
+#include "tests/support/LineTiming.h"
 #include "tests/support/Pty.h"
 #include "tools/plcsim/DirectNetSimulator.h"
 
@@ -21,7 +22,7 @@ constexpr int kCommPort = 23;
 constexpr std::uint32_t kCBits = 0x4180;  // where a set/reset at F000h + n lands in the station
 
 using Clock = std::chrono::steady_clock;
-double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+using test::SecondsSince;
 
 class UdpLinkSerial : public testing::Test {
  protected:
@@ -66,19 +67,8 @@ class UdpLinkSerial : public testing::Test {
     return link_->WritePLCBit(address, v, Opt<std::int16_t>(), Opt<std::int16_t>(), Opt<std::int32_t>());
   }
   Variant Data(std::int16_t idx) { return link_->ReadData(idx); }
-  bool AwaitCompletion(int count) {
-    EventLoop& loop = EventLoop::Current();
-    return loop.WaitUntil([&] { return completions_ >= count; }, loop.Now() + 3'000'000);
-  }
-  // False within 1 to 2 s (with slack for a loaded machine), and the line free after.
-  void ExpectTimedFailure(Result result, Clock::time_point t0) {
-    const double took = SecondsSince(t0);
-    EXPECT_EQ(result, ResultFailed);
-    EXPECT_GE(took, 0.9);
-    EXPECT_LE(took, 2.5);
-    EventLoop& loop = EventLoop::Current();
-    EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 4'500'000));
-  }
+  bool AwaitCompletion(int count) { return test::AwaitCount(completions_, count); }
+  void ExpectTimedFailure(Result result, Clock::time_point t0) { test::ExpectTimedFailure(*link_, result, t0); }
 
   test::PtyLink line_;
   test::ScopedCommPort mapping_{kCommPort, line_.PathA()};
