@@ -81,7 +81,7 @@ TEST(PlclinkCli, UsageErrorsSayWhatIsWrongInPlainWordsAndNothingIsSent) {
       {{"rtulink", "-p", noPort, "read", "40001", "126"}, "read: 126 registers is more than one Modbus read carries (125 at most)"},
       {{"rtulink", "-p", noPort, "read", "00001", "2001"}, "2001 bits is more than one Modbus read carries (2000 at most)"},
       {{"rtulink", "-p", noPort, "poll", "30001", "63", "--format", "float"}, "126 registers"},
-      {{"rtulink", "-p", noPort, "--io-type", "ioDWord", "read", "40001", "63"}, "126 registers"},
+      {{"rtulink", "-p", noPort, "--io-type", "ioFloat", "read", "40001", "63"}, "126 registers"},
   };
   for (const Case& c : cases) {
     RunResult r = RunPlclink(c.args);
@@ -103,6 +103,9 @@ TEST(PlclinkCli, UsageErrorsSayWhatIsWrongInPlainWordsAndNothingIsSent) {
   EXPECT_NE(r.err.find("1969 bits is more than one Modbus write carries (1968 at most)"), std::string::npos) << r.err;
   // At the limit the port is opened (and fails here): nothing refuses a legal count.
   r = RunPlclink({"rtulink", "-p", noPort, "read", "40001", "125"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  // ioDWord reads one register a value, as the control sends it.
+  r = RunPlclink({"rtulink", "-p", noPort, "--io-type", "ioDWord", "read", "40001", "125"});
   EXPECT_EQ(r.exitCode, 1) << r.err;
 }
 

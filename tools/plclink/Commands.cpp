@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "core/Enums.h"
+#include "core/IoDataType.h"
 #include "core/ResultCodes.h"
 #include "tools/plclink/LateCompletion.h"
 #include "tools/plclink/RegisterFormat.h"
@@ -80,20 +81,6 @@ int Failed(const std::string& method, std::int32_t result, const std::string& er
   return 1;
 }
 
-// Register words per value of an ioType; 0 for the types whose size the limits do not tell.
-long WordsPerIoType(std::int32_t ioType) {
-  switch (ioType) {
-    case ioWord:
-    case ioBCD:
-    case ioScaledWord: return 1;
-    case ioDWord:
-    case ioFloat:
-    case ioScaledDWord:
-    case ioScaledFloat: return 2;
-    default: return 0;
-  }
-}
-
 // The values a read or poll asks the control for: register words when a --format reads them.
 std::int16_t Count(const Options& o) { return static_cast<std::int16_t>(o.count * WordsPerValue(o.format)); }
 
@@ -101,8 +88,9 @@ std::int16_t Count(const Options& o) { return static_cast<std::int16_t>(o.count 
 void CheckModbusLimits(const Options& o, const ArgSlots& a, long values, bool write) {
   if (o.library != "rtulink") return;
   std::int32_t ioType = a.slots.size() > 3 && a.slots[3] ? a.slots[3]->ToInt32() : ioWord;
-  long words = WordsPerIoType(ioType);
-  if (words == 0) return;
+  // As many registers as the control asks for: a read takes RegistersPerValue a value; a write
+  // sends one a value (ioFloat sends only its first value, as two single writes).
+  long words = write ? 1 : RegistersPerValue(ioType);
   if (auto broken = ModbusLimitBroken(o.target, values * words, write))
     throw UsageError(std::string(write ? "write: " : "read: ") + *broken);
 }
