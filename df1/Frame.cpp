@@ -1,7 +1,5 @@
 #include "df1/Frame.h"
 
-#include <algorithm>
-
 #include "df1/ControlBytes.h"
 #include "df1/Crc.h"
 
@@ -27,23 +25,12 @@ std::optional<Bytes> StuffAndCheck(std::span<const std::uint8_t> payload, std::i
   if (IsBccMode(mode)) {
     frame.push_back(Bcc(payload));
   } else {
-    Bytes checked(payload.begin(), payload.end());
-    checked.push_back(ETX);
-    CrcBytes crc = Df1Crc16(checked);
-    frame.push_back(crc.low);
-    frame.push_back(crc.high);
+    // The CRC covers the payload and the ETX after it.
+    const std::uint16_t crc = Df1CrcByte(ETX, Df1Crc16(payload).crc);
+    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
   }
   return frame;
-}
-
-std::uint8_t ReplyBcc(std::span<const std::uint8_t> reply, std::size_t count) {
-  std::size_t n = count >= 2 ? std::min(count - 2, reply.size()) : 0;
-  return Bcc(reply.first(n));
-}
-
-std::uint16_t ReplyCrc(std::span<const std::uint8_t> reply, std::size_t count) {
-  std::size_t n = count >= 1 ? std::min(count - 1, reply.size()) : 0;
-  return Df1Crc16(reply.first(n)).crc;
 }
 
 }  // namespace plc::df1

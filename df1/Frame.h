@@ -21,9 +21,4 @@ std::uint8_t Bcc(std::span<const std::uint8_t> bytes);
 // not fit the check buffer, so that nothing is sent.
 std::optional<Bytes> StuffAndCheck(std::span<const std::uint8_t> payload, std::int32_t mode);
 
-// Over a received reply (unstuffed payload, ETX, first check byte; count bytes of it):
-// the BCC of the first count - 2 bytes, and the CRC of the first count - 1 bytes.
-std::uint8_t ReplyBcc(std::span<const std::uint8_t> reply, std::size_t count);
-std::uint16_t ReplyCrc(std::span<const std::uint8_t> reply, std::size_t count);
-
 }  // namespace plc::df1

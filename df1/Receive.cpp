@@ -1,6 +1,7 @@
 #include "df1/Receive.h"
 
 #include "df1/ControlBytes.h"
+#include "df1/Crc.h"
 #include "df1/Frame.h"
 
 namespace plc::df1 {
@@ -90,15 +91,17 @@ ReplyOutcome EvaluateReply(const ReplyReceiver& r) {
   out.text = kTextCheck;
   const std::size_t count = r.replyCount_;
   if (r.phase_ != ReplyReceiver::Phase::Complete || count < 3) return out;
+  // The reply is the unstuffed payload, ETX and the first check byte; the BCC covers the
+  // payload, the CRC the payload and ETX.
   std::span<const std::uint8_t> reply = r.Reply();
+  std::span<const std::uint8_t> payload = reply.first(count - 2);
   if (r.bcc_) {
-    if (ReplyBcc(reply, count) != reply[count - 1]) return out;
+    if (Bcc(payload) != reply[count - 1]) return out;
   } else {
-    std::uint16_t crc = ReplyCrc(reply, count);
+    std::uint16_t crc = Df1Crc16(reply.first(count - 1)).crc;
     if ((crc & 0xFF) != reply[count - 1] || (crc >> 8) != r.crcHigh_) return out;
   }
-  // The payload is what came before ETX. One too short to hold STS is no reply.
-  std::span<const std::uint8_t> payload = reply.first(count - 2);
+  // One too short to hold STS is no reply.
   if (payload.size() < 4) return out;
   if (payload[3] != 0) {
     out.status = ResultStatusError;
