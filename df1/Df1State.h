@@ -24,7 +24,6 @@ struct Df1State {
   std::int32_t TypeCopy = 0;     // 3 PLC5, else SLC500/MicroLogix
 
   std::int32_t TnsCounter = 0;
-  std::int32_t ReplyTns = 0;
 
   bool LineFree = true;
   bool Busy = false;

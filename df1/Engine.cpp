@@ -1,7 +1,6 @@
 #include "df1/Engine.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "core/Enums.h"
 #include "core/RuntimeError.h"
@@ -68,8 +67,7 @@ bool Df1Engine::WaitShort(const std::function<bool()>& pred, double seconds) {
   auto passed = [&] { return watch.Elapsed() > seconds; };
   while (!pred() && !passed()) {
     const double left = seconds - watch.Elapsed();
-    loop_.WaitUntil([&] { return pred() || passed(); },
-                    loop_.Now() + static_cast<std::int64_t>(std::ceil(std::max(left, 0.0) * 1e6)) + 1000);
+    loop_.WaitUntil([&] { return pred() || passed(); }, JustPast(loop_, std::max(left, 0.0)));
   }
   return pred();
 }
@@ -87,20 +85,19 @@ Result Df1Engine::ReadAndWait(Variant& readValue, std::int16_t count) {
   auto answered = [&s] { return s.LineFree && !s.ReadPending; };
   WaitShort([&] { return answered() || s.CancelWait; }, kReplyLimitSeconds);
   const bool late = watch.Elapsed() > kReplyLimitSeconds;
-  Result result;
-  if (late || answered()) {
-    if (!late && s.LastStatus == ResultOk) {
-      try {
-        DecodeInto(readValue, s, replyTns_, count);
-        result = ResultOk;
-      } catch (const RuntimeError&) {
-        result = ResultFailed;  // an array that lacks one of the indices 1..count
-      }
-    } else {
-      result = late ? ResultNoReply : s.LastStatus;
-    }
-  } else {
+  Result result = ResultOk;
+  if (late) {
+    result = ResultNoReply;
+  } else if (!answered()) {
     result = ResultCancelled;
+  } else if (s.LastStatus != ResultOk) {
+    result = s.LastStatus;
+  } else {
+    try {
+      DecodeInto(readValue, s, replyTns_, count);
+    } catch (const RuntimeError&) {
+      result = ResultFailed;  // an array that lacks one of the indices 1..count
+    }
   }
   s.ReadPending = false;
   return result;

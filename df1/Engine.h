@@ -52,9 +52,6 @@ class Df1Engine {
 
   void WatchdogTick();
 
-  // The row of the last good reply this control handled.
-  int ReplyTns() const { return replyTns_; }
-
  private:
   void OnComm();
   void HandleReply();

@@ -1,7 +1,5 @@
 #include "df1/Link.h"
 
-#include <cmath>
-
 #include "core/Enums.h"
 #include "core/RuntimeError.h"
 #include "df1/ControlBytes.h"
@@ -47,8 +45,7 @@ bool Df1Link::WaitFor(MidnightStopwatch& watch, double limit) {
     if (HasByte()) return true;
     const double left = limit - watch.Elapsed();
     if (left < 0) return false;
-    // Just past the limit, so that the wake finds it passed.
-    port_.WaitForInput(loop_.Now() + static_cast<std::int64_t>(std::ceil(left * 1e6)) + 1000);
+    port_.WaitForInput(JustPast(loop_, left));
   }
 }
 
@@ -108,7 +105,6 @@ LinkClosing Df1Link::ReadReply(Df1State& s) {
     return out;
   }
   if (outcome.tns) {
-    s.ReplyTns = *outcome.tns;
     out.tns = outcome.tns;
     StoreReply(s, *outcome.tns, outcome.words);
   } else {

@@ -6,6 +6,7 @@
 //
 // A good reply is answered with one DLE ACK; every failure ends with three DLE ACKs 0.11 s
 // apart and an emptied input buffer.
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,6 +33,11 @@ class MidnightStopwatch {
   const Clock& clock_;
   double start_;
 };
+
+// The loop time just past `seconds` from now, so that a wait woken then finds its limit passed.
+inline std::int64_t JustPast(const EventLoop& loop, double seconds) {
+  return loop.Now() + static_cast<std::int64_t>(std::ceil(seconds * 1e6)) + 1000;
+}
 
 struct LinkClosing {
   Result status = 0;

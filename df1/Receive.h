@@ -65,8 +65,6 @@ class ReplyReceiver {
     return phase_ == Phase::CrcHigh || phase_ == Phase::Complete || phase_ == Phase::LinkSignal || phase_ == Phase::Overflow;
   }
   bool Finished() const { return phase_ == Phase::Complete || phase_ == Phase::LinkSignal || phase_ == Phase::Overflow; }
-  // 6, 21 or 5 in LinkSignal.
-  Result Signal() const { return signal_; }
 
   // The counted reply bytes: payload, ETX, first check byte.
   std::span<const std::uint8_t> Reply() const { return {reply_.data(), replyCount_}; }
