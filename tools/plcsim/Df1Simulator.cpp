@@ -114,23 +114,12 @@ int ServeDf1(Df1SimPlc& plc, int& fd, const Df1SimOptions& options, int stopFd, 
 }
 
 Df1Simulator::Df1Simulator(Df1SimOptions options) : options_(std::move(options)), plc_(options_.bcc) {
-  fd_ = OpenDf1Device(options_.devicePath, options_.baud);
-  if (fd_ < 0) throw std::runtime_error("simulated DF1 PLC: cannot open " + options_.devicePath + ": " + std::strerror(errno));
-  try {
-    serving_.Start([this](int stopFd) { ServeDf1(plc_, fd_, options_, stopFd, 0); });
-  } catch (...) {
-    ::close(fd_);
-    throw;
-  }
+  const int fd = OpenDf1Device(options_.devicePath, options_.baud);
+  if (fd < 0) throw std::runtime_error("simulated DF1 PLC: cannot open " + options_.devicePath + ": " + std::strerror(errno));
+  serving_.Start(fd, [this](int& device, int stopFd) { ServeDf1(plc_, device, options_, stopFd, 0); });
 }
 
-Df1Simulator::~Df1Simulator() { Stop(); }
-
-void Df1Simulator::Stop() {
-  serving_.Stop();
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void Df1Simulator::Stop() { serving_.Stop(); }
 
 int RunDf1Simulator(int argc, char** argv) {
   Df1SimOptions options;

@@ -110,22 +110,12 @@ bool ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& l
 
 DirectNetSimulator::DirectNetSimulator(DirectNetOptions options)
     : options_(std::move(options)), station_(options_.stations) {
-  fd_ = OpenLine(options_.devicePath, options_.settings);
-  try {
-    serving_.Start([this](int stopFd) { ServeDirectNet(fd_, stopFd, station_, mutex_, options_.slowByteMicros); });
-  } catch (...) {
-    ::close(fd_);
-    throw;
-  }
+  serving_.Start(OpenLine(options_.devicePath, options_.settings), [this](int& fd, int stopFd) {
+    ServeDirectNet(fd, stopFd, station_, mutex_, options_.slowByteMicros);
+  });
 }
 
-DirectNetSimulator::~DirectNetSimulator() { Stop(); }
-
-void DirectNetSimulator::Stop() {
-  serving_.Stop();
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void DirectNetSimulator::Stop() { serving_.Stop(); }
 
 void DirectNetSimulator::SetFault(StationFault fault) {
   std::lock_guard<std::mutex> guard(mutex_);
