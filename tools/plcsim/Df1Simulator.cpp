@@ -2,9 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,6 +11,8 @@
 #include <iostream>
 #include <stdexcept>
 #include <thread>
+
+#include "tools/plcsim/StopSignal.h"
 
 namespace plc::sim {
 
@@ -165,13 +164,7 @@ int RunDf1Simulator(int argc, char** argv) {
     std::cerr << "plcsim df1: cannot open " << options.devicePath << ": " << std::strerror(errno) << "\n";
     return 1;
   }
-  // SIGINT and SIGTERM arrive as a readable descriptor, which ends the serving loop.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-  int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+  int stopFd = StopSignalFd();
   Df1SimPlc plc(options.bcc);
   plc.SetFault(fault);
   std::cerr << "plcsim df1: serving on " << options.devicePath << (options.bcc ? " (BCC)" : " (CRC)") << "\n";

@@ -2,20 +2,18 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
 
 #include "platform/PseudoTerminalLink.h"
 #include "platform/SerialSettings.h"
+#include "tools/plcsim/StopSignal.h"
 
 namespace plc::sim {
 
@@ -209,12 +207,7 @@ int RunDirectNetCommand(int argc, char** argv) {
     }
   }
 
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  ::sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-  const int stopFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  const int stopFd = StopSignalFd();
   int fd = -1;
   try {
     fd = OpenLine(options.devicePath, options.settings);
