@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/PseudoTerminalLink.h"
 #include "tools/plcsim/StopSignal.h"
 
 namespace plc::sim {
@@ -40,23 +41,6 @@ bool StopWithin(int stopFd, int ms) {
   }
   pollfd p{stopFd, POLLIN, 0};
   return poll(&p, 1, ms) > 0;
-}
-
-bool WriteAll(int fd, const SimBytes& bytes) {
-  std::size_t done = 0;
-  auto deadline = std::chrono::steady_clock::now() + kWriteLimit;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    pollfd p{fd, POLLOUT, 0};
-    poll(&p, 1, 10);
-  }
-  return true;
 }
 
 }  // namespace
@@ -98,7 +82,8 @@ int ServeDf1(Df1SimPlc& plc, int& fd, const Df1SimOptions& options, int stopFd, 
     for (ssize_t i = 0; i < got; ++i) {
       for (const Df1Action& a : plc.Feed(buffer[i])) {
         if (a.delayMs > 0 && StopWithin(stopFd, a.delayMs)) return 0;
-        if (!WriteAll(fd, a.bytes)) return 1;
+        const auto deadline = std::chrono::steady_clock::now() + kWriteLimit;
+        if (!WriteAllBefore(fd, a.bytes.data(), a.bytes.size(), deadline)) return 1;
         if (a.closeLine) {
           ::close(fd);
           fd = -1;
