@@ -2,9 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,6 +11,9 @@
 #include <iostream>
 #include <stdexcept>
 #include <thread>
+
+#include "platform/PseudoTerminalLink.h"
+#include "tools/plcsim/StopSignal.h"
 
 namespace plc::sim {
 
@@ -41,23 +41,6 @@ bool StopWithin(int stopFd, int ms) {
   }
   pollfd p{stopFd, POLLIN, 0};
   return poll(&p, 1, ms) > 0;
-}
-
-bool WriteAll(int fd, const SimBytes& bytes) {
-  std::size_t done = 0;
-  auto deadline = std::chrono::steady_clock::now() + kWriteLimit;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    pollfd p{fd, POLLOUT, 0};
-    poll(&p, 1, 10);
-  }
-  return true;
 }
 
 }  // namespace
@@ -99,7 +82,8 @@ int ServeDf1(Df1SimPlc& plc, int& fd, const Df1SimOptions& options, int stopFd, 
     for (ssize_t i = 0; i < got; ++i) {
       for (const Df1Action& a : plc.Feed(buffer[i])) {
         if (a.delayMs > 0 && StopWithin(stopFd, a.delayMs)) return 0;
-        if (!WriteAll(fd, a.bytes)) return 1;
+        const auto deadline = std::chrono::steady_clock::now() + kWriteLimit;
+        if (!WriteAllBefore(fd, a.bytes.data(), a.bytes.size(), deadline)) return 1;
         if (a.closeLine) {
           ::close(fd);
           fd = -1;
@@ -114,23 +98,12 @@ int ServeDf1(Df1SimPlc& plc, int& fd, const Df1SimOptions& options, int stopFd, 
 }
 
 Df1Simulator::Df1Simulator(Df1SimOptions options) : options_(std::move(options)), plc_(options_.bcc) {
-  fd_ = OpenDf1Device(options_.devicePath, options_.baud);
-  if (fd_ < 0) throw std::runtime_error("simulated DF1 PLC: cannot open " + options_.devicePath + ": " + std::strerror(errno));
-  try {
-    serving_.Start([this](int stopFd) { ServeDf1(plc_, fd_, options_, stopFd, 0); });
-  } catch (...) {
-    ::close(fd_);
-    throw;
-  }
+  const int fd = OpenDf1Device(options_.devicePath, options_.baud);
+  if (fd < 0) throw std::runtime_error("simulated DF1 PLC: cannot open " + options_.devicePath + ": " + std::strerror(errno));
+  serving_.Start(fd, [this](int& device, int stopFd) { ServeDf1(plc_, device, options_, stopFd, 0); });
 }
 
-Df1Simulator::~Df1Simulator() { Stop(); }
-
-void Df1Simulator::Stop() {
-  serving_.Stop();
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void Df1Simulator::Stop() { serving_.Stop(); }
 
 int RunDf1Simulator(int argc, char** argv) {
   Df1SimOptions options;
@@ -176,13 +149,7 @@ int RunDf1Simulator(int argc, char** argv) {
     std::cerr << "plcsim df1: cannot open " << options.devicePath << ": " << std::strerror(errno) << "\n";
     return 1;
   }
-  // SIGINT and SIGTERM arrive as a readable descriptor, which ends the serving loop.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-  int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+  int stopFd = StopSignalFd();
   Df1SimPlc plc(options.bcc);
   plc.SetFault(fault);
   std::cerr << "plcsim df1: serving on " << options.devicePath << (options.bcc ? " (BCC)" : " (CRC)") << "\n";

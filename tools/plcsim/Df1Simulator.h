@@ -19,7 +19,6 @@ class Df1Simulator {
  public:
   // Returns once the device is open; throws std::runtime_error when it cannot be opened.
   explicit Df1Simulator(Df1SimOptions options);
-  ~Df1Simulator();  // Stop()
   Df1Simulator(const Df1Simulator&) = delete;
   Df1Simulator& operator=(const Df1Simulator&) = delete;
 
@@ -30,8 +29,7 @@ class Df1Simulator {
  private:
   Df1SimOptions options_;
   Df1SimPlc plc_;
-  int fd_ = -1;
-  ServingThread serving_;  // last: it stops before the PLC and the device go
+  ServingThread serving_;  // owns the device; last: it stops before the PLC goes
 };
 
 // Opens a device raw and non-blocking at the speed; -1 with errno set when it cannot.

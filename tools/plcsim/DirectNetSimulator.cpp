@@ -2,20 +2,18 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
 
 #include "platform/PseudoTerminalLink.h"
 #include "platform/SerialSettings.h"
+#include "tools/plcsim/StopSignal.h"
 
 namespace plc::sim {
 
@@ -110,22 +108,12 @@ bool ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& l
 
 DirectNetSimulator::DirectNetSimulator(DirectNetOptions options)
     : options_(std::move(options)), station_(options_.stations) {
-  fd_ = OpenLine(options_.devicePath, options_.settings);
-  try {
-    serving_.Start([this](int stopFd) { ServeDirectNet(fd_, stopFd, station_, mutex_, options_.slowByteMicros); });
-  } catch (...) {
-    ::close(fd_);
-    throw;
-  }
+  serving_.Start(OpenLine(options_.devicePath, options_.settings), [this](int& fd, int stopFd) {
+    ServeDirectNet(fd, stopFd, station_, mutex_, options_.slowByteMicros);
+  });
 }
 
-DirectNetSimulator::~DirectNetSimulator() { Stop(); }
-
-void DirectNetSimulator::Stop() {
-  serving_.Stop();
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void DirectNetSimulator::Stop() { serving_.Stop(); }
 
 void DirectNetSimulator::SetFault(StationFault fault) {
   std::lock_guard<std::mutex> guard(mutex_);
@@ -219,12 +207,7 @@ int RunDirectNetCommand(int argc, char** argv) {
     }
   }
 
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  ::sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-  const int stopFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  const int stopFd = StopSignalFd();
   int fd = -1;
   try {
     fd = OpenLine(options.devicePath, options.settings);

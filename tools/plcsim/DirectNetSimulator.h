@@ -25,10 +25,10 @@ class DirectNetSimulator {
  public:
   // Opens the device and starts serving; throws std::runtime_error when it cannot.
   explicit DirectNetSimulator(DirectNetOptions options);
-  ~DirectNetSimulator();  // Stop()
   DirectNetSimulator(const DirectNetSimulator&) = delete;
   DirectNetSimulator& operator=(const DirectNetSimulator&) = delete;
 
+  // Ends the thread and closes the device; idempotent.
   void Stop();
   void SetFault(StationFault fault);
   void SetWord(int station, std::uint32_t address, std::uint16_t value);
@@ -38,10 +38,9 @@ class DirectNetSimulator {
 
  private:
   DirectNetOptions options_;
-  int fd_ = -1;
   mutable std::mutex mutex_;
   DirectNetStation station_;
-  ServingThread serving_;  // last: it stops before the station and the device go
+  ServingThread serving_;  // owns the device; last: it stops before the station goes
 };
 
 // Serves on fd until stopFd is readable (true) or the line is gone (false); lock guards station.

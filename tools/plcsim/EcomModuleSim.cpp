@@ -1,9 +1,8 @@
 #include "tools/plcsim/EcomModuleSim.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <stdexcept>
 
 namespace plc::sim {
@@ -24,23 +23,12 @@ EcomModuleSim::EcomModuleSim(std::vector<EcomModuleConfig> modules, std::uint32_
   }
 }
 
-EcomModuleSim::~EcomModuleSim() { Stop(); }
-
 void EcomModuleSim::Start() {
-  if (thread_.joinable()) return;
-  if (::pipe2(stopPipe_, O_CLOEXEC) != 0) throw std::runtime_error("ECOM simulator: no pipe");
-  thread_ = std::thread([this] { Serve(stopPipe_[0]); });
+  if (serving_.Running()) return;
+  serving_.Start([this](int stopFd) { Serve(stopFd); });
 }
 
-void EcomModuleSim::Stop() {
-  if (!thread_.joinable()) return;
-  const char byte = 1;
-  (void)!::write(stopPipe_[1], &byte, 1);
-  thread_.join();
-  ::close(stopPipe_[0]);
-  ::close(stopPipe_[1]);
-  stopPipe_[0] = stopPipe_[1] = -1;
-}
+void EcomModuleSim::Stop() { serving_.Stop(); }
 
 std::string EcomModuleSim::ModuleList() const {
   std::string text;

@@ -8,11 +8,11 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ecom/heipas/Datagram.h"
 #include "ecom/heipas/UdpSocket.h"
+#include "tools/plcsim/ServingThread.h"
 
 namespace plc::sim {
 
@@ -29,7 +29,6 @@ class EcomModuleSim {
   // Binds every module on ipv4 (host order; loopback by default). Throws std::runtime_error
   // naming the module whose port cannot be bound.
   explicit EcomModuleSim(std::vector<EcomModuleConfig> modules, std::uint32_t ipv4 = 0x7F000001);
-  ~EcomModuleSim();
   EcomModuleSim(const EcomModuleSim&) = delete;
   EcomModuleSim& operator=(const EcomModuleSim&) = delete;
 
@@ -74,10 +73,9 @@ class EcomModuleSim {
 
   std::vector<Module> modules_;
   mutable std::mutex mutex_;
-  std::thread thread_;
-  int stopPipe_[2] = {-1, -1};
   std::atomic<int> answered_{0};
   std::atomic<int> refused_{0};
+  ServingThread serving_;  // last: it stops before the modules go
 };
 
 // plcsim ecom [--module ID[:NAME][@PORT]]... [--bind A.B.C.D] [--fault silent|wrong|corrupt|truncated]

@@ -1,6 +1,4 @@
 // plcsim ecom: the simulated ECOM modules as a program, until SIGINT or SIGTERM.
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -9,6 +7,7 @@
 
 #include "ecom/heipas/ModuleList.h"
 #include "tools/plcsim/EcomModuleSim.h"
+#include "tools/plcsim/StopSignal.h"
 
 namespace plc::sim {
 namespace {
@@ -95,12 +94,7 @@ int RunEcomSimulator(int argc, char** argv) {
   }
   if (modules.empty()) modules.push_back(EcomModuleConfig{1, "ECOM1", heipas::kDefaultPort});
 
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-  const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  const int stopFd = StopSignalFd();
   try {
     EcomModuleSim sim(modules, bind);
     std::string list;
