@@ -41,13 +41,6 @@ Df1DataTable::Df1DataTable() {
   add(10, 21, 4);  // ST
 }
 
-std::optional<int> Df1DataTable::OffsetOf(int file, int element, int subElement) const {
-  std::lock_guard lock(mutex_);
-  auto f = files_.find(file);
-  if (f == files_.end()) return std::nullopt;
-  return element * f->second.wordsPerElement + subElement;
-}
-
 bool Df1DataTable::SetWords(int file, int offset, const std::vector<std::uint16_t>& words) {
   std::lock_guard lock(mutex_);
   auto f = files_.find(file);

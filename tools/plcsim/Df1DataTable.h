@@ -28,8 +28,6 @@ class Df1DataTable {
   // The words of a file from word offset on, for tests and the demo; false outside the file.
   bool SetWords(int file, int offset, const std::vector<std::uint16_t>& words);
   std::optional<std::uint16_t> Word(int file, int offset) const;
-  // A file's word offset of an element and sub-element.
-  std::optional<int> OffsetOf(int file, int element, int subElement = 0) const;
 
  private:
   struct File {

@@ -122,10 +122,7 @@ std::vector<Df1Action> Df1SimPlc::Feed(std::uint8_t byte) {
       check_.push_back(byte);
       if (check_.size() < (bcc_ ? 1u : 2u)) return {};
       rx_ = Rx::Idle;
-      if (!CheckOk()) {
-        ++naks_;
-        return {Df1Action{0, {DLE, NAK}, false}};
-      }
+      if (!CheckOk()) return {Df1Action{0, {DLE, NAK}, false}};
       ++requests_;
       return Respond(payload_);
   }

@@ -54,7 +54,6 @@ class Df1SimPlc {
 
   int RequestsSeen() const { return requests_.load(); }
   int AcksSeen() const { return acks_.load(); }
-  int NaksSent() const { return naks_.load(); }
   // The value CheckByte10 put into the first word it answered.
   std::uint16_t ForcedValue() const { return forced_.load(); }
 
@@ -78,7 +77,6 @@ class Df1SimPlc {
   SimBytes check_;
   std::atomic<int> requests_{0};
   std::atomic<int> acks_{0};
-  std::atomic<int> naks_{0};
   std::atomic<std::uint16_t> forced_{0};
 };
 
