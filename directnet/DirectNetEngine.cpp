@@ -41,14 +41,10 @@ Bytes DirectNetEngine::Take(std::size_t needed) {
 }
 
 bool DirectNetEngine::OpenTransaction(const Bytes& enquiry, Direction direction) {
-  state_.EnquiryBlock = enquiry;
   Expect(static_cast<std::int16_t>(kEnquiryReplyLength));
-  const bool write = direction == Direction::Write;
-  if (write) state_.BeginWrite(Now());
-  else state_.BeginRead(Now());
+  state_.Begin(direction, Now());
   if (Send(enquiry)) return true;
-  if (write) state_.AbandonWrite();
-  else state_.AbandonRead();
+  state_.Abandon(direction);
   return false;
 }
 
@@ -90,7 +86,6 @@ bool DirectNetEngine::StartWordWrite(std::int32_t station, std::int32_t address,
   if (!enquiry || !data) return false;
   auto header = WordWriteHeader(address, *data);
   if (!header) return false;
-  state_.DataBlock = *data;
   state_.HeaderBlock = *header;
   state_.ByteCount = static_cast<std::int16_t>(data->size());
   return OpenTransaction(*enquiry, Direction::Write);
@@ -230,9 +225,7 @@ void DirectNetEngine::ReadStep() {
       const ReadReplyCheck check = CheckReadReply(reply, byteCount);
       state_.Step = 1;
       // The words of an acknowledged reply are kept even when its LRC fails.
-      if (check.acknowledged)
-        LastReplyWords =
-            static_cast<std::int32_t>(UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1)));
+      if (check.acknowledged) UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1));
       if (check.Passed()) AcknowledgeReply();
       return;
     }

@@ -94,7 +94,6 @@ class DirectNetEngine {
   VariantArray& ReadValues() { return readValues_; }
   std::int32_t LastIOType = 0;
   std::int32_t LastBitIndex = 0;
-  std::int32_t LastReplyWords = 0;
 
  private:
   std::int64_t Now() const;
@@ -105,7 +104,6 @@ class DirectNetEngine {
   void Expect(std::int16_t bytes);
   // Takes what the check needs; empty when fewer bytes wait.
   Bytes Take(std::size_t needed);
-  enum class Direction { Read, Write };
   // Sends the enquiry that opens a transaction; false, with the line left idle, when the port
   // refuses it.
   bool OpenTransaction(const Bytes& enquiry, Direction direction);
