@@ -150,7 +150,7 @@ void DirectNetEngine::Watchdog(bool runMode) {
     state_.TimeoutCount = 0;
     state_.ErrorText = kReadErrorText;
   }
-  if ((!state_.ReadIdle || !state_.WriteIdle) && Now() - state_.SendTime >= kReplySeconds) state_.TimeOut();
+  if ((!state_.ReadIdle || !state_.WriteIdle) && SecondsPassed(loop_, state_.SendTime, kReplySeconds)) state_.TimeOut();
 }
 
 // ---- Receive engine -------------------------------------------------------------------------
@@ -238,10 +238,11 @@ void DirectNetEngine::ReadStep() {
 }
 
 void DirectNetEngine::CompleteRead() {
-  const std::string errorText = state_.ErrorText;
   state_.EndRead();
-  if (rules_.convertOnCompletion) FillReadValues(state_.ReadWords, state_.ByteCount / 2, LastIOType, LastBitIndex, readValues_);
-  else state_.ErrorText = errorText;
+  if (rules_.convertOnCompletion) {
+    state_.ErrorText.clear();
+    FillReadValues(state_.ReadWords, state_.ByteCount / 2, LastIOType, LastBitIndex, readValues_);
+  }
   if (Events.CommComplete) Events.CommComplete();
 }
 

@@ -61,7 +61,6 @@ struct LinkState {
     Step = 0;
     ReadIdle = true;
     ReadBusy = false;
-    ErrorText.clear();
     Completed = Transaction;
   }
   void EndWrite() {
