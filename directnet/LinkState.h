@@ -103,6 +103,19 @@ struct LinkState {
   }
 };
 
+// Marks a write call on the line (reads are refused meanwhile, the scan-read tick stands aside)
+// and clears the marks however the call ends.
+class WriteCallScope {
+ public:
+  explicit WriteCallScope(LinkState& state) : state_(state) { state_.WriteQueueActive = state_.WriteCallActive = true; }
+  ~WriteCallScope() { state_.WriteQueueActive = state_.WriteCallActive = false; }
+  WriteCallScope(const WriteCallScope&) = delete;
+  WriteCallScope& operator=(const WriteCallScope&) = delete;
+
+ private:
+  LinkState& state_;
+};
+
 // This thread's line state of this deliverable.
 LinkState& SeqLinkState();
 

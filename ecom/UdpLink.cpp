@@ -159,19 +159,6 @@ constexpr std::int16_t kIoFloat = 2;
 constexpr std::int16_t kIoWord = 0;
 constexpr std::int16_t kIoSetReset = 1;
 
-// Marks a write call on the shared flags (reads are refused meanwhile, the scan-read tick
-// stands aside) and clears them however the call ends.
-class WriteCall {
- public:
-  explicit WriteCall(dnet::LinkState& line) : line_(line) { line_.WriteQueueActive = line_.WriteCallActive = true; }
-  ~WriteCall() { line_.WriteCallActive = line_.WriteQueueActive = false; }
-  WriteCall(const WriteCall&) = delete;
-  WriteCall& operator=(const WriteCall&) = delete;
-
- private:
-  dnet::LinkState& line_;
-};
-
 // ReadSize as the caller gave it; 1 when omitted or Empty (an Empty one is written back as 1);
 // nullopt when it is no number.
 std::optional<std::int32_t> SizeArgument(Opt<Variant>& size) {
@@ -236,7 +223,7 @@ Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt
 Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                          Opt<std::int32_t>) {
   auto& link = ecom::EcomLink();
-  WriteCall call(link.Line);
+  dnet::WriteCallScope call(link.Line);
   std::int32_t size = WriteSize.ValueOr(1);
   std::int16_t ioType = IOType.ValueOr(kIoWord);
   // ioFloat as the caller asked it, before the address rewrites IOType below.
@@ -264,7 +251,7 @@ Result UdpLink::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> W
     ecom::EcomLink().ErrorText = "Error: WritePLCBit is not available in ECOM mode";
     return ResultFailed;
   }
-  WriteCall call(ecom::EcomLink().Line);
+  dnet::WriteCallScope call(ecom::EcomLink().Line);
   IOType.Put(kIoSetReset);
   return serial_.Write(pstr, ABValue, WriteSize.ValueOr(1), true, false);
 }
