@@ -125,6 +125,8 @@ bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t co
 
 bool DirectNetEngine::RunWrite(const ResolvedAddress& target, std::span<const std::int32_t> words, bool set,
                                std::int32_t writeSize) {
+  // More words than a header carries are refused before any wait for the line.
+  if (!target.memory.bit && words.size() > static_cast<std::size_t>(kMaxWords)) return false;
   if (!port_.PortOpen()) return false;  // no line to wait for
   auto lineFree = [this] {
     return state_.ReadIdle && state_.WriteIdle && !state_.CallActive && !state_.ReadBusy;

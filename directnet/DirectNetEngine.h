@@ -72,7 +72,8 @@ class DirectNetEngine {
   // the end of that read. True when this read completed; its words are in ReadWords.
   bool WaitingRead(const ResolvedAddress& target, std::int32_t count);
   // WritePLC / WritePLCBit from the resolved address on: waits for the line, writes and waits
-  // for the end. words are the values of a word write; value decides a set/reset.
+  // for the end. words are the values of a word write; value decides a set/reset. More than
+  // 255 words are refused at once, with no wait.
   bool RunWrite(const ResolvedAddress& target, std::span<const std::int32_t> words, bool set, std::int32_t writeSize);
 
   // The watchdog (Timer1 tick); runMode false: nothing.

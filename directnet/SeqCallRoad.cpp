@@ -134,7 +134,7 @@ Result SeqCallRoad::Write(const Variant& address, Variant& ABValue, Opt<std::int
   std::vector<std::int32_t> words;
   if (!target->memory.bit) {
     auto packed = WordsOf(ABValue, std::max(requested, 1));
-    if (!packed || packed->size() > static_cast<std::size_t>(kMaxWords)) return ResultFailed;
+    if (!packed) return ResultFailed;
     words = std::move(*packed);
   }
   return engine_.RunWrite(*target, words, IsSet(ABValue), requested) ? ResultOk : ResultFailed;
