@@ -60,7 +60,7 @@ std::optional<std::int32_t> SerialHeaderAddress(const Variant& Address, TagDatab
 }
 
 dnet::ResolvedAddress UdpSerialPath::Target(std::int32_t headerAddress, bool bit) const {
-  return dnet::ResolvedAddress{link_.DefaultStation, dnet::MemoryAddress{headerAddress, bit, 0}};
+  return dnet::ResolvedAddress{link_.Line.DefaultStation, dnet::MemoryAddress{headerAddress, bit, 0}};
 }
 
 Result UdpSerialPath::Read(const Variant& Address, Variant& ReadValue, std::int32_t count, std::int16_t ioType,
@@ -76,7 +76,7 @@ Result UdpSerialPath::Read(const Variant& Address, Variant& ReadValue, std::int3
 Result UdpSerialPath::StartRead(const Variant& Address, std::int32_t count) {
   const auto address = SerialHeaderAddress(Address, tags_);
   if (!address) return ResultFailed;
-  return engine_.StartRead(link_.DefaultStation, *address, count) ? ResultOk : ResultFailed;
+  return engine_.StartRead(link_.Line.DefaultStation, *address, count) ? ResultOk : ResultFailed;
 }
 
 Result UdpSerialPath::Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset,
