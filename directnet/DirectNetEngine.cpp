@@ -41,14 +41,10 @@ Bytes DirectNetEngine::Take(std::size_t needed) {
 }
 
 bool DirectNetEngine::OpenTransaction(const Bytes& enquiry, Direction direction) {
-  state_.EnquiryBlock = enquiry;
   Expect(static_cast<std::int16_t>(kEnquiryReplyLength));
-  const bool write = direction == Direction::Write;
-  if (write) state_.BeginWrite(Now());
-  else state_.BeginRead(Now());
+  state_.Begin(direction, Now());
   if (Send(enquiry)) return true;
-  if (write) state_.AbandonWrite();
-  else state_.AbandonRead();
+  state_.Abandon(direction);
   return false;
 }
 
@@ -90,7 +86,6 @@ bool DirectNetEngine::StartWordWrite(std::int32_t station, std::int32_t address,
   if (!enquiry || !data) return false;
   auto header = WordWriteHeader(address, *data);
   if (!header) return false;
-  state_.DataBlock = *data;
   state_.HeaderBlock = *header;
   state_.ByteCount = static_cast<std::int16_t>(data->size());
   return OpenTransaction(*enquiry, Direction::Write);
@@ -130,6 +125,8 @@ bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t co
 
 bool DirectNetEngine::RunWrite(const ResolvedAddress& target, std::span<const std::int32_t> words, bool set,
                                std::int32_t writeSize) {
+  // More words than a header carries are refused before any wait for the line.
+  if (!target.memory.bit && words.size() > static_cast<std::size_t>(kMaxWords)) return false;
   if (!port_.PortOpen()) return false;  // no line to wait for
   auto lineFree = [this] {
     return state_.ReadIdle && state_.WriteIdle && !state_.CallActive && !state_.ReadBusy;
@@ -155,7 +152,7 @@ void DirectNetEngine::Watchdog(bool runMode) {
     state_.TimeoutCount = 0;
     state_.ErrorText = kReadErrorText;
   }
-  if ((!state_.ReadIdle || !state_.WriteIdle) && Now() - state_.SendTime >= kReplySeconds) state_.TimeOut();
+  if ((!state_.ReadIdle || !state_.WriteIdle) && SecondsPassed(loop_, state_.SendTime, kReplySeconds)) state_.TimeOut();
 }
 
 // ---- Receive engine -------------------------------------------------------------------------
@@ -230,9 +227,7 @@ void DirectNetEngine::ReadStep() {
       const ReadReplyCheck check = CheckReadReply(reply, byteCount);
       state_.Step = 1;
       // The words of an acknowledged reply are kept even when its LRC fails.
-      if (check.acknowledged)
-        LastReplyWords =
-            static_cast<std::int32_t>(UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1)));
+      if (check.acknowledged) UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1));
       if (check.Passed()) AcknowledgeReply();
       return;
     }
@@ -245,10 +240,11 @@ void DirectNetEngine::ReadStep() {
 }
 
 void DirectNetEngine::CompleteRead() {
-  const std::string errorText = state_.ErrorText;
   state_.EndRead();
-  if (rules_.convertOnCompletion) FillReadValues(state_.ReadWords, state_.ByteCount / 2, LastIOType, LastBitIndex, readValues_);
-  else state_.ErrorText = errorText;
+  if (rules_.convertOnCompletion) {
+    state_.ErrorText.clear();
+    FillReadValues(state_.ReadWords, state_.ByteCount / 2, LastIOType, LastBitIndex, readValues_);
+  }
   if (Events.CommComplete) Events.CommComplete();
 }
 

@@ -72,7 +72,8 @@ class DirectNetEngine {
   // the end of that read. True when this read completed; its words are in ReadWords.
   bool WaitingRead(const ResolvedAddress& target, std::int32_t count);
   // WritePLC / WritePLCBit from the resolved address on: waits for the line, writes and waits
-  // for the end. words are the values of a word write; value decides a set/reset.
+  // for the end. words are the values of a word write; value decides a set/reset. More than
+  // 255 words are refused at once, with no wait.
   bool RunWrite(const ResolvedAddress& target, std::span<const std::int32_t> words, bool set, std::int32_t writeSize);
 
   // The watchdog (Timer1 tick); runMode false: nothing.
@@ -94,7 +95,6 @@ class DirectNetEngine {
   VariantArray& ReadValues() { return readValues_; }
   std::int32_t LastIOType = 0;
   std::int32_t LastBitIndex = 0;
-  std::int32_t LastReplyWords = 0;
 
  private:
   std::int64_t Now() const;
@@ -105,7 +105,6 @@ class DirectNetEngine {
   void Expect(std::int16_t bytes);
   // Takes what the check needs; empty when fewer bytes wait.
   Bytes Take(std::size_t needed);
-  enum class Direction { Read, Write };
   // Sends the enquiry that opens a transaction; false, with the line left idle, when the port
   // refuses it.
   bool OpenTransaction(const Bytes& enquiry, Direction direction);

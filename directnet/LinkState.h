@@ -15,15 +15,14 @@ inline constexpr std::int32_t kLastReadWord = 1000;
 inline constexpr std::int16_t kTimeoutCountLimit = 2;  // above this the watchdog reports it
 inline constexpr const char* kReadErrorText = "Read error";
 
+enum class Direction { Read, Write };
+
 struct LinkState {
   // Transaction in progress: Step counts 3 (enquiry sent), 2 (header sent), 1 (ACK sent), 0.
   std::int16_t Step = 0;
-  std::int16_t BlockCount = 0;
   bool WriteMode = false;
   std::int16_t ByteCount = 0;
-  Bytes EnquiryBlock;
   Bytes HeaderBlock;
-  Bytes DataBlock;
 
   bool ReadIdle = true;
   bool WriteIdle = true;
@@ -45,29 +44,23 @@ struct LinkState {
 
   bool CommBusy() const { return ReadBusy || !ReadIdle || !WriteIdle || WriteCallActive; }
 
-  // A read's enquiry goes out: the line is held until the read ends.
-  std::uint32_t BeginRead(std::int64_t now) {
-    ReadBusy = true;
-    WriteMode = false;
-    BlockCount = 1;
+  // An enquiry goes out: the line is held until the transaction ends.
+  void Begin(Direction direction, std::int64_t now) {
+    WriteMode = direction == Direction::Write;
+    if (WriteMode) {
+      WriteIdle = false;
+    } else {
+      ReadBusy = true;
+      ReadIdle = false;
+    }
     Step = 3;
-    ReadIdle = false;
     SendTime = now;
-    return ++Transaction;
-  }
-  std::uint32_t BeginWrite(std::int64_t now) {
-    WriteMode = true;
-    BlockCount = 1;
-    Step = 3;
-    WriteIdle = false;
-    SendTime = now;
-    return ++Transaction;
+    ++Transaction;
   }
   void EndRead() {
     Step = 0;
     ReadIdle = true;
     ReadBusy = false;
-    ErrorText.clear();
     Completed = Transaction;
   }
   void EndWrite() {
@@ -77,14 +70,14 @@ struct LinkState {
     Completed = Transaction;
   }
   // The enquiry could not be sent: nothing is on the line.
-  void AbandonRead() {
+  void Abandon(Direction direction) {
     Step = 0;
-    ReadIdle = true;
-    ReadBusy = false;
-  }
-  void AbandonWrite() {
-    Step = 0;
-    WriteIdle = true;
+    if (direction == Direction::Write) {
+      WriteIdle = true;
+    } else {
+      ReadIdle = true;
+      ReadBusy = false;
+    }
   }
   // The reply never came (watchdog): counted, and the line made idle.
   void TimeOut() {
@@ -108,6 +101,19 @@ struct LinkState {
   void CountStuckRead() {
     if (++TimeoutCount > kTimeoutCountLimit) TimeoutCount = 0;
   }
+};
+
+// Marks a write call on the line (reads are refused meanwhile, the scan-read tick stands aside)
+// and clears the marks however the call ends.
+class WriteCallScope {
+ public:
+  explicit WriteCallScope(LinkState& state) : state_(state) { state_.WriteQueueActive = state_.WriteCallActive = true; }
+  ~WriteCallScope() { state_.WriteQueueActive = state_.WriteCallActive = false; }
+  WriteCallScope(const WriteCallScope&) = delete;
+  WriteCallScope& operator=(const WriteCallScope&) = delete;
+
+ private:
+  LinkState& state_;
 };
 
 // This thread's line state of this deliverable.

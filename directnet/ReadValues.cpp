@@ -1,10 +1,10 @@
 #include "directnet/ReadValues.h"
 
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
 #include "core/Enums.h"
+#include "core/IoDataType.h"
 
 namespace plc::dnet {
 
@@ -14,8 +14,13 @@ std::int32_t Word(const ReadWordArray& words, std::int64_t index) {
   return index >= 1 && index <= kLastReadWord ? words[static_cast<std::size_t>(index)] : 0;
 }
 
+// The words are 0..65535 as the replies carry them.
+std::uint16_t Register(const ReadWordArray& words, std::int64_t index) {
+  return static_cast<std::uint16_t>(Word(words, index));
+}
+
 double FixedPoint(const ReadWordArray& words, std::int32_t k) {
-  return Word(words, 2 * std::int64_t{k} - 1) + Word(words, 2 * std::int64_t{k}) / 10000.0;
+  return FixedPointRead(Register(words, 2 * std::int64_t{k} - 1), Register(words, 2 * std::int64_t{k}));
 }
 
 // The values as the table of the reply's handling gives them, value k at [k - 1].
@@ -29,7 +34,7 @@ std::vector<Variant> Values(const ReadWordArray& words, std::int32_t n, std::int
   } else if (ioType == kBitIoType) {
     for (std::int32_t k = 1; k <= n; ++k) out.emplace_back(WalkBit(words, bitIndex, k));
   } else if (ioType == ioBCD) {
-    for (std::int32_t k = 1; k <= n; ++k) out.emplace_back(HexText(Word(words, k)));
+    for (std::int32_t k = 1; k <= n; ++k) out.emplace_back(HexWordText(Register(words, k)));
   } else {
     for (std::int32_t k = 1; k <= n; ++k) out.emplace_back(Word(words, k));
   }
@@ -37,12 +42,6 @@ std::vector<Variant> Values(const ReadWordArray& words, std::int32_t n, std::int
 }
 
 }  // namespace
-
-std::string HexText(std::int32_t word) {
-  char text[12];
-  std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(word));
-  return text;
-}
 
 std::int32_t WalkBit(const ReadWordArray& words, std::int32_t firstBit, std::int32_t k) {
   const std::int64_t position = std::int64_t{firstBit} + k - 1;
@@ -81,7 +80,7 @@ bool StoreReadValue(const ReadWordArray& words, std::int32_t count, std::int32_t
     for (std::int32_t k = 1; k <= count; ++k) out.emplace_back(Word(words, k));
   }
   if (ioType == ioBCD) {
-    for (Variant& v : out) v = Variant(HexText(v.ToInt32()));
+    for (Variant& v : out) v = Variant(HexWordText(static_cast<std::uint16_t>(v.ToInt32())));
   }
 
   if (!ReadValue.IsArray()) {

@@ -15,9 +15,6 @@ using ReadWordArray = std::array<std::int32_t, kLastReadWord + 1>;
 
 inline constexpr std::int16_t kBitIoType = 18;
 
-// Hexadecimal text of a word, upper case, no leading zeros ("0" for 0).
-std::string HexText(std::int32_t word);
-
 // Bit k (from 1) of a walk that starts at bit firstBit of word 1: bit b of word w, b running
 // to 15 and on to bit 0 of the next word. 0 once the walk leaves the 1000 words.
 std::int32_t WalkBit(const ReadWordArray& words, std::int32_t firstBit, std::int32_t k);

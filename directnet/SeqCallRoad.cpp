@@ -63,18 +63,6 @@ bool IsSet(const Variant& ABValue) {
   }
 }
 
-// Clears the write markers when the call ends, however it ends.
-class WriteCall {
- public:
-  explicit WriteCall(LinkState& state) : state_(state) { state_.WriteQueueActive = state_.WriteCallActive = true; }
-  ~WriteCall() { state_.WriteQueueActive = state_.WriteCallActive = false; }
-  WriteCall(const WriteCall&) = delete;
-  WriteCall& operator=(const WriteCall&) = delete;
-
- private:
-  LinkState& state_;
-};
-
 }  // namespace
 
 Result SeqCallRoad::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
@@ -117,7 +105,7 @@ Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<
 }
 
 Result SeqCallRoad::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType) {
-  WriteCall call(engine_.State());
+  WriteCallScope call(engine_.State());
   Variant address = pstr;
   if (address.IsNumeric() || (address.IsString() && IsDigitText(address.ToString()))) {
     IOType.Put(ioWord);
@@ -134,7 +122,7 @@ Result SeqCallRoad::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> 
 }
 
 Result SeqCallRoad::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType) {
-  WriteCall call(engine_.State());
+  WriteCallScope call(engine_.State());
   IOType.Put(ioDWord);
   return Write(pstr, ABValue, WriteSize);
 }
@@ -146,7 +134,7 @@ Result SeqCallRoad::Write(const Variant& address, Variant& ABValue, Opt<std::int
   std::vector<std::int32_t> words;
   if (!target->memory.bit) {
     auto packed = WordsOf(ABValue, std::max(requested, 1));
-    if (!packed || packed->size() > static_cast<std::size_t>(kMaxWords)) return ResultFailed;
+    if (!packed) return ResultFailed;
     words = std::move(*packed);
   }
   return engine_.RunWrite(*target, words, IsSet(ABValue), requested) ? ResultOk : ResultFailed;

@@ -125,7 +125,6 @@ class SeqLink final : public TableControl<SeqLink> {
   IntervalTimer& Timer3() { return timers_.Timer3(); }
   std::int16_t UnitAddress() const { return props_.unitAddress; }
   bool PassThroughMode() const { return engine_.PassThroughMode(); }
-  dnet::DirectNetEngine& Engine() { return engine_; }
   ScanEngine& Scan() { return scan_; }
 
   static const KeyTable<SeqLink>& Keys();

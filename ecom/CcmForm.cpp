@@ -40,45 +40,31 @@ void CcmForm::EtherCCMOpen(std::string& errorText, std::int16_t protocol, std::i
   errorText.clear();
   StationMap.fill(0);
   DeviceCount = kRoomOffered;
+  // A failure leaves no device and its text.
+  auto fail = [&](std::string text) {
+    errorText = std::move(text);
+    DeviceCount = 0;
+  };
   if (!api_) {
     std::string why;
     api_ = loader_(why);
-    if (!api_) {
-      errorText = "Unable to Initialize the driver: rc= -1 (" + why + ")";
-      DeviceCount = 0;
-      return;
-    }
+    if (!api_) return fail("Unable to Initialize the driver: rc= -1 (" + why + ")");
   }
   int rc = api_->Open(kVersion);
-  if (rc != 0) {
-    errorText = Rc("Unable to Initialize the driver: rc= ", rc);
-    DeviceCount = 0;
-    GetIDs(errorText);
-    return;
-  }
+  if (rc != 0) return fail(Rc("Unable to Initialize the driver: rc= ", rc));
   libraryOpen_ = true;
   TransportRecord = HEITransport{};
   TransportRecord.Transport = 4;
   TransportRecord.Protocol = static_cast<std::uint16_t>(protocol);
   rc = api_->OpenTransport(TransportRecord, kVersion, 0);
-  if (rc != 0) {
-    errorText = Rc("Unable to Open Winsock Transport: rc= ", rc);
-    DeviceCount = 0;
-    GetIDs(errorText);
-    return;
-  }
+  if (rc != 0) return fail(Rc("Unable to Open Winsock Transport: rc= ", rc));
   transportOpen_ = true;
   DeviceTable.fill(HEIDevice{});
   rc = api_->QueryDevices(TransportRecord, DeviceTable.data(), DeviceCount, kVersion);
   if (rc != 0) errorText = Rc("Error Querying the Network: rc= ", rc);
   // The library may not report more devices than the room offered.
   if (DeviceCount > kRoomOffered) DeviceCount = kRoomOffered;
-  if (DeviceCount <= 0) {
-    errorText = Rc("No ECOM Devices: rc= ", rc);
-    DeviceCount = std::max(DeviceCount, 0);
-    GetIDs(errorText);
-    return;
-  }
+  if (DeviceCount <= 0) return fail(Rc("No ECOM Devices: rc= ", rc));
   for (std::int32_t i = 0; i < DeviceCount; ++i) {
     std::int16_t flag = 0;
     rc = api_->OpenDevice(TransportRecord, DeviceTable[static_cast<std::size_t>(i)], kVersion,
@@ -110,8 +96,8 @@ void CcmForm::EtherCCMRead(std::int32_t station, std::int32_t address, std::int3
     errorText = "Error: invalid device address " + std::to_string(station);
     return;
   }
-  CurrentIndex = static_cast<std::int16_t>(StationMap[static_cast<std::size_t>(station)] - 1);
-  HEIDevice& device = DeviceTable[static_cast<std::size_t>(CurrentIndex)];
+  const auto index = static_cast<std::size_t>(StationMap[static_cast<std::size_t>(station)] - 1);
+  HEIDevice& device = DeviceTable[index];
 
   std::array<std::uint8_t, 44> definition{};
   int rc = api_->ReadDeviceDef(device, definition.data(), kDefinitionLength);
@@ -140,12 +126,12 @@ void CcmForm::EtherCCMRead(std::int32_t station, std::int32_t address, std::int3
   const auto wire = static_cast<std::int16_t>(static_cast<std::uint16_t>(onModule));
   if (write && !PackValues(values, size, dataType, errorText)) return;
 
-  for (int attempt = 1; attempt <= 2; ++attempt) {
-    rc = api_->CcmRequest(device, write ? 1 : 0, dataType, wire, static_cast<std::uint16_t>(length), buffer_.data());
-    if (rc == 0) break;
-    errorText = Rc("Error performing PASCAL_HEICCMRequest: rc= ", rc);
-    if (attempt == 1) errorText.clear();
-  }
+  // A failed request is tried once more; only the second failure is reported.
+  auto request = [&] {
+    return api_->CcmRequest(device, write ? 1 : 0, dataType, wire, static_cast<std::uint16_t>(length), buffer_.data());
+  };
+  rc = request();
+  if (rc != 0) rc = request();
   if (rc != 0) {
     errorText = Rc("Error 2 performing PASCAL_HEICCMRequest: rc= ", rc);
     return;

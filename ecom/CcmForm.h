@@ -56,7 +56,6 @@ class CcmForm {
   std::array<HEIDevice, 21> DeviceTable{};
   std::int32_t DeviceCount = 0;
   std::array<std::int16_t, 256> StationMap{};
-  std::int16_t CurrentIndex = 0;
   CcmWordArray& CcmWords;
 
  private:

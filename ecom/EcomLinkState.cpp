@@ -12,8 +12,8 @@ CcmForm& EcomLinkState::Form() {
   return *form_;
 }
 
-void EcomLinkState::Open() {
-  Form().EtherCCMOpen(ErrorText, Protocol, DeviceTimeOut);
+void EcomLinkState::Open(std::int16_t protocol, std::int16_t deviceTimeOut) {
+  Form().EtherCCMOpen(ErrorText, protocol, deviceTimeOut);
   EcomOpen = ErrorText.empty();
 }
 

@@ -23,9 +23,6 @@ struct EcomLinkState {
   // write call runs: reads are refused meanwhile) and WriteQueueActive (the scan-read tick
   // stands aside) serve the ECOM requests too, and its ReadWords are CcmWords.
   dnet::LinkState Line;
-  std::int16_t DefaultStation = 1;
-  std::int16_t Protocol = 3;
-  std::int16_t DeviceTimeOut = 55;
   std::string ErrorText;  // CurrentErrors
   // The words of the latest read on either path; ReadData reads them.
   CcmWordArray& CcmWords() { return Line.ReadWords; }
@@ -36,10 +33,9 @@ struct EcomLinkState {
   CcmForm::ApiLoader Loader = LoadHeiPasLibrary;
 
   CcmForm& Form();
-  bool HasForm() const { return form_ != nullptr; }
 
-  // PortOpen in ECOM mode: opens (again) with the protocol and time-out copies.
-  void Open();
+  // PortOpen in ECOM mode: opens (again) with the control's protocol and device time-out.
+  void Open(std::int16_t protocol, std::int16_t deviceTimeOut);
   // Closes the transport if it is open; EcomOpen becomes False. The close status is returned.
   std::string Close();
   // CommBusy: an ECOM request, a waiting read, a write call or a serial transaction.

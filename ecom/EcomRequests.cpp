@@ -1,15 +1,15 @@
 #include "ecom/EcomRequests.h"
 
+#include "core/Enums.h"
 #include "core/IoDataType.h"
 #include "core/RuntimeError.h"
 #include "core/WallSeconds.h"
+#include "directnet/ReadValues.h"
 #include "ecom/EcomAddress.h"
 
 namespace plc::ecom {
 namespace {
 
-constexpr std::int16_t kIoBit = 18;
-constexpr std::int16_t kIoFloat = 2;
 constexpr std::int64_t kBusyWaitSeconds = 2;
 
 // Clears the busy flag however the request ends.
@@ -41,7 +41,7 @@ void EcomRequests::TakeBusyFlag() {
 }
 
 std::optional<EcomAddress> EcomRequests::Resolve(const Variant& address) {
-  auto resolved = ResolveEcomAddress(address, link_.DefaultStation);
+  auto resolved = ResolveEcomAddress(address, link_.Line.DefaultStation);
   if (!resolved) link_.ErrorText = "Error: invalid PLC address " + address.ToString();
   return resolved;
 }
@@ -55,7 +55,7 @@ Result EcomRequests::Read(const Variant& Address, Variant* storeInto, std::int32
   const CcmTarget target = MapEcomType(address->type, address->number);
   std::int16_t ioType = IOType.ValueOr(0);
   if (target.bit) {
-    ioType = kIoBit;
+    ioType = dnet::kBitIoType;
     IOType.Put(ioType);
     ioIdx.Put(target.bitIndex);
   }
@@ -81,7 +81,7 @@ Result EcomRequests::Read(const Variant& Address, Variant* storeInto, std::int32
 void EcomRequests::Store(Variant& ReadValue, std::int32_t readSize, std::int16_t ioType, std::int32_t bit) const {
   const auto& words = link_.CcmWords();
   auto word = [&](std::int32_t k) { return k >= 1 && k < static_cast<std::int32_t>(words.size()) ? words[k] : 0; };
-  if (ioType == kIoBit) {
+  if (ioType == dnet::kBitIoType) {
     if (readSize < 2) {
       Put(ReadValue, 1, Variant(std::int32_t{(word(1) >> (bit & 15)) & 1}));
       return;
@@ -96,7 +96,7 @@ void EcomRequests::Store(Variant& ReadValue, std::int32_t readSize, std::int16_t
     }
     return;
   }
-  if (ioType == kIoFloat) {
+  if (ioType == ioFloat) {
     if (!ReadValue.IsArray()) {
       ReadValue = Variant(FixedPointRead(static_cast<std::uint16_t>(word(1)), static_cast<std::uint16_t>(word(2))));
       return;

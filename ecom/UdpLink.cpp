@@ -1,5 +1,6 @@
 #include "ecom/UdpLink.h"
 
+#include "core/Enums.h"
 #include "core/OctalText.h"
 #include "core/RuntimeError.h"
 #include "core/TagDatabase.h"
@@ -35,10 +36,7 @@ UdpLink::~UdpLink() {
 
 void UdpLink::ShareSettings() const {
   auto& link = ecom::EcomLink();
-  link.DefaultStation = props_.unitAddress;
   link.Line.DefaultStation = props_.unitAddress;
-  link.Protocol = static_cast<std::int16_t>(commProtocol_);
-  link.DeviceTimeOut = deviceTimeOut_;
 }
 
 std::string UdpLink::CurrentErrors() const { return ecom::EcomLink().ErrorText; }
@@ -145,7 +143,7 @@ void UdpLink::SetPortOpen(bool value) {
   // True opens the transport (again: an earlier open is closed first, so nothing leaks);
   // False closes it.
   if (value) {
-    ecom::EcomLink().Open();
+    ecom::EcomLink().Open(static_cast<std::int16_t>(commProtocol_), deviceTimeOut_);
   } else {
     ecom::EcomLink().Close();
   }
@@ -155,22 +153,7 @@ void UdpLink::SetPortOpen(bool value) {
 
 namespace {
 
-constexpr std::int16_t kIoFloat = 2;
-constexpr std::int16_t kIoWord = 0;
 constexpr std::int16_t kIoSetReset = 1;
-
-// Marks a write call on the shared flags (reads are refused meanwhile, the scan-read tick
-// stands aside) and clears them however the call ends.
-class WriteCall {
- public:
-  explicit WriteCall(dnet::LinkState& line) : line_(line) { line_.WriteQueueActive = line_.WriteCallActive = true; }
-  ~WriteCall() { line_.WriteCallActive = line_.WriteQueueActive = false; }
-  WriteCall(const WriteCall&) = delete;
-  WriteCall& operator=(const WriteCall&) = delete;
-
- private:
-  dnet::LinkState& line_;
-};
 
 // ReadSize as the caller gave it; 1 when omitted or Empty (an Empty one is written back as 1);
 // nullopt when it is no number.
@@ -206,7 +189,7 @@ Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadS
     if (EcomMode()) link.ErrorText = "Error: ReadSize is not a number";
     return ResultFailed;
   }
-  if (IOType.ValueOr(0) == kIoFloat) *size *= 2;
+  if (IOType.ValueOr(0) == ioFloat) *size *= 2;
   link.Line.CallActive = true;
   const Result result =
       EcomMode() ? ecom::EcomRequests(link, EventLoop::Current()).Read(Address, &ReadValue, *size, IOType, ioIdx)
@@ -236,16 +219,16 @@ Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt
 Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                          Opt<std::int32_t>) {
   auto& link = ecom::EcomLink();
-  WriteCall call(link.Line);
+  dnet::WriteCallScope call(link.Line);
   std::int32_t size = WriteSize.ValueOr(1);
-  std::int16_t ioType = IOType.ValueOr(kIoWord);
+  std::int16_t ioType = IOType.ValueOr(ioWord);
   // ioFloat as the caller asked it, before the address rewrites IOType below.
-  const bool fixedPoint = ioType == kIoFloat;
+  const bool fixedPoint = ioType == ioFloat;
   if (fixedPoint) size *= 2;
   Variant address = pstr;
   // Digits as text are a number too, as the serial path reads them.
   if (pstr.IsNumeric() || (pstr.IsString() && dnet::IsDigitText(pstr.ToString()))) {
-    ioType = kIoWord;
+    ioType = ioWord;
   } else if (const std::string text = pstr.ToString(); text.find_first_of("bB") != std::string::npos) {
     address = Variant(text.substr(0, text.find_first_of("bB")));
     ioType = kIoSetReset;
@@ -264,7 +247,7 @@ Result UdpLink::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> W
     ecom::EcomLink().ErrorText = "Error: WritePLCBit is not available in ECOM mode";
     return ResultFailed;
   }
-  WriteCall call(ecom::EcomLink().Line);
+  dnet::WriteCallScope call(ecom::EcomLink().Line);
   IOType.Put(kIoSetReset);
   return serial_.Write(pstr, ABValue, WriteSize.ValueOr(1), true, false);
 }

@@ -150,7 +150,7 @@ class UdpLink final : public TableControl<UdpLink> {
   ecom::UdpSerialPath serial_;
 
   bool EcomMode() const { return commMode_ == udp::ECOM; }
-  // Copies the properties the ECOM link state keeps (station, protocol, time-out).
+  // Copies the station the thread's link state keeps; the last control to set it names it.
   void ShareSettings() const;
 };
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "core/Enums.h"
 #include "core/IoDataType.h"
 #include "core/RuntimeError.h"
 #include "directnet/AddressRoad.h"
@@ -12,7 +13,6 @@ namespace plc::ecom {
 
 namespace {
 
-constexpr std::int16_t kIoBCD = 5;
 constexpr std::int32_t kLastHeaderAddress = 0xFFFF;
 
 // Digits (blanks around them allowed) as a header address; nullopt for anything else or a
@@ -60,7 +60,7 @@ std::optional<std::int32_t> SerialHeaderAddress(const Variant& Address, TagDatab
 }
 
 dnet::ResolvedAddress UdpSerialPath::Target(std::int32_t headerAddress, bool bit) const {
-  return dnet::ResolvedAddress{link_.DefaultStation, dnet::MemoryAddress{headerAddress, bit, 0}};
+  return dnet::ResolvedAddress{link_.Line.DefaultStation, dnet::MemoryAddress{headerAddress, bit, 0}};
 }
 
 Result UdpSerialPath::Read(const Variant& Address, Variant& ReadValue, std::int32_t count, std::int16_t ioType,
@@ -68,7 +68,7 @@ Result UdpSerialPath::Read(const Variant& Address, Variant& ReadValue, std::int3
   const auto address = SerialHeaderAddress(Address, tags_);
   if (!address) return ResultFailed;
   if (!engine_.WaitingRead(Target(*address, false), count)) return ResultFailed;
-  return dnet::StoreReadValue(link_.Line.ReadWords, count, ioType == kIoBCD ? 0 : ioType, ioIdx, ReadValue)
+  return dnet::StoreReadValue(link_.Line.ReadWords, count, ioType == ioBCD ? 0 : ioType, ioIdx, ReadValue)
              ? ResultOk
              : ResultFailed;
 }
@@ -76,7 +76,7 @@ Result UdpSerialPath::Read(const Variant& Address, Variant& ReadValue, std::int3
 Result UdpSerialPath::StartRead(const Variant& Address, std::int32_t count) {
   const auto address = SerialHeaderAddress(Address, tags_);
   if (!address) return ResultFailed;
-  return engine_.StartRead(link_.DefaultStation, *address, count) ? ResultOk : ResultFailed;
+  return engine_.StartRead(link_.Line.DefaultStation, *address, count) ? ResultOk : ResultFailed;
 }
 
 Result UdpSerialPath::Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset,
@@ -94,7 +94,7 @@ Result UdpSerialPath::Write(const Variant& address, const Variant& values, std::
     }
   } else {
     auto packed = SerialWriteWords(values, std::max(writeSize, 1), fixedPoint);
-    if (!packed || packed->size() > static_cast<std::size_t>(dnet::kMaxWords)) return ResultFailed;
+    if (!packed) return ResultFailed;
     words = std::move(*packed);
   }
   return engine_.RunWrite(Target(*header, setReset), words, set, writeSize) ? ResultOk : ResultFailed;
