@@ -108,7 +108,6 @@ int Query(HEITransport* transport, HEIDevice* devices, std::int32_t* count, std:
   while (answered < list->size()) {
     auto got = socket->ReceiveUntil(deadline);
     if (!got) break;
-    if (got->fullSize > kMaxDatagram) continue;
     auto reply = Parse(got->bytes);
     if (!reply || reply->kind != Kind::QueryReply || reply->sequence != query.sequence) continue;
     for (std::size_t i = 0; i < list->size(); ++i) {
@@ -163,10 +162,6 @@ int CcmRequest(HEIDevice* device, std::uint16_t write, std::uint8_t dataType, st
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(device->TimeoutMs);
     while (auto got = socket->ReceiveUntil(deadline)) {
       if (!(got->from == to)) continue;  // not the module asked: not an answer at all
-      if (got->fullSize > kMaxDatagram) {
-        refused = HP_E_BAD_REPLY;
-        continue;
-      }
       const auto reply = Parse(got->bytes);
       if (!reply) {
         refused = HP_E_BAD_REPLY;

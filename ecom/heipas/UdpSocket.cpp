@@ -71,8 +71,7 @@ std::optional<UdpSocket::Received> UdpSocket::ReceiveUntil(Deadline deadline) co
     socklen_t len = sizeof from;
     const ssize_t n = ::recvfrom(fd_, r.bytes.data(), r.bytes.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &len);
     if (n >= 0) {
-      r.fullSize = static_cast<std::size_t>(n);
-      r.bytes.resize(std::min(r.fullSize, r.bytes.size()));
+      r.bytes.resize(std::min(static_cast<std::size_t>(n), r.bytes.size()));
       r.from = ModuleAddress{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
       return r;
     }

@@ -15,8 +15,8 @@ class UdpSocket {
  public:
   using Deadline = std::chrono::steady_clock::time_point;
   struct Received {
-    std::vector<std::uint8_t> bytes;  // at most kMaxDatagram + 1: one more marks an oversized one
-    std::size_t fullSize = 0;         // the datagram's own size, however long
+    // At most kMaxDatagram + 1 bytes: one more marks an oversized datagram, which Parse refuses.
+    std::vector<std::uint8_t> bytes;
     ModuleAddress from;
   };
 

@@ -94,7 +94,7 @@ void EcomModuleSim::Serve(int stopFd) {
 }
 
 void EcomModuleSim::Handle(Module& m, const heipas::UdpSocket::Received& got) {
-  const auto request = got.fullSize <= heipas::kMaxDatagram ? heipas::Parse(got.bytes) : std::nullopt;
+  const auto request = heipas::Parse(got.bytes);
   if (!request || (request->kind != Kind::Query && request->kind != Kind::Ccm)) {
     ++refused_;
     return;
