@@ -97,8 +97,7 @@ std::optional<AddressFields> ResolveAddress(const std::string& Address, std::int
   } else if (Address.find(';') != std::string::npos) {
     if (!ParseAddressString(Address, fields)) return std::nullopt;
   } else {
-    std::optional<std::int32_t> index = TagIndexOfName(Address, db);
-    const TagRecord* rec = index ? db.Record(*index) : nullptr;
+    const TagRecord* rec = TagRecordOfName(Address, db);
     if (!rec) return std::nullopt;
     std::string text;
     try {

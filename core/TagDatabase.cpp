@@ -98,8 +98,9 @@ Variant TagNameFromAddress(const Variant& Address, TagDatabase& db) {
   return rec ? rec->name : Variant();
 }
 
-std::optional<std::int32_t> TagIndexOfName(const std::string& name, TagDatabase& db) {
-  return db.TagIndexByName().ByKey(name);
+const TagRecord* TagRecordOfName(const std::string& name, TagDatabase& db) {
+  const std::optional<std::int32_t> index = db.TagIndexByName().ByKey(name);
+  return index ? db.Record(*index) : nullptr;
 }
 
 void ReadScanDatabase() {}

@@ -71,9 +71,9 @@ TagDatabase& Tags();
 Variant TagAddressFromName(const Variant& name, TagDatabase& db = Tags());
 Variant TagNameFromAddress(const Variant& Address, TagDatabase& db = Tags());
 
-// The record index of a tag name, for address resolution: nullopt when the name is not present.
-// The index is as registered and may lie outside 0..2000.
-std::optional<std::int32_t> TagIndexOfName(const std::string& name, TagDatabase& db = Tags());
+// The record of a tag name, for address resolution: null when the name is not present or its
+// index (as registered, possibly outside 0..2000) holds no record.
+const TagRecord* TagRecordOfName(const std::string& name, TagDatabase& db = Tags());
 
 // Entry points kept for hosts; the tag and scan databases have no file format, so they do
 // nothing.

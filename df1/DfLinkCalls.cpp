@@ -27,9 +27,7 @@ std::int16_t SizeOrOne(Opt<std::int16_t>& size) {
 
 bool DfLink::ResolveTag(std::string& address) {
   if (address.find(':') != std::string::npos || address.find('/') != std::string::npos) return true;
-  auto index = TagIndexOfName(address);
-  if (!index) return false;
-  const TagRecord* record = Tags().Record(*index);
+  const TagRecord* record = TagRecordOfName(address);
   if (!record) return false;
   address = record->address.ToString();
   return true;

@@ -117,9 +117,7 @@ std::optional<ResolvedAddress> ResolveAddress(const Variant& Address, std::int32
   if (text.find(';') != std::string::npos || text.find(',') != std::string::npos)
     return FromString(text, defaultStation, access);
 
-  auto index = TagIndexOfName(text, tags);
-  if (!index) return std::nullopt;
-  const TagRecord* record = tags.Record(*index);
+  const TagRecord* record = TagRecordOfName(text, tags);
   if (!record) return std::nullopt;
   const Variant& tagAddress = record->address;
   if (tagForm == TagForm::FrameString) {

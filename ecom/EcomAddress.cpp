@@ -96,9 +96,7 @@ std::optional<EcomAddress> ResolveEcomAddress(const Variant& address, std::int16
     return EcomAddress{defaultStation, "", *number};
   }
   if (text.find(';') != std::string::npos || text.find(',') != std::string::npos) return Split(text, defaultStation);
-  const auto index = TagIndexOfName(text, tags);
-  if (!index) return std::nullopt;
-  const TagRecord* record = tags.Record(*index);
+  const TagRecord* record = TagRecordOfName(text, tags);
   if (!record) return std::nullopt;
   if (record->address.IsNumeric()) return ResolveEcomAddress(record->address, defaultStation, tags);
   return Split(record->address.ToString(), defaultStation);

@@ -52,9 +52,7 @@ std::optional<std::int32_t> SerialHeaderAddress(const Variant& Address, TagDatab
   if (!Address.IsString()) return std::nullopt;
   const std::string name = Address.ToString();
   if (name.find_first_of(";,") != std::string::npos) return std::nullopt;
-  const auto index = TagIndexOfName(name, tags);
-  if (!index) return std::nullopt;
-  const TagRecord* record = tags.Record(*index);
+  const TagRecord* record = TagRecordOfName(name, tags);
   if (!record) return std::nullopt;
   return DigitAddress(record->address);
 }
