@@ -6,14 +6,13 @@
 #include "core/Enums.h"
 #include "core/PluginControl.h"
 #include "core/ResultCodes.h"
+#include "modbus/Pdu.h"
 #include "platform/PseudoTerminalLink.h"
 #include "platform/SerialPortMap.h"
 
 namespace plc::plclink {
 
 namespace {
-
-constexpr std::int32_t kMaxWriteRegisters = 123;
 
 void Put(std::map<std::int32_t, std::int32_t>& image, const std::string& where, const std::string& refText,
          const std::string& valueText) {
@@ -135,7 +134,7 @@ void PreloadImage(ControlSession& session, const Options& o, const std::map<std:
         continue;
       }
       if (!run.empty() && (ref != runStart + static_cast<std::int32_t>(run.size()) ||
-                           run.size() == static_cast<std::size_t>(kMaxWriteRegisters)))
+                           run.size() == modbus::kMaxWriteRegisters))
         flush();
       if (run.empty()) runStart = ref;
       run.push_back(value);
