@@ -23,10 +23,15 @@ Bytes KnownMessageBytes(ByteView received, Framing framing) {
   return Bytes(received.begin(), received.end());
 }
 
-std::size_t UnitsStillNeeded(std::size_t frameLength, ByteView received, Framing framing) {
+std::size_t FrameEnd(std::size_t frameLength, ByteView received, Framing framing) {
   if (framing == Framing::Ascii) {
-    if (auto end = AsciiLineEnd(received); end && *end < frameLength) frameLength = *end;
+    if (auto end = AsciiLineEnd(received); end && *end < frameLength) return *end;
   }
+  return frameLength;
+}
+
+std::size_t UnitsStillNeeded(std::size_t frameLength, ByteView received, Framing framing) {
+  frameLength = FrameEnd(frameLength, received, framing);
   return received.size() >= frameLength ? 0 : frameLength - received.size();
 }
 

@@ -16,8 +16,11 @@ std::size_t FrameLength(std::size_t messageLength, Framing framing);
 // bytes themselves, ASCII the hexadecimal pairs decoded after the colon.
 Bytes KnownMessageBytes(ByteView received, Framing framing);
 
-// Units still missing before a frame of frameLength units is complete. In ASCII a CR LF
-// already received ends the frame where it stands, since no digit can be CR or LF.
+// Where a frame of frameLength units ends in received, which starts at its start: in ASCII a
+// CR LF already received ends it where it stands, since no digit can be CR or LF.
+std::size_t FrameEnd(std::size_t frameLength, ByteView received, Framing framing);
+
+// Units still missing before a frame of frameLength units, ended as FrameEnd says, is complete.
 std::size_t UnitsStillNeeded(std::size_t frameLength, ByteView received, Framing framing);
 
 }  // namespace plc::modbus

@@ -44,10 +44,7 @@ CollectedReply MasterReplyCollector::Feed(ByteView received) {
     DropUntilFrameStart();
     if (buffer_.empty()) return {};
     if (ReplyUnitsStillNeeded(request_, buffer_, framing_) > 0) return {};
-    std::size_t length = ReplyFrameLength(request_, buffer_, framing_);
-    if (framing_ == Framing::Ascii) {
-      if (auto end = AsciiLineEnd(buffer_); end && *end < length) length = *end;
-    }
+    std::size_t length = FrameEnd(ReplyFrameLength(request_, buffer_, framing_), buffer_, framing_);
     length = std::min(length, buffer_.size());
     CollectedReply reply = Decide(length);
     if (reply.outcome == ReplyOutcome::ChecksumError) {
@@ -71,10 +68,7 @@ std::optional<CollectedReply> MasterReplyCollector::ValidFrameBehindStart() cons
     probe.DropUntilFrameStart();
     if (probe.buffer_.size() != buffer_.size() - start) continue;  // no frame start here
     if (ReplyUnitsStillNeeded(request_, probe.buffer_, framing_) > 0) continue;
-    std::size_t length = ReplyFrameLength(request_, probe.buffer_, framing_);
-    if (framing_ == Framing::Ascii) {
-      if (auto end = AsciiLineEnd(probe.buffer_); end && *end < length) length = *end;
-    }
+    std::size_t length = FrameEnd(ReplyFrameLength(request_, probe.buffer_, framing_), probe.buffer_, framing_);
     CollectedReply reply = probe.Decide(std::min(length, probe.buffer_.size()));
     if (reply.outcome == ReplyOutcome::Good || reply.outcome == ReplyOutcome::Exception) return reply;
   }

@@ -112,7 +112,7 @@ void ModbusSlave::Serve(const SlaveRequest& r) {
   std::int32_t reference = std::int32_t{r.offset} + TableBase(f);
   std::uint8_t unit = OwnUnit(master_.UnitAddress());
   if (IsRead(f)) {
-    std::size_t limit = IsBitRead(f) ? kSlaveMaxBits : kSlaveMaxRegisters;
+    std::size_t limit = IsBitRead(f) ? kMaxReadBits : kMaxReadRegisters;
     if (r.count == 0 || r.count > limit) return Refuse(r, unit, ex::IllegalDataValue);
     if (!InImage(reference, r.count)) return Refuse(r, unit, ex::IllegalDataAddress);
     SendSlaveReply(reference, r.count, 0, false, f);
@@ -135,7 +135,7 @@ void ModbusSlave::ServeType2(const SlaveRequest& r) {
   std::int32_t kind = address / 1000;
   if (IsRead(f)) {
     std::size_t points = IsBitRead(f) ? r.count : std::size_t{r.count} * (IsType2Pair(kind) ? 2 : 1);
-    std::size_t limit = IsBitRead(f) ? kSlaveMaxBits : kSlaveMaxRegisters;
+    std::size_t limit = IsBitRead(f) ? kMaxReadBits : kMaxReadRegisters;
     if (points == 0 || points > limit) return Refuse(r, r.unit, ex::IllegalDataValue);
     if (!InImage(address, r.count)) return Refuse(r, r.unit, ex::IllegalDataAddress);
     SendType2SlaveReply(r.unit, address, r.count, 0, false, f, kind);
@@ -184,11 +184,11 @@ void ModbusSlave::SendSlaveReply(std::int32_t reference, std::int32_t count, std
   if (IsBitRead(function)) {
     std::vector<std::uint8_t> points;
     std::transform(first, first + count, std::back_inserter(points), [](std::int32_t v) { return v == 1 ? 1 : 0; });
-    if (points.size() <= kSlaveMaxBits) reply = ReadBitsReply(unit, function, points);
+    if (points.size() <= kMaxReadBits) reply = ReadBitsReply(unit, function, points);
   } else {
     std::vector<std::uint16_t> registers;
     std::transform(first, first + count, std::back_inserter(registers), Low16);
-    if (registers.size() <= kSlaveMaxRegisters) reply = ReadRegistersReply(unit, function, registers);
+    if (registers.size() <= kMaxReadRegisters) reply = ReadRegistersReply(unit, function, registers);
   }
   if (reply) Send(*reply);
 }
@@ -203,7 +203,7 @@ void ModbusSlave::SendType2SlaveReply(std::uint8_t unit, std::int32_t address, s
   auto first = image_.begin() + address;
   std::optional<Adu> reply;
   if (IsBitRead(function)) {
-    if (static_cast<std::size_t>(count) > kSlaveMaxBits) return;
+    if (static_cast<std::size_t>(count) > kMaxReadBits) return;
     std::vector<std::uint8_t> points;
     std::transform(first, first + count, std::back_inserter(points), [](std::int32_t v) { return v == 1 ? 1 : 0; });
     reply = ReadBitsReply(unit, function, points);
@@ -213,7 +213,7 @@ void ModbusSlave::SendType2SlaveReply(std::uint8_t unit, std::int32_t address, s
       if (IsType2Pair(kind)) registers.push_back(static_cast<std::uint16_t>(static_cast<std::uint32_t>(*it) >> 16));
       registers.push_back(Low16(*it));
     }
-    if (registers.size() > kSlaveMaxRegisters) return;
+    if (registers.size() > kMaxReadRegisters) return;
     reply = ReadRegistersReply(unit, function, registers);
   }
   if (reply) Send(*reply);

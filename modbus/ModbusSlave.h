@@ -23,9 +23,6 @@ namespace plc::modbus {
 
 // Largest element index of the image in the slave modes.
 constexpr std::int32_t kSlaveImageLast = 50000;
-// The largest reads a reply carries: the Modbus maxima.
-constexpr std::size_t kSlaveMaxRegisters = 125;
-constexpr std::size_t kSlaveMaxBits = 2000;
 // How long a partial request waits for the rest of its bytes.
 constexpr std::int64_t kSlavePartialMicros = 2'000'000;
 

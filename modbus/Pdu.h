@@ -38,6 +38,12 @@ constexpr std::uint8_t IllegalDataValue = 3;
 constexpr std::uint8_t ServerDeviceFailure = 4;
 }  // namespace ex
 
+// The Modbus maxima: the registers or bits one read reply carries, and one write request.
+constexpr std::size_t kMaxReadRegisters = 125;
+constexpr std::size_t kMaxReadBits = 2000;
+constexpr std::size_t kMaxWriteRegisters = 123;
+constexpr std::size_t kMaxWriteBits = 1968;
+
 constexpr bool IsBitRead(std::uint8_t function) {
   return function == fn::ReadCoils || function == fn::ReadDiscreteInputs;
 }

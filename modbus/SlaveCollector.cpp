@@ -14,12 +14,9 @@ bool Served(std::uint8_t function) { return IsRead(function) || IsSingleWrite(fu
 // The units of the frame that starts received, once it is complete (0 while it is not). The
 // frame ends at its computed length, in ASCII at its CR LF when that comes first.
 std::size_t CompleteFrameLength(ByteView received, Framing framing) {
-  if (received.empty() || RequestUnitsStillNeeded(received, framing) != 0) return 0;
-  std::size_t length = std::min(received.size(), RequestFrameLength(received, framing));
-  if (framing == Framing::Ascii) {
-    if (auto end = AsciiLineEnd(received)) length = std::min(length, *end);
-  }
-  return length;
+  if (received.empty()) return 0;
+  std::size_t length = FrameEnd(RequestFrameLength(received, framing), received, framing);
+  return received.size() >= length ? length : 0;
 }
 
 }  // namespace
@@ -49,12 +46,10 @@ void SlaveRequestCollector::Add(ByteView received, std::int64_t nowMicros) {
   times_.insert(times_.end(), received.size(), nowMicros);
 }
 
-Bytes SlaveRequestCollector::Take(std::size_t n) {
+void SlaveRequestCollector::Drop(std::size_t n) {
   n = std::min(n, buffer_.size());
-  Bytes taken(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(n));
   buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(n));
   times_.erase(times_.begin(), times_.begin() + static_cast<std::ptrdiff_t>(n));
-  return taken;
 }
 
 std::size_t SlaveRequestCollector::NextPlausibleStart(std::size_t from) const {
@@ -112,13 +107,13 @@ CollectedRequest SlaveRequestCollector::Next() {
 CollectedRequest SlaveRequestCollector::Decide() {
   if (framing_ == Framing::Ascii) {
     // Noise between frames is no request: a frame starts at its colon.
-    Take(SkipToColon(buffer_));
+    Drop(SkipToColon(buffer_));
     // A second colon before the line end: the frame before it was cut off.
     auto end = AsciiLineEnd(buffer_);
     std::size_t colon = NextPlausibleStart(1);
     if (colon < buffer_.size() && (!end || colon < *end)) {
       CollectedRequest broken = BrokenOf(ByteView(buffer_).first(colon));
-      Take(colon);
+      Drop(colon);
       return broken;
     }
   }
@@ -127,7 +122,7 @@ CollectedRequest SlaveRequestCollector::Decide() {
   if (std::size_t length = CompleteFrameLength(buffer_, framing_); length > 0) {
     ParsedFrame parsed = ParseFrame(ByteView(buffer_).first(length), framing_);
     if (parsed) {
-      Take(length);
+      Drop(length);
       CollectedRequest out;
       out.kind = SlaveInput::Request;
       out.adu = std::move(parsed.adu);
@@ -138,7 +133,7 @@ CollectedRequest SlaveRequestCollector::Decide() {
     CollectedRequest broken = BrokenOf(ByteView(buffer_).first(length));
     std::size_t next = 1;
     while (next < buffer_.size() && ValidFrameAt(next) == 0) ++next;
-    Take(next < buffer_.size() ? next : NextPlausibleStart(1));
+    Drop(next < buffer_.size() ? next : NextPlausibleStart(1));
     return broken;
   }
   // The front is incomplete. A valid request that has arrived whole behind it (it ends where
@@ -146,7 +141,7 @@ CollectedRequest SlaveRequestCollector::Decide() {
   for (std::size_t k = 1; k < buffer_.size(); ++k) {
     if (ValidFrameAt(k) == buffer_.size() - k) {
       CollectedRequest broken = BrokenOf(ByteView(buffer_).first(k));
-      Take(k);
+      Drop(k);
       return broken;
     }
   }

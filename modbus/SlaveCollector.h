@@ -47,8 +47,8 @@ class SlaveRequestCollector {
   std::size_t Buffered() const { return buffer_.size(); }
 
  private:
-  // Removes and returns the first n units.
-  Bytes Take(std::size_t n);
+  // Removes the first n units.
+  void Drop(std::size_t n);
   // Where a frame can start at or after from: ASCII a colon, RTU a served function behind a unit
   // byte (or a lone last byte). buffer_.size() when nowhere.
   std::size_t NextPlausibleStart(std::size_t from) const;

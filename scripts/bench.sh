@@ -9,9 +9,8 @@ cd "$(dirname "$0")/.."
 source scripts/build-tools.sh
 bash scripts/deps.sh
 dir=build-bench-run
-mapfile -t configure < <(plc_configure_args "$dir")
-cmake -S . -B "$dir" "${configure[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLC_SANITIZE=OFF -DPLC_BUILD_TESTS=ON \
-      -DPLC_BUILD_BENCH=ON >/dev/null
+plc_configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLC_SANITIZE=OFF -DPLC_BUILD_TESTS=ON \
+  -DPLC_BUILD_BENCH=ON >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target modbus_bench seqlink_bench df1_bench ecom_bench
 echo "== RtuLink against libmodbus"
 "$dir/bin/modbus_bench" --benchmark_color=false "$@"

@@ -17,3 +17,12 @@ plc_configure_args() {
   fi
   if [ ${#args[@]} -gt 0 ]; then printf '%s\n' "${args[@]}"; fi
 }
+# plc_configure DIR ARGS...: configures the build folder DIR with the generator and launcher
+# above, then ARGS.
+plc_configure() {
+  local dir=$1
+  shift
+  local configure
+  mapfile -t configure < <(plc_configure_args "$dir")
+  cmake -S . -B "$dir" "${configure[@]}" "$@"
+}

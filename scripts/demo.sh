@@ -6,8 +6,7 @@ cd "$(dirname "$0")/.."
 source scripts/build-tools.sh
 bash scripts/deps.sh
 build_dir=${PLC_BUILD_DIR:-build}
-mapfile -t configure < <(plc_configure_args "$build_dir")
-cmake -S . -B "$build_dir" "${configure[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+plc_configure "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # The demo loads the controls' plug-ins by name, so they are built with it.
 cmake --build "$build_dir" -j "$(nproc)" --target plclink rtulink seqlink DfLink udplink
 status=0

@@ -11,9 +11,8 @@ dir=${PLC_FUZZ_DIR:-build-fuzz}
 source scripts/build-tools.sh
 # A folder already configured for fuzzing (the test command's sanitizer build) is used as it is.
 if ! grep -q '^PLC_FUZZ:BOOL=ON' "$dir/CMakeCache.txt" 2>/dev/null; then
-  mapfile -t generator < <(plc_configure_args "$dir")
-  cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-    -DCMAKE_CXX_COMPILER=clang++ -DPLC_FUZZ=ON -DPLC_BUILD_TESTS=OFF >/dev/null
+  plc_configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DPLC_FUZZ=ON -DPLC_BUILD_TESTS=OFF >/dev/null
 fi
 cmake --build "$dir" -j "$(nproc)" --target fuzz_targets
 mkdir -p "$dir/findings" "$dir/scratch"

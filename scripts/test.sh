@@ -15,9 +15,8 @@ all_passed=0 all_failed=0
 
 run_suite() {
   local name=$1 dir=$2; shift 2
-  local configure log
-  mapfile -t configure < <(plc_configure_args "$dir")
-  if ! cmake -S . -B "$dir" "${configure[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null ||
+  local log
+  if ! plc_configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null ||
      ! cmake --build "$dir" -j "$jobs"; then
     summary+=("$name: build FAILED")
     failed=1

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "core/ResultCodes.h"
+
 namespace plc::plclink {
 
 DemoReport::DemoReport(std::ostream& out, std::string control) : out_(out), control_(std::move(control)) {}
@@ -54,6 +56,10 @@ void DemoReport::PrintVerdict() {
   } else {
     out_ << "FAIL (" << failed_ << " of " << steps_ << " steps mismatched)\n";
   }
+}
+
+std::string ResultText(const Variant& result) {
+  return result.ToInt16() == ResultOk ? "result -1 (ok)" : "result " + result.ToString() + " (failed)";
 }
 
 std::string ValuesText(const VariantArray& values, std::int32_t first, std::int32_t count) {

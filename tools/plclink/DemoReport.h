@@ -5,6 +5,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Variant.h"
@@ -50,6 +51,15 @@ class DemoReport {
   std::string aborted_;
 };
 
+// Values as an array from index 1, as the controls take them.
+template <typename T>
+Variant ArrayOf(const std::vector<T>& values) {
+  VariantArray array(1, static_cast<std::int32_t>(values.size()));
+  for (std::size_t i = 0; i < values.size(); ++i) array.Set(static_cast<std::int32_t>(i + 1), Variant(values[i]));
+  return Variant(std::move(array));
+}
+// A member's result: "result -1 (ok)", else "result 0 (failed)".
+std::string ResultText(const Variant& result);
 // Values of an array as text, from index first for count elements: "12 345 4660".
 std::string ValuesText(const VariantArray& values, std::int32_t first, std::int32_t count);
 // Bytes as spaced upper-case hexadecimal: "01 03 00 00".

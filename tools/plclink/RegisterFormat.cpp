@@ -4,13 +4,11 @@
 #include <string>
 
 #include "core/Conversions.h"
+#include "modbus/Pdu.h"
 
 namespace plc::plclink {
 
 namespace {
-
-constexpr long kMaxReadRegisters = 125, kMaxReadBits = 2000;
-constexpr long kMaxWriteRegisters = 123, kMaxWriteBits = 1968;
 
 std::uint16_t Word(const Variant& v) { return static_cast<std::uint16_t>(v.ToInt32() & 0xFFFF); }
 
@@ -58,7 +56,8 @@ std::optional<std::string> ModbusLimitBroken(const std::string& address, long re
   char table = address[0];
   bool bits = table == '0' || table == '1';
   if (!bits && table != '3' && table != '4') return std::nullopt;
-  long limit = bits ? (write ? kMaxWriteBits : kMaxReadBits) : (write ? kMaxWriteRegisters : kMaxReadRegisters);
+  const auto limit = static_cast<long>(bits ? (write ? modbus::kMaxWriteBits : modbus::kMaxReadBits)
+                                             : (write ? modbus::kMaxWriteRegisters : modbus::kMaxReadRegisters));
   if (registers <= limit) return std::nullopt;
   return std::to_string(registers) + (bits ? " bits" : " registers") + " is more than one Modbus " +
          (write ? "write" : "read") + " carries (" + std::to_string(limit) + " at most)";

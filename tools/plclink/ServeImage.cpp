@@ -6,14 +6,14 @@
 #include "core/Enums.h"
 #include "core/PluginControl.h"
 #include "core/ResultCodes.h"
+#include "modbus/Pdu.h"
 #include "platform/PseudoTerminalLink.h"
 #include "platform/SerialPortMap.h"
+#include "tools/plclink/ServedRequests.h"
 
 namespace plc::plclink {
 
 namespace {
-
-constexpr std::int32_t kMaxWriteRegisters = 123;
 
 void Put(std::map<std::int32_t, std::int32_t>& image, const std::string& where, const std::string& refText,
          const std::string& valueText) {
@@ -56,16 +56,10 @@ struct MappedLine {
   MappedLine& operator=(const MappedLine&) = delete;
 };
 
-// A coil reference keeps its five digits (00005): the control reads the table from the first.
-std::string Reference(std::int32_t ref) {
-  std::string digits = std::to_string(ref);
-  return digits.size() < 5 ? std::string(5 - digits.size(), '0') + digits : digits;
-}
-
 void Write(Control& master, std::int32_t first, const std::vector<std::int32_t>& values) {
   VariantArray array(1, static_cast<std::int32_t>(values.size()));
   for (std::size_t i = 0; i < values.size(); ++i) array.Set(static_cast<std::int32_t>(i + 1), Variant(values[i]));
-  Variant address(Reference(first));
+  Variant address(ReferenceText(first));
   Variant data(std::move(array)), count(static_cast<std::int16_t>(values.size()));
   std::int16_t result = master.Invoke("WritePLC", {&address, &data, &count}).ToInt16();
   if (result != ResultOk)
@@ -135,7 +129,7 @@ void PreloadImage(ControlSession& session, const Options& o, const std::map<std:
         continue;
       }
       if (!run.empty() && (ref != runStart + static_cast<std::int32_t>(run.size()) ||
-                           run.size() == static_cast<std::size_t>(kMaxWriteRegisters)))
+                           run.size() == modbus::kMaxWriteRegisters))
         flush();
       if (run.empty()) runStart = ref;
       run.push_back(value);

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <functional>
 
+#include "modbus/AsciiFrame.h"
 #include "modbus/Frame.h"
+#include "modbus/Replies.h"
 #include "modbus/SlaveRequests.h"
 
 namespace plc::plclink {
@@ -32,18 +34,14 @@ std::optional<Table> TableOf(int function) {
 }
 
 // The values a read answer carries: bits unpacked (count of them) or registers.
-std::vector<std::int32_t> AnswerValues(const modbus::Adu& answer, int function, std::int32_t count) {
-  std::vector<std::int32_t> values;
-  if (answer.data.empty()) return values;
-  std::size_t bytes = std::min<std::size_t>(answer.data[0], answer.data.size() - 1);
-  const std::uint8_t* d = answer.data.data() + 1;
-  if (function == 1 || function == 2) {
-    for (std::int32_t k = 0; k < count && static_cast<std::size_t>(k / 8) < bytes; ++k)
-      values.push_back((d[k / 8] >> (k % 8)) & 1);
-  } else {
-    for (std::size_t i = 0; i + 1 < bytes; i += 2) values.push_back((d[i] << 8) | d[i + 1]);
+std::vector<std::int32_t> AnswerValues(const modbus::Adu& answer, std::uint8_t function, std::int32_t count) {
+  if (!modbus::IsBitRead(function)) {
+    std::vector<std::uint16_t> registers = modbus::DecodeRegisters(answer);
+    return {registers.begin(), registers.end()};
   }
-  return values;
+  std::vector<std::uint8_t> bits = modbus::DecodeBits(answer);
+  bits.resize(std::min(bits.size(), static_cast<std::size_t>(std::max(count, std::int32_t{0}))));
+  return {bits.begin(), bits.end()};
 }
 
 // Takes the first frame off the front of `bytes`: up to its line end in ASCII, else the
@@ -52,7 +50,7 @@ std::vector<std::uint8_t> TakeFrame(std::vector<std::uint8_t>& bytes, Framing fr
                                     const std::function<std::size_t(const std::vector<std::uint8_t>&)>& rtuLength) {
   if (framing == Framing::Ascii) {
     // Whatever came before the colon is no part of the frame.
-    bytes.erase(bytes.begin(), std::find(bytes.begin(), bytes.end(), std::uint8_t{':'}));
+    bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(modbus::SkipToColon(bytes)));
   }
   // Measured only now: the length may not count bytes dropped above.
   std::size_t length = bytes.size();
@@ -102,7 +100,7 @@ ServedRequest ServedRequests::Take() {
     r.first = table->base + q.offset;
   }
   r.count = q.count;
-  r.write = q.function == 5 || q.function == 6 || q.function == 15 || q.function == 16;
+  r.write = modbus::IsSingleWrite(q.function) || modbus::IsMultipleWrite(q.function);
   if (q.function == 5) r.values = {q.value == 0xFF00 ? 1 : 0};
   else if (q.function == 6) r.values = {q.value};
   else if (r.write) r.values.assign(q.values.begin(), q.values.end());
@@ -117,17 +115,17 @@ ServedRequest ServedRequests::Take() {
   return r;
 }
 
+std::string ReferenceText(std::int32_t ref) {
+  std::string digits = std::to_string(ref);
+  return digits.size() < 5 ? std::string(5 - digits.size(), '0') + digits : digits;
+}
+
 std::string Describe(const ServedRequest& r) {
   if (!r.problem.empty()) return "request not served: " + r.problem;
   std::string text = "unit " + std::to_string(r.unit) + " ";
   if (r.table.empty()) return text + "function " + std::to_string(r.function) + (r.answered ? "" : ", not answered");
-  // Bits keep their five digits (00005), as references are written.
-  auto reference = [&r](std::int32_t ref) {
-    std::string digits = std::to_string(ref);
-    return r.first < 10000 && digits.size() < 5 ? std::string(5 - digits.size(), '0') + digits : digits;
-  };
-  text += r.table + " " + reference(r.first);
-  if (r.count > 1) text += ".." + reference(r.first + r.count - 1);
+  text += r.table + " " + ReferenceText(r.first);
+  if (r.count > 1) text += ".." + ReferenceText(r.first + r.count - 1);
   if (r.exception) {
     static const char* const kNames[] = {"", "illegal function", "illegal data address", "illegal data value",
                                          "server device failure"};

@@ -35,6 +35,10 @@ class ServedRequests {
   std::vector<std::uint8_t> rx_, tx_;
 };
 
+// A reference as it is written: a coil keeps its five digits (00005), the table being read
+// from the first.
+std::string ReferenceText(std::int32_t ref);
+
 // "holding registers 40005..40007 written: 11 22 33" for a person.
 std::string Describe(const ServedRequest& r);
 
