@@ -117,7 +117,8 @@ void PosixSerialPort::DeviceOpen() {
   int bits = 0;
   modemLines_ = ioctl(fd, TIOCMGET, &bits) == 0;
   carrier_ = modemLines_ && (bits & TIOCM_CD) != 0;
-  pty_ = !modemLines_ || IsPtySlave(fd);
+  ptySlave_ = IsPtySlave(fd);
+  pty_ = !modemLines_ || ptySlave_;
   hungUp_ = false;
   ptyDrainDue_ = 0;
   fd_ = fd;
@@ -135,10 +136,16 @@ void PosixSerialPort::DeviceOpen() {
 void PosixSerialPort::DeviceClose() {
   CancelLoopWork();
   if (fd_ < 0) return;
-  if (!pty_) WaitForOutputBounded();
-  // Whatever did not go out in time is dropped rather than holding close() for the driver's
-  // closing wait.
-  (void)tcflush(fd_, TCOFLUSH);
+  // What was written is the far end's: a closing acknowledgement must reach it. A UART gets
+  // the line time of what it still holds (see WaitForOutputBounded); only what did not go out
+  // by then is dropped, rather than holding close() for the driver's closing wait. The bytes
+  // written to a pseudo-terminal already wait on its far side, which reads them even after
+  // this end closes; a flush here would throw them away, so there is nothing to wait for
+  // or to drop.
+  if (!ptySlave_) {
+    WaitForOutputBounded();
+    (void)tcflush(fd_, TCOFLUSH);
+  }
   (void)ioctl(fd_, TIOCNXCL);
   ::close(fd_);
   fd_ = -1;
@@ -156,6 +163,9 @@ void PosixSerialPort::CancelLoopWork() {
   watch_ = carrierTimer_ = drainTimer_ = hangupTimer_ = 0;
 }
 
+// Bounded by twice the line time of the bytes queued at the start, plus kWriteSlackMicros:
+// at 9600 baud 4 KiB take at most 8.8 s, a closing acknowledgement a quarter of a second. A
+// device that has gone (the ioctl fails) or holds nothing returns at once.
 void PosixSerialPort::WaitForOutputBounded() {
   int queued = 0;
   if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;

@@ -73,6 +73,7 @@ class PosixSerialPort final : public SerialPort {
   int fd_ = -1;
   std::string path_;
   bool pty_ = false;
+  bool ptySlave_ = false;  // a /dev/pts device: written bytes are already with the far end
   bool modemLines_ = false;
   bool hungUp_ = false;
   bool carrier_ = false;

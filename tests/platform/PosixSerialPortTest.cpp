@@ -288,6 +288,39 @@ TEST_F(PosixSerialPortOnPty, WriteToAFarEndThatNeverReadsGivesUpInBoundedTime) {
   EXPECT_EQ(pty.ReadText(2), "ok") << "the port is usable once the far end reads again";
 }
 
+// A one-shot program writes its closing acknowledgement and closes at once: the far end must
+// still get every byte, however soon the close follows the write.
+TEST_F(PosixSerialPortOnPty, ClosingRightAfterAWriteDropsNothing) {
+  constexpr int kRuns = 300;
+  for (int run = 0; run < kRuns; ++run) {
+    port.SetPortOpen(true);
+    port.OutputBytes(Bytes{0x10, static_cast<std::uint8_t>(run)});
+    port.SetPortOpen(false);
+  }
+  test::PtyBytes got = pty.Read(2 * kRuns);
+  ASSERT_EQ(got.size(), 2u * kRuns) << "bytes written before a close were discarded";
+  for (std::size_t run = 0; run < kRuns; ++run) {
+    EXPECT_EQ(got[2 * run], 0x10);
+    EXPECT_EQ(got[2 * run + 1], static_cast<std::uint8_t>(run)) << "run " << run;
+  }
+}
+
+TEST_F(PosixSerialPortOnPty, CloseReturnsAtOnceWhenTheFarEndNeverReadsOrHasGone) {
+  port.SetPortOpen(true);
+  port.OutputBytes(Bytes(4096, 'q'));
+  auto start = std::chrono::steady_clock::now();
+  port.SetPortOpen(false);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms) << "a pseudo-terminal holds nothing to wait for";
+  EXPECT_EQ(pty.Read(4096).size(), 4096u) << "what nobody had read yet is still there after the close";
+
+  port.SetPortOpen(true);
+  port.OutputBytes(Bytes{1, 2, 3});
+  pty.CloseFar();
+  start = std::chrono::steady_clock::now();
+  EXPECT_NO_THROW(port.SetPortOpen(false));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms) << "nothing can leave towards a far end that is gone";
+}
+
 TEST(PtyLink, TwoPortsTalkBothWaysThroughTheLinkedDevices) {
   EventLoop loop{TheSystemClock()};
   test::PtyLink link;
