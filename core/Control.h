@@ -43,7 +43,16 @@ class Control : public Dispatch {
   float Width() const { return width_; }
   float Height() const { return height_; }
 
+  // Why the last read or write call of this control failed, in words a user can act on
+  // ("no reply from station 2 within 2 s"); empty when it succeeded. ReadErrors keeps the
+  // control's classic text, which hosts compare; this is the cause behind a failed result.
+  const std::string& FailureCause() const { return failureCause_; }
+
  protected:
+  // A call starts with no cause; the path that makes it fail says why.
+  void ClearFailure() { failureCause_.clear(); }
+  void NoteFailure(std::string cause) { failureCause_ = std::move(cause); }
+
   void RaiseEvent(const std::string& name, std::vector<Variant>& args) {
     if (sink_) sink_(name, args);
   }
@@ -60,6 +69,7 @@ class Control : public Dispatch {
   EventSink sink_;
   float width_ = 0;
   float height_ = 0;
+  std::string failureCause_;
 };
 
 // The C entry points each plug-in library exports.

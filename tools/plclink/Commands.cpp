@@ -75,9 +75,12 @@ std::string ErrorsText(ControlSession& s) {
   }
 }
 
-int Failed(const std::string& method, std::int32_t result, const std::string& errors) {
-  std::cerr << "plclink: " << method << " failed with result " << result
-            << (errors.empty() ? std::string(" (no error text)") : ": " + errors) << "\n";
+// The control's ReadErrors text and its cause of the failure, each when it has one.
+int Failed(const std::string& method, std::int32_t result, const std::string& errors, const std::string& cause) {
+  std::string why = cause;
+  if (!errors.empty() && errors != cause) why = why.empty() ? errors : errors + " (" + cause + ")";
+  if (why.empty()) why = "the control gave no cause for this result";
+  std::cerr << "plclink: " << method << " failed with result " << result << ": " << why << "\n";
   return 1;
 }
 
@@ -112,9 +115,10 @@ int Read(const Options& o, ControlSession& s, Output& out) {
   s.OpenPort();
   std::int32_t result = s.Get().Invoke(m.name, a.List()).ToInt32();
   std::string errors = ErrorsText(s);
+  const std::string& cause = s.Get().FailureCause();
   std::vector<Variant> values = result == ResultOk ? Formatted(o, Elements(*a.slots[1])) : std::vector<Variant>{};
-  out.Transfer(result, values, errors);
-  return result == ResultOk ? 0 : Failed(m.name, result, errors);
+  out.Transfer(result, values, errors, cause);
+  return result == ResultOk ? 0 : Failed(m.name, result, errors, cause);
 }
 
 int Write(const Options& o, ControlSession& s, Output& out) {
@@ -136,8 +140,9 @@ int Write(const Options& o, ControlSession& s, Output& out) {
     if (completion && completion->size() >= 5) result = (*completion)[4].ToInt32();
   }
   std::string errors = ErrorsText(s);
-  out.Transfer(result, {}, errors);
-  return result == ResultOk ? 0 : Failed(m.name, result, errors);
+  const std::string& cause = s.Get().FailureCause();
+  out.Transfer(result, {}, errors, cause);
+  return result == ResultOk ? 0 : Failed(m.name, result, errors, cause);
 }
 
 // A completion event's data as the --format asks: MData(1..quan) formatted, quan counting
@@ -259,7 +264,7 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
     std::int32_t result = s.Get().Invoke(m.name, call.List()).ToInt32();
     if (!NonWaitingReadSent(s, result)) {
       failed = true;
-      Failed(m.name, result, ErrorsText(s));
+      Failed(m.name, result, ErrorsText(s), s.Get().FailureCause());
       if (inFlight) ended();  // no event follows a refused read
     }
   };

@@ -58,13 +58,15 @@ std::string IsoTime(std::int64_t wallMicros) {
   return text;
 }
 
-void Output::Transfer(std::int32_t result, const std::vector<Variant>& values, const std::string& errors) {
+void Output::Transfer(std::int32_t result, const std::vector<Variant>& values, const std::string& errors,
+                      const std::string& cause) {
   if (json_) {
     nlohmann::json list = nlohmann::json::array();
     for (const Variant& v : values) list.push_back(ToJson(v));
     nlohmann::ordered_json line{{"result", result}, {"ok", result == ResultOk}};
     line["values"] = list;
     line["errors"] = errors;
+    if (result != ResultOk) line["cause"] = cause;
     out_ << Dump(line) << std::endl;
     return;
   }

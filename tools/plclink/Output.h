@@ -23,8 +23,10 @@ class Output {
  public:
   Output(bool json, std::ostream& out) : json_(json), out_(out) {}
 
-  // read and write: the result code, the values (read only) and the ReadErrors text.
-  void Transfer(std::int32_t result, const std::vector<Variant>& values, const std::string& errors);
+  // read and write: the result code, the values (read only), the ReadErrors text and the
+  // control's cause of a failure (JSON only: plain output prints the cause on standard error).
+  void Transfer(std::int32_t result, const std::vector<Variant>& values, const std::string& errors,
+                const std::string& cause = {});
   // call: the result and each argument as it stands after the call (omitted ones Empty).
   void Call(const Variant& result, const std::vector<Variant>& args);
   // An event with its arguments as declared (params may be empty when none are declared).
