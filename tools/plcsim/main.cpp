@@ -6,6 +6,7 @@
 #include "tools/plcsim/DirectNetSimulator.h"
 #include "tools/plcsim/EcomModuleSim.h"
 #include "tools/plcsim/Df1Simulator.h"
+#include "tools/plcsim/SimArguments.h"
 #include "tools/plcsim/Simulators.h"
 
 namespace plc::sim {
@@ -25,7 +26,8 @@ const std::vector<SimulatorCommand>& Simulators() {
 namespace {
 
 int Usage(std::ostream& out, int status) {
-  out << "usage: plcsim PROTOCOL [OPTIONS]   (plcsim PROTOCOL --help for its options)\n";
+  out << "usage: plcsim PROTOCOL [OPTIONS]   (plcsim PROTOCOL --help for its options)\n"
+         "       plcsim --version\n";
   out << "protocols:\n";
   for (const auto& s : plc::sim::Simulators()) out << "  " << s.name << "  " << s.summary << "\n";
   if (plc::sim::Simulators().empty()) out << "  (none built)\n";
@@ -38,6 +40,10 @@ int main(int argc, char** argv) {
   if (argc < 2) return Usage(std::cerr, 2);
   const std::string name = argv[1];
   if (name == "--help" || name == "-h") return Usage(std::cout, 0);
+  if (name == "--version" || name == "-V") {
+    std::cout << plc::sim::SimVersionText() << "\n";
+    return 0;
+  }
   for (const auto& s : plc::sim::Simulators()) {
     if (s.name == name) return s.run(argc - 1, argv + 1);
   }
