@@ -76,7 +76,7 @@ TEST_F(UdpLinkLoopback, EveryMemoryTypeReadAndWritten) {
   VariantArray three(1, 3);
   three.Set(1, Variant(std::int32_t{7}));
   three.Set(2, Variant(std::int32_t{65535}));
-  three.Set(3, Variant(std::int32_t{-2}));
+  three.Set(3, Variant(std::int32_t{65534}));
   Variant address("V,2001"), values(three);
   ASSERT_EQ(b_.link->WritePLC(address, values, std::int16_t{3}, {}, {}), ResultOk);
   EXPECT_EQ(sim_->Word(1, 1025), 7);
@@ -99,10 +99,12 @@ TEST_F(UdpLinkLoopback, EveryMemoryTypeReadAndWritten) {
     const std::string a = std::string(t.type) + ",17", below = std::string(t.type) + ",16";
     EXPECT_EQ(ReadOne(a.c_str()), 1) << a;
     EXPECT_EQ(ReadOne(below.c_str()), 0) << below;
+    // A write would send the whole byte of eight points: refused, the byte as it was.
     const std::string next = std::string(t.type) + ",20";  // the third byte of the block
-    Variant w(next), v(std::int32_t{0x41});
-    ASSERT_EQ(b_.link->WritePLC(w, v, {}, {}, {}), ResultOk) << next;
-    EXPECT_EQ(sim_->Byte(1, t.dataType, static_cast<std::uint16_t>(t.base + 2)), 0x41) << next;
+    sim_->SetByte(1, t.dataType, static_cast<std::uint16_t>(t.base + 2), 0x5A);
+    Variant w(next), v(std::int32_t{1});
+    EXPECT_EQ(b_.link->WritePLC(w, v, {}, {}, {}), ResultFailed) << next;
+    EXPECT_EQ(sim_->Byte(1, t.dataType, static_cast<std::uint16_t>(t.base + 2)), 0x5A) << next;
   }
 }
 
