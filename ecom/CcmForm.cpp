@@ -108,8 +108,9 @@ void CcmForm::EtherCCMRead(std::int32_t station, std::int32_t address, std::int3
     for (std::size_t id = 0; id < StationMap.size(); ++id) {
       if (StationMap[id] > 0) found += (found.empty() ? "" : ", ") + std::to_string(id);
     }
-    detail_ = "no module with ID " + std::to_string(station) + " answered when the port was opened (" +
-              (found.empty() ? std::string("none did") : "IDs found: " + found) + ")";
+    detail_ = !libraryOpen_ ? std::string("the ECOM transport is not open (PortOpen)")
+                            : "no module with ID " + std::to_string(station) + " answered when the port was opened (" +
+                                  (found.empty() ? std::string("none did") : "IDs found: " + found) + ")";
     return;
   }
   const auto index = static_cast<std::size_t>(StationMap[static_cast<std::size_t>(station)] - 1);

@@ -319,6 +319,7 @@ std::string UdpLink::LRCchk(std::string& HEADER) { return dnet::LRCchk(HEADER); 
 
 // Reads nothing: it only gives an address with "," but no ";" the default station.
 Result UdpLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
+  NoteFailure("ReadPLCValue reads nothing on UdpLink: it only puts the default station before an address with ','");
   if (Address.IsString()) {
     const std::string text = Address.ToString();
     if (text.find(',') != std::string::npos && text.find(';') == std::string::npos)

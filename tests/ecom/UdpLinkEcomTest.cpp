@@ -238,6 +238,14 @@ TEST(UdpLinkEcom, ReadsKeepTheCallersSizesAndRefuseWhatDoesNotFit) {
   EXPECT_EQ(r.b.link->FailureCause(), "ECOM is not open: PortOpen was set to False");
   EXPECT_EQ(r.b.link->ReadPLCNW(address, small, {}, {}), ResultFailed);
   EXPECT_EQ(r.b.link->FailureCause(), "ECOM is not open: PortOpen was set to False");
+  Variant one(std::int32_t{1});
+  EXPECT_EQ(r.b.link->WritePLC(address, one, {}, {}, {}), ResultFailed);
+  EXPECT_EQ(r.b.link->FailureCause(), "Error: invalid device address 1 (the ECOM transport is not open (PortOpen))");
+  // ReadPLCValue reads nothing (it only names the station), and says so.
+  Variant plain("V,2000"), response;
+  EXPECT_EQ(r.b.link->ReadPLCValue(plain, response, {}, {}, {}), ResultFailed);
+  EXPECT_EQ(plain, Variant("1;V,2000"));
+  EXPECT_NE(r.b.link->FailureCause().find("reads nothing"), std::string::npos);
   r.m->openTransportResult = 6;
   r.m->detail = "the module list /dev/zero is not a regular file";
   r.b.link->SetPortOpen(true);

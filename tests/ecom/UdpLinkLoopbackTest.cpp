@@ -155,6 +155,28 @@ TEST_F(UdpLinkLoopback, EachModuleFaultHasItsTextAndTheNextRequestWorks) {
   }
 }
 
+TEST_F(UdpLinkLoopback, AnErrorStatusAStaleAnswerAndADuplicate) {
+  b_.link->SetPortOpen(true);
+  sim_->SetWord(1, 0, 4321);
+  sim_->SetWord(1, 1, 1234);
+  // An error status ends each attempt at once: no time-out waited.
+  sim_->SetFault(1, EcomFault::Refuse);
+  const auto took = FailingRead("Error 2 performing PASCAL_HEICCMRequest: rc= 102");
+  EXPECT_LT(took, std::chrono::milliseconds(2 * kTimeoutMs));
+  EXPECT_NE(b_.link->FailureCause().find("refused the request: status 2"), std::string::npos) << b_.link->FailureCause();
+  sim_->SetFault(1, EcomFault::None);
+  EXPECT_EQ(ReadOne("V,0"), 4321);
+  // An answer to the request before, with other data, is passed over for this one's.
+  sim_->SetFault(1, EcomFault::Stale);
+  EXPECT_EQ(ReadOne("V,0"), 4321);
+  EXPECT_EQ(ReadOne("V,1"), 1234);
+  // Every answer twice: the second copy is not taken for the next request's answer.
+  sim_->SetFault(1, EcomFault::Duplicate);
+  EXPECT_EQ(ReadOne("V,0"), 4321);
+  EXPECT_EQ(ReadOne("V,1"), 1234);
+  EXPECT_EQ(ReadOne("V,0"), 4321);
+}
+
 TEST_F(UdpLinkLoopback, AFailingFirstRequestThenAGoodRetry) {
   b_.link->SetPortOpen(true);
   sim_->SetWord(1, 0, 77);
