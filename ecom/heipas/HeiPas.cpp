@@ -263,7 +263,8 @@ int CcmRequest(HEIDevice* device, std::uint16_t write, std::uint8_t dataType, st
   const auto bytes = Encode(request);
   const ModuleAddress to = AddressOf(*device);
   device->Sequence = request.sequence;
-  const std::string module = ModuleText(request.moduleId, to);
+  // Named only when a failure is told: a good request builds no text.
+  const auto module = [&] { return ModuleText(request.moduleId, to); };
 
   int refused = HP_E_TIMEOUT;  // the code of the last datagram refused, if any
   std::string why;
@@ -273,7 +274,7 @@ int CcmRequest(HEIDevice* device, std::uint16_t write, std::uint8_t dataType, st
   for (; made < attempts; ++made) {
     const auto start = Clock::now();
     if (start >= callEnd) break;
-    if (!Send(*socket, to, bytes)) return Fail(HP_E_SEND, "cannot send to " + module + ": " + std::strerror(errno));
+    if (!Send(*socket, to, bytes)) return Fail(HP_E_SEND, "cannot send to " + module() + ": " + std::strerror(errno));
     // Every attempt carries the same sequence number, so a late answer to an earlier one counts.
     const auto deadline = std::min(start + std::chrono::milliseconds(device->TimeoutMs), callEnd);
     while (auto got = Receive(*socket, deadline)) {
@@ -281,7 +282,7 @@ int CcmRequest(HEIDevice* device, std::uint16_t write, std::uint8_t dataType, st
       const auto reply = Parse(got->bytes);
       if (!reply) {
         refused = HP_E_BAD_REPLY;
-        why = module + " answered with a datagram that failed its check or its layout";
+        why = module() + " answered with a datagram that failed its check or its layout";
         continue;
       }
       if (reply->kind != Kind::CcmReply || reply->sequence != request.sequence) continue;  // a stale answer
@@ -293,17 +294,17 @@ int CcmRequest(HEIDevice* device, std::uint16_t write, std::uint8_t dataType, st
       if (reply->write != request.write || reply->dataType != dataType || reply->address != request.address ||
           reply->length != length) {
         refused = HP_E_BAD_REPLY;
-        why = module + " answered another request than the one asked";
+        why = module() + " answered another request than the one asked";
         continue;
       }
       if (reply->status != StatusOk)
-        return Fail(HP_E_MODULE_BASE + reply->status, module + " refused the request: " + StatusText(reply->status));
+        return Fail(HP_E_MODULE_BASE + reply->status, module() + " refused the request: " + StatusText(reply->status));
       if (!write && length > 0) std::memcpy(buffer, reply->data.data(), length);
       return HP_OK;
     }
   }
   if (refused == HP_E_TIMEOUT)
-    why = "no answer from " + module + " to " + std::to_string(made) + " attempt" + (made == 1 ? "" : "s") + " of " +
+    why = "no answer from " + module() + " to " + std::to_string(made) + " attempt" + (made == 1 ? "" : "s") + " of " +
           std::to_string(device->TimeoutMs) + " ms";
   return Fail(refused, why);
 }
