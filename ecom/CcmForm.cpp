@@ -73,7 +73,7 @@ void CcmForm::EtherCCMOpen(std::string& errorText, std::int16_t protocol, std::i
   if (rc != 0) return fail(Failed("Error Querying the Network: rc= ", rc));
   // The library may not report more devices than the room offered.
   if (DeviceCount > kRoomOffered) DeviceCount = kRoomOffered;
-  if (DeviceCount <= 0) return fail(Rc("No ECOM Devices: rc= ", rc));
+  if (DeviceCount <= 0) return fail(Failed("No ECOM Devices: rc= ", rc));
   for (std::int32_t i = 0; i < DeviceCount; ++i) {
     std::int16_t flag = 0;
     rc = api_->OpenDevice(TransportRecord, DeviceTable[static_cast<std::size_t>(i)], kVersion,

@@ -42,6 +42,7 @@ constexpr auto kMaxCallTime = std::chrono::milliseconds(HP_MAX_CALL_MS);
 struct Transport {
   UdpSocket socket;
   std::vector<ModuleAddress> modules;
+  std::string source;  // where the list came from
 };
 
 // A sequence number no earlier process is likely to have used, so that a module (or a stale
@@ -216,6 +217,12 @@ int Query(HEITransport* transport, HEIDevice* devices, std::int32_t* count, std:
     if (answers[i] && Keeps(filter, *answers[i])) devices[found++] = DeviceRecord(transport->Token, list[i], *answers[i]);
   }
   *count = found;
+  if (found == 0) {
+    // Not a failure of the call, but the user's first question: where was it looking?
+    State().detail = "none of the " + std::to_string(list.size()) + " module address(es) listed in " + t->source +
+                     " answered" + (answered > 0 ? " as asked" : "") + " within " +
+                     std::to_string(QueryMilliseconds()) + " ms";
+  }
   return HP_OK;
 }
 
@@ -345,7 +352,7 @@ int PASCAL_HEIOpenTransport(HEITransport* transport, uint16_t version, uint32_t 
     // Opening a record again replaces its transport instead of leaking the first socket.
     s.transports.erase(transport->Token);
     const std::uint32_t token = s.nextToken++;
-    s.transports.emplace(token, Transport{std::move(*socket), std::move(*list.modules)});
+    s.transports.emplace(token, Transport{std::move(*socket), std::move(*list.modules), std::move(list.source)});
     transport->Token = token;
     return HP_OK;
   });

@@ -170,7 +170,7 @@ ConfiguredList ConfiguredModules() {
   }
   if (!user.empty() && Exists(user)) return FromFile(user);
   if (Exists("/etc/hei_pas.conf")) return FromFile("/etc/hei_pas.conf");
-  return ConfiguredList{std::vector<ModuleAddress>{ModuleAddress{0x7F000001, kDefaultPort}}, "default", ""};
+  return ConfiguredList{std::vector<ModuleAddress>{ModuleAddress{0x7F000001, kDefaultPort}}, "the default", ""};
 }
 
 int QueryMilliseconds() {

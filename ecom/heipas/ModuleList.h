@@ -31,7 +31,7 @@ std::optional<std::vector<ModuleAddress>> ParseModuleList(const std::string& tex
 // The list in force and where it came from.
 struct ConfiguredList {
   std::optional<std::vector<ModuleAddress>> modules;  // nullopt: it could not be read
-  std::string source;                                 // "HEI_PAS_MODULES", a file's path, or "default"
+  std::string source;                                 // "HEI_PAS_MODULES", a file's path, or "the default"
   std::string error;                                  // why not, naming the source
 };
 

@@ -132,8 +132,9 @@ int PASCAL_HEICloseTransport(HEITransport* transport);
 int PASCAL_HEIClose(void);
 
 /* What went wrong in the last call of this thread that failed, in words ("no answer from
- * module 1 at 127.0.0.1:28784 to 4 attempts of 55 ms"); empty after a call that succeeded.
- * The text stays valid until the next call on this thread. */
+ * module 1 at 127.0.0.1:28784 to 4 attempts of 55 ms"); empty after a call that succeeded,
+ * except a query that found no module, which says where it looked. The text stays valid until
+ * the next call on this thread. */
 const char* HEIErrorDetail(void);
 
 #define HEI_TRACE_SENT 0

@@ -130,6 +130,9 @@ TEST_F(UdpLinkLoopback, NoModuleAnswering) {
   EXPECT_EQ(b_.link->CurrentErrors(), "No ECOM Devices: rc= 0");
   Variant value;
   EXPECT_EQ(Read("V,0", value), ResultEcomNotOpen);
+  EXPECT_EQ(b_.link->FailureCause(),
+            "ECOM is not open: No ECOM Devices: rc= 0 (none of the 2 module address(es) listed in HEI_PAS_MODULES "
+            "answered within 500 ms)");
   sim_->SetFault(1, EcomFault::None);
   b_.link->SetPortOpen(true);
   EXPECT_EQ(b_.link->CurrentErrors(), "");
