@@ -186,7 +186,8 @@ void UdpLink::SetCommBusy(const Variant& value) {
 
 std::string UdpLink::NotOpenCause() const {
   const auto& link = ecom::EcomLink();
-  return "ECOM is not open: " + (link.OpenFailure.empty() ? std::string("set PortOpen to True first") : link.OpenFailure);
+  const std::string why = link.OpenFailure.empty() ? std::string("set PortOpen to True first") : link.OpenFailure;
+  return "ECOM is not open: " + why;
 }
 
 Result UdpLink::EcomRead(const Variant& Address, Variant* storeInto, std::int32_t size, Opt<std::int16_t> IOType,

@@ -144,7 +144,8 @@ TEST(UdpLinkEcom, WritesSendTheWordsAsGiven) {
            {Variant(std::int32_t{-1}), "-1"}, {Variant(1.5), "1.5"}, {Variant(std::int32_t{65536}), "65536"}}) {
     Variant v = value;
     EXPECT_EQ(r.b.link->WritePLC(address, v, {}, {}, {}), ResultFailed) << shown;
-    EXPECT_EQ(r.b.link->CurrentErrors(), "Error: value 1 (" + shown + ") does not fit a register (a whole number 0..65535)");
+    EXPECT_EQ(r.b.link->CurrentErrors(),
+              "Error: value 1 (" + shown + ") does not fit a register (a whole number 0..65535)");
     EXPECT_EQ(r.b.link->FailureCause(), r.b.link->CurrentErrors());
   }
   for (std::size_t i = calls; i < r.m->log.size(); ++i) EXPECT_EQ(r.m->log[i].rfind("CCM", 0), std::string::npos);

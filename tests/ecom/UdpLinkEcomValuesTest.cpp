@@ -31,7 +31,8 @@ class UdpLinkEcomValues : public ::testing::Test {
     b_.link->SetPortOpen(true);
     ASSERT_EQ(b_.link->CurrentErrors(), "");
     // Inputs X0..X77 as the station lays them out: one byte per eight points.
-    for (std::uint16_t i = 0; i < 8; ++i) sim_.SetByte(1, kInputs, static_cast<std::uint16_t>(0x101 + i), kInputBytes[i]);
+    for (std::uint16_t i = 0; i < 8; ++i)
+      sim_.SetByte(1, kInputs, static_cast<std::uint16_t>(0x101 + i), kInputBytes[i]);
     inputsBefore_ = Inputs();
     sim_.Record(true);
   }
@@ -78,7 +79,8 @@ class UdpLinkEcomValues : public ::testing::Test {
 
 TEST_F(UdpLinkEcomValues, BitsWithTheOptionalArgumentsLeftOut) {
   // X7, X6, X2, X11: each its own bit of its byte, not the byte; IOType and ioIdx omitted.
-  const std::pair<const char*, std::int32_t> bits[] = {{"X,7", 1}, {"X,6", 0}, {"X,2", 1}, {"X,0", 1}, {"X,11", 1}, {"X,10", 0}};
+  const std::pair<const char*, std::int32_t> bits[] = {{"X,7", 1},  {"X,6", 0},  {"X,2", 1},
+                                                       {"X,0", 1},  {"X,11", 1}, {"X,10", 0}};
   for (const auto& [address, expected] : bits) {
     Variant a(address), value;
     ASSERT_EQ(b_.link->ReadPLC(a, value, {}, {}, {}), ResultOk) << address << ": " << b_.link->FailureCause();

@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (dnet::IsDigitText(text)) {
     const EcomResolution v = ResolveEcomAddress(Variant("V," + text), 1, tags);
     Check(v);
-    if (direct.address.has_value() != v.address.has_value() || (v.address && !(v.address->target == direct.address->target)))
-      std::abort();
+    if (direct.address.has_value() != v.address.has_value()) std::abort();
+    if (v.address && !(v.address->target == direct.address->target)) std::abort();
   }
   return 0;
 }

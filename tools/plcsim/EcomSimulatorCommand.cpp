@@ -21,7 +21,10 @@ void Usage(std::ostream& out) {
          "             port 28784\n"
          "  --bind     the IPv4 address the modules listen on (default 127.0.0.1)\n"
          "  --fault    every module misbehaves from the start:\n";
-  for (const auto& f : EcomFaultNames()) out << "               " << f.name << std::string(11 - std::string(f.name).size(), ' ') << f.effect << "\n";
+  for (const auto& f : EcomFaultNames()) {
+    const std::string name = f.name;
+    out << "               " << name << std::string(11 - name.size(), ' ') << f.effect << "\n";
+  }
   out << "  --version  the version of plcsim\n"
          "Each module holds its PLC's memory as the CCM data types address it, and UdpLink's\n"
          "addresses land there (n = the octal number):\n"
