@@ -30,6 +30,11 @@ std::optional<std::int32_t> WholeIn(const Variant& v, double lo, double hi) {
   return static_cast<std::int32_t>(d);
 }
 
+std::string CcmForm::Failed(const char* text, int rc) {
+  detail_ = api_ ? api_->ErrorDetail() : std::string();
+  return Rc(text, rc);
+}
+
 CcmForm::~CcmForm() {
   if (libraryOpen_) EtherCCMClose();
 }
@@ -38,6 +43,7 @@ void CcmForm::EtherCCMOpen(std::string& errorText, std::int16_t protocol, std::i
   // A repeated open would otherwise leave the earlier devices and socket open.
   if (libraryOpen_) EtherCCMClose();
   errorText.clear();
+  detail_.clear();
   StationMap.fill(0);
   DeviceCount = kRoomOffered;
   // A failure leaves no device and its text.
@@ -51,26 +57,29 @@ void CcmForm::EtherCCMOpen(std::string& errorText, std::int16_t protocol, std::i
     if (!api_) return fail("Unable to Initialize the driver: rc= -1 (" + why + ")");
   }
   int rc = api_->Open(kVersion);
-  if (rc != 0) return fail(Rc("Unable to Initialize the driver: rc= ", rc));
+  if (rc != 0) return fail(Failed("Unable to Initialize the driver: rc= ", rc));
   libraryOpen_ = true;
+  api_->SetTrace(trace_);
   TransportRecord = HEITransport{};
   TransportRecord.Transport = 4;
   TransportRecord.Protocol = static_cast<std::uint16_t>(protocol);
   rc = api_->OpenTransport(TransportRecord, kVersion, 0);
-  if (rc != 0) return fail(Rc("Unable to Open Winsock Transport: rc= ", rc));
+  if (rc != 0) return fail(Failed("Unable to Open Winsock Transport: rc= ", rc));
   transportOpen_ = true;
   DeviceTable.fill(HEIDevice{});
   rc = api_->QueryDevices(TransportRecord, DeviceTable.data(), DeviceCount, kVersion);
-  if (rc != 0) errorText = Rc("Error Querying the Network: rc= ", rc);
+  // A failed query leaves the count as the library left it (the room offered, 20): opening
+  // that many empty records would only bury the cause under "Unable to Open the Device".
+  if (rc != 0) return fail(Failed("Error Querying the Network: rc= ", rc));
   // The library may not report more devices than the room offered.
   if (DeviceCount > kRoomOffered) DeviceCount = kRoomOffered;
-  if (DeviceCount <= 0) return fail(Rc("No ECOM Devices: rc= ", rc));
+  if (DeviceCount <= 0) return fail(Failed("No ECOM Devices: rc= ", rc));
   for (std::int32_t i = 0; i < DeviceCount; ++i) {
     std::int16_t flag = 0;
     rc = api_->OpenDevice(TransportRecord, DeviceTable[static_cast<std::size_t>(i)], kVersion,
                           static_cast<std::uint16_t>(deviceTimeOut), kDeviceRetries, flag);
     if (rc != 0) {
-      errorText = Rc("Unable to Open the Device: rc= ", rc);
+      errorText = Failed("Unable to Open the Device: rc= ", rc);
     } else {
       openDevices_.push_back(i);
     }
@@ -83,7 +92,7 @@ void CcmForm::GetIDs(std::string& errorText) {
     std::array<std::uint8_t, 256> setup{};
     std::int16_t length = 4;
     const int rc = api_->ReadSetupData(DeviceTable[static_cast<std::size_t>(i)], 0x20, setup.data(), length);
-    if (rc != 0) errorText = Rc("Unable to Open the Device: rc= ", rc);
+    if (rc != 0) errorText = Failed("Unable to Open the Device: rc= ", rc);
     StationMap[setup[0]] = static_cast<std::int16_t>(i + 1);
   }
 }
@@ -91,9 +100,17 @@ void CcmForm::GetIDs(std::string& errorText) {
 void CcmForm::EtherCCMRead(std::int32_t station, std::int32_t address, std::int32_t size, const Variant& values,
                            std::uint8_t dataType, bool write, std::string& errorText) {
   errorText.clear();
+  detail_.clear();
   if (station < 0 || station > 255) throw RuntimeError(err::Subscript);
   if (StationMap[static_cast<std::size_t>(station)] <= 0 || !api_) {
     errorText = "Error: invalid device address " + std::to_string(station);
+    std::string found;
+    for (std::size_t id = 0; id < StationMap.size(); ++id) {
+      if (StationMap[id] > 0) found += (found.empty() ? "" : ", ") + std::to_string(id);
+    }
+    detail_ = !libraryOpen_ ? std::string("the ECOM transport is not open (PortOpen)")
+                            : "no module with ID " + std::to_string(station) + " answered when the port was opened (" +
+                                  (found.empty() ? std::string("none did") : "IDs found: " + found) + ")";
     return;
   }
   const auto index = static_cast<std::size_t>(StationMap[static_cast<std::size_t>(station)] - 1);
@@ -102,7 +119,7 @@ void CcmForm::EtherCCMRead(std::int32_t station, std::int32_t address, std::int3
   std::array<std::uint8_t, 44> definition{};
   int rc = api_->ReadDeviceDef(device, definition.data(), kDefinitionLength);
   if (rc != 0) {
-    errorText = Rc("Error Reading Device Definition: rc= ", rc);
+    errorText = Failed("Error Reading Device Definition: rc= ", rc);
     return;
   }
   if (definition[2] != 1) {
@@ -133,7 +150,7 @@ void CcmForm::EtherCCMRead(std::int32_t station, std::int32_t address, std::int3
   rc = request();
   if (rc != 0) rc = request();
   if (rc != 0) {
-    errorText = Rc("Error 2 performing PASCAL_HEICCMRequest: rc= ", rc);
+    errorText = Failed("Error 2 performing PASCAL_HEICCMRequest: rc= ", rc);
     return;
   }
   if (!write) UnpackWords(static_cast<std::int32_t>(length));
@@ -151,12 +168,12 @@ bool CcmForm::PackValues(const Variant& values, std::int32_t size, std::uint8_t 
       return false;
     }
     const Variant& v = values.IsArray() ? values.Array().Get(k) : values;
-    // Registers take -32768..65535 (a negative value as its 16-bit pattern); inputs and
-    // outputs one byte per value, so no value is cut short or dropped.
-    const auto whole = registers ? WholeIn(v, -32768, 65535) : WholeIn(v, 0, 255);
+    // Registers take 0..65535, inputs and outputs one byte per value: a value that does not
+    // fit is refused, never wrapped (-1 is not 65535) or rounded.
+    const auto whole = registers ? WholeIn(v, 0, 65535) : WholeIn(v, 0, 255);
     if (!whole) {
-      errorText = "Error: value " + std::to_string(k) + " (" + v.ToString() + ") does not fit " +
-                  (registers ? "a register" : "a byte");
+      errorText = "Error: value " + std::to_string(k) + " (" + ShownText(v) + ") does not fit " +
+                  (registers ? "a register (a whole number 0..65535)" : "a byte (a whole number 0..255)");
       return false;
     }
     if (registers) {

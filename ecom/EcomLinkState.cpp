@@ -12,13 +12,18 @@ CcmForm& EcomLinkState::Form() {
   return *form_;
 }
 
-void EcomLinkState::Open(std::int16_t protocol, std::int16_t deviceTimeOut) {
-  Form().EtherCCMOpen(ErrorText, protocol, deviceTimeOut);
+void EcomLinkState::Open(TraceHook trace) {
+  CcmForm& form = Form();
+  form.SetTrace(std::move(trace));
+  form.EtherCCMOpen(ErrorText, Protocol, DeviceTimeOut);
   EcomOpen = ErrorText.empty();
+  OpenFailure = ErrorText;
+  if (!form.FailureDetail().empty()) OpenFailure += " (" + form.FailureDetail() + ")";
 }
 
-std::string EcomLinkState::Close() {
+std::string EcomLinkState::Close(std::string why) {
   EcomOpen = false;
+  OpenFailure = std::move(why);
   if (!form_ || !form_->IsOpen()) return {};
   return form_->EtherCCMClose();
 }

@@ -24,6 +24,13 @@ struct EcomLinkState {
   // stands aside) serve the ECOM requests too, and its ReadWords are CcmWords.
   dnet::LinkState Line;
   std::string ErrorText;  // CurrentErrors
+  // CommProtocol and DeviceTimeOut as the last UdpLink of the thread set or loaded them: the
+  // transport is the thread's, so the next open uses them, whichever control opens it.
+  std::int16_t Protocol = 3;
+  std::int16_t DeviceTimeOut = 55;
+  // Why the last open failed, with the library's own words when it gave some (empty while
+  // open, or before any open).
+  std::string OpenFailure;
   // The words of the latest read on either path; ReadData reads them.
   CcmWordArray& CcmWords() { return Line.ReadWords; }
   const CcmWordArray& CcmWords() const { return Line.ReadWords; }
@@ -34,10 +41,12 @@ struct EcomLinkState {
 
   CcmForm& Form();
 
-  // PortOpen in ECOM mode: opens (again) with the control's protocol and device time-out.
-  void Open(std::int16_t protocol, std::int16_t deviceTimeOut);
-  // Closes the transport if it is open; EcomOpen becomes False. The close status is returned.
-  std::string Close();
+  // PortOpen in ECOM mode: opens (again) with the shared protocol and device time-out; the
+  // library's datagrams go to trace.
+  void Open(TraceHook trace = {});
+  // Closes the transport if it is open; EcomOpen becomes False and why is what a later request
+  // is told. The close status is returned.
+  std::string Close(std::string why = "PortOpen was set to False");
   // CommBusy: an ECOM request, a waiting read, a write call or a serial transaction.
   bool Busy() const { return EcomBusy || Line.CallActive || Line.CommBusy(); }
   // CommBusy = False.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ecom/heipas/hei_pas.h"
+#include "platform/SerialPort.h"
 
 namespace plc::ecom {
 
@@ -27,11 +28,17 @@ class HeiPasApi {
   virtual int CloseDevice(HEIDevice& device) = 0;
   virtual int CloseTransport(HEITransport& transport) = 0;
   virtual int Close() = 0;
+  // The library's own words for its last failure on this thread; empty when it has none (or
+  // cannot give them).
+  virtual std::string ErrorDetail() { return {}; }
+  // Every datagram sent and received, while the library is open (an empty hook: none). A
+  // library that cannot trace ignores it.
+  virtual void SetTrace(TraceHook) {}
 };
 
 // Binds libhei_pas.so by name (or the path in HEI_PAS_LIBRARY) and resolves all eleven
-// functions. nullptr, with why naming the library and what failed, when it cannot be loaded
-// or lacks a function.
+// functions, and HEIErrorDetail and HEISetTrace when it has them. nullptr, with why naming the
+// library and what failed, when it cannot be loaded or lacks one of the eleven.
 std::unique_ptr<HeiPasApi> LoadHeiPasLibrary(std::string& why);
 
 }  // namespace plc::ecom

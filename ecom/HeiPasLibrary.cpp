@@ -1,5 +1,6 @@
 // hei_pas bound at run time: the library is found by name and every function resolved before
 // any is called, so a missing library or function is an open failure, never a crash.
+#include <chrono>
 #include <cstdlib>
 
 #include "core/RuntimeError.h"
@@ -22,7 +23,8 @@ class HeiPasLibrary final : public HeiPasApi {
            Resolve("PASCAL_HEIReadSetupData", readSetupData_, why) &&
            Resolve("PASCAL_HEIReadDeviceDef", readDeviceDef_, why) &&
            Resolve("PASCAL_HEICCMRequest", ccmRequest_, why) && Resolve("PASCAL_HEICloseDevice", closeDevice_, why) &&
-           Resolve("PASCAL_HEICloseTransport", closeTransport_, why) && Resolve("PASCAL_HEIClose", close_, why);
+           Resolve("PASCAL_HEICloseTransport", closeTransport_, why) && Resolve("PASCAL_HEIClose", close_, why) &&
+           Optional("HEIErrorDetail", errorDetail_) && Optional("HEISetTrace", setTrace_);
   }
 
   int Open(std::uint16_t version) override { return open_(version); }
@@ -53,8 +55,23 @@ class HeiPasLibrary final : public HeiPasApi {
   int CloseDevice(HEIDevice& d) override { return closeDevice_(&d); }
   int CloseTransport(HEITransport& t) override { return closeTransport_(&t); }
   int Close() override { return close_(); }
+  std::string ErrorDetail() override {
+    const char* text = errorDetail_ ? errorDetail_() : nullptr;
+    return text ? text : "";
+  }
+  void SetTrace(TraceHook hook) override {
+    if (!setTrace_) return;
+    trace_ = std::move(hook);
+    setTrace_(trace_ ? &HeiPasLibrary::Traced : nullptr, this);
+  }
 
  private:
+  // A function of the project's own library that another hei_pas may lack.
+  template <class F>
+  bool Optional(const char* name, F*& fn) {
+    fn = library_.Function<F>(name);
+    return true;
+  }
   template <class F>
   bool Resolve(const char* name, F*& fn, std::string& why) {
     fn = library_.Function<F>(name);
@@ -62,7 +79,21 @@ class HeiPasLibrary final : public HeiPasApi {
     return fn != nullptr;
   }
 
+  // The library calls this with the object that set the trace; no exception goes back into it.
+  static void Traced(void* context, int direction, const std::uint8_t* bytes, std::uint32_t size) {
+    try {
+      using namespace std::chrono;
+      const auto micros = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+      const auto& hook = static_cast<HeiPasLibrary*>(context)->trace_;
+      if (hook) hook(direction == HEI_TRACE_SENT ? TraceDirection::Sent : TraceDirection::Received, bytes, size, micros);
+    } catch (...) {
+    }
+  }
+
   SharedLibrary library_;
+  TraceHook trace_;
+  decltype(&HEIErrorDetail) errorDetail_ = nullptr;
+  decltype(&HEISetTrace) setTrace_ = nullptr;
   decltype(&PASCAL_HEIOpen) open_ = nullptr;
   decltype(&PASCAL_HEIOpenTransport) openTransport_ = nullptr;
   decltype(&PASCAL_HEIQueryDevices) queryDevices_ = nullptr;

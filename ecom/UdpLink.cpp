@@ -1,5 +1,8 @@
 #include "ecom/UdpLink.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "core/Enums.h"
 #include "core/OctalText.h"
 #include "core/RuntimeError.h"
@@ -30,13 +33,15 @@ UdpLink::~UdpLink() {
   auto& link = ecom::EcomLink();
   if (--link.Controls <= 0) {
     link.Controls = 0;
-    link.Close();
+    link.Close("the last UdpLink of the thread closed it");
   }
 }
 
 void UdpLink::ShareSettings() const {
   auto& link = ecom::EcomLink();
   link.Line.DefaultStation = props_.unitAddress;
+  link.Protocol = static_cast<std::int16_t>(commProtocol_);
+  link.DeviceTimeOut = deviceTimeOut_;
 }
 
 std::string UdpLink::CurrentErrors() const { return ecom::EcomLink().ErrorText; }
@@ -89,7 +94,7 @@ void UdpLink::SetAddress(std::int32_t value) {
   props_.address = value;
   PropertyChanged("Address");
   props_.unitAddress = UnitAddressOf(value);
-  ShareSettings();
+  ecom::EcomLink().Line.DefaultStation = props_.unitAddress;
 }
 
 void UdpLink::SetCommMode(EnPDMode value) {
@@ -100,13 +105,13 @@ void UdpLink::SetCommMode(EnPDMode value) {
 void UdpLink::SetCommProtocol(EnPDProtocol value) {
   commProtocol_ = value;
   PropertyChanged("Protocol");
-  ShareSettings();
+  ecom::EcomLink().Protocol = static_cast<std::int16_t>(value);
 }
 
 void UdpLink::SetDeviceTimeOut(std::int16_t value) {
   deviceTimeOut_ = value;
   PropertyChanged("DeviceTimeOut");
-  ShareSettings();
+  ecom::EcomLink().DeviceTimeOut = value;
 }
 
 void UdpLink::SetScanReadEnable(bool value) {
@@ -139,11 +144,12 @@ void UdpLink::SetPortOpen(bool value) {
   if (!RunMode()) throw RuntimeError(err::NotAtDesignTime);
   line_.LoadPortOpen(value);
   PropertyChanged("PortOpen");
-  ShareSettings();
-  // True opens the transport (again: an earlier open is closed first, so nothing leaks);
-  // False closes it.
+  ecom::EcomLink().Line.DefaultStation = props_.unitAddress;
+  // True opens the transport (again: an earlier open is closed first, so nothing leaks) with
+  // the thread's protocol and device time-out, its datagrams traced where the host traces
+  // serial lines; False closes it.
   if (value) {
-    ecom::EcomLink().Open(static_cast<std::int16_t>(commProtocol_), deviceTimeOut_);
+    ecom::EcomLink().Open(Host().SerialTrace());
   } else {
     ecom::EcomLink().Close();
   }
@@ -178,22 +184,47 @@ void UdpLink::SetCommBusy(const Variant& value) {
   if (!value.ToBool()) ecom::EcomLink().FreeLink();
 }
 
+std::string UdpLink::NotOpenCause() const {
+  const auto& link = ecom::EcomLink();
+  const std::string why = link.OpenFailure.empty() ? std::string("set PortOpen to True first") : link.OpenFailure;
+  return "ECOM is not open: " + why;
+}
+
+Result UdpLink::EcomRead(const Variant& Address, Variant* storeInto, std::int32_t size, Opt<std::int16_t> IOType,
+                         Opt<std::int32_t> ioIdx) {
+  ecom::EcomRequests request(ecom::EcomLink(), EventLoop::Current());
+  const Result result = request.Read(Address, storeInto, size, IOType, ioIdx);
+  if (result != ResultOk) NoteFailure(request.Cause());
+  return result;
+}
+
 Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
                         Opt<std::int32_t> ioIdx) {
+  ClearFailure();
   auto& link = ecom::EcomLink();
   // Only the ECOM path needs an open transport: a serial read is not refused for it.
-  if (EcomMode() && !link.EcomOpen) return ResultEcomNotOpen;
-  if (link.Line.WriteCallActive) return ResultFailed;
+  if (EcomMode() && !link.EcomOpen) {
+    NoteFailure(NotOpenCause());
+    return ResultEcomNotOpen;
+  }
+  if (link.Line.WriteCallActive) {
+    NoteFailure("a write call of this thread is still running; a read from inside it is refused");
+    return ResultFailed;
+  }
   auto size = SizeArgument(ReadSize);
   if (!size) {
     if (EcomMode()) link.ErrorText = "Error: ReadSize is not a number";
+    NoteFailure("ReadSize is not a number");
     return ResultFailed;
   }
-  if (IOType.ValueOr(0) == ioFloat) *size *= 2;
+  if (IOType.ValueOr(0) == ioFloat) {
+    *size = static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{*size} * 2, INT32_MIN, INT32_MAX));
+    // As the classic control does, the caller's ReadSize then counts the words read.
+    ReadSize.Put(Variant(*size));
+  }
   link.Line.CallActive = true;
-  const Result result =
-      EcomMode() ? ecom::EcomRequests(link, EventLoop::Current()).Read(Address, &ReadValue, *size, IOType, ioIdx)
-                 : serial_.Read(Address, ReadValue, *size, IOType.ValueOr(0), ioIdx.ValueOr(0));
+  const Result result = EcomMode() ? EcomRead(Address, &ReadValue, *size, IOType, ioIdx)
+                                   : serial_.Read(Address, ReadValue, *size, IOType.ValueOr(0), ioIdx.ValueOr(0));
   link.Line.CallActive = false;
   return result;
 }
@@ -203,28 +234,53 @@ Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadS
 // the serial modes it sends the enquiry and returns: the words arrive in ReadData, then
 // CommComplete.
 Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
+  ClearFailure();
   auto& link = ecom::EcomLink();
   auto size = SizeArgument(ReadSize);
   if (!EcomMode()) return size ? serial_.StartRead(Address, *size) : ResultFailed;
-  if (!link.EcomOpen || link.Line.WriteCallActive) return ResultFailed;
-  if (!size) {
-    link.ErrorText = "Error: ReadSize is not a number";
+  if (!link.EcomOpen) {
+    NoteFailure(NotOpenCause());
     return ResultFailed;
   }
-  const Result result = ecom::EcomRequests(link, EventLoop::Current()).Read(Address, nullptr, *size, IOType, {});
+  if (link.Line.WriteCallActive) {
+    NoteFailure("a write call of this thread is still running; a read from inside it is refused");
+    return ResultFailed;
+  }
+  if (!size) {
+    link.ErrorText = "Error: ReadSize is not a number";
+    NoteFailure("ReadSize is not a number");
+    return ResultFailed;
+  }
+  const Result result = EcomRead(Address, nullptr, *size, IOType, {});
   if (result == ResultOk) EventComComplete();
   return result;
 }
 
 Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
-                         Opt<std::int32_t>) {
+                         Opt<std::int32_t> ioIdx) {
+  ClearFailure();
   auto& link = ecom::EcomLink();
   dnet::WriteCallScope call(link.Line);
   std::int32_t size = WriteSize.ValueOr(1);
   std::int16_t ioType = IOType.ValueOr(ioWord);
   // ioFloat as the caller asked it, before the address rewrites IOType below.
   const bool fixedPoint = ioType == ioFloat;
-  if (fixedPoint) size *= 2;
+  if (fixedPoint) {
+    size *= 2;
+    if (size > INT16_MAX) {
+      if (EcomMode()) link.ErrorText = "Error: WriteSize doubled for ioFloat does not fit 16 bits";
+      NoteFailure("WriteSize " + std::to_string(size / 2) + " doubled for ioFloat is beyond 32767 words");
+      return ResultFailed;
+    }
+    // As the classic control does, the caller's WriteSize then counts the words written.
+    WriteSize.Put(static_cast<std::int16_t>(size));
+  }
+  if (EcomMode()) {
+    ecom::EcomRequests request(link, EventLoop::Current());
+    const Result result = request.Write(pstr, ABValue, size, IOType, ioIdx);
+    if (result != ResultOk) NoteFailure(request.Cause());
+    return result;
+  }
   Variant address = pstr;
   // Digits as text are a number too, as the serial path reads them.
   if (pstr.IsNumeric() || (pstr.IsString() && dnet::IsDigitText(pstr.ToString()))) {
@@ -234,8 +290,7 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
     ioType = kIoSetReset;
   }
   IOType.Put(ioType);
-  if (!EcomMode()) return serial_.Write(address, ABValue, size, ioType == kIoSetReset, fixedPoint);
-  return ecom::EcomRequests(link, EventLoop::Current()).Write(address, ABValue, size, fixedPoint);
+  return serial_.Write(address, ABValue, size, ioType == kIoSetReset, fixedPoint);
 }
 
 // A single-bit write over CCM would have to rewrite the whole byte of eight inputs or outputs,
@@ -243,8 +298,11 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
 // the serial modes it is a set/reset of the header address.
 Result UdpLink::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                             Opt<std::int32_t>) {
+  ClearFailure();
   if (EcomMode()) {
     ecom::EcomLink().ErrorText = "Error: WritePLCBit is not available in ECOM mode";
+    NoteFailure("WritePLCBit is not available in ECOM mode: a CCM write sends whole bytes, so it would rewrite the "
+                "seven other bits of the byte");
     return ResultFailed;
   }
   dnet::WriteCallScope call(ecom::EcomLink().Line);
@@ -252,13 +310,9 @@ Result UdpLink::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> W
   return serial_.Write(pstr, ABValue, WriteSize.ValueOr(1), true, false);
 }
 
-// In ECOM mode the failure of the last request is CurrentErrors: hosts that read every control's
-// errors through ReadErrors see it there too.
-// In the serial modes it is the engine's text ("Read error" after repeated time-outs).
-Variant UdpLink::ReadErrors() {
-  const auto& link = ecom::EcomLink();
-  return Variant(EcomMode() ? link.ErrorText : link.Line.ErrorText);
-}
+// The engine's text ("Read error" after repeated serial time-outs) in every mode, as the classic
+// control gives it; an ECOM failure is in CurrentErrors, and in FailureCause with its cause.
+Variant UdpLink::ReadErrors() { return Variant(ecom::EcomLink().Line.ErrorText); }
 
 std::string UdpLink::LRCchk(std::string& HEADER) { return dnet::LRCchk(HEADER); }
 
@@ -266,6 +320,7 @@ std::string UdpLink::LRCchk(std::string& HEADER) { return dnet::LRCchk(HEADER); 
 
 // Reads nothing: it only gives an address with "," but no ";" the default station.
 Result UdpLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
+  NoteFailure("ReadPLCValue reads nothing on UdpLink: it only puts the default station before an address with ','");
   if (Address.IsString()) {
     const std::string text = Address.ToString();
     if (text.find(',') != std::string::npos && text.find(';') == std::string::npos)

@@ -150,8 +150,14 @@ class UdpLink final : public TableControl<UdpLink> {
   ecom::UdpSerialPath serial_;
 
   bool EcomMode() const { return commMode_ == udp::ECOM; }
-  // Copies the station the thread's link state keeps; the last control to set it names it.
+  // Copies the station, protocol and device time-out into the thread's link state, as a load
+  // does; each setter copies its own. The last control to set one names it for the thread.
   void ShareSettings() const;
+  // An ECOM read, its failure noted.
+  Result EcomRead(const Variant& Address, Variant* storeInto, std::int32_t size, Opt<std::int16_t> IOType,
+                  Opt<std::int32_t> ioIdx);
+  // Why a request finds ECOM closed.
+  std::string NotOpenCause() const;
 };
 
 }  // namespace plc

@@ -43,7 +43,7 @@ constexpr std::size_t kMaxDatagram = 1024;
 enum class Kind : std::uint8_t { Query = 0x01, QueryReply = 0x81, Ccm = 0x02, CcmReply = 0x82 };
 
 // Module errors a CCM reply can carry.
-enum ModuleStatus : std::uint8_t { StatusOk = 0, StatusBadDataType = 1, StatusBadLength = 2 };
+enum ModuleStatus : std::uint8_t { StatusOk = 0, StatusBadDataType = 1, StatusBadLength = 2, StatusBadAddress = 3 };
 
 struct Datagram {
   Kind kind = Kind::Query;

@@ -1,8 +1,13 @@
 #include "ecom/heipas/ModuleList.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <cstring>
 
 namespace heipas {
 namespace {
@@ -49,17 +54,29 @@ std::optional<ModuleAddress> ParseEntry(const std::string& entry) {
 
 bool IsSeparator(char c) { return c == ',' || c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// An entry as a message shows it: a long run of bytes is cut.
+std::string Shown(const std::string& entry) {
+  std::string shown;
+  for (char c : entry.substr(0, 40)) shown += (c >= 0x20 && c < 0x7F) ? c : '?';
+  return "'" + shown + (entry.size() > 40 ? "...'" : "'");
+}
+
 }  // namespace
 
-std::optional<std::vector<ModuleAddress>> ParseModuleList(const std::string& text) {
+std::optional<std::vector<ModuleAddress>> ParseModuleList(const std::string& text, std::string* why) {
   std::vector<ModuleAddress> list;
   std::string entry;
   bool comment = false;
+  auto refuse = [&](std::string reason) {
+    if (why) *why = std::move(reason);
+    return false;
+  };
   auto flush = [&]() -> bool {
     if (entry.empty()) return true;
     auto a = ParseEntry(entry);
+    if (!a) return refuse("entry " + Shown(entry) + " is not A.B.C.D or A.B.C.D:PORT");
+    if (list.size() == kMaxModuleEntries) return refuse("more than " + std::to_string(kMaxModuleEntries) + " entries");
     entry.clear();
-    if (!a || list.size() == kMaxModuleEntries) return false;
     list.push_back(*a);
     return true;
   };
@@ -81,19 +98,79 @@ std::optional<std::vector<ModuleAddress>> ParseModuleList(const std::string& tex
   return list;
 }
 
-std::optional<std::vector<ModuleAddress>> ConfiguredModules() {
-  if (const char* env = std::getenv("HEI_PAS_MODULES"); env && *env) return ParseModuleList(env);
-  std::string path = "hei_pas.conf";
-  const char* named = std::getenv("HEI_PAS_CONFIG");
-  if (named && *named) path = named;
-  std::ifstream file(path);
-  if (!file) {
-    if (named && *named) return std::nullopt;
-    return std::vector<ModuleAddress>{ModuleAddress{0x7F000001, kDefaultPort}};
+std::optional<std::string> ReadModuleListFile(const std::string& path, std::string& why) {
+  // Non-blocking, so that a FIFO named by mistake is refused rather than waited on.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    why = "the module list " + path + " cannot be opened: " + std::strerror(errno);
+    return std::nullopt;
   }
-  std::stringstream text;
-  text << file.rdbuf();
-  return ParseModuleList(text.str());
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = "the module list " + path + " is not a regular file";
+    return std::nullopt;
+  }
+  std::string text(kMaxModuleListBytes + 1, '\0');
+  std::size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      why = "the module list " + path + " cannot be read: " + std::strerror(errno);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got > kMaxModuleListBytes) {
+    why = "the module list " + path + " is longer than " + std::to_string(kMaxModuleListBytes) + " bytes";
+    return std::nullopt;
+  }
+  text.resize(got);
+  return text;
+}
+
+namespace {
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+ConfiguredList FromText(const std::string& text, std::string source) {
+  ConfiguredList c;
+  c.source = std::move(source);
+  std::string why;
+  c.modules = ParseModuleList(text, &why);
+  if (!c.modules) c.error = "the module list " + c.source + ": " + why;
+  return c;
+}
+
+ConfiguredList FromFile(const std::string& path) {
+  std::string why;
+  const auto text = ReadModuleListFile(path, why);
+  if (!text) return ConfiguredList{std::nullopt, path, why};
+  return FromText(*text, path);
+}
+
+}  // namespace
+
+ConfiguredList ConfiguredModules() {
+  if (const char* env = std::getenv("HEI_PAS_MODULES"); env && *env) return FromText(env, "HEI_PAS_MODULES");
+  if (const char* named = std::getenv("HEI_PAS_CONFIG"); named && *named) return FromFile(named);
+  std::string user;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
+    user = std::string(xdg) + "/hei_pas.conf";
+  } else if (const char* home = std::getenv("HOME"); home && *home == '/') {
+    user = std::string(home) + "/.config/hei_pas.conf";
+  }
+  if (!user.empty() && Exists(user)) return FromFile(user);
+  if (Exists("/etc/hei_pas.conf")) return FromFile("/etc/hei_pas.conf");
+  return ConfiguredList{std::vector<ModuleAddress>{ModuleAddress{0x7F000001, kDefaultPort}}, "the default", ""};
 }
 
 int QueryMilliseconds() {
@@ -101,8 +178,8 @@ int QueryMilliseconds() {
   if (!env) return 250;
   char* end = nullptr;
   const long v = std::strtol(env, &end, 10);
-  if (end == env || *end != '\0' || v < 1 || v > 60000) return 250;
-  return static_cast<int>(v);
+  if (end == env || *end != '\0') return 250;
+  return static_cast<int>(std::clamp<long>(v, 1, kMaxQueryMilliseconds));
 }
 
 std::string AddressText(const ModuleAddress& a) {

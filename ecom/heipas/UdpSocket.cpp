@@ -54,6 +54,27 @@ std::uint16_t UdpSocket::LocalPort() const {
   return ntohs(a.sin_port);
 }
 
+std::uint32_t UdpSocket::LocalAddress() const {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+  return ntohl(a.sin_addr.s_addr);
+}
+
+std::optional<std::uint32_t> LocalAddressTowards(const ModuleAddress& to) {
+  // Connecting a datagram socket only looks the route up.
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return std::nullopt;
+  const sockaddr_in a = SocketAddress(to.ipv4, to.port);
+  sockaddr_in local{};
+  socklen_t len = sizeof local;
+  const bool found = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) == 0;
+  ::close(fd);
+  if (!found) return std::nullopt;
+  return ntohl(local.sin_addr.s_addr);
+}
+
 bool UdpSocket::SendTo(const ModuleAddress& to, std::span<const std::uint8_t> bytes) const {
   const sockaddr_in a = SocketAddress(to.ipv4, to.port);
   ssize_t n;

@@ -31,6 +31,7 @@ class UdpSocket {
 
   int Fd() const { return fd_; }
   std::uint16_t LocalPort() const;
+  std::uint32_t LocalAddress() const;  // host order
   bool SendTo(const ModuleAddress& to, std::span<const std::uint8_t> bytes) const;
   // The next datagram, or nullopt once the deadline has passed (or the socket failed).
   std::optional<Received> ReceiveUntil(Deadline deadline) const;
@@ -41,5 +42,9 @@ class UdpSocket {
   explicit UdpSocket(int fd) : fd_(fd) {}
   int fd_ = -1;
 };
+
+// The address of the interface this host would send to `to` from (host order), found from the
+// routing table without sending anything; nullopt when there is no route.
+std::optional<std::uint32_t> LocalAddressTowards(const ModuleAddress& to);
 
 }  // namespace heipas

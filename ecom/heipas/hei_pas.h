@@ -6,21 +6,36 @@
  * file. Every function returns 0 on success or one of the HP_ codes below. Single-threaded:
  * each thread that uses the library has its own open state and transports.
  *
- * Where the modules are. PASCAL_HEIQueryDevices asks, in order:
+ * Where the modules are. PASCAL_HEIOpenTransport reads the module list once, from the first of:
  *   - HEI_PAS_MODULES: a list of "host:port" entries (IPv4 numbers, port 1..65535, the port
  *     optional: 28784) separated by commas, blanks or semicolons, e.g.
  *     "127.0.0.1:28784,127.0.0.1:28785";
- *   - else the file named by HEI_PAS_CONFIG, else ./hei_pas.conf when it exists: one entry per
- *     line, "#" starts a comment;
+ *   - the file named by HEI_PAS_CONFIG;
+ *   - $XDG_CONFIG_HOME/hei_pas.conf (else $HOME/.config/hei_pas.conf), when it exists;
+ *   - /etc/hei_pas.conf, when it exists;
  *   - else 127.0.0.1:28784.
- * HEI_PAS_QUERY_MS (1..60000, default 250) is how long a query waits for the listed modules to
- * answer; it ends early once every listed module has answered. Only replies from a listed
- * address are taken. A list that cannot be read fails the query with HP_E_CONFIG.
+ * Nothing is read from the current directory. A file holds one entry per line, "#" starts a
+ * comment; it must be a regular file of at most 64 KiB. A list that cannot be read or parsed
+ * fails the open with HP_E_CONFIG (HEIErrorDetail says why, naming the file or variable).
+ * The transport's socket is bound to the interface the listed modules are reached through
+ * (loopback modules: 127.0.0.1); only when they sit behind different interfaces is it bound to
+ * the wildcard address. HEI_PAS_QUERY_MS (1..2000, default 250) is how long a query waits for
+ * the listed modules to answer; it ends early once every listed module has answered. Only
+ * replies from a listed address are taken.
  *
  * Time-outs. PASCAL_HEIOpenDevice's time-out is in milliseconds per attempt (0: 55 ms) and its
  * retries are the further attempts after the first (at most 10). A CCM request that gets no
  * good answer within the attempts fails with HP_E_TIMEOUT, or with the code of the last
- * datagram it refused (HP_E_BAD_REPLY, HP_E_WRONG_MODULE) when one came.
+ * datagram it refused (HP_E_BAD_REPLY, HP_E_WRONG_MODULE) when one came. Whatever the time-out
+ * and retries, one PASCAL_HEICCMRequest returns within HP_MAX_CALL_MS: no attempt starts after
+ * it, and the last one is cut short at it.
+ *
+ * Beyond the vendor's functions (PASCAL_...), two of the library's own, which a caller may
+ * look up and do without: HEIErrorDetail, the words behind the last failing call's code, and
+ * HEISetTrace, every datagram sent and received handed to a function of the caller's.
+ *
+ * No C++ exception leaves a function of this library; an unexpected failure inside it gives
+ * HP_E_INTERNAL.
  */
 #ifndef HEI_PAS_H
 #define HEI_PAS_H
@@ -46,7 +61,11 @@ extern "C" {
 #define HP_E_SEND 11             /* the request could not be sent */
 #define HP_E_SETUP_TYPE 12       /* a setup type other than 20h */
 #define HP_E_BUFFER_SMALL 13     /* a buffer length too small for what is asked */
+#define HP_E_INTERNAL 14         /* an unexpected failure inside the library (HEIErrorDetail) */
 #define HP_E_MODULE_BASE 100     /* 100 + the module's own error status (Datagram.h) */
+
+/* The longest one PASCAL_HEICCMRequest blocks its caller, in milliseconds. */
+#define HP_MAX_CALL_MS 2000
 
 #define HP_PROTOCOL_IPX 2
 #define HP_PROTOCOL_UDP_IP 3
@@ -109,8 +128,22 @@ int PASCAL_HEICCMRequest(HEIDevice* device, uint16_t write, uint8_t dataType, in
                          uint8_t* buffer);
 int PASCAL_HEICloseDevice(HEIDevice* device);
 int PASCAL_HEICloseTransport(HEITransport* transport);
-/* Closes the library for this thread, and every transport still open on it. */
+/* Closes the library for this thread, and every transport still open on it; ends the trace. */
 int PASCAL_HEIClose(void);
+
+/* What went wrong in the last call of this thread that failed, in words ("no answer from
+ * module 1 at 127.0.0.1:28784 to 4 attempts of 55 ms"); empty after a call that succeeded,
+ * except a query that found no module, which says where it looked. The text stays valid until
+ * the next call on this thread. */
+const char* HEIErrorDetail(void);
+
+#define HEI_TRACE_SENT 0
+#define HEI_TRACE_RECEIVED 1
+typedef void (*HEITraceFunction)(void* context, int direction, const uint8_t* bytes, uint32_t size);
+/* While the library is open on this thread, every datagram it sends or receives is handed to
+ * trace (NULL: none) with context, before it is checked. PASCAL_HEIOpen and PASCAL_HEIClose
+ * end the trace. */
+int HEISetTrace(HEITraceFunction trace, void* context);
 
 #ifdef __cplusplus
 }

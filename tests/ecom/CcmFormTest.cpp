@@ -61,6 +61,32 @@ TEST(CcmFormOpen, NoModuleAndFailuresGiveTheirTexts) {
   EXPECT_EQ(missing.error, "Error: invalid device address 1");
 }
 
+TEST(CcmFormOpen, AFailedQueryKeepsItsOwnTextAndOpensNoDevice) {
+  Rig r;
+  r.m->queryResult = 6;
+  r.m->detail = "the module list /dev/zero is not a regular file";
+  r.Open({1, 2});
+  // The library left the count at the room offered; nothing is opened on that.
+  EXPECT_EQ(r.error, "Error Querying the Network: rc= 6");
+  EXPECT_EQ(r.form.FailureDetail(), "the module list /dev/zero is not a regular file");
+  EXPECT_EQ(r.form.DeviceCount, 0);
+  for (const std::string& call : r.m->log) EXPECT_EQ(call.rfind("OpenDevice", 0), std::string::npos) << call;
+  EXPECT_EQ(std::count(r.form.StationMap.begin(), r.form.StationMap.end(), 0), 256);
+  // A station the open did not find: the detail names the IDs it did.
+  r.m->queryResult = 0;
+  r.Open({1, 2});
+  r.form.EtherCCMRead(5, 0, 1, Variant(), 0x31, false, r.error);
+  EXPECT_EQ(r.error, "Error: invalid device address 5");
+  EXPECT_EQ(r.form.FailureDetail(), "no module with ID 5 answered when the port was opened (IDs found: 1, 2)");
+  r.m->ccmResults = {7, 7};
+  r.m->detail = "no answer from module 1";
+  r.form.EtherCCMRead(1, 0, 1, Variant(), 0x31, false, r.error);
+  EXPECT_EQ(r.form.FailureDetail(), "no answer from module 1");
+  r.form.EtherCCMRead(1, 0, 1, Variant(), 0x31, false, r.error);
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(r.form.FailureDetail(), "");
+}
+
 TEST(CcmFormOpen, ARepeatedOpenClosesWhatTheFirstOpened) {
   Rig r;
   r.Open({1, 2});
@@ -130,11 +156,11 @@ TEST(CcmFormWrite, PackingAndRefusedValues) {
   r.Open({1});
   VariantArray values(1, 3);
   values.Set(1, Variant(std::int32_t{0x1234}));
-  values.Set(2, Variant(std::int32_t{-1}));
+  values.Set(2, Variant(std::int32_t{0}));
   values.Set(3, Variant(std::int32_t{65535}));
   r.form.EtherCCMRead(1, 0, 3, Variant(values), 0x31, true, r.error);
   EXPECT_EQ(r.error, "");
-  EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{0x34, 0x12, 0xFF, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{0x34, 0x12, 0x00, 0x00, 0xFF, 0xFF}));
   EXPECT_EQ(r.m->log.back(), "CCM w 1 49 1 6");
 
   // Outputs take one byte per value: two values, two bytes, neither lost.
@@ -145,19 +171,30 @@ TEST(CcmFormWrite, PackingAndRefusedValues) {
   EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{0x05, 0x81}));
 
   const auto from = r.m->log.size();
+  // A value that does not fit is refused: never wrapped (-1 is not 65535) nor rounded.
   r.form.EtherCCMRead(1, 0, 1, Variant(std::int32_t{70000}), 0x31, true, r.error);
-  EXPECT_EQ(r.error, "Error: value 1 (70000) does not fit a register");
+  EXPECT_EQ(r.error, "Error: value 1 (70000) does not fit a register (a whole number 0..65535)");
+  r.form.EtherCCMRead(1, 0, 1, Variant(std::int32_t{-1}), 0x31, true, r.error);
+  EXPECT_EQ(r.error, "Error: value 1 (-1) does not fit a register (a whole number 0..65535)");
+  r.form.EtherCCMRead(1, 0, 1, Variant(1.5), 0x31, true, r.error);
+  EXPECT_EQ(r.error, "Error: value 1 (1.5) does not fit a register (a whole number 0..65535)");
   r.form.EtherCCMRead(1, 0x101, 1, Variant(std::int32_t{256}), 0x33, true, r.error);
-  EXPECT_EQ(r.error, "Error: value 1 (256) does not fit a byte");
+  EXPECT_EQ(r.error, "Error: value 1 (256) does not fit a byte (a whole number 0..255)");
   r.form.EtherCCMRead(1, 0, 2, Variant(std::int32_t{1}), 0x31, true, r.error);
   EXPECT_EQ(r.error, "Error: 2 values to write but only one given");
   r.form.EtherCCMRead(1, 0, 501, Variant(), 0x31, false, r.error);
+  EXPECT_EQ(r.error, "Error: CCM request length 1002 outside 1..1001 bytes");
+  r.form.EtherCCMRead(1, 0x101, 1002, Variant(), 0x32, false, r.error);
   EXPECT_EQ(r.error, "Error: CCM request length 1002 outside 1..1001 bytes");
   r.form.EtherCCMRead(1, 0, 0, Variant(), 0x32, false, r.error);
   EXPECT_EQ(r.error, "Error: CCM request length 0 outside 1..1001 bytes");
   r.form.EtherCCMRead(1, 65535, 1, Variant(), 0x31, false, r.error);
   EXPECT_EQ(r.error, "Error: CCM address 65536 outside 0..65535");
   for (const auto& call : r.CallsSince(from)) EXPECT_EQ(call.rfind("CCM", 0), std::string::npos) << call;
+  // The whole buffer is one request.
+  r.form.EtherCCMRead(1, 0x101, 1001, Variant(), 0x32, false, r.error);
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(r.m->log.back(), "CCM r 1 50 257 1001");
 }
 
 }  // namespace

@@ -29,6 +29,17 @@ TEST(EcomDatagram, RoundTripsAndLayout) {
             (std::vector<std::uint8_t>{0x45, 0x43, 1, 0x02, 4, 3, 2, 1, 3, 0, 6, 0, 0, 0x31, 0x00, 0x80, 6, 0}));
 }
 
+TEST(EcomDatagram, TheCheckCoversEveryByteBeforeIt) {
+  // The answer of Samples() byte for byte, its Fletcher-16 worked out by hand: sum1 24h, sum2 54h.
+  EXPECT_EQ(Encode(Samples()[3]),
+            (std::vector<std::uint8_t>{0x45, 0x43, 1, 0x82, 4, 3, 2, 1, 3, 0, 12, 0, 0, 0x31, 0x00, 0x80, 6, 0, 0x34,
+                                       0x12, 0x00, 0x01, 0xFF, 0xFF, 0x24, 0x54}));
+  // The last data byte, just before the check, changed: refused.
+  auto bytes = Encode(Samples()[3]);
+  bytes[bytes.size() - 3] ^= 0x01;
+  EXPECT_FALSE(Parse(bytes));
+}
+
 TEST(EcomDatagram, RefusesWhatIsNotExactlyADatagram) {
   const auto good = Encode(Samples()[3]);
   auto changed = [&](auto edit) {

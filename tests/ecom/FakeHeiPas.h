@@ -24,6 +24,8 @@ struct FakeModules {
   int queryResult = 0;
   std::uint8_t deviceType = 1;
   int openCount = 0, closeCount = 0;
+  std::string detail;                         // what ErrorDetail gives
+  bool traced = false;                        // SetTrace was given a hook
 };
 
 class FakeHeiPas final : public HeiPasApi {
@@ -40,6 +42,7 @@ class FakeHeiPas final : public HeiPasApi {
   }
   int QueryDevices(HEITransport&, HEIDevice* devices, std::int32_t& count, std::uint16_t) override {
     Log("QueryDevices room " + std::to_string(count));
+    if (m_->queryResult != 0) return m_->queryResult;  // the count as it was: the room offered
     count = static_cast<std::int32_t>(m_->ids.size());
     for (std::size_t i = 0; i < m_->ids.size(); ++i) devices[i].ModuleId = m_->ids[i];
     return m_->queryResult;
@@ -82,6 +85,8 @@ class FakeHeiPas final : public HeiPasApi {
     ++m_->closeCount;
     return Log("Close");
   }
+  std::string ErrorDetail() override { return m_->detail; }
+  void SetTrace(TraceHook hook) override { m_->traced = static_cast<bool>(hook); }
 
  private:
   int Log(std::string entry) {

@@ -1,14 +1,21 @@
 // The dlopened libhei_pas.so against a hand-played module on loopback: what the client takes
-// as an answer and what it refuses (another sender, an oversized or short datagram), and the
-// codes of its argument checks.
+// as an answer and what it refuses (another sender, an oversized or short datagram, another
+// request's answer, an error status), how long one call may block, where its socket listens and
+// where it reads its module list, its sequence numbers, its trace, and the codes and words of
+// its argument checks.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <cstring>
+#include <set>
 #include <thread>
 
 #include "ecom/HeiPasApi.h"
 #include "ecom/heipas/Datagram.h"
 #include "ecom/heipas/UdpSocket.h"
+#include "tests/platform/TempFolder.h"
 #include "tools/plcsim/EcomModuleSim.h"
 
 namespace plc::ecom {
@@ -168,6 +175,283 @@ TEST(HeiPasClient, QueriesByModuleIdAndNameAndTheirSetupAndDefinition) {
   EXPECT_EQ(devices[0].ModuleId, 1);
   api->Close();
   unsetenv("HEI_PAS_MODULES");
+}
+
+}  // namespace
+}  // namespace plc::ecom
+
+namespace plc::ecom {
+namespace {
+
+using heipas::Datagram;
+using heipas::Kind;
+using heipas::UdpSocket;
+
+// A reply to a played request, with the fields a test changes.
+Datagram ReplyTo(const Datagram& d, std::vector<std::uint8_t> data, std::uint8_t status = 0) {
+  Datagram reply = d;
+  reply.kind = Kind::CcmReply;
+  reply.status = status;
+  reply.data = std::move(data);
+  return reply;
+}
+
+TEST(HeiPasClient, AModuleErrorStatusLeavesTheBufferAsItWas) {
+  PlayedModule module([](const UdpSocket& s, const UdpSocket::Received& got, const Datagram& d) {
+    s.SendTo(got.from, heipas::Encode(ReplyTo(d, {}, heipas::StatusBadLength)));
+    return false;
+  });
+  OpenDevice o;
+  std::uint8_t buffer[8];
+  std::fill(std::begin(buffer), std::end(buffer), 0xA5);
+  EXPECT_EQ(o.api->CcmRequest(o.devices[0], 0, 0x31, 1, 4, buffer), HP_E_MODULE_BASE + 2);
+  EXPECT_EQ(std::count(std::begin(buffer), std::end(buffer), 0xA5), 8);
+  EXPECT_NE(o.api->ErrorDetail().find("refused the request: status 2, length not served"), std::string::npos)
+      << o.api->ErrorDetail();
+}
+
+TEST(HeiPasClient, AnAnswerToTheRequestBeforeIsNotThisOnes) {
+  PlayedModule module([](const UdpSocket& s, const UdpSocket::Received& got, const Datagram& d) {
+    Datagram stale = ReplyTo(d, {0xEE, 0xEE});
+    stale.sequence = d.sequence - 1;
+    s.SendTo(got.from, heipas::Encode(stale));
+    s.SendTo(got.from, heipas::Encode(ReplyTo(d, {0x34, 0x12})));
+    return false;
+  });
+  OpenDevice o;
+  std::uint8_t buffer[2]{};
+  EXPECT_EQ(o.api->CcmRequest(o.devices[0], 0, 0x31, 1, 2, buffer), HP_OK);
+  EXPECT_EQ(buffer[0], 0x34);
+  EXPECT_EQ(buffer[1], 0x12);
+  EXPECT_EQ(o.api->ErrorDetail(), "");
+}
+
+TEST(HeiPasClient, OneCallReturnsWithinItsBoundWhateverTheTimeOut) {
+  PlayedModule module([](const UdpSocket&, const UdpSocket::Received&, const Datagram&) { return false; });
+  auto api = Library();
+  HEITransport t{.Transport = 4, .Protocol = 3, .Token = 0, .Reserved = {}};
+  HEIDevice devices[20]{};
+  std::int32_t count = 20;
+  std::int16_t flag = 0;
+  ASSERT_EQ(api->Open(2), HP_OK);
+  ASSERT_EQ(api->OpenTransport(t, 2, 0), HP_OK);
+  ASSERT_EQ(api->QueryDevices(t, devices, count, 2), HP_OK);
+  ASSERT_EQ(api->OpenDevice(t, devices[0], 2, 32767, 10, flag), HP_OK);  // 11 attempts of 33 s asked
+  std::uint8_t buffer[2]{};
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(api->CcmRequest(devices[0], 0, 0x31, 1, 2, buffer), HP_E_TIMEOUT);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(HP_MAX_CALL_MS - 10));
+  EXPECT_LT(took, std::chrono::milliseconds(HP_MAX_CALL_MS + 1000));
+  EXPECT_EQ(api->ErrorDetail().rfind("no answer from module 4 at 127.0.0.1:", 0), 0u) << api->ErrorDetail();
+  EXPECT_NE(api->ErrorDetail().find("to 1 attempt of 32767 ms"), std::string::npos) << api->ErrorDetail();
+  api->Close();
+}
+
+// The local address (host order) of the UDP socket behind fd, from the kernel's table.
+std::optional<std::uint32_t> BoundAddress(int fd) {
+  char target[64]{};
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  if (::readlink(link.c_str(), target, sizeof target - 1) <= 0) return std::nullopt;
+  std::string inode = target;  // socket:[12345]
+  if (inode.rfind("socket:[", 0) != 0) return std::nullopt;
+  inode = inode.substr(8, inode.size() - 9);
+  std::ifstream table("/proc/self/net/udp");
+  std::string line;
+  std::getline(table, line);
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, node;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> node;
+    if (node == inode) return ntohl(static_cast<std::uint32_t>(std::stoul(local.substr(0, 8), nullptr, 16)));
+  }
+  return std::nullopt;
+}
+
+// The sockets this process has open (not the listing's own descriptor).
+std::set<int> OpenSockets() {
+  std::set<int> fds;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (std::filesystem::read_symlink(entry.path(), ec).string().rfind("socket:", 0) == 0)
+      fds.insert(std::stoi(entry.path().filename()));
+  }
+  return fds;
+}
+
+TEST(HeiPasClient, TheSocketListensOnTheModulesInterfaceOnly) {
+  setenv("HEI_PAS_MODULES", "127.0.0.1:28799,127.0.0.2:28799", 1);
+  auto api = Library();
+  ASSERT_EQ(api->Open(2), HP_OK);
+  const auto before = OpenSockets();
+  HEITransport t{.Transport = 4, .Protocol = 3, .Token = 0, .Reserved = {}};
+  ASSERT_EQ(api->OpenTransport(t, 2, 0), HP_OK);
+  std::vector<int> opened;
+  for (int fd : OpenSockets())
+    if (!before.count(fd)) opened.push_back(fd);
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(BoundAddress(opened[0]), std::optional<std::uint32_t>(0x7F000001));
+  api->Close();
+  unsetenv("HEI_PAS_MODULES");
+}
+
+TEST(HeiPasClient, SequenceNumbersStartAtRandom) {
+  sim::EcomModuleSim modules({{1, "PRESS", 0}});
+  modules.Start();
+  modules.Record(true);
+  setenv("HEI_PAS_MODULES", modules.ModuleList().c_str(), 1);
+  // Each thread has the library's state of its own, as each process does.
+  auto query = [] {
+    auto api = Library();
+    HEITransport t{.Transport = 4, .Protocol = 3, .Token = 0, .Reserved = {}};
+    HEIDevice devices[20]{};
+    std::int32_t count = 20;
+    api->Open(2);
+    api->OpenTransport(t, 2, 0);
+    EXPECT_EQ(api->QueryDevices(t, devices, count, 2), HP_OK);
+    EXPECT_EQ(count, 1);
+    api->Close();
+  };
+  std::thread(query).join();
+  std::thread(query).join();
+  std::vector<std::uint32_t> sequences;
+  for (const auto& r : modules.Recorded()) {
+    auto d = heipas::Parse(r.bytes);
+    if (r.received && d && d->kind == Kind::Query) sequences.push_back(d->sequence);
+  }
+  ASSERT_EQ(sequences.size(), 2u);
+  EXPECT_NE(sequences[0], sequences[1]);
+  EXPECT_NE(sequences[0], 1u);
+  EXPECT_NE(sequences[1], 1u);
+  unsetenv("HEI_PAS_MODULES");
+}
+
+// The module list from the environment only as the test sets it; restored afterwards.
+class ModuleListPlaces : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"HEI_PAS_MODULES", "HEI_PAS_CONFIG", "XDG_CONFIG_HOME", "HOME"}) {
+      const char* v = std::getenv(name);
+      saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+      unsetenv(name);
+    }
+    setenv("HOME", home_.Path().c_str(), 1);
+    ASSERT_TRUE(api_);
+    ASSERT_EQ(api_->Open(2), HP_OK);
+  }
+  void TearDown() override {
+    api_->Close();
+    for (const auto& [name, value] : saved_) {
+      if (value) setenv(name.c_str(), value->c_str(), 1);
+      else unsetenv(name.c_str());
+    }
+  }
+  int OpenTransport() {
+    HEITransport t{.Transport = 4, .Protocol = 3, .Token = 0, .Reserved = {}};
+    const int rc = api_->OpenTransport(t, 2, 0);
+    if (rc == HP_OK) api_->CloseTransport(t);
+    return rc;
+  }
+  static void Write(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path) << text;
+  }
+
+  testing::TempFolder home_, work_;
+  std::unique_ptr<HeiPasApi> api_ = Library();
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST_F(ModuleListPlaces, NeverTheCurrentDirectoryButTheUsersConfiguration) {
+  // A broken list in the current directory is not read.
+  Write(work_.File("hei_pas.conf"), "not-an-address\n");
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(work_.Path());
+  EXPECT_EQ(OpenTransport(), HP_OK);
+  // The user's configuration is: ~/.config/hei_pas.conf, or under XDG_CONFIG_HOME.
+  Write(home_.File(".config/hei_pas.conf"), "127.0.0.1:1 # the press\n10.0.0.300\n");
+  EXPECT_EQ(OpenTransport(), HP_E_CONFIG);
+  EXPECT_EQ(api_->ErrorDetail(), "the module list " + home_.File(".config/hei_pas.conf") +
+                                     ": entry '10.0.0.300' is not A.B.C.D or A.B.C.D:PORT");
+  setenv("XDG_CONFIG_HOME", work_.File("xdg").c_str(), 1);
+  Write(work_.File("xdg/hei_pas.conf"), "127.0.0.1:28799\n");
+  EXPECT_EQ(OpenTransport(), HP_OK);
+  std::filesystem::current_path(cwd);
+}
+
+TEST_F(ModuleListPlaces, AFileIsReadOnlyWhenItIsASmallRegularFile) {
+  setenv("HEI_PAS_CONFIG", "/dev/zero", 1);
+  EXPECT_EQ(OpenTransport(), HP_E_CONFIG);
+  EXPECT_EQ(api_->ErrorDetail(), "the module list /dev/zero is not a regular file");
+  Write(work_.File("big.conf"), std::string(70000, '#'));
+  setenv("HEI_PAS_CONFIG", work_.File("big.conf").c_str(), 1);
+  EXPECT_EQ(OpenTransport(), HP_E_CONFIG);
+  EXPECT_EQ(api_->ErrorDetail(), "the module list " + work_.File("big.conf") + " is longer than 65536 bytes");
+  setenv("HEI_PAS_CONFIG", work_.File("missing.conf").c_str(), 1);
+  EXPECT_EQ(OpenTransport(), HP_E_CONFIG);
+  EXPECT_EQ(api_->ErrorDetail(),
+            "the module list " + work_.File("missing.conf") + " cannot be opened: No such file or directory");
+  Write(work_.File("good.conf"), "# the press\n127.0.0.1:28799\n");
+  setenv("HEI_PAS_CONFIG", work_.File("good.conf").c_str(), 1);
+  EXPECT_EQ(OpenTransport(), HP_OK);
+  EXPECT_EQ(api_->ErrorDetail(), "");
+}
+
+TEST(HeiPasClient, ARecordThatIsNotTheLibrarysIsRefused) {
+  auto api = Library();
+  ASSERT_EQ(api->Open(2), HP_OK);
+  HEIDevice garbage;
+  std::memset(&garbage, 0xFF, sizeof garbage);
+  std::uint8_t buffer[64]{};
+  std::int16_t length = 4;
+  EXPECT_EQ(api->CcmRequest(garbage, 0, 0x31, 1, 2, buffer), HP_E_NOT_OPEN);
+  EXPECT_EQ(api->ReadDeviceDef(garbage, buffer, 42), HP_E_NOT_OPEN);
+  EXPECT_EQ(api->ReadSetupData(garbage, 0x20, buffer, length), HP_E_NOT_OPEN);
+  EXPECT_EQ(api->CloseDevice(garbage), HP_E_NOT_OPEN);
+  EXPECT_EQ(api->ErrorDetail(), "the device, its transport or the library is not open");
+  api->Close();
+}
+
+TEST(HeiPasClient, TheTraceSeesEveryDatagram) {
+  PlayedModule module([](const UdpSocket& s, const UdpSocket::Received& got, const Datagram& d) {
+    s.SendTo(got.from, heipas::Encode(ReplyTo(d, {1, 0})));
+    return false;
+  });
+  auto api = Library();
+  std::vector<std::pair<TraceDirection, std::vector<std::uint8_t>>> seen;
+  ASSERT_EQ(api->Open(2), HP_OK);
+  api->SetTrace([&](TraceDirection dir, const std::uint8_t* data, std::size_t size, std::int64_t) {
+    seen.emplace_back(dir, std::vector<std::uint8_t>(data, data + size));
+  });
+  HEITransport t{.Transport = 4, .Protocol = 3, .Token = 0, .Reserved = {}};
+  HEIDevice devices[20]{};
+  std::int32_t count = 20;
+  std::int16_t flag = 0;
+  ASSERT_EQ(api->OpenTransport(t, 2, 0), HP_OK);
+  ASSERT_EQ(api->QueryDevices(t, devices, count, 2), HP_OK);
+  ASSERT_EQ(api->OpenDevice(t, devices[0], 2, 500, 0, flag), HP_OK);
+  std::uint8_t buffer[2]{};
+  ASSERT_EQ(api->CcmRequest(devices[0], 0, 0x31, 1, 2, buffer), HP_OK);
+  ASSERT_EQ(seen.size(), 4u);
+  const std::vector<std::pair<TraceDirection, Kind>> expected = {
+      {TraceDirection::Sent, Kind::Query},
+      {TraceDirection::Received, Kind::QueryReply},
+      {TraceDirection::Sent, Kind::Ccm},
+      {TraceDirection::Received, Kind::CcmReply}};
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_EQ(seen[i].first, expected[i].first) << i;
+    const auto d = heipas::Parse(seen[i].second);
+    ASSERT_TRUE(d) << i;
+    EXPECT_EQ(d->kind, expected[i].second) << i;
+  }
+  // Closing ends the trace: nothing reaches a hook that may be gone.
+  api->Close();
+  ASSERT_EQ(api->Open(2), HP_OK);
+  ASSERT_EQ(api->OpenTransport(t, 2, 0), HP_OK);
+  count = 20;
+  api->QueryDevices(t, devices, count, 2);
+  EXPECT_EQ(seen.size(), 4u);
+  api->Close();
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // plcsim ecom as a program: its modules and fault from the command line, its module list for
-// the client, and a clean end on SIGTERM.
+// the client, a clean end on SIGTERM, and arguments refused with a message naming the option.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -40,6 +40,61 @@ TEST(PlcsimEcom, ServesTheModulesItIsGivenUntilSigterm) {
   ::kill(sim.Pid(), SIGTERM);
   const int status = sim.Stop();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+test::PeerCommand Plcsim(std::vector<std::string> args) {
+  args.insert(args.begin(), "ecom");
+  return test::PeerCommand{PLC_BINARY_DIR "/bin/plcsim", std::move(args), "build the plcsim target"};
+}
+
+TEST(PlcsimEcom, ArgumentsAreCheckedAndTheMessageNamesTheOption) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--module", "300"}, "plcsim ecom: --module 300 ID: '300' is outside 1..255"},
+      {{"--module", "x"}, "plcsim ecom: --module x ID: 'x' is not a number"},
+      {{"--module", "1:PRESS@70000"}, "plcsim ecom: --module 1:PRESS@70000 port: '70000' is outside 0..65535"},
+      {{"--module", "2", "--module", "2:OVEN"}, "plcsim ecom: --module: ID 2 is given twice (each module needs its own)"},
+      {{"--bind", "127.0.0"}, "plcsim ecom: --bind: '127.0.0' is not one IPv4 address A.B.C.D"},
+      {{"--fault", "bogus"},
+       "plcsim ecom: --fault: 'bogus' is not one of silent, wrong, corrupt, truncated, refuse, stale, duplicate"},
+      {{"--module"}, "plcsim ecom: --module needs a value"},
+      {{"--frobnicate"}, "plcsim ecom: unknown option '--frobnicate'"},
+  };
+  for (const auto& [args, message] : cases) {
+    const auto r = test::RunProgram(Plcsim(args), std::chrono::seconds(10));
+    EXPECT_EQ(r.exitCode, 2) << message;
+    EXPECT_EQ(r.err.rfind(message + "\n", 0), 0u) << r.err;
+    EXPECT_EQ(r.out, "") << message;
+  }
+  const auto help = test::RunProgram(Plcsim({"--help"}), std::chrono::seconds(10));
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* word : {"silent", "wrong", "corrupt", "truncated", "refuse", "stale", "duplicate", "V,n", "X,n",
+                           "GX,n", "SP,n", "Y,n", "GY,n", "C,n", "S,n", "T,n", "CT,n", "281h", "321h"})
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
+}
+
+TEST(PlcsimEcom, AFaultFromTheCommandLineReachesTheClient) {
+  test::PeerProcess sim(Plcsim({"--module", "3@0", "--fault", "refuse"}));
+  const std::string ready = sim.ReadyLine();
+  const std::string prefix = "READY HEI_PAS_MODULES=";
+  ASSERT_EQ(ready.rfind(prefix, 0), 0u) << ready;
+  setenv("HEI_PAS_MODULES", ready.substr(prefix.size()).c_str(), 1);
+  setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
+  {
+    ecom::EcomLink().Reset();
+    test::LinkTestBench<UdpLink> b;
+    b.New();
+    b.link->SetAddress(3);
+    b.link->SetPortOpen(true);
+    ASSERT_EQ(b.link->CurrentErrors(), "");
+    Variant address("V,0"), value(std::int32_t{77});
+    EXPECT_EQ(b.link->ReadPLC(address, value, {}, {}, {}), ResultFailed);
+    EXPECT_EQ(b.link->CurrentErrors(), "Error 2 performing PASCAL_HEICCMRequest: rc= 102");
+    EXPECT_EQ(value, Variant(std::int32_t{77}));
+  }
+  ecom::EcomLink().Reset();
+  unsetenv("HEI_PAS_MODULES");
+  ::kill(sim.Pid(), SIGTERM);
+  EXPECT_EQ(sim.Stop(), 0);
 }
 
 }  // namespace

@@ -100,43 +100,179 @@ TEST(UdpLinkEcom, ValuesStoredByIoType) {
   EXPECT_EQ(got, (std::vector<std::int32_t>{1, 0, 0, 1}));
 }
 
-TEST(UdpLinkEcom, Writes) {
+VariantArray Words(std::initializer_list<Variant> values) {
+  VariantArray a(1, static_cast<std::int32_t>(values.size()));
+  std::int32_t k = 1;
+  for (const Variant& v : values) a.Set(k++, v);
+  return a;
+}
+
+TEST(UdpLinkEcom, WritesSendTheWordsAsGiven) {
   EcomRig r;
-  VariantArray values(1, 2);
-  values.Set(1, Variant(std::int32_t{258}));
-  values.Set(2, Variant(std::int32_t{1}));
-  Variant address("V,2000"), abValue(values);
+  Variant address("V,2000"), abValue(Words({std::int32_t{258}, std::int32_t{1}}));
   std::int16_t ioType = 7;
   EXPECT_EQ(r.b.link->WritePLC(address, abValue, std::int16_t{2}, ioType, {}), ResultOk);
   EXPECT_EQ(r.LastCall(), "CCM w 1 49 1025 4");
   EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{2, 1, 1, 0}));
   EXPECT_EQ(ioType, 7);
 
-  // A "b" cuts the address and makes IOType 1; the write is still the byte at that address.
-  Variant yb("Y,0b3"), one(std::int32_t{0x81});
-  EXPECT_EQ(r.b.link->WritePLC(yb, one, {}, ioType, {}), ResultOk);
-  EXPECT_EQ(ioType, 1);
-  EXPECT_EQ(r.LastCall(), "CCM w 1 51 257 1");
-  EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{0x81}));
-
-  // ioFloat: each value as its whole part and ten-thousandths.
-  Variant v0("V,0"), fixed(12.3456);
-  EXPECT_EQ(r.b.link->WritePLC(v0, fixed, std::int16_t{1}, std::int16_t{2}, {}), ResultOk);
+  // ioFloat: the caller's WriteSize doubled, the words sent as they are (12 and 3456, not a
+  // pair made of each).
+  Variant v2100("V,2100"), pair(Words({std::int32_t{12}, std::int32_t{3456}}));
+  std::int16_t size = 1, io = ioFloat;
+  EXPECT_EQ(r.b.link->WritePLC(v2100, pair, size, io, {}), ResultOk);
+  EXPECT_EQ(size, 2);
+  EXPECT_EQ(r.LastCall(), "CCM w 1 49 1089 4");
   EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{12, 0, 0x80, 0x0D}));
-  // A numeric address turns IOType to 0 for the caller, but the value still goes as ioFloat.
+  // A numeric address turns IOType to 0 for the caller; the size was doubled before.
   Variant octal(std::int32_t{2000});
-  std::int16_t io = 2;
-  EXPECT_EQ(r.b.link->WritePLC(octal, fixed, std::int16_t{1}, io, {}), ResultOk);
+  size = 1;
+  io = ioFloat;
+  EXPECT_EQ(r.b.link->WritePLC(octal, pair, size, io, {}), ResultOk);
   EXPECT_EQ(io, 0);
+  EXPECT_EQ(size, 2);
   EXPECT_EQ(r.LastCall(), "CCM w 1 49 1025 4");
   EXPECT_EQ(r.m->written, (std::vector<std::uint8_t>{12, 0, 0x80, 0x0D}));
 
-  // A single-bit write would rewrite a whole byte: refused, nothing sent.
+  // What cannot be sent as given is refused with nothing sent: one value for two words, a
+  // negative, a fraction, a value over 16 bits.
   const auto calls = r.m->log.size();
-  EXPECT_EQ(r.b.link->WritePLCBit(yb, one, {}, {}, {}), ResultFailed);
+  Variant fixed(12.3456);
+  EXPECT_EQ(r.b.link->WritePLC(v2100, fixed, std::int16_t{1}, std::int16_t{ioFloat}, {}), ResultFailed);
+  EXPECT_EQ(r.b.link->FailureCause(), "Error: 2 values to write but only one given");
+  for (const auto& [value, shown] : std::vector<std::pair<Variant, std::string>>{
+           {Variant(std::int32_t{-1}), "-1"}, {Variant(1.5), "1.5"}, {Variant(std::int32_t{65536}), "65536"}}) {
+    Variant v = value;
+    EXPECT_EQ(r.b.link->WritePLC(address, v, {}, {}, {}), ResultFailed) << shown;
+    EXPECT_EQ(r.b.link->CurrentErrors(),
+              "Error: value 1 (" + shown + ") does not fit a register (a whole number 0..65535)");
+    EXPECT_EQ(r.b.link->FailureCause(), r.b.link->CurrentErrors());
+  }
+  for (std::size_t i = calls; i < r.m->log.size(); ++i) EXPECT_EQ(r.m->log[i].rfind("CCM", 0), std::string::npos);
+  EXPECT_EQ(r.b.link->CommBusy(), Variant(false));
+}
+
+TEST(UdpLinkEcom, SingleBitWritesAreRefusedWithNothingSent) {
+  EcomRig r;
+  const auto calls = r.m->log.size();
+  // A bit-type address: IOType 18 and the bit for the caller, then the refusal.
+  Variant y3("Y,3"), one(std::int32_t{1});
+  std::int16_t ioType = 0;
+  std::int32_t ioIdx = 0;
+  EXPECT_EQ(r.b.link->WritePLC(y3, one, {}, ioType, ioIdx), ResultFailed);
+  EXPECT_EQ(ioType, 18);
+  EXPECT_EQ(ioIdx, 3);
+  EXPECT_EQ(r.b.link->CurrentErrors(), "Error: a write to the bit address Y,3 is not available in ECOM mode");
+  EXPECT_EQ(r.b.link->FailureCause(),
+            "a write to the bit address 'Y,3' is not available in ECOM mode: a CCM write sends whole bytes, so it "
+            "would set Y0..Y7 all at once");
+  Variant c17("C,17");
+  EXPECT_EQ(r.b.link->WritePLC(c17, one, {}, {}, {}), ResultFailed);
+  EXPECT_NE(r.b.link->FailureCause().find("C10..C17"), std::string::npos) << r.b.link->FailureCause();
+
+  // An address with a "b": the classic road would write the whole word at V2000.
+  Variant vb("V,2000b3");
+  ioType = 0;
+  EXPECT_EQ(r.b.link->WritePLC(vb, one, {}, ioType, {}), ResultFailed);
+  EXPECT_EQ(ioType, 1);
+  EXPECT_EQ(r.b.link->CurrentErrors(), "Error: the single-bit write V,2000b3 is not available in ECOM mode");
+  EXPECT_EQ(r.b.link->WritePLCBit(y3, one, {}, {}, {}), ResultFailed);
   EXPECT_EQ(r.b.link->CurrentErrors(), "Error: WritePLCBit is not available in ECOM mode");
+  EXPECT_FALSE(r.b.link->FailureCause().empty());
   EXPECT_EQ(r.m->log.size(), calls);
   EXPECT_EQ(r.b.link->CommBusy(), Variant(false));
+
+  // A tag name is looked up whole, "b" and all.
+  Tags().AddTag(1, Variant("Tumbler"), Variant("V,100"));
+  Variant tag("Tumbler");
+  EXPECT_EQ(r.b.link->WritePLC(tag, one, {}, {}, {}), ResultOk);
+  EXPECT_EQ(r.LastCall(), "CCM w 1 49 65 2");
+  Tags().Clear();
+}
+
+TEST(UdpLinkEcom, ReadsKeepTheCallersSizesAndRefuseWhatDoesNotFit) {
+  EcomRig r;
+  // ioFloat into an array: each pair in order, the caller's ReadSize doubled.
+  r.m->replyBytes = {12, 0, 0x80, 0x0D, 7, 0, 5, 0};  // 12, 3456, 7, 5
+  Variant address("V,0"), values(VariantArray(1, 2)), size(std::int32_t{2});
+  EXPECT_EQ(r.b.link->ReadPLC(address, values, size, std::int16_t{ioFloat}, {}), ResultOk);
+  EXPECT_EQ(r.LastCall(), "CCM r 1 49 1 8");
+  EXPECT_EQ(size, Variant(std::int32_t{4}));
+  EXPECT_DOUBLE_EQ(values.Array().Get(1).ToDouble(), 12.3456);
+  EXPECT_DOUBLE_EQ(values.Array().Get(2).ToDouble(), 7.0005);
+
+  // An array with no room for every value: 0, and the text says so.
+  Variant small(VariantArray(1, 2));
+  EXPECT_EQ(r.b.link->ReadPLC(address, small, Variant(std::int32_t{4}), {}, {}), ResultFailed);
+  EXPECT_EQ(r.b.link->CurrentErrors(), "Error: ReadValue has no room for the 4 values read");
+  EXPECT_EQ(r.b.link->FailureCause(),
+            "ReadValue has no room for the 4 values read (an array from index 1 to at least 4 takes them)");
+  Variant bits(VariantArray(1, 3)), x0("X,0");
+  EXPECT_EQ(r.b.link->ReadPLC(x0, bits, Variant(std::int32_t{4}), {}, {}), ResultFailed);
+
+  // ReadErrors is the engine's text, as the classic control gives it; CurrentErrors and the
+  // cause carry the ECOM failure.
+  EXPECT_EQ(r.b.link->ReadErrors(), Variant(""));
+  Variant v19("V,19");
+  EXPECT_EQ(r.b.link->ReadPLC(v19, small, {}, {}, {}), ResultFailed);
+  EXPECT_EQ(r.b.link->FailureCause(), "address 'V,19' not understood: 9 is not an octal digit");
+  EXPECT_EQ(r.b.link->CurrentErrors(), "Error: address 'V,19' not understood: 9 is not an octal digit");
+  EXPECT_EQ(r.b.link->ReadErrors(), Variant(""));
+
+  Variant notANumber("many");
+  EXPECT_EQ(r.b.link->ReadPLC(address, small, notANumber, {}, {}), ResultFailed);
+  EXPECT_EQ(r.b.link->FailureCause(), "ReadSize is not a number");
+  r.m->ccmResults = {7, 7};
+  r.m->detail = "no answer from module 1 at 127.0.0.1:28784 to 4 attempts of 55 ms";
+  EXPECT_EQ(r.b.link->ReadPLC(address, small, {}, {}, {}), ResultFailed);
+  EXPECT_EQ(r.b.link->FailureCause(), "Error 2 performing PASCAL_HEICCMRequest: rc= 7 (" + r.m->detail + ")");
+  EXPECT_EQ(r.b.link->ReadPLC(address, small, {}, {}, {}), ResultOk);
+  EXPECT_EQ(r.b.link->FailureCause(), "");
+
+  ecom::EcomLink().Line.WriteCallActive = true;
+  EXPECT_EQ(r.b.link->ReadPLC(address, small, {}, {}, {}), ResultFailed);
+  EXPECT_NE(r.b.link->FailureCause().find("write call"), std::string::npos);
+  ecom::EcomLink().Line.WriteCallActive = false;
+
+  r.b.link->SetPortOpen(false);
+  EXPECT_EQ(r.b.link->ReadPLC(address, small, {}, {}, {}), ResultEcomNotOpen);
+  EXPECT_EQ(r.b.link->FailureCause(), "ECOM is not open: PortOpen was set to False");
+  EXPECT_EQ(r.b.link->ReadPLCNW(address, small, {}, {}), ResultFailed);
+  EXPECT_EQ(r.b.link->FailureCause(), "ECOM is not open: PortOpen was set to False");
+  Variant one(std::int32_t{1});
+  EXPECT_EQ(r.b.link->WritePLC(address, one, {}, {}, {}), ResultFailed);
+  EXPECT_EQ(r.b.link->FailureCause(), "Error: invalid device address 1 (the ECOM transport is not open (PortOpen))");
+  // ReadPLCValue reads nothing (it only names the station), and says so.
+  Variant plain("V,2000"), response;
+  EXPECT_EQ(r.b.link->ReadPLCValue(plain, response, {}, {}, {}), ResultFailed);
+  EXPECT_EQ(plain, Variant("1;V,2000"));
+  EXPECT_NE(r.b.link->FailureCause().find("reads nothing"), std::string::npos);
+  r.m->openTransportResult = 6;
+  r.m->detail = "the module list /dev/zero is not a regular file";
+  r.b.link->SetPortOpen(true);
+  EXPECT_EQ(r.b.link->ReadPLC(address, small, {}, {}, {}), ResultEcomNotOpen);
+  EXPECT_EQ(r.b.link->FailureCause(),
+            "ECOM is not open: Unable to Open Winsock Transport: rc= 6 (the module list /dev/zero is not a regular "
+            "file)");
+}
+
+TEST(UdpLinkEcom, ProtocolAndDeviceTimeOutAreTheThreads) {
+  EcomRig r;
+  auto second = r.b.Make();
+  second->InitProperties();
+  // Set on one control, the next open by the other uses them: the transport is the thread's.
+  second->SetCommProtocol(udp::IPX);
+  second->SetDeviceTimeOut(20);
+  r.b.link->SetPortOpen(true);
+  EXPECT_EQ(r.m->protocolSeen, 2);
+  EXPECT_EQ(r.m->timeoutSeen, 20);
+  EXPECT_EQ(r.b.link->CommProtocol(), udp::UDP_IP);  // each control still shows its own
+  r.b.link->SetDeviceTimeOut(30);
+  EXPECT_FALSE(r.m->traced);
+  r.b.host.SetSerialTrace([](TraceDirection, const std::uint8_t*, std::size_t, std::int64_t) {});
+  second->SetPortOpen(true);
+  EXPECT_EQ(r.m->timeoutSeen, 30);
+  EXPECT_TRUE(r.m->traced);  // the host's trace hook reached the library
 }
 
 TEST(UdpLinkEcom, NonWaitingReadRaisesCommCompleteOnlyWhenDone) {

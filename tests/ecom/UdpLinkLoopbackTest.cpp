@@ -76,7 +76,7 @@ TEST_F(UdpLinkLoopback, EveryMemoryTypeReadAndWritten) {
   VariantArray three(1, 3);
   three.Set(1, Variant(std::int32_t{7}));
   three.Set(2, Variant(std::int32_t{65535}));
-  three.Set(3, Variant(std::int32_t{-2}));
+  three.Set(3, Variant(std::int32_t{65534}));
   Variant address("V,2001"), values(three);
   ASSERT_EQ(b_.link->WritePLC(address, values, std::int16_t{3}, {}, {}), ResultOk);
   EXPECT_EQ(sim_->Word(1, 1025), 7);
@@ -99,10 +99,12 @@ TEST_F(UdpLinkLoopback, EveryMemoryTypeReadAndWritten) {
     const std::string a = std::string(t.type) + ",17", below = std::string(t.type) + ",16";
     EXPECT_EQ(ReadOne(a.c_str()), 1) << a;
     EXPECT_EQ(ReadOne(below.c_str()), 0) << below;
+    // A write would send the whole byte of eight points: refused, the byte as it was.
     const std::string next = std::string(t.type) + ",20";  // the third byte of the block
-    Variant w(next), v(std::int32_t{0x41});
-    ASSERT_EQ(b_.link->WritePLC(w, v, {}, {}, {}), ResultOk) << next;
-    EXPECT_EQ(sim_->Byte(1, t.dataType, static_cast<std::uint16_t>(t.base + 2)), 0x41) << next;
+    sim_->SetByte(1, t.dataType, static_cast<std::uint16_t>(t.base + 2), 0x5A);
+    Variant w(next), v(std::int32_t{1});
+    EXPECT_EQ(b_.link->WritePLC(w, v, {}, {}, {}), ResultFailed) << next;
+    EXPECT_EQ(sim_->Byte(1, t.dataType, static_cast<std::uint16_t>(t.base + 2)), 0x5A) << next;
   }
 }
 
@@ -128,6 +130,9 @@ TEST_F(UdpLinkLoopback, NoModuleAnswering) {
   EXPECT_EQ(b_.link->CurrentErrors(), "No ECOM Devices: rc= 0");
   Variant value;
   EXPECT_EQ(Read("V,0", value), ResultEcomNotOpen);
+  EXPECT_EQ(b_.link->FailureCause(),
+            "ECOM is not open: No ECOM Devices: rc= 0 (none of the 2 module address(es) listed in HEI_PAS_MODULES "
+            "answered within 500 ms)");
   sim_->SetFault(1, EcomFault::None);
   b_.link->SetPortOpen(true);
   EXPECT_EQ(b_.link->CurrentErrors(), "");
@@ -151,6 +156,28 @@ TEST_F(UdpLinkLoopback, EachModuleFaultHasItsTextAndTheNextRequestWorks) {
     EXPECT_EQ(ReadOne("V,0"), 4321) << text;
     EXPECT_EQ(b_.link->CurrentErrors(), "");
   }
+}
+
+TEST_F(UdpLinkLoopback, AnErrorStatusAStaleAnswerAndADuplicate) {
+  b_.link->SetPortOpen(true);
+  sim_->SetWord(1, 0, 4321);
+  sim_->SetWord(1, 1, 1234);
+  // An error status ends each attempt at once: no time-out waited.
+  sim_->SetFault(1, EcomFault::Refuse);
+  const auto took = FailingRead("Error 2 performing PASCAL_HEICCMRequest: rc= 102");
+  EXPECT_LT(took, std::chrono::milliseconds(2 * kTimeoutMs));
+  EXPECT_NE(b_.link->FailureCause().find("refused the request: status 2"), std::string::npos) << b_.link->FailureCause();
+  sim_->SetFault(1, EcomFault::None);
+  EXPECT_EQ(ReadOne("V,0"), 4321);
+  // An answer to the request before, with other data, is passed over for this one's.
+  sim_->SetFault(1, EcomFault::Stale);
+  EXPECT_EQ(ReadOne("V,0"), 4321);
+  EXPECT_EQ(ReadOne("V,1"), 1234);
+  // Every answer twice: the second copy is not taken for the next request's answer.
+  sim_->SetFault(1, EcomFault::Duplicate);
+  EXPECT_EQ(ReadOne("V,0"), 4321);
+  EXPECT_EQ(ReadOne("V,1"), 1234);
+  EXPECT_EQ(ReadOne("V,0"), 4321);
 }
 
 TEST_F(UdpLinkLoopback, AFailingFirstRequestThenAGoodRetry) {

@@ -1,5 +1,6 @@
 // The hei_pas module list over arbitrary text: a list it accepts has at most 64 entries, each
-// with a port, and printing the entries and parsing them again gives the same list.
+// with a port, and printing the entries and parsing them again gives the same list; a list it
+// refuses says why.
 // fuzz-libs: heipasproto
 #include <cstddef>
 #include <cstdint>
@@ -10,8 +11,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  const auto list = heipas::ParseModuleList(text);
-  if (!list) return 0;
+  std::string why;
+  const auto list = heipas::ParseModuleList(text, &why);
+  if (!list) {
+    if (why.empty()) std::abort();
+    return 0;
+  }
   if (list->size() > heipas::kMaxModuleEntries) std::abort();
   std::string printed;
   for (const auto& a : *list) {

@@ -306,7 +306,8 @@ options (properties are set before the port opens):
       --bag FILE           restore the control from this property-bag document first
       --section NAME       its section (default: the control's class name followed by 1)
       --json               one JSON object per line
-      --trace              every byte sent and received, in hex, to standard error
+      --trace              every byte sent and received, in hex, to standard error (UdpLink
+                           in ECOM mode: every datagram)
 
 Run 'plclink CONTROL COMMAND --help' for a command's own options.
 exit status: 0 success, 1 a failed result or error, 2 a usage error.

@@ -1,8 +1,15 @@
 #pragma once
 // Simulated ECOM modules: each answers the project's hei_pas client (the datagrams of
-// ecom/heipas/Datagram.h) on a UDP port of its own, from a register (V-memory), input and
-// output image. Faults can be switched on while it runs: no answer, an answer signed by another
-// module ID, a corrupt or a truncated datagram.
+// ecom/heipas/Datagram.h) on a UDP port of its own, from its PLC's memory as the CCM data types
+// address it: registers (31h) as V-memory words numbered from 1 (V0 at 1), inputs (32h) and
+// outputs (33h) as bytes of eight points each (X0..X7 at 101h, Y0..Y7 at 101h, C0..C7 at 181h,
+// GX at 1h, SP at 181h, S at 281h, T at 301h, CT at 321h). A request that runs past the end of
+// its memory, names register 0 or asks for no bytes is refused with an error status, as a
+// module refuses it; nothing wraps.
+//
+// Faults can be switched on while it runs: no answer, an answer signed by another module ID, a
+// corrupt or a truncated datagram, an error status, a stale answer (the previous sequence
+// number with other data) before the right one, and every answer sent twice.
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -16,7 +23,22 @@
 
 namespace plc::sim {
 
-enum class EcomFault { None, Silent, WrongModule, Corrupt, Truncated };
+enum class EcomFault { None, Silent, WrongModule, Corrupt, Truncated, Refuse, Stale, Duplicate };
+
+// The faults by the names plcsim ecom --fault takes, with what each does.
+struct EcomFaultName {
+  EcomFault fault;
+  const char* name;
+  const char* effect;
+};
+const std::vector<EcomFaultName>& EcomFaultNames();
+
+// A datagram a module received or sent.
+struct EcomDatagramRecord {
+  std::uint8_t moduleId = 0;
+  bool received = true;  // false: sent by the module
+  std::vector<std::uint8_t> bytes;
+};
 
 struct EcomModuleConfig {
   std::uint8_t id = 1;
@@ -45,7 +67,8 @@ class EcomModuleSim {
   // Applies to the next `requests` CCM requests of the module (0: until changed). A silent
   // module answers no query either.
   void SetFault(std::uint8_t id, EcomFault fault, int requests = 0);
-  // Register words (index 0 is what the client addresses as 1), inputs and outputs by byte.
+  // Register words (index 0, V0, is what the client addresses as 1; at most 65534), inputs and
+  // outputs by byte.
   void SetWord(std::uint8_t id, std::uint16_t index, std::uint16_t value);
   std::uint16_t Word(std::uint8_t id, std::uint16_t index) const;
   void SetByte(std::uint8_t id, std::uint8_t dataType, std::uint16_t address, std::uint8_t value);
@@ -53,32 +76,44 @@ class EcomModuleSim {
   // CCM requests answered (faults excluded) and datagrams that were not a request.
   int Answered() const { return answered_.load(); }
   int Refused() const { return refused_.load(); }
+  // Every datagram received and sent from now on is kept (until Record(false)); Recorded()
+  // gives them in order and forgets them.
+  void Record(bool on);
+  std::vector<EcomDatagramRecord> Recorded();
 
  private:
+  // Registers 1..65535 (V0..V177776), and 64 KiB of input and of output points.
+  static constexpr std::size_t kRegisterWords = 65535;
+  static constexpr std::size_t kPointBytes = 65536;
   struct Module {
     EcomModuleConfig config;
     std::uint16_t port = 0;
     heipas::UdpSocket socket;
-    std::vector<std::uint8_t> registers = std::vector<std::uint8_t>(2 * 65536);
-    std::vector<std::uint8_t> inputs = std::vector<std::uint8_t>(65536);
-    std::vector<std::uint8_t> outputs = std::vector<std::uint8_t>(65536);
+    std::vector<std::uint8_t> registers = std::vector<std::uint8_t>(2 * kRegisterWords);
+    std::vector<std::uint8_t> inputs = std::vector<std::uint8_t>(kPointBytes);
+    std::vector<std::uint8_t> outputs = std::vector<std::uint8_t>(kPointBytes);
     EcomFault fault = EcomFault::None;
     int faultLeft = 0;
   };
   Module& Find(std::uint8_t id);
   const Module& Find(std::uint8_t id) const;
   void Handle(Module& m, const heipas::UdpSocket::Received& got);
-  // The reply to a CCM request, or nullopt when the module stays silent; faults applied.
-  std::vector<std::uint8_t> Answer(Module& m, const heipas::Datagram& request, bool& silent);
+  // The status a request gets: 0, or why the module refuses it.
+  static std::uint8_t Check(const heipas::Datagram& request);
+  // The datagrams that answer a CCM request (none when the module stays silent), faults applied.
+  std::vector<std::vector<std::uint8_t>> Answer(Module& m, const heipas::Datagram& request);
+  void Send(Module& m, const heipas::ModuleAddress& to, const std::vector<std::uint8_t>& bytes);
 
   std::vector<Module> modules_;
   mutable std::mutex mutex_;
   std::atomic<int> answered_{0};
   std::atomic<int> refused_{0};
+  bool recording_ = false;
+  std::vector<EcomDatagramRecord> recorded_;
   ServingThread serving_;  // last: it stops before the modules go
 };
 
-// plcsim ecom [--module ID[:NAME][@PORT]]... [--bind A.B.C.D] [--fault silent|wrong|corrupt|truncated]
+// plcsim ecom [--module ID[:NAME][@PORT]]... [--bind A.B.C.D] [--fault KIND]
 int RunEcomSimulator(int argc, char** argv);
 
 }  // namespace plc::sim

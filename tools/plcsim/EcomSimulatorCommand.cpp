@@ -2,94 +2,102 @@
 #include <unistd.h>
 
 #include <iostream>
-#include <optional>
+#include <set>
 #include <string>
 
 #include "ecom/heipas/ModuleList.h"
 #include "tools/plcsim/EcomModuleSim.h"
+#include "tools/plcsim/SimArguments.h"
 #include "tools/plcsim/StopSignal.h"
 
 namespace plc::sim {
 namespace {
 
-int Usage(std::ostream& out, int status) {
+void Usage(std::ostream& out) {
   out << "usage: plcsim ecom [--module ID[:NAME][@PORT]]... [--bind A.B.C.D] [--fault KIND]\n"
-         "  --module   a module with its ID (1..255), name and UDP port (0 or none: the system\n"
-         "             chooses); repeatable; default one module 1 \"ECOM1\" on port 28784\n"
-         "  --bind     the address the modules listen on (default 127.0.0.1)\n"
-         "  --fault    silent, wrong (answers as another module), corrupt or truncated, on every\n"
-         "             module from the start\n"
+         "ECOM modules on UDP for the project's hei_pas client (UdpLink in ECOM mode).\n"
+         "  --module   a module with its ID (1..255), name (up to 32 bytes) and UDP port (0 or\n"
+         "             none: the system chooses); repeatable; default one module 1 \"ECOM1\" on\n"
+         "             port 28784\n"
+         "  --bind     the IPv4 address the modules listen on (default 127.0.0.1)\n"
+         "  --fault    every module misbehaves from the start:\n";
+  for (const auto& f : EcomFaultNames()) {
+    const std::string name = f.name;
+    out << "               " << name << std::string(11 - name.size(), ' ') << f.effect << "\n";
+  }
+  out << "  --version  the version of plcsim\n"
+         "Each module holds its PLC's memory as the CCM data types address it, and UdpLink's\n"
+         "addresses land there (n = the octal number):\n"
+         "  V,n             registers (31h), one word each, at CCM address n + 1 (V0..V177776)\n"
+         "  X,n  GX,n  SP,n inputs (32h), a byte of eight points at n/8 + 101h, 1h, 181h\n"
+         "  Y,n  GY,n  C,n  outputs (33h), a byte of eight points at n/8 + 101h, 1h, 181h,\n"
+         "  S,n  T,n  CT,n  and 281h, 301h, 321h; point n is bit n mod 8 of its byte\n"
+         "A request past the end of memory, for register 0 or for no bytes is refused with an error\n"
+         "status (the client's code 100 + status), as a module refuses it.\n"
          "Prints each module's address, then READY HEI_PAS_MODULES=... for the client.\n";
-  return status;
 }
 
-std::optional<EcomModuleConfig> ParseModule(const std::string& text) {
+// ID[:NAME][@PORT]
+EcomModuleConfig ParseModule(const std::string& text) {
   EcomModuleConfig c;
   std::string rest = text;
   if (const auto at = rest.find('@'); at != std::string::npos) {
-    try {
-      const unsigned long port = std::stoul(rest.substr(at + 1));
-      if (port > 65535) return std::nullopt;
-      c.port = static_cast<std::uint16_t>(port);
-    } catch (const std::exception&) {
-      return std::nullopt;
-    }
+    c.port = static_cast<std::uint16_t>(DecimalArgument("--module " + text + " port", rest.substr(at + 1), 0, 65535));
     rest.resize(at);
   }
   if (const auto colon = rest.find(':'); colon != std::string::npos) {
     c.name = rest.substr(colon + 1);
     rest.resize(colon);
+    if (c.name.size() > heipas::kMaxName)
+      throw ArgumentError("--module " + text + ": the name is longer than " + std::to_string(heipas::kMaxName) +
+                          " bytes");
   }
-  try {
-    const unsigned long id = std::stoul(rest);
-    if (id < 1 || id > 255 || c.name.size() > heipas::kMaxName) return std::nullopt;
-    c.id = static_cast<std::uint8_t>(id);
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
+  c.id = static_cast<std::uint8_t>(DecimalArgument("--module " + text + " ID", rest, 1, 255));
   if (c.name.empty()) c.name = "ECOM" + std::to_string(c.id);
   return c;
 }
 
-std::optional<EcomFault> ParseFault(const std::string& text) {
-  if (text == "silent") return EcomFault::Silent;
-  if (text == "wrong") return EcomFault::WrongModule;
-  if (text == "corrupt") return EcomFault::Corrupt;
-  if (text == "truncated") return EcomFault::Truncated;
-  return std::nullopt;
+std::uint32_t ParseBind(const std::string& text) {
+  std::string why;
+  const auto list = heipas::ParseModuleList(text, &why);
+  if (!list || list->size() != 1 || text.find(':') != std::string::npos)
+    throw ArgumentError("--bind: '" + text + "' is not one IPv4 address A.B.C.D");
+  return list->front().ipv4;
 }
 
-}  // namespace
+EcomFault ParseFault(const std::string& text) {
+  std::vector<std::string> words;
+  for (const auto& f : EcomFaultNames()) words.push_back(f.name);
+  return EcomFaultNames()[ChoiceArgument("--fault", text, words)].fault;
+}
 
-int RunEcomSimulator(int argc, char** argv) {
+int Run(int argc, char** argv) {
   std::vector<EcomModuleConfig> modules;
+  std::set<int> ids;
   std::uint32_t bind = 0x7F000001;
   EcomFault fault = EcomFault::None;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") return Usage(std::cout, 0);
-    if (i + 1 >= argc) return Usage(std::cerr, 2);
-    const std::string value = argv[++i];
-    if (arg == "--module") {
-      auto m = ParseModule(value);
-      if (!m) {
-        std::cerr << "plcsim ecom: bad module '" << value << "'\n";
-        return 2;
-      }
-      modules.push_back(*m);
-    } else if (arg == "--bind") {
-      auto list = heipas::ParseModuleList(value);
-      if (!list || list->size() != 1) {
-        std::cerr << "plcsim ecom: bad address '" << value << "'\n";
-        return 2;
-      }
-      bind = list->front().ipv4;
-    } else if (arg == "--fault") {
-      auto f = ParseFault(value);
-      if (!f) return Usage(std::cerr, 2);
-      fault = *f;
+  ArgumentReader args(argc, argv);
+  while (args.Next()) {
+    const std::string& option = args.Option();
+    if (option == "--help" || option == "-h") {
+      Usage(std::cout);
+      return 0;
+    }
+    if (option == "--version") {
+      std::cout << SimVersionText() << "\n";
+      return 0;
+    }
+    if (option == "--module") {
+      EcomModuleConfig m = ParseModule(args.Value());
+      if (!ids.insert(m.id).second)
+        throw ArgumentError("--module: ID " + std::to_string(m.id) + " is given twice (each module needs its own)");
+      modules.push_back(std::move(m));
+    } else if (option == "--bind") {
+      bind = ParseBind(args.Value());
+    } else if (option == "--fault") {
+      fault = ParseFault(args.Value());
     } else {
-      return Usage(std::cerr, 2);
+      throw ArgumentError("unknown option '" + option + "'");
     }
   }
   if (modules.empty()) modules.push_back(EcomModuleConfig{1, "ECOM1", heipas::kDefaultPort});
@@ -115,6 +123,12 @@ int RunEcomSimulator(int argc, char** argv) {
   }
   ::close(stopFd);
   return 0;
+}
+
+}  // namespace
+
+int RunEcomSimulator(int argc, char** argv) {
+  return RunChecked("ecom", [&] { return Run(argc, argv); });
 }
 
 }  // namespace plc::sim

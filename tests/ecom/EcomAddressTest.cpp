@@ -1,0 +1,85 @@
+// The ECOM address road on its own: what each form resolves to, and what it refuses with a
+// text naming the address (octal digits only, a station that is a module ID, a CCM address
+// that fits its 16-bit field).
+#include <gtest/gtest.h>
+
+#include "ecom/EcomAddress.h"
+
+namespace plc::ecom {
+namespace {
+
+EcomResolution Resolve(const Variant& address, TagDatabase& tags) { return ResolveEcomAddress(address, 1, tags); }
+
+TEST(EcomAddress, FormsAndTheirTargets) {
+  TagDatabase tags;
+  tags.AddTag(1, Variant("Tumbler"), Variant("2;Y,17"));
+  tags.AddTag(2, Variant("Level"), Variant(std::int32_t{2000}));
+  ASSERT_TRUE(tags.AddTag(3, Variant("Digits"), Variant("2001")));
+  struct Case {
+    Variant address;
+    std::int32_t station;
+    CcmTarget target;
+  };
+  const Case cases[] = {
+      {Variant("V,2000"), 1, {kRegisters, 1024, false, 0}},
+      {Variant(std::int32_t{2000}), 1, {kRegisters, 1024, false, 0}},
+      {Variant("2000"), 1, {kRegisters, 1024, false, 0}},
+      {Variant("V,177776"), 1, {kRegisters, 65534, false, 0}},
+      {Variant("255;x,17"), 255, {kInputs, 0x102, true, 7}},
+      {Variant("X,1773767"), 1, {kInputs, 0xFFFF, true, 7}},
+      {Variant("GX,1777767"), 1, {kInputs, 0xFFFF, true, 7}},
+      {Variant("CT,1763367"), 1, {kOutputs, 0xFFFF, true, 7}},
+      {Variant("Q,17"), 1, {kRegisters, 15, false, 0}},  // an unknown type is V-memory
+      {Variant("Tumbler"), 2, {kOutputs, 0x102, true, 7}},
+      {Variant("Level"), 1, {kRegisters, 1024, false, 0}},
+      {Variant("Digits"), 1, {kRegisters, 1025, false, 0}},
+  };
+  for (const Case& c : cases) {
+    const EcomResolution r = Resolve(c.address, tags);
+    ASSERT_TRUE(r.address) << c.address.ToString() << ": " << r.refusal;
+    EXPECT_EQ(r.address->station, c.station) << c.address.ToString();
+    EXPECT_EQ(r.address->target, c.target) << c.address.ToString();
+  }
+}
+
+TEST(EcomAddress, RefusalsNameTheAddressAndTheLimit) {
+  TagDatabase tags;
+  tags.AddTag(1, Variant("Broken"), Variant("nothing here"));
+  const std::pair<Variant, std::string> cases[] = {
+      {Variant("V,8"), "address 'V,8' not understood: 8 is not an octal digit"},
+      {Variant(std::int32_t{8}), "address '8' not understood: 8 is not an octal digit"},
+      {Variant("19"), "address '19' not understood: 9 is not an octal digit"},
+      {Variant("V,-1"), "address 'V,-1' not understood: '-1' is not an octal number"},
+      {Variant(2.5), "address '2.5' not understood: '2.5' is not an octal number"},
+      {Variant("V,177777"), "address 'V,177777' not understood: V177777 is beyond V177776, the last a 16-bit CCM "
+                            "address carries"},
+      {Variant("V,1333272"), "address 'V,1333272' not understood: V1333272 is beyond V177776, the last a 16-bit CCM "
+                             "address carries"},
+      {Variant("X,1773770"), "address 'X,1773770' not understood: X1773770 is beyond X1773767, the last a 16-bit "
+                             "CCM address carries"},
+      {Variant("Q,17777777777"), "address 'Q,17777777777' not understood: V17777777777 is beyond V177776, the last "
+                                 "a 16-bit CCM address carries"},
+      {Variant("V,777777777777"), "address 'V,777777777777' not understood: the number 777777777777 is beyond 31 bits"},
+      {Variant("256;V,0"), "address '256;V,0' not understood: station 256 is beyond 255, the last module ID"},
+      {Variant("1;2000"), "address '1;2000' not understood: a number after ';' needs its memory type (station;V,number)"},
+      {Variant("V,"), "address 'V,' not understood: no number"},
+      {Variant(",5"), "address ',5' not understood: no memory type before ','"},
+      {Variant(";V,0"), "address ';V,0' not understood: no station number before ';'"},
+      {Variant(""), "address '' not understood: it is empty"},
+      {Variant("Nosuchtag"), "address 'Nosuchtag' not understood: no tag of that name, nor a number or TYPE,number"},
+      {Variant("Broken"), "address 'Broken' not understood: the tag's address 'nothing here' is neither a number nor "
+                          "TYPE,number"},
+      {Variant(VariantArray(1, 2)), "address '(an array)' not understood: it is neither text nor a number"},
+  };
+  for (const auto& [address, text] : cases) {
+    const EcomResolution r = Resolve(address, tags);
+    EXPECT_FALSE(r.address) << text;
+    EXPECT_EQ(r.refusal, text);
+  }
+  // The default station is checked as one named before ';'.
+  EXPECT_EQ(ResolveEcomAddress(Variant("V,0"), 300, tags).refusal,
+            "address 'V,0' not understood: station 300 is beyond 255, the last module ID");
+}
+
+}  // namespace
+}  // namespace plc::ecom
