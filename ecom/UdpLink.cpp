@@ -181,19 +181,20 @@ void UdpLink::SetCommBusy(const Variant& value) {
 Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
                         Opt<std::int32_t> ioIdx) {
   auto& link = ecom::EcomLink();
+  ClearFailure();
   // Only the ECOM path needs an open transport: a serial read is not refused for it.
   if (EcomMode() && !link.EcomOpen) return ResultEcomNotOpen;
-  if (link.Line.WriteCallActive) return ResultFailed;
+  if (link.Line.WriteCallActive) return SerialNoted(serial_.Failed("a write call holds the line"));
   auto size = SizeArgument(ReadSize);
   if (!size) {
     if (EcomMode()) link.ErrorText = "Error: ReadSize is not a number";
-    return ResultFailed;
+    return SerialNoted(serial_.Failed("ReadSize is not a number"));
   }
   if (IOType.ValueOr(0) == ioFloat) *size *= 2;
   link.Line.CallActive = true;
   const Result result =
       EcomMode() ? ecom::EcomRequests(link, EventLoop::Current()).Read(Address, &ReadValue, *size, IOType, ioIdx)
-                 : serial_.Read(Address, ReadValue, *size, IOType.ValueOr(0), ioIdx.ValueOr(0));
+                 : SerialNoted(serial_.Read(Address, ReadValue, *size, IOType.ValueOr(0), ioIdx.ValueOr(0)));
   link.Line.CallActive = false;
   return result;
 }
@@ -205,7 +206,10 @@ Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadS
 Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
   auto& link = ecom::EcomLink();
   auto size = SizeArgument(ReadSize);
-  if (!EcomMode()) return size ? serial_.StartRead(Address, *size) : ResultFailed;
+  if (!EcomMode()) {
+    ClearFailure();
+    return SerialNoted(size ? serial_.StartRead(Address, *size) : serial_.Failed("ReadSize is not a number"));
+  }
   if (!link.EcomOpen || link.Line.WriteCallActive) return ResultFailed;
   if (!size) {
     link.ErrorText = "Error: ReadSize is not a number";
@@ -225,6 +229,10 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
   // ioFloat as the caller asked it, before the address rewrites IOType below.
   const bool fixedPoint = ioType == ioFloat;
   if (fixedPoint) size *= 2;
+  if (!EcomMode()) {
+    ClearFailure();
+    return SerialNoted(serial_.WritePLC(pstr, ABValue, size, IOType));
+  }
   Variant address = pstr;
   // Digits as text are a number too, as the serial path reads them.
   if (pstr.IsNumeric() || (pstr.IsString() && dnet::IsDigitText(pstr.ToString()))) {
@@ -234,7 +242,6 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
     ioType = kIoSetReset;
   }
   IOType.Put(ioType);
-  if (!EcomMode()) return serial_.Write(address, ABValue, size, ioType == kIoSetReset, fixedPoint);
   return ecom::EcomRequests(link, EventLoop::Current()).Write(address, ABValue, size, fixedPoint);
 }
 
@@ -249,7 +256,8 @@ Result UdpLink::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> W
   }
   dnet::WriteCallScope call(ecom::EcomLink().Line);
   IOType.Put(kIoSetReset);
-  return serial_.Write(pstr, ABValue, WriteSize.ValueOr(1), true, false);
+  ClearFailure();
+  return SerialNoted(serial_.WritePLCBit(pstr, ABValue, WriteSize.ValueOr(1)));
 }
 
 // In ECOM mode the failure of the last request is CurrentErrors: hosts that read every control's
@@ -300,6 +308,11 @@ void UdpLink::size(float&, float&) { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
 void UdpLink::EventComComplete() {
   std::vector<Variant> none;
   RaiseEvent("CommComplete", none);
+}
+
+Result UdpLink::SerialNoted(Result result) {
+  if (result != ResultOk) NoteFailure(serial_.Cause());
+  return result;
 }
 
 // UdpLink's About box shows no version number.

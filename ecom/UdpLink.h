@@ -150,6 +150,8 @@ class UdpLink final : public TableControl<UdpLink> {
   ecom::UdpSerialPath serial_;
 
   bool EcomMode() const { return commMode_ == udp::ECOM; }
+  // A serial-path call's result, with its cause when it failed.
+  Result SerialNoted(Result result);
   // Copies the station the thread's link state keeps; the last control to set it names it.
   void ShareSettings() const;
 };

@@ -376,8 +376,8 @@ TEST(DirectNetEngineReuse, OwnStateBufferAndCompletionRules) {
   EXPECT_TRUE(engine.ReadValues().Get(1).IsEmpty());
   EXPECT_EQ(completions, 1);
   // A set/reset chosen by the caller rather than by the address kind.
-  ASSERT_TRUE(engine.RunWrite({3, {0x0010, true, 0}}, {}, true, 1));
-  EXPECT_EQ(station.Word(3, 0x0010), 4321 | 1);
+  ASSERT_TRUE(engine.RunWrite({3, {0xF003, true, 0}}, {}, true, 1));
+  EXPECT_EQ(station.Byte(3, 0x4180), 1 << 3);
 }
 
 }  // namespace

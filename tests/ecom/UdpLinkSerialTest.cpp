@@ -85,15 +85,16 @@ TEST_F(UdpLinkSerial, HeaderAddressesAsTheyStandWaitingAndNotWaiting) {
   // with no octal reading (2000 is not V2000 = 400h).
   ASSERT_TRUE(Tags().AddTag(1, Variant("Tank"), Variant(std::int32_t{1030})));
   ASSERT_EQ(Write(Variant(std::int32_t{2000}), Variant(std::int32_t{40001})), ResultOk);
-  ASSERT_EQ(Write(Variant(" 2001 "), Variant(std::int32_t{-2})), ResultOk);
+  ASSERT_EQ(Write(Variant(" 2001 "), Variant(std::int32_t{65534})), ResultOk);
   ASSERT_EQ(Write(Variant("Tank"), Variant(std::int32_t{7})), ResultOk);
   EXPECT_EQ(station_.Word(1, 2000), 40001);
   EXPECT_EQ(station_.Word(1, 2001), 0xFFFE);
   EXPECT_EQ(station_.Word(1, 1030), 7);
   EXPECT_EQ(station_.Word(1, 0x0400), 0);
-  // A tag name with a "b" in it is cut there and taken as a set/reset: nothing to address.
+  // A tag is looked up by its whole name before a "b" in it could mark a set/reset.
   ASSERT_TRUE(Tags().AddTag(2, Variant("Boiler"), Variant(std::int32_t{1040})));
-  EXPECT_EQ(Write(Variant("Boiler"), Variant(std::int32_t{7})), ResultFailed);
+  EXPECT_EQ(Write(Variant("Boiler"), Variant(std::int32_t{7})), ResultOk);
+  EXPECT_EQ(station_.Word(1, 1040), 7);
 
   Variant two(VariantArray(1, 2));
   ASSERT_EQ(Read(Variant("2000"), two, 2), ResultOk);
@@ -103,9 +104,13 @@ TEST_F(UdpLinkSerial, HeaderAddressesAsTheyStandWaitingAndNotWaiting) {
   ASSERT_EQ(Read(Variant("tank"), one), ResultOk);
   EXPECT_EQ(one.ToInt32(), 7);
 
-  // ioFloat: two words per value both ways; a BCD type gives the word itself (no hex text).
+  // ioFloat: two words per value both ways, written as the host gives them (whole part, then
+  // ten-thousandths); a BCD type gives the word itself (no hex text).
   std::int16_t fixedPoint = 2;
-  ASSERT_EQ(Write(Variant("Tank"), Variant(12.3456), 1, &fixedPoint), ResultOk);
+  VariantArray pair(1, 2);
+  pair.Set(1, Variant(std::int32_t{12}));
+  pair.Set(2, Variant(std::int32_t{3456}));
+  ASSERT_EQ(Write(Variant("Tank"), Variant(pair), 1, &fixedPoint), ResultOk);
   EXPECT_EQ(station_.Word(1, 1030), 12);
   EXPECT_EQ(station_.Word(1, 1031), 3456);
   ASSERT_EQ(Read(Variant(std::int32_t{1030}), one, 1, 2), ResultOk);
@@ -142,13 +147,13 @@ TEST_F(UdpLinkSerial, SetResetWritesAndAddressesThisPathDoesNotTake) {
   EXPECT_EQ(station_.Word(1, kCBits), 0x0010);
   // A numeric address makes a word write even when the caller said IOType 1.
   io = 1;
-  ASSERT_EQ(Write(Variant(std::int32_t{0xF003}), Variant(std::int32_t{9}), 1, &io), ResultOk);
+  ASSERT_EQ(Write(Variant(std::int32_t{2003}), Variant(std::int32_t{9}), 1, &io), ResultOk);
   EXPECT_EQ(io, 0);
-  EXPECT_EQ(station_.Word(1, 0xF003), 9);
+  EXPECT_EQ(station_.Word(1, 2003), 9);
   io = 1;
-  ASSERT_EQ(Write(Variant("61443"), Variant(std::int32_t{10}), 1, &io), ResultOk) << "digits as text too";
+  ASSERT_EQ(Write(Variant("2003"), Variant(std::int32_t{10}), 1, &io), ResultOk) << "digits as text too";
   EXPECT_EQ(io, 0);
-  EXPECT_EQ(station_.Word(1, 0xF003), 10);
+  EXPECT_EQ(station_.Word(1, 2003), 10);
   EXPECT_EQ(station_.Word(1, kCBits), 0x0010);
 
   // Address strings, unknown tags, numbers no header carries and values no word holds: 0 with
