@@ -13,6 +13,7 @@
 #include "platform/EventLoop.h"
 #include "tests/support/LineTiming.h"
 #include "tests/support/Pty.h"
+#include "tests/support/VanishingStationLine.h"
 #include "tools/plcsim/DirectNetSimulator.h"
 
 namespace plc {
@@ -247,6 +248,58 @@ TEST_F(UdpLinkSerial, AHungReadIsFreedByTheWatchdogInEcomModeAndByCommBusyFalse)
   // XOR of the characters from the second to the next-to-last.
   std::string header = std::string("\x01") + "AB" + "C" + "\x17";
   EXPECT_EQ(link_->LRCchk(header), std::string(1, static_cast<char>('A' ^ 'B' ^ 'C')));
+}
+
+}  // namespace
+}  // namespace plc
+
+namespace plc {
+namespace {
+
+// The device goes away while open and comes back under the same path: failures with a text,
+// no raised error, and the next calls work once it is back.
+TEST(UdpLinkSerialVanishedDevice, FailsWithATextAndRecoversWhenTheDeviceReturns) {
+  ecom::EcomLink().Reset();
+  test::VanishingStationLine line({1});
+  line.WithStation([](sim::DirectNetStation& s) { return s.SetWord(1, 100, 66); });
+  test::ScopedCommPort mapping(kCommPort, line.Path());
+  StandaloneHost host;
+  UdpLink link;
+  link.SetHost(&host);
+  link.InitProperties();
+  link.SetCommMode(udp::DIrectNet);
+  link.SetCommPort(kCommPort);
+  link.SetSettings("9600,n,8,1");
+  link.SetPortOpen(true);
+  link.Timer1().SetEnabled(true);
+  auto read = [&](Variant& value) {
+    Variant a(std::int32_t{100}), n(std::int16_t{1});
+    return link.ReadPLC(a, value, Opt<Variant>(n), Opt<std::int16_t>(), Opt<std::int32_t>());
+  };
+  Variant value;
+  ASSERT_EQ(read(value), ResultOk);
+
+  line.Vanish();
+  EventLoop::Current().RunFor(300'000);
+  Result result = ResultOk;
+  ASSERT_NO_THROW(result = read(value));
+  EXPECT_EQ(result, ResultFailed);
+  EXPECT_NE(link.FailureCause().find("could not be sent"), std::string::npos) << link.FailureCause();
+  Variant a(std::int32_t{100}), one(std::int32_t{1});
+  ASSERT_NO_THROW(result = link.WritePLC(a, one, Opt<std::int16_t>(), Opt<std::int16_t>(), Opt<std::int32_t>()));
+  EXPECT_EQ(result, ResultFailed);
+
+  line.Return();
+  Result again = ResultFailed;
+  const auto t0 = Clock::now();
+  while (again != ResultOk && SecondsSince(t0) < 5) {
+    EventLoop::Current().RunFor(300'000);
+    again = read(value);
+  }
+  EXPECT_EQ(again, ResultOk) << link.FailureCause();
+  EXPECT_EQ(value.ToInt32(), 66);
+  link.SetPortOpen(false);
+  ecom::EcomLink().Reset();
 }
 
 }  // namespace
