@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (IsDigitText(text)) {
     auto a = ResolveAddress(Variant(text), 1, Access::Read, TagForm::TypedString, tags);
     auto b = ResolveAddress(Variant("V," + text), 1, Access::Read, TagForm::TypedString, tags);
-    if (a.has_value() != b.has_value() || (a && !(a->memory == b->memory))) std::abort();
+    if (bool(a) != bool(b) || (a && !(a->memory == b->memory))) std::abort();
   }
   return 0;
 }
