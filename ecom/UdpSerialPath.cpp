@@ -89,6 +89,11 @@ Result UdpSerialPath::Failed(std::string why) {
   return ResultFailed;
 }
 
+Result UdpSerialPath::Refused(std::string why) {
+  link_.Line.ErrorText = why;
+  return Failed(std::move(why));
+}
+
 dnet::ResolvedAddress UdpSerialPath::Target(std::int32_t headerAddress, bool bit) const {
   return dnet::ResolvedAddress{link_.Line.DefaultStation, dnet::MemoryAddress{headerAddress, bit, 0}, {}, headerAddress};
 }
@@ -127,7 +132,7 @@ Result UdpSerialPath::WritePLC(const Variant& pstr, const Variant& values, std::
       const std::string after = Trim(text.substr(b + 1));
       if (!after.empty() && dnet::IsDigitText(after)) {
         IOType.Put(kIoSetReset);
-        return Failed("'" + text + "' names bit " + after + " of a word, which this line cannot write alone: the "
+        return Refused("'" + text + "' names bit " + after + " of a word, which this line cannot write alone: the "
                       "station has no bit write for words, and reading the word first could undo what the PLC "
                       "changes in between; write the whole word");
       }
@@ -151,7 +156,7 @@ Result UdpSerialPath::Write(const Variant& address, const Variant& values, std::
   bool set = false;
   if (setReset) {
     if (*header.address < kFirstSetReset || *header.address > kLastSetReset)
-      return Failed("a set or reset reaches only C points, header addresses " + Hex(kFirstSetReset) + " to " +
+      return Refused("a set or reset reaches only C points, header addresses " + Hex(kFirstSetReset) + " to " +
                     Hex(kLastSetReset) + "; " + Hex(*header.address) + " is none (its header would name no bit)");
     try {
       const Variant& v = values.IsArray() ? values.Array().Get(1) : values;

@@ -54,6 +54,8 @@ class UdpSerialPath {
 
  private:
   Result Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset);
+  // As Failed, and the reason is ReadErrors' text too: a write refused for what it asks.
+  Result Refused(std::string why);
   dnet::ResolvedAddress Target(std::int32_t headerAddress, bool bit) const;
 
   EcomLinkState& link_;

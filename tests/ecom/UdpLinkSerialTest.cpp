@@ -6,6 +6,7 @@
 
 #include <chrono>
 
+#include "core/Enums.h"
 #include "core/TagDatabase.h"
 #include "ecom/EcomLinkState.h"
 #include "ecom/UdpLink.h"
@@ -169,6 +170,36 @@ TEST_F(UdpLinkSerial, SetResetWritesAndAddressesThisPathDoesNotTake) {
   EXPECT_EQ(ReadNW(Variant("V,2000"), 1), ResultFailed);
   EXPECT_EQ(station_.Enquiries(), enquiries);
   EXPECT_FALSE(link_->CommBusy().ToBool());
+}
+
+// Writes the station could only get wrong, and values no data word holds, are refused before
+// anything is sent, each with its cause; the refused write asks are in ReadErrors too.
+TEST_F(UdpLinkSerial, WritesTheStationCannotTakeAreRefusedWithTheirCause) {
+  station_.SetWord(1, 1024, 4660);
+  const sim::StationImage before = station_.Image(1);
+  const long enquiries = station_.Enquiries();
+  EXPECT_EQ(WriteBit(Variant(std::int32_t{0x4140}), 1), ResultFailed) << "eight Y points, no bit among them";
+  EXPECT_EQ(link_->FailureCause(),
+            "a set or reset reaches only C points, header addresses F000h to F3FFh; 4140h is none (its header would "
+            "name no bit)");
+  EXPECT_EQ(link_->ReadErrors(), Variant(link_->FailureCause()));
+  EXPECT_EQ(Write(Variant("1024b"), Variant(std::int32_t{1})), ResultFailed) << "a set/reset of V2000";
+  std::int16_t io = 0;
+  EXPECT_EQ(Write(Variant("1024b3"), Variant(std::int32_t{1}), 1, &io), ResultFailed);
+  EXPECT_EQ(io, 1);
+  EXPECT_EQ(link_->FailureCause().rfind("'1024b3' names bit 3 of a word, which this line cannot write alone", 0), 0u);
+  EXPECT_EQ(Write(Variant(std::int32_t{1024}), Variant(std::int32_t{-1})), ResultFailed);
+  EXPECT_EQ(link_->FailureCause(), "value -1 is outside 0..65535, the values a data word holds");
+  EXPECT_EQ(Write(Variant(std::int32_t{1024}), Variant(12.5)), ResultFailed);
+  EXPECT_EQ(link_->FailureCause(), "value 12.5 is not a whole number (a data word holds 0..65535)");
+  std::int16_t fixedPoint = ioFloat;
+  EXPECT_EQ(Write(Variant(std::int32_t{1024}), Variant(12.3456), 1, &fixedPoint), ResultFailed)
+      << "an ioFloat value goes as its two words, which the host gives";
+  EXPECT_EQ(station_.Image(1), before);
+  EXPECT_EQ(station_.Enquiries(), enquiries);
+  EXPECT_FALSE(link_->CommBusy().ToBool());
+  ASSERT_EQ(Write(Variant(std::int32_t{1024}), Variant(std::int32_t{1})), ResultOk);
+  EXPECT_EQ(link_->FailureCause(), "");
 }
 
 TEST_F(UdpLinkSerial, SilentStationFailsInTimeReadErrorStaysAndTheNextTransactionWorks) {
