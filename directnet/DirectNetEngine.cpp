@@ -119,7 +119,7 @@ bool DirectNetEngine::StartRead(std::int32_t station, std::int32_t address, std:
   if (count > kMaxWords) return Fail(CountBeyondLimit(count));
   auto header = ReadHeader(address, count);
   if (!header) return Fail(count < 1 ? "count " + std::to_string(count) + ": a read is of 1 to 255 words"
-                                     : "header address " + std::to_string(address) + " is beyond FFFFh");
+                                     : "header address " + std::to_string(address) + " is beyond 65535");
   std::int64_t start = Now();
   if (!state_.WriteIdle) {
     loop_.DoEvents();
@@ -151,7 +151,7 @@ bool DirectNetEngine::StartWordWrite(std::int32_t station, std::int32_t address,
   auto data = PackWriteWords(words);
   if (!data) return Fail("a value is outside 0..65535, the values a data word holds");
   auto header = WordWriteHeader(address, *data);
-  if (!header) return Fail(words.empty() ? "no value to write" : "header address " + std::to_string(address) + " is beyond FFFFh");
+  if (!header) return Fail(words.empty() ? "no value to write" : "header address " + std::to_string(address) + " is beyond 65535");
   state_.HeaderBlock = *header;
   state_.ByteCount = static_cast<std::int16_t>(data->size());
   return OpenTransaction(station, *enquiry, Direction::Write);
@@ -163,7 +163,7 @@ bool DirectNetEngine::StartBitWrite(std::int32_t station, std::int32_t address, 
   auto enquiry = Enquiry(station);
   if (!enquiry) return Fail(StationText(station) + " is beyond " + std::to_string(kMaxStation));
   auto header = SetResetHeader(address, set);
-  if (!header) return Fail("header address " + std::to_string(address) + " is beyond FFFFh");
+  if (!header) return Fail("header address " + std::to_string(address) + " is beyond 65535");
   state_.HeaderBlock = *header;
   state_.ByteCount = static_cast<std::int16_t>(2 * std::clamp(writeSize, 0, 16383));
   return OpenTransaction(station, *enquiry, Direction::Write);

@@ -1,6 +1,5 @@
 #include "directnet/ReadValues.h"
 
-#include <cmath>
 #include <vector>
 
 #include "core/Enums.h"

@@ -279,6 +279,9 @@ Result UdpLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<
     if (text.find(',') != std::string::npos && text.find(';') == std::string::npos)
       Address = Variant(std::to_string(props_.unitAddress) + ";" + text);
   }
+  ClearFailure();
+  NoteFailure("ReadPLCValue reads nothing on this control: it only puts the station before the address (read with "
+              "ReadPLC)");
   return ResultFailed;
 }
 

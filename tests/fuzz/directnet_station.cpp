@@ -40,7 +40,7 @@ void CheckAnswer(const StationBytes& a, bool& wrote) {
     return;
   }
   const std::size_t count = a[6] == 0 ? 256 : a[6];
-  if (a[3] != 0x40 || a.size() != 2 * count + 9 || a[a.size() - 1] != Lrc(a, 2, a.size() - 1)) std::abort();
+  if (a[3] != 0x40 || a.size() != 2 * count + 9 || a[a.size() - 1] != Lrc(a, 2, a.size() - 2)) std::abort();
 }
 
 }  // namespace
