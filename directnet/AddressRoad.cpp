@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 
 #include "core/AddressString.h"
 #include "core/OctalText.h"
@@ -24,36 +25,87 @@ std::string Upper(std::string text) {
   return text;
 }
 
-// A numeric argument as the text of its digits: a whole number only; a fraction or a sign has
-// no octal reading.
-std::optional<std::string> NumericText(const Variant& Address) {
+std::string Octal(std::int32_t n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%o", static_cast<unsigned>(n));
+  return text;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+struct Area {
+  const char* type;
+  bool bit;
+  std::int32_t base;
+  std::int32_t last;  // highest number
+};
+
+// The memory the header addresses reach, by type. Bit areas hold eight points a header address
+// and end where the next area begins; word types reach the last address a header carries.
+constexpr std::int32_t kLastHeader = 0xFFFF;
+constexpr Area kAreas[] = {
+    {"X", true, 0x4100, 0x40 * 8 - 1},  {"Y", true, 0x4140, 0x40 * 8 - 1},  {"C", true, 0x4180, 0x80 * 8 - 1},
+    {"GX", true, 0x4000, 0x80 * 8 - 1}, {"GY", true, 0x4080, 0x80 * 8 - 1}, {"CT", false, 0x200, kLastHeader - 0x200},
+    {"S", false, 0x4200, kLastHeader - 0x4200}, {"SP", false, 0x4280, kLastHeader - 0x4280},
+};
+constexpr Area kWords{"V", false, 0, kLastHeader};  // V, T, none or any other
+// A C write sets or resets one point: F000h + n.
+constexpr std::int32_t kSetResetBase = 0xF000;
+
+const Area& AreaOf(const std::string& upperType) {
+  for (const Area& a : kAreas)
+    if (upperType == a.type) return a;
+  return kWords;
+}
+
+// A numeric argument as the text of its digits; nullopt when it is no number, why in *why when
+// it is a number with no octal reading (a fraction, a sign).
+std::optional<std::string> NumericText(const Variant& Address, std::string& why) {
   if (Address.IsNumeric()) {
     const double v = Address.ToDouble();
-    if (v < 0 || v != std::floor(v) || v > 2147483647.0) return std::string("-");  // numeric, never octal
+    if (v < 0 || v != std::floor(v) || v > 2147483647.0) {
+      why = "a number address is a whole octal V-memory number, not " + Address.ToString();
+      return std::string();
+    }
     return std::to_string(static_cast<std::int64_t>(v));
   }
   if (Address.IsString() && IsDigitText(Address.ToString())) return Trim(Address.ToString());
   return std::nullopt;
 }
 
-std::optional<ResolvedAddress> Finish(std::int32_t station, const std::string& type, const std::string& number,
-                                      Access access) {
-  if (!StationByte(station)) return std::nullopt;
+Resolution Refused(const std::string& address, const std::string& why) {
+  return Resolution{std::nullopt, "address " + Quoted(address) + " not understood: " + why};
+}
+
+Resolution Finish(const std::string& address, std::int32_t station, const std::string& type,
+                  const std::string& number, Access access) {
+  if (!StationByte(station))
+    return Refused(address, "station " + std::to_string(station) + " is beyond " + std::to_string(kMaxStation));
+  const std::string upper = Upper(type);
+  const std::string shownType = upper.empty() ? "V" : upper;
+  const std::int32_t last = LastNumber(upper);
   std::int32_t n = 0;
   try {
     n = seq::CnvOctToDec(number);
-  } catch (const RuntimeError&) {
-    return std::nullopt;
+  } catch (const RuntimeError& e) {
+    if (e.Number() != err::Overflow)
+      return Refused(address, Quoted(number) + " is not an octal number (digits 0 to 7)");
+    n = -1;  // beyond any limit
   }
-  MemoryAddress memory = MapMemoryType(type, n, access);
-  if (memory.address < 0 || memory.address > 0xFFFF) return std::nullopt;
-  return ResolvedAddress{station, memory};
+  if (n < 0 || n > last) {
+    const bool bit = AreaOf(upper).bit;
+    return Refused(address, shownType + Trim(number) + " is beyond " + shownType + Octal(last) + ", the last " +
+                                shownType + (bit ? " point" : " address a header carries"));
+  }
+  return Resolution{ResolvedAddress{station, MapMemoryType(upper, n, access), upper, n}, {}};
 }
 
-std::optional<ResolvedAddress> FromString(const std::string& text, std::int32_t defaultStation, Access access) {
-  auto fields = SplitAddress(text);
-  if (!fields) return std::nullopt;
-  return Finish(fields->station.value_or(defaultStation), fields->type, fields->number, access);
+Resolution FromString(const std::string& address, const std::string& text, std::int32_t defaultStation,
+                      Access access) {
+  std::string why;
+  auto fields = SplitAddress(text, &why);
+  if (!fields) return Refused(address, why);
+  return Finish(address, fields->station.value_or(defaultStation), fields->type, fields->number, access);
 }
 
 }  // namespace
@@ -63,7 +115,21 @@ bool IsDigitText(const std::string& text) {
   return !t.empty() && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::optional<SplitFields> SplitAddress(const std::string& text) {
+std::string AddressText(const Variant& Address) {
+  if (Address.IsEmpty()) return "";
+  if (Address.IsArray()) return "(an array)";
+  try {
+    return Address.ToString();
+  } catch (const RuntimeError&) {
+    return "(no text)";
+  }
+}
+
+std::optional<SplitFields> SplitAddress(const std::string& text, std::string* why) {
+  auto refuse = [why](const std::string& reason) -> std::optional<SplitFields> {
+    if (why) *why = reason;
+    return std::nullopt;
+  };
   SplitFields fields;
   std::string rest = text;
   if (const std::size_t semi = text.find(';'); semi != std::string::npos) {
@@ -73,62 +139,72 @@ std::optional<SplitFields> SplitAddress(const std::string& text) {
       if (text[i] < '0' || text[i] > '9') continue;
       digit = true;
       station = station * 10 + (text[i] - '0');
-      if (station > kMaxStation) return std::nullopt;  // no station byte carries it
+      // No station byte carries it.
+      if (station > kMaxStation) return refuse("the station before ';' is beyond " + std::to_string(kMaxStation));
     }
-    if (!digit) return std::nullopt;
+    if (!digit) return refuse("no station number before ';'");
     fields.station = static_cast<std::int32_t>(station);
     rest = Trim(text.substr(semi + 1));
   }
   // A bare number needs a memory type, which this form has not given.
-  if (IsDigitText(rest)) return std::nullopt;
+  if (IsDigitText(rest)) return refuse("a station and a number need a memory type between them, as in 1;V,2000");
   const std::size_t comma = rest.find(',');
-  if (comma == std::string::npos) return std::nullopt;
+  if (comma == std::string::npos) return refuse("no ',' between memory type and number, as in V,2000");
   for (std::size_t i = 0; i < comma; ++i) {
     const char c = rest[i];
     if ((c >= '0' && c <= '9') || c == ' ') continue;
     fields.type.push_back(c);
   }
-  if (fields.type.empty()) return std::nullopt;
+  if (fields.type.empty()) return refuse("no memory type before ','");
   fields.number = Trim(rest.substr(comma + 1));
-  if (!IsDigitText(fields.number)) return std::nullopt;
+  if (!IsDigitText(fields.number)) return refuse(Quoted(fields.number) + " after ',' is not a number");
   return fields;
 }
 
+std::int32_t LastNumber(const std::string& type) { return AreaOf(Upper(type)).last; }
+
 MemoryAddress MapMemoryType(const std::string& type, std::int32_t n, Access access) {
   const std::string t = Upper(type);
-  auto bits = [n](std::int32_t base) { return MemoryAddress{n / 8 + base, true, n % 8}; };
-  if (t == "X") return bits(0x4100);
-  if (t == "Y") return bits(0x4140);
-  if (t == "C") return access == Access::Write ? MemoryAddress{n + 0xF000, true, 0} : bits(0x4180);
-  if (t == "GX") return bits(0x4000);
-  if (t == "GY") return bits(0x4080);
-  if (t == "CT") return {n + 0x200, false, 0};
-  if (t == "S") return {n + 0x4200, false, 0};
-  if (t == "SP") return {n + 0x4280, false, 0};
-  return {n, false, 0};  // V, T, none or any other
+  if (t == "C" && access == Access::Write) return MemoryAddress{n + kSetResetBase, true, 0};
+  const Area& area = AreaOf(t);
+  if (area.bit) return MemoryAddress{n / 8 + area.base, true, n % 8};
+  return MemoryAddress{n + area.base, false, 0};
 }
 
-std::optional<ResolvedAddress> ResolveAddress(const Variant& Address, std::int32_t defaultStation, Access access,
-                                              TagForm tagForm, TagDatabase& tags) {
-  if (Address.IsArray() || Address.IsEmpty()) return std::nullopt;
-  if (auto number = NumericText(Address)) return Finish(defaultStation, "", *number, access);
-  if (!Address.IsString()) return std::nullopt;
+Resolution ResolveAddress(const Variant& Address, std::int32_t defaultStation, Access access, TagForm tagForm,
+                          TagDatabase& tags) {
+  const std::string shown = AddressText(Address);
+  if (Address.IsArray()) return Refused(shown, "an address is one text or number, not an array");
+  if (Address.IsEmpty()) return Refused(shown, "no address given");
+  std::string why;
+  if (auto number = NumericText(Address, why)) {
+    if (!why.empty()) return Refused(shown, why);
+    return Finish(shown, defaultStation, "", *number, access);
+  }
+  if (!Address.IsString()) return Refused(shown, "an address is a text or a number");
   const std::string text = Address.ToString();
+  if (Trim(text).empty()) return Refused(shown, "no address given");
   if (text.find(';') != std::string::npos || text.find(',') != std::string::npos)
-    return FromString(text, defaultStation, access);
+    return FromString(shown, text, defaultStation, access);
 
   const TagRecord* record = TagRecordOfName(text, tags);
-  if (!record) return std::nullopt;
+  if (!record)
+    return Refused(shown, "no tag of that name (an address is TYPE,number such as V,2000, or an octal V-memory number)");
   const Variant& tagAddress = record->address;
+  const std::string tagShown = shown + " (tag of " + AddressText(tagAddress) + ")";
   if (tagForm == TagForm::FrameString) {
     AddressFields fields;
-    if (!ParseAddressString(tagAddress.ToString(), fields)) return std::nullopt;
+    if (!ParseAddressString(AddressText(tagAddress), fields))
+      return Refused(tagShown, "the tag's address is not station;number");
     const std::int32_t station = fields.unit == -1 ? defaultStation : fields.unit;
-    return Finish(station, "", std::to_string(fields.reference), access);
+    return Finish(tagShown, station, "", std::to_string(fields.reference), access);
   }
   // A tag that holds a plain number names V-memory, as the same number given directly does.
-  if (auto number = NumericText(tagAddress)) return Finish(defaultStation, "", *number, access);
-  return FromString(tagAddress.ToString(), defaultStation, access);
+  if (auto number = NumericText(tagAddress, why)) {
+    if (!why.empty()) return Refused(tagShown, why);
+    return Finish(tagShown, defaultStation, "", *number, access);
+  }
+  return FromString(tagShown, AddressText(tagAddress), defaultStation, access);
 }
 
 }  // namespace plc::dnet

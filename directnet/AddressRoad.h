@@ -5,7 +5,10 @@
 // is parsed the same way. Numbers are octal; the memory type picks the header address:
 //   X, Y, C, GX, GY   bits, eight to a header address (C writes address single bits)
 //   V, T, CT, S, SP   words
-// Nothing here raises an error: an address that does not resolve is nullopt.
+// Each type reaches as far as its memory does: the bit types to the end of their area (X and Y
+// to 777, C, GX and GY to 1777, so that X1000 is not taken for Y0), the word types to the
+// last address a header carries (FFFFh). Nothing here raises an error: an address that does not
+// resolve says why, naming the address and the part that was not understood.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,6 +36,19 @@ struct SplitFields {
 struct ResolvedAddress {
   std::int32_t station = 0;
   MemoryAddress memory;
+  std::string type;  // memory type letters in upper case; empty for a plain number
+  std::int32_t number = 0;  // the converted (octal) number
+};
+
+// What the road made of an address: the target, or why there is none ("address 'V,2008' not
+// understood: '2008' is not an octal number (digits 0 to 7)").
+struct Resolution {
+  std::optional<ResolvedAddress> target;
+  std::string refusal;
+
+  explicit operator bool() const { return target.has_value(); }
+  const ResolvedAddress& operator*() const { return *target; }
+  const ResolvedAddress* operator->() const { return &*target; }
 };
 
 // How a tag's address string is read: as an address string of this form (ReadPLC, WritePLC,
@@ -40,17 +56,24 @@ struct ResolvedAddress {
 // the station and whose reference address the number, with no memory type.
 enum class TagForm { TypedString, FrameString };
 
-// "station;TYPE,number" or "TYPE,number". nullopt when it is neither.
-std::optional<SplitFields> SplitAddress(const std::string& text);
+// "station;TYPE,number" or "TYPE,number". nullopt when it is neither; why, in *why when given.
+std::optional<SplitFields> SplitAddress(const std::string& text, std::string* why = nullptr);
 
-// The header address of type letters (any case) and the converted number n.
+// The header address of type letters (any case) and the converted number n. n must not be
+// beyond LastNumber.
 MemoryAddress MapMemoryType(const std::string& type, std::int32_t n, Access access);
+// The highest number of the type (any case): the end of a bit area (a C write, F000h + n,
+// reaches as far as a C read), or the last word address a header carries.
+std::int32_t LastNumber(const std::string& type);
 
 // The whole road. defaultStation is the Address property.
-std::optional<ResolvedAddress> ResolveAddress(const Variant& Address, std::int32_t defaultStation, Access access,
-                                              TagForm tagForm, TagDatabase& tags = Tags());
+Resolution ResolveAddress(const Variant& Address, std::int32_t defaultStation, Access access, TagForm tagForm,
+                          TagDatabase& tags = Tags());
 
 // Text of digits only, once trimmed of blanks.
 bool IsDigitText(const std::string& text);
+
+// The address argument as a user wrote it, for messages: "'V,2000'", or a number's digits.
+std::string AddressText(const Variant& Address);
 
 }  // namespace plc::dnet

@@ -1,11 +1,13 @@
 #include "directnet/DirectNetEngine.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "core/Enums.h"
 #include "core/RuntimeError.h"
 #include "core/WallSeconds.h"
 #include "directnet/ReadValues.h"
+#include "directnet/WriteWords.h"
 
 namespace plc::dnet {
 
@@ -18,12 +20,36 @@ DirectNetEngine::~DirectNetEngine() { port_.OnComm = nullptr; }
 
 std::int64_t DirectNetEngine::Now() const { return WallNow(loop_); }
 
+namespace {
+
+constexpr const char* kPortClosed = "the port is closed (PortOpen is False)";
+
+std::string StationText(std::int32_t station) { return "station " + std::to_string(station); }
+
+std::string HexText(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  char one[4];
+  for (std::uint8_t b : bytes) {
+    std::snprintf(one, sizeof one, "%02X", b);
+    text += (text.empty() ? "" : " ") + std::string(one);
+  }
+  return text + "h";
+}
+
+}  // namespace
+
+bool DirectNetEngine::Fail(std::string why) {
+  failure_ = std::move(why);
+  return false;
+}
+
 bool DirectNetEngine::Send(const Bytes& block) {
   try {
     port_.OutputBytes(block);
     return true;
-  } catch (const RuntimeError&) {
-    return false;  // a closed port: nothing went out
+  } catch (const RuntimeError& e) {
+    lineError_ = e.what();
+    return false;  // a closed or vanished port: nothing went out
   }
 }
 
@@ -40,19 +66,60 @@ Bytes DirectNetEngine::Take(std::size_t needed) {
   return port_.InputBytes();
 }
 
-bool DirectNetEngine::OpenTransaction(const Bytes& enquiry, Direction direction) {
-  Expect(static_cast<std::int16_t>(kEnquiryReplyLength));
+bool DirectNetEngine::OpenTransaction(std::int32_t station, const Bytes& enquiry, Direction direction) {
+  try {
+    Expect(static_cast<std::int16_t>(kEnquiryReplyLength));
+  } catch (const RuntimeError& e) {
+    return Fail(std::string("the line cannot be used: ") + e.what());
+  }
   state_.Begin(direction, Now());
+  progress_ = Progress{state_.Transaction, station, Awaiting::EnquiryReply, {}};
   if (Send(enquiry)) return true;
   state_.Abandon(direction);
-  return false;
+  return Fail("the enquiry to " + StationText(station) + " could not be sent: " + lineError_);
+}
+
+std::string DirectNetEngine::WhyNotCompleted(std::uint32_t mine) const {
+  const std::string station = StationText(progress_.station);
+  if (state_.Transaction != mine || progress_.transaction != mine)
+    return "another transaction took the line before " + station + " had answered";
+  if (!progress_.refusal.empty()) return progress_.refusal;
+  if (!SecondsPassed(loop_, state_.SendTime, kReplySeconds))
+    return "the transaction was ended (CommBusy = False) before " + station + " had answered";
+  const auto& waiting = port_.Peek();
+  const bool nak = !waiting.empty() && waiting.front() == NAK;
+  const std::string partial = std::to_string(waiting.size()) + " byte" + (waiting.size() == 1 ? "" : "s");
+  switch (progress_.awaiting) {
+    case Awaiting::EnquiryReply:
+      if (nak) return station + " answered the enquiry with NAK";
+      if (!waiting.empty()) return "an incomplete answer to the enquiry from " + station + " (" + partial + ") within 2 s";
+      return "no answer to the enquiry from " + station + " within 2 s";
+    case Awaiting::Reply:
+      if (nak) return station + " refused the request with NAK (an address, count or command it does not have)";
+      if (!waiting.empty()) return "an incomplete reply from " + station + " (" + partial + ") within 2 s";
+      return std::string("no reply to the ") + (state_.WriteMode ? "write" : "read") + " request from " + station +
+             " within 2 s";
+    case Awaiting::Eot:
+      if (!waiting.empty()) return station + " ended with " + HexText(Bytes(waiting.begin(), waiting.end())) +
+                                   " instead of EOT";
+      return "no EOT from " + station + " within 2 s after its reply was acknowledged";
+  }
+  return "no answer from " + station + " within 2 s";
 }
 
 // ---- Transaction starts -------------------------------------------------------------------
 
 bool DirectNetEngine::StartRead(std::int32_t station, std::int32_t address, std::int32_t count) {
+  failure_.clear();
   passThroughMode_ = false;
-  if (state_.WriteCallActive) return false;
+  if (state_.WriteCallActive) return Fail("a write call holds the line");
+  if (!port_.PortOpen()) return Fail(kPortClosed);
+  auto enquiry = Enquiry(station);
+  if (!enquiry) return Fail(StationText(station) + " is beyond " + std::to_string(kMaxStation));
+  if (count > kMaxWords) return Fail(CountBeyondLimit(count));
+  auto header = ReadHeader(address, count);
+  if (!header) return Fail(count < 1 ? "count " + std::to_string(count) + ": a read is of 1 to 255 words"
+                                     : "header address " + std::to_string(address) + " is beyond 65535");
   std::int64_t start = Now();
   if (!state_.WriteIdle) {
     loop_.DoEvents();
@@ -69,42 +136,44 @@ bool DirectNetEngine::StartRead(std::int32_t station, std::int32_t address, std:
     }
   }
   // Events ran: a host write may hold the line now.
-  if (state_.WriteCallActive) return false;
-
-  auto enquiry = Enquiry(station);
-  auto header = ReadHeader(address, count);
-  if (!enquiry || !header) return false;
+  if (state_.WriteCallActive) return Fail("a write call took the line");
   state_.HeaderBlock = *header;
   state_.ByteCount = static_cast<std::int16_t>(2 * count);
-  return OpenTransaction(*enquiry, Direction::Read);
+  return OpenTransaction(station, *enquiry, Direction::Read);
 }
 
 bool DirectNetEngine::StartWordWrite(std::int32_t station, std::int32_t address, std::span<const std::int32_t> words) {
+  failure_.clear();
   passThroughMode_ = false;
   auto enquiry = Enquiry(station);
+  if (!enquiry) return Fail(StationText(station) + " is beyond " + std::to_string(kMaxStation));
+  if (words.size() > static_cast<std::size_t>(kMaxWords)) return Fail(CountBeyondLimit(static_cast<std::int64_t>(words.size())));
   auto data = PackWriteWords(words);
-  if (!enquiry || !data) return false;
+  if (!data) return Fail("a value is outside 0..65535, the values a data word holds");
   auto header = WordWriteHeader(address, *data);
-  if (!header) return false;
+  if (!header) return Fail(words.empty() ? "no value to write" : "header address " + std::to_string(address) + " is beyond 65535");
   state_.HeaderBlock = *header;
   state_.ByteCount = static_cast<std::int16_t>(data->size());
-  return OpenTransaction(*enquiry, Direction::Write);
+  return OpenTransaction(station, *enquiry, Direction::Write);
 }
 
 bool DirectNetEngine::StartBitWrite(std::int32_t station, std::int32_t address, bool set, std::int32_t writeSize) {
+  failure_.clear();
   passThroughMode_ = false;
   auto enquiry = Enquiry(station);
+  if (!enquiry) return Fail(StationText(station) + " is beyond " + std::to_string(kMaxStation));
   auto header = SetResetHeader(address, set);
-  if (!enquiry || !header) return false;
+  if (!header) return Fail("header address " + std::to_string(address) + " is beyond 65535");
   state_.HeaderBlock = *header;
   state_.ByteCount = static_cast<std::int16_t>(2 * std::clamp(writeSize, 0, 16383));
-  return OpenTransaction(*enquiry, Direction::Write);
+  return OpenTransaction(station, *enquiry, Direction::Write);
 }
 
 // ---- Waiting calls --------------------------------------------------------------------------
 
 bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t count) {
-  if (!port_.PortOpen()) return false;  // no line to wait for
+  failure_.clear();
+  if (!port_.PortOpen()) return Fail(kPortClosed);  // no line to wait for
   bool lineFree = WaitSeconds(loop_, [this] { return state_.WriteIdle && !state_.WriteCallActive; }, Now(),
                               kReplySeconds);
   lineFree = WaitSeconds(loop_, [this] { return state_.ReadIdle; }, Now(), kReplySeconds) && lineFree;
@@ -120,14 +189,17 @@ bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t co
   WaitSeconds(loop_, [this, mine] { return state_.ReadIdle || state_.Transaction != mine; }, state_.SendTime,
               kReplySeconds);
   state_.CallActive = false;
-  return state_.Completed == mine;
+  if (state_.Completed == mine) return true;
+  return Fail(WhyNotCompleted(mine));
 }
 
 bool DirectNetEngine::RunWrite(const ResolvedAddress& target, std::span<const std::int32_t> words, bool set,
                                std::int32_t writeSize) {
+  failure_.clear();
   // More words than a header carries are refused before any wait for the line.
-  if (!target.memory.bit && words.size() > static_cast<std::size_t>(kMaxWords)) return false;
-  if (!port_.PortOpen()) return false;  // no line to wait for
+  if (!target.memory.bit && words.size() > static_cast<std::size_t>(kMaxWords))
+    return Fail(CountBeyondLimit(static_cast<std::int64_t>(words.size())));
+  if (!port_.PortOpen()) return Fail(kPortClosed);  // no line to wait for
   auto lineFree = [this] {
     return state_.ReadIdle && state_.WriteIdle && !state_.CallActive && !state_.ReadBusy;
   };
@@ -140,8 +212,10 @@ bool DirectNetEngine::RunWrite(const ResolvedAddress& target, std::span<const st
   bool ended = WaitSeconds(
       loop_, [this, mine] { return (!state_.ReadBusy && state_.ReadIdle && state_.WriteIdle) || state_.Transaction != mine; },
       state_.SendTime, kReplySeconds);
+  if (state_.Completed == mine) return true;
+  const std::string why = WhyNotCompleted(mine);
   if (!ended) state_.ResetAfterWait();
-  return state_.Completed == mine;
+  return Fail(why);
 }
 
 // ---- Watchdog -------------------------------------------------------------------------------
@@ -174,19 +248,30 @@ void DirectNetEngine::OnComm() {
 
 // Step 3 of either kind: the station acknowledged the enquiry, the header goes out.
 void DirectNetEngine::HeaderStep(std::size_t replyLength) {
-  const bool ok = CheckEnquiryReply(Take(kEnquiryReplyLength));
+  const Bytes reply = Take(kEnquiryReplyLength);
+  const bool ok = CheckEnquiryReply(reply);
   port_.SetRThreshold(0);
-  if (!ok) return;
+  if (!ok) {
+    if (reply.size() >= kEnquiryReplyLength)
+      progress_.refusal = StationText(progress_.station) + " answered the enquiry with " +
+                          (reply[2] == NAK ? std::string("NAK") : HexText(reply) + " instead of ACK");
+    return;
+  }
   state_.Step = 2;
+  progress_.awaiting = Awaiting::Reply;
   Expect(static_cast<std::int16_t>(replyLength));
   Send(state_.HeaderBlock);
 }
 
 // Step 1 of either kind: the station's EOT is answered with ours. True when it came.
 bool DirectNetEngine::ClosingStep() {
-  const bool ok = CheckEotReply(Take(kEotReplyLength));
+  const Bytes reply = Take(kEotReplyLength);
+  const bool ok = CheckEotReply(reply);
   state_.Step = 0;
-  if (!ok) return false;
+  if (!ok) {
+    if (!reply.empty()) progress_.refusal = StationText(progress_.station) + " ended with " + HexText(reply) + " instead of EOT";
+    return false;
+  }
   port_.SetRThreshold(1);
   port_.SetInputLen(0);
   Send(EOT);
@@ -194,6 +279,7 @@ bool DirectNetEngine::ClosingStep() {
 }
 
 void DirectNetEngine::AcknowledgeReply() {
+  progress_.awaiting = Awaiting::Eot;
   Expect(static_cast<std::int16_t>(kEotReplyLength));
   Send(ACK);
 }
@@ -203,11 +289,16 @@ void DirectNetEngine::WriteStep() {
     case 3:
       HeaderStep(kWriteReplyLength);
       return;
-    case 2:
-      if (!CheckWriteReply(Take(kWriteReplyLength))) return;
+    case 2: {
+      const Bytes reply = Take(kWriteReplyLength);
+      if (!CheckWriteReply(reply)) {
+        RefuseReply(reply, "write");
+        return;
+      }
       state_.Step = 1;
       AcknowledgeReply();
       return;
+    }
     case 1:
       if (ClosingStep()) state_.EndWrite();
       return;
@@ -229,6 +320,7 @@ void DirectNetEngine::ReadStep() {
       // The words of an acknowledged reply are kept even when its LRC fails.
       if (check.acknowledged) UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1));
       if (check.Passed()) AcknowledgeReply();
+      else RefuseReply(reply, "read");
       return;
     }
     case 1:
@@ -237,6 +329,14 @@ void DirectNetEngine::ReadStep() {
     default:
       return;
   }
+}
+
+void DirectNetEngine::RefuseReply(const Bytes& reply, const char* kind) {
+  if (reply.empty()) return;  // the notification was not for this step: the time-out tells
+  const std::string station = StationText(progress_.station);
+  progress_.refusal = reply[0] != ACK ? "the " + std::string(kind) + " reply of " + station + " began with " +
+                                            HexText(std::span(reply).first(1)) + " instead of ACK"
+                                      : "the " + std::string(kind) + " reply of " + station + " failed its LRC check";
 }
 
 void DirectNetEngine::CompleteRead() {

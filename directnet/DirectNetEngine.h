@@ -12,7 +12,9 @@
 // Every wait lets events run (never a sleep) and is measured in the wall clock's whole
 // seconds, so a 2-second limit ends after 1 to 2 seconds. Nothing here throws for a
 // communication problem: a block that cannot be built or sent is refused and the line left
-// free.
+// free. Every start or waiting call that fails leaves its reason in Failure(): what the
+// station sent that a check refused, the step at which the station went silent, or why
+// nothing was sent.
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -76,6 +78,10 @@ class DirectNetEngine {
   // 255 words are refused at once, with no wait.
   bool RunWrite(const ResolvedAddress& target, std::span<const std::int32_t> words, bool set, std::int32_t writeSize);
 
+  // Why the last start or waiting call failed ("no answer to the enquiry from station 1 within
+  // 2 s"); empty after one that succeeded.
+  const std::string& Failure() const { return failure_; }
+
   // The watchdog (Timer1 tick); runMode false: nothing.
   void Watchdog(bool runMode);
   // The port's OnComm.
@@ -98,7 +104,22 @@ class DirectNetEngine {
 
  private:
   std::int64_t Now() const;
-  // Sends a block; false (and nothing more happens) when the port refuses it.
+  // What the engine waits for from the station of its transaction.
+  enum class Awaiting { EnquiryReply, Reply, Eot };
+  // The transaction this engine put on the line, followed for the text of its failure.
+  struct Progress {
+    std::uint32_t transaction = 0;
+    std::int32_t station = 0;
+    Awaiting awaiting = Awaiting::EnquiryReply;
+    std::string refusal;  // what a failed check found in the station's answer
+  };
+
+  // Records why a call fails; false.
+  bool Fail(std::string why);
+  // Why transaction `mine` did not complete, from how far it came.
+  std::string WhyNotCompleted(std::uint32_t mine) const;
+  // Sends a block; false (and nothing more happens) when the port refuses it, why in
+  // lineError_.
   bool Send(const Bytes& block);
   void Send(std::uint8_t byte) { Send(Bytes{byte}); }
   // The input buffer emptied, and the next notification after `expect` bytes, read as such.
@@ -107,13 +128,15 @@ class DirectNetEngine {
   Bytes Take(std::size_t needed);
   // Sends the enquiry that opens a transaction; false, with the line left idle, when the port
   // refuses it.
-  bool OpenTransaction(const Bytes& enquiry, Direction direction);
+  bool OpenTransaction(std::int32_t station, const Bytes& enquiry, Direction direction);
 
   void ReadStep();
   void WriteStep();
   void HeaderStep(std::size_t replyLength);
   bool ClosingStep();
   void AcknowledgeReply();
+  // A read or write reply a check refused: why, for the failure text.
+  void RefuseReply(const Bytes& reply, const char* kind);
   void CompleteRead();
   void PassThrough();
 
@@ -122,6 +145,9 @@ class DirectNetEngine {
   EventLoop& loop_;
   EngineRules rules_;
   bool passThroughMode_ = false;
+  Progress progress_;
+  std::string failure_;
+  std::string lineError_;
   VariantArray readValues_;
   bool connected_ = false;     // Connected of a data event; only a host handler changes it
   bool carrierState_ = false;  // Connected of a carrier-detect event

@@ -1,6 +1,5 @@
 #include "directnet/ReadValues.h"
 
-#include <cmath>
 #include <vector>
 
 #include "core/Enums.h"
@@ -28,9 +27,8 @@ std::vector<Variant> Values(const ReadWordArray& words, std::int32_t n, std::int
   std::vector<Variant> out;
   if (n < 1) return out;
   if (ioType == ioFloat) {
-    // Half a pair counts to the nearest whole, halves to even.
-    const auto pairs = static_cast<std::int32_t>(std::nearbyint(n / 2.0));
-    for (std::int32_t k = 1; k <= pairs; ++k) out.emplace_back(FixedPoint(words, k));
+    // Whole pairs only: an odd last word has no partner in the reply and is no value.
+    for (std::int32_t k = 1; k <= n / 2; ++k) out.emplace_back(FixedPoint(words, k));
   } else if (ioType == kBitIoType) {
     for (std::int32_t k = 1; k <= n; ++k) out.emplace_back(WalkBit(words, bitIndex, k));
   } else if (ioType == ioBCD) {

@@ -19,8 +19,9 @@ inline constexpr std::int16_t kBitIoType = 18;
 // to 15 and on to bit 0 of the next word. 0 once the walk leaves the 1000 words.
 std::int32_t WalkBit(const ReadWordArray& words, std::int32_t firstBit, std::int32_t k);
 
-// ReadValues(1..) after a non-waiting read of n words, by the ioType of the last ReadDevice.
-// Values that do not fit values' bounds are not stored.
+// ReadValues(1..) after a non-waiting read of n words, by the ioType of the last ReadDevice
+// (ioFloat: n / 2 values, an odd last word left out). Values that do not fit values' bounds are
+// not stored.
 void FillReadValues(const ReadWordArray& words, std::int32_t n, std::int32_t ioType, std::int32_t bitIndex,
                     VariantArray& values);
 

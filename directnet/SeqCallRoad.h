@@ -2,8 +2,16 @@
 // The road of SeqLink's read and write methods from the host's call to the result code:
 // default arguments, the DirectNET address road, the hand-over to the engine and the copying of
 // values. SeqLink's members forward here one to one. None of these calls raises an error to
-// the host: a bad address, a value that has no word form, a closed port all end as 0.
+// the host: a bad address, a value that has no word form, a closed port all end as 0, and
+// Cause() says why.
+//
+// Writes the station could only get wrong are refused before anything is sent, with the reason
+// also in ReadErrors: a set or reset of an X, Y, GX or GY point (its header address names eight
+// points and the set/reset header no bit among them), and a single bit of a word ("V,2000b3":
+// the station has no bit write for words, and a read-modify-write could undo what the PLC
+// changed in between).
 #include <cstdint>
+#include <string>
 
 #include "core/Opt.h"
 #include "core/ResultCodes.h"
@@ -26,16 +34,31 @@ class SeqCallRoad {
   Result WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType);
   Result WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType);
   // Gives an address with "," but no ";" the default station; reads nothing.
-  Result ReadPLCValue(Variant& Address) const;
+  Result ReadPLCValue(Variant& Address);
+
+  // Why the last call failed, in words a user can act on; empty after one that succeeded.
+  const std::string& Cause() const { return cause_; }
 
  private:
+  // A write whose address had a "b" bit marker: the text after it (empty, or a bit number).
+  struct BitMark {
+    bool marked = false;
+    std::string bit;
+    std::string whole;  // the address as given
+  };
+
   Result NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, Opt<std::int32_t> ioIdx,
                         bool device);
-  Result Write(const Variant& address, Variant& ABValue, Opt<std::int16_t> WriteSize);
+  Result Write(const Variant& address, Variant& ABValue, Opt<std::int16_t> WriteSize, const BitMark& mark);
+  // Records why the call failed; ResultFailed.
+  Result Failed(std::string why);
+  // As Failed, and the reason is ReadErrors' text too: a write refused for what it asks.
+  Result Refused(std::string why);
 
   DirectNetEngine& engine_;
   const std::int16_t& defaultStation_;
   TagDatabase& tags_;
+  std::string cause_;
 };
 
 }  // namespace plc::dnet

@@ -130,6 +130,9 @@ class SeqLink final : public TableControl<SeqLink> {
   static const KeyTable<SeqLink>& Keys();
 
  private:
+  // A failed call's cause, from the call road.
+  Result Noted(Result result);
+
   FrameProperties props_;
   SerialLine line_;
   LinkTimers timers_;

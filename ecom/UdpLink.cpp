@@ -223,8 +223,9 @@ Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadS
     ReadSize.Put(Variant(*size));
   }
   link.Line.CallActive = true;
-  const Result result = EcomMode() ? EcomRead(Address, &ReadValue, *size, IOType, ioIdx)
-                                   : serial_.Read(Address, ReadValue, *size, IOType.ValueOr(0), ioIdx.ValueOr(0));
+  const Result result =
+      EcomMode() ? EcomRead(Address, &ReadValue, *size, IOType, ioIdx)
+                 : SerialNoted(serial_.Read(Address, ReadValue, *size, IOType.ValueOr(0), ioIdx.ValueOr(0)));
   link.Line.CallActive = false;
   return result;
 }
@@ -237,7 +238,8 @@ Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt
   ClearFailure();
   auto& link = ecom::EcomLink();
   auto size = SizeArgument(ReadSize);
-  if (!EcomMode()) return size ? serial_.StartRead(Address, *size) : ResultFailed;
+  if (!EcomMode())
+    return SerialNoted(size ? serial_.StartRead(Address, *size) : serial_.Failed("ReadSize is not a number"));
   if (!link.EcomOpen) {
     NoteFailure(NotOpenCause());
     return ResultFailed;
@@ -262,10 +264,8 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
   auto& link = ecom::EcomLink();
   dnet::WriteCallScope call(link.Line);
   std::int32_t size = WriteSize.ValueOr(1);
-  std::int16_t ioType = IOType.ValueOr(ioWord);
-  // ioFloat as the caller asked it, before the address rewrites IOType below.
-  const bool fixedPoint = ioType == ioFloat;
-  if (fixedPoint) {
+  // ioFloat, two words a value, as the caller asked it: the address may rewrite IOType later.
+  if (IOType.ValueOr(ioWord) == ioFloat) {
     size *= 2;
     if (size > INT16_MAX) {
       if (EcomMode()) link.ErrorText = "Error: WriteSize doubled for ioFloat does not fit 16 bits";
@@ -281,16 +281,7 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
     if (result != ResultOk) NoteFailure(request.Cause());
     return result;
   }
-  Variant address = pstr;
-  // Digits as text are a number too, as the serial path reads them.
-  if (pstr.IsNumeric() || (pstr.IsString() && dnet::IsDigitText(pstr.ToString()))) {
-    ioType = ioWord;
-  } else if (const std::string text = pstr.ToString(); text.find_first_of("bB") != std::string::npos) {
-    address = Variant(text.substr(0, text.find_first_of("bB")));
-    ioType = kIoSetReset;
-  }
-  IOType.Put(ioType);
-  return serial_.Write(address, ABValue, size, ioType == kIoSetReset, fixedPoint);
+  return SerialNoted(serial_.WritePLC(pstr, ABValue, size, IOType));
 }
 
 // A single-bit write over CCM would have to rewrite the whole byte of eight inputs or outputs,
@@ -307,7 +298,7 @@ Result UdpLink::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> W
   }
   dnet::WriteCallScope call(ecom::EcomLink().Line);
   IOType.Put(kIoSetReset);
-  return serial_.Write(pstr, ABValue, WriteSize.ValueOr(1), true, false);
+  return SerialNoted(serial_.WritePLCBit(pstr, ABValue, WriteSize.ValueOr(1)));
 }
 
 // The engine's text ("Read error" after repeated serial time-outs) in every mode, as the classic
@@ -320,12 +311,14 @@ std::string UdpLink::LRCchk(std::string& HEADER) { return dnet::LRCchk(HEADER); 
 
 // Reads nothing: it only gives an address with "," but no ";" the default station.
 Result UdpLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
-  NoteFailure("ReadPLCValue reads nothing on UdpLink: it only puts the default station before an address with ','");
   if (Address.IsString()) {
     const std::string text = Address.ToString();
     if (text.find(',') != std::string::npos && text.find(';') == std::string::npos)
       Address = Variant(std::to_string(props_.unitAddress) + ";" + text);
   }
+  ClearFailure();
+  NoteFailure("ReadPLCValue reads nothing on this control: it only puts the station before the address (read with "
+              "ReadPLC)");
   return ResultFailed;
 }
 
@@ -355,6 +348,11 @@ void UdpLink::size(float&, float&) { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
 void UdpLink::EventComComplete() {
   std::vector<Variant> none;
   RaiseEvent("CommComplete", none);
+}
+
+Result UdpLink::SerialNoted(Result result) {
+  if (result != ResultOk) NoteFailure(serial_.Cause());
+  return result;
 }
 
 // UdpLink's About box shows no version number.

@@ -150,6 +150,8 @@ class UdpLink final : public TableControl<UdpLink> {
   ecom::UdpSerialPath serial_;
 
   bool EcomMode() const { return commMode_ == udp::ECOM; }
+  // A serial-path call's result, with its cause when it failed.
+  Result SerialNoted(Result result);
   // Copies the station, protocol and device time-out into the thread's link state, as a load
   // does; each setter copies its own. The last control to set one names it for the thread.
   void ShareSettings() const;

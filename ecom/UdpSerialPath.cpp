@@ -1,6 +1,7 @@
 #include "ecom/UdpSerialPath.h"
 
 #include <charconv>
+#include <cstdio>
 
 #include "core/Enums.h"
 #include "core/IoDataType.h"
@@ -8,36 +9,73 @@
 #include "directnet/AddressRoad.h"
 #include "directnet/Blocks.h"
 #include "directnet/ReadValues.h"
+#include "directnet/WriteWords.h"
 
 namespace plc::ecom {
 
 namespace {
 
 constexpr std::int32_t kLastHeaderAddress = 0xFFFF;
+constexpr std::int16_t kIoSetReset = 1;
+constexpr const char* kAddressForm = "this path takes a header address in decimal (1024 is V2000), or a tag holding one";
 
-// Digits (blanks around them allowed) as a header address; nullopt for anything else or a
-// number no header carries.
-std::optional<std::int32_t> DigitAddress(const Variant& v) {
+std::string Trim(const std::string& text) {
+  const std::size_t b = text.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  return text.substr(b, text.find_last_not_of(' ') - b + 1);
+}
+
+std::string Hex(std::int32_t address) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04Xh", static_cast<unsigned>(address));
+  return text;
+}
+
+// Digits (blanks around them allowed) as a header address; nullopt for anything that is no
+// number, why in *why for a number no header carries.
+std::optional<std::int32_t> DigitAddress(const Variant& v, std::string& why) {
+  const std::string beyond = " is beyond " + std::to_string(kLastHeaderAddress) + ", the last header address";
   if (v.IsNumeric()) {
-    try {
-      const double d = v.ToDouble();
-      if (d >= 0 && d <= kLastHeaderAddress) return v.ToInt32();
-    } catch (const RuntimeError&) {
-    }
+    const double d = v.ToDouble();
+    if (d >= 0 && d <= kLastHeaderAddress && d == static_cast<std::int32_t>(d)) return static_cast<std::int32_t>(d);
+    why = d > kLastHeaderAddress ? v.ToString() + beyond : "a header address is a whole number 0.." +
+                                                              std::to_string(kLastHeaderAddress) + ", not " + v.ToString();
     return std::nullopt;
   }
   if (!v.IsString()) return std::nullopt;
-  const std::string text = v.ToString();
+  const std::string text = Trim(v.ToString());
   if (!dnet::IsDigitText(text)) return std::nullopt;
-  const auto first = text.find_first_not_of(' ');
-  const auto last = text.find_last_not_of(' ');
   std::int32_t n = 0;
-  const auto [end, ec] = std::from_chars(text.data() + first, text.data() + last + 1, n);
-  if (ec != std::errc() || end != text.data() + last + 1 || n > kLastHeaderAddress) return std::nullopt;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (ec != std::errc() || end != text.data() + text.size() || n > kLastHeaderAddress) {
+    why = text + beyond;
+    return std::nullopt;
+  }
   return n;
 }
 
+SerialAddress Refused(const Variant& Address, const std::string& why) {
+  return SerialAddress{std::nullopt, "address '" + dnet::AddressText(Address) + "' not understood: " + why};
+}
+
 }  // namespace
+
+SerialAddress SerialHeaderAddress(const Variant& Address, TagDatabase& tags) {
+  if (Address.IsArray()) return Refused(Address, "an address is one text or number, not an array");
+  if (Address.IsEmpty()) return Refused(Address, "no address given");
+  std::string why;
+  if (auto n = DigitAddress(Address, why)) return SerialAddress{n, {}};
+  if (!why.empty()) return Refused(Address, why);
+  if (!Address.IsString()) return Refused(Address, kAddressForm);
+  const std::string name = Address.ToString();
+  if (Trim(name).empty()) return Refused(Address, "no address given");
+  if (name.find_first_of(";,") != std::string::npos)
+    return Refused(Address, std::string(kAddressForm) + "; no station;TYPE,number strings");
+  const TagRecord* record = TagRecordOfName(name, tags);
+  if (!record) return Refused(Address, "no tag of that name (" + std::string(kAddressForm) + ")");
+  if (auto n = DigitAddress(record->address, why)) return SerialAddress{n, {}};
+  return Refused(Address, "the tag holds " + dnet::AddressText(record->address) + ": " + (why.empty() ? kAddressForm : why));
+}
 
 UdpSerialPath::UdpSerialPath(SerialPort& port, EcomLinkState& link, std::function<void()> commComplete,
                              EventLoop& loop, TagDatabase& tags)
@@ -46,80 +84,93 @@ UdpSerialPath::UdpSerialPath(SerialPort& port, EcomLinkState& link, std::functio
   engine_.Events.CommComplete = std::move(commComplete);
 }
 
-std::optional<std::int32_t> SerialHeaderAddress(const Variant& Address, TagDatabase& tags) {
-  if (Address.IsArray() || Address.IsEmpty()) return std::nullopt;
-  if (auto n = DigitAddress(Address)) return n;
-  if (!Address.IsString()) return std::nullopt;
-  const std::string name = Address.ToString();
-  if (name.find_first_of(";,") != std::string::npos) return std::nullopt;
-  const TagRecord* record = TagRecordOfName(name, tags);
-  if (!record) return std::nullopt;
-  return DigitAddress(record->address);
+Result UdpSerialPath::Failed(std::string why) {
+  cause_ = std::move(why);
+  return ResultFailed;
+}
+
+Result UdpSerialPath::Refused(std::string why) {
+  link_.Line.ErrorText = why;
+  return Failed(std::move(why));
 }
 
 dnet::ResolvedAddress UdpSerialPath::Target(std::int32_t headerAddress, bool bit) const {
-  return dnet::ResolvedAddress{link_.Line.DefaultStation, dnet::MemoryAddress{headerAddress, bit, 0}};
+  return dnet::ResolvedAddress{link_.Line.DefaultStation, dnet::MemoryAddress{headerAddress, bit, 0}, {}, headerAddress};
 }
 
 Result UdpSerialPath::Read(const Variant& Address, Variant& ReadValue, std::int32_t count, std::int16_t ioType,
                            std::int32_t ioIdx) {
+  cause_.clear();
+  if (count > dnet::kMaxWords) return Failed(dnet::CountBeyondLimit(count));
   const auto address = SerialHeaderAddress(Address, tags_);
-  if (!address) return ResultFailed;
-  if (!engine_.WaitingRead(Target(*address, false), count)) return ResultFailed;
-  return dnet::StoreReadValue(link_.Line.ReadWords, count, ioType == ioBCD ? 0 : ioType, ioIdx, ReadValue)
-             ? ResultOk
-             : ResultFailed;
+  if (!address.address) return Failed(address.refusal);
+  if (!engine_.WaitingRead(Target(*address.address, false), count)) return Failed(engine_.Failure());
+  if (!dnet::StoreReadValue(link_.Line.ReadWords, count, ioType == ioBCD ? 0 : ioType, ioIdx, ReadValue))
+    return Failed("ReadValue cannot take every value read (an array too small, or of a type the values do not fit)");
+  return ResultOk;
 }
 
 Result UdpSerialPath::StartRead(const Variant& Address, std::int32_t count) {
+  cause_.clear();
   const auto address = SerialHeaderAddress(Address, tags_);
-  if (!address) return ResultFailed;
-  return engine_.StartRead(link_.Line.DefaultStation, *address, count) ? ResultOk : ResultFailed;
+  if (!address.address) return Failed(address.refusal);
+  if (!engine_.StartRead(link_.Line.DefaultStation, *address.address, count)) return Failed(engine_.Failure());
+  return ResultOk;
 }
 
-Result UdpSerialPath::Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset,
-                            bool fixedPoint) {
+Result UdpSerialPath::WritePLC(const Variant& pstr, const Variant& values, std::int32_t writeSize,
+                               Opt<std::int16_t>& IOType) {
+  cause_.clear();
+  std::int16_t ioType = IOType.ValueOr(ioWord);
+  Variant address = pstr;
+  if (pstr.IsNumeric() || (pstr.IsString() && dnet::IsDigitText(pstr.ToString()))) {
+    ioType = ioWord;
+  } else if (pstr.IsString() && !TagRecordOfName(pstr.ToString(), tags_)) {
+    // A "b" marks a set/reset and ends the address; a tag is looked up by its whole name first.
+    const std::string text = pstr.ToString();
+    if (const std::size_t b = text.find_first_of("bB"); b != std::string::npos) {
+      const std::string after = Trim(text.substr(b + 1));
+      if (!after.empty() && dnet::IsDigitText(after)) {
+        IOType.Put(kIoSetReset);
+        return Refused("'" + text + "' names bit " + after + " of a word, which this line cannot write alone: the "
+                      "station has no bit write for words, and reading the word first could undo what the PLC "
+                      "changes in between; write the whole word");
+      }
+      address = Variant(text.substr(0, b));
+      ioType = kIoSetReset;
+    }
+  }
+  IOType.Put(ioType);
+  return Write(address, values, writeSize, ioType == kIoSetReset);
+}
+
+Result UdpSerialPath::WritePLCBit(const Variant& pstr, const Variant& values, std::int32_t writeSize) {
+  cause_.clear();
+  return Write(pstr, values, writeSize, true);
+}
+
+Result UdpSerialPath::Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset) {
   const auto header = SerialHeaderAddress(address, tags_);
-  if (!header) return ResultFailed;
+  if (!header.address) return Failed(header.refusal);
   std::vector<std::int32_t> words;
   bool set = false;
   if (setReset) {
+    if (*header.address < kFirstSetReset || *header.address > kLastSetReset)
+      return Refused("a set or reset reaches only C points, header addresses " + Hex(kFirstSetReset) + " to " +
+                    Hex(kLastSetReset) + "; " + Hex(*header.address) + " is none (its header would name no bit)");
     try {
       const Variant& v = values.IsArray() ? values.Array().Get(1) : values;
       set = v.ToDouble() == 1.0;
     } catch (const RuntimeError&) {
-      return ResultFailed;  // nothing to tell set from reset
+      return Failed("no value 1 (set) or 0 (reset) to write");
     }
   } else {
-    auto packed = SerialWriteWords(values, std::max(writeSize, 1), fixedPoint);
-    if (!packed) return ResultFailed;
-    words = std::move(*packed);
+    auto packed = dnet::WriteWords(values, std::max(writeSize, 1));
+    if (!packed.words) return Failed(packed.refusal);
+    words = std::move(*packed.words);
   }
-  return engine_.RunWrite(Target(*header, setReset), words, set, writeSize) ? ResultOk : ResultFailed;
-}
-
-std::optional<std::vector<std::int32_t>> SerialWriteWords(const Variant& values, std::int32_t count, bool fixedPoint) {
-  const std::int32_t wanted = fixedPoint ? std::max(count / 2, 1) : count;
-  if (!values.IsArray() && wanted > 1) return std::nullopt;
-  std::vector<std::int32_t> words;
-  for (std::int32_t k = 1; k <= wanted; ++k) {
-    if (values.IsArray() && !values.Array().Contains(k)) return std::nullopt;
-    const Variant& v = values.IsArray() ? values.Array().Get(k) : values;
-    if (fixedPoint) {
-      try {
-        const FixedPointWords fp = FixedPointWrite(v.ToDouble());
-        words.push_back(RegisterWord(fp.whole));
-        words.push_back(fp.fraction);
-      } catch (const RuntimeError&) {
-        return std::nullopt;
-      }
-      continue;
-    }
-    const auto whole = WholeIn(v, -32768, 65535);
-    if (!whole) return std::nullopt;
-    words.push_back(static_cast<std::uint16_t>(*whole));
-  }
-  return words;
+  if (!engine_.RunWrite(Target(*header.address, setReset), words, set, writeSize)) return Failed(engine_.Failure());
+  return ResultOk;
 }
 
 }  // namespace plc::ecom

@@ -7,12 +7,19 @@
 // one. The engine runs over the thread's UdpLink state (ecom/EcomLinkState.h): its words are
 // CcmWords and its call flags are those of the ECOM requests too.
 //
+// Writes send the host's values as the words they are (ioFloat pairs too: whole part, then
+// ten-thousandths, as the host gives them), each a whole number in 0..65535. A set/reset
+// reaches only C points (header addresses F000h to F3FFh); elsewhere its header would name no
+// bit among eight, and it is refused, as is a bit number after "b" ("1024b3").
+//
 // Nothing here raises an error to the host: an address or value that cannot be sent ends as 0
-// with no traffic, as a station that does not answer does after 2 s.
+// with no traffic, as a station that does not answer does after 2 s, and Cause() says why.
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "core/Opt.h"
 #include "core/ResultCodes.h"
 #include "core/TagDatabase.h"
 #include "core/Variant.h"
@@ -34,26 +41,39 @@ class UdpSerialPath {
   Result Read(const Variant& Address, Variant& ReadValue, std::int32_t count, std::int16_t ioType, std::int32_t ioIdx);
   // Sends the enquiry of a read of count words; the words arrive in CcmWords, then CommComplete.
   Result StartRead(const Variant& Address, std::int32_t count);
-  // A set/reset (setReset: value 1 sets, anything else resets) or a word write of writeSize
-  // values; fixedPoint (ioFloat) sends each of writeSize / 2 values as whole part and
-  // ten-thousandths.
-  Result Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset, bool fixedPoint);
+  // WritePLC: writeSize values (doubled already for ioFloat). A numeric address makes IOType 0; a
+  // "b" after a non-numeric one that names no tag makes it 1 (a set/reset), as does IOType 1.
+  Result WritePLC(const Variant& pstr, const Variant& values, std::int32_t writeSize, Opt<std::int16_t>& IOType);
+  // WritePLCBit: a set (value 1) or reset (any other value) of a C point.
+  Result WritePLCBit(const Variant& pstr, const Variant& values, std::int32_t writeSize);
+
+  // Why the last call failed; empty after one that succeeded.
+  const std::string& Cause() const { return cause_; }
+  // Records why a call failed before it reached this path; ResultFailed.
+  Result Failed(std::string why);
 
  private:
+  Result Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset);
+  // As Failed, and the reason is ReadErrors' text too: a write refused for what it asks.
+  Result Refused(std::string why);
   dnet::ResolvedAddress Target(std::int32_t headerAddress, bool bit) const;
 
   EcomLinkState& link_;
   TagDatabase& tags_;
   dnet::DirectNetEngine engine_;
+  std::string cause_;
 };
 
 // The header address an Address argument names on this path: a number or digits in 0..65535,
-// or a tag name whose stored address is one; nullopt for anything else.
-std::optional<std::int32_t> SerialHeaderAddress(const Variant& Address, TagDatabase& tags = Tags());
+// or a tag name whose stored address is one; for anything else, why not.
+struct SerialAddress {
+  std::optional<std::int32_t> address;
+  std::string refusal;
+};
+SerialAddress SerialHeaderAddress(const Variant& Address, TagDatabase& tags = Tags());
 
-// The words of a word write: elements 1..count of an array, or the one value; each a whole
-// number in -32768..65535 (a negative one as its 16-bit pattern). fixedPoint: count / 2 values,
-// each as two words. nullopt when a value is missing or does not fit.
-std::optional<std::vector<std::int32_t>> SerialWriteWords(const Variant& values, std::int32_t count, bool fixedPoint);
+// Set/reset header addresses: the C points.
+inline constexpr std::int32_t kFirstSetReset = 0xF000;
+inline constexpr std::int32_t kLastSetReset = 0xF3FF;
 
 }  // namespace plc::ecom

@@ -261,7 +261,11 @@ void PosixSerialPort::DeviceDiscardInput() {
   // buffer work and costs a context switch per transaction.
   int waiting = 0;
   if (ioctl(fd_, FIONREAD, &waiting) == 0 && waiting == 0) return;
-  if (tcflush(fd_, TCIFLUSH) != 0) Fail(err::HardwareUnavailable, "cannot discard the input", errno);
+  // A flush fails only on a line that has gone (EIO once an adapter is unplugged or a pty's far
+  // end closed): no input is left there to keep apart from the next reply, and the write that
+  // follows reports the line. Raising here would turn a vanished device into an error of the
+  // host's call instead of that call's failure.
+  (void)tcflush(fd_, TCIFLUSH);
 }
 
 void PosixSerialPort::DeviceWrite(const std::uint8_t* data, std::size_t size) {
@@ -402,13 +406,46 @@ void PosixSerialPort::ProbeHangup() {
   pollfd p{fd_, POLLIN, 0};
   int n = poll(&p, 1, 0);
   bool stillDown = n < 0 || (n > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0);
-  if (stillDown) {
+  if (stillDown && !TakeBackDevice()) {
     hungUp_ = false;  // EnterHangup sets it again
     EnterHangup();
     return;
   }
   hungUp_ = false;
   Watch();
+}
+
+// A device that went away may come back under the same path: an adapter plugged in again, a
+// bridge such as socat restarted. A working tty there replaces the dead descriptor, with the
+// line settings and modem lines applied again; until then nothing changes.
+bool PosixSerialPort::TakeBackDevice() {
+  if (path_.empty()) return false;
+  int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  const bool down = poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  if (down || !isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  (void)ioctl(fd, TIOCEXCL);
+  ::close(fd_);
+  fd_ = fd;
+  int bits = 0;
+  const bool hadModemLines = modemLines_;
+  modemLines_ = ioctl(fd, TIOCMGET, &bits) == 0;
+  carrier_ = modemLines_ && (bits & TIOCM_CD) != 0;
+  ptySlave_ = IsPtySlave(fd);
+  pty_ = !modemLines_ || ptySlave_;
+  ptyDrainDue_ = 0;
+  try {
+    DeviceApplySettings(LineSettings(), Handshaking());
+    DeviceSetModemLines(DTREnable(), RTSEnable());
+  } catch (const RuntimeError&) {
+    // The line runs on with the device's own settings; the next Settings change reports it.
+  }
+  if (modemLines_ && !hadModemLines && !carrierTimer_) PollCarrier();
+  return true;
 }
 
 }  // namespace plc

@@ -34,7 +34,8 @@ class PosixSerialPort final : public SerialPort {
   bool HasModemLines() const { return modemLines_; }
   bool IsPseudoTerminal() const { return pty_; }
   // While open: the far end hung up (a pty whose other end closed, an unplugged adapter).
-  // Reading stops until the device is readable again; closing the port clears it.
+  // Reading stops until the device is readable again, or a device is back under the same
+  // path (it is then opened and set up in place of the dead one); closing the port clears it.
   bool HungUp() const { return hungUp_; }
 
   // How often carrier detect is polled while open on a device with modem lines.
@@ -62,6 +63,7 @@ class PosixSerialPort final : public SerialPort {
   void OnReadable(short revents);
   void EnterHangup();
   void ProbeHangup();
+  bool TakeBackDevice();
   void PollCarrier();
   void ArmDrainCheck(std::int64_t delayMicros);
   void CheckDrained();

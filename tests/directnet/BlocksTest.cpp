@@ -2,6 +2,8 @@
 // address road from host text to header address.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "core/TagDatabase.h"
 #include "directnet/AddressRoad.h"
 #include "directnet/Blocks.h"
@@ -125,7 +127,6 @@ TEST(DirectNetAddressRoad, NumbersStringsAndTags) {
     EXPECT_FALSE(resolve(Variant(bad))) << bad;
   EXPECT_FALSE(resolve(Variant(2.5)));
   EXPECT_FALSE(resolve(Variant(-8)));
-
   ASSERT_TRUE(tags.AddTag(1, Variant("Pump"), Variant("3;V,2001")));
   ASSERT_TRUE(tags.AddTag(2, Variant("Level"), Variant("4;2001")));
   EXPECT_EQ(resolve(Variant("Pump"))->station, 3);
@@ -136,6 +137,86 @@ TEST(DirectNetAddressRoad, NumbersStringsAndTags) {
   EXPECT_EQ(frame->station, 4);
   EXPECT_EQ(frame->memory.address, 02001);
   EXPECT_FALSE(resolve(Variant("Missing")));
+}
+
+// Each refusal names the address as given and the part that was not understood.
+TEST(DirectNetAddressRoad, RefusalsNameTheAddressAndThePart) {
+  TagDatabase tags;
+  ASSERT_TRUE(tags.AddTag(1, Variant("Level"), Variant("4;V,2009")));
+  auto why = [&](const Variant& a, Access access = Access::Read) {
+    const Resolution r = ResolveAddress(a, 1, access, TagForm::TypedString, tags);
+    EXPECT_FALSE(r);
+    return r.refusal;
+  };
+  EXPECT_EQ(why(Variant("V2000")),
+            "address 'V2000' not understood: no tag of that name (an address is TYPE,number such as V,2000, or an "
+            "octal V-memory number)");
+  EXPECT_EQ(why(Variant("V,2008")), "address 'V,2008' not understood: '2008' is not an octal number (digits 0 to 7)");
+  EXPECT_EQ(why(Variant("300;V,1")), "address '300;V,1' not understood: the station before ';' is beyond 223");
+  EXPECT_EQ(why(Variant("1;2000")),
+            "address '1;2000' not understood: a station and a number need a memory type between them, as in 1;V,2000");
+  EXPECT_EQ(why(Variant(",7")), "address ',7' not understood: no memory type before ','");
+  EXPECT_EQ(why(Variant("V,x")), "address 'V,x' not understood: 'x' after ',' is not a number");
+  EXPECT_EQ(why(Variant("")), "address '' not understood: no address given");
+  EXPECT_EQ(why(Variant(-8)), "address '-8' not understood: a number address is a whole octal V-memory number, not -8");
+  EXPECT_EQ(why(Variant("Level")),
+            "address 'Level (tag of 4;V,2009)' not understood: '2009' is not an octal number (digits 0 to 7)");
+}
+
+// Every type reaches as far as its memory: a bit type to the end of its area (so X1000 is not
+// taken for Y0, nor a far X for a set/reset address), a word type to the last address a header
+// carries. The refusal names the limit.
+TEST(DirectNetAddressRoad, EveryTypeStopsAtItsLimit) {
+  TagDatabase tags;
+  struct Row {
+    const char* type;
+    const char* last;  // octal
+    std::int32_t lastHeader;
+  } rows[] = {{"X", "777", 0x413F},     {"Y", "777", 0x417F},     {"C", "1777", 0x41FF},   {"GX", "1777", 0x407F},
+              {"GY", "1777", 0x40FF},   {"V", "177777", 0xFFFF},  {"T", "177777", 0xFFFF}, {"CT", "176777", 0xFFFF},
+              {"S", "136777", 0xFFFF},  {"SP", "136577", 0xFFFF}, {"Q", "177777", 0xFFFF}};
+  for (const Row& r : rows) {
+    const std::string type = r.type;
+    const std::int32_t last = static_cast<std::int32_t>(std::stol(r.last, nullptr, 8));
+    EXPECT_EQ(LastNumber(type), last) << type;
+    const Resolution at = ResolveAddress(Variant(type + "," + r.last), 1, Access::Read, TagForm::TypedString, tags);
+    ASSERT_TRUE(at) << type << ": " << at.refusal;
+    EXPECT_EQ(at->memory.address, r.lastHeader) << type;
+    char next[16];
+    std::snprintf(next, sizeof next, "%o", static_cast<unsigned>(last + 1));
+    const Resolution past = ResolveAddress(Variant(type + "," + next), 1, Access::Read, TagForm::TypedString, tags);
+    EXPECT_FALSE(past) << type << next;
+    EXPECT_NE(past.refusal.find(type + next + " is beyond " + type + r.last), std::string::npos) << past.refusal;
+  }
+  const Resolution cWrite = ResolveAddress(Variant("C,1777"), 1, Access::Write, TagForm::TypedString, tags);
+  ASSERT_TRUE(cWrite);
+  EXPECT_EQ(cWrite->memory, (MemoryAddress{0xF3FF, true, 0}));
+  EXPECT_FALSE(ResolveAddress(Variant("C,2000"), 1, Access::Write, TagForm::TypedString, tags));
+  // A number too long for 32 bits is beyond every limit, not a conversion error.
+  EXPECT_EQ(ResolveAddress(Variant("V,77777777777"), 1, Access::Read, TagForm::TypedString, tags).refusal,
+            "address 'V,77777777777' not understood: V77777777777 is beyond V177777, the last V address a header "
+            "carries");
+}
+
+// The inputs the address fuzzer stopped on, kept in its corpus (tests/fuzz/corpus/directnet_address).
+TEST(DirectNetAddressRoad, FuzzFindingsStayFixed) {
+  TagDatabase tags;
+  tags.AddTag(1, Variant("tag"), Variant("6666666X,1333272"));
+  for (Access access : {Access::Read, Access::Write}) {
+    for (TagForm form : {TagForm::TypedString, TagForm::FrameString}) {
+      // Digits among the type letters are skipped: X1333272, far beyond X777; as a write it
+      // would have reached F7D7h, among the set/reset addresses of C points.
+      const Resolution direct = ResolveAddress(Variant("6666666X,1333272"), 1, access, form, tags);
+      EXPECT_FALSE(direct);
+      EXPECT_EQ(direct.refusal,
+                "address '6666666X,1333272' not understood: X1333272 is beyond X777, the last X point");
+      EXPECT_FALSE(ResolveAddress(Variant("tag"), 1, access, form, tags));
+    }
+  }
+  EXPECT_EQ(ResolveAddress(Variant("V,1333272"), 1, Access::Read, TagForm::TypedString, tags).refusal,
+            "address 'V,1333272' not understood: V1333272 is beyond V177777, the last V address a header carries");
+  EXPECT_EQ(ResolveAddress(Variant("Q,1333272"), 1, Access::Write, TagForm::TypedString, tags).refusal,
+            "address 'Q,1333272' not understood: Q1333272 is beyond Q177777, the last Q address a header carries");
 }
 
 TEST(DirectNetReadValues, FixedPointBitWalkAndBcd) {
@@ -157,6 +238,17 @@ TEST(DirectNetReadValues, FixedPointBitWalkAndBcd) {
   want.push_back(0);
   want.push_back(1);
   EXPECT_EQ(bits, want);
+
+  // ioFloat of an odd count: whole pairs only; the last word is no value, and what was in the
+  // next value's place stays as it was.
+  words[1] = 12;
+  words[2] = 3456;
+  words[3] = 3;
+  words[4] = 103;  // left over from an earlier read
+  values.Set(2, Variant("before"));
+  FillReadValues(words, 3, 2, 0, values);
+  EXPECT_DOUBLE_EQ(values.Get(1).ToDouble(), 12.3456);
+  EXPECT_EQ(values.Get(2), Variant("before"));
 
   words[1] = 0x1234;
   words[2] = 0xBEEF;

@@ -12,6 +12,7 @@
 #include "platform/EventLoop.h"
 #include "tests/support/LineTiming.h"
 #include "tests/support/Pty.h"
+#include "tests/support/VanishingStationLine.h"
 #include "tools/plcsim/DirectNetSimulator.h"
 
 namespace plc {
@@ -191,6 +192,64 @@ TEST(SeqLinkLineGone, FarEndClosedMidTransactionAndPortClosed) {
   EXPECT_LT(SecondsSince(t1), 0.5);
   EventLoop& loop = EventLoop::Current();
   EXPECT_TRUE(loop.WaitUntil([&] { return !link.CommBusy().ToBool(); }, loop.Now() + 4'500'000)) << "the watchdog";
+}
+
+}  // namespace
+}  // namespace plc
+
+namespace plc {
+namespace {
+
+// The device goes away while the port is open (an adapter unplugged) and comes back under the
+// same path: each call meanwhile fails with its result and a text, never a raised error, and
+// the port takes the device back without being closed and opened by the host.
+TEST(SeqLinkVanishedDevice, FailsWithATextAndRecoversWhenTheDeviceReturns) {
+  dnet::SeqLinkState() = dnet::LinkState{};
+  test::VanishingStationLine line({1});
+  line.WithStation([](sim::DirectNetStation& s) { return s.SetWord(1, 0x0400, 55); });
+  test::ScopedCommPort mapping(kCommPort, line.Path());
+  StandaloneHost host;
+  SeqLink link;
+  link.SetHost(&host);
+  link.InitProperties();
+  link.SetCommPort(kCommPort);
+  link.SetSettings("9600,n,8,1");
+  link.SetPortOpen(true);
+  link.Timer1().SetEnabled(true);
+  auto read = [&](Variant& value) {
+    Variant a("V,2000"), n(std::int16_t{1});
+    return link.ReadPLC(a, value, Opt<Variant>(n), Opt<std::int16_t>(), Opt<std::int32_t>());
+  };
+  Variant value;
+  ASSERT_EQ(read(value), ResultOk);
+  EXPECT_EQ(value.ToInt32(), 55);
+
+  line.Vanish();
+  for (bool beforeTheLoopSawIt : {true, false}) {
+    if (!beforeTheLoopSawIt) EventLoop::Current().RunFor(300'000);
+    const auto t0 = Clock::now();
+    Result result = ResultOk;
+    ASSERT_NO_THROW(result = read(value));
+    EXPECT_EQ(result, ResultFailed);
+    EXPECT_LE(SecondsSince(t0), 2.5);
+    EXPECT_FALSE(link.FailureCause().empty());
+    Variant a("V,2000"), one(std::int32_t{1});
+    ASSERT_NO_THROW(result = link.WritePLC(a, one, Opt<std::int16_t>(), Opt<std::int16_t>(), Opt<std::int32_t>()));
+    EXPECT_EQ(result, ResultFailed);
+    EXPECT_NE(link.FailureCause().find("Input/output error"), std::string::npos) << link.FailureCause();
+  }
+
+  line.Return();
+  EventLoop& loop = EventLoop::Current();
+  Result again = ResultFailed;
+  const auto t1 = Clock::now();
+  while (again != ResultOk && SecondsSince(t1) < 5) {
+    loop.RunFor(300'000);
+    again = read(value);
+  }
+  EXPECT_EQ(again, ResultOk) << link.FailureCause();
+  EXPECT_EQ(value.ToInt32(), 55);
+  EXPECT_TRUE(link.PortOpen());
 }
 
 }  // namespace

@@ -370,14 +370,14 @@ TEST(DirectNetEngineReuse, OwnStateBufferAndCompletionRules) {
   int completions = 0;
   engine.Events.CommComplete = [&] { ++completions; };
   EXPECT_EQ(engine.ReadValues().Upper(), 1000);
-  ASSERT_TRUE(engine.WaitingRead({3, {0x0010, false, 0}}, 1));
+  ASSERT_TRUE(engine.WaitingRead({3, {0x0010, false, 0}, "", 0}, 1));
   EXPECT_EQ(state.ReadWords[1], 4321);
   EXPECT_EQ(state.ErrorText, "kept");
   EXPECT_TRUE(engine.ReadValues().Get(1).IsEmpty());
   EXPECT_EQ(completions, 1);
   // A set/reset chosen by the caller rather than by the address kind.
-  ASSERT_TRUE(engine.RunWrite({3, {0x0010, true, 0}}, {}, true, 1));
-  EXPECT_EQ(station.Word(3, 0x0010), 4321 | 1);
+  ASSERT_TRUE(engine.RunWrite({3, {0xF003, true, 0}, "", 0}, {}, true, 1));
+  EXPECT_EQ(station.Byte(3, 0x4180), 1 << 3);
 }
 
 }  // namespace

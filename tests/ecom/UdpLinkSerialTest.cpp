@@ -6,6 +6,7 @@
 
 #include <chrono>
 
+#include "core/Enums.h"
 #include "core/TagDatabase.h"
 #include "ecom/EcomLinkState.h"
 #include "ecom/UdpLink.h"
@@ -13,6 +14,7 @@
 #include "platform/EventLoop.h"
 #include "tests/support/LineTiming.h"
 #include "tests/support/Pty.h"
+#include "tests/support/VanishingStationLine.h"
 #include "tools/plcsim/DirectNetSimulator.h"
 
 namespace plc {
@@ -85,15 +87,16 @@ TEST_F(UdpLinkSerial, HeaderAddressesAsTheyStandWaitingAndNotWaiting) {
   // with no octal reading (2000 is not V2000 = 400h).
   ASSERT_TRUE(Tags().AddTag(1, Variant("Tank"), Variant(std::int32_t{1030})));
   ASSERT_EQ(Write(Variant(std::int32_t{2000}), Variant(std::int32_t{40001})), ResultOk);
-  ASSERT_EQ(Write(Variant(" 2001 "), Variant(std::int32_t{-2})), ResultOk);
+  ASSERT_EQ(Write(Variant(" 2001 "), Variant(std::int32_t{65534})), ResultOk);
   ASSERT_EQ(Write(Variant("Tank"), Variant(std::int32_t{7})), ResultOk);
   EXPECT_EQ(station_.Word(1, 2000), 40001);
   EXPECT_EQ(station_.Word(1, 2001), 0xFFFE);
   EXPECT_EQ(station_.Word(1, 1030), 7);
   EXPECT_EQ(station_.Word(1, 0x0400), 0);
-  // A tag name with a "b" in it is cut there and taken as a set/reset: nothing to address.
+  // A tag is looked up by its whole name before a "b" in it could mark a set/reset.
   ASSERT_TRUE(Tags().AddTag(2, Variant("Boiler"), Variant(std::int32_t{1040})));
-  EXPECT_EQ(Write(Variant("Boiler"), Variant(std::int32_t{7})), ResultFailed);
+  EXPECT_EQ(Write(Variant("Boiler"), Variant(std::int32_t{7})), ResultOk);
+  EXPECT_EQ(station_.Word(1, 1040), 7);
 
   Variant two(VariantArray(1, 2));
   ASSERT_EQ(Read(Variant("2000"), two, 2), ResultOk);
@@ -103,9 +106,13 @@ TEST_F(UdpLinkSerial, HeaderAddressesAsTheyStandWaitingAndNotWaiting) {
   ASSERT_EQ(Read(Variant("tank"), one), ResultOk);
   EXPECT_EQ(one.ToInt32(), 7);
 
-  // ioFloat: two words per value both ways; a BCD type gives the word itself (no hex text).
+  // ioFloat: two words per value both ways, written as the host gives them (whole part, then
+  // ten-thousandths); a BCD type gives the word itself (no hex text).
   std::int16_t fixedPoint = 2;
-  ASSERT_EQ(Write(Variant("Tank"), Variant(12.3456), 1, &fixedPoint), ResultOk);
+  VariantArray pair(1, 2);
+  pair.Set(1, Variant(std::int32_t{12}));
+  pair.Set(2, Variant(std::int32_t{3456}));
+  ASSERT_EQ(Write(Variant("Tank"), Variant(pair), 1, &fixedPoint), ResultOk);
   EXPECT_EQ(station_.Word(1, 1030), 12);
   EXPECT_EQ(station_.Word(1, 1031), 3456);
   ASSERT_EQ(Read(Variant(std::int32_t{1030}), one, 1, 2), ResultOk);
@@ -142,13 +149,13 @@ TEST_F(UdpLinkSerial, SetResetWritesAndAddressesThisPathDoesNotTake) {
   EXPECT_EQ(station_.Word(1, kCBits), 0x0010);
   // A numeric address makes a word write even when the caller said IOType 1.
   io = 1;
-  ASSERT_EQ(Write(Variant(std::int32_t{0xF003}), Variant(std::int32_t{9}), 1, &io), ResultOk);
+  ASSERT_EQ(Write(Variant(std::int32_t{2003}), Variant(std::int32_t{9}), 1, &io), ResultOk);
   EXPECT_EQ(io, 0);
-  EXPECT_EQ(station_.Word(1, 0xF003), 9);
+  EXPECT_EQ(station_.Word(1, 2003), 9);
   io = 1;
-  ASSERT_EQ(Write(Variant("61443"), Variant(std::int32_t{10}), 1, &io), ResultOk) << "digits as text too";
+  ASSERT_EQ(Write(Variant("2003"), Variant(std::int32_t{10}), 1, &io), ResultOk) << "digits as text too";
   EXPECT_EQ(io, 0);
-  EXPECT_EQ(station_.Word(1, 0xF003), 10);
+  EXPECT_EQ(station_.Word(1, 2003), 10);
   EXPECT_EQ(station_.Word(1, kCBits), 0x0010);
 
   // Address strings, unknown tags, numbers no header carries and values no word holds: 0 with
@@ -163,6 +170,36 @@ TEST_F(UdpLinkSerial, SetResetWritesAndAddressesThisPathDoesNotTake) {
   EXPECT_EQ(ReadNW(Variant("V,2000"), 1), ResultFailed);
   EXPECT_EQ(station_.Enquiries(), enquiries);
   EXPECT_FALSE(link_->CommBusy().ToBool());
+}
+
+// Writes the station could only get wrong, and values no data word holds, are refused before
+// anything is sent, each with its cause; the refused write asks are in ReadErrors too.
+TEST_F(UdpLinkSerial, WritesTheStationCannotTakeAreRefusedWithTheirCause) {
+  station_.SetWord(1, 1024, 4660);
+  const sim::StationImage before = station_.Image(1);
+  const long enquiries = station_.Enquiries();
+  EXPECT_EQ(WriteBit(Variant(std::int32_t{0x4140}), 1), ResultFailed) << "eight Y points, no bit among them";
+  EXPECT_EQ(link_->FailureCause(),
+            "a set or reset reaches only C points, header addresses F000h to F3FFh; 4140h is none (its header would "
+            "name no bit)");
+  EXPECT_EQ(link_->ReadErrors(), Variant(link_->FailureCause()));
+  EXPECT_EQ(Write(Variant("1024b"), Variant(std::int32_t{1})), ResultFailed) << "a set/reset of V2000";
+  std::int16_t io = 0;
+  EXPECT_EQ(Write(Variant("1024b3"), Variant(std::int32_t{1}), 1, &io), ResultFailed);
+  EXPECT_EQ(io, 1);
+  EXPECT_EQ(link_->FailureCause().rfind("'1024b3' names bit 3 of a word, which this line cannot write alone", 0), 0u);
+  EXPECT_EQ(Write(Variant(std::int32_t{1024}), Variant(std::int32_t{-1})), ResultFailed);
+  EXPECT_EQ(link_->FailureCause(), "value -1 is outside 0..65535, the values a data word holds");
+  EXPECT_EQ(Write(Variant(std::int32_t{1024}), Variant(12.5)), ResultFailed);
+  EXPECT_EQ(link_->FailureCause(), "value 12.5 is not a whole number (a data word holds 0..65535)");
+  std::int16_t fixedPoint = ioFloat;
+  EXPECT_EQ(Write(Variant(std::int32_t{1024}), Variant(12.3456), 1, &fixedPoint), ResultFailed)
+      << "an ioFloat value goes as its two words, which the host gives";
+  EXPECT_EQ(station_.Image(1), before);
+  EXPECT_EQ(station_.Enquiries(), enquiries);
+  EXPECT_FALSE(link_->CommBusy().ToBool());
+  ASSERT_EQ(Write(Variant(std::int32_t{1024}), Variant(std::int32_t{1})), ResultOk);
+  EXPECT_EQ(link_->FailureCause(), "");
 }
 
 TEST_F(UdpLinkSerial, SilentStationFailsInTimeReadErrorStaysAndTheNextTransactionWorks) {
@@ -242,6 +279,58 @@ TEST_F(UdpLinkSerial, AHungReadIsFreedByTheWatchdogInEcomModeAndByCommBusyFalse)
   // XOR of the characters from the second to the next-to-last.
   std::string header = std::string("\x01") + "AB" + "C" + "\x17";
   EXPECT_EQ(link_->LRCchk(header), std::string(1, static_cast<char>('A' ^ 'B' ^ 'C')));
+}
+
+}  // namespace
+}  // namespace plc
+
+namespace plc {
+namespace {
+
+// The device goes away while open and comes back under the same path: failures with a text,
+// no raised error, and the next calls work once it is back.
+TEST(UdpLinkSerialVanishedDevice, FailsWithATextAndRecoversWhenTheDeviceReturns) {
+  ecom::EcomLink().Reset();
+  test::VanishingStationLine line({1});
+  line.WithStation([](sim::DirectNetStation& s) { return s.SetWord(1, 100, 66); });
+  test::ScopedCommPort mapping(kCommPort, line.Path());
+  StandaloneHost host;
+  UdpLink link;
+  link.SetHost(&host);
+  link.InitProperties();
+  link.SetCommMode(udp::DIrectNet);
+  link.SetCommPort(kCommPort);
+  link.SetSettings("9600,n,8,1");
+  link.SetPortOpen(true);
+  link.Timer1().SetEnabled(true);
+  auto read = [&](Variant& value) {
+    Variant a(std::int32_t{100}), n(std::int16_t{1});
+    return link.ReadPLC(a, value, Opt<Variant>(n), Opt<std::int16_t>(), Opt<std::int32_t>());
+  };
+  Variant value;
+  ASSERT_EQ(read(value), ResultOk);
+
+  line.Vanish();
+  EventLoop::Current().RunFor(300'000);
+  Result result = ResultOk;
+  ASSERT_NO_THROW(result = read(value));
+  EXPECT_EQ(result, ResultFailed);
+  EXPECT_NE(link.FailureCause().find("could not be sent"), std::string::npos) << link.FailureCause();
+  Variant a(std::int32_t{100}), one(std::int32_t{1});
+  ASSERT_NO_THROW(result = link.WritePLC(a, one, Opt<std::int16_t>(), Opt<std::int16_t>(), Opt<std::int32_t>()));
+  EXPECT_EQ(result, ResultFailed);
+
+  line.Return();
+  Result again = ResultFailed;
+  const auto t0 = Clock::now();
+  while (again != ResultOk && SecondsSince(t0) < 5) {
+    EventLoop::Current().RunFor(300'000);
+    again = read(value);
+  }
+  EXPECT_EQ(again, ResultOk) << link.FailureCause();
+  EXPECT_EQ(value.ToInt32(), 66);
+  link.SetPortOpen(false);
+  ecom::EcomLink().Reset();
 }
 
 }  // namespace

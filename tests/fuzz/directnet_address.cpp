@@ -1,6 +1,7 @@
 // Arbitrary host text through the DirectNET address road, as a number, an address string and a
-// tag's address: it resolves or refuses, never raises, and what it resolves fits a header
-// (station 0..223, address 0..FFFFh, a bit index 0..7 for bit reads).
+// tag's address: it resolves or refuses with a text naming the address, never raises, and what
+// it resolves fits a header (station 0..223, address 0..FFFFh, a bit index 0..7 for bit reads)
+// and stays in its type's area (only a C write reaches the set/reset addresses from F000h).
 // fuzz-libs: plcdirectnet
 #include <cstddef>
 #include <cstdint>
@@ -15,12 +16,18 @@ using namespace plc::dnet;
 
 namespace {
 
-void Check(const std::optional<ResolvedAddress>& r, Access access) {
-  if (!r) return;
+void Check(const Resolution& r, Access access) {
+  if (!r) {
+    if (r.refusal.rfind("address '", 0) != 0 || r.refusal.find("' not understood: ") == std::string::npos) std::abort();
+    return;
+  }
+  if (!r.refusal.empty()) std::abort();
+  if (r->memory.bit && r->number > LastNumber(r->type)) std::abort();
   if (r->station < 0 || r->station > 223) std::abort();
   if (r->memory.address < 0 || r->memory.address > 0xFFFF) std::abort();
   if (r->memory.bitIndex < 0 || r->memory.bitIndex > 7) std::abort();
-  if (access == Access::Write && r->memory.bit && r->memory.address >= 0xF000 && r->memory.bitIndex != 0) std::abort();
+  if (r->memory.bit && r->memory.address >= 0xF000 && (access != Access::Write || r->type != "C" || r->memory.bitIndex != 0))
+    std::abort();
 }
 
 }  // namespace
@@ -43,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (IsDigitText(text)) {
     auto a = ResolveAddress(Variant(text), 1, Access::Read, TagForm::TypedString, tags);
     auto b = ResolveAddress(Variant("V," + text), 1, Access::Read, TagForm::TypedString, tags);
-    if (a.has_value() != b.has_value() || (a && !(a->memory == b->memory))) std::abort();
+    if (bool(a) != bool(b) || (a && !(a->memory == b->memory))) std::abort();
   }
   return 0;
 }

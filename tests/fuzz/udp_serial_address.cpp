@@ -1,7 +1,9 @@
 // Arbitrary host text as an address of UdpLink's serial path, directly and as a tag's stored
 // address, and as values of a word write: an address resolves to 0..FFFFh only when it is
-// digits (which it then reads as decimal) and never raises; the words of a write are 16-bit.
+// digits (which it then reads as decimal), never raises, and a refusal names the address; the
+// words of a write are 16-bit and only whole values 0..65535 are taken.
 // fuzz-libs: plcecom
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 
 #include "core/TagDatabase.h"
 #include "directnet/AddressRoad.h"
+#include "directnet/WriteWords.h"
 #include "ecom/UdpSerialPath.h"
 
 using namespace plc;
@@ -17,21 +20,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(reinterpret_cast<const char*>(data), size);
   TagDatabase tags;
   const auto direct = ecom::SerialHeaderAddress(Variant(text), tags);
-  if (direct) {
-    if (*direct < 0 || *direct > 0xFFFF || !dnet::IsDigitText(text)) std::abort();
-    if (*direct != std::stol(text)) std::abort();
+  if (direct.address) {
+    if (*direct.address < 0 || *direct.address > 0xFFFF || !dnet::IsDigitText(text)) std::abort();
+    if (*direct.address != std::stol(text)) std::abort();
+    if (!direct.refusal.empty()) std::abort();
+  } else if (direct.refusal.find("address '" + text + "' not understood: ") != 0) {
+    std::abort();
   }
   // The same text as what a tag holds.
   tags.AddTag(1, Variant("Tag"), Variant(text));
   const auto viaTag = ecom::SerialHeaderAddress(Variant("tag"), tags);
-  if (viaTag != direct) std::abort();
+  if (viaTag.address != direct.address) std::abort();
+  if (!viaTag.address && viaTag.refusal.empty()) std::abort();
 
-  for (bool fixedPoint : {false, true}) {
-    const auto words = ecom::SerialWriteWords(Variant(text), 1, fixedPoint);
-    if (!words) continue;
-    if (words->size() != (fixedPoint ? 2u : 1u)) std::abort();
-    for (std::int32_t w : *words)
-      if (w < 0 || w > 0xFFFF) std::abort();
+  const auto words = dnet::WriteWords(Variant(text), 1);
+  if (words.words) {
+    if (words.words->size() != 1u) std::abort();
+    const double v = Variant(text).ToDouble();
+    if ((*words.words)[0] != v || v < 0 || v > 0xFFFF) std::abort();
+  } else if (words.refusal.empty()) {
+    std::abort();
   }
   return 0;
 }

@@ -326,7 +326,9 @@ int Call(const Options& o, ControlSession& s, Output& out) {
   Variant result = s.Get().Invoke(m.name, a.List());
   // A call that left a transaction on the line sees it end before the process does.
   if (o.port) AwaitLine(s);
-  out.Call(result, a.After());
+  const std::string cause = s.Get().FailureCause();
+  out.Call(result, a.After(), cause);
+  if (!cause.empty()) std::cerr << "plclink: " << m.name << " failed: " << cause << "\n";
   return 0;
 }
 

@@ -75,11 +75,13 @@ void Output::Transfer(std::int32_t result, const std::vector<Variant>& values, c
   out_ << std::endl;
 }
 
-void Output::Call(const Variant& result, const std::vector<Variant>& args) {
+void Output::Call(const Variant& result, const std::vector<Variant>& args, const std::string& cause) {
   if (json_) {
     nlohmann::json list = nlohmann::json::array();
     for (const Variant& v : args) list.push_back(ToJson(v));
-    out_ << Dump({{"result", ToJson(result)}, {"args", list}}) << std::endl;
+    nlohmann::ordered_json line{{"result", ToJson(result)}, {"args", list}};
+    if (!cause.empty()) line["cause"] = cause;
+    out_ << Dump(line) << std::endl;
     return;
   }
   out_ << "result: " << ToText(result) << "\n";

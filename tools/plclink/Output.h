@@ -28,7 +28,8 @@ class Output {
   void Transfer(std::int32_t result, const std::vector<Variant>& values, const std::string& errors,
                 const std::string& cause = {});
   // call: the result and each argument as it stands after the call (omitted ones Empty).
-  void Call(const Variant& result, const std::vector<Variant>& args);
+  // cause: why a read or write member failed (the control's FailureCause), when it did.
+  void Call(const Variant& result, const std::vector<Variant>& args, const std::string& cause = {});
   // An event with its arguments as declared (params may be empty when none are declared).
   void Event(const std::string& name, const std::vector<Variant>& args, const std::vector<ParamInfo>& params,
              std::int64_t wallMicros);

@@ -13,6 +13,7 @@
 
 #include "platform/PseudoTerminalLink.h"
 #include "platform/SerialSettings.h"
+#include "tools/plcsim/SimArguments.h"
 #include "tools/plcsim/StopSignal.h"
 
 namespace plc::sim {
@@ -34,11 +35,22 @@ speed_t SpeedOf(int baud) {
   }
 }
 
-int OpenLine(const std::string& path, const std::string& settingsText) {
+bool WriteOut(int fd, int stopFd, const StationBytes& bytes) {
+  return WriteAllBefore(fd, bytes.data(), bytes.size(), std::chrono::steady_clock::now() + std::chrono::seconds(2),
+                        stopFd);
+}
+
+}  // namespace
+
+int OpenStationLine(const std::string& path, const std::string& settingsText) {
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
   termios t{};
-  if (::tcgetattr(fd, &t) == 0) {
+  if (!::isatty(fd) || ::tcgetattr(fd, &t) != 0) {
+    ::close(fd);
+    throw std::runtime_error(path + " is not a serial line");
+  }
+  {
     ::cfmakeraw(&t);
     auto s = ParseSerialSettings(settingsText);
     if (!s) {
@@ -65,13 +77,6 @@ int OpenLine(const std::string& path, const std::string& settingsText) {
   }
   return fd;
 }
-
-bool WriteOut(int fd, int stopFd, const StationBytes& bytes) {
-  return WriteAllBefore(fd, bytes.data(), bytes.size(), std::chrono::steady_clock::now() + std::chrono::seconds(2),
-                        stopFd);
-}
-
-}  // namespace
 
 bool ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& lock, int slowByteMicros) {
   std::uint8_t buffer[512];
@@ -108,7 +113,7 @@ bool ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& l
 
 DirectNetSimulator::DirectNetSimulator(DirectNetOptions options)
     : options_(std::move(options)), station_(options_.stations) {
-  serving_.Start(OpenLine(options_.devicePath, options_.settings), [this](int& fd, int stopFd) {
+  serving_.Start(OpenStationLine(options_.devicePath, options_.settings), [this](int& fd, int stopFd) {
     ServeDirectNet(fd, stopFd, station_, mutex_, options_.slowByteMicros);
   });
 }
@@ -120,9 +125,9 @@ void DirectNetSimulator::SetFault(StationFault fault) {
   station_.fault = fault;
 }
 
-void DirectNetSimulator::SetWord(int station, std::uint32_t address, std::uint16_t value) {
+bool DirectNetSimulator::SetWord(int station, std::uint32_t address, std::uint16_t value) {
   std::lock_guard<std::mutex> guard(mutex_);
-  station_.SetWord(station, address, value);
+  return station_.SetWord(station, address, value);
 }
 
 std::uint16_t DirectNetSimulator::Word(int station, std::uint32_t address) const {
@@ -130,12 +135,32 @@ std::uint16_t DirectNetSimulator::Word(int station, std::uint32_t address) const
   return station_.Word(station, address);
 }
 
-int DirectNetSimulator::Completed() const {
+void DirectNetSimulator::SetByte(int station, std::uint32_t address, std::uint8_t value) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  station_.SetByte(station, address, value);
+}
+
+std::uint8_t DirectNetSimulator::Byte(int station, std::uint32_t address) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return station_.Byte(station, address);
+}
+
+StationImage DirectNetSimulator::Image(int station) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return station_.Image(station);
+}
+
+StationCounts DirectNetSimulator::Counts() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return station_.Counts();
+}
+
+long DirectNetSimulator::Completed() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return station_.Completed();
 }
 
-int DirectNetSimulator::Enquiries() const {
+long DirectNetSimulator::Enquiries() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return station_.Enquiries();
 }
@@ -144,75 +169,59 @@ int DirectNetSimulator::Enquiries() const {
 
 namespace {
 
-int Usage(std::ostream& out, int status) {
-  out << "usage: plcsim directnet --port PATH [--station N]... [--settings 9600,o,8,1]\n"
-         "                        [--set ADDR=VALUE]... [--fault none|no-answer|bad-lrc|nak|no-eot|slow]\n"
-         "A DirectLOGIC station on a DirectNET / K-sequence line, until SIGINT or SIGTERM.\n"
-         "ADDR is a header address in hex (0400 is V2000); --set applies to the first station.\n";
-  return status;
+constexpr const char* kHelp =
+    "usage: plcsim directnet --port PATH [--station N]... [--settings TEXT] [--set ADDR=VALUE]...\n"
+    "                        [--fault FAULT]\n"
+    "A DirectLOGIC station on a DirectNET / K-sequence line, until SIGINT or SIGTERM. On exit it\n"
+    "reports on standard error what it received: bytes, enquiries, headers (and how many it\n"
+    "refused), the master's ACKs and closing EOTs, and stray bytes.\n"
+    "\n"
+    "  --port PATH       the serial device: a real port, or one end of a pseudo-terminal pair\n"
+    "  --station N       a station it answers as, 0..223 (repeat for several; default 1)\n"
+    "  --settings TEXT   speed, parity, data and stop bits of a real port (default 9600,o,8,1)\n"
+    "  --set ADDR=VALUE  before serving, store VALUE (decimal, 0..65535) in the first station as\n"
+    "                    a one-word write at header address ADDR (hexadecimal) would\n"
+    "  --fault FAULT     misbehave for every request:\n"
+    "                      none       answer as a station does (the default)\n"
+    "                      no-answer  ignore every enquiry\n"
+    "                      bad-lrc    spoil the LRC of every read and write reply\n"
+    "                      nak        answer the enquiry with NAK instead of ACK\n"
+    "                      no-eot     never send the EOT after the master's ACK\n"
+    "                      slow       send every answer one byte at a time, 3 ms apart\n"
+    "\n"
+    "Memory, by header address (hexadecimal), as SeqLink's address strings map it:\n"
+    "  0000-3FFF  words: V0-V37777 (0400 is V2000); T n at n, CT n at 0200 + n\n"
+    "  4000-41FF  points, eight to an address: GX 4000, GY 4080, X 4100, Y 4140, C 4180\n"
+    "             (X10 is 4101 bit 0). Byte-addressed: a word read at 4140 returns Y0-Y7 in its\n"
+    "             low byte and Y10-Y17 (4141) in its high byte; a word write stores the same.\n"
+    "  4200-7FFF  words: S n at 4200 + n, SP n at 4280 + n, V41000-V77777\n"
+    "  F000-F3FF  set (D) and reset (E) of C n at F000 + n; there is no set/reset elsewhere\n"
+    "A header naming memory the station does not have, or running past the end of its area, is\n"
+    "answered with NAK, as is one whose LRC is wrong.\n"
+    "Exit status: 0 when stopped, 1 when the line could not be opened or went away, 2 for a\n"
+    "usage error.\n";
+
+// The preloads of --set: ADDR=VALUE, each refused with its own text.
+std::pair<std::uint32_t, std::uint16_t> Preload(const std::string& text) {
+  auto [address, value] = Assignment("--set", text);
+  const auto a = static_cast<std::uint32_t>(HexArgument("--set", address, 0xFFFF));
+  const auto v = static_cast<std::uint16_t>(DecimalArgument("--set " + address, value, 0, 65535));
+  if (!DirectNetStation::Holds(a, 1))
+    throw ArgumentError("--set: " + address +
+                        " is no memory of the station (words 0000-3FFF and 4200-7FFF, points 4000-41FF; "
+                        "a word in 4000-41FF takes two addresses)");
+  return {a, v};
 }
 
-bool FaultOf(const std::string& text, StationFault& fault) {
-  if (text == "none") fault = StationFault::None;
-  else if (text == "no-answer") fault = StationFault::NoAnswer;
-  else if (text == "bad-lrc") fault = StationFault::BadLrc;
-  else if (text == "nak") fault = StationFault::Nak;
-  else if (text == "no-eot") fault = StationFault::NoEot;
-  else if (text == "slow") fault = StationFault::SlowBytes;
-  else return false;
-  return true;
-}
-
-}  // namespace
-
-int RunDirectNetCommand(int argc, char** argv) {
-  DirectNetOptions options;
-  options.stations.clear();
-  std::vector<std::pair<std::uint32_t, std::uint16_t>> presets;
-  StationFault fault = StationFault::None;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto next = [&]() -> std::string {
-      if (i + 1 >= argc) throw std::invalid_argument(arg + " needs a value");
-      return argv[++i];
-    };
-    try {
-      if (arg == "--help" || arg == "-h") return Usage(std::cout, 0);
-      if (arg == "--port") options.devicePath = next();
-      else if (arg == "--station") options.stations.push_back(std::stoi(next()));
-      else if (arg == "--settings") options.settings = next();
-      else if (arg == "--fault") {
-        if (!FaultOf(next(), fault)) return Usage(std::cerr, 2);
-      } else if (arg == "--set") {
-        const std::string v = next();
-        const std::size_t eq = v.find('=');
-        if (eq == std::string::npos) return Usage(std::cerr, 2);
-        presets.emplace_back(std::stoul(v.substr(0, eq), nullptr, 16),
-                             static_cast<std::uint16_t>(std::stoul(v.substr(eq + 1))));
-      } else {
-        std::cerr << "plcsim directnet: unknown option " << arg << "\n";
-        return Usage(std::cerr, 2);
-      }
-    } catch (const std::exception& e) {
-      std::cerr << "plcsim directnet: " << arg << ": " << e.what() << "\n";
-      return Usage(std::cerr, 2);
-    }
-  }
-  if (options.devicePath.empty()) return Usage(std::cerr, 2);
-  if (options.stations.empty()) options.stations.push_back(1);
-  for (int s : options.stations) {
-    if (s < 0 || s > 223) {
-      std::cerr << "plcsim directnet: station " << s << " outside 0..223\n";
-      return 2;
-    }
-  }
-
+int Serve(const DirectNetOptions& options, StationFault fault,
+          const std::vector<std::pair<std::uint32_t, std::uint16_t>>& presets) {
   const int stopFd = StopSignalFd();
   int fd = -1;
   try {
-    fd = OpenLine(options.devicePath, options.settings);
+    fd = OpenStationLine(options.devicePath, options.settings);
   } catch (const std::exception& e) {
-    std::cerr << "plcsim directnet: " << e.what() << "\n";
+    ::close(stopFd);
+    std::cerr << "plcsim directnet: --port: " << e.what() << "\n";
     return 1;
   }
   DirectNetStation station(options.stations);
@@ -225,9 +234,46 @@ int RunDirectNetCommand(int argc, char** argv) {
   const bool stopped = ServeDirectNet(fd, stopFd, station, lock, options.slowByteMicros);
   ::close(fd);
   ::close(stopFd);
-  std::cerr << "plcsim directnet: " << (stopped ? "" : "the line is gone; ") << station.Completed()
-            << " transactions\n";
+  std::cerr << "plcsim directnet: " << (stopped ? "" : "the line is gone; ") << CountsText(station.Counts()) << "\n";
   return stopped ? 0 : 1;
+}
+
+}  // namespace
+
+int RunDirectNetCommand(int argc, char** argv) {
+  return RunChecked("directnet", [&] {
+    DirectNetOptions options;
+    options.stations.clear();
+    std::vector<std::pair<std::uint32_t, std::uint16_t>> presets;
+    StationFault fault = StationFault::None;
+    ArgumentReader args(argc, argv);
+    while (args.Next()) {
+      const std::string& option = args.Option();
+      if (option == "--help" || option == "-h") {
+        std::cout << kHelp;
+        return 0;
+      }
+      if (option == "--port") {
+        options.devicePath = args.Value();
+        if (options.devicePath.empty()) throw ArgumentError("--port: no device path given");
+      } else if (option == "--station") {
+        options.stations.push_back(static_cast<int>(DecimalArgument(option, args.Value(), 0, 223)));
+      } else if (option == "--settings") {
+        const std::string text = args.Value();
+        if (!ParseSerialSettings(text)) throw ArgumentError("--settings: '" + text + "' is not like 9600,o,8,1");
+        options.settings = text;
+      } else if (option == "--fault") {
+        fault = static_cast<StationFault>(ChoiceArgument(option, args.Value(), StationFaultNames()));
+      } else if (option == "--set") {
+        presets.push_back(Preload(args.Value()));
+      } else {
+        throw ArgumentError("unknown option '" + option + "'");
+      }
+    }
+    if (options.devicePath.empty()) throw ArgumentError("--port PATH is required");
+    if (options.stations.empty()) options.stations.push_back(1);
+    return Serve(options, fault, presets);
+  });
 }
 
 }  // namespace plc::sim

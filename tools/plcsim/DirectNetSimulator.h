@@ -31,10 +31,16 @@ class DirectNetSimulator {
   // Ends the thread and closes the device; idempotent.
   void Stop();
   void SetFault(StationFault fault);
-  void SetWord(int station, std::uint32_t address, std::uint16_t value);
+  // As DirectNetStation's: what a one-word write stores (false where there is no memory), what
+  // a one-word read returns, the eight points of a bit-area address, a station's whole memory.
+  bool SetWord(int station, std::uint32_t address, std::uint16_t value);
   std::uint16_t Word(int station, std::uint32_t address) const;
-  int Completed() const;
-  int Enquiries() const;
+  void SetByte(int station, std::uint32_t address, std::uint8_t value);
+  std::uint8_t Byte(int station, std::uint32_t address) const;
+  StationImage Image(int station) const;
+  StationCounts Counts() const;
+  long Completed() const;
+  long Enquiries() const;
 
  private:
   DirectNetOptions options_;
@@ -45,6 +51,10 @@ class DirectNetSimulator {
 
 // Serves on fd until stopFd is readable (true) or the line is gone (false); lock guards station.
 bool ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& lock, int slowByteMicros);
+
+// Opens a serial device raw for a station, applying settingsText to a real port; throws
+// std::runtime_error when it cannot, or when the path is not a serial line.
+int OpenStationLine(const std::string& path, const std::string& settingsText);
 
 // plcsim directnet ...
 int RunDirectNetCommand(int argc, char** argv);

@@ -9,15 +9,22 @@
 // byte first, ETX and the LRC of bytes 2 .. 2n+6; a word-write header (SOH "F" ...) or a
 // set/reset header (SOH "D"/"E" ...) with the 8-byte write acknowledge; the master's ACK with
 // EOT; and the master's closing EOT by getting ready for the next enquiry. A header whose ETB or
-// LRC is wrong is answered with NAK.
+// LRC is wrong, or that names memory the station does not have, is answered with NAK.
 //
-// Memory: one image of 65536 words per station, addressed by header address, so V, T, CT, S,
-// SP and the bit areas X, Y, C, GX, GY are all reachable. A set/reset at F000h + n changes
-// bit n mod 8 of word 4180h + n div 8 (where a C read finds it); at any other address it
-// changes bit 0 of that word.
+// Memory, by header address, as the address mapping lays it out:
+//   0000h-3FFFh  words (V0-V37777; T n at n, CT n at 200h + n)
+//   4000h-41FFh  bits, eight to a header address: GX 4000h, GY 4080h, X 4100h, Y 4140h, C 4180h
+//                (X10 is 4101h bit 0). The area is byte-addressed: a read of n words at A
+//                returns the bytes A .. A + 2n - 1, two to a word, low byte first; a word write
+//                stores them the same way.
+//   4200h-7FFFh  words (S n at 4200h + n, SP n at 4280h + n, V41000-V77777)
+//   F000h-F3FFh  set/reset only: "D" sets, "E" resets point C n at F000h + n (byte 4180h + n/8,
+//                bit n mod 8). There is no set/reset anywhere else.
+// A request that runs past the end of its area is refused as a whole.
 #include <cstdint>
 #include <map>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace plc::sim {
@@ -33,6 +40,27 @@ enum class StationFault {
   SlowBytes,  // every answer goes out one byte at a time, with a pause between (the runner's)
 };
 
+// The fault names of the command line, in StationFault order.
+const std::vector<std::string>& StationFaultNames();
+
+// What the station received, counted as it took it.
+struct StationCounts {
+  long bytes = 0;        // every byte from the master
+  long enquiries = 0;    // enquiries to a station served here
+  long headers = 0;      // header blocks taken whole (read, write, set/reset)
+  long refused = 0;      // of them, answered NAK (bad ETB or LRC, memory it does not have)
+  long acks = 0;         // the master's ACK of a reply
+  long closingEots = 0;  // the master's EOT that closes a transaction
+  long stray = 0;        // bytes that belonged to no step (noise, another station's traffic)
+};
+
+// One station's memory, comparable as a whole.
+struct StationImage {
+  std::vector<std::uint16_t> words;  // by header address; only the word areas are used
+  std::vector<std::uint8_t> bits;    // 4000h-41FFh, one byte per header address
+  bool operator==(const StationImage&) const = default;
+};
+
 class DirectNetStation {
  public:
   explicit DirectNetStation(std::vector<int> stations);
@@ -42,12 +70,24 @@ class DirectNetStation {
 
   StationFault fault = StationFault::None;
 
+  // What a one-word read at the header address returns (in the bit area: that address's byte
+  // and the next one's); 0 where the station has no memory.
   std::uint16_t Word(int station, std::uint32_t address) const;
-  void SetWord(int station, std::uint32_t address, std::uint16_t value);
+  // What a one-word write at the header address stores; false (nothing stored) where the
+  // station has no memory for it.
+  bool SetWord(int station, std::uint32_t address, std::uint16_t value);
+  // The eight points of a bit-area header address (4000h-41FFh).
+  std::uint8_t Byte(int station, std::uint32_t address) const;
+  void SetByte(int station, std::uint32_t address, std::uint8_t value);
+  StationImage Image(int station) const;
+  // Whether count words at the header address lie in one area of the station's memory.
+  static bool Holds(std::uint32_t address, std::uint32_t count);
+
   bool Serves(int station) const { return images_.count(station) != 0; }
+  const StationCounts& Counts() const { return counts_; }
   // Transactions that reached the master's closing EOT.
-  int Completed() const { return completed_; }
-  int Enquiries() const { return enquiries_; }
+  long Completed() const { return counts_.closingEots; }
+  long Enquiries() const { return counts_.enquiries; }
 
  private:
   enum class Phase { Enquiry, Header, AwaitAck, AwaitEot };
@@ -56,17 +96,20 @@ class DirectNetStation {
   bool Step(std::vector<StationBytes>& out);
   bool TakeEnquiry(std::vector<StationBytes>& out);
   bool TakeHeader(std::vector<StationBytes>& out);
+  // The answer to a well-formed header; empty when the station refuses it.
+  StationBytes Serve(std::uint8_t command, std::uint32_t address, std::span<const std::uint8_t> header);
   StationBytes ReadReply(std::uint32_t address, std::uint32_t count) const;
   StationBytes WriteReply(std::uint8_t command, std::uint32_t address) const;
-  void SetBit(std::uint32_t address, bool on);
   void Drop(std::size_t n) { buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(n)); }
 
-  std::map<int, std::vector<std::uint16_t>> images_;
+  std::map<int, StationImage> images_;
   StationBytes buffer_;
   Phase phase_ = Phase::Enquiry;
   int current_ = 0;  // the station addressed by the last enquiry
-  int completed_ = 0;
-  int enquiries_ = 0;
+  StationCounts counts_;
 };
+
+// "received 120 bytes: 10 enquiries, 10 headers (0 refused), 10 ACKs, 10 closing EOTs, 0 stray".
+std::string CountsText(const StationCounts& counts);
 
 }  // namespace plc::sim

@@ -1,0 +1,222 @@
+// What a host gets from SeqLink against the station simulator, as strict as a real station: bits
+// with the optional arguments left out and walked across words, set/reset refused where the
+// station has none, single bits of words refused, ioFloat in whole pairs, values no data word
+// holds refused, and the cause of every failure. On the in-memory line and the manual clock.
+#include <gtest/gtest.h>
+
+#include "core/Enums.h"
+#include "core/TagDatabase.h"
+#include "tests/directnet/SeqLinkRig.h"
+
+namespace plc {
+namespace {
+
+using test::SeqLinkRig;
+
+// Point p of a bit area as the station holds it: eight to a header address.
+int StationPoint(const SeqLinkRig& r, std::uint32_t base, int p) {
+  return (r.station.Byte(1, base + static_cast<std::uint32_t>(p / 8)) >> (p % 8)) & 1;
+}
+
+Result ReadOmitted(SeqLinkRig& r, const char* address, Variant& value) {
+  Variant a(address);
+  return r.link->ReadPLC(a, value, Opt<Variant>(), Opt<std::int16_t>(), Opt<std::int32_t>());
+}
+
+TEST(SeqLinkValues, BitReadsWithTheOptionalArgumentsLeftOutGiveBitsNotWords) {
+  SeqLinkRig r;
+  r.station.SetByte(1, 0x4100, 0x85);  // X0, X2, X7
+  r.station.SetByte(1, 0x4101, 0x02);  // X11
+  const struct {
+    const char* address;
+    int bit;
+  } rows[] = {{"X,7", 1}, {"X,6", 0}, {"X,2", 1}, {"X,10", 0}, {"X,11", 1}};
+  for (const auto& row : rows) {
+    Variant value;
+    ASSERT_EQ(ReadOmitted(r, row.address, value), ResultOk) << row.address;
+    EXPECT_EQ(value, Variant(std::int32_t{row.bit})) << row.address;
+  }
+
+  // ReadDevice with IOType and ioIdx left out: the completion delivers the bit.
+  Variant a("X,7");
+  ASSERT_EQ(r.link->ReadDevice(a, Opt<Variant>(), Opt<std::int16_t>(), Opt<std::int32_t>()), ResultOk);
+  r.Run(10'000);
+  EXPECT_EQ(r.Data(1), Variant(std::int32_t{1}));
+  Variant b("X,11");
+  Variant three(std::int16_t{3});
+  ASSERT_EQ(r.link->ReadDevice(b, Opt<Variant>(three), Opt<std::int16_t>(), Opt<std::int32_t>()), ResultOk);
+  r.Run(10'000);
+  EXPECT_EQ(r.Data(1), Variant(std::int32_t{1}));  // X11
+  EXPECT_EQ(r.Data(2), Variant(std::int32_t{0}));  // X12
+  EXPECT_EQ(r.Data(3), Variant(std::int32_t{0}));  // X13
+}
+
+TEST(SeqLinkValues, BitWalksCrossHeaderAddressesAndWords) {
+  SeqLinkRig r;
+  const std::uint8_t y[] = {0x21, 0xC2, 0x81, 0x02, 0x5A};  // Y0-Y47
+  for (std::uint32_t k = 0; k < 5; ++k) r.station.SetByte(1, 0x4140 + k, y[k]);
+  // Y16 is 4141h bit 6: a walk of 12 points takes Y16, Y17, Y20-Y27 (the rest of word 1, from
+  // 4142h) and Y30, Y31 (4143h, the first byte of word 2).
+  for (const auto& [address, first, count] : {std::tuple{"Y,16", 14, 12}, std::tuple{"Y,0", 0, 40}, std::tuple{"Y,5", 5, 20}}) {
+    Variant values(VariantArray(1, count));
+    ASSERT_EQ(r.Read(address, values, static_cast<std::int16_t>(count)), ResultOk) << address;
+    for (int k = 0; k < count; ++k)
+      EXPECT_EQ(values.Array().Get(k + 1).ToInt32(), StationPoint(r, 0x4140, first + k)) << address << " point " << k;
+  }
+}
+
+TEST(SeqLinkValues, SetAndResetOfXYGXGYAreRefusedAndCWorks) {
+  SeqLinkRig r;
+  r.station.SetByte(1, 0x4140, 0x04);
+  const sim::StationImage before = r.station.Image(1);
+  for (const char* address : {"Y,5", "Y,2", "X,5", "GX,17", "GY,0"}) {
+    for (bool bitCall : {true, false}) {
+      const Result result = bitCall ? r.WriteBit(address, Variant(std::int32_t{1})) : r.Write(address, Variant(std::int32_t{1}));
+      EXPECT_EQ(result, ResultFailed) << address;
+      EXPECT_TRUE(r.sent.empty()) << address;
+      EXPECT_NE(r.link->FailureCause().find("cannot be set or reset alone: the station sets and resets only C points"),
+                std::string::npos)
+          << r.link->FailureCause();
+      EXPECT_EQ(r.link->ReadErrors(), Variant(r.link->FailureCause())) << "ReadErrors tells it too";
+      EXPECT_FALSE(r.Busy());
+    }
+  }
+  EXPECT_EQ(r.link->FailureCause(),
+            "'GY,0' cannot be set or reset alone: the station sets and resets only C points, and GY0 shares header "
+            "address 4080h with GY0 to GY7");
+  EXPECT_EQ(r.station.Image(1), before);
+
+  ASSERT_EQ(r.Write("C,12", Variant(std::int32_t{1})), ResultOk);
+  EXPECT_EQ(r.station.Byte(1, 0x4181), 1 << 2);
+  EXPECT_EQ(r.link->FailureCause(), "");
+}
+
+TEST(SeqLinkValues, ABitOfAWordIsRefusedAndATagIsLookedUpWhole) {
+  SeqLinkRig r;
+  Tags().Clear();
+  r.station.SetWord(1, 0x0400, 4660);
+  for (const char* address : {"V,2000b3", "V,2000b", "2000b3", "C,10b3"}) {
+    EXPECT_EQ(r.Write(address, Variant(std::int32_t{1})), ResultFailed) << address;
+    EXPECT_TRUE(r.sent.empty()) << address;
+    EXPECT_EQ(r.link->ReadErrors(), Variant(r.link->FailureCause()));
+  }
+  EXPECT_EQ(r.station.Word(1, 0x0400), 4660);
+  Variant a("V,2000b3"), one(std::int32_t{1});
+  std::int16_t io = 0;
+  EXPECT_EQ(r.link->WritePLC(a, one, Opt<std::int16_t>(), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(),
+            "'V,2000b3' names a bit of a word, which this line cannot write alone: the station has no bit write for "
+            "words, and reading the word first could undo what the PLC changes in between; write the whole word");
+  EXPECT_EQ(io, 1) << "a \"b\" marks the write as a bit write";
+
+  // "C,10b": the "b" marks a set/reset, which a C point has.
+  ASSERT_EQ(r.Write("C,10b", Variant(std::int32_t{1})), ResultOk);
+  EXPECT_EQ(r.station.Byte(1, 0x4181) & 1, 1);
+  // A tag name with a "b" in it is the tag's name.
+  ASSERT_TRUE(Tags().AddTag(1, Variant("Tumbler"), Variant("V,2001")));
+  ASSERT_EQ(r.Write("Tumbler", Variant(std::int32_t{77})), ResultOk);
+  EXPECT_EQ(r.station.Word(1, 0x0401), 77);
+  EXPECT_EQ(r.Write("Tumblers", Variant(std::int32_t{77})), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause().rfind("address 'Tumblers' not understood: no tag of that name", 0), 0u)
+      << r.link->FailureCause();
+  Tags().Clear();
+}
+
+TEST(SeqLinkValues, IoFloatTakesWholePairsOnly) {
+  SeqLinkRig r;
+  const std::uint16_t words[] = {12, 3456, 3, 103};
+  for (std::uint32_t k = 0; k < 4; ++k) r.station.SetWord(1, 0x0400 + k, words[k]);
+  Variant a("V,2000");
+  Variant four(std::int16_t{4});
+  std::int16_t io = ioFloat;
+  ASSERT_EQ(r.link->ReadDevice(a, Opt<Variant>(four), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultOk);
+  r.Run(10'000);
+  EXPECT_DOUBLE_EQ(r.Data(2).ToDouble(), 3.0103);
+
+  // Three words: one pair; the third word has no partner and makes no value.
+  r.station.SetWord(1, 0x0403, 9999);
+  Variant three(std::int16_t{3});
+  ASSERT_EQ(r.link->ReadDevice(a, Opt<Variant>(three), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultOk);
+  r.Run(10'000);
+  EXPECT_DOUBLE_EQ(r.Data(1).ToDouble(), 12.3456);
+  EXPECT_DOUBLE_EQ(r.Data(2).ToDouble(), 3.0103) << "left as it was, not 3 + a word never read";
+
+  // One word is no value at all: refused before anything is sent, so no completion comes.
+  r.sent.clear();
+  r.events.clear();
+  Variant one(std::int16_t{1});
+  EXPECT_EQ(r.link->ReadDevice(a, Opt<Variant>(one), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultFailed);
+  r.Run(10'000);
+  EXPECT_TRUE(r.sent.empty());
+  EXPECT_TRUE(r.events.empty());
+  EXPECT_EQ(r.link->FailureCause(), "ReadSize 1 reads no ioFloat value (two words each)");
+}
+
+TEST(SeqLinkValues, ValuesNoDataWordHoldsAreRefusedWithTheirText) {
+  SeqLinkRig r;
+  const struct {
+    Variant value;
+    const char* cause;
+  } rows[] = {
+      {Variant(std::int32_t{-1}), "value -1 is outside 0..65535, the values a data word holds"},
+      {Variant(std::int32_t{70000}), "value 70000 is outside 0..65535, the values a data word holds"},
+      {Variant(1.5), "value 1.5 is not a whole number (a data word holds 0..65535)"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(r.Write("V,2000", row.value), ResultFailed);
+    EXPECT_EQ(r.link->FailureCause(), row.cause);
+  }
+  VariantArray two(1, 2);
+  two.Set(1, Variant(std::int32_t{1}));
+  two.Set(2, Variant(std::int32_t{-32768}));
+  EXPECT_EQ(r.Write("V,2000", Variant(two), 2), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "value -32768 (element 2) is outside 0..65535, the values a data word holds");
+  EXPECT_EQ(r.Write("V,2000", Variant(std::int32_t{5}), 3), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "WriteSize 3 asks for 3 values, and one value was given");
+  EXPECT_TRUE(r.sent.empty());
+}
+
+// Each way a call can fail leaves its own cause; a call that succeeds leaves none.
+TEST(SeqLinkValues, EveryFailureSaysWhy) {
+  SeqLinkRig r;
+  auto readCause = [&](const char* address, std::int16_t size = 1) {
+    Variant value;
+    EXPECT_EQ(r.Read(address, value, size), ResultFailed) << address;
+    r.Run(2'100'000);
+    return r.link->FailureCause();
+  };
+  r.answer = false;
+  EXPECT_EQ(readCause("V,2000"), "no answer to the enquiry from station 1 within 2 s");
+  r.answer = true;
+  r.station.fault = sim::StationFault::Nak;
+  EXPECT_EQ(readCause("2;V,2000"), "station 2 answered the enquiry with NAK");
+  r.station.fault = sim::StationFault::BadLrc;
+  EXPECT_EQ(readCause("V,2000"), "the read reply of station 1 failed its LRC check");
+  EXPECT_EQ(r.Write("V,2000", Variant(std::int32_t{1})), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "the write reply of station 1 failed its LRC check");
+  r.Run(2'100'000);
+  r.station.fault = sim::StationFault::NoEot;
+  EXPECT_EQ(readCause("V,2000"), "no EOT from station 1 within 2 s after its reply was acknowledged");
+  r.station.fault = sim::StationFault::None;
+  EXPECT_EQ(readCause("V,100000"),
+            "station 1 refused the request with NAK (an address, count or command it does not have)");
+  EXPECT_EQ(readCause("V,1333272"),
+            "address 'V,1333272' not understood: V1333272 is beyond V177777, the last V address a header carries");
+  EXPECT_EQ(readCause("V,2000", 256), "count 256 beyond this control's limit of 255 words");
+  Variant value;
+  Variant a("V,2000"), n(std::int16_t{128});
+  std::int16_t io = ioFloat;
+  EXPECT_EQ(r.link->ReadPLC(a, value, Opt<Variant>(n), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(),
+            "count 256 beyond this control's limit of 255 words (ReadSize 128 ioFloat values, two words each)");
+  r.link->SetPortOpen(false);
+  EXPECT_EQ(readCause("V,2000"), "the port is closed (PortOpen is False)");
+  EXPECT_EQ(r.ReadNW("V,2000"), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "the port is closed (PortOpen is False)");
+  r.link->SetPortOpen(true);
+  EXPECT_EQ(r.Read("V,2000", value), ResultOk);
+  EXPECT_EQ(r.link->FailureCause(), "");
+}
+
+}  // namespace
+}  // namespace plc
