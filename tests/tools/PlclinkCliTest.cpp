@@ -77,7 +77,7 @@ TEST(PlclinkCli, UsageErrorsSayWhatIsWrongInPlainWordsAndNothingIsSent) {
       {{"rtulink", "read", "40001", "--format", "bcd"}, "--format wants one of int, uint, hex, float, int32, not 'bcd'"},
       {{"rtulink", "--io-type", "ioFloat", "read", "40001", "--format", "float"}, "leave out --io-type"},
       {{"rtulink", "serve", "--set", "30001=5"}, "RtuLink has no member that sets its input registers"},
-      {{"rtulink", "serve", "--set", "40001=70000"}, "--set 40001 wants a number from -32768 to 65535, not '70000'"},
+      {{"rtulink", "serve", "--set", "40001=70000"}, "--set 40001 wants a whole number from 0 to 65535, not '70000'"},
       {{"rtulink", "-p", noPort, "read", "40001", "126"}, "read: 126 registers is more than one Modbus read carries (125 at most)"},
       {{"rtulink", "-p", noPort, "read", "00001", "2001"}, "2001 bits is more than one Modbus read carries (2000 at most)"},
       {{"rtulink", "-p", noPort, "poll", "30001", "63", "--format", "float"}, "126 registers"},

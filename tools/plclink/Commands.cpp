@@ -78,7 +78,8 @@ std::string ErrorsText(ControlSession& s) {
 // The control's ReadErrors text and its cause of the failure, each when it has one.
 int Failed(const std::string& method, std::int32_t result, const std::string& errors, const std::string& cause) {
   std::string why = cause;
-  if (!errors.empty() && errors != cause) why = why.empty() ? errors : errors + " (" + cause + ")";
+  // The classic text in front, unless the cause already says it.
+  if (!errors.empty() && cause.find(errors) == std::string::npos) why = why.empty() ? errors : errors + " (" + cause + ")";
   if (why.empty()) why = "the control gave no cause for this result";
   std::cerr << "plclink: " << method << " failed with result " << result << ": " << why << "\n";
   return 1;
