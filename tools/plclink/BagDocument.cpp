@@ -14,11 +14,11 @@ void CheckBagDocument(const std::string& path, const std::string& section, bool 
     if (creates) return;
     throw UsageError("--bag: there is no document " + path + " (set NAME VALUE --bag FILE starts one)");
   }
+  // A file that cannot be read, or is no document, is the bag's own error when it loads.
   std::optional<std::string> text = ReadWholeFile(path);
-  if (!text) throw UsageError("--bag: cannot read " + path);
-  int line = 0;
-  std::optional<ProfileDocument> document = ProfileDocument::Parse(*text, &line);
-  if (!document) throw UsageError("--bag: " + path + " is not a property-bag document (line " + std::to_string(line) + ")");
+  if (!text) return;
+  std::optional<ProfileDocument> document = ProfileDocument::Parse(*text);
+  if (!document) return;
   std::string present;
   for (const std::string& s : document->Sections()) {
     if (NamesEqual(s, section)) return;
