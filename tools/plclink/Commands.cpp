@@ -299,6 +299,9 @@ int Serve(const Options& o, ControlSession& s, Output& out) {
     out.Event(name, args, m ? m->params : std::vector<ParamInfo>{}, WallMicrosNow());
   });
   s.OpenPort();
+  // Requests that waited on the line before the port opened were meant for a slave that was
+  // not there yet: answering them now would answer a master that has long given up.
+  s.Get().Invoke("ClearCommPort", {});
   out.Notice("READY serving unit " + s.Get().GetProperty("Address").ToString() + " on " + s.PortDevice() +
              (image.empty() ? "" : ", " + std::to_string(image.size()) + " values preloaded"));
   auto finished = [&] { return stop.Stopped() || (o.times && requests >= *o.times); };
