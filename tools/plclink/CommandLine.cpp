@@ -57,6 +57,14 @@ const CommandSpec kCommands[] = {
      "window can use (mouse and key events, Refresh...) are listed after the others.\n"},
     {Command::Get, "get", "get NAME", "A property's value.\n"},
     {Command::Set, "set", "set NAME VALUE", "Sets a property (and saves the control back to --bag when given).\n"},
+    {Command::Shell, "shell", "shell",
+     "Runs the commands read from standard input, one a line, as they are written after the\n"
+     "control's options on the command line (read 40001 2; write 40001 5; get Address; set\n"
+     "Address 2; call ReadErrors), on this one control with its port kept open between them.\n"
+     "Words are split as a shell splits them ('...' and \"...\" quote, \\ escapes, # begins a\n"
+     "comment); exit or end of input ends. On a terminal the lines can be edited and recalled.\n"
+     "Options that set up the control (--port, --settings, --bag ...) go before 'shell'. A line\n"
+     "that fails says why and the next runs; the exit status is the worst of all the lines.\n"},
 };
 
 const CommandSpec* FindCommand(const std::string& name) {
@@ -246,6 +254,7 @@ void TakeOperands(Options& o, const CommandSpec& spec, std::vector<std::string> 
       break;
     case Command::Serve:
     case Command::Members:
+    case Command::Shell:
       tooMany(0);
       break;
     case Command::Get:
@@ -399,12 +408,13 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (!command) {
       command = FindCommand(t);
-      if (!command) throw UsageError("unknown command '" + t + "' (read, write, poll, serve, call, members, get or set)");
+      if (!command)
+        throw UsageError("unknown command '" + t + "' (read, write, poll, serve, call, members, get, set or shell)");
       continue;
     }
     operands.push_back(t);
   }
-  if (!command) throw UsageError("no command given (read, write, poll, serve, call, members, get or set)");
+  if (!command) throw UsageError("no command given (read, write, poll, serve, call, members, get, set or shell)");
   o.command = command->command;
 
   for (std::size_t k = 0; k < given.size(); ++k) {

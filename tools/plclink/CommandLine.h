@@ -15,7 +15,7 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class Command { Read, Write, Poll, Serve, Call, Members, Get, Set };
+enum class Command { Read, Write, Poll, Serve, Call, Members, Get, Set, Shell };
 
 // How read and poll print register words: as the control gives them, or as mbpoll offers.
 enum class RegisterFormat { Control, Int, Uint, Hex, Float, Int32 };

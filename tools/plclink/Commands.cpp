@@ -12,6 +12,7 @@
 #include "tools/plclink/RegisterFormat.h"
 #include "tools/plclink/ServeImage.h"
 #include "tools/plclink/ServedRequests.h"
+#include "tools/plclink/Shell.h"
 #include "tools/plclink/StopSignals.h"
 #include "tools/plclink/ValueText.h"
 
@@ -358,7 +359,13 @@ int SetProperty(const Options& o, ControlSession& s, Output& out) {
 
 int RunCommand(const Options& o, ControlSession& s, Output& out) {
   s.ApplyOptions(o);
+  if (o.command == Command::Shell) return RunShell(o, s);
+  return RunOneCommand(o, s, out);
+}
+
+int RunOneCommand(const Options& o, ControlSession& s, Output& out) {
   switch (o.command) {
+    case Command::Shell: throw UsageError("a shell runs no shell of its own");
     case Command::Read: return Read(o, s, out);
     case Command::Write: return Write(o, s, out);
     case Command::Poll: return Poll(o, s, out);
