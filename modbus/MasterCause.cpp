@@ -66,7 +66,7 @@ std::string PortClosedCause(std::int16_t commPort) {
 }
 
 std::string PortWriteCause(std::int16_t commPort, const std::string& what) {
-  return "port " + std::to_string(commPort) + " refused the request: " + what;
+  return "port " + std::to_string(commPort) + " failed (is the device still there?): " + what;
 }
 
 std::string UnmappedCause(std::int32_t plcType, std::int32_t reference, Access access) {

@@ -51,6 +51,16 @@ void ModbusMaster::SetCommBusy(bool busy) {
 
 // ---- Requests ---------------------------------------------------------------------------
 
+bool ModbusMaster::ReadyToReceive() {
+  try {
+    PrepareReceive();
+    return true;
+  } catch (const RuntimeError& e) {
+    // A device gone while open fails here first: nothing is sent.
+    return Refused(port_.PortOpen() ? PortWriteCause(port_.CommPort(), e.what()) : PortClosedCause(port_.CommPort()));
+  }
+}
+
 void ModbusMaster::PrepareReceive() {
   port_.SetInBufferCount(0);
   // The collector asks the framing how much is still missing, so it sees every chunk: an
@@ -107,7 +117,7 @@ bool ModbusMaster::SendReadRequest(std::int16_t unit, std::int32_t address, std:
   if (!encoded) return Refused(EncodeCause(encoded.error, request));
   if (expected == 0 || expected > 32767) return Refused(EncodeCause(EncodeError::CountOutOfRange, request));
 
-  PrepareReceive();
+  if (!ReadyToReceive()) return false;
   reply_.Expect(request, framing);
   requestPlcType_ = plcType_;
   tx_.BeginRead(TargetOf(*mapping), count, static_cast<std::int16_t>(expected), origin, WallNow(loop_));
@@ -132,7 +142,7 @@ bool ModbusMaster::SendSingleWrite(std::int16_t unit, std::int32_t address, std:
   if (tx_.WritePending && !WaitSeconds(loop_, [this] { return !tx_.WritePending; }, WallNow(loop_), kReplySeconds)) {
     tx_.WritePending = false;
   }
-  PrepareReceive();
+  if (!ReadyToReceive()) return false;
   reply_.Expect(request, framing);
   tx_.BeginWrite(mapping->function, mapping->offset, static_cast<std::int16_t>(ExpectedLength(request, framing)),
                  WallNow(loop_));
@@ -187,7 +197,7 @@ bool ModbusMaster::SendMultipleWrite(std::int16_t unit, std::int32_t address, st
   if (tx_.WritePending && !WaitSeconds(loop_, [this] { return !tx_.WritePending; }, WallNow(loop_), kReplySeconds)) {
     tx_.WritePending = false;
   }
-  PrepareReceive();
+  if (!ReadyToReceive()) return false;
   reply_.Expect(request, framing);
   tx_.BeginWrite(mapping->function, mapping->offset, static_cast<std::int16_t>(ExpectedLength(request, framing)),
                  WallNow(loop_));

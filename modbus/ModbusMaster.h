@@ -136,6 +136,8 @@ class ModbusMaster final : public ScanLine {
   void DropLine();
   // Discards what was received and makes every received chunk raise a notification.
   void PrepareReceive();
+  // PrepareReceive, or false with the port's failure as the cause.
+  bool ReadyToReceive();
   bool Transmit(const Bytes& frame);
   Result AwaitWrite();
   // Why values cannot be written to address as given; nullopt when they can.
