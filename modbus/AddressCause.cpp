@@ -10,7 +10,7 @@ namespace plc::modbus {
 
 namespace {
 
-constexpr std::size_t kShownCharacters = 32;
+constexpr std::size_t kShownBytes = 48;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -59,17 +59,18 @@ std::string AddressStringCause(std::string_view s) {
   std::string rest(s);
   if (Trimmed(rest).empty()) return "nothing follows the last ';' (the reference comes last, as in 1;40001)";
   if (rest.find(';') != std::string::npos) return "more than six fields before the reference";
-  if (IsNumber(rest)) return "the reference " + rest + " does not fit 32 bits";
+  if (IsNumber(rest)) return "the reference " + ShownAddress(rest) + " does not fit 32 bits";
   return "the reference " + ShownAddress(rest) + " after the last ';' is not a number";
 }
 
 }  // namespace
 
 std::string ShownAddress(const std::string& address) {
+  // At most kShownBytes of text, escapes included, never ending inside a UTF-8 character.
   std::string shown;
-  std::size_t characters = 0;
-  for (std::size_t i = 0; i < address.size() && characters < kShownCharacters; ++i) {
-    auto c = static_cast<unsigned char>(address[i]);
+  std::size_t used = 0;
+  for (; used < address.size() && shown.size() < kShownBytes; ++used) {
+    auto c = static_cast<unsigned char>(address[used]);
     if (c < 0x20 || c == 0x7F) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
@@ -77,14 +78,14 @@ std::string ShownAddress(const std::string& address) {
     } else {
       shown += static_cast<char>(c);
     }
-    if ((c & 0xC0) != 0x80) ++characters;  // a UTF-8 character counts once
   }
-  // Whole UTF-8 characters only: a cut never leaves half of one.
-  while (shown.size() < address.size() && !shown.empty() && (static_cast<unsigned char>(shown.back()) & 0xC0) == 0xC0)
-    shown.pop_back();
-  std::string text = "'" + shown + "'";
-  if (shown.size() < address.size()) text.insert(text.size() - 1, "...");
-  if (address.size() > kShownCharacters) text += " (" + std::to_string(address.size()) + " bytes)";
+  if (used < address.size()) {
+    std::size_t keep = shown.size();
+    while (keep > 0 && (static_cast<unsigned char>(shown[keep - 1]) & 0xC0) == 0x80) --keep;
+    if (keep > 0 && (static_cast<unsigned char>(shown[keep - 1]) & 0xC0) == 0xC0) shown.resize(keep - 1);
+  }
+  std::string text = "'" + shown + (used < address.size() ? "...'" : "'");
+  if (used < address.size()) text += " (" + std::to_string(address.size()) + " bytes)";
   return text;
 }
 

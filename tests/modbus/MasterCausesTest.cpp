@@ -60,8 +60,10 @@ TEST(MasterCauses, AddressesThatDoNotResolveNameThePartNotUnderstood) {
     EXPECT_THAT(f.cause, HasSubstr(c.says)) << c.address.substr(0, 20);
     EXPECT_EQ(f.sent, 0u) << c.address.substr(0, 20);
   }
-  // A long address is shown cut, not whole.
+  // A long address is shown cut, not whole, whatever bytes it holds.
   EXPECT_LT(Read(rig, std::string(10000, '1')).cause.size(), 200u);
+  EXPECT_LT(Read(rig, "0;1;4]5;440;1\xC2" + std::string(300, '\x9C')).cause.size(), 400u);
+  EXPECT_LT(Read(rig, "2;" + std::string(300, '9')).cause.size(), 400u);
   rig.Answer(kGood);
   EXPECT_EQ(Read(rig, "40001").result, ResultOk);
 }

@@ -31,6 +31,7 @@ TEST(ShellLine, SplitsWordsAsAShellDoes) {
   EXPECT_EQ(SplitShellLine("read \"open").error, "a \" is not closed");
   EXPECT_EQ(SplitShellLine("read \\").error, "the line ends in a backslash");
   EXPECT_EQ(SplitShellLine(std::string("read \0x", 7)).error, "the line holds a NUL byte");
+  EXPECT_EQ(SplitShellLine(std::string("read \"\0b\"", 9)).error, "the line holds a NUL byte") << "inside quotes too";
   EXPECT_TRUE(SplitShellLine("read 'open").words.empty());
 }
 

@@ -26,9 +26,9 @@ ShellWords SplitShellLine(std::string_view line) {
     out.error = std::move(why);
     return out;
   };
+  if (line.find('\0') != std::string_view::npos) return fail("the line holds a NUL byte");
   while (i < line.size()) {
     char c = line[i];
-    if (c == '\0') return fail("the line holds a NUL byte");
     if (IsBlank(c)) {
       if (inWord) out.words.push_back(std::move(word));
       word.clear();
