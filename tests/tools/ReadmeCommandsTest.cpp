@@ -104,7 +104,7 @@ TEST(ReadmeCommands, EveryShellBlockRunsWhenPasted) {
     std::vector<std::string> words = Words(block.marker);
     bool skip = false;
     std::string script = "set -e\nexport PATH=\"" + std::string(PLC_BINARY_DIR) + "/bin:$PATH\"\n" +
-                         "cd \"$(mktemp -d)\"\ntrap 'jobs -p | xargs -r kill 2>/dev/null; wait 2>/dev/null; true' EXIT\n";
+                         "cd \"$(mktemp -d)\"\ntrap 'set +e; jobs -p | xargs -r kill 2>/dev/null; wait 2>/dev/null; true' EXIT\n";
     std::string text = block.text;
     std::vector<std::unique_ptr<PtyLink>> lines;
     std::unique_ptr<Pty> masterLine;
