@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    // Port 1 opens the device given, whatever its name.
+    // Port 1 opens the device given, whatever its name (QVL_COM1=/dev/ttyUSB0 would do the same
+    // from outside the program).
     plc::SerialPortMap::Current().Map(1, argv[1]);
     plclink::RtuLink link;
     link.SetModBusMode(plc::rtu::Rtu);
@@ -33,9 +34,10 @@ int main(int argc, char** argv) {
     link.SetAddress(argc > 2 ? std::atoi(argv[2]) : 1);
     link.SetPortOpen(true);
 
+    // The values land in elements 1..10.
     plc::VariantArray values(1, 10);
     if (link.ReadPLC("40001", values, 10) != plc::ResultOk) {
-      std::cerr << "ReadPLC failed: " << link.ReadErrors() << "\n";
+      std::cerr << "ReadPLC failed: " << link.FailureCause() << "\n";
       return 1;
     }
     Print("waiting", values);
@@ -55,7 +57,7 @@ int main(int argc, char** argv) {
     });
     plc::VariantArray later(1, 10);
     if (link.ReadPLCNW("40001", later, 10) != plc::ResultOk) {
-      std::cerr << "ReadPLCNW failed: " << link.ReadErrors() << "\n";
+      std::cerr << "ReadPLCNW failed: " << link.FailureCause() << "\n";
       return 1;
     }
     // The event is raised from this thread's event loop; wait for it there, at most 5 s.

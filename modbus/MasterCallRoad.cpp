@@ -1,59 +1,85 @@
 #include "modbus/MasterCallRoad.h"
 
+#include <cmath>
 #include <vector>
 
 #include "core/AddressString.h"
 #include "core/Conversions.h"
 #include "core/IoDataType.h"
 #include "core/RuntimeError.h"
+#include "modbus/AddressCause.h"
+#include "modbus/MasterCause.h"
 
 namespace plc::modbus {
 
+std::optional<AddressFields> MasterCallRoad::Resolve(const std::string& address) {
+  auto target = ResolveAddress(address, master_.UnitAddress(), tags_);
+  if (!target) master_.NoteCause(AddressCause(address, tags_));
+  return target;
+}
+
+Result MasterCallRoad::Failed(const RuntimeError& e) {
+  master_.NoteCause(std::string("the call's arguments did not convert: ") + e.what());
+  return ResultFailed;
+}
+
+std::string MasterCallRoad::Cause() const {
+  if (!master_.Cause().empty()) return master_.Cause();
+  return "the request was not sent";
+}
+
 Result MasterCallRoad::ReadPLC(const std::string& Address, VariantArray& ReadValue, Opt<Variant> ReadSize,
                                Opt<std::int16_t> ioType) {
+  master_.ClearCause();
   try {
     if (ReadSize.IsMissing()) ReadSize.Put(Variant(std::int16_t{1}));
     std::int16_t size = ReadSize.ValueOr(Variant(std::int16_t{1})).ToInt16();
     std::int16_t io = ioType.ValueOr(0);
     std::int32_t count = std::int32_t{size} * RegistersPerValue(io);
-    auto target = ResolveAddress(Address, master_.UnitAddress(), tags_);
+    auto target = Resolve(Address);
     if (!target) return ResultFailed;
-    if (master_.CommBusy()) return ResultBusy;
+    if (master_.CommBusy()) {
+      master_.NoteCause(BusyCause());
+      return ResultBusy;
+    }
     return master_.WaitingRead(target->unit, target->reference, count, ReadValue, io);
-  } catch (const RuntimeError&) {
-    return ResultFailed;
+  } catch (const RuntimeError& e) {
+    return Failed(e);
   }
 }
 
 Result MasterCallRoad::ReadPLCNW(const std::string& Address, VariantArray& /*ReadValue*/, Opt<std::int16_t> ReadSize,
                                  Opt<std::int16_t> /*ioType*/) {
+  master_.ClearCause();
   try {
     std::int16_t size = ReadSize.ValueOr(1);
-    auto target = ResolveAddress(Address, master_.UnitAddress(), tags_);
+    auto target = Resolve(Address);
     if (!target) return ResultFailed;
     return master_.SendReadRequest(target->unit, target->reference, size, ReadOrigin::Host) ? ResultOk : ResultFailed;
-  } catch (const RuntimeError&) {
-    return ResultFailed;
+  } catch (const RuntimeError& e) {
+    return Failed(e);
   }
 }
 
 Result MasterCallRoad::ReadDevice(const std::string& Address, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType) {
+  master_.ClearCause();
   try {
     std::int16_t size = ReadSize.ValueOr(1);
     std::int16_t io = ioType.ValueOr(0);
     master_.Transaction().DeviceIoType = io;
     std::int32_t count = std::int32_t{size} * RegistersPerValue(io);
-    auto target = ResolveAddress(Address, master_.UnitAddress(), tags_);
+    auto target = Resolve(Address);
     if (!target) return ResultFailed;
     return master_.SendReadRequest(target->unit, target->reference, count, ReadOrigin::Host) ? ResultOk
                                                                                             : ResultFailed;
-  } catch (const RuntimeError&) {
-    return ResultFailed;
+  } catch (const RuntimeError& e) {
+    return Failed(e);
   }
 }
 
 Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t> ReadSize,
                                 Opt<std::int16_t> ioType) {
+  master_.ClearCause();
   // Host write: the scan and every read stay off the line until it is done.
   scan_.SetScanWriteActive(true);
   master_.Transaction().BeginHostWrite();
@@ -62,11 +88,25 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
     std::int16_t size = ReadSize.ValueOr(0);
     if (size == 0) size = 1;
     std::int16_t io = ioType.ValueOr(0);
-    auto target = ResolveAddress(pstr, master_.UnitAddress(), tags_);
+    auto target = Resolve(pstr);
+    if (target && size < 0) master_.NoteCause("ReadSize " + std::to_string(size) + ": the number of values is negative");
     if (target && size > 0) {
       std::int32_t first = ABValue.Contains(1) ? 1 : ABValue.Lower();
+      if (ABValue.Size() == 0 || (io != ioFloat && !ABValue.Contains(first + size - 1))) {
+        master_.NoteCause("ABValue holds " + std::to_string(ABValue.Size()) + " value(s); " + std::to_string(size) +
+                          " were to be written");
+        throw RuntimeError(err::Subscript);
+      }
       if (io == ioFloat) {
-        FixedPointWords words = FixedPointWrite(ABValue.Get(first).ToDouble());
+        double value = ABValue.Get(first).ToDouble();
+        FixedPointWords words{};
+        try {
+          words = FixedPointWrite(value);
+        } catch (const RuntimeError&) {
+          master_.NoteCause("value " + NumberText(value) +
+                            " does not fit a fixed-point pair (ioType 2: whole part -32768..65535)");
+          throw;
+        }
         double whole = RegisterWord(words.whole);
         double fraction = words.fraction;
         // Both registers must be written for the value to be; the second is not sent after a
@@ -80,7 +120,13 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
         for (std::int32_t i = first; i < first + size; ++i) {
           if (io == 5) {
             std::int32_t word = 0;
-            SignedIntToLong(ABValue.Get(i), word);
+            Variant v = ABValue.Get(i);
+            if (v.IsNumeric() && (v.ToDouble() < -32768 || v.ToDouble() > 65535 || v.ToDouble() != std::floor(v.ToDouble()))) {
+              master_.NoteCause("value " + NumberText(v.ToDouble()) +
+                                " does not fit a signed register (ioType 5: whole numbers -32768..32767)");
+              throw RuntimeError(err::Overflow);
+            }
+            SignedIntToLong(v, word);
             ABValue.Set(i, Variant(word));
           }
           values.push_back(ABValue.Get(i).ToDouble());
@@ -88,8 +134,9 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
         result = master_.WaitingWrite(target->unit, target->reference, values);
       }
     }
-  } catch (const RuntimeError&) {
+  } catch (const RuntimeError& e) {
     result = ResultFailed;
+    if (master_.Cause().empty()) Failed(e);
   }
   scan_.SetScanWriteActive(false);
   master_.Transaction().EndHostWrite();

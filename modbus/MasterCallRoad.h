@@ -19,9 +19,12 @@
 // CommEventModem -> RaiseEvent("CommCompleteEx" / "CommEventModem", args);
 // master_.Events.HandleSlaveRequest -> the slave handler.
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "core/AddressString.h"
 #include "core/Opt.h"
+#include "core/RuntimeError.h"
 #include "core/ResultCodes.h"
 #include "core/ScanEngine.h"
 #include "core/TagDatabase.h"
@@ -49,6 +52,9 @@ class MasterCallRoad {
                   Opt<std::int16_t> ioType);
   Result ReadPLCValue() const { return ResultFailed; }
 
+  // Why the last call failed (never empty; read it after a failed result).
+  std::string Cause() const;
+
   Variant CommBusy() const { return Variant(master_.CommBusy()); }
   // False frees the line; True changes nothing. A value that is no Boolean is a type mismatch.
   void SetCommBusy(const Variant& value) { master_.SetCommBusy(value.ToBool()); }
@@ -57,6 +63,10 @@ class MasterCallRoad {
   void IOData(VariantArray& DataArr, std::int16_t Size) const { plc::IOData(master_.DataBuffer(), DataArr, Size); }
 
  private:
+  // ResolveAddress, noting why when it fails.
+  std::optional<AddressFields> Resolve(const std::string& address);
+  Result Failed(const RuntimeError& e);
+
   ModbusMaster& master_;
   ScanEngine& scan_;
   TagDatabase& tags_;

@@ -83,7 +83,8 @@ CollectedReply MasterReplyCollector::Decide(std::size_t frameLength) const {
     return out;
   }
   out.adu = std::move(parsed.adu);
-  switch (CheckReply(request_, out.adu)) {
+  out.rejection = CheckReply(request_, out.adu);
+  switch (out.rejection) {
     case ReplyError::None: out.outcome = ReplyOutcome::Good; break;
     case ReplyError::Exception: out.outcome = ReplyOutcome::Exception; break;
     case ReplyError::WrongUnit:

@@ -29,6 +29,7 @@ enum class ReplyOutcome {
 struct CollectedReply {
   ReplyOutcome outcome = ReplyOutcome::NeedMore;
   Adu adu;  // the message (without checksum) when the frame passed its check
+  ReplyError rejection = ReplyError::None;  // Rejected: why
 };
 
 class MasterReplyCollector {

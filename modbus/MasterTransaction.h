@@ -73,6 +73,11 @@ struct MasterTransaction {
   // Counts the requests begun, so that the end of a reply can tell whether its event handler
   // started another one.
   std::uint32_t RequestSerial = 0;
+  // The request a waiting read awaits, and whether its reply was decoded: a read whose own
+  // transaction was abandoned (by the watchdog, or CommBusy = False) must not take the values
+  // of another one as its own.
+  std::uint32_t AwaitedSerial = 0;
+  bool AwaitedDone = false;
 
   // CommBusy read.
   bool IsBusy() const { return ReadPending || WritePending || WriteActive; }

@@ -8,6 +8,7 @@
 #include "core/RuntimeError.h"
 #include "core/WallSeconds.h"
 #include "modbus/ExceptionText.h"
+#include "modbus/MasterCause.h"
 #include "modbus/ReferenceMap.h"
 #include "modbus/Replies.h"
 
@@ -50,6 +51,16 @@ void ModbusMaster::SetCommBusy(bool busy) {
 
 // ---- Requests ---------------------------------------------------------------------------
 
+bool ModbusMaster::ReadyToReceive() {
+  try {
+    PrepareReceive();
+    return true;
+  } catch (const RuntimeError& e) {
+    // A device gone while open fails here first: nothing is sent.
+    return Refused(port_.PortOpen() ? PortWriteCause(port_.CommPort(), e.what()) : PortClosedCause(port_.CommPort()));
+  }
+}
+
 void ModbusMaster::PrepareReceive() {
   port_.SetInBufferCount(0);
   // The collector asks the framing how much is still missing, so it sees every chunk: an
@@ -58,21 +69,27 @@ void ModbusMaster::PrepareReceive() {
   port_.SetInputLen(0);
 }
 
+bool ModbusMaster::Refused(std::string cause) {
+  cause_ = std::move(cause);
+  return false;
+}
+
 bool ModbusMaster::Transmit(const Bytes& frame) {
   try {
+    if (!port_.PortOpen()) throw RuntimeError(err::PortNotOpen);
     TransmitFrame(frame);
     return true;
-  } catch (const RuntimeError&) {
-    // A closed port or a failed write: nothing is on the line.
+  } catch (const RuntimeError& e) {
+    // A closed port or a failed write (a device gone): nothing is on the line.
     tx_.AbandonRequest();
     reply_.Clear();
-    return false;
+    return Refused(port_.PortOpen() ? PortWriteCause(port_.CommPort(), e.what()) : PortClosedCause(port_.CommPort()));
   }
 }
 
 bool ModbusMaster::SendReadRequest(std::int16_t unit, std::int32_t address, std::int32_t count, ReadOrigin origin) {
   tx_.RawMode = false;
-  if (tx_.WriteActive) return false;
+  if (tx_.WriteActive) return Refused(HostWriteCause());
   std::int32_t u = Unsigned(unit);
 
   std::int64_t noted = WallNow(loop_);
@@ -88,17 +105,19 @@ bool ModbusMaster::SendReadRequest(std::int16_t unit, std::int32_t address, std:
     }
   }
   // Events ran: a host write may hold the line now.
-  if (tx_.WriteActive) return false;
+  if (tx_.WriteActive) return Refused(HostWriteCause());
 
   auto mapping = MapReference(plcType_, address, Access::Read);
-  if (!mapping || count < 1) return false;
+  if (!mapping) return Refused(UnmappedCause(plcType_, address, Access::Read));
+  if (auto tooMany = ReadCountCause(*mapping, count)) return Refused(*tooMany);
   Request request = ReadRequest(u, mapping->function, mapping->offset, count, mapping->bytesPerValue);
   Framing framing = CurrentFraming();
   EncodedRequest encoded = EncodeRequest(request, framing);
   std::size_t expected = ExpectedLength(request, framing);
-  if (!encoded || expected == 0 || expected > 32767) return false;
+  if (!encoded) return Refused(EncodeCause(encoded.error, request));
+  if (expected == 0 || expected > 32767) return Refused(EncodeCause(EncodeError::CountOutOfRange, request));
 
-  PrepareReceive();
+  if (!ReadyToReceive()) return false;
   reply_.Expect(request, framing);
   requestPlcType_ = plcType_;
   tx_.BeginRead(TargetOf(*mapping), count, static_cast<std::int16_t>(expected), origin, WallNow(loop_));
@@ -114,15 +133,16 @@ bool ModbusMaster::SendSingleWrite(std::int16_t unit, std::int32_t address, std:
     tx_.ReadPending = false;
   }
   auto mapping = MapReference(plcType_, address, Access::SingleWrite);
-  if (!mapping) return false;
+  if (!mapping) return Refused(UnmappedCause(plcType_, address, Access::SingleWrite));
+  if (auto unfit = WriteValueCause(*mapping, value)) return Refused(*unfit);
   Request request = SingleWriteRequest(u, mapping->function, mapping->offset, value);
   Framing framing = CurrentFraming();
   EncodedRequest encoded = EncodeRequest(request, framing);
-  if (!encoded) return false;
+  if (!encoded) return Refused(EncodeCause(encoded.error, request));
   if (tx_.WritePending && !WaitSeconds(loop_, [this] { return !tx_.WritePending; }, WallNow(loop_), kReplySeconds)) {
     tx_.WritePending = false;
   }
-  PrepareReceive();
+  if (!ReadyToReceive()) return false;
   reply_.Expect(request, framing);
   tx_.BeginWrite(mapping->function, mapping->offset, static_cast<std::int16_t>(ExpectedLength(request, framing)),
                  WallNow(loop_));
@@ -137,7 +157,11 @@ bool ModbusMaster::SendMultipleWrite(std::int16_t unit, std::int32_t address, st
     tx_.ReadPending = false;
   }
   auto mapping = MapReference(plcType_, address, Access::MultipleWrite);
-  if (!mapping || count < 1) return false;
+  if (!mapping) return Refused(UnmappedCause(plcType_, address, Access::MultipleWrite));
+  if (auto tooMany = WriteCountCause(*mapping, mapping->wordPairs ? count / 2 : count)) return Refused(*tooMany);
+  for (double v : values) {
+    if (auto unfit = WriteValueCause(*mapping, v)) return Refused(*unfit);
+  }
 
   // The words that go out: a copy, the host's values stay as they are.
   std::vector<std::int32_t> words;
@@ -158,20 +182,22 @@ bool ModbusMaster::SendMultipleWrite(std::int16_t unit, std::int32_t address, st
         words.push_back(dlong2);
       }
     }
-  } catch (const RuntimeError&) {
-    return false;  // a value that has no register form
+  } catch (const RuntimeError& e) {
+    return Refused(std::string("a value has no register form: ") + e.what());
   }
-  if (static_cast<std::size_t>(count) > words.size()) return false;
+  if (static_cast<std::size_t>(count) > words.size())
+    return Refused("count " + std::to_string(count) + " is more than the " + std::to_string(words.size()) +
+                   " registers the values give");
   words.resize(static_cast<std::size_t>(count));
 
   Request request = MultipleWriteRequest(u, mapping->function, mapping->offset, std::move(words));
   Framing framing = CurrentFraming();
   EncodedRequest encoded = EncodeRequest(request, framing);
-  if (!encoded) return false;
+  if (!encoded) return Refused(EncodeCause(encoded.error, request));
   if (tx_.WritePending && !WaitSeconds(loop_, [this] { return !tx_.WritePending; }, WallNow(loop_), kReplySeconds)) {
     tx_.WritePending = false;
   }
-  PrepareReceive();
+  if (!ReadyToReceive()) return false;
   reply_.Expect(request, framing);
   tx_.BeginWrite(mapping->function, mapping->offset, static_cast<std::int16_t>(ExpectedLength(request, framing)),
                  WallNow(loop_));
@@ -208,7 +234,10 @@ void ModbusMaster::SendScanRead(std::int16_t unit, const Variant& address, std::
 
 Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::int32_t count, VariantArray& ReadValue,
                                  std::int32_t ioType) {
-  if (tx_.WriteActive) return ResultFailed;
+  if (tx_.WriteActive) {
+    cause_ = HostWriteCause();
+    return ResultFailed;
+  }
   tx_.BeginHostRead();
   bool lineFree = WaitSeconds(loop_, [this] { return !tx_.WritePending && !tx_.WriteActive; }, WallNow(loop_),
                               kReplySeconds);
@@ -222,16 +251,33 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
     tx_.EndHostRead();
     return ResultFailed;
   }
+  tx_.AwaitedSerial = tx_.RequestSerial;
+  tx_.AwaitedDone = false;
   // A time-out leaves ReadPending set: the watchdog ends the transaction at its next tick.
   bool answered = WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending; }, tx_.SendTime,
                               kReplySeconds);
   Result result = ResultFailed;
+  if (!answered) cause_ = NoReplyCause(Unsigned(unit), kReplySeconds);
+  if (answered && !tx_.ReplyFailed && !tx_.AwaitedDone) {
+    answered = false;
+    cause_ = "the read was given up before its reply came (the watchdog, or CommBusy set to False)";
+  }
+  tx_.AwaitedSerial = 0;
   if (answered && !tx_.ReplyFailed) {
     result = ResultOk;
+    auto tooSmall = [&] {
+      result = ResultFailed;
+      std::int32_t values = ioType == ioFloat ? count / 2 : count;
+      cause_ = "ReadValue holds elements " +
+               (ReadValue.Size() > 0 ? std::to_string(ReadValue.Lower()) + ".." + std::to_string(ReadValue.Upper())
+                                     : std::string("none")) +
+               ", but the " + std::to_string(values) + " value(s) read go to elements 1.." + std::to_string(values) +
+               " (size it from 1, or from 0 with one element more)";
+    };
     try {
       auto put = [&](std::int32_t index, const Variant& value) {
         if (!ReadValue.Contains(index)) {
-          result = ResultFailed;  // the caller's array cannot take every value
+          tooSmall();  // the caller's array cannot take every value
           return false;
         }
         ReadValue.Set(index, value);
@@ -253,21 +299,37 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
         // array reaches.
         std::int32_t wanted = std::min(count, kDataBufferLast);
         std::int32_t fits = ReadValue.Contains(1) ? std::min(wanted, ReadValue.Upper()) : 0;
-        if (fits < wanted) result = ResultFailed;
+        if (fits < wanted) tooSmall();
         ReadValue.CopyFrom(1, dataBuffer_, 1, fits);
       }
-    } catch (const RuntimeError&) {
+    } catch (const RuntimeError& e) {
       result = ResultFailed;
+      cause_ = std::string("a value read does not fit ReadValue: ") + e.what();
     }
   }
   tx_.EndHostRead();
   return result;
 }
 
+std::optional<std::string> ModbusMaster::UnfitWrite(std::int32_t address, std::span<const double> values) const {
+  bool pairs = plcType_ == rtu::EnType2 && IsType2PairKind(address / 1000);
+  Access access = pairs || values.size() > 1 ? Access::MultipleWrite : Access::SingleWrite;
+  auto mapping = MapReference(plcType_, address, access);
+  if (!mapping) return UnmappedCause(plcType_, address, access);
+  if (!pairs && values.size() > 1) {
+    if (auto tooMany = WriteCountCause(*mapping, static_cast<std::int32_t>(values.size()))) return tooMany;
+  }
+  for (double v : values) {
+    if (auto unfit = WriteValueCause(*mapping, v)) return unfit;
+  }
+  return std::nullopt;
+}
+
 Result ModbusMaster::AwaitWrite() {
   bool acknowledged = WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending; }, tx_.SendTime,
                                   kReplySeconds);
   if (!acknowledged) {
+    cause_ = NoAcknowledgementCause(AwaitedUnit(), kReplySeconds);
     tx_.AbandonAll();
     reply_.Clear();
     return ResultFailed;
@@ -276,6 +338,12 @@ Result ModbusMaster::AwaitWrite() {
 }
 
 Result ModbusMaster::WaitingWrite(std::int16_t unit, std::int32_t address, std::span<const double> values) {
+  // Refused before the line is touched: a value that would go out as another number (1.5 as 2,
+  // -1 as 65535), or more values than one request carries.
+  if (auto unfit = UnfitWrite(address, values)) {
+    cause_ = *unfit;
+    return ResultFailed;
+  }
   std::int64_t start = WallNow(loop_);
   tx_.BeginHostWrite();
   if ((tx_.ReadPending || tx_.WritePending) &&
@@ -290,7 +358,7 @@ Result ModbusMaster::WaitingWrite(std::int16_t unit, std::int32_t address, std::
   try {
     bool pairs = plcType_ == rtu::EnType2 && (address / 1000 == 5 || address / 1000 == 6 || address / 1000 == 7);
     if (taken.empty()) {
-      result = ResultFailed;
+      cause_ = "no values to write";
     } else if (pairs) {
       // One 32-bit value (two registers) per request, value k at address + k, as the device
       // reads them; every value is written, and any failure fails the call.
@@ -305,8 +373,9 @@ Result ModbusMaster::WaitingWrite(std::int16_t unit, std::int32_t address, std::
       result = SendMultipleWrite(unit, address, taken, static_cast<std::int32_t>(taken.size())) ? AwaitWrite()
                                                                                               : ResultFailed;
     }
-  } catch (const RuntimeError&) {
+  } catch (const RuntimeError& e) {
     result = ResultFailed;
+    cause_ = std::string("a value cannot be sent: ") + e.what();
   }
   tx_.EndHostWrite();
   return result;
@@ -394,11 +463,11 @@ void ModbusMaster::HandleMasterReply() {
       FailChecksum();
       return;
     case ReplyOutcome::Exception:
-      FailReply(ExceptionText(reply.adu.ExceptionCode()));
+      FailReply(ExceptionText(reply.adu.ExceptionCode()), ExceptionCause(reply.adu.unit, reply.adu.ExceptionCode()));
       return;
     case ReplyOutcome::Rejected:
       // Too long, or a byte count that disagrees: the frame checks that fail the same way.
-      FailReply(kCrcErrorText);
+      FailReply(kCrcErrorText, RejectedCause(reply.adu.unit, reply.rejection));
       return;
     default:
       break;
@@ -411,20 +480,23 @@ void ModbusMaster::HandleMasterReply() {
   try {
     CompleteRead(reply.adu);
   } catch (const RuntimeError&) {
-    FailReply(kCrcErrorText);  // a value that does not convert (a float pattern that is no number)
+    // a value that does not convert (a float pattern that is no number)
+    FailReply(kCrcErrorText, "the reply from unit " + std::to_string(reply.adu.unit) + " holds a value that is no number");
   }
 }
 
 void ModbusMaster::FailChecksum() {
   lastErrorText_ = kCrcErrorText;
+  cause_ = ChecksumCause(AwaitedUnit(), CurrentFraming());
   if (CurrentFraming() == Framing::Rtu) tx_.ResponseStatus = kCrcFailedStatus;
   tx_.FailReply();
 }
 
-void ModbusMaster::FailReply(std::string errorText) {
+void ModbusMaster::FailReply(std::string errorText, std::string cause) {
   // The slave answered, but not with the data asked: the transaction fails at once and counts
   // as the time-out it would otherwise have become.
   lastErrorText_ = std::move(errorText);
+  cause_ = std::move(cause);
   tx_.FailReply();
   tx_.CountError();
 }
@@ -475,6 +547,7 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   // The read ends after its event: inside the handler CommBusy still reads True, so a waiting
   // read started there is refused as busy instead of overtaking this one.
   const std::uint32_t serial = tx_.RequestSerial;
+  if (serial == tx_.AwaitedSerial) tx_.AwaitedDone = true;
   if (!tx_.ScanReadInFlight) {
     RaiseDataBufferEvent(tx_.StartReference,
                          static_cast<std::int16_t>(std::clamp<std::int32_t>(quantity, -32768, 32767)), lastErrorText_);

@@ -13,6 +13,7 @@
 // cannot be framed or written are refused (false / 0) and leave the line free.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -88,6 +89,12 @@ class ModbusMaster final : public ScanLine {
   // MData stays in DataBuffer. RespStatus is the transaction's.
   void RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, std::string errorText);
 
+  // Why the last request or waiting call failed, for the control's failure cause. Each
+  // failing path notes it; the call road clears it when a call starts.
+  const std::string& Cause() const { return cause_; }
+  void NoteCause(std::string cause) { cause_ = std::move(cause); }
+  void ClearCause() { cause_.clear(); }
+
   // CommBusy: read, and assign (False frees the line; True changes nothing).
   bool CommBusy() const override { return tx_.IsBusy(); }
   void SetCommBusy(bool busy);
@@ -129,8 +136,12 @@ class ModbusMaster final : public ScanLine {
   void DropLine();
   // Discards what was received and makes every received chunk raise a notification.
   void PrepareReceive();
+  // PrepareReceive, or false with the port's failure as the cause.
+  bool ReadyToReceive();
   bool Transmit(const Bytes& frame);
   Result AwaitWrite();
+  // Why values cannot be written to address as given; nullopt when they can.
+  std::optional<std::string> UnfitWrite(std::int32_t address, std::span<const double> values) const;
 
   void HandleMasterReply();
   void HandleRawData();
@@ -142,7 +153,11 @@ class ModbusMaster final : public ScanLine {
   template <typename T, typename MakeVariant>
   std::int32_t StoreDecoded(const std::vector<T>& decoded, MakeVariant make);
   void FailChecksum();
-  void FailReply(std::string errorText);
+  void FailReply(std::string errorText, std::string cause);
+  // False with the cause noted when the mapped request cannot go out as asked.
+  bool Refused(std::string cause);
+  // The unit of the request in flight, as its causes name it.
+  std::int32_t AwaitedUnit() const { return reply_.Awaited().unit; }
 
   SerialPort& port_;
   EventLoop& loop_;
@@ -153,6 +168,7 @@ class ModbusMaster final : public ScanLine {
   // The array CommEventModem carries: element 0 the received text, or empty.
   VariantArray modemData_{0, 0};
   std::string lastErrorText_;
+  std::string cause_;
   std::int16_t modBusMode_ = rtu::Rtu;
   std::int16_t rs485Mode_ = rtu::OFF;
   std::int32_t plcType_ = rtu::EnStdModbus;

@@ -82,9 +82,13 @@ std::optional<ReferenceMapping> MapType2(std::int32_t a, Access access) {
 }  // namespace
 
 std::optional<ReferenceMapping> MapReference(std::int32_t plcType, std::int32_t address, Access access) {
-  if (plcType == rtu::EnStdModbus) return MapStandard(address, access);
-  if (plcType == rtu::EnType2) return MapType2(address, access);
-  return std::nullopt;
+  std::optional<ReferenceMapping> m;
+  if (plcType == rtu::EnStdModbus) m = MapStandard(address, access);
+  if (plcType == rtu::EnType2) m = MapType2(address, access);
+  // 40000 or a negative reference would give an offset below 0, which ASCII would send as
+  // its low 16 bits (register 65535): no such reference exists.
+  if (m && (m->offset < 0 || m->offset > 65535)) return std::nullopt;
+  return m;
 }
 
 }  // namespace plc::modbus

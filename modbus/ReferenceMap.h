@@ -43,7 +43,8 @@ struct ReferenceMapping {
 // The EnType2 kinds whose values take two registers: 32-bit integers and floats.
 constexpr bool IsType2PairKind(std::int32_t kind) { return kind == 5 || kind == 7; }
 
-// nullopt when the reference has no function for the access under plcType.
+// nullopt when the reference has no function for the access under plcType, or maps to an
+// offset outside 0..65535 (40000, negative references).
 std::optional<ReferenceMapping> MapReference(std::int32_t plcType, std::int32_t address, Access access);
 
 }  // namespace plc::modbus

@@ -154,21 +154,32 @@ void RtuLink::SetScanWriteIOTimerInterval(std::int32_t value) {
 Variant RtuLink::CommBusy() const { return road_.CommBusy(); }
 void RtuLink::SetCommBusy(const Variant& value) { road_.SetCommBusy(value); }
 
+Result RtuLink::Noted(Result result) {
+  if (result == ResultOk) ClearFailure();
+  else NoteFailure(road_.Cause());
+  return result;
+}
+
 Result RtuLink::ReadPLC(std::string& Address, VariantArray& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> ioType) {
-  return road_.ReadPLC(Address, ReadValue, ReadSize, ioType);
+  ClearFailure();
+  return Noted(road_.ReadPLC(Address, ReadValue, ReadSize, ioType));
 }
 Result RtuLink::ReadPLCNW(std::string& Address, VariantArray& ReadValue, Opt<std::int16_t> ReadSize,
                           Opt<std::int16_t> ioType) {
-  return road_.ReadPLCNW(Address, ReadValue, ReadSize, ioType);
+  ClearFailure();
+  return Noted(road_.ReadPLCNW(Address, ReadValue, ReadSize, ioType));
 }
 Result RtuLink::ReadDevice(std::string& Address, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType) {
-  return road_.ReadDevice(Address, ReadSize, ioType);
+  ClearFailure();
+  return Noted(road_.ReadDevice(Address, ReadSize, ioType));
 }
 Result RtuLink::WritePLC(std::string& pstr, VariantArray& ABValue, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType) {
-  return road_.WritePLC(pstr, ABValue, ReadSize, ioType);
+  ClearFailure();
+  return Noted(road_.WritePLC(pstr, ABValue, ReadSize, ioType));
 }
 // RtuLink's ReadPLCValue reads nothing, by design.
 Result RtuLink::ReadPLCValue(std::string&, VariantArray&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
+  NoteFailure("RtuLink's ReadPLCValue reads nothing and always returns 0; use ReadPLC");
   return road_.ReadPLCValue();
 }
 

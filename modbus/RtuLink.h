@@ -159,6 +159,8 @@ class RtuLink final : public TableControl<RtuLink> {
   void SetUpForMode();
   // The engine frames and addresses by these; it is told on load and on every set.
   void PushSettingsToMaster();
+  // The failure cause after a read or write method: the road's, or none after success.
+  Result Noted(Result result);
 
   FrameProperties props_;
   SerialLine line_;

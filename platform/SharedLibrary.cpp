@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <utility>
@@ -35,6 +36,23 @@ std::vector<std::string> FileNamesFor(const std::string& name) {
     names.push_back(name + ".so");
   }
   return names;
+}
+
+bool SameInAnyCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The name of the file in dir that is name, exactly or else in another case; empty for none.
+std::string FileInAnyCase(const std::string& dir, const std::string& name) {
+  if (::access((dir + "/" + name).c_str(), F_OK) == 0) return name;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    std::string file = entry.path().filename().string();
+    if (SameInAnyCase(file, name)) return file;
+  }
+  return {};
 }
 
 // The folder this library (libplcbase) was loaded from: the plug-ins are installed beside it,
@@ -86,9 +104,11 @@ SharedLibrary SharedLibrary::Open(const std::string& nameOrPath) {
   std::string firstRefusal;
   const auto names = FileNamesFor(nameOrPath);
   for (const auto& dir : LibrarySearchPath()) {
-    for (const auto& file : names) {
+    for (const auto& name : names) {
+      // A plug-in is named by its control's class in any case (SeqLink, seqlink, DFLINK).
+      std::string file = FileInAnyCase(dir, name);
+      if (file.empty()) continue;
       std::string candidate = dir + "/" + file;
-      if (::access(candidate.c_str(), F_OK) != 0) continue;
       lib.handle_ = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
       if (lib.handle_) {
         lib.path_ = candidate;

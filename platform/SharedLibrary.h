@@ -8,7 +8,7 @@ namespace plc {
 class SharedLibrary {
  public:
   SharedLibrary() = default;
-  // Opens a library by path or by name. A bare name is looked for in the folders of
+  // Opens a library by path or by name. A bare name is looked for, in any case, in the folders of
   // QVL_PLUGIN_PATH (colon-separated), beside the running program and in its ../lib, beside
   // libplcbase itself, then by the system's own search; a bare name without ".so" also matches lib<name>.so and
   // <name>.so. Loaded with RTLD_NOW | RTLD_LOCAL. Throws RuntimeError (53) naming the library,

@@ -138,3 +138,33 @@ TEST(RtuLinkMaster, TheHostsTraceSeesTheRequestAndTheReplyOnceThePortOpens) {
 
 }  // namespace
 }  // namespace plc
+
+namespace plc {
+namespace {
+
+// The control keeps the cause of its last failed call, by its own interface, and forgets it
+// when a call succeeds.
+TEST(RtuLinkMaster, FailureCauseFollowsEveryReadAndWriteCall) {
+  RtuLinkRig r;
+  VariantArray values(1, 5);
+  EXPECT_EQ(r.ReadPLC("", values, 1), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause().rfind("address '' not understood", 0), 0u) << r.link->FailureCause();
+  r.reply = RtuLinkRig::Rtu("01 03 02 00 65");
+  EXPECT_EQ(r.ReadPLC("40001", values, 1), ResultOk);
+  EXPECT_EQ(r.link->FailureCause(), "");
+  std::string address = "40020";
+  VariantArray negative(1, 1);
+  negative.Set(1, Variant(-1));
+  EXPECT_EQ(r.link->WritePLC(address, negative, Opt<std::int16_t>(), Opt<std::int16_t>()), ResultFailed);
+  EXPECT_NE(r.link->FailureCause().find("value -1 does not fit a register"), std::string::npos);
+  std::string none;
+  EXPECT_EQ(r.link->ReadPLCValue(none, values, Opt<std::int16_t>(), Opt<std::int16_t>(), Opt<std::int32_t>()),
+            ResultFailed);
+  EXPECT_NE(r.link->FailureCause().find("reads nothing"), std::string::npos);
+  r.link->SetPortOpen(false);
+  EXPECT_EQ(r.link->ReadDevice(address, Opt<std::int16_t>(), Opt<std::int16_t>()), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "port 1 is not open (set PortOpen to True first)");
+}
+
+}  // namespace
+}  // namespace plc

@@ -6,6 +6,8 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "tests/support/PeerProcess.h"
@@ -112,6 +114,55 @@ TEST_F(InstalledPackage, LibrariesCarryVersionedNamesAndNoBuildFolderPaths) {
   EXPECT_EQ(v.out, "plclink 1.0.0\n");
 }
 
+TEST_F(InstalledPackage, TheInstalledUdpLinkReachesTheEcomSimulatorThroughTheInstalledHeiPas) {
+  const fs::path bin = Prefix() / "bin";
+  ASSERT_TRUE(fs::exists(Prefix() / "lib" / "libhei_pas.so"));
+  PeerProcess sim(PeerCommand{"env", {"-u", "QVL_PLUGIN_PATH", (bin / "plcsim").string(), "ecom", "--module",
+                                      "1:PRESS@28797"}, "build plcsim"});
+  auto plclink = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"-u", "QVL_PLUGIN_PATH", "-u", "HEI_PAS_LIBRARY", "HEI_PAS_MODULES=127.0.0.1:28797",
+                               (bin / "plclink").string(), "udplink", "--mode", "ECOM"});
+    return RunTool("env", std::move(args), 30);
+  };
+  RunResult r = plclink({"write", "V,2000", "12", "345"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  r = plclink({"read", "V,2000", "2"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "12 345\n");
+}
+
+TEST_F(InstalledPackage, TypedHeadersOfAllFourServeAHostThatSetsNoCppStandard) {
+  // examples/ sets no C++ standard: the imported targets bring C++20.
+  RunResult r = RunExample("typed_hosts", {});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out,
+            "RtuLink unit 7 mode 2 words 16320 0 read 0: port 1 is not open (set PortOpen to True first)\n"
+            "SeqLink mode 2 V2000 is 1024\n"
+            "DfLink node 3 mode 2\n"
+            "UdpLink timeout 100 mode 3\n");
+  // One include folder, nothing generic on it: core/ and platform/ live under plclink/ and the
+  // headers include each other as <plclink/...>.
+  const fs::path include = Prefix() / "include";
+  EXPECT_FALSE(fs::exists(include / "core"));
+  EXPECT_FALSE(fs::exists(include / "platform"));
+  for (const char* header : {"RtuLink.h", "SeqLink.h", "DfLink.h", "UdpLink.h", "core/Control.h", "platform/EventLoop.h"})
+    EXPECT_TRUE(fs::exists(include / "plclink" / header)) << header;
+  for (const auto& entry : fs::recursive_directory_iterator(include)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path());
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("#include \"", 0) != 0) continue;
+      EXPECT_EQ(line.rfind("#include \"plclink/", 0), 0u) << entry.path() << ": " << line;
+    }
+  }
+  std::ifstream targets(Prefix() / "lib" / "cmake" / "PlcLink" / "PlcLinkTargets.cmake");
+  std::stringstream text;
+  text << targets.rdbuf();
+  EXPECT_NE(text.str().find("INTERFACE_COMPILE_FEATURES \"cxx_std_20\""), std::string::npos);
+  EXPECT_EQ(text.str().find("include/plclink"), std::string::npos) << "no folder under include/ on the path";
+}
+
 TEST_F(InstalledPackage, PkgConfigGivesTheBaseLibraryAndHeaders) {
   std::string path = "PKG_CONFIG_PATH=" + (Prefix() / "lib" / "pkgconfig").string();
   RunResult r = RunTool("env", {path, "pkg-config", "--libs", "plclink"});
@@ -124,7 +175,8 @@ TEST_F(InstalledPackage, PkgConfigGivesTheBaseLibraryAndHeaders) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   // The headers a host names are where the flags point.
   EXPECT_NE(r.out.find("-I" + Prefix().string()), std::string::npos) << r.out;
-  EXPECT_TRUE(fs::exists(Prefix() / "include" / "plclink" / "plclink" / "PlcLink.h"));
+  EXPECT_EQ(r.out.find("include/plclink"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(Prefix() / "include" / "plclink" / "PlcLink.h"));
   EXPECT_FALSE(fs::exists(Prefix() / "include" / "plclink" / "modbus")) << "engine headers are not installed";
 }
 

@@ -82,7 +82,7 @@ TEST(PlclinkAsMbpoll, PollNeverHasTwoRequestsOnTheLine) {
 TEST(PlclinkAsMbpoll, ServeStartsFromItsPreloadedImageAndPrintsEachRequest) {
   plc::testing::TempFolder folder;
   std::string image = folder.File("image.txt");
-  std::ofstream(image) << "# holding registers from 40020, and coil 3\n40020 500 501 -1\n00003 1\n";
+  std::ofstream(image) << "# holding registers from 40020, and coil 3\n40020 500 501 65535\n00003 1\n";
   PtyLink line;
   PeerProcess slave(PlclinkCommand(
       Args(line.PathB(), {"serve", "--load", image, "--set", "40001=11", "--set", "40021=7", "--times", "3"})));

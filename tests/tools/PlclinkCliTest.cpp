@@ -14,8 +14,31 @@ std::string FirstLine(const std::string& text) { return text.substr(0, text.find
 TEST(PlclinkCli, EachCommandHasItsOwnHelpAndTheProgramItsVersion) {
   RunResult read = RunPlclink({"rtulink", "read", "--help"});
   ASSERT_EQ(read.exitCode, 0) << read.err;
-  EXPECT_EQ(FirstLine(read.out), "usage: plclink CONTROL [options] read ADDRESS [COUNT] [--format F] [--word-order high|low]");
+  EXPECT_EQ(FirstLine(read.out), "usage: plclink rtulink [options] read ADDRESS [COUNT] [--format F] [--word-order high|low]");
   EXPECT_NE(read.out.find("125 registers or 2000 bits"), std::string::npos) << read.out;
+  // Each control's own limits, address forms, defaults and environment; none says Modbus
+  // but RtuLink.
+  struct Limits {
+    const char* control;
+    const char* limit;
+    const char* address;
+  } limits[] = {{"rtulink", "RtuLink limits: 12", "40001..49999 holding registers"},
+                {"seqlink", "SeqLink limits: 255 words", "TYPE,OCTAL (V,2000"},
+                {"DfLink", "DfLink limits: 127 words", "N7:0"},
+                {"udplink", "ECOM mode 1001 bytes", "ID;TYPE,OCTAL"}};
+  for (const Limits& l : limits) {
+    for (const char* command : {"read", "write", "poll"}) {
+      RunResult h = RunPlclink({l.control, command, "--help"});
+      EXPECT_EQ(h.exitCode, 0);
+      EXPECT_NE(h.out.find(l.limit), std::string::npos) << l.control << " " << command << "\n" << h.out;
+      EXPECT_NE(h.out.find(l.address), std::string::npos) << l.control << " " << command;
+      EXPECT_NE(h.out.find("Defaults ("), std::string::npos) << l.control;
+      for (const char* env : {"QVL_COM<n>", "QVL_PLUGIN_PATH"}) EXPECT_NE(h.out.find(env), std::string::npos) << env;
+      if (std::string(l.control) != "rtulink") EXPECT_EQ(h.out.find("Modbus"), std::string::npos) << l.control;
+    }
+  }
+  EXPECT_NE(RunPlclink({"udplink", "read", "--help"}).out.find("HEI_PAS_MODULES"), std::string::npos);
+  EXPECT_NE(RunPlclink({"--help"}).out.find("HEI_PAS_LIBRARY"), std::string::npos);
   RunResult poll = RunPlclink({"rtulink", "-p", "/dev/ttyUSB0", "poll", "40001", "-h"});
   ASSERT_EQ(poll.exitCode, 0) << poll.err;
   EXPECT_NE(poll.out.find("--interval MS"), std::string::npos) << poll.out;
@@ -77,7 +100,7 @@ TEST(PlclinkCli, UsageErrorsSayWhatIsWrongInPlainWordsAndNothingIsSent) {
       {{"rtulink", "read", "40001", "--format", "bcd"}, "--format wants one of int, uint, hex, float, int32, not 'bcd'"},
       {{"rtulink", "--io-type", "ioFloat", "read", "40001", "--format", "float"}, "leave out --io-type"},
       {{"rtulink", "serve", "--set", "30001=5"}, "RtuLink has no member that sets its input registers"},
-      {{"rtulink", "serve", "--set", "40001=70000"}, "--set 40001 wants a number from -32768 to 65535, not '70000'"},
+      {{"rtulink", "serve", "--set", "40001=70000"}, "--set 40001 wants a whole number from 0 to 65535, not '70000'"},
       {{"rtulink", "-p", noPort, "read", "40001", "126"}, "read: 126 registers is more than one Modbus read carries (125 at most)"},
       {{"rtulink", "-p", noPort, "read", "00001", "2001"}, "2001 bits is more than one Modbus read carries (2000 at most)"},
       {{"rtulink", "-p", noPort, "poll", "30001", "63", "--format", "float"}, "126 registers"},

@@ -32,7 +32,16 @@ TEST(Plclink, InputItCannotUseGivesOneLineNamingItAndItsStatus) {
       {{"seqlink", "--node", "3", "members"}, 2, "--node: SeqLink has no property Node"},
       {{"rtulink", "--prop", "Colour=1", "members"}, 2, "--prop Colour: RtuLink has no property Colour"},
       {{"rtulink", "--prop", "Address", "members"}, 2, "NAME=VALUE"},
-      {{"rtulink", "--address", "one", "members"}, 2, "--address: 'one' is not a whole number"},
+      {{"rtulink", "--address", "one", "members"}, 2, "--address wants a unit from 0 to 255, not 'one'"},
+      // What would quietly be taken for something else is refused.
+      {{"rtulink", "-p", "", "read", "40001"}, 2, "--port wants a port number or a device path, not ''"},
+      {{"rtulink", "-a", "-1", "read", "40001"}, 2, "--address wants a unit from 0 to 255, not '-1'"},
+      {{"DfLink", "--node", "256", "read", "N7:0"}, 2, "--node wants a node from 0 to 255, not '256'"},
+      {{"rtulink", "--bag", "/tmp/plclink-no-such-bag.ini", "get", "Address"}, 2,
+       "--bag: there is no document /tmp/plclink-no-such-bag.ini"},
+      {{"rtulink", "--section", "RtuLink2", "get", "Address"}, 2, "--section names a section of the --bag document"},
+      {{"rtulink", "--settings", "9600,x,8,1", "read", "40001"}, 2, "--settings: Settings refuses 9600,x,8,1"},
+      {{"rtulink", "--baud", "9600", "--settings", "9600,e,9,1", "members"}, 2, "Settings refuses"},
       {{"rtulink", "--mode", "Turbo", "members"}, 2, "'Turbo' is not one of Rtu, Ascii, SlaveRtu, SlaveAscii"},
       {{"rtulink", "read", "40001", "many"}, 2, "COUNT"},
       {{"rtulink", "call", "LongFloatToDec", "1"}, 2, "wants its argument dlong2"},
@@ -148,9 +157,14 @@ TEST(Plclink, ABagDocumentIsRestoredFirstAndSavedBackAfterASet) {
   text << doc.rdbuf();
   EXPECT_NE(text.str().find("[Other]\nKeep=\"me\"\n"), std::string::npos) << text.str();
 
-  // Another section is another control: new, with its defaults.
+  // A section the document does not have is refused, naming those it has; set starts one.
   r = RunPlclink({"rtulink", "--bag", path, "--section", "RtuLink2", "get", "Address"});
-  EXPECT_NE(r.out, "17\n");
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("has no section [RtuLink2] (it has Other, RtuLink1)"), std::string::npos) << r.err;
+  r = RunPlclink({"rtulink", "--bag", path, "--section", "RtuLink2", "set", "Address", "5"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  r = RunPlclink({"rtulink", "--bag", path, "--section", "RtuLink2", "get", "Address"});
+  EXPECT_EQ(r.out, "5\n");
 }
 
 }  // namespace

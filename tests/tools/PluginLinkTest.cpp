@@ -102,3 +102,21 @@ TEST(PluginInvoke, AMissingLibraryIsFileNotFound) {
 
 }  // namespace
 }  // namespace plc
+
+namespace plc {
+namespace {
+
+// A plug-in is found by its control's class name in any case, as hosts spell it.
+TEST(PluginByName, AnyCaseOfTheClassNameLoadsThePlugIn) {
+  const std::pair<const char*, const char*> names[] = {
+      {"seqlink", "SeqLink"}, {"SeqLink", "SeqLink"}, {"DfLink", "DfLink"}, {"dflink", "DfLink"},
+      {"RTULINK", "RtuLink"}, {"UdpLink", "UdpLink"}};
+  for (const auto& [name, className] : names) {
+    PluginControl control = PluginControl::Load(name);
+    EXPECT_EQ(control->ClassName(), className) << name;
+  }
+  EXPECT_THROW(PluginControl::Load("seqlinkx"), RuntimeError);
+}
+
+}  // namespace
+}  // namespace plc

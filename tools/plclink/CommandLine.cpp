@@ -8,6 +8,7 @@
 
 #include "core/Dispatch.h"
 #include "plclink/Version.h"
+#include "tools/plclink/ControlHelp.h"
 
 namespace plc::plclink {
 
@@ -28,12 +29,10 @@ const CommandSpec kCommands[] = {
      "  --format int|uint|hex|float|int32   register words as signed, unsigned, hexadecimal,\n"
      "                      IEEE-754 single or 32-bit integer (the last two take two registers\n"
      "                      per value, COUNT counts values); default: as the control gives them\n"
-     "  --word-order high|low   which register of a pair holds the high word (default high)\n"
-     "Modbus limits: 125 registers or 2000 bits per read; a larger COUNT is refused.\n"},
+     "  --word-order high|low   which register of a pair holds the high word (default high)\n"},
     {Command::Write, "write", "write ADDRESS VALUE...",
      "WritePLC of the values, in order from ADDRESS. Each VALUE is a number (decimal, 0x hex,\n"
-     "or with a fraction for --io-type ioFloat).\n"
-     "Modbus limits: 123 registers or 1968 bits per write; more values are refused.\n"},
+     "or with a fraction for --io-type ioFloat).\n"},
     {Command::Poll, "poll", "poll ADDRESS [COUNT] [--interval MS] [--times N] [--format F] [--word-order W]",
      "Non-waiting ReadPLCNW of COUNT values every MS milliseconds (1000), N times (until Ctrl-C);\n"
      "prints each completion event as it arrives. A request is sent only when the previous one\n"
@@ -58,6 +57,14 @@ const CommandSpec kCommands[] = {
      "window can use (mouse and key events, Refresh...) are listed after the others.\n"},
     {Command::Get, "get", "get NAME", "A property's value.\n"},
     {Command::Set, "set", "set NAME VALUE", "Sets a property (and saves the control back to --bag when given).\n"},
+    {Command::Shell, "shell", "shell",
+     "Runs the commands read from standard input, one a line, as they are written after the\n"
+     "control's options on the command line (read 40001 2; write 40001 5; get Address; set\n"
+     "Address 2; call ReadErrors), on this one control with its port kept open between them.\n"
+     "Words are split as a shell splits them ('...' and \"...\" quote, \\ escapes, # begins a\n"
+     "comment); exit or end of input ends. On a terminal the lines can be edited and recalled.\n"
+     "Options that set up the control (--port, --settings, --bag ...) go before 'shell'. A line\n"
+     "that fails says why and the next runs; the exit status is the worst of all the lines.\n"},
 };
 
 const CommandSpec* FindCommand(const std::string& name) {
@@ -116,7 +123,11 @@ std::string OneOf(const std::string& option, const std::string& value, std::init
 
 const std::vector<OptionSpec>& OptionTable() {
   static const std::vector<OptionSpec> table = {
-      {"--port", 'p', false, [](Options& o, const std::string& v) { o.port = v; }},
+      {"--port", 'p', false,
+       [](Options& o, const std::string& v) {
+         if (v.empty()) throw UsageError("--port wants a port number or a device path, not ''");
+         o.port = v;
+       }},
       {"--settings", 0, false, [](Options& o, const std::string& v) { o.settings = v; }},
       {"--baud", 'b', false,
        [](Options& o, const std::string& v) {
@@ -132,10 +143,18 @@ const std::vector<OptionSpec>& OptionTable() {
       {"--stop-bits", 's', false,
        [](Options& o, const std::string& v) { o.stopBits = OneOf("--stop-bits", v, {"1", "1.5", "2"}); }},
       {"--mode", 'm', false, [](Options& o, const std::string& v) { o.mode = v; }},
-      {"--address", 'a', false, [](Options& o, const std::string& v) { o.address = v; }},
+      {"--address", 'a', false,
+       [](Options& o, const std::string& v) {
+         // A unit or station is a byte on the line (a module ID for ECOM): a negative one
+         // would go out as another.
+         long long high = o.library == "rtulink" || o.library == "DfLink" ? 255 : 65535;
+         o.address = std::to_string(WholeIn("--address", v, 0, high, high == 255 ? "a unit from 0 to 255"
+                                                                                : "a station from 0 to 65535"));
+       }},
       {"--plc-type", 0, false, [](Options& o, const std::string& v) { o.plcType = v; }},
       {"--rs485", 0, false, [](Options& o, const std::string& v) { o.rs485 = v; }},
-      {"--node", 0, false, [](Options& o, const std::string& v) { o.node = v; }},
+      {"--node", 0, false,
+       [](Options& o, const std::string& v) { o.node = std::to_string(WholeIn("--node", v, 0, 255, "a node from 0 to 255")); }},
       {"--prop", 0, false,
        [](Options& o, const std::string& v) {
          if (v.find('=') == std::string::npos || v.front() == '=')
@@ -171,7 +190,8 @@ const std::vector<OptionSpec>& OptionTable() {
          std::size_t eq = v.find('=');
          if (eq == std::string::npos || eq == 0) throw UsageError("--set wants REF=VALUE, not '" + v + "'");
          WholeIn("--set " + v.substr(0, eq), v.substr(0, eq), 1, 499'999, "a reference such as 40001");
-         WholeIn("--set " + v.substr(0, eq), v.substr(eq + 1), -32768, 65535, "a number from -32768 to 65535");
+         // As a master's write would be: -1 is no register value, and is not taken for 65535.
+         WholeIn("--set " + v.substr(0, eq), v.substr(eq + 1), 0, 65535, "a whole number from 0 to 65535");
          o.preset.push_back(v);
        }},
       {"--load", 0, false, [](Options& o, const std::string& v) { o.imageFile = v; }},
@@ -234,6 +254,7 @@ void TakeOperands(Options& o, const CommandSpec& spec, std::vector<std::string> 
       break;
     case Command::Serve:
     case Command::Members:
+    case Command::Shell:
       tooMany(0);
       break;
     case Command::Get:
@@ -309,17 +330,29 @@ options (properties are set before the port opens):
       --trace              every byte sent and received, in hex, to standard error (UdpLink
                            in ECOM mode: every datagram)
 
-Run 'plclink CONTROL COMMAND --help' for a command's own options.
+Run 'plclink CONTROL COMMAND --help' for a command's own options, the control's limits, its
+address forms and its defaults.
 exit status: 0 success, 1 a failed result or error, 2 a usage error.
+
 )";
-  return text;
+  return text + EnvironmentText({});
 }
 
-std::optional<std::string> CommandUsage(const std::string& command) {
+std::optional<std::string> CommandUsage(const std::string& command, const std::string& library) {
   const CommandSpec* c = FindCommand(command);
   if (!c) return std::nullopt;
-  return "usage: plclink CONTROL [options] " + std::string(c->synopsis) + "\n\n" + c->description +
-         "\nRun 'plclink --help' for the options every command takes.\n";
+  std::string text = "usage: plclink " + (library.empty() ? std::string("CONTROL") : library) + " [options] " +
+                     c->synopsis + "\n\n" + c->description;
+  if (c->command == Command::Read || c->command == Command::Write || c->command == Command::Poll) {
+    if (library.empty()) {
+      for (const char* each : kLibraries) text += ControlLimitsText(each, c->command);
+      text += "Name the control (plclink rtulink " + std::string(c->name) + " --help) for its address forms.\n";
+    } else {
+      text += ControlLimitsText(library, c->command) + AddressFormsText(library);
+    }
+  }
+  text += "\n" + DefaultsText(library) + EnvironmentText(library);
+  return text + "\nRun 'plclink --help' for the options every command takes.\n";
 }
 
 std::optional<std::string> HelpTopic(const std::vector<std::string>& args) {
@@ -376,12 +409,13 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (!command) {
       command = FindCommand(t);
-      if (!command) throw UsageError("unknown command '" + t + "' (read, write, poll, serve, call, members, get or set)");
+      if (!command)
+        throw UsageError("unknown command '" + t + "' (read, write, poll, serve, call, members, get, set or shell)");
       continue;
     }
     operands.push_back(t);
   }
-  if (!command) throw UsageError("no command given (read, write, poll, serve, call, members, get or set)");
+  if (!command) throw UsageError("no command given (read, write, poll, serve, call, members, get, set or shell)");
   o.command = command->command;
 
   for (std::size_t k = 0; k < given.size(); ++k) {

@@ -15,7 +15,7 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class Command { Read, Write, Poll, Serve, Call, Members, Get, Set };
+enum class Command { Read, Write, Poll, Serve, Call, Members, Get, Set, Shell };
 
 // How read and poll print register words: as the control gives them, or as mbpoll offers.
 enum class RegisterFormat { Control, Int, Uint, Hex, Float, Int32 };
@@ -56,8 +56,9 @@ std::optional<std::string> LibraryFor(const std::string& control);
 
 // The whole usage text (plclink --help).
 std::string UsageText();
-// One command's usage (plclink CONTROL COMMAND --help); nullopt for no such command.
-std::optional<std::string> CommandUsage(const std::string& command);
+// One command's usage (plclink CONTROL COMMAND --help), with the control's limits, address
+// forms and defaults when library names one; nullopt for no such command.
+std::optional<std::string> CommandUsage(const std::string& command, const std::string& library = {});
 // The command a help request is about: the first argument naming a command, if any.
 std::optional<std::string> HelpTopic(const std::vector<std::string>& args);
 // "plclink 1.0.0".

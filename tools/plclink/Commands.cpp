@@ -12,6 +12,7 @@
 #include "tools/plclink/RegisterFormat.h"
 #include "tools/plclink/ServeImage.h"
 #include "tools/plclink/ServedRequests.h"
+#include "tools/plclink/Shell.h"
 #include "tools/plclink/StopSignals.h"
 #include "tools/plclink/ValueText.h"
 
@@ -78,7 +79,8 @@ std::string ErrorsText(ControlSession& s) {
 // The control's ReadErrors text and its cause of the failure, each when it has one.
 int Failed(const std::string& method, std::int32_t result, const std::string& errors, const std::string& cause) {
   std::string why = cause;
-  if (!errors.empty() && errors != cause) why = why.empty() ? errors : errors + " (" + cause + ")";
+  // The classic text in front, unless the cause already says it.
+  if (!errors.empty() && cause.find(errors) == std::string::npos) why = why.empty() ? errors : errors + " (" + cause + ")";
   if (why.empty()) why = "the control gave no cause for this result";
   std::cerr << "plclink: " << method << " failed with result " << result << ": " << why << "\n";
   return 1;
@@ -298,6 +300,9 @@ int Serve(const Options& o, ControlSession& s, Output& out) {
     out.Event(name, args, m ? m->params : std::vector<ParamInfo>{}, WallMicrosNow());
   });
   s.OpenPort();
+  // Requests that waited on the line before the port opened were meant for a slave that was
+  // not there yet: answering them now would answer a master that has long given up.
+  s.Get().Invoke("ClearCommPort", {});
   out.Notice("READY serving unit " + s.Get().GetProperty("Address").ToString() + " on " + s.PortDevice() +
              (image.empty() ? "" : ", " + std::to_string(image.size()) + " values preloaded"));
   auto finished = [&] { return stop.Stopped() || (o.times && requests >= *o.times); };
@@ -356,7 +361,13 @@ int SetProperty(const Options& o, ControlSession& s, Output& out) {
 
 int RunCommand(const Options& o, ControlSession& s, Output& out) {
   s.ApplyOptions(o);
+  if (o.command == Command::Shell) return RunShell(o, s);
+  return RunOneCommand(o, s, out);
+}
+
+int RunOneCommand(const Options& o, ControlSession& s, Output& out) {
   switch (o.command) {
+    case Command::Shell: throw UsageError("a shell runs no shell of its own");
     case Command::Read: return Read(o, s, out);
     case Command::Write: return Write(o, s, out);
     case Command::Poll: return Poll(o, s, out);

@@ -9,5 +9,7 @@
 namespace plc::plclink {
 
 int RunCommand(const Options& options, ControlSession& session, Output& out);
+// One command on a session whose options are already applied (the shell's lines).
+int RunOneCommand(const Options& options, ControlSession& session, Output& out);
 
 }  // namespace plc::plclink

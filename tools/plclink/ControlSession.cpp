@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "platform/SerialPortMap.h"
+#include "tools/plclink/BagDocument.h"
 #include "tools/plclink/LineTrace.h"
 #include "tools/plclink/ValueText.h"
 
@@ -34,8 +35,11 @@ ControlSession::ControlSession(const Options& options) : control_(PluginControl:
     if (handler_) handler_(name, args);
   });
   control_->Initialize();
+  if (options.section && !options.bag) throw UsageError("--section names a section of the --bag document; give --bag too");
   if (options.bag) {
-    bag_.emplace(*options.bag, options.section.value_or(control_->ClassName() + "1"));
+    std::string section = options.section.value_or(control_->ClassName() + "1");
+    CheckBagDocument(*options.bag, section, options.command == Command::Set);
+    bag_.emplace(*options.bag, section);
     if (bag_->Entries().empty()) control_->InitProperties();
     else control_->ReadProperties(*bag_);
   } else {
@@ -71,6 +75,10 @@ void ControlSession::SetNamed(const std::string& option, const std::string& prop
   try {
     control_->SetProperty(m->name, value);
   } catch (const RuntimeError& e) {
+    // A value the control refuses as such (a settings text the port cannot take, a port
+    // number below 1) is a mistake on the command line, not a failure of the line.
+    if (e.Number() == err::InvalidPropertyValue || e.Number() == err::PortInvalid || e.Number() == err::Overflow)
+      throw UsageError(option + ": " + m->name + " refuses " + text + ": " + e.what());
     throw RuntimeError(e.Number(), "cannot set " + m->name + " to " + text + ": " + e.what());
   }
 }

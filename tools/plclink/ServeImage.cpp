@@ -26,10 +26,10 @@ void Put(std::map<std::int32_t, std::int32_t>& image, const std::string& where, 
                      refText + "'; RtuLink has no member that sets its input registers or discrete inputs");
   if (!value) throw UsageError(where + ": '" + valueText + "' is not a number");
   if (coil && *value != 0 && *value != 1) throw UsageError(where + ": coil " + refText + " takes 0 or 1, not " + valueText);
-  if (holding && (*value < -32768 || *value > 65535))
-    throw UsageError(where + ": " + valueText + " does not fit a register (-32768..65535)");
-  // A negative value goes out as the register holds it (two's complement).
-  image[static_cast<std::int32_t>(*ref)] = static_cast<std::int32_t>(*value) & (holding ? 0xFFFF : 1);
+  // Refused as a master's write of it would be: -1 is no register value, not 65535.
+  if (holding && (*value < 0 || *value > 65535))
+    throw UsageError(where + ": " + valueText + " does not fit a register (0..65535)");
+  image[static_cast<std::int32_t>(*ref)] = static_cast<std::int32_t>(*value);
 }
 
 int FreePort(SerialPortMap& map, int from) {

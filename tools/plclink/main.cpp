@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
     if (a == "--") break;
     if (a == "-h" || a == "--help") {
       auto topic = HelpTopic(args);
-      std::cout << (topic ? *CommandUsage(*topic) : UsageText());
+      auto library = args.empty() ? std::nullopt : LibraryFor(args[0]);
+      std::cout << (topic ? *CommandUsage(*topic, library.value_or("")) : UsageText());
       return 0;
     }
     if (a == "-V" || a == "--version") {

@@ -6,6 +6,7 @@
 #include "tools/plcsim/DirectNetSimulator.h"
 #include "tools/plcsim/EcomModuleSim.h"
 #include "tools/plcsim/Df1Simulator.h"
+#include "tools/plcsim/ModbusSimulator.h"
 #include "tools/plcsim/SimArguments.h"
 #include "tools/plcsim/Simulators.h"
 
@@ -17,6 +18,7 @@ const std::vector<SimulatorCommand>& Simulators() {
       {"directnet", "DirectLOGIC station(s), DirectNET / K-sequence", RunDirectNetCommand},
       {"ecom", "ECOM modules over UDP for the hei_pas client", RunEcomSimulator},
       {"df1", "Allen-Bradley DF1 full duplex (SLC500, MicroLogix, PLC5)", RunDf1Simulator},
+      {"modbus", "a Modbus slave, RTU or ASCII", RunModbusSimulator},
   };
   return simulators;
 }

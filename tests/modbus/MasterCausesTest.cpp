@@ -1,0 +1,218 @@
+// Every failing read and write of the master says why: the cause names the unit, the part of
+// the address, the value or the limit, and nothing goes on the line for what is refused.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "modbus/AsciiFrame.h"
+#include "modbus/MasterCause.h"
+#include "tests/modbus/MasterRig.h"
+
+namespace plc::modbus::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+const Bytes kGood = MasterRig::Rtu("01 03 02 00 2A");
+
+struct Failure {
+  Result result;
+  std::string cause;
+  std::size_t sent;
+};
+
+Failure Read(MasterRig& rig, const std::string& address, std::int16_t count = 1) {
+  std::size_t before = rig.requests.size();
+  VariantArray v(1, 200, VarType::Double);
+  Result r = rig.ReadPLC(address, v, count);
+  return {r, r == ResultOk ? std::string() : rig.road.Cause(), rig.requests.size() - before};
+}
+
+Failure Write(MasterRig& rig, const std::string& address, std::vector<double> values, std::int16_t ioType = 0) {
+  std::size_t before = rig.requests.size();
+  Result r = rig.WritePLC(address, std::move(values), ioType);
+  return {r, r == ResultOk ? std::string() : rig.road.Cause(), rig.requests.size() - before};
+}
+
+TEST(MasterCauses, AddressesThatDoNotResolveNameThePartNotUnderstood) {
+  MasterRig rig;
+  struct Case {
+    std::string address;
+    std::string says;
+  } cases[] = {
+      {"", "address '' not understood: it is empty"},
+      {"   ", "it is empty"},
+      {"400001", "reference 400001 names no Modbus table"},
+      {"40000", "reference 40000 names no Modbus table"},
+      {"-3", "reference -3 names no Modbus table"},
+      {std::string(10000, '1'), "(10000 bytes) not understood: the number does not fit 32 bits"},
+      {"\xEF\xBC\x94\xEF\xBC\x90\xEF\xBC\x90\xEF\xBC\x90\xEF\xBC\x91", "full-width digits are not digits here"},
+      {"Pump1", "no tag of that name"},
+      {"70000;40001", "the unit does not fit 16 bits"},
+      {"3;", "nothing follows the last ';'"},
+      {"x;40001", "the unit before ';' is not a number"},
+      {"3;4000x", "the reference '4000x' after the last ';' is not a number"},
+  };
+  for (const Case& c : cases) {
+    Failure f = Read(rig, c.address);
+    EXPECT_EQ(f.result, ResultFailed) << c.address.substr(0, 20);
+    EXPECT_THAT(f.cause, HasSubstr(c.says)) << c.address.substr(0, 20);
+    EXPECT_EQ(f.sent, 0u) << c.address.substr(0, 20);
+  }
+  // A long address is shown cut, not whole, whatever bytes it holds.
+  EXPECT_LT(Read(rig, std::string(10000, '1')).cause.size(), 200u);
+  EXPECT_LT(Read(rig, "0;1;4]5;440;1\xC2" + std::string(300, '\x9C')).cause.size(), 400u);
+  EXPECT_LT(Read(rig, "2;" + std::string(300, '9')).cause.size(), 400u);
+  rig.Answer(kGood);
+  EXPECT_EQ(Read(rig, "40001").result, ResultOk);
+}
+
+TEST(MasterCauses, CountsBeyondOneRequestAreRefusedWithTheLimit) {
+  MasterRig rig;
+  Failure f = Read(rig, "40001", 126);
+  EXPECT_EQ(f.cause, "count 126 beyond this control's limit of 125 registers per read");
+  EXPECT_EQ(f.sent, 0u);
+  EXPECT_THAT(Read(rig, "00001", 2001).cause, HasSubstr("limit of 2000 bits per read"));
+  EXPECT_THAT(Read(rig, "40001", 0).cause, HasSubstr("count 0"));
+  f = Write(rig, "40001", std::vector<double>(124, 1.0));
+  EXPECT_EQ(f.cause, "count 124 beyond this control's limit of 123 registers per write");
+  EXPECT_EQ(f.sent, 0u);
+  // Within the limits the requests go out.
+  rig.Answer(MasterRig::Rtu("01 10 00 00 00 7B"));
+  EXPECT_EQ(Write(rig, "40001", std::vector<double>(123, 1.0)).result, ResultOk);
+}
+
+TEST(MasterCauses, ValuesThatWouldGoOutAsAnotherNumberAreRefused) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 06 00 13 00 05"));
+  Failure f = Write(rig, "40020", {-1});
+  EXPECT_EQ(f.result, ResultFailed);
+  EXPECT_THAT(f.cause, HasSubstr("value -1 does not fit a register (0..65535"));
+  EXPECT_EQ(f.sent, 0u);
+  f = Write(rig, "40022", {1.5});
+  EXPECT_THAT(f.cause, HasSubstr("value 1.5 is not a whole number"));
+  EXPECT_EQ(f.sent, 0u);
+  EXPECT_THAT(Write(rig, "40001", {1, 2, 70000}).cause, HasSubstr("value 70000 does not fit a register"));
+  EXPECT_THAT(Write(rig, "00001", {0.5}).cause, HasSubstr("a coil takes 0 for off"));
+  EXPECT_THAT(Write(rig, "40001", {-40000}, 5).cause, HasSubstr("does not fit a signed register"));
+  EXPECT_THAT(Write(rig, "40001", {1e9}, 2).cause, HasSubstr("does not fit a fixed-point pair"));
+  EXPECT_THAT(Write(rig, "30001", {1}).cause, HasSubstr("reference 30001 cannot be written"));
+  EXPECT_EQ(rig.requests.size(), 0u);
+  // Signed values go out with ioType 5, and the line is free for them.
+  EXPECT_EQ(Write(rig, "40020", {-1}, 5).result, ResultOk);
+  EXPECT_EQ(rig.requests.back(), MasterRig::Rtu("01 06 00 13 FF FF"));
+}
+
+TEST(MasterCauses, ReplyFaultsNameTheUnitAndWhatWasWrong) {
+  MasterRig rig;
+  Failure f = Read(rig, "2;40001");
+  EXPECT_EQ(f.cause, "no reply from unit 2 within 2 s");
+  rig.road.SetCommBusy(Variant(false));
+
+  Bytes bad = MasterRig::Rtu("02 03 02 00 2A");
+  bad.back() ^= 0xFF;
+  rig.Answer(bad);
+  EXPECT_EQ(Read(rig, "2;40001").cause, "the reply from unit 2 failed its CRC check");
+  EXPECT_EQ(rig.road.ReadErrors().ToString(), "CRC error");  // the classic text stays
+
+  rig.Answer(MasterRig::Rtu("02 83 02"));
+  EXPECT_EQ(Read(rig, "2;40001").cause, "unit 2 refused the request: Exception 2 (illegal data address)");
+
+  rig.Answer(MasterRig::Rtu("02 03 04 00 2A 00 2B"));  // two registers for one asked
+  EXPECT_THAT(Read(rig, "2;40001").cause, HasSubstr("the reply from unit 2 does not answer the request"));
+
+  rig.Silent();
+  EXPECT_EQ(Write(rig, "2;40001", {5}).cause, "no acknowledgement of the write from unit 2 within 2 s");
+
+  rig.master.SetModBusMode(rtu::Ascii);
+  Bytes ascii = BuildAsciiFrame(Adu{2, 3, {2, 0, 0x2A}});
+  ascii[ascii.size() - 3] = ascii[ascii.size() - 3] == '0' ? '1' : '0';  // the LRC's last digit
+  rig.Answer(ascii);
+  EXPECT_EQ(Read(rig, "2;40001").cause, "the reply from unit 2 failed its LRC check");
+}
+
+TEST(MasterCauses, BusyClosedAndTooSmallArraysSayWhy) {
+  MasterRig rig;
+  EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+  Failure f = Read(rig, "40001");
+  EXPECT_EQ(f.result, ResultBusy);
+  EXPECT_THAT(f.cause, HasSubstr("busy (966)"));
+  rig.road.SetCommBusy(Variant(false));
+
+  rig.port.SetPortOpen(false);
+  EXPECT_EQ(Read(rig, "40001").cause, "port 1 is not open (set PortOpen to True first)");
+  EXPECT_EQ(rig.ReadPLCNW("40001"), ResultFailed);
+  EXPECT_EQ(rig.road.Cause(), "port 1 is not open (set PortOpen to True first)");
+  rig.port.SetPortOpen(true);
+
+  // Values go to elements 1..n: an array from 0 that is one short cannot take them all.
+  rig.Answer(MasterRig::Rtu("01 03 04 00 2A 00 2B"));
+  VariantArray zeroBased(0, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", zeroBased, 2), ResultFailed);
+  EXPECT_EQ(rig.road.Cause(),
+            "ReadValue holds elements 0..1, but the 2 value(s) read go to elements 1..2 (size it from 1, or from 0 "
+            "with one element more)");
+  VariantArray roomy(0, 2, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", roomy, 2), ResultOk);
+  EXPECT_EQ(roomy.Get(2).ToDouble(), 43);
+}
+
+TEST(MasterCauses, EveryFailureOfTheRoadLeavesACause) {
+  MasterRig rig;
+  auto check = [&](Result r) {
+    if (r == ResultOk) return;
+    EXPECT_FALSE(rig.road.Cause().empty());
+    EXPECT_NE(rig.road.Cause(), "the request was not sent");
+  };
+  for (const char* address : {"", "0", "9999999", "1;", ";", "a", "40001.5", "&H10", "1e3", "65536;40001"}) {
+    VariantArray v(1, 1, VarType::Double);
+    check(rig.ReadPLC(address, v, 1));
+    check(rig.ReadPLCNW(address));
+    check(rig.WritePLC(address, {1}));
+    rig.road.SetCommBusy(Variant(false));
+  }
+}
+
+// The first of the two mutants that survived: a new request that finds a read pending for 3 s
+// clears it and counts it as a failure.
+TEST(MasterCauses, AStalePendingReadClearedByTheNextRequestIsCounted) {
+  MasterRig rig;
+  EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);  // no reply, and no watchdog to end it
+  // The events the next request lets run take three seconds.
+  rig.loop.Post([&] { rig.clock.Advance(3'000'000); });
+  EXPECT_EQ(rig.master.Transaction().ErrorCount, 0);
+  EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+  EXPECT_EQ(rig.master.Transaction().ErrorCount, 1);
+  EXPECT_EQ(rig.requests.size(), 2u);
+}
+
+// The second: the watchdog ending a stale transaction also ends a waiting read's hold on the
+// line, so a write issued from an event inside that read's wait goes out at once instead of
+// waiting out the read.
+TEST(MasterCauses, AWriteAfterTheWatchdogInsideAWaitingReadDoesNotWaitForIt) {
+  MasterRig rig;  // silent until the timer
+  std::int64_t writeTook = -1;
+  Result written = ResultFailed;
+  rig.loop.AddTimer(1'000'000, [&] {
+    rig.clock.Advance(1'000'000);  // a slow event: the watchdog's tick is due when it ends
+    rig.master.ReplyWatchdog();    // the waiting read's request is abandoned
+    rig.Answer(kGood);
+    EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);  // answered at the next dispatch
+    rig.Answer(MasterRig::Rtu("01 06 00 00 00 05"));
+    std::int64_t start = rig.Micros();
+    written = rig.WritePLC("40001", {5});
+    writeTook = rig.Micros() - start;
+    rig.Answer(kGood);
+  });
+  VariantArray v(1, 1, VarType::Double);
+  // The read's own request was abandoned: the other read's values are not taken for its own.
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+  EXPECT_THAT(rig.road.Cause(), HasSubstr("given up before its reply came"));
+  EXPECT_TRUE(v.Get(1).IsEmpty() || v.Get(1).ToDouble() == 0);
+  EXPECT_EQ(written, ResultOk);
+  EXPECT_EQ(writeTook, 0);
+}
+
+}  // namespace
+}  // namespace plc::modbus::testing

@@ -1,0 +1,32 @@
+// serve answers what comes after it opened the line, not requests queued on the line before.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "modbus/Frame.h"
+#include "tests/support/PlclinkCommand.h"
+#include "tests/support/Pty.h"
+
+namespace plc::test {
+namespace {
+
+using modbus::Adu;
+using modbus::Framing;
+
+TEST(PlclinkServe, RequestsWaitingBeforeTheLineOpenedAreDropped) {
+  Pty line;
+  // A master that gave up long ago: its write waits in the line's input.
+  line.Write(modbus::BuildFrame(Adu{1, 6, {0, 0, 0, 111}}, Framing::Rtu));
+  PeerProcess serve(PlclinkCommand({"rtulink", "--port", line.DevicePath(), "--address", "1", "serve", "--times", "1"}));
+  EXPECT_TRUE(line.ReadUntilQuiet(std::chrono::milliseconds(300)).empty()) << "the stale request was answered";
+  line.Write(modbus::BuildFrame(Adu{1, 3, {0, 0, 0, 1}}, Framing::Rtu));
+  PtyBytes reply = line.Read(7);
+  EXPECT_EQ(reply, modbus::BuildFrame(Adu{1, 3, {2, 0, 0}}, Framing::Rtu)) << "40001 still holds 0";
+  std::string served = serve.WaitForLine("20", std::chrono::seconds(5));
+  EXPECT_NE(served.find("holding registers 40001 read: 0"), std::string::npos) << served;
+  EXPECT_EQ(serve.Stop() , 0);
+}
+
+}  // namespace
+}  // namespace plc::test

@@ -1,0 +1,258 @@
+// The simulated Modbus slave: strict as a real one (its four tables, unit, broadcast, the
+// exceptions), each fault it injects seen by plclink as the user sees it (result, ReadErrors,
+// cause, plain and JSON, the time taken) with the next transaction working, and the plcsim
+// command's arguments checked.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "modbus/AsciiFrame.h"
+#include "modbus/Frame.h"
+#include "tests/support/PlclinkCommand.h"
+#include "tests/support/Pty.h"
+#include "tools/plcsim/ModbusSimulator.h"
+
+namespace plc::sim {
+namespace {
+
+using ::testing::HasSubstr;
+using modbus::Adu;
+using modbus::Bytes;
+using modbus::Framing;
+
+Bytes Frame(const Adu& adu, Framing f = Framing::Rtu) { return modbus::BuildFrame(adu, f); }
+
+// The one reply message the slave sends for a request, or nullopt for silence.
+std::optional<Adu> Ask(ModbusSimSlave& s, const Adu& request, Framing f = Framing::Rtu) {
+  Bytes frame = Frame(request, f);
+  std::vector<ModbusSimSend> sends = s.Feed(frame, 0);
+  if (sends.empty()) return std::nullopt;
+  EXPECT_EQ(sends.size(), 1u);
+  modbus::ParsedFrame parsed = modbus::ParseFrame(sends[0].bytes, f);
+  EXPECT_TRUE(parsed) << "the reply passes its check";
+  return parsed.adu;
+}
+
+TEST(ModbusSimSlave, ServesItsFourTablesAndRefusesAsAStandardSlaveDoes) {
+  ModbusSimSlave s(5, Framing::Rtu, 100);
+  ASSERT_TRUE(s.Set(40001, 1234));
+  ASSERT_TRUE(s.Set(30002, 7));
+  ASSERT_TRUE(s.Set(10003, 1));
+  EXPECT_FALSE(s.Set(40101, 1)) << "beyond the table";
+  EXPECT_FALSE(s.Set(10001, 2)) << "an input is 0 or 1";
+  EXPECT_FALSE(s.Set(20001, 0)) << "no 2xxxx table";
+
+  EXPECT_EQ(Ask(s, {5, 3, {0, 0, 0, 2}}), (Adu{5, 3, {4, 0x04, 0xD2, 0, 0}}));
+  EXPECT_EQ(Ask(s, {5, 4, {0, 1, 0, 1}}), (Adu{5, 4, {2, 0, 7}}));
+  EXPECT_EQ(Ask(s, {5, 2, {0, 0, 0, 3}}), (Adu{5, 2, {1, 0b100}}));
+  // Writes land in their own tables only.
+  EXPECT_EQ(Ask(s, {5, 6, {0, 9, 0, 42}}), (Adu{5, 6, {0, 9, 0, 42}}));
+  EXPECT_EQ(s.Get(40010), 42);
+  EXPECT_EQ(s.Get(30010), 0);
+  EXPECT_EQ(Ask(s, {5, 5, {0, 0, 0xFF, 0}}), (Adu{5, 5, {0, 0, 0xFF, 0}}));
+  EXPECT_EQ(s.Get(1), 1);
+  EXPECT_EQ(Ask(s, {5, 16, {0, 2, 0, 2, 4, 0, 1, 0, 2}}), (Adu{5, 16, {0, 2, 0, 2}}));
+  EXPECT_EQ(s.Get(40004), 2);
+
+  EXPECT_EQ(Ask(s, {6, 3, {0, 0, 0, 1}}), std::nullopt) << "another unit's request";
+  EXPECT_EQ(Ask(s, {0, 6, {0, 0, 0, 9}}), std::nullopt) << "a broadcast write is not answered";
+  EXPECT_EQ(s.Get(40001), 9) << "but carried out";
+  EXPECT_EQ(Ask(s, {0, 3, {0, 0, 0, 1}}), std::nullopt);
+
+  // In RTU a function the slave does not serve has no length to cut the frame by: it is
+  // dropped; in ASCII, where CR LF ends every frame, it is refused with exception 1.
+  ModbusSimSlave ascii(5, Framing::Ascii, 100);
+  EXPECT_EQ(Ask(ascii, {5, 7, {}}, Framing::Ascii), (Adu{5, 0x87, {1}}));
+  EXPECT_EQ(Ask(s, {5, 3, {0, 99, 0, 2}}), (Adu{5, 0x83, {2}})) << "registers 100 and 101: the second is beyond";
+  EXPECT_EQ(Ask(s, {5, 3, {0, 0, 0, 126}}), (Adu{5, 0x83, {3}}));
+  EXPECT_EQ(Ask(s, {5, 3, {0, 0, 0, 0}}), (Adu{5, 0x83, {3}}));
+  EXPECT_EQ(Ask(s, {5, 5, {0, 0, 0x12, 0x34}}), (Adu{5, 0x85, {3}}));
+
+  Bytes broken = Frame({5, 3, {0, 0, 0, 1}});
+  broken.back() ^= 1;
+  EXPECT_TRUE(s.Feed(broken, 0).empty());
+  EXPECT_EQ(s.BrokenFrames(), 1);
+  EXPECT_TRUE(Ask(s, {5, 3, {0, 0, 0, 1}}).has_value()) << "the next request is served";
+}
+
+TEST(ModbusSimSlave, AsciiFramingAndEachFaultShapeTheReply) {
+  ModbusSimSlave a(1, Framing::Ascii);
+  a.Set(40001, 0x2A);
+  EXPECT_EQ(Ask(a, {1, 3, {0, 0, 0, 1}}, Framing::Ascii), (Adu{1, 3, {2, 0, 0x2A}}));
+
+  ModbusSimSlave s(1, Framing::Rtu);
+  Bytes request = Frame({1, 3, {0, 0, 0, 1}});
+  Bytes good = Frame({1, 3, {2, 0, 0}});
+  s.InjectNext(ModbusFault::Silent);
+  EXPECT_TRUE(s.Feed(request, 0).empty());
+  s.InjectNext(ModbusFault::BadCheck);
+  auto sends = s.Feed(request, 0);
+  ASSERT_EQ(sends.size(), 1u);
+  EXPECT_FALSE(modbus::ParseFrame(sends[0].bytes, Framing::Rtu));
+  s.InjectNext(ModbusFault::Late);
+  sends = s.Feed(request, 0);
+  ASSERT_EQ(sends.size(), 1u);
+  EXPECT_GE(sends[0].delayMs, 2100);
+  EXPECT_EQ(sends[0].bytes, good);
+  s.InjectNext(ModbusFault::Split);
+  sends = s.Feed(request, 0);
+  ASSERT_EQ(sends.size(), 3u);
+  Bytes joined;
+  for (const auto& piece : sends) joined.insert(joined.end(), piece.bytes.begin(), piece.bytes.end());
+  EXPECT_EQ(joined, good);
+  EXPECT_GT(sends[1].delayMs, 0);
+  s.InjectNext(ModbusFault::Noise);
+  sends = s.Feed(request, 0);
+  ASSERT_EQ(sends.size(), 1u);
+  EXPECT_EQ(Bytes(sends[0].bytes.end() - static_cast<std::ptrdiff_t>(good.size()), sends[0].bytes.end()), good);
+  EXPECT_GT(sends[0].bytes.size(), good.size());
+  // A failing slave writes nothing it refuses.
+  s.SetFault(ModbusFault::Exception);
+  EXPECT_EQ(Ask(s, {1, 6, {0, 0, 0, 5}}), (Adu{1, 0x86, {4}}));
+  EXPECT_EQ(s.Get(40001), 0);
+}
+
+// plclink against the simulator on a thread of this test, each fault as the user meets it.
+class PlclinkAgainstModbusSim : public ::testing::Test {
+ protected:
+  test::PtyLink line;
+  ModbusSimulator sim{ModbusSimOptions{line.PathA(), 1, Framing::Rtu, "9600,n,8,1", 9999}};
+
+  void SetUp() override {
+    std::lock_guard<std::mutex> hold(sim.Slave().Lock());
+    sim.Slave().Set(40001, 101);
+    sim.Slave().Set(40002, 202);
+  }
+  void Inject(ModbusFault fault) {
+    std::lock_guard<std::mutex> hold(sim.Slave().Lock());
+    sim.Slave().InjectNext(fault);
+  }
+  test::RunResult Plclink(std::vector<std::string> args) {
+    args.insert(args.begin(), {"rtulink", "--port", line.PathB()});
+    return test::RunPlclink(std::move(args));
+  }
+  void ExpectNextReadWorks() {
+    test::RunResult r = Plclink({"read", "40001", "2"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "101 202\n");
+  }
+};
+
+TEST_F(PlclinkAgainstModbusSim, EveryFaultIsReportedWithItsCausePlainAndJson) {
+  struct Case {
+    ModbusFault fault;
+    std::string errors;  // ReadErrors
+    std::string cause;
+    double minSeconds, maxSeconds;
+  } cases[] = {
+      {ModbusFault::Silent, "", "no reply from unit 1 within 2 s", 1.0, 3.5},
+      {ModbusFault::BadCheck, "CRC error", "the reply from unit 1 failed its CRC check", 0, 1.5},
+      {ModbusFault::Exception, "Exception 4 (slave device failure)",
+       "unit 1 refused the request: Exception 4 (slave device failure)", 0, 1.5},
+      {ModbusFault::Late, "", "no reply from unit 1 within 2 s", 1.0, 3.5},
+  };
+  for (const Case& c : cases) {
+    for (bool json : {false, true}) {
+      Inject(c.fault);
+      auto start = std::chrono::steady_clock::now();
+      test::RunResult r = json ? Plclink({"--json", "read", "40001", "2"}) : Plclink({"read", "40001", "2"});
+      double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      EXPECT_EQ(r.exitCode, 1) << c.cause;
+      EXPECT_GE(took, c.minSeconds) << c.cause;
+      EXPECT_LE(took, c.maxSeconds) << c.cause;
+      if (json) {
+        auto lines = test::JsonLines(r);
+        ASSERT_EQ(lines.size(), 1u) << r.out;
+        EXPECT_EQ(lines[0]["ok"], false);
+        EXPECT_EQ(lines[0]["errors"], c.errors);
+        EXPECT_EQ(lines[0]["cause"], c.cause);
+      } else {
+        EXPECT_EQ(r.out, "");
+        std::string why = c.errors.empty() || c.cause.find(c.errors) != std::string::npos ? c.cause
+                                                                                           : c.errors + " (" + c.cause + ")";
+        EXPECT_EQ(r.err, "plclink: ReadPLC failed with result 0: " + why + "\n");
+      }
+      if (c.fault == ModbusFault::Late) std::this_thread::sleep_for(std::chrono::milliseconds(700));
+      ExpectNextReadWorks();
+    }
+  }
+  // Split and noisy replies are still taken.
+  for (ModbusFault f : {ModbusFault::Split, ModbusFault::Noise}) {
+    Inject(f);
+    ExpectNextReadWorks();
+  }
+}
+
+TEST_F(PlclinkAgainstModbusSim, RefusalsNameWhatWasWrongAndSendNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string cause;
+  } cases[] = {
+      {{"read", ""}, "address '' not understood: it is empty"},
+      {{"read", "400001"}, "reference 400001 names no Modbus table"},
+      {{"read", "40000"}, "reference 40000 names no Modbus table"},
+      {{"read", "\xEF\xBC\x94\xEF\xBC\x90\xEF\xBC\x90\xEF\xBC\x90\xEF\xBC\x91"}, "full-width digits are not digits here"},
+      {{"read", std::string(10000, '4')}, "the number does not fit 32 bits"},
+      {{"write", "40020", "-1"}, "value -1 does not fit a register"},
+      {{"write", "40022", "1.5"}, "value 1.5 is not a whole number"},
+      {{"read", "49999", "2"}, "unit 1 refused the request: Exception 2 (illegal data address)"},
+  };
+  for (const Case& c : cases) {
+    for (bool json : {false, true}) {
+      std::vector<std::string> args = c.args;
+      if (json) args.insert(args.begin(), "--json");
+      test::RunResult r = Plclink(args);
+      EXPECT_EQ(r.exitCode, 1) << c.cause << r.err;
+      if (json) {
+        auto lines = test::JsonLines(r);
+        ASSERT_EQ(lines.size(), 1u) << r.out;
+        EXPECT_THAT(lines[0]["cause"].get<std::string>(), HasSubstr(c.cause));
+      } else {
+        EXPECT_THAT(r.err, HasSubstr(c.cause));
+        EXPECT_EQ(r.err.find("no error text"), std::string::npos);
+      }
+    }
+  }
+  std::lock_guard<std::mutex> hold(sim.Slave().Lock());
+  EXPECT_EQ(sim.Slave().Get(40020), 0);
+  EXPECT_EQ(sim.Slave().Get(40022), 0);
+  EXPECT_EQ(sim.Slave().RequestsServed(), 2) << "only the read of 49999 reached the slave, once plain, once JSON";
+}
+
+TEST(PlcsimModbusCommand, ArgumentsAreCheckedAndHelpListsFaultsAndAddresses) {
+  const std::string plcsim = std::string(PLC_BINARY_DIR) + "/bin/plcsim";
+  auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), "modbus");
+    return test::RunProgram(test::PeerCommand{plcsim, args, "build the plcsim target"}, std::chrono::seconds(10));
+  };
+  test::RunResult help = run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* word : {"silent", "badcrc", "exception", "late", "split", "noise", "4xxxx", "0xxxx", "socat"})
+    EXPECT_THAT(help.out, HasSubstr(word));
+  struct Case {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"--port", "/dev/null", "--set", "40001=70000"}, "--set 40001: '70000' is outside 0..65535"},
+      {{"--port", "/dev/null", "--set", "V2000=1"}, "--set V2000: 'V2000' is not a number"},
+      {{"--port", "/dev/null", "--unit", "abc"}, "--unit: 'abc' is not a number"},
+      {{"--port", "/dev/null", "--fault", "bogus"}, "--fault: 'bogus' is not one of silent, badcrc"},
+      {{"--port", "/dev/null", "--times", "-3"}, "--times: '-3' is outside 1.."},
+      {{"--port", "/dev/null", "--set", "10001=2"}, "--set 10001: no such point"},
+      {{"--unit", "1"}, "--port PATH is required"},
+      {{"--port", ""}, "--port: an empty path names no device"},
+  };
+  for (const Case& c : cases) {
+    test::RunResult r = run(c.args);
+    EXPECT_EQ(r.exitCode, 2) << c.says;
+    EXPECT_THAT(r.err, HasSubstr("plcsim modbus: " + c.says));
+  }
+  test::RunResult r = run({"--port", "/dev/null"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_THAT(r.err, HasSubstr("/dev/null is not a serial line"));
+}
+
+}  // namespace
+}  // namespace plc::sim
