@@ -33,6 +33,14 @@ TEST(PlclinkEcom, WriteReadAndAFailureInAFreshProcess) {
   auto bit = run({"read", "2;X,17"});
   EXPECT_EQ(test::JsonLines(bit).at(0)["values"], nlohmann::json::array({1}));
 
+  // An ioFloat value is the word pair as given: WriteSize counts pairs, the words go unchanged.
+  auto pair = run({"--io-type", "ioFloat", "write", "2;V,2100", "12", "3456"});
+  ASSERT_EQ(pair.exitCode, 0) << pair.err;
+  EXPECT_EQ(modules.Word(2, 1088), 12);
+  EXPECT_EQ(modules.Word(2, 1089), 3456);
+  auto odd = run({"--io-type", "ioFloat", "write", "2;V,2100", "12"});
+  EXPECT_EQ(odd.exitCode, 2) << odd.err;
+
   auto missing = run({"read", "5;V,0"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_EQ(test::JsonLines(missing).at(0)["cause"],

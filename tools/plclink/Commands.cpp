@@ -123,6 +123,15 @@ int Read(const Options& o, ControlSession& s, Output& out) {
   return result == ResultOk ? 0 : Failed(m.name, result, errors, cause);
 }
 
+// UdpLink counts an ioFloat write in values of two words each (whole part, then
+// ten-thousandths), which the command line gives as the words: WriteSize is half of them.
+void CountFixedPointPairs(const Options& o, ArgSlots& a) {
+  if (o.library != "udplink" || a.slots.size() < 4 || !a.slots[3] || a.slots[3]->ToInt32() != ioFloat) return;
+  if (o.operands.size() % 2 != 0)
+    throw UsageError("write: an ioFloat value is two words (whole part, then ten-thousandths); give them in pairs");
+  a.slots[2] = Variant(static_cast<std::int16_t>(o.operands.size() / 2));
+}
+
 int Write(const Options& o, ControlSession& s, Output& out) {
   const MemberInfo& m = s.Require("WritePLC", MemberKind::Method);
   if (o.operands.size() > 32767) throw UsageError("too many values");
@@ -133,6 +142,7 @@ int Write(const Options& o, ControlSession& s, Output& out) {
     values.Set(static_cast<std::int32_t>(i + 1), *v);
   }
   ArgSlots a = TransferArgs(m, o, Variant(std::move(values)), static_cast<std::int16_t>(o.operands.size()));
+  CountFixedPointPairs(o, a);
   CheckModbusLimits(o, a, static_cast<long>(o.operands.size()), true);
   s.OpenPort();
   std::int32_t result = s.Get().Invoke(m.name, a.List()).ToInt32();
