@@ -19,7 +19,7 @@ DfLink::DfLink(std::unique_ptr<SerialPort> port)
       timer4_(kTimer4Interval),
       engine_(line_.Child(), EventLoop::Current()) {
   timers_.Timer2().OnTick = [this] { engine_.WatchdogTick(); };
-  engine_.OnClosed = [this](const df1::LinkClosing& closing) { RaiseCommComplete(closing); };
+  engine_.OnClosed = [this](const df1::LinkClosing& closing, const df1::Transaction& t) { RaiseCommComplete(closing, t); };
 }
 
 DfLink::~DfLink() = default;

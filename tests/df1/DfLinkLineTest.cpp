@@ -79,7 +79,7 @@ TEST(DfLinkLine, ReadsAndWritesOfNFBAndTData) {
     ASSERT_TRUE(rig.AwaitEvent(2));
     ASSERT_EQ(rig.Write("B3:4", 16), ResultOk);
     ASSERT_TRUE(rig.AwaitEvent(3));
-    ASSERT_EQ(rig.Write("T4:0.2", 4112), ResultOk) << "0x1010: two doubled DLEs";
+    ASSERT_EQ(rig.Write("T4:0.ACC", 4112), ResultOk) << "0x1010: two doubled DLEs";
     ASSERT_TRUE(rig.AwaitEvent(4));
     VariantArray v(1, 1, VarType::Double);
     ASSERT_EQ(rig.Read("N7:0", v, 1), ResultOk);
@@ -88,8 +88,10 @@ TEST(DfLinkLine, ReadsAndWritesOfNFBAndTData) {
     EXPECT_EQ(v.Get(1).ToDouble(), 3.25);
     ASSERT_EQ(rig.Read("B3/68", v, 1), ResultOk) << "bit 4 of word 4";
     EXPECT_EQ(v.Get(1).ToDouble(), 1);
-    ASSERT_EQ(rig.Read("T4:0", v, 1), ResultOk) << "the write went to the element's first word";
+    ASSERT_EQ(rig.Read("T4:0.2", v, 1), ResultOk);
     EXPECT_EQ(v.Get(1).ToDouble(), 4112);
+    ASSERT_EQ(rig.Read("T4:0", v, 1), ResultOk);
+    EXPECT_EQ(v.Get(1).ToDouble(), 0) << "the write went to the accumulator alone";
   }
 }
 
