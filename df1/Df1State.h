@@ -16,6 +16,7 @@
 #include "core/Variant.h"
 #include "df1/Addressing.h"
 #include "df1/Receive.h"
+#include "df1/Requests.h"
 
 namespace plc::df1 {
 
@@ -39,6 +40,9 @@ struct Transaction {
   double byteSeconds = 0;          // line time of one byte at the port's speed
   std::int64_t sentMicros = 0;     // loop time of the send
   std::string what;                // "the read of N7:0 x2", for texts
+  Bytes payload;                   // as sent, for the one resend of a line's first request
+  bool firstOnLine = false;        // the line's first request since the control was made
+  bool resent = false;
 
   bool IsRead() const { return kind != Kind::Write; }
   // Line time of the bytes the transaction moves after the request is written: the request

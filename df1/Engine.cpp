@@ -16,7 +16,7 @@ namespace plc::df1 {
 
 namespace {
 
-constexpr double kTnsStepSeconds = 0.01;
+constexpr double kTnsStepSeconds = 0.001;
 
 std::string Seconds(double s) {
   char text[32];
@@ -69,6 +69,8 @@ Df1Engine::Outcome Df1Engine::SendRequest(Transaction t, const std::function<Che
   } catch (const RuntimeError& e) {
     return {Outcome::Kind::PortFailed, ResultFailed, std::string("the port refused the request: ") + e.what()};
   }
+  t.firstOnLine = !lastTns_.has_value();
+  t.payload = std::move(*payload);
   lastTns_ = tns;
   t.line = this;
   t.tns = tns;
@@ -151,10 +153,17 @@ Df1Engine::Outcome Df1Engine::ReadAndWait(const ReadRequest& r, Variant& readVal
   const double limit = kReplyLimitSeconds + t.LineSeconds();
   const std::string what = t.what;
   const std::int32_t station = t.dst;
-  MidnightStopwatch watch(loop_.GetClock());
+  std::optional<MidnightStopwatch> watch(std::in_place, loop_.GetClock());
   auto closed = [&] { return closedNumber_ == mine; };
-  WaitShort([&] { return closed() || s.CancelWait; }, limit);
-  const bool late = watch.Elapsed() > limit;
+  auto resent = [&] { return s.OnLine && s.OnLine->number == mine && s.OnLine->resent; };
+  bool restarted = false;
+  for (;;) {
+    WaitShort([&] { return closed() || s.CancelWait || (!restarted && resent()); }, limit);
+    if (restarted || !resent() || closed() || s.CancelWait) break;
+    restarted = true;  // the request went again: its limit starts again
+    watch.emplace(loop_.GetClock());
+  }
+  const bool late = watch->Elapsed() > limit;
   s.ReadPending = false;
   Outcome out{Outcome::Kind::Finished, ResultOk, {}};
   // A good reply to this very request is taken even when its handling ended past the limit.
@@ -200,6 +209,7 @@ void Df1Engine::HandleReply() {
   }
   const Transaction t = *s.OnLine;
   LinkClosing closing = link_.Close(s.ModeCopy, t);
+  if (closing.silentAfterAck && t.firstOnLine && !t.resent && Resend()) return;
   s.LastStatus = closing.status;
   s.OnLine.reset();
   if (closing.status == ResultOk) {
@@ -222,6 +232,33 @@ void Df1Engine::HandleReply() {
   }
   s.LineIdle();
   port_.SetRThreshold(1);
+}
+
+bool Df1Engine::Resend() {
+  // The line's first request, acknowledged and then answered by silence: a processor that took
+  // it for a repeat of the last request another program sent it with that number dropped it.
+  // It goes once more under the next number.
+  Df1State& s = State();
+  Transaction& t = *s.OnLine;
+  const std::int32_t tns = NextTns(t.tns);
+  Bytes payload = t.payload;
+  payload[4] = static_cast<std::uint8_t>(tns & 0xFF);
+  payload[5] = static_cast<std::uint8_t>(tns >> 8);
+  auto frame = StuffAndCheck(payload, s.ModeCopy);
+  if (!frame) return false;
+  try {
+    link_.Send(*frame);
+  } catch (const RuntimeError&) {
+    return false;
+  }
+  lastTns_ = tns;
+  t.tns = tns;
+  t.payload = std::move(payload);
+  t.resent = true;
+  t.sentMicros = loop_.Now();
+  s.TnsCounter = tns;
+  s.SendTime = WallNow(loop_);
+  return true;
 }
 
 void Df1Engine::WatchdogTick() {

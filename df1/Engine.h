@@ -9,10 +9,12 @@
 // waits (events run meanwhile) until that one ends or its limit passes; a reply that comes
 // after its request was given up is acknowledged and dropped.
 //
-// Transaction numbers: each line starts from the wall clock in 10 ms steps (1..49), so that
-// programs run one after another on a line, 10 ms to 0.49 s apart, never start with the number
-// the previous one ended on (a processor takes a repeated number from the same source for a
-// duplicate and drops it); other spacings differ 48 times in 49.
+// Transaction numbers: each line starts from the wall clock in 1 ms steps (1..49), so that
+// programs run one after another on a line, 1 to 48 ms apart, never start with the number the
+// previous one ended on, and others 48 times in 49: a processor takes a repeated number from
+// the same source for a duplicate and drops it. When it does (the line's first request is
+// acknowledged and then answered by silence), the request goes once more under the next
+// number.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -94,12 +96,14 @@ class Df1Engine {
 
   // The line's last transaction number (unset until its first request); tests set it.
   std::optional<std::int32_t> LastTns() const { return lastTns_; }
-  void SetLastTns(std::int32_t tns) { lastTns_ = tns; }
+  void SetLastTns(std::optional<std::int32_t> tns) { lastTns_ = tns; }
 
  private:
   void OnComm();
   void HandleReply();
   void ListenBetween();
+  // Sends the request on the line once more under the next number; false when it cannot.
+  bool Resend();
   Outcome SendRequest(Transaction t, const std::function<Checked<Bytes>(const RequestHead&)>& build);
 
   SerialPort& port_;

@@ -155,6 +155,7 @@ LinkClosing Df1Link::ReadReply(ReplyReceiver& receiver, const Transaction& t) {
   while (!receiver.LoopEnded()) {
     auto byte = ReadByte(byteLimit);
     if (!byte) {
+      out.silentAfterAck = bytes == 0;
       return fail(ResultLinkTimeout, kTextNoReplyByte,
                   bytes == 0 ? Station(t) + " acknowledged " + t.what + " and sent no reply within " + Seconds(byteLimit)
                              : "the reply from " + Station(t) + " stopped after " + std::to_string(bytes) +

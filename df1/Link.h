@@ -57,6 +57,9 @@ struct LinkClosing {
   std::optional<int> tns;  // the reply's row of ReplyTable, for a good reply that has one
   std::vector<std::uint16_t> words;
   int foreignReplies = 0;  // good frames of other requests acknowledged and dropped
+  // The station acknowledged the request and then sent nothing at all: what a processor does
+  // with a request it takes for a repeat of the one before.
+  bool silentAfterAck = false;
 };
 
 class Df1Link {

@@ -254,6 +254,24 @@ TEST(DfLinkFaults, OneRetryWhenNumOfReadRetriesIsAbove1) {
   rig.plc.InjectNext(Df1Fault::BadCheck);
   rig.plc.InjectNext(Df1Fault::DleNak);
   EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultDleNak) << "never more than one retry";
+  rig.Link().SetNumOfReadRetries(1);
+  rig.plc.InjectNext(Df1Fault::BadCheck);
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultCheckError) << "1 is not above 1: no retry";
+}
+
+TEST(DfLinkFaults, AWaitingReadThatEndsOn92LeavesNothingPendingForTheCallsAfterIt) {
+  Df1Rig rig;
+  VariantArray v = Doubles(1);
+  rig.plc.InjectNext(Df1Fault::Silent);
+  ASSERT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultNoReply);
+  EXPECT_FALSE(rig.State().ReadPending);
+  ASSERT_EQ(ReadNoWait(rig.Link(), "N7:0", 1), ResultFailed);
+  AwaitEvents(rig, 1);
+  ASSERT_EQ(rig.events.size(), 1u);
+  EXPECT_EQ(rig.Link().CommBusy().ToInt16(), False) << "the non-waiting read's completion freed the driver";
+  const std::int64_t start = rig.Now();
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk) << "not 95";
+  EXPECT_LT(rig.Now() - start, 100'000);
 }
 
 TEST(DfLinkCalls, CommCompleteCarriesTheBufferTheStartAndTheCount) {

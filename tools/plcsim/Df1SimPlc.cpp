@@ -65,7 +65,8 @@ const std::vector<Df1FaultName>& Df1FaultNames() {
 std::string CountsText(const Df1SimCounts& c) {
   auto n = [](long v) { return std::to_string(v); };
   return "received " + n(c.requests) + " requests (" + n(c.duplicates) + " duplicates, " + n(c.badChecks) +
-         " bad checks), " + n(c.closingAcks) + " closing DLE ACKs, " + n(c.otherAcks) + " other DLE ACKs, " +
+         " bad checks, " + n(c.brokenFrames) + " broken frames), " + n(c.closingAcks) + " closing DLE ACKs, " +
+         n(c.otherAcks) + " other DLE ACKs, " + n(c.lostAcks) + " DLE ACKs left unheard, " +
          n(c.naks) + " DLE NAKs, " + n(c.enqs) + " DLE ENQs, " + n(c.bytes) + " bytes; answered " + n(c.answered) +
          ", sent " + n(c.enqsSent) + " DLE ENQs, resent " + n(c.repliesResent) + " replies, gave up " +
          n(c.repliesGivenUp);
@@ -172,6 +173,7 @@ std::vector<Df1Action> Df1SimPlc::Feed(std::uint8_t byte, std::int64_t nowMicros
       } else if (byte == ETX) {
         rx_ = Rx::Check;
       } else {
+        ++counts_.brokenFrames;
         rx_ = byte == STX ? Rx::Data : Rx::Idle;  // a new start, or a broken frame
         payload_.clear();
       }

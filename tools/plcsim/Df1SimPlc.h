@@ -75,6 +75,7 @@ struct Df1SimCounts {
   long answered = 0;      // commands carried out, a reply sent for each
   long duplicates = 0;    // dropped as repeats of the last request of their source
   long badChecks = 0;     // frames refused with DLE NAK
+  long brokenFrames = 0;  // frames cut off by a DLE and a byte that has no place in them
   long closingAcks = 0;   // DLE ACKs that acknowledged a reply
   long otherAcks = 0;     // DLE ACKs while no reply awaited one
   long lostAcks = 0;      // DLE ACKs left unheard (the ack-lost fault)
