@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "df1/Df1State.h"
+#include "df1/Results.h"
 #include "tests/df1/Df1Rig.h"
 
 namespace plc {
@@ -188,6 +189,9 @@ TEST(DfLinkFaults, EveryRowOfTheLinkFailureTable) {
       EXPECT_EQ(rig.events[0][4].ToInt16(), row.status);
       EXPECT_EQ(rig.events[0][3].ToString(), row.text);
       EXPECT_EQ(rig.Link().ReadErrors().ToString(), row.text);
+      const std::string cause = rig.Link().FailureCause();
+      EXPECT_EQ(cause.rfind(df1::ResultMeaning(row.status) + ": ", 0), 0u) << cause;
+      EXPECT_NE(cause.find("station 1"), std::string::npos) << cause;
       EXPECT_EQ(rig.AcksAfterRequest(), 3);
       EXPECT_GE(took, row.minMicros);
       EXPECT_LE(took, row.maxMicros);
@@ -383,7 +387,21 @@ TEST(DfLinkCalls, AnArrayThatLacksAnIndexMakesTheReadReturn0) {
   Df1Rig rig;
   VariantArray small = Doubles(1);
   EXPECT_EQ(Read(rig.Link(), "N7:0", small, 2), ResultFailed);
+  EXPECT_EQ(rig.Link().FailureCause(), "not done: ReadValue holds the elements 1..1, not 1..2");
   EXPECT_FALSE(rig.State().Busy);
+}
+
+TEST(DfLinkCalls, AnOmittedFloatTypeStillMakesAnFFileReadSingles) {
+  // The call writes True into FloatType for an F file and reads it back to decode: left out,
+  // the argument keeps that value for the rest of the call.
+  Df1Rig rig;
+  rig.plc.Table().SetWords(8, 0, {0x0000, 0x3FC0});
+  std::string f = "F8:0";
+  Variant value;
+  ASSERT_EQ(rig.Link().ABReadPLC(f, value, Opt<std::int16_t>(), Opt<std::int16_t>()), ResultOk);
+  EXPECT_EQ(value.ToDouble(), 1.5) << "not the low word 0";
+  std::int16_t i = 1;
+  EXPECT_EQ(rig.Link().ReadData(i), 1.5);
 }
 
 TEST(DfLinkShared, TwoInstancesShareAddressAndTheTransactionCounter) {
