@@ -72,6 +72,11 @@ void DfLink::SetEnabled(bool value) {
   PropertyChanged("Enabled");
 }
 
+void DfLink::SetPortOpen(bool value) {
+  line_.SetPortOpen(value);
+  if (!value) engine_.LineClosed();
+}
+
 void DfLink::SetAddress(const Variant& value) {
   address_ = value;
   PropertyChanged("Address");

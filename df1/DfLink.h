@@ -57,7 +57,7 @@ class DfLink final : public TableControl<DfLink> {
   std::int16_t CommPort() const { return line_.CommPort(); }
   void SetCommPort(std::int16_t value) { line_.SetCommPort(value); }
   bool PortOpen() const { return line_.PortOpen(); }
-  void SetPortOpen(bool value) { line_.SetPortOpen(value); }
+  void SetPortOpen(bool value);  // closing gives up this line's request on the line
   std::string Settings() const { return line_.Settings(); }
   void SetSettings(std::string value) { line_.SetSettings(value); }
   bool DTREnable() const { return line_.DTREnable(); }

@@ -84,9 +84,10 @@ Result DfLink::ReadPLCV(Variant& AddrV, Variant& ReadValue, Opt<std::int16_t> Re
   Result result = ResultFailed;
   try {
     std::int16_t size = SizeOrOne(ReadSize);
-    const std::string holder = s.OnLine ? s.OnLine->what : std::string("another call");
     const double limit = df1::kBusyLimitSeconds + engine_.LineAllowance();
-    if (!AwaitDriver()) return Finish(ResultLineBusy, holder + " held the driver for " + Seconds(limit));
+    if (!AwaitDriver())
+      return Finish(ResultLineBusy,
+                    (s.OnLine ? s.OnLine->what : std::string("another call")) + " held the driver for " + Seconds(limit));
     s.Busy = true;
     std::string address = AddrV.ToString();
     if (!ResolveTag(address)) {

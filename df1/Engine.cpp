@@ -41,9 +41,14 @@ Df1Engine::Df1Engine(SerialPort& port, EventLoop& loop) : port_(port), loop_(loo
 
 Df1Engine::~Df1Engine() {
   port_.OnComm = nullptr;
-  // A request of this line still on the line has nobody left to take its reply.
+  LineClosed();  // a request of this line has nobody left to take its reply
+}
+
+void Df1Engine::LineClosed() {
   Df1State& s = State();
-  if (s.OnLine && s.OnLine->line == this) s.OnLine.reset();
+  if (!s.OnLine || s.OnLine->line != this) return;
+  s.OnLine.reset();
+  s.LineFree = true;
 }
 
 void Df1Engine::NoteRead(const ReadRequest& r) {

@@ -93,6 +93,8 @@ class Df1Engine {
   bool WaitShort(const std::function<bool()>& pred, double seconds);
 
   void WatchdogTick();
+  // The port closed: a request of this line still awaiting its reply is given up.
+  void LineClosed();
 
   // The line's last transaction number (unset until its first request); tests set it.
   std::optional<std::int32_t> LastTns() const { return lastTns_; }

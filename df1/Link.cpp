@@ -41,6 +41,7 @@ void Df1Link::Send(const Bytes& frame) {
   received_.clear();
   taken_ = 0;
   idle_.reset();
+  seen_ = 0;
   port_.SetInBufferCount(0);
   port_.SetRThreshold(2);
   port_.SetInputLen(1);
@@ -222,6 +223,7 @@ void Df1Link::Pause() {
 
 LinkClosing Df1Link::Close(std::int32_t mode, const Transaction& t) {
   idle_.reset();
+  seen_ = 0;
   LinkClosing out;
   Result status = WaitLinkResponse(mode, t, out);
   const int foreignBefore = out.foreignReplies;
@@ -272,16 +274,14 @@ LinkClosing Df1Link::Close(std::int32_t mode, const Transaction& t) {
 }
 
 void Df1Link::Listen(std::int32_t mode) {
+  // The bytes stay in the port's buffer, for ReceiveComm as ever; only those not seen yet are
+  // looked at.
   if (!idle_) idle_.emplace(mode);
-  Bytes bytes;
-  try {
-    port_.SetInputLen(0);
-    bytes = port_.InputBytes();
-  } catch (const RuntimeError&) {
-    return;
-  }
-  for (std::uint8_t b : bytes)
-    if (idle_->Feed(b)) SendDleAck();
+  const auto& in = port_.Peek();
+  if (in.size() < seen_) seen_ = 0;  // taken meanwhile
+  for (std::size_t i = seen_; i < in.size(); ++i)
+    if (idle_->Feed(in[i])) SendDleAck();
+  seen_ = in.size();
 }
 
 }  // namespace plc::df1

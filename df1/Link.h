@@ -73,7 +73,8 @@ class Df1Link {
   // The transaction after the receive notification, up to the closing acknowledgements.
   LinkClosing Close(std::int32_t mode, const Transaction& t);
 
-  // Between transactions: answers a DLE ENQ or a whole frame with DLE ACK and drops the rest.
+  // Between transactions: answers a DLE ENQ or a whole frame with DLE ACK; nothing is taken
+  // from the port's buffer.
   void Listen(std::int32_t mode);
 
  private:
@@ -99,6 +100,7 @@ class Df1Link {
   Bytes received_;
   std::size_t taken_ = 0;
   std::optional<IdleListener> idle_;
+  std::size_t seen_ = 0;  // of the port's buffer, by the line between transactions
 };
 
 }  // namespace plc::df1

@@ -70,6 +70,12 @@ TEST(Df1ReadAddress, WhatItDoesNotFullyUnderstandIsRefusedWithTheAddressAndTheRe
       {"N7:0;", "ends in ';'"},
       {"F8:0/1", "a bit, which F values do not have"},
       {"T4/35", "counts a bit from the start of the file"},
+      // Found where the earlier parser let a number past its field: bit 99 stood for "no bit"
+      // and read the whole word, bit 100 a bit no word has, element 70000 a field of 16 bits.
+      {"N7:0/99", "the bit 99, beyond 15"},
+      {"N7:0/100", "the bit 100, beyond 15"},
+      {"N7:70000", "the element 70000, beyond 65535"},
+      {"N99999:0", "the file number 99999, beyond 65535"},
   };
   for (const auto& [text, reason] : refused) {
     AddressParse p = ParseReadAddress(text);

@@ -146,6 +146,12 @@ TEST(DfLinkMatching, ADleEnqAfterTheClosingAcknowledgementIsAnsweredWithItAgain)
   EXPECT_EQ(c.closingAcks, 2);
   EXPECT_EQ(c.repliesGivenUp, 0);
   EXPECT_EQ(Read(rig.Link(), "N7:0", v), ResultOk) << "the next transaction";
+  // Looking at the line takes nothing from it: a host's raw reads still get every byte.
+  rig.bench.port->Inject(Bytes{0x41, 0x10, 0x05});
+  rig.bench.loop.RunFor(1'000);
+  EXPECT_EQ(rig.bench.port->InBufferCount(), 3);
+  rig.bench.port->SetInputLen(0);
+  EXPECT_EQ(rig.bench.port->InputBytes(), Bytes({0x41, 0x10, 0x05}));
 }
 
 TEST(DfLinkMatching, TheLinesFirstRequestDroppedAsARepeatGoesAgainUnderTheNextNumber) {
