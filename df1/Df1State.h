@@ -39,12 +39,16 @@ struct Transaction {
   std::int32_t requestBytes = 0;   // the request frame as written
   double byteSeconds = 0;          // line time of one byte at the port's speed
   std::int64_t sentMicros = 0;     // loop time of the send
-  std::string what;                // "the read of N7:0 x2", for texts
+  std::string text;                // the address as the host gave it
   Bytes payload;                   // as sent, for the one resend of a line's first request
-  bool firstOnLine = false;        // the line's first request since the control was made
+  bool firstOnLine = false;        // the line's first request since the port opened
   bool resent = false;
 
   bool IsRead() const { return kind != Kind::Write; }
+  // "the read of N7:0 x2", "the write to T4:1.PRE", for texts.
+  std::string What() const {
+    return (IsRead() ? "the read of " : "the write to ") + text + (count > 1 ? " x" + std::to_string(count) : "");
+  }
   // Line time of the bytes the transaction moves after the request is written: the request
   // itself (a UART still sends it), the link response and the reply.
   double LineSeconds() const { return byteSeconds * (requestBytes + 2 + replyBytes); }

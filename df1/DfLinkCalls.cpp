@@ -87,7 +87,7 @@ Result DfLink::ReadPLCV(Variant& AddrV, Variant& ReadValue, Opt<std::int16_t> Re
     const double limit = df1::kBusyLimitSeconds + engine_.LineAllowance();
     if (!AwaitDriver())
       return Finish(ResultLineBusy,
-                    (s.OnLine ? s.OnLine->what : std::string("another call")) + " held the driver for " + Seconds(limit));
+                    (s.OnLine ? s.OnLine->What() : std::string("another call")) + " held the driver for " + Seconds(limit));
     s.Busy = true;
     std::string address = AddrV.ToString();
     if (!ResolveTag(address)) {

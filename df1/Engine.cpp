@@ -24,10 +24,6 @@ std::string Seconds(double s) {
   return text;
 }
 
-std::string What(const char* verb, const std::string& text, std::int32_t count) {
-  return std::string(verb) + " " + text + (count > 1 ? " x" + std::to_string(count) : "");
-}
-
 }  // namespace
 
 std::int32_t FirstTns(const Clock& clock) {
@@ -45,6 +41,7 @@ Df1Engine::~Df1Engine() {
 }
 
 void Df1Engine::LineClosed() {
+  reopened_ = true;  // another program may talk to the processor before the port opens again
   Df1State& s = State();
   if (!s.OnLine || s.OnLine->line != this) return;
   s.OnLine.reset();
@@ -74,7 +71,8 @@ Df1Engine::Outcome Df1Engine::SendRequest(Transaction t, const std::function<Che
   } catch (const RuntimeError& e) {
     return {Outcome::Kind::PortFailed, ResultFailed, std::string("the port refused the request: ") + e.what()};
   }
-  t.firstOnLine = !lastTns_.has_value();
+  t.firstOnLine = !lastTns_.has_value() || reopened_;
+  reopened_ = false;
   t.payload = std::move(*payload);
   lastTns_ = tns;
   t.line = this;
@@ -106,7 +104,7 @@ Df1Engine::Outcome Df1Engine::SendRead(const ReadRequest& r, Transaction::Kind k
   t.floatFlag = r.floatFlag;
   t.expectedWords = count * FileTypeOf(a.FileTypeCode).elementBytes / 2;
   t.replyBytes = 2 + 6 + 2 * t.expectedWords + 2 + (IsBccMode(s.ModeCopy) ? 1 : 2);
-  t.what = What("the read of", r.text, r.count);
+  t.text = r.text;
   return SendRequest(std::move(t), [&](const RequestHead& h) { return ReadPayload(h, a, count, typeCopy); });
 }
 
@@ -117,7 +115,7 @@ Df1Engine::Outcome Df1Engine::SendWrite(const ParsedAddress& a, std::int32_t val
   t.address = a;
   t.count = static_cast<std::int16_t>(std::clamp(valueCount, 0, 32767));
   t.replyBytes = 2 + 6 + 2 + (IsBccMode(State().ModeCopy) ? 1 : 2);
-  t.what = What("the write to", text, valueCount);
+  t.text = text;
   return SendRequest(std::move(t), [&](const RequestHead& h) { return WritePayload(h, a, valueCount, words); });
 }
 
@@ -156,7 +154,6 @@ Df1Engine::Outcome Df1Engine::ReadAndWait(const ReadRequest& r, Variant& readVal
   const Transaction& t = *s.OnLine;
   const std::uint64_t mine = t.number;
   const double limit = kReplyLimitSeconds + t.LineSeconds();
-  const std::string what = t.what;
   const std::int32_t station = t.dst;
   std::optional<MidnightStopwatch> watch(std::in_place, loop_.GetClock());
   auto closed = [&] { return closedNumber_ == mine; };
@@ -171,14 +168,15 @@ Df1Engine::Outcome Df1Engine::ReadAndWait(const ReadRequest& r, Variant& readVal
   const bool late = watch->Elapsed() > limit;
   s.ReadPending = false;
   Outcome out{Outcome::Kind::Finished, ResultOk, {}};
+  auto what = [&r] { return "the read of " + r.text + (r.count > 1 ? " x" + std::to_string(r.count) : ""); };
   // A good reply to this very request is taken even when its handling ended past the limit.
   const bool good = closed() && lastClosing_.status == ResultOk;
   if (late && !good) {
     out.result = ResultNoReply;
-    out.cause = "station " + std::to_string(station) + " sent no complete reply within " + Seconds(limit) + " of " + what;
+    out.cause = "station " + std::to_string(station) + " sent no complete reply within " + Seconds(limit) + " of " + what();
   } else if (s.CancelWait) {
     out.result = ResultCancelled;
-    out.cause = "a write went out while " + what + " waited; its reply is not taken";
+    out.cause = "a write went out while " + what() + " waited; its reply is not taken";
   } else if (!good) {
     out.result = lastClosing_.status;
     out.cause = lastClosing_.cause;
@@ -212,21 +210,21 @@ void Df1Engine::HandleReply() {
     ListenBetween();
     return;
   }
-  const Transaction t = *s.OnLine;
-  LinkClosing closing = link_.Close(s.ModeCopy, t);
-  if (closing.silentAfterAck && t.firstOnLine && !t.resent && Resend()) return;
+  LinkClosing closing = link_.Close(s.ModeCopy, *s.OnLine);
+  if (closing.silentAfterAck && s.OnLine->firstOnLine && !s.OnLine->resent && Resend()) return;
+  Transaction t = std::move(*s.OnLine);
   s.LastStatus = closing.status;
   s.OnLine.reset();
   if (closing.status == ResultOk) {
     if (t.IsRead() && closing.tns) StoreReply(s, t, *closing.tns, closing.words);
     else s.DataBuffer.Set(1, Variant(std::int32_t{0}));  // a reply without data
   }
-  closedNumber_ = t.number;
-  lastClosed_ = t;
-  lastClosing_ = closing;
   const std::uint64_t sentBefore = s.RequestsSent;
   s.CompletionBegins();
   if (OnClosed) OnClosed(closing, t);
+  closedNumber_ = t.number;
+  lastClosed_ = std::move(t);
+  lastClosing_ = std::move(closing);
   // A request sent from the completion handler holds the line and the driver now.
   if (s.RequestsSent != sentBefore) return;
   s.CompletionEnds();

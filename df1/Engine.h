@@ -12,9 +12,9 @@
 // Transaction numbers: each line starts from the wall clock in 1 ms steps (1..49), so that
 // programs run one after another on a line, 1 to 48 ms apart, never start with the number the
 // previous one ended on, and others 48 times in 49: a processor takes a repeated number from
-// the same source for a duplicate and drops it. When it does (the line's first request is
-// acknowledged and then answered by silence), the request goes once more under the next
-// number.
+// the same source for a duplicate and drops it. When it does (the first request since the port
+// opened is acknowledged and then answered by silence), the request goes once more under the
+// next number.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -112,6 +112,7 @@ class Df1Engine {
   EventLoop& loop_;
   Df1Link link_;
   std::optional<std::int32_t> lastTns_;
+  bool reopened_ = false;  // the port closed since the last request
   // The transaction this line closed last, and how.
   std::uint64_t closedNumber_ = 0;
   LinkClosing lastClosing_;

@@ -125,18 +125,18 @@ Result Df1Link::WaitLinkResponse(std::int32_t mode, const Transaction& t, LinkCl
     bytes = 0;
   }
   if (watch->Elapsed() > limit) {
-    out.cause = bytes == 0 ? "nothing came from " + Station(t) + " within " + Seconds(limit) + " of " + t.what
-                           : "no DLE ACK from " + Station(t) + " within " + Seconds(limit) + " of " + t.what + " (" +
+    out.cause = bytes == 0 ? "nothing came from " + Station(t) + " within " + Seconds(limit) + " of " + t.What()
+                           : "no DLE ACK from " + Station(t) + " within " + Seconds(limit) + " of " + t.What() + " (" +
                                  std::to_string(bytes) + " other bytes came)";
     return ResultLinkTimeout;
   }
-  if (status == ResultDleNak) out.cause = Station(t) + " answered " + t.what + " with DLE NAK";
-  else if (status == ResultDleEnq) out.cause = Station(t) + " sent DLE ENQ where its DLE ACK for " + t.what + " belongs";
-  else if (status == 0 && bytes == 0) out.cause = "the port gave nothing more while " + t.what + " awaited DLE ACK";
+  if (status == ResultDleNak) out.cause = Station(t) + " answered " + t.What() + " with DLE NAK";
+  else if (status == ResultDleEnq) out.cause = Station(t) + " sent DLE ENQ where its DLE ACK for " + t.What() + " belongs";
+  else if (status == 0 && bytes == 0) out.cause = "the port gave nothing more while " + t.What() + " awaited DLE ACK";
   else if (status != ResultDleAck) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "%02Xh", static_cast<unsigned>(status) & 0xFF);
-    out.cause = Station(t) + " answered " + t.what + " with " + hex + (response.FrameStart() ? " (a frame)" : "");
+    out.cause = Station(t) + " answered " + t.What() + " with " + hex + (response.FrameStart() ? " (a frame)" : "");
   }
   return status;
 }
@@ -158,7 +158,7 @@ LinkClosing Df1Link::ReadReply(ReplyReceiver& receiver, const Transaction& t) {
     if (!byte) {
       out.silentAfterAck = bytes == 0;
       return fail(ResultLinkTimeout, kTextNoReplyByte,
-                  bytes == 0 ? Station(t) + " acknowledged " + t.what + " and sent no reply within " + Seconds(byteLimit)
+                  bytes == 0 ? Station(t) + " acknowledged " + t.What() + " and sent no reply within " + Seconds(byteLimit)
                              : "the reply from " + Station(t) + " stopped after " + std::to_string(bytes) +
                                    " bytes (nothing more for " + Seconds(byteLimit) + ")");
     }
@@ -182,16 +182,17 @@ LinkClosing Df1Link::ReadReply(ReplyReceiver& receiver, const Transaction& t) {
   out.status = outcome.status;
   out.text = outcome.text;
   if (outcome.status == ResultStatusError && outcome.header)
-    out.cause = Station(t) + " refused " + t.what + ": " + StatusMeaning(outcome.header->sts, outcome.header->ext);
+    out.cause = Station(t) + " refused " + t.What() + ": " + StatusMeaning(outcome.header->sts, outcome.header->ext);
   else if (outcome.status != ResultOk)
-    out.cause = outcome.cause + " (" + Station(t) + ", " + t.what + ")";
+    out.cause = outcome.cause + " (" + Station(t) + ", " + t.What() + ")";
   if (outcome.status != ResultOk) return out;
   // A read answered with fewer words than it asked for would leave older values in their
   // place: refused.
   if (t.IsRead() && static_cast<std::int64_t>(outcome.words.size()) < t.expectedWords) {
     return fail(ResultCheckError, kTextUnfit,
-                "the reply from " + Station(t) + " carries " + std::to_string(outcome.words.size()) + " words where " +
-                    t.what + " asked for " + std::to_string(t.expectedWords));
+                "the reply from " + Station(t) + " carries " + std::to_string(outcome.words.size()) +
+                    (outcome.words.size() == 1 ? " word where " : " words where ") + t.What() + " asked for " +
+                    std::to_string(t.expectedWords));
   }
   out.tns = outcome.tns;
   out.words = std::move(outcome.words);
@@ -241,7 +242,7 @@ LinkClosing Df1Link::Close(std::int32_t mode, const Transaction& t) {
       if (foreign + 1 >= kMaxForeignReplies) {
         out.status = ResultCheckError;
         out.text = kTextUnfit;
-        out.cause = Station(t) + " kept sending replies to other requests after " + t.what;
+        out.cause = Station(t) + " kept sending replies to other requests after " + t.What();
         out.foreignReplies = foreign + 1;
         break;
       }

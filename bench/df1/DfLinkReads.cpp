@@ -56,9 +56,10 @@ class BareClient {
     if (fd_ < 0) throw std::runtime_error("bare client: cannot open " + path);
     df1::ParsedAddress n7{df1::kCodeInteger, 7, 0, df1::kNoBit, 0};
     // One frame per transaction number, as the PLC drops a repeated one; 16 (0x10) is left
-    // out, whose doubled DLE would make its reply a byte longer.
+    // out, whose doubled DLE would make its reply a byte longer. Its own source (5): the PLC
+    // keeps the last number of each source, and DfLink's is 0.
     for (std::int32_t tns = 1; tns <= df1::kLastTns; ++tns)
-      if (tns != 0x10) requests_.push_back(*df1::StuffAndCheck(*df1::ReadPayload({1, 0, tns}, n7, words, 1), 2));
+      if (tns != 0x10) requests_.push_back(*df1::StuffAndCheck(*df1::ReadPayload({1, 5, tns}, n7, words, 1), 2));
     // DLE ACK, DLE STX, 6 header bytes, the data (no DLE in zeros), DLE ETX, CRC.
     expected_ = 2 + 2 + 6 + 2 * static_cast<std::size_t>(words) + 2 + 2;
   }
