@@ -45,10 +45,11 @@ Variant ValueAt(const Df1State& s, int tns, std::int32_t i, bool asFloat, std::i
 
 }  // namespace
 
-void StoreReply(Df1State& s, int tns, const std::vector<std::uint16_t>& words) {
+void StoreReply(Df1State& s, const Transaction& t, int tns, const std::vector<std::uint16_t>& words) {
   if (tns < 0 || tns >= kReplyRows) return;
   auto& row = s.ReplyTable[static_cast<std::size_t>(tns)];
-  const bool signedWords = s.LastRead.FileTypeCode == kCodeInteger;
+  const ParsedAddress& a = t.address;
+  const bool signedWords = a.FileTypeCode == kCodeInteger;
   const std::size_t n = std::min<std::size_t>(words.size(), kReplyWords);
   for (std::size_t k = 0; k < n; ++k) {
     std::int32_t w = words[k];
@@ -58,23 +59,23 @@ void StoreReply(Df1State& s, int tns, const std::vector<std::uint16_t>& words) {
     s.DataBuffer.Set(1, Variant(std::int32_t{0}));
     return;
   }
-  const std::int32_t offset = std::max(1, s.LastRead.WordOffset);
-  const std::int32_t count = std::min<std::int32_t>(s.RequestCount, kDataBufferSize);
+  const std::int32_t offset = std::max(1, a.WordOffset);
+  const std::int32_t count = std::min<std::int32_t>(t.count, kDataBufferSize);
   for (std::int32_t i = 1; i <= count; ++i) {
-    Variant value = ValueAt(s, tns, i, s.LastRead.FileTypeCode == kCodeFloat, offset);
-    if (s.LastRead.BitNumber != kNoBit) value = Variant(BitOf(value.ToInt32(), s.LastRead.BitNumber));
+    Variant value = ValueAt(s, tns, i, a.FileTypeCode == kCodeFloat, offset);
+    if (a.BitNumber != kNoBit) value = Variant(BitOf(value.ToInt32(), a.BitNumber));
     s.DataBuffer.At(i) = std::move(value);
   }
 }
 
-void DecodeInto(Variant& readValue, const Df1State& s, int tns, std::int32_t count) {
-  const std::int32_t offset = std::max(1, s.LastRead.WordOffset);
+void DecodeInto(Variant& readValue, const Df1State& s, const Transaction& t, int tns, std::int32_t count) {
+  const std::int32_t offset = std::max(1, t.address.WordOffset);
   if (readValue.IsArray()) {
     VariantArray& out = readValue.Array();
-    for (std::int32_t i = 1; i <= count; ++i) out.Set(i, ValueAt(s, tns, i, s.FloatFlag, offset));
+    for (std::int32_t i = 1; i <= count; ++i) out.Set(i, ValueAt(s, tns, i, t.floatFlag, offset));
     return;
   }
-  readValue = ValueAt(s, tns, 1, s.FloatFlag, offset);
+  readValue = ValueAt(s, tns, 1, t.floatFlag, offset);
 }
 
 }  // namespace plc::df1

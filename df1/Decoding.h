@@ -9,9 +9,9 @@
 
 namespace plc::df1 {
 
-// Stores the words in row tns of ReplyTable (signed when the last read was of an N file) and
-// fills DataBuffer(1..RequestCount) from it; a reply without words sets DataBuffer(1) to 0.
-void StoreReply(Df1State& s, int tns, const std::vector<std::uint16_t>& words);
+// Stores the words of the read t's reply in row tns of ReplyTable (signed for an N file) and
+// fills DataBuffer(1..count) from it; a reply without words sets DataBuffer(1) to 0.
+void StoreReply(Df1State& s, const Transaction& t, int tns, const std::vector<std::uint16_t>& words);
 
 // The single of a word pair, low word first.
 float FloatOfWords(std::int32_t low, std::int32_t high);
@@ -19,8 +19,8 @@ float FloatOfWords(std::int32_t low, std::int32_t high);
 // Reduces a value to its bit (0 or 1).
 std::int32_t BitOf(std::int32_t value, std::int32_t bit);
 
-// The waiting read's values from row tns into ReadValue: an array gets elements 1..count
+// The waiting read t's values from row tns into ReadValue: an array gets elements 1..count
 // (subscript error when it lacks one), anything else becomes the first value.
-void DecodeInto(Variant& readValue, const Df1State& s, int tns, std::int32_t count);
+void DecodeInto(Variant& readValue, const Df1State& s, const Transaction& t, int tns, std::int32_t count);
 
 }  // namespace plc::df1

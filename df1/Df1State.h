@@ -4,17 +4,55 @@
 // transaction on the line, the last read's address, the reply table and DataBuffer.
 //
 // The flags change only through the operations below, named for what happens on the line.
+//
+// One request at a time is on the line: the Transaction record says which, so that a reply is
+// taken only by the request it answers and decoded with that request's address and count.
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "core/ResultCodes.h"
 #include "core/Variant.h"
 #include "df1/Addressing.h"
 #include "df1/Receive.h"
+#include "df1/Requests.h"
 
 namespace plc::df1 {
 
 inline constexpr std::int32_t kDataBufferSize = 300;
+
+// A request on the line, awaiting its reply.
+struct Transaction {
+  enum class Kind { WaitingRead, NonWaitingRead, Write };
+  Kind kind = Kind::NonWaitingRead;
+  const void* line = nullptr;  // the engine (and so the port) it went out on
+  std::uint64_t number = 0;    // counts the requests of the thread
+  std::int32_t tns = 0;
+  std::int32_t dst = 0;
+  std::uint8_t cmd = 0;
+  ParsedAddress address;
+  std::int16_t count = 0;  // values asked (RequestCount)
+  bool floatFlag = false;
+  std::int32_t expectedWords = 0;  // a read's reply must carry at least this many
+  std::int32_t replyBytes = 0;     // the reply frame, unstuffed
+  std::int32_t requestBytes = 0;   // the request frame as written
+  double byteSeconds = 0;          // line time of one byte at the port's speed
+  std::int64_t sentMicros = 0;     // loop time of the send
+  std::string text;                // the address as the host gave it
+  Bytes payload;                   // as sent, for the one resend of a line's first request
+  bool firstOnLine = false;        // the line's first request since the port opened
+  bool resent = false;
+
+  bool IsRead() const { return kind != Kind::Write; }
+  // "the read of N7:0 x2", "the write to T4:1.PRE", for texts.
+  std::string What() const {
+    return (IsRead() ? "the read of " : "the write to ") + text + (count > 1 ? " x" + std::to_string(count) : "");
+  }
+  // Line time of the bytes the transaction moves after the request is written: the request
+  // itself (a UART still sends it), the link response and the reply.
+  double LineSeconds() const { return byteSeconds * (requestBytes + 2 + replyBytes); }
+};
 
 struct Df1State {
   // Copies of the properties last set or loaded on any DfLink of the thread.
@@ -23,6 +61,8 @@ struct Df1State {
   std::int32_t ModeCopy = 0;     // 1 BCC, else CRC
   std::int32_t TypeCopy = 0;     // 3 PLC5, else SLC500/MicroLogix
 
+  // The transaction number of the last request sent on the thread (each line keeps its own
+  // sequence, Df1Engine).
   std::int32_t TnsCounter = 0;
 
   bool LineFree = true;
@@ -36,23 +76,30 @@ struct Df1State {
   std::int16_t RequestCount = 0;
   ParsedAddress LastRead;
   bool FloatFlag = false;
-  // Words the request on the line asks back (0 for a write): a good reply with fewer is refused.
-  std::int32_t ExpectedWords = 0;
+  // The request awaiting its reply, and the count of requests sent (a completion handler can
+  // see whether one went out while it ran).
+  std::optional<Transaction> OnLine;
+  std::uint64_t RequestsSent = 0;
 
   std::array<std::array<std::int32_t, kReplyWords + 1>, kReplyRows> ReplyTable{};  // [row][1..130]
   VariantArray DataBuffer{1, kDataBufferSize};
 
   // ---- Operations on the flags ----
 
-  // CommBusy let: setting False frees a stuck driver.
+  // CommBusy let: setting False frees a stuck driver (a reply still to come is then nobody's).
   void SetCommBusy(bool busy) {
     Busy = busy;
     LineFree = !busy;
+    if (!busy) OnLine.reset();
   }
-  // A request went on the line.
-  void RequestSent(std::int64_t wallSeconds) {
+  // A request went on the line; one still awaiting its reply is given up.
+  void RequestSent(std::int64_t wallSeconds, Transaction t) {
     LineFree = false;
     SendTime = wallSeconds;
+    t.number = ++RequestsSent;
+    TnsCounter = t.tns;
+    if (t.kind == Transaction::Kind::WaitingRead) ReadPending = true;
+    OnLine = std::move(t);
   }
   // The watchdog found the line held for 2 s: everything is released.
   void WatchdogRelease(std::int64_t wallSeconds) {
@@ -61,6 +108,7 @@ struct Df1State {
     Busy = false;
     ReadPending = false;
     SendTime = wallSeconds;
+    OnLine.reset();
   }
   // Before CommComplete: a write that cancelled a waiting read frees the driver.
   void CompletionBegins() {

@@ -19,7 +19,7 @@ DfLink::DfLink(std::unique_ptr<SerialPort> port)
       timer4_(kTimer4Interval),
       engine_(line_.Child(), EventLoop::Current()) {
   timers_.Timer2().OnTick = [this] { engine_.WatchdogTick(); };
-  engine_.OnClosed = [this](const df1::LinkClosing& closing) { RaiseCommComplete(closing); };
+  engine_.OnClosed = [this](const df1::LinkClosing& closing, const df1::Transaction& t) { RaiseCommComplete(closing, t); };
 }
 
 DfLink::~DfLink() = default;
@@ -70,6 +70,11 @@ void DfLink::Resize() { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
 void DfLink::SetEnabled(bool value) {
   enabled_ = value;
   PropertyChanged("Enabled");
+}
+
+void DfLink::SetPortOpen(bool value) {
+  line_.SetPortOpen(value);
+  if (!value) engine_.LineClosed();
 }
 
 void DfLink::SetAddress(const Variant& value) {

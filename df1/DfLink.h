@@ -57,7 +57,7 @@ class DfLink final : public TableControl<DfLink> {
   std::int16_t CommPort() const { return line_.CommPort(); }
   void SetCommPort(std::int16_t value) { line_.SetCommPort(value); }
   bool PortOpen() const { return line_.PortOpen(); }
-  void SetPortOpen(bool value) { line_.SetPortOpen(value); }
+  void SetPortOpen(bool value);  // closing gives up this line's request on the line
   std::string Settings() const { return line_.Settings(); }
   void SetSettings(std::string value) { line_.SetSettings(value); }
   bool DTREnable() const { return line_.DTREnable(); }
@@ -123,12 +123,17 @@ class DfLink final : public TableControl<DfLink> {
   df1::Df1Engine& Engine() { return engine_; }
 
  private:
-  // Waits up to 0.71 s for a busy driver; false (and Busy cleared) when it stays busy.
+  // Waits up to 0.71 s (and the line time of the transaction on the line) for a busy driver;
+  // false (and Busy cleared) when it stays busy.
   bool AwaitDriver();
   // A tag name (no ":" and no "/") replaced by its tag's address; false when no such tag.
   static bool ResolveTag(std::string& address);
+  Result ReadCall(const std::string& address, Variant& ReadValue, std::int16_t size, Opt<std::int16_t>& FloatType);
   Result NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize);
-  void RaiseCommComplete(const df1::LinkClosing& closing);
+  Result WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize);
+  // The end of a call: a success leaves no cause, a failure the meaning of its result and why.
+  Result Finish(Result result, const std::string& cause);
+  void RaiseCommComplete(const df1::LinkClosing& closing, const df1::Transaction& t);
 
   SerialLine line_;
   LinkTimers timers_;

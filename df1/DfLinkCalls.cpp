@@ -1,5 +1,7 @@
 // DfLink's read and write methods and its completion event. They return result codes and
 // never raise an error to the host; the flags they set belong to the shared driver state.
+#include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "core/RuntimeError.h"
@@ -9,6 +11,7 @@
 #include "df1/Decoding.h"
 #include "df1/DfLink.h"
 #include "df1/Requests.h"
+#include "df1/Results.h"
 
 namespace plc {
 
@@ -23,6 +26,23 @@ std::int16_t SizeOrOne(Opt<std::int16_t>& size) {
   return n;
 }
 
+std::string NoTag(const std::string& name) {
+  return "no tag is named '" + name + "' (DfLink loads no tag database: give an address such as N7:0)";
+}
+
+std::string Seconds(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f s", s);
+  return text;
+}
+
+// The result a call gives for a request that did not go out.
+Result NotSentResult(const df1::Df1Engine::Outcome& out, Result whenPortFailed) {
+  if (out.kind == df1::Df1Engine::Outcome::Kind::Refused) return ResultBadAddress;
+  if (out.kind == df1::Df1Engine::Outcome::Kind::PortFailed) return whenPortFailed;
+  return out.result;
+}
+
 }  // namespace
 
 bool DfLink::ResolveTag(std::string& address) {
@@ -33,9 +53,19 @@ bool DfLink::ResolveTag(std::string& address) {
   return true;
 }
 
+Result DfLink::Finish(Result result, const std::string& cause) {
+  if (result == ResultOk) {
+    ClearFailure();
+  } else {
+    const std::string meaning = df1::ResultMeaning(result);
+    NoteFailure(cause.empty() ? meaning : meaning + ": " + cause);
+  }
+  return result;
+}
+
 bool DfLink::AwaitDriver() {
   df1::Df1State& s = engine_.State();
-  if (engine_.WaitShort([&s] { return !s.Busy; }, df1::kBusyLimitSeconds)) return true;
+  if (engine_.WaitShort([&s] { return !s.Busy; }, df1::kBusyLimitSeconds + engine_.LineAllowance())) return true;
   s.Busy = false;
   return false;
 }
@@ -50,78 +80,105 @@ Result DfLink::ReadPLC(std::string& Addr, VariantArray& ReadValue, Opt<std::int1
 
 Result DfLink::ReadPLCV(Variant& AddrV, Variant& ReadValue, Opt<std::int16_t> ReadSize) {
   df1::Df1State& s = engine_.State();
+  ClearFailure();
   Result result = ResultFailed;
   try {
     std::int16_t size = SizeOrOne(ReadSize);
-    if (!AwaitDriver()) return ResultLineBusy;
+    const double limit = df1::kBusyLimitSeconds + engine_.LineAllowance();
+    if (!AwaitDriver())
+      return Finish(ResultLineBusy,
+                    (s.OnLine ? s.OnLine->What() : std::string("another call")) + " held the driver for " + Seconds(limit));
     s.Busy = true;
     std::string address = AddrV.ToString();
     if (!ResolveTag(address)) {
       s.Busy = false;
-      return ResultNoTag;
+      return Finish(ResultNoTag, NoTag(address));
     }
     Opt<std::int16_t> floatType(std::int16_t{0});
     result = ABReadPLC(address, ReadValue, Opt<std::int16_t>(size), floatType);
-  } catch (const RuntimeError&) {
-    // The result reached so far stands.
+  } catch (const RuntimeError& e) {
+    result = Finish(result, e.what());  // the result reached so far stands
   }
   // After 88 the write that cancelled this read holds the driver; its reply frees it.
   if (result != ResultCancelled) s.Busy = false;
   return result;
 }
 
+Result DfLink::ReadCall(const std::string& address, Variant& ReadValue, std::int16_t size, Opt<std::int16_t>& FloatType) {
+  df1::Df1State& s = engine_.State();
+  if (address.empty()) return Finish(ResultFailed, "no address given");
+  auto parsed = df1::ParseReadAddress(address);
+  if (!parsed) return Finish(ResultBadAddress, parsed.error);
+  const std::int32_t max = df1::MaxReadCount(*parsed);
+  if (size < 1 || size > max)
+    return Finish(ResultBadAddress, "count " + std::to_string(size) + " is beyond this control's limit of " +
+                                        std::to_string(max) + " for " + address + " (a read carries 255 bytes)");
+  s.Busy = true;
+  if (parsed->FileTypeCode == df1::kCodeFloat) FloatType.Put(True);
+  const df1::ReadRequest request{*parsed, size, FloatType.ValueOr(False) != False, address};
+  engine_.NoteRead(request);
+  auto out = engine_.ReadAndWait(request, ReadValue);
+  Result status = NotSentResult(out, ResultFailed);
+  if (status != ResultOk && status != ResultCancelled && NumOfReadRetries() > 1) {
+    out = engine_.ReadAndWait(request, ReadValue);
+    status = NotSentResult(out, ResultFailed);
+  }
+  if (status == ResultOk && parsed->BitNumber != df1::kNoBit) {
+    if (ReadValue.IsArray()) {
+      VariantArray& values = ReadValue.Array();
+      values.Set(1, Variant(df1::BitOf(values.Get(1).ToInt32(), parsed->BitNumber)));
+    } else {
+      ReadValue = Variant(df1::BitOf(ReadValue.ToInt32(), parsed->BitNumber));
+    }
+  }
+  return Finish(status, out.cause);
+}
+
 Result DfLink::ABReadPLC(std::string& pstr, Variant& ReadValue, Opt<std::int16_t> ReadSize, Opt<std::int16_t> FloatType) {
   df1::Df1State& s = engine_.State();
+  ClearFailure();
   const bool wasBusy = s.Busy;
   Result status = ResultFailed;
   try {
-    const std::int16_t size = SizeOrOne(ReadSize);
-    if (pstr.empty()) return ResultFailed;
-    auto parsed = df1::ParseReadAddress(pstr);
-    if (!parsed) return ResultBadAddress;
-    s.Busy = true;
-    if (parsed->FileTypeCode == df1::kCodeFloat) FloatType.Put(True);
-    engine_.NoteRead(*parsed, size, FloatType.ValueOr(False) != False);
-    status = engine_.ReadAndWait(ReadValue, size);
-    if (status != ResultOk && status != ResultCancelled && NumOfReadRetries() > 1)
-      status = engine_.ReadAndWait(ReadValue, size);
-    if (status == ResultOk && parsed->BitNumber != df1::kNoBit) {
-      if (ReadValue.IsArray()) {
-        VariantArray& values = ReadValue.Array();
-        values.Set(1, Variant(df1::BitOf(values.Get(1).ToInt32(), parsed->BitNumber)));
-      } else {
-        ReadValue = Variant(df1::BitOf(ReadValue.ToInt32(), parsed->BitNumber));
-      }
-    }
-  } catch (const RuntimeError&) {
-    // The result reached so far stands.
+    status = ReadCall(pstr, ReadValue, SizeOrOne(ReadSize), FloatType);
+  } catch (const RuntimeError& e) {
+    status = Finish(status, e.what());  // the result reached so far stands
   }
   if (status != ResultCancelled) s.Busy = wasBusy;
   return status;
 }
 
 Result DfLink::NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize) {
+  ClearFailure();
   try {
     const std::int16_t size = SizeOrOne(ReadSize);
-    if (address.empty()) return ResultFailed;
-    if (!ResolveTag(address)) return ResultNoTag;
+    if (address.empty()) return Finish(ResultBadAddress, "no address given");
+    if (!ResolveTag(address)) return Finish(ResultNoTag, NoTag(address));
     auto parsed = df1::ParseReadAddress(address);
-    if (!parsed) return ResultBadAddress;
-    engine_.NoteRead(*parsed, size, parsed->FileTypeCode == df1::kCodeFloat);
+    if (!parsed) return Finish(ResultBadAddress, parsed.error);
+    // A request on the line ends first (its completion is raised meanwhile), so that each
+    // reply is taken by its own request.
+    engine_.AwaitLine(0.0);
+    const df1::ReadRequest request{*parsed, size, parsed->FileTypeCode == df1::kCodeFloat, address};
+    engine_.NoteRead(request);
+    auto out = engine_.SendRead(request, df1::Transaction::Kind::NonWaitingRead);
+    if (!out.Sent()) return Finish(NotSentResult(out, df1::ResultNotSent), out.cause);
     // Busy only once the request is on the line: its reply (or the watchdog) clears it.
-    if (engine_.SendRead()) engine_.State().Busy = true;
-  } catch (const RuntimeError&) {
-    // Nothing was sent.
+    engine_.State().Busy = true;
+    ClearFailure();
+    return ResultFailed;  // 0: sent
+  } catch (const RuntimeError& e) {
+    return Finish(df1::ResultNotSent, e.what());
   }
-  return ResultFailed;
 }
 
 Result DfLink::ReadPLCNW(Variant& Address, Variant&, Opt<std::int16_t> ReadSize, Opt<std::int16_t>) {
   std::string address;
   try {
     address = Address.ToString();
-  } catch (const RuntimeError&) {
-    return ResultFailed;
+  } catch (const RuntimeError& e) {
+    ClearFailure();
+    return Finish(ResultBadAddress, std::string("the address is not text: ") + e.what());
   }
   return NonWaitingRead(std::move(address), ReadSize);
 }
@@ -131,42 +188,62 @@ Result DfLink::ReadDevice(std::string& Address, Opt<std::int16_t> ReadSize, Opt<
 }
 
 Result DfLink::WritePLC(std::string& pstr, VariantArray& ABValue, Opt<std::int16_t> ReadSize) {
-  df1::Df1State& s = engine_.State();
+  ClearFailure();
   try {
-    if (!PortOpen()) return ResultFailed;
-    if (s.Busy) {
-      EventLoop& loop = engine_.Loop();
-      if (!WaitSeconds(loop, [&s] { return s.LineFree; }, WallNow(loop), df1::kWriteWaitSeconds)) s.LineFree = true;
-    }
-    std::string address = pstr;
-    if (!ResolveTag(address)) return ResultFailed;
-    const std::int16_t count = SizeOrOne(ReadSize);
-    if (address.empty()) return ResultFailed;
-    auto parsed = df1::ParseWriteAddress(address);
-    if (!parsed) return ResultFailed;
-    auto words = df1::WriteValues(ABValue, parsed->FileTypeCode, count);
-    if (!words) return ResultFailed;
-    // Busy and CancelWait only for a write that goes out: a waiting read gives up with 88.
-    const bool busy = s.Busy, cancel = s.CancelWait;
-    s.Busy = true;
-    s.CancelWait = true;
-    if (!engine_.SendWrite(*parsed, count, *words)) {
-      s.Busy = busy;
-      s.CancelWait = cancel;
-      return ResultFailed;
-    }
-    return ResultOk;
-  } catch (const RuntimeError&) {
-    return ResultFailed;
+    return WriteCall(pstr, ABValue, ReadSize);
+  } catch (const RuntimeError& e) {
+    return Finish(ResultFailed, e.what());
   }
 }
 
-void DfLink::RaiseCommComplete(const df1::LinkClosing& closing) {
+Result DfLink::WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize) {
+  df1::Df1State& s = engine_.State();
+  if (!PortOpen()) return Finish(ResultFailed, "the port (COM" + std::to_string(CommPort()) + ") is not open");
+  if (s.Busy || s.OnLine) {
+    // The transaction on the line ends first, or is given up after 1 to 2 s.
+    EventLoop& loop = engine_.Loop();
+    const auto allowance = static_cast<std::int64_t>(std::ceil(engine_.LineAllowance()));
+    if (!WaitSeconds(loop, [&s] { return !s.OnLine; }, WallNow(loop), df1::kWriteWaitSeconds + allowance)) {
+      s.OnLine.reset();
+      s.LineFree = true;
+    }
+  }
+  std::string address = pstr;
+  const std::int16_t count = SizeOrOne(ReadSize);
+  if (address.empty()) return Finish(ResultFailed, "no address given");
+  if (!ResolveTag(address)) return Finish(ResultFailed, NoTag(address));
+  auto parsed = df1::ParseWriteAddress(address);
+  if (!parsed) return Finish(ResultFailed, parsed.error);
+  const std::int32_t max = df1::MaxWriteCount(*parsed, s.ModeCopy);
+  if (count < 1 || count > max)
+    return Finish(ResultFailed, "count " + std::to_string(count) + " is beyond this control's limit of " +
+                                    std::to_string(max) + " values for " + address + " (a request carries " +
+                                    std::to_string(df1::MaxPayload(s.ModeCopy)) + " bytes)");
+  auto words = df1::WriteValues(ABValue, parsed->FileTypeCode, count);
+  if (!words) return Finish(ResultFailed, "cannot write to " + address + ": " + words.why);
+  // Busy and CancelWait only for a write that goes out: a waiting read gives up with 88.
+  const bool busy = s.Busy, cancel = s.CancelWait;
+  s.Busy = true;
+  s.CancelWait = true;
+  auto out = engine_.SendWrite(*parsed, count, *words, address);
+  if (!out.Sent()) {
+    s.Busy = busy;
+    s.CancelWait = cancel;
+    return Finish(ResultFailed, out.cause);
+  }
+  return Finish(ResultOk, {});
+}
+
+void DfLink::RaiseCommComplete(const df1::LinkClosing& closing, const df1::Transaction& t) {
   lastErrorText_ = closing.text;
+  if (closing.status != ResultOk) Finish(closing.status, closing.cause);
   if (!HasEventSink()) return;
   const df1::Df1State& s = engine_.State();
-  std::vector<Variant> args{Variant(s.DataBuffer), Variant(s.LastRead.ElementNumber), Variant(s.RequestCount),
-                            Variant(closing.text), Variant(static_cast<std::int16_t>(closing.status))};
+  // A read reports its own address and count; a write, as ever, those of the last read call.
+  const std::int32_t start = t.IsRead() ? t.address.ElementNumber : s.LastRead.ElementNumber;
+  const std::int16_t count = t.IsRead() ? t.count : s.RequestCount;
+  std::vector<Variant> args{Variant(s.DataBuffer), Variant(start), Variant(count), Variant(closing.text),
+                            Variant(static_cast<std::int16_t>(closing.status))};
   RaiseEvent("CommComplete", args);
 }
 

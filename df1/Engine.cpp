@@ -1,64 +1,127 @@
 #include "df1/Engine.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 #include "core/Enums.h"
 #include "core/RuntimeError.h"
 #include "core/WallSeconds.h"
+#include "df1/ControlBytes.h"
 #include "df1/Decoding.h"
 #include "df1/Frame.h"
 #include "df1/Requests.h"
 
 namespace plc::df1 {
 
+namespace {
+
+constexpr double kTnsStepSeconds = 0.001;
+
+std::string Seconds(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f s", s);
+  return text;
+}
+
+}  // namespace
+
+std::int32_t FirstTns(const Clock& clock) {
+  const auto steps = static_cast<std::int64_t>(std::floor(clock.SecondsSinceMidnight() / kTnsStepSeconds));
+  return static_cast<std::int32_t>(steps % kLastTns) + 1;
+}
+
 Df1Engine::Df1Engine(SerialPort& port, EventLoop& loop) : port_(port), loop_(loop), link_(port, loop) {
   port_.OnComm = [this] { OnComm(); };
 }
 
-Df1Engine::~Df1Engine() { port_.OnComm = nullptr; }
-
-void Df1Engine::NoteRead(const ParsedAddress& a, std::int16_t count, bool floatFlag) {
-  Df1State& s = State();
-  s.RequestCount = count;
-  s.LastRead = a;
-  s.FloatFlag = floatFlag;
+Df1Engine::~Df1Engine() {
+  port_.OnComm = nullptr;
+  LineClosed();  // a request of this line has nobody left to take its reply
 }
 
-template <class Build>
-bool Df1Engine::SendRequest(Build build, std::int32_t expectedWords) {
+void Df1Engine::LineClosed() {
+  reopened_ = true;  // another program may talk to the processor before the port opens again
   Df1State& s = State();
-  const std::int32_t tns = NextTns(s.TnsCounter);
+  if (!s.OnLine || s.OnLine->line != this) return;
+  s.OnLine.reset();
+  s.LineFree = true;
+}
+
+void Df1Engine::NoteRead(const ReadRequest& r) {
+  Df1State& s = State();
+  s.RequestCount = r.count;
+  s.LastRead = r.address;
+  s.FloatFlag = r.floatFlag;
+}
+
+Df1Engine::Outcome Df1Engine::SendRequest(Transaction t, const std::function<Checked<Bytes>(const RequestHead&)>& build) {
+  Df1State& s = State();
+  const std::int32_t tns = NextTns(lastTns_ ? *lastTns_ : FirstTns(loop_.GetClock()) - 1);
   auto payload = build(RequestHead{s.AddressCopy, s.NodeCopy, tns});
-  if (!payload) return false;
+  if (!payload) return {Outcome::Kind::Refused, ResultFailed, payload.why};
   auto frame = StuffAndCheck(*payload, s.ModeCopy);
-  if (!frame) return false;
-  const bool lineFree = s.LineFree;
-  const std::int64_t sendTime = s.SendTime;
+  if (!frame)
+    return {Outcome::Kind::Refused, ResultFailed,
+            "its request of " + std::to_string(payload->size()) + " bytes does not fit the " +
+                std::to_string(MaxPayload(s.ModeCopy)) + " a frame's check covers"};
+  if (!port_.PortOpen()) return {Outcome::Kind::PortFailed, ResultFailed, "the port (COM" + std::to_string(port_.CommPort()) + ") is not open"};
   try {
-    link_.Send(*frame, s);
-  } catch (const RuntimeError&) {
-    s.LineFree = lineFree;
-    s.SendTime = sendTime;
-    return false;
+    link_.Send(*frame);
+  } catch (const RuntimeError& e) {
+    return {Outcome::Kind::PortFailed, ResultFailed, std::string("the port refused the request: ") + e.what()};
   }
-  s.TnsCounter = tns;
-  s.ExpectedWords = expectedWords;
-  return true;
+  t.firstOnLine = !lastTns_.has_value() || reopened_;
+  reopened_ = false;
+  t.payload = std::move(*payload);
+  lastTns_ = tns;
+  t.line = this;
+  t.tns = tns;
+  t.dst = s.AddressCopy;
+  t.cmd = kCommand;
+  t.requestBytes = static_cast<std::int32_t>(frame->size());
+  t.byteSeconds = ByteSeconds(port_);
+  t.sentMicros = loop_.Now();
+  s.RequestSent(WallNow(loop_), std::move(t));
+  return {};
 }
 
-bool Df1Engine::SendRead() {
+Df1Engine::Outcome Df1Engine::SendRead(const ReadRequest& r, Transaction::Kind kind) {
   const Df1State& s = State();
-  const ParsedAddress a = s.LastRead;
-  const std::int64_t elements = std::int64_t{s.RequestCount} * std::max(1, a.WordOffset);
-  if (elements < 1 || elements > 255) return false;
+  const ParsedAddress a = r.address;
+  const std::int64_t elements = std::int64_t{r.count} * std::max(1, a.WordOffset);
+  const std::int32_t max = MaxReadCount(a);
+  if (r.count < 1 || r.count > max)
+    return {Outcome::Kind::Refused, ResultFailed,
+            "count " + std::to_string(r.count) + " is beyond this control's limit of " + std::to_string(max) +
+                " for " + r.text + " (a read carries 255 bytes)"};
   const auto count = static_cast<std::int32_t>(elements);
   const std::int32_t typeCopy = s.TypeCopy;
-  const std::int32_t words = count * FileTypeOf(a.FileTypeCode).elementBytes / 2;
-  return SendRequest([&](const RequestHead& h) { return ReadPayload(h, a, count, typeCopy); }, words);
+  Transaction t;
+  t.kind = kind;
+  t.address = a;
+  t.count = r.count;
+  t.floatFlag = r.floatFlag;
+  t.expectedWords = count * FileTypeOf(a.FileTypeCode).elementBytes / 2;
+  t.replyBytes = 2 + 6 + 2 * t.expectedWords + 2 + (IsBccMode(s.ModeCopy) ? 1 : 2);
+  t.text = r.text;
+  return SendRequest(std::move(t), [&](const RequestHead& h) { return ReadPayload(h, a, count, typeCopy); });
 }
 
-bool Df1Engine::SendWrite(const ParsedAddress& a, std::int32_t valueCount, std::span<const std::int32_t> words) {
-  return SendRequest([&](const RequestHead& h) { return WritePayload(h, a, valueCount, words); }, 0);
+Df1Engine::Outcome Df1Engine::SendWrite(const ParsedAddress& a, std::int32_t valueCount, std::span<const std::int32_t> words,
+                                        const std::string& text) {
+  Transaction t;
+  t.kind = Transaction::Kind::Write;
+  t.address = a;
+  t.count = static_cast<std::int16_t>(std::clamp(valueCount, 0, 32767));
+  t.replyBytes = 2 + 6 + 2 + (IsBccMode(State().ModeCopy) ? 1 : 2);
+  t.text = text;
+  return SendRequest(std::move(t), [&](const RequestHead& h) { return WritePayload(h, a, valueCount, words); });
+}
+
+double Df1Engine::LineAllowance() const {
+  const Df1State& s = State();
+  return s.OnLine ? s.OnLine->LineSeconds() : 0.0;
 }
 
 bool Df1Engine::WaitShort(const std::function<bool()>& pred, double seconds) {
@@ -72,35 +135,62 @@ bool Df1Engine::WaitShort(const std::function<bool()>& pred, double seconds) {
   return pred();
 }
 
-Result Df1Engine::ReadAndWait(Variant& readValue, std::int16_t count) {
+bool Df1Engine::AwaitLine(double extra) {
+  const Df1State& s = State();
+  if (!s.OnLine) return true;
+  const Transaction& t = *s.OnLine;
+  const double age = static_cast<double>(loop_.Now() - t.sentMicros) / 1e6;
+  const double left = std::max(0.0, kReplyLimitSeconds + t.LineSeconds() - age) + extra;
+  return WaitShort([&s] { return !s.OnLine; }, left);
+}
+
+Df1Engine::Outcome Df1Engine::ReadAndWait(const ReadRequest& r, Variant& readValue) {
   Df1State& s = State();
   s.Busy = true;
-  s.ReadPending = true;
-  WaitSeconds(loop_, [&s] { return s.LineFree; }, WallNow(loop_), kLineWaitSeconds);
-  if (!SendRead()) {
-    s.ReadPending = false;
-    return ResultFailed;
+  WaitShort([&s] { return !s.OnLine; }, kLineWaitSeconds + LineAllowance());
+  Outcome sent = SendRead(r, Transaction::Kind::WaitingRead);
+  if (!sent.Sent()) return sent;
+  s.Busy = true;
+  const Transaction& t = *s.OnLine;
+  const std::uint64_t mine = t.number;
+  const double limit = kReplyLimitSeconds + t.LineSeconds();
+  const std::int32_t station = t.dst;
+  std::optional<MidnightStopwatch> watch(std::in_place, loop_.GetClock());
+  auto closed = [&] { return closedNumber_ == mine; };
+  auto resent = [&] { return s.OnLine && s.OnLine->number == mine && s.OnLine->resent; };
+  bool restarted = false;
+  for (;;) {
+    WaitShort([&] { return closed() || s.CancelWait || (!restarted && resent()); }, limit);
+    if (restarted || !resent() || closed() || s.CancelWait) break;
+    restarted = true;  // the request went again: its limit starts again
+    watch.emplace(loop_.GetClock());
   }
-  MidnightStopwatch watch(loop_.GetClock());
-  auto answered = [&s] { return s.LineFree && !s.ReadPending; };
-  WaitShort([&] { return answered() || s.CancelWait; }, kReplyLimitSeconds);
-  const bool late = watch.Elapsed() > kReplyLimitSeconds;
-  Result result = ResultOk;
-  if (late) {
-    result = ResultNoReply;
-  } else if (!answered()) {
-    result = ResultCancelled;
-  } else if (s.LastStatus != ResultOk) {
-    result = s.LastStatus;
+  const bool late = watch->Elapsed() > limit;
+  s.ReadPending = false;
+  Outcome out{Outcome::Kind::Finished, ResultOk, {}};
+  auto what = [&r] { return "the read of " + r.text + (r.count > 1 ? " x" + std::to_string(r.count) : ""); };
+  // A good reply to this very request is taken even when its handling ended past the limit.
+  const bool good = closed() && lastClosing_.status == ResultOk;
+  if (late && !good) {
+    out.result = ResultNoReply;
+    out.cause = "station " + std::to_string(station) + " sent no complete reply within " + Seconds(limit) + " of " + what();
+  } else if (s.CancelWait) {
+    out.result = ResultCancelled;
+    out.cause = "a write went out while " + what() + " waited; its reply is not taken";
+  } else if (!good) {
+    out.result = lastClosing_.status;
+    out.cause = lastClosing_.cause;
   } else {
     try {
-      DecodeInto(readValue, s, replyTns_, count);
+      DecodeInto(readValue, s, lastClosed_, lastClosing_.tns.value_or(0), r.count);
     } catch (const RuntimeError&) {
-      result = ResultFailed;  // an array that lacks one of the indices 1..count
+      const VariantArray& a = readValue.Array();
+      out.result = ResultFailed;
+      out.cause = "ReadValue holds the elements " + std::to_string(a.Lower()) + ".." + std::to_string(a.Upper()) +
+                  ", not 1.." + std::to_string(r.count);
     }
   }
-  s.ReadPending = false;
-  return result;
+  return out;
 }
 
 void Df1Engine::OnComm() {
@@ -109,13 +199,34 @@ void Df1Engine::OnComm() {
   HandleReply();
 }
 
+void Df1Engine::ListenBetween() {
+  link_.Listen(State().ModeCopy);
+  port_.SetRThreshold(1);
+}
+
 void Df1Engine::HandleReply() {
   Df1State& s = State();
-  LinkClosing closing = link_.Close(s);
+  if (!s.OnLine || s.OnLine->line != this) {
+    ListenBetween();
+    return;
+  }
+  LinkClosing closing = link_.Close(s.ModeCopy, *s.OnLine);
+  if (closing.silentAfterAck && s.OnLine->firstOnLine && !s.OnLine->resent && Resend()) return;
+  Transaction t = std::move(*s.OnLine);
   s.LastStatus = closing.status;
-  if (closing.tns) replyTns_ = *closing.tns;
+  s.OnLine.reset();
+  if (closing.status == ResultOk) {
+    if (t.IsRead() && closing.tns) StoreReply(s, t, *closing.tns, closing.words);
+    else s.DataBuffer.Set(1, Variant(std::int32_t{0}));  // a reply without data
+  }
+  const std::uint64_t sentBefore = s.RequestsSent;
   s.CompletionBegins();
-  if (OnClosed) OnClosed(closing);
+  if (OnClosed) OnClosed(closing, t);
+  closedNumber_ = t.number;
+  lastClosed_ = std::move(t);
+  lastClosing_ = std::move(closing);
+  // A request sent from the completion handler holds the line and the driver now.
+  if (s.RequestsSent != sentBefore) return;
   s.CompletionEnds();
   try {
     port_.SetInBufferCount(0);
@@ -123,11 +234,41 @@ void Df1Engine::HandleReply() {
     // The handler may have closed the port; there is nothing left to discard.
   }
   s.LineIdle();
+  port_.SetRThreshold(1);
+}
+
+bool Df1Engine::Resend() {
+  // The line's first request, acknowledged and then answered by silence: a processor that took
+  // it for a repeat of the last request another program sent it with that number dropped it.
+  // It goes once more under the next number.
+  Df1State& s = State();
+  Transaction& t = *s.OnLine;
+  const std::int32_t tns = NextTns(t.tns);
+  Bytes payload = t.payload;
+  payload[4] = static_cast<std::uint8_t>(tns & 0xFF);
+  payload[5] = static_cast<std::uint8_t>(tns >> 8);
+  auto frame = StuffAndCheck(payload, s.ModeCopy);
+  if (!frame) return false;
+  try {
+    link_.Send(*frame);
+  } catch (const RuntimeError&) {
+    return false;
+  }
+  lastTns_ = tns;
+  t.tns = tns;
+  t.payload = std::move(payload);
+  t.resent = true;
+  t.sentMicros = loop_.Now();
+  s.TnsCounter = tns;
+  s.SendTime = WallNow(loop_);
+  return true;
 }
 
 void Df1Engine::WatchdogTick() {
   Df1State& s = State();
-  if ((!s.LineFree || s.Busy) && SecondsPassed(loop_, s.SendTime, kWatchdogSeconds)) s.WatchdogRelease(WallNow(loop_));
+  const auto allowance = static_cast<std::int64_t>(std::ceil(LineAllowance()));
+  if ((!s.LineFree || s.Busy) && SecondsPassed(loop_, s.SendTime, kWatchdogSeconds + allowance))
+    s.WatchdogRelease(WallNow(loop_));
 }
 
 }  // namespace plc::df1

@@ -1,30 +1,66 @@
 #pragma once
 // The DF1 transactions of one DfLink: sending reads and writes, the waiting read, the
-// receive notification that closes a transaction, and the watchdog. The flags and the reply
-// data live in the thread's Df1State, shared with every other DfLink on the thread; the port
-// is this control's own.
+// receive notification that closes a transaction, the line between transactions, and the
+// watchdog. The flags and the reply data live in the thread's Df1State, shared with every
+// other DfLink on the thread; the port, and with it the line's transaction numbers, are this
+// control's own.
+//
+// One request is on the line at a time: a request made while another awaits its reply first
+// waits (events run meanwhile) until that one ends or its limit passes; a reply that comes
+// after its request was given up is acknowledged and dropped.
+//
+// Transaction numbers: each line starts from the wall clock in 1 ms steps (1..49), so that
+// programs run one after another on a line, 1 to 48 ms apart, never start with the number the
+// previous one ended on, and others 48 times in 49: a processor takes a repeated number from
+// the same source for a duplicate and drops it. When it does (the first request since the port
+// opened is acknowledged and then answered by silence), the request goes once more under the
+// next number.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
+#include <string>
 
 #include "core/ResultCodes.h"
 #include "core/Variant.h"
+#include "df1/Checked.h"
 #include "df1/Df1State.h"
 #include "df1/Link.h"
+#include "df1/Requests.h"
 #include "platform/EventLoop.h"
 #include "platform/SerialPort.h"
 
 namespace plc::df1 {
 
-// Limits of the waits, on the clocks their rules name.
+// Limits of the waits, on the clocks their rules name; each grows by the line time of what
+// the transaction still moves at the port's speed.
 inline constexpr double kReplyLimitSeconds = 0.71;     // a waiting read's reply
 inline constexpr double kBusyLimitSeconds = 0.71;      // ReadPLC waiting for a busy driver
-inline constexpr std::int64_t kLineWaitSeconds = 1;    // a read waiting for the line
+inline constexpr double kLineWaitSeconds = 1.0;        // a read waiting for the line
 inline constexpr std::int64_t kWriteWaitSeconds = 2;   // a write waiting for the line
 inline constexpr std::int64_t kWatchdogSeconds = 2;    // a transaction older than this is freed
 
+// The first transaction number of a line started at this clock reading.
+std::int32_t FirstTns(const Clock& clock);
+
+struct ReadRequest {
+  ParsedAddress address;
+  std::int16_t count = 1;
+  bool floatFlag = false;
+  std::string text;  // the address as the host gave it
+};
+
 class Df1Engine {
  public:
+  // What a call that puts a request on the line gets: sent, or why not.
+  struct Outcome {
+    enum class Kind { Sent, Refused, PortFailed, Finished };
+    Kind kind = Kind::Sent;
+    Result result = ResultOk;  // Finished: the waiting read's result
+    std::string cause;
+    bool Sent() const { return kind == Kind::Sent; }
+  };
+
   Df1Engine(SerialPort& port, EventLoop& loop);
   ~Df1Engine();
   Df1Engine(const Df1Engine&) = delete;
@@ -33,35 +69,54 @@ class Df1Engine {
   Df1State& State() const { return TheDf1State(); }
   EventLoop& Loop() const { return loop_; }
 
-  // Raised between the two halves of the completion, as CommComplete is.
-  std::function<void(const LinkClosing&)> OnClosed;
+  // Raised between the two halves of the completion, as CommComplete is, with the
+  // transaction it closed.
+  std::function<void(const LinkClosing&, const Transaction&)> OnClosed;
 
-  // Keeps a read call's count and address for the request and its reply.
-  void NoteRead(const ParsedAddress& a, std::int16_t count, bool floatFlag);
-  // The noted read (count × max(1, WordOffset) elements) on the line; false when it cannot be
-  // encoded or the port refused it, nothing sent and the flags as they were.
-  bool SendRead();
-  bool SendWrite(const ParsedAddress& a, std::int32_t valueCount, std::span<const std::int32_t> words);
+  // Keeps a read call's count and address, which a write's completion reports.
+  void NoteRead(const ReadRequest& r);
+  // The read (count × max(1, WordOffset) elements) on the line.
+  Outcome SendRead(const ReadRequest& r, Transaction::Kind kind);
+  Outcome SendWrite(const ParsedAddress& a, std::int32_t valueCount, std::span<const std::int32_t> words,
+                    const std::string& text);
 
-  // The waiting transaction: waits for the line, sends the noted read and waits for its
-  // reply; -1 with the values in readValue, or the status.
-  Result ReadAndWait(Variant& readValue, std::int16_t count);
+  // The waiting transaction: waits for the line, sends the read and waits for its reply;
+  // Finished with -1 and the values in readValue, or with the status and its cause.
+  Outcome ReadAndWait(const ReadRequest& r, Variant& readValue);
 
+  // Seconds beyond a wait's base that the transaction on the line may still take.
+  double LineAllowance() const;
+  // Lets events run until no request awaits its reply, at most until the one on the line has
+  // passed its own limit, and at most extra seconds more. True when the line came free.
+  bool AwaitLine(double extra);
   // Waits, letting events run, until pred holds or seconds have passed on the midnight clock.
   bool WaitShort(const std::function<bool()>& pred, double seconds);
 
   void WatchdogTick();
+  // The port closed: a request of this line still awaiting its reply is given up.
+  void LineClosed();
+
+  // The line's last transaction number (unset until its first request); tests set it.
+  std::optional<std::int32_t> LastTns() const { return lastTns_; }
+  void SetLastTns(std::optional<std::int32_t> tns) { lastTns_ = tns; }
 
  private:
   void OnComm();
   void HandleReply();
-  template <class Build>
-  bool SendRequest(Build build, std::int32_t expectedWords);
+  void ListenBetween();
+  // Sends the request on the line once more under the next number; false when it cannot.
+  bool Resend();
+  Outcome SendRequest(Transaction t, const std::function<Checked<Bytes>(const RequestHead&)>& build);
 
   SerialPort& port_;
   EventLoop& loop_;
   Df1Link link_;
-  int replyTns_ = 0;
+  std::optional<std::int32_t> lastTns_;
+  bool reopened_ = false;  // the port closed since the last request
+  // The transaction this line closed last, and how.
+  std::uint64_t closedNumber_ = 0;
+  LinkClosing lastClosing_;
+  Transaction lastClosed_;
 };
 
 }  // namespace plc::df1

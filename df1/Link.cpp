@@ -1,12 +1,26 @@
 #include "df1/Link.h"
 
+#include <cstdio>
+
 #include "core/Enums.h"
 #include "core/RuntimeError.h"
 #include "df1/ControlBytes.h"
-#include "df1/Decoding.h"
 #include "df1/Receive.h"
+#include "df1/Results.h"
 
 namespace plc::df1 {
+
+namespace {
+
+std::string Seconds(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f s", s);
+  return text;
+}
+
+std::string Station(const Transaction& t) { return "station " + std::to_string(t.dst); }
+
+}  // namespace
 
 double MidnightStopwatch::Elapsed() {
   const double now = clock_.SecondsSinceMidnight();
@@ -18,22 +32,32 @@ double MidnightStopwatch::Elapsed() {
   return d;
 }
 
-void Df1Link::Send(const Bytes& frame, Df1State& s) {
+double ByteSeconds(const SerialPort& port) {
+  const SerialSettings& s = port.LineSettings();
+  return s.baud > 0 ? static_cast<double>(s.BitsPerCharacter()) / s.baud : 0.0;
+}
+
+void Df1Link::Send(const Bytes& frame) {
   received_.clear();
   taken_ = 0;
+  idle_.reset();
+  seen_ = 0;
   port_.SetInBufferCount(0);
   port_.SetRThreshold(2);
   port_.SetInputLen(1);
   port_.SetInputMode(InputModeKind::Binary);
   port_.SetNullDiscard(false);
-  s.RequestSent(loop_.GetClock().WallSeconds());
   port_.OutputBytes(frame);
 }
 
 std::optional<std::uint8_t> Df1Link::TakeByte() {
   if (taken_ >= received_.size()) {
-    port_.SetInputLen(0);
-    received_ = port_.InputBytes();
+    try {
+      port_.SetInputLen(0);
+      received_ = port_.InputBytes();
+    } catch (const RuntimeError&) {
+      received_.clear();  // the port closed under the transaction: nothing more comes
+    }
     taken_ = 0;
     if (received_.empty()) return std::nullopt;
   }
@@ -49,67 +73,129 @@ bool Df1Link::WaitFor(MidnightStopwatch& watch, double limit) {
   }
 }
 
-std::optional<std::uint8_t> Df1Link::ReadByte() {
+std::optional<std::uint8_t> Df1Link::ReadByte(double limit) {
   // A byte already received is taken without reading the clock: a reply arrives in chunks.
   if (!HasByte()) {
     MidnightStopwatch watch(loop_.GetClock());
-    if (!WaitFor(watch, kByteLimitSeconds)) return std::nullopt;
+    if (!WaitFor(watch, limit)) return std::nullopt;
   }
   return TakeByte();
 }
 
-Result Df1Link::WaitLinkResponse() {
-  MidnightStopwatch watch(loop_.GetClock());
-  LinkResponseWatch response;
-  Result status = 0;
-  while (WaitFor(watch, kByteLimitSeconds)) {
-    auto byte = TakeByte();
-    if (!byte) break;
-    if (auto ended = response.Feed(*byte)) {
-      status = *ended;
-      break;
-    }
-  }
-  return watch.Elapsed() > kByteLimitSeconds ? ResultLinkTimeout : status;
-}
-
-LinkClosing Df1Link::ReadReply(Df1State& s) {
-  MidnightStopwatch watch(loop_.GetClock());
-  ReplyReceiver receiver(s.ModeCopy);
-  LinkClosing out;
-  auto fail = [&out](Result status, const char* text) {
-    out.status = status;
-    out.text = text;
-    return out;
-  };
+std::optional<ReplyOutcome> Df1Link::FinishFrame(ReplyReceiver& receiver, double byteLimit) {
   while (!receiver.LoopEnded()) {
-    auto byte = ReadByte();
-    if (!byte) return fail(ResultLinkTimeout, kTextNoReplyByte);
+    auto byte = ReadByte(byteLimit);
+    if (!byte) return std::nullopt;
     receiver.Feed(*byte);
   }
-  if (watch.Elapsed() > kByteLimitSeconds) return fail(ResultLinkTimeout, kTextTimeout);
   if (receiver.State() == ReplyReceiver::Phase::CrcHigh) {
-    auto high = ReadByte();
-    if (!high) return fail(ResultLinkTimeout, kTextNoReplyByte);
+    auto high = ReadByte(byteLimit);
+    if (!high) return std::nullopt;
+    receiver.Feed(*high);
+  }
+  return EvaluateReply(receiver);
+}
+
+Result Df1Link::WaitLinkResponse(std::int32_t mode, const Transaction& t, LinkClosing& out) {
+  std::optional<MidnightStopwatch> watch(std::in_place, loop_.GetClock());
+  const double limit = kByteLimitSeconds + 2 * t.byteSeconds;
+  LinkResponseWatch response;
+  Result status = 0;
+  int bytes = 0;
+  while (WaitFor(*watch, limit)) {
+    auto byte = TakeByte();
+    if (!byte) break;
+    ++bytes;
+    auto ended = response.Feed(*byte);
+    if (!ended) continue;
+    status = *ended;
+    if (!response.FrameStart() || out.foreignReplies >= kMaxForeignReplies) break;
+    // A frame where the link response belongs: a late reply to a request given up on is
+    // acknowledged and skipped; anything else ends the wait as any other byte does.
+    ReplyReceiver frame(mode);
+    frame.Feed(DLE);
+    frame.Feed(STX);
+    auto outcome = FinishFrame(frame, kByteLimitSeconds + t.byteSeconds);
+    if (!outcome || !outcome->header || ReplyAnswers(*outcome->header, t.dst, t.cmd, t.tns)) break;
+    SendDleAck();
+    ++out.foreignReplies;
+    response = LinkResponseWatch();
+    watch.emplace(loop_.GetClock());
+    status = 0;
+    bytes = 0;
+  }
+  if (watch->Elapsed() > limit) {
+    out.cause = bytes == 0 ? "nothing came from " + Station(t) + " within " + Seconds(limit) + " of " + t.What()
+                           : "no DLE ACK from " + Station(t) + " within " + Seconds(limit) + " of " + t.What() + " (" +
+                                 std::to_string(bytes) + " other bytes came)";
+    return ResultLinkTimeout;
+  }
+  if (status == ResultDleNak) out.cause = Station(t) + " answered " + t.What() + " with DLE NAK";
+  else if (status == ResultDleEnq) out.cause = Station(t) + " sent DLE ENQ where its DLE ACK for " + t.What() + " belongs";
+  else if (status == 0 && bytes == 0) out.cause = "the port gave nothing more while " + t.What() + " awaited DLE ACK";
+  else if (status != ResultDleAck) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%02Xh", static_cast<unsigned>(status) & 0xFF);
+    out.cause = Station(t) + " answered " + t.What() + " with " + hex + (response.FrameStart() ? " (a frame)" : "");
+  }
+  return status;
+}
+
+LinkClosing Df1Link::ReadReply(ReplyReceiver& receiver, const Transaction& t) {
+  MidnightStopwatch watch(loop_.GetClock());
+  const double limit = kByteLimitSeconds + t.byteSeconds * t.replyBytes;
+  const double byteLimit = kByteLimitSeconds + t.byteSeconds;
+  LinkClosing out;
+  auto fail = [&out](Result status, const char* text, std::string cause) {
+    out.status = status;
+    out.text = text;
+    out.cause = std::move(cause);
+    return out;
+  };
+  int bytes = 0;
+  while (!receiver.LoopEnded()) {
+    auto byte = ReadByte(byteLimit);
+    if (!byte) {
+      out.silentAfterAck = bytes == 0;
+      return fail(ResultLinkTimeout, kTextNoReplyByte,
+                  bytes == 0 ? Station(t) + " acknowledged " + t.What() + " and sent no reply within " + Seconds(byteLimit)
+                             : "the reply from " + Station(t) + " stopped after " + std::to_string(bytes) +
+                                   " bytes (nothing more for " + Seconds(byteLimit) + ")");
+    }
+    ++bytes;
+    receiver.Feed(*byte);
+  }
+  const double took = watch.Elapsed();
+  if (took > limit)
+    return fail(ResultLinkTimeout, kTextTimeout,
+                "the reply from " + Station(t) + " took " + Seconds(took) + ", beyond its limit of " + Seconds(limit));
+  if (receiver.State() == ReplyReceiver::Phase::CrcHigh) {
+    auto high = ReadByte(byteLimit);
+    if (!high) return fail(ResultLinkTimeout, kTextNoReplyByte, "the reply from " + Station(t) + " lacks its last CRC byte");
     receiver.Feed(*high);
   }
   ReplyOutcome outcome = EvaluateReply(receiver);
+  if (outcome.header && !ReplyAnswers(*outcome.header, t.dst, t.cmd, t.tns)) {
+    out.foreignReplies = 1;  // not this request's: the caller acknowledges it and reads on
+    return out;
+  }
   out.status = outcome.status;
   out.text = outcome.text;
+  if (outcome.status == ResultStatusError && outcome.header)
+    out.cause = Station(t) + " refused " + t.What() + ": " + StatusMeaning(outcome.header->sts, outcome.header->ext);
+  else if (outcome.status != ResultOk)
+    out.cause = outcome.cause + " (" + Station(t) + ", " + t.What() + ")";
   if (outcome.status != ResultOk) return out;
   // A read answered with fewer words than it asked for would leave older values in their
   // place: refused.
-  if (static_cast<std::int64_t>(outcome.words.size()) < s.ExpectedWords) {
-    out.status = ResultCheckError;
-    out.text = kTextUnfit;
-    return out;
+  if (t.IsRead() && static_cast<std::int64_t>(outcome.words.size()) < t.expectedWords) {
+    return fail(ResultCheckError, kTextUnfit,
+                "the reply from " + Station(t) + " carries " + std::to_string(outcome.words.size()) +
+                    (outcome.words.size() == 1 ? " word where " : " words where ") + t.What() + " asked for " +
+                    std::to_string(t.expectedWords));
   }
-  if (outcome.tns) {
-    out.tns = outcome.tns;
-    StoreReply(s, *outcome.tns, outcome.words);
-  } else {
-    s.DataBuffer.Set(1, Variant(std::int32_t{0}));  // a reply without data
-  }
+  out.tns = outcome.tns;
+  out.words = std::move(outcome.words);
   return out;
 }
 
@@ -127,7 +213,7 @@ void Df1Link::Discard() {
   try {
     port_.SetInBufferCount(0);
   } catch (const RuntimeError&) {
-    // A closed port holds nothing to discard.
+    // A closed or vanished port holds nothing to discard.
   }
 }
 
@@ -136,11 +222,31 @@ void Df1Link::Pause() {
   while (WaitFor(watch, kAckPauseSeconds)) Discard();
 }
 
-LinkClosing Df1Link::Close(Df1State& s) {
+LinkClosing Df1Link::Close(std::int32_t mode, const Transaction& t) {
+  idle_.reset();
+  seen_ = 0;
   LinkClosing out;
-  Result status = WaitLinkResponse();
+  Result status = WaitLinkResponse(mode, t, out);
+  const int foreignBefore = out.foreignReplies;
   if (status == ResultDleAck) {
-    out = ReadReply(s);
+    for (int foreign = foreignBefore;; ++foreign) {
+      ReplyReceiver receiver(mode);
+      if (foreign > 0) receiver.SkipLinkResponse();
+      LinkClosing reply = ReadReply(receiver, t);
+      if (reply.foreignReplies == 0) {
+        out = std::move(reply);
+        out.foreignReplies = foreign;
+        break;
+      }
+      SendDleAck();
+      if (foreign + 1 >= kMaxForeignReplies) {
+        out.status = ResultCheckError;
+        out.text = kTextUnfit;
+        out.cause = Station(t) + " kept sending replies to other requests after " + t.What();
+        out.foreignReplies = foreign + 1;
+        break;
+      }
+    }
     if (out.status == ResultOk) {
       SendDleAck();
       received_.clear();  // what followed the reply is dropped with the port's input
@@ -166,6 +272,17 @@ LinkClosing Df1Link::Close(Df1State& s) {
   SendDleAck();
   Discard();
   return out;
+}
+
+void Df1Link::Listen(std::int32_t mode) {
+  // The bytes stay in the port's buffer, for ReceiveComm as ever; only those not seen yet are
+  // looked at.
+  if (!idle_) idle_.emplace(mode);
+  const auto& in = port_.Peek();
+  if (in.size() < seen_) seen_ = 0;  // taken meanwhile
+  for (std::size_t i = seen_; i < in.size(); ++i)
+    if (idle_->Feed(in[i])) SendDleAck();
+  seen_ = in.size();
 }
 
 }  // namespace plc::df1

@@ -5,11 +5,17 @@
 // loop does not run meanwhile); its time limits are on the seconds-since-midnight clock.
 //
 // A good reply is answered with one DLE ACK; every failure ends with three DLE ACKs 0.11 s
-// apart and an emptied input buffer.
+// apart and an emptied input buffer. A good frame that answers another request (a reply the
+// master gave up on, arriving late) is acknowledged as the link expects and not taken.
+//
+// Limits: each wait is 0.71 s plus the line time, at the port's speed, of the bytes it still
+// expects (the link response, the reply frame, one byte), so that a long reply on a slow line
+// fits; at 9600 baud a one-word reply adds 14 ms.
 #include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/ResultCodes.h"
 #include "df1/Df1State.h"
@@ -21,6 +27,8 @@ namespace plc::df1 {
 
 inline constexpr double kByteLimitSeconds = 0.71;
 inline constexpr double kAckPauseSeconds = 0.11;
+// Replies to other requests skipped while one request waits; more is a looping peer.
+inline constexpr int kMaxForeignReplies = 4;
 
 // Elapsed time on the seconds-since-midnight clock. A reading more than 1 s before the start
 // means midnight has passed: the start moves to now and the time counts from 0.
@@ -39,10 +47,19 @@ inline std::int64_t JustPast(const EventLoop& loop, double seconds) {
   return loop.Now() + static_cast<std::int64_t>(std::ceil(seconds * 1e6)) + 1000;
 }
 
+// Line time of one byte at the port's speed (start, data, parity and stop bits).
+double ByteSeconds(const SerialPort& port);
+
 struct LinkClosing {
   Result status = 0;
-  std::string text;
+  std::string text;   // for ReadErrors and CommComplete (the classic texts)
+  std::string cause;  // why it failed, naming the station
   std::optional<int> tns;  // the reply's row of ReplyTable, for a good reply that has one
+  std::vector<std::uint16_t> words;
+  int foreignReplies = 0;  // good frames of other requests acknowledged and dropped
+  // The station acknowledged the request and then sent nothing at all: what a processor does
+  // with a request it takes for a repeat of the one before.
+  bool silentAfterAck = false;
 };
 
 class Df1Link {
@@ -50,18 +67,24 @@ class Df1Link {
   Df1Link(SerialPort& port, EventLoop& loop) : port_(port), loop_(loop) {}
 
   // The port steps of a request: discard what was received, arm the receive notification
-  // for two bytes (normally DLE ACK), note the send time, write. The port's errors pass.
-  void Send(const Bytes& frame, Df1State& s);
+  // for two bytes (normally DLE ACK), write. The port's errors pass.
+  void Send(const Bytes& frame);
 
-  // The transaction after the receive notification, up to the closing acknowledgements. A good
-  // reply's words are stored in the reply table and DataBuffer.
-  LinkClosing Close(Df1State& s);
+  // The transaction after the receive notification, up to the closing acknowledgements.
+  LinkClosing Close(std::int32_t mode, const Transaction& t);
+
+  // Between transactions: answers a DLE ENQ or a whole frame with DLE ACK; nothing is taken
+  // from the port's buffer.
+  void Listen(std::int32_t mode);
 
  private:
-  Result WaitLinkResponse();
-  // One byte, awaited at most 0.71 s.
-  std::optional<std::uint8_t> ReadByte();
-  LinkClosing ReadReply(Df1State& s);
+  Result WaitLinkResponse(std::int32_t mode, const Transaction& t, LinkClosing& out);
+  // One byte, awaited at most the limit.
+  std::optional<std::uint8_t> ReadByte(double limit);
+  // Receives one reply frame into the receiver, under the reply limit.
+  LinkClosing ReadReply(ReplyReceiver& receiver, const Transaction& t);
+  // The rest of a frame whose first bytes the receiver holds, then its outcome.
+  std::optional<ReplyOutcome> FinishFrame(ReplyReceiver& receiver, double byteLimit);
   void SendDleAck();
   void Discard();
   // 0.11 s during which whatever arrives is dropped.
@@ -76,6 +99,8 @@ class Df1Link {
   EventLoop& loop_;
   Bytes received_;
   std::size_t taken_ = 0;
+  std::optional<IdleListener> idle_;
+  std::size_t seen_ = 0;  // of the port's buffer, by the line between transactions
 };
 
 }  // namespace plc::df1

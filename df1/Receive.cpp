@@ -15,7 +15,23 @@ std::optional<Result> LinkResponseWatch::Feed(std::uint8_t byte) {
     if (dleSeen_) return static_cast<Result>(byte);
     return std::nullopt;
   }
+  frameStart_ = dleSeen_ && byte == STX;
   return static_cast<Result>(byte);
+}
+
+bool ReplyAnswers(const ReplyHeader& reply, std::int32_t dst, std::uint8_t cmd, std::int32_t tns) {
+  return reply.src == dst && reply.cmd == (cmd | 0x40) && reply.tns == tns;
+}
+
+bool IdleListener::Feed(std::uint8_t byte) {
+  receiver_.Feed(byte);
+  if (!receiver_.Finished()) return false;
+  // A frame is acknowledged once its check bytes are in; of the link signals only DLE ENQ
+  // asks for an answer.
+  const bool answer = receiver_.State() == ReplyReceiver::Phase::Complete ||
+                      (receiver_.State() == ReplyReceiver::Phase::LinkSignal && EvaluateReply(receiver_).status == ENQ);
+  receiver_ = ReplyReceiver(mode_);
+  return answer;
 }
 
 ReplyReceiver::ReplyReceiver(std::int32_t mode) : bcc_(IsBccMode(mode)) {}
@@ -44,7 +60,10 @@ void ReplyReceiver::Feed(std::uint8_t byte) {
       if (byte == DLE) phase_ = Phase::BeforeStartEscape;
       break;
     case Phase::BeforeStartEscape:
-      if (byte == STX) phase_ = Phase::InData;
+      if (byte == ACK && skipAck_) {
+        skipAck_ = false;
+        phase_ = Phase::BeforeStart;
+      } else if (byte == STX) phase_ = Phase::InData;
       else if (byte == ETX) phase_ = Phase::CheckByteOutside;
       else if (!signal(byte)) phase_ = Phase::BeforeStart;  // DLE DLE, or DLE and noise
       break;
@@ -81,20 +100,29 @@ ReplyOutcome EvaluateReply(const ReplyReceiver& r) {
   ReplyOutcome out;
   if (r.phase_ == ReplyReceiver::Phase::LinkSignal) {
     out.status = r.signal_;
+    out.cause = r.signal_ == ACK ? "a DLE ACK broke off the reply"
+                : r.signal_ == NAK ? "a DLE NAK broke off the reply"
+                                   : "a DLE ENQ broke off the reply";
     return out;
   }
   out.status = ResultCheckError;
   if (r.phase_ == ReplyReceiver::Phase::Overflow) {
     out.text = kTextUnfit;
+    out.cause = "the reply ran past the " + std::to_string(kReceiveBufferSize) + " bytes a reply may take";
     return out;
   }
   out.text = kTextCheck;
   const std::size_t count = r.replyCount_;
-  if (r.phase_ != ReplyReceiver::Phase::Complete || count < 3) return out;
+  const char* check = r.bcc_ ? "BCC" : "CRC";
+  if (r.phase_ != ReplyReceiver::Phase::Complete || count < 3) {
+    out.cause = "the reply ended before it held a check";
+    return out;
+  }
   // The reply is the unstuffed payload, ETX and the first check byte; the BCC covers the
   // payload, the CRC the payload and ETX.
   std::span<const std::uint8_t> reply = r.Reply();
   std::span<const std::uint8_t> payload = reply.first(count - 2);
+  out.cause = std::string("the reply failed its ") + check + " check";
   if (r.bcc_) {
     if (Bcc(payload) != reply[count - 1]) return out;
   } else {
@@ -102,26 +130,37 @@ ReplyOutcome EvaluateReply(const ReplyReceiver& r) {
     if ((crc & 0xFF) != reply[count - 1] || (crc >> 8) != r.crcHigh_) return out;
   }
   // One too short to hold STS is no reply.
-  if (payload.size() < 4) return out;
-  if (payload[3] != 0) {
-    out.status = ResultStatusError;
-    out.text = kTextStatus;
+  if (payload.size() < 4) {
+    out.cause = "the reply of " + std::to_string(payload.size()) + " bytes is too short to hold a status";
     return out;
   }
   if (payload.size() >= 6) {
-    int tns = payload[4] + 256 * payload[5];
-    if (tns >= kReplyRows) {
-      out.status = ResultCheckError;
-      out.text = kTextUnfit;
-      return out;
-    }
-    out.tns = tns;
+    ReplyHeader h{payload[0], payload[1], payload[2], payload[3], payload[4] + 256 * payload[5], std::nullopt};
+    if (payload.size() >= 7 && (h.sts & 0xF0) == 0xF0) h.ext = payload[6];
+    out.header = h;
   }
+  if (payload[3] != 0) {
+    out.status = ResultStatusError;
+    out.text = kTextStatus;
+    out.cause = "the station refused the request";
+    return out;
+  }
+  out.text = kTextUnfit;
+  if (!out.header) {
+    out.cause = "the reply of " + std::to_string(payload.size()) + " bytes carries no transaction number";
+    return out;
+  }
+  if (out.header->tns >= kReplyRows) {
+    out.cause = "the reply's transaction number " + std::to_string(out.header->tns) + " is beyond the table's 0.." +
+                std::to_string(kReplyRows - 1);
+    return out;
+  }
+  out.tns = out.header->tns;
   if (payload.size() >= 8) {
     std::size_t n = (payload.size() - 6) / 2;
     if (n > static_cast<std::size_t>(kReplyWords)) {
-      out.status = ResultCheckError;
-      out.text = kTextUnfit;
+      out.cause = "the reply carries " + std::to_string(n) + " words, beyond the " + std::to_string(kReplyWords) +
+                  " a reply may hold";
       out.tns.reset();
       return out;
     }
@@ -131,6 +170,7 @@ ReplyOutcome EvaluateReply(const ReplyReceiver& r) {
   }
   out.status = ResultOk;
   out.text.clear();
+  out.cause.clear();
   return out;
 }
 

@@ -18,9 +18,12 @@ class LinkResponseWatch {
  public:
   // The status once the wait ends: 6, 21, 5 or the byte's value.
   std::optional<Result> Feed(std::uint8_t byte);
+  // The wait ended at DLE STX: a frame starts where the link response belongs.
+  bool FrameStart() const { return frameStart_; }
 
  private:
   bool dleSeen_ = false;
+  bool frameStart_ = false;
 };
 
 // The raw bytes and the unstuffed reply bytes are kept in buffers of this size each.
@@ -36,7 +39,8 @@ inline constexpr const char* kTextTimeout = "ERRORTIMEOUT";
 inline constexpr const char* kTextCheck = "ERRORBCC";
 inline constexpr const char* kTextStatus = "ERRORSTATUS";
 // A reply that does not fit the fixed buffers and tables (more than 500 bytes, a transaction
-// number above 52, more than 130 words) is refused with status 99 and this text.
+// number above 52, more than 130 words), or not the request (fewer words than it asked, no
+// transaction number), is refused with status 99 and this text.
 inline constexpr const char* kTextUnfit = "ERRORREPLY";
 
 // The reply frame: before DLE STX, in the data (DLE DLE is one 0x10), then the check byte(s)
@@ -59,6 +63,9 @@ class ReplyReceiver {
   explicit ReplyReceiver(std::int32_t mode);
 
   void Feed(std::uint8_t byte);
+  // One DLE ACK before the frame starts is a link response, not a signal: after a late reply
+  // to another request, the request's own DLE ACK may still come first.
+  void SkipLinkResponse() { skipAck_ = true; }
   Phase State() const { return phase_; }
   // The byte loop is over (the check bytes still to come in CRC mode are read after it).
   bool LoopEnded() const {
@@ -73,6 +80,7 @@ class ReplyReceiver {
   void Append(std::uint8_t byte);
 
   bool bcc_;
+  bool skipAck_ = false;
   Phase phase_ = Phase::BeforeStart;
   Result signal_ = 0;
   std::size_t rawCount_ = 0;
@@ -83,10 +91,43 @@ class ReplyReceiver {
   friend struct ReplyOutcome EvaluateReply(const ReplyReceiver& receiver);
 };
 
+// The line between transactions: a DLE ENQ (the station asks whether its reply arrived) and
+// any whole frame (a reply nobody waits for any more) are each answered with DLE ACK, as the
+// link expects; nothing is taken.
+class IdleListener {
+ public:
+  explicit IdleListener(std::int32_t mode) : mode_(mode), receiver_(mode) {}
+  // True when this byte completes something to acknowledge.
+  bool Feed(std::uint8_t byte);
+
+ private:
+  std::int32_t mode_;
+  ReplyReceiver receiver_;
+};
+
+// The first bytes of a reply whose check passed: who sent it, to which command and
+// transaction, and its status (EXT STS follows the transaction number when STS is F0h).
+struct ReplyHeader {
+  std::uint8_t dst = 0;
+  std::uint8_t src = 0;
+  std::uint8_t cmd = 0;
+  std::uint8_t sts = 0;
+  std::int32_t tns = 0;
+  std::optional<std::uint8_t> ext;
+};
+
+// Whether a reply answers the request sent to station dst with command cmd and transaction
+// number tns: its source, command (with the reply bit) and transaction number are theirs.
+bool ReplyAnswers(const ReplyHeader& reply, std::int32_t dst, std::uint8_t cmd, std::int32_t tns);
+
 // What a finished reply means to the link.
 struct ReplyOutcome {
   Result status = ResultCheckError;
   std::string text;
+  // Why, in words a user can act on, when the status is a failure.
+  std::string cause;
+  // Set once the check passed and the payload holds a transaction number.
+  std::optional<ReplyHeader> header;
   // A good reply with a transaction number: the ReplyTable row, and its words (unsigned,
   // low byte first; a trailing odd byte ignored). No words for a reply of fewer than 8 bytes.
   std::optional<int> tns;

@@ -1,22 +1,23 @@
 #pragma once
 // PCCC request payloads (before framing): the SLC500/MicroLogix protected typed logical read
 // and write with three address fields, and the PLC5 word-range read. Each builder refuses,
-// with an empty result, what its bytes cannot carry: a station outside 0..255, a byte count
-// outside 1..255, a file or element number above 65535, a data word outside 0..65535.
+// with the reason, what its bytes cannot carry: a station outside 0..255, a byte count outside
+// 1..255, a file or element number above 65535, a data word outside 0..65535.
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "core/Variant.h"
 #include "df1/Addressing.h"
+#include "df1/Checked.h"
 
 namespace plc::df1 {
 
 using Bytes = std::vector<std::uint8_t>;
 
 inline constexpr std::uint8_t kCommand = 0x0F;
+inline constexpr std::uint8_t kReplyFlag = 0x40;
 inline constexpr std::uint8_t kTypedRead = 0xA2;
 inline constexpr std::uint8_t kTypedWrite = 0xAA;
 inline constexpr std::uint8_t kWordRangeRead = 0x01;
@@ -39,21 +40,26 @@ std::optional<Bytes> AddressField(std::int32_t number);
 // The PLC5 system address text of a file: 0x00 "$" letters file ":" element 0x00.
 Bytes Plc5SystemAddress(std::int16_t fileTypeCode, std::int32_t fileNumber, std::int32_t elementNumber);
 
+// The most values one read of the address carries: its byte count is one byte, and each value
+// takes max(1, WordOffset) elements.
+std::int32_t MaxReadCount(const ParsedAddress& a);
+// The most values one write to the address carries in the check mode: the byte count is one
+// byte and the payload must fit the check buffer.
+std::int32_t MaxWriteCount(const ParsedAddress& a, std::int32_t mode);
+
 // A read of count elements of the address; plcType 3 the PLC5 word-range read, any other the
-// typed logical read.
-std::optional<Bytes> ReadPayload(const RequestHead& head, const ParsedAddress& a, std::int32_t count,
-                                 std::int32_t plcType);
+// typed logical read (from the element's first word: the reply is cut to the sub-element).
+Checked<Bytes> ReadPayload(const RequestHead& head, const ParsedAddress& a, std::int32_t count, std::int32_t plcType);
 
-// A typed logical write of the words (an F file takes two per value, low word first); its
-// byte count is that of whole elements, valueCount of them.
-std::optional<Bytes> WritePayload(const RequestHead& head, const ParsedAddress& a, std::int32_t valueCount,
-                                  std::span<const std::int32_t> words);
+// A typed logical write of the words to the address and its sub-element (an F file takes two
+// words per value, low word first); its byte count is that of valueCount values.
+Checked<Bytes> WritePayload(const RequestHead& head, const ParsedAddress& a, std::int32_t valueCount,
+                            std::span<const std::int32_t> words);
 
-// The values i = 1..count of the caller's array as words: an N-file value below 0 becomes
-// v + 65536 in the caller's array itself (the host sees it), an F-file value two words (low
-// first), any other value one word. Empty, and the array as far as converted, when a value
-// cannot be sent (outside 0..65535 once converted, not a number, or an index the array lacks).
-std::optional<std::vector<std::int32_t>> WriteValues(VariantArray& values, std::int16_t fileTypeCode,
-                                                     std::int32_t count);
+// The values i = 1..count of the caller's array as words. A word takes a whole number in
+// -32768..65535, a negative one as its two's complement (in the caller's array itself for an N
+// file, so the host sees it); an F-file value is a finite single, sent as two words, low first.
+// Refused, with the value named, for anything else or an index the array lacks.
+Checked<std::vector<std::int32_t>> WriteValues(VariantArray& values, std::int16_t fileTypeCode, std::int32_t count);
 
 }  // namespace plc::df1

@@ -55,13 +55,18 @@ class BareClient {
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) throw std::runtime_error("bare client: cannot open " + path);
     df1::ParsedAddress n7{df1::kCodeInteger, 7, 0, df1::kNoBit, 0};
-    request_ = *df1::StuffAndCheck(*df1::ReadPayload({1, 0, 1}, n7, words, 1), 2);
+    // One frame per transaction number, as the PLC drops a repeated one; 16 (0x10) is left
+    // out, whose doubled DLE would make its reply a byte longer. Its own source (5): the PLC
+    // keeps the last number of each source, and DfLink's is 0.
+    for (std::int32_t tns = 1; tns <= df1::kLastTns; ++tns)
+      if (tns != 0x10) requests_.push_back(*df1::StuffAndCheck(*df1::ReadPayload({1, 5, tns}, n7, words, 1), 2));
     // DLE ACK, DLE STX, 6 header bytes, the data (no DLE in zeros), DLE ETX, CRC.
     expected_ = 2 + 2 + 6 + 2 * static_cast<std::size_t>(words) + 2 + 2;
   }
   ~BareClient() { ::close(fd_); }
   bool ReadOnce() {
-    if (::write(fd_, request_.data(), request_.size()) != static_cast<ssize_t>(request_.size())) return false;
+    const df1::Bytes& request = requests_[next_++ % requests_.size()];
+    if (::write(fd_, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return false;
     std::size_t got = 0;
     std::uint8_t buf[1024];
     while (got < expected_) {
@@ -76,13 +81,21 @@ class BareClient {
 
  private:
   int fd_ = -1;
-  df1::Bytes request_;
+  std::vector<df1::Bytes> requests_;
+  std::size_t next_ = 0;
   std::size_t expected_ = 0;
 };
 
+// The PLC answers without a turnaround delay: the figures are those of the two clients.
+sim::Df1SimOptions PlcOptions(const std::string& path) {
+  sim::Df1SimOptions o{path, false, 115200};
+  o.turnaroundMs = 0;
+  return o;
+}
+
 struct Rig {
   test::PtyLink line;
-  sim::Df1Simulator plc{sim::Df1SimOptions{line.PathB(), false, 115200}};
+  sim::Df1Simulator plc{PlcOptions(line.PathB())};
   test::ScopedCommPort mapped{kCommPort, line.PathA()};
   StandaloneHost host;
   DfLink link;

@@ -1,6 +1,7 @@
 #pragma once
 // A DfLink on an in-memory port and a manual clock, with the simulated DF1 PLC answering what
-// it writes: the PLC's pauses become arrival times, so time-outs run in microseconds.
+// it writes: the PLC's times become arrival times and its DLE ACK time-out a loop timer, so
+// time-outs run in microseconds. The line's transaction numbers start at 1.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,9 +13,10 @@
 namespace plc::test {
 
 struct Df1Rig {
-  explicit Df1Rig(bool bcc = false) : plc(bcc) {
+  explicit Df1Rig(bool bcc = false) : Df1Rig(sim::Df1SimSettings{bcc}) {}
+  explicit Df1Rig(sim::Df1SimSettings settings) : plc(settings) {
     df1::TheDf1State().Reset();
-    Attach(*bench.link, *bench.port, bcc);
+    Attach(*bench.link, *bench.port, settings.bcc);
   }
 
   // A control of this rig's bench, new, open, in the rig's check mode, answered by the PLC.
@@ -24,17 +26,31 @@ struct Df1Rig {
     link.SetMode(bcc ? df1::EnBCC : df1::EnCRC);
     link.SetNode(Variant(std::int32_t{0}));
     link.SetPortOpen(true);
+    link.Engine().SetLastTns(0);
     link.SetEventSink([this](const std::string& name, std::vector<Variant>& args) {
       if (name == "CommComplete") events.push_back(args);
     });
     port.OnSent = [this, &port](const Bytes& chunk) {
-      std::int64_t due = bench.loop.Now();
-      for (std::uint8_t b : chunk)
-        for (const sim::Df1Action& a : plc.Feed(b)) {
-          due += std::int64_t{a.delayMs} * 1000;
-          port.InjectAt(due, a.bytes);
-        }
+      const std::int64_t now = bench.loop.Now();
+      for (std::uint8_t b : chunk) Deliver(port, plc.Feed(b, now));
+      ArmDeadline(port);
     };
+  }
+
+  void Deliver(MemorySerialPort& port, const std::vector<sim::Df1Action>& actions) {
+    for (const sim::Df1Action& a : actions) port.InjectAt(a.atMicros, a.bytes);
+  }
+  // The PLC's DLE ACK time-out as a timer of the loop.
+  void ArmDeadline(MemorySerialPort& port) {
+    auto due = plc.NextDeadline();
+    if (!due || (timer && timerDue == *due)) return;
+    if (timer) bench.loop.CancelTimer(timer);
+    timerDue = *due;
+    timer = bench.loop.AddTimer(*due, [this, &port] {
+      timer = 0;
+      Deliver(port, plc.Expire(bench.loop.Now()));
+      ArmDeadline(port);
+    });
   }
 
   std::int64_t Now() const { return bench.clock.MonotonicMicros(); }
@@ -56,6 +72,8 @@ struct Df1Rig {
   LinkTestBench<DfLink> bench;
   sim::Df1SimPlc plc;
   std::vector<std::vector<Variant>> events;
+  EventLoop::Handle timer = 0;
+  std::int64_t timerDue = 0;
 };
 
 }  // namespace plc::test

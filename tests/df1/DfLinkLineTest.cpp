@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "df1/DfLink.h"
 #include "platform/ComponentHost.h"
 #include "platform/EventLoop.h"
+#include "df1/Results.h"
+#include "tests/platform/TempFolder.h"
 #include "tests/support/Pty.h"
 #include "tools/plcsim/Df1Simulator.h"
 
@@ -26,14 +29,17 @@ std::int64_t NowMicros() {
 
 // A DfLink on end A of a linked pair; the PLC, when wanted, on end B.
 struct LineRig {
-  explicit LineRig(bool bcc = false, bool withPlc = true) : bcc(bcc) {
+  explicit LineRig(bool bcc = false, bool withPlc = true) : LineRig(sim::Df1SimOptions{"", bcc, 19200}, withPlc) {}
+  // The PLC with these options (its device is end B), the control at the same speed.
+  explicit LineRig(sim::Df1SimOptions options, bool withPlc = true) : bcc(options.bcc) {
     df1::TheDf1State().Reset();
-    if (withPlc) plc = std::make_unique<sim::Df1Simulator>(sim::Df1SimOptions{line.PathB(), bcc, 19200});
+    options.devicePath = line.PathB();
+    if (withPlc) plc = std::make_unique<sim::Df1Simulator>(options);
     link.SetHost(&host);
     link.Initialize();
     link.InitProperties();
     link.SetCommPort(kCommPort);
-    link.SetSettings("19200,n,8,1");
+    link.SetSettings(std::to_string(options.baud) + ",n,8,1");
     link.SetMode(bcc ? df1::EnBCC : df1::EnCRC);
     link.SetEventSink([this](const std::string& name, std::vector<Variant>& args) {
       if (name == "CommComplete") events.push_back(args);
@@ -79,7 +85,7 @@ TEST(DfLinkLine, ReadsAndWritesOfNFBAndTData) {
     ASSERT_TRUE(rig.AwaitEvent(2));
     ASSERT_EQ(rig.Write("B3:4", 16), ResultOk);
     ASSERT_TRUE(rig.AwaitEvent(3));
-    ASSERT_EQ(rig.Write("T4:0.2", 4112), ResultOk) << "0x1010: two doubled DLEs";
+    ASSERT_EQ(rig.Write("T4:0.ACC", 4112), ResultOk) << "0x1010: two doubled DLEs";
     ASSERT_TRUE(rig.AwaitEvent(4));
     VariantArray v(1, 1, VarType::Double);
     ASSERT_EQ(rig.Read("N7:0", v, 1), ResultOk);
@@ -88,8 +94,10 @@ TEST(DfLinkLine, ReadsAndWritesOfNFBAndTData) {
     EXPECT_EQ(v.Get(1).ToDouble(), 3.25);
     ASSERT_EQ(rig.Read("B3/68", v, 1), ResultOk) << "bit 4 of word 4";
     EXPECT_EQ(v.Get(1).ToDouble(), 1);
-    ASSERT_EQ(rig.Read("T4:0", v, 1), ResultOk) << "the write went to the element's first word";
+    ASSERT_EQ(rig.Read("T4:0.2", v, 1), ResultOk);
     EXPECT_EQ(v.Get(1).ToDouble(), 4112);
+    ASSERT_EQ(rig.Read("T4:0", v, 1), ResultOk);
+    EXPECT_EQ(v.Get(1).ToDouble(), 0) << "the write went to the accumulator alone";
   }
 }
 
@@ -181,6 +189,83 @@ TEST(DfLinkLine, AFarEndThatHangsUpMidReply) {
   const std::int64_t next = NowMicros();
   EXPECT_NE(rig.Read("N7:0", v, 1), ResultOk);
   EXPECT_LE(NowMicros() - next, 2'000'000);
+}
+
+TEST(DfLinkLine, A127WordReadFitsTheLimitsOfASlowLine) {
+  // At 2400 baud the reply alone (266 bytes) takes 1.1 s, beyond 0.71 s: each limit grows by
+  // the line time of the bytes it still expects. At 9600 the same read stays within 0.71 s plus
+  // that line time.
+  for (int baud : {2400, 9600}) {
+    SCOPED_TRACE(baud);
+    sim::Df1SimOptions options{"", false, baud};
+    options.pace = true;
+    LineRig rig(options);
+    std::vector<std::uint16_t> words(127);
+    for (std::size_t i = 0; i < words.size(); ++i) words[i] = static_cast<std::uint16_t>(1000 + i);
+    rig.plc->Plc().Table().SetWords(7, 0, words);
+    VariantArray v(1, 127, VarType::Double);
+    const std::int64_t start = NowMicros();
+    ASSERT_EQ(rig.Read("N7:0", v, 127), ResultOk) << rig.link.FailureCause();
+    const double took = static_cast<double>(NowMicros() - start) / 1e6;
+    EXPECT_EQ(v.Get(1).ToDouble(), 1000);
+    EXPECT_EQ(v.Get(127).ToDouble(), 1126);
+    const double lineTime = (18 + 2 + 266) * 10.0 / baud;
+    if (baud == 2400) {
+      EXPECT_GT(took, 0.71) << "the reply itself outlasts the classic limit";
+    }
+    EXPECT_LT(took, 0.71 + lineTime);
+    EXPECT_EQ(rig.link.FailureCause(), "");
+  }
+}
+
+TEST(DfLinkLine, ADeviceThatVanishesWhileOpenFailsEachCallWithATextAndRecoversWhenItReturns) {
+  testing::TempFolder folder;
+  const std::string device = folder.File("ttyDF1");
+  auto first = std::make_unique<test::PtyLink>();
+  auto plc = std::make_unique<sim::Df1Simulator>(sim::Df1SimOptions{first->PathB(), false, 19200});
+  std::filesystem::create_symlink(first->PathA(), device);
+  test::ScopedCommPort mapped(kCommPort, device);
+  df1::TheDf1State().Reset();
+  StandaloneHost host;
+  DfLink link;
+  link.SetHost(&host);
+  link.Initialize();
+  link.InitProperties();
+  link.SetCommPort(kCommPort);
+  link.SetSettings("19200,n,8,1");
+  link.SetPortOpen(true);
+  plc->Plc().Table().SetWords(7, 0, {31});
+  std::string n70 = "N7:0";
+  VariantArray v(1, 1, VarType::Double);
+  ASSERT_EQ(link.ReadPLC(n70, v, Opt<std::int16_t>()), ResultOk);
+
+  // The adapter is pulled: its far side goes, the device node with it.
+  plc.reset();
+  first.reset();
+  std::filesystem::remove(device);
+  const std::int64_t start = NowMicros();
+  EXPECT_EQ(link.ReadPLC(n70, v, Opt<std::int16_t>()), ResultFailed);
+  EXPECT_NE(link.FailureCause().find("not done: the port refused the request"), std::string::npos) << link.FailureCause();
+  Variant a("N7:0"), unused;
+  EXPECT_EQ(link.ReadPLCNW(a, unused, Opt<std::int16_t>(), Opt<std::int16_t>()), df1::ResultNotSent);
+  EXPECT_NE(link.FailureCause().find("not sent: the port refused the request"), std::string::npos) << link.FailureCause();
+  VariantArray one(1, 1, VarType::Double);
+  one.Set(1, Variant(5.0));
+  EXPECT_EQ(link.WritePLC(n70, one, Opt<std::int16_t>()), ResultFailed);
+  EXPECT_FALSE(link.FailureCause().empty());
+  EXPECT_LT(NowMicros() - start, 1'000'000) << "no call waits for a dead line";
+  EXPECT_FALSE(link.CommBusy().ToBool());
+
+  // It comes back (a new device at the same path): closing and opening the port is enough.
+  test::PtyLink second;
+  sim::Df1Simulator again(sim::Df1SimOptions{second.PathB(), false, 19200});
+  again.Plc().Table().SetWords(7, 0, {32});
+  std::filesystem::create_symlink(second.PathA(), device);
+  EXPECT_NO_THROW(link.SetPortOpen(false));
+  link.SetPortOpen(true);
+  ASSERT_EQ(link.ReadPLC(n70, v, Opt<std::int16_t>()), ResultOk) << link.FailureCause();
+  EXPECT_EQ(v.Get(1).ToDouble(), 32);
+  link.SetPortOpen(false);
 }
 
 }  // namespace

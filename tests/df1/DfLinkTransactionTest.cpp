@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "df1/Df1State.h"
+#include "df1/Results.h"
 #include "tests/df1/Df1Rig.h"
 
 namespace plc {
@@ -14,6 +15,10 @@ using sim::Df1Fault;
 using test::Df1Rig;
 
 VariantArray Doubles(std::int32_t n) { return VariantArray(1, n, VarType::Double); }
+
+// The line time at 9600 baud of a one-word read in CRC mode: request 18 bytes, DLE ACK, reply
+// frame 14 bytes; the waits of that read grow by it.
+constexpr std::int64_t kReadN70LineMicros = 34 * 10 * 1'000'000 / 9600;
 
 Result Read(DfLink& link, const std::string& address, VariantArray& values, std::int16_t size) {
   std::string a = address;
@@ -101,25 +106,41 @@ TEST(DfLinkWrite, EachFileKindReachesThePlcAndNegativeNValuesChangeInTheCallersA
   EXPECT_EQ(rig.plc.Table().Word(8, 4), 0x0000);
   EXPECT_EQ(rig.plc.Table().Word(8, 5), 0xC020);
 
-  ASSERT_EQ(Write(rig.Link(), "B3/35", {7}), ResultOk) << "element 35, the whole word";
+  ASSERT_EQ(Write(rig.Link(), "B3:35", {7}), ResultOk);
   AwaitEvents(rig, 3);
   EXPECT_EQ(rig.plc.Table().Word(3, 35), 7);
-  ASSERT_EQ(Write(rig.Link(), "T4:1.2", {500}), ResultOk) << "the bit number is parsed and not used";
+  rig.plc.Table().SetWords(4, 3, {0x00C0, 0, 0});
+  ASSERT_EQ(Write(rig.Link(), "T4:1.PRE", {500}), ResultOk) << "the preset, sub-element 1";
   AwaitEvents(rig, 4);
-  EXPECT_EQ(rig.plc.Table().Word(4, 3), 500);
+  EXPECT_EQ(rig.plc.Table().Word(4, 4), 500);
+  EXPECT_EQ(rig.plc.Table().Word(4, 3), 0x00C0) << "the timer's control word stays";
+  ASSERT_EQ(Write(rig.Link(), "C5:0.ACC", {-3}), ResultOk) << "a counter counts down below 0";
+  AwaitEvents(rig, 5);
+  EXPECT_EQ(rig.plc.Table().Word(5, 2), 0xFFFD);
 }
 
 TEST(DfLinkWrite, RefusedWritesSendNothingAndLeaveTheFlags) {
   Df1Rig rig;
   DfLink& link = rig.Link();
   rig.bench.port->TakeSent();
-  EXPECT_EQ(Write(link, "NoSuchTag", {1}), ResultFailed);
-  EXPECT_EQ(Write(link, "N7:", {1}), ResultFailed);
-  EXPECT_EQ(Write(link, "", {1}), ResultFailed);
-  EXPECT_EQ(Write(link, "N7:0", {70000}), ResultFailed);
-  EXPECT_EQ(Write(link, "N7:0", std::vector<double>(45, 1.0)), ResultFailed) << "beyond the check buffer";
+  const std::pair<std::vector<double>, std::pair<const char*, const char*>> refused[] = {
+      {{1}, {"NoSuchTag", "no tag is named 'NoSuchTag'"}},
+      {{1}, {"N7:", "address 'N7:' has no element after ':'"}},
+      {{1}, {"", "no address given"}},
+      {{1}, {"N7:0/3", "names a bit; a write changes whole words"}},
+      {{70000}, {"N7:0", "cannot write to N7:0: value 1 of 1 (70000) is outside -32768..65535"}},
+      {{-40000}, {"N7:10", "(-40000) is outside -32768..65535"}},
+      {{2.5}, {"N7:0", "(2.5) is not a whole number"}},
+      {std::vector<double>(44, 1.0), {"N7:0", "count 44 is beyond this control's limit of 43 values for N7:0"}},
+  };
+  for (const auto& [values, row] : refused) {
+    EXPECT_EQ(Write(link, row.first, values), ResultFailed) << row.first;
+    EXPECT_NE(link.FailureCause().find(row.second), std::string::npos) << link.FailureCause();
+    EXPECT_EQ(link.FailureCause().rfind("not done: ", 0), 0u) << link.FailureCause();
+  }
   link.SetAddress(Variant(std::int32_t{300}));
   EXPECT_EQ(Write(link, "N7:0", {1}), ResultFailed) << "an Address that is no byte";
+  EXPECT_NE(link.FailureCause().find("Address 300 is no station number (0..255)"), std::string::npos);
   link.SetAddress(Variant(std::int32_t{1}));
   EXPECT_TRUE(rig.bench.port->Sent().empty());
   EXPECT_FALSE(rig.State().Busy);
@@ -128,8 +149,10 @@ TEST(DfLinkWrite, RefusedWritesSendNothingAndLeaveTheFlags) {
   const std::int64_t start = rig.Now();
   EXPECT_EQ(Read(link, "N7:0", v, 1), ResultOk);
   EXPECT_LT(rig.Now() - start, 100'000) << "the next read goes at once";
+  EXPECT_EQ(link.FailureCause(), "");
   link.SetPortOpen(false);
   EXPECT_EQ(Write(link, "N7:0", {1}), ResultFailed);
+  EXPECT_EQ(link.FailureCause(), "not done: the port (COM1) is not open");
 }
 
 struct FaultRow {
@@ -166,6 +189,9 @@ TEST(DfLinkFaults, EveryRowOfTheLinkFailureTable) {
       EXPECT_EQ(rig.events[0][4].ToInt16(), row.status);
       EXPECT_EQ(rig.events[0][3].ToString(), row.text);
       EXPECT_EQ(rig.Link().ReadErrors().ToString(), row.text);
+      const std::string cause = rig.Link().FailureCause();
+      EXPECT_EQ(cause.rfind(df1::ResultMeaning(row.status) + ": ", 0), 0u) << cause;
+      EXPECT_NE(cause.find("station 1"), std::string::npos) << cause;
       EXPECT_EQ(rig.AcksAfterRequest(), 3);
       EXPECT_GE(took, row.minMicros);
       EXPECT_LE(took, row.maxMicros);
@@ -192,7 +218,9 @@ TEST(DfLinkFaults, AWaitingReadReportsTheLinkStatusOrNoReply) {
   rig.plc.InjectNext(Df1Fault::Silent);
   std::int64_t start = rig.Now();
   EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultNoReply);
-  EXPECT_NEAR(rig.Now() - start, 710'000, 20'000);
+  EXPECT_NEAR(rig.Now() - start, 710'000 + kReadN70LineMicros, 20'000);
+  EXPECT_EQ(rig.Link().FailureCause(),
+            "no reply in time: station 1 sent no complete reply within 0.75 s of the read of N7:0");
   EXPECT_TRUE(rig.events.size() == 2);
   EXPECT_FALSE(rig.State().Busy);
   EXPECT_FALSE(rig.State().LineFree) << "the lost request still holds the line";
@@ -230,6 +258,24 @@ TEST(DfLinkFaults, OneRetryWhenNumOfReadRetriesIsAbove1) {
   rig.plc.InjectNext(Df1Fault::BadCheck);
   rig.plc.InjectNext(Df1Fault::DleNak);
   EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultDleNak) << "never more than one retry";
+  rig.Link().SetNumOfReadRetries(1);
+  rig.plc.InjectNext(Df1Fault::BadCheck);
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultCheckError) << "1 is not above 1: no retry";
+}
+
+TEST(DfLinkFaults, AWaitingReadThatEndsOn92LeavesNothingPendingForTheCallsAfterIt) {
+  Df1Rig rig;
+  VariantArray v = Doubles(1);
+  rig.plc.InjectNext(Df1Fault::Silent);
+  ASSERT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultNoReply);
+  EXPECT_FALSE(rig.State().ReadPending);
+  ASSERT_EQ(ReadNoWait(rig.Link(), "N7:0", 1), ResultFailed);
+  AwaitEvents(rig, 1);
+  ASSERT_EQ(rig.events.size(), 1u);
+  EXPECT_EQ(rig.Link().CommBusy().ToInt16(), False) << "the non-waiting read's completion freed the driver";
+  const std::int64_t start = rig.Now();
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk) << "not 95";
+  EXPECT_LT(rig.Now() - start, 100'000);
 }
 
 TEST(DfLinkCalls, CommCompleteCarriesTheBufferTheStartAndTheCount) {
@@ -261,7 +307,8 @@ TEST(DfLinkCalls, ReadPlcWhileANonWaitingReadIsOutWaitsThenProceedsOrGivesUp) {
   ASSERT_EQ(ReadNoWait(rig.Link(), "N7:0", 1), ResultFailed);
   start = rig.Now();
   EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultLineBusy);
-  EXPECT_NEAR(rig.Now() - start, 710'000, 20'000);
+  EXPECT_NEAR(rig.Now() - start, 710'000 + kReadN70LineMicros, 20'000);
+  EXPECT_EQ(rig.Link().FailureCause(), "driver busy: the read of N7:0 held the driver for 0.75 s");
   EXPECT_FALSE(rig.State().Busy);
 }
 
@@ -292,9 +339,13 @@ TEST(DfLinkCalls, CallsThatSendNothingLeaveTheDriverAsTheyFoundIt) {
   EXPECT_EQ(Read(link, "7:0", v, 1), ResultBadAddress);
   EXPECT_EQ(ReadNoWait(link, "NoSuchTag", 1), ResultNoTag);
   EXPECT_EQ(ReadNoWait(link, "N7/", 1), ResultBadAddress);
-  EXPECT_EQ(ReadNoWait(link, "N7:0", 200), ResultFailed) << "200 words do not fit a byte count";
+  EXPECT_EQ(ReadNoWait(link, "N7:0", 200), ResultBadAddress) << "200 words do not fit a byte count";
+  EXPECT_EQ(link.FailureCause(),
+            "address or count refused: count 200 is beyond this control's limit of 127 for N7:0 (a read carries 255 bytes)");
+  EXPECT_EQ(Read(link, "T4:0.ACC", v, 43), ResultBadAddress) << "three words a value: 42 at most";
   std::string empty;
-  EXPECT_EQ(link.ReadDevice(empty, Opt<std::int16_t>(), Opt<std::int16_t>()), ResultFailed);
+  EXPECT_EQ(link.ReadDevice(empty, Opt<std::int16_t>(), Opt<std::int16_t>()), ResultBadAddress);
+  EXPECT_EQ(link.FailureCause(), "address or count refused: no address given");
   EXPECT_EQ(link.CommBusy().ToInt16(), False);
   EXPECT_EQ(rig.bench.port->Sent().size(), 0u);
 
@@ -336,7 +387,21 @@ TEST(DfLinkCalls, AnArrayThatLacksAnIndexMakesTheReadReturn0) {
   Df1Rig rig;
   VariantArray small = Doubles(1);
   EXPECT_EQ(Read(rig.Link(), "N7:0", small, 2), ResultFailed);
+  EXPECT_EQ(rig.Link().FailureCause(), "not done: ReadValue holds the elements 1..1, not 1..2");
   EXPECT_FALSE(rig.State().Busy);
+}
+
+TEST(DfLinkCalls, AnOmittedFloatTypeStillMakesAnFFileReadSingles) {
+  // The call writes True into FloatType for an F file and reads it back to decode: left out,
+  // the argument keeps that value for the rest of the call.
+  Df1Rig rig;
+  rig.plc.Table().SetWords(8, 0, {0x0000, 0x3FC0});
+  std::string f = "F8:0";
+  Variant value;
+  ASSERT_EQ(rig.Link().ABReadPLC(f, value, Opt<std::int16_t>(), Opt<std::int16_t>()), ResultOk);
+  EXPECT_EQ(value.ToDouble(), 1.5) << "not the low word 0";
+  std::int16_t i = 1;
+  EXPECT_EQ(rig.Link().ReadData(i), 1.5);
 }
 
 TEST(DfLinkShared, TwoInstancesShareAddressAndTheTransactionCounter) {
@@ -353,13 +418,17 @@ TEST(DfLinkShared, TwoInstancesShareAddressAndTheTransactionCounter) {
   EXPECT_EQ(sent[6], 1) << "TNS";
   rig.bench.link->Initialize();  // the flags and copies are the thread's, not the control's
   VariantArray v = Doubles(1);
+  rig.Link().Engine().SetLastTns(20);
   ASSERT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk);
-  EXPECT_EQ(rig.State().TnsCounter, 2);
+  EXPECT_EQ(rig.State().TnsCounter, 21) << "the last number sent on the thread, from this line's own sequence";
+  ASSERT_EQ(ReadNoWait(*second, "N7:0", 1), ResultFailed);
+  AwaitEvents(rig, 2);
+  EXPECT_EQ(rig.State().TnsCounter, 2) << "each line runs its own sequence";
 }
 
 TEST(DfLinkShared, TransactionNumbersRoundAfter49) {
   Df1Rig rig;
-  rig.State().TnsCounter = 48;
+  rig.Link().Engine().SetLastTns(48);
   VariantArray v = Doubles(1);
   std::vector<int> tns;
   for (int i = 0; i < 3; ++i) {

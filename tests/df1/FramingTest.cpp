@@ -85,6 +85,7 @@ TEST(Df1Requests, WhatTheBytesCannotCarryIsRefused) {
   EXPECT_FALSE(ReadPayload({1, 0, 1}, ParsedAddress{kCodeFloat, 8, 0, kNoBit, 0}, 64, 1));
   EXPECT_FALSE(ReadPayload({1, 0, 1}, N7(0), 128, kPlc5));
   EXPECT_FALSE(WritePayload({1, 0, 1}, N7(0), 1, std::vector<std::int32_t>{65536}));
+  EXPECT_EQ(ReadPayload({1, 0, 1}, N7(0), 128, 1).why, "byte count 256 outside the 1..255 a request carries");
 }
 
 TEST(Df1Requests, TransactionNumbersRun1To49AndRoundAgain) {
@@ -109,12 +110,34 @@ TEST(Df1Requests, WriteValuesConvertNegativeNWordsInTheCallersArrayAndSplitFloat
   EXPECT_EQ(*WriteValues(f, kCodeFloat, 1), std::vector<std::int32_t>({0x0000, 0x3FC0}));
 
   VariantArray bad(1, 2, VarType::Double);
-  bad.Set(1, Variant(-70000.0));
-  EXPECT_FALSE(WriteValues(bad, kCodeInteger, 1)) << "outside 0..65535 after the conversion";
+  bad.Set(1, Variant(-40000.0));
+  auto refused = WriteValues(bad, kCodeInteger, 1);
+  ASSERT_FALSE(refused) << "outside -32768..65535, where -40000 would become 25536";
+  EXPECT_EQ(refused.why, "value 1 of 1 (-40000) is outside -32768..65535, a 16-bit word");
+  EXPECT_EQ(bad.Get(1).ToDouble(), -40000.0) << "the caller's array as it was";
+  bad.Set(1, Variant(1.5));
+  EXPECT_EQ(WriteValues(bad, kCodeInteger, 1).why, "value 1 of 1 (1.5) is not a whole number, which a word holds");
+  bad.Set(1, Variant(1e39));
+  EXPECT_FALSE(WriteValues(bad, kCodeFloat, 1)) << "beyond a single";
   bad.Set(1, Variant(-5.0));
-  EXPECT_FALSE(WriteValues(bad, 4, 1)) << "only N files convert negative values";
-  EXPECT_FALSE(WriteValues(bad, kCodeInteger, 3)) << "an index the array lacks";
-  EXPECT_FALSE(WriteValues(bad, kCodeInteger, 128)) << "byte count above 255";
+  EXPECT_EQ(*WriteValues(bad, 4, 1), std::vector<std::int32_t>({65531})) << "a timer word takes a negative preset";
+  EXPECT_EQ(bad.Get(1).ToDouble(), -5.0) << "only an N file's value changes in the caller's array";
+  EXPECT_EQ(WriteValues(bad, kCodeInteger, 3).why, "the values array has no element 3");
+}
+
+TEST(Df1Requests, CountLimitsOfOneRequestAndTheSubElementOfAWrite) {
+  EXPECT_EQ(MaxReadCount(N7(0)), 127);
+  EXPECT_EQ(MaxReadCount(ParsedAddress{kCodeFloat, 8, 0, kNoBit, 0}), 63);
+  EXPECT_EQ(MaxReadCount(ParsedAddress{kCodeTimer, 4, 1, kNoBit, 3}), 42) << "three elements a value";
+  // Header 6, function and count 2, file 1, type 1, element 1, sub-element 1: 12 bytes.
+  EXPECT_EQ(MaxWriteCount(N7(0), 1), 44);
+  EXPECT_EQ(MaxWriteCount(N7(0), 2), 43);
+  EXPECT_EQ(MaxWriteCount(ParsedAddress{kCodeInteger, 7, 300, kNoBit, 0}, 2), 42);
+  const std::vector<std::int32_t> seven{7};
+  auto pre = *WritePayload({1, 0, 1}, ParsedAddress{kCodeTimer, 4, 1, kNoBit, 2}, 1, seven);
+  EXPECT_EQ(Bytes(pre.begin() + 6, pre.end()), Bytes({0xAA, 0x02, 0x04, 0x86, 0x01, 0x01, 0x07, 0x00}))
+      << "T4:1.PRE: sub-element 1";
+  EXPECT_EQ(ReadPayload({300, 0, 1}, N7(0), 1, 1).why, "Address 300 is no station number (0..255)");
 }
 
 }  // namespace

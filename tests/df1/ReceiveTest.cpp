@@ -99,6 +99,30 @@ TEST(Df1Reply, RepliesBeyondTheFixedTablesAreRefused) {
   frame.insert(frame.end(), {DLE, ETX, Bcc(words)});
   EXPECT_EQ(Receive(frame, 1).words.size(), 130u);
 
+  // The raw bound is 500 bytes: a reply of exactly 500 on the wire is taken, 501 refused.
+  // k data bytes of 0x10 (doubled on the wire) and m of 0: 11 + 2k + m raw bytes in BCC mode,
+  // 130 words each time.
+  for (auto [k, m] : {std::pair{229, 31}, std::pair{230, 30}}) {
+    Bytes payload = {0x00, 0x01, 0x4F, 0x00, 0x01, 0x00};
+    payload.insert(payload.end(), static_cast<std::size_t>(k), DLE);
+    payload.insert(payload.end(), static_cast<std::size_t>(m), 0x00);
+    Bytes wire = {DLE, STX};
+    for (std::uint8_t b : payload) {
+      wire.push_back(b);
+      if (b == DLE) wire.push_back(b);
+    }
+    wire.insert(wire.end(), {DLE, ETX, Bcc(payload)});
+    ASSERT_EQ(wire.size(), static_cast<std::size_t>(11 + 2 * k + m));
+    ReplyOutcome o = Receive(wire, 1);
+    if (wire.size() == 500) {
+      EXPECT_EQ(o.status, ResultOk);
+      EXPECT_EQ(o.words.size(), 130u);
+    } else {
+      EXPECT_EQ(o.status, ResultCheckError);
+      EXPECT_EQ(o.text, "ERRORREPLY");
+    }
+  }
+
   ReplyReceiver::Phase end{};
   ReplyOutcome flood = Receive(Bytes(600, 0x41), 1, &end);
   EXPECT_EQ(end, ReplyReceiver::Phase::Overflow);

@@ -146,13 +146,16 @@ int Write(const Options& o, ControlSession& s, Output& out) {
   CheckModbusLimits(o, a, static_cast<long>(o.operands.size()), true);
   s.OpenPort();
   std::int32_t result = s.Get().Invoke(m.name, a.List()).ToInt32();
-  // A write acknowledged later (DfLink) is done when its completion came.
+  // A write acknowledged later (DfLink) is done when its completion came; none is a failure.
+  bool missing = false;
   if (result == ResultOk) {
-    auto completion = AwaitLine(s);
-    if (completion && completion->size() >= 5) result = (*completion)[4].ToInt32();
+    LateEnd end = AwaitLine(s);
+    if (end.completion && end.completion->size() >= 5) result = (*end.completion)[4].ToInt32();
+    missing = end.Missing();
+    if (missing) result = ResultNoReply;
   }
   std::string errors = ErrorsText(s);
-  const std::string& cause = s.Get().FailureCause();
+  const std::string cause = missing ? MissingCompletionText(m.name) : s.Get().FailureCause();
   out.Transfer(result, {}, errors, cause);
   return result == ResultOk ? 0 : Failed(m.name, result, errors, cause);
 }
@@ -339,12 +342,13 @@ int Call(const Options& o, ControlSession& s, Output& out) {
   if (o.port) s.OpenPort();
   PrintedEvents events(s, out, o, nullptr);
   Variant result = s.Get().Invoke(m.name, a.List());
-  // A call that left a transaction on the line sees it end before the process does.
-  if (o.port) AwaitLine(s);
-  const std::string cause = s.Get().FailureCause();
+  // A call that left a transaction on the line sees it end before the process does; a
+  // completion that never comes is a failure.
+  const bool missing = o.port && AwaitLine(s).Missing();
+  const std::string cause = missing ? MissingCompletionText(m.name) : s.Get().FailureCause();
   out.Call(result, a.After(), cause);
   if (!cause.empty()) std::cerr << "plclink: " << m.name << " failed: " << cause << "\n";
-  return 0;
+  return missing ? 1 : 0;
 }
 
 int GetProperty(const Options& o, ControlSession& s, Output& out) {

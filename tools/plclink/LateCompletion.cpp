@@ -15,8 +15,12 @@ bool NonWaitingReadSent(ControlSession& s, std::int32_t result) {
   return result == ResultOk;
 }
 
-std::optional<std::vector<Variant>> AwaitLine(ControlSession& s) {
-  if (!s.Find("CommBusy", MemberKind::Property)) return std::nullopt;
+std::string MissingCompletionText(const std::string& method) {
+  return "no reply in time: the PLC never answered the " + method + " (no CommComplete came while the control held the line)";
+}
+
+LateEnd AwaitLine(ControlSession& s) {
+  if (!s.Find("CommBusy", MemberKind::Property)) return {};
   auto busy = [&s] {
     try {
       return s.Get().GetProperty("CommBusy").ToBool();
@@ -25,15 +29,16 @@ std::optional<std::vector<Variant>> AwaitLine(ControlSession& s) {
     }
   };
   std::optional<std::vector<Variant>> completion;
-  EventHandler previous = s.Handler();
+  const EventHandler previous = s.Handler();
   s.OnEvent([&](const std::string& name, std::vector<Variant>& args) {
     if (previous) previous(name, args);
     if (name == "CommComplete") completion = args;
   });
   EventLoop& loop = s.Loop();
+  const bool awaited = busy();
   loop.WaitUntil([&] { return !busy(); }, loop.Now() + kLineWaitMicros);
   s.OnEvent(previous);
-  return completion;
+  return {awaited || completion.has_value(), completion};
 }
 
 }  // namespace plc::plclink

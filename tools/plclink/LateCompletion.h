@@ -5,6 +5,7 @@
 // before the process closes the port.
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/Variant.h"
@@ -15,8 +16,18 @@ namespace plc::plclink {
 // Whether a non-waiting read's result means the request went out.
 bool NonWaitingReadSent(ControlSession& s, std::int32_t result);
 
-// Lets events run while the control reports CommBusy, up to a few seconds. The arguments of
-// a CommComplete raised meanwhile come back (the caller's own event handler still runs).
-std::optional<std::vector<Variant>> AwaitLine(ControlSession& s);
+struct LateEnd {
+  bool awaited = false;  // the control was busy: a completion was due
+  // The arguments of the CommComplete raised meanwhile (the caller's own handler still ran).
+  std::optional<std::vector<Variant>> completion;
+  // A completion was due and none came: the request drew no answer.
+  bool Missing() const { return awaited && !completion; }
+};
+
+// Lets events run while the control reports CommBusy, up to a few seconds.
+LateEnd AwaitLine(ControlSession& s);
+
+// Why a command failed whose completion never came.
+std::string MissingCompletionText(const std::string& method);
 
 }  // namespace plc::plclink

@@ -1,13 +1,28 @@
 #include "tools/plcsim/Df1DataTable.h"
 
 #include <cctype>
-#include <string>
 
 namespace plc::sim {
 
 namespace {
 
 constexpr std::uint8_t kReplyFlag = 0x40;
+
+struct FileSpec {
+  int number;
+  std::uint8_t type;
+  const char* letters;
+  const char* kind;
+  int wordsPerElement;
+  int elements;
+};
+
+constexpr FileSpec kLayout[] = {
+    {0, 0x82, "O", "outputs", 1, 32},    {1, 0x83, "I", "inputs", 1, 32},     {2, 0x84, "S", "status", 1, 64},
+    {3, 0x85, "B", "bits", 1, 64},       {4, 0x86, "T", "timers", 3, 20},     {5, 0x87, "C", "counters", 3, 20},
+    {6, 0x88, "R", "controls", 3, 10},   {7, 0x89, "N", "integers", 1, 256},  {8, 0x8A, "F", "floats", 2, 64},
+    {9, 0x8E, "A", "ASCII", 1, 32},      {10, 0x8D, "ST", "strings", 42, 4},
+};
 
 // Reads a three-field address number: one byte, or 0xFF and a little-endian word.
 bool TakeField(const SimBytes& p, std::size_t& at, int& value) {
@@ -22,23 +37,33 @@ bool TakeField(const SimBytes& p, std::size_t& at, int& value) {
   return true;
 }
 
+// Up to five decimal digits at p[at...]; -1 when there are none or more.
+int TakeNumber(const SimBytes& p, std::size_t& at) {
+  int value = 0, digits = 0;
+  while (at < p.size() && std::isdigit(p[at]) && digits < 6) {
+    value = value * 10 + (p[at++] - '0');
+    ++digits;
+  }
+  return digits == 0 || digits > 5 ? -1 : value;
+}
+
 }  // namespace
 
 Df1DataTable::Df1DataTable() {
-  auto add = [this](int file, int wordsPerElement, int elements) {
-    files_[file] = File{wordsPerElement, std::vector<std::uint16_t>(static_cast<std::size_t>(wordsPerElement * elements))};
-  };
-  add(0, 1, 32);   // O
-  add(1, 1, 32);   // I
-  add(2, 1, 64);   // S
-  add(3, 1, 64);   // B
-  add(4, 3, 20);   // T: control, preset, accumulator
-  add(5, 3, 20);   // C
-  add(6, 3, 10);   // R
-  add(7, 1, 256);  // N
-  add(8, 2, 64);   // F
-  add(9, 1, 32);   // A
-  add(10, 21, 4);  // ST
+  for (const FileSpec& f : kLayout)
+    files_[f.number] = File{f.type, f.letters, f.wordsPerElement,
+                            std::vector<std::uint16_t>(static_cast<std::size_t>(f.wordsPerElement * f.elements))};
+}
+
+std::string Df1DataTable::Layout() {
+  std::string out;
+  for (const FileSpec& f : kLayout) {
+    std::string name = std::string(f.letters) + std::to_string(f.number);
+    name.resize(6, ' ');
+    out += "    " + name + std::string(f.kind) + ", " + std::to_string(f.elements) + " elements of " +
+           std::to_string(f.wordsPerElement) + (f.wordsPerElement == 1 ? " word" : " words") + "\n";
+  }
+  return out;
 }
 
 bool Df1DataTable::SetWords(int file, int offset, const std::vector<std::uint16_t>& words) {
@@ -56,78 +81,78 @@ std::optional<std::uint16_t> Df1DataTable::Word(int file, int offset) const {
   return f->second.words[static_cast<std::size_t>(offset)];
 }
 
-std::uint8_t Df1DataTable::Read(int file, int offset, int byteCount, SimBytes& data) const {
-  auto f = files_.find(file);
+Df1DataTable::Status Df1DataTable::Read(const File& f, int offset, int byteCount, SimBytes& data) const {
   const int words = (byteCount + 1) / 2;
-  if (f == files_.end() || offset < 0 || byteCount < 1 || static_cast<std::size_t>(offset + words) > f->second.words.size())
-    return kStsAddress;
+  if (offset < 0 || byteCount < 1 || static_cast<std::size_t>(offset + words) > f.words.size()) return {kStsAddress};
   for (int i = 0; i < byteCount; ++i) {
-    std::uint16_t w = f->second.words[static_cast<std::size_t>(offset + i / 2)];
+    std::uint16_t w = f.words[static_cast<std::size_t>(offset + i / 2)];
     data.push_back(static_cast<std::uint8_t>(i % 2 == 0 ? w & 0xFF : w >> 8));
   }
-  return 0;
+  return {};
 }
 
-std::uint8_t Df1DataTable::Write(int file, int offset, const SimBytes& data) {
-  auto f = files_.find(file);
+Df1DataTable::Status Df1DataTable::Write(File& f, int offset, const SimBytes& data) {
   const std::size_t words = data.size() / 2;
-  if (f == files_.end() || offset < 0 || words == 0 || offset + words > f->second.words.size()) return kStsAddress;
+  if (offset < 0 || words == 0 || offset + words > f.words.size()) return {kStsAddress};
   for (std::size_t i = 0; i < words; ++i)
-    f->second.words[static_cast<std::size_t>(offset) + i] = static_cast<std::uint16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  return 0;
+    f.words[static_cast<std::size_t>(offset) + i] = static_cast<std::uint16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+  return {};
+}
+
+// FNC byte-count file type element sub-element [data]: the typed read and write.
+Df1DataTable::Status Df1DataTable::Typed(const SimBytes& p, SimBytes& data) {
+  const std::uint8_t function = p[6];
+  std::size_t at = 7;
+  if (at >= p.size()) return {kStsCommand};
+  const int byteCount = p[at++];
+  int file = 0, element = 0, sub = 0;
+  if (!TakeField(p, at, file) || at >= p.size()) return {kStsCommand};
+  const std::uint8_t type = p[at++];
+  if (!TakeField(p, at, element) || !TakeField(p, at, sub)) return {kStsCommand};
+  auto f = files_.find(file);
+  if (f == files_.end()) return {kStsAddress};
+  if (type != f->second.type) return {kStsExtended, kExtTypeMismatch};
+  if (sub >= f->second.wordsPerElement) return {kStsAddress};
+  const int offset = element * f->second.wordsPerElement + sub;
+  if (function == 0xA2) {
+    if (at != p.size()) return {kStsCommand};
+    return Read(f->second, offset, byteCount, data);
+  }
+  const SimBytes values(p.begin() + static_cast<std::ptrdiff_t>(at), p.end());
+  if (byteCount == 0 || values.size() != static_cast<std::size_t>(byteCount) || byteCount % 2 != 0) return {kStsCommand};
+  return Write(f->second, offset, values);
+}
+
+// 01 offset(2) total(2) NUL "$" letters file ":" element NUL size: the PLC5 word-range read.
+Df1DataTable::Status Df1DataTable::WordRange(const SimBytes& p, SimBytes& data) {
+  std::size_t at = 11;
+  if (p.size() < at + 2 || p[at] != 0x00 || p[at + 1] != '$') return {kStsCommand};
+  at += 2;
+  std::string letters;
+  while (at < p.size() && std::isalpha(p[at]) && letters.size() < 4) letters += static_cast<char>(p[at++]);
+  const int file = TakeNumber(p, at);
+  if (letters.empty() || file < 0 || at >= p.size() || p[at++] != ':') return {kStsCommand};
+  const int element = TakeNumber(p, at);
+  if (element < 0 || at + 2 != p.size() || p[at] != 0x00) return {kStsCommand};
+  auto f = files_.find(file);
+  if (f == files_.end()) return {kStsAddress};
+  if (letters != f->second.letters) return {kStsExtended, kExtTypeMismatch};
+  return Read(f->second, element * f->second.wordsPerElement, p[at + 1], data);
 }
 
 std::optional<SimBytes> Df1DataTable::Answer(const SimBytes& p) {
-  if (p.size() < 7) return std::nullopt;
+  if (p.size() < 6) return std::nullopt;
   SimBytes reply{p[1], p[0], static_cast<std::uint8_t>(p[2] | kReplyFlag), 0, p[4], p[5]};
   SimBytes data;
-  std::uint8_t sts = kStsCommand;
-  std::lock_guard lock(mutex_);
-  const std::uint8_t function = p[6];
-  std::size_t at = 7;
-  if (p[2] == 0x0F && (function == 0xA2 || function == 0xAA) && at < p.size()) {
-    int byteCount = p[at++];
-    int file = 0, element = 0, sub = 0;
-    bool ok = TakeField(p, at, file) && at < p.size();
-    if (ok) ++at;  // the file type: the file number decides
-    ok = ok && TakeField(p, at, element) && TakeField(p, at, sub);
-    auto f = files_.find(file);
-    if (!ok) {
-      sts = kStsCommand;
-    } else if (f == files_.end()) {
-      sts = kStsAddress;
-    } else {
-      const int offset = element * f->second.wordsPerElement + sub;
-      if (function == 0xA2) {
-        sts = Read(file, offset, byteCount, data);
-      } else {
-        SimBytes values(p.begin() + static_cast<std::ptrdiff_t>(at), p.end());
-        if (values.size() > static_cast<std::size_t>(byteCount)) values.resize(static_cast<std::size_t>(byteCount));
-        sts = Write(file, offset, values);
-      }
-    }
-  } else if (p[2] == 0x0F && function == 0x01 && p.size() >= 12) {
-    // PLC5 word-range read: offset (2), total (2), NUL "$" letters file ":" element NUL, size.
-    at = 11;
-    std::string letters, fileDigits, elementDigits;
-    bool ok = at < p.size() && p[at] == 0x00 && at + 1 < p.size() && p[at + 1] == '$';
-    at += 2;
-    while (ok && at < p.size() && std::isalpha(p[at])) letters += static_cast<char>(p[at++]);
-    while (ok && at < p.size() && std::isdigit(p[at])) fileDigits += static_cast<char>(p[at++]);
-    ok = ok && at < p.size() && p[at] == ':';
-    ++at;
-    while (ok && at < p.size() && std::isdigit(p[at])) elementDigits += static_cast<char>(p[at++]);
-    ok = ok && at + 1 < p.size() && p[at] == 0x00 && !fileDigits.empty() && !elementDigits.empty() &&
-         fileDigits.size() < 6 && elementDigits.size() < 6;
-    if (ok) {
-      const int file = std::stoi(fileDigits);  // the number names the file; the letters follow it
-      auto f = files_.find(file);
-      sts = f == files_.end() ? kStsAddress
-                              : Read(file, std::stoi(elementDigits) * f->second.wordsPerElement, p[at + 1], data);
-    }
+  Status status{kStsCommand};
+  {
+    std::lock_guard lock(mutex_);
+    if (p.size() >= 7 && p[2] == 0x0F && (p[6] == 0xA2 || p[6] == 0xAA)) status = Typed(p, data);
+    else if (p.size() >= 7 && p[2] == 0x0F && p[6] == 0x01) status = WordRange(p, data);
   }
-  reply[3] = sts;
-  if (sts == 0) reply.insert(reply.end(), data.begin(), data.end());
+  reply[3] = status.sts;
+  if (status.sts == kStsExtended) reply.push_back(status.ext);
+  if (status.sts == 0) reply.insert(reply.end(), data.begin(), data.end());
   return reply;
 }
 

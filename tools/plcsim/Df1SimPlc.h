@@ -1,15 +1,27 @@
 #pragma once
-// The simulated DF1 PLC on the line, free of devices and threads: bytes from the master go in,
-// what the PLC writes comes out, with the pause before each piece. It frames as DF1 full
-// duplex does (BCC or CRC-16, DLE doubled both ways), answers DLE ACK to a good request and
-// DLE NAK to a bad check, then sends its reply; the master's DLE ACKs are counted.
+// The simulated DF1 PLC on the line, free of devices and threads: bytes from the master go in
+// with the time they arrived, what the PLC writes comes out with the time it is to leave.
+//
+// It is as strict as an SLC on DF1 full duplex. It frames as the link does (BCC or CRC-16, DLE
+// doubled both ways) and answers a request's frame at once with DLE ACK, or DLE NAK for a bad
+// check. A request from the same source with the command and transaction number of the last
+// one it took is a duplicate: acknowledged and dropped. Its reply follows after a turnaround
+// delay, one reply at a time; then it waits for the master's DLE ACK: DLE NAK makes it send
+// the reply again (3 times at most), silence past the ACK time-out makes it ask with DLE ENQ
+// (3 times at most) before it gives the reply up. A DLE ENQ from the master is answered with
+// its last link response. With a byte time, every byte leaves at the line's pace and a
+// request counts as received once its bytes would have crossed the line.
 //
 // Faults are injected for the next request (InjectNext) or for every request (SetFault).
+// What it received is counted (Counts), closing DLE ACKs apart from the others.
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/plcsim/Df1DataTable.h"
@@ -31,29 +43,74 @@ enum class Df1Fault {
   Split,          // the reply written one byte at a time
   CloseMidReply,  // half the reply, then the line closed
   AckInReply,     // DLE ACK inside the reply
+  Overdue,        // the whole answer 2 s late: after the master gave up on it
+  AckLost,        // the master's first DLE ACK for the reply goes unheard: DLE ENQ follows
 };
 
-// Names as plcsim's --fault option takes them ("none", "silent", "bare-ack", ...).
-const std::vector<std::pair<std::string, Df1Fault>>& Df1FaultNames();
+// Names as plcsim's --fault option takes them ("none", "silent", "bare-ack", ...), with a
+// line of help each.
+struct Df1FaultName {
+  std::string name;
+  Df1Fault fault;
+  std::string help;
+};
+const std::vector<Df1FaultName>& Df1FaultNames();
+
+struct Df1SimSettings {
+  bool bcc = false;
+  std::int64_t turnaroundMicros = 5'000;  // from a request's end to its reply
+  std::int64_t ackTimeoutMicros = 1'000'000;
+  std::int64_t byteMicros = 0;  // 0: bytes leave at once (a pseudo-terminal)
+};
 
 struct Df1Action {
-  int delayMs = 0;  // pause before writing
+  std::int64_t atMicros = 0;  // when to write, on the clock the PLC is fed by
   SimBytes bytes;
   bool closeLine = false;  // after writing
 };
 
+struct Df1SimCounts {
+  long bytes = 0;         // every byte received
+  long requests = 0;      // frames with a good check, duplicates among them
+  long answered = 0;      // commands carried out, a reply sent for each
+  long duplicates = 0;    // dropped as repeats of the last request of their source
+  long badChecks = 0;     // frames refused with DLE NAK
+  long brokenFrames = 0;  // frames cut off by a DLE and a byte that has no place in them
+  long closingAcks = 0;   // DLE ACKs that acknowledged a reply
+  long otherAcks = 0;     // DLE ACKs while no reply awaited one
+  long lostAcks = 0;      // DLE ACKs left unheard (the ack-lost fault)
+  long naks = 0;          // DLE NAKs received
+  long enqs = 0;          // DLE ENQs received
+  long enqsSent = 0;
+  long repliesResent = 0;
+  long repliesGivenUp = 0;  // no DLE ACK after every DLE ENQ
+};
+
+// "received 2 requests (0 duplicates, 0 bad checks), 2 closing DLE ACKs, ..."
+std::string CountsText(const Df1SimCounts& c);
+
 class Df1SimPlc {
  public:
-  explicit Df1SimPlc(bool bcc);
+  explicit Df1SimPlc(Df1SimSettings settings);
+  explicit Df1SimPlc(bool bcc) : Df1SimPlc(Df1SimSettings{bcc}) {}
 
   Df1DataTable& Table() { return table_; }
   void SetFault(Df1Fault fault);
   void InjectNext(Df1Fault fault);
 
-  std::vector<Df1Action> Feed(std::uint8_t byte);
+  std::vector<Df1Action> Feed(std::uint8_t byte, std::int64_t nowMicros);
+  // When Expire is next due: a reply awaiting its DLE ACK.
+  std::optional<std::int64_t> NextDeadline() const;
+  std::vector<Df1Action> Expire(std::int64_t nowMicros);
+  // No reply waits to be sent or acknowledged.
+  bool Idle() const;
 
-  int RequestsSeen() const { return requests_.load(); }
-  int AcksSeen() const { return acks_.load(); }
+  Df1SimCounts Counts() const;
+  int RequestsSeen() const { return static_cast<int>(Counts().requests); }
+  int AcksSeen() const {
+    Df1SimCounts c = Counts();
+    return static_cast<int>(c.closingAcks + c.otherAcks + c.lostAcks);
+  }
   // The value CheckByte10 put into the first word it answered.
   std::uint16_t ForcedValue() const { return forced_.load(); }
 
@@ -62,21 +119,47 @@ class Df1SimPlc {
 
  private:
   enum class Rx { Idle, IdleDle, Data, DataDle, Check };
-  Df1Fault TakeFault();
-  std::vector<Df1Action> Respond(const SimBytes& request);
-  bool CheckOk() const;
+  struct Outgoing {
+    SimBytes frame;
+    std::int64_t readyAt = 0;
+    Df1Fault fault = Df1Fault::None;
+  };
+  struct Awaiting {
+    SimBytes frame;
+    std::int64_t startedAt = 0;
+    std::int64_t deadline = 0;
+    int naksLeft = 3;
+    int enqsLeft = 3;
+    bool deaf = false;  // the next DLE ACK goes unheard
+  };
 
-  const bool bcc_;
+  Df1Fault TakeFault();
+  void Respond(const SimBytes& request, std::int64_t now);
+  void StartNext(std::int64_t now);
+  void LinkSignal(std::uint8_t byte, std::int64_t now);
+  bool CheckOk() const;
+  // Queues bytes to leave no earlier than `earliest`, after what is already leaving, gap
+  // apart (or at the line's pace); returns when the last one has left.
+  std::int64_t Emit(const SimBytes& bytes, std::int64_t earliest, std::int64_t gap = 0, bool closeLine = false);
+
+  const Df1SimSettings settings_;
   Df1DataTable table_;
   std::mutex faultMutex_;
   Df1Fault always_ = Df1Fault::None;
   std::deque<Df1Fault> next_;
 
+  mutable std::mutex mutex_;  // the serving thread feeds while a test reads the counts
   Rx rx_ = Rx::Idle;
+  std::int64_t rxDone_ = 0;  // when the last byte received has crossed the line
   SimBytes payload_;
   SimBytes check_;
-  std::atomic<int> requests_{0};
-  std::atomic<int> acks_{0};
+  std::map<std::uint8_t, std::pair<std::uint8_t, std::uint16_t>> lastBySource_;  // command and TNS
+  std::uint8_t lastResponse_ = 0x06;
+  std::deque<Outgoing> queue_;
+  std::optional<Awaiting> awaiting_;
+  std::int64_t lineFreeAt_ = 0;
+  std::vector<Df1Action> out_;
+  Df1SimCounts counts_;
   std::atomic<std::uint16_t> forced_{0};
 };
 

@@ -2,6 +2,7 @@
 // The simulated DF1 PLC on a serial device path (a pseudo-terminal end, or a real port), on
 // a thread of its own: for tests, the benchmark and plclink's demo. RunDf1Simulator is the
 // plcsim command that does the same in the foreground.
+#include <cstdint>
 #include <string>
 
 #include "tools/plcsim/Df1SimPlc.h"
@@ -13,6 +14,12 @@ struct Df1SimOptions {
   std::string devicePath;
   bool bcc = false;
   int baud = 19200;
+  // Bytes leave at the baud rate, as on a real line (a pseudo-terminal has no speed of its own).
+  bool pace = false;
+  int turnaroundMs = 5;
+  int ackTimeoutMs = 1000;
+
+  Df1SimSettings Settings() const;
 };
 
 class Df1Simulator {
@@ -32,15 +39,21 @@ class Df1Simulator {
   ServingThread serving_;  // owns the device; last: it stops before the PLC goes
 };
 
-// Opens a device raw and non-blocking at the speed; -1 with errno set when it cannot.
+// Whether a speed is one the line can be set to.
+bool IsDf1Speed(int baud);
+
+// Opens a serial device raw and non-blocking at the speed; -1 with errno set when it cannot
+// (ENOTTY for something that is no terminal, such as /dev/null).
 int OpenDf1Device(const std::string& path, int baud);
 
 // Serves the PLC on fd until stopFd (when not -1) becomes readable or, with maxRequests > 0,
-// that many requests were answered. A CloseMidReply fault closes the device and opens it
-// again after a pause; fd is updated. Returns 0, or 1 when the device fails.
-int ServeDf1(Df1SimPlc& plc, int& fd, const Df1SimOptions& options, int stopFd, int maxRequests);
+// that many requests were answered and their replies acknowledged (or given up). A
+// CloseMidReply fault closes the device and opens it again after a pause; fd is updated.
+// Returns 0, or 1 when the device fails.
+int ServeDf1(Df1SimPlc& plc, int& fd, const Df1SimOptions& options, int stopFd, long maxRequests);
 
-// plcsim df1 --port PATH (or --device PATH) [--bcc] [--baud N] [--fault NAME] [--times N]
+// plcsim df1 --port PATH [--bcc] [--baud N] [--pace] [--turnaround MS] [--ack-timeout MS]
+//            [--fault NAME] [--times N]
 int RunDf1Simulator(int argc, char** argv);
 
 }  // namespace plc::sim
