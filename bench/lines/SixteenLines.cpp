@@ -12,7 +12,8 @@
 //   - each kind alone on one line (reads/s, the host thread's CPU per read), and what sixteen
 //     such lines would do side by side (4 x the four single-line rates);
 //   - all sixteen at once: reads/s per kind and in all, the scaling (aggregate over sixteen
-//     single lines), CPU per read;
+//     single lines), CPU per read, and where the host thread's time went; the same for the
+//     twelve serial lines without the UdpLinks;
 //   - the heap each control takes (creation to open port; the least of its kind's four);
 //   - one line of each kind gone silent in turn: what the fifteen others then read per second,
 //     against what they read with all lines answering.
@@ -54,7 +55,9 @@ double CpuSeconds(int who) {
 
 struct Counts {
   long good = 0, wrong = 0, failed = 0, unanswered = 0, busy = 0;
+  double inStart = 0;  // seconds the host thread spent inside StartRead
   Counts& operator+=(const Counts& o) {
+    inStart += o.inStart;
     good += o.good;
     wrong += o.wrong;
     failed += o.failed;
@@ -114,7 +117,10 @@ class Poller {
     at_ = static_cast<int>(std::uniform_int_distribution<int>(0, line_.Span() - words_)(random_));
     outstanding_ = true;
     const std::uint64_t read = ++reads_;
-    switch (line_.StartRead(at_, words_)) {
+    const auto t0 = SteadyClock::now();
+    const LineUnderTest::Start started = line_.StartRead(at_, words_);
+    counts_.inStart += std::chrono::duration<double>(SteadyClock::now() - t0).count();
+    switch (started) {
       case LineUnderTest::Start::Sent:
         // Unless it already ended (a transport that answers within the call), watch for no answer.
         if (outstanding_ && reads_ == read)
@@ -270,7 +276,8 @@ int main(int argc, char** argv) {
   std::printf("Sixteen lines on one thread: non-waiting reads of %d words; %d rounds of %.0f s per measurement\n\n",
               words, rounds, seconds);
   std::map<ControlKind, std::vector<double>> singleRate, singleCpu;
-  std::vector<double> aggregate, allCpu, processCpu;
+  std::vector<double> aggregate, serialAggregate, allCpu, processCpu, hostBusy;
+  std::map<ControlKind, std::vector<double>> inStart;
   std::map<ControlKind, std::vector<double>> kindRate;
   std::vector<std::vector<double>> lineRate(lines.size());
   Counts allCounts;
@@ -284,11 +291,20 @@ int main(int argc, char** argv) {
       singleCpu[kKinds[k]].push_back(CpuPerRead(r));
       allCounts.wrong += r.all.wrong;
     }
+    // The twelve serial lines without the UdpLinks, whose ECOM reads hold the thread while they
+    // wait for their answer.
+    std::vector<bool> serial(lines.size(), true);
+    for (std::size_t i = 12; i < 16; ++i) serial[i] = false;
+    const Round twelve = RunSome(pollers, serial, loop, seconds);
+    serialAggregate.push_back(Rate(twelve.all, twelve.seconds));
+    allCounts.wrong += twelve.all.wrong;
     const Round r = RunSome(pollers, std::vector<bool>(lines.size(), true), loop, seconds);
     aggregate.push_back(Rate(r.all, r.seconds));
     allCpu.push_back(CpuPerRead(r));
     processCpu.push_back(r.processCpu / r.seconds);
+    hostBusy.push_back(r.cpu / r.seconds);
     for (ControlKind kind : kKinds) {
+      inStart[kind].push_back(r.byKind.at(kind).inStart / r.seconds);
       kindRate[kind].push_back(Rate(r.byKind.at(kind), r.seconds));
       kindCounts[kind] += r.byKind.at(kind);
     }
@@ -317,7 +333,15 @@ int main(int argc, char** argv) {
   std::printf("%-8s %14.0f %15.2fx %8ld %8ld %8ld\n", "in all", total, total / sixteenSingles, allCounts.wrong,
               allCounts.failed, allCounts.unanswered);
   std::printf("\nscaling (aggregate / sixteen single lines): %.2f\n", total / sixteenSingles);
-  std::printf("host thread CPU per read: %.1f us with all sixteen\n", Median(allCpu));
+  double twelveSingles = 0;
+  for (std::size_t k = 0; k < 3; ++k) twelveSingles += 4 * Median(singleRate[kKinds[k]]);
+  std::printf("the twelve serial lines alone (no UdpLink): %.0f reads/s, %.2f of twelve single lines\n",
+              Median(serialAggregate), Median(serialAggregate) / twelveSingles);
+  std::printf("host thread with all sixteen: %.1f us CPU per read, busy %.0f%% of the time\n", Median(allCpu),
+              100 * Median(hostBusy));
+  std::printf("share of the time the host thread spent inside the calls that start a read:");
+  for (ControlKind kind : kKinds) std::printf(" %s %.0f%%", KindName(kind), 100 * Median(inStart[kind]));
+  std::printf("\n");
   std::printf("CPU of the whole process with all sixteen (simulators and relays; the libmodbus servers run apart): "
               "%.0f%% of %ld cores\n",
               100 * Median(processCpu), ::sysconf(_SC_NPROCESSORS_ONLN));
