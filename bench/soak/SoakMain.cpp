@@ -17,9 +17,10 @@
 //   leaks         as given by --leaks (scripts/soak.sh measures them under AddressSanitizer)
 //
 // soak [--control rtulink|seqlink|dflink|udplink|all] [--transactions N] [--fault-rate F]
-//      [--write-share F] [--seed S] [--leaks "RtuLink=0 B,..."]
+//      [--write-share F] [--seed S] [--faults silence,corrupt,...] [--leaks "RtuLink=0 B,..."]
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -50,6 +51,7 @@ struct Options {
   double writeShare = 0.1;
   std::uint32_t seed = 1;
   std::map<std::string, std::string> leaks;
+  std::vector<std::string> faults;  // only these kinds (names as FaultName gives them); empty: all
 };
 
 struct Tally {
@@ -114,11 +116,15 @@ class Soak {
     const auto start = SteadyClock::now();
     bool releasedBefore = false;
     auto lastFault = SteadyClock::now() - kBusyAfterFault * 2;
-    const std::vector<Fault> kinds = line_.Faults();
+    std::vector<Fault> kinds;
+    for (Fault f : line_.Faults())
+      if (options_.faults.empty() || std::find(options_.faults.begin(), options_.faults.end(), FaultName(f)) != options_.faults.end())
+        kinds.push_back(f);
+    const double rate = kinds.empty() ? 0 : options_.faultRate;
     for (long t = 0; t < options_.transactions; ++t) {
       if (t == warmUp) tally_.rssStart = ResidentKiB();
       FaultSpec spec;
-      if (Chance(options_.faultRate)) {
+      if (Chance(rate)) {
         spec.kind = kinds[Below(kinds.size())];
         spec.exchange = 1 + static_cast<int>(Below(static_cast<std::size_t>(line_.RepliesPerTransaction())));
       }
@@ -242,6 +248,13 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.writeShare = std::atof(value.c_str());
     } else if (arg == "--seed") {
       o.seed = static_cast<std::uint32_t>(std::atol(value.c_str()));
+    } else if (arg == "--faults") {
+      for (std::size_t start = 0; start <= value.size();) {
+        auto comma = value.find(',', start);
+        if (comma == std::string::npos) comma = value.size();
+        o.faults.push_back(value.substr(start, comma - start));
+        start = comma + 1;
+      }
     } else if (arg == "--leaks") {
       // "RtuLink=0 B,SeqLink=0 B"
       std::size_t start = 0;
@@ -269,7 +282,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: soak [--control rtulink|seqlink|dflink|udplink|all] [--transactions N] [--fault-rate F]\n"
-                 "            [--write-share F] [--seed S] [--leaks \"RtuLink=0 B,...\"]\n");
+                 "            [--write-share F] [--seed S] [--faults silence,corrupt,...] [--leaks \"RtuLink=0 B,...\"]\n");
     return 2;
   }
   std::printf("soak: %ld transactions per control, %.1f%% with an injected fault, %.0f%% writes, seed %u\n",
