@@ -5,9 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <random>
 #include <stdexcept>
 
 namespace plc {
@@ -317,72 +315,6 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   }
   ::close(fd);
   return out;
-}
-
-namespace {
-
-bool WriteAll(int fd, const std::string& content) {
-  std::size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// A symbolic link is replaced at its target, so the link itself survives the rename.
-std::string ResolveTarget(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved)) return resolved;
-  }
-  return path;
-}
-
-}  // namespace
-
-bool WriteFileAtomically(const std::string& path, const std::string& content) {
-  const std::string target = ResolveTarget(path);
-  auto slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  if (base.empty()) return false;
-
-  struct stat old {};
-  const bool hadOld = ::stat(target.c_str(), &old) == 0;
-  if (hadOld && !S_ISREG(old.st_mode)) return false;
-
-  std::random_device random;
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    temp = dir + "/." + base + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(random());
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-
-  bool ok = WriteAll(fd, content);
-  if (ok && hadOld) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-  if (ok) ok = ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // The rename itself is made durable too; a folder that cannot be synced changes nothing.
-  int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
 }
 
 std::string SystemDirectory() {

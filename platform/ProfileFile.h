@@ -4,13 +4,14 @@
 // An INI document is kept as its lines, so that writing one key keeps every other section, key,
 // comment and blank line of the file byte for byte. Section and key names match without regard
 // to case; values are trimmed of surrounding blanks. Line ends (LF or CRLF) and a missing final
-// line end are kept. Writes replace the file atomically (a temporary file in the same folder,
-// synced, then renamed over the old one, keeping its mode): a crash mid-write leaves the old
-// file whole.
+// line end are kept. Writes replace the file atomically (platform/AtomicFile.h): a crash
+// mid-write leaves the old file whole.
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/AtomicFile.h"
 
 namespace plc {
 
@@ -55,8 +56,6 @@ bool WriteProfileString(const std::string& path, const std::string& section, con
 
 // Reads a whole file; nullopt when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
-// Writes a file atomically; false on failure, leaving any old file untouched.
-bool WriteFileAtomically(const std::string& path, const std::string& content);
 
 // The system directory: QVL_SYSTEM_DIR when set and not empty, else /etc.
 std::string SystemDirectory();

@@ -14,8 +14,11 @@ namespace plc::testing {
 
 class TempFolder {
  public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "plcprofile-XXXXXX").string();
+  TempFolder() : TempFolder(std::filesystem::temp_directory_path()) {}
+  // A folder under `parent` (for example a memory file system, where a write does not wait for
+  // a disk).
+  explicit TempFolder(const std::filesystem::path& parent) {
+    std::string pattern = (parent / "plcprofile-XXXXXX").string();
     if (::mkdtemp(pattern.data())) path_ = pattern;
   }
   ~TempFolder() {

@@ -1,0 +1,132 @@
+// DfLink on its line to the simulated DF1 PLC (CRC), integer file N7.
+#include "bench/faults/FaultLine.h"
+#include "bench/faults/LineParts.h"
+#include "bench/faults/ProcessMemory.h"
+#include "df1/DfLink.h"
+#include "platform/ComponentHost.h"
+#include "platform/EventLoop.h"
+#include "tests/support/Pty.h"
+#include "tools/plcsim/Df1Simulator.h"
+
+namespace plc::faults {
+
+namespace {
+
+constexpr int kSpan = 256;  // N7:0..255, the simulator's whole file
+constexpr int kCommPortBase = 120;
+
+class DfLinkLine final : public LineUnderTest {
+ public:
+  DfLinkLine(int index, std::uint32_t seed)
+      : LineUnderTest("DfLink " + std::to_string(index)),
+        line_(seed, ScriptTiming{.delayMicros = 150000, .splitGapMicros = 1000, .lateIntoNext = true}),
+        plc_(sim::Df1SimOptions{line_.DevicePath(), false, 115200}),
+        mapping_(kCommPortBase + index, line_.ControlPath()) {
+    Words words(kSpan);
+    for (int at = 0; at < kSpan; ++at) words[static_cast<std::size_t>(at)] = InitialWord(index, at);
+    plc_.Plc().Table().SetWords(7, 0, words);
+    const long heap = HeapBytes();
+    link_ = std::make_unique<DfLink>();
+    link_->SetHost(&host_);
+    link_->Initialize();
+    link_->InitProperties();
+    link_->SetCommPort(static_cast<std::int16_t>(kCommPortBase + index));
+    link_->SetSettings("115200,n,8,1");
+    link_->SetNode(Variant(std::int32_t{0}));
+    link_->SetPortOpen(true);
+    controlBytes_ = HeapBytes() - heap;
+    link_->SetEventSink([this](const std::string& event, std::vector<Variant>& args) {
+      if (event != "CommComplete" || args.size() < 4) return;
+      completions_++;
+      lastText_ = args[3].ToString();
+      if (!Completed || writing_) return;
+      Words values;
+      const bool good = lastText_.empty() && WordsOf(args[0], 1, pending_, values);
+      Completed(good, values);
+    });
+  }
+  ~DfLinkLine() override {
+    try {
+      link_->SetPortOpen(false);
+    } catch (...) {
+    }
+  }
+
+  int Span() const override { return kSpan; }
+  int MaxCount() const override { return 50; }
+  // A write frame's payload must fit the check buffer (43 N-file words).
+  int MaxWriteCount() const override { return 40; }
+  FaultRelay& Relay() override { return line_; }
+
+  Words DeviceWords(int at, int count) override {
+    Words words;
+    for (int i = at; i < at + count; ++i) words.push_back(plc_.Plc().Table().Word(7, i).value_or(0));
+    return words;
+  }
+
+  Result Read(int at, int count, Words& values) override {
+    std::string address = "N7:" + std::to_string(at);
+    VariantArray got(1, count, VarType::Double);
+    lastWasWrite_ = false;
+    const Result r = link_->ReadPLC(address, got, Opt<std::int16_t>(static_cast<std::int16_t>(count)));
+    if (r == ResultOk && !WordsOf(Variant(got), 1, count, values)) values.assign(1, 0);
+    return r;
+  }
+
+  // WritePLC returns once the request is on the line; its acknowledgement ends the write, in
+  // CommComplete. The call counts as failed when that does not come or carries an error text.
+  Result Write(int at, const Words& values) override {
+    std::string address = "N7:" + std::to_string(at);
+    VariantArray array = ArrayOf(values);
+    const int before = completions_;
+    writing_ = true;
+    Result r = link_->WritePLC(address, array, Opt<std::int16_t>(static_cast<std::int16_t>(values.size())));
+    writeCause_ = link_->FailureCause();
+    if (r == ResultOk) {
+      EventLoop& loop = EventLoop::Current();
+      const bool ended = loop.WaitUntil([&] { return completions_ != before; }, loop.Now() + 3000000);
+      if (!ended || !lastText_.empty()) r = ResultFailed;
+      // What the control told of the failed write: the completion's text (none when it never came).
+      writeCause_ = ended ? lastText_ : "";
+    }
+    writing_ = false;
+    lastWasWrite_ = true;
+    return r;
+  }
+
+  bool BusyRefusal(Result r) const override { return r == ResultLineBusy; }
+  std::string Cause() const override { return lastWasWrite_ ? writeCause_ : link_->FailureCause(); }
+  std::string ClassicText() override { return link_->ReadErrors().ToString(); }
+
+  // ReadPLCNW says nothing of whether its request went out: CommBusy does.
+  Start StartRead(int at, int count) override {
+    // The DfLinks of a process share one driver state (and its value buffer): one transaction
+    // at a time.
+    if (link_->CommBusy().ToBool()) return Start::Busy;
+    Variant address("N7:" + std::to_string(at)), unused;
+    pending_ = count;
+    link_->ReadPLCNW(address, unused, Opt<std::int16_t>(static_cast<std::int16_t>(count)), Opt<std::int16_t>());
+    return link_->CommBusy().ToBool() ? Start::Sent : Start::Failed;
+  }
+
+ private:
+  FaultLine line_;
+  sim::Df1Simulator plc_;
+  test::ScopedCommPort mapping_;
+  StandaloneHost host_;
+  std::unique_ptr<DfLink> link_;
+  int pending_ = 1;
+  int completions_ = 0;
+  bool writing_ = false;
+  bool lastWasWrite_ = false;
+  std::string lastText_;
+  std::string writeCause_;
+};
+
+}  // namespace
+
+std::unique_ptr<LineUnderTest> MakeDfLinkLine(int index, std::uint32_t seed) {
+  return std::make_unique<DfLinkLine>(index, seed);
+}
+
+}  // namespace plc::faults

@@ -1,0 +1,113 @@
+// SeqLink on its line to the simulated DirectNET station 1, V-memory from V2000 (octal) up.
+#include "bench/faults/FaultLine.h"
+#include "bench/faults/LineParts.h"
+#include "bench/faults/ProcessMemory.h"
+#include "directnet/SeqLink.h"
+#include "platform/ComponentHost.h"
+#include "tests/support/Pty.h"
+#include "tools/plcsim/DirectNetSimulator.h"
+
+namespace plc::faults {
+
+namespace {
+
+constexpr int kSpan = 1000;
+constexpr std::uint32_t kV2000 = 02000;  // the header address of V2000
+constexpr int kCommPortBase = 100;
+
+Variant AddressOf(int at) { return Variant("V," + Octal(static_cast<int>(kV2000) + at)); }
+
+class SeqLinkLine final : public LineUnderTest {
+ public:
+  SeqLinkLine(int index, std::uint32_t seed)
+      : LineUnderTest("SeqLink " + std::to_string(index)),
+        line_(seed, ScriptTiming{}),
+        station_({line_.DevicePath(), {1}}),
+        mapping_(kCommPortBase + index, line_.ControlPath()) {
+    for (int at = 0; at < kSpan; ++at) station_.SetWord(1, kV2000 + static_cast<std::uint32_t>(at), InitialWord(index, at));
+    const long heap = HeapBytes();
+    link_ = std::make_unique<SeqLink>();
+    link_->SetHost(&host_);
+    link_->InitProperties();
+    link_->SetCommPort(static_cast<std::int16_t>(kCommPortBase + index));
+    link_->SetSettings("9600,o,8,1");
+    link_->SetPortOpen(true);
+    // The reply watchdog runs, as after a load in run mode: a non-waiting read whose reply is
+    // lost holds the link that all SeqLinks of the thread share until it frees it.
+    link_->Timer1().SetEnabled(true);
+    controlBytes_ = HeapBytes() - heap;
+    link_->SetEventSink([this](const std::string& event, std::vector<Variant>&) {
+      if (event != "CommComplete" || !Completed) return;
+      Words values;
+      bool good = true;
+      for (std::int16_t i = 1; i <= pending_ && good; ++i) {
+        const std::int32_t w = WordOf(link_->ReadData(i));
+        good = w >= 0;
+        values.push_back(static_cast<std::uint16_t>(w));
+      }
+      Completed(good, values);
+    });
+  }
+  ~SeqLinkLine() override {
+    try {
+      link_->SetPortOpen(false);
+    } catch (...) {
+    }
+  }
+
+  int Span() const override { return kSpan; }
+  int MaxCount() const override { return 100; }
+  // The station's answer to the enquiry, the data block (or write acknowledge), the EOT.
+  int RepliesPerTransaction() const override { return 3; }
+  FaultRelay& Relay() override { return line_; }
+
+  Words DeviceWords(int at, int count) override {
+    Words words;
+    for (int i = at; i < at + count; ++i) words.push_back(station_.Word(1, kV2000 + static_cast<std::uint32_t>(i)));
+    return words;
+  }
+
+  Result Read(int at, int count, Words& values) override {
+    Variant address = AddressOf(at), size(static_cast<std::int16_t>(count));
+    Variant got(VariantArray(1, count));
+    const Result r = link_->ReadPLC(address, got, Opt<Variant>(size), Opt<std::int16_t>(), Opt<std::int32_t>());
+    if (r == ResultOk && !WordsOf(got, 1, count, values)) values.assign(1, 0);
+    return r;
+  }
+
+  Result Write(int at, const Words& values) override {
+    Variant address = AddressOf(at);
+    Variant array = values.size() == 1 ? Variant(std::int32_t{values[0]}) : Variant(ArrayOf(values));
+    return link_->WritePLC(address, array, Opt<std::int16_t>(static_cast<std::int16_t>(values.size())),
+                          Opt<std::int16_t>(), Opt<std::int32_t>());
+  }
+
+  std::string Cause() const override { return link_->FailureCause(); }
+  std::string ClassicText() override { return link_->ReadErrors().ToString(); }
+
+  Start StartRead(int at, int count) override {
+    // The SeqLinks of a thread share one link: while another one's transaction runs, this one
+    // waits its turn.
+    if (link_->CommBusy().ToBool()) return Start::Busy;
+    Variant address = AddressOf(at), unused, size(static_cast<std::int16_t>(count));
+    pending_ = static_cast<std::int16_t>(count);
+    return link_->ReadPLCNW(address, unused, Opt<Variant>(size), Opt<std::int16_t>()) == ResultOk ? Start::Sent
+                                                                                                   : Start::Failed;
+  }
+
+ private:
+  FaultLine line_;
+  sim::DirectNetSimulator station_;
+  test::ScopedCommPort mapping_;
+  StandaloneHost host_;
+  std::unique_ptr<SeqLink> link_;
+  std::int16_t pending_ = 1;
+};
+
+}  // namespace
+
+std::unique_ptr<LineUnderTest> MakeSeqLinkLine(int index, std::uint32_t seed) {
+  return std::make_unique<SeqLinkLine>(index, seed);
+}
+
+}  // namespace plc::faults
