@@ -1,5 +1,6 @@
 #include "ecom/UdpLink.h"
 
+#include "core/AboutBox.h"
 #include "core/Enums.h"
 #include "core/OctalText.h"
 #include "core/RuntimeError.h"
@@ -303,6 +304,8 @@ void UdpLink::EventComComplete() {
 }
 
 // UdpLink's About box shows no version number.
-void UdpLink::ShowAboutBox() { Host().ShowModal(DialogRequest{"About UdpLink", {"Version"}}); }
+void UdpLink::ShowAboutBox() {
+  Host().ShowModal(AboutBoxDialog("udplink", false, {"UdpLink: DirectLOGIC over ECOM Ethernet or DirectNET serial"}));
+}
 
 }  // namespace plc
