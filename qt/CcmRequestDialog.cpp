@@ -66,7 +66,8 @@ CcmRequestDialog::CcmRequestDialog(screens::CcmRequestWindow::ApiLoader loader, 
   txtResults_->setMinimumHeight(120);
 
   // Each pair of options is a group of its own.
-  for (auto [a, b] : {std::pair{optUseIP_, optUseIPX_}, std::pair{optModuleID_, optName_}, std::pair{optRead_, optWrite_}}) {
+  for (auto [a, b] :
+       {std::pair{optUseIP_, optUseIPX_}, std::pair{optModuleID_, optName_}, std::pair{optRead_, optWrite_}}) {
     auto* group = new QButtonGroup(this);
     group->addButton(a);
     group->addButton(b);
@@ -96,8 +97,9 @@ CcmRequestDialog::CcmRequestDialog(screens::CcmRequestWindow::ApiLoader loader, 
   auto* request = new QGroupBox(tr("Request"), this);
   auto* requestForm = new QFormLayout(request);
   requestForm->addRow(tr("Data type:"), cboDataType_);
-  requestForm->addRow(tr("Address:"), Pair(txtAddress_, new QLabel(QString::fromLatin1(screens::kCcmAddressHint), this), this));
-  requestForm->addRow(tr("Size:"), Pair(txtSize_, new QLabel(QString::fromLatin1(screens::kCcmSizeHint), this), this));
+  auto hint = [this](const char* text) { return new QLabel(QString::fromLatin1(text), this); };
+  requestForm->addRow(tr("Address:"), Pair(txtAddress_, hint(screens::kCcmAddressHint), this));
+  requestForm->addRow(tr("Size:"), Pair(txtSize_, hint(screens::kCcmSizeHint), this));
   requestForm->addRow(QString(), Pair(optRead_, optWrite_, this));
   requestForm->addRow(tr("Data:"), txtData_);
 

@@ -95,7 +95,8 @@ void PropertyPageWidget::Fill() {
         auto* combo = static_cast<QComboBox*>(editors_[i]);
         combo->clear();
         for (const EnumInfo::Value& v : page_.Choices(i))
-          combo->addItem(QString::fromStdString(v.label) + QStringLiteral(" (%1)").arg(v.value), QString::number(v.value));
+          combo->addItem(QString::fromStdString(v.label) + QStringLiteral(" (%1)").arg(v.value),
+                         QString::number(v.value));
         int at = combo->findData(text);
         if (at < 0 && !text.isEmpty()) {
           combo->addItem(text, text);  // a value the enumeration does not name

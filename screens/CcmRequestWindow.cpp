@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "ecom/HeiPasApi.h"
+
 namespace plc::screens {
 
 namespace {

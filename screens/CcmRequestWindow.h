@@ -22,7 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "ecom/HeiPasApi.h"
+namespace plc::ecom {
+class HeiPasApi;  // ecom/HeiPasApi.h: the hei_pas functions, from the library or a test's own
+}
 
 namespace plc::screens {
 

@@ -219,8 +219,8 @@ void LiveTable::OnEvent(const std::string& name, std::vector<Variant>& args) {
     // CommComplete).
     const std::int32_t status = args[4].ToInt32();
     if (status != ResultOk) {
-      failure = args[3].ToString();
-      if (failure.empty()) failure = "status " + std::to_string(status);
+      const std::string text = args[3].ToString();
+      failure = (text.empty() ? "" : text + " ") + "(status " + std::to_string(status) + ")";
     } else if (line_ == Line::Reading && args[0].IsArray() && args[0].Array().Contains(1)) {
       value = args[0].Array().Get(1);
       hasValue = true;

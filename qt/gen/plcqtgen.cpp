@@ -124,7 +124,8 @@ std::string Generate(const plc::Control& control, const std::string& library) {
   }
   h << "\n  // A new " << className << " from the " << library
     << " plug-in (loaded by name), restored from bag when one is given.\n"
-    << "  explicit " << wrapper << "(PropertyBag* bag = nullptr, QtComponentHost* host = nullptr, QObject* parent = nullptr)\n"
+    << "  explicit " << wrapper
+    << "(PropertyBag* bag = nullptr, QtComponentHost* host = nullptr, QObject* parent = nullptr)\n"
     << "      : ControlObject(\"" << library << "\", \"" << className << "\", bag, host, parent) {}\n"
     << "  // A " << className << " made elsewhere; it must outlive this object.\n"
     << "  explicit " << wrapper << "(Control& control, QtComponentHost* host = nullptr, QObject* parent = nullptr)\n"

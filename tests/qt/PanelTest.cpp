@@ -59,7 +59,8 @@ TEST(Panel, ReadsLiveValuesWritesAnEditedCellAndShowsFailures) {
                                            Cell(window, 1, LiveTableModel::Status) != QStringLiteral("ok") &&
                                            Cell(window, 1, LiveTableModel::Status) != QStringLiteral("reading..."); },
                               8000));
-  EXPECT_TRUE(window.statusLabel()->text().startsWith(QStringLiteral("V,200"))) << window.statusLabel()->text().toStdString();
+  EXPECT_TRUE(window.statusLabel()->text().startsWith(QStringLiteral("V,200")))
+      << window.statusLabel()->text().toStdString();
   station.SetFault(sim::StationFault::None);
   EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 1, LiveTableModel::Status) == QStringLiteral("ok"); }, 8000));
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 
+#include "ecom/HeiPasApi.h"
 #include "tools/plcsim/EcomModuleSim.h"
 
 namespace plc::screens {
@@ -244,7 +245,8 @@ TEST(CcmRequestWindow, ALibraryThatCannotBeLoadedIsSaid) {
   });
   EXPECT_FALSE(window.DoRequest());
   EXPECT_EQ(window.Results(),
-            std::vector<std::string>{"Unable to Initialize the driver: rc= -1 (libhei_pas.so: cannot open shared object file)"});
+            std::vector<std::string>{
+                "Unable to Initialize the driver: rc= -1 (libhei_pas.so: cannot open shared object file)"});
 }
 
 }  // namespace

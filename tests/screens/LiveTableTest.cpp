@@ -144,16 +144,19 @@ TEST(LiveTable, DfLinkCompletesReadsAndWritesThroughItsEvent) {
   p.Set("Node", std::int32_t{0});
   p.Set("PortOpen", true);
   p.Add("N7:10");
+  p.Add("N99:0");  // no such file in the PLC: its reply carries a status
   p.Add("N7:12");
   ASSERT_TRUE(p.SweepOnce());
   EXPECT_EQ(p.Row(0).value, "7") << p.Row(0).failure;
-  EXPECT_EQ(p.Row(1).value, "9") << p.Row(1).failure;
+  EXPECT_EQ(p.Row(1).value, "");
+  EXPECT_EQ(p.Row(1).failure, "ERRORSTATUS (status 98)");
+  EXPECT_EQ(p.Row(2).value, "9") << p.Row(2).failure;
   EXPECT_EQ(p.maxOnLine, 1);
 
   std::string why;
-  ASSERT_TRUE(p.table.Edit(1, "-345", why)) << why;
+  ASSERT_TRUE(p.table.Edit(2, "-345", why)) << why;
   ASSERT_TRUE(p.Wait());
-  EXPECT_EQ(p.Row(1).value, "-345") << p.Row(1).failure;
+  EXPECT_EQ(p.Row(2).value, "-345") << p.Row(2).failure;
   EXPECT_FALSE(p.control->GetProperty("CommBusy").ToBool());
 }
 

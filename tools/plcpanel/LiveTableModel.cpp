@@ -27,9 +27,10 @@ QVariant LiveTableModel::data(const QModelIndex& index, int role) const {
       case Address: return QString::fromStdString(row.address);
       case Value: return QString::fromStdString(row.value);
       case Status:
-        if (row.onLine) return tr("reading...");
+        // The last failure stays in view while the row is read again.
         if (!row.failure.empty()) return QString::fromStdString(row.failure);
-        return row.value.empty() ? QString() : tr("ok");
+        if (row.value.empty()) return row.onLine ? tr("reading...") : QString();
+        return tr("ok");
     }
   }
   if (role == Qt::ForegroundRole && index.column() == Status && !row.failure.empty())
@@ -41,7 +42,8 @@ QVariant LiveTableModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant LiveTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return QAbstractTableModel::headerData(section, orientation, role);
+  if (role != Qt::DisplayRole || orientation != Qt::Horizontal)
+    return QAbstractTableModel::headerData(section, orientation, role);
   switch (section) {
     case Address: return tr("Address");
     case Value: return tr("Value");

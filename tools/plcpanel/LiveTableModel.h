@@ -1,6 +1,6 @@
 #pragma once
 // The live table as Qt's item views see it: Address, Value (editable: an edit writes it) and
-// Status (the failure's text, "reading..." while on the line, else "ok").
+// Status (the latest failure's text, else "ok", or "reading..." before the first value).
 #include <QAbstractTableModel>
 
 #include "screens/LiveTable.h"

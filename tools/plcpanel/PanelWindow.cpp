@@ -141,7 +141,14 @@ void PanelWindow::AddAddress() {
 void PanelWindow::openPort() {
   try {
     session_->OpenPort();
-    ShowStatus(tr("port open: %1").arg(QString::fromStdString(session_->PortDevice())), false);
+    // UdpLink in ECOM mode opens the ECOM transport, not its port, and says how in CurrentErrors.
+    Control& c = session_->Get();
+    const bool ecom = session_->Find("CurrentErrors", MemberKind::Property) &&
+                      session_->Find("CommMode", MemberKind::Property) && c.GetProperty("CommMode").ToInt32() == 3;
+    const std::string errors = ecom ? c.GetProperty("CurrentErrors").ToString() : std::string();
+    if (!errors.empty()) ShowStatus(QString::fromStdString(errors), true);
+    else if (ecom) ShowStatus(tr("ECOM transport open"), false);
+    else ShowStatus(tr("port open: %1").arg(QString::fromStdString(session_->PortDevice())), false);
   } catch (const RuntimeError& e) {
     ShowStatus(QString::fromUtf8(e.what()), true);
   }

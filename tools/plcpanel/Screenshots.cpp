@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -24,6 +25,21 @@ constexpr std::int64_t kSettleMicros = 400'000;  // for the window system to pai
 
 void Settle() { EventLoop::Current().RunFor(kSettleMicros); }
 
+// The window's caption above its contents: a virtual display has no window manager to draw it.
+QPixmap WithCaption(const QPixmap& contents, const QString& caption) {
+  constexpr int kBar = 26;
+  QPixmap framed(contents.width() + 2, contents.height() + kBar + 1);
+  framed.fill(QColor(64, 76, 94));
+  QPainter p(&framed);
+  QFont bold = QApplication::font();
+  bold.setBold(true);
+  p.setFont(bold);
+  p.setPen(::Qt::white);
+  p.drawText(QRect(10, 0, framed.width() - 20, kBar), ::Qt::AlignVCenter | ::Qt::AlignLeft, caption);
+  p.drawPixmap(1, kBar, contents);
+  return framed;
+}
+
 // From the screen where there is one (X11, Xvfb): what a person would see; else the widget
 // drawn into a picture.
 bool Grab(QWidget* widget, const QString& file) {
@@ -31,7 +47,7 @@ bool Grab(QWidget* widget, const QString& file) {
   if (QGuiApplication::platformName() == QLatin1String("xcb") && widget->screen())
     shot = widget->screen()->grabWindow(widget->winId());
   if (shot.isNull()) shot = widget->grab();
-  const bool saved = shot.save(file);
+  const bool saved = WithCaption(shot, widget->windowTitle()).save(file);
   std::cout << (saved ? "saved " : "could not save ") << file.toStdString() << "\n";
   return saved;
 }
