@@ -2,7 +2,13 @@
 # Installs the system packages the build, the tests and the peers need, when any is missing.
 set -euo pipefail
 packages=(cmake make ninja-build ccache g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-          pkg-config libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll nlohmann-json3-dev)
+          pkg-config libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll nlohmann-json3-dev
+          qt6-base-dev xvfb xauth)
+# "screenshots": also the fonts the pictures show and socat for the pseudo-terminal pairs the
+# simulated PLCs sit on.
+if [ "${1:-}" = screenshots ]; then
+  packages+=(fonts-dejavu-core socat)
+fi
 # "fuzz": also clang and its libFuzzer runtime.
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang libclang-rt-14-dev)
