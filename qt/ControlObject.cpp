@@ -150,13 +150,17 @@ void ControlObject::Raised(const std::string& name, std::vector<Variant>& args) 
     QMetaMethod signal = meta->method(m);
     if (signal.methodType() != QMetaMethod::Signal || signal.name() != event.toLatin1()) continue;
     if (signal.parameterCount() > 10) return;
+    // The names and values each argument points at live until the call is over.
     std::array<QVariant, 10> converted;
+    std::array<QByteArray, 10> typeNames;
     std::array<QGenericArgument, 10> generic;
     for (int i = 0; i < signal.parameterCount(); ++i) {
-      converted[static_cast<std::size_t>(i)] = i < list.size() ? list[i] : QVariant();
-      QVariant& c = converted[static_cast<std::size_t>(i)];
-      if (!c.convert(signal.parameterMetaType(i))) c = QVariant(signal.parameterMetaType(i), nullptr);
-      generic[static_cast<std::size_t>(i)] = QGenericArgument(signal.parameterTypeName(i).constData(), c.constData());
+      const auto k = static_cast<std::size_t>(i);
+      converted[k] = i < list.size() ? list[i] : QVariant();
+      if (!converted[k].convert(signal.parameterMetaType(i)))
+        converted[k] = QVariant(signal.parameterMetaType(i), nullptr);
+      typeNames[k] = signal.parameterTypeName(i);
+      generic[k] = QGenericArgument(typeNames[k].constData(), converted[k].constData());
     }
     signal.invoke(this, ::Qt::DirectConnection, generic[0], generic[1], generic[2], generic[3], generic[4], generic[5],
                   generic[6], generic[7], generic[8], generic[9]);

@@ -19,6 +19,7 @@ LiveTable::LiveTable(Control& control, EventLoop& loop) : control_(control), loo
 LiveTable::~LiveTable() {
   *alive_ = false;
   if (watchdog_) loop_.CancelTimer(watchdog_);
+  if (retry_) loop_.CancelTimer(retry_);
 }
 
 bool LiveTable::AddRow(const std::string& address, std::string& why) {
@@ -71,15 +72,15 @@ bool LiveTable::Edit(std::size_t row, const std::string& text, std::string& why)
     why = "no such row";
     return false;
   }
+  if (text.find_first_not_of(" \t") == std::string::npos) {
+    why = "a value is needed";
+    return false;
+  }
   double value = 0;
   try {
     value = Variant(text).ToDouble();
   } catch (const RuntimeError&) {
     why = "'" + text + "' is not a number";
-    return false;
-  }
-  if (text.find_first_not_of(" \t") == std::string::npos) {
-    why = "a value is needed";
     return false;
   }
   writes_.push_back(Write{ids_[row], rows_[row].address, value});
@@ -105,19 +106,23 @@ void LiveTable::Next() {
     sweeping_ = false;
     return;
   }
-  bool busy = false;
-  try {
-    busy = control_.GetProperty("CommBusy").ToBool();
-  } catch (const RuntimeError&) {
+  if (Busy()) {
+    // Another caller of this control is on the line: wait for it, as long as a reply may take.
+    if (!busySince_) busySince_ = loop_.Now();
+    if (loop_.Now() - *busySince_ < kReplyLimitMicros) {
+      if (retry_) return;
+      std::weak_ptr<bool> alive = alive_;
+      retry_ = loop_.AddTimer(loop_.Now() + kBusyRetryMicros, [this, alive] {
+        if (alive.expired()) return;
+        retry_ = 0;
+        PostNext();
+      });
+      return;
+    }
+    // Held past any reply: a call that sent nothing left the control busy.
+    FreeControl();
   }
-  if (busy) {
-    // Another caller of this control is on the line: wait for it.
-    std::weak_ptr<bool> alive = alive_;
-    loop_.AddTimer(loop_.Now() + kBusyRetryMicros, [this, alive] {
-      if (!alive.expired()) PostNext();
-    });
-    return;
-  }
+  busySince_.reset();
   if (!writes_.empty()) {
     Write w = writes_.front();
     writes_.pop_front();
@@ -131,6 +136,21 @@ void LiveTable::Next() {
   }
   if (sweeping_ && sweepAt_ < rows_.size()) SendRead(sweepAt_++);
   else PostNext();
+}
+
+bool LiveTable::Busy() const {
+  try {
+    return control_.GetProperty("CommBusy").ToBool();
+  } catch (const RuntimeError&) {
+    return false;
+  }
+}
+
+void LiveTable::FreeControl() {
+  try {
+    control_.SetProperty("CommBusy", Variant(false));
+  } catch (const RuntimeError&) {
+  }
 }
 
 bool LiveTable::NonWaitingReadSent(std::int32_t result) const {
@@ -173,7 +193,12 @@ void LiveTable::SendRead(std::size_t row) {
     failure = e.what();
   }
   // A control may complete the read inside the call (UdpLink over ECOM): then it is over.
-  if (line_ == Line::Reading && lineRow_ == id && !failure.empty()) EndLine(failure, nullptr);
+  if (line_ == Line::Reading && lineRow_ == id && !failure.empty()) {
+    // Nothing went out, yet a control may stay busy after a refused read (DfLink until its
+    // watchdog, which a new control does not run): the line is ours and free.
+    FreeControl();
+    EndLine(failure, nullptr);
+  }
 }
 
 void LiveTable::RunWrite(const Write& w) {
@@ -242,10 +267,7 @@ void LiveTable::Lost() {
   std::string why = "no completion within 2 s";
   std::string errors = WhyFailed(0);
   if (errors.rfind("result 0", 0) != 0) why += ": " + errors;
-  try {
-    control_.SetProperty("CommBusy", Variant(false));
-  } catch (const RuntimeError&) {
-  }
+  FreeControl();
   EndLine(why, nullptr);
 }
 

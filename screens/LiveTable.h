@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,8 @@ class LiveTable {
   void Lost();
   std::string WhyFailed(std::int32_t result);
   bool NonWaitingReadSent(std::int32_t result) const;
+  bool Busy() const;
+  void FreeControl();
   std::ptrdiff_t RowOf(std::uint64_t id) const;
   void Changed(std::size_t row);
 
@@ -96,6 +99,8 @@ class LiveTable {
   Line line_ = Line::Free;
   std::uint64_t lineRow_ = 0;
   EventLoop::Handle watchdog_ = 0;
+  EventLoop::Handle retry_ = 0;                 // the next look at a control someone else holds
+  std::optional<std::int64_t> busySince_;
   bool sweeping_ = false;
   std::size_t sweepAt_ = 0;
   bool nextPosted_ = false;
