@@ -16,6 +16,7 @@
 #include "qt/ControlObjects.h"
 #include "qt/PropertySheet.h"
 #include "screens/PropertyPage.h"
+#include "tools/plclink/LineTrace.h"
 
 namespace plc::plcpanel {
 
@@ -24,6 +25,7 @@ PanelWindow::PanelWindow(const PanelOptions& options, QWidget* parent)
       intervalMs_(options.intervalMs) {
   session_->ApplyOptions(options_.control);
   host_.setDialogParent(this);
+  if (options_.control.trace) host_.setSerialTrace(plclink::StandardErrorTrace());
   object_ = qt::WrapControl(session_->Get(), &host_);
   table_ = std::make_unique<screens::LiveTable>(session_->Get());
   object_->addEventListener(
