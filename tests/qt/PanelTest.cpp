@@ -102,5 +102,33 @@ TEST(Panel, ThePropertyPageFromItsMenuEditsTheControlWithItsPortClosedAndReopens
   EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("6"); }, 5000));
 }
 
+TEST(PanelOptions, PlclinksOptionsThenTheAddressesAndThePanelsOwn) {
+  PanelOptions o = ParsePanelOptions({"DfLink", "-p/dev/ttyUSB1", "--settings", "19200,n,8,1", "N7:0", "--node=0",
+                                      "--interval", "250", "--trace", "N7:1", "--", "-B3:0"});
+  EXPECT_EQ(o.control.library, "DfLink");
+  EXPECT_EQ(o.control.port, "/dev/ttyUSB1");
+  EXPECT_EQ(o.control.settings, "19200,n,8,1");
+  EXPECT_EQ(o.control.node, "0");
+  EXPECT_TRUE(o.control.trace);
+  EXPECT_EQ(o.intervalMs, 250);
+  EXPECT_EQ(o.addresses, (std::vector<std::string>{"N7:0", "N7:1", "-B3:0"}));
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  for (const Case& c : {Case{{}, "no control given (rtulink, seqlink, DfLink or udplink)"},
+                        Case{{"rtulink", "--bogus"}, "unknown option '--bogus'"},
+                        Case{{"rtulink", "40001", "--port"}, "--port needs a value"},
+                        Case{{"rtulink", "--interval", "5"}, "--interval wants milliseconds from 10 to 86400000, not '5'"},
+                        Case{{"modlink"}, "unknown control 'modlink' (rtulink, seqlink, DfLink or udplink)"}}) {
+    try {
+      ParsePanelOptions(c.args);
+      ADD_FAILURE() << c.message;
+    } catch (const plclink::UsageError& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace plc::plcpanel

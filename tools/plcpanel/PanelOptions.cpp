@@ -11,7 +11,8 @@ bool IsFlag(const std::string& option) { return option == "--json" || option == 
 PanelOptions ParsePanelOptions(const std::vector<std::string>& args) {
   if (args.empty()) throw plclink::UsageError("no control given (rtulink, seqlink, DfLink or udplink)");
   PanelOptions p;
-  std::vector<std::string> forPlclink{args[0]};
+  // The command first: an option left without its value is then said to need one.
+  std::vector<std::string> forPlclink{args[0], "members"};
   bool optionsEnded = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -39,10 +40,10 @@ PanelOptions ParsePanelOptions(const std::vector<std::string>& args) {
     } else {
       forPlclink.push_back(a);
       const bool inlineValue = a.find('=') != std::string::npos || (a[1] != '-' && a.size() > 2);  // -p/dev/x
-      if (!IsFlag(a) && !inlineValue) forPlclink.push_back(value());
+      // plclink's parser judges the option itself: unknown, or missing its value.
+      if (!IsFlag(a) && !inlineValue && i + 1 < args.size()) forPlclink.push_back(args[++i]);
     }
   }
-  forPlclink.push_back("members");
   p.control = plclink::ParseCommandLine(forPlclink);
   return p;
 }

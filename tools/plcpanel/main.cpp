@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "core/RuntimeError.h"
 #include "qt/QtEventLoop.h"
@@ -10,17 +12,17 @@
 #include "tools/plcpanel/Screenshots.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);  // takes Qt's own options (-platform ...) out of the arguments
-  QApplication::setApplicationName(QStringLiteral("plcpanel"));
-  std::vector<std::string> args;
-  for (const QString& a : QApplication::arguments().mid(1)) args.push_back(a.toStdString());
-  for (const std::string& a : args) {
-    if (a == "--") break;
-    if (a == "-h" || a == "--help") {
+  // Help needs no display.
+  for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
+    if (std::string(argv[i]) == "-h" || std::string(argv[i]) == "--help") {
       std::cout << plc::plcpanel::PanelUsage();
       return 0;
     }
   }
+  QApplication app(argc, argv);  // takes Qt's own options (-platform ...) out of the arguments
+  QApplication::setApplicationName(QStringLiteral("plcpanel"));
+  std::vector<std::string> args;
+  for (const QString& a : QApplication::arguments().mid(1)) args.push_back(a.toStdString());
   plc::plcpanel::PanelOptions options;
   try {
     options = plc::plcpanel::ParsePanelOptions(args);
