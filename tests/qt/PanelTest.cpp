@@ -119,7 +119,8 @@ TEST(PanelOptions, PlclinksOptionsThenTheAddressesAndThePanelsOwn) {
   for (const Case& c : {Case{{}, "no control given (rtulink, seqlink, DfLink or udplink)"},
                         Case{{"rtulink", "--bogus"}, "unknown option '--bogus'"},
                         Case{{"rtulink", "40001", "--port"}, "--port needs a value"},
-                        Case{{"rtulink", "--interval", "5"}, "--interval wants milliseconds from 10 to 86400000, not '5'"},
+                        Case{{"rtulink", "--interval", "5"},
+                             "--interval wants milliseconds from 10 to 86400000, not '5'"},
                         Case{{"modlink"}, "unknown control 'modlink' (rtulink, seqlink, DfLink or udplink)"}}) {
     try {
       ParsePanelOptions(c.args);
