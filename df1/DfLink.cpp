@@ -1,5 +1,6 @@
 #include "df1/DfLink.h"
 
+#include "core/AboutBox.h"
 #include "core/Configuration.h"
 #include "core/Conversions.h"
 #include "core/FrameProperties.h"
@@ -138,6 +139,8 @@ void DfLink::mains() {
 }
 void DfLink::Refresh() {}
 void DfLink::Size(float, float) { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
-void DfLink::ShowAboutBox() { Host().ShowModal(DialogRequest{"About DfLink", {"Version 1.0.0"}}); }
+void DfLink::ShowAboutBox() {
+  Host().ShowModal(AboutBoxDialog("DfLink", true, {"DfLink: Allen-Bradley DF1 full duplex, PCCC"}));
+}
 
 }  // namespace plc

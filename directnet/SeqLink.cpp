@@ -1,5 +1,6 @@
 #include "directnet/SeqLink.h"
 
+#include "core/AboutBox.h"
 #include "core/OctalText.h"
 #include "core/RuntimeError.h"
 #include "core/TagDatabase.h"
@@ -176,6 +177,8 @@ void SeqLink::EventComComplete() {
   RaiseEvent("CommComplete", none);
 }
 
-void SeqLink::ShowAboutBox() { Host().ShowModal(DialogRequest{"About SeqLink", {"Version 1.0.0"}}); }
+void SeqLink::ShowAboutBox() {
+  Host().ShowModal(AboutBoxDialog("seqlink", true, {"SeqLink: DirectNET / K-sequence for DirectLOGIC PLCs"}));
+}
 
 }  // namespace plc

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "core/AboutBox.h"
 #include "core/Enums.h"
 #include "core/OctalText.h"
 #include "core/RuntimeError.h"
@@ -356,6 +357,8 @@ Result UdpLink::SerialNoted(Result result) {
 }
 
 // UdpLink's About box shows no version number.
-void UdpLink::ShowAboutBox() { Host().ShowModal(DialogRequest{"About UdpLink", {"Version"}}); }
+void UdpLink::ShowAboutBox() {
+  Host().ShowModal(AboutBoxDialog("udplink", false, {"UdpLink: DirectLOGIC over ECOM Ethernet or DirectNET serial"}));
+}
 
 }  // namespace plc

@@ -1,5 +1,6 @@
 #include "modbus/RtuLink.h"
 
+#include "core/AboutBox.h"
 #include "core/Configuration.h"
 #include "core/Conversions.h"
 #include "core/TagDatabase.h"
@@ -231,6 +232,8 @@ void RtuLink::Refresh() {}
 void RtuLink::Size(float&, float&) { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
 void RtuLink::EventComComplete() {}
 
-void RtuLink::ShowAboutBox() { Host().ShowModal(DialogRequest{"About RtuLink", {"Version 1.0.0"}}); }
+void RtuLink::ShowAboutBox() {
+  Host().ShowModal(AboutBoxDialog("rtulink", true, {"RtuLink: Modbus RTU and ASCII, master and slave"}));
+}
 
 }  // namespace plc

@@ -14,6 +14,9 @@ namespace plc {
 struct DialogRequest {
   std::string title;
   std::vector<std::string> lines;
+  // The form it is, for a host that has a view of its own for it ("dlgAbout"); empty for a
+  // plain message. A host without such a view shows the title and the lines.
+  std::string form{};
 };
 
 class ComponentHost {

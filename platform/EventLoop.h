@@ -1,18 +1,15 @@
 #pragma once
 // The event loop of one thread: the host's user-interface thread in the controls' world.
 //
-// It owns the wait for ready file descriptors (poll) and the timer queue. DoEvents() dispatches
-// what is pending and returns; WaitUntil() blocks in poll until an event arrives or its deadline
-// passes, so a reply is handled the moment it arrives and an idle wait costs no CPU. Callbacks
-// may re-enter the loop (a waiting call inside a timer tick), exactly as on a UI thread.
-//
-// On a manual clock the loop never blocks: when nothing is ready it moves the clock to the next
-// due timer or deadline, so time-out paths run in microseconds and deterministically.
+// An interface, so that the controls run on whichever loop their host has: PollEventLoop (poll
+// and a timer queue of its own) for programs without a window, QtEventLoop (qt/) for a Qt
+// program's GUI thread. Either owns the wait for ready file descriptors and the timers.
+// DoEvents() dispatches what is pending and returns; WaitUntil() blocks in the loop until an
+// event arrives or its deadline passes, so a reply is handled the moment it arrives and an
+// idle wait costs no CPU. Callbacks may re-enter the loop (a waiting call inside a timer
+// tick), exactly as on a UI thread.
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <memory>
-#include <vector>
 
 #include "platform/Clock.h"
 
@@ -22,65 +19,47 @@ class EventLoop {
  public:
   using Handle = std::uint64_t;
 
-  explicit EventLoop(Clock& clock);
-  ~EventLoop();
+  virtual ~EventLoop();
   EventLoop(const EventLoop&) = delete;
   EventLoop& operator=(const EventLoop&) = delete;
 
-  // This thread's loop: the one a ScopedCurrentLoop installed, else a default one on the
-  // system clock, made on first use.
+  // This thread's loop: the one a ScopedCurrentLoop installed, else a default PollEventLoop on
+  // the system clock, made on first use.
   static EventLoop& Current();
 
   Clock& GetClock() const { return clock_; }
   std::int64_t Now() const { return clock_.MonotonicMicros(); }
 
-  // Calls cb(revents) whenever fd is readable (or hung up, or in error).
-  Handle WatchFd(int fd, std::function<void(short revents)> cb);
-  void UnwatchFd(Handle h);
+  // Calls cb(revents) whenever fd is readable (or hung up, or in error); revents as poll(2)
+  // reports them for POLLIN.
+  virtual Handle WatchFd(int fd, std::function<void(short revents)> cb) = 0;
+  virtual void UnwatchFd(Handle h) = 0;
 
   // One-shot timer due at a monotonic time.
-  Handle AddTimer(std::int64_t dueMicros, std::function<void()> cb);
-  void CancelTimer(Handle h);
+  virtual Handle AddTimer(std::int64_t dueMicros, std::function<void()> cb) = 0;
+  virtual void CancelTimer(Handle h) = 0;
 
   // Runs cb at the next dispatch.
-  void Post(std::function<void()> cb);
+  virtual void Post(std::function<void()> cb) = 0;
 
   // Dispatches everything ready now and returns without blocking.
-  void DoEvents();
+  virtual void DoEvents() = 0;
 
   // Dispatches events until done() holds or the monotonic deadline passes; blocks between
   // events. Returns done().
-  bool WaitUntil(const std::function<bool()>& done, std::int64_t deadlineMicros);
+  virtual bool WaitUntil(const std::function<bool()>& done, std::int64_t deadlineMicros) = 0;
 
   // Dispatches events for the given time (a host's idle loop, a test's pause).
   void RunFor(std::int64_t micros);
 
+ protected:
+  explicit EventLoop(Clock& clock) : clock_(clock) {}
+
  private:
-  struct Watch {
-    int fd;
-    // Shared, so that a dispatch holds the callback alive without copying its captures (the
-    // callback may unwatch itself).
-    std::shared_ptr<const std::function<void(short)>> cb;
-  };
-  struct Timer {
-    std::int64_t due;
-    std::function<void()> cb;
-  };
-
-  // Runs posted callbacks and due timers; returns true if anything ran.
-  bool DispatchReady();
-  // Waits up to timeoutMicros (-1: forever) for a descriptor and dispatches the ready ones.
-  bool PollOnce(std::int64_t timeoutMicros);
-  std::int64_t NextTimerDue() const;
-
   Clock& clock_;
-  Handle next_ = 1;
-  std::map<Handle, Watch> watches_;
-  std::map<Handle, Timer> timers_;
-  std::vector<std::function<void()>> posted_;
 };
 
-// Makes a loop the current one of this thread for a scope (tests on a manual clock).
+// Makes a loop the current one of this thread for a scope (tests on a manual clock, a Qt host).
 class ScopedCurrentLoop {
  public:
   explicit ScopedCurrentLoop(EventLoop& loop);

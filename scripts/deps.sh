@@ -3,7 +3,11 @@
 set -euo pipefail
 packages=(cmake make ninja-build ccache g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
           pkg-config libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll nlohmann-json3-dev
-          libreadline-dev socat)
+          libreadline-dev socat qt6-base-dev xvfb xauth)
+# "screenshots": also the fonts the pictures show.
+if [ "${1:-}" = screenshots ]; then
+  packages+=(fonts-dejavu-core)
+fi
 # "fuzz": also clang and its libFuzzer runtime.
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang libclang-rt-14-dev)

@@ -5,6 +5,7 @@
 
 #include "core/ResultCodes.h"
 #include "core/RuntimeError.h"
+#include "platform/PollEventLoop.h"
 
 namespace plc {
 namespace {
@@ -41,7 +42,7 @@ struct FakeLine : ScanLine {
 
 struct ScanRig {
   ManualClock clock;
-  EventLoop loop{clock};
+  PollEventLoop loop{clock};
   ScanDatabase db;
   FakeLine line;
   ScanEngine scan{line, loop, db};

@@ -5,6 +5,7 @@
 
 #include "directnet/Blocks.h"
 #include "directnet/DirectNetEngine.h"
+#include "platform/PollEventLoop.h"
 #include "tests/directnet/SeqLinkRig.h"
 
 namespace plc {
@@ -355,7 +356,7 @@ namespace {
 // 0..1000, and words left unconverted with the error text kept at completion.
 TEST(DirectNetEngineReuse, OwnStateBufferAndCompletionRules) {
   ManualClock clock;
-  EventLoop loop(clock);
+  PollEventLoop loop(clock);
   ScopedCurrentLoop scope(loop);
   MemorySerialPort port(loop);
   port.SetPortOpen(true);

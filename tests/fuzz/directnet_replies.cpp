@@ -16,8 +16,8 @@
 #include "directnet/DirectNetEngine.h"
 #include "directnet/LinkState.h"
 #include "platform/Clock.h"
-#include "platform/EventLoop.h"
 #include "platform/MemorySerialPort.h"
+#include "platform/PollEventLoop.h"
 
 using namespace plc;
 using namespace plc::dnet;
@@ -50,7 +50,7 @@ void CheckPure(std::span<const std::uint8_t> reply, std::size_t words) {
 
 void DriveEngine(const std::uint8_t* data, std::size_t size, std::int32_t words, bool write) {
   ManualClock clock;
-  EventLoop loop(clock);
+  PollEventLoop loop(clock);
   ScopedCurrentLoop scope(loop);
   MemorySerialPort port(loop);
   port.SetPortOpen(true);

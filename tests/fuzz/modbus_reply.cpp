@@ -16,8 +16,8 @@
 #include "modbus/Frame.h"
 #include "modbus/MasterReply.h"
 #include "modbus/ModbusMaster.h"
-#include "platform/EventLoop.h"
 #include "platform/MemorySerialPort.h"
+#include "platform/PollEventLoop.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The engine behind it.
   ManualClock clock;
-  EventLoop loop{clock};
+  PollEventLoop loop{clock};
   ScopedCurrentLoop scope{loop};
   MemorySerialPort port{loop};
   port.SetPortOpen(true);

@@ -14,8 +14,8 @@
 #include "modbus/Frame.h"
 #include "modbus/ModbusMaster.h"
 #include "modbus/ModbusSlave.h"
-#include "platform/EventLoop.h"
 #include "platform/MemorySerialPort.h"
+#include "platform/PollEventLoop.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool type2 = (data[0] & 2) != 0;
 
   ManualClock clock;
-  EventLoop loop{clock};
+  PollEventLoop loop{clock};
   ScopedCurrentLoop scope{loop};
   MemorySerialPort port{loop};
   port.SetPortOpen(true);

@@ -51,7 +51,7 @@ TEST(MasterEventBuffer, ReplacedMDataLeavesDataBufferAsTheReplyLeftIt) {
 
 TEST(MasterEventBuffer, SlaveEventHandlerWritesToMDataStay) {
   ManualClock clock;
-  EventLoop loop{clock};
+  PollEventLoop loop{clock};
   ScopedCurrentLoop scope{loop};
   MemorySerialPort port{loop};
   ModbusMaster master{port, loop};

@@ -11,15 +11,15 @@
 #include "modbus/MasterCallRoad.h"
 #include "modbus/ModbusMaster.h"
 #include "modbus/RtuFrame.h"
-#include "platform/EventLoop.h"
 #include "platform/MemorySerialPort.h"
+#include "platform/PollEventLoop.h"
 #include "tests/modbus/FramingHelpers.h"
 
 namespace plc::modbus::testing {
 
 struct MasterRig {
   ManualClock clock;
-  EventLoop loop{clock};
+  PollEventLoop loop{clock};
   ScopedCurrentLoop scope{loop};
   MemorySerialPort port{loop};
   ModbusMaster master{port, loop};

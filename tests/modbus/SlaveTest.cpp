@@ -7,8 +7,8 @@
 #include "modbus/ModbusSlave.h"
 #include "modbus/RtuFrame.h"
 #include "modbus/RtuLink.h"
-#include "platform/EventLoop.h"
 #include "platform/MemorySerialPort.h"
+#include "platform/PollEventLoop.h"
 #include "tests/modbus/FramingHelpers.h"
 #include "tests/support/LinkTestBench.h"
 
@@ -29,7 +29,7 @@ struct Event {
 
 struct SlaveRig {
   ManualClock clock;
-  EventLoop loop{clock};
+  PollEventLoop loop{clock};
   ScopedCurrentLoop scope{loop};
   MemorySerialPort port{loop};
   ModbusMaster master{port, loop};

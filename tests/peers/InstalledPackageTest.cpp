@@ -86,6 +86,27 @@ TEST_F(InstalledPackage, ExamplesReadTheLibmodbusServerWaitingAndByEvent) {
   EXPECT_NE(r.err.find("ReadPLC: result 0"), std::string::npos) << r.err;
 }
 
+// With the Qt component (PLC_QT): find_package(PlcLink COMPONENTS Qt) builds a Qt host that
+// runs RtuLink on Qt's loop; without it, the package has no Qt component and nothing of it.
+TEST_F(InstalledPackage, TheQtComponentBuildsAQtHostThatReadsOnQtsLoop) {
+  const fs::path host = Example("qt_host");
+  if (!PLC_INSTALLS_QT) {
+    EXPECT_FALSE(fs::exists(host)) << "no Qt component without PLC_QT";
+    EXPECT_FALSE(fs::exists(Prefix() / "lib" / "libplcqt.so"));
+    return;
+  }
+  ASSERT_TRUE(fs::exists(host)) << "examples/qt_host was not built against the installed Qt component";
+  EXPECT_TRUE(fs::exists(Prefix() / "include" / "plclink" / "qt" / "RtuLinkObject.h"));
+  EXPECT_TRUE(fs::exists(Prefix() / "bin" / "plcpanel"));
+  PtyLink line;
+  PeerProcess server(RtuServerCommand({line.PathA()}));
+  RunResult r = RunTool("env", {"-u", "QVL_PLUGIN_PATH", "QT_QPA_PLATFORM=offscreen", host.string(), line.PathB(), "1",
+                                "9600,n,8,1", "--once"},
+                        30);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "101 202 303 404\n");
+}
+
 TEST_F(InstalledPackage, LibrariesCarryVersionedNamesAndNoBuildFolderPaths) {
   const fs::path lib = Prefix() / "lib";
   EXPECT_TRUE(fs::is_symlink(lib / "libplcbase.so.1"));

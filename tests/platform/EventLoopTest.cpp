@@ -1,4 +1,4 @@
-#include "platform/EventLoop.h"
+#include "platform/PollEventLoop.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@ namespace {
 
 TEST(EventLoop, ManualClockWaitJumpsToDeadlineWithoutBlocking) {
   ManualClock clock;
-  EventLoop loop(clock);
+  PollEventLoop loop(clock);
   bool done = loop.WaitUntil([] { return false; }, 2'000'000);
   EXPECT_FALSE(done);
   EXPECT_EQ(clock.MonotonicMicros(), 2'000'000);
@@ -18,7 +18,7 @@ TEST(EventLoop, ManualClockWaitJumpsToDeadlineWithoutBlocking) {
 
 TEST(EventLoop, WaitEndsWhenAnEventMakesItDone) {
   ManualClock clock;
-  EventLoop loop(clock);
+  PollEventLoop loop(clock);
   bool flag = false;
   loop.AddTimer(300'000, [&] { flag = true; });
   EXPECT_TRUE(loop.WaitUntil([&] { return flag; }, 2'000'000));
@@ -27,7 +27,7 @@ TEST(EventLoop, WaitEndsWhenAnEventMakesItDone) {
 
 TEST(EventLoop, CallbacksMayReenterTheLoop) {
   ManualClock clock;
-  EventLoop loop(clock);
+  PollEventLoop loop(clock);
   int inner = 0;
   loop.Post([&] {
     loop.AddTimer(loop.Now() + 1000, [&] { ++inner; });
@@ -38,7 +38,7 @@ TEST(EventLoop, CallbacksMayReenterTheLoop) {
 }
 
 TEST(EventLoop, ReadableDescriptorWakesARealWait) {
-  EventLoop loop(TheSystemClock());
+  PollEventLoop loop(TheSystemClock());
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   char got = 0;
@@ -52,7 +52,7 @@ TEST(EventLoop, ReadableDescriptorWakesARealWait) {
 
 TEST(IntervalTimer, TicksEveryIntervalOnlyWhileEnabled) {
   ManualClock clock;
-  EventLoop loop(clock);
+  PollEventLoop loop(clock);
   IntervalTimer timer(500, loop);
   int ticks = 0;
   timer.OnTick = [&] { ++ticks; };
@@ -68,7 +68,7 @@ TEST(IntervalTimer, TicksEveryIntervalOnlyWhileEnabled) {
 
 TEST(IntervalTimer, ALongTickIsNotReentered) {
   ManualClock clock;
-  EventLoop loop(clock);
+  PollEventLoop loop(clock);
   IntervalTimer timer(100, loop);
   int depth = 0, maxDepth = 0, ticks = 0;
   timer.OnTick = [&] {

@@ -9,6 +9,7 @@
 
 #include "core/Enums.h"
 #include "core/RuntimeError.h"
+#include "platform/PollEventLoop.h"
 #include "platform/SerialPortMap.h"
 #include "tests/support/Pty.h"
 
@@ -41,7 +42,7 @@ class PosixSerialPortOnPty : public ::testing::Test {
   }
   int Count(int event) const { return static_cast<int>(std::count(events.begin(), events.end(), event)); }
 
-  EventLoop loop{TheSystemClock()};
+  PollEventLoop loop{TheSystemClock()};
   ScopedCurrentLoop current{loop};
   Pty pty;
   ScopedCommPort mapping{kPort, pty.DevicePath()};
@@ -322,7 +323,7 @@ TEST_F(PosixSerialPortOnPty, CloseReturnsAtOnceWhenTheFarEndNeverReadsOrHasGone)
 }
 
 TEST(PtyLink, TwoPortsTalkBothWaysThroughTheLinkedDevices) {
-  EventLoop loop{TheSystemClock()};
+  PollEventLoop loop{TheSystemClock()};
   test::PtyLink link;
   ScopedCommPort a(21, link.PathA());
   ScopedCommPort b(22, link.PathB());

@@ -4,6 +4,7 @@
 #include "core/Enums.h"
 #include "core/RuntimeError.h"
 #include "platform/MemorySerialPort.h"
+#include "platform/PollEventLoop.h"
 
 namespace plc {
 namespace {
@@ -15,7 +16,7 @@ class SerialPortBase : public ::testing::Test {
     port.SetPortOpen(true);
   }
   ManualClock clock;
-  EventLoop loop{clock};
+  PollEventLoop loop{clock};
   MemorySerialPort port{loop};
   std::vector<int> events;
 };

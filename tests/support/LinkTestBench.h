@@ -8,8 +8,8 @@
 
 #include "platform/Clock.h"
 #include "platform/ComponentHost.h"
-#include "platform/EventLoop.h"
 #include "platform/MemorySerialPort.h"
+#include "platform/PollEventLoop.h"
 #include "platform/PropertyBag.h"
 
 namespace plc::test {
@@ -17,7 +17,7 @@ namespace plc::test {
 template <class C>
 struct LinkTestBench {
   ManualClock clock;
-  EventLoop loop{clock};
+  PollEventLoop loop{clock};
   ScopedCurrentLoop scope{loop};
   StandaloneHost host;
   MemorySerialPort* port = nullptr;

@@ -301,6 +301,7 @@ std::string VersionText() { return std::string("plclink ") + PLCLINK_VERSION; }
 std::string UsageText() {
   std::string text = R"(usage: plclink CONTROL [options] COMMAND [operands]
        plclink demo | --version | --help | CONTROL COMMAND --help
+       plclink about CONTROL | udplink ccm [options]   (each with --help)
 
 CONTROL: rtulink, seqlink, DfLink or udplink (any case)
 

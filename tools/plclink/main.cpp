@@ -10,6 +10,7 @@
 #include "tools/plclink/ControlSession.h"
 #include "tools/plclink/Demo.h"
 #include "tools/plclink/Output.h"
+#include "tools/plclink/ScreenCommands.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ int UsageFailure(const std::string& what, const std::vector<std::string>& args =
 int main(int argc, char** argv) {
   using namespace plc::plclink;
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (auto status = RunScreenCommand(args)) return *status;
   for (const std::string& a : args) {
     if (a == "--") break;
     if (a == "-h" || a == "--help") {

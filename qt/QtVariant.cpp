@@ -1,0 +1,70 @@
+#include "qt/QtVariant.h"
+
+#include <QFont>
+#include <QStringList>
+#include <limits>
+
+#include "qt/QtComponentHost.h"
+
+namespace plc::qt {
+
+QVariant ToQVariant(const Variant& v) {
+  switch (v.Type()) {
+    case VarType::Empty: return QVariant();
+    case VarType::Int16:
+    case VarType::Int32:
+    case VarType::Byte: return QVariant(v.ToInt32());
+    case VarType::Single: return QVariant(v.ToSingle());
+    case VarType::Double: return QVariant(v.ToDouble());
+    case VarType::Bool: return QVariant(v.ToBool());
+    case VarType::String: return QVariant(QString::fromStdString(v.ToString()));
+    case VarType::Font: return QVariant(QFontOf(v.ToFont()));
+    case VarType::Array: {
+      QVariantList list;
+      const VariantArray& a = v.Array();
+      for (const Variant& element : a) list.push_back(ToQVariant(element));
+      return list;
+    }
+  }
+  return QVariant();
+}
+
+Variant FromQVariant(const QVariant& q) {
+  if (!q.isValid() || q.isNull()) return Variant();
+  switch (q.metaType().id()) {
+    case QMetaType::Bool: return Variant(q.toBool());
+    case QMetaType::Int:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar: return Variant(static_cast<std::int32_t>(q.toInt()));
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Long:
+    case QMetaType::ULong: {
+      const double d = q.toDouble();
+      if (d >= std::numeric_limits<std::int32_t>::min() && d <= std::numeric_limits<std::int32_t>::max())
+        return Variant(static_cast<std::int32_t>(q.toLongLong()));
+      return Variant(d);
+    }
+    case QMetaType::Float: return Variant(q.toFloat());
+    case QMetaType::Double: return Variant(q.toDouble());
+    case QMetaType::QString:
+    case QMetaType::QByteArray: return Variant(q.toString().toStdString());
+    case QMetaType::QFont: return Variant(FontOf(q.value<QFont>()));
+    case QMetaType::QVariantList:
+    case QMetaType::QStringList: {
+      const QVariantList list = q.toList();
+      VariantArray a(1, static_cast<std::int32_t>(list.size()));
+      for (qsizetype i = 0; i < list.size(); ++i) a.Set(static_cast<std::int32_t>(i + 1), FromQVariant(list[i]));
+      return Variant(std::move(a));
+    }
+    default: break;
+  }
+  if (q.canConvert<double>()) return Variant(q.toDouble());
+  return Variant(q.toString().toStdString());
+}
+
+}  // namespace plc::qt

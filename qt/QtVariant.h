@@ -1,0 +1,17 @@
+#pragma once
+// Values between the controls and Qt: plc::Variant to QVariant and back.
+//
+// Empty is an invalid QVariant; integers are int, single float, double double, Boolean bool,
+// text QString, a font QFont. An array becomes the QVariantList of its elements from its lower
+// bound; a QVariantList (or QStringList) becomes an array of variants from index 1, the bounds
+// the controls' callers pass (ReadValue(1..n), ABValue(1..n)).
+#include <QVariant>
+
+#include "core/Variant.h"
+
+namespace plc::qt {
+
+QVariant ToQVariant(const Variant& value);
+Variant FromQVariant(const QVariant& value);
+
+}  // namespace plc::qt

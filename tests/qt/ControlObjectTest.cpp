@@ -1,0 +1,160 @@
+// The generated QObject wrappers: properties through Qt's meta-object with their NOTIFY
+// signals, enumerations as Q_ENUMs, methods with their by-reference arguments, events as
+// signals with their arguments, and ShowAboutBox through the Qt host.
+#include "qt/ControlObject.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMetaEnum>
+#include <QMetaProperty>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "core/ResultCodes.h"
+#include "platform/PseudoTerminalLink.h"
+#include "qt/AboutDialog.h"
+#include "qt/ControlObjects.h"
+#include "qt/DfLinkObject.h"
+#include "qt/QtEventLoop.h"
+#include "qt/RtuLinkObject.h"
+#include "qt/SeqLinkObject.h"
+#include "qt/UdpLinkObject.h"
+#include "plclink/Version.h"
+#include "tests/support/PlclinkCommand.h"
+#include "tests/support/Pty.h"
+
+namespace plc::qt {
+namespace {
+
+constexpr std::int16_t kCommPort = 43;
+
+TEST(ControlObject, PropertiesAreQtPropertiesThatNotifyTheirChange) {
+  QtEventLoop loop;
+  RtuLinkObject rtu;
+  const QMetaObject* meta = rtu.metaObject();
+  QMetaProperty commPort = meta->property(meta->indexOfProperty("CommPort"));
+  ASSERT_TRUE(commPort.isValid());
+  EXPECT_TRUE(commPort.isWritable());
+  EXPECT_EQ(QString::fromLatin1(commPort.notifySignal().name()), QStringLiteral("CommPortChanged"));
+  QMetaProperty cd = meta->property(meta->indexOfProperty("CDHolding"));
+  EXPECT_FALSE(cd.isWritable()) << "read-only in the member table, read-only here";
+
+  QSignalSpy changed(&rtu, &RtuLinkObject::CommPortChanged);
+  EXPECT_TRUE(rtu.setProperty("CommPort", 3));
+  EXPECT_EQ(rtu.control().GetProperty("CommPort").ToInt32(), 3);
+  EXPECT_EQ(rtu.CommPort(), 3);
+  EXPECT_EQ(changed.count(), 1);
+  // A change made past the wrapper is told by the control's own notification.
+  rtu.control().SetProperty("CommPort", std::int16_t{4});
+  EXPECT_EQ(changed.count(), 2);
+  EXPECT_EQ(rtu.property("CommPort").toInt(), 4);
+}
+
+TEST(ControlObject, EnumerationsAreQEnumsAndTypedPropertiesTakeThem) {
+  QtEventLoop loop;
+  RtuLinkObject rtu;
+  const QMetaObject* meta = rtu.metaObject();
+  QMetaEnum mode = meta->enumerator(meta->indexOfEnumerator("EnModBusMode"));
+  ASSERT_TRUE(mode.isValid());
+  EXPECT_EQ(mode.keyToValue("SlaveRtu"), 3);
+  QSignalSpy changed(&rtu, &RtuLinkObject::ModBusModeChanged);
+  rtu.setModBusMode(RtuLinkObject::EnModBusMode::Ascii);
+  EXPECT_EQ(rtu.control().GetProperty("ModBusMode").ToInt32(), 2);
+  EXPECT_EQ(rtu.ModBusMode(), RtuLinkObject::EnModBusMode::Ascii);
+  EXPECT_EQ(changed.count(), 1);
+  EXPECT_EQ(meta->property(meta->indexOfProperty("ModBusMode")).enumerator().name(), QByteArray("EnModBusMode"));
+}
+
+TEST(ControlObject, ARefusedValueThrowsFromTheTypedSetterAndIsAnErrorSignalWhenLateBound) {
+  QtEventLoop loop;
+  DfLinkObject df;
+  EXPECT_THROW(df.setSettings(QStringLiteral("9600,x,8,1")), RuntimeError);
+  QSignalSpy errors(&df, &ControlObject::error);
+  EXPECT_FALSE(df.set(QStringLiteral("CommPort"), QStringLiteral("three")));
+  ASSERT_EQ(errors.count(), 1);
+  EXPECT_EQ(errors.at(0).at(0).toInt(), 13);
+  EXPECT_FALSE(df.call(QStringLiteral("NoSuchMethod")).isValid());
+  EXPECT_EQ(errors.count(), 2);
+}
+
+TEST(ControlObject, EventsAreSignalsWithTheirArguments) {
+  QtEventLoop loop;
+  SeqLinkObject seq;
+  QSignalSpy complete(&seq, &SeqLinkObject::CommComplete);
+  QSignalSpy any(&seq, &ControlObject::controlEvent);
+  seq.EventComComplete();
+  EXPECT_EQ(complete.count(), 1);
+  ASSERT_EQ(any.count(), 1);
+  EXPECT_EQ(any.at(0).at(0).toString(), QStringLiteral("CommComplete"));
+}
+
+TEST(ControlObject, AWrappedControlMustBeOfItsClass) {
+  QtEventLoop loop;
+  PluginControl seq = PluginControl::Load("seqlink");
+  EXPECT_THROW(RtuLinkObject{*seq}, std::invalid_argument);
+  std::unique_ptr<ControlObject> any = WrapControl(*seq);
+  EXPECT_NE(qobject_cast<SeqLinkObject*>(any.get()), nullptr);
+  EXPECT_EQ(any->className(), QStringLiteral("SeqLink"));
+}
+
+TEST(ControlObject, RtuLinkReadsWaitingAndRaisesCommCompleteExForAReadThatDoesNotWait) {
+  QtEventLoop loop;
+  PseudoTerminalLink line;
+  test::PeerProcess slave(test::PlclinkCommand({"rtulink", "--port", line.PathB(), "--settings", "19200,n,8,1",
+                                                "serve", "--set", "40001=101", "--set", "40002=202"}));
+  test::ScopedCommPort port(kCommPort, line.PathA());
+  RtuLinkObject rtu;
+  rtu.setCommPort(kCommPort);
+  rtu.setSettings(QStringLiteral("19200,n,8,1"));
+  rtu.setPortOpen(true);
+
+  QVariant address = QStringLiteral("40001"), values = QVariantList{0, 0}, size = 2;
+  ASSERT_EQ(rtu.ReadPLC(address, values, &size), ResultOk) << rtu.failureCause().toStdString();
+  EXPECT_EQ(values.toList(), (QVariantList{101.0, 202.0}));
+
+  QSignalSpy complete(&rtu, &RtuLinkObject::CommCompleteEx);
+  QVariant second = QStringLiteral("40002"), unused = QVariantList{0};
+  ASSERT_EQ(rtu.ReadPLCNW(second, unused), ResultOk);
+  ASSERT_TRUE(complete.wait(5000));
+  const QList<QVariant> args = complete.takeFirst();
+  ASSERT_EQ(args.size(), 5);
+  // MData is the control's whole buffer as a list from its lower bound 0: the first value is
+  // at 1, where the classic MData(1) has it.
+  EXPECT_EQ(args[0].toList().value(1).toInt(), 202);
+  EXPECT_EQ(args[1].toInt(), 40002);
+  EXPECT_EQ(args[2].toInt(), 1);
+  EXPECT_EQ(args[4].toInt(), ResultOk);
+  rtu.setPortOpen(false);
+}
+
+TEST(ControlObject, ShowAboutBoxShowsTheAboutDialogModallyThroughTheQtHost) {
+  QtEventLoop loop;
+  DfLinkObject df;
+  QSignalSpy texts(&df.host(), &QtComponentHost::dialogTexts);
+  QString title, version;
+  QTimer::singleShot(50, [&] {
+    auto* dialog = qobject_cast<AboutDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    title = dialog->windowTitle();
+    version = dialog->versionLabel()->text();
+    QTest::mouseClick(dialog->okButton(), ::Qt::LeftButton);
+  });
+  df.ShowAboutBox();  // returns once OK closed it
+  EXPECT_EQ(title, QStringLiteral("About DfLink"));
+  EXPECT_EQ(version, QStringLiteral("Version " PLCLINK_VERSION));
+  ASSERT_EQ(texts.count(), 1);
+  EXPECT_EQ(texts.at(0).at(0).toStringList().value(0), QStringLiteral("About DfLink"));
+}
+
+TEST(ControlObject, AHostWithoutADisplayGetsTheAboutTextsAndCarriesOn) {
+  test::RunResult r = test::RunProgram(
+      test::PeerCommand{PLC_HEADLESS_HOST, {}, "build the qt_headless_host target"}, std::chrono::seconds(20));
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("About udplink|Version|UdpLink"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("still running"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace plc::qt

@@ -1,0 +1,135 @@
+// plcpanel's window against simulated PLCs: the table fills with live values, an edited cell
+// is written to the PLC, a failure's text is shown, and the menus reach the property page.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QTest>
+#include <QTimer>
+
+#include "platform/PseudoTerminalLink.h"
+#include "qt/PropertySheet.h"
+#include "qt/QtEventLoop.h"
+#include "tests/support/Pty.h"
+#include "tools/plcpanel/PanelWindow.h"
+#include "tools/plcsim/Df1Simulator.h"
+#include "tools/plcsim/DirectNetSimulator.h"
+
+namespace plc::plcpanel {
+namespace {
+
+QString Cell(PanelWindow& w, int row, int column) {
+  return w.model().data(w.model().index(row, column), ::Qt::DisplayRole).toString();
+}
+
+TEST(Panel, ReadsLiveValuesWritesAnEditedCellAndShowsFailures) {
+  qt::QtEventLoop loop;
+  PseudoTerminalLink line;
+  sim::DirectNetSimulator station({line.PathB(), {1}});
+  station.SetWord(1, 0x0400, 12);
+  station.SetWord(1, 0x0401, 345);
+  PanelOptions options = ParsePanelOptions(
+      {"seqlink", "--port", line.PathA(), "--settings", "9600,n,8,1", "--interval", "100", "V,2000", "V,2001"});
+  PanelWindow window(options);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(window, 1, LiveTableModel::Value) == QStringLiteral("345"); }, 5000))
+      << window.statusLabel()->text().toStdString();
+  EXPECT_EQ(Cell(window, 0, LiveTableModel::Value), QStringLiteral("12"));
+  EXPECT_EQ(Cell(window, 0, LiveTableModel::Status), QStringLiteral("ok"));
+
+  // The person types a new value into the Value cell.
+  QTableView* view = window.view();
+  view->setCurrentIndex(window.model().index(0, LiveTableModel::Value));
+  view->edit(view->currentIndex());
+  auto* editor = view->findChild<QLineEdit*>();
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  QTest::keyClicks(editor, QStringLiteral("4660"));
+  QTest::keyClick(editor, ::Qt::Key_Return);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return station.Word(1, 0x0400) == 4660; }, 5000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("4660"); }, 5000));
+
+  // A station that stops answering: each row says why, and the status line the latest.
+  station.SetFault(sim::StationFault::NoAnswer);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Cell(window, 1, LiveTableModel::Status).isEmpty() &&
+                                           Cell(window, 1, LiveTableModel::Status) != QStringLiteral("ok") &&
+                                           Cell(window, 1, LiveTableModel::Status) != QStringLiteral("reading..."); },
+                              8000));
+  EXPECT_TRUE(window.statusLabel()->text().startsWith(QStringLiteral("V,200")))
+      << window.statusLabel()->text().toStdString();
+  station.SetFault(sim::StationFault::None);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 1, LiveTableModel::Status) == QStringLiteral("ok"); }, 8000));
+
+  // An address typed into the entry box becomes a row of its own.
+  auto* entry = window.findChild<QLineEdit*>(QStringLiteral("txtAddress"));
+  QTest::keyClicks(entry, QStringLiteral("V,2001"));
+  QTest::keyClick(entry, ::Qt::Key_Return);
+  EXPECT_EQ(window.model().rowCount(), 3);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 2, LiveTableModel::Value) == QStringLiteral("345"); }, 5000));
+}
+
+TEST(Panel, ThePropertyPageFromItsMenuEditsTheControlWithItsPortClosedAndReopensIt) {
+  qt::QtEventLoop loop;
+  PseudoTerminalLink line;
+  sim::Df1Simulator plc(sim::Df1SimOptions{line.PathB(), false, 19200});
+  plc.Plc().Table().SetWords(7, 0, {5});
+  PanelOptions options =
+      ParsePanelOptions({"DfLink", "-p", line.PathA(), "--settings", "19200,n,8,1", "--node", "0", "N7:0"});
+  PanelWindow window(options);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("5"); }, 5000))
+      << window.statusLabel()->text().toStdString();
+  bool shown = false;
+  QTimer::singleShot(100, [&] {
+    auto* sheet = qobject_cast<qt::PropertySheet*>(QApplication::activeModalWidget());
+    if (!sheet) return;
+    shown = true;
+    EXPECT_FALSE(window.control().GetProperty("PortOpen").ToBool()) << "closed while the page edits";
+    auto* plcType = sheet->findChild<QComboBox*>(QStringLiteral("cboPLCType"));
+    plcType->setCurrentIndex(plcType->findData(QStringLiteral("2")));
+    Q_EMIT plcType->activated(plcType->currentIndex());
+    QTest::mouseClick(sheet->buttons()->button(QDialogButtonBox::Ok), ::Qt::LeftButton);
+  });
+  EXPECT_TRUE(window.showProperties());
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(window.control().GetProperty("PLCType").ToInt32(), 2);
+  EXPECT_TRUE(window.control().GetProperty("PortOpen").ToBool());
+  plc.Plc().Table().SetWords(7, 0, {6});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("6"); }, 5000));
+}
+
+TEST(PanelOptions, PlclinksOptionsThenTheAddressesAndThePanelsOwn) {
+  PanelOptions o = ParsePanelOptions({"DfLink", "-p/dev/ttyUSB1", "--settings", "19200,n,8,1", "N7:0", "--node=0",
+                                      "--interval", "250", "--trace", "N7:1", "--", "-B3:0"});
+  EXPECT_EQ(o.control.library, "DfLink");
+  EXPECT_EQ(o.control.port, "/dev/ttyUSB1");
+  EXPECT_EQ(o.control.settings, "19200,n,8,1");
+  EXPECT_EQ(o.control.node, "0");
+  EXPECT_TRUE(o.control.trace);
+  EXPECT_EQ(o.intervalMs, 250);
+  EXPECT_EQ(o.addresses, (std::vector<std::string>{"N7:0", "N7:1", "-B3:0"}));
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  for (const Case& c : {Case{{}, "no control given (rtulink, seqlink, DfLink or udplink)"},
+                        Case{{"rtulink", "--bogus"}, "unknown option '--bogus'"},
+                        Case{{"rtulink", "40001", "--port"}, "--port needs a value"},
+                        Case{{"rtulink", "--interval", "5"},
+                             "--interval wants milliseconds from 10 to 86400000, not '5'"},
+                        Case{{"modlink"}, "unknown control 'modlink' (rtulink, seqlink, DfLink or udplink)"}}) {
+    try {
+      ParsePanelOptions(c.args);
+      ADD_FAILURE() << c.message;
+    } catch (const plclink::UsageError& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace plc::plcpanel

@@ -1,0 +1,219 @@
+// The operator panel's live table on each control against its simulated PLC, on the poll loop:
+// values read by non-waiting reads one at a time, a write read back, a refused address and a
+// silent station each saying why without stopping the other rows.
+#include "screens/LiveTable.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+
+#include "core/PluginControl.h"
+#include "platform/PseudoTerminalLink.h"
+#include "tests/support/PlclinkCommand.h"
+#include "tests/support/Pty.h"
+#include "tools/plcsim/Df1Simulator.h"
+#include "tools/plcsim/DirectNetSimulator.h"
+#include "tools/plcsim/EcomModuleSim.h"
+
+namespace plc::screens {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::int16_t kCommPort = 41;
+
+// A control placed as a host places it, its events going to a live table.
+struct Panel {
+  explicit Panel(const char* library) : control(PluginControl::Load(library)), table(*control) {
+    control->SetHost(&host);
+    control->Initialize();
+    control->InitProperties();
+    control->Show();
+    control->SetEventSink([this](const std::string& name, std::vector<Variant>& args) {
+      if (name.rfind("CommComplete", 0) == 0) ++completions;
+      table.OnEvent(name, args);
+    });
+    table.onRowChanged = [this](std::size_t row) {
+      if (table.Rows()[row].onLine) {
+        ++sent;
+        maxOnLine = std::max(maxOnLine, OnLine());
+      }
+    };
+  }
+  ~Panel() {
+    if (control->GetProperty("PortOpen").ToBool()) control->SetProperty("PortOpen", false);
+  }
+  void Set(const char* name, Variant value) { control->SetProperty(name, value); }
+  void Add(const std::string& address) {
+    std::string why;
+    ASSERT_TRUE(table.AddRow(address, why)) << why;
+  }
+  int OnLine() const {
+    int n = 0;
+    for (const LiveRow& r : table.Rows()) n += r.onLine ? 1 : 0;
+    return n;
+  }
+  // One sweep, to its end.
+  bool SweepOnce(std::int64_t seconds = 10) {
+    table.Sweep();
+    EventLoop& loop = EventLoop::Current();
+    return loop.WaitUntil([this] { return table.Idle(); }, loop.Now() + seconds * 1'000'000);
+  }
+  bool Wait(std::int64_t seconds = 10) {
+    EventLoop& loop = EventLoop::Current();
+    return loop.WaitUntil([this] { return table.Idle(); }, loop.Now() + seconds * 1'000'000);
+  }
+  const LiveRow& Row(std::size_t i) const { return table.Rows().at(i); }
+
+  StandaloneHost host;
+  PluginControl control;
+  LiveTable table;
+  int completions = 0;
+  int sent = 0;
+  int maxOnLine = 0;
+};
+
+TEST(LiveTable, SeqLinkRowsReadOneAtATimeAndAnEditIsWrittenAndReadBack) {
+  PseudoTerminalLink line;
+  sim::DirectNetSimulator station({line.PathB(), {1}});
+  station.SetWord(1, 0x0400, 111);  // V2000
+  station.SetWord(1, 0x0401, 222);
+  test::ScopedCommPort port(kCommPort, line.PathA());
+  Panel p("seqlink");
+  p.Set("CommPort", std::int16_t{kCommPort});
+  p.Set("Settings", "9600,n,8,1");
+  p.Set("PortOpen", true);
+  p.Add("V,2000");
+  p.Add("V,2001");
+  p.Add("V,99999999");  // refused before anything is sent
+  ASSERT_TRUE(p.SweepOnce());
+  EXPECT_EQ(p.Row(0).value, "111");
+  EXPECT_EQ(p.Row(0).failure, "");
+  EXPECT_EQ(p.Row(1).value, "222");
+  EXPECT_EQ(p.Row(2).value, "");
+  EXPECT_NE(p.Row(2).failure, "") << "a refused address says why";
+  EXPECT_EQ(p.maxOnLine, 1) << "one request on the line at a time";
+
+  std::string why;
+  ASSERT_TRUE(p.table.Edit(0, "4660", why)) << why;
+  ASSERT_TRUE(p.Wait());
+  EXPECT_EQ(station.Word(1, 0x0400), 4660);
+  EXPECT_EQ(p.Row(0).value, "4660") << "the row is read back after the write";
+  EXPECT_EQ(p.Row(0).failure, "");
+  EXPECT_FALSE(p.table.Edit(1, "twelve", why));
+  EXPECT_EQ(why, "'twelve' is not a number");
+}
+
+TEST(LiveTable, ASilentStationFailsEachRowInTurnAndTheNextSweepRecovers) {
+  PseudoTerminalLink line;
+  sim::DirectNetSimulator station({line.PathB(), {1}});
+  station.SetWord(1, 0x0400, 5);
+  test::ScopedCommPort port(kCommPort, line.PathA());
+  Panel p("seqlink");
+  p.Set("CommPort", std::int16_t{kCommPort});
+  p.Set("Settings", "9600,n,8,1");
+  p.Set("PortOpen", true);
+  p.Add("V,2000");
+  p.Add("V,2001");
+  std::vector<std::string> failures;
+  p.table.onFailure = [&](const std::string& text) { failures.push_back(text); };
+  station.SetFault(sim::StationFault::NoAnswer);
+  const auto start = Clock::now();
+  ASSERT_TRUE(p.SweepOnce(15));
+  const auto took = Clock::now() - start;
+  ASSERT_EQ(failures.size(), 2u);
+  EXPECT_EQ(failures[0].rfind("V,2000: ", 0), 0u) << failures[0];
+  EXPECT_NE(p.Row(0).failure, "");
+  EXPECT_NE(p.Row(1).failure, "");
+  // Each row waits out at most the 2 s a completion is given.
+  EXPECT_LT(took, std::chrono::seconds(6));
+  station.SetFault(sim::StationFault::None);
+  ASSERT_TRUE(p.SweepOnce());
+  EXPECT_EQ(p.Row(0).value, "5");
+  EXPECT_EQ(p.Row(0).failure, "");
+}
+
+TEST(LiveTable, DfLinkCompletesReadsAndWritesThroughItsEvent) {
+  PseudoTerminalLink line;
+  sim::Df1Simulator plc(sim::Df1SimOptions{line.PathB(), false, 19200});
+  plc.Plc().Table().SetWords(7, 10, {7, 8, 9});
+  test::ScopedCommPort port(kCommPort, line.PathA());
+  Panel p("DfLink");
+  p.Set("CommPort", std::int16_t{kCommPort});
+  p.Set("Settings", "19200,n,8,1");
+  p.Set("Node", std::int32_t{0});
+  p.Set("PortOpen", true);
+  p.Add("N7:10");
+  p.Add("N99:0");  // no such file in the PLC: its reply carries a status
+  p.Add("N7:");    // refused before anything is sent; the control stays busy, unwatched
+  p.Add("N7:12");
+  const auto start = Clock::now();
+  ASSERT_TRUE(p.SweepOnce());
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1)) << "a refused read holds nothing up";
+  EXPECT_EQ(p.Row(0).value, "7") << p.Row(0).failure;
+  EXPECT_EQ(p.Row(1).value, "");
+  EXPECT_EQ(p.Row(1).failure, "ERRORSTATUS (status 98)");
+  EXPECT_NE(p.Row(2).failure, "");
+  EXPECT_EQ(p.Row(3).value, "9") << p.Row(3).failure;
+  EXPECT_EQ(p.maxOnLine, 1);
+
+  std::string why;
+  ASSERT_TRUE(p.table.Edit(3, "-345", why)) << why;
+  ASSERT_TRUE(p.Wait());
+  EXPECT_EQ(p.Row(3).value, "-345") << p.Row(3).failure;
+  EXPECT_FALSE(p.control->GetProperty("CommBusy").ToBool());
+}
+
+TEST(LiveTable, UdpLinkOverEcomReadsAndWrites) {
+  setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
+  setenv("HEI_PAS_QUERY_MS", "300", 1);
+  sim::EcomModuleSim modules({{1, "PRESS", 0}});
+  modules.Start();
+  setenv("HEI_PAS_MODULES", modules.ModuleList().c_str(), 1);
+  modules.SetWord(1, 1024, 321);  // V2000
+  Panel p("udplink");
+  p.Set("CommMode", std::int32_t{3});  // ECOM
+  p.Set("DeviceTimeOut", std::int16_t{50});
+  p.Set("PortOpen", true);
+  ASSERT_EQ(p.control->GetProperty("CurrentErrors").ToString(), "");
+  p.Add("V,2000");
+  ASSERT_TRUE(p.SweepOnce());
+  EXPECT_EQ(p.Row(0).value, "321") << p.Row(0).failure;
+  std::string why;
+  ASSERT_TRUE(p.table.Edit(0, "999", why)) << why;
+  ASSERT_TRUE(p.Wait());
+  EXPECT_EQ(modules.Word(1, 1024), 999);
+  EXPECT_EQ(p.Row(0).value, "999");
+  unsetenv("HEI_PAS_MODULES");
+}
+
+TEST(LiveTable, RtuLinkAgainstPlclinkServeReadsOnAnIntervalAndWrites) {
+  PseudoTerminalLink line;
+  test::PeerProcess slave(test::PlclinkCommand({"rtulink", "--port", line.PathB(), "--settings", "19200,n,8,1",
+                                                "serve", "--set", "40001=11", "--set", "40002=22"}));
+  test::ScopedCommPort port(kCommPort, line.PathA());
+  Panel p("rtulink");
+  p.Set("CommPort", std::int16_t{kCommPort});
+  p.Set("Settings", "19200,n,8,1");
+  p.Set("PortOpen", true);
+  p.Add("40001");
+  p.Add("40002");
+  // Sweeps every 100 ms: more than one sweep in half a second, never two requests at once.
+  p.table.Start(100);
+  EventLoop& loop = EventLoop::Current();
+  loop.RunFor(600'000);
+  p.table.Stop();
+  ASSERT_TRUE(p.Wait());
+  EXPECT_EQ(p.Row(0).value, "11") << p.Row(0).failure;
+  EXPECT_EQ(p.Row(1).value, "22") << p.Row(1).failure;
+  EXPECT_GE(p.sent, 4) << "two sweeps or more";
+  EXPECT_EQ(p.maxOnLine, 1);
+
+  std::string why;
+  ASSERT_TRUE(p.table.Edit(1, "4660", why)) << why;
+  ASSERT_TRUE(p.Wait());
+  EXPECT_EQ(p.Row(1).value, "4660") << p.Row(1).failure;
+}
+
+}  // namespace
+}  // namespace plc::screens
