@@ -130,6 +130,10 @@ class SeqLink final : public TableControl<SeqLink> {
   static const KeyTable<SeqLink>& Keys();
 
  private:
+  // The scan's completions and the write queue, wired to this control's events (SeqLinkScan.cpp).
+  void WireScan();
+  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value);
+
   FrameProperties props_;
   SerialLine line_;
   LinkTimers timers_;

@@ -159,6 +159,9 @@ class RtuLink final : public TableControl<RtuLink> {
   void SetUpForMode();
   // The engine frames and addresses by these; it is told on load and on every set.
   void PushSettingsToMaster();
+  // The scan's completions and the write queue, wired to this control's events (RtuLinkScan.cpp).
+  void WireScan();
+  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value);
 
   FrameProperties props_;
   SerialLine line_;

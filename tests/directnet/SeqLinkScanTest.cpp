@@ -17,7 +17,7 @@ struct ScanRig : test::SeqLinkRig {
   ~ScanRig() { ScanTables().Clear(); }
   void Group(std::int32_t index, Variant address, std::int16_t unit = -1) {
     ScanGroup& g = ScanTables().Group(index);
-    g = ScanGroup{unit, std::move(address), 0, 2, 1, True, 0};
+    g = ScanGroup{unit, std::move(address), 0, 2, 1, True, 0, {}};
     ScanTables().ScanGroupCount = Variant(std::max(index, ScanTables().ScanGroupCount.ToInt32()));
   }
   void Tick() { link->Timer2().OnTick(); }
@@ -34,7 +34,9 @@ TEST(SeqLinkScan, TypedGroupsAreReadAndBareNumbersAreRefused) {
   ASSERT_EQ(r.sent.size(), 4u) << "one transaction, of the typed group";
   EXPECT_EQ(r.sent[0], (Bytes{0x4B, 0x22, 0x05}));
   EXPECT_EQ(r.Data(1).ToInt32(), 55);
-  EXPECT_EQ(r.events, std::vector<std::string>{"CommComplete"});
+  // Each group's read ends in its ScanComplete: the first with its values (besides the
+  // CommComplete of its ReadPLCNW), the second refused before it was sent.
+  EXPECT_EQ(r.events, (std::vector<std::string>{"ScanComplete", "CommComplete", "ScanComplete"}));
   EXPECT_EQ(r.link->Scan().ScanElapsed().size(), 321u);
 }
 
