@@ -280,6 +280,7 @@ std::string VersionText() { return std::string("plclink ") + PLCLINK_VERSION; }
 std::string UsageText() {
   std::string text = R"(usage: plclink CONTROL [options] COMMAND [operands]
        plclink demo | --version | --help | CONTROL COMMAND --help
+       plclink gateway PLANT.ini [options] | trend DB TAG... --svg FILE   (each with --help)
 
 CONTROL: rtulink, seqlink, DfLink or udplink (any case)
 
