@@ -26,9 +26,11 @@ void InitLibrary() {
   std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
+// The library's text without its final full stop, as it stands inside a sentence here.
 std::string ErrorText(int rc) {
-  if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
-  return mosquitto_strerror(rc);
+  std::string text = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
 }
 
 }  // namespace

@@ -3,7 +3,11 @@
 // the manual clock. The watchdog is off, as after Show: the scan frees a stuck line itself.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
+#include "core/DatabaseFiles.h"
 #include "modbus/RtuLink.h"
+#include "tests/platform/TempFolder.h"
 #include "tests/support/LinkTestBench.h"
 #include "tests/support/ScanChecks.h"
 
@@ -81,6 +85,43 @@ TEST(RtuLinkScan, WriteQueueDrainsInOrderAndRetries) {
 TEST(RtuLinkScan, WriteQueueBounded) {
   RtuScanRig r;
   test::ExpectWriteQueueBounded(r);
+}
+
+// The files in DatabasePath, loaded by ReadScanDatabase after mains: the scan reads their
+// groups, the host reads by tag name, and a refused file leaves the tables and says why.
+TEST(RtuLinkScan, ReadScanDatabaseFillsTheTablesFromDatabasePath) {
+  testing::TempFolder system, databases;
+  const char* old = std::getenv("QVL_SYSTEM_DIR");
+  const std::string saved = old ? old : "";
+  ::setenv("QVL_SYSTEM_DIR", system.Path().c_str(), 1);
+  testing::WriteRaw(system.File("QVL.INI"), "[DatabasePath]\npDatabasePath=" + databases.Path() + "\n");
+  testing::WriteRaw(databases.File("tags.csv"), "plclink-tags,1\nname,address\nPress.Temp,40002\n");
+  testing::WriteRaw(databases.File("scan.csv"),
+                    "plclink-scan,1\nindex,address,count,period\n1,40001,3,500\n");
+  {
+    RtuScanRig r;
+    test::ScanBench b(r);  // empties the tables; the control loads them next
+    r.SetValue(1, 77);
+    r.Link().Invoke("mains", ArgList{});
+    r.Link().Invoke("ReadScanDatabase", ArgList{});
+    EXPECT_EQ(r.Link().FailureCause(), "");
+    EXPECT_EQ(b.HostRead(1), 77);
+    Variant name("Press.Temp"), value(VariantArray(1, 1)), size(std::int16_t{1});
+    EXPECT_EQ(r.Link().Invoke("ReadPLC", ArgList{&name, &value, &size}).ToInt32(), ResultOk);
+    EXPECT_EQ(value.Array().Get(1).ToInt32(), 77) << "read by its tag name";
+    b.StartScan(500);
+    b.Run(600 * test::kMs);
+    ASSERT_EQ(b.scans.size(), 1u);
+    EXPECT_EQ(b.scans[0].values, (std::vector<std::int32_t>{0, 77, 0}));
+
+    testing::WriteRaw(databases.File("tags.csv"), "plclink-tags,1\nname,address\nPress.Temp,\n");
+    r.Link().Invoke("ReadScanDatabase", ArgList{});
+    EXPECT_NE(r.Link().FailureCause().find(databases.File("tags.csv") + ":3: address is empty"), std::string::npos)
+        << r.Link().FailureCause();
+    EXPECT_EQ(TagAddressFromName(Variant("Press.Temp")), Variant("40002")) << "the tables as they were";
+  }
+  if (old) ::setenv("QVL_SYSTEM_DIR", saved.c_str(), 1);
+  else ::unsetenv("QVL_SYSTEM_DIR");
 }
 
 }  // namespace

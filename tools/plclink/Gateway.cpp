@@ -291,6 +291,9 @@ int Gateway::Run() {
       Note({logger::NowUs(), logger::FailureKind::Failed, s->Name(), std::nullopt, std::nullopt,
             "cannot start: " + failed});
   }
+  // As serve does: a line a supervising program can wait for.
+  std::cout << "READY gateway: " << sources_.size() << " controls, " << values_->Tags().size()
+            << " tags, history in " << history_->Path() << "; Ctrl-C ends it" << std::endl;
   commitTimer_.SetInterval(options_.commitMs.value_or(plant_.commitMs));
   commitTimer_.OnTick = [this] { Commit(); };
   commitTimer_.SetEnabled(true);
