@@ -2,7 +2,8 @@
 # Installs the system packages the build, the tests and the peers need, when any is missing.
 set -euo pipefail
 packages=(cmake make ninja-build ccache g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-          pkg-config libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll nlohmann-json3-dev)
+          pkg-config libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll nlohmann-json3-dev
+          libsqlite3-dev sqlite3 libmosquitto-dev mosquitto mosquitto-clients socat)
 # "fuzz": also clang and its libFuzzer runtime.
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang libclang-rt-14-dev)

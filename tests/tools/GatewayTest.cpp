@@ -4,7 +4,9 @@
 // for a few seconds of real time.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 
 #include "logger/TimeText.h"
@@ -181,6 +183,53 @@ TEST(Gateway, KilledMidRunLeavesEveryCommittedBatch) {
   EXPECT_EQ(plant.Count("SELECT sum(samples) FROM batches"), plant.Count("SELECT count(*) FROM samples"))
       << "no batch half there";
   EXPECT_EQ(plant.Count("SELECT count(*) FROM samples WHERE batch NOT IN (SELECT id FROM batches)"), 0);
+}
+
+// Six Modbus lines of four groups each on 1 ms scan ticks keep the ticks waiting inside one
+// another all the time: --seconds (as Ctrl-C) still ends the run on time, with its summary.
+TEST(Gateway, EndsOnTimeWhileEveryLineScansFlatOut) {
+  constexpr int kLines = 6;
+  testing::TempFolder folder;
+  std::vector<std::unique_ptr<PtyLink>> links;
+  std::vector<std::unique_ptr<PeerProcess>> slaves;
+  std::string ini = "[Gateway]\nDatabases=\".\"\n";
+  std::string scan = "plclink-scan,1\nindex,control,address,count,period\n";
+  std::string tags = "plclink-tags,1\nname,address,scan,element\n";
+  for (int i = 1; i <= kLines; ++i) {
+    links.push_back(std::make_unique<PtyLink>());
+    slaves.push_back(std::make_unique<PeerProcess>(PlclinkCommand(
+        {"rtulink", "--port", links.back()->PathA(), "--settings", "115200,n,8,1", "--address", "1", "serve"})));
+    ::setenv(("QVL_COM" + std::to_string(i)).c_str(), links.back()->PathB().c_str(), 1);
+    ini += "[L" + std::to_string(i) + "]\nControl=\"RtuLink\"\nCommPort=" + std::to_string(i) +
+           "\nSettings=\"115200,n,8,1\"\nScanReadIOTimerInterval=1&\n";
+    for (int g = 0; g < 4; ++g) {
+      const int index = (i - 1) * 4 + g + 1;
+      scan += std::to_string(index) + ",L" + std::to_string(i) + "," + std::to_string(40001 + 10 * g) + ",8,0\n";
+      tags += "T" + std::to_string(index) + "," + std::to_string(40001 + 10 * g) + "," + std::to_string(index) + ",1\n";
+    }
+  }
+  testing::WriteRaw(folder.File("plant.ini"), ini);
+  testing::WriteRaw(folder.File("scan.csv"), scan);
+  testing::WriteRaw(folder.File("tags.csv"), tags);
+  const auto start = std::chrono::steady_clock::now();
+  auto run = std::async(std::launch::async, [&] { return RunPlclink({"gateway", folder.File("plant.ini"), "--seconds", "2"}); });
+  // serve prints every request it answers: read, so that a full pipe never holds a slave.
+  while (run.wait_for(10ms) != std::future_status::ready)
+    for (auto& s : slaves)
+      while (s->ReadLine(0ms)) {
+      }
+  const RunResult r = run.get();
+  const auto took = std::chrono::steady_clock::now() - start;
+  for (int i = 1; i <= kLines; ++i) ::unsetenv(("QVL_COM" + std::to_string(i)).c_str());
+  for (auto& s : slaves) ::kill(s->Pid(), SIGINT);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("gateway: ran 2."), std::string::npos) << r.out;
+  EXPECT_LT(took, 4s) << r.out;
+  // At most the read each line had in flight at the end is given up.
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(reads: (\d+) \((\d+) good, (\d+) failed\))"))) << r.out;
+  EXPECT_GT(std::stol(m[2]), 1000);
+  EXPECT_LE(std::stol(m[3]), kLines);
 }
 
 TEST(Gateway, APlantItCannotRunIsRefusedWithTheReason) {

@@ -31,6 +31,8 @@ constexpr int kExitUsage = 2;
 // A batch this large is committed at once rather than at the next commit tick.
 constexpr std::size_t kBatchLimit = 5000;
 constexpr std::int32_t kStatusMs = 1000;
+// How often the end (Ctrl-C, --seconds, a failed sink) is looked for.
+constexpr std::int32_t kStopCheckMs = 50;
 // Without a terminal the status line is printed this seldom.
 constexpr std::int64_t kQuietStatusUs = 10'000'000;
 
@@ -58,7 +60,11 @@ std::optional<double> SetValue(const std::string& payload) {
 class Gateway {
  public:
   Gateway(GatewayOptions options, EventLoop& loop)
-      : options_(std::move(options)), loop_(loop), commitTimer_(1000, loop), statusTimer_(kStatusMs, loop) {}
+      : options_(std::move(options)),
+        loop_(loop),
+        commitTimer_(1000, loop),
+        statusTimer_(kStatusMs, loop),
+        stopTimer_(kStopCheckMs, loop) {}
 
   int Run();
 
@@ -85,6 +91,7 @@ class Gateway {
   logger::Batch pending_;
   IntervalTimer commitTimer_;
   IntervalTimer statusTimer_;
+  IntervalTimer stopTimer_;
   std::optional<std::string> fatal_;
   bool tty_ = ::isatty(STDERR_FILENO) == 1;
   bool statusShown_ = false;
@@ -301,8 +308,18 @@ int Gateway::Run() {
   statusTimer_.SetEnabled(true);
   const std::int64_t deadline =
       options_.seconds ? loop_.Now() + static_cast<std::int64_t>(*options_.seconds * 1e6) : INT64_MAX;
-  while (!stop.Stopped() && !fatal_ && loop_.Now() < deadline)
-    loop_.WaitUntil([&] { return stop.Stopped() || fatal_.has_value(); }, deadline);
+  // The scan ticks of the controls wait for their lines inside one another, so the loop may
+  // not come back here while they run: the end is decided by a timer of its own, which stops
+  // every scan first; the waits in progress then end with their replies.
+  bool stopping = false;
+  stopTimer_.OnTick = [&] {
+    if (stopping || !(stop.Stopped() || fatal_ || loop_.Now() >= deadline)) return;
+    stopping = true;
+    for (auto& s : sources_) s->StopScan();
+  };
+  stopTimer_.SetEnabled(true);
+  while (!stopping) loop_.WaitUntil([&] { return stopping; }, INT64_MAX);
+  stopTimer_.SetEnabled(false);
   commitTimer_.SetEnabled(false);
   statusTimer_.SetEnabled(false);
   for (auto& s : sources_) s->Stop();

@@ -58,10 +58,20 @@ std::string PlantSource::Start() {
   return {};
 }
 
-void PlantSource::Stop() {
+void PlantSource::StopScan() {
   try {
     if (Has("ScanReadEnable")) control_->SetProperty("ScanReadEnable", false);
     if (Has("ScanWriteEnable")) control_->SetProperty("ScanWriteEnable", false);
+    // A read in flight is given up: the waits for the line end now, not with its reply.
+    control_->SetProperty("CommBusy", false);
+  } catch (const RuntimeError&) {
+    // Stopping at the end: the control goes away next either way.
+  }
+}
+
+void PlantSource::Stop() {
+  StopScan();
+  try {
     if (opened_) control_->SetProperty("PortOpen", false);
   } catch (const RuntimeError&) {
     // Closing at the end: the control goes away next either way.

@@ -44,6 +44,10 @@ class PlantSource {
   DatabaseLoad LoadDatabases(const std::string& folder);
   // Opens the port and starts the scan and the write queue; the text of what failed, or empty.
   std::string Start();
+  // Stops the scan and the write queue's timer and frees the line (CommBusy = False), so that
+  // no wait for it goes on; the port stays open.
+  void StopScan();
+  // StopScan, and the port closed.
   void Stop();
   // Queues a write of the control's one value; the refusal, or empty.
   std::string Force(const std::string& address, std::int32_t value);
