@@ -93,6 +93,8 @@ class Gateway {
   IntervalTimer statusTimer_;
   IntervalTimer stopTimer_;
   std::optional<std::string> fatal_;
+  // The run is ending: the reads given up by the stop are no failures of the plant.
+  bool stopping_ = false;
   bool tty_ = ::isatty(STDERR_FILENO) == 1;
   bool statusShown_ = false;
   std::int64_t startUs_ = 0;
@@ -180,6 +182,7 @@ void Gateway::Note(logger::Failure f) {
 }
 
 void Gateway::OnScan(logger::ScanResult& r) {
+  if (stopping_) return;
   ++reads_;
   if (!r.error.empty()) ++failedReads_;
   failing_[{r.control, r.index}] = !r.error.empty();
@@ -311,14 +314,13 @@ int Gateway::Run() {
   // The scan ticks of the controls wait for their lines inside one another, so the loop may
   // not come back here while they run: the end is decided by a timer of its own, which stops
   // every scan first; the waits in progress then end with their replies.
-  bool stopping = false;
   stopTimer_.OnTick = [&] {
-    if (stopping || !(stop.Stopped() || fatal_ || loop_.Now() >= deadline)) return;
-    stopping = true;
+    if (stopping_ || !(stop.Stopped() || fatal_ || loop_.Now() >= deadline)) return;
+    stopping_ = true;
     for (auto& s : sources_) s->StopScan();
   };
   stopTimer_.SetEnabled(true);
-  while (!stopping) loop_.WaitUntil([&] { return stopping; }, INT64_MAX);
+  while (!stopping_) loop_.WaitUntil([&] { return stopping_; }, INT64_MAX);
   stopTimer_.SetEnabled(false);
   commitTimer_.SetEnabled(false);
   statusTimer_.SetEnabled(false);
