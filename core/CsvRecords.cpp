@@ -105,7 +105,10 @@ CsvRead ReadCsvRecords(std::string_view text) {
 }
 
 std::string CsvField(std::string_view text) {
+  // A field that starts with a byte order mark is quoted too: first in a file, it would be
+  // taken for the file's own mark and dropped.
   const bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos ||
+                     text.substr(0, kByteOrderMark.size()) == kByteOrderMark ||
                      (!text.empty() && (text.front() == ' ' || text.back() == ' ' || text.front() == '\t' ||
                                         text.back() == '\t'));
   if (!quote) return std::string(text);

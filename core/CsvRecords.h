@@ -39,7 +39,7 @@ inline constexpr std::size_t kMaxFieldBytes = 1024;
 CsvRead ReadCsvRecords(std::string_view text);
 
 // A field written so that ReadCsvRecords reads it back as it is: quoted when it holds a comma,
-// a quote, a line break or blanks at either end.
+// a quote, a line break or blanks at either end, or starts with a byte order mark.
 std::string CsvField(std::string_view text);
 
 }  // namespace plc

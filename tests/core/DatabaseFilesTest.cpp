@@ -323,7 +323,8 @@ TEST_F(DatabaseFolder, ReadScanDatabaseLoadsFromDatabasePath) {
 
 TEST(CsvRecords, FieldsWrittenByCsvFieldReadBack) {
   for (const std::string& text : {std::string("plain"), std::string("a,b"), std::string("say \"x\""),
-                                  std::string(" padded "), std::string("two\nlines"), std::string()}) {
+                                  std::string(" padded "), std::string("two\nlines"), std::string(),
+                                  std::string("\xEF\xBB\xBFmark")}) {
     CsvRead read = ReadCsvRecords(CsvField(text) + ",end\n");
     ASSERT_FALSE(read.error) << text;
     ASSERT_EQ(read.records.size(), 1u);

@@ -15,7 +15,13 @@
 
 namespace {
 
-int Lines(std::string_view text) { return 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+// Lines as the reader counts them: ended by LF, CRLF or a lone CR.
+int Lines(std::string_view text) {
+  int lines = 1;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++lines;
+  return lines;
+}
 
 void CheckRoundTrip(std::string_view text) {
   const plc::CsvRead read = plc::ReadCsvRecords(text);
