@@ -10,6 +10,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "logger/SetMessages.h"
 #include "logger/TimeText.h"
 
 namespace plc::logger {
@@ -254,13 +255,9 @@ void MqttPublisher::PublishCallback(mosquitto* m, void* self, int mid) {
 void MqttPublisher::MessageCallback(mosquitto* m, void* self, const mosquitto_message* message) {
   auto* p = static_cast<MqttPublisher*>(self);
   if (m != p->client_ || !message || !message->topic || !p->OnSet) return;
-  const std::string topic = message->topic;
-  const std::string head = p->options_.prefix + "/";
-  const std::string tail = "/set";
-  if (topic.size() <= head.size() + tail.size() || topic.compare(0, head.size(), head) != 0 ||
-      topic.compare(topic.size() - tail.size(), tail.size(), tail) != 0)
-    return;
-  const std::string tag = topic.substr(head.size(), topic.size() - head.size() - tail.size());
+  const auto named = TagOfSetTopic(p->options_.prefix, message->topic);
+  if (!named) return;
+  const std::string tag = *named;
   const std::string payload(static_cast<const char*>(message->payload),
                             static_cast<std::size_t>(std::max(message->payloadlen, 0)));
   p->loop_.Post([p, tag, payload, alive = std::weak_ptr<bool>(p->alive_)] {

@@ -8,11 +8,11 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <set>
 
 #include "core/RuntimeError.h"
 #include "logger/MqttPublisher.h"
+#include "logger/SetMessages.h"
 #include "logger/SqliteHistory.h"
 #include "logger/TagValues.h"
 #include "logger/TimeText.h"
@@ -45,16 +45,6 @@ std::string Fixed(double v, int decimals) {
   char text[48];
   std::snprintf(text, sizeof text, "%.*f", decimals, v);
   return text;
-}
-
-// A /set payload: a number, true/false, or {"value": number}.
-std::optional<double> SetValue(const std::string& payload) {
-  const auto j = nlohmann::json::parse(payload, nullptr, false);
-  if (j.is_discarded()) return std::nullopt;
-  const nlohmann::json& v = j.is_object() && j.contains("value") ? j["value"] : j;
-  if (v.is_boolean()) return v.get<bool>() ? 1.0 : 0.0;
-  if (v.is_number()) return v.get<double>();
-  return std::nullopt;
 }
 
 class Gateway {
@@ -214,7 +204,7 @@ void Gateway::OnSet(const std::string& tag, const std::string& payload) {
   const auto id = values_->Find(tag);
   if (!id) return refuse({}, std::nullopt, "no such tag");
   const TagRow& row = values_->Rows()[static_cast<std::size_t>(*id)];
-  const auto value = SetValue(payload);
+  const auto value = logger::SetPayloadValue(payload);
   if (!value) return refuse(row.control, id, "the payload is no number (send 42 or {\"value\":42})");
   std::string why;
   const auto raw = values_->RawForWrite(*id, *value, why);
