@@ -69,9 +69,10 @@ void ScanEngine::ReadTick(std::int32_t interval, bool runMode, bool scanReadEnab
   if (ScanWriteActive()) return;
   if (!runMode || !scanReadEnable) return;
   if (!line_.LineOpen()) return;
-  // A busy line skips the whole tick (no group's time advances), unless it has stayed busy.
+  // A busy line skips the whole tick (no group's time advances), unless it has stayed busy
+  // while there are groups to read; with none, the scan leaves the line alone as it always did.
   if (line_.CommBusy()) {
-    if (!FreeIfStuck()) return;
+    if (!HasGroups() || !FreeIfStuck()) return;
   } else {
     busySince_.reset();
   }
@@ -131,6 +132,14 @@ void ScanEngine::ScanGroups(std::int32_t interval) {
       }
     }
     Elapsed(index) = 0;
+  }
+}
+
+bool ScanEngine::HasGroups() const {
+  try {
+    return db_.ScanGroupCount.ToInt32() > 0;
+  } catch (const RuntimeError&) {
+    return false;
   }
 }
 

@@ -152,6 +152,7 @@ class ScanEngine {
   std::int32_t& Elapsed(std::int32_t index);
   // A line found busy by ticks for 2 seconds is forced free; true when it was (the tick goes on).
   bool FreeIfStuck();
+  bool HasGroups() const;
   // Reports the pending read as failed when the line has moved on without completing it.
   void SettlePending(const std::string& reason = {});
   void Report(ScanCompletion& completion);

@@ -296,6 +296,15 @@ TEST(ScanEngine, ALineTicksKeepFindingBusyIsFreedAfter2Seconds) {
   ASSERT_EQ(rig.done.size(), 1u);
   EXPECT_EQ(rig.done[0].error, "no reply within 2 s");
   EXPECT_EQ(rig.line.sent.size(), 2u) << "the freeing tick went on and read the group again";
+
+  // With no groups at all the scan leaves a busy line alone, as it always did.
+  ScanRig empty;
+  empty.line.busy = true;
+  for (int i = 0; i < 10; ++i) {
+    empty.clock.Advance(500'000);
+    empty.Tick();
+  }
+  EXPECT_EQ(empty.line.frees, 0);
 }
 
 TEST(ScanData, ReadDataAndIOData) {
