@@ -36,19 +36,22 @@ std::string ReportedSystemDirectory() {
   return dir.size() < kSystemDirectoryBuffer ? dir : std::string();
 }
 
+std::string ConfiguredDatabasePath() {
+  const std::string system = ReportedSystemDirectory();
+  const std::string folder = WithSeparator(system);
+  // No folder to look in: never fall back to a file at the root.
+  if (system.empty()) return folder;
+  std::string path =
+      FitBuffer(ReadProfileString(folder + "QVL.INI", "DatabasePath", "pDatabasePath", ""), kDatabasePathBuffer);
+  return path.empty() ? folder : path;
+}
+
 void LoadConfiguration(const std::string& deviceName) {
   ConfigurationRecord& cfg = Configuration();
   cfg.SystemDirectory = ReportedSystemDirectory();
-  const std::string folder = WithSeparator(cfg.SystemDirectory);
-  if (cfg.SystemDirectory.empty()) {
-    // No folder to look in: never fall back to a file at the root.
-    cfg.DatabasePath = folder;
-    return;
-  }
-  const std::string file = folder + "QVL.INI";
-  std::string path = FitBuffer(ReadProfileString(file, "DatabasePath", "pDatabasePath", ""), kDatabasePathBuffer);
-  cfg.DatabasePath = path.empty() ? folder : path;
-  WriteProfileString(file, "IOType", "IODevice", deviceName);
+  cfg.DatabasePath = ConfiguredDatabasePath();
+  if (cfg.SystemDirectory.empty()) return;
+  WriteProfileString(WithSeparator(cfg.SystemDirectory) + "QVL.INI", "IOType", "IODevice", deviceName);
 }
 
 }  // namespace plc

@@ -28,4 +28,7 @@ std::string ReportedSystemDirectory();
 // system directory no file is touched.
 void LoadConfiguration(const std::string& deviceName);
 
+// The DatabasePath LoadConfiguration would set, read without writing anything.
+std::string ConfiguredDatabasePath();
+
 }  // namespace plc

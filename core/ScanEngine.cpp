@@ -11,6 +11,24 @@ namespace plc {
 namespace {
 // A line busy this long (wall-clock seconds) is forced free by the scan.
 constexpr std::int64_t kBusyLimitSeconds = 2;
+constexpr const char* kNoReplyText = "no reply within 2 s";
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string AddressText(const Variant& address) {
+  try {
+    return address.ToString();
+  } catch (const RuntimeError&) {
+    return "?";
+  }
+}
 }  // namespace
 
 ScanGroup& ScanDatabase::Group(std::int32_t index) {
@@ -41,12 +59,23 @@ std::int32_t& ScanEngine::Elapsed(std::int32_t index) {
   return elapsed_[static_cast<std::size_t>(index)];
 }
 
+bool ScanEngine::Scans(const ScanGroup& group) const {
+  if (group.control.empty()) return true;
+  return ControlName && SameName(group.control, ControlName());
+}
+
 void ScanEngine::ReadTick(std::int32_t interval, bool runMode, bool scanReadEnable) {
+  SettlePending();
   if (ScanWriteActive()) return;
   if (!runMode || !scanReadEnable) return;
   if (!line_.LineOpen()) return;
-  // A busy line skips the whole tick: no group's time advances.
-  if (line_.CommBusy()) return;
+  // A busy line skips the whole tick (no group's time advances), unless it has stayed busy
+  // while there are groups to read; with none, the scan leaves the line alone as it always did.
+  if (line_.CommBusy()) {
+    if (!HasGroups() || !FreeIfStuck()) return;
+  } else {
+    busySince_.reset();
+  }
   try {
     ScanGroups(interval);
   } catch (const RuntimeError&) {
@@ -57,7 +86,7 @@ void ScanEngine::ReadTick(std::int32_t interval, bool runMode, bool scanReadEnab
 void ScanEngine::ScanGroups(std::int32_t interval) {
   std::int16_t n = db_.ScanGroupCount.ToInt16();
   for (std::int32_t index = 1; index <= n && !line_.WriteActive(); ++index) {
-    if (db_.Group(index).enabled != True) continue;
+    if (db_.Group(index).enabled != True || !Scans(db_.Group(index))) continue;
     std::int32_t& elapsed = Elapsed(index);
     if (interval > 0 ? elapsed > std::numeric_limits<std::int32_t>::max() - interval
                      : elapsed < std::numeric_limits<std::int32_t>::min() - interval) {
@@ -75,18 +104,104 @@ void ScanEngine::ScanGroups(std::int32_t interval) {
       line_.CountError();
       line_.ForceFree();
     }
+    // The previous group's read has ended by now, one way or the other.
+    SettlePending();
     // A host write took the line while we waited: this group is read at the next tick.
     if (line_.WriteActive()) return;
     const ScanGroup& group = db_.Group(index);
     if (group.skip == 0) {
       std::int16_t unit = group.unit == -1 ? line_.UnitAddress() : group.unit;
-      line_.SendScanRead(unit, address, count);
+      const std::int16_t number = group.group;
+      pending_ = Pending{static_cast<std::int16_t>(index), number, 0};
+      bool sent = false;
+      std::string why;
+      sending_ = true;
+      try {
+        sent = line_.SendScanRead(unit, address, count);
+        if (!sent) why = line_.LastFailure();
+      } catch (const RuntimeError& e) {
+        why = e.what();
+      }
+      sending_ = false;
+      if (!sent) {
+        const std::string what = "the read of " + AddressText(address) + " (" + std::to_string(count) +
+                                 (count == 1 ? " value" : " values") + ") was not sent";
+        ScanReadFailed(why.empty() ? what : what + ": " + why);
+      } else if (pending_) {
+        pending_->requests = line_.RequestsBegun();
+      }
     }
     Elapsed(index) = 0;
   }
 }
 
+bool ScanEngine::HasGroups() const {
+  try {
+    return db_.ScanGroupCount.ToInt32() > 0;
+  } catch (const RuntimeError&) {
+    return false;
+  }
+}
+
+bool ScanEngine::FreeIfStuck() {
+  const std::int64_t now = WallNow(loop_);
+  if (!busySince_) {
+    busySince_ = now;
+    return false;
+  }
+  if (now - *busySince_ < kBusyLimitSeconds) return false;
+  busySince_.reset();
+  line_.CountError();
+  line_.ForceFree();
+  SettlePending();
+  return true;
+}
+
+void ScanEngine::SettlePending(const std::string& reason) {
+  if (!pending_) return;
+  const bool movedOn = line_.RequestsBegun() != pending_->requests;
+  if (line_.CommBusy() && !movedOn) return;
+  const std::string why = line_.LastFailure();
+  ScanReadFailed(!reason.empty() ? reason : why.empty() ? kNoReplyText : why);
+}
+
+void ScanEngine::ScanReadCompleted(const VariantArray& source, std::int32_t first, std::int32_t count) {
+  if (!pending_) return;  // (checked again below; this saves the copy)
+  std::vector<Variant> values;
+  for (std::int32_t k = 0; k < count && source.Contains(first + k); ++k) values.push_back(source.Get(first + k));
+  ScanReadCompleted(std::move(values));
+}
+
+void ScanEngine::ScanReadCompleted(std::vector<Variant> values) {
+  if (!pending_) return;
+  // A read that completes after a later request began is not this scan's: the scan's own
+  // ended before it without values.
+  if (!sending_ && line_.RequestsBegun() != pending_->requests) {
+    SettlePending();
+    return;
+  }
+  ScanCompletion done{pending_->index, pending_->group, VariantArray(), {}};
+  if (!values.empty()) {
+    done.values = VariantArray(1, static_cast<std::int32_t>(values.size()));
+    for (std::size_t k = 0; k < values.size(); ++k) done.values.At(static_cast<std::int32_t>(k + 1)) = std::move(values[k]);
+  }
+  Report(done);
+}
+
+void ScanEngine::ScanReadFailed(const std::string& reason) {
+  if (!pending_) return;
+  ScanCompletion done{pending_->index, pending_->group, VariantArray(), reason.empty() ? kNoReplyText : reason};
+  Report(done);
+}
+
+void ScanEngine::Report(ScanCompletion& completion) {
+  // Cleared first: the host's handler may start the next read.
+  pending_.reset();
+  if (OnScanComplete) OnScanComplete(completion);
+}
+
 void ScanEngine::WriteTick() {
+  SettlePending();
   SetScanWriteActive(true);
   queue_.WriteQueData();
   SetScanWriteActive(false);
@@ -96,7 +211,7 @@ void ScanEngine::SetScanRegGroup(std::int16_t ScanRegGroup, bool state) {
   std::int16_t n = db_.ScanGroupCount.ToInt16();
   for (std::int32_t index = 1; index <= n; ++index) {
     ScanGroup& group = db_.Group(index);
-    if (group.group == ScanRegGroup) group.enabled = state ? True : False;
+    if (group.group == ScanRegGroup && Scans(group)) group.enabled = state ? True : False;
   }
 }
 

@@ -9,11 +9,21 @@
 // while CommBusy is true, waits for a busy line before each due group and forces it free after
 // 2 seconds (counting one error), and ends as soon as a host write holds the line. A group's
 // period is counted in whole timer intervals: with 500 ms ticks a 1200 ms group is read every
-// third tick.
+// third tick. A line that ticks keep finding busy for 2 seconds is forced free too, so one lost
+// reply cannot stop the scan while the control's watchdog is not running (as after Show).
 //
-// Nothing in the product fills the scan database, so the tick sends nothing until a loader
-// does; tests fill it directly.
+// A group that names a control is scanned only by the control of that name (its host's display
+// name for it, ControlName); a group that names none by every control of the deliverable.
+//
+// Each scan read ends in one ScanCompletion for the host: the group's index and number with
+// the values that read returned, or the reason it failed. The control reports the values when
+// its engine completes the read (ScanReadCompleted); a read that ends otherwise (no reply, a
+// failed check, the line freed) is reported as failed once the scan sees the line idle or
+// busy with a later request.
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "core/Variant.h"
@@ -31,6 +41,15 @@ struct ScanGroup {
   std::int16_t group = 0;   // the number SetScanRegGroup matches
   std::int16_t enabled = 0; // -1: scanned
   std::int16_t skip = 0;    // non-zero: the group's time runs, but no request is sent
+  std::string control;      // the control that scans it; empty: every control
+};
+
+// The end of one scan read, as the host learns it.
+struct ScanCompletion {
+  std::int16_t index = 0;  // the group's index in the scan database
+  std::int16_t group = 0;  // its group number
+  VariantArray values;     // what this read returned, from index 1; none when it failed
+  std::string error;       // empty: the read succeeded
 };
 
 struct ScanDatabase {
@@ -64,8 +83,14 @@ class ScanLine {
   // One failed transaction more in the engine's error count.
   virtual void CountError() = 0;
   virtual std::int16_t UnitAddress() const = 0;
-  // Sends the read of a group and returns without waiting; its reply raises no event.
-  virtual void SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) = 0;
+  // Sends the read of a group and returns without waiting; true when it is on its way. A line
+  // whose read completes within the call reports it before returning.
+  virtual bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) = 0;
+  // Counts the requests the engine has begun (0 when it keeps no count): a change after a scan
+  // read went out means that read has ended.
+  virtual std::uint32_t RequestsBegun() const { return 0; }
+  // Why the latest request failed or was not sent, in words; empty when the line cannot tell.
+  virtual std::string LastFailure() const { return {}; }
 };
 
 class ScanEngine {
@@ -83,9 +108,29 @@ class ScanEngine {
   // Timer3 tick.
   void WriteTick();
 
-  // For groups 1..ScanGroupCount whose number is ScanRegGroup: enabled := state. An index above
-  // 1000 fails with a subscript error (groups before it stay changed).
+  // For groups 1..ScanGroupCount that this control scans and whose number is ScanRegGroup:
+  // enabled := state. An index above 1000 fails with a subscript error (groups before it stay
+  // changed).
   void SetScanRegGroup(std::int16_t ScanRegGroup, bool state);
+
+  // The name the control has in its host; groups naming another control are not its own.
+  std::function<std::string()> ControlName;
+  // Raised at the end of each scan read.
+  std::function<void(ScanCompletion&)> OnScanComplete;
+  // The control's engine completed a read: when it was this scan's, its values are source's
+  // elements first..first+count-1. Any other read is none of the scan's business.
+  void ScanReadCompleted(const VariantArray& source, std::int32_t first, std::int32_t count);
+  // The same with the values already in order.
+  void ScanReadCompleted(std::vector<Variant> values);
+  // The scan read in flight failed, and the line knows why at once.
+  void ScanReadFailed(const std::string& reason);
+  bool ScanReadPending() const { return pending_.has_value(); }
+  // The request on the line now is this scan's read (pending, and no later request began).
+  bool ScanReadOnLine() const {
+    return pending_ && (sending_ || line_.RequestsBegun() == pending_->requests);
+  }
+  // Whether this control scans the group.
+  bool Scans(const ScanGroup& group) const;
 
   bool ScanWriteActive() const { return *scanWriteActive_; }
   // A host write sets it for its whole run.
@@ -97,8 +142,20 @@ class ScanEngine {
   ScanDatabase& Database() { return db_; }
 
  private:
+  struct Pending {
+    std::int16_t index;
+    std::int16_t group;
+    std::uint32_t requests;  // RequestsBegun once it was sent
+  };
+
   void ScanGroups(std::int32_t interval);
   std::int32_t& Elapsed(std::int32_t index);
+  // A line found busy by ticks for 2 seconds is forced free; true when it was (the tick goes on).
+  bool FreeIfStuck();
+  bool HasGroups() const;
+  // Reports the pending read as failed when the line has moved on without completing it.
+  void SettlePending(const std::string& reason = {});
+  void Report(ScanCompletion& completion);
 
   ScanLine& line_;
   EventLoop& loop_;
@@ -107,6 +164,9 @@ class ScanEngine {
   bool ownScanWriteActive_ = false;
   bool* scanWriteActive_;
   WriteQueue queue_;
+  std::optional<Pending> pending_;
+  bool sending_ = false;  // inside SendScanRead: a completion now is the read being sent
+  std::optional<std::int64_t> busySince_;  // wall seconds when ticks first found the line busy
 };
 
 // ReadData(idx): element idx of the value buffer as a double (Empty gives 0). Subscript error

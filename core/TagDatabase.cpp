@@ -61,6 +61,14 @@ KeyedIndex& TagDatabase::TagIndexByAddress() {
 }
 
 bool TagDatabase::AddTag(std::int32_t index, const Variant& name, const Variant& address) {
+  return Add(index, name, address, false);
+}
+
+bool TagDatabase::AddTagSharingAddress(std::int32_t index, const Variant& name, const Variant& address) {
+  return Add(index, name, address, true);
+}
+
+bool TagDatabase::Add(std::int32_t index, const Variant& name, const Variant& address, bool shareAddress) {
   if (index < 1 || !Record(index) || name.IsArray() || address.IsArray()) return false;
   std::string nameKey, addressKey;
   try {
@@ -70,9 +78,10 @@ bool TagDatabase::AddTag(std::int32_t index, const Variant& name, const Variant&
     return false;
   }
   if (nameKey.empty() || TagIndexByName().Contains(nameKey)) return false;
-  if (!addressKey.empty() && TagIndexByAddress().Contains(addressKey)) return false;
+  const bool addressTaken = !addressKey.empty() && TagIndexByAddress().Contains(addressKey);
+  if (addressTaken && !shareAddress) return false;
   TagIndexByName().Add(nameKey, index);
-  if (!addressKey.empty()) TagIndexByAddress().Add(addressKey, index);
+  if (!addressKey.empty() && !addressTaken) TagIndexByAddress().Add(addressKey, index);
   TagTable[static_cast<std::size_t>(index)] = {name, address};
   return true;
 }
@@ -103,7 +112,6 @@ const TagRecord* TagRecordOfName(const std::string& name, TagDatabase& db) {
   return index ? db.Record(*index) : nullptr;
 }
 
-void ReadScanDatabase() {}
 void EditScanDatabase() {}
 
 }  // namespace plc

@@ -1,7 +1,8 @@
 #pragma once
 // The tag database: TagTable with its two keyed indexes, one per thread for each deliverable
 // (plccore is linked statically into every plug-in, so each plug-in has its own), reached
-// through Tags(). Nothing in the product fills it; AddTag is the door for a loader and tests.
+// through Tags(). The loader (core/DatabaseFiles.h) fills it from a tag file; AddTag is its door,
+// and the tests'.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -52,6 +53,10 @@ class TagDatabase {
   // already registered. Record 0 stays empty: a failed lookup reads it, so an unknown name must
   // never find a real tag there.
   bool AddTag(std::int32_t index, const Variant& name, const Variant& address);
+  // As AddTag, but an address that another tag already has is no refusal: the record is stored
+  // and the reverse lookup keeps finding the first tag of that address (two tags may read one
+  // register, as a number and as one of its bits).
+  bool AddTagSharingAddress(std::int32_t index, const Variant& name, const Variant& address);
   // Back to the empty state of a fresh thread.
   void Clear();
 
@@ -60,6 +65,8 @@ class TagDatabase {
  private:
   std::optional<KeyedIndex> byName_;
   std::optional<KeyedIndex> byAddress_;
+
+  bool Add(std::int32_t index, const Variant& name, const Variant& address, bool shareAddress);
 };
 
 // This thread's tag database of this deliverable.
@@ -75,9 +82,8 @@ Variant TagNameFromAddress(const Variant& Address, TagDatabase& db = Tags());
 // index (as registered, possibly outside 0..2000) holds no record.
 const TagRecord* TagRecordOfName(const std::string& name, TagDatabase& db = Tags());
 
-// Entry points kept for hosts; the tag and scan databases have no file format, so they do
-// nothing.
-void ReadScanDatabase();
+// Kept for hosts: the databases are edited as files (a spreadsheet or a text editor), not by a
+// dialog of the control, so it does nothing.
 void EditScanDatabase();
 
 }  // namespace plc

@@ -18,9 +18,14 @@ DfLink::DfLink(std::unique_ptr<SerialPort> port)
     : line_(*this, std::move(port), SerialLine::Rules{.openAtDesignTime = true, .stateFromChild = true}),
       timers_(kDf1TimerDesign),
       timer4_(kTimer4Interval),
-      engine_(line_.Child(), EventLoop::Current()) {
+      engine_(line_.Child(), EventLoop::Current()),
+      scanLine_(MakeScanLine(*this)),
+      scan_(*scanLine_) {
   timers_.Timer2().OnTick = [this] { engine_.WatchdogTick(); };
-  engine_.OnClosed = [this](const df1::LinkClosing& closing, const df1::Transaction& t) { RaiseCommComplete(closing, t); };
+  engine_.OnClosed = [this](const df1::LinkClosing& closing, const df1::Transaction& t) {
+    if (!ScanClosed(closing, t)) RaiseCommComplete(closing, t);
+  };
+  WireScan();
 }
 
 DfLink::~DfLink() = default;
@@ -119,10 +124,13 @@ Result DfLink::ReadPLCValue(Variant&, Variant&, Opt<std::int16_t>, Opt<std::int1
   return ResultFailed;  // reads nothing, by design
 }
 
-void DfLink::WriteQueData() {}
+void DfLink::ForceData(Variant& Add, std::int32_t& value) {
+  ClearFailure();
+  if (std::string refusal = scan_.Queue().Force(Add, value); !refusal.empty()) NoteFailure(std::move(refusal));
+}
+void DfLink::WriteQueData() { scan_.Queue().WriteQueData(); }
 void DfLink::EditScanDatabase() { plc::EditScanDatabase(); }
-// DfLink's scan database stays empty, so no group matches.
-void DfLink::SetScanRegGroup(std::int16_t&, bool&) {}
+void DfLink::SetScanRegGroup(std::int16_t& ScanRegGroup, bool& state) { scan_.SetScanRegGroup(ScanRegGroup, state); }
 Variant DfLink::TagAddressFromName(Variant& name) { return plc::TagAddressFromName(name); }
 Variant DfLink::TagNameFromAddress(Variant& Address) { return plc::TagNameFromAddress(Address); }
 void DfLink::EventComComplete() {}

@@ -14,6 +14,7 @@
 // The serial child is MSComm2 (the port given to the constructor, or the termios port).
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,10 +24,15 @@
 #include "core/Opt.h"
 #include "core/PersistedKeys.h"
 #include "core/ResultCodes.h"
+#include "core/ScanEngine.h"
 #include "core/SerialLine.h"
 #include "df1/Engine.h"
 
 namespace plc {
+
+namespace df1 {
+class DfScanLine;
+}
 
 class DfLink final : public TableControl<DfLink> {
  public:
@@ -76,6 +82,16 @@ class DfLink final : public TableControl<DfLink> {
   void SetPLCType(EnPLCType value);
   EnMode Mode() const;  // also refreshes the shared mode copy
   void SetMode(EnMode value);
+  // The background scan, as the other controls have it but not persisted: Timer1 is the
+  // scan-read timer, Timer3 the scan-write timer (1000 ms each); they run only in run mode.
+  bool ScanReadEnable() const { return scanReadEnable_; }
+  void SetScanReadEnable(bool value);
+  bool ScanWriteEnable() const { return scanWriteEnable_; }
+  void SetScanWriteEnable(bool value);
+  std::int32_t ScanReadIOTimerInterval() { return timers_.Timer1().Interval(); }
+  void SetScanReadIOTimerInterval(std::int32_t value) { timers_.Timer1().SetInterval(value); }
+  std::int32_t ScanWriteIOTimerInterval() { return timers_.Timer3().Interval(); }
+  void SetScanWriteIOTimerInterval(std::int32_t value) { timers_.Timer3().SetInterval(value); }
 
   // Read and write methods.
   Result ReadPLC(std::string& Addr, VariantArray& ReadValue, Opt<std::int16_t> ReadSize);
@@ -91,7 +107,8 @@ class DfLink final : public TableControl<DfLink> {
   double ReadData(std::int16_t& idx);  // idx 1..300, else subscript error (9)
   Variant ReadErrors();
 
-  // Members kept for a common interface.
+  // Scan database and write queue.
+  void ForceData(Variant& Add, std::int32_t& value);
   void WriteQueData();
   void EditScanDatabase();
   void SetScanRegGroup(std::int16_t& ScanRegGroup, bool& state);
@@ -121,8 +138,18 @@ class DfLink final : public TableControl<DfLink> {
   static const KeyTable<DfLink>& Keys();
   // The transaction engine (tests reach the shared state through it).
   df1::Df1Engine& Engine() { return engine_; }
+  ScanEngine& Scan() { return scan_; }
 
  private:
+  friend class df1::DfScanLine;
+
+  // The scan's completions and the write queue, wired to this control (DfLinkScan.cpp).
+  void WireScan();
+  static std::unique_ptr<ScanLine> MakeScanLine(DfLink& link);
+  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value);
+  // A closing that belongs to the scan (its read, or a queued write) is handled there: true.
+  bool ScanClosed(const df1::LinkClosing& closing, const df1::Transaction& t);
+
   // Waits up to 0.71 s (and the line time of the transaction on the line) for a busy driver;
   // false (and Busy cleared) when it stays busy.
   bool AwaitDriver();
@@ -147,6 +174,16 @@ class DfLink final : public TableControl<DfLink> {
   std::int32_t plcType_ = df1::EnSLC500;
   std::int16_t mode_ = df1::EnCRC;
   std::string lastErrorText_;
+  bool scanReadEnable_ = false;
+  bool scanWriteEnable_ = false;
+  // The closing of a queued write on the line, once it came.
+  struct QueuedWriteEnd {
+    bool closed = false;
+    df1::LinkClosing closing;
+  };
+  std::optional<QueuedWriteEnd> queuedWrite_;
+  std::unique_ptr<ScanLine> scanLine_;
+  ScanEngine scan_;
 };
 
 }  // namespace plc

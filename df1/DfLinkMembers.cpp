@@ -1,6 +1,7 @@
 // DfLink's members by name, for hosts that bind late.
 #include "core/DeclaredEvents.h"
 #include "core/EnumLabels.h"
+#include "core/ScanEvents.h"
 #include "df1/DfLink.h"
 
 namespace plc {
@@ -21,7 +22,11 @@ DispatchTable<DfLink> BuildTable() {
       .Property("Address", &C::Address, &C::SetAddress)
       .Property("Node", &C::Node, &C::SetNode)
       .Property("PLCType", &C::PLCType, &C::SetPLCType)
-      .Property("Mode", &C::Mode, &C::SetMode);
+      .Property("Mode", &C::Mode, &C::SetMode)
+      .Property("ScanReadEnable", &C::ScanReadEnable, &C::SetScanReadEnable)
+      .Property("ScanWriteEnable", &C::ScanWriteEnable, &C::SetScanWriteEnable)
+      .Property("ScanReadIOTimerInterval", &C::ScanReadIOTimerInterval, &C::SetScanReadIOTimerInterval)
+      .Property("ScanWriteIOTimerInterval", &C::ScanWriteIOTimerInterval, &C::SetScanWriteIOTimerInterval);
 
   t.Method("ReadPLC", &C::ReadPLC, {"Addr", "ReadValue", "ReadSize"})
       .Method("ReadPLCV", &C::ReadPLCV, {"AddrV", "ReadValue", "ReadSize"})
@@ -32,6 +37,7 @@ DispatchTable<DfLink> BuildTable() {
       .Method("ReadPLCValue", &C::ReadPLCValue, {"Address", "ResponseValue", "NumOfRegs", "ioType", "IOIdx"})
       .Method("ReadData", &C::ReadData, {"idx"})
       .Method("ReadErrors", &C::ReadErrors, {})
+      .Method("ForceData", &C::ForceData, {"Add", "value"})
       .Method("WriteQueData", &C::WriteQueData, {})
       .Method("EditScanDatabase", &C::EditScanDatabase, {})
       .Method("SetScanRegGroup", &C::SetScanRegGroup, {"ScanRegGroup", "state"})
@@ -51,6 +57,7 @@ DispatchTable<DfLink> BuildTable() {
                            {"ErrorStr", "String"}, {"RespStatus", "Integer"}});
   t.Enumeration("PLCType", labels::Df1PlcType())
       .Enumeration("Mode", labels::Df1Mode());  // DfLink declares no enIODataType
+  AddScanEvents(t);
   AddDeclaredEvents(t);
   t.Members();  // fills the member list now, so the shared table is only read from here on
   return t;

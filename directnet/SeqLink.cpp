@@ -20,11 +20,15 @@ SeqLink::SeqLink(std::unique_ptr<SerialPort> port)
       road_(engine_, props_.unitAddress),
       scanLine_(engine_, road_, props_.unitAddress),
       scan_(scanLine_, EventLoop::Current(), ScanTables(), kScanElapsedEntries, &dnet::SeqLinkState().WriteQueueActive) {
-  engine_.Events.CommComplete = [this] { EventComComplete(); };
+  engine_.Events.CommComplete = [this] {
+    scan_.ScanReadCompleted(scanLine_.CompletedWords());
+    EventComComplete();
+  };
   engine_.Events.CommEventModem = [this](std::vector<Variant>& args) { RaiseEvent("CommEventModem", args); };
   timers_.Timer1().OnTick = [this] { engine_.Watchdog(RunMode()); };
   timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
+  WireScan();
 }
 
 SeqLink::~SeqLink() = default;
@@ -149,7 +153,10 @@ Result SeqLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<
 
 Variant SeqLink::ReadData(std::int16_t& idx) { return engine_.ReadValues().Get(idx); }
 
-void SeqLink::ForceData(Variant& Add, std::int32_t& value) { scan_.Queue().ForceModData(Add, value); }
+void SeqLink::ForceData(Variant& Add, std::int32_t& value) {
+  ClearFailure();
+  if (std::string refusal = scan_.Queue().Force(Add, value); !refusal.empty()) NoteFailure(std::move(refusal));
+}
 void SeqLink::WriteQueData() { scan_.Queue().WriteQueData(); }
 void SeqLink::SetScanRegGroup(std::int16_t& ScanRegGroup, bool& state) { scan_.SetScanRegGroup(ScanRegGroup, state); }
 void SeqLink::EditScanDatabase() { plc::EditScanDatabase(); }

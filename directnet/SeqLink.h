@@ -132,6 +132,9 @@ class SeqLink final : public TableControl<SeqLink> {
  private:
   // A failed call's cause, from the call road.
   Result Noted(Result result);
+  // The scan's completions and the write queue, wired to this control's events (SeqLinkScan.cpp).
+  void WireScan();
+  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value);
 
   FrameProperties props_;
   SerialLine line_;

@@ -1,6 +1,7 @@
 // SeqLink's members by name, for hosts that bind late.
 #include "core/DeclaredEvents.h"
 #include "core/EnumLabels.h"
+#include "core/ScanEvents.h"
 #include "directnet/SeqLink.h"
 
 namespace plc {
@@ -53,6 +54,7 @@ DispatchTable<SeqLink> BuildTable() {
   t.Event("CommComplete", {})
       .Event("CommEventModem", {{"CommEvent", "Integer"}, {"MData", "Variant()"}, {"Connected", "Boolean"}});
   t.Enumeration("CommMode", labels::SeqPdMode()).Enumeration("IOType", labels::IoDataType(true));
+  AddScanEvents(t);
   AddDeclaredEvents(t);
   t.Members();  // fills the member list now, so the shared table is only read from here on
   return t;

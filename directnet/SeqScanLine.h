@@ -4,6 +4,7 @@
 // names a memory type ("V,2000") is read; a bare number makes "1;2000", which the address road
 // refuses, so such a group sends nothing.
 #include <string>
+#include <vector>
 
 #include "core/ScanEngine.h"
 #include "directnet/DirectNetEngine.h"
@@ -22,9 +23,18 @@ class SeqScanLine final : public ScanLine {
   void ForceFree() override { engine_.SetCommBusy(false); }
   void CountError() override { ++engine_.State().TimeoutCount; }
   std::int16_t UnitAddress() const override { return unitAddress_; }
-  void SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
+  bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
     Variant text(std::to_string(unit) + ";" + address.ToString());
-    road_.ReadPLCNW(text, Opt<Variant>(Variant(count)), Opt<std::int16_t>());
+    return road_.ReadPLCNW(text, Opt<Variant>(Variant(count)), Opt<std::int16_t>()) == ResultOk;
+  }
+  // Every transaction of the thread's line is numbered, whichever control began it.
+  std::uint32_t RequestsBegun() const override { return engine_.State().Transaction; }
+  // The words of the read that just completed, from 1, as the reply carried them.
+  std::vector<Variant> CompletedWords() const {
+    const LinkState& s = engine_.State();
+    std::vector<Variant> words;
+    for (std::int32_t k = 1; k <= s.ByteCount / 2 && k <= kLastReadWord; ++k) words.emplace_back(s.ReadWords[k]);
+    return words;
   }
 
  private:

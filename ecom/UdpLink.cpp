@@ -16,17 +16,29 @@ namespace plc {
 
 namespace {
 constexpr std::int16_t kDefaultDeviceTimeOut = 55;
+// ScanElapsed of UdpLink, as SeqLink's: indices 0..320.
+constexpr std::int32_t kScanElapsedEntries = 321;
 }  // namespace
 
 UdpLink::UdpLink(std::unique_ptr<SerialPort> port)
     : line_(*this, std::move(port), SerialLine::Rules{}),
       timers_(kScanTimerDesign),
-      serial_(MSComm1(), ecom::EcomLink(), [this] { EventComComplete(); }) {
+      serial_(MSComm1(), ecom::EcomLink(),
+              [this] {
+                scan_.ScanReadCompleted(SerialWords());
+                EventComComplete();
+              }),
+      scanLine_(MakeScanLine(*this)),
+      scan_(*scanLine_, EventLoop::Current(), ScanTables(), kScanElapsedEntries,
+            &ecom::EcomLink().Line.WriteQueueActive) {
   ++ecom::EcomLink().Controls;
   // The ECOM requests end within their own call and never touch the serial markers, so the
   // watchdog runs in every mode: a serial transaction cut short by a change to ECOM mode is
   // freed too.
   timers_.Timer1().OnTick = [this] { serial_.Engine().Watchdog(RunMode()); };
+  timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };
+  timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
+  WireScan();
 }
 
 // The last UdpLink of the thread closes the ECOM transport it shared.
@@ -329,10 +341,12 @@ Variant UdpLink::ReadData(std::int16_t& idx) {
   return Variant(ecom::EcomLink().CcmWords()[static_cast<std::size_t>(idx)]);
 }
 
-void UdpLink::ForceData(Variant&, std::int32_t&) {}
-void UdpLink::WriteQueData() {}
-// The scan database has no loader, so no group matches; the scan engine takes this over.
-void UdpLink::SetScanRegGroup(std::int16_t&, bool&) {}
+void UdpLink::ForceData(Variant& Add, std::int32_t& value) {
+  ClearFailure();
+  if (std::string refusal = scan_.Queue().Force(Add, value); !refusal.empty()) NoteFailure(std::move(refusal));
+}
+void UdpLink::WriteQueData() { scan_.Queue().WriteQueData(); }
+void UdpLink::SetScanRegGroup(std::int16_t& ScanRegGroup, bool& state) { scan_.SetScanRegGroup(ScanRegGroup, state); }
 void UdpLink::EditScanDatabase() { plc::EditScanDatabase(); }
 Variant UdpLink::TagAddressFromName(Variant& name) { return plc::TagAddressFromName(name); }
 Variant UdpLink::TagNameFromAddress(Variant& Address) { return plc::TagNameFromAddress(Address); }

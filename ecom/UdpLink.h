@@ -28,6 +28,7 @@
 #include "core/Opt.h"
 #include "core/PersistedKeys.h"
 #include "core/ResultCodes.h"
+#include "core/ScanEngine.h"
 #include "core/SerialLine.h"
 #include "ecom/EcomRequests.h"
 #include "ecom/UdpSerialPath.h"
@@ -137,6 +138,7 @@ class UdpLink final : public TableControl<UdpLink> {
   IntervalTimer& Timer3() { return timers_.Timer3(); }
   std::int16_t UnitAddress() const { return props_.unitAddress; }
   bool EcomOpen() const;
+  ScanEngine& Scan() { return scan_; }
 
   static const KeyTable<UdpLink>& Keys();
 
@@ -148,10 +150,19 @@ class UdpLink final : public TableControl<UdpLink> {
   std::int32_t commProtocol_ = udp::UDP_IP;
   std::int16_t deviceTimeOut_ = 55;
   ecom::UdpSerialPath serial_;
+  // The scan's view of this control (UdpLinkScan.cpp), and the scan itself.
+  std::unique_ptr<ScanLine> scanLine_;
+  ScanEngine scan_;
 
   bool EcomMode() const { return commMode_ == udp::ECOM; }
   // A serial-path call's result, with its cause when it failed.
   Result SerialNoted(Result result);
+  // The scan's completions and the write queue, wired to this control's events.
+  static std::unique_ptr<ScanLine> MakeScanLine(UdpLink& link);
+  void WireScan();
+  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value);
+  // The words of the serial read that just completed, from 1.
+  std::vector<Variant> SerialWords() const;
   // Copies the station, protocol and device time-out into the thread's link state, as a load
   // does; each setter copies its own. The last control to set one names it for the thread.
   void ShareSettings() const;

@@ -1,6 +1,7 @@
 // UdpLink's members by name, for hosts that bind late.
 #include "core/DeclaredEvents.h"
 #include "core/EnumLabels.h"
+#include "core/ScanEvents.h"
 #include "ecom/UdpLink.h"
 
 namespace plc {
@@ -55,6 +56,7 @@ DispatchTable<UdpLink> BuildTable() {
   t.Enumeration("CommMode", labels::UdpPdMode())
       .Enumeration("CommProtocol", labels::UdpProtocol())
       .Enumeration("IOType", labels::IoDataType());
+  AddScanEvents(t);
   AddDeclaredEvents(t);
   t.Members();  // fills the member list now, so the shared table is only read from here on
   return t;

@@ -226,8 +226,10 @@ void ModbusMaster::DropLine() {
   if (rs485Mode_ == rtu::DTR) port_.SetDTREnable(false);
 }
 
-void ModbusMaster::SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) {
-  SendReadRequest(unit, address.ToInt32(), count, ReadOrigin::Scan);
+bool ModbusMaster::SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) {
+  scanNotSent_ = true;
+  scanNotSent_ = !SendReadRequest(unit, address.ToInt32(), count, ReadOrigin::Scan);
+  return !scanNotSent_;
 }
 
 // ---- Waiting calls ----------------------------------------------------------------------
@@ -551,6 +553,8 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   if (!tx_.ScanReadInFlight) {
     RaiseDataBufferEvent(tx_.StartReference,
                          static_cast<std::int16_t>(std::clamp<std::int32_t>(quantity, -32768, 32767)), lastErrorText_);
+  } else if (Events.ScanReadDone) {
+    Events.ScanReadDone(quantity);
   }
   lastErrorText_.clear();
   // A request the handler sent (ReadPLCNW) is in flight now and keeps its flags.

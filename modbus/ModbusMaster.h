@@ -41,6 +41,8 @@ struct MasterEvents {
   std::function<void(std::vector<Variant>& args)> CommEventModem;
   // A receive notification in a slave mode.
   std::function<void()> HandleSlaveRequest;
+  // A scan read's reply was decoded: its quantity values are in DataBuffer from index 1.
+  std::function<void(std::int32_t quantity)> ScanReadDone;
 };
 
 // The master's time limits, wall-clock seconds.
@@ -128,7 +130,13 @@ class ModbusMaster final : public ScanLine {
   void ForceFree() override { SetCommBusy(false); }
   void CountError() override { tx_.CountError(); }
   std::int16_t UnitAddress() const override { return unitAddress_; }
-  void SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override;
+  bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override;
+  std::uint32_t RequestsBegun() const override { return tx_.RequestSerial; }
+  // The text of a scan reply that failed its check or was an exception; empty after a lost
+  // reply or a read that was not sent.
+  std::string LastFailure() const override {
+    return !scanNotSent_ && tx_.ReplyFailed ? lastErrorText_ : std::string();
+  }
 
  private:
   Framing CurrentFraming() const;
@@ -173,6 +181,7 @@ class ModbusMaster final : public ScanLine {
   std::int16_t rs485Mode_ = rtu::OFF;
   std::int32_t plcType_ = rtu::EnStdModbus;
   std::int16_t unitAddress_ = 1;
+  bool scanNotSent_ = false;  // the latest scan read was refused before it went out
 };
 
 }  // namespace plc::modbus

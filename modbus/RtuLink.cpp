@@ -3,6 +3,7 @@
 #include "core/AboutBox.h"
 #include "core/Configuration.h"
 #include "core/Conversions.h"
+#include "core/DatabaseFiles.h"
 #include "core/TagDatabase.h"
 #include "modbus/AsciiFrame.h"
 
@@ -29,6 +30,7 @@ RtuLink::RtuLink(std::unique_ptr<SerialPort> port)
   master_.Events.CommCompleteExHeard = [this] { return HasEventSink(); };
   master_.Events.CommEventModem = [this](std::vector<Variant>& args) { RaiseEvent("CommEventModem", args); };
   PushSettingsToMaster();
+  WireScan();
 }
 
 RtuLink::~RtuLink() = default;
@@ -194,7 +196,10 @@ Variant RtuLink::ReadModData(Variant&, Variant&, Opt<std::int16_t> NumOfReg) {
 }
 
 Variant RtuLink::SetModData(Variant&, Variant&) { return Variant(); }
-void RtuLink::ForceModData(Variant& Add, std::int32_t& value) { scan_.Queue().ForceModData(Add, value); }
+void RtuLink::ForceModData(Variant& Add, std::int32_t& value) {
+  ClearFailure();
+  if (std::string refusal = scan_.Queue().Force(Add, value); !refusal.empty()) NoteFailure(std::move(refusal));
+}
 void RtuLink::WriteQueData() { scan_.Queue().WriteQueData(); }
 void RtuLink::SetScanRegGroup(std::int16_t& ScanRegGroup, bool& state) { scan_.SetScanRegGroup(ScanRegGroup, state); }
 
@@ -224,7 +229,13 @@ void RtuLink::LongToSIgnedInt(Variant& Lng1, std::int32_t& SgnIntr) { plc::LongT
 
 Variant RtuLink::TagAddressFromName(Variant& name) { return plc::TagAddressFromName(name); }
 Variant RtuLink::TagNameFromAddress(Variant& Address) { return plc::TagNameFromAddress(Address); }
-void RtuLink::ReadScanDatabase() { plc::ReadScanDatabase(); }
+// Fills the tag and scan tables from the files in DatabasePath; what was refused (nothing is
+// then loaded) is the failure cause.
+void RtuLink::ReadScanDatabase() {
+  ClearFailure();
+  DatabaseLoad load = plc::ReadScanDatabase();
+  if (!load.loaded) NoteFailure(load.Text());
+}
 void RtuLink::EditScanDatabase() { plc::EditScanDatabase(); }
 void RtuLink::mains() { LoadConfiguration(kModbusDeviceName); }
 

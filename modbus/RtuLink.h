@@ -161,6 +161,9 @@ class RtuLink final : public TableControl<RtuLink> {
   void PushSettingsToMaster();
   // The failure cause after a read or write method: the road's, or none after success.
   Result Noted(Result result);
+  // The scan's completions and the write queue, wired to this control's events (RtuLinkScan.cpp).
+  void WireScan();
+  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value);
 
   FrameProperties props_;
   SerialLine line_;

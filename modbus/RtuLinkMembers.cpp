@@ -1,6 +1,7 @@
 // RtuLink's members by name, for hosts that bind late.
 #include "core/DeclaredEvents.h"
 #include "core/EnumLabels.h"
+#include "core/ScanEvents.h"
 #include "modbus/RtuLink.h"
 
 namespace plc {
@@ -73,6 +74,7 @@ DispatchTable<RtuLink> BuildTable() {
       .Enumeration("PLCType", labels::RtuPlcType())
       .Enumeration("ComHandshaking", labels::Handshake())
       .Enumeration("ioType", labels::IoDataType());
+  AddScanEvents(t);
   AddDeclaredEvents(t);
   t.Members();  // fills the member list now, so the shared table is only read from here on
   return t;

@@ -1,8 +1,15 @@
 // The plug-in entry points of librtulink.so.
 #include <memory>
 
+#include "core/DatabaseFiles.h"
 #include "modbus/RtuLink.h"
 
 extern "C" plc::Control* PlcCreateControl() { return std::make_unique<plc::RtuLink>().release(); }
 
 extern "C" void PlcDestroyControl(plc::Control* control) { std::unique_ptr<plc::Control> owned(control); }
+
+// Fills this plug-in's tag and scan tables of the calling thread from the files in folder.
+extern "C" void PlcLoadDatabases(const char* folder, plc::DatabaseLoad* result) {
+  plc::DatabaseLoad load = plc::LoadDatabases(folder ? folder : "");
+  if (result) *result = std::move(load);
+}

@@ -31,6 +31,9 @@ class ComponentHost {
   // The ambient line trace: a host that wants to see what goes on the wire returns a hook,
   // and every serial port a control of this host opens reports to it. Empty by default.
   virtual TraceHook SerialTrace() const { return {}; }
+  // The name the host knows the control by (a form's control name, a plant document's
+  // section); empty when it gives none. The scan reads the groups that name it.
+  virtual std::string AmbientDisplayName() const { return {}; }
 };
 
 // A host for programs without a form designer: run mode unless told otherwise; it records
@@ -50,6 +53,8 @@ class StandaloneHost final : public ComponentHost {
   }
   TraceHook SerialTrace() const override { return trace_; }
   void SetSerialTrace(TraceHook hook) { trace_ = std::move(hook); }
+  std::string AmbientDisplayName() const override { return displayName_; }
+  void SetDisplayName(std::string name) { displayName_ = std::move(name); }
 
   const std::vector<std::string>& ChangedKeys() const { return changed_; }
   void ClearChangedKeys() { changed_.clear(); }
@@ -60,6 +65,7 @@ class StandaloneHost final : public ComponentHost {
   bool userMode_ = true;
   Font font_;
   TraceHook trace_;
+  std::string displayName_;
   std::vector<std::string> changed_;
 };
 

@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(cmake make ninja-build ccache g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
           pkg-config libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll nlohmann-json3-dev
-          libreadline-dev socat qt6-base-dev xvfb xauth)
+          libreadline-dev socat qt6-base-dev xvfb xauth
+          libsqlite3-dev sqlite3 libmosquitto-dev mosquitto mosquitto-clients)
 # "screenshots": also the fonts the pictures show.
 if [ "${1:-}" = screenshots ]; then
   packages+=(fonts-dejavu-core)

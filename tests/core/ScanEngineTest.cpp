@@ -23,6 +23,9 @@ struct FakeLine : ScanLine {
     std::int16_t count;
   };
   std::vector<Sent> sent;
+  std::uint32_t requests = 0;
+  std::string failure;
+  bool refuse = false;  // SendScanRead sends nothing
 
   bool LineOpen() const override { return open; }
   // This line's host writes do not count as busy, so a write can take it during a wait.
@@ -34,10 +37,15 @@ struct FakeLine : ScanLine {
   }
   void CountError() override { ++errors; }
   std::int16_t UnitAddress() const override { return 9; }
-  void SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
+  bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
+    if (refuse) return false;
     sent.push_back({unit, address.ToInt32(), count});
+    ++requests;
     if (busyAfterSend) busy = true;
+    return true;
   }
+  std::uint32_t RequestsBegun() const override { return requests; }
+  std::string LastFailure() const override { return failure; }
 };
 
 struct ScanRig {
@@ -49,10 +57,20 @@ struct ScanRig {
 
   void AddGroup(std::int32_t index, std::int16_t unit, std::int32_t address, std::int16_t period,
                 std::int16_t group = 1, std::int16_t skip = 0) {
-    db.Group(index) = ScanGroup{unit, Variant(address), period, 2, group, True, skip};
+    db.Group(index) = ScanGroup{unit, Variant(address), period, 2, group, True, skip, {}};
     db.ScanGroupCount = Variant(std::int16_t(std::max<std::int32_t>(index, db.ScanGroupCount.ToInt32())));
   }
   void Tick(std::int32_t interval = 500) { scan.ReadTick(interval, true, true); }
+
+  std::vector<ScanCompletion> done;
+  void Record() {
+    scan.OnScanComplete = [this](ScanCompletion& c) { done.push_back(c); };
+  }
+  // The line's reply to the read on it: the values, and the line free again.
+  void Complete(std::vector<Variant> values) {
+    line.busy = false;
+    scan.ScanReadCompleted(std::move(values));
+  }
 };
 
 TEST(ScanEngine, EmptyDatabaseSendsNothing) {
@@ -176,6 +194,118 @@ TEST(ScanEngine, WriteTickBracketsTheQueueWithScanWriteActive) {
   shared = true;
   EXPECT_TRUE(seq.ScanWriteActive());
   EXPECT_EQ(seq.ScanElapsed().size(), 321u);
+}
+
+TEST(ScanEngine, EachReadEndsInOneCompletionNamingItsGroup) {
+  ScanRig rig;
+  rig.Record();
+  rig.AddGroup(1, 1, 40001, 500, 7);
+  rig.AddGroup(2, 1, 40101, 500, 8);
+  rig.line.busyAfterSend = true;
+  rig.loop.AddTimer(100'000, [&rig] { rig.Complete({Variant(std::int32_t{11}), Variant(std::int32_t{12})}); });
+  rig.Tick();  // group 1 answered; group 2 sent once the line was free, then left unanswered
+  ASSERT_EQ(rig.done.size(), 1u);
+  EXPECT_EQ(rig.done[0].index, 1);
+  EXPECT_EQ(rig.done[0].group, 7);
+  ASSERT_EQ(rig.done[0].values.Lower(), 1);
+  ASSERT_EQ(rig.done[0].values.Upper(), 2);
+  EXPECT_EQ(rig.done[0].values[1].ToInt32(), 11);
+  EXPECT_EQ(rig.done[0].values[2].ToInt32(), 12);
+  EXPECT_TRUE(rig.done[0].error.empty());
+  EXPECT_TRUE(rig.scan.ScanReadPending());
+
+  // The engine's watchdog frees the line with no reply: the next tick reports group 2 failed,
+  // in the line's words.
+  rig.line.busy = false;
+  rig.line.failure = "CRC error";
+  rig.line.busyAfterSend = false;
+  rig.scan.ReadTick(500, true, false);
+  ASSERT_EQ(rig.done.size(), 2u);
+  EXPECT_EQ(rig.done[1].index, 2);
+  EXPECT_EQ(rig.done[1].group, 8);
+  EXPECT_EQ(rig.done[1].values.Size(), 0u);
+  EXPECT_EQ(rig.done[1].error, "CRC error");
+  EXPECT_FALSE(rig.scan.ScanReadPending());
+}
+
+TEST(ScanEngine, ACompletionAfterALaterRequestIsNotTheScans) {
+  ScanRig rig;
+  rig.Record();
+  rig.AddGroup(1, 1, 40001, 500);
+  rig.line.busyAfterSend = true;
+  rig.Tick();
+  // The read is lost; the host's own request goes out and completes.
+  ++rig.line.requests;
+  rig.Complete({Variant(std::int32_t{99})});
+  ASSERT_EQ(rig.done.size(), 1u);
+  EXPECT_EQ(rig.done[0].values.Size(), 0u) << "the host's values are not the group's";
+  EXPECT_EQ(rig.done[0].error, "no reply within 2 s");
+}
+
+TEST(ScanEngine, AReadNotSentIsReportedAtOnce) {
+  ScanRig rig;
+  rig.Record();
+  rig.AddGroup(3, 1, 40001, 500);
+  rig.line.refuse = true;
+  rig.Tick();
+  ASSERT_EQ(rig.done.size(), 1u);
+  EXPECT_EQ(rig.done[0].index, 3);
+  EXPECT_EQ(rig.done[0].error, "the read of 40001 (2 values) was not sent");
+  rig.line.failure = "port closed";
+  rig.Tick();
+  EXPECT_EQ(rig.done[1].error, "the read of 40001 (2 values) was not sent: port closed");
+}
+
+TEST(ScanEngine, GroupsNamingAnotherControlAreNotScanned) {
+  ScanRig rig;
+  rig.AddGroup(1, 1, 40001, 500, 5);
+  rig.AddGroup(2, 1, 40002, 500, 5);
+  rig.AddGroup(3, 1, 40003, 500, 5);
+  rig.db.Group(1).control = "press";
+  rig.db.Group(2).control = "Oven";
+  rig.Tick();
+  ASSERT_EQ(rig.line.sent.size(), 1u) << "an unnamed control scans only the groups naming none";
+  EXPECT_EQ(rig.line.sent[0].address, 40003);
+  rig.scan.ControlName = [] { return std::string("Press"); };
+  rig.Tick();
+  ASSERT_EQ(rig.line.sent.size(), 3u);
+  EXPECT_EQ(rig.line.sent[1].address, 40001);
+  EXPECT_EQ(rig.line.sent[2].address, 40003);
+  rig.scan.SetScanRegGroup(5, false);
+  EXPECT_EQ(rig.db.Group(1).enabled, False);
+  EXPECT_EQ(rig.db.Group(2).enabled, True) << "another control's group";
+  EXPECT_EQ(rig.db.Group(3).enabled, False);
+}
+
+TEST(ScanEngine, ALineTicksKeepFindingBusyIsFreedAfter2Seconds) {
+  ScanRig rig;
+  rig.Record();
+  rig.AddGroup(1, 1, 40001, 500);
+  rig.line.busyAfterSend = true;
+  rig.Tick();  // sent; its reply never comes and no watchdog runs
+  std::int64_t tick = 0;
+  while (rig.line.frees == 0 && tick < 10) {
+    rig.clock.Advance(500'000);
+    rig.Tick();
+    ++tick;
+  }
+  EXPECT_EQ(rig.line.frees, 1);
+  EXPECT_EQ(rig.line.errors, 1);
+  // Freed within 2 s of wall-clock seconds after the tick that first found it busy.
+  EXPECT_LE(tick, 6);
+  EXPECT_GE(tick, 3);
+  ASSERT_EQ(rig.done.size(), 1u);
+  EXPECT_EQ(rig.done[0].error, "no reply within 2 s");
+  EXPECT_EQ(rig.line.sent.size(), 2u) << "the freeing tick went on and read the group again";
+
+  // With no groups at all the scan leaves a busy line alone, as it always did.
+  ScanRig empty;
+  empty.line.busy = true;
+  for (int i = 0; i < 10; ++i) {
+    empty.clock.Advance(500'000);
+    empty.Tick();
+  }
+  EXPECT_EQ(empty.line.frees, 0);
 }
 
 TEST(ScanData, ReadDataAndIOData) {

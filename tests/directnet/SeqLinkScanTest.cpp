@@ -5,6 +5,7 @@
 
 #include "core/ScanEngine.h"
 #include "tests/directnet/SeqLinkRig.h"
+#include "tests/support/ScanChecks.h"
 
 namespace plc {
 namespace {
@@ -17,7 +18,7 @@ struct ScanRig : test::SeqLinkRig {
   ~ScanRig() { ScanTables().Clear(); }
   void Group(std::int32_t index, Variant address, std::int16_t unit = -1) {
     ScanGroup& g = ScanTables().Group(index);
-    g = ScanGroup{unit, std::move(address), 0, 2, 1, True, 0};
+    g = ScanGroup{unit, std::move(address), 0, 2, 1, True, 0, {}};
     ScanTables().ScanGroupCount = Variant(std::max(index, ScanTables().ScanGroupCount.ToInt32()));
   }
   void Tick() { link->Timer2().OnTick(); }
@@ -34,7 +35,9 @@ TEST(SeqLinkScan, TypedGroupsAreReadAndBareNumbersAreRefused) {
   ASSERT_EQ(r.sent.size(), 4u) << "one transaction, of the typed group";
   EXPECT_EQ(r.sent[0], (Bytes{0x4B, 0x22, 0x05}));
   EXPECT_EQ(r.Data(1).ToInt32(), 55);
-  EXPECT_EQ(r.events, std::vector<std::string>{"CommComplete"});
+  // Each group's read ends in its ScanComplete: the first with its values (besides the
+  // CommComplete of its ReadPLCNW), the second refused before it was sent.
+  EXPECT_EQ(r.events, (std::vector<std::string>{"ScanComplete", "CommComplete", "ScanComplete"}));
   EXPECT_EQ(r.link->Scan().ScanElapsed().size(), 321u);
 }
 
@@ -56,6 +59,60 @@ TEST(SeqLinkScan, SharedScanWriteFlagHoldsEveryControlsScan) {
   dnet::SeqLinkState().WriteQueueActive = false;
   r.Tick();
   EXPECT_FALSE(r.sent.empty());
+}
+
+// The shared checks against the simulated station, each of its answers 5 ms after the block it
+// answers, V2000 and on as the row of values.
+class SeqScanRig final : public test::ScanSubject {
+ public:
+  SeqScanRig() {
+    r_.port->OnSent = [this](const Bytes& chunk) {
+      if (!answer_) return;
+      for (const auto& reply : r_.station.Feed(chunk)) r_.port->InjectAt(r_.loop.Now() + 5'000, reply);
+    };
+  }
+  Control& Link() override { return *r_.link; }
+  EventLoop& Loop() override { return r_.loop; }
+  std::string Address(int k) const override { return "V," + std::to_string(2000 + k); }  // k < 8: octal as written
+  void SetValue(int k, std::int32_t value) override {
+    r_.station.SetWord(1, 0x0400 + static_cast<std::uint32_t>(k), static_cast<std::uint16_t>(value));
+  }
+  std::int32_t Value(int k) override { return r_.station.Word(1, 0x0400 + static_cast<std::uint32_t>(k)); }
+  void Answer(bool on) override { answer_ = on; }
+
+ private:
+  test::SeqLinkRig r_;
+  bool answer_ = true;
+};
+
+TEST(SeqLinkScan, PeriodsKeptAndValuesRead) {
+  SeqScanRig r;
+  test::ExpectPeriodsKeptAndValuesRead(r);
+}
+
+TEST(SeqLinkScan, SetScanRegGroupStopsAndResumes) {
+  SeqScanRig r;
+  test::ExpectSetScanRegGroupStopsAndResumes(r);
+}
+
+TEST(SeqLinkScan, HostReadServedFirst) {
+  SeqScanRig r;
+  test::ExpectHostReadServedFirst(r);
+}
+
+TEST(SeqLinkScan, StuckGroupFreed) {
+  SeqScanRig r;
+  test::ExpectStuckGroupFreed(r);
+}
+
+TEST(SeqLinkScan, WriteQueueDrainsInOrderAndRetries) {
+  SeqScanRig r;
+  test::ExpectWriteQueueDrainsInOrderAndRetries(r);
+}
+
+TEST(SeqLinkScan, WriteQueueBounded) {
+  SeqScanRig r;
+  test::ExpectWriteQueueBounded(r);
 }
 
 }  // namespace

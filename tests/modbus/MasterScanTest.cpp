@@ -14,7 +14,7 @@ struct ScanningRig : MasterRig {
   std::int64_t ackDelay = 0;
 
   ScanningRig() {
-    scanDb.Group(1) = ScanGroup{-1, Variant(std::int32_t{40001}), 1200, 1, 1, True, 0};
+    scanDb.Group(1) = ScanGroup{-1, Variant(std::int32_t{40001}), 1200, 1, 1, True, 0, {}};
     scanDb.ScanGroupCount = Variant(std::int16_t{1});
     timer2.OnTick = [this] { scan.ReadTick(timer2.Interval(), true, true); };
     timer2.SetEnabled(true);

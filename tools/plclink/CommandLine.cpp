@@ -302,6 +302,7 @@ std::string UsageText() {
   std::string text = R"(usage: plclink CONTROL [options] COMMAND [operands]
        plclink demo | --version | --help | CONTROL COMMAND --help
        plclink about CONTROL | udplink ccm [options]   (each with --help)
+       plclink gateway PLANT.ini [options] | trend DB TAG... --svg FILE   (each with --help)
 
 CONTROL: rtulink, seqlink, DfLink or udplink (any case)
 

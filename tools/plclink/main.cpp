@@ -9,8 +9,10 @@
 #include "tools/plclink/CommandLine.h"
 #include "tools/plclink/ControlSession.h"
 #include "tools/plclink/Demo.h"
+#include "tools/plclink/Gateway.h"
 #include "tools/plclink/Output.h"
 #include "tools/plclink/ScreenCommands.h"
+#include "tools/plclink/Trend.h"
 
 namespace {
 
@@ -33,6 +35,18 @@ int main(int argc, char** argv) {
   using namespace plc::plclink;
   std::vector<std::string> args(argv + 1, argv + argc);
   if (auto status = RunScreenCommand(args)) return *status;
+  // The plant commands drive no single control and have usages of their own.
+  if (!args.empty() && (args[0] == "gateway" || args[0] == "trend")) {
+    const bool gateway = args[0] == "gateway";
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    for (const std::string& a : rest) {
+      if (a == "-h" || a == "--help") {
+        std::cout << (gateway ? GatewayUsage() : TrendUsage());
+        return 0;
+      }
+    }
+    return gateway ? RunGateway(rest) : RunTrend(rest);
+  }
   for (const std::string& a : args) {
     if (a == "--") break;
     if (a == "-h" || a == "--help") {

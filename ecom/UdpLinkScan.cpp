@@ -1,0 +1,100 @@
+// UdpLink's background work, as SeqLink's: the scan-read tick sends each due group through
+// UdpLink's own non-waiting read (which raises CommComplete), each read's end is raised as
+// ScanComplete, and the write queue is drained through its waiting write and reported as
+// WriteQueComplete.
+//
+// In ECOM mode a group is read as "unit;address" from that module, and the read ends within the
+// call. On the serial path the address is a header word address or a tag name, as that path
+// reads them, and the station is always the control's: a group naming another unit is not sent.
+#include "core/ScanEvents.h"
+#include "ecom/EcomLinkState.h"
+#include "ecom/UdpLink.h"
+
+namespace plc {
+
+namespace {
+
+class UdpScanLine final : public ScanLine {
+ public:
+  explicit UdpScanLine(UdpLink& link) : link_(link) {}
+
+  bool LineOpen() const override { return Ecom() ? ecom::EcomLink().EcomOpen : link_.MSComm1().PortOpen(); }
+  bool CommBusy() const override { return ecom::EcomLink().Busy(); }
+  bool WriteActive() const override { return ecom::EcomLink().Line.WriteCallActive; }
+  void ForceFree() override { ecom::EcomLink().FreeLink(); }
+  void CountError() override { ++ecom::EcomLink().Line.TimeoutCount; }
+  std::int16_t UnitAddress() const override { return link_.UnitAddress(); }
+  std::uint32_t RequestsBegun() const override { return ecom::EcomLink().Line.Transaction; }
+  std::string LastFailure() const override { return failure_; }
+
+  bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
+    failure_.clear();
+    Variant unused;
+    Variant size(count);
+    if (!Ecom()) {
+      const std::int16_t station = ecom::EcomLink().Line.DefaultStation;
+      if (unit != station) {
+        failure_ = "the serial path reads station " + std::to_string(station) + " only, not unit " + std::to_string(unit);
+        return false;
+      }
+      Variant target = address;
+      return link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) == ResultOk;
+    }
+    Variant target(std::to_string(unit) + ";" + address.ToString());
+    if (link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) != ResultOk) {
+      const std::string why = link_.CurrentErrors();
+      link_.Scan().ScanReadFailed(why.empty() ? "the ECOM read of " + target.ToString() + " failed" : why);
+      return true;
+    }
+    std::vector<Variant> words;
+    const auto& ccm = ecom::EcomLink().CcmWords();
+    for (std::int32_t k = 1; k <= count && k < static_cast<std::int32_t>(ccm.size()); ++k) words.emplace_back(ccm[k]);
+    link_.Scan().ScanReadCompleted(std::move(words));
+    return true;
+  }
+
+ private:
+  bool Ecom() const { return link_.CommMode() == udp::ECOM; }
+
+  UdpLink& link_;
+  std::string failure_;
+};
+
+}  // namespace
+
+std::unique_ptr<ScanLine> UdpLink::MakeScanLine(UdpLink& link) { return std::make_unique<UdpScanLine>(link); }
+
+std::vector<Variant> UdpLink::SerialWords() const {
+  const auto& line = ecom::EcomLink().Line;
+  std::vector<Variant> words;
+  for (std::int32_t k = 1; k <= line.ByteCount / 2 && k <= dnet::kLastReadWord; ++k) words.emplace_back(line.ReadWords[k]);
+  return words;
+}
+
+void UdpLink::WireScan() {
+  WireScanEngine(scan_, ScanHooks{[this] { return Host().AmbientDisplayName(); },
+                                  [this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
+                                  [this] { return NumOfWriteRetries(); },
+                                  [this](const Variant& address, std::int32_t value) {
+                                    return QueuedWrite(address, value);
+                                  }});
+}
+
+// One word written as WritePLC writes it. The host's failure cause is its own calls'; a queued
+// write leaves it as it was.
+WriteQueue::Attempt UdpLink::QueuedWrite(const Variant& address, std::int32_t value) {
+  const std::string hostCause = FailureCause();
+  Variant target = address;
+  Variant values(value);
+  const bool written =
+      WritePLC(target, values, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(), Opt<std::int32_t>()) ==
+      ResultOk;
+  const auto& link = ecom::EcomLink();
+  WriteQueue::Attempt attempt{
+      written, written ? std::string() : WriteFailureText(FailureCause(), EcomMode() ? link.ErrorText : link.Line.ErrorText)};
+  if (hostCause.empty()) ClearFailure();
+  else NoteFailure(hostCause);
+  return attempt;
+}
+
+}  // namespace plc

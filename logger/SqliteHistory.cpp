@@ -1,0 +1,303 @@
+#include "logger/SqliteHistory.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+namespace plc::logger {
+
+namespace {
+
+// The schema of version 1; every statement may run again on an existing file.
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS tags (
+  id          INTEGER PRIMARY KEY,
+  name        TEXT NOT NULL UNIQUE,
+  control     TEXT NOT NULL,
+  address     TEXT NOT NULL,
+  description TEXT NOT NULL,
+  unit        TEXT NOT NULL,
+  iotype      TEXT NOT NULL,
+  scale       REAL NOT NULL,
+  offset      REAL NOT NULL,
+  deadband    REAL,
+  writable    INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS batches (
+  id      INTEGER PRIMARY KEY,
+  time_us INTEGER NOT NULL,
+  samples INTEGER NOT NULL,
+  failures INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS samples (
+  tag_id  INTEGER NOT NULL REFERENCES tags(id),
+  time_us INTEGER NOT NULL,
+  value   REAL,
+  quality TEXT NOT NULL CHECK (quality IN ('good', 'bad')),
+  error   TEXT,
+  batch   INTEGER NOT NULL REFERENCES batches(id)
+);
+CREATE INDEX IF NOT EXISTS samples_by_tag ON samples (tag_id, time_us);
+CREATE TABLE IF NOT EXISTS failures (
+  id         INTEGER PRIMARY KEY,
+  time_us    INTEGER NOT NULL,
+  kind       TEXT NOT NULL,
+  control    TEXT NOT NULL,
+  tag_id     INTEGER REFERENCES tags(id),
+  scan_group INTEGER,
+  text       TEXT NOT NULL,
+  batch      INTEGER NOT NULL REFERENCES batches(id)
+);
+)sql";
+
+// Rolls back a transaction that did not commit.
+class Transaction {
+ public:
+  explicit Transaction(SqliteFile& file) : file_(file) { file_.Exec("BEGIN IMMEDIATE"); }
+  ~Transaction() {
+    if (!committed_) sqlite3_exec(file_.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  void Commit() {
+    file_.Exec("COMMIT");
+    committed_ = true;
+  }
+
+ private:
+  SqliteFile& file_;
+  bool committed_ = false;
+};
+
+}  // namespace
+
+const char* FailureKindName(FailureKind kind) {
+  switch (kind) {
+    case FailureKind::Failed: return "failed";
+    case FailureKind::Recovered: return "recovered";
+    case FailureKind::WriteFailed: return "write failed";
+    case FailureKind::Refused: return "refused";
+  }
+  return "failed";
+}
+
+SqliteFile::SqliteFile(const std::string& path, bool readOnly) : path_(path) {
+  const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  if (sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw SinkError(path + ": cannot open: " + why);
+  }
+  // A reader meets the writer's transactions: it waits for them a while instead of failing.
+  sqlite3_busy_timeout(db_, 2000);
+}
+
+SqliteFile::~SqliteFile() { sqlite3_close(db_); }
+
+void SqliteFile::Exec(const std::string& sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    const std::string why = message ? message : sqlite3_errmsg(db_);
+    sqlite3_free(message);
+    throw SinkError(path_ + ": " + why);
+  }
+}
+
+void SqliteFile::Fail(const std::string& what) const { throw SinkError(path_ + ": " + what + ": " + sqlite3_errmsg(db_)); }
+
+Statement::Statement(const SqliteFile& file, const char* sql) : file_(file) {
+  if (sqlite3_prepare_v2(file.Handle(), sql, -1, &stmt_, nullptr) != SQLITE_OK) file_.Fail("cannot prepare a statement");
+}
+
+Statement::~Statement() { sqlite3_finalize(stmt_); }
+
+Statement& Statement::Bind(int index, std::int64_t value) {
+  if (sqlite3_bind_int64(stmt_, index, value) != SQLITE_OK) file_.Fail("bind");
+  return *this;
+}
+
+Statement& Statement::Bind(int index, double value) {
+  if (sqlite3_bind_double(stmt_, index, value) != SQLITE_OK) file_.Fail("bind");
+  return *this;
+}
+
+Statement& Statement::Bind(int index, const std::string& text) {
+  if (sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+    file_.Fail("bind");
+  return *this;
+}
+
+Statement& Statement::BindNull(int index) {
+  if (sqlite3_bind_null(stmt_, index) != SQLITE_OK) file_.Fail("bind");
+  return *this;
+}
+
+bool Statement::Step() {
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  file_.Fail("step");
+}
+
+void Statement::Run() {
+  while (Step()) {
+  }
+  Reset();
+}
+
+void Statement::Reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+std::int64_t Statement::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+double Statement::Real(int column) const { return sqlite3_column_double(stmt_, column); }
+bool Statement::IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+std::string Statement::Text(int column) const {
+  const auto* text = sqlite3_column_text(stmt_, column);
+  return text ? std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
+              : std::string();
+}
+
+SqliteHistory::SqliteHistory(const std::string& path, const std::vector<TagInfo>& tags)
+    : path_(path), file_(std::make_unique<SqliteFile>(path, false)) {
+  {
+    Statement version(*file_, "PRAGMA user_version");
+    const std::int64_t found = version.Step() ? version.Int(0) : 0;
+    if (found > kHistorySchemaVersion)
+      throw SinkError(path + ": schema version " + std::to_string(found) + " is newer than this program's (" +
+                      std::to_string(kHistorySchemaVersion) + ")");
+  }
+  {
+    Statement mode(*file_, "PRAGMA journal_mode=WAL");
+    if (!mode.Step() || mode.Text(0) != "wal") file_->Fail("cannot use write-ahead logging");
+  }
+  file_->Exec("PRAGMA synchronous=NORMAL");
+  file_->Exec("PRAGMA foreign_keys=ON");
+  Transaction schema(*file_);
+  file_->Exec(kSchema);
+  file_->Exec("PRAGMA user_version=" + std::to_string(kHistorySchemaVersion));
+  // A tag logged before keeps its id, so its earlier samples stay its own; its description
+  // and scaling are what the tag file says now.
+  Statement upsert(*file_,
+                   "INSERT INTO tags (name, control, address, description, unit, iotype, scale, offset, deadband, "
+                   "writable) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT(name) DO UPDATE SET "
+                   "control=?2, address=?3, description=?4, unit=?5, iotype=?6, scale=?7, offset=?8, deadband=?9, "
+                   "writable=?10");
+  Statement id(*file_, "SELECT id FROM tags WHERE name = ?1");
+  for (const TagInfo& t : tags) {
+    upsert.Bind(1, t.name).Bind(2, t.control).Bind(3, t.address).Bind(4, t.description).Bind(5, t.unit);
+    upsert.Bind(6, t.ioType).Bind(7, t.scale).Bind(8, t.offset);
+    if (t.deadband) upsert.Bind(9, *t.deadband);
+    else upsert.BindNull(9);
+    upsert.Bind(10, std::int64_t{t.writable ? 1 : 0});
+    upsert.Run();
+    id.Bind(1, t.name);
+    if (!id.Step()) file_->Fail("tag " + t.name + " not found after it was stored");
+    tagIds_.push_back(id.Int(0));
+    id.Reset();
+  }
+  schema.Commit();
+}
+
+SqliteHistory::~SqliteHistory() {
+  try {
+    Close();
+  } catch (const SinkError&) {
+    // Closing in a destructor after an error: the file stays as the last commit left it.
+  }
+}
+
+void SqliteHistory::Write(const Batch& batch) {
+  if (!file_) throw SinkError(path_ + ": written after it was closed");
+  if (batch.Empty()) return;
+  Transaction tx(*file_);
+  Statement head(*file_, "INSERT INTO batches (time_us, samples, failures) VALUES (?1, ?2, ?3)");
+  const std::int64_t last = batch.samples.empty() ? batch.failures.back().timeUs : batch.samples.back().timeUs;
+  head.Bind(1, last).Bind(2, static_cast<std::int64_t>(batch.samples.size()));
+  head.Bind(3, static_cast<std::int64_t>(batch.failures.size())).Run();
+  const std::int64_t batchId = sqlite3_last_insert_rowid(file_->Handle());
+  Statement sample(*file_,
+                   "INSERT INTO samples (tag_id, time_us, value, quality, error, batch) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+  for (const Sample& s : batch.samples) {
+    if (s.tag < 0 || static_cast<std::size_t>(s.tag) >= tagIds_.size()) throw SinkError(path_ + ": a sample of no tag");
+    sample.Bind(1, tagIds_[static_cast<std::size_t>(s.tag)]).Bind(2, s.timeUs);
+    if (s.value) sample.Bind(3, *s.value);
+    else sample.BindNull(3);
+    sample.Bind(4, std::string(s.quality == Quality::Good ? "good" : "bad"));
+    if (s.quality == Quality::Good) sample.BindNull(5);
+    else sample.Bind(5, s.error);
+    sample.Bind(6, batchId).Run();
+  }
+  Statement failure(*file_,
+                    "INSERT INTO failures (time_us, kind, control, tag_id, scan_group, text, batch) VALUES (?1, ?2, ?3, "
+                    "?4, ?5, ?6, ?7)");
+  for (const Failure& f : batch.failures) {
+    failure.Bind(1, f.timeUs).Bind(2, std::string(FailureKindName(f.kind))).Bind(3, f.control);
+    if (f.tag && *f.tag >= 0 && static_cast<std::size_t>(*f.tag) < tagIds_.size())
+      failure.Bind(4, tagIds_[static_cast<std::size_t>(*f.tag)]);
+    else failure.BindNull(4);
+    if (f.scanGroup) failure.Bind(5, std::int64_t{*f.scanGroup});
+    else failure.BindNull(5);
+    failure.Bind(6, f.text).Bind(7, batchId).Run();
+  }
+  tx.Commit();
+  ++batches_;
+  samples_ += static_cast<std::int64_t>(batch.samples.size());
+}
+
+void SqliteHistory::Close() {
+  if (!file_) return;
+  std::unique_ptr<SqliteFile> file = std::move(file_);
+  // The log folded into the file, so that the file alone holds everything.
+  file->Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+}
+
+HistoryReader::HistoryReader(const std::string& path) : file_(path, true) {
+  Statement version(file_, "PRAGMA user_version");
+  const std::int64_t found = version.Step() ? version.Int(0) : 0;
+  if (found != kHistorySchemaVersion)
+    throw SinkError(path + ": not a history of this program (schema version " + std::to_string(found) + ")");
+}
+
+HistorySeries HistoryReader::Series(const std::string& tag) const {
+  HistorySeries series;
+  Statement info(file_, "SELECT id, name, unit, description, control FROM tags WHERE name = ?1 COLLATE NOCASE");
+  info.Bind(1, tag);
+  if (!info.Step()) throw SinkError(file_.Path() + ": no tag named " + tag);
+  const std::int64_t id = info.Int(0);
+  series.tag = info.Text(1);
+  series.unit = info.Text(2);
+  series.description = info.Text(3);
+  series.control = info.Text(4);
+  Statement samples(file_,
+                    "SELECT time_us, value, quality, error FROM samples WHERE tag_id = ?1 ORDER BY time_us, rowid");
+  samples.Bind(1, id);
+  while (samples.Step()) {
+    HistoryPoint p;
+    p.timeUs = samples.Int(0);
+    if (samples.Text(2) == "good" && !samples.IsNull(1)) p.value = samples.Real(1);
+    else p.error = samples.Text(3);
+    series.points.push_back(std::move(p));
+  }
+  return series;
+}
+
+std::string HistoryReader::ControlOf(const std::string& tag) const {
+  Statement q(file_, "SELECT control FROM tags WHERE name = ?1 COLLATE NOCASE");
+  q.Bind(1, tag);
+  return q.Step() ? q.Text(0) : std::string();
+}
+
+std::vector<HistoryFailure> HistoryReader::Failures(const std::vector<std::string>& controls) const {
+  std::vector<HistoryFailure> out;
+  Statement q(file_, "SELECT time_us, kind, control, text FROM failures WHERE control = ?1 ORDER BY time_us, id");
+  for (const std::string& c : controls) {
+    q.Bind(1, c);
+    while (q.Step()) out.push_back({q.Int(0), q.Text(1), q.Text(2), q.Text(3)});
+    q.Reset();
+  }
+  std::sort(out.begin(), out.end(), [](const HistoryFailure& a, const HistoryFailure& b) { return a.timeUs < b.timeUs; });
+  return out;
+}
+
+}  // namespace plc::logger

@@ -1,0 +1,199 @@
+#include "logger/TagValues.h"
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+
+#include "core/IoDataType.h"
+#include "core/RuntimeError.h"
+
+namespace plc::logger {
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return text;
+}
+
+// The 16 bits of a value as a register holds them (a signed DF1 integer as its pattern).
+std::uint16_t Bits(double v) { return static_cast<std::uint16_t>(static_cast<std::int64_t>(std::llround(v)) & 0xFFFF); }
+
+std::string Hex(std::uint16_t w) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", w);
+  return text;
+}
+
+}  // namespace
+
+std::optional<double> RawValue(const TagRow& tag, const std::vector<Variant>& values, std::string& why) {
+  const std::int32_t first = tag.element;
+  const std::int32_t needed = first + ElementsOf(tag.ioType) - 1;
+  if (first < 1 || needed > static_cast<std::int32_t>(values.size())) {
+    why = "the read returned " + std::to_string(values.size()) + " values; " + tag.name + " needs value " +
+          std::to_string(needed);
+    return std::nullopt;
+  }
+  double a = 0, b = 0;
+  try {
+    a = values[static_cast<std::size_t>(first - 1)].ToDouble();
+    if (ElementsOf(tag.ioType) == 2) b = values[static_cast<std::size_t>(first)].ToDouble();
+  } catch (const RuntimeError&) {
+    why = "the read returned a value that is no number for " + tag.name;
+    return std::nullopt;
+  }
+  auto pair = [](std::uint16_t high, std::uint16_t low) {
+    return (static_cast<std::uint32_t>(high) << 16) | static_cast<std::uint32_t>(low);
+  };
+  switch (tag.ioType) {
+    case TagIoType::Word:
+      return a;
+    case TagIoType::Int:
+      return static_cast<std::int16_t>(Bits(a));
+    case TagIoType::Bcd: {
+      const std::uint16_t w = Bits(a);
+      double v = 0;
+      for (int shift = 12; shift >= 0; shift -= 4) {
+        const int digit = (w >> shift) & 0xF;
+        if (digit > 9) {
+          why = Hex(w) + " is not a BCD number";
+          return std::nullopt;
+        }
+        v = v * 10 + digit;
+      }
+      return v;
+    }
+    case TagIoType::Bit:
+      return (Bits(a) >> tag.bit) & 1;
+    case TagIoType::Long:
+      return static_cast<std::int32_t>(pair(Bits(a), Bits(b)));
+    case TagIoType::LongLowFirst:
+      return static_cast<std::int32_t>(pair(Bits(b), Bits(a)));
+    case TagIoType::Float:
+    case TagIoType::FloatLowFirst: {
+      const std::uint32_t bits = tag.ioType == TagIoType::Float ? pair(Bits(a), Bits(b)) : pair(Bits(b), Bits(a));
+      const float f = std::bit_cast<float>(bits);
+      if (!std::isfinite(f)) {
+        why = "the words of " + tag.name + " are no finite float";
+        return std::nullopt;
+      }
+      return f;
+    }
+    case TagIoType::Fixed:
+      return FixedPointRead(Bits(a), Bits(b));
+  }
+  return a;
+}
+
+TagValues::TagValues(std::vector<TagRow> rows) : rows_(std::move(rows)), states_(rows_.size()) {
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    const TagRow& r = rows_[i];
+    infos_.push_back(TagInfo{r.name, r.control, r.address, r.description, r.unit, TagIoTypeName(r.ioType), r.scale,
+                             r.offset, r.deadband, r.writable});
+    if (r.scan != 0) byGroup_[{Lower(r.control), r.scan}].push_back(static_cast<std::int32_t>(i));
+  }
+}
+
+bool TagValues::Scans(const std::string& control) const {
+  const std::string key = Lower(control);
+  for (const auto& [group, tags] : byGroup_)
+    if (group.first == key) return true;
+  return false;
+}
+
+void TagValues::Take(const ScanResult& result, Batch& out) {
+  const GroupKey key{Lower(result.control), result.index};
+  GroupState& group = groups_[key];
+  if (!result.error.empty()) {
+    ++group.failures;
+    if (!group.failing) {
+      out.failures.push_back({result.timeUs, FailureKind::Failed, result.control, std::nullopt, result.index,
+                              result.error});
+    }
+    group.failing = true;
+  } else if (group.failing) {
+    out.failures.push_back({result.timeUs, FailureKind::Recovered, result.control, std::nullopt, result.index,
+                            "read again after " + std::to_string(group.failures) + " failed read" +
+                                (group.failures == 1 ? "" : "s")});
+    group.failing = false;
+    group.failures = 0;
+  }
+  const auto tags = byGroup_.find(key);
+  if (tags == byGroup_.end()) return;
+  for (std::int32_t index : tags->second) {
+    const TagRow& tag = rows_[static_cast<std::size_t>(index)];
+    TagState& state = states_[static_cast<std::size_t>(index)];
+    std::string why = result.error;
+    std::optional<double> raw;
+    if (why.empty()) raw = RawValue(tag, result.values, why);
+    if (!raw) {
+      if (!state.seen || state.good) {
+        out.samples.push_back({index, result.timeUs, std::nullopt, Quality::Bad, why});
+        // A failed read is its group's record; a value that cannot be made is the tag's own.
+        if (result.error.empty())
+          out.failures.push_back({result.timeUs, FailureKind::Failed, result.control, index, result.index, why});
+      }
+      state.seen = true;
+      state.good = false;
+      continue;
+    }
+    const double value = *raw * tag.scale + tag.offset;
+    const bool keep = !tag.deadband || !state.seen || !state.good || std::fabs(value - state.last) > *tag.deadband;
+    if (!keep) continue;
+    out.samples.push_back({index, result.timeUs, value, Quality::Good, {}});
+    state.seen = true;
+    state.good = true;
+    state.last = value;
+  }
+}
+
+std::optional<std::int32_t> TagValues::Find(const std::string& name) const {
+  const std::string key = Lower(name);
+  for (std::size_t i = 0; i < rows_.size(); ++i)
+    if (Lower(rows_[i].name) == key) return static_cast<std::int32_t>(i);
+  return std::nullopt;
+}
+
+std::optional<std::int32_t> TagValues::RawForWrite(std::int32_t tag, double value, std::string& why) const {
+  if (tag < 0 || static_cast<std::size_t>(tag) >= rows_.size()) {
+    why = "no such tag";
+    return std::nullopt;
+  }
+  const TagRow& t = rows_[static_cast<std::size_t>(tag)];
+  if (!t.writable) {
+    why = t.name + " is not writable";
+    return std::nullopt;
+  }
+  const double exact = (value - t.offset) / t.scale;
+  if (!std::isfinite(exact)) {
+    why = "the value is no number";
+    return std::nullopt;
+  }
+  const double raw = std::nearbyint(exact);
+  auto outside = [&](double low, double high) {
+    if (raw >= low && raw <= high) return false;
+    why = std::to_string(value) + " is " + std::to_string(raw) + " in " + t.name + "'s register, outside " +
+          std::to_string(static_cast<std::int64_t>(low)) + ".." + std::to_string(static_cast<std::int64_t>(high));
+    return true;
+  };
+  switch (t.ioType) {
+    case TagIoType::Word:
+      if (outside(0, 65535)) return std::nullopt;
+      return static_cast<std::int32_t>(raw);
+    case TagIoType::Int:
+      if (outside(-32768, 32767)) return std::nullopt;
+      return static_cast<std::int32_t>(raw) & 0xFFFF;
+    case TagIoType::Bcd: {
+      if (outside(0, 9999)) return std::nullopt;
+      std::int32_t n = static_cast<std::int32_t>(raw), word = 0;
+      for (int shift = 0; shift < 16; shift += 4, n /= 10) word |= (n % 10) << shift;
+      return word;
+    }
+    default:
+      why = t.name + " is not one register written whole";
+      return std::nullopt;
+  }
+}
+
+}  // namespace plc::logger

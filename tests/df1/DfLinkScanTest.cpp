@@ -1,0 +1,85 @@
+// DfLink's background scan (Timer1) and write queue (Timer3) against the simulated DF1 PLC (its
+// turnaround as a processor's), N7:0 and on as the row of values, on the manual clock.
+#include <gtest/gtest.h>
+
+#include "tests/df1/Df1Rig.h"
+#include "tests/support/ScanChecks.h"
+
+namespace plc {
+namespace {
+
+class DfScanRig final : public test::ScanSubject {
+ public:
+  // The line carries each answer 5 ms late: a tick falls due while a host read waits for its
+  // link response (the reply itself is taken without yielding, as the driver takes it).
+  DfScanRig() {
+    MemorySerialPort& port = *r_.bench.port;
+    port.OnSent = [this, &port](const Bytes& chunk) {
+      const std::int64_t now = r_.bench.loop.Now();
+      for (std::uint8_t b : chunk)
+        for (const sim::Df1Action& a : r_.plc.Feed(b, now)) port.InjectAt(a.atMicros + 5'000, a.bytes);
+      r_.ArmDeadline(port);
+    };
+  }
+  Control& Link() override { return r_.Link(); }
+  EventLoop& Loop() override { return r_.bench.loop; }
+  std::string Address(int k) const override { return "N7:" + std::to_string(k); }
+  void SetValue(int k, std::int32_t value) override {
+    ASSERT_TRUE(r_.plc.Table().SetWords(7, k, {static_cast<std::uint16_t>(value)}));
+  }
+  std::int32_t Value(int k) override { return r_.plc.Table().Word(7, k).value_or(-1); }
+  void Answer(bool on) override { r_.plc.SetFault(on ? sim::Df1Fault::None : sim::Df1Fault::Silent); }
+
+ private:
+  test::Df1Rig r_;
+};
+
+TEST(DfLinkScan, PeriodsKeptAndValuesRead) {
+  DfScanRig r;
+  test::ExpectPeriodsKeptAndValuesRead(r);
+}
+
+TEST(DfLinkScan, SetScanRegGroupStopsAndResumes) {
+  DfScanRig r;
+  test::ExpectSetScanRegGroupStopsAndResumes(r);
+}
+
+TEST(DfLinkScan, HostReadServedFirst) {
+  DfScanRig r;
+  test::ExpectHostReadServedFirst(r);
+}
+
+TEST(DfLinkScan, StuckGroupFreed) {
+  DfScanRig r;
+  test::ExpectStuckGroupFreed(r);
+}
+
+TEST(DfLinkScan, WriteQueueDrainsInOrderAndRetries) {
+  DfScanRig r;
+  test::ExpectWriteQueueDrainsInOrderAndRetries(r);
+}
+
+TEST(DfLinkScan, WriteQueueBounded) {
+  DfScanRig r;
+  test::ExpectWriteQueueBounded(r);
+}
+
+// Scan reads and queued writes are the scan's: the host's CommComplete is not raised for them.
+TEST(DfLinkScan, ScanReadsRaiseNoCommComplete) {
+  DfScanRig r;
+  test::ScanBench b(r);
+  std::vector<std::string> names;
+  r.Link().SetEventSink([&names](const std::string& name, std::vector<Variant>&) { names.push_back(name); });
+  b.Group(1, 0, 2, 500);
+  b.StartScan(500);
+  b.Set("ScanWriteEnable", Variant(true));
+  b.Force(3, 7);
+  b.Run(1600 * test::kMs);
+  // Reads at 500 and 1500 ms; the tick at 1000 ms stood aside for the queued write.
+  EXPECT_EQ(std::count(names.begin(), names.end(), "ScanComplete"), 2);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "WriteQueComplete"), 1);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "CommComplete"), 0);
+}
+
+}  // namespace
+}  // namespace plc

@@ -1,0 +1,182 @@
+// UdpLink's background scan and write queue, as SeqLink's: on the serial path against the
+// simulated DirectNET station (its answers 5 ms late, header addresses 1024 and on, which is
+// V2000, as the row of values), and in ECOM mode against a simulated module on loopback
+// through the loaded libhei_pas.so. The loop runs on the manual clock; an ECOM request takes its
+// real time inside the call.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "ecom/EcomLinkState.h"
+#include "ecom/UdpLink.h"
+#include "tests/support/LinkTestBench.h"
+#include "tests/support/ScanChecks.h"
+#include "tools/plcsim/DirectNetStation.h"
+#include "tools/plcsim/EcomModuleSim.h"
+
+namespace plc {
+namespace {
+
+class UdpSerialScanRig final : public test::ScanSubject {
+ public:
+  UdpSerialScanRig() {
+    ecom::EcomLink().Reset();
+    b_.New();
+    b_.link->SetCommMode(udp::KSeq);
+    b_.link->SetPortOpen(true);
+    b_.port->OnSent = [this](const Bytes& chunk) {
+      if (!answer_) return;
+      for (const auto& reply : station_.Feed(chunk)) b_.port->InjectAt(b_.loop.Now() + 5'000, reply);
+    };
+  }
+  ~UdpSerialScanRig() override {
+    b_.link.reset();
+    ecom::EcomLink().Reset();
+  }
+  Control& Link() override { return *b_.link; }
+  EventLoop& Loop() override { return b_.loop; }
+  std::string Address(int k) const override { return std::to_string(1024 + k); }
+  Variant GroupAddress(int k) const override { return Variant(std::int32_t{1024 + k}); }
+  void SetValue(int k, std::int32_t value) override {
+    station_.SetWord(1, 0x0400 + static_cast<std::uint32_t>(k), static_cast<std::uint16_t>(value));
+  }
+  std::int32_t Value(int k) override { return station_.Word(1, 0x0400 + static_cast<std::uint32_t>(k)); }
+  void Answer(bool on) override { answer_ = on; }
+
+ private:
+  test::LinkTestBench<UdpLink> b_;
+  sim::DirectNetStation station_{{1}};
+  bool answer_ = true;
+};
+
+TEST(UdpLinkSerialScan, PeriodsKeptAndValuesRead) {
+  UdpSerialScanRig r;
+  test::ExpectPeriodsKeptAndValuesRead(r);
+}
+
+TEST(UdpLinkSerialScan, SetScanRegGroupStopsAndResumes) {
+  UdpSerialScanRig r;
+  test::ExpectSetScanRegGroupStopsAndResumes(r);
+}
+
+TEST(UdpLinkSerialScan, HostReadServedFirst) {
+  UdpSerialScanRig r;
+  test::ExpectHostReadServedFirst(r);
+}
+
+TEST(UdpLinkSerialScan, StuckGroupFreed) {
+  UdpSerialScanRig r;
+  test::ExpectStuckGroupFreed(r);
+}
+
+TEST(UdpLinkSerialScan, WriteQueueDrainsInOrderAndRetries) {
+  UdpSerialScanRig r;
+  test::ExpectWriteQueueDrainsInOrderAndRetries(r);
+}
+
+TEST(UdpLinkSerialScan, WriteQueueBounded) {
+  UdpSerialScanRig r;
+  test::ExpectWriteQueueBounded(r);
+}
+
+TEST(UdpLinkSerialScan, AGroupOfAnotherStationIsNotSent) {
+  UdpSerialScanRig r;
+  test::ScanBench b(r);
+  b.Group(1, 0, 2, 500);
+  ScanTables().Group(1).unit = 2;
+  b.StartScan(500);
+  b.Run(600 * test::kMs);
+  ASSERT_EQ(b.scans.size(), 1u);
+  EXPECT_EQ(b.scans[0].error,
+            "the read of 1024 (2 values) was not sent: the serial path reads station 1 only, not unit 2");
+}
+
+class UdpEcomScanRig final : public test::ScanSubject {
+ public:
+  UdpEcomScanRig() {
+    ecom::EcomLink().Reset();
+    setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
+    setenv("HEI_PAS_QUERY_MS", "500", 1);
+    sim_.Start();
+    setenv("HEI_PAS_MODULES", sim_.ModuleList().c_str(), 1);
+    b_.New();
+    b_.link->SetDeviceTimeOut(20);
+    b_.link->SetPortOpen(true);
+    EXPECT_TRUE(b_.link->EcomOpen()) << b_.link->CurrentErrors();
+  }
+  ~UdpEcomScanRig() override {
+    b_.link.reset();
+    ecom::EcomLink().Reset();
+    unsetenv("HEI_PAS_MODULES");
+  }
+  Control& Link() override { return *b_.link; }
+  EventLoop& Loop() override { return b_.loop; }
+  std::string Address(int k) const override { return "V," + std::to_string(2000 + k); }
+  void SetValue(int k, std::int32_t value) override {
+    sim_.SetWord(1, static_cast<std::uint16_t>(1024 + k), static_cast<std::uint16_t>(value));
+  }
+  std::int32_t Value(int k) override { return sim_.Word(1, static_cast<std::uint16_t>(1024 + k)); }
+  void Answer(bool on) override { sim_.SetFault(1, on ? sim::EcomFault::None : sim::EcomFault::Silent); }
+
+ private:
+  sim::EcomModuleSim sim_{std::vector<sim::EcomModuleConfig>{{1, "PRESS", 0}}};
+  test::LinkTestBench<UdpLink> b_;
+};
+
+TEST(UdpLinkEcomScan, PeriodsKeptAndValuesRead) {
+  UdpEcomScanRig r;
+  test::ExpectPeriodsKeptAndValuesRead(r);
+}
+
+// An ECOM read ends within its call: a silent module fails each group of the tick with the
+// transport's text, and the next tick after it answers again reads them.
+TEST(UdpLinkEcomScan, ASilentModuleFailsTheTicksReads) {
+  UdpEcomScanRig r;
+  test::ScanBench b(r);
+  r.SetValue(0, 5);
+  b.Group(1, 0, 1, 500);
+  b.Group(2, 1, 1, 500);
+  r.Answer(false);
+  b.StartScan(500);
+  b.Run(500 * test::kMs);
+  ASSERT_EQ(b.scans.size(), 2u);
+  EXPECT_EQ(b.scans[0].index, 1);
+  EXPECT_EQ(b.scans[1].index, 2);
+  EXPECT_FALSE(b.scans[0].error.empty());
+  EXPECT_EQ(b.scans[0].error, r.Link().GetProperty("CurrentErrors").ToString());
+  r.Answer(true);
+  b.Run(500 * test::kMs);
+  ASSERT_EQ(b.scans.size(), 4u);
+  EXPECT_EQ(b.scans[2].values, std::vector<std::int32_t>{5});
+  EXPECT_TRUE(b.scans[3].error.empty()) << b.scans[3].error;
+}
+
+// Queued writes in order; one the module never answers is dropped after its three tries (each
+// ends within its call, so at three scan-write ticks) and the next one is written.
+TEST(UdpLinkEcomScan, WriteQueueInOrderAndDroppedAfterItsTries) {
+  UdpEcomScanRig r;
+  test::ScanBench b(r);
+  b.Set("ScanWriteEnable", Variant(true));
+  b.Force(0, 11);
+  b.Force(1, 22);
+  b.Run(300 * test::kMs);
+  ASSERT_EQ(b.writes.size(), 2u);
+  EXPECT_TRUE(b.writes[0].success && b.writes[1].success) << b.writes[0].error << b.writes[1].error;
+  EXPECT_EQ(r.Value(0), 11);
+  EXPECT_EQ(r.Value(1), 22);
+  r.Answer(false);
+  b.Force(2, 33);
+  b.Run(550 * test::kMs);  // two ticks, two tries
+  EXPECT_EQ(b.writes.size(), 2u);
+  b.Run(250 * test::kMs);
+  ASSERT_EQ(b.writes.size(), 3u);
+  EXPECT_FALSE(b.writes[2].success);
+  EXPECT_NE(b.writes[2].error.find("V,2002 = 33 not written after 3 tries: "), std::string::npos) << b.writes[2].error;
+  r.Answer(true);
+  b.Force(2, 34);
+  b.Run(300 * test::kMs);
+  ASSERT_EQ(b.writes.size(), 4u);
+  EXPECT_EQ(r.Value(2), 34);
+}
+
+}  // namespace
+}  // namespace plc

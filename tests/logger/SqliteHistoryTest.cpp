@@ -1,0 +1,120 @@
+// The SQLite history: batches committed whole, tags kept by name across runs, the schema
+// version guarded, and what the trend reads back.
+#include "logger/SqliteHistory.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "tests/platform/TempFolder.h"
+
+namespace plc::logger {
+namespace {
+
+std::vector<TagInfo> TwoTags() {
+  return {TagInfo{"Press.Temp", "Press", "40001", "Platen", "°C", "int", 0.1, 0, 0.5, true},
+          TagInfo{"Line.Count", "Line", "V,2001", "", "", "word", 1, 0, std::nullopt, false}};
+}
+
+std::int64_t Count(const std::string& path, const std::string& sql) {
+  SqliteFile file(path, true);
+  Statement q(file, sql.c_str());
+  return q.Step() ? q.Int(0) : -1;
+}
+
+TEST(SqliteHistory, BatchesAreCommittedWholeAndReadBack) {
+  testing::TempFolder folder;
+  const std::string path = folder.File("plant.db");
+  {
+    SqliteHistory history(path, TwoTags());
+    Batch b;
+    b.samples = {{0, 1'000'000, 21.5, Quality::Good, {}}, {1, 1'000'000, 7, Quality::Good, {}}};
+    history.Write(b);
+    Batch bad;
+    bad.samples = {{1, 2'000'000, std::nullopt, Quality::Bad, "no reply within 2 s"}};
+    bad.failures = {{2'000'000, FailureKind::Failed, "Line", std::nullopt, 3, "no reply within 2 s"}};
+    history.Write(bad);
+    history.Write(Batch{});  // nothing: no batch row
+    EXPECT_EQ(history.Batches(), 2);
+    EXPECT_EQ(history.Samples(), 3);
+    history.Close();
+  }
+  EXPECT_EQ(Count(path, "PRAGMA user_version"), kHistorySchemaVersion);
+  EXPECT_EQ(Count(path, "SELECT count(*) FROM batches"), 2);
+  EXPECT_EQ(Count(path, "SELECT sum(samples) FROM batches"), Count(path, "SELECT count(*) FROM samples"));
+  EXPECT_EQ(Count(path, "SELECT count(*) FROM failures WHERE kind = 'failed' AND scan_group = 3"), 1);
+  EXPECT_FALSE(std::filesystem::exists(path + "-wal") && std::filesystem::file_size(path + "-wal") > 0)
+      << "the log is folded into the file on close";
+
+  HistoryReader reader(path);
+  const HistorySeries count = reader.Series("line.count");
+  EXPECT_EQ(count.tag, "Line.Count");
+  EXPECT_EQ(count.control, "Line");
+  ASSERT_EQ(count.points.size(), 2u);
+  EXPECT_EQ(count.points[0].value, 7);
+  EXPECT_FALSE(count.points[1].value);
+  EXPECT_EQ(count.points[1].error, "no reply within 2 s");
+  EXPECT_EQ(reader.Series("Press.Temp").unit, "°C");
+  ASSERT_EQ(reader.Failures({"Line"}).size(), 1u);
+  EXPECT_TRUE(reader.Failures({"Press"}).empty());
+  EXPECT_THROW(reader.Series("Nothing"), SinkError);
+}
+
+TEST(SqliteHistory, ATagKeepsItsIdAcrossRuns) {
+  testing::TempFolder folder;
+  const std::string path = folder.File("plant.db");
+  {
+    SqliteHistory first(path, TwoTags());
+    Batch b;
+    b.samples = {{1, 1, 5, Quality::Good, {}}};
+    first.Write(b);
+  }
+  auto tags = TwoTags();
+  std::swap(tags[0], tags[1]);  // another order, Line.Count now first
+  tags[0].unit = "parts";
+  SqliteHistory second(path, tags);
+  Batch b;
+  b.samples = {{0, 2, 6, Quality::Good, {}}};
+  second.Write(b);
+  second.Close();
+  HistoryReader reader(path);
+  const HistorySeries count = reader.Series("Line.Count");
+  ASSERT_EQ(count.points.size(), 2u) << "both runs' samples are the same tag's";
+  EXPECT_EQ(count.unit, "parts");
+}
+
+TEST(SqliteHistory, AFileItCannotUseIsRefusedWithItsName) {
+  testing::TempFolder folder;
+  testing::WriteRaw(folder.File("text.db"), "this is no database, not even close to one at all........");
+  try {
+    SqliteHistory h(folder.File("text.db"), TwoTags());
+    FAIL() << "a text file is no history";
+  } catch (const SinkError& e) {
+    EXPECT_NE(std::string(e.what()).find(folder.File("text.db")), std::string::npos) << e.what();
+  }
+  {
+    SqliteFile newer(folder.File("newer.db"), false);
+    newer.Exec("PRAGMA user_version=2");
+  }
+  try {
+    SqliteHistory h(folder.File("newer.db"), TwoTags());
+    FAIL() << "a newer schema is refused";
+  } catch (const SinkError& e) {
+    EXPECT_NE(std::string(e.what()).find("schema version 2 is newer"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(SqliteHistory(folder.File("no/such/folder.db"), TwoTags()), SinkError);
+}
+
+TEST(SqliteHistory, AFailedBatchLeavesNothingOfIt) {
+  testing::TempFolder folder;
+  const std::string path = folder.File("plant.db");
+  SqliteHistory history(path, TwoTags());
+  Batch b;
+  b.samples = {{0, 1, 1, Quality::Good, {}}, {7, 1, 1, Quality::Good, {}}};  // tag 7 is none
+  EXPECT_THROW(history.Write(b), SinkError);
+  history.Close();
+  EXPECT_EQ(Count(path, "SELECT count(*) FROM samples"), 0);
+  EXPECT_EQ(Count(path, "SELECT count(*) FROM batches"), 0);
+}
+
+}  // namespace
+}  // namespace plc::logger

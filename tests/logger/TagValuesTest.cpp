@@ -1,0 +1,147 @@
+// Tag values from scan reads: each iotype, scale and offset, the deadband, bad quality and the
+// group's failure logged once per change, and the way back for writes.
+#include "logger/TagValues.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace plc::logger {
+namespace {
+
+TagRow Tag(const std::string& name, TagIoType type, std::int32_t element, std::int32_t bit = -1) {
+  TagRow t;
+  t.name = name;
+  t.control = "Press";
+  t.address = "40001";
+  t.ioType = type;
+  t.scan = 1;
+  t.element = element;
+  t.bit = bit;
+  return t;
+}
+
+std::vector<Variant> Words(std::initializer_list<std::int32_t> words) {
+  std::vector<Variant> v;
+  for (std::int32_t w : words) v.emplace_back(w);
+  return v;
+}
+
+TEST(RawValue, EachIoType) {
+  // 0x4148 0x0000 is 12.5f; 0x0012 0x3456 as a long is 0x00123456.
+  const auto values = Words({0xFFFE, 0x4148, 0x0000, 0x1234, 0x0012, 0x3456, 12, 3456});
+  struct Case {
+    TagIoType type;
+    std::int32_t element;
+    std::int32_t bit;
+    double want;
+  };
+  for (const Case& c : {Case{TagIoType::Word, 1, -1, 65534}, Case{TagIoType::Int, 1, -1, -2},
+                        Case{TagIoType::Bcd, 4, -1, 1234}, Case{TagIoType::Bit, 1, 0, 0},
+                        Case{TagIoType::Bit, 1, 15, 1}, Case{TagIoType::Long, 5, -1, 0x00123456},
+                        Case{TagIoType::LongLowFirst, 5, -1, 0x34560012}, Case{TagIoType::Float, 2, -1, 12.5},
+                        Case{TagIoType::Fixed, 7, -1, 12.3456}}) {
+    std::string why;
+    const auto got = RawValue(Tag("T", c.type, c.element, c.bit), values, why);
+    ASSERT_TRUE(got.has_value()) << TagIoTypeName(c.type) << ": " << why;
+    EXPECT_NEAR(*got, c.want, 1e-9) << TagIoTypeName(c.type);
+  }
+  std::string why;
+  EXPECT_EQ(RawValue(Tag("T", TagIoType::FloatLowFirst, 1), Words({0x0000, 0x4148}), why), 12.5);
+  EXPECT_FALSE(RawValue(Tag("T", TagIoType::Bcd, 1), values, why));
+  EXPECT_EQ(why, "0xFFFE is not a BCD number");
+  EXPECT_FALSE(RawValue(Tag("T", TagIoType::Long, 8), values, why));
+  EXPECT_EQ(why, "the read returned 8 values; T needs value 9");
+  EXPECT_FALSE(RawValue(Tag("T", TagIoType::Float, 1), Words({0x7FC0, 0}), why));  // NaN
+  EXPECT_EQ(why, "the words of T are no finite float");
+  // A DF1 element arrives as the number it is (a float file's single, a signed integer).
+  EXPECT_EQ(RawValue(Tag("T", TagIoType::Word, 1), {Variant(12.75f)}, why), 12.75);
+  EXPECT_EQ(RawValue(Tag("T", TagIoType::Int, 1), {Variant(std::int32_t{-7})}, why), -7);
+}
+
+TEST(TagValues, ScaledSamplesKeptByTheDeadband) {
+  TagRow temp = Tag("Temp", TagIoType::Int, 1);
+  temp.scale = 0.1;
+  temp.offset = -5;
+  temp.deadband = 0.5;
+  TagRow count = Tag("Count", TagIoType::Word, 2);  // no deadband: every read
+  TagValues values({temp, count});
+  Batch b;
+  for (std::int32_t raw : {250, 253, 256, 100}) values.Take({"press", 1, Words({raw, 7}), {}, raw}, b);
+  std::vector<double> temps;
+  for (const Sample& s : b.samples)
+    if (s.tag == 0) temps.push_back(*s.value);
+  EXPECT_EQ(temps, (std::vector<double>{20, 20.6, 5}));  // 20.3 is within 0.5 of 20
+  EXPECT_EQ(std::count_if(b.samples.begin(), b.samples.end(), [](const Sample& s) { return s.tag == 1; }), 4);
+  EXPECT_EQ(b.samples[1].timeUs, 250);
+  EXPECT_TRUE(b.failures.empty());
+  // Another control's group of the same index is not these tags'.
+  Batch other;
+  values.Take({"Oven", 1, Words({1, 2}), {}, 0}, other);
+  EXPECT_TRUE(other.samples.empty());
+}
+
+TEST(TagValues, AFailingGroupIsLoggedOnceAndItsTagsGoBadOnce) {
+  TagRow a = Tag("A", TagIoType::Word, 1), b2 = Tag("B", TagIoType::Bcd, 2);
+  b2.deadband = 1000;
+  TagValues values({a, b2});
+  Batch first;
+  values.Take({"Press", 1, Words({5, 0x0042}), {}, 1}, first);
+  ASSERT_EQ(first.samples.size(), 2u);
+  Batch out;
+  for (int i = 0; i < 3; ++i) values.Take({"Press", 1, {}, "no reply within 2 s", 10 + i}, out);
+  ASSERT_EQ(out.failures.size(), 1u) << "a silent line is logged once, not once per read";
+  EXPECT_EQ(out.failures[0].kind, FailureKind::Failed);
+  EXPECT_EQ(out.failures[0].scanGroup, 1);
+  EXPECT_EQ(out.failures[0].text, "no reply within 2 s");
+  ASSERT_EQ(out.samples.size(), 2u) << "each tag goes bad once";
+  EXPECT_EQ(out.samples[0].quality, Quality::Bad);
+  EXPECT_FALSE(out.samples[0].value);
+  EXPECT_EQ(out.samples[0].error, "no reply within 2 s");
+
+  Batch back;
+  values.Take({"Press", 1, Words({5, 0x0042}), {}, 20}, back);
+  ASSERT_EQ(back.failures.size(), 1u);
+  EXPECT_EQ(back.failures[0].kind, FailureKind::Recovered);
+  EXPECT_EQ(back.failures[0].text, "read again after 3 failed reads");
+  ASSERT_EQ(back.samples.size(), 2u) << "good again, whatever the deadband";
+  EXPECT_EQ(back.samples[1].value, 42);
+
+  // A value that cannot be made: that tag alone goes bad, once, with its own record.
+  Batch odd;
+  values.Take({"Press", 1, Words({6, 0x00AB}), {}, 30}, odd);
+  values.Take({"Press", 1, Words({7, 0x00AB}), {}, 31}, odd);
+  ASSERT_EQ(odd.failures.size(), 1u);
+  EXPECT_EQ(odd.failures[0].tag, 1);
+  EXPECT_EQ(odd.failures[0].text, "0x00AB is not a BCD number");
+  EXPECT_EQ(std::count_if(odd.samples.begin(), odd.samples.end(), [](const Sample& s) { return s.tag == 0; }), 2);
+  EXPECT_EQ(std::count_if(odd.samples.begin(), odd.samples.end(), [](const Sample& s) { return s.tag == 1; }), 1);
+}
+
+TEST(TagValues, WritesAreOneRegisterOfAWritableTag) {
+  TagRow sp = Tag("Setpoint", TagIoType::Int, 1);
+  sp.scale = 0.1;
+  sp.writable = true;
+  TagRow speed = Tag("Speed", TagIoType::Bcd, 2);
+  speed.writable = true;
+  TagRow word = Tag("Word", TagIoType::Word, 3);
+  word.writable = true;
+  TagRow ro = Tag("Pressure", TagIoType::Word, 4);
+  TagValues values({sp, speed, word, ro});
+  std::string why;
+  EXPECT_EQ(values.RawForWrite(0, 23.5, why), 235);
+  EXPECT_EQ(values.RawForWrite(0, -1.5, why), 0xFFF1);  // -15 as its 16 bits
+  EXPECT_EQ(values.RawForWrite(1, 1234, why), 0x1234);
+  EXPECT_EQ(values.RawForWrite(2, 65535, why), 65535);
+  EXPECT_FALSE(values.RawForWrite(0, 4000, why));
+  EXPECT_NE(why.find("outside -32768..32767"), std::string::npos) << why;
+  EXPECT_FALSE(values.RawForWrite(1, 10000, why));
+  EXPECT_FALSE(values.RawForWrite(2, -1, why));
+  EXPECT_FALSE(values.RawForWrite(3, 1, why));
+  EXPECT_EQ(why, "Pressure is not writable");
+  EXPECT_EQ(values.Find("setpoint"), 0);
+  EXPECT_FALSE(values.Find("Nothing"));
+}
+
+}  // namespace
+}  // namespace plc::logger

@@ -1,0 +1,49 @@
+// The trend picture: a panel per tag with its unit, a step line through the good samples, the
+// bad stretches shaded with their text, the failures of each tag's control marked in its panel,
+// and text escaped.
+#include "logger/TrendSvg.h"
+
+#include <gtest/gtest.h>
+
+namespace plc::logger {
+namespace {
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST(TrendSvg, PanelsLinesBadStretchesAndFailures) {
+  TrendInput in;
+  in.title = "plant <east>";
+  HistorySeries temp{"Press.Temp", "Press", "°C", "Platen", {}};
+  temp.points = {{0, 20.0, {}}, {1'000'000, 21.0, {}}, {2'000'000, std::nullopt, "no reply & more"},
+                 {3'000'000, std::nullopt, "no reply & more"}, {4'000'000, 22.0, {}}};
+  HistorySeries count{"Line.Count", "Line", "", "", {}};
+  in.series = {temp, count};
+  in.failures = {{2'000'000, "failed", "Press", "no reply & more"}, {4'000'000, "recovered", "Press", "read again"},
+                 {3'000'000, "failed", "Line", "other line"}};
+  const std::string svg = TrendSvg(in);
+  EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+  EXPECT_NE(svg.find("plant &lt;east&gt;"), std::string::npos);
+  EXPECT_NE(svg.find("Press.Temp [°C]  Platen"), std::string::npos);
+  EXPECT_EQ(Occurrences(svg, "<g class=\"tag\""), 2u);
+  // Two runs of good samples around one bad stretch (its two bad samples shaded together).
+  EXPECT_EQ(Occurrences(svg, "<polyline"), 2u);
+  EXPECT_EQ(Occurrences(svg, "class=\"bad\""), 1u);
+  EXPECT_NE(svg.find("bad: no reply &amp; more"), std::string::npos);
+  // Each control's failures in its own tag's panel only.
+  EXPECT_EQ(Occurrences(svg, "class=\"failed\""), 2u);
+  EXPECT_EQ(Occurrences(svg, "class=\"recovered\""), 1u);
+  EXPECT_NE(svg.find("Line failed: other line"), std::string::npos);
+  EXPECT_NE(svg.find("no samples"), std::string::npos) << "an empty series says so";
+  EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+}
+
+TEST(TrendSvg, XmlEscapeLeavesNoMarkupOrControlBytes) {
+  EXPECT_EQ(XmlEscape("a<b>&\"c\"\x01"), "a&lt;b&gt;&amp;&quot;c&quot; ");
+}
+
+}  // namespace
+}  // namespace plc::logger

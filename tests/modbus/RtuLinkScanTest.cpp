@@ -1,0 +1,128 @@
+// RtuLink's background scan and write queue against the project's Modbus slave (an RtuLink in
+// SlaveRtu, as `plclink rtulink serve` runs it), each end of the line 5 ms from the other, on
+// the manual clock. The watchdog is off, as after Show: the scan frees a stuck line itself.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include "core/DatabaseFiles.h"
+#include "modbus/RtuLink.h"
+#include "tests/platform/TempFolder.h"
+#include "tests/support/LinkTestBench.h"
+#include "tests/support/ScanChecks.h"
+
+namespace plc {
+namespace {
+
+constexpr std::int64_t kLatency = 5'000;
+
+class RtuScanRig final : public test::ScanSubject {
+ public:
+  RtuScanRig() {
+    b_.New();
+    b_.link->SetPortOpen(true);
+    auto port = std::make_unique<MemorySerialPort>(b_.loop);
+    slavePort_ = port.get();
+    slave_ = std::make_unique<RtuLink>(std::move(port));
+    slave_->SetHost(&b_.host);
+    slave_->Initialize();
+    slave_->InitProperties();
+    slave_->SetModBusMode(rtu::SlaveRtu);
+    slave_->SetPortOpen(true);
+    b_.port->OnSent = [this](const Bytes& chunk) {
+      if (answer_) slavePort_->InjectAt(b_.loop.Now() + kLatency, chunk);
+    };
+    slavePort_->OnSent = [this](const Bytes& chunk) { b_.port->InjectAt(b_.loop.Now() + kLatency, chunk); };
+  }
+
+  Control& Link() override { return *b_.link; }
+  EventLoop& Loop() override { return b_.loop; }
+  std::string Address(int k) const override { return std::to_string(40001 + k); }
+  Variant GroupAddress(int k) const override { return Variant(std::int32_t{40001 + k}); }
+  // Written as a master writes it: the slave has no other door to its image.
+  void SetValue(int k, std::int32_t value) override {
+    VariantArray values(1, 1);
+    values.Set(1, Variant(value));
+    std::string address = Address(k);
+    ASSERT_EQ(b_.link->WritePLC(address, values, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>()), ResultOk);
+  }
+  std::int32_t Value(int k) override { return slave_->RegisterImage().at(static_cast<std::size_t>(40001 + k)); }
+  void Answer(bool on) override { answer_ = on; }
+  const char* ForceMember() const override { return "ForceModData"; }
+
+ private:
+  test::LinkTestBench<RtuLink> b_;
+  MemorySerialPort* slavePort_ = nullptr;
+  std::unique_ptr<RtuLink> slave_;
+  bool answer_ = true;
+};
+
+TEST(RtuLinkScan, PeriodsKeptAndValuesRead) {
+  RtuScanRig r;
+  test::ExpectPeriodsKeptAndValuesRead(r);
+}
+
+TEST(RtuLinkScan, SetScanRegGroupStopsAndResumes) {
+  RtuScanRig r;
+  test::ExpectSetScanRegGroupStopsAndResumes(r);
+}
+
+TEST(RtuLinkScan, HostReadServedFirst) {
+  RtuScanRig r;
+  test::ExpectHostReadServedFirst(r);
+}
+
+TEST(RtuLinkScan, StuckGroupFreed) {
+  RtuScanRig r;
+  test::ExpectStuckGroupFreed(r);
+}
+
+TEST(RtuLinkScan, WriteQueueDrainsInOrderAndRetries) {
+  RtuScanRig r;
+  test::ExpectWriteQueueDrainsInOrderAndRetries(r);
+}
+
+TEST(RtuLinkScan, WriteQueueBounded) {
+  RtuScanRig r;
+  test::ExpectWriteQueueBounded(r);
+}
+
+// The files in DatabasePath, loaded by ReadScanDatabase after mains: the scan reads their
+// groups, the host reads by tag name, and a refused file leaves the tables and says why.
+TEST(RtuLinkScan, ReadScanDatabaseFillsTheTablesFromDatabasePath) {
+  testing::TempFolder system, databases;
+  const char* old = std::getenv("QVL_SYSTEM_DIR");
+  const std::string saved = old ? old : "";
+  ::setenv("QVL_SYSTEM_DIR", system.Path().c_str(), 1);
+  testing::WriteRaw(system.File("QVL.INI"), "[DatabasePath]\npDatabasePath=" + databases.Path() + "\n");
+  testing::WriteRaw(databases.File("tags.csv"), "plclink-tags,1\nname,address\nPress.Temp,40002\n");
+  testing::WriteRaw(databases.File("scan.csv"),
+                    "plclink-scan,1\nindex,address,count,period\n1,40001,3,500\n");
+  {
+    RtuScanRig r;
+    test::ScanBench b(r);  // empties the tables; the control loads them next
+    r.SetValue(1, 77);
+    r.Link().Invoke("mains", ArgList{});
+    r.Link().Invoke("ReadScanDatabase", ArgList{});
+    EXPECT_EQ(r.Link().FailureCause(), "");
+    EXPECT_EQ(b.HostRead(1), 77);
+    Variant name("Press.Temp"), value(VariantArray(1, 1)), size(std::int16_t{1});
+    EXPECT_EQ(r.Link().Invoke("ReadPLC", ArgList{&name, &value, &size}).ToInt32(), ResultOk);
+    EXPECT_EQ(value.Array().Get(1).ToInt32(), 77) << "read by its tag name";
+    b.StartScan(500);
+    b.Run(600 * test::kMs);
+    ASSERT_EQ(b.scans.size(), 1u);
+    EXPECT_EQ(b.scans[0].values, (std::vector<std::int32_t>{0, 77, 0}));
+
+    testing::WriteRaw(databases.File("tags.csv"), "plclink-tags,1\nname,address\nPress.Temp,\n");
+    r.Link().Invoke("ReadScanDatabase", ArgList{});
+    EXPECT_NE(r.Link().FailureCause().find(databases.File("tags.csv") + ":3: address is empty"), std::string::npos)
+        << r.Link().FailureCause();
+    EXPECT_EQ(TagAddressFromName(Variant("Press.Temp")), Variant("40002")) << "the tables as they were";
+  }
+  if (old) ::setenv("QVL_SYSTEM_DIR", saved.c_str(), 1);
+  else ::unsetenv("QVL_SYSTEM_DIR");
+}
+
+}  // namespace
+}  // namespace plc

@@ -1,0 +1,290 @@
+#pragma once
+// The background scan and the write queue checked the same way on every control: the control
+// on its simulator and the manual clock, driven through its members by name as a host drives
+// it, with its ScanComplete and WriteQueComplete events recorded.
+//
+// A subject gives the control, its loop and clock, and a row of consecutive values in the
+// simulated PLC (value k at Address(k)), which it can set, read back and silence.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/Control.h"
+#include "core/ResultCodes.h"
+#include "core/ScanEngine.h"
+#include "platform/EventLoop.h"
+
+namespace plc::test {
+
+class ScanSubject {
+ public:
+  virtual ~ScanSubject() = default;
+  virtual Control& Link() = 0;
+  virtual EventLoop& Loop() = 0;
+  // Value k of the row, as a host names it in a read or a write.
+  virtual std::string Address(int k) const = 0;
+  // The same as a scan group stores it.
+  virtual Variant GroupAddress(int k) const { return Variant(Address(k)); }
+  virtual void SetValue(int k, std::int32_t value) = 0;
+  virtual std::int32_t Value(int k) = 0;
+  // false: the PLC hears nothing until it is switched back on.
+  virtual void Answer(bool on) = 0;
+  // RtuLink queues with ForceModData, the others with ForceData.
+  virtual const char* ForceMember() const { return "ForceData"; }
+};
+
+struct ScanEvent {
+  std::int64_t at = 0;  // loop time, microseconds
+  std::int16_t index = 0;
+  std::int16_t group = 0;
+  std::vector<std::int32_t> values;
+  std::string error;
+};
+
+struct WriteEvent {
+  std::string address;
+  std::int32_t value = 0;
+  bool success = false;
+  std::string error;
+};
+
+class ScanBench {
+ public:
+  explicit ScanBench(ScanSubject& s) : s_(s) {
+    ScanTables().Clear();
+    s_.Link().SetEventSink([this](const std::string& name, std::vector<Variant>& args) {
+      if (name == "ScanComplete") {
+        ScanEvent e{s_.Loop().Now(), args.at(0).ToInt16(), args.at(1).ToInt16(), {}, args.at(4).ToString()};
+        for (const Variant& v : args.at(2).Array()) e.values.push_back(v.ToInt32());
+        if (static_cast<std::size_t>(args.at(3).ToInt32()) != e.values.size()) ADD_FAILURE() << "quan disagrees";
+        scans.push_back(e);
+      } else if (name == "WriteQueComplete") {
+        writes.push_back({args.at(0).ToString(), args.at(1).ToInt32(), args.at(2).ToBool(), args.at(3).ToString()});
+      }
+    });
+  }
+  ~ScanBench() { ScanTables().Clear(); }
+
+  void Group(std::int32_t index, int k, std::int16_t count, std::int16_t period, std::int16_t number = 0,
+             std::int16_t skip = 0) {
+    ScanTables().Group(index) =
+        ScanGroup{-1, s_.GroupAddress(k), period, count, number ? number : static_cast<std::int16_t>(index), True,
+                  skip, {}};
+    const std::int32_t n = std::max(index, ScanTables().ScanGroupCount.ToInt32());
+    ScanTables().ScanGroupCount = Variant(static_cast<std::int16_t>(n));
+  }
+  void Set(const char* property, const Variant& value) { s_.Link().SetProperty(property, value); }
+  void StartScan(std::int32_t intervalMs = 500) {
+    Set("ScanReadIOTimerInterval", Variant(intervalMs));
+    Set("ScanReadEnable", Variant(true));
+  }
+  void Run(std::int64_t micros) { s_.Loop().RunFor(micros); }
+  std::int64_t Now() { return s_.Loop().Now(); }
+
+  std::vector<ScanEvent> Of(std::int16_t index) const {
+    std::vector<ScanEvent> out;
+    for (const ScanEvent& e : scans)
+      if (e.index == index) out.push_back(e);
+    return out;
+  }
+  std::vector<ScanEvent> Good(std::int16_t index) const {
+    std::vector<ScanEvent> out;
+    for (const ScanEvent& e : Of(index))
+      if (e.error.empty()) out.push_back(e);
+    return out;
+  }
+
+  // The host's waiting read of one value through ReadPLC; the value, or nullopt when it failed.
+  std::optional<std::int32_t> HostRead(int k) {
+    Variant address(s_.Address(k));
+    Variant value(VariantArray(1, 1));
+    Variant size(std::int16_t{1});
+    const Variant result = s_.Link().Invoke("ReadPLC", ArgList{&address, &value, &size});
+    if (result.ToInt32() != ResultOk) return std::nullopt;
+    return value.Array().Get(1).ToInt32();
+  }
+  void Force(int k, std::int32_t value) {
+    Variant address(s_.Address(k));
+    Variant v(value);
+    s_.Link().Invoke(s_.ForceMember(), ArgList{&address, &v});
+  }
+
+  std::vector<ScanEvent> scans;
+  std::vector<WriteEvent> writes;
+
+ private:
+  ScanSubject& s_;
+};
+
+constexpr std::int64_t kMs = 1000;
+
+// Groups on periods of 500 and 1500 ms read on the ticks they fall due, a skipped group never;
+// each completion carries the group's values as the PLC holds them.
+inline void ExpectPeriodsKeptAndValuesRead(ScanSubject& s) {
+  ScanBench b(s);
+  for (int k = 0; k < 8; ++k) s.SetValue(k, 100 + k);
+  b.Group(1, 0, 4, 500);
+  b.Group(2, 4, 2, 1500);
+  b.Group(3, 6, 2, 500, 0, /*skip=*/1);
+  const std::int64_t start = b.Now();
+  b.StartScan(500);
+  b.Run(3200 * kMs);
+  const auto fast = b.Of(1), slow = b.Of(2);
+  ASSERT_EQ(fast.size(), 6u);
+  ASSERT_EQ(slow.size(), 2u);
+  EXPECT_TRUE(b.Of(3).empty()) << "a skipped group sends nothing";
+  for (std::size_t i = 0; i < fast.size(); ++i) {
+    const std::int64_t due = start + static_cast<std::int64_t>(i + 1) * 500 * kMs;
+    EXPECT_GE(fast[i].at, due);
+    EXPECT_LT(fast[i].at, due + 200 * kMs) << "read " << i << " late";
+    EXPECT_EQ(fast[i].values, (std::vector<std::int32_t>{100, 101, 102, 103})) << fast[i].error;
+    EXPECT_EQ(fast[i].group, 1);
+  }
+  EXPECT_GE(slow[0].at, start + 1500 * kMs);
+  EXPECT_LT(slow[0].at, start + 1700 * kMs);
+  EXPECT_GE(slow[1].at, start + 3000 * kMs);
+  EXPECT_EQ(slow[1].values, (std::vector<std::int32_t>{104, 105}));
+}
+
+// SetScanRegGroup by number stops a group's reads and starts them again; the other group runs on.
+inline void ExpectSetScanRegGroupStopsAndResumes(ScanSubject& s) {
+  ScanBench b(s);
+  b.Group(1, 0, 2, 500, 7);
+  b.Group(2, 2, 2, 500, 8);
+  b.StartScan(500);
+  b.Run(1100 * kMs);
+  ASSERT_EQ(b.Good(1).size(), 2u);
+  Variant number(std::int16_t{7}), off(false), on(true);
+  s.Link().Invoke("SetScanRegGroup", ArgList{&number, &off});
+  b.Run(1000 * kMs);
+  EXPECT_EQ(b.Of(1).size(), 2u) << "a disabled group is not read";
+  EXPECT_EQ(b.Good(2).size(), 4u);
+  s.Link().Invoke("SetScanRegGroup", ArgList{&number, &on});
+  b.Run(1000 * kMs);
+  EXPECT_EQ(b.Good(1).size(), 4u);
+}
+
+// A host's waiting read in progress when a tick falls due: the tick stands aside, the host gets
+// its own value, and the group is read at the next tick with the group's values.
+inline void ExpectHostReadServedFirst(ScanSubject& s) {
+  ScanBench b(s);
+  s.SetValue(0, 10);
+  s.SetValue(1, 11);
+  s.SetValue(5, 555);
+  b.Group(1, 0, 2, 500);
+  const std::int64_t start = b.Now();
+  std::optional<std::int32_t> host;
+  bool done = false;
+  s.Loop().AddTimer(start + 495 * kMs, [&] {
+    host = b.HostRead(5);
+    done = true;
+  });
+  b.StartScan(500);
+  b.Run(1300 * kMs);
+  ASSERT_TRUE(done);
+  EXPECT_EQ(host, 555);
+  const auto reads = b.Of(1);
+  ASSERT_EQ(reads.size(), 1u) << "the tick at 500 ms stood aside";
+  EXPECT_GE(reads[0].at, start + 1000 * kMs);
+  EXPECT_EQ(reads[0].values, (std::vector<std::int32_t>{10, 11}));
+}
+
+// A PLC that stops answering: the group in flight is freed and reported failed, the scan goes
+// on, and once the PLC answers again every group is read with its values.
+inline void ExpectStuckGroupFreed(ScanSubject& s) {
+  ScanBench b(s);
+  s.SetValue(0, 1);
+  s.SetValue(2, 3);
+  b.Group(1, 0, 2, 500);
+  b.Group(2, 2, 2, 500);
+  s.Answer(false);
+  const std::int64_t start = b.Now();
+  b.StartScan(500);
+  b.Run(4000 * kMs);
+  const auto failed = b.Of(1);
+  ASSERT_FALSE(failed.empty()) << "the unanswered read of group 1 ends";
+  EXPECT_FALSE(failed[0].error.empty());
+  EXPECT_TRUE(failed[0].values.empty());
+  EXPECT_LE(failed[0].at, start + 3500 * kMs) << "freed within the 2-second limit";
+  s.Answer(true);
+  const std::size_t before = b.scans.size();
+  b.Run(6000 * kMs);
+  std::vector<ScanEvent> after(b.scans.begin() + static_cast<std::ptrdiff_t>(before), b.scans.end());
+  bool one = false, two = false;
+  for (const ScanEvent& e : after) {
+    if (e.index == 1 && e.values == std::vector<std::int32_t>{1, 0}) one = true;
+    if (e.index == 2 && e.values == std::vector<std::int32_t>{3, 0}) two = true;
+  }
+  EXPECT_TRUE(one && two) << "both groups read again once the PLC answers";
+}
+
+// Queued writes reach the PLC in order; one the PLC misses is tried again first and written
+// once it answers; one it never answers is dropped after 1 + NumOfWriteRetries tries and
+// reported, and the next write works.
+inline void ExpectWriteQueueDrainsInOrderAndRetries(ScanSubject& s) {
+  ScanBench b(s);
+  b.Set("NumOfWriteRetries", Variant(std::int16_t{2}));
+  b.Set("ScanWriteEnable", Variant(true));
+  b.Force(0, 11);
+  b.Force(1, 22);
+  b.Force(0, 33);
+  b.Run(1500 * kMs);
+  ASSERT_EQ(b.writes.size(), 3u);
+  EXPECT_EQ(b.writes[0].value, 11);
+  EXPECT_EQ(b.writes[1].value, 22);
+  EXPECT_EQ(b.writes[2].value, 33);
+  for (const WriteEvent& w : b.writes) EXPECT_TRUE(w.success) << w.error;
+  EXPECT_EQ(b.writes[1].address, s.Address(1));
+  EXPECT_EQ(s.Value(0), 33);
+  EXPECT_EQ(s.Value(1), 22);
+
+  s.Answer(false);
+  b.Force(2, 44);
+  b.Force(3, 45);
+  b.Run(2500 * kMs);  // the first try has failed by now
+  EXPECT_EQ(b.writes.size(), 3u) << "nothing reported while tries remain";
+  s.Answer(true);
+  b.Run(4000 * kMs);
+  ASSERT_EQ(b.writes.size(), 5u);
+  EXPECT_TRUE(b.writes[3].success) << b.writes[3].error;
+  EXPECT_EQ(b.writes[3].value, 44);
+  EXPECT_EQ(b.writes[4].value, 45) << "the write behind it waited for it";
+  EXPECT_EQ(s.Value(2), 44);
+  EXPECT_EQ(s.Value(3), 45);
+
+  s.Answer(false);
+  b.Force(4, 55);
+  b.Run(20000 * kMs);
+  ASSERT_EQ(b.writes.size(), 6u);
+  EXPECT_FALSE(b.writes[5].success);
+  EXPECT_NE(b.writes[5].error.find("not written after 3 tries"), std::string::npos) << b.writes[5].error;
+  EXPECT_NE(s.Value(4), 55);
+  s.Answer(true);
+  b.Force(4, 56);
+  b.Run(2000 * kMs);
+  ASSERT_EQ(b.writes.size(), 7u);
+  EXPECT_TRUE(b.writes[6].success) << b.writes[6].error;
+  EXPECT_EQ(s.Value(4), 56);
+}
+
+// 256 writes wait at most; one more is refused with a text, as an event and as the failure
+// cause; WriteQueData then drains the queue in order.
+inline void ExpectWriteQueueBounded(ScanSubject& s) {
+  ScanBench b(s);
+  for (int i = 1; i <= 256; ++i) b.Force(i % 4, i);
+  EXPECT_TRUE(b.writes.empty());
+  b.Force(0, 999);
+  ASSERT_EQ(b.writes.size(), 1u);
+  EXPECT_FALSE(b.writes[0].success);
+  EXPECT_EQ(b.writes[0].error, "write queue full (256 writes waiting): " + s.Address(0) + " = 999 not queued");
+  EXPECT_EQ(s.Link().FailureCause(), b.writes[0].error);
+  s.Link().Invoke("WriteQueData", ArgList{});
+  EXPECT_EQ(b.writes.size(), 257u);
+  EXPECT_EQ(s.Value(0), 256);
+  EXPECT_EQ(s.Value(3), 255);
+  EXPECT_TRUE(b.writes.back().success) << b.writes.back().error;
+}
+
+}  // namespace plc::test

@@ -1,0 +1,250 @@
+// The built `plclink gateway` on the simulated plant of examples/plant: values of all four
+// controls on their MQTT topics and in SQLite, writes through the write queue, a broker killed
+// and restarted, a line that goes silent, and a gateway killed mid-run. Each runs the gateway
+// for a few seconds of real time.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+
+#include "logger/TimeText.h"
+#include "tests/support/MqttBroker.h"
+#include "tests/tools/PlantRig.h"
+
+namespace plc::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The value of the latest message on the tag's topic, waited for up to the limit.
+std::optional<nlohmann::json> Latest(MqttTestClient& client, const std::string& tag, std::chrono::milliseconds limit,
+                                     const std::function<bool(const nlohmann::json&)>& wanted = nullptr) {
+  std::optional<nlohmann::json> found;
+  client.Wait(
+      [&] {
+        for (auto it = client.Locked().rbegin(); it != client.Locked().rend(); ++it) {
+          if (it->topic != "plant/" + tag) continue;
+          auto j = nlohmann::json::parse(it->payload);
+          if (!wanted || wanted(j)) found = j;
+          break;
+        }
+        return found.has_value();
+      },
+      limit);
+  return found;
+}
+
+TEST(Gateway, ValuesOfAllFourControlsArriveOnTheirTopicsAndInTheHistory) {
+  PlantRig plant;
+  MqttBroker broker;
+  MqttTestClient client(broker.Port(), "plant/#");
+  auto gateway = plant.Gateway({"--mqtt", broker.Address()});
+  struct Want {
+    const char* tag;
+    double value;
+    const char* unit;
+  };
+  for (const Want& w : {Want{"Press.Pressure", 12.34, "bar"}, Want{"Press.Running", 1, ""},
+                        Want{"Line.Speed", 120, "m/min"}, Want{"Packer.Boxes", 42, ""},
+                        Want{"Packer.Weight", 12.5, "kg"}, Want{"Oven.Temperature", 180.5, "°C"}}) {
+    const auto got = Latest(client, w.tag, 10s);
+    ASSERT_TRUE(got) << w.tag << " never arrived";
+    EXPECT_NEAR((*got)["value"].get<double>(), w.value, 1e-9) << w.tag;
+    EXPECT_EQ((*got)["unit"], w.unit) << w.tag;
+    EXPECT_EQ((*got)["quality"], "good") << w.tag;
+  }
+  PlantRig::Interrupt(*gateway);
+  for (const char* tag : {"Press.Pressure", "Line.Count", "Packer.Rate", "Oven.Fan"}) {
+    EXPECT_GT(plant.Count(std::string("SELECT count(*) FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.name='") +
+                          tag + "' AND s.quality='good'"),
+              0)
+        << tag;
+  }
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures"), 0);
+}
+
+TEST(Gateway, ASetWritesAWritableTagAndARefusedOneIsLogged) {
+  PlantRig plant;
+  MqttBroker broker;
+  MqttTestClient client(broker.Port(), "plant/#");
+  auto gateway = plant.Gateway({"--mqtt", broker.Address()});
+  ASSERT_TRUE(Latest(client, "Line.Speed", 10s)) << "the gateway is publishing";
+  client.Publish("plant/Line.Speed/set", "150");
+  client.Publish("plant/Line.Count/set", "{\"value\": 7}");
+  client.Publish("plant/Packer.Boxes/set", "{\"value\": 99}");
+  client.Publish("plant/Oven.Setpoint/set", "oops");
+  const auto speed = Latest(client, "Line.Speed", 10s, [](const nlohmann::json& j) { return j["value"] == 150; });
+  ASSERT_TRUE(speed) << "the station's new value read back";
+  EXPECT_EQ(plant.line->Word(1, 0x0400), 0x0150) << "written as BCD";
+  EXPECT_EQ(plant.line->Word(1, 0x0401), 5000) << "a read-only tag is not written";
+  ASSERT_TRUE(Latest(client, "Packer.Boxes", 10s, [](const nlohmann::json& j) { return j["value"] == 99; }));
+  EXPECT_EQ(plant.packer->Plc().Table().Word(7, 0), 99);
+  PlantRig::Interrupt(*gateway);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
+                        "'set of Line.Count to ''{\"value\": 7}'' refused: Line.Count is not writable'"),
+            1);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
+                        "'set of Oven.Setpoint%the payload is no number%'"),
+            1);
+}
+
+TEST(Gateway, TheBrokerKilledAndRestartedLosesNoValueTheQueueHeld) {
+  PlantRig plant;
+  MqttBroker broker;
+  auto gateway = plant.Gateway({"--mqtt", broker.Address()});
+  {
+    MqttTestClient before(broker.Port(), "plant/#");
+    ASSERT_TRUE(Latest(before, "Line.Count", 10s));
+  }
+  broker.Kill();
+  const std::int64_t killed = logger::NowUs();
+  // The counter moves while the broker is gone: each read of it is a sample to deliver.
+  for (int i = 1; i <= 4; ++i) {
+    plant.line->SetWord(1, 0x0401, static_cast<std::uint16_t>(5000 + i));
+    std::this_thread::sleep_for(600ms);
+  }
+  // Held still while the broker comes back and a subscriber is there to see what it sends.
+  ::kill(gateway->Pid(), SIGSTOP);
+  const std::int64_t held = logger::NowUs();
+  broker.Start();
+  MqttTestClient after(broker.Port(), "plant/#");
+  ::kill(gateway->Pid(), SIGCONT);
+  ASSERT_TRUE(Latest(after, "Line.Count", 15s, [](const nlohmann::json& j) { return j["value"] == 5004; }));
+  PlantRig::Interrupt(*gateway);
+
+  std::set<std::string> logged;
+  {
+    logger::SqliteFile file(plant.Db(), true);
+    logger::Statement q(file,
+                        "SELECT s.time_us FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.name = 'Line.Count' "
+                        "AND s.time_us > ?1 AND s.time_us < ?2");
+    q.Bind(1, killed).Bind(2, held);
+    while (q.Step()) logged.insert(logger::IsoTimeUtc(q.Int(0)));
+  }
+  ASSERT_GE(logged.size(), 3u) << "samples were logged while the broker was gone";
+  std::set<std::string> delivered;
+  for (const auto& m : after.Messages())
+    if (m.topic == "plant/Line.Count") delivered.insert(nlohmann::json::parse(m.payload)["time"].get<std::string>());
+  for (const std::string& t : logged) EXPECT_TRUE(delivered.count(t)) << "the value of " << t << " was lost";
+}
+
+TEST(Gateway, ALineThatGoesSilentIsLoggedOnceAndTheOthersGoOn) {
+  PlantRig plant;
+  auto gateway = plant.Gateway({"--commit-ms", "200"});
+  std::this_thread::sleep_for(1500ms);
+  plant.line->SetFault(sim::StationFault::NoAnswer);
+  const std::int64_t silent = logger::NowUs();
+  std::this_thread::sleep_for(5000ms);
+  plant.line->SetFault(sim::StationFault::None);
+  const std::int64_t back = logger::NowUs();
+  std::this_thread::sleep_for(2500ms);
+  PlantRig::Interrupt(*gateway);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE control='Line' AND kind='failed' AND scan_group=3"), 1)
+      << "logged once, not once per read";
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE control='Line' AND kind='recovered'"), 1);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.control = 'Line' AND "
+                        "s.quality = 'bad' AND s.error <> ''"),
+            4)
+      << "each of its four tags bad once, with the failure's text";
+  const std::string during =
+      " AND s.time_us > " + std::to_string(silent + 2'500'000) + " AND s.time_us < " + std::to_string(back);
+  EXPECT_GT(plant.Count("SELECT count(*) FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.name = "
+                        "'Press.Pressure'" + during),
+            5)
+      << "the other lines were read meanwhile";
+  EXPECT_GT(plant.Count("SELECT count(*) FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.name = 'Line.Count' "
+                        "AND s.quality = 'good' AND s.time_us > " +
+                        std::to_string(back)),
+            0);
+}
+
+// kill -9 in the middle of a run: the file opens, passes its integrity check, and holds every
+// batch the gateway reported committed, each whole.
+TEST(Gateway, KilledMidRunLeavesEveryCommittedBatch) {
+  PlantRig plant;
+  auto gateway = plant.Gateway({"--commit-ms", "100", "--verbose"});
+  std::int64_t reported = 0;
+  while (reported < 20) {
+    const std::string line = gateway->WaitForLine("batch ", 10s);
+    reported = std::stoll(line.substr(6));
+  }
+  ::kill(gateway->Pid(), SIGKILL);
+  gateway->Stop();
+  {
+    logger::SqliteFile file(plant.Db(), true);
+    logger::Statement check(file, "PRAGMA integrity_check");
+    ASSERT_TRUE(check.Step());
+    EXPECT_EQ(check.Text(0), "ok");
+  }
+  EXPECT_GE(plant.Count("SELECT max(id) FROM batches"), reported);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM batches"), plant.Count("SELECT max(id) FROM batches")) << "no gap";
+  EXPECT_EQ(plant.Count("SELECT sum(samples) FROM batches"), plant.Count("SELECT count(*) FROM samples"))
+      << "no batch half there";
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM samples WHERE batch NOT IN (SELECT id FROM batches)"), 0);
+}
+
+// Six Modbus lines of four groups each on 1 ms scan ticks keep the ticks waiting inside one
+// another all the time: --seconds (as Ctrl-C) still ends the run on time, with its summary.
+TEST(Gateway, EndsOnTimeWhileEveryLineScansFlatOut) {
+  constexpr int kLines = 6;
+  testing::TempFolder folder;
+  std::vector<std::unique_ptr<PtyLink>> links;
+  std::vector<std::unique_ptr<PeerProcess>> slaves;
+  std::string ini = "[Gateway]\nDatabases=\".\"\n";
+  std::string scan = "plclink-scan,1\nindex,control,address,count,period\n";
+  std::string tags = "plclink-tags,1\nname,address,scan,element\n";
+  for (int i = 1; i <= kLines; ++i) {
+    links.push_back(std::make_unique<PtyLink>());
+    slaves.push_back(std::make_unique<PeerProcess>(PlclinkCommand(
+        {"rtulink", "--port", links.back()->PathA(), "--settings", "115200,n,8,1", "--address", "1", "serve"})));
+    ::setenv(("QVL_COM" + std::to_string(i)).c_str(), links.back()->PathB().c_str(), 1);
+    ini += "[L" + std::to_string(i) + "]\nControl=\"RtuLink\"\nCommPort=" + std::to_string(i) +
+           "\nSettings=\"115200,n,8,1\"\nScanReadIOTimerInterval=1&\n";
+    for (int g = 0; g < 4; ++g) {
+      const int index = (i - 1) * 4 + g + 1;
+      scan += std::to_string(index) + ",L" + std::to_string(i) + "," + std::to_string(40001 + 10 * g) + ",8,0\n";
+      tags += "T" + std::to_string(index) + "," + std::to_string(40001 + 10 * g) + "," + std::to_string(index) + ",1\n";
+    }
+  }
+  testing::WriteRaw(folder.File("plant.ini"), ini);
+  testing::WriteRaw(folder.File("scan.csv"), scan);
+  testing::WriteRaw(folder.File("tags.csv"), tags);
+  const auto start = std::chrono::steady_clock::now();
+  auto run = std::async(std::launch::async, [&] { return RunPlclink({"gateway", folder.File("plant.ini"), "--seconds", "2"}); });
+  // serve prints every request it answers: read, so that a full pipe never holds a slave.
+  while (run.wait_for(10ms) != std::future_status::ready)
+    for (auto& s : slaves)
+      while (s->ReadLine(0ms)) {
+      }
+  const RunResult r = run.get();
+  const auto took = std::chrono::steady_clock::now() - start;
+  for (int i = 1; i <= kLines; ++i) ::unsetenv(("QVL_COM" + std::to_string(i)).c_str());
+  for (auto& s : slaves) ::kill(s->Pid(), SIGINT);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("gateway: ran 2."), std::string::npos) << r.out;
+  EXPECT_LT(took, 4s) << r.out;
+  // The reads given up by the end are not counted as failures of the lines.
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(reads: (\d+) \((\d+) good, (\d+) failed\))"))) << r.out;
+  EXPECT_GT(std::stol(m[2]), 1000);
+  EXPECT_EQ(std::stol(m[3]), 0) << r.out;
+}
+
+TEST(Gateway, APlantItCannotRunIsRefusedWithTheReason) {
+  PlantRig plant;
+  RunResult none = RunPlclink({"gateway"});
+  EXPECT_EQ(none.exitCode, 2);
+  EXPECT_NE(none.err.find("gateway needs a plant document"), std::string::npos) << none.err;
+  testing::WriteRaw(plant.folder.File("tags.csv"),
+                    "plclink-tags,1\nname,control,address,scan,element\nGood,Press,40001,1,1\nBad,Press,40002,1,9\n");
+  RunResult bad = RunPlclink({"gateway", plant.folder.File("plant.ini"), "--seconds", "1"});
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.err.find("tags.csv:4: element 9 beyond the 4 values scan group 1 reads"), std::string::npos)
+      << bad.err;
+  EXPECT_FALSE(std::filesystem::exists(plant.Db())) << "nothing started";
+}
+
+}  // namespace
+}  // namespace plc::test

@@ -1,0 +1,111 @@
+#include "tools/plclink/PlantSource.h"
+
+#include "logger/TimeText.h"
+#include "platform/SharedLibrary.h"
+
+namespace plc::plclink {
+
+namespace {
+
+// Keys of a section that a control may keep without storing them (DfLink's scan timers and
+// retries): set at start when the section has them.
+const char* const kRunKeys[] = {"ScanReadIOTimerInterval", "ScanWriteIOTimerInterval", "NumOfReadRetries",
+                                "NumOfWriteRetries"};
+
+}  // namespace
+
+PlantSource::PlantSource(const PlantControl& control, const std::string& documentPath)
+    : section_(control.section), library_(control.library), control_(PluginControl::Load(control.library)) {
+  host_.SetDisplayName(section_);
+  control_->SetHost(&host_);
+  control_->SetEventSink([this](const std::string& name, std::vector<Variant>& args) { Event(name, args); });
+  bag_.Load(documentPath, section_);
+  control_->Initialize();
+  control_->ReadProperties(bag_);
+  control_->Show();
+}
+
+PlantSource::~PlantSource() { Stop(); }
+
+bool PlantSource::Has(const char* property) const {
+  for (const MemberInfo& m : control_->Members())
+    if (m.kind == MemberKind::Property && NamesEqual(m.name, property)) return true;
+  return false;
+}
+
+DatabaseLoad PlantSource::LoadDatabases(const std::string& folder) {
+  SharedLibrary library = SharedLibrary::Open(control_.LibraryPath());
+  auto* load = library.Function<void(const char*, DatabaseLoad*)>(kLoadDatabasesSymbol);
+  if (!load) throw RuntimeError(err::InvalidCall, control_.LibraryPath() + " has no " + kLoadDatabasesSymbol);
+  DatabaseLoad result;
+  load(folder.c_str(), &result);
+  return result;
+}
+
+std::string PlantSource::Start() {
+  try {
+    for (const char* key : kRunKeys) {
+      const Variant stored = bag_.ReadProperty(key, Variant());
+      if (!stored.IsEmpty() && Has(key)) control_->SetProperty(key, stored);
+    }
+    if (!control_->GetProperty("PortOpen").ToBool()) control_->SetProperty("PortOpen", true);
+    opened_ = true;
+    control_->SetProperty("ScanReadEnable", true);
+    control_->SetProperty("ScanWriteEnable", true);
+  } catch (const RuntimeError& e) {
+    return e.what();
+  }
+  return {};
+}
+
+void PlantSource::StopScan() {
+  try {
+    if (Has("ScanReadEnable")) control_->SetProperty("ScanReadEnable", false);
+    if (Has("ScanWriteEnable")) control_->SetProperty("ScanWriteEnable", false);
+    // A read in flight is given up: the waits for the line end now, not with its reply.
+    control_->SetProperty("CommBusy", false);
+  } catch (const RuntimeError&) {
+    // Stopping at the end: the control goes away next either way.
+  }
+}
+
+void PlantSource::Stop() {
+  StopScan();
+  try {
+    if (opened_) control_->SetProperty("PortOpen", false);
+  } catch (const RuntimeError&) {
+    // Closing at the end: the control goes away next either way.
+  }
+  opened_ = false;
+}
+
+std::string PlantSource::Force(const std::string& address, std::int32_t value) {
+  Variant add(address);
+  Variant v(value);
+  const char* member = nullptr;
+  for (const MemberInfo& m : control_->Members())
+    if (m.kind == MemberKind::Method && (m.name == "ForceModData" || m.name == "ForceData")) member = m.name.c_str();
+  if (!member) return control_->ClassName() + " has no write queue";
+  control_->Invoke(member, ArgList{&add, &v});
+  return control_->FailureCause();
+}
+
+void PlantSource::Event(const std::string& name, std::vector<Variant>& args) {
+  if (name == "ScanComplete" && args.size() >= 5) {
+    logger::ScanResult r;
+    r.control = section_;
+    r.index = args[0].ToInt32();
+    if (args[2].IsArray())
+      for (const Variant& v : args[2].Array()) r.values.push_back(v);
+    r.error = args[4].ToString();
+    r.timeUs = logger::NowUs();
+    ++reads_;
+    if (!r.error.empty()) ++failed_;
+    if (OnScan) OnScan(r);
+  } else if (name == "WriteQueComplete" && args.size() >= 4) {
+    QueuedWriteEnd w{section_, args[0].ToString(), args[1].ToInt32(), args[2].ToBool(), args[3].ToString()};
+    if (OnWrite) OnWrite(w);
+  }
+}
+
+}  // namespace plc::plclink
