@@ -32,7 +32,13 @@ namespace plc {
 
 namespace df1 {
 class DfScanLine;
-}
+
+// The closing of a queued write on the line, once it came.
+struct QueuedWriteEnd {
+  bool closed = false;
+  LinkClosing closing;
+};
+}  // namespace df1
 
 class DfLink final : public TableControl<DfLink> {
  public:
@@ -176,12 +182,7 @@ class DfLink final : public TableControl<DfLink> {
   std::string lastErrorText_;
   bool scanReadEnable_ = false;
   bool scanWriteEnable_ = false;
-  // The closing of a queued write on the line, once it came.
-  struct QueuedWriteEnd {
-    bool closed = false;
-    df1::LinkClosing closing;
-  };
-  std::optional<QueuedWriteEnd> queuedWrite_;
+  std::optional<df1::QueuedWriteEnd> queuedWrite_;
   std::unique_ptr<ScanLine> scanLine_;
   ScanEngine scan_;
 };
