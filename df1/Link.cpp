@@ -200,8 +200,9 @@ LinkClosing Df1Link::ReadReply(ReplyReceiver& receiver, const Transaction& t) {
 }
 
 void Df1Link::SendDleAck() {
+  static const Bytes kDleAck(DleAck.begin(), DleAck.end());
   try {
-    port_.OutputBytes(Bytes(DleAck.begin(), DleAck.end()));
+    port_.OutputBytes(kDleAck);
   } catch (const RuntimeError&) {
     // A line that takes no acknowledgement has nothing left to close.
   }
