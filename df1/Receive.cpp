@@ -36,12 +36,7 @@ bool IdleListener::Feed(std::uint8_t byte) {
 
 ReplyReceiver::ReplyReceiver(std::int32_t mode) : bcc_(IsBccMode(mode)) {}
 
-void ReplyReceiver::Append(std::uint8_t byte) {
-  // Raw bytes bound the reply bytes, so the one check covers both buffers.
-  reply_[replyCount_++] = byte;
-}
-
-void ReplyReceiver::Feed(std::uint8_t byte) {
+void ReplyReceiver::Step(std::uint8_t byte) {
   if (Finished()) return;
   if (++rawCount_ > kReceiveBufferSize) {
     phase_ = Phase::Overflow;
