@@ -53,7 +53,7 @@ void Df1Link::Send(const Bytes& frame) {
 std::optional<std::uint8_t> Df1Link::TakeFromPort() {
   try {
     port_.SetInputLen(0);
-    received_ = port_.InputBytes();
+    port_.InputInto(received_);
   } catch (const RuntimeError&) {
     received_.clear();  // the port closed under the transaction: nothing more comes
   }

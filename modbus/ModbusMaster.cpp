@@ -449,13 +449,13 @@ void ModbusMaster::RaiseModemEvent(std::int16_t commEvent, bool connected) {
 
 void ModbusMaster::HandleMasterReply() {
   port_.SetInputLen(0);
-  Bytes received = port_.InputBytes();
+  port_.InputInto(received_);
   // A reply nobody waits for any more (the watchdog gave up, CommBusy was freed) is dropped.
   if (!reply_.Expecting() || !(tx_.ReadPending || tx_.WritePending)) {
     reply_.Clear();
     return;
   }
-  CollectedReply reply = reply_.Feed(received);
+  CollectedReply reply = reply_.Feed(received_);
   if (reply.outcome == ReplyOutcome::NeedMore) return;
   tx_.ReplyFailed = false;
   tx_.ResponseStatus = -1;
