@@ -19,16 +19,10 @@ std::int64_t WallSecondsDeadline(const EventLoop& loop, std::int64_t start, std:
 }
 
 bool WaitSeconds(EventLoop& loop, const std::function<bool()>& done, std::int64_t start, std::int64_t seconds) {
-  struct Wait {
-    EventLoop& loop;
-    const std::function<bool()>& done;
-    std::int64_t start;
-    std::int64_t seconds;
-  } wait{loop, done, start, seconds};
-  // Captures one pointer, so the function object needs no allocation per wait.
-  std::function<bool()> finished = [&wait] { return wait.done() || SecondsPassed(wait.loop, wait.start, wait.seconds); };
-  // The deadline is recomputed when a wake-up came a hair before the tick (two clocks read apart).
-  while (!finished()) loop.WaitUntil(finished, WallSecondsDeadline(loop, start, seconds));
+  // The loop's wait ends at the tick's monotonic time; the count is read again after it, and
+  // the deadline recomputed when the wake-up came a hair before the tick (two clocks read
+  // apart). Between events only done() is asked, which reads no clock.
+  while (!done() && !SecondsPassed(loop, start, seconds)) loop.WaitUntil(done, WallSecondsDeadline(loop, start, seconds));
   return done();
 }
 

@@ -25,4 +25,10 @@ std::int64_t WallSecondsDeadline(const EventLoop& loop, std::int64_t start, std:
 // Returns done().
 bool WaitSeconds(EventLoop& loop, const std::function<bool()>& done, std::int64_t start, std::int64_t seconds);
 
+// WaitSeconds counted from now. When done() already holds it returns at once without reading
+// the clock: the usual case of a call that finds the line free.
+inline bool WaitSecondsFromNow(EventLoop& loop, const std::function<bool()>& done, std::int64_t seconds) {
+  return done() || WaitSeconds(loop, done, WallNow(loop), seconds);
+}
+
 }  // namespace plc

@@ -36,11 +36,17 @@ std::int32_t BitOf(std::int32_t value, std::int32_t bit) {
 
 namespace {
 
-// Value i of a row: a single of the word pair 2i-1 (low), 2i (high), or the word at
-// offset + i - 1.
-Variant ValueAt(const Df1State& s, int tns, std::int32_t i, bool asFloat, std::int32_t offset) {
-  if (asFloat) return Variant(FloatOfWords(Word(s, tns, 2 * std::int64_t{i} - 1), Word(s, tns, 2 * std::int64_t{i})));
-  return Variant(Word(s, tns, std::int64_t{offset} + i - 1));
+// Calls put(i, value) for the values i = 1..count of a row: singles of the word pairs 2i-1
+// (low), 2i (high), or the words at offset + i - 1. The kind is decided once for all of them:
+// a reply carries up to a hundred and more.
+template <typename Put>
+void EachValue(const Df1State& s, int tns, std::int32_t count, bool asFloat, std::int32_t offset, Put put) {
+  if (asFloat) {
+    for (std::int32_t i = 1; i <= count; ++i)
+      put(i, Variant(FloatOfWords(Word(s, tns, 2 * std::int64_t{i} - 1), Word(s, tns, 2 * std::int64_t{i}))));
+  } else {
+    for (std::int32_t i = 1; i <= count; ++i) put(i, Variant(Word(s, tns, std::int64_t{offset} + i - 1)));
+  }
 }
 
 }  // namespace
@@ -61,21 +67,21 @@ void StoreReply(Df1State& s, const Transaction& t, int tns, const std::vector<st
   }
   const std::int32_t offset = std::max(1, a.WordOffset);
   const std::int32_t count = std::min<std::int32_t>(t.count, kDataBufferSize);
-  for (std::int32_t i = 1; i <= count; ++i) {
-    Variant value = ValueAt(s, tns, i, a.FileTypeCode == kCodeFloat, offset);
-    if (a.BitNumber != kNoBit) value = Variant(BitOf(value.ToInt32(), a.BitNumber));
-    s.DataBuffer.At(i) = std::move(value);
-  }
+  std::span<Variant> data = s.DataBuffer.Range(1, count);
+  EachValue(s, tns, count, a.FileTypeCode == kCodeFloat, offset, [&](std::int32_t i, Variant&& value) {
+    Variant& slot = data[static_cast<std::size_t>(i - 1)];
+    slot = a.BitNumber == kNoBit ? std::move(value) : Variant(BitOf(value.ToInt32(), a.BitNumber));
+  });
 }
 
 void DecodeInto(Variant& readValue, const Df1State& s, const Transaction& t, int tns, std::int32_t count) {
   const std::int32_t offset = std::max(1, t.address.WordOffset);
   if (readValue.IsArray()) {
     VariantArray& out = readValue.Array();
-    for (std::int32_t i = 1; i <= count; ++i) out.Set(i, ValueAt(s, tns, i, t.floatFlag, offset));
+    EachValue(s, tns, count, t.floatFlag, offset, [&](std::int32_t i, Variant&& value) { out.Set(i, value); });
     return;
   }
-  readValue = ValueAt(s, tns, 1, t.floatFlag, offset);
+  EachValue(s, tns, 1, t.floatFlag, offset, [&](std::int32_t, Variant&& value) { readValue = std::move(value); });
 }
 
 }  // namespace plc::df1

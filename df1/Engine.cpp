@@ -105,7 +105,8 @@ Df1Engine::Outcome Df1Engine::SendRead(const ReadRequest& r, Transaction::Kind k
   t.expectedWords = count * FileTypeOf(a.FileTypeCode).elementBytes / 2;
   t.replyBytes = 2 + 6 + 2 * t.expectedWords + 2 + (IsBccMode(s.ModeCopy) ? 1 : 2);
   t.text = r.text;
-  return SendRequest(std::move(t), [&](const RequestHead& h) { return ReadPayload(h, a, count, typeCopy); });
+  // Two numbers and a reference: the function object holds them itself, with no allocation.
+  return SendRequest(std::move(t), [&a, count, typeCopy](const RequestHead& h) { return ReadPayload(h, a, count, typeCopy); });
 }
 
 Df1Engine::Outcome Df1Engine::SendWrite(const ParsedAddress& a, std::int32_t valueCount, std::span<const std::int32_t> words,

@@ -15,8 +15,9 @@ std::uint8_t Bcc(std::span<const std::uint8_t> bytes) {
 
 std::optional<Bytes> StuffAndCheck(std::span<const std::uint8_t> payload, std::int32_t mode) {
   if (payload.size() > MaxPayload(mode)) return std::nullopt;
-  Bytes frame(DleStx.begin(), DleStx.end());
+  Bytes frame;
   frame.reserve(payload.size() * 2 + 6);
+  frame.insert(frame.end(), DleStx.begin(), DleStx.end());
   for (std::uint8_t b : payload) {
     frame.push_back(b);
     if (b == DLE) frame.push_back(b);

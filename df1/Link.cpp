@@ -50,17 +50,15 @@ void Df1Link::Send(const Bytes& frame) {
   port_.OutputBytes(frame);
 }
 
-std::optional<std::uint8_t> Df1Link::TakeByte() {
-  if (taken_ >= received_.size()) {
-    try {
-      port_.SetInputLen(0);
-      received_ = port_.InputBytes();
-    } catch (const RuntimeError&) {
-      received_.clear();  // the port closed under the transaction: nothing more comes
-    }
-    taken_ = 0;
-    if (received_.empty()) return std::nullopt;
+std::optional<std::uint8_t> Df1Link::TakeFromPort() {
+  try {
+    port_.SetInputLen(0);
+    port_.InputInto(received_);
+  } catch (const RuntimeError&) {
+    received_.clear();  // the port closed under the transaction: nothing more comes
   }
+  taken_ = 0;
+  if (received_.empty()) return std::nullopt;
   return received_[taken_++];
 }
 
@@ -73,8 +71,7 @@ bool Df1Link::WaitFor(MidnightStopwatch& watch, double limit) {
   }
 }
 
-std::optional<std::uint8_t> Df1Link::ReadByte(double limit) {
-  // A byte already received is taken without reading the clock: a reply arrives in chunks.
+std::optional<std::uint8_t> Df1Link::AwaitByte(double limit) {
   if (!HasByte()) {
     MidnightStopwatch watch(loop_.GetClock());
     if (!WaitFor(watch, limit)) return std::nullopt;
@@ -200,8 +197,9 @@ LinkClosing Df1Link::ReadReply(ReplyReceiver& receiver, const Transaction& t) {
 }
 
 void Df1Link::SendDleAck() {
+  static const Bytes kDleAck(DleAck.begin(), DleAck.end());
   try {
-    port_.OutputBytes(Bytes(DleAck.begin(), DleAck.end()));
+    port_.OutputBytes(kDleAck);
   } catch (const RuntimeError&) {
     // A line that takes no acknowledgement has nothing left to close.
   }

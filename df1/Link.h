@@ -79,8 +79,13 @@ class Df1Link {
 
  private:
   Result WaitLinkResponse(std::int32_t mode, const Transaction& t, LinkClosing& out);
-  // One byte, awaited at most the limit.
-  std::optional<std::uint8_t> ReadByte(double limit);
+  // One byte, awaited at most the limit. A byte already received is taken without reading the
+  // clock or calling out: a reply arrives in a few chunks and is read a byte at a time.
+  std::optional<std::uint8_t> ReadByte(double limit) {
+    if (taken_ < received_.size()) return received_[taken_++];
+    return AwaitByte(limit);
+  }
+  std::optional<std::uint8_t> AwaitByte(double limit);
   // Receives one reply frame into the receiver, under the reply limit.
   LinkClosing ReadReply(ReplyReceiver& receiver, const Transaction& t);
   // The rest of a frame whose first bytes the receiver holds, then its outcome.
@@ -93,7 +98,12 @@ class Df1Link {
   bool WaitFor(MidnightStopwatch& watch, double limit);
   // Received bytes are taken from the port in one piece and handed out one at a time.
   bool HasByte() const { return taken_ < received_.size() || port_.InBufferCount() > 0; }
-  std::optional<std::uint8_t> TakeByte();
+  std::optional<std::uint8_t> TakeByte() {
+    if (taken_ < received_.size()) return received_[taken_++];
+    return TakeFromPort();
+  }
+  // The port's received bytes as the next piece; its first byte, or nothing when none came.
+  std::optional<std::uint8_t> TakeFromPort();
 
   SerialPort& port_;
   EventLoop& loop_;

@@ -36,12 +36,7 @@ bool IdleListener::Feed(std::uint8_t byte) {
 
 ReplyReceiver::ReplyReceiver(std::int32_t mode) : bcc_(IsBccMode(mode)) {}
 
-void ReplyReceiver::Append(std::uint8_t byte) {
-  // Raw bytes bound the reply bytes, so the one check covers both buffers.
-  reply_[replyCount_++] = byte;
-}
-
-void ReplyReceiver::Feed(std::uint8_t byte) {
+void ReplyReceiver::Step(std::uint8_t byte) {
   if (Finished()) return;
   if (++rawCount_ > kReceiveBufferSize) {
     phase_ = Phase::Overflow;
@@ -122,12 +117,17 @@ ReplyOutcome EvaluateReply(const ReplyReceiver& r) {
   // payload, the CRC the payload and ETX.
   std::span<const std::uint8_t> reply = r.Reply();
   std::span<const std::uint8_t> payload = reply.first(count - 2);
-  out.cause = std::string("the reply failed its ") + check + " check";
+  bool checked = false;
   if (r.bcc_) {
-    if (Bcc(payload) != reply[count - 1]) return out;
+    checked = Bcc(payload) == reply[count - 1];
   } else {
     std::uint16_t crc = Df1Crc16(reply.first(count - 1)).crc;
-    if ((crc & 0xFF) != reply[count - 1] || (crc >> 8) != r.crcHigh_) return out;
+    checked = (crc & 0xFF) == reply[count - 1] && (crc >> 8) == r.crcHigh_;
+  }
+  // The cause is worded only for a failure: a good reply builds no text.
+  if (!checked) {
+    out.cause = std::string("the reply failed its ") + check + " check";
+    return out;
   }
   // One too short to hold STS is no reply.
   if (payload.size() < 4) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/ResultCodes.h"
+#include "df1/ControlBytes.h"
 
 namespace plc::df1 {
 
@@ -62,7 +63,16 @@ class ReplyReceiver {
 
   explicit ReplyReceiver(std::int32_t mode);
 
-  void Feed(std::uint8_t byte);
+  void Feed(std::uint8_t byte) {
+    // Most bytes of a reply are plain data: taken here, without a call. Every other byte goes
+    // through the machine.
+    if (phase_ == Phase::InData && byte != DLE && rawCount_ < kReceiveBufferSize) {
+      ++rawCount_;
+      Append(byte);
+      return;
+    }
+    Step(byte);
+  }
   // One DLE ACK before the frame starts is a link response, not a signal: after a late reply
   // to another request, the request's own DLE ACK may still come first.
   void SkipLinkResponse() { skipAck_ = true; }
@@ -77,7 +87,11 @@ class ReplyReceiver {
   std::span<const std::uint8_t> Reply() const { return {reply_.data(), replyCount_}; }
 
  private:
-  void Append(std::uint8_t byte);
+  void Step(std::uint8_t byte);
+  void Append(std::uint8_t byte) {
+    // Raw bytes bound the reply bytes, so the one check covers both buffers.
+    reply_[replyCount_++] = byte;
+  }
 
   bool bcc_;
   bool skipAck_ = false;

@@ -14,15 +14,34 @@ namespace {
 
 bool IsByte(std::int32_t v) { return v >= 0 && v <= 255; }
 
+// The header, the command's function and byte count, and three address fields of three bytes.
+constexpr std::size_t kTypedHeadBytes = 6 + 2 + 3 + 1 + 3 + 3;
+
 Checked<Bytes> Head(const RequestHead& h) {
   if (!IsByte(h.dst)) return Checked<Bytes>::Refused("Address " + std::to_string(h.dst) + " is no station number (0..255)");
   if (!IsByte(h.src)) return Checked<Bytes>::Refused("Node " + std::to_string(h.src) + " is no station number (0..255)");
   if (h.tns < 0 || h.tns > 65535) return Checked<Bytes>::Refused("transaction number " + std::to_string(h.tns) + " beyond 16 bits");
-  return Bytes{static_cast<std::uint8_t>(h.dst), static_cast<std::uint8_t>(h.src), kCommand, 0x00,
-               static_cast<std::uint8_t>(h.tns & 0xFF), static_cast<std::uint8_t>(h.tns >> 8)};
+  Bytes head;
+  // Room for the fields of a typed request too: the payload is built in one piece.
+  head.reserve(kTypedHeadBytes);
+  head.insert(head.end(), {static_cast<std::uint8_t>(h.dst), static_cast<std::uint8_t>(h.src), kCommand, 0x00,
+                           static_cast<std::uint8_t>(h.tns & 0xFF), static_cast<std::uint8_t>(h.tns >> 8)});
+  return head;
 }
 
 void Append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
+
+bool FitsField(std::int32_t number) { return number >= 0 && number <= 65535; }
+
+// A file, element or sub-element number: one byte below 255, else FFh and the number, low
+// byte first.
+void AppendField(Bytes& to, std::int32_t number) {
+  if (number < 255) {
+    to.push_back(static_cast<std::uint8_t>(number));
+    return;
+  }
+  to.insert(to.end(), {0xFF, static_cast<std::uint8_t>(number & 0xFF), static_cast<std::uint8_t>(number >> 8)});
+}
 
 std::size_t FieldSize(std::int32_t number) { return number < 255 ? 1 : 3; }
 
@@ -31,21 +50,18 @@ Checked<Bytes> TypedHead(const RequestHead& h, std::uint8_t function, std::int64
                          std::int32_t subElement) {
   auto head = Head(h);
   if (!head) return head;
-  auto file = AddressField(a.FileNumber);
-  auto element = AddressField(a.ElementNumber);
-  auto sub = AddressField(subElement);
-  if (!file) return Checked<Bytes>::Refused("file number " + std::to_string(a.FileNumber) + " beyond 65535");
-  if (!element) return Checked<Bytes>::Refused("element " + std::to_string(a.ElementNumber) + " beyond 65535");
-  if (!sub) return Checked<Bytes>::Refused("sub-element " + std::to_string(subElement) + " beyond 65535");
+  if (!FitsField(a.FileNumber)) return Checked<Bytes>::Refused("file number " + std::to_string(a.FileNumber) + " beyond 65535");
+  if (!FitsField(a.ElementNumber)) return Checked<Bytes>::Refused("element " + std::to_string(a.ElementNumber) + " beyond 65535");
+  if (!FitsField(subElement)) return Checked<Bytes>::Refused("sub-element " + std::to_string(subElement) + " beyond 65535");
   if (byteCount < 1 || byteCount > 255)
     return Checked<Bytes>::Refused("byte count " + std::to_string(byteCount) + " outside the 1..255 a request carries");
   Bytes p = std::move(*head);
   p.push_back(function);
   p.push_back(static_cast<std::uint8_t>(byteCount));
-  Append(p, *file);
+  AppendField(p, a.FileNumber);
   p.push_back(FileTypeOf(a.FileTypeCode).typeByte);
-  Append(p, *element);
-  Append(p, *sub);
+  AppendField(p, a.ElementNumber);
+  AppendField(p, subElement);
   return p;
 }
 
@@ -63,9 +79,10 @@ std::int32_t NextTns(std::int32_t tns) {
 }
 
 std::optional<Bytes> AddressField(std::int32_t number) {
-  if (number < 0 || number > 65535) return std::nullopt;
-  if (number < 255) return Bytes{static_cast<std::uint8_t>(number)};
-  return Bytes{0xFF, static_cast<std::uint8_t>(number & 0xFF), static_cast<std::uint8_t>(number >> 8)};
+  if (!FitsField(number)) return std::nullopt;
+  Bytes field;
+  AppendField(field, number);
+  return field;
 }
 
 Bytes Plc5SystemAddress(std::int16_t fileTypeCode, std::int32_t fileNumber, std::int32_t elementNumber) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 #include "core/AddressString.h"
 #include "core/OctalText.h"
@@ -34,7 +35,7 @@ std::string Octal(std::int32_t n) {
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 struct Area {
-  const char* type;
+  std::string_view type;  // compared by length first: a read resolves its address each time
   bool bit;
   std::int32_t base;
   std::int32_t last;  // highest number

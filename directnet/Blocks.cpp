@@ -13,6 +13,17 @@ void PutAddress(Bytes& block, std::int32_t address) {
   block.push_back(static_cast<std::uint8_t>(address % 256));
 }
 
+// A header block's first bytes, with room for the rest: its address, count, data bytes, ETB
+// and LRC go in without moving it.
+Bytes OpenHeader(std::uint8_t command, std::size_t dataBytes) {
+  Bytes block;
+  block.reserve(3 + 2 + 1 + dataBytes + 2);
+  block.push_back(SOH);
+  block.push_back(command);
+  block.push_back(TypeByte);
+  return block;
+}
+
 // ETB and the LRC of everything after SOH.
 void Close(Bytes& block) {
   block.push_back(ETB);
@@ -48,7 +59,7 @@ std::optional<Bytes> Enquiry(std::int32_t station) {
 
 std::optional<Bytes> ReadHeader(std::int32_t address, std::int32_t count) {
   if (!FitsAddress(address) || count < 1 || count > kMaxWords) return std::nullopt;
-  Bytes block{SOH, ReadCommand, TypeByte};
+  Bytes block = OpenHeader(ReadCommand, 0);
   PutAddress(block, address);
   block.push_back(static_cast<std::uint8_t>(count));
   Close(block);
@@ -70,7 +81,7 @@ std::optional<Bytes> PackWriteWords(std::span<const std::int32_t> values) {
 std::optional<Bytes> WordWriteHeader(std::int32_t address, const Bytes& data) {
   const std::size_t count = data.size() / 2;
   if (!FitsAddress(address) || data.size() % 2 != 0 || count < 1 || count > kMaxWords) return std::nullopt;
-  Bytes block{SOH, WriteCommand, TypeByte};
+  Bytes block = OpenHeader(WriteCommand, data.size());
   PutAddress(block, address);
   block.push_back(static_cast<std::uint8_t>(count));
   block.insert(block.end(), data.begin(), data.end());
@@ -80,7 +91,7 @@ std::optional<Bytes> WordWriteHeader(std::int32_t address, const Bytes& data) {
 
 std::optional<Bytes> SetResetHeader(std::int32_t address, bool set) {
   if (!FitsAddress(address)) return std::nullopt;
-  Bytes block{SOH, set ? SetCommand : ResetCommand, TypeByte};
+  Bytes block = OpenHeader(set ? SetCommand : ResetCommand, 0);
   PutAddress(block, address);
   Close(block);
   return block;

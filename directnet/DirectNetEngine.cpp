@@ -174,9 +174,8 @@ bool DirectNetEngine::StartBitWrite(std::int32_t station, std::int32_t address, 
 bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t count) {
   failure_.clear();
   if (!port_.PortOpen()) return Fail(kPortClosed);  // no line to wait for
-  bool lineFree = WaitSeconds(loop_, [this] { return state_.WriteIdle && !state_.WriteCallActive; }, Now(),
-                              kReplySeconds);
-  lineFree = WaitSeconds(loop_, [this] { return state_.ReadIdle; }, Now(), kReplySeconds) && lineFree;
+  bool lineFree = WaitSecondsFromNow(loop_, [this] { return state_.WriteIdle && !state_.WriteCallActive; }, kReplySeconds);
+  lineFree = WaitSecondsFromNow(loop_, [this] { return state_.ReadIdle; }, kReplySeconds) && lineFree;
   if (!lineFree) state_.ResetAfterWait();
   state_.CallActive = true;
   if (!StartRead(target.station, target.memory.address, count)) {

@@ -121,7 +121,10 @@ class DirectNetEngine {
   // Sends a block; false (and nothing more happens) when the port refuses it, why in
   // lineError_.
   bool Send(const Bytes& block);
-  void Send(std::uint8_t byte) { Send(Bytes{byte}); }
+  void Send(std::uint8_t byte) {
+    oneByte_[0] = byte;
+    Send(oneByte_);
+  }
   // The input buffer emptied, and the next notification after `expect` bytes, read as such.
   void Expect(std::int16_t bytes);
   // Takes what the check needs; empty when fewer bytes wait.
@@ -148,6 +151,7 @@ class DirectNetEngine {
   Progress progress_;
   std::string failure_;
   std::string lineError_;
+  Bytes oneByte_{0};  // the ACK or EOT going out: a transaction sends two
   VariantArray readValues_;
   bool connected_ = false;     // Connected of a data event; only a host handler changes it
   bool carrierState_ = false;  // Connected of a carrier-detect event

@@ -1,6 +1,6 @@
 #include "directnet/ReadValues.h"
 
-#include <vector>
+#include <algorithm>
 
 #include "core/Enums.h"
 #include "core/IoDataType.h"
@@ -22,21 +22,25 @@ double FixedPoint(const ReadWordArray& words, std::int32_t k) {
   return FixedPointRead(Register(words, 2 * std::int64_t{k} - 1), Register(words, 2 * std::int64_t{k}));
 }
 
-// The values as the table of the reply's handling gives them, value k at [k - 1].
-std::vector<Variant> Values(const ReadWordArray& words, std::int32_t n, std::int32_t ioType, std::int32_t bitIndex) {
-  std::vector<Variant> out;
-  if (n < 1) return out;
+// Calls put(k, value) for the values k = 1..n as the table of the reply's handling gives them.
+// The kind is decided once for all of them: a reply carries hundreds, and each is made where
+// it is stored, with no list of values built first.
+template <typename Put>
+void EachValue(const ReadWordArray& words, std::int32_t n, std::int32_t ioType, std::int32_t bitIndex, Put put) {
   if (ioType == ioFloat) {
-    // Whole pairs only: an odd last word has no partner in the reply and is no value.
-    for (std::int32_t k = 1; k <= n / 2; ++k) out.emplace_back(FixedPoint(words, k));
+    for (std::int32_t k = 1; k <= n; ++k) put(k, Variant(FixedPoint(words, k)));
   } else if (ioType == kBitIoType) {
-    for (std::int32_t k = 1; k <= n; ++k) out.emplace_back(WalkBit(words, bitIndex, k));
+    for (std::int32_t k = 1; k <= n; ++k) put(k, Variant(WalkBit(words, bitIndex, k)));
   } else if (ioType == ioBCD) {
-    for (std::int32_t k = 1; k <= n; ++k) out.emplace_back(HexWordText(Register(words, k)));
+    for (std::int32_t k = 1; k <= n; ++k) put(k, Variant(HexWordText(Register(words, k))));
   } else {
-    for (std::int32_t k = 1; k <= n; ++k) out.emplace_back(Word(words, k));
+    for (std::int32_t k = 1; k <= n; ++k) put(k, Variant(Word(words, k)));
   }
-  return out;
+}
+
+// How many of the elements 1..n the array has.
+std::int32_t ElementsFromOne(const VariantArray& values, std::int32_t n) {
+  return values.Contains(1) ? std::min(n, values.Upper()) : 0;
 }
 
 }  // namespace
@@ -51,54 +55,36 @@ std::int32_t WalkBit(const ReadWordArray& words, std::int32_t firstBit, std::int
 
 void FillReadValues(const ReadWordArray& words, std::int32_t n, std::int32_t ioType, std::int32_t bitIndex,
                     VariantArray& values) {
-  std::vector<Variant> computed = Values(words, n, ioType, bitIndex);
-  for (std::size_t i = 0; i < computed.size(); ++i) {
-    const auto index = static_cast<std::int32_t>(i + 1);
-    if (!values.Contains(index)) break;
-    values.At(index) = std::move(computed[i]);
-  }
+  // Whole pairs only: an odd last word has no partner in the reply and is no value.
+  const std::int32_t count = ioType == ioFloat ? n / 2 : n;
+  std::span<Variant> slots = values.Range(1, ElementsFromOne(values, count));
+  EachValue(words, static_cast<std::int32_t>(slots.size()), ioType, bitIndex,
+            [&](std::int32_t k, Variant&& value) { slots[static_cast<std::size_t>(k - 1)] = std::move(value); });
 }
 
 bool StoreReadValue(const ReadWordArray& words, std::int32_t count, std::int32_t ioType, std::int32_t ioIdx,
                     Variant& ReadValue) {
-  std::vector<Variant> out;
-  if (ioType == kBitIoType && count < 2) {
-    out.emplace_back(WalkBit(words, ioIdx, 1));
-  } else if (ioType == kBitIoType) {
-    for (std::int32_t k = 1; k <= count; ++k) out.emplace_back(WalkBit(words, ioIdx, k));
-  } else if (ioType == ioFloat) {
-    if (!ReadValue.IsArray()) {
-      ReadValue = Variant(FixedPoint(words, 1));
-      return true;
-    }
-    for (std::int32_t k = 1; k <= count / 2; ++k) out.emplace_back(FixedPoint(words, k));
-  } else if (count < 2) {
-    out.emplace_back(Word(words, 1));
-  } else {
-    for (std::int32_t k = 1; k <= count; ++k) out.emplace_back(Word(words, k));
+  if (ioType == ioFloat && !ReadValue.IsArray()) {
+    ReadValue = Variant(FixedPoint(words, 1));
+    return true;
   }
-  if (ioType == ioBCD) {
-    for (Variant& v : out) v = Variant(HexWordText(static_cast<std::uint16_t>(v.ToInt32())));
-  }
-
+  // One value even for a count below 1; ioFloat gives one per pair of words.
+  const std::int32_t values = ioType == ioFloat ? count / 2 : std::max(count, 1);
   if (!ReadValue.IsArray()) {
-    if (out.size() == 1) {
-      ReadValue = std::move(out.front());
+    if (values == 1) {
+      EachValue(words, 1, ioType, ioIdx, [&](std::int32_t, Variant&& value) { ReadValue = std::move(value); });
       return true;
     }
-    ReadValue = Variant(VariantArray(1, static_cast<std::int32_t>(out.size())));
+    ReadValue = Variant(VariantArray(1, values));
   }
   VariantArray& array = ReadValue.Array();
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const auto index = static_cast<std::int32_t>(i + 1);
-    if (!array.Contains(index)) return false;
-    try {
-      array.Set(index, out[i]);
-    } catch (const std::exception&) {
-      return false;  // a typed array that cannot hold the value (text in an array of numbers)
-    }
+  const std::int32_t fits = ElementsFromOne(array, values);
+  try {
+    EachValue(words, fits, ioType, ioIdx, [&](std::int32_t k, Variant&& value) { array.Set(k, value); });
+  } catch (const std::exception&) {
+    return false;  // a typed array that cannot hold a value (text in an array of numbers)
   }
-  return true;
+  return fits == values;  // false when the caller's array cannot take every value
 }
 
 }  // namespace plc::dnet

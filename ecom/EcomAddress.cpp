@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <string_view>
 
 namespace plc::ecom {
 namespace {
 
 struct BitArea {
-  const char* type;
+  std::string_view type;  // compared by length first: a read resolves its address each time
   std::uint8_t dataType;
   std::int32_t base;
 };

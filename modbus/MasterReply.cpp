@@ -43,9 +43,8 @@ CollectedReply MasterReplyCollector::Feed(ByteView received) {
   for (;;) {
     DropUntilFrameStart();
     if (buffer_.empty()) return {};
-    if (ReplyUnitsStillNeeded(request_, buffer_, framing_) > 0) return {};
     std::size_t length = FrameEnd(ReplyFrameLength(request_, buffer_, framing_), buffer_, framing_);
-    length = std::min(length, buffer_.size());
+    if (length > buffer_.size()) return {};  // the reply still needs units
     CollectedReply reply = Decide(length);
     if (reply.outcome == ReplyOutcome::ChecksumError) {
       // Noise that happened to look like the start of the reply: the real one may follow it.

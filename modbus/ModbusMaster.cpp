@@ -92,16 +92,18 @@ bool ModbusMaster::SendReadRequest(std::int16_t unit, std::int32_t address, std:
   if (tx_.WriteActive) return Refused(HostWriteCause());
   std::int32_t u = Unsigned(unit);
 
-  std::int64_t noted = WallNow(loop_);
-  if (tx_.WritePending) {
-    loop_.DoEvents();
-    if (SecondsPassed(loop_, noted, kStalePendingSeconds)) tx_.WritePending = false;
-  }
-  if (tx_.ReadPending) {
-    loop_.DoEvents();
-    if (SecondsPassed(loop_, noted, kStalePendingSeconds)) {
-      tx_.ReadPending = false;
-      tx_.CountError();
+  if (tx_.WritePending || tx_.ReadPending) {
+    std::int64_t noted = WallNow(loop_);
+    if (tx_.WritePending) {
+      loop_.DoEvents();
+      if (SecondsPassed(loop_, noted, kStalePendingSeconds)) tx_.WritePending = false;
+    }
+    if (tx_.ReadPending) {
+      loop_.DoEvents();
+      if (SecondsPassed(loop_, noted, kStalePendingSeconds)) {
+        tx_.ReadPending = false;
+        tx_.CountError();
+      }
     }
   }
   // Events ran: a host write may hold the line now.
@@ -241,10 +243,9 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
     return ResultFailed;
   }
   tx_.BeginHostRead();
-  bool lineFree = WaitSeconds(loop_, [this] { return !tx_.WritePending && !tx_.WriteActive; }, WallNow(loop_),
-                              kReplySeconds);
-  lineFree = WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending; }, WallNow(loop_),
-                         kReplySeconds) && lineFree;
+  bool lineFree = WaitSecondsFromNow(loop_, [this] { return !tx_.WritePending && !tx_.WriteActive; }, kReplySeconds);
+  lineFree = WaitSecondsFromNow(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending; }, kReplySeconds) &&
+             lineFree;
   if (!lineFree) {
     tx_.ReadPending = false;
     tx_.HostReadActive = false;
@@ -450,13 +451,13 @@ void ModbusMaster::RaiseModemEvent(std::int16_t commEvent, bool connected) {
 
 void ModbusMaster::HandleMasterReply() {
   port_.SetInputLen(0);
-  Bytes received = port_.InputBytes();
+  port_.InputInto(received_);
   // A reply nobody waits for any more (the watchdog gave up, CommBusy was freed) is dropped.
   if (!reply_.Expecting() || !(tx_.ReadPending || tx_.WritePending)) {
     reply_.Clear();
     return;
   }
-  CollectedReply reply = reply_.Feed(received);
+  CollectedReply reply = reply_.Feed(received_);
   if (reply.outcome == ReplyOutcome::NeedMore) return;
   tx_.ReplyFailed = false;
   tx_.ResponseStatus = -1;

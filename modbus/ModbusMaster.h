@@ -171,6 +171,9 @@ class ModbusMaster final : public ScanLine {
   EventLoop& loop_;
   MasterTransaction tx_;
   MasterReplyCollector reply_;
+  // The chunk a receive notification took from the port; kept, so that taking one allocates
+  // nothing.
+  Bytes received_;
   std::int32_t requestPlcType_ = rtu::EnStdModbus;
   VariantArray dataBuffer_{0, kDataBufferLast};
   // The array CommEventModem carries: element 0 the received text, or empty.

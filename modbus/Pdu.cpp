@@ -2,9 +2,9 @@
 
 namespace plc::modbus {
 
-Bytes Adu::ToBytes() const {
+Bytes Adu::ToBytes(std::size_t room) const {
   Bytes out;
-  out.reserve(data.size() + 2);
+  out.reserve(2 + data.size() + room);
   out.push_back(unit);
   out.push_back(function);
   out.insert(out.end(), data.begin(), data.end());

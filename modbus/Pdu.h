@@ -67,8 +67,9 @@ struct Adu {
   bool IsException() const { return (function & fn::ExceptionFlag) != 0; }
   // The exception code of an exception reply; 0 when this is none or it carries no code.
   std::uint8_t ExceptionCode() const { return IsException() && !data.empty() ? data[0] : 0; }
-  // unit, function, data: the bytes the checksum covers.
-  Bytes ToBytes() const;
+  // unit, function, data: the bytes the checksum covers; room more bytes are reserved behind
+  // them, so that a checksum appended does not move them.
+  Bytes ToBytes(std::size_t room = 0) const;
   // Needs at least unit and function.
   static std::optional<Adu> FromBytes(ByteView bytes);
 

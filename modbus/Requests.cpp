@@ -146,7 +146,13 @@ std::size_t ReplyFrameLength(const Request& request, ByteView received, Framing 
   // Unit, function and byte count decide the length: only they are decoded.
   constexpr std::size_t kHeaderBytes = 3;
   std::size_t headerUnits = framing == Framing::Ascii ? 1 + 2 * kHeaderBytes : kHeaderBytes;
-  Bytes known = KnownMessageBytes(received.first(std::min(received.size(), headerUnits)), framing);
+  ByteView known = received.first(std::min(received.size(), headerUnits));
+  // RTU units are the message bytes themselves; ASCII characters are decoded first.
+  Bytes decoded;
+  if (framing == Framing::Ascii) {
+    decoded = KnownMessageBytes(known, framing);
+    known = decoded;
+  }
   std::size_t expected = ExpectedMessageLength(request);
   std::size_t message = ExceptionMessageLength;
   if (known.size() >= 2) {

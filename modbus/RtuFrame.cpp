@@ -5,7 +5,7 @@
 namespace plc::modbus {
 
 Bytes BuildRtuFrame(const Adu& adu) {
-  Bytes frame = adu.ToBytes();
+  Bytes frame = adu.ToBytes(RtuOverhead);
   CrcBytes crc = ComputeCrc16(frame);
   frame.push_back(crc.low);
   frame.push_back(crc.high);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <limits>
 
 namespace plc {
 
@@ -19,10 +20,22 @@ double SystemClock::SecondsSinceMidnight() const {
   using namespace std::chrono;
   auto now = system_clock::now();
   std::time_t t = system_clock::to_time_t(now);
-  std::tm local{};
-  localtime_r(&t, &local);
+  // localtime_r takes a lock and walks the zone's rules, about as much work as the rest of a
+  // serial read, and the DF1 link reads this clock for every chunk of a reply. Its result
+  // depends on the whole second alone (a zone's offset changes at a whole second too), so it
+  // is converted once per second and thread.
+  struct LocalSecond {
+    std::time_t utc;
+    int secondOfDay;
+  };
+  thread_local LocalSecond last{std::numeric_limits<std::time_t>::min(), 0};
+  if (t != last.utc) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    last = {t, local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec};
+  }
   double frac = static_cast<double>(duration_cast<microseconds>(now.time_since_epoch()).count() % 1'000'000) / 1e6;
-  return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + frac;
+  return last.secondOfDay + frac;
 }
 
 ManualClock::ManualClock(std::int64_t wallStartMicros) : wallStart_(wallStartMicros) {}

@@ -41,6 +41,7 @@ bool PollEventLoop::DispatchReady() {
     cb();
     ran = true;
   }
+  if (timers_.empty()) return ran;  // no clock to read
   std::int64_t now = Now();
   std::vector<Handle> due;
   for (const auto& [h, t] : timers_)

@@ -273,7 +273,8 @@ void PosixSerialPort::DeviceWrite(const std::uint8_t* data, std::size_t size) {
   // A far end that never reads (flow control held, a pty nobody drains) must not hang the
   // caller: allow the line time of what is queued and of this data twice over, then give up.
   std::size_t queued = pty_ ? 0 : DeviceOutputPending();
-  std::int64_t deadline = SteadyMicros() + 2 * static_cast<std::int64_t>(size + queued) * charMicros_ + kWriteSlackMicros;
+  // Set when the first write falls short, which is rare: a request goes out in one write.
+  std::optional<std::int64_t> deadline;
   std::size_t done = 0;
   while (done < size) {
     ssize_t n = ::write(fd_, data + done, size - done);
@@ -285,7 +286,8 @@ void PosixSerialPort::DeviceWrite(const std::uint8_t* data, std::size_t size) {
     if (e == EINTR) continue;
     if (e != EAGAIN && e != EWOULDBLOCK)
       Fail(err::WriteFailed, "write failed after " + std::to_string(done) + " of " + std::to_string(size) + " bytes", e);
-    std::int64_t left = deadline - SteadyMicros();
+    if (!deadline) deadline = SteadyMicros() + 2 * static_cast<std::int64_t>(size + queued) * charMicros_ + kWriteSlackMicros;
+    std::int64_t left = *deadline - SteadyMicros();
     if (left <= 0)
       Fail(err::WriteFailed, "the line took " + std::to_string(done) + " of " + std::to_string(size) + " bytes and then no more in time", 0);
     pollfd p{fd_, POLLOUT, 0};

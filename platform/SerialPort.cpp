@@ -129,11 +129,16 @@ void SerialPort::OutputBytes(const Bytes& data) {
 }
 
 Bytes SerialPort::InputBytes() {
+  Bytes out;
+  InputInto(out);
+  return out;
+}
+
+void SerialPort::InputInto(Bytes& out) {
   if (!open_) throw RuntimeError(err::PortNotOpen);
   std::size_t n = inputLen_ == 0 ? in_.size() : std::min<std::size_t>(in_.size(), static_cast<std::size_t>(inputLen_));
-  Bytes out(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
+  out.assign(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
   in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
-  return out;
 }
 
 Variant SerialPort::Input() {

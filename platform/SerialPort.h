@@ -74,6 +74,9 @@ class SerialPort {
   // array of bytes from index 0.
   Variant Input();
   Bytes InputBytes();
+  // InputBytes into a buffer the caller keeps, in place of what it held: a control taking
+  // every reply this way allocates nothing per chunk.
+  void InputInto(Bytes& out);
   // Received bytes without taking them.
   const std::deque<std::uint8_t>& Peek() const { return in_; }
   // Waits on the device alone, without dispatching the event loop, until received bytes are

@@ -85,14 +85,16 @@ bool UdpSocket::SendTo(const ModuleAddress& to, std::span<const std::uint8_t> by
 }
 
 std::optional<UdpSocket::Received> UdpSocket::ReceiveUntil(Deadline deadline) const {
-  Received r;
+  // Received on the stack and copied at its size: a reply is a few dozen bytes, and a vector
+  // sized for the largest would be zeroed on every receive.
+  std::uint8_t buffer[kMaxDatagram + 1];
   while (true) {
-    r.bytes.resize(kMaxDatagram + 1);
     sockaddr_in from{};
     socklen_t len = sizeof from;
-    const ssize_t n = ::recvfrom(fd_, r.bytes.data(), r.bytes.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &len);
+    const ssize_t n = ::recvfrom(fd_, buffer, sizeof buffer, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &len);
     if (n >= 0) {
-      r.bytes.resize(std::min(static_cast<std::size_t>(n), r.bytes.size()));
+      Received r;
+      r.bytes.assign(buffer, buffer + std::min(static_cast<std::size_t>(n), sizeof buffer));
       r.from = ModuleAddress{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
       return r;
     }

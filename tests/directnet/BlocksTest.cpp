@@ -282,5 +282,32 @@ TEST(DirectNetReadValues, WaitingReadStoresIntoScalarsAndArrays) {
   EXPECT_EQ(tooSmall.Array().Get(1).ToInt32(), 12) << "what fits is stored";
 }
 
+TEST(DirectNetReadValues, WaitingReadMakesArraysOfScalarsAndConvertsIntoTypedArrays) {
+  ReadWordArray words{};
+  words[1] = 0x0012;
+  words[2] = 0xBEEF;
+  words[3] = 9;
+  Variant scalar(std::int16_t{5});
+  EXPECT_TRUE(StoreReadValue(words, 3, 0, 0, scalar));
+  ASSERT_TRUE(scalar.IsArray());
+  EXPECT_EQ(scalar.Array().Lower(), 1);
+  EXPECT_EQ(scalar.Array().Upper(), 3);
+  EXPECT_EQ(scalar.Array().Get(2).ToInt32(), 0xBEEF);
+
+  Variant doubles(VariantArray(0, 4, VarType::Double));
+  EXPECT_TRUE(StoreReadValue(words, 3, 0, 0, doubles));
+  EXPECT_EQ(doubles.Array().Get(3), Variant(9.0));
+  EXPECT_EQ(doubles.Array().Get(4), Variant(0.0)) << "beyond the values read nothing changes";
+  // BCD text cannot go into numbers: the call fails, the first value's element keeps its own.
+  words[1] = 0x00AB;
+  EXPECT_FALSE(StoreReadValue(words, 2, 5, 0, doubles));
+  EXPECT_EQ(doubles.Array().Get(1), Variant(18.0));
+
+  // An array without element 1 takes nothing.
+  Variant fromTwo(VariantArray(2, 5));
+  EXPECT_FALSE(StoreReadValue(words, 2, 0, 0, fromTwo));
+  EXPECT_TRUE(fromTwo.Array().Get(2).IsEmpty());
+}
+
 }  // namespace
 }  // namespace plc::dnet

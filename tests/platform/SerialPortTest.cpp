@@ -47,6 +47,21 @@ TEST_F(SerialPortBase, NullDiscardDropsZeroBytesOnlyWhenOn) {
   EXPECT_EQ(port.InputBytes(), (Bytes{1, 0, 2}));
 }
 
+TEST_F(SerialPortBase, InputIntoTakesWhatInputLenAllowsInPlaceOfTheBuffersContent) {
+  Bytes kept{9, 9, 9, 9, 9, 9};
+  port.Inject(Bytes{1, 2, 3, 4});
+  loop.DoEvents();
+  port.SetInputLen(3);
+  port.InputInto(kept);
+  EXPECT_EQ(kept, (Bytes{1, 2, 3}));
+  port.SetInputLen(0);
+  port.InputInto(kept);
+  EXPECT_EQ(kept, (Bytes{4}));
+  EXPECT_EQ(port.InBufferCount(), 0);
+  port.InputInto(kept);
+  EXPECT_TRUE(kept.empty());
+}
+
 TEST_F(SerialPortBase, SendNotificationWhenOutputHasDrainedBelowThreshold) {
   port.HoldOutput(true);
   port.SetSThreshold(1);
