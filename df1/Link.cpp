@@ -152,6 +152,10 @@ Result Df1Link::WaitLinkResponse(std::int32_t mode, const Transaction& t, LinkCl
     char hex[8];
     std::snprintf(hex, sizeof hex, "%02Xh", static_cast<unsigned>(status) & 0xFF);
     out.cause = Station(t) + " answered " + t.What() + " with " + hex + (response.FrameStart() ? " (a frame)" : "");
+    // The byte's value is the status; where it is also one of the control's own codes, the
+    // text says which it is.
+    if (ResultMeaning(status).rfind("unexpected", 0) != 0)
+      out.cause += " where its DLE ACK belongs (the result " + std::to_string(status) + " is that byte's value)";
   }
   return status;
 }

@@ -5,6 +5,8 @@
 // dropped by a processor as a repeat of another program's last one.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "df1/Df1State.h"
 #include "df1/Engine.h"
 #include "df1/Frame.h"
@@ -170,6 +172,23 @@ TEST(DfLinkMatching, DleEnqsOfTheStationBeforeTheReplyAreAnsweredAndTheReadGoesO
     ASSERT_EQ(Read(hand.Link(), "N7:0", v), ResultOk) << hand.Link().FailureCause();
     EXPECT_EQ(v.Get(1).ToDouble(), 42);
     EXPECT_EQ(hand.AcksAfterRequest(), 2);
+  }
+}
+
+TEST(DfLinkMatching, AByteWhereDleAckBelongsIsTheResultAndTheCauseNamesIt) {
+  // 5Ch is also the code of "no reply in time": the cause says which the 92 is.
+  for (std::uint8_t byte : {std::uint8_t{0x41}, std::uint8_t{0x5C}, std::uint8_t{0x00}}) {
+    SCOPED_TRACE(static_cast<int>(byte));
+    Df1Rig rig;
+    PlayPlc(rig, [byte](const Bytes&) { return Bytes{byte, 0x41}; });
+    VariantArray v = Doubles(1);
+    EXPECT_EQ(Read(rig.Link(), "N7:0", v), byte);
+    const std::string cause = rig.Link().FailureCause();
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", byte);
+    EXPECT_NE(cause.find("station 1 answered the read of N7:0 with " + std::string(hex) + "h"), std::string::npos) << cause;
+    const bool ownCode = byte != 0x41;
+    EXPECT_EQ(cause.find("is that byte's value") != std::string::npos, ownCode) << cause;
   }
 }
 
