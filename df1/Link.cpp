@@ -99,6 +99,7 @@ Result Df1Link::WaitLinkResponse(std::int32_t mode, const Transaction& t, LinkCl
   LinkResponseWatch response;
   Result status = 0;
   int bytes = 0;
+  int enquiries = 0;
   while (WaitFor(*watch, limit)) {
     auto byte = TakeByte();
     if (!byte) break;
@@ -106,6 +107,15 @@ Result Df1Link::WaitLinkResponse(std::int32_t mode, const Transaction& t, LinkCl
     auto ended = response.Feed(*byte);
     if (!ended) continue;
     status = *ended;
+    if (status == ResultDleEnq && enquiries < kMaxEnquiries) {
+      // The station asks about its own last frame (a reply whose acknowledgement it missed),
+      // not about this request: answered with the last response given, DLE ACK, and the wait
+      // for this request's DLE ACK goes on.
+      SendDleAck();
+      ++enquiries;
+      response = LinkResponseWatch();
+      continue;
+    }
     if (!response.FrameStart() || out.foreignReplies >= kMaxForeignReplies) break;
     // A frame where the link response belongs: a late reply to a request given up on is
     // acknowledged and skipped; anything else ends the wait as any other byte does.
@@ -121,6 +131,11 @@ Result Df1Link::WaitLinkResponse(std::int32_t mode, const Transaction& t, LinkCl
     status = 0;
     bytes = 0;
   }
+  if (watch->Elapsed() > limit && enquiries > 0) {
+    out.cause = Station(t) + " sent DLE ENQ where its DLE ACK for " + t.What() +
+                " belongs, and no DLE ACK followed within " + Seconds(limit);
+    return ResultDleEnq;
+  }
   if (watch->Elapsed() > limit) {
     out.cause = bytes == 0 ? "nothing came from " + Station(t) + " within " + Seconds(limit) + " of " + t.What()
                            : "no DLE ACK from " + Station(t) + " within " + Seconds(limit) + " of " + t.What() + " (" +
@@ -134,6 +149,10 @@ Result Df1Link::WaitLinkResponse(std::int32_t mode, const Transaction& t, LinkCl
     char hex[8];
     std::snprintf(hex, sizeof hex, "%02Xh", static_cast<unsigned>(status) & 0xFF);
     out.cause = Station(t) + " answered " + t.What() + " with " + hex + (response.FrameStart() ? " (a frame)" : "");
+    // The byte's value is the status; where it is also one of the control's own codes, the
+    // text says which it is.
+    if (ResultMeaning(status).rfind("unexpected", 0) != 0)
+      out.cause += " where its DLE ACK belongs (the result " + std::to_string(status) + " is that byte's value)";
   }
   return status;
 }
@@ -150,7 +169,12 @@ LinkClosing Df1Link::ReadReply(ReplyReceiver& receiver, const Transaction& t) {
     return out;
   };
   int bytes = 0;
+  int answered = 0;
   while (!receiver.LoopEnded()) {
+    if (receiver.Enquiries() > answered && answered < kMaxEnquiries) {
+      SendDleAck();  // the station asks about its own last frame, as above
+      ++answered;
+    }
     auto byte = ReadByte(byteLimit);
     if (!byte) {
       out.silentAfterAck = bytes == 0;
@@ -229,7 +253,6 @@ LinkClosing Df1Link::Close(std::int32_t mode, const Transaction& t) {
   if (status == ResultDleAck) {
     for (int foreign = foreignBefore;; ++foreign) {
       ReplyReceiver receiver(mode);
-      if (foreign > 0) receiver.SkipLinkResponse();
       LinkClosing reply = ReadReply(receiver, t);
       if (reply.foreignReplies == 0) {
         out = std::move(reply);

@@ -6,7 +6,10 @@
 //
 // A good reply is answered with one DLE ACK; every failure ends with three DLE ACKs 0.11 s
 // apart and an emptied input buffer. A good frame that answers another request (a reply the
-// master gave up on, arriving late) is acknowledged as the link expects and not taken.
+// master gave up on, arriving late) is acknowledged as the link expects and not taken. A DLE
+// ENQ from the station before the reply starts asks about the station's own last frame: it is
+// answered with DLE ACK and the transaction waits on; when it took the place of the link
+// response and no DLE ACK follows in time, the status is 5.
 //
 // Limits: each wait is 0.71 s plus the line time, at the port's speed, of the bytes it still
 // expects (the link response, the reply frame, one byte), so that a long reply on a slow line
@@ -29,6 +32,8 @@ inline constexpr double kByteLimitSeconds = 0.71;
 inline constexpr double kAckPauseSeconds = 0.11;
 // Replies to other requests skipped while one request waits; more is a looping peer.
 inline constexpr int kMaxForeignReplies = 4;
+// DLE ENQs of the station answered while one request waits; more are left unanswered.
+inline constexpr int kMaxEnquiries = 4;
 
 // Elapsed time on the seconds-since-midnight clock. A reading more than 1 s before the start
 // means midnight has passed: the start moves to now and the time counts from 0.

@@ -24,7 +24,9 @@ bool ReplyAnswers(const ReplyHeader& reply, std::int32_t dst, std::uint8_t cmd, 
 }
 
 bool IdleListener::Feed(std::uint8_t byte) {
+  const int enquiries = receiver_.Enquiries();
   receiver_.Feed(byte);
+  if (receiver_.Enquiries() != enquiries) return true;
   if (!receiver_.Finished()) return false;
   // A frame is acknowledged once its check bytes are in; of the link signals only DLE ENQ
   // asks for an answer.
@@ -55,8 +57,8 @@ void ReplyReceiver::Step(std::uint8_t byte) {
       if (byte == DLE) phase_ = Phase::BeforeStartEscape;
       break;
     case Phase::BeforeStartEscape:
-      if (byte == ACK && skipAck_) {
-        skipAck_ = false;
+      if (byte == ACK || byte == ENQ) {
+        if (byte == ENQ) ++enquiries_;
         phase_ = Phase::BeforeStart;
       } else if (byte == STX) phase_ = Phase::InData;
       else if (byte == ETX) phase_ = Phase::CheckByteOutside;

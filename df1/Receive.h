@@ -45,7 +45,10 @@ inline constexpr const char* kTextStatus = "ERRORSTATUS";
 inline constexpr const char* kTextUnfit = "ERRORREPLY";
 
 // The reply frame: before DLE STX, in the data (DLE DLE is one 0x10), then the check byte(s)
-// after DLE ETX. DLE ACK, DLE NAK or DLE ENQ ends it early.
+// after DLE ETX. DLE ACK, DLE NAK or DLE ENQ inside the frame ends it early; DLE NAK before it
+// too. Before the frame starts, DLE ACK is a link response (the request's own, or a repeat of
+// it) and is passed over, and DLE ENQ is the station asking whether its last frame arrived:
+// counted, for the link to answer, and passed over.
 class ReplyReceiver {
  public:
   enum class Phase {
@@ -73,10 +76,9 @@ class ReplyReceiver {
     }
     Step(byte);
   }
-  // One DLE ACK before the frame starts is a link response, not a signal: after a late reply
-  // to another request, the request's own DLE ACK may still come first.
-  void SkipLinkResponse() { skipAck_ = true; }
   Phase State() const { return phase_; }
+  // DLE ENQs received before the frame started.
+  int Enquiries() const { return enquiries_; }
   // The byte loop is over (the check bytes still to come in CRC mode are read after it).
   bool LoopEnded() const {
     return phase_ == Phase::CrcHigh || phase_ == Phase::Complete || phase_ == Phase::LinkSignal || phase_ == Phase::Overflow;
@@ -94,7 +96,7 @@ class ReplyReceiver {
   }
 
   bool bcc_;
-  bool skipAck_ = false;
+  int enquiries_ = 0;
   Phase phase_ = Phase::BeforeStart;
   Result signal_ = 0;
   std::size_t rawCount_ = 0;

@@ -247,6 +247,20 @@ void DirectNetEngine::OnComm() {
 
 // Step 3 of either kind: the station acknowledged the enquiry, the header goes out.
 void DirectNetEngine::HeaderStep(std::size_t replyLength) {
+  // An EOT ahead of the answer is the last transaction's, repeated on the line after this
+  // enquiry emptied the input (no answer to an enquiry starts with EOT): it is dropped, and the
+  // answer awaited behind it.
+  std::size_t stray = 0;
+  for (std::uint8_t b : port_.Peek()) {
+    if (b != EOT) break;
+    ++stray;
+  }
+  if (stray > 0) {
+    port_.SetInputLen(static_cast<std::int16_t>(stray));
+    port_.InputBytes();
+    port_.SetInputLen(static_cast<std::int16_t>(kEnquiryReplyLength));
+    if (static_cast<std::size_t>(port_.InBufferCount()) < kEnquiryReplyLength) return;
+  }
   const Bytes reply = Take(kEnquiryReplyLength);
   const bool ok = CheckEnquiryReply(reply);
   port_.SetRThreshold(0);

@@ -14,6 +14,8 @@ namespace {
 
 constexpr int kSpan = 256;  // N7:0..255, the simulator's whole file
 constexpr int kCommPortBase = 120;
+// A write's completion comes within 1.4 s, or never.
+constexpr std::int64_t kWriteWaitMicros = 3'000'000;
 
 class DfLinkLine final : public LineUnderTest {
  public:
@@ -78,16 +80,21 @@ class DfLinkLine final : public LineUnderTest {
   Result Write(int at, const Words& values) override {
     std::string address = "N7:" + std::to_string(at);
     VariantArray array = ArrayOf(values);
-    const int before = completions_;
     writing_ = true;
     Result r = link_->WritePLC(address, array, Opt<std::int16_t>(static_cast<std::int16_t>(values.size())));
+    // The write's own completion is the first after WritePLC returns: one raised while it
+    // waited for the line closed an earlier transaction (a read given up on, whose late answer
+    // came then), and a write's completion carries nothing that tells the two apart.
+    const int before = completions_;
     writeCause_ = link_->FailureCause();
     if (r == ResultOk) {
       EventLoop& loop = EventLoop::Current();
-      const bool ended = loop.WaitUntil([&] { return completions_ != before; }, loop.Now() + 3000000);
+      const bool ended = loop.WaitUntil([&] { return completions_ != before; }, loop.Now() + kWriteWaitMicros);
       if (!ended || !lastText_.empty()) r = ResultFailed;
-      // What the control told of the failed write: the completion's text (none when it never came).
-      writeCause_ = ended ? lastText_ : "";
+      // What the control told of the failed write: the completion's text. A request that draws
+      // no answer at all raises no CommComplete (the watchdog frees the driver in silence), so
+      // the host says what it saw, as plclink does.
+      writeCause_ = ended ? lastText_ : "no CommComplete came within 3 s of the write";
     }
     writing_ = false;
     lastWasWrite_ = true;

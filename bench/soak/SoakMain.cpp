@@ -167,11 +167,16 @@ class Soak {
         std::this_thread::sleep_for(kBusyRetry);
         continue;
       }
+      // A write that failed on the link may still have been carried out, now or (its request
+      // on its way) a moment later; the exchanges that follow it on the line come after it, so
+      // its words are the PLC's again once one of them has gone through.
+      for (const auto& [from, n] : unsettled_) Resync(from, n);
+      if (result == ResultOk) unsettled_.clear();
       if (write) {
         // The PLC is the model again after a write, whatever became of it.
-        const Words now = line_.DeviceWords(at, count);
-        std::copy(now.begin(), now.end(), model_.begin() + at);
+        const Words now = Resync(at, count);
         if (result == ResultOk && now != sent) Report("WRONG", t, write, at, count, struck, result, now, sent, ++tally_.wrong);
+        if (result != ResultOk) unsettled_.emplace_back(at, count);
       } else if (result == ResultOk) {
         const Words expected(model_.begin() + at, model_.begin() + at + count);
         if (values != expected) Report("WRONG", t, write, at, count, struck, result, values, expected, ++tally_.wrong);
@@ -213,12 +218,19 @@ class Soak {
     std::fflush(stdout);
   }
 
+  Words Resync(int at, int count) {
+    const Words now = line_.DeviceWords(at, count);
+    std::copy(now.begin(), now.end(), model_.begin() + at);
+    return now;
+  }
+
   LineUnderTest& line_;
   const Options& options_;
   std::mt19937 random_;
   Words model_;
   Tally tally_;
   Fault previous_ = Fault::None;  // the fault of the transaction before
+  std::vector<std::pair<int, int>> unsettled_;  // failed writes since the last success: at, count
 };
 
 bool ParseKind(const std::string& name, std::vector<ControlKind>& kinds) {

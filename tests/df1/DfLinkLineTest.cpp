@@ -106,13 +106,15 @@ struct LineFault {
   Result status;
   const char* text;
   std::int64_t maxMicros;
+  int acks = 3;  // the closing three, and one for each DLE ENQ answered
 };
 
 TEST(DfLinkLine, LinkFailuresCloseWithThreeAcknowledgementsAndTheNextReadWorks) {
   const LineFault rows[] = {
       {Df1Fault::BareAck, ResultLinkTimeout, "Error no ACK", 1'400'000},
       {Df1Fault::DleNak, ResultDleNak, "Error no ACK", 700'000},
-      {Df1Fault::DleEnq, ResultDleEnq, "Error no ACK", 700'000},
+      // The station's DLE ENQ is answered and the wait for DLE ACK goes on to its limit.
+      {Df1Fault::DleEnq, ResultDleEnq, "Error no ACK", 1'400'000, 4},
       {Df1Fault::OtherByte, 0x41, "Error no ACK", 700'000},
       {Df1Fault::BadCheck, ResultCheckError, "ERRORBCC", 700'000},
       {Df1Fault::Status, ResultStatusError, "ERRORSTATUS", 700'000},
@@ -138,11 +140,36 @@ TEST(DfLinkLine, LinkFailuresCloseWithThreeAcknowledgementsAndTheNextReadWorks) 
     EXPECT_FALSE(rig.link.CommBusy().ToBool());
     // The PLC reads the closing acknowledgements off the line.
     EventLoop::Current().RunFor(50'000);
-    EXPECT_EQ(rig.plc->Plc().AcksSeen() - acks, 3);
+    EXPECT_EQ(rig.plc->Plc().AcksSeen() - acks, row.acks);
     VariantArray v(1, 1, VarType::Double);
     ASSERT_EQ(rig.Read("N7:9", v, 1), ResultOk);
     EXPECT_EQ(v.Get(1).ToDouble(), 99);
   }
+}
+
+TEST(DfLinkLine, ADleEnqWhileTheNextReadWaitsIsAnsweredAndTheReadGoesOn) {
+  // The PLC misses the closing DLE ACK of a reply and, one reply at a time, holds the next
+  // read's reply back until its DLE ENQ is answered.
+  sim::Df1SimOptions options{"", false, 19200};
+  options.ackTimeoutMs = 300;
+  LineRig rig(options);
+  rig.plc->Plc().Table().SetWords(7, 0, {5, 6});
+  VariantArray v(1, 1, VarType::Double);
+  rig.plc->Plc().InjectNext(Df1Fault::AckLost);
+  ASSERT_EQ(rig.Read("N7:0", v, 1), ResultOk);
+  const std::int64_t start = NowMicros();
+  ASSERT_EQ(rig.Read("N7:1", v, 1), ResultOk) << rig.link.FailureCause();
+  EXPECT_EQ(v.Get(1).ToDouble(), 6);
+  EXPECT_GE(NowMicros() - start, 250'000) << "the reply came once the DLE ENQ was answered";
+  EXPECT_LE(NowMicros() - start, 700'000);
+  EventLoop::Current().RunFor(50'000);
+  sim::Df1SimCounts c = rig.plc->Plc().Counts();
+  EXPECT_EQ(c.enqsSent, 1);
+  EXPECT_EQ(c.repliesGivenUp, 0);
+  EXPECT_EQ(c.closingAcks, 2) << sim::CountsText(c);
+  EXPECT_EQ(c.lostAcks, 1);
+  EXPECT_EQ(rig.Read("N7:0", v, 1), ResultOk) << "the next transaction";
+  EXPECT_EQ(v.Get(1).ToDouble(), 5);
 }
 
 TEST(DfLinkLine, ARepliesSplitIntoSingleBytesAndACheckByteOf0x10) {

@@ -1,8 +1,11 @@
 // Each reply is taken by the request it answers: overlapping non-waiting reads, a reply that
 // arrives after its request was given up, a reply to another request on the line, the DLE ENQ
-// of a processor that did not hear the closing acknowledgement, and the line's first request
+// of a processor that did not hear the closing acknowledgement (between transactions or while
+// the next one waits), and the line's first request
 // dropped by a processor as a repeat of another program's last one.
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include "df1/Df1State.h"
 #include "df1/Engine.h"
@@ -152,6 +155,41 @@ TEST(DfLinkMatching, ADleEnqAfterTheClosingAcknowledgementIsAnsweredWithItAgain)
   EXPECT_EQ(rig.bench.port->InBufferCount(), 3);
   rig.bench.port->SetInputLen(0);
   EXPECT_EQ(rig.bench.port->InputBytes(), Bytes({0x41, 0x10, 0x05}));
+}
+
+TEST(DfLinkMatching, DleEnqsOfTheStationBeforeTheReplyAreAnsweredAndTheReadGoesOn) {
+  // Where the link response belongs, before it, and again after it: each DLE ENQ answered,
+  // and repeated link responses before the reply passed over.
+  VariantArray v = Doubles(1);
+  const Bytes ack = {0x10, 0x06}, enq = {0x10, 0x05};
+  for (int order = 0; order < 2; ++order) {
+    SCOPED_TRACE(order == 0 ? "DLE ENQ first" : "DLE ACK twice, DLE ENQ between");
+    Df1Rig hand;
+    PlayPlc(hand, [&](const Bytes& request) {
+      const Bytes reply = Reply(request[6], 42);
+      return order == 0 ? Cat({enq, ack, reply}) : Cat({ack, enq, ack, reply});
+    });
+    ASSERT_EQ(Read(hand.Link(), "N7:0", v), ResultOk) << hand.Link().FailureCause();
+    EXPECT_EQ(v.Get(1).ToDouble(), 42);
+    EXPECT_EQ(hand.AcksAfterRequest(), 2);
+  }
+}
+
+TEST(DfLinkMatching, AByteWhereDleAckBelongsIsTheResultAndTheCauseNamesIt) {
+  // 5Ch is also the code of "no reply in time": the cause says which the 92 is.
+  for (std::uint8_t byte : {std::uint8_t{0x41}, std::uint8_t{0x5C}, std::uint8_t{0x00}}) {
+    SCOPED_TRACE(static_cast<int>(byte));
+    Df1Rig rig;
+    PlayPlc(rig, [byte](const Bytes&) { return Bytes{byte, 0x41}; });
+    VariantArray v = Doubles(1);
+    EXPECT_EQ(Read(rig.Link(), "N7:0", v), byte);
+    const std::string cause = rig.Link().FailureCause();
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", byte);
+    EXPECT_NE(cause.find("station 1 answered the read of N7:0 with " + std::string(hex) + "h"), std::string::npos) << cause;
+    const bool ownCode = byte != 0x41;
+    EXPECT_EQ(cause.find("is that byte's value") != std::string::npos, ownCode) << cause;
+  }
 }
 
 TEST(DfLinkMatching, TheLinesFirstRequestDroppedAsARepeatGoesAgainUnderTheNextNumber) {

@@ -79,6 +79,30 @@ TEST(Df1Reply, FailuresOfTheFrame) {
   EXPECT_EQ(Receive({DLE, ETX, 0x00, 0x00}, 2).status, ResultCheckError) << "an end without a start";
 }
 
+TEST(Df1Reply, LinkSignalsBeforeTheFrameStarts) {
+  const Bytes reply = Reply({0x00, 0x01, 0x4F, 0x00, 0x03, 0x00, 0x2A, 0x00}, 2);
+  // A repeated link response and the station's enquiries are passed over, the enquiries counted
+  // for the link to answer.
+  ReplyReceiver r(2);
+  for (std::uint8_t b : Cat({DLE, ACK, DLE, ENQ, DLE, ACK, DLE, ENQ}, reply)) r.Feed(b);
+  EXPECT_EQ(r.Enquiries(), 2);
+  ReplyOutcome o = EvaluateReply(r);
+  EXPECT_EQ(o.status, ResultOk);
+  EXPECT_EQ(o.words, std::vector<std::uint16_t>({0x2A}));
+  // DLE NAK before the frame, and DLE ENQ inside it, still end it.
+  EXPECT_EQ(Receive(Cat({DLE, NAK}, reply), 2).status, 21);
+  ReplyReceiver inside(2);
+  for (std::uint8_t b : Bytes{DLE, STX, 0x00, DLE, ENQ}) inside.Feed(b);
+  EXPECT_EQ(EvaluateReply(inside).status, 5);
+  EXPECT_EQ(inside.Enquiries(), 0);
+
+  // Between transactions each DLE ENQ is answered, and each whole frame; a DLE ACK is not.
+  IdleListener idle(2);
+  int answers = 0;
+  for (std::uint8_t b : Cat({DLE, ENQ, DLE, ACK, DLE, ENQ}, reply)) answers += idle.Feed(b) ? 1 : 0;
+  EXPECT_EQ(answers, 3);
+}
+
 TEST(Df1Reply, RepliesBeyondTheFixedTablesAreRefused) {
   EXPECT_EQ(Receive(Reply({0, 1, 0x4F, 0, 52, 0}, 2), 2).tns, 52);
   ReplyOutcome row = Receive(Reply({0, 1, 0x4F, 0, 53, 0}, 2), 2);

@@ -218,6 +218,40 @@ TEST(SeqLinkFaults, SplitRepliesAndNoiseAfterTheEnd) {
   ASSERT_EQ(r.Read("V,2000", values, 10), ResultOk);
 }
 
+TEST(SeqLinkFaults, AStrayEotAheadOfTheEnquiryReplyIsPassedOver) {
+  // The station's EOT of the last transaction, repeated on the line, arrives after the next
+  // enquiry cleared the input and before the station's answer: alone, twice, or in one piece
+  // with the first two bytes of the answer, whose ACK follows a moment later.
+  for (int form = 0; form < 3; ++form) {
+    SCOPED_TRACE(form);
+    SeqLinkRig r;
+    r.station.SetWord(1, 0x0400, 4242);
+    r.port->OnSent = [&r, form](const Bytes& chunk) {
+      r.sent.push_back(chunk);
+      const bool enquiry = chunk.size() == 3 && chunk[0] == 'K';
+      for (Bytes reply : r.station.Feed(chunk)) {
+        if (!enquiry) {
+          r.port->Inject(reply);
+          continue;
+        }
+        Bytes stray(form == 1 ? 2 : 1, dnet::EOT);
+        if (form == 2) {
+          stray.insert(stray.end(), reply.begin(), reply.end() - 1);
+          r.port->Inject(stray);
+          r.port->InjectAt(r.clock.MonotonicMicros() + 1000, Bytes{reply.back()});
+          continue;
+        }
+        r.port->Inject(stray);
+        r.port->Inject(reply);
+      }
+    };
+    Variant value;
+    ASSERT_EQ(r.Read("V,2000", value), ResultOk) << r.link->FailureCause();
+    EXPECT_EQ(value.ToInt32(), 4242);
+    EXPECT_EQ(r.sent.size(), 4u) << "enquiry, header, ACK, EOT";
+  }
+}
+
 TEST(SeqLinkFaults, ClosedPortSendsNothingAndLeavesTheLineFree) {
   SeqLinkRig r;
   r.link->SetPortOpen(false);
