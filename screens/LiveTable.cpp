@@ -100,25 +100,27 @@ void LiveTable::PostNext() {
   });
 }
 
+void LiveTable::NextAt(std::int64_t at) {
+  if (retry_) return;
+  std::weak_ptr<bool> alive = alive_;
+  retry_ = loop_.AddTimer(at, [this, alive] {
+    if (alive.expired()) return;
+    retry_ = 0;
+    PostNext();
+  });
+}
+
 void LiveTable::Next() {
   if (line_ != Line::Free) return;
   if (writes_.empty() && readBacks_.empty() && !(sweeping_ && sweepAt_ < rows_.size())) {
     sweeping_ = false;
     return;
   }
+  if (loop_.Now() < quietUntil_) return NextAt(quietUntil_);
   if (Busy()) {
     // Another caller of this control is on the line: wait for it, as long as a reply may take.
     if (!busySince_) busySince_ = loop_.Now();
-    if (loop_.Now() - *busySince_ < kReplyLimitMicros) {
-      if (retry_) return;
-      std::weak_ptr<bool> alive = alive_;
-      retry_ = loop_.AddTimer(loop_.Now() + kBusyRetryMicros, [this, alive] {
-        if (alive.expired()) return;
-        retry_ = 0;
-        PostNext();
-      });
-      return;
-    }
+    if (loop_.Now() - *busySince_ < kReplyLimitMicros) return NextAt(loop_.Now() + kBusyRetryMicros);
     // Held past any reply: a call that sent nothing left the control busy.
     FreeControl();
   }
@@ -264,10 +266,14 @@ void LiveTable::OnEvent(const std::string& name, std::vector<Variant>& args) {
 }
 
 void LiveTable::Lost() {
+  // The control's own cause where it has one; else what to look at.
   std::string why = "no completion within 2 s";
   std::string errors = WhyFailed(0);
   if (errors.rfind("result 0", 0) != 0) why += ": " + errors;
+  else why += ", and the control gave no cause: check that the station is on the line, its address and the settings";
+  // Freed, the control drops a reply that still comes; the quiet second lets it come.
   FreeControl();
+  quietUntil_ = loop_.Now() + kQuietAfterLostMicros;
   EndLine(why, nullptr);
 }
 

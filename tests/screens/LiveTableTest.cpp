@@ -15,6 +15,7 @@
 #include "tools/plcsim/Df1Simulator.h"
 #include "tools/plcsim/DirectNetSimulator.h"
 #include "tools/plcsim/EcomModuleSim.h"
+#include "tools/plcsim/ModbusSimulator.h"
 
 namespace plc::screens {
 namespace {
@@ -213,6 +214,55 @@ TEST(LiveTable, RtuLinkAgainstPlclinkServeReadsOnAnIntervalAndWrites) {
   ASSERT_TRUE(p.table.Edit(1, "4660", why)) << why;
   ASSERT_TRUE(p.Wait());
   EXPECT_EQ(p.Row(1).value, "4660") << p.Row(1).failure;
+}
+
+// A unit that does not answer, or answers after the master gave up: each row says why, and no
+// row ever shows a value read for another (a late reply is not taken for the next request's).
+TEST(LiveTable, RtuLinkWithASilentOrLateUnitNeverShowsAnotherRowsValue) {
+  for (sim::ModbusFault fault : {sim::ModbusFault::Silent, sim::ModbusFault::Late}) {
+    SCOPED_TRACE(fault == sim::ModbusFault::Silent ? "silent" : "late");
+    PseudoTerminalLink line;
+    sim::ModbusSimulator unit(sim::ModbusSimOptions{line.PathB(), 1, modbus::Framing::Rtu, "19200,n,8,1", 99});
+    {
+      std::lock_guard<std::mutex> hold(unit.Slave().Lock());
+      unit.Slave().Set(40001, 11);
+      unit.Slave().Set(40002, 22);
+      unit.Slave().SetFault(fault);
+    }
+    test::ScopedCommPort port(kCommPort, line.PathA());
+    Panel p("rtulink");
+    p.Set("CommPort", std::int16_t{kCommPort});
+    p.Set("Settings", "19200,n,8,1");
+    p.Set("PortOpen", true);
+    p.Add("40001");
+    p.Add("40002");
+    const std::vector<std::string> own{"11", "22"};
+    std::vector<std::string> wrong;
+    p.table.onRowChanged = [&](std::size_t row) {
+      const std::string& v = p.Row(row).value;
+      if (!v.empty() && v != own.at(row)) wrong.push_back(p.Row(row).address + " showed " + v);
+    };
+    const auto start = Clock::now();
+    ASSERT_TRUE(p.SweepOnce(15));
+    // Each row: the 2 s a completion is given, then the quiet second.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_EQ(p.Row(i).value, "") << i;
+      EXPECT_EQ(p.Row(i).failure,
+                "no completion within 2 s, and the control gave no cause: check that the station is on the line, "
+                "its address and the settings");
+    }
+    {
+      std::lock_guard<std::mutex> hold(unit.Slave().Lock());
+      unit.Slave().SetFault(sim::ModbusFault::None);
+    }
+    // Two sweeps after the unit mends: the late replies still on their way meet new requests.
+    ASSERT_TRUE(p.SweepOnce(15));
+    ASSERT_TRUE(p.SweepOnce(15));
+    EXPECT_EQ(p.Row(0).value, "11") << p.Row(0).failure;
+    EXPECT_EQ(p.Row(1).value, "22") << p.Row(1).failure;
+    EXPECT_TRUE(wrong.empty()) << wrong.front();
+  }
 }
 
 }  // namespace
