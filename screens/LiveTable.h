@@ -32,6 +32,7 @@ struct LiveRow {
   std::string value{};    // as text; empty until first read
   std::string failure{};  // why the latest read or write failed; empty after a success
   bool onLine = false;    // a request for this row is on the line now
+  std::uint64_t id = 0;   // the table's own name for the row, which outlives its position
 };
 
 class LiveTable {
@@ -88,8 +89,14 @@ class LiveTable {
   void SendRead(std::size_t row);
   void RunWrite(const Write& w);
   void EndLine(const std::string& failure, const Variant* value);
+  // A request is on the line: Lost() after kReplyLimitMicros without its completion.
+  void ArmWatchdog();
   void Lost();
-  std::string WhyFailed(std::int32_t result);
+  // The control's cause of its last failure (ReadErrors with FailureCause); empty when it
+  // gave none.
+  std::string WhyFailed();
+  // WhyFailed, or a text of the result code when the control gave no cause.
+  std::string WhyRefused(std::int32_t result);
   bool NonWaitingReadSent(std::int32_t result) const;
   bool Busy() const;
   void FreeControl();
@@ -100,7 +107,6 @@ class LiveTable {
   EventLoop& loop_;
   IntervalTimer ticker_;
   std::vector<LiveRow> rows_;
-  std::vector<std::uint64_t> ids_;  // beside rows_: which row a request belongs to
   std::uint64_t nextId_ = 1;
   Line line_ = Line::Free;
   std::uint64_t lineRow_ = 0;
