@@ -1,6 +1,9 @@
 // plcpanel's window against simulated PLCs: the table fills with live values, an edited cell
 // is written to the PLC, a failure's text is shown, and the menus reach the property page.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
 
 #include <QApplication>
 #include <QComboBox>
@@ -100,6 +103,40 @@ TEST(Panel, ThePropertyPageFromItsMenuEditsTheControlWithItsPortClosedAndReopens
   EXPECT_TRUE(window.control().GetProperty("PortOpen").ToBool());
   plc.Plc().Table().SetWords(7, 0, {6});
   EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("6"); }, 5000));
+}
+
+TEST(Panel, APortThatCannotOpenStaysSaidAndNothingIsPolledUntilOpenPortOpensIt) {
+  qt::QtEventLoop loop;
+  PseudoTerminalLink line;
+  sim::DirectNetSimulator station({line.PathB(), {1}});
+  station.SetWord(1, 0x0400, 12);
+  // The port's path names nothing yet; later it names the line.
+  char folder[] = "/tmp/plcpanel-port-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::filesystem::path port = std::filesystem::path(folder) / "ttyPLC";
+  PanelOptions options =
+      ParsePanelOptions({"seqlink", "--port", port.string(), "--settings", "9600,n,8,1", "--interval", "50", "V,2000"});
+  PanelWindow window(options);
+  window.show();
+  const QString failure = window.statusLabel()->text();
+  EXPECT_TRUE(failure.startsWith(QStringLiteral("cannot open port"))) << failure.toStdString();
+  EXPECT_TRUE(failure.endsWith(QStringLiteral("(Control > Open port to try again)"))) << failure.toStdString();
+  EXPECT_TRUE(window.polling()) << "polling as asked, once the port opens";
+  EXPECT_FALSE(window.table().Running());
+  QTest::qWait(300);
+  EXPECT_EQ(window.statusLabel()->text(), failure) << "no sweep of a closed port says something over it";
+  EXPECT_EQ(Cell(window, 0, LiveTableModel::Status), QString());
+  EXPECT_EQ(station.Enquiries(), 0);
+
+  std::filesystem::create_symlink(line.PathA(), port);
+  window.openPort();
+  EXPECT_TRUE(window.table().Running());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("12"); }, 5000))
+      << window.statusLabel()->text().toStdString();
+  window.closePort();
+  EXPECT_FALSE(window.table().Running()) << "closing the port ends the sweeps";
+  EXPECT_TRUE(window.polling());
+  std::filesystem::remove_all(folder);
 }
 
 TEST(PanelOptions, PlclinksOptionsThenTheAddressesAndThePanelsOwn) {
