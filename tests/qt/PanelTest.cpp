@@ -29,6 +29,21 @@ QString Cell(PanelWindow& w, int row, int column) {
   return w.model().data(w.model().index(row, column), ::Qt::DisplayRole).toString();
 }
 
+// Runs act on the property sheet once it is shown modally (the panel may first wait for the
+// line), looking every 20 ms for 10 s at most.
+void WhenSheetShown(std::function<void(qt::PropertySheet&)> act) {
+  auto* look = new QTimer;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  QObject::connect(look, &QTimer::timeout, [look, deadline, act = std::move(act)] {
+    auto* sheet = qobject_cast<qt::PropertySheet*>(QApplication::activeModalWidget());
+    if (!sheet && std::chrono::steady_clock::now() < deadline) return;
+    look->stop();
+    look->deleteLater();
+    if (sheet) act(*sheet);
+  });
+  look->start(20);
+}
+
 TEST(Panel, ReadsLiveValuesWritesAnEditedCellAndShowsFailures) {
   qt::QtEventLoop loop;
   PseudoTerminalLink line;
@@ -87,15 +102,13 @@ TEST(Panel, ThePropertyPageFromItsMenuEditsTheControlWithItsPortClosedAndReopens
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("5"); }, 5000))
       << window.statusLabel()->text().toStdString();
   bool shown = false;
-  QTimer::singleShot(100, [&] {
-    auto* sheet = qobject_cast<qt::PropertySheet*>(QApplication::activeModalWidget());
-    if (!sheet) return;
+  WhenSheetShown([&](qt::PropertySheet& sheet) {
     shown = true;
     EXPECT_FALSE(window.control().GetProperty("PortOpen").ToBool()) << "closed while the page edits";
-    auto* plcType = sheet->findChild<QComboBox*>(QStringLiteral("cboPLCType"));
+    auto* plcType = sheet.findChild<QComboBox*>(QStringLiteral("cboPLCType"));
     plcType->setCurrentIndex(plcType->findData(QStringLiteral("2")));
     Q_EMIT plcType->activated(plcType->currentIndex());
-    QTest::mouseClick(sheet->buttons()->button(QDialogButtonBox::Ok), ::Qt::LeftButton);
+    QTest::mouseClick(sheet.buttons()->button(QDialogButtonBox::Ok), ::Qt::LeftButton);
   });
   EXPECT_TRUE(window.showProperties());
   EXPECT_TRUE(shown);
@@ -137,6 +150,35 @@ TEST(Panel, APortThatCannotOpenStaysSaidAndNothingIsPolledUntilOpenPortOpensIt) 
   EXPECT_FALSE(window.table().Running()) << "closing the port ends the sweeps";
   EXPECT_TRUE(window.polling());
   std::filesystem::remove_all(folder);
+}
+
+TEST(Panel, ThePropertyPageLetsTheRequestOnTheLineAndAQueuedEditEndBeforeItClosesThePort) {
+  qt::QtEventLoop loop;
+  PseudoTerminalLink line;
+  sim::Df1SimOptions slow{line.PathB(), false, 19200};
+  slow.turnaroundMs = 300;  // each read is on the line a while
+  sim::Df1Simulator plc(slow);
+  plc.Plc().Table().SetWords(7, 0, {5});
+  PanelOptions options = ParsePanelOptions(
+      {"DfLink", "-p", line.PathA(), "--settings", "19200,n,8,1", "--node", "0", "--interval", "20", "N7:0"});
+  PanelWindow window(options);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("5"); }, 5000))
+      << window.statusLabel()->text().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window.table().Rows()[0].onLine; }, 5000));
+  std::string why;
+  ASSERT_TRUE(window.table().Edit(0, "77", why)) << why;
+  bool shown = false;
+  WhenSheetShown([&](qt::PropertySheet& sheet) {
+    shown = true;
+    EXPECT_EQ(plc.Plc().Table().Word(7, 0).value_or(0), 77) << "the edit was written before the port closed";
+    sheet.reject();
+  });
+  EXPECT_TRUE(window.showProperties());
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(Cell(window, 0, LiveTableModel::Status), QStringLiteral("ok")) << "no request was lost to the close";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("77"); }, 5000));
+  EXPECT_EQ(Cell(window, 0, LiveTableModel::Status), QStringLiteral("ok"));
 }
 
 TEST(PanelOptions, PlclinksOptionsThenTheAddressesAndThePanelsOwn) {

@@ -216,6 +216,10 @@ bool PanelWindow::showProperties() {
   const bool wasPolling = polling_;
   const bool wasOpen = session_->Get().GetProperty("PortOpen").ToBool();
   stopPolling();
+  // A request on the line, and edits waiting to be written, end first (as long as a reply may
+  // take): the port closed under them would lose the reply and the edits.
+  EventLoop& loop = EventLoop::Current();
+  loop.WaitUntil([this] { return table_->Idle(); }, loop.Now() + screens::LiveTable::kReplyLimitMicros);
   if (wasOpen) closePort();
   qt::PropertySheet sheet(std::move(*page), session_->Get(), this);
   const bool applied = sheet.exec() == QDialog::Accepted;
