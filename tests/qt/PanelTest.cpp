@@ -17,7 +17,9 @@
 #include "platform/PseudoTerminalLink.h"
 #include "qt/PropertySheet.h"
 #include "qt/QtEventLoop.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/Pty.h"
+#include "tools/plcpanel/DisplayCheck.h"
 #include "tools/plcpanel/PanelWindow.h"
 #include "tools/plcsim/Df1Simulator.h"
 #include "tools/plcsim/DirectNetSimulator.h"
@@ -179,6 +181,43 @@ TEST(Panel, ThePropertyPageLetsTheRequestOnTheLineAndAQueuedEditEndBeforeItClose
   EXPECT_EQ(Cell(window, 0, LiveTableModel::Status), QStringLiteral("ok")) << "no request was lost to the close";
   EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("77"); }, 5000));
   EXPECT_EQ(Cell(window, 0, LiveTableModel::Status), QStringLiteral("ok"));
+}
+
+TEST(PanelDisplay, WithoutADisplayPlcpanelSaysSoAndWhatToDoInsteadOfStartingQt) {
+  test::RunResult r = test::RunProgram(
+      test::PeerCommand{"env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", PLC_PLCPANEL, "seqlink"},
+                        "build plcpanel"},
+      std::chrono::seconds(30));
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.err,
+            "plcpanel: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are unset): run plcpanel on a "
+            "desktop, or set QT_QPA_PLATFORM=offscreen (no picture, e.g. with --screenshots) or QT_QPA_PLATFORM=vnc (a "
+            "VNC viewer shows it)\n");
+  // With the offscreen platform it starts (and stops at the unknown option, past Qt's start).
+  r = test::RunProgram(test::PeerCommand{"env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=offscreen",
+                                                 PLC_PLCPANEL, "seqlink", "--bogus"},
+                                         "build plcpanel"},
+                       std::chrono::seconds(30));
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_NE(r.err.find("plcpanel: unknown option '--bogus'"), std::string::npos) << r.err;
+}
+
+TEST(PanelDisplay, ThePlatformQtWillUseDecidesWhichDisplayIsNeeded) {
+  struct Case {
+    std::vector<std::string> args;
+    DisplayEnvironment env;
+    bool shows;
+  };
+  for (const Case& c : {Case{{}, {nullptr, ":0", nullptr}, true}, Case{{}, {nullptr, nullptr, "wayland-0"}, true},
+                        Case{{}, {nullptr, "", ""}, false}, Case{{}, {"xcb", nullptr, "wayland-0"}, false},
+                        Case{{}, {"wayland;xcb", ":0", nullptr}, true},
+                        Case{{}, {"wayland;xcb", nullptr, nullptr}, false}, Case{{}, {"offscreen", nullptr, nullptr}, true},
+                        Case{{}, {"vnc:size=800x600", nullptr, nullptr}, true},
+                        Case{{"-platform", "offscreen"}, {"xcb", nullptr, nullptr}, true},
+                        Case{{"-platform", "xcb"}, {"offscreen", nullptr, nullptr}, false}}) {
+    const std::string why = MissingDisplay(c.args, c.env);
+    EXPECT_EQ(why.empty(), c.shows) << (c.env.platform ? c.env.platform : "(default)") << ": " << why;
+  }
 }
 
 TEST(PanelOptions, PlclinksOptionsThenTheAddressesAndThePanelsOwn) {
