@@ -369,6 +369,11 @@ std::optional<std::string> HelpTopic(const std::vector<std::string>& args) {
   return std::nullopt;
 }
 
+bool TakesValue(const std::string& option) {
+  const OptionSpec* spec = FindOption(option);
+  return spec && !spec->flag;
+}
+
 Options ParseCommandLine(const std::vector<std::string>& args) {
   Options o;
   if (args.empty()) throw UsageError("no control given");

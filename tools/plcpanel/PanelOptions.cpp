@@ -2,12 +2,6 @@
 
 namespace plc::plcpanel {
 
-namespace {
-// plclink's options that take no value; every other option takes the argument after it
-// unless it is written --option=value.
-bool IsFlag(const std::string& option) { return option == "--json" || option == "--trace"; }
-}  // namespace
-
 PanelOptions ParsePanelOptions(const std::vector<std::string>& args) {
   if (args.empty()) throw plclink::UsageError("no control given (rtulink, seqlink, DfLink or udplink)");
   PanelOptions p;
@@ -41,7 +35,7 @@ PanelOptions ParsePanelOptions(const std::vector<std::string>& args) {
       forPlclink.push_back(a);
       const bool inlineValue = a.find('=') != std::string::npos || (a[1] != '-' && a.size() > 2);  // -p/dev/x
       // plclink's parser judges the option itself: unknown, or missing its value.
-      if (!IsFlag(a) && !inlineValue && i + 1 < args.size()) forPlclink.push_back(args[++i]);
+      if (plclink::TakesValue(a) && !inlineValue && i + 1 < args.size()) forPlclink.push_back(args[++i]);
     }
   }
   p.control = plclink::ParseCommandLine(forPlclink);
