@@ -22,11 +22,14 @@ LiveTable::~LiveTable() {
   if (retry_) loop_.CancelTimer(retry_);
 }
 
+bool LiveTable::CheckAddress(const std::string& address, std::string& why) {
+  if (address.find_first_not_of(" \t") != std::string::npos) return true;
+  why = "an address is needed";
+  return false;
+}
+
 bool LiveTable::AddRow(const std::string& address, std::string& why) {
-  if (address.find_first_not_of(" \t") == std::string::npos) {
-    why = "an address is needed";
-    return false;
-  }
+  if (!CheckAddress(address, why)) return false;
   rows_.push_back(LiveRow{address});
   rows_.back().id = nextId_++;
   return true;

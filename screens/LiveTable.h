@@ -48,7 +48,10 @@ class LiveTable {
   LiveTable(const LiveTable&) = delete;
   LiveTable& operator=(const LiveTable&) = delete;
 
-  // Adds a row; false with why for an empty address.
+  // Whether address can be a row: false with why for an empty one. The control judges the
+  // rest when it reads the row.
+  static bool CheckAddress(const std::string& address, std::string& why);
+  // Adds a row; false with why where CheckAddress refuses it.
   bool AddRow(const std::string& address, std::string& why);
   void RemoveRow(std::size_t row);
   const std::vector<LiveRow>& Rows() const { return rows_; }

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QTest>
@@ -84,8 +85,16 @@ TEST(Panel, ReadsLiveValuesWritesAnEditedCellAndShowsFailures) {
   station.SetFault(sim::StationFault::None);
   EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 1, LiveTableModel::Status) == QStringLiteral("ok"); }, 8000));
 
-  // An address typed into the entry box becomes a row of its own.
+  // An empty address is refused before any view hears of a row.
   auto* entry = window.findChild<QLineEdit*>(QStringLiteral("txtAddress"));
+  QSignalSpy inserting(&window.model(), &QAbstractItemModel::rowsAboutToBeInserted);
+  QTest::keyClicks(entry, QStringLiteral("   "));
+  QTest::keyClick(entry, ::Qt::Key_Return);
+  EXPECT_EQ(window.model().rowCount(), 2);
+  EXPECT_EQ(inserting.count(), 0);
+  EXPECT_EQ(window.statusLabel()->text(), QStringLiteral("an address is needed"));
+  entry->clear();
+  // An address typed into the entry box becomes a row of its own.
   QTest::keyClicks(entry, QStringLiteral("V,2001"));
   QTest::keyClick(entry, ::Qt::Key_Return);
   EXPECT_EQ(window.model().rowCount(), 3);
@@ -230,6 +239,11 @@ TEST(PanelOptions, PlclinksOptionsThenTheAddressesAndThePanelsOwn) {
   EXPECT_TRUE(o.control.trace);
   EXPECT_EQ(o.intervalMs, 250);
   EXPECT_EQ(o.addresses, (std::vector<std::string>{"N7:0", "N7:1", "-B3:0"}));
+  // Which options take the argument after them is plclink's to say.
+  o = ParsePanelOptions({"rtulink", "-a", "2", "--json", "40001", "--rs485", "1", "40002"});
+  EXPECT_EQ(o.control.address, "2");
+  EXPECT_TRUE(o.control.json);
+  EXPECT_EQ(o.addresses, (std::vector<std::string>{"40001", "40002"}));
   struct Case {
     std::vector<std::string> args;
     const char* message;

@@ -103,6 +103,12 @@ TEST(LiveTable, SeqLinkRowsReadOneAtATimeAndAnEditIsWrittenAndReadBack) {
   EXPECT_EQ(p.Row(0).failure, "");
   EXPECT_FALSE(p.table.Edit(1, "twelve", why));
   EXPECT_EQ(why, "'twelve' is not a number");
+  // A row needs an address; the rest is the control's to judge.
+  EXPECT_FALSE(p.table.AddRow(" \t", why));
+  EXPECT_EQ(why, "an address is needed");
+  EXPECT_FALSE(LiveTable::CheckAddress("", why));
+  EXPECT_TRUE(LiveTable::CheckAddress("V,99999999", why));
+  EXPECT_EQ(p.table.Rows().size(), 3u);
 }
 
 TEST(LiveTable, ASilentStationFailsEachRowInTurnAndTheNextSweepRecovers) {
