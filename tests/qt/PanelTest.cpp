@@ -244,6 +244,9 @@ TEST(PanelOptions, PlclinksOptionsThenTheAddressesAndThePanelsOwn) {
   EXPECT_EQ(o.control.address, "2");
   EXPECT_TRUE(o.control.json);
   EXPECT_EQ(o.addresses, (std::vector<std::string>{"40001", "40002"}));
+  // A number is no option, as for plclink: a row (whose read the control refuses).
+  o = ParsePanelOptions({"rtulink", "-5", "40001"});
+  EXPECT_EQ(o.addresses, (std::vector<std::string>{"-5", "40001"}));
   struct Case {
     std::vector<std::string> args;
     const char* message;

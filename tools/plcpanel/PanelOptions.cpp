@@ -1,5 +1,7 @@
 #include "tools/plcpanel/PanelOptions.h"
 
+#include <cctype>
+
 namespace plc::plcpanel {
 
 PanelOptions ParsePanelOptions(const std::vector<std::string>& args) {
@@ -14,7 +16,9 @@ PanelOptions ParsePanelOptions(const std::vector<std::string>& args) {
       optionsEnded = true;
       continue;
     }
-    const bool option = !optionsEnded && a.size() > 1 && a[0] == '-';
+    // As plclink reads it: a dash and a digit or a point is a number, not an option.
+    const bool option = !optionsEnded && a.size() > 1 && a[0] == '-' &&
+                        !std::isdigit(static_cast<unsigned char>(a[1])) && a[1] != '.';
     if (!option) {
       p.addresses.push_back(a);
       continue;
