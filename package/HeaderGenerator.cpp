@@ -9,13 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "core/PluginControl.h"
+#include "core/MemberTable.h"
 
 namespace {
 
 using plc::MemberInfo;
 using plc::MemberKind;
 using plc::ParamInfo;
+using plc::gen::ParamName;
+using plc::gen::TypeWord;
 
 // The C++ type of an interface type word, and how a Variant turns into it.
 struct CppType {
@@ -25,13 +27,16 @@ struct CppType {
 };
 
 CppType TypeOf(const std::string& word) {
-  if (word == "Integer") return {"std::int16_t", "ToInt16"};
-  if (word == "Long") return {"std::int32_t", "ToInt32"};
-  if (word == "Single") return {"float", "ToSingle"};
-  if (word == "Double") return {"double", "ToDouble"};
-  if (word == "Boolean") return {"bool", "ToBool"};
-  if (word == "String") return {"std::string", "ToString"};
-  if (word == "Array") return {"plc::VariantArray", "", true};
+  switch (plc::gen::WordOf(word)) {
+    case TypeWord::Integer: return {"std::int16_t", "ToInt16"};
+    case TypeWord::Long: return {"std::int32_t", "ToInt32"};
+    case TypeWord::Single: return {"float", "ToSingle"};
+    case TypeWord::Double: return {"double", "ToDouble"};
+    case TypeWord::Boolean: return {"bool", "ToBool"};
+    case TypeWord::String: return {"std::string", "ToString"};
+    case TypeWord::Array: return {"plc::VariantArray", "", true};
+    case TypeWord::Variant: break;
+  }
   return {"plc::Variant", ""};
 }
 
@@ -56,10 +61,6 @@ std::string MethodNote(const std::string& className, const std::string& method) 
                   "  // element 1).\n";
   }
   return note;
-}
-
-std::string ParamName(const ParamInfo& p, std::size_t i) {
-  return p.name.empty() ? "arg" + std::to_string(i + 1) : p.name;
 }
 
 // One wrapper of a method. Every by-reference parameter is a reference that sees what the
@@ -232,22 +233,17 @@ int main(int argc, char** argv) {
     std::cerr << "usage: plclink_header_generator OUTPUT_FOLDER CONTROL...\n";
     return 2;
   }
-  try {
-    for (int i = 2; i < argc; ++i) {
-      plc::PluginControl control = plc::PluginControl::Load(argv[i]);
-      const std::string className = control->ClassName();
-      const std::string path = std::string(argv[1]) + "/" + className + ".h";
-      std::string text = Header(className, control->Members());
-      std::ofstream out(path, std::ios::binary | std::ios::trunc);
-      out << text;
-      if (!out) {
-        std::cerr << "plclink_header_generator: cannot write " << path << "\n";
-        return 1;
-      }
+  for (int i = 2; i < argc; ++i) {
+    plc::PluginControl control = plc::gen::LoadOrExit("plclink_header_generator", argv[i]);
+    const std::string className = control->ClassName();
+    const std::string path = std::string(argv[1]) + "/" + className + ".h";
+    std::string text = Header(className, control->Members());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out) {
+      std::cerr << "plclink_header_generator: cannot write " << path << "\n";
+      return 1;
     }
-  } catch (const plc::RuntimeError& e) {
-    std::cerr << "plclink_header_generator: " << e.what() << "\n";
-    return 1;
   }
   return 0;
 }
