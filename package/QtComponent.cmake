@@ -16,7 +16,7 @@ endif()
 # The Qt headers, the generated wrappers, the screens' models and the few platform headers
 # they include beyond the base's.
 file(GLOB qt_headers RELATIVE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/qt/*.h ${CMAKE_SOURCE_DIR}/screens/*.h)
-foreach(header ${qt_headers} platform/IntervalTimer.h platform/PollEventLoop.h)
+foreach(header ${qt_headers} platform/IntervalTimer.h platform/PollEventLoop.h platform/TimerQueue.h)
   plc_install_header(${CMAKE_SOURCE_DIR}/${header} ${header})
 endforeach()
 foreach(pair ${PLC_CONTROLS})
