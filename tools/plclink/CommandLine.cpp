@@ -201,7 +201,7 @@ const std::vector<OptionSpec>& OptionTable() {
 
 const OptionSpec* FindOption(const std::string& name) {
   for (const OptionSpec& s : OptionTable())
-    if (name == s.name || (s.shortName && name.size() == 2 && name[1] == s.shortName)) return &s;
+    if (name == s.name || (s.shortName && name.size() == 2 && name[0] == '-' && name[1] == s.shortName)) return &s;
   return nullptr;
 }
 
