@@ -14,25 +14,17 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "core/PluginControl.h"
 #include "ecom/HeiPasApi.h"
 #include "qt/CcmRequestDialog.h"
 #include "qt/PropertySheet.h"
 #include "qt/QtEventLoop.h"
+#include "tests/support/PlacedControl.h"
 #include "tools/plcsim/EcomModuleSim.h"
 
 namespace plc::qt {
 namespace {
 
-struct Placed {
-  explicit Placed(const char* library) : control(PluginControl::Load(library)) {
-    control->SetHost(&host);
-    control->Initialize();
-    control->InitProperties();
-  }
-  StandaloneHost host;
-  PluginControl control;
-};
+using Placed = test::PlacedControl;
 
 void TypeInto(QLineEdit* box, const QString& text) {
   ASSERT_NE(box, nullptr);

@@ -5,24 +5,17 @@
 
 #include <gtest/gtest.h>
 
-#include "core/PluginControl.h"
 #include "core/RuntimeError.h"
+#include "tests/support/PlacedControl.h"
 
 namespace plc::screens {
 namespace {
 
-// A new control as a host places it, with a host that records the changed keys.
-struct Placed {
-  explicit Placed(const char* library) : control(PluginControl::Load(library)) {
-    control->SetHost(&host);
-    control->Initialize();
-    control->InitProperties();
-  }
+// A new control as a host places it, with a host that records the changed keys; &placed is
+// the control as a selection holds it.
+struct Placed : test::PlacedControl {
+  using PlacedControl::PlacedControl;
   Dispatch* operator&() { return &*control; }
-  Variant Get(const char* name) { return control->GetProperty(name); }
-
-  StandaloneHost host;
-  PluginControl control;
 };
 
 std::vector<std::string> Texts(const PropertyPage& page) {
