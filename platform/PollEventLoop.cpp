@@ -35,6 +35,7 @@ bool PollEventLoop::DispatchReady() {
     cb();
     ran = true;
   }
+  if (timers_.Empty()) return ran;  // no clock to read
   if (timers_.RunDue(Now()) > 0) ran = true;
   return ran;
 }
