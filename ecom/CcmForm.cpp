@@ -6,16 +6,6 @@
 #include "ecom/EcomAddress.h"
 
 namespace plc::ecom {
-namespace {
-
-constexpr std::uint16_t kVersion = 2;
-constexpr std::uint16_t kDeviceRetries = 3;
-constexpr std::uint16_t kDefinitionLength = 42;
-constexpr std::int32_t kRoomOffered = 20;
-
-std::string Rc(const char* text, int rc) { return std::string(text) + std::to_string(rc); }
-
-}  // namespace
 
 // A whole number within lo..hi, or nullopt.
 std::optional<std::int32_t> WholeIn(const Variant& v, double lo, double hi) {
@@ -32,7 +22,7 @@ std::optional<std::int32_t> WholeIn(const Variant& v, double lo, double hi) {
 
 std::string CcmForm::Failed(const char* text, int rc) {
   detail_ = api_ ? api_->ErrorDetail() : std::string();
-  return Rc(text, rc);
+  return RcText(text, rc);
 }
 
 CcmForm::~CcmForm() {
@@ -56,18 +46,18 @@ void CcmForm::EtherCCMOpen(std::string& errorText, std::int16_t protocol, std::i
     api_ = loader_(why);
     if (!api_) return fail("Unable to Initialize the driver: rc= -1 (" + why + ")");
   }
-  int rc = api_->Open(kVersion);
+  int rc = api_->Open(kHeiVersion);
   if (rc != 0) return fail(Failed("Unable to Initialize the driver: rc= ", rc));
   libraryOpen_ = true;
   api_->SetTrace(trace_);
   TransportRecord = HEITransport{};
   TransportRecord.Transport = 4;
   TransportRecord.Protocol = static_cast<std::uint16_t>(protocol);
-  rc = api_->OpenTransport(TransportRecord, kVersion, 0);
+  rc = api_->OpenTransport(TransportRecord, kHeiVersion, 0);
   if (rc != 0) return fail(Failed("Unable to Open Winsock Transport: rc= ", rc));
   transportOpen_ = true;
   DeviceTable.fill(HEIDevice{});
-  rc = api_->QueryDevices(TransportRecord, DeviceTable.data(), DeviceCount, kVersion);
+  rc = api_->QueryDevices(TransportRecord, DeviceTable.data(), DeviceCount, kHeiVersion);
   // A failed query leaves the count as the library left it (the room offered, 20): opening
   // that many empty records would only bury the cause under "Unable to Open the Device".
   if (rc != 0) return fail(Failed("Error Querying the Network: rc= ", rc));
@@ -76,7 +66,7 @@ void CcmForm::EtherCCMOpen(std::string& errorText, std::int16_t protocol, std::i
   if (DeviceCount <= 0) return fail(Failed("No ECOM Devices: rc= ", rc));
   for (std::int32_t i = 0; i < DeviceCount; ++i) {
     std::int16_t flag = 0;
-    rc = api_->OpenDevice(TransportRecord, DeviceTable[static_cast<std::size_t>(i)], kVersion,
+    rc = api_->OpenDevice(TransportRecord, DeviceTable[static_cast<std::size_t>(i)], kHeiVersion,
                           static_cast<std::uint16_t>(deviceTimeOut), kDeviceRetries, flag);
     if (rc != 0) {
       errorText = Failed("Unable to Open the Device: rc= ", rc);
@@ -116,14 +106,13 @@ void CcmForm::EtherCCMRead(std::int32_t station, std::int32_t address, std::int3
   const auto index = static_cast<std::size_t>(StationMap[static_cast<std::size_t>(station)] - 1);
   HEIDevice& device = DeviceTable[index];
 
-  std::array<std::uint8_t, 44> definition{};
-  int rc = api_->ReadDeviceDef(device, definition.data(), kDefinitionLength);
-  if (rc != 0) {
-    errorText = Failed("Error Reading Device Definition: rc= ", rc);
+  const DeviceDefinition definition = ReadDeviceDefinition(*api_, device);
+  if (definition.rc != 0) {
+    errorText = Failed("Error Reading Device Definition: rc= ", definition.rc);
     return;
   }
-  if (definition[2] != 1) {
-    errorText = "This device is not an ECOM, cannot continue!";
+  if (!definition.ecom) {
+    errorText = kNotEcomText;
     return;
   }
 
@@ -135,7 +124,7 @@ void CcmForm::EtherCCMRead(std::int32_t station, std::int32_t address, std::int3
   }
   // Register addresses count from 1 on the module and travel as a signed 16-bit number; one
   // beyond 16 bits would wrap to another address, so it is refused.
-  const std::int64_t onModule = registers ? std::int64_t{address} + 1 : address;
+  const std::int64_t onModule = ModuleAddress(dataType, address);
   if (onModule < 0 || onModule > 0xFFFF) {
     errorText = "Error: CCM address " + std::to_string(onModule) + " outside 0..65535";
     return;
@@ -147,7 +136,7 @@ void CcmForm::EtherCCMRead(std::int32_t station, std::int32_t address, std::int3
   auto request = [&] {
     return api_->CcmRequest(device, write ? 1 : 0, dataType, wire, static_cast<std::uint16_t>(length), buffer_.data());
   };
-  rc = request();
+  int rc = request();
   if (rc != 0) rc = request();
   if (rc != 0) {
     errorText = Failed("Error 2 performing PASCAL_HEICCMRequest: rc= ", rc);
@@ -203,21 +192,21 @@ std::string CcmForm::EtherCCMClose() {
   if (api_ && libraryOpen_) {
     for (std::int32_t i : openDevices_) {
       rc = api_->CloseDevice(DeviceTable[static_cast<std::size_t>(i)]);
-      if (rc != 0) status = Rc("Unable to Close the Device: rc= ", rc);
+      if (rc != 0) status = RcText("Unable to Close the Device: rc= ", rc);
     }
     if (transportOpen_) {
       rc = api_->CloseTransport(TransportRecord);
-      if (rc != 0) status = Rc("Unable to Close the Transport: rc= ", rc);
+      if (rc != 0) status = RcText("Unable to Close the Transport: rc= ", rc);
     }
     rc = api_->Close();
-    if (rc != 0) status = Rc("Unable to Close the driver: rc= ", rc);
+    if (rc != 0) status = RcText("Unable to Close the driver: rc= ", rc);
   }
   openDevices_.clear();
   transportOpen_ = false;
   libraryOpen_ = false;
   StationMap.fill(0);
   DeviceCount = 0;
-  return status.empty() ? Rc("Closed  rc= ", rc) : status;
+  return status.empty() ? RcText("Closed  rc= ", rc) : status;
 }
 
 }  // namespace plc::ecom

@@ -12,10 +12,10 @@
 
 #include "core/Variant.h"
 #include "ecom/HeiPasApi.h"
+#include "ecom/HeiPasCalls.h"
 
 namespace plc::ecom {
 
-constexpr std::size_t kCcmBufferSize = 1001;
 // CcmWords: the words of the latest read from index 1 (index 0..1000).
 using CcmWordArray = std::array<std::int32_t, kCcmBufferSize>;
 
@@ -60,7 +60,7 @@ class CcmForm {
   }
 
   HEITransport TransportRecord{};
-  std::array<HEIDevice, 21> DeviceTable{};
+  std::array<HEIDevice, kRoomOffered + 1> DeviceTable{};
   std::int32_t DeviceCount = 0;
   std::array<std::int16_t, 256> StationMap{};
   CcmWordArray& CcmWords;

@@ -1,8 +1,13 @@
 // The four controls through their typed headers, as a host that drives more than one kind of
 // PLC would use them: each created, its properties set and read back, a conversion method
 // called with its by-reference results, and a read on a closed port failing with its cause.
+// Given a DirectNET station's device, SeqLink reads V2000 from it; with HEI_PAS_MODULES set,
+// UdpLink reads V2000 from that ECOM module. Both reads name the address as a literal and get
+// the values back in a Variant.
 //
-//   typed_hosts          prints one line per control
+//   typed_hosts                     prints one line per control
+//   typed_hosts /dev/ttyUSB0        and SeqLink reads V2000 (9600,o,8,1, station 1)
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -11,7 +16,7 @@
 #include <plclink/SeqLink.h>
 #include <plclink/UdpLink.h>
 
-int main() {
+int main(int argc, char** argv) {
   try {
     plclink::RtuLink rtu;
     rtu.SetAddress(7);
@@ -28,6 +33,15 @@ int main() {
     seq.SetCommMode(plc::seq::DIrectNet);
     std::string octal = "2000";
     std::cout << "SeqLink mode " << seq.CommMode() << " V" << octal << " is " << seq.CnvOctToDec(octal) << "\n";
+    if (argc > 1) {
+      plc::SerialPortMap::Current().Map(1, argv[1]);
+      seq.SetCommPort(1);
+      seq.SetSettings("9600,o,8,1");
+      seq.SetPortOpen(true);
+      plc::Variant v2000;
+      r = seq.ReadPLC("V,2000", v2000);
+      std::cout << "SeqLink read " << r << ": V2000 = " << v2000.ToString() << seq.FailureCause() << "\n";
+    }
 
     plclink::DfLink df;
     df.SetNode(plc::Variant(std::int32_t{3}));
@@ -36,6 +50,13 @@ int main() {
     plclink::UdpLink udp;
     udp.SetDeviceTimeOut(100);
     std::cout << "UdpLink timeout " << udp.DeviceTimeOut() << " mode " << udp.CommMode() << "\n";
+    if (std::getenv("HEI_PAS_MODULES")) {
+      udp.SetCommMode(plc::udp::ECOM);
+      udp.SetPortOpen(true);
+      plc::Variant v2000;
+      r = udp.ReadPLC("V,2000", v2000);
+      std::cout << "UdpLink read " << r << ": V2000 = " << v2000.ToString() << udp.FailureCause() << "\n";
+    }
     return 0;
   } catch (const plc::RuntimeError& e) {
     std::cerr << "error " << e.Number() << ": " << e.what() << "\n";

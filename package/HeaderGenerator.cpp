@@ -9,13 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "core/PluginControl.h"
+#include "core/MemberTable.h"
 
 namespace {
 
 using plc::MemberInfo;
 using plc::MemberKind;
 using plc::ParamInfo;
+using plc::gen::ParamName;
+using plc::gen::TypeWord;
 
 // The C++ type of an interface type word, and how a Variant turns into it.
 struct CppType {
@@ -25,13 +27,16 @@ struct CppType {
 };
 
 CppType TypeOf(const std::string& word) {
-  if (word == "Integer") return {"std::int16_t", "ToInt16"};
-  if (word == "Long") return {"std::int32_t", "ToInt32"};
-  if (word == "Single") return {"float", "ToSingle"};
-  if (word == "Double") return {"double", "ToDouble"};
-  if (word == "Boolean") return {"bool", "ToBool"};
-  if (word == "String") return {"std::string", "ToString"};
-  if (word == "Array") return {"plc::VariantArray", "", true};
+  switch (plc::gen::WordOf(word)) {
+    case TypeWord::Integer: return {"std::int16_t", "ToInt16"};
+    case TypeWord::Long: return {"std::int32_t", "ToInt32"};
+    case TypeWord::Single: return {"float", "ToSingle"};
+    case TypeWord::Double: return {"double", "ToDouble"};
+    case TypeWord::Boolean: return {"bool", "ToBool"};
+    case TypeWord::String: return {"std::string", "ToString"};
+    case TypeWord::Array: return {"plc::VariantArray", "", true};
+    case TypeWord::Variant: break;
+  }
   return {"plc::Variant", ""};
 }
 
@@ -58,13 +63,10 @@ std::string MethodNote(const std::string& className, const std::string& method) 
   return note;
 }
 
-std::string ParamName(const ParamInfo& p, std::size_t i) {
-  return p.name.empty() ? "arg" + std::to_string(i + 1) : p.name;
-}
-
-// One wrapper of a method. faithful: by-reference parameters are references and see what the
-// control wrote back; otherwise scalar, text and Variant ones are taken as values (literals
-// welcome) and only arrays come back.
+// One wrapper of a method. Every by-reference parameter is a reference that sees what the
+// control wrote back, except, in the value form (faithful false), the first: the address or
+// the value a conversion takes, which a caller writes as a literal ("V,2000", 1.5f). Only the
+// first: a later one may be where the control puts what it read, and a copy would lose it.
 std::string Method(const MemberInfo& m, bool faithful) {
   std::ostringstream decl, body;
   CppType result = m.result.empty() ? CppType{"void", ""} : TypeOf(m.result);
@@ -90,7 +92,7 @@ std::string Method(const MemberInfo& m, bool faithful) {
       std::string line = "if (" + slot + ".IsArray()) " + name + " = std::move(" + slot + ".Array());\n";
       restore += "      " + line;
       restoreAfter += "    " + line;
-    } else if (p.byRef && faithful) {
+    } else if (p.byRef && (faithful || i > 0)) {
       decl << t.name << "& " << name;
       if (t.from.empty()) {
         slots.push_back("&" + name);
@@ -118,11 +120,11 @@ std::string Method(const MemberInfo& m, bool faithful) {
   return decl.str() + body.str() + "  }\n";
 }
 
-bool HasValueParams(const MemberInfo& m) {
-  for (const ParamInfo& p : m.params) {
-    if (!p.optional && p.byRef && !TypeOf(p.type).array) return true;
-  }
-  return false;
+// A value form differs from the faithful one where the first parameter is by reference.
+bool HasValueForm(const MemberInfo& m) {
+  if (m.params.empty()) return false;
+  const ParamInfo& first = m.params.front();
+  return !first.optional && first.byRef && !TypeOf(first.type).array;
 }
 
 std::string EnumComment(const plc::EnumInfo& e) {
@@ -138,6 +140,13 @@ std::string EnumComment(const plc::EnumInfo& e) {
   return text + line + "\n";
 }
 
+// An address of the control's own kind, for the header's comment.
+const char* ExampleAddress(const std::string& className) {
+  if (className == "RtuLink") return "40001";
+  if (className == "DfLink") return "N7:0";
+  return "V,2000";
+}
+
 std::string Header(const std::string& className, const std::vector<MemberInfo>& members) {
   std::ostringstream h;
   h << "#pragma once\n"
@@ -148,10 +157,13 @@ std::string Header(const std::string& className, const std::vector<MemberInfo>& 
        "// QVL_PLUGIN_PATH); only the control interface and Variant cross the library boundary.\n"
        "// Control() gives every member by name as well.\n"
        "//\n"
-       "// Methods come in two forms: one whose by-reference parameters are references and see what\n"
-       "// the control wrote back, and, where that matters, one that takes them as values (a literal\n"
-       "// address such as \"40001\" is welcome); arrays always come back. An optional parameter\n"
-       "// left as std::nullopt is omitted. Properties throw plc::RuntimeError for a refused value.\n"
+       "// By-reference parameters are references and see what the control wrote back (the values a\n"
+       "// read returns among them). Where the first parameter is by reference, a second form takes it\n"
+       "// as a value, so that an address or a value to convert can be a literal\n"
+       "// (ReadPLC(\""
+    << ExampleAddress(className)
+    << "\", values, 2)). An optional parameter left as std::nullopt is omitted.\n"
+       "// Properties throw plc::RuntimeError for a refused value.\n"
        "#include <cstdint>\n#include <optional>\n#include <string>\n#include <utility>\n\n"
        "#include \"plclink/PlcLink.h\"\n\n"
        "namespace plclink {\n\n"
@@ -201,7 +213,7 @@ std::string Header(const std::string& className, const std::vector<MemberInfo>& 
     for (const ParamInfo& p : m.params)
       if (!p.enumeration.name.empty()) h << EnumComment(p.enumeration);
     h << Method(m, true);
-    if (HasValueParams(m)) h << Method(m, false);
+    if (HasValueForm(m)) h << Method(m, false);
   }
   h << "\n  // Events (OnEvent receives them by name):\n";
   for (const MemberInfo& m : members) {
@@ -221,22 +233,17 @@ int main(int argc, char** argv) {
     std::cerr << "usage: plclink_header_generator OUTPUT_FOLDER CONTROL...\n";
     return 2;
   }
-  try {
-    for (int i = 2; i < argc; ++i) {
-      plc::PluginControl control = plc::PluginControl::Load(argv[i]);
-      const std::string className = control->ClassName();
-      const std::string path = std::string(argv[1]) + "/" + className + ".h";
-      std::string text = Header(className, control->Members());
-      std::ofstream out(path, std::ios::binary | std::ios::trunc);
-      out << text;
-      if (!out) {
-        std::cerr << "plclink_header_generator: cannot write " << path << "\n";
-        return 1;
-      }
+  for (int i = 2; i < argc; ++i) {
+    plc::PluginControl control = plc::gen::LoadOrExit("plclink_header_generator", argv[i]);
+    const std::string className = control->ClassName();
+    const std::string path = std::string(argv[1]) + "/" + className + ".h";
+    std::string text = Header(className, control->Members());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out) {
+      std::cerr << "plclink_header_generator: cannot write " << path << "\n";
+      return 1;
     }
-  } catch (const plc::RuntimeError& e) {
-    std::cerr << "plclink_header_generator: " << e.what() << "\n";
-    return 1;
   }
   return 0;
 }

@@ -18,19 +18,13 @@ void PollEventLoop::UnwatchFd(Handle h) { watches_.erase(h); }
 
 EventLoop::Handle PollEventLoop::AddTimer(std::int64_t dueMicros, std::function<void()> cb) {
   Handle h = next_++;
-  timers_.emplace(h, Timer{dueMicros, std::move(cb)});
+  timers_.Add(h, dueMicros, std::move(cb));
   return h;
 }
 
-void PollEventLoop::CancelTimer(Handle h) { timers_.erase(h); }
+void PollEventLoop::CancelTimer(Handle h) { timers_.Cancel(h); }
 
 void PollEventLoop::Post(std::function<void()> cb) { posted_.push_back(std::move(cb)); }
-
-std::int64_t PollEventLoop::NextTimerDue() const {
-  std::int64_t due = std::numeric_limits<std::int64_t>::max();
-  for (const auto& [h, t] : timers_) due = std::min(due, t.due);
-  return due;
-}
 
 bool PollEventLoop::DispatchReady() {
   bool ran = false;
@@ -41,19 +35,8 @@ bool PollEventLoop::DispatchReady() {
     cb();
     ran = true;
   }
-  if (timers_.empty()) return ran;  // no clock to read
-  std::int64_t now = Now();
-  std::vector<Handle> due;
-  for (const auto& [h, t] : timers_)
-    if (t.due <= now) due.push_back(h);
-  for (Handle h : due) {
-    auto it = timers_.find(h);
-    if (it == timers_.end()) continue;  // cancelled by an earlier callback
-    auto cb = std::move(it->second.cb);
-    timers_.erase(it);
-    cb();
-    ran = true;
-  }
+  if (timers_.Empty()) return ran;  // no clock to read
+  if (timers_.RunDue(Now()) > 0) ran = true;
   return ran;
 }
 
@@ -114,7 +97,7 @@ bool PollEventLoop::WaitUntil(const std::function<bool()>& done, std::int64_t de
       PollOnce(0);
       continue;
     }
-    std::int64_t until = std::min(deadlineMicros, NextTimerDue());
+    std::int64_t until = std::min(deadlineMicros, timers_.NextDue());
     if (GetClock().IsManual()) {
       if (!PollOnce(0)) GetClock().AdvanceTo(until);
     } else {

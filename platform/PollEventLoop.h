@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/EventLoop.h"
+#include "platform/TimerQueue.h"
 
 namespace plc {
 
@@ -31,20 +32,14 @@ class PollEventLoop final : public EventLoop {
     // callback may unwatch itself).
     std::shared_ptr<const std::function<void(short)>> cb;
   };
-  struct Timer {
-    std::int64_t due;
-    std::function<void()> cb;
-  };
-
   // Runs posted callbacks and due timers; returns true if anything ran.
   bool DispatchReady();
   // Waits up to timeoutMicros (-1: forever) for a descriptor and dispatches the ready ones.
   bool PollOnce(std::int64_t timeoutMicros);
-  std::int64_t NextTimerDue() const;
 
   Handle next_ = 1;
   std::map<Handle, Watch> watches_;
-  std::map<Handle, Timer> timers_;
+  TimerQueue timers_;
   std::vector<std::function<void()>> posted_;
 };
 

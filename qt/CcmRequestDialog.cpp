@@ -158,8 +158,19 @@ void CcmRequestDialog::doRequest() {
   running_ = true;
   cmdDoRequest_->setEnabled(false);
   worker_ = std::thread([this, r = *request, loader = loader_] {
-    screens::CcmRequestWindow local(loader);
-    screens::CcmOutcome outcome = local.Run(r);
+    screens::CcmOutcome outcome;
+    // Nothing may leave a thread's function (that ends the program): what the request threw
+    // becomes its last message.
+    try {
+      screens::CcmRequestWindow local(loader);
+      outcome = local.Run(r);
+    } catch (const std::exception& e) {
+      outcome.ok = false;
+      outcome.messages.push_back(std::string("Do Request stopped: ") + e.what());
+    } catch (...) {
+      outcome.ok = false;
+      outcome.messages.push_back("Do Request stopped: an error of unknown kind");
+    }
     QMetaObject::invokeMethod(this, [this, outcome] { Finished(outcome); }, ::Qt::QueuedConnection);
   });
 }

@@ -67,40 +67,28 @@ void QtEventLoop::Readable(Handle h) {
 
 EventLoop::Handle QtEventLoop::AddTimer(std::int64_t dueMicros, std::function<void()> cb) {
   const Handle h = next_++;
-  timers_.emplace(h, Timer{dueMicros, std::move(cb)});
+  timers_.Add(h, dueMicros, std::move(cb));
   ArmTimer();
   return h;
 }
 
 void QtEventLoop::CancelTimer(Handle h) {
-  timers_.erase(h);
+  timers_.Cancel(h);
   ArmTimer();
 }
 
 void QtEventLoop::ArmTimer() {
-  if (timers_.empty()) {
+  if (timers_.Empty()) {
     timer_.stop();
     return;
   }
-  std::int64_t due = std::numeric_limits<std::int64_t>::max();
-  for (const auto& [h, t] : timers_) due = std::min(due, t.due);
-  timer_.start(MillisUntil(due, Now()));
+  timer_.start(MillisUntil(timers_.NextDue(), Now()));
 }
 
 void QtEventLoop::RunDueTimers() {
-  const std::int64_t now = Now();
-  std::vector<Handle> due;
-  for (const auto& [h, t] : timers_)
-    if (t.due <= now) due.push_back(h);
-  // Armed for the rest first: a callback that waits must still see later timers fire.
-  for (Handle h : due) {
-    auto it = timers_.find(h);
-    if (it == timers_.end()) continue;  // cancelled by an earlier callback
-    auto cb = std::move(it->second.cb);
-    timers_.erase(it);
-    ArmTimer();
-    cb();
-  }
+  // Armed for the rest before each callback: a callback that waits must still see later
+  // timers fire.
+  timers_.RunDue(Now(), [this] { ArmTimer(); });
   ArmTimer();
 }
 

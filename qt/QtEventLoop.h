@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/EventLoop.h"
+#include "platform/TimerQueue.h"
 
 namespace plc::qt {
 
@@ -45,11 +46,6 @@ class QtEventLoop final : public EventLoop {
     // Shared, so that a dispatch holds the callback alive (it may unwatch itself).
     std::shared_ptr<const std::function<void(short)>> cb;
   };
-  struct Timer {
-    std::int64_t due;
-    std::function<void()> cb;
-  };
-
   void Readable(Handle h);
   void RunDueTimers();
   void ArmTimer();
@@ -59,7 +55,7 @@ class QtEventLoop final : public EventLoop {
   QTimer timer_;
   Handle next_ = 1;
   std::map<Handle, Watch> watches_;
-  std::map<Handle, Timer> timers_;
+  TimerQueue timers_;
   std::vector<std::function<void()>> posted_;
   bool postQueued_ = false;
   int waitDepth_ = 0;

@@ -6,15 +6,16 @@
 #include <cstdio>
 
 #include "ecom/HeiPasApi.h"
+#include "ecom/HeiPasCalls.h"
 
 namespace plc::screens {
 
 namespace {
 
-constexpr std::uint16_t kVersion = 2;
-constexpr std::uint16_t kDeviceRetries = 3;
-constexpr std::uint16_t kDefinitionLength = 42;
-constexpr std::int32_t kRoomOffered = 20;
+using ecom::kDeviceRetries;
+using ecom::kHeiVersion;
+using ecom::kRoomOffered;
+
 constexpr std::uint16_t kHighestAddress = 0x3FFF;
 constexpr std::uint16_t kLargestSize = 256;
 constexpr std::size_t kLongestName = 32;
@@ -52,8 +53,6 @@ std::string Hex4(unsigned word) {
   std::snprintf(text, sizeof text, "%04X", word & 0xFFFFu);
   return text;
 }
-
-std::string Rc(const char* text, int rc) { return std::string(text) + std::to_string(rc); }
 
 bool Fail(CcmFieldError& error, std::string field, std::string message) {
   error = {std::move(field), std::move(message)};
@@ -159,32 +158,37 @@ std::optional<CcmRequest> CheckCcmFields(const CcmFields& f, CcmFieldError& erro
 CcmOutcome RunCcmRequest(ecom::HeiPasApi& api, const CcmRequest& r) {
   CcmOutcome out;
   auto say = [&out](std::string text) { out.messages.push_back(std::move(text)); };
+  // A failed call's text with its code, and the library's own words for it where it has some.
+  auto failed = [&api](const char* text, int rc) {
+    std::string detail = api.ErrorDetail();
+    return ecom::RcText(text, rc) + (detail.empty() ? "" : " (" + detail + ")");
+  };
   bool transportOpen = false, deviceOpen = false;
   HEITransport transport{};
   std::array<HEIDevice, kRoomOffered + 1> devices{};
 
-  int rc = api.Open(kVersion);
+  int rc = api.Open(kHeiVersion);
   if (rc != 0) {
-    say(Rc("Unable to Initialize the driver: rc= ", rc));
+    say(failed("Unable to Initialize the driver: rc= ", rc));
     return out;
   }
   [&] {
     transport.Transport = 4;
     transport.Protocol = r.protocol == CcmProtocol::UseIP ? 3 : 2;
-    rc = api.OpenTransport(transport, kVersion, 0);
-    if (rc != 0) return say(Rc("Unable to Open Winsock Transport: rc= ", rc));
+    rc = api.OpenTransport(transport, kHeiVersion, 0);
+    if (rc != 0) return say(failed("Unable to Open Winsock Transport: rc= ", rc));
     transportOpen = true;
 
     std::int32_t count = kRoomOffered;
     if (r.query == CcmQuery::ModuleId) {
       const std::uint8_t id[4] = {r.moduleId, 0, 0, 0};
-      rc = api.QueryDeviceData(transport, devices.data(), count, kVersion, 0x20, id, 4);
+      rc = api.QueryDeviceData(transport, devices.data(), count, kHeiVersion, 0x20, id, 4);
     } else {
-      rc = api.QueryDeviceData(transport, devices.data(), count, kVersion, 0x16,
+      rc = api.QueryDeviceData(transport, devices.data(), count, kHeiVersion, 0x16,
                                reinterpret_cast<const std::uint8_t*>(r.name.data()),
                                static_cast<std::uint16_t>(r.name.size()));
     }
-    if (rc != 0) return say(Rc("Error Querying the Network: rc= ", rc));
+    if (rc != 0) return say(failed("Error Querying the Network: rc= ", rc));
     if (count <= 0)
       return say(r.query == CcmQuery::ModuleId
                      ? "No device(s) with Module ID '" + std::to_string(r.moduleId) + "' found!"
@@ -193,22 +197,22 @@ CcmOutcome RunCcmRequest(ecom::HeiPasApi& api, const CcmRequest& r) {
 
     HEIDevice& device = devices[0];
     std::int16_t flag = 0;
-    rc = api.OpenDevice(transport, device, kVersion, r.timeoutMs, kDeviceRetries, flag);
-    if (rc != 0) return say(Rc("Unable to Open the Device: rc= ", rc));
+    rc = api.OpenDevice(transport, device, kHeiVersion, r.timeoutMs, kDeviceRetries, flag);
+    if (rc != 0) return say(failed("Unable to Open the Device: rc= ", rc));
     deviceOpen = true;
 
-    std::array<std::uint8_t, 44> definition{};
-    rc = api.ReadDeviceDef(device, definition.data(), kDefinitionLength);
-    if (rc != 0) return say(Rc("Error Reading Device Definition: rc= ", rc));
-    if (definition[2] != 1) return say("This device is not an ECOM, cannot continue!");
+    const ecom::DeviceDefinition definition = ecom::ReadDeviceDefinition(api, device);
+    if (definition.rc != 0) return say(failed("Error Reading Device Definition: rc= ", definition.rc));
+    if (!definition.ecom) return say(ecom::kNotEcomText);
 
     const bool registers = r.dataType == CcmDataType::Registers;
-    // Registers count from 1 on the module, as UdpLink sends them.
-    const auto wire = static_cast<std::int16_t>(registers ? r.address + 1 : r.address);
-    std::array<std::uint8_t, 1001> buffer{};
+    const auto dataType = static_cast<std::uint8_t>(r.dataType);
+    // At most 3FFF + 1: within 16 bits.
+    const auto wire = static_cast<std::int16_t>(ecom::ModuleAddress(dataType, r.address));
+    std::array<std::uint8_t, ecom::kCcmBufferSize> buffer{};
     std::copy(r.data.begin(), r.data.end(), buffer.begin());
-    rc = api.CcmRequest(device, r.write ? 1 : 0, static_cast<std::uint8_t>(r.dataType), wire, r.size, buffer.data());
-    if (rc != 0) return say(Rc("Error performing PASCAL_HEICCMRequest: rc= ", rc));
+    rc = api.CcmRequest(device, r.write ? 1 : 0, dataType, wire, r.size, buffer.data());
+    if (rc != 0) return say(failed("Error performing PASCAL_HEICCMRequest: rc= ", rc));
     out.ok = true;
     if (r.write) return say("Wrote " + std::to_string(r.size) + " bytes starting at Address " + Hex4(r.address));
     out.bytes.assign(buffer.begin(), buffer.begin() + r.size);
@@ -225,11 +229,11 @@ CcmOutcome RunCcmRequest(ecom::HeiPasApi& api, const CcmRequest& r) {
 
   // The last close's code, as the transport's own close reports it.
   int last = 0;
-  if (deviceOpen && (last = api.CloseDevice(devices[0])) != 0) say(Rc("Unable to Close the Device: rc= ", last));
+  if (deviceOpen && (last = api.CloseDevice(devices[0])) != 0) say(failed("Unable to Close the Device: rc= ", last));
   if (transportOpen && (last = api.CloseTransport(transport)) != 0)
-    say(Rc("Unable to Close the Transport: rc= ", last));
-  if ((last = api.Close()) != 0) say(Rc("Unable to Close the driver: rc= ", last));
-  say(Rc("Closed  rc= ", last));
+    say(failed("Unable to Close the Transport: rc= ", last));
+  if ((last = api.Close()) != 0) say(failed("Unable to Close the driver: rc= ", last));
+  say(ecom::RcText("Closed  rc= ", last));
   return out;
 }
 

@@ -22,26 +22,28 @@ LiveTable::~LiveTable() {
   if (retry_) loop_.CancelTimer(retry_);
 }
 
+bool LiveTable::CheckAddress(const std::string& address, std::string& why) {
+  if (address.find_first_not_of(" \t") != std::string::npos) return true;
+  why = "an address is needed";
+  return false;
+}
+
 bool LiveTable::AddRow(const std::string& address, std::string& why) {
-  if (address.find_first_not_of(" \t") == std::string::npos) {
-    why = "an address is needed";
-    return false;
-  }
+  if (!CheckAddress(address, why)) return false;
   rows_.push_back(LiveRow{address});
-  ids_.push_back(nextId_++);
+  rows_.back().id = nextId_++;
   return true;
 }
 
 void LiveTable::RemoveRow(std::size_t row) {
   if (row >= rows_.size()) return;
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
-  ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(row));
   if (sweepAt_ > row) --sweepAt_;
 }
 
 std::ptrdiff_t LiveTable::RowOf(std::uint64_t id) const {
-  for (std::size_t i = 0; i < ids_.size(); ++i)
-    if (ids_[i] == id) return static_cast<std::ptrdiff_t>(i);
+  for (std::size_t i = 0; i < rows_.size(); ++i)
+    if (rows_[i].id == id) return static_cast<std::ptrdiff_t>(i);
   return -1;
 }
 
@@ -83,7 +85,7 @@ bool LiveTable::Edit(std::size_t row, const std::string& text, std::string& why)
     why = "'" + text + "' is not a number";
     return false;
   }
-  writes_.push_back(Write{ids_[row], rows_[row].address, value});
+  writes_.push_back(Write{rows_[row].id, rows_[row].address, value});
   PostNext();
   return true;
 }
@@ -100,25 +102,27 @@ void LiveTable::PostNext() {
   });
 }
 
+void LiveTable::NextAt(std::int64_t at) {
+  if (retry_) return;
+  std::weak_ptr<bool> alive = alive_;
+  retry_ = loop_.AddTimer(at, [this, alive] {
+    if (alive.expired()) return;
+    retry_ = 0;
+    PostNext();
+  });
+}
+
 void LiveTable::Next() {
   if (line_ != Line::Free) return;
   if (writes_.empty() && readBacks_.empty() && !(sweeping_ && sweepAt_ < rows_.size())) {
     sweeping_ = false;
     return;
   }
+  if (loop_.Now() < quietUntil_) return NextAt(quietUntil_);
   if (Busy()) {
     // Another caller of this control is on the line: wait for it, as long as a reply may take.
     if (!busySince_) busySince_ = loop_.Now();
-    if (loop_.Now() - *busySince_ < kReplyLimitMicros) {
-      if (retry_) return;
-      std::weak_ptr<bool> alive = alive_;
-      retry_ = loop_.AddTimer(loop_.Now() + kBusyRetryMicros, [this, alive] {
-        if (alive.expired()) return;
-        retry_ = 0;
-        PostNext();
-      });
-      return;
-    }
+    if (loop_.Now() - *busySince_ < kReplyLimitMicros) return NextAt(loop_.Now() + kBusyRetryMicros);
     // Held past any reply: a call that sent nothing left the control busy.
     FreeControl();
   }
@@ -159,7 +163,7 @@ bool LiveTable::NonWaitingReadSent(std::int32_t result) const {
   return result == ResultOk;
 }
 
-std::string LiveTable::WhyFailed(std::int32_t result) {
+std::string LiveTable::WhyFailed() {
   std::string errors;
   try {
     errors = control_.Invoke("ReadErrors", {}).ToString();
@@ -167,28 +171,36 @@ std::string LiveTable::WhyFailed(std::int32_t result) {
   }
   std::string why = control_.FailureCause();
   if (!errors.empty() && errors != why) why = why.empty() ? errors : errors + " (" + why + ")";
-  if (why.empty()) why = "result " + std::to_string(result) + ", and the control gave no cause";
   return why;
 }
 
-void LiveTable::SendRead(std::size_t row) {
-  const std::uint64_t id = ids_[row];
-  line_ = Line::Reading;
-  lineRow_ = id;
-  rows_[row].onLine = true;
-  Changed(row);
+std::string LiveTable::WhyRefused(std::int32_t result) {
+  std::string why = WhyFailed();
+  return why.empty() ? "result " + std::to_string(result) + ", and the control gave no cause" : why;
+}
+
+void LiveTable::ArmWatchdog() {
   std::weak_ptr<bool> alive = alive_;
   watchdog_ = loop_.AddTimer(loop_.Now() + kReplyLimitMicros, [this, alive] {
     if (alive.expired()) return;
     watchdog_ = 0;
     Lost();
   });
+}
+
+void LiveTable::SendRead(std::size_t row) {
+  const std::uint64_t id = rows_[row].id;
+  line_ = Line::Reading;
+  lineRow_ = id;
+  rows_[row].onLine = true;
+  Changed(row);
+  ArmWatchdog();
   Variant address(rows_[row].address), values(VariantArray(1, 1)), size(std::int16_t{1});
   std::int32_t result = 0;
   std::string failure;
   try {
     result = control_.Invoke("ReadPLCNW", {&address, &values, &size}).ToInt32();
-    if (!NonWaitingReadSent(result)) failure = WhyFailed(result);
+    if (!NonWaitingReadSent(result)) failure = WhyRefused(result);
   } catch (const RuntimeError& e) {
     failure = e.what();
   }
@@ -216,21 +228,13 @@ void LiveTable::RunWrite(const Write& w) {
   bool later = false;
   try {
     std::int32_t result = control_.Invoke("WritePLC", {&address, &values, &size}).ToInt32();
-    if (result != ResultOk) failure = WhyFailed(result);
+    if (result != ResultOk) failure = WhyRefused(result);
     // A write acknowledged later (DfLink) holds the control until its completion.
     else later = control_.GetProperty("CommBusy").ToBool();
   } catch (const RuntimeError& e) {
     failure = e.what();
   }
-  if (later && line_ == Line::Writing) {
-    std::weak_ptr<bool> alive = alive_;
-    watchdog_ = loop_.AddTimer(loop_.Now() + kReplyLimitMicros, [this, alive] {
-      if (alive.expired()) return;
-      watchdog_ = 0;
-      Lost();
-    });
-    return;
-  }
+  if (later && line_ == Line::Writing) return ArmWatchdog();
   if (line_ == Line::Writing) EndLine(failure, nullptr);
 }
 
@@ -264,10 +268,14 @@ void LiveTable::OnEvent(const std::string& name, std::vector<Variant>& args) {
 }
 
 void LiveTable::Lost() {
+  // The control's own cause where it has one; else what to look at.
   std::string why = "no completion within 2 s";
-  std::string errors = WhyFailed(0);
-  if (errors.rfind("result 0", 0) != 0) why += ": " + errors;
+  const std::string cause = WhyFailed();
+  if (!cause.empty()) why += ": " + cause;
+  else why += ", and the control gave no cause: check that the station is on the line, its address and the settings";
+  // Freed, the control drops a reply that still comes; the quiet second lets it come.
   FreeControl();
+  quietUntil_ = loop_.Now() + kQuietAfterLostMicros;
   EndLine(why, nullptr);
 }
 

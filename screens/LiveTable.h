@@ -6,8 +6,10 @@
 // interval a sweep reads the rows in turn, the next request leaving only once the one before
 // completed (its completion event), was refused, or went unanswered for 2 s, so a bus of
 // several stations never sees two requests at once; a sweep still running when the next is due
-// is not doubled. Editing a value writes it (WritePLC) as soon as the line is free, then reads
-// the row back.
+// is not doubled. After an unanswered request the line stays quiet for a second more, with the
+// control freed, so that a reply arriving late is dropped rather than taken for the next
+// row's. Editing a value writes it (WritePLC) as soon as the line is free, then reads the row
+// back.
 //
 // Toolkit-free: it runs on the thread's event loop (Qt's in plcpanel) and tells a view what
 // changed. The host hands the control's events to OnEvent.
@@ -30,6 +32,7 @@ struct LiveRow {
   std::string value{};    // as text; empty until first read
   std::string failure{};  // why the latest read or write failed; empty after a success
   bool onLine = false;    // a request for this row is on the line now
+  std::uint64_t id = 0;   // the table's own name for the row, which outlives its position
 };
 
 class LiveTable {
@@ -37,13 +40,18 @@ class LiveTable {
   // A request with no completion after this long is lost: the row says so and the control is
   // freed (CommBusy = False). The controls themselves give up on a reply within 2 s.
   static constexpr std::int64_t kReplyLimitMicros = 2'000'000;
+  // How long the line stays quiet after a lost request before the next one leaves.
+  static constexpr std::int64_t kQuietAfterLostMicros = 1'000'000;
 
   explicit LiveTable(Control& control, EventLoop& loop = EventLoop::Current());
   ~LiveTable();
   LiveTable(const LiveTable&) = delete;
   LiveTable& operator=(const LiveTable&) = delete;
 
-  // Adds a row; false with why for an empty address.
+  // Whether address can be a row: false with why for an empty one. The control judges the
+  // rest when it reads the row.
+  static bool CheckAddress(const std::string& address, std::string& why);
+  // Adds a row; false with why where CheckAddress refuses it.
   bool AddRow(const std::string& address, std::string& why);
   void RemoveRow(std::size_t row);
   const std::vector<LiveRow>& Rows() const { return rows_; }
@@ -79,11 +87,19 @@ class LiveTable {
 
   void Next();
   void PostNext();
+  // Looks at the line again at `at` (one such look at a time).
+  void NextAt(std::int64_t at);
   void SendRead(std::size_t row);
   void RunWrite(const Write& w);
   void EndLine(const std::string& failure, const Variant* value);
+  // A request is on the line: Lost() after kReplyLimitMicros without its completion.
+  void ArmWatchdog();
   void Lost();
-  std::string WhyFailed(std::int32_t result);
+  // The control's cause of its last failure (ReadErrors with FailureCause); empty when it
+  // gave none.
+  std::string WhyFailed();
+  // WhyFailed, or a text of the result code when the control gave no cause.
+  std::string WhyRefused(std::int32_t result);
   bool NonWaitingReadSent(std::int32_t result) const;
   bool Busy() const;
   void FreeControl();
@@ -94,13 +110,13 @@ class LiveTable {
   EventLoop& loop_;
   IntervalTimer ticker_;
   std::vector<LiveRow> rows_;
-  std::vector<std::uint64_t> ids_;  // beside rows_: which row a request belongs to
   std::uint64_t nextId_ = 1;
   Line line_ = Line::Free;
   std::uint64_t lineRow_ = 0;
   EventLoop::Handle watchdog_ = 0;
-  EventLoop::Handle retry_ = 0;                 // the next look at a control someone else holds
+  EventLoop::Handle retry_ = 0;  // the next look at a control someone else holds, or a quiet line
   std::optional<std::int64_t> busySince_;
+  std::int64_t quietUntil_ = 0;  // no request leaves before this (after a lost one)
   bool sweeping_ = false;
   std::size_t sweepAt_ = 0;
   bool nextPosted_ = false;

@@ -123,10 +123,10 @@ PropertyPage PropertyPage2() {
       "PropertyPage2",
       {text("Address"), text("CommPort"), check("DTREnable"), check("Enabled"), choice("Mode"),
        text("NumOfReadRetries"), text("NumOfWriteRetries"), choice("PLCType"), text("Settings"),
-       // DfLink scans nothing and frees a stuck line by itself: these are kept, never applied.
-       PageField{"txtScanInterval", "Scan interval (ms):", "", FieldKind::Text, false, "500"},
-       PageField{"chkScanEnable", "Scan enabled", "", FieldKind::Check, false, "False"},
-       PageField{"chkBusy", "Busy", "CommBusy", FieldKind::Check, false, "False"}});
+       // Shown as the control has them; editing them only marks the page changed.
+       PageField{"txtScanInterval", "Scan interval (ms):", "ScanReadIOTimerInterval", FieldKind::Text, false},
+       PageField{"chkScanEnable", "Scan enabled", "ScanReadEnable", FieldKind::Check, false},
+       PageField{"chkBusy", "Busy", "CommBusy", FieldKind::Check, false}});
 }
 
 std::optional<PropertyPage> PropertyPageFor(const std::string& className) {

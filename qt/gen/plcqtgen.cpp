@@ -15,8 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/PluginControl.h"
-#include "core/RuntimeError.h"
+#include "core/MemberTable.h"
 
 namespace {
 
@@ -24,6 +23,7 @@ using plc::EnumInfo;
 using plc::MemberInfo;
 using plc::MemberKind;
 using plc::ParamInfo;
+using plc::gen::TypeWord;
 
 const std::set<std::string> kCppWords = {"and", "auto", "bool", "break", "case", "catch", "char", "class", "const",
                                          "default", "delete", "do", "double", "else", "enum", "explicit", "float",
@@ -40,14 +40,20 @@ const std::set<std::string> kBaseNames = {"Get", "Set", "Call", "In", "Ref", "Op
 
 std::string Safe(const std::string& name) { return kCppWords.count(name) ? name + "_" : name; }
 
-// The Qt type of a property or a method's result: an enumeration as its Q_ENUM.
+// The Qt type of a property, a parameter or a method's result: an enumeration as its Q_ENUM, an
+// array as the QVariant that holds it.
 std::string ValueType(const std::string& type, const EnumInfo& enumeration) {
   if (!enumeration.name.empty()) return enumeration.name;
-  if (type == "Integer" || type == "Long") return "int";
-  if (type == "Single") return "float";
-  if (type == "Double") return "double";
-  if (type == "Boolean") return "bool";
-  if (type == "String") return "QString";
+  switch (plc::gen::WordOf(type)) {
+    case TypeWord::Integer:
+    case TypeWord::Long: return "int";
+    case TypeWord::Single: return "float";
+    case TypeWord::Double: return "double";
+    case TypeWord::Boolean: return "bool";
+    case TypeWord::String: return "QString";
+    case TypeWord::Array:
+    case TypeWord::Variant: break;
+  }
   return "QVariant";
 }
 
@@ -76,8 +82,7 @@ std::string ParamDecl(const std::string& qtType, const std::string& name) {
 
 // The type of an event argument: arrays as lists.
 std::string EventType(const std::string& type) {
-  if (type.size() > 2 && type.compare(type.size() - 2, 2, "()") == 0) return "QVariantList";
-  return ValueType(type, {});
+  return plc::gen::WordOf(type) == TypeWord::Array ? "QVariantList" : ValueType(type, {});
 }
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -152,7 +157,7 @@ std::string Generate(const plc::Control& control, const std::string& library) {
     while (firstDefault > 0 && m.params[firstDefault - 1].optional && m.params[firstDefault - 1].byRef) --firstDefault;
     for (std::size_t i = 0; i < m.params.size(); ++i) {
       const ParamInfo& p = m.params[i];
-      const std::string name = Safe(p.name.empty() ? "arg" + std::to_string(i + 1) : p.name);
+      const std::string name = Safe(plc::gen::ParamName(p, i));
       if (!p.byRef) {
         const std::string type = ValueType(p.type, {});
         decls.push_back(ParamDecl(type, name));
@@ -196,13 +201,8 @@ int main(int argc, char** argv) {
     std::cerr << "usage: plcqtgen PLUGIN LIBRARY OUTPUT\n";
     return 2;
   }
-  std::string text;
-  try {
-    plc::PluginControl control = plc::PluginControl::Load(argv[1]);
-    text = Generate(*control, argv[2]);
-  } catch (const plc::RuntimeError& e) {
-    Fail(std::string(argv[1]) + ": " + e.what());
-  }
+  plc::PluginControl control = plc::gen::LoadOrExit("plcqtgen", argv[1]);
+  const std::string text = Generate(*control, argv[2]);
   std::ifstream old(argv[3]);
   std::stringstream oldText;
   oldText << old.rdbuf();

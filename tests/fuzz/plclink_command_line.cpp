@@ -20,6 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   using namespace plc::plclink;
   for (const std::string& a : args) {
+    // Only an option plclink knows takes a value.
+    if (TakesValue(a) && (a.size() < 2 || a[0] != '-')) std::abort();
     if (auto v = ParseWholeNumber(a)) {
       auto again = ParseWholeNumber(std::to_string(*v));
       if (!again || *again != *v) std::abort();

@@ -161,6 +161,27 @@ TEST_F(InstalledPackage, TypedHeadersOfAllFourServeAHostThatSetsNoCppStandard) {
             "SeqLink mode 2 V2000 is 1024\n"
             "DfLink node 3 mode 2\n"
             "UdpLink timeout 100 mode 3\n");
+
+  // SeqLink and UdpLink read with a literal address into a Variant, which comes back filled,
+  // from the installed plcsim's DirectNET station and ECOM module.
+  const fs::path bin = Prefix() / "bin";
+  PtyLink line;
+  PeerProcess station(PeerCommand{"env", {"-u", "QVL_PLUGIN_PATH", (bin / "plcsim").string(), "directnet", "--port",
+                                          line.PathA(), "--set", "0400=1234"}, "build plcsim"});
+  PeerProcess module(PeerCommand{"env", {"-u", "QVL_PLUGIN_PATH", (bin / "plcsim").string(), "ecom", "--module",
+                                         "1:PRESS@0"}, "build plcsim"});
+  const std::string modules = module.ReadyLine().substr(module.ReadyLine().find("HEI_PAS_MODULES="));
+  r = RunTool("env", {"-u", "QVL_PLUGIN_PATH", "-u", "HEI_PAS_LIBRARY", modules, (bin / "plclink").string(), "udplink",
+                      "--mode", "ECOM", "write", "V,2000", "4321"},
+              30);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  r = RunTool("env", {"-u", "QVL_PLUGIN_PATH", "-u", "HEI_PAS_LIBRARY", modules, Example("typed_hosts").string(),
+                      line.PathB()},
+              30);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  ASSERT_EQ(r.OutLines().size(), 6u) << r.out;
+  EXPECT_EQ(r.OutLines()[2], "SeqLink read -1: V2000 = 1234");
+  EXPECT_EQ(r.OutLines()[5], "UdpLink read -1: V2000 = 4321");
   // One include folder, nothing generic on it: core/ and platform/ live under plclink/ and the
   // headers include each other as <plclink/...>.
   const fs::path include = Prefix() / "include";

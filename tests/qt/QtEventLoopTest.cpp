@@ -12,10 +12,10 @@
 #include <QTimer>
 #include <chrono>
 
-#include "core/PluginControl.h"
 #include "core/ResultCodes.h"
 #include "platform/IntervalTimer.h"
 #include "platform/PseudoTerminalLink.h"
+#include "tests/support/PlacedControl.h"
 #include "tests/support/Pty.h"
 #include "tools/plcsim/Df1Simulator.h"
 #include "tools/plcsim/DirectNetSimulator.h"
@@ -95,13 +95,16 @@ TEST(QtEventLoop, AReadableDescriptorCallsBackWithPollsEventsAndMayUnwatchItself
 TEST(QtEventLoop, ATickThatWaitsLetsQtAndLaterTimersRunInside) {
   QtEventLoop loop;
   IntervalTimer timer(20, loop);
-  int qtTicks = 0, inner = 0, depth = 0;
+  int qtTicks = 0, inner = 0, tickDepth = -1, innerDepth = -1;
   QTimer qtTimer;
   QObject::connect(&qtTimer, &QTimer::timeout, [&] { ++qtTicks; });
   qtTimer.start(5);
   timer.OnTick = [&] {
-    depth = std::max(depth, loop.WaitDepth() + 1);
-    loop.AddTimer(loop.Now() + 10'000, [&] { ++inner; });
+    tickDepth = loop.WaitDepth();
+    loop.AddTimer(loop.Now() + 10'000, [&] {
+      innerDepth = loop.WaitDepth();
+      ++inner;
+    });
     const int before = qtTicks;
     loop.WaitUntil([&] { return inner > 0 && qtTicks > before + 2; }, loop.Now() + 2'000'000);
     timer.SetEnabled(false);
@@ -110,22 +113,20 @@ TEST(QtEventLoop, ATickThatWaitsLetsQtAndLaterTimersRunInside) {
   EXPECT_TRUE(loop.WaitUntil([&] { return !timer.Enabled(); }, loop.Now() + 3'000'000));
   EXPECT_EQ(inner, 1);
   EXPECT_GE(qtTicks, 3);
+  // The tick ran inside the test's wait, the later timer inside the tick's own: one deeper.
+  EXPECT_EQ(tickDepth, 1);
+  EXPECT_EQ(innerDepth, 2);
+  EXPECT_EQ(loop.WaitDepth(), 0);
 }
 
-// A control loaded as a host loads it, on the loop current when it is made.
-struct Placed {
-  explicit Placed(const char* library) : control(PluginControl::Load(library)) {
-    control->SetHost(&host);
+// A control loaded as a host loads it, on the loop current when it is made, counting its
+// completions.
+struct Placed : test::PlacedControl {
+  explicit Placed(const char* library) : PlacedControl(library) {
     control->SetEventSink([this](const std::string& name, std::vector<Variant>&) {
       if (name == "CommComplete") ++completions;
     });
-    control->Initialize();
-    control->InitProperties();
-    control->Show();
   }
-  ~Placed() { control->SetProperty("PortOpen", false); }
-  StandaloneHost host;
-  PluginControl control;
   int completions = 0;
 };
 

@@ -14,24 +14,17 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "core/PluginControl.h"
+#include "ecom/HeiPasApi.h"
 #include "qt/CcmRequestDialog.h"
 #include "qt/PropertySheet.h"
 #include "qt/QtEventLoop.h"
+#include "tests/support/PlacedControl.h"
 #include "tools/plcsim/EcomModuleSim.h"
 
 namespace plc::qt {
 namespace {
 
-struct Placed {
-  explicit Placed(const char* library) : control(PluginControl::Load(library)) {
-    control->SetHost(&host);
-    control->Initialize();
-    control->InitProperties();
-  }
-  StandaloneHost host;
-  PluginControl control;
-};
+using Placed = test::PlacedControl;
 
 void TypeInto(QLineEdit* box, const QString& text) {
   ASSERT_NE(box, nullptr);
@@ -146,6 +139,32 @@ TEST_F(CcmDialog, AWrongFieldIsSaidAndNothingSent) {
   EXPECT_EQ(dialog.findChild<QPlainTextEdit*>(QStringLiteral("txtResults"))->toPlainText().trimmed(),
             QStringLiteral("Size '300': bytes, a whole number from 1 to 256"));
   EXPECT_EQ(sim_->Answered(), 0);
+}
+
+TEST_F(CcmDialog, WhatTheRequestThrowsOnItsThreadIsShownAndTheWindowGoesOn) {
+  QtEventLoop loop;
+  int loads = 0;
+  CcmRequestDialog dialog([&loads](std::string& why) -> std::unique_ptr<ecom::HeiPasApi> {
+    if (++loads == 1) throw std::runtime_error("the library could not be bound");
+    why = "no library this time";
+    return nullptr;
+  });
+  dialog.show();
+  TypeInto(dialog.findChild<QLineEdit*>(QStringLiteral("txtModuleID")), QStringLiteral("4"));
+  QSignalSpy done(&dialog, &CcmRequestDialog::requestDone);
+  auto* doRequest = dialog.findChild<QPushButton*>(QStringLiteral("cmdDoRequest"));
+  QTest::mouseClick(doRequest, ::Qt::LeftButton);
+  ASSERT_TRUE(done.wait(5000));
+  EXPECT_FALSE(done.at(0).at(0).toBool());
+  auto* results = dialog.findChild<QPlainTextEdit*>(QStringLiteral("txtResults"));
+  EXPECT_EQ(results->toPlainText().trimmed(), QStringLiteral("Do Request stopped: the library could not be bound"));
+  EXPECT_TRUE(doRequest->isEnabled());
+  // The next request runs as ever.
+  QTest::mouseClick(doRequest, ::Qt::LeftButton);
+  ASSERT_TRUE(done.wait(5000));
+  EXPECT_EQ(loads, 2);
+  EXPECT_TRUE(results->toPlainText().endsWith(QStringLiteral("Unable to Initialize the driver: rc= -1 (no library this time)\n")))
+      << results->toPlainText().toStdString();
 }
 
 }  // namespace

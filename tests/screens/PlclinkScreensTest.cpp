@@ -61,9 +61,14 @@ TEST_F(PlclinkCcm, WritesAndReadsAsTheWindowDoes) {
 }
 
 TEST_F(PlclinkCcm, AMissingModuleFailsAndAWrongFieldIsAUsageError) {
+  // A request that did not go through says so on standard error, as plclink's failures do.
   RunResult r = RunPlclink({"udplink", "ccm", "--id", "9"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.OutLines().front(), "No device(s) with Module ID '9' found!");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "No device(s) with Module ID '9' found!\nClosed  rc= 0\n");
+  r = RunPlclink({"udplink", "ccm", "--ipx"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Unable to Open Winsock Transport: rc= 3 (IPX is not available on this platform)\nClosed  rc= 0\n");
 
   r = RunPlclink({"udplink", "ccm", "--address", "G000"});
   EXPECT_EQ(r.exitCode, 2);

@@ -5,24 +5,17 @@
 
 #include <gtest/gtest.h>
 
-#include "core/PluginControl.h"
 #include "core/RuntimeError.h"
+#include "tests/support/PlacedControl.h"
 
 namespace plc::screens {
 namespace {
 
-// A new control as a host places it, with a host that records the changed keys.
-struct Placed {
-  explicit Placed(const char* library) : control(PluginControl::Load(library)) {
-    control->SetHost(&host);
-    control->Initialize();
-    control->InitProperties();
-  }
+// A new control as a host places it, with a host that records the changed keys; &placed is
+// the control as a selection holds it.
+struct Placed : test::PlacedControl {
+  using PlacedControl::PlacedControl;
   Dispatch* operator&() { return &*control; }
-  Variant Get(const char* name) { return control->GetProperty(name); }
-
-  StandaloneHost host;
-  PluginControl control;
 };
 
 std::vector<std::string> Texts(const PropertyPage& page) {
@@ -180,10 +173,14 @@ TEST(PropertyPage2, ShowsDfLinksFieldsAndAppliesThemAsTheirTypes) {
   EXPECT_EQ(df.Get("Settings").ToString(), "19200,n,8,1");
 }
 
-TEST(PropertyPage2, ScanAndBusyFieldsOnlyMarkThePageChanged) {
+TEST(PropertyPage2, ScanAndBusyFieldsShowTheControlsValuesAndOnlyMarkThePageChanged) {
   Placed df("DfLink");
+  df.control->SetProperty("ScanReadIOTimerInterval", Variant(std::int32_t{750}));
   PropertyPage page = PropertyPage2();
   page.SelectionChanged({&df});
+  EXPECT_EQ(page.Text("txtScanInterval"), "750");
+  EXPECT_EQ(page.Text("chkScanEnable"), "False");
+  EXPECT_EQ(page.Text("chkBusy"), "False");
   page.Type("txtScanInterval", "250");
   page.Type("chkScanEnable", "True");
   page.Type("chkBusy", "True");
@@ -191,6 +188,8 @@ TEST(PropertyPage2, ScanAndBusyFieldsOnlyMarkThePageChanged) {
   df.host.ClearChangedKeys();
   ASSERT_TRUE(page.Apply().applied);
   EXPECT_FALSE(df.Get("CommBusy").ToBool()) << "the busy box does not set CommBusy";
+  EXPECT_EQ(df.Get("ScanReadIOTimerInterval").ToInt32(), 750);
+  EXPECT_FALSE(df.Get("ScanReadEnable").ToBool());
   EXPECT_EQ(page.Text("txtScanInterval"), "250");
 }
 

@@ -90,6 +90,9 @@ TEST(PlclinkCli, UsageErrorsSayWhatIsWrongInPlainWordsAndNothingIsSent) {
   const Case cases[] = {
       {{"rtulink", "read", "40001", "ten"}, "read: COUNT 'ten' is not a whole number"},
       {{"rtulink", "read", "40001", "3", "x", "y"}, "unexpected arguments 'x' 'y'"},
+      {{"rtulink", "members", "x"}, "members takes no operands; unexpected 'x'"},
+      {{"rtulink", "shell", "x", "y"}, "shell takes no operands; unexpected arguments 'x' 'y'"},
+      {{"rtulink", "serve", "x"}, "serve takes [--set REF=VALUE]... [--load FILE] [--times N]; unexpected 'x'"},
       {{"rtulink", "-p", noPort, "write", "40001", "12", "abc"}, "write: 'abc' is not a number"},
       {{"rtulink", "poll", "40001", "--interval", "soon"}, "--interval wants milliseconds from 1 to 86400000, not 'soon'"},
       {{"rtulink", "--baud", "fast", "members"}, "--baud wants a line speed such as 9600, not 'fast'"},

@@ -201,7 +201,7 @@ const std::vector<OptionSpec>& OptionTable() {
 
 const OptionSpec* FindOption(const std::string& name) {
   for (const OptionSpec& s : OptionTable())
-    if (name == s.name || (s.shortName && name.size() == 2 && name[1] == s.shortName)) return &s;
+    if (name == s.name || (s.shortName && name.size() == 2 && name[0] == '-' && name[1] == s.shortName)) return &s;
   return nullptr;
 }
 
@@ -228,8 +228,12 @@ void TakeOperands(Options& o, const CommandSpec& spec, std::vector<std::string> 
   auto tooMany = [&](std::size_t allowed) {
     if (operands.size() <= allowed) return;
     std::vector<std::string> extra(operands.begin() + static_cast<std::ptrdiff_t>(allowed), operands.end());
-    throw UsageError(std::string(spec.name) + " takes " + (spec.synopsis + std::string(spec.name).size() + 1) +
-                     "; " + (extra.size() == 1 ? "unexpected " : "unexpected arguments ") + Quoted(extra));
+    // The synopsis after the command's name; a command that takes nothing has none.
+    const std::string synopsis = spec.synopsis;
+    const std::size_t after = std::string(spec.name).size() + 1;
+    const std::string takes = synopsis.size() > after ? "takes " + synopsis.substr(after) : "takes no operands";
+    throw UsageError(std::string(spec.name) + " " + takes + "; " +
+                     (extra.size() == 1 ? "unexpected " : "unexpected arguments ") + Quoted(extra));
   };
   auto need = [&](std::size_t n, const char* what) {
     if (operands.size() < n) throw UsageError(std::string(spec.name) + " needs " + what);
@@ -363,6 +367,11 @@ std::optional<std::string> HelpTopic(const std::vector<std::string>& args) {
     if (FindCommand(a)) return a;
   }
   return std::nullopt;
+}
+
+bool TakesValue(const std::string& option) {
+  const OptionSpec* spec = FindOption(option);
+  return spec && !spec->flag;
 }
 
 Options ParseCommandLine(const std::vector<std::string>& args) {

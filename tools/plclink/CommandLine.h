@@ -68,6 +68,10 @@ std::string VersionText();
 // UsageError naming what is wrong.
 Options ParseCommandLine(const std::vector<std::string>& args);
 
+// Whether option, as written without a value ("--port", "-p"), is one of plclink's options
+// that takes a value: the argument after it, unless written --option=value or -pVALUE.
+bool TakesValue(const std::string& option);
+
 // The line settings text with the separate line options applied over `base` (speed, parity,
 // data bits, stop bits, as "9600,e,8,1").
 std::string CombinedSettings(const std::string& base, const Options& o);

@@ -122,7 +122,10 @@ int Ccm(const std::vector<std::string>& args) {
     std::cout << nlohmann::json{{"ok", outcome.ok}, {"messages", outcome.messages}, {"bytes", outcome.bytes}}.dump()
               << "\n";
   } else {
-    for (const std::string& line : outcome.messages) std::cout << line << "\n";
+    // A request that did not go through is a failure: its messages, the failing step's among
+    // them, go where every failure of plclink goes.
+    std::ostream& out = outcome.ok ? std::cout : std::cerr;
+    for (const std::string& line : outcome.messages) out << line << "\n";
   }
   return outcome.ok ? 0 : kExitFailed;
 }
@@ -153,7 +156,8 @@ std::string CcmUsage() {
          "  --timeout MS    per attempt (default 55); the library tries four times\n"
          "  --json          {\"ok\", \"messages\", \"bytes\"}\n"
          "The modules are found as UdpLink finds them (HEI_PAS_MODULES, HEI_PAS_CONFIG).\n"
-         "exit status: 0 the request went through, 1 it did not, 2 a field or option refused.\n";
+         "exit status: 0 the request went through, 1 it did not (its messages then go to standard\n"
+         "error), 2 a field or option refused.\n";
 }
 
 std::optional<int> RunScreenCommand(const std::vector<std::string>& args) {

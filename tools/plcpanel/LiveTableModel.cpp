@@ -69,16 +69,19 @@ bool LiveTableModel::setData(const QModelIndex& index, const QVariant& value, in
 }
 
 bool LiveTableModel::addRow(const QString& address, QString& why) {
-  if (address.trimmed().isEmpty()) {
-    why = tr("an address is needed");
+  const std::string text = address.trimmed().toStdString();
+  std::string reason;
+  // The views hear of a row only once the table will take it.
+  if (!screens::LiveTable::CheckAddress(text, reason)) {
+    why = QString::fromStdString(reason);
     return false;
   }
   const int at = rowCount();
   beginInsertRows({}, at, at);
-  std::string reason;
-  table_.AddRow(address.trimmed().toStdString(), reason);
+  const bool added = table_.AddRow(text, reason);
   endInsertRows();
-  return true;
+  if (!added) why = QString::fromStdString(reason);
+  return added;
 }
 
 void LiveTableModel::removeRow(int row) {

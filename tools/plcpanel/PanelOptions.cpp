@@ -1,12 +1,8 @@
 #include "tools/plcpanel/PanelOptions.h"
 
-namespace plc::plcpanel {
+#include <cctype>
 
-namespace {
-// plclink's options that take no value; every other option takes the argument after it
-// unless it is written --option=value.
-bool IsFlag(const std::string& option) { return option == "--json" || option == "--trace"; }
-}  // namespace
+namespace plc::plcpanel {
 
 PanelOptions ParsePanelOptions(const std::vector<std::string>& args) {
   if (args.empty()) throw plclink::UsageError("no control given (rtulink, seqlink, DfLink or udplink)");
@@ -20,7 +16,9 @@ PanelOptions ParsePanelOptions(const std::vector<std::string>& args) {
       optionsEnded = true;
       continue;
     }
-    const bool option = !optionsEnded && a.size() > 1 && a[0] == '-';
+    // As plclink reads it: a dash and a digit or a point is a number, not an option.
+    const bool option = !optionsEnded && a.size() > 1 && a[0] == '-' &&
+                        !std::isdigit(static_cast<unsigned char>(a[1])) && a[1] != '.';
     if (!option) {
       p.addresses.push_back(a);
       continue;
@@ -41,7 +39,7 @@ PanelOptions ParsePanelOptions(const std::vector<std::string>& args) {
       forPlclink.push_back(a);
       const bool inlineValue = a.find('=') != std::string::npos || (a[1] != '-' && a.size() > 2);  // -p/dev/x
       // plclink's parser judges the option itself: unknown, or missing its value.
-      if (!IsFlag(a) && !inlineValue && i + 1 < args.size()) forPlclink.push_back(args[++i]);
+      if (plclink::TakesValue(a) && !inlineValue && i + 1 < args.size()) forPlclink.push_back(args[++i]);
     }
   }
   p.control = plclink::ParseCommandLine(forPlclink);

@@ -152,7 +152,8 @@ void PanelWindow::openPort() {
     else if (ecom) ShowStatus(tr("ECOM transport open"), false);
     else ShowStatus(tr("port open: %1").arg(QString::fromStdString(session_->PortDevice())), false);
   } catch (const RuntimeError& e) {
-    ShowStatus(QString::fromUtf8(e.what()), true);
+    // Kept in view: nothing is polled on a closed port to say something else over it.
+    ShowStatus(tr("%1 (Control > Open port to try again)").arg(QString::fromUtf8(e.what())), true);
   }
   PortChanged();
 }
@@ -167,19 +168,31 @@ void PanelWindow::closePort() {
   PortChanged();
 }
 
-void PanelWindow::PortChanged() {
-  bool open = false;
+bool PanelWindow::PortOpen() {
   try {
-    open = session_->Get().GetProperty("PortOpen").ToBool();
+    return session_->Get().GetProperty("PortOpen").ToBool();
   } catch (const RuntimeError&) {
+    return false;
   }
+}
+
+void PanelWindow::PortChanged() {
+  const bool open = PortOpen();
   if (openAction_) openAction_->setEnabled(!open);
   if (closeAction_) closeAction_->setEnabled(open);
+  SyncPolling();
+}
+
+void PanelWindow::SyncPolling() {
+  const bool sweep = polling_ && PortOpen();
+  if (sweep && !table_->Running()) table_->Start(intervalMs_);
+  else if (!sweep && table_->Running()) table_->Stop();
 }
 
 void PanelWindow::startPolling(int intervalMs) {
   intervalMs_ = intervalMs;
-  table_->Start(intervalMs);
+  polling_ = true;
+  if (PortOpen()) table_->Start(intervalMs);
   if (pollAction_) {
     QSignalBlocker quiet(pollAction_);
     pollAction_->setChecked(true);
@@ -187,7 +200,8 @@ void PanelWindow::startPolling(int intervalMs) {
 }
 
 void PanelWindow::stopPolling() {
-  table_->Stop();
+  polling_ = false;
+  SyncPolling();
   if (pollAction_) {
     QSignalBlocker quiet(pollAction_);
     pollAction_->setChecked(false);
@@ -199,9 +213,13 @@ bool PanelWindow::showProperties() {
   if (!page) return false;
   // A port refuses a new CommPort while it is open, so the page edits the control with its
   // port closed, as at design time, and the port opens again afterwards.
-  const bool wasPolling = table_->Running();
+  const bool wasPolling = polling_;
   const bool wasOpen = session_->Get().GetProperty("PortOpen").ToBool();
   stopPolling();
+  // A request on the line, and edits waiting to be written, end first (as long as a reply may
+  // take): the port closed under them would lose the reply and the edits.
+  EventLoop& loop = EventLoop::Current();
+  loop.WaitUntil([this] { return table_->Idle(); }, loop.Now() + screens::LiveTable::kReplyLimitMicros);
   if (wasOpen) closePort();
   qt::PropertySheet sheet(std::move(*page), session_->Get(), this);
   const bool applied = sheet.exec() == QDialog::Accepted;

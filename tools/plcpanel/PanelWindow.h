@@ -25,9 +25,10 @@ class PanelWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  // Loads the control and opens its port (a port that cannot open is said in the status line;
-  // the window stays, to fix the settings). Throws what ControlSession throws for a control
-  // that cannot be loaded or an option it refuses.
+  // Loads the control and opens its port (a port that cannot open is said in the status line,
+  // and nothing is polled until Control > Open port opens it; the window stays, to fix the
+  // settings). Throws what ControlSession throws for a control that cannot be loaded or an
+  // option it refuses.
   explicit PanelWindow(const PanelOptions& options, QWidget* parent = nullptr);
   ~PanelWindow() override;
 
@@ -38,8 +39,10 @@ class PanelWindow : public QMainWindow {
   QTableView* view() const { return view_; }
   QLabel* statusLabel() const { return status_; }
 
+  // Polling as the person asked for it; the table sweeps only while the port is open.
   void startPolling(int intervalMs);
   void stopPolling();
+  bool polling() const { return polling_; }
 
  public Q_SLOTS:
   void openPort();
@@ -56,6 +59,9 @@ class PanelWindow : public QMainWindow {
   void AddAddress();
   void ShowStatus(const QString& text, bool failure);
   void PortChanged();
+  bool PortOpen();
+  // Sweeps while polling is wanted and the port is open, else not.
+  void SyncPolling();
 
   PanelOptions options_;
   std::unique_ptr<plclink::ControlSession> session_;
@@ -70,6 +76,7 @@ class PanelWindow : public QMainWindow {
   QAction* closeAction_ = nullptr;
   QAction* pollAction_ = nullptr;
   int intervalMs_ = 1000;
+  bool polling_ = false;
 };
 
 }  // namespace plc::plcpanel

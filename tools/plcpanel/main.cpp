@@ -7,6 +7,7 @@
 
 #include "core/RuntimeError.h"
 #include "qt/QtEventLoop.h"
+#include "tools/plcpanel/DisplayCheck.h"
 #include "tools/plcpanel/PanelOptions.h"
 #include "tools/plcpanel/PanelWindow.h"
 #include "tools/plcpanel/Screenshots.h"
@@ -18,6 +19,12 @@ int main(int argc, char** argv) {
       std::cout << plc::plcpanel::PanelUsage();
       return 0;
     }
+  }
+  const std::string noDisplay =
+      plc::plcpanel::MissingDisplay(std::vector<std::string>(argv + 1, argv + argc), plc::plcpanel::CurrentDisplayEnvironment());
+  if (!noDisplay.empty()) {
+    std::cerr << "plcpanel: " << noDisplay << "\n";
+    return 1;
   }
   QApplication app(argc, argv);  // takes Qt's own options (-platform ...) out of the arguments
   QApplication::setApplicationName(QStringLiteral("plcpanel"));

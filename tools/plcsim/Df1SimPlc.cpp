@@ -280,6 +280,9 @@ void Df1SimPlc::Respond(const SimBytes& request, std::int64_t now) {
   o.readyAt = acked + settings_.turnaroundMicros;
   o.fault = fault;
   queue_.push_back(std::move(o));
+  // A master that waits for each reply never has more than this one outstanding here.
+  counts_.mostOutstanding =
+      std::max(counts_.mostOutstanding, static_cast<long>(queue_.size()) + (awaiting_ ? 1L : 0L));
   StartNext(now);
 }
 

@@ -84,6 +84,7 @@ struct Df1SimCounts {
   long enqsSent = 0;
   long repliesResent = 0;
   long repliesGivenUp = 0;  // no DLE ACK after every DLE ENQ
+  long mostOutstanding = 0;  // the most requests taken at once whose replies awaited their DLE ACK
 };
 
 // "received 2 requests (0 duplicates, 0 bad checks), 2 closing DLE ACKs, ..."

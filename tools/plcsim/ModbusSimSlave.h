@@ -62,6 +62,11 @@ class ModbusSimSlave {
   int RequestsServed() const { return served_; }
   // Broken frames seen (a failed check, bytes that are no request).
   int BrokenFrames() const { return broken_; }
+  // Times the master sent again while a reply was still to go out: two requests outstanding
+  // here (a master that gave up on a late reply, or one that does not wait). The serving loop
+  // notes them.
+  int EarlySends() const { return earlySends_; }
+  void NoteEarlySend() { ++earlySends_; }
 
   // A lock for callers that share the slave between its serving thread and a test.
   std::mutex& Lock() { return lock_; }
@@ -83,6 +88,7 @@ class ModbusSimSlave {
   std::deque<ModbusFault> next_;
   int served_ = 0;
   int broken_ = 0;
+  int earlySends_ = 0;
   std::mutex lock_;
 };
 

@@ -30,6 +30,12 @@ std::int64_t SteadyMicros() {
   return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// Whether bytes wait to be read on fd now.
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
 // Waits up to ms for stopFd; true when it became readable.
 bool StopWithin(int stopFd, int ms) {
   pollfd p{stopFd, POLLIN, 0};
@@ -116,8 +122,15 @@ int ServeModbus(ModbusSimSlave& slave, int fd, int stopFd, int maxRequests) {
       std::lock_guard<std::mutex> hold(slave.Lock());
       sends = slave.Feed(modbus::ByteView(buffer, static_cast<std::size_t>(got)), SteadyMicros());
     }
+    bool early = false;
     for (const ModbusSimSend& s : sends) {
       if (s.delayMs > 0 && StopWithin(stopFd, s.delayMs)) return 0;
+      // Bytes from the master before the reply is out: it did not wait for it.
+      if (!early && Readable(fd)) {
+        early = true;
+        std::lock_guard<std::mutex> hold(slave.Lock());
+        slave.NoteEarlySend();
+      }
       if (!WriteAllBefore(fd, s.bytes.data(), s.bytes.size(), std::chrono::steady_clock::now() + kWriteLimit, stopFd))
         return 1;
     }

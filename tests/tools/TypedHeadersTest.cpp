@@ -1,0 +1,66 @@
+// The typed headers (plclink/SeqLink.h, plclink/UdpLink.h) as a host writes the natural call:
+// a literal address and a Variant for the values, which must come back filled. Both controls
+// take ReadValue as a Variant, so a form that copied it would return nothing.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "plclink/SeqLink.h"
+#include "plclink/UdpLink.h"
+#include "platform/PseudoTerminalLink.h"
+#include "tests/support/Pty.h"
+#include "tools/plcsim/DirectNetSimulator.h"
+#include "tools/plcsim/EcomModuleSim.h"
+
+namespace plc {
+namespace {
+
+constexpr std::int16_t kCommPort = 43;
+
+TEST(TypedHeaders, SeqLinkReadsIntoTheValuesGivenWithALiteralAddress) {
+  PseudoTerminalLink line;
+  sim::DirectNetSimulator station({line.PathB(), {1}});
+  station.SetWord(1, 0x0400, 1234);  // V2000
+  station.SetWord(1, 0x0401, 567);
+  test::ScopedCommPort port(kCommPort, line.PathA());
+  plclink::SeqLink seq;
+  seq.SetCommPort(kCommPort);
+  seq.SetSettings("9600,n,8,1");
+  seq.SetPortOpen(true);
+  Variant one, two;
+  ASSERT_EQ(seq.ReadPLC("V,2000", one), ResultOk) << seq.FailureCause();
+  EXPECT_EQ(one.ToInt32(), 1234);
+  ASSERT_EQ(seq.ReadPLC(std::string("V,2000"), two, Variant(std::int16_t{2})), ResultOk) << seq.FailureCause();
+  ASSERT_TRUE(two.IsArray());
+  EXPECT_EQ(two.Array().Get(2).ToInt32(), 567);
+  // The same through the faithful form, with an address of the host's own.
+  Variant address("V,2001"), back;
+  ASSERT_EQ(seq.ReadPLC(address, back), ResultOk);
+  EXPECT_EQ(back.ToInt32(), 567);
+  // A write takes its literal address the same way.
+  Variant value(std::int32_t{1024});
+  ASSERT_EQ(seq.WritePLC("V,2002", value), ResultOk) << seq.FailureCause();
+  EXPECT_EQ(station.Word(1, 0x0402), 1024);
+}
+
+TEST(TypedHeaders, UdpLinkOverEcomReadsIntoTheValuesGivenWithALiteralAddress) {
+  setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
+  setenv("HEI_PAS_QUERY_MS", "300", 1);
+  sim::EcomModuleSim modules({{1, "PRESS", 0}});
+  modules.Start();
+  setenv("HEI_PAS_MODULES", modules.ModuleList().c_str(), 1);
+  modules.SetWord(1, 1024, 321);  // V2000
+  {
+    plclink::UdpLink udp;
+    udp.SetCommMode(3);  // ECOM
+    udp.SetDeviceTimeOut(50);
+    udp.SetPortOpen(true);
+    ASSERT_EQ(udp.CurrentErrors(), "");
+    Variant values;
+    ASSERT_EQ(udp.ReadPLC("V,2000", values), ResultOk) << udp.FailureCause();
+    EXPECT_EQ(values.ToInt32(), 321);
+  }
+  unsetenv("HEI_PAS_MODULES");
+}
+
+}  // namespace
+}  // namespace plc
