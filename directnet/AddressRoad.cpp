@@ -82,6 +82,11 @@ Resolution Finish(const std::string& address, std::int32_t station, const std::s
   if (!StationByte(station))
     return Refused(address, "station " + std::to_string(station) + " is beyond " + std::to_string(kMaxStation));
   const std::string upper = Upper(type);
+  // Other letters read as V-memory, as they always have; a write to them would put the value
+  // in V-memory for a mistyped type ("YY,5" is V5), so it goes nowhere.
+  if (access == Access::Write && !upper.empty() && upper != "T" && &AreaOf(upper) == &kWords && upper != kWords.type)
+    return Refused(address, Quoted(type) + " is no memory type a write goes to (V, T, CT, S, SP, X, Y, C, GX or GY); "
+                                           "other letters are read as V-memory, never written");
   const std::string shownType = upper.empty() ? "V" : upper;
   const std::int32_t last = LastNumber(upper);
   std::int32_t n = 0;

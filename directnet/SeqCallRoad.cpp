@@ -1,11 +1,11 @@
 #include "directnet/SeqCallRoad.h"
 
-#include <cctype>
-#include <cstdio>
 #include <vector>
 
 #include "core/Enums.h"
 #include "core/RuntimeError.h"
+#include "directnet/AddressTexts.h"
+#include "directnet/BitWrites.h"
 #include "directnet/ReadValues.h"
 #include "directnet/WriteWords.h"
 
@@ -13,23 +13,7 @@ namespace plc::dnet {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  const std::size_t b = text.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  return text.substr(b, text.find_last_not_of(' ') - b + 1);
-}
-
-std::string HexAddress(std::int32_t address) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04Xh", static_cast<unsigned>(address));
-  return text;
-}
-
-std::string OctalPoint(const std::string& type, std::int32_t n) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%o", static_cast<unsigned>(n));
-  return type + text;
-}
+std::string OctalPoint(const std::string& type, std::int32_t n) { return type + OctalDigits(n); }
 
 // ReadSize: omitted is 1 (stored back); nullopt when it is no whole number of 16 bits.
 std::optional<std::int32_t> SizeOf(Opt<Variant>& ReadSize) {
@@ -54,16 +38,6 @@ void NoteBit(const ResolvedAddress& target, Opt<std::int16_t>& IOType, Opt<std::
   if (!target.memory.bit) return;
   IOType.Put(kBitIoType);
   ioIdx.Put(target.memory.bitIndex);
-}
-
-// A set ("D") when the value, or element 1 of an array, is 1; a reset for anything else.
-bool IsSet(const Variant& ABValue) {
-  try {
-    const Variant& v = ABValue.IsArray() ? ABValue.Array().Get(1) : ABValue;
-    return v.ToDouble() == 1.0;
-  } catch (const RuntimeError&) {
-    return false;
-  }
 }
 
 }  // namespace
@@ -131,25 +105,14 @@ Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<
 Result SeqCallRoad::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType) {
   cause_.clear();
   WriteCallScope call(engine_.State());
-  Variant address = pstr;
-  BitMark mark;
-  if (address.IsNumeric() || (address.IsString() && IsDigitText(address.ToString()))) {
+  if (pstr.IsNumeric() || (pstr.IsString() && IsDigitText(pstr.ToString()))) {
     IOType.Put(ioWord);
-  } else if (address.IsString()) {
-    // A "b" marks a bit, followed by nothing or a bit number; the address ends before it. A tag
-    // is looked up by its whole name first ("Tumbler" is not "Tum").
-    const std::string text = address.ToString();
-    const std::size_t b = text.find_first_of("bB");
-    if (b != std::string::npos && !TagRecordOfName(text, tags_)) {
-      const std::string after = Trim(text.substr(b + 1));
-      if (after.empty() || IsDigitText(after)) {
-        mark = BitMark{true, after, text};
-        address = Variant(text.substr(0, b));
-        IOType.Put(ioDWord);
-      }
-    }
+    return Write(pstr, ABValue, WriteSize, BitMark{});
   }
-  return Write(address, ABValue, WriteSize, mark);
+  const BitMark mark = FindBitMark(pstr, tags_);
+  if (mark.form == BitMark::Form::Unreadable) return Failed(UnreadableMarkRefusal(pstr));
+  if (mark.form == BitMark::Form::Marked) IOType.Put(ioDWord);
+  return Write(pstr, ABValue, WriteSize, mark);
 }
 
 Result SeqCallRoad::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType) {
@@ -159,35 +122,41 @@ Result SeqCallRoad::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_
   return Write(pstr, ABValue, WriteSize, BitMark{});
 }
 
-Result SeqCallRoad::Write(const Variant& address, Variant& ABValue, Opt<std::int16_t> WriteSize, const BitMark& mark) {
-  auto target = ResolveAddress(address, defaultStation_, Access::Write, TagForm::TypedString, tags_);
+Result SeqCallRoad::Write(const Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, const BitMark& mark) {
+  const bool marked = mark.form == BitMark::Form::Marked;
+  auto target = ResolveAddress(marked ? Variant(mark.address) : pstr, defaultStation_, Access::Write,
+                               TagForm::TypedString, tags_);
   if (!target) {
     // Not even as an address before its "b": the text as given is what was not understood.
-    if (mark.marked) target = ResolveAddress(Variant(mark.whole), defaultStation_, Access::Write, TagForm::TypedString, tags_);
-    return Failed(target.refusal);
+    const Resolution whole = marked ? ResolveAddress(pstr, defaultStation_, Access::Write, TagForm::TypedString, tags_)
+                                    : Resolution{};
+    return Failed(whole.refusal.empty() ? target.refusal : whole.refusal);
   }
-  const std::string shown = "'" + (mark.marked ? mark.whole : AddressText(address)) + "'";
+  const std::string shown = AddressText(pstr);
   if (target->memory.bit && target->type != "C") {
     const std::int32_t first = target->number / 8 * 8;
-    return Refused(shown + " cannot be set or reset alone: the station sets and resets only C points, and " +
+    return Refused("'" + Capped(shown) + "' cannot be set or reset alone: the station sets and resets only C points, and " +
                    OctalPoint(target->type, target->number) + " shares header address " +
                    HexAddress(target->memory.address) + " with " + OctalPoint(target->type, first) + " to " +
                    OctalPoint(target->type, first + 7));
   }
-  if (mark.marked && !target->memory.bit)
-    return Refused(shown + " names a bit of a word, which this line cannot write alone: the station has no bit "
-                   "write for words, and reading the word first could undo what the PLC changes in between; "
-                   "write the whole word");
-  if (mark.marked && !mark.bit.empty())
-    return Refused(shown + ": a C point is one bit; write it as " + OctalPoint("C,", target->number));
+  if (marked && !target->memory.bit) return Refused(BitOfAWordRefusal(shown));
+  if (marked && !mark.bit.empty())
+    return Refused("'" + Capped(shown) + "': a C point is one bit; write it as " + OctalPoint("C,", target->number));
   const std::int32_t requested = WriteSize.ValueOr(0);
   std::vector<std::int32_t> words;
-  if (!target->memory.bit) {
+  bool set = false;
+  if (target->memory.bit) {
+    std::string why;
+    const auto setOrReset = SetOrReset(ABValue, &why);
+    if (!setOrReset) return Failed(why);
+    set = *setOrReset;
+  } else {
     auto packed = WriteWords(ABValue, std::max(requested, 1));
     if (!packed.words) return Failed(packed.refusal);
     words = std::move(*packed.words);
   }
-  if (!engine_.RunWrite(*target, words, IsSet(ABValue), requested)) return Failed(engine_.Failure());
+  if (!engine_.RunWrite(*target, words, set, requested)) return Failed(engine_.Failure());
   return ResultOk;
 }
 

@@ -187,8 +187,13 @@ TEST(PlclinkSeqLink, AddressesNoHeaderCarriesFailWithTheirTextAndSendNothing) {
             "the last V address a header carries\n");
   auto write = Plclink(line.PathA(), {"write", "Q,1333272", "5"});
   EXPECT_EQ(write.exitCode, 1);
-  EXPECT_NE(write.err.find("address 'Q,1333272' not understood: Q1333272 is beyond Q177777"), std::string::npos)
+  EXPECT_NE(write.err.find("address 'Q,1333272' not understood: 'Q' is no memory type a write goes to"),
+            std::string::npos)
       << write.err;
+  auto far = Plclink(line.PathA(), {"write", "V,1333272", "5"});
+  EXPECT_EQ(far.exitCode, 1);
+  EXPECT_NE(far.err.find("address 'V,1333272' not understood: V1333272 is beyond V177777"), std::string::npos)
+      << far.err;
   EXPECT_EQ(station.Counts().bytes, 0);
 }
 

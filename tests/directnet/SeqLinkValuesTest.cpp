@@ -122,6 +122,66 @@ TEST(SeqLinkValues, ABitOfAWordIsRefusedAndATagIsLookedUpWhole) {
   Tags().Clear();
 }
 
+// A "b" that is followed by neither a bit number nor the end is no mark: refused, where the
+// address was left whole and "VB" read as other letters, so V2000 (and V5 for "Yb,5") was
+// overwritten. A mistyped memory type is refused too.
+TEST(SeqLinkValues, AWriteWhoseTypeIsNoMemoryTypeIsRefused) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 4660);
+  r.station.SetWord(1, 0x0005, 55);
+  const sim::StationImage before = r.station.Image(1);
+  for (const char* address : {"Vb,2000", "Yb,5", "vB,2000", "2;Vb,2000", "Vb3,2000"}) {
+    EXPECT_EQ(r.Write(address, Variant(std::int32_t{1})), ResultFailed) << address;
+    EXPECT_EQ(r.link->FailureCause().rfind(std::string("address '") + address + "' not understood: a \"", 0), 0u)
+        << r.link->FailureCause();
+  }
+  EXPECT_EQ(r.link->FailureCause(),
+            "address 'Vb3,2000' not understood: a \"b\" marks a bit at the end of an address (V,2000b3, C,10b), and "
+            "'3,2000' follows it here");
+  EXPECT_EQ(r.Write("YY,5", Variant(std::int32_t{1})), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(),
+            "address 'YY,5' not understood: 'YY' is no memory type a write goes to (V, T, CT, S, SP, X, Y, C, GX or "
+            "GY); other letters are read as V-memory, never written");
+  EXPECT_TRUE(r.sent.empty());
+  EXPECT_EQ(r.station.Image(1), before);
+  EXPECT_FALSE(r.Busy());
+  ASSERT_EQ(r.Write("V,2000", Variant(std::int32_t{7})), ResultOk) << "the line is free";
+  EXPECT_EQ(r.station.Word(1, 0x0400), 7);
+}
+
+// 1 or True sets, 0 or False resets, and nothing else is taken for either: True (-1) and "on"
+// reset the point before.
+TEST(SeqLinkValues, SetAndResetTakeOneOrTrueAndZeroOrFalse) {
+  SeqLinkRig r;
+  auto point = [&] { return r.station.Byte(1, 0x4181) & 1; };  // C10
+  const struct {
+    Variant value;
+    int after;
+  } taken[] = {{Variant(true), 1}, {Variant(false), 0}, {Variant(std::int32_t{1}), 1}, {Variant(0.0), 0},
+               {Variant("1"), 1}};
+  for (const auto& row : taken) {
+    ASSERT_EQ(r.WriteBit("C,10", row.value), ResultOk) << row.value.ToString();
+    EXPECT_EQ(point(), row.after) << row.value.ToString();
+  }
+  VariantArray first(1, 2);
+  first.Set(1, Variant(true));
+  ASSERT_EQ(r.Write("C,10", Variant(first)), ResultOk) << "WritePLC to a C point: element 1";
+  EXPECT_EQ(point(), 1);
+
+  r.sent.clear();
+  for (const Variant& value : {Variant(std::int32_t{-1}), Variant(std::int32_t{5}), Variant("on"), Variant(0.5)}) {
+    EXPECT_EQ(r.WriteBit("C,10", value), ResultFailed) << value.ToString();
+    EXPECT_EQ(r.link->FailureCause(), "value " + value.ToString() +
+                                          " is neither 1 (or True), which sets the point, nor 0 (or False), which "
+                                          "resets it");
+    EXPECT_EQ(r.Write("C,10b", value), ResultFailed) << value.ToString();
+  }
+  EXPECT_EQ(r.WriteBit("C,10", Variant()), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "no value to write: 1 (or True) sets the point, 0 (or False) resets it");
+  EXPECT_TRUE(r.sent.empty());
+  EXPECT_EQ(point(), 1);
+}
+
 TEST(SeqLinkValues, IoFloatTakesWholePairsOnly) {
   SeqLinkRig r;
   const std::uint16_t words[] = {12, 3456, 3, 103};
