@@ -27,10 +27,10 @@ std::string UnreadableMarkRefusal(const Variant& pstr) {
          "' follows it here";
 }
 
-std::string BitOfAWordRefusal(const std::string& shown) {
-  return "'" + Capped(shown) +
-         "' names a bit of a word, which this line cannot write alone: the station has no bit write for words, "
-         "and reading the word first could undo what the PLC changes in between; write the whole word";
+std::string BitOfAWordRefusal(const std::string& shown, const std::string& bit) {
+  return "'" + Capped(shown) + "' names " + (bit.empty() ? std::string("a bit") : "bit " + Capped(bit)) +
+         " of a word, which this line cannot write alone: the station has no bit write for words, and reading the "
+         "word first could undo what the PLC changes in between; write the whole word";
 }
 
 std::optional<bool> SetOrReset(const Variant& value, std::string* why) {

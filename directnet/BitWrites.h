@@ -30,8 +30,9 @@ BitMark FindBitMark(const Variant& pstr, TagDatabase& tags = Tags());
 
 // Why an Unreadable mark is refused: "address 'Vb,2000' not understood: ...".
 std::string UnreadableMarkRefusal(const Variant& pstr);
-// Why a bit of a word is refused; shown is the address as the host wrote it.
-std::string BitOfAWordRefusal(const std::string& shown);
+// Why a bit of a word is refused; shown is the address as the host wrote it, bit the number
+// after its "b" (empty: none).
+std::string BitOfAWordRefusal(const std::string& shown, const std::string& bit);
 
 // A set (true) or a reset (false): 1 or True sets, 0 or False resets (an array: its element 1).
 // Anything else is neither, and nullopt with why in *why: a reset for "on" or -1 would turn off

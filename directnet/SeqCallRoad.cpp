@@ -140,7 +140,7 @@ Result SeqCallRoad::Write(const Variant& pstr, Variant& ABValue, Opt<std::int16_
                    HexAddress(target->memory.address) + " with " + OctalPoint(target->type, first) + " to " +
                    OctalPoint(target->type, first + 7));
   }
-  if (marked && !target->memory.bit) return Refused(BitOfAWordRefusal(shown));
+  if (marked && !target->memory.bit) return Refused(BitOfAWordRefusal(shown, mark.bit));
   if (marked && !mark.bit.empty())
     return Refused("'" + Capped(shown) + "': a C point is one bit; write it as " + OctalPoint("C,", target->number));
   const std::int32_t requested = WriteSize.ValueOr(0);

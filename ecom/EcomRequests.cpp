@@ -1,9 +1,10 @@
 #include "ecom/EcomRequests.h"
 
 #include "core/Enums.h"
-#include "core/RuntimeError.h"
 #include "core/WallSeconds.h"
 #include "directnet/AddressRoad.h"
+#include "directnet/AddressTexts.h"
+#include "directnet/BitWrites.h"
 #include "directnet/ReadValues.h"
 
 namespace plc::ecom {
@@ -17,15 +18,6 @@ struct BusyFlag {
   EcomLinkState& link;
   ~BusyFlag() { link.EcomBusy = false; }
 };
-
-std::string Octal(std::int32_t n) {
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char>('0' + n % 8));
-    n /= 8;
-  } while (n > 0);
-  return digits;
-}
 
 }  // namespace
 
@@ -93,11 +85,18 @@ Result EcomRequests::Write(const Variant& pstr, const Variant& values, std::int3
   // Digits as text are a number too, as the serial path reads them.
   if (pstr.IsNumeric() || (pstr.IsString() && dnet::IsDigitText(pstr.ToString()))) {
     IOType.Put(ioWord);
-  } else if (const std::string text = pstr.IsString() ? pstr.ToString() : std::string();
-             text.find_first_of("bB") != std::string::npos && !TagRecordOfName(text)) {
+  } else if (const dnet::BitMark mark = dnet::FindBitMark(pstr); mark.form == dnet::BitMark::Form::Unreadable) {
+    const std::string why = dnet::UnreadableMarkRefusal(pstr);
+    return Refuse("Error: " + why, why);
+  } else if (mark.form == dnet::BitMark::Form::Marked) {
+    IOType.Put(kIoSetReset);
+    // A name that is no address even before its "b" is refused as the name it is.
+    if (EcomResolution cut = ResolveEcomAddress(Variant(mark.address), link_.Line.DefaultStation); !cut.address) {
+      const std::string why = ResolveEcomAddress(pstr, link_.Line.DefaultStation).refusal;
+      return Refuse("Error: " + why, why);
+    }
     // The classic road cuts the address at its "b" and writes the word there: every other bit
     // of it would be overwritten.
-    IOType.Put(kIoSetReset);
     return Refuse("Error: the single-bit write " + ShownText(pstr) + " is not available in ECOM mode",
                   "the single-bit write '" + ShownText(pstr) +
                       "' is not available in ECOM mode: a CCM write sends whole words, so it would "
@@ -116,7 +115,15 @@ Result EcomRequests::Write(const Variant& pstr, const Variant& values, std::int3
     return Refuse("Error: a write to the bit address " + text + " is not available in ECOM mode",
                   "a write to the bit address '" + text +
                       "' is not available in ECOM mode: a CCM write sends whole bytes, so it would set " +
-                      address->type + Octal(first) + ".." + address->type + Octal(first + 7) + " all at once");
+                      address->type + dnet::OctalDigits(first) + ".." + address->type + dnet::OctalDigits(first + 7) +
+                      " all at once");
+  }
+  // Other letters read as V-memory; a write there would put the value in V-memory for a
+  // mistyped type ("YY,5" is V5).
+  if (!address->type.empty() && address->type != "V") {
+    const std::string why = "address '" + ShownText(pstr) + "' not understood: '" + address->type +
+                            "' is no memory type a write goes to (V; other letters are read as V-memory, never written)";
+    return Refuse("Error: " + why, why);
   }
   return Request(*address, writeSize, values, true) ? ResultOk : ResultFailed;
 }

@@ -105,7 +105,7 @@ TEST(SeqLinkValues, ABitOfAWordIsRefusedAndATagIsLookedUpWhole) {
   std::int16_t io = 0;
   EXPECT_EQ(r.link->WritePLC(a, one, Opt<std::int16_t>(), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultFailed);
   EXPECT_EQ(r.link->FailureCause(),
-            "'V,2000b3' names a bit of a word, which this line cannot write alone: the station has no bit write for "
+            "'V,2000b3' names bit 3 of a word, which this line cannot write alone: the station has no bit write for "
             "words, and reading the word first could undo what the PLC changes in between; write the whole word");
   EXPECT_EQ(io, 1) << "a \"b\" marks the write as a bit write";
 

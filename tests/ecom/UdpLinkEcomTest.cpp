@@ -188,6 +188,28 @@ TEST(UdpLinkEcom, SingleBitWritesAreRefusedWithNothingSent) {
   EXPECT_EQ(r.b.link->WritePLC(tag, one, {}, {}, {}), ResultOk);
   EXPECT_EQ(r.LastCall(), "CCM w 1 49 65 2");
   Tags().Clear();
+
+  // A mistyped tag is no tag, whatever its "b"; a "b" that ends no address and a type that is
+  // no memory type are refused, where "Vb,2000" and "YY,5" wrote V2000 and V5.
+  const std::size_t before = r.m->log.size();
+  const struct {
+    const char* address;
+    const char* cause;
+  } refused[] = {
+      {"Tumbler", "address 'Tumbler' not understood: no tag of that name, nor a number or TYPE,number"},
+      {"Tumb", "address 'Tumb' not understood: no tag of that name, nor a number or TYPE,number"},
+      {"Vb,2000", "address 'Vb,2000' not understood: a \"b\" marks a bit at the end of an address (V,2000b3, C,10b), "
+                  "and ',2000' follows it here"},
+      {"YY,5", "address 'YY,5' not understood: 'YY' is no memory type a write goes to (V; other letters are read as "
+               "V-memory, never written)"},
+  };
+  for (const auto& row : refused) {
+    Variant a(row.address);
+    EXPECT_EQ(r.b.link->WritePLC(a, one, {}, {}, {}), ResultFailed) << row.address;
+    EXPECT_EQ(r.b.link->FailureCause(), row.cause);
+    EXPECT_EQ(r.b.link->CurrentErrors(), Variant("Error: " + std::string(row.cause)));
+  }
+  EXPECT_EQ(r.m->log.size(), before);
 }
 
 TEST(UdpLinkEcom, ReadsKeepTheCallersSizesAndRefuseWhatDoesNotFit) {
