@@ -7,14 +7,19 @@
 namespace plc::ecom {
 namespace {
 
+// Eight points a byte. Each area ends where the next one of its data type begins (X2000 would
+// be SP0, Y2000 C0, C4000 S0); SP and CT, the last of theirs, end where the CPU's memory of
+// them does (SP777, CT377).
 struct BitArea {
   const char* type;
   std::uint8_t dataType;
   std::int32_t base;
+  std::int32_t bytes;
 };
-constexpr BitArea kBitAreas[] = {{"X", kInputs, 0x101},   {"Y", kOutputs, 0x101}, {"C", kOutputs, 0x181},
-                                 {"SP", kInputs, 0x181},  {"S", kOutputs, 0x281}, {"T", kOutputs, 0x301},
-                                 {"CT", kOutputs, 0x321}, {"GX", kInputs, 0x1},   {"GY", kOutputs, 0x1}};
+constexpr BitArea kBitAreas[] = {
+    {"X", kInputs, 0x101, 0x80},   {"Y", kOutputs, 0x101, 0x80}, {"C", kOutputs, 0x181, 0x100},
+    {"SP", kInputs, 0x181, 0x40},  {"S", kOutputs, 0x281, 0x80}, {"T", kOutputs, 0x301, 0x20},
+    {"CT", kOutputs, 0x321, 0x20}, {"GX", kInputs, 0x1, 0x100},  {"GY", kOutputs, 0x1, 0x100}};
 
 const BitArea* BitAreaOf(const std::string& type) {
   for (const BitArea& b : kBitAreas) {
@@ -94,9 +99,10 @@ class Resolver {
                      ", the last module ID");
     const std::int32_t last = LastEcomNumber(type);
     if (number > last) {
-      const std::string name = type.empty() || !BitAreaOf(type) ? std::string("V") : type;
+      const bool bit = BitAreaOf(type) != nullptr;
+      const std::string name = bit ? type : std::string("V");
       return Refused(name + Octal(number) + " is beyond " + name + Octal(last) +
-                     ", the last a 16-bit CCM address carries");
+                     (bit ? ", the last " + type + " point" : std::string(", the last a 16-bit CCM address carries")));
     }
     return EcomResolution{EcomAddress{static_cast<std::int32_t>(station), type, number, MapEcomType(type, number)}, {}};
   }
@@ -169,7 +175,7 @@ CcmTarget MapEcomType(const std::string& type, std::int32_t n) {
 }
 
 std::int32_t LastEcomNumber(const std::string& type) {
-  if (const BitArea* b = BitAreaOf(type)) return (kLastCcmAddress - b->base) * 8 + 7;
+  if (const BitArea* b = BitAreaOf(type)) return b->bytes * 8 - 1;
   return kLastCcmAddress - 1;  // the transport sends a register as its number + 1
 }
 

@@ -63,6 +63,14 @@ Result EcomRequests::Read(const Variant& Address, Variant* storeInto, std::int32
   if (target.bit) {
     IOType.Put(dnet::kBitIoType);
     ioIdx.Put(target.bitIndex);
+    // The points after the last of the area are another area's: never handed over as these.
+    const std::int32_t last = LastEcomNumber(address->type);
+    if (readSize > 1 && std::int64_t{address->number} + readSize - 1 > last) {
+      const std::string why = std::to_string(readSize) + " points from " + address->type +
+                              dnet::OctalDigits(address->number) + " run past " + address->type +
+                              dnet::OctalDigits(last) + ", the last " + address->type + " point";
+      return Refuse("Error: " + why, "address '" + ShownText(Address) + "': " + why);
+    }
   }
   if (!Request(*address, readSize, Variant(), false)) return ResultFailed;
   if (!storeInto) return ResultOk;

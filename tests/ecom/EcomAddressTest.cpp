@@ -26,9 +26,16 @@ TEST(EcomAddress, FormsAndTheirTargets) {
       {Variant("2000"), 1, {kRegisters, 1024, false, 0}},
       {Variant("V,177776"), 1, {kRegisters, 65534, false, 0}},
       {Variant("255;x,17"), 255, {kInputs, 0x102, true, 7}},
-      {Variant("X,1773767"), 1, {kInputs, 0xFFFF, true, 7}},
-      {Variant("GX,1777767"), 1, {kInputs, 0xFFFF, true, 7}},
-      {Variant("CT,1763367"), 1, {kOutputs, 0xFFFF, true, 7}},
+      // Each bit area to its last point, where the next area of its data type begins.
+      {Variant("X,1777"), 1, {kInputs, 0x180, true, 7}},
+      {Variant("Y,1777"), 1, {kOutputs, 0x180, true, 7}},
+      {Variant("C,3777"), 1, {kOutputs, 0x280, true, 7}},
+      {Variant("SP,777"), 1, {kInputs, 0x1C0, true, 7}},
+      {Variant("S,1777"), 1, {kOutputs, 0x300, true, 7}},
+      {Variant("T,377"), 1, {kOutputs, 0x320, true, 7}},
+      {Variant("CT,377"), 1, {kOutputs, 0x340, true, 7}},
+      {Variant("GX,3777"), 1, {kInputs, 0x100, true, 7}},
+      {Variant("GY,3777"), 1, {kOutputs, 0x100, true, 7}},
       {Variant("Q,17"), 1, {kRegisters, 15, false, 0}},  // an unknown type is V-memory
       {Variant("Tumbler"), 2, {kOutputs, 0x102, true, 7}},
       {Variant("Level"), 1, {kRegisters, 1024, false, 0}},
@@ -55,8 +62,17 @@ TEST(EcomAddress, RefusalsNameTheAddressAndTheLimit) {
                             "address carries"},
       {Variant("V,1333272"), "address 'V,1333272' not understood: V1333272 is beyond V177776, the last a 16-bit CCM "
                              "address carries"},
-      {Variant("X,1773770"), "address 'X,1773770' not understood: X1773770 is beyond X1773767, the last a 16-bit "
-                             "CCM address carries"},
+      // The first number past each bit area would be another area's point (X2000 is SP0).
+      {Variant("X,2000"), "address 'X,2000' not understood: X2000 is beyond X1777, the last X point"},
+      {Variant("Y,2000"), "address 'Y,2000' not understood: Y2000 is beyond Y1777, the last Y point"},
+      {Variant("C,4000"), "address 'C,4000' not understood: C4000 is beyond C3777, the last C point"},
+      {Variant("SP,1000"), "address 'SP,1000' not understood: SP1000 is beyond SP777, the last SP point"},
+      {Variant("S,2000"), "address 'S,2000' not understood: S2000 is beyond S1777, the last S point"},
+      {Variant("T,400"), "address 'T,400' not understood: T400 is beyond T377, the last T point"},
+      {Variant("CT,400"), "address 'CT,400' not understood: CT400 is beyond CT377, the last CT point"},
+      {Variant("GX,4000"), "address 'GX,4000' not understood: GX4000 is beyond GX3777, the last GX point"},
+      {Variant("2;gy,4000"), "address '2;gy,4000' not understood: GY4000 is beyond GY3777, the last GY point"},
+      {Variant("X,1773770"), "address 'X,1773770' not understood: X1773770 is beyond X1777, the last X point"},
       {Variant("Q,17777777777"), "address 'Q,17777777777' not understood: V17777777777 is beyond V177776, the last "
                                  "a 16-bit CCM address carries"},
       {Variant("V,777777777777"), "address 'V,777777777777' not understood: the number 777777777777 is beyond 31 bits"},

@@ -193,6 +193,38 @@ TEST_F(UdpLinkEcomValues, WritesAsGivenAndRefusalsThatSendNothing) {
   EXPECT_TRUE(Requests().empty());
 }
 
+// Each bit area ends where the next of its data type begins: X1777 is the last input point
+// before SP0 (180h / 181h), Y1777 the last output before C0; nothing past them is read as them.
+TEST_F(UdpLinkEcomValues, BitAreasEndWhereTheNextAreaBegins) {
+  sim_.SetByte(1, kInputs, 0x180, 0x80);   // X1777
+  sim_.SetByte(1, kInputs, 0x181, 0x01);   // SP0
+  sim_.SetByte(1, kOutputs, 0x181, 0x01);  // C0
+  Variant last("X,1777"), value;
+  ASSERT_EQ(b_.link->ReadPLC(last, value, {}, {}, {}), ResultOk) << b_.link->FailureCause();
+  EXPECT_EQ(value, Variant(std::int32_t{1}));
+  auto requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  ExpectRead(requests[0], kInputs, 0x180, 1);
+
+  const struct {
+    const char* address;
+    std::int32_t count;
+    const char* cause;
+  } refused[] = {
+      {"X,2000", 1, "address 'X,2000' not understood: X2000 is beyond X1777, the last X point"},
+      {"Y,2000", 1, "address 'Y,2000' not understood: Y2000 is beyond Y1777, the last Y point"},
+      {"C,4000", 1, "address 'C,4000' not understood: C4000 is beyond C3777, the last C point"},
+      {"X,1777", 2, "address 'X,1777': 2 points from X1777 run past X1777, the last X point"},
+  };
+  for (const auto& row : refused) {
+    Variant a(row.address), got(std::int32_t{-7});
+    EXPECT_EQ(b_.link->ReadPLC(a, got, Variant(row.count), {}, {}), ResultFailed) << row.address;
+    EXPECT_EQ(b_.link->FailureCause(), row.cause);
+    EXPECT_EQ(got, Variant(std::int32_t{-7})) << "nothing handed over";
+  }
+  EXPECT_TRUE(Requests().empty());
+}
+
 TEST_F(UdpLinkEcomValues, TheWholeCcmBufferIsOneRequest) {
   // 1001 points from X0: one request of 1001 bytes.
   Variant a("X,0"), points(VariantArray(1, 1001));
