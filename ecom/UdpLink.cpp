@@ -41,12 +41,15 @@ UdpLink::UdpLink(std::unique_ptr<SerialPort> port)
   WireScan();
 }
 
-// The last UdpLink of the thread closes the ECOM transport it shared.
+// The last UdpLink of the thread closes the ECOM transport it shared; one that goes before the
+// others takes its host's trace out of the transport it opened.
 UdpLink::~UdpLink() {
   auto& link = ecom::EcomLink();
   if (--link.Controls <= 0) {
     link.Controls = 0;
     link.Close("the last UdpLink of the thread closed it");
+  } else {
+    link.DropTrace(this);
   }
 }
 
@@ -162,7 +165,7 @@ void UdpLink::SetPortOpen(bool value) {
   // the thread's protocol and device time-out, its datagrams traced where the host traces
   // serial lines; False closes it.
   if (value) {
-    ecom::EcomLink().Open(Host().SerialTrace());
+    ecom::EcomLink().Open(Host().SerialTrace(), this);
   } else {
     ecom::EcomLink().Close();
   }
