@@ -1,11 +1,14 @@
 #include "directnet/SeqCallRoad.h"
 
+#include <algorithm>
+#include <climits>
 #include <vector>
 
 #include "core/Enums.h"
 #include "core/RuntimeError.h"
 #include "directnet/AddressTexts.h"
 #include "directnet/BitWrites.h"
+#include "directnet/ReadSize.h"
 #include "directnet/ReadValues.h"
 #include "directnet/WriteWords.h"
 
@@ -14,23 +17,6 @@ namespace plc::dnet {
 namespace {
 
 std::string OctalPoint(const std::string& type, std::int32_t n) { return type + OctalDigits(n); }
-
-// ReadSize: omitted is 1 (stored back); nullopt when it is no whole number of 16 bits.
-std::optional<std::int32_t> SizeOf(Opt<Variant>& ReadSize) {
-  if (ReadSize.IsMissing()) {
-    ReadSize.Put(Variant(std::int16_t{1}));
-    return 1;
-  }
-  try {
-    return ReadSize.ValueOr(Variant()).ToInt16();
-  } catch (const RuntimeError&) {
-    return std::nullopt;
-  }
-}
-
-std::string SizeRefusal(const Opt<Variant>& ReadSize) {
-  return "ReadSize " + AddressText(ReadSize.ValueOr(Variant())) + " is not a count of words (1 to 255)";
-}
 
 // A bit address makes the ioType 18 (and ioIdx its bit index) for the rest of the call, and in
 // the caller's variables when they were passed.
@@ -55,11 +41,15 @@ Result SeqCallRoad::Refused(std::string why) {
 Result SeqCallRoad::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
                             Opt<std::int32_t> ioIdx) {
   cause_.clear();
-  auto size = SizeOf(ReadSize);
-  if (!size) return Failed(SizeRefusal(ReadSize));
+  auto size = ReadSizeArgument(ReadSize);
+  if (!size) return Failed(ReadSizeRefusal(ReadSize));
   std::int32_t count = *size;
   const bool pairs = IOType.ValueOr(0) == ioFloat;
-  if (pairs) count *= 2;
+  if (pairs) {
+    // As the classic control does, the caller's ReadSize then counts the words read.
+    count = static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{count} * 2, INT32_MIN, INT32_MAX));
+    ReadSize.Put(Variant(count));
+  }
   if (count > kMaxWords)
     return Failed(CountBeyondLimit(count) + (pairs ? " (ReadSize " + std::to_string(*size) + " ioFloat values, two words each)" : ""));
   if (engine_.State().WriteCallActive) return Failed("a write call holds the line");
@@ -84,8 +74,8 @@ Result SeqCallRoad::ReadDevice(Variant& Address, Opt<Variant> ReadSize, Opt<std:
 Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
                                    Opt<std::int32_t> ioIdx, bool device) {
   cause_.clear();
-  auto size = SizeOf(ReadSize);
-  if (!size) return Failed(SizeRefusal(ReadSize));
+  auto size = ReadSizeArgument(ReadSize);
+  if (!size) return Failed(ReadSizeRefusal(ReadSize));
   auto target = ResolveAddress(Address, defaultStation_, Access::Read, TagForm::FrameString, tags_);
   if (!target) return Failed(target.refusal);
   NoteBit(*target, IOType, ioIdx);

@@ -212,6 +212,28 @@ TEST(SeqLinkValues, IoFloatTakesWholePairsOnly) {
   EXPECT_EQ(r.link->FailureCause(), "ReadSize 1 reads no ioFloat value (two words each)");
 }
 
+// ReadSize as UdpLink reads it: Empty is 1 (written back), and ioFloat doubles the caller's
+// variable to the words read.
+TEST(SeqLinkValues, ReadSizeEmptyIsOneAndIoFloatDoublesIt) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 12);
+  r.station.SetWord(1, 0x0401, 3456);
+  Variant a("V,2000"), value, size;
+  std::int16_t word = ioWord;
+  ASSERT_EQ(r.link->ReadPLC(a, value, Opt<Variant>(size), Opt<std::int16_t>(word), Opt<std::int32_t>()), ResultOk)
+      << r.link->FailureCause();
+  EXPECT_EQ(value, Variant(std::int32_t{12}));
+  EXPECT_EQ(size, Variant(std::int32_t{1}));
+  size = Variant(std::int16_t{1});
+  std::int16_t io = ioFloat;
+  ASSERT_EQ(r.link->ReadPLC(a, value, Opt<Variant>(size), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultOk);
+  EXPECT_DOUBLE_EQ(value.ToDouble(), 12.3456);
+  EXPECT_EQ(size, Variant(std::int32_t{2}));
+  Variant many("many");
+  EXPECT_EQ(r.link->ReadPLC(a, value, Opt<Variant>(many), Opt<std::int16_t>(), Opt<std::int32_t>()), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "ReadSize many is not a number");
+}
+
 TEST(SeqLinkValues, ValuesNoDataWordHoldsAreRefusedWithTheirText) {
   SeqLinkRig r;
   const struct {

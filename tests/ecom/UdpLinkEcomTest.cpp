@@ -243,7 +243,7 @@ TEST(UdpLinkEcom, ReadsKeepTheCallersSizesAndRefuseWhatDoesNotFit) {
 
   Variant notANumber("many");
   EXPECT_EQ(r.b.link->ReadPLC(address, small, notANumber, {}, {}), ResultFailed);
-  EXPECT_EQ(r.b.link->FailureCause(), "ReadSize is not a number");
+  EXPECT_EQ(r.b.link->FailureCause(), "ReadSize many is not a number");
   r.m->ccmResults = {7, 7};
   r.m->detail = "no answer from module 1 at 127.0.0.1:28784 to 4 attempts of 55 ms";
   EXPECT_EQ(r.b.link->ReadPLC(address, small, {}, {}, {}), ResultFailed);
