@@ -1,37 +1,20 @@
 #include "directnet/AddressRoad.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <cstdio>
 
 #include "core/AddressString.h"
 #include "core/OctalText.h"
 #include "core/RuntimeError.h"
+#include "directnet/AddressTexts.h"
 #include "directnet/Blocks.h"
 
 namespace plc::dnet {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  const std::size_t b = text.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  return text.substr(b, text.find_last_not_of(' ') - b + 1);
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::string Octal(std::int32_t n) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%o", static_cast<unsigned>(n));
-  return text;
-}
-
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+// A piece of the host's text in a refusal, quoted and cut to a readable length.
+std::string Quoted(const std::string& text) { return "'" + Capped(text) + "'"; }
 
 struct Area {
   const char* type;
@@ -74,7 +57,7 @@ std::optional<std::string> NumericText(const Variant& Address, std::string& why)
 }
 
 Resolution Refused(const std::string& address, const std::string& why) {
-  return Resolution{std::nullopt, "address " + Quoted(address) + " not understood: " + why};
+  return Resolution{std::nullopt, "address '" + address + "' not understood: " + why};
 }
 
 Resolution Finish(const std::string& address, std::int32_t station, const std::string& type,
@@ -87,7 +70,7 @@ Resolution Finish(const std::string& address, std::int32_t station, const std::s
   if (access == Access::Write && !upper.empty() && upper != "T" && &AreaOf(upper) == &kWords && upper != kWords.type)
     return Refused(address, Quoted(type) + " is no memory type a write goes to (V, T, CT, S, SP, X, Y, C, GX or GY); "
                                            "other letters are read as V-memory, never written");
-  const std::string shownType = upper.empty() ? "V" : upper;
+  const std::string shownType = Capped(upper.empty() ? "V" : upper);
   const std::int32_t last = LastNumber(upper);
   std::int32_t n = 0;
   try {
@@ -99,7 +82,7 @@ Resolution Finish(const std::string& address, std::int32_t station, const std::s
   }
   if (n < 0 || n > last) {
     const bool bit = AreaOf(upper).bit;
-    return Refused(address, shownType + Trim(number) + " is beyond " + shownType + Octal(last) + ", the last " +
+    return Refused(address, shownType + Capped(Trim(number)) + " is beyond " + shownType + OctalDigits(last) + ", the last " +
                                 shownType + (bit ? " point" : " address a header carries"));
   }
   return Resolution{ResolvedAddress{station, MapMemoryType(upper, n, access), upper, n}, {}};
@@ -178,7 +161,8 @@ MemoryAddress MapMemoryType(const std::string& type, std::int32_t n, Access acce
 
 Resolution ResolveAddress(const Variant& Address, std::int32_t defaultStation, Access access, TagForm tagForm,
                           TagDatabase& tags) {
-  const std::string shown = AddressText(Address);
+  // The address as refusals quote it, cut to a readable length.
+  const std::string shown = Capped(AddressText(Address));
   if (Address.IsArray()) return Refused(shown, "an address is one text or number, not an array");
   if (Address.IsEmpty()) return Refused(shown, "no address given");
   std::string why;
@@ -196,7 +180,7 @@ Resolution ResolveAddress(const Variant& Address, std::int32_t defaultStation, A
   if (!record)
     return Refused(shown, "no tag of that name (an address is TYPE,number such as V,2000, or an octal V-memory number)");
   const Variant& tagAddress = record->address;
-  const std::string tagShown = shown + " (tag of " + AddressText(tagAddress) + ")";
+  const std::string tagShown = shown + " (tag of " + Capped(AddressText(tagAddress)) + ")";
   if (tagForm == TagForm::FrameString) {
     AddressFields fields;
     if (!ParseAddressString(AddressText(tagAddress), fields))

@@ -26,13 +26,18 @@ constexpr const char* kPortClosed = "the port is closed (PortOpen is False)";
 
 std::string StationText(std::int32_t station) { return "station " + std::to_string(station); }
 
+// The first bytes only: a noisy line can leave hundreds waiting, and a failure text is read by
+// a user.
+constexpr std::size_t kShownBytes = 16;
+
 std::string HexText(std::span<const std::uint8_t> bytes) {
   std::string text;
   char one[4];
-  for (std::uint8_t b : bytes) {
+  for (std::uint8_t b : bytes.first(std::min(bytes.size(), kShownBytes))) {
     std::snprintf(one, sizeof one, "%02X", b);
     text += (text.empty() ? "" : " ") + std::string(one);
   }
+  if (bytes.size() > kShownBytes) return text + "h ... (" + std::to_string(bytes.size()) + " bytes)";
   return text + "h";
 }
 

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cmath>
 
+#include "directnet/AddressTexts.h"
+
 namespace plc::ecom {
 namespace {
 
@@ -79,14 +81,14 @@ class Resolver {
         return std::nullopt;
       }
       if (c < '0' || c > '7') {
-        why = "'" + digits + "' is not an octal number";
+        why = "'" + dnet::Capped(digits) + "' is not an octal number";
         return std::nullopt;
       }
       // Past the largest field any type has, the number only needs to be known as too large.
       value = std::min<std::int64_t>(value * 8 + (c - '0'), std::int64_t{1} << 40);
     }
     if (value > 0x7FFFFFFF) {
-      why = "the number " + digits + " is beyond 31 bits";
+      why = "the number " + dnet::Capped(digits) + " is beyond 31 bits";
       return std::nullopt;
     }
     return static_cast<std::int32_t>(value);
@@ -154,7 +156,7 @@ class Resolver {
     const std::string text = address.ToString();
     if (HasDigitsOnly(text)) return Number(text);
     if (text.find(';') != std::string::npos || text.find(',') != std::string::npos) return Split(text);
-    if (viaTag) return Refused("the tag's address '" + text + "' is neither a number nor TYPE,number");
+    if (viaTag) return Refused("the tag's address '" + dnet::Capped(text) + "' is neither a number nor TYPE,number");
     if (Trim(text).empty()) return Refused("it is empty");
     const TagRecord* record = TagRecordOfName(text, tags_);
     if (!record) return Refused("no tag of that name, nor a number or TYPE,number");

@@ -26,8 +26,8 @@ std::optional<std::int32_t> DigitAddress(const Variant& v, std::string& why) {
   if (v.IsNumeric()) {
     const double d = v.ToDouble();
     if (d >= 0 && d <= kLastHeaderAddress && d == static_cast<std::int32_t>(d)) return static_cast<std::int32_t>(d);
-    why = d > kLastHeaderAddress ? v.ToString() + beyond : "a header address is a whole number 0.." +
-                                                              std::to_string(kLastHeaderAddress) + ", not " + v.ToString();
+    why = d > kLastHeaderAddress ? dnet::Capped(v.ToString()) + beyond : "a header address is a whole number 0.." +
+                                                              std::to_string(kLastHeaderAddress) + ", not " + dnet::Capped(v.ToString());
     return std::nullopt;
   }
   if (!v.IsString()) return std::nullopt;
@@ -36,14 +36,14 @@ std::optional<std::int32_t> DigitAddress(const Variant& v, std::string& why) {
   std::int32_t n = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
   if (ec != std::errc() || end != text.data() + text.size() || n > kLastHeaderAddress) {
-    why = text + beyond;
+    why = dnet::Capped(text) + beyond;
     return std::nullopt;
   }
   return n;
 }
 
 SerialAddress Refused(const Variant& Address, const std::string& why) {
-  return SerialAddress{std::nullopt, "address '" + dnet::AddressText(Address) + "' not understood: " + why};
+  return SerialAddress{std::nullopt, "address '" + dnet::Capped(dnet::AddressText(Address)) + "' not understood: " + why};
 }
 
 }  // namespace
@@ -62,7 +62,7 @@ SerialAddress SerialHeaderAddress(const Variant& Address, TagDatabase& tags) {
   const TagRecord* record = TagRecordOfName(name, tags);
   if (!record) return Refused(Address, "no tag of that name (" + std::string(kAddressForm) + ")");
   if (auto n = DigitAddress(record->address, why)) return SerialAddress{n, {}};
-  return Refused(Address, "the tag holds " + dnet::AddressText(record->address) + ": " + (why.empty() ? kAddressForm : why));
+  return Refused(Address, "the tag holds " + dnet::Capped(dnet::AddressText(record->address)) + ": " + (why.empty() ? kAddressForm : why));
 }
 
 UdpSerialPath::UdpSerialPath(SerialPort& port, EcomLinkState& link, std::function<void()> commComplete,

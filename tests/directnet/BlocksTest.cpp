@@ -237,6 +237,28 @@ TEST(DirectNetAddressRoad, OtherTypeLettersAreReadButNeverWritten) {
     EXPECT_TRUE(ResolveAddress(Variant(address), 1, Access::Write, TagForm::TypedString, tags)) << address;
 }
 
+// A refusal quotes the host's text cut short: an address of thousands of characters (a pasted
+// file, a runaway tag) gives a text a user can read.
+TEST(DirectNetAddressRoad, RefusalsQuoteLongTextCutShort) {
+  TagDatabase tags;
+  const std::string digits(5000, '7');
+  tags.AddTag(1, Variant("runaway"), Variant("V," + digits));
+  for (const Variant& address : {Variant("V," + digits), Variant(std::string(5000, 'x')), Variant("runaway"),
+                                 Variant("V,1" + std::string(4000, 'z'))}) {
+    for (Access access : {Access::Read, Access::Write}) {
+      const Resolution r = ResolveAddress(address, 1, access, TagForm::TypedString, tags);
+      ASSERT_FALSE(r);
+      EXPECT_LT(r.refusal.size(), 400u) << r.refusal;
+      EXPECT_NE(r.refusal.find("..."), std::string::npos) << r.refusal;
+    }
+  }
+  const Resolution letters = ResolveAddress(Variant(std::string(5000, 'Q') + ",7"), 1, Access::Write, TagForm::TypedString, tags);
+  EXPECT_LT(letters.refusal.size(), 400u) << letters.refusal;
+  EXPECT_EQ(ResolveAddress(Variant("V," + digits), 1, Access::Read, TagForm::TypedString, tags).refusal,
+            "address 'V," + std::string(58, '7') + "...' not understood: V" + std::string(60, '7') +
+                "... is beyond V177777, the last V address a header carries");
+}
+
 TEST(DirectNetReadValues, FixedPointBitWalkAndBcd) {
   ReadWordArray words{};
   words[1] = 12;

@@ -92,6 +92,14 @@ TEST(EcomAddress, RefusalsNameTheAddressAndTheLimit) {
     EXPECT_FALSE(r.address) << text;
     EXPECT_EQ(r.refusal, text);
   }
+  // The host's text is quoted cut short, however long it is.
+  tags.AddTag(2, Variant("Runaway"), Variant(std::string(3000, 'z')));
+  for (const Variant& address : {Variant("V,-" + std::string(3000, '7')), Variant(std::string(3000, '7')),
+                                 Variant("Runaway"), Variant(std::string(3000, 'y'))}) {
+    const EcomResolution r = Resolve(address, tags);
+    EXPECT_FALSE(r.address);
+    EXPECT_LT(r.refusal.size(), 300u) << r.refusal;
+  }
   // The default station is checked as one named before ';'.
   EXPECT_EQ(ResolveEcomAddress(Variant("V,0"), 300, tags).refusal,
             "address 'V,0' not understood: station 300 is beyond 255, the last module ID");
