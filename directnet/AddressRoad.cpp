@@ -113,7 +113,7 @@ std::string AddressText(const Variant& Address) {
   }
 }
 
-std::optional<SplitFields> SplitAddress(const std::string& text, std::string* why) {
+std::optional<SplitFields> SplitAddress(const std::string& text, std::string* why, std::int32_t lastStation) {
   auto refuse = [why](const std::string& reason) -> std::optional<SplitFields> {
     if (why) *why = reason;
     return std::nullopt;
@@ -127,8 +127,8 @@ std::optional<SplitFields> SplitAddress(const std::string& text, std::string* wh
       if (text[i] < '0' || text[i] > '9') continue;
       digit = true;
       station = station * 10 + (text[i] - '0');
-      // No station byte carries it.
-      if (station > kMaxStation) return refuse("the station before ';' is beyond " + std::to_string(kMaxStation));
+      // No station byte (module ID) carries it.
+      if (station > lastStation) return refuse("the station before ';' is beyond " + std::to_string(lastStation));
     }
     if (!digit) return refuse("no station number before ';'");
     fields.station = static_cast<std::int32_t>(station);
@@ -145,6 +145,7 @@ std::optional<SplitFields> SplitAddress(const std::string& text, std::string* wh
   }
   if (fields.type.empty()) return refuse("no memory type before ','");
   fields.number = Trim(rest.substr(comma + 1));
+  if (fields.number.empty()) return refuse("no number after ','");
   if (!IsDigitText(fields.number)) return refuse(Quoted(fields.number) + " after ',' is not a number");
   return fields;
 }

@@ -15,6 +15,7 @@
 
 #include "core/TagDatabase.h"
 #include "core/Variant.h"
+#include "directnet/Blocks.h"
 
 namespace plc::dnet {
 
@@ -56,8 +57,10 @@ struct Resolution {
 // the station and whose reference address the number, with no memory type.
 enum class TagForm { TypedString, FrameString };
 
-// "station;TYPE,number" or "TYPE,number". nullopt when it is neither; why, in *why when given.
-std::optional<SplitFields> SplitAddress(const std::string& text, std::string* why = nullptr);
+// "station;TYPE,number" or "TYPE,number". nullopt when it is neither, or names a station
+// beyond lastStation; why, in *why when given.
+std::optional<SplitFields> SplitAddress(const std::string& text, std::string* why = nullptr,
+                                        std::int32_t lastStation = kMaxStation);
 
 // The header address of type letters (any case) and the converted number n. n must not be
 // beyond LastNumber.

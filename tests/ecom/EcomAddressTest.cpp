@@ -56,7 +56,7 @@ TEST(EcomAddress, RefusalsNameTheAddressAndTheLimit) {
       {Variant("V,8"), "address 'V,8' not understood: 8 is not an octal digit"},
       {Variant(std::int32_t{8}), "address '8' not understood: 8 is not an octal digit"},
       {Variant("19"), "address '19' not understood: 9 is not an octal digit"},
-      {Variant("V,-1"), "address 'V,-1' not understood: '-1' is not an octal number"},
+      {Variant("V,-1"), "address 'V,-1' not understood: '-1' after ',' is not a number"},
       {Variant(2.5), "address '2.5' not understood: '2.5' is not an octal number"},
       {Variant("V,177777"), "address 'V,177777' not understood: V177777 is beyond V177776, the last a 16-bit CCM "
                             "address carries"},
@@ -76,9 +76,10 @@ TEST(EcomAddress, RefusalsNameTheAddressAndTheLimit) {
       {Variant("Q,17777777777"), "address 'Q,17777777777' not understood: V17777777777 is beyond V177776, the last "
                                  "a 16-bit CCM address carries"},
       {Variant("V,777777777777"), "address 'V,777777777777' not understood: the number 777777777777 is beyond 31 bits"},
-      {Variant("256;V,0"), "address '256;V,0' not understood: station 256 is beyond 255, the last module ID"},
-      {Variant("1;2000"), "address '1;2000' not understood: a number after ';' needs its memory type (station;V,number)"},
-      {Variant("V,"), "address 'V,' not understood: no number"},
+      {Variant("256;V,0"), "address '256;V,0' not understood: the station before ';' is beyond 255"},
+      {Variant("1;2000"), "address '1;2000' not understood: a station and a number need a memory type between them, "
+                          "as in 1;V,2000"},
+      {Variant("V,"), "address 'V,' not understood: no number after ','"},
       {Variant(",5"), "address ',5' not understood: no memory type before ','"},
       {Variant(";V,0"), "address ';V,0' not understood: no station number before ';'"},
       {Variant(""), "address '' not understood: it is empty"},
