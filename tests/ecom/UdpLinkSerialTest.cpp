@@ -13,6 +13,7 @@
 #include "platform/ComponentHost.h"
 #include "platform/EventLoop.h"
 #include "tests/support/LineTiming.h"
+#include "tests/support/OpenOnLine.h"
 #include "tests/support/Pty.h"
 #include "tests/support/VanishingStationLine.h"
 #include "tools/plcsim/DirectNetSimulator.h"
@@ -32,13 +33,7 @@ class UdpLinkSerial : public testing::Test {
     ecom::EcomLink().Reset();
     Tags().Clear();
     link_ = std::make_unique<UdpLink>();
-    link_->SetHost(&host_);
-    link_->InitProperties();
-    link_->SetCommMode(udp::KSeq);
-    link_->SetCommPort(kCommPort);
-    link_->SetSettings("9600,n,8,1");
-    link_->SetPortOpen(true);
-    link_->Timer1().SetEnabled(true);
+    test::OpenOnLine<UdpLink>(*link_, host_, kCommPort, "9600,n,8,1", [](UdpLink& l) { l.SetCommMode(udp::KSeq); });
     link_->SetEventSink([this](const std::string& name, std::vector<Variant>&) {
       if (name == "CommComplete") ++completions_;
     });
@@ -326,13 +321,7 @@ TEST(UdpLinkSerialVanishedDevice, FailsWithATextAndRecoversWhenTheDeviceReturns)
   test::ScopedCommPort mapping(kCommPort, line.Path());
   StandaloneHost host;
   UdpLink link;
-  link.SetHost(&host);
-  link.InitProperties();
-  link.SetCommMode(udp::DIrectNet);
-  link.SetCommPort(kCommPort);
-  link.SetSettings("9600,n,8,1");
-  link.SetPortOpen(true);
-  link.Timer1().SetEnabled(true);
+  test::OpenOnLine<UdpLink>(link, host, kCommPort, "9600,n,8,1", [](UdpLink& l) { l.SetCommMode(udp::DIrectNet); });
   auto read = [&](Variant& value) {
     Variant a(std::int32_t{100}), n(std::int16_t{1});
     return link.ReadPLC(a, value, Opt<Variant>(n), Opt<std::int16_t>(), Opt<std::int32_t>());
