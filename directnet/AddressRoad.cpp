@@ -152,6 +152,28 @@ std::optional<SplitFields> SplitAddress(const std::string& text, std::string* wh
 
 std::int32_t LastNumber(const std::string& type) { return AreaOf(Upper(type)).last; }
 
+std::optional<ReadSpan> ReadSpanOf(const ResolvedAddress& target, std::int32_t count, std::string& why) {
+  if (!target.memory.bit || count < 1) return ReadSpan{target.memory.address, count, 0};
+  const Area& area = AreaOf(target.type);
+  if (std::int64_t{target.number} + count - 1 > area.last) {
+    why = std::to_string(count) + " points from " + target.type + OctalDigits(target.number) + " run past " +
+          target.type + OctalDigits(area.last) + ", the last " + target.type + " point";
+    return std::nullopt;
+  }
+  ReadSpan span{target.memory.address, 0, target.memory.bitIndex};
+  auto wordsFor = [count](std::int32_t firstBit) { return (firstBit + count + 15) / 16; };
+  span.words = wordsFor(span.firstBit);
+  // A word is two header addresses: its second may be the next area's, which the station
+  // refuses to read as this one. A start one address earlier keeps the read inside.
+  const std::int32_t lastHeader = area.base + area.last / 8;
+  if (span.address + 2 * span.words - 1 > lastHeader) {
+    span.address -= 1;
+    span.firstBit += 8;
+    span.words = wordsFor(span.firstBit);
+  }
+  return span;
+}
+
 MemoryAddress MapMemoryType(const std::string& type, std::int32_t n, Access access) {
   const std::string t = Upper(type);
   if (t == "C" && access == Access::Write) return MemoryAddress{n + kSetResetBase, true, 0};

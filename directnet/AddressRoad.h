@@ -69,6 +69,18 @@ MemoryAddress MapMemoryType(const std::string& type, std::int32_t n, Access acce
 // reaches as far as a C read), or the last word address a header carries.
 std::int32_t LastNumber(const std::string& type);
 
+// The word read that takes `count` values at a target: for a word type, count words from its
+// address; for a bit type, as many words as its points need (16 points a word), from its header
+// address (one earlier when the read's last byte would pass the end of the area), the points
+// starting at bit firstBit of the first word. nullopt, with why, when the points would run past
+// the type's last point.
+struct ReadSpan {
+  std::int32_t address = 0;
+  std::int32_t words = 0;
+  std::int32_t firstBit = 0;
+};
+std::optional<ReadSpan> ReadSpanOf(const ResolvedAddress& target, std::int32_t count, std::string& why);
+
 // The whole road. defaultStation is the Address property.
 Resolution ResolveAddress(const Variant& Address, std::int32_t defaultStation, Access access, TagForm tagForm,
                           TagDatabase& tags = Tags());

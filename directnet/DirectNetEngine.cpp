@@ -114,7 +114,8 @@ std::string DirectNetEngine::WhyNotCompleted(std::uint32_t mine) const {
 
 // ---- Transaction starts -------------------------------------------------------------------
 
-bool DirectNetEngine::StartRead(std::int32_t station, std::int32_t address, std::int32_t count) {
+bool DirectNetEngine::StartRead(std::int32_t station, std::int32_t address, std::int32_t count,
+                                ReadConversion conversion) {
   failure_.clear();
   passThroughMode_ = false;
   if (state_.WriteCallActive) return Fail("a write call holds the line");
@@ -144,6 +145,8 @@ bool DirectNetEngine::StartRead(std::int32_t station, std::int32_t address, std:
   if (state_.WriteCallActive) return Fail("a write call took the line");
   state_.HeaderBlock = *header;
   state_.ByteCount = static_cast<std::int16_t>(2 * count);
+  if (conversion.values == 0) conversion.values = count;
+  reading_ = conversion;
   return OpenTransaction(station, *enquiry, Direction::Read);
 }
 
@@ -176,7 +179,7 @@ bool DirectNetEngine::StartBitWrite(std::int32_t station, std::int32_t address, 
 
 // ---- Waiting calls --------------------------------------------------------------------------
 
-bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t count) {
+bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t count, ReadConversion conversion) {
   failure_.clear();
   if (!port_.PortOpen()) return Fail(kPortClosed);  // no line to wait for
   bool lineFree = WaitSeconds(loop_, [this] { return state_.WriteIdle && !state_.WriteCallActive; }, Now(),
@@ -184,7 +187,7 @@ bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t co
   lineFree = WaitSeconds(loop_, [this] { return state_.ReadIdle; }, Now(), kReplySeconds) && lineFree;
   if (!lineFree) state_.ResetAfterWait();
   state_.CallActive = true;
-  if (!StartRead(target.station, target.memory.address, count)) {
+  if (!StartRead(target.station, target.memory.address, count, conversion)) {
     state_.CallActive = false;
     return false;
   }
@@ -348,7 +351,8 @@ void DirectNetEngine::CompleteRead() {
   state_.EndRead();
   if (rules_.convertOnCompletion) {
     state_.ErrorText.clear();
-    FillReadValues(state_.ReadWords, state_.ByteCount / 2, LastIOType, LastBitIndex, readValues_);
+    completed_ = reading_;
+    FillReadValues(state_.ReadWords, completed_.values, completed_.ioType, completed_.bitIndex, readValues_);
   }
   if (Events.CommComplete) Events.CommComplete();
 }

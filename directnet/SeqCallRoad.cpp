@@ -56,10 +56,28 @@ Result SeqCallRoad::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> R
   auto target = ResolveAddress(Address, defaultStation_, Access::Read, TagForm::TypedString, tags_);
   if (!target) return Failed(target.refusal);
   NoteBit(*target, IOType, ioIdx);
-  if (!engine_.WaitingRead(*target, count)) return Failed(engine_.Failure());
-  if (!StoreReadValue(engine_.State().ReadWords, count, IOType.ValueOr(0), ioIdx.ValueOr(0), ReadValue))
+  std::string why;
+  const auto span = ReadSpanOf(*target, count, why);
+  if (!span) return Failed(why);
+  ResolvedAddress read = *target;
+  read.memory.address = span->address;
+  const std::int32_t ioType = IOType.ValueOr(0);
+  // The bits of a bit read start where its span puts them; ioIdx keeps the point's own bit.
+  const std::int32_t firstBit = target->memory.bit ? span->firstBit : ioIdx.ValueOr(0);
+  if (!engine_.WaitingRead(read, span->words, Conversion(*target, *span, count, -1)))
+    return Failed(engine_.Failure());
+  if (!StoreReadValue(engine_.State().ReadWords, count, ioType, firstBit, ReadValue))
     return Failed("ReadValue cannot take every value read (an array too small, or of a type the values do not fit)");
   return ResultOk;
+}
+
+ReadConversion SeqCallRoad::Conversion(const ResolvedAddress& target, const ReadSpan& span, std::int32_t count,
+                                       std::int32_t deviceIoType, std::int32_t deviceBit) const {
+  if (target.memory.bit) return ReadConversion{kBitIoType, span.firstBit, count};
+  if (deviceIoType >= 0) return ReadConversion{deviceIoType, deviceBit, count};
+  // A bit walk belongs to a bit read: the 18 of an earlier ReadDevice of a point never makes
+  // the words of a word read into bits.
+  return ReadConversion{engine_.LastIOType, engine_.LastBitIndex, count};
 }
 
 Result SeqCallRoad::ReadPLCNW(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
@@ -78,17 +96,28 @@ Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<
   if (!size) return Failed(ReadSizeRefusal(ReadSize));
   auto target = ResolveAddress(Address, defaultStation_, Access::Read, TagForm::FrameString, tags_);
   if (!target) return Failed(target.refusal);
+  const std::int32_t askedIoType = IOType.ValueOr(0);
+  const std::int32_t askedBit = ioIdx.ValueOr(0);
   NoteBit(*target, IOType, ioIdx);
-  // The completion turns the words into values by the ioType of the last ReadDevice: a single
-  // word is no ioFloat value, and a completion with none would leave old values to be read.
-  const std::int32_t convertedAs = device ? IOType.ValueOr(0) : engine_.LastIOType;
-  if (convertedAs == ioFloat && *size < 2)
+  std::string why;
+  const auto span = ReadSpanOf(*target, *size, why);
+  if (!span) return Failed(why);
+  // The completion turns the words into values as this read's conversion says: a single word is
+  // no ioFloat value, and a completion with none would leave old values to be read.
+  const ReadConversion conversion = Conversion(*target, *span, *size, device ? askedIoType : -1, askedBit);
+  if (conversion.ioType == ioFloat && *size < 2)
     return Failed("ReadSize " + std::to_string(*size) + " reads no ioFloat value (two words each)");
-  if (device) {
-    engine_.LastIOType = IOType.ValueOr(0);
-    engine_.LastBitIndex = ioIdx.ValueOr(0);
+  const std::int32_t values = conversion.ioType == ioFloat ? *size / 2 : *size;
+  const std::int32_t room = engine_.ReadValues().Upper();
+  if (values > room)
+    return Failed("ReadSize " + std::to_string(*size) + " asks for " + std::to_string(values) +
+                  " values, and ReadData holds " + std::to_string(room) + " (1 to " + std::to_string(room) + ")");
+  // What a later word read is converted by: the ioType a ReadDevice of words asked for.
+  if (device && !target->memory.bit) {
+    engine_.LastIOType = askedIoType;
+    engine_.LastBitIndex = askedBit;
   }
-  if (!engine_.StartRead(target->station, target->memory.address, *size)) return Failed(engine_.Failure());
+  if (!engine_.StartRead(target->station, span->address, span->words, conversion)) return Failed(engine_.Failure());
   return ResultOk;
 }
 

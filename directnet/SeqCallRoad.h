@@ -43,6 +43,10 @@ class SeqCallRoad {
  private:
   Result NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, Opt<std::int32_t> ioIdx,
                         bool device);
+  // How the read's completion makes ReadValues: a point's bits; the ioType a ReadDevice of words
+  // gives (deviceIoType, not negative); else that of the last ReadDevice of words.
+  ReadConversion Conversion(const ResolvedAddress& target, const ReadSpan& span, std::int32_t count,
+                            std::int32_t deviceIoType, std::int32_t deviceBit = 0) const;
   // pstr as the host gave it; a Marked mark names the address before its "b".
   Result Write(const Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, const BitMark& mark);
   // Records why the call failed; ResultFailed.
