@@ -1,5 +1,8 @@
 #include "ecom/EcomRequests.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "core/Enums.h"
 #include "core/WallSeconds.h"
 #include "directnet/AddressRoad.h"
@@ -12,6 +15,8 @@ namespace {
 
 constexpr std::int64_t kBusyWaitSeconds = 2;
 constexpr std::int16_t kIoSetReset = 1;
+// ReadData's last index.
+constexpr std::int32_t kLastCcmWord = static_cast<std::int32_t>(kCcmBufferSize) - 1;
 
 // Clears the busy flag however the request ends.
 struct BusyFlag {
@@ -60,6 +65,8 @@ Result EcomRequests::Read(const Variant& Address, Variant* storeInto, std::int32
   const auto address = Resolve(Address);
   if (!address) return ResultFailed;
   const CcmTarget& target = address->target;
+  // A register read asks for its words; a bit read for the bytes its points lie in.
+  std::int32_t size = readSize;
   if (target.bit) {
     IOType.Put(dnet::kBitIoType);
     ioIdx.Put(target.bitIndex);
@@ -71,9 +78,24 @@ Result EcomRequests::Read(const Variant& Address, Variant* storeInto, std::int32
                               dnet::OctalDigits(last) + ", the last " + address->type + " point";
       return Refuse("Error: " + why, "address '" + ShownText(Address) + "': " + why);
     }
+    if (!storeInto && readSize > kLastCcmWord) {
+      const std::string why = "ReadSize " + std::to_string(readSize) + " asks for " + std::to_string(readSize) +
+                              " points, and ReadData holds " + std::to_string(kLastCcmWord);
+      return Refuse("Error: " + why, why);
+    }
+    if (readSize >= 1) size = (target.bitIndex + readSize + 7) / 8;
   }
-  if (!Request(*address, readSize, Variant(), false)) return ResultFailed;
-  if (!storeInto) return ResultOk;
+  if (!Request(*address, size, Variant(), false)) return ResultFailed;
+  if (!storeInto) {
+    // ReadData gives a non-waiting read's points one by one, as it gives a word read's words.
+    if (target.bit) {
+      CcmWordArray& words = link_.CcmWords();
+      std::vector<std::int32_t> points;
+      for (std::int32_t k = 1; k <= readSize; ++k) points.push_back(dnet::WalkBit(words, target.bitIndex, k));
+      std::copy(points.begin(), points.end(), words.begin() + 1);
+    }
+    return ResultOk;
+  }
   // UdpLink has no BCD form: ioBCD gives the words themselves.
   std::int16_t ioType = target.bit ? dnet::kBitIoType : IOType.ValueOr(ioWord);
   if (ioType == ioBCD) ioType = ioWord;

@@ -94,7 +94,7 @@ TEST(UdpLinkEcom, ValuesStoredByIoType) {
   Variant bits(VariantArray(1, 4));
   Variant x6("X,6");
   EXPECT_EQ(r.b.link->ReadPLC(x6, bits, Variant(std::int32_t{4}), {}, {}), ResultOk);
-  EXPECT_EQ(r.LastCall(), "CCM r 1 50 257 4");
+  EXPECT_EQ(r.LastCall(), "CCM r 1 50 257 2") << "the two bytes the points lie in";
   std::vector<std::int32_t> got;
   for (std::int32_t k = 1; k <= 4; ++k) got.push_back(bits.Array().Get(k).ToInt32());
   EXPECT_EQ(got, (std::vector<std::int32_t>{1, 0, 0, 1}));

@@ -111,7 +111,7 @@ TEST_F(UdpLinkEcomValues, BitsWithTheOptionalArgumentsGiven) {
   EXPECT_EQ(size, Variant(std::int32_t{8}));
   const auto requests = Requests();
   ASSERT_EQ(requests.size(), 2u);
-  ExpectRead(requests[1], kInputs, 0x101, 8);
+  ExpectRead(requests[1], kInputs, 0x101, 2);  // the two bytes the points lie in
   EXPECT_EQ(Inputs(), inputsBefore_);
 }
 
@@ -123,7 +123,7 @@ TEST_F(UdpLinkEcomValues, AWalkAcrossAWordBoundary) {
   EXPECT_EQ(Values(walk), (std::vector<std::int32_t>{1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}));
   const auto requests = Requests();
   ASSERT_EQ(requests.size(), 1u);
-  ExpectRead(requests[0], kInputs, 0x104, 12);
+  ExpectRead(requests[0], kInputs, 0x104, 3);
   EXPECT_EQ(Inputs(), inputsBefore_);
 
   // The same points as outputs, set in the module: C and Y read their own bytes.
@@ -135,6 +135,33 @@ TEST_F(UdpLinkEcomValues, AWalkAcrossAWordBoundary) {
   a = Variant("Y,36");
   ASSERT_EQ(b_.link->ReadPLC(a, walk, Variant(std::int32_t{12}), {}, {}), ResultOk);
   EXPECT_EQ(Values(walk), std::vector<std::int32_t>(12, 0));
+}
+
+TEST_F(UdpLinkEcomValues, ANonWaitingReadOfPointsLeavesPointsForReadData) {
+  // X6..X15: X7 and X11 on. ReadData gives each point, not the bytes they lie in.
+  Variant a("X,6"), unused;
+  ASSERT_EQ(b_.link->ReadPLCNW(a, unused, Opt<Variant>(Variant(std::int32_t{8})), {}), ResultOk)
+      << b_.link->FailureCause();
+  std::vector<std::int32_t> got;
+  for (std::int16_t k = 1; k <= 8; ++k) got.push_back(b_.link->ReadData(k).ToInt32());
+  EXPECT_EQ(got, (std::vector<std::int32_t>{0, 1, 0, 1, 0, 0, 0, 0}));
+  auto requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  ExpectRead(requests[0], kInputs, 0x101, 2);
+
+  // A word read after it gives its words, not bits of them.
+  sim_.SetWord(1, 1024, 0x1234);  // V2000
+  Variant v("V,2000");
+  ASSERT_EQ(b_.link->ReadPLCNW(v, unused, {}, {}), ResultOk) << b_.link->FailureCause();
+  std::int16_t first = 1;
+  EXPECT_EQ(b_.link->ReadData(first).ToInt32(), 0x1234);
+
+  // More points than ReadData holds: refused with its cause, nothing sent.
+  Requests();
+  Variant c("C,0");
+  EXPECT_EQ(b_.link->ReadPLCNW(c, unused, Opt<Variant>(Variant(std::int32_t{1001})), {}), ResultFailed);
+  EXPECT_EQ(b_.link->FailureCause(), "ReadSize 1001 asks for 1001 points, and ReadData holds 1000");
+  EXPECT_TRUE(Requests().empty());
 }
 
 TEST_F(UdpLinkEcomValues, AnArrayTooSmallFailsTheRead) {
@@ -226,17 +253,19 @@ TEST_F(UdpLinkEcomValues, BitAreasEndWhereTheNextAreaBegins) {
 }
 
 TEST_F(UdpLinkEcomValues, TheWholeCcmBufferIsOneRequest) {
-  // 1001 points from X0: one request of 1001 bytes.
-  Variant a("X,0"), points(VariantArray(1, 1001));
-  ASSERT_EQ(b_.link->ReadPLC(a, points, Variant(std::int32_t{1001}), {}, {}), ResultOk) << b_.link->FailureCause();
+  // Every X point, 1024 from X0: one request of the 128 bytes they lie in.
+  Variant a("X,0"), points(VariantArray(1, 1024));
+  ASSERT_EQ(b_.link->ReadPLC(a, points, Variant(std::int32_t{1024}), {}, {}), ResultOk) << b_.link->FailureCause();
   EXPECT_EQ(Values(points)[7], 1);
   EXPECT_EQ(Values(points)[9], 1);
   auto requests = Requests();
   ASSERT_EQ(requests.size(), 1u);
-  ExpectRead(requests[0], kInputs, 0x101, 1001);
-  // 1002 does not fit: refused, nothing sent.
-  Variant more(VariantArray(1, 1002));
-  EXPECT_EQ(b_.link->ReadPLC(a, more, Variant(std::int32_t{1002}), {}, {}), ResultFailed);
+  ExpectRead(requests[0], kInputs, 0x101, 128);
+  // 500 registers are 1000 bytes; 501 do not fit: refused, nothing sent.
+  Variant v0("V,0"), words(VariantArray(1, 501));
+  ASSERT_EQ(b_.link->ReadPLC(v0, words, Variant(std::int32_t{500}), {}, {}), ResultOk) << b_.link->FailureCause();
+  ExpectRead(Requests().at(0), kRegisters, 1, 1000);
+  EXPECT_EQ(b_.link->ReadPLC(v0, words, Variant(std::int32_t{501}), {}, {}), ResultFailed);
   EXPECT_EQ(b_.link->CurrentErrors(), "Error: CCM request length 1002 outside 1..1001 bytes");
   EXPECT_TRUE(Requests().empty());
   // A module refuses what runs past its memory, with its status.
