@@ -1,38 +1,21 @@
 #include "directnet/AddressRoad.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <string_view>
 
 #include "core/AddressString.h"
 #include "core/OctalText.h"
 #include "core/RuntimeError.h"
+#include "directnet/AddressTexts.h"
 #include "directnet/Blocks.h"
 
 namespace plc::dnet {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  const std::size_t b = text.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  return text.substr(b, text.find_last_not_of(' ') - b + 1);
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::string Octal(std::int32_t n) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%o", static_cast<unsigned>(n));
-  return text;
-}
-
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+// A piece of the host's text in a refusal, quoted and cut to a readable length.
+std::string Quoted(const std::string& text) { return "'" + Capped(text) + "'"; }
 
 struct Area {
   std::string_view type;  // compared by length first: a read resolves its address each time
@@ -75,7 +58,7 @@ std::optional<std::string> NumericText(const Variant& Address, std::string& why)
 }
 
 Resolution Refused(const std::string& address, const std::string& why) {
-  return Resolution{std::nullopt, "address " + Quoted(address) + " not understood: " + why};
+  return Resolution{std::nullopt, "address '" + address + "' not understood: " + why};
 }
 
 Resolution Finish(const std::string& address, std::int32_t station, const std::string& type,
@@ -83,7 +66,12 @@ Resolution Finish(const std::string& address, std::int32_t station, const std::s
   if (!StationByte(station))
     return Refused(address, "station " + std::to_string(station) + " is beyond " + std::to_string(kMaxStation));
   const std::string upper = Upper(type);
-  const std::string shownType = upper.empty() ? "V" : upper;
+  // Other letters read as V-memory, as they always have; a write to them would put the value
+  // in V-memory for a mistyped type ("YY,5" is V5), so it goes nowhere.
+  if (access == Access::Write && !upper.empty() && upper != "T" && &AreaOf(upper) == &kWords && upper != kWords.type)
+    return Refused(address, Quoted(type) + " is no memory type a write goes to (V, T, CT, S, SP, X, Y, C, GX or GY); "
+                                           "other letters are read as V-memory, never written");
+  const std::string shownType = Capped(upper.empty() ? "V" : upper);
   const std::int32_t last = LastNumber(upper);
   std::int32_t n = 0;
   try {
@@ -95,7 +83,7 @@ Resolution Finish(const std::string& address, std::int32_t station, const std::s
   }
   if (n < 0 || n > last) {
     const bool bit = AreaOf(upper).bit;
-    return Refused(address, shownType + Trim(number) + " is beyond " + shownType + Octal(last) + ", the last " +
+    return Refused(address, shownType + Capped(Trim(number)) + " is beyond " + shownType + OctalDigits(last) + ", the last " +
                                 shownType + (bit ? " point" : " address a header carries"));
   }
   return Resolution{ResolvedAddress{station, MapMemoryType(upper, n, access), upper, n}, {}};
@@ -126,7 +114,7 @@ std::string AddressText(const Variant& Address) {
   }
 }
 
-std::optional<SplitFields> SplitAddress(const std::string& text, std::string* why) {
+std::optional<SplitFields> SplitAddress(const std::string& text, std::string* why, std::int32_t lastStation) {
   auto refuse = [why](const std::string& reason) -> std::optional<SplitFields> {
     if (why) *why = reason;
     return std::nullopt;
@@ -140,8 +128,8 @@ std::optional<SplitFields> SplitAddress(const std::string& text, std::string* wh
       if (text[i] < '0' || text[i] > '9') continue;
       digit = true;
       station = station * 10 + (text[i] - '0');
-      // No station byte carries it.
-      if (station > kMaxStation) return refuse("the station before ';' is beyond " + std::to_string(kMaxStation));
+      // No station byte (module ID) carries it.
+      if (station > lastStation) return refuse("the station before ';' is beyond " + std::to_string(lastStation));
     }
     if (!digit) return refuse("no station number before ';'");
     fields.station = static_cast<std::int32_t>(station);
@@ -158,11 +146,34 @@ std::optional<SplitFields> SplitAddress(const std::string& text, std::string* wh
   }
   if (fields.type.empty()) return refuse("no memory type before ','");
   fields.number = Trim(rest.substr(comma + 1));
+  if (fields.number.empty()) return refuse("no number after ','");
   if (!IsDigitText(fields.number)) return refuse(Quoted(fields.number) + " after ',' is not a number");
   return fields;
 }
 
 std::int32_t LastNumber(const std::string& type) { return AreaOf(Upper(type)).last; }
+
+std::optional<ReadSpan> ReadSpanOf(const ResolvedAddress& target, std::int32_t count, std::string& why) {
+  if (!target.memory.bit || count < 1) return ReadSpan{target.memory.address, count, 0};
+  const Area& area = AreaOf(target.type);
+  if (std::int64_t{target.number} + count - 1 > area.last) {
+    why = std::to_string(count) + " points from " + target.type + OctalDigits(target.number) + " run past " +
+          target.type + OctalDigits(area.last) + ", the last " + target.type + " point";
+    return std::nullopt;
+  }
+  ReadSpan span{target.memory.address, 0, target.memory.bitIndex};
+  auto wordsFor = [count](std::int32_t firstBit) { return (firstBit + count + 15) / 16; };
+  span.words = wordsFor(span.firstBit);
+  // A word is two header addresses: its second may be the next area's, which the station
+  // refuses to read as this one. A start one address earlier keeps the read inside.
+  const std::int32_t lastHeader = area.base + area.last / 8;
+  if (span.address + 2 * span.words - 1 > lastHeader) {
+    span.address -= 1;
+    span.firstBit += 8;
+    span.words = wordsFor(span.firstBit);
+  }
+  return span;
+}
 
 MemoryAddress MapMemoryType(const std::string& type, std::int32_t n, Access access) {
   const std::string t = Upper(type);
@@ -174,7 +185,8 @@ MemoryAddress MapMemoryType(const std::string& type, std::int32_t n, Access acce
 
 Resolution ResolveAddress(const Variant& Address, std::int32_t defaultStation, Access access, TagForm tagForm,
                           TagDatabase& tags) {
-  const std::string shown = AddressText(Address);
+  // The address as refusals quote it, cut to a readable length.
+  const std::string shown = Capped(AddressText(Address));
   if (Address.IsArray()) return Refused(shown, "an address is one text or number, not an array");
   if (Address.IsEmpty()) return Refused(shown, "no address given");
   std::string why;
@@ -192,7 +204,7 @@ Resolution ResolveAddress(const Variant& Address, std::int32_t defaultStation, A
   if (!record)
     return Refused(shown, "no tag of that name (an address is TYPE,number such as V,2000, or an octal V-memory number)");
   const Variant& tagAddress = record->address;
-  const std::string tagShown = shown + " (tag of " + AddressText(tagAddress) + ")";
+  const std::string tagShown = shown + " (tag of " + Capped(AddressText(tagAddress)) + ")";
   if (tagForm == TagForm::FrameString) {
     AddressFields fields;
     if (!ParseAddressString(AddressText(tagAddress), fields))

@@ -15,6 +15,7 @@
 
 #include "core/TagDatabase.h"
 #include "core/Variant.h"
+#include "directnet/Blocks.h"
 
 namespace plc::dnet {
 
@@ -56,8 +57,10 @@ struct Resolution {
 // the station and whose reference address the number, with no memory type.
 enum class TagForm { TypedString, FrameString };
 
-// "station;TYPE,number" or "TYPE,number". nullopt when it is neither; why, in *why when given.
-std::optional<SplitFields> SplitAddress(const std::string& text, std::string* why = nullptr);
+// "station;TYPE,number" or "TYPE,number". nullopt when it is neither, or names a station
+// beyond lastStation; why, in *why when given.
+std::optional<SplitFields> SplitAddress(const std::string& text, std::string* why = nullptr,
+                                        std::int32_t lastStation = kMaxStation);
 
 // The header address of type letters (any case) and the converted number n. n must not be
 // beyond LastNumber.
@@ -65,6 +68,18 @@ MemoryAddress MapMemoryType(const std::string& type, std::int32_t n, Access acce
 // The highest number of the type (any case): the end of a bit area (a C write, F000h + n,
 // reaches as far as a C read), or the last word address a header carries.
 std::int32_t LastNumber(const std::string& type);
+
+// The word read that takes `count` values at a target: for a word type, count words from its
+// address; for a bit type, as many words as its points need (16 points a word), from its header
+// address (one earlier when the read's last byte would pass the end of the area), the points
+// starting at bit firstBit of the first word. nullopt, with why, when the points would run past
+// the type's last point.
+struct ReadSpan {
+  std::int32_t address = 0;
+  std::int32_t words = 0;
+  std::int32_t firstBit = 0;
+};
+std::optional<ReadSpan> ReadSpanOf(const ResolvedAddress& target, std::int32_t count, std::string& why);
 
 // The whole road. defaultStation is the Address property.
 Resolution ResolveAddress(const Variant& Address, std::int32_t defaultStation, Access access, TagForm tagForm,

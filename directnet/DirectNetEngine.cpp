@@ -26,13 +26,18 @@ constexpr const char* kPortClosed = "the port is closed (PortOpen is False)";
 
 std::string StationText(std::int32_t station) { return "station " + std::to_string(station); }
 
+// The first bytes only: a noisy line can leave hundreds waiting, and a failure text is read by
+// a user.
+constexpr std::size_t kShownBytes = 16;
+
 std::string HexText(std::span<const std::uint8_t> bytes) {
   std::string text;
   char one[4];
-  for (std::uint8_t b : bytes) {
+  for (std::uint8_t b : bytes.first(std::min(bytes.size(), kShownBytes))) {
     std::snprintf(one, sizeof one, "%02X", b);
     text += (text.empty() ? "" : " ") + std::string(one);
   }
+  if (bytes.size() > kShownBytes) return text + "h ... (" + std::to_string(bytes.size()) + " bytes)";
   return text + "h";
 }
 
@@ -109,7 +114,8 @@ std::string DirectNetEngine::WhyNotCompleted(std::uint32_t mine) const {
 
 // ---- Transaction starts -------------------------------------------------------------------
 
-bool DirectNetEngine::StartRead(std::int32_t station, std::int32_t address, std::int32_t count) {
+bool DirectNetEngine::StartRead(std::int32_t station, std::int32_t address, std::int32_t count,
+                                ReadConversion conversion) {
   failure_.clear();
   passThroughMode_ = false;
   if (state_.WriteCallActive) return Fail("a write call holds the line");
@@ -139,6 +145,8 @@ bool DirectNetEngine::StartRead(std::int32_t station, std::int32_t address, std:
   if (state_.WriteCallActive) return Fail("a write call took the line");
   state_.HeaderBlock = *header;
   state_.ByteCount = static_cast<std::int16_t>(2 * count);
+  if (conversion.values == 0) conversion.values = count;
+  reading_ = conversion;
   return OpenTransaction(station, *enquiry, Direction::Read);
 }
 
@@ -171,14 +179,14 @@ bool DirectNetEngine::StartBitWrite(std::int32_t station, std::int32_t address, 
 
 // ---- Waiting calls --------------------------------------------------------------------------
 
-bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t count) {
+bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t count, ReadConversion conversion) {
   failure_.clear();
   if (!port_.PortOpen()) return Fail(kPortClosed);  // no line to wait for
   bool lineFree = WaitSecondsFromNow(loop_, [this] { return state_.WriteIdle && !state_.WriteCallActive; }, kReplySeconds);
   lineFree = WaitSecondsFromNow(loop_, [this] { return state_.ReadIdle; }, kReplySeconds) && lineFree;
   if (!lineFree) state_.ResetAfterWait();
   state_.CallActive = true;
-  if (!StartRead(target.station, target.memory.address, count)) {
+  if (!StartRead(target.station, target.memory.address, count, conversion)) {
     state_.CallActive = false;
     return false;
   }
@@ -356,7 +364,8 @@ void DirectNetEngine::CompleteRead() {
   state_.EndRead();
   if (rules_.convertOnCompletion) {
     state_.ErrorText.clear();
-    FillReadValues(state_.ReadWords, state_.ByteCount / 2, LastIOType, LastBitIndex, readValues_);
+    completed_ = reading_;
+    FillReadValues(state_.ReadWords, completed_.values, completed_.ioType, completed_.bitIndex, readValues_);
   }
   if (Events.CommComplete) Events.CommComplete();
 }

@@ -40,11 +40,21 @@ struct EngineEvents {
   std::function<void(std::vector<Variant>& args)> CommEventModem;
 };
 
+// How the words of a read become ReadValues at its completion: by ioType (18 walks bits from
+// bitIndex of the first word on), from `values` of them (the points of a bit read, else the
+// words; 0: every word read). It travels with the read's transaction: a later call cannot
+// change what an earlier read delivers.
+struct ReadConversion {
+  std::int32_t ioType = 0;
+  std::int32_t bitIndex = 0;
+  std::int32_t values = 0;
+};
+
 // What differs between the controls that drive the engine.
 struct EngineRules {
   // ReadValues has indices 0..valuesUpper.
   std::int32_t valuesUpper = 200;
-  // A completed read turns its words into ReadValues by LastIOType, and empties ErrorText.
+  // A completed read turns its words into ReadValues by its conversion, and empties ErrorText.
   // Off, the words stay as they are in ReadWords and the error text is kept.
   bool convertOnCompletion = true;
 };
@@ -63,8 +73,9 @@ class DirectNetEngine {
   const LinkState& State() const { return state_; }
   SerialPort& Port() { return port_; }
 
-  // Sends the enquiry of a read of count words. True when it went out.
-  bool StartRead(std::int32_t station, std::int32_t address, std::int32_t count);
+  // Sends the enquiry of a read of count words, whose completion converts them as asked. True
+  // when it went out.
+  bool StartRead(std::int32_t station, std::int32_t address, std::int32_t count, ReadConversion conversion = {});
   // Sends the enquiry of a write of the words (each 0..65535, 1..255 of them) or of a
   // set ("D") / reset ("E").
   bool StartWordWrite(std::int32_t station, std::int32_t address, std::span<const std::int32_t> words);
@@ -72,7 +83,7 @@ class DirectNetEngine {
 
   // ReadPLC from the resolved address on: waits for the line, reads count words and waits for
   // the end of that read. True when this read completed; its words are in ReadWords.
-  bool WaitingRead(const ResolvedAddress& target, std::int32_t count);
+  bool WaitingRead(const ResolvedAddress& target, std::int32_t count, ReadConversion conversion = {});
   // WritePLC / WritePLCBit from the resolved address on: waits for the line, writes and waits
   // for the end. words are the values of a word write; value decides a set/reset. More than
   // 255 words are refused at once, with no wait.
@@ -96,9 +107,10 @@ class DirectNetEngine {
   void SendToComm(const std::string& line1);
   bool PassThroughMode() const { return passThroughMode_; }
 
-  // Per control: the values of the last completed read (ReadData), and how ReadDevice asked
-  // them to be turned into values.
+  // Per control: the values of the last completed read (ReadData) and how they were made, and
+  // how ReadDevice asked the word reads after it to be turned into values.
   VariantArray& ReadValues() { return readValues_; }
+  const ReadConversion& CompletedConversion() const { return completed_; }
   std::int32_t LastIOType = 0;
   std::int32_t LastBitIndex = 0;
 
@@ -153,6 +165,8 @@ class DirectNetEngine {
   std::string lineError_;
   Bytes oneByte_{0};  // the ACK or EOT going out: a transaction sends two
   VariantArray readValues_;
+  ReadConversion reading_;    // of the read on the line
+  ReadConversion completed_;  // of the read whose values ReadValues hold
   bool connected_ = false;     // Connected of a data event; only a host handler changes it
   bool carrierState_ = false;  // Connected of a carrier-detect event
   VariantArray modemData_{1, 1};

@@ -17,6 +17,7 @@
 #include "core/ResultCodes.h"
 #include "core/TagDatabase.h"
 #include "core/Variant.h"
+#include "directnet/BitWrites.h"
 #include "directnet/DirectNetEngine.h"
 
 namespace plc::dnet {
@@ -40,16 +41,14 @@ class SeqCallRoad {
   const std::string& Cause() const { return cause_; }
 
  private:
-  // A write whose address had a "b" bit marker: the text after it (empty, or a bit number).
-  struct BitMark {
-    bool marked = false;
-    std::string bit;
-    std::string whole;  // the address as given
-  };
-
   Result NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, Opt<std::int32_t> ioIdx,
                         bool device);
-  Result Write(const Variant& address, Variant& ABValue, Opt<std::int16_t> WriteSize, const BitMark& mark);
+  // How the read's completion makes ReadValues: a point's bits; the ioType a ReadDevice of words
+  // gives (deviceIoType, not negative); else that of the last ReadDevice of words.
+  ReadConversion Conversion(const ResolvedAddress& target, const ReadSpan& span, std::int32_t count,
+                            std::int32_t deviceIoType, std::int32_t deviceBit = 0) const;
+  // pstr as the host gave it; a Marked mark names the address before its "b".
+  Result Write(const Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, const BitMark& mark);
   // Records why the call failed; ResultFailed.
   Result Failed(std::string why);
   // As Failed, and the reason is ReadErrors' text too: a write refused for what it asks.

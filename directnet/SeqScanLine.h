@@ -8,6 +8,7 @@
 
 #include "core/ScanEngine.h"
 #include "directnet/DirectNetEngine.h"
+#include "directnet/ReadValues.h"
 #include "directnet/SeqCallRoad.h"
 
 namespace plc::dnet {
@@ -29,10 +30,17 @@ class SeqScanLine final : public ScanLine {
   }
   // Every transaction of the thread's line is numbered, whichever control began it.
   std::uint32_t RequestsBegun() const override { return engine_.State().Transaction; }
-  // The words of the read that just completed, from 1, as the reply carried them.
+  // What the read that just completed carried, from 1: its points (0 or 1) for a bit address,
+  // else its words as the reply carried them.
   std::vector<Variant> CompletedWords() const {
-    const LinkState& s = engine_.State();
     std::vector<Variant> words;
+    const ReadConversion& read = engine_.CompletedConversion();
+    if (read.ioType == kBitIoType) {
+      const VariantArray& points = engine_.ReadValues();
+      for (std::int32_t k = 1; k <= read.values && points.Contains(k); ++k) words.push_back(points.Get(k));
+      return words;
+    }
+    const LinkState& s = engine_.State();
     for (std::int32_t k = 1; k <= s.ByteCount / 2 && k <= kLastReadWord; ++k) words.emplace_back(s.ReadWords[k]);
     return words;
   }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/RuntimeError.h"
+#include "directnet/AddressTexts.h"
 #include "directnet/Blocks.h"
 
 namespace plc::dnet {
@@ -32,7 +33,7 @@ std::optional<std::int32_t> WordOf(const Variant& v, std::string& why) {
 
 std::string Shown(const Variant& v) {
   try {
-    return v.ToString();
+    return Capped(v.ToString());
   } catch (const RuntimeError&) {
     return "(no text)";
   }

@@ -29,6 +29,11 @@ CcmForm::~CcmForm() {
   if (libraryOpen_) EtherCCMClose();
 }
 
+void CcmForm::ClearTrace() {
+  trace_ = {};
+  if (api_ && libraryOpen_) api_->SetTrace({});
+}
+
 void CcmForm::EtherCCMOpen(std::string& errorText, std::int16_t protocol, std::int16_t deviceTimeOut) {
   // A repeated open would otherwise leave the earlier devices and socket open.
   if (libraryOpen_) EtherCCMClose();

@@ -52,6 +52,8 @@ class CcmForm {
   const std::string& FailureDetail() const { return detail_; }
   // Datagrams the library sends and receives go to hook, from the next open on.
   void SetTrace(TraceHook hook) { trace_ = std::move(hook); }
+  // No datagram goes to the hook any more, from now on: its owner is going away.
+  void ClearTrace();
   // Forgets what is open without calling the library: at thread exit the library's own
   // per-thread state may already be gone, and it closes its sockets itself.
   void Abandon() {

@@ -35,7 +35,8 @@ std::string ShownText(const Variant& value);
 //   CT: 33h, n/8+321h   GX: 32h, n/8+1      GY: 33h, n/8+1     (bit types: bit n mod 8)
 CcmTarget MapEcomType(const std::string& type, std::int32_t n);
 
-// The last number of a memory type whose CCM address still fits the 16-bit field.
+// The last number of a memory type: a bit type's last point (X1777, Y1777, C3777, SP777, S1777,
+// T377, CT377, GX3777, GY3777), a register's last CCM address within the 16-bit field.
 std::int32_t LastEcomNumber(const std::string& type);
 
 struct EcomAddress {
@@ -57,7 +58,8 @@ struct EcomResolution {
 // the digits before ";" are the station, then TYPE,number (blanks around the number allowed).
 // Anything else is a tag name whose address is read the same way (a number or digits in it
 // being V-memory). Refused: what does not resolve, a number with a digit 8 or 9, a station
-// beyond 255, and a number whose CCM address would not fit the 16-bit field.
+// beyond 255, a point beyond its area and a register whose CCM address would not fit the 16-bit
+// field.
 EcomResolution ResolveEcomAddress(const Variant& address, std::int16_t defaultStation, TagDatabase& tags = Tags());
 
 }  // namespace plc::ecom

@@ -12,13 +12,20 @@ CcmForm& EcomLinkState::Form() {
   return *form_;
 }
 
-void EcomLinkState::Open(TraceHook trace) {
+void EcomLinkState::Open(TraceHook trace, const void* owner) {
   CcmForm& form = Form();
+  traceOwner_ = owner;
   form.SetTrace(std::move(trace));
   form.EtherCCMOpen(ErrorText, Protocol, DeviceTimeOut);
   EcomOpen = ErrorText.empty();
   OpenFailure = ErrorText;
   if (!form.FailureDetail().empty()) OpenFailure += " (" + form.FailureDetail() + ")";
+}
+
+void EcomLinkState::DropTrace(const void* owner) {
+  if (!form_ || owner != traceOwner_) return;
+  form_->ClearTrace();
+  traceOwner_ = nullptr;
 }
 
 std::string EcomLinkState::Close(std::string why) {

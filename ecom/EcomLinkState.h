@@ -42,8 +42,11 @@ struct EcomLinkState {
   CcmForm& Form();
 
   // PortOpen in ECOM mode: opens (again) with the shared protocol and device time-out; the
-  // library's datagrams go to trace.
-  void Open(TraceHook trace = {});
+  // library's datagrams go to trace, which belongs to owner (the control that opened).
+  void Open(TraceHook trace = {}, const void* owner = nullptr);
+  // The owner goes away while the transport stays open for the other controls: its trace,
+  // which may call into what goes with it, is taken out of the library.
+  void DropTrace(const void* owner);
   // Closes the transport if it is open; EcomOpen becomes False and why is what a later request
   // is told. The close status is returned.
   std::string Close(std::string why = "PortOpen was set to False");
@@ -67,6 +70,7 @@ struct EcomLinkState {
 
  private:
   std::unique_ptr<CcmForm> form_;
+  const void* traceOwner_ = nullptr;
 };
 
 // This thread's record.

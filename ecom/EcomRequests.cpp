@@ -1,9 +1,13 @@
 #include "ecom/EcomRequests.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "core/Enums.h"
-#include "core/RuntimeError.h"
 #include "core/WallSeconds.h"
 #include "directnet/AddressRoad.h"
+#include "directnet/AddressTexts.h"
+#include "directnet/BitWrites.h"
 #include "directnet/ReadValues.h"
 
 namespace plc::ecom {
@@ -11,21 +15,14 @@ namespace {
 
 constexpr std::int64_t kBusyWaitSeconds = 2;
 constexpr std::int16_t kIoSetReset = 1;
+// ReadData's last index.
+constexpr std::int32_t kLastCcmWord = static_cast<std::int32_t>(kCcmBufferSize) - 1;
 
 // Clears the busy flag however the request ends.
 struct BusyFlag {
   EcomLinkState& link;
   ~BusyFlag() { link.EcomBusy = false; }
 };
-
-std::string Octal(std::int32_t n) {
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char>('0' + n % 8));
-    n /= 8;
-  } while (n > 0);
-  return digits;
-}
 
 }  // namespace
 
@@ -68,12 +65,37 @@ Result EcomRequests::Read(const Variant& Address, Variant* storeInto, std::int32
   const auto address = Resolve(Address);
   if (!address) return ResultFailed;
   const CcmTarget& target = address->target;
+  // A register read asks for its words; a bit read for the bytes its points lie in.
+  std::int32_t size = readSize;
   if (target.bit) {
     IOType.Put(dnet::kBitIoType);
     ioIdx.Put(target.bitIndex);
+    // The points after the last of the area are another area's: never handed over as these.
+    const std::int32_t last = LastEcomNumber(address->type);
+    if (readSize > 1 && std::int64_t{address->number} + readSize - 1 > last) {
+      const std::string why = std::to_string(readSize) + " points from " + address->type +
+                              dnet::OctalDigits(address->number) + " run past " + address->type +
+                              dnet::OctalDigits(last) + ", the last " + address->type + " point";
+      return Refuse("Error: " + why, "address '" + ShownText(Address) + "': " + why);
+    }
+    if (!storeInto && readSize > kLastCcmWord) {
+      const std::string why = "ReadSize " + std::to_string(readSize) + " asks for " + std::to_string(readSize) +
+                              " points, and ReadData holds " + std::to_string(kLastCcmWord);
+      return Refuse("Error: " + why, why);
+    }
+    if (readSize >= 1) size = (target.bitIndex + readSize + 7) / 8;
   }
-  if (!Request(*address, readSize, Variant(), false)) return ResultFailed;
-  if (!storeInto) return ResultOk;
+  if (!Request(*address, size, Variant(), false)) return ResultFailed;
+  if (!storeInto) {
+    // ReadData gives a non-waiting read's points one by one, as it gives a word read's words.
+    if (target.bit) {
+      CcmWordArray& words = link_.CcmWords();
+      std::vector<std::int32_t> points;
+      for (std::int32_t k = 1; k <= readSize; ++k) points.push_back(dnet::WalkBit(words, target.bitIndex, k));
+      std::copy(points.begin(), points.end(), words.begin() + 1);
+    }
+    return ResultOk;
+  }
   // UdpLink has no BCD form: ioBCD gives the words themselves.
   std::int16_t ioType = target.bit ? dnet::kBitIoType : IOType.ValueOr(ioWord);
   if (ioType == ioBCD) ioType = ioWord;
@@ -93,11 +115,18 @@ Result EcomRequests::Write(const Variant& pstr, const Variant& values, std::int3
   // Digits as text are a number too, as the serial path reads them.
   if (pstr.IsNumeric() || (pstr.IsString() && dnet::IsDigitText(pstr.ToString()))) {
     IOType.Put(ioWord);
-  } else if (const std::string text = pstr.IsString() ? pstr.ToString() : std::string();
-             text.find_first_of("bB") != std::string::npos && !TagRecordOfName(text)) {
+  } else if (const dnet::BitMark mark = dnet::FindBitMark(pstr); mark.form == dnet::BitMark::Form::Unreadable) {
+    const std::string why = dnet::UnreadableMarkRefusal(pstr);
+    return Refuse("Error: " + why, why);
+  } else if (mark.form == dnet::BitMark::Form::Marked) {
+    IOType.Put(kIoSetReset);
+    // A name that is no address even before its "b" is refused as the name it is.
+    if (EcomResolution cut = ResolveEcomAddress(Variant(mark.address), link_.Line.DefaultStation); !cut.address) {
+      const std::string why = ResolveEcomAddress(pstr, link_.Line.DefaultStation).refusal;
+      return Refuse("Error: " + why, why);
+    }
     // The classic road cuts the address at its "b" and writes the word there: every other bit
     // of it would be overwritten.
-    IOType.Put(kIoSetReset);
     return Refuse("Error: the single-bit write " + ShownText(pstr) + " is not available in ECOM mode",
                   "the single-bit write '" + ShownText(pstr) +
                       "' is not available in ECOM mode: a CCM write sends whole words, so it would "
@@ -116,7 +145,15 @@ Result EcomRequests::Write(const Variant& pstr, const Variant& values, std::int3
     return Refuse("Error: a write to the bit address " + text + " is not available in ECOM mode",
                   "a write to the bit address '" + text +
                       "' is not available in ECOM mode: a CCM write sends whole bytes, so it would set " +
-                      address->type + Octal(first) + ".." + address->type + Octal(first + 7) + " all at once");
+                      address->type + dnet::OctalDigits(first) + ".." + address->type + dnet::OctalDigits(first + 7) +
+                      " all at once");
+  }
+  // Other letters read as V-memory; a write there would put the value in V-memory for a
+  // mistyped type ("YY,5" is V5).
+  if (!address->type.empty() && address->type != "V") {
+    const std::string why = "address '" + ShownText(pstr) + "' not understood: '" + address->type +
+                            "' is no memory type a write goes to (V; other letters are read as V-memory, never written)";
+    return Refuse("Error: " + why, why);
   }
   return Request(*address, writeSize, values, true) ? ResultOk : ResultFailed;
 }

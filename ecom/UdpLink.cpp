@@ -10,6 +10,7 @@
 #include "core/TagDatabase.h"
 #include "directnet/AddressRoad.h"
 #include "directnet/Blocks.h"
+#include "directnet/ReadSize.h"
 #include "ecom/EcomLinkState.h"
 
 namespace plc {
@@ -41,12 +42,15 @@ UdpLink::UdpLink(std::unique_ptr<SerialPort> port)
   WireScan();
 }
 
-// The last UdpLink of the thread closes the ECOM transport it shared.
+// The last UdpLink of the thread closes the ECOM transport it shared; one that goes before the
+// others takes its host's trace out of the transport it opened.
 UdpLink::~UdpLink() {
   auto& link = ecom::EcomLink();
   if (--link.Controls <= 0) {
     link.Controls = 0;
     link.Close("the last UdpLink of the thread closed it");
+  } else {
+    link.DropTrace(this);
   }
 }
 
@@ -162,7 +166,7 @@ void UdpLink::SetPortOpen(bool value) {
   // the thread's protocol and device time-out, its datagrams traced where the host traces
   // serial lines; False closes it.
   if (value) {
-    ecom::EcomLink().Open(Host().SerialTrace());
+    ecom::EcomLink().Open(Host().SerialTrace(), this);
   } else {
     ecom::EcomLink().Close();
   }
@@ -173,22 +177,6 @@ void UdpLink::SetPortOpen(bool value) {
 namespace {
 
 constexpr std::int16_t kIoSetReset = 1;
-
-// ReadSize as the caller gave it; 1 when omitted or Empty (an Empty one is written back as 1);
-// nullopt when it is no number.
-std::optional<std::int32_t> SizeArgument(Opt<Variant>& size) {
-  if (size.IsMissing()) return 1;
-  try {
-    Variant v = size.ValueOr(Variant());
-    if (v.IsEmpty()) {
-      size.Put(Variant(std::int32_t{1}));
-      return 1;
-    }
-    return v.ToInt32();
-  } catch (const RuntimeError&) {
-    return std::nullopt;
-  }
-}
 
 }  // namespace
 
@@ -224,10 +212,10 @@ Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadS
     NoteFailure("a write call of this thread is still running; a read from inside it is refused");
     return ResultFailed;
   }
-  auto size = SizeArgument(ReadSize);
+  auto size = dnet::ReadSizeArgument(ReadSize);
   if (!size) {
-    if (EcomMode()) link.ErrorText = "Error: ReadSize is not a number";
-    NoteFailure("ReadSize is not a number");
+    if (EcomMode()) link.ErrorText = "Error: " + dnet::ReadSizeRefusal(ReadSize);
+    NoteFailure(dnet::ReadSizeRefusal(ReadSize));
     return ResultFailed;
   }
   if (IOType.ValueOr(0) == ioFloat) {
@@ -250,9 +238,9 @@ Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadS
 Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
   ClearFailure();
   auto& link = ecom::EcomLink();
-  auto size = SizeArgument(ReadSize);
+  auto size = dnet::ReadSizeArgument(ReadSize);
   if (!EcomMode())
-    return SerialNoted(size ? serial_.StartRead(Address, *size) : serial_.Failed("ReadSize is not a number"));
+    return SerialNoted(size ? serial_.StartRead(Address, *size) : serial_.Failed(dnet::ReadSizeRefusal(ReadSize)));
   if (!link.EcomOpen) {
     NoteFailure(NotOpenCause());
     return ResultFailed;
@@ -262,8 +250,8 @@ Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt
     return ResultFailed;
   }
   if (!size) {
-    link.ErrorText = "Error: ReadSize is not a number";
-    NoteFailure("ReadSize is not a number");
+    link.ErrorText = "Error: " + dnet::ReadSizeRefusal(ReadSize);
+    NoteFailure(dnet::ReadSizeRefusal(ReadSize));
     return ResultFailed;
   }
   const Result result = EcomRead(Address, nullptr, *size, IOType, {});

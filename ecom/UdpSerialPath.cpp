@@ -1,12 +1,12 @@
 #include "ecom/UdpSerialPath.h"
 
 #include <charconv>
-#include <cstdio>
 
 #include "core/Enums.h"
 #include "core/IoDataType.h"
-#include "core/RuntimeError.h"
 #include "directnet/AddressRoad.h"
+#include "directnet/AddressTexts.h"
+#include "directnet/BitWrites.h"
 #include "directnet/Blocks.h"
 #include "directnet/ReadValues.h"
 #include "directnet/WriteWords.h"
@@ -19,18 +19,6 @@ constexpr std::int32_t kLastHeaderAddress = 0xFFFF;
 constexpr std::int16_t kIoSetReset = 1;
 constexpr const char* kAddressForm = "this path takes a header address in decimal (1024 is V2000), or a tag holding one";
 
-std::string Trim(const std::string& text) {
-  const std::size_t b = text.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  return text.substr(b, text.find_last_not_of(' ') - b + 1);
-}
-
-std::string Hex(std::int32_t address) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04Xh", static_cast<unsigned>(address));
-  return text;
-}
-
 // Digits (blanks around them allowed) as a header address; nullopt for anything that is no
 // number, why in *why for a number no header carries.
 std::optional<std::int32_t> DigitAddress(const Variant& v, std::string& why) {
@@ -38,24 +26,24 @@ std::optional<std::int32_t> DigitAddress(const Variant& v, std::string& why) {
   if (v.IsNumeric()) {
     const double d = v.ToDouble();
     if (d >= 0 && d <= kLastHeaderAddress && d == static_cast<std::int32_t>(d)) return static_cast<std::int32_t>(d);
-    why = d > kLastHeaderAddress ? v.ToString() + beyond : "a header address is a whole number 0.." +
-                                                              std::to_string(kLastHeaderAddress) + ", not " + v.ToString();
+    why = d > kLastHeaderAddress ? dnet::Capped(v.ToString()) + beyond : "a header address is a whole number 0.." +
+                                                              std::to_string(kLastHeaderAddress) + ", not " + dnet::Capped(v.ToString());
     return std::nullopt;
   }
   if (!v.IsString()) return std::nullopt;
-  const std::string text = Trim(v.ToString());
+  const std::string text = dnet::Trim(v.ToString());
   if (!dnet::IsDigitText(text)) return std::nullopt;
   std::int32_t n = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
   if (ec != std::errc() || end != text.data() + text.size() || n > kLastHeaderAddress) {
-    why = text + beyond;
+    why = dnet::Capped(text) + beyond;
     return std::nullopt;
   }
   return n;
 }
 
 SerialAddress Refused(const Variant& Address, const std::string& why) {
-  return SerialAddress{std::nullopt, "address '" + dnet::AddressText(Address) + "' not understood: " + why};
+  return SerialAddress{std::nullopt, "address '" + dnet::Capped(dnet::AddressText(Address)) + "' not understood: " + why};
 }
 
 }  // namespace
@@ -68,13 +56,13 @@ SerialAddress SerialHeaderAddress(const Variant& Address, TagDatabase& tags) {
   if (!why.empty()) return Refused(Address, why);
   if (!Address.IsString()) return Refused(Address, kAddressForm);
   const std::string name = Address.ToString();
-  if (Trim(name).empty()) return Refused(Address, "no address given");
+  if (dnet::Trim(name).empty()) return Refused(Address, "no address given");
   if (name.find_first_of(";,") != std::string::npos)
     return Refused(Address, std::string(kAddressForm) + "; no station;TYPE,number strings");
   const TagRecord* record = TagRecordOfName(name, tags);
   if (!record) return Refused(Address, "no tag of that name (" + std::string(kAddressForm) + ")");
   if (auto n = DigitAddress(record->address, why)) return SerialAddress{n, {}};
-  return Refused(Address, "the tag holds " + dnet::AddressText(record->address) + ": " + (why.empty() ? kAddressForm : why));
+  return Refused(Address, "the tag holds " + dnet::Capped(dnet::AddressText(record->address)) + ": " + (why.empty() ? kAddressForm : why));
 }
 
 UdpSerialPath::UdpSerialPath(SerialPort& port, EcomLinkState& link, std::function<void()> commComplete,
@@ -125,45 +113,45 @@ Result UdpSerialPath::WritePLC(const Variant& pstr, const Variant& values, std::
   Variant address = pstr;
   if (pstr.IsNumeric() || (pstr.IsString() && dnet::IsDigitText(pstr.ToString()))) {
     ioType = ioWord;
-  } else if (pstr.IsString() && !TagRecordOfName(pstr.ToString(), tags_)) {
+  } else {
     // A "b" marks a set/reset and ends the address; a tag is looked up by its whole name first.
-    const std::string text = pstr.ToString();
-    if (const std::size_t b = text.find_first_of("bB"); b != std::string::npos) {
-      const std::string after = Trim(text.substr(b + 1));
-      if (!after.empty() && dnet::IsDigitText(after)) {
-        IOType.Put(kIoSetReset);
-        return Refused("'" + text + "' names bit " + after + " of a word, which this line cannot write alone: the "
-                      "station has no bit write for words, and reading the word first could undo what the PLC "
-                      "changes in between; write the whole word");
-      }
-      address = Variant(text.substr(0, b));
+    const dnet::BitMark mark = dnet::FindBitMark(pstr, tags_);
+    if (mark.form == dnet::BitMark::Form::Unreadable) return Failed(dnet::UnreadableMarkRefusal(pstr));
+    if (mark.form == dnet::BitMark::Form::Marked) {
+      IOType.Put(kIoSetReset);
+      if (!mark.bit.empty()) return Refused(dnet::BitOfAWordRefusal(pstr.ToString(), mark.bit));
+      address = Variant(mark.address);
       ioType = kIoSetReset;
     }
   }
   IOType.Put(ioType);
-  return Write(address, values, writeSize, ioType == kIoSetReset);
+  return Write(address, values, writeSize, ioType == kIoSetReset, pstr);
 }
 
 Result UdpSerialPath::WritePLCBit(const Variant& pstr, const Variant& values, std::int32_t writeSize) {
   cause_.clear();
-  return Write(pstr, values, writeSize, true);
+  return Write(pstr, values, writeSize, true, pstr);
 }
 
-Result UdpSerialPath::Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset) {
+Result UdpSerialPath::Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset,
+                            const Variant& pstr) {
   const auto header = SerialHeaderAddress(address, tags_);
-  if (!header.address) return Failed(header.refusal);
+  if (!header.address) {
+    // Not even as an address before its "b": the text as given is what was not understood.
+    const auto whole = SerialHeaderAddress(pstr, tags_);
+    return Failed(whole.address ? header.refusal : whole.refusal);
+  }
   std::vector<std::int32_t> words;
   bool set = false;
   if (setReset) {
     if (*header.address < kFirstSetReset || *header.address > kLastSetReset)
-      return Refused("a set or reset reaches only C points, header addresses " + Hex(kFirstSetReset) + " to " +
-                    Hex(kLastSetReset) + "; " + Hex(*header.address) + " is none (its header would name no bit)");
-    try {
-      const Variant& v = values.IsArray() ? values.Array().Get(1) : values;
-      set = v.ToDouble() == 1.0;
-    } catch (const RuntimeError&) {
-      return Failed("no value 1 (set) or 0 (reset) to write");
-    }
+      return Refused("a set or reset reaches only C points, header addresses " + dnet::HexAddress(kFirstSetReset) +
+                     " to " + dnet::HexAddress(kLastSetReset) + "; " + dnet::HexAddress(*header.address) +
+                     " is none (its header would name no bit)");
+    std::string why;
+    const auto setOrReset = dnet::SetOrReset(values, &why);
+    if (!setOrReset) return Failed(why);
+    set = *setOrReset;
   } else {
     auto packed = dnet::WriteWords(values, std::max(writeSize, 1));
     if (!packed.words) return Failed(packed.refusal);

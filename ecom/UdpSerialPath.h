@@ -44,7 +44,7 @@ class UdpSerialPath {
   // WritePLC: writeSize values (doubled already for ioFloat). A numeric address makes IOType 0; a
   // "b" after a non-numeric one that names no tag makes it 1 (a set/reset), as does IOType 1.
   Result WritePLC(const Variant& pstr, const Variant& values, std::int32_t writeSize, Opt<std::int16_t>& IOType);
-  // WritePLCBit: a set (value 1) or reset (any other value) of a C point.
+  // WritePLCBit: a set (1 or True) or reset (0 or False) of a C point; other values are refused.
   Result WritePLCBit(const Variant& pstr, const Variant& values, std::int32_t writeSize);
 
   // Why the last call failed; empty after one that succeeded.
@@ -53,7 +53,9 @@ class UdpSerialPath {
   Result Failed(std::string why);
 
  private:
-  Result Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset);
+  // address: pstr, or what precedes its "b".
+  Result Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset,
+               const Variant& pstr);
   // As Failed, and the reason is ReadErrors' text too: a write refused for what it asks.
   Result Refused(std::string why);
   dnet::ResolvedAddress Target(std::int32_t headerAddress, bool bit) const;

@@ -23,6 +23,7 @@
 #include "directnet/SeqLink.h"
 #include "platform/ComponentHost.h"
 #include "platform/PseudoTerminalLink.h"
+#include "tests/support/OpenOnLine.h"
 #include "tests/support/Pty.h"
 #include "tools/plcsim/DirectNetSimulator.h"
 
@@ -54,11 +55,7 @@ void SeqLinkReads(benchmark::State& state) {
   test::ScopedCommPort mapping(kCommPort, theLine->link.PathA());
   StandaloneHost host;
   SeqLink link;
-  link.SetHost(&host);
-  link.InitProperties();
-  link.SetCommPort(kCommPort);
-  link.SetSettings("9600,n,8,1");
-  link.SetPortOpen(true);
+  test::OpenOnLine(link, host, kCommPort);
   Variant values(VariantArray(1, count));
   const double cpu0 = ThreadCpuMicros();
   for (auto _ : state) {

@@ -54,13 +54,6 @@ std::uint16_t UdpSocket::LocalPort() const {
   return ntohs(a.sin_port);
 }
 
-std::uint32_t UdpSocket::LocalAddress() const {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
-  return ntohl(a.sin_addr.s_addr);
-}
-
 std::optional<std::uint32_t> LocalAddressTowards(const ModuleAddress& to) {
   // Connecting a datagram socket only looks the route up.
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

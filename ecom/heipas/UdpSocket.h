@@ -31,7 +31,6 @@ class UdpSocket {
 
   int Fd() const { return fd_; }
   std::uint16_t LocalPort() const;
-  std::uint32_t LocalAddress() const;  // host order
   bool SendTo(const ModuleAddress& to, std::span<const std::uint8_t> bytes) const;
   // The next datagram, or nullopt once the deadline has passed (or the socket failed).
   std::optional<Received> ReceiveUntil(Deadline deadline) const;

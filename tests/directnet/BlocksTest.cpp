@@ -215,8 +215,48 @@ TEST(DirectNetAddressRoad, FuzzFindingsStayFixed) {
   }
   EXPECT_EQ(ResolveAddress(Variant("V,1333272"), 1, Access::Read, TagForm::TypedString, tags).refusal,
             "address 'V,1333272' not understood: V1333272 is beyond V177777, the last V address a header carries");
-  EXPECT_EQ(ResolveAddress(Variant("Q,1333272"), 1, Access::Write, TagForm::TypedString, tags).refusal,
+  EXPECT_EQ(ResolveAddress(Variant("Q,1333272"), 1, Access::Read, TagForm::TypedString, tags).refusal,
             "address 'Q,1333272' not understood: Q1333272 is beyond Q177777, the last Q address a header carries");
+}
+
+// Other letters read as V-memory; a write to them goes nowhere, since a mistyped type ("YY,5")
+// would put the value in V5.
+TEST(DirectNetAddressRoad, OtherTypeLettersAreReadButNeverWritten) {
+  TagDatabase tags;
+  for (const char* address : {"YY,5", "Q,1333272", "q,5", "VB,2000", "2;Z,7"}) {
+    const Resolution write = ResolveAddress(Variant(address), 1, Access::Write, TagForm::TypedString, tags);
+    EXPECT_FALSE(write) << address;
+    EXPECT_NE(write.refusal.find("is no memory type a write goes to (V, T, CT, S, SP, X, Y, C, GX or GY)"),
+              std::string::npos)
+        << write.refusal;
+  }
+  const Resolution read = ResolveAddress(Variant("YY,5"), 1, Access::Read, TagForm::TypedString, tags);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->memory, (MemoryAddress{5, false, 0}));
+  for (const char* address : {"V,5", "v,5", "T,5", "CT,5", "S,5", "SP,5", "C,5", "5", " 2 ; V , 5"})
+    EXPECT_TRUE(ResolveAddress(Variant(address), 1, Access::Write, TagForm::TypedString, tags)) << address;
+}
+
+// A refusal quotes the host's text cut short: an address of thousands of characters (a pasted
+// file, a runaway tag) gives a text a user can read.
+TEST(DirectNetAddressRoad, RefusalsQuoteLongTextCutShort) {
+  TagDatabase tags;
+  const std::string digits(5000, '7');
+  tags.AddTag(1, Variant("runaway"), Variant("V," + digits));
+  for (const Variant& address : {Variant("V," + digits), Variant(std::string(5000, 'x')), Variant("runaway"),
+                                 Variant("V,1" + std::string(4000, 'z'))}) {
+    for (Access access : {Access::Read, Access::Write}) {
+      const Resolution r = ResolveAddress(address, 1, access, TagForm::TypedString, tags);
+      ASSERT_FALSE(r);
+      EXPECT_LT(r.refusal.size(), 400u) << r.refusal;
+      EXPECT_NE(r.refusal.find("..."), std::string::npos) << r.refusal;
+    }
+  }
+  const Resolution letters = ResolveAddress(Variant(std::string(5000, 'Q') + ",7"), 1, Access::Write, TagForm::TypedString, tags);
+  EXPECT_LT(letters.refusal.size(), 400u) << letters.refusal;
+  EXPECT_EQ(ResolveAddress(Variant("V," + digits), 1, Access::Read, TagForm::TypedString, tags).refusal,
+            "address 'V," + std::string(58, '7') + "...' not understood: V" + std::string(60, '7') +
+                "... is beyond V177777, the last V address a header carries");
 }
 
 TEST(DirectNetReadValues, FixedPointBitWalkAndBcd) {

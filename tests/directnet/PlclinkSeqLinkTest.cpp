@@ -177,6 +177,33 @@ TEST(PlclinkSeqLink, EveryRefusalSaysWhy) {
   });
 }
 
+// poll reads points with ReadPLCNW: each one a bit, as read does (it printed the byte, 133);
+// and the end of the C area is read through the word at 41FEh (the word at 41FFh ran into
+// 4200h, which the station refuses).
+TEST(PlclinkSeqLink, PollOfPointsAndTheLastCPoints) {
+  test::PtyLink line;
+  sim::DirectNetSimulator station({line.PathB(), {1}});
+  station.SetWord(1, 0x4100, 133);     // X0, X2, X7
+  station.SetByte(1, 0x41FF, 0x80);    // C1777
+  station.SetByte(1, 0x41F8, 0x01);    // C1700
+  auto one = Plclink(line.PathA(), {"poll", "X,7", "--times", "1"});
+  EXPECT_EQ(one.exitCode, 0) << one.err;
+  ASSERT_GE(one.OutLines().size(), 2u) << one.out;
+  EXPECT_EQ(one.OutLines()[1], "1");
+  auto three = Plclink(line.PathA(), {"poll", "X,7", "3", "--times", "1"});
+  EXPECT_EQ(three.exitCode, 0) << three.err;
+  ASSERT_GE(three.OutLines().size(), 2u) << three.out;
+  EXPECT_EQ(three.OutLines()[1], "1 0 0");
+  for (const auto& [args, out] : {std::pair{std::vector<std::string>{"read", "C,1777"}, "1\n"},
+                                  {{"read", "C,1770", "8"}, "0 0 0 0 0 0 0 1\n"},
+                                  {{"read", "C,1700", "8"}, "1 0 0 0 0 0 0 0\n"}}) {
+    auto read = Plclink(line.PathA(), args);
+    EXPECT_EQ(read.exitCode, 0) << args[1] << ": " << read.err;
+    EXPECT_EQ(read.out, out) << args[1];
+  }
+  EXPECT_EQ(station.Counts().refused, 0) << "no request the station refused";
+}
+
 TEST(PlclinkSeqLink, AddressesNoHeaderCarriesFailWithTheirTextAndSendNothing) {
   test::PtyLink line;
   sim::DirectNetSimulator station({line.PathB(), {1}});
@@ -187,8 +214,13 @@ TEST(PlclinkSeqLink, AddressesNoHeaderCarriesFailWithTheirTextAndSendNothing) {
             "the last V address a header carries\n");
   auto write = Plclink(line.PathA(), {"write", "Q,1333272", "5"});
   EXPECT_EQ(write.exitCode, 1);
-  EXPECT_NE(write.err.find("address 'Q,1333272' not understood: Q1333272 is beyond Q177777"), std::string::npos)
+  EXPECT_NE(write.err.find("address 'Q,1333272' not understood: 'Q' is no memory type a write goes to"),
+            std::string::npos)
       << write.err;
+  auto far = Plclink(line.PathA(), {"write", "V,1333272", "5"});
+  EXPECT_EQ(far.exitCode, 1);
+  EXPECT_NE(far.err.find("address 'V,1333272' not understood: V1333272 is beyond V177777"), std::string::npos)
+      << far.err;
   EXPECT_EQ(station.Counts().bytes, 0);
 }
 

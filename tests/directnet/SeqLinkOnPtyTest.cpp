@@ -11,6 +11,7 @@
 #include "platform/ComponentHost.h"
 #include "platform/EventLoop.h"
 #include "tests/support/LineTiming.h"
+#include "tests/support/OpenOnLine.h"
 #include "tests/support/Pty.h"
 #include "tests/support/VanishingStationLine.h"
 #include "tools/plcsim/DirectNetSimulator.h"
@@ -28,12 +29,7 @@ class SeqLinkOnPty : public testing::Test {
  protected:
   SeqLinkOnPty() {
     dnet::SeqLinkState() = dnet::LinkState{};
-    link_.SetHost(&host_);
-    link_.InitProperties();
-    link_.SetCommPort(kCommPort);
-    link_.SetSettings("9600,n,8,1");
-    link_.SetPortOpen(true);
-    link_.Timer1().SetEnabled(true);
+    test::OpenOnLine(link_, host_, kCommPort);
     link_.SetEventSink([this](const std::string& name, std::vector<Variant>&) {
       if (name == "CommComplete") ++completions_;
     });
@@ -162,11 +158,7 @@ TEST(SeqLinkLineGone, FarEndClosedMidTransactionAndPortClosed) {
   test::ScopedCommPort mapping(kCommPort, pty.DevicePath());
   StandaloneHost host;
   SeqLink link;
-  link.SetHost(&host);
-  link.InitProperties();
-  link.SetCommPort(kCommPort);
-  link.SetPortOpen(true);
-  link.Timer1().SetEnabled(true);
+  test::OpenOnLine(link, host, kCommPort);
 
   // The far end answers the enquiry and hangs up before the data.
   std::thread far([&] {
@@ -210,12 +202,7 @@ TEST(SeqLinkVanishedDevice, FailsWithATextAndRecoversWhenTheDeviceReturns) {
   test::ScopedCommPort mapping(kCommPort, line.Path());
   StandaloneHost host;
   SeqLink link;
-  link.SetHost(&host);
-  link.InitProperties();
-  link.SetCommPort(kCommPort);
-  link.SetSettings("9600,n,8,1");
-  link.SetPortOpen(true);
-  link.Timer1().SetEnabled(true);
+  test::OpenOnLine(link, host, kCommPort);
   auto read = [&](Variant& value) {
     Variant a("V,2000"), n(std::int16_t{1});
     return link.ReadPLC(a, value, Opt<Variant>(n), Opt<std::int16_t>(), Opt<std::int32_t>());

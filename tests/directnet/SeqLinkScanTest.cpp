@@ -41,6 +41,28 @@ TEST(SeqLinkScan, TypedGroupsAreReadAndBareNumbersAreRefused) {
   EXPECT_EQ(r.link->Scan().ScanElapsed().size(), 321u);
 }
 
+// A group of points is read as points: its ScanComplete carries a 0 or 1 for each, not the words
+// that hold them.
+TEST(SeqLinkScan, AGroupOfPointsCompletesWithItsPoints) {
+  ScanRig r;
+  r.station.SetByte(1, 0x4100, 0x85);  // X7 on
+  r.station.SetByte(1, 0x4101, 0x02);  // X11 on
+  std::vector<Variant> completion;
+  r.link->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "ScanComplete") completion = args;
+  });
+  r.Group(1, Variant("X,7"));
+  ScanTables().Group(1).count = 3;
+  r.Tick();
+  r.Run(10'000);
+  ASSERT_EQ(completion.size(), 5u);
+  EXPECT_EQ(completion[3], Variant(std::int16_t{3}));
+  ASSERT_TRUE(completion[2].IsArray());
+  std::vector<std::int32_t> points;
+  for (std::int32_t k = 1; k <= 3; ++k) points.push_back(completion[2].Array().Get(k).ToInt32());
+  EXPECT_EQ(points, (std::vector<std::int32_t>{1, 0, 1}));  // X7, X10, X11
+}
+
 TEST(SeqLinkScan, GroupBeyondIndex320EndsTheTick) {
   ScanRig r;
   r.Group(321, Variant("V,2000"));

@@ -96,8 +96,8 @@ TEST(SeqLinkTransactions, EveryMemoryTypeWritesAndReadsBack) {
   ASSERT_EQ(r.WriteBit("C,10", Variant(std::int32_t{1})), ResultOk);
   EXPECT_EQ(r.sent[1], Hex({0x01, 'D', 0x01, 0xF0, 0x08, 0x17, 'D' ^ 0x01 ^ 0xF0 ^ 0x08}));
   EXPECT_EQ(r.station.Word(1, 0x4181) & 1, 1);
-  ASSERT_EQ(r.WriteBit("C,10", Variant(std::int32_t{5})), ResultOk);
-  EXPECT_EQ(r.sent[5][1], 'E') << "any value but 1 resets";
+  ASSERT_EQ(r.WriteBit("C,10", Variant(std::int32_t{0})), ResultOk);
+  EXPECT_EQ(r.sent[5][1], 'E') << "0 resets";
   EXPECT_EQ(r.station.Word(1, 0x4181) & 1, 0);
   EXPECT_TRUE(r.events.size() >= 1);
 }

@@ -51,6 +51,113 @@ TEST(SeqLinkValues, BitReadsWithTheOptionalArgumentsLeftOutGiveBitsNotWords) {
   EXPECT_EQ(r.Data(3), Variant(std::int32_t{0}));  // X13
 }
 
+// A non-waiting read of a point delivers bits whatever ReadDevice did before; a word read after
+// a ReadDevice of a point delivers its words (the completion used the ioType of the last
+// ReadDevice, 18, or none at all).
+TEST(SeqLinkValues, NonWaitingBitReadsGiveBitsAndWordReadsAfterThemWords) {
+  SeqLinkRig r;
+  r.station.SetByte(1, 0x4100, 0x85);  // X0, X2, X7: 133 as a byte
+  r.station.SetByte(1, 0x4101, 0x02);  // X11
+  r.station.SetWord(1, 0x0400, 4660);
+  r.station.SetWord(1, 0x0401, 7);
+  Variant x7("X,7"), unused;
+  ASSERT_EQ(r.link->ReadPLCNW(x7, unused, Opt<Variant>(), Opt<std::int16_t>()), ResultOk);
+  r.Run(10'000);
+  EXPECT_EQ(r.Data(1), Variant(std::int32_t{1})) << "X7, not the byte";
+  ASSERT_EQ(r.ReadNW("X,7", 3), ResultOk);
+  r.Run(10'000);
+  EXPECT_EQ(r.Data(1), Variant(std::int32_t{1}));  // X7
+  EXPECT_EQ(r.Data(2), Variant(std::int32_t{0}));  // X10
+  EXPECT_EQ(r.Data(3), Variant(std::int32_t{1}));  // X11
+
+  ASSERT_EQ(r.link->ReadDevice(x7, Opt<Variant>(), Opt<std::int16_t>(), Opt<std::int32_t>()), ResultOk);
+  r.Run(10'000);
+  EXPECT_EQ(r.Data(1), Variant(std::int32_t{1}));
+  ASSERT_EQ(r.ReadNW("V,2000", 2), ResultOk);
+  r.Run(10'000);
+  EXPECT_EQ(r.Data(1), Variant(std::int32_t{4660}));
+  EXPECT_EQ(r.Data(2), Variant(std::int32_t{7}));
+
+  // A ReadDevice of words with ioType 18 still walks the bits of the words read after it.
+  Variant v2000("V,2000");
+  std::int16_t bits = 18;
+  std::int32_t bit = 2;
+  ASSERT_EQ(r.link->ReadDevice(v2000, Opt<Variant>(Variant(std::int16_t{1})), Opt<std::int16_t>(bits),
+                               Opt<std::int32_t>(bit)),
+            ResultOk);
+  r.Run(10'000);
+  ASSERT_EQ(r.ReadNW("V,2000", 3), ResultOk);
+  r.Run(10'000);
+  for (int k = 1; k <= 3; ++k) EXPECT_EQ(r.Data(k).ToInt32(), (4660 >> (k + 1)) & 1) << k;
+}
+
+// A bit read asks for the words its points need, 16 points a word, and never runs into the
+// next area: the last C points (41FFh) are read as the second byte of the word at 41FEh.
+TEST(SeqLinkValues, BitReadsAskTheWordsTheirPointsNeedAndReachTheEndOfTheirArea) {
+  SeqLinkRig r;
+  r.station.SetByte(1, 0x41FF, 0x81);  // C1770, C1777
+  r.station.SetByte(1, 0x41F8, 0x02);  // C1701
+  r.station.SetByte(1, 0x413F, 0x80);  // X777
+  auto readHeader = [&] {
+    for (const Bytes& chunk : r.sent)
+      if (chunk.size() == 8 && chunk[0] == 0x01 && chunk[1] == 0x40) return chunk;
+    return Bytes{};
+  };
+  const struct {
+    const char* address;
+    std::int16_t count;
+    std::uint16_t header;
+    std::uint8_t words;
+    std::vector<int> points;
+  } rows[] = {
+      {"C,1777", 1, 0x41FE, 1, {1}},
+      {"C,1770", 8, 0x41FE, 1, {1, 0, 0, 0, 0, 0, 0, 1}},
+      {"C,1700", 8, 0x41F8, 1, {0, 1, 0, 0, 0, 0, 0, 0}},
+      {"X,777", 1, 0x413E, 1, {1}},
+      {"Y,0", 40, 0x4140, 3, std::vector<int>(40, 0)},
+      {"Y,16", 12, 0x4141, 2, std::vector<int>(12, 0)},  // bits 6..17: 4141h to 4143h
+  };
+  for (const auto& row : rows) {
+    r.sent.clear();
+    Variant values(VariantArray(1, row.count));
+    ASSERT_EQ(r.Read(row.address, values, row.count), ResultOk) << row.address << ": " << r.link->FailureCause();
+    const Bytes header = readHeader();
+    ASSERT_EQ(header.size(), 8u) << row.address;
+    EXPECT_EQ(header[3] << 8 | header[4], row.header) << row.address;
+    EXPECT_EQ(header[5], row.words) << row.address;
+    for (int k = 0; k < row.count; ++k)
+      EXPECT_EQ(values.Array().Get(k + 1).ToInt32(), row.points[static_cast<std::size_t>(k)]) << row.address << " " << k;
+  }
+  // Non-waiting too.
+  ASSERT_EQ(r.ReadNW("C,1777", 1), ResultOk);
+  r.Run(10'000);
+  EXPECT_EQ(r.Data(1), Variant(std::int32_t{1}));
+
+  // Points past the last of the area are another area's: refused, nothing sent.
+  r.sent.clear();
+  Variant two(VariantArray(1, 2));
+  EXPECT_EQ(r.Read("C,1777", two, 2), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "2 points from C1777 run past C1777, the last C point");
+  EXPECT_EQ(r.ReadNW("X,770", 9), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "9 points from X770 run past X777, the last X point");
+  EXPECT_TRUE(r.sent.empty());
+}
+
+// ReadData holds values 1 to 200: a non-waiting read of more is refused before anything is sent,
+// where values 201 on were dropped and ReadData(201) raised an error after CommComplete.
+TEST(SeqLinkValues, ANonWaitingReadOfMoreValuesThanReadDataHoldsIsRefused) {
+  SeqLinkRig r;
+  for (std::uint32_t k = 0; k < 201; ++k) r.station.SetWord(1, 0x0400 + k, static_cast<std::uint16_t>(k + 1));
+  EXPECT_EQ(r.ReadNW("V,2000", 201), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "ReadSize 201 asks for 201 values, and ReadData holds 200 (1 to 200)");
+  EXPECT_EQ(r.ReadNW("X,0", 255), ResultFailed);
+  EXPECT_TRUE(r.sent.empty());
+  EXPECT_TRUE(r.events.empty());
+  ASSERT_EQ(r.ReadNW("V,2000", 200), ResultOk);
+  r.Run(10'000);
+  EXPECT_EQ(r.Data(200), Variant(std::int32_t{200}));
+}
+
 TEST(SeqLinkValues, BitWalksCrossHeaderAddressesAndWords) {
   SeqLinkRig r;
   const std::uint8_t y[] = {0x21, 0xC2, 0x81, 0x02, 0x5A};  // Y0-Y47
@@ -105,7 +212,7 @@ TEST(SeqLinkValues, ABitOfAWordIsRefusedAndATagIsLookedUpWhole) {
   std::int16_t io = 0;
   EXPECT_EQ(r.link->WritePLC(a, one, Opt<std::int16_t>(), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultFailed);
   EXPECT_EQ(r.link->FailureCause(),
-            "'V,2000b3' names a bit of a word, which this line cannot write alone: the station has no bit write for "
+            "'V,2000b3' names bit 3 of a word, which this line cannot write alone: the station has no bit write for "
             "words, and reading the word first could undo what the PLC changes in between; write the whole word");
   EXPECT_EQ(io, 1) << "a \"b\" marks the write as a bit write";
 
@@ -120,6 +227,66 @@ TEST(SeqLinkValues, ABitOfAWordIsRefusedAndATagIsLookedUpWhole) {
   EXPECT_EQ(r.link->FailureCause().rfind("address 'Tumblers' not understood: no tag of that name", 0), 0u)
       << r.link->FailureCause();
   Tags().Clear();
+}
+
+// A "b" that is followed by neither a bit number nor the end is no mark: refused, where the
+// address was left whole and "VB" read as other letters, so V2000 (and V5 for "Yb,5") was
+// overwritten. A mistyped memory type is refused too.
+TEST(SeqLinkValues, AWriteWhoseTypeIsNoMemoryTypeIsRefused) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 4660);
+  r.station.SetWord(1, 0x0005, 55);
+  const sim::StationImage before = r.station.Image(1);
+  for (const char* address : {"Vb,2000", "Yb,5", "vB,2000", "2;Vb,2000", "Vb3,2000"}) {
+    EXPECT_EQ(r.Write(address, Variant(std::int32_t{1})), ResultFailed) << address;
+    EXPECT_EQ(r.link->FailureCause().rfind(std::string("address '") + address + "' not understood: a \"", 0), 0u)
+        << r.link->FailureCause();
+  }
+  EXPECT_EQ(r.link->FailureCause(),
+            "address 'Vb3,2000' not understood: a \"b\" marks a bit at the end of an address (V,2000b3, C,10b), and "
+            "'3,2000' follows it here");
+  EXPECT_EQ(r.Write("YY,5", Variant(std::int32_t{1})), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(),
+            "address 'YY,5' not understood: 'YY' is no memory type a write goes to (V, T, CT, S, SP, X, Y, C, GX or "
+            "GY); other letters are read as V-memory, never written");
+  EXPECT_TRUE(r.sent.empty());
+  EXPECT_EQ(r.station.Image(1), before);
+  EXPECT_FALSE(r.Busy());
+  ASSERT_EQ(r.Write("V,2000", Variant(std::int32_t{7})), ResultOk) << "the line is free";
+  EXPECT_EQ(r.station.Word(1, 0x0400), 7);
+}
+
+// 1 or True sets, 0 or False resets, and nothing else is taken for either: True (-1) and "on"
+// reset the point before.
+TEST(SeqLinkValues, SetAndResetTakeOneOrTrueAndZeroOrFalse) {
+  SeqLinkRig r;
+  auto point = [&] { return r.station.Byte(1, 0x4181) & 1; };  // C10
+  const struct {
+    Variant value;
+    int after;
+  } taken[] = {{Variant(true), 1}, {Variant(false), 0}, {Variant(std::int32_t{1}), 1}, {Variant(0.0), 0},
+               {Variant("1"), 1}};
+  for (const auto& row : taken) {
+    ASSERT_EQ(r.WriteBit("C,10", row.value), ResultOk) << row.value.ToString();
+    EXPECT_EQ(point(), row.after) << row.value.ToString();
+  }
+  VariantArray first(1, 2);
+  first.Set(1, Variant(true));
+  ASSERT_EQ(r.Write("C,10", Variant(first)), ResultOk) << "WritePLC to a C point: element 1";
+  EXPECT_EQ(point(), 1);
+
+  r.sent.clear();
+  for (const Variant& value : {Variant(std::int32_t{-1}), Variant(std::int32_t{5}), Variant("on"), Variant(0.5)}) {
+    EXPECT_EQ(r.WriteBit("C,10", value), ResultFailed) << value.ToString();
+    EXPECT_EQ(r.link->FailureCause(), "value " + value.ToString() +
+                                          " is neither 1 (or True), which sets the point, nor 0 (or False), which "
+                                          "resets it");
+    EXPECT_EQ(r.Write("C,10b", value), ResultFailed) << value.ToString();
+  }
+  EXPECT_EQ(r.WriteBit("C,10", Variant()), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "no value to write: 1 (or True) sets the point, 0 (or False) resets it");
+  EXPECT_TRUE(r.sent.empty());
+  EXPECT_EQ(point(), 1);
 }
 
 TEST(SeqLinkValues, IoFloatTakesWholePairsOnly) {
@@ -150,6 +317,28 @@ TEST(SeqLinkValues, IoFloatTakesWholePairsOnly) {
   EXPECT_TRUE(r.sent.empty());
   EXPECT_TRUE(r.events.empty());
   EXPECT_EQ(r.link->FailureCause(), "ReadSize 1 reads no ioFloat value (two words each)");
+}
+
+// ReadSize as UdpLink reads it: Empty is 1 (written back), and ioFloat doubles the caller's
+// variable to the words read.
+TEST(SeqLinkValues, ReadSizeEmptyIsOneAndIoFloatDoublesIt) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 12);
+  r.station.SetWord(1, 0x0401, 3456);
+  Variant a("V,2000"), value, size;
+  std::int16_t word = ioWord;
+  ASSERT_EQ(r.link->ReadPLC(a, value, Opt<Variant>(size), Opt<std::int16_t>(word), Opt<std::int32_t>()), ResultOk)
+      << r.link->FailureCause();
+  EXPECT_EQ(value, Variant(std::int32_t{12}));
+  EXPECT_EQ(size, Variant(std::int32_t{1}));
+  size = Variant(std::int16_t{1});
+  std::int16_t io = ioFloat;
+  ASSERT_EQ(r.link->ReadPLC(a, value, Opt<Variant>(size), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultOk);
+  EXPECT_DOUBLE_EQ(value.ToDouble(), 12.3456);
+  EXPECT_EQ(size, Variant(std::int32_t{2}));
+  Variant many("many");
+  EXPECT_EQ(r.link->ReadPLC(a, value, Opt<Variant>(many), Opt<std::int16_t>(), Opt<std::int32_t>()), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "ReadSize many is not a number");
 }
 
 TEST(SeqLinkValues, ValuesNoDataWordHoldsAreRefusedWithTheirText) {

@@ -26,9 +26,16 @@ TEST(EcomAddress, FormsAndTheirTargets) {
       {Variant("2000"), 1, {kRegisters, 1024, false, 0}},
       {Variant("V,177776"), 1, {kRegisters, 65534, false, 0}},
       {Variant("255;x,17"), 255, {kInputs, 0x102, true, 7}},
-      {Variant("X,1773767"), 1, {kInputs, 0xFFFF, true, 7}},
-      {Variant("GX,1777767"), 1, {kInputs, 0xFFFF, true, 7}},
-      {Variant("CT,1763367"), 1, {kOutputs, 0xFFFF, true, 7}},
+      // Each bit area to its last point, where the next area of its data type begins.
+      {Variant("X,1777"), 1, {kInputs, 0x180, true, 7}},
+      {Variant("Y,1777"), 1, {kOutputs, 0x180, true, 7}},
+      {Variant("C,3777"), 1, {kOutputs, 0x280, true, 7}},
+      {Variant("SP,777"), 1, {kInputs, 0x1C0, true, 7}},
+      {Variant("S,1777"), 1, {kOutputs, 0x300, true, 7}},
+      {Variant("T,377"), 1, {kOutputs, 0x320, true, 7}},
+      {Variant("CT,377"), 1, {kOutputs, 0x340, true, 7}},
+      {Variant("GX,3777"), 1, {kInputs, 0x100, true, 7}},
+      {Variant("GY,3777"), 1, {kOutputs, 0x100, true, 7}},
       {Variant("Q,17"), 1, {kRegisters, 15, false, 0}},  // an unknown type is V-memory
       {Variant("Tumbler"), 2, {kOutputs, 0x102, true, 7}},
       {Variant("Level"), 1, {kRegisters, 1024, false, 0}},
@@ -49,20 +56,30 @@ TEST(EcomAddress, RefusalsNameTheAddressAndTheLimit) {
       {Variant("V,8"), "address 'V,8' not understood: 8 is not an octal digit"},
       {Variant(std::int32_t{8}), "address '8' not understood: 8 is not an octal digit"},
       {Variant("19"), "address '19' not understood: 9 is not an octal digit"},
-      {Variant("V,-1"), "address 'V,-1' not understood: '-1' is not an octal number"},
+      {Variant("V,-1"), "address 'V,-1' not understood: '-1' after ',' is not a number"},
       {Variant(2.5), "address '2.5' not understood: '2.5' is not an octal number"},
       {Variant("V,177777"), "address 'V,177777' not understood: V177777 is beyond V177776, the last a 16-bit CCM "
                             "address carries"},
       {Variant("V,1333272"), "address 'V,1333272' not understood: V1333272 is beyond V177776, the last a 16-bit CCM "
                              "address carries"},
-      {Variant("X,1773770"), "address 'X,1773770' not understood: X1773770 is beyond X1773767, the last a 16-bit "
-                             "CCM address carries"},
+      // The first number past each bit area would be another area's point (X2000 is SP0).
+      {Variant("X,2000"), "address 'X,2000' not understood: X2000 is beyond X1777, the last X point"},
+      {Variant("Y,2000"), "address 'Y,2000' not understood: Y2000 is beyond Y1777, the last Y point"},
+      {Variant("C,4000"), "address 'C,4000' not understood: C4000 is beyond C3777, the last C point"},
+      {Variant("SP,1000"), "address 'SP,1000' not understood: SP1000 is beyond SP777, the last SP point"},
+      {Variant("S,2000"), "address 'S,2000' not understood: S2000 is beyond S1777, the last S point"},
+      {Variant("T,400"), "address 'T,400' not understood: T400 is beyond T377, the last T point"},
+      {Variant("CT,400"), "address 'CT,400' not understood: CT400 is beyond CT377, the last CT point"},
+      {Variant("GX,4000"), "address 'GX,4000' not understood: GX4000 is beyond GX3777, the last GX point"},
+      {Variant("2;gy,4000"), "address '2;gy,4000' not understood: GY4000 is beyond GY3777, the last GY point"},
+      {Variant("X,1773770"), "address 'X,1773770' not understood: X1773770 is beyond X1777, the last X point"},
       {Variant("Q,17777777777"), "address 'Q,17777777777' not understood: V17777777777 is beyond V177776, the last "
                                  "a 16-bit CCM address carries"},
       {Variant("V,777777777777"), "address 'V,777777777777' not understood: the number 777777777777 is beyond 31 bits"},
-      {Variant("256;V,0"), "address '256;V,0' not understood: station 256 is beyond 255, the last module ID"},
-      {Variant("1;2000"), "address '1;2000' not understood: a number after ';' needs its memory type (station;V,number)"},
-      {Variant("V,"), "address 'V,' not understood: no number"},
+      {Variant("256;V,0"), "address '256;V,0' not understood: the station before ';' is beyond 255"},
+      {Variant("1;2000"), "address '1;2000' not understood: a station and a number need a memory type between them, "
+                          "as in 1;V,2000"},
+      {Variant("V,"), "address 'V,' not understood: no number after ','"},
       {Variant(",5"), "address ',5' not understood: no memory type before ','"},
       {Variant(";V,0"), "address ';V,0' not understood: no station number before ';'"},
       {Variant(""), "address '' not understood: it is empty"},
@@ -75,6 +92,14 @@ TEST(EcomAddress, RefusalsNameTheAddressAndTheLimit) {
     const EcomResolution r = Resolve(address, tags);
     EXPECT_FALSE(r.address) << text;
     EXPECT_EQ(r.refusal, text);
+  }
+  // The host's text is quoted cut short, however long it is.
+  tags.AddTag(2, Variant("Runaway"), Variant(std::string(3000, 'z')));
+  for (const Variant& address : {Variant("V,-" + std::string(3000, '7')), Variant(std::string(3000, '7')),
+                                 Variant("Runaway"), Variant(std::string(3000, 'y'))}) {
+    const EcomResolution r = Resolve(address, tags);
+    EXPECT_FALSE(r.address);
+    EXPECT_LT(r.refusal.size(), 300u) << r.refusal;
   }
   // The default station is checked as one named before ';'.
   EXPECT_EQ(ResolveEcomAddress(Variant("V,0"), 300, tags).refusal,

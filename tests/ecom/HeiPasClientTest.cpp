@@ -226,6 +226,26 @@ TEST(HeiPasClient, AnAnswerToTheRequestBeforeIsNotThisOnes) {
   EXPECT_EQ(o.api->ErrorDetail(), "");
 }
 
+TEST(HeiPasClient, TheWholeCcmBufferGoesInOneRequest) {
+  // 1001 bytes asked of the inputs, answered byte for byte; 1002 never leave the client.
+  int requests = 0;
+  PlayedModule module([&](const UdpSocket& s, const UdpSocket::Received& got, const Datagram& d) {
+    ++requests;
+    std::vector<std::uint8_t> data(d.length);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    s.SendTo(got.from, heipas::Encode(ReplyTo(d, std::move(data))));
+    return false;
+  });
+  OpenDevice o;
+  std::uint8_t buffer[1002]{};
+  EXPECT_EQ(o.api->CcmRequest(o.devices[0], 0, 0x32, 0x101, 1002, buffer), HP_E_TOO_LONG);
+  EXPECT_EQ(o.api->CcmRequest(o.devices[0], 0, 0x32, 0x101, 1001, buffer), HP_OK) << o.api->ErrorDetail();
+  EXPECT_EQ(requests, 1);
+  EXPECT_EQ(buffer[0], 1);
+  EXPECT_EQ(buffer[1000], static_cast<std::uint8_t>(1000 * 7 + 1));
+  EXPECT_EQ(buffer[1001], 0) << "nothing past the length asked";
+}
+
 TEST(HeiPasClient, OneCallReturnsWithinItsBoundWhateverTheTimeOut) {
   PlayedModule module([](const UdpSocket&, const UdpSocket::Received&, const Datagram&) { return false; });
   auto api = Library();

@@ -4,6 +4,9 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <optional>
+
 #include "ecom/EcomLinkState.h"
 #include "ecom/UdpLink.h"
 #include "tests/support/LinkTestBench.h"
@@ -12,39 +15,53 @@
 namespace plc {
 namespace {
 
-TEST(PlcsimEcom, ServesTheModulesItIsGivenUntilSigterm) {
-  test::PeerProcess sim(test::PeerCommand{PLC_BINARY_DIR "/bin/plcsim",
-                                          {"ecom", "--module", "7:KILN@0", "--module", "8@0", "--fault", "wrong"},
-                                          "build the plcsim target"});
-  const std::string ready = sim.ReadyLine();
-  const std::string prefix = "READY HEI_PAS_MODULES=";
-  ASSERT_EQ(ready.rfind(prefix, 0), 0u) << ready;
-  setenv("HEI_PAS_MODULES", ready.substr(prefix.size()).c_str(), 1);
-  setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
-  {
-    ecom::EcomLink().Reset();
-    test::LinkTestBench<UdpLink> b;
-    b.New();
-    b.link->SetDeviceTimeOut(10);
-    b.link->SetPortOpen(true);
-    ASSERT_EQ(b.link->CurrentErrors(), "");
-    Variant address("8;V,0"), value;
-    EXPECT_EQ(b.link->ReadPLC(address, value, {}, {}, {}), ResultFailed);
-    EXPECT_EQ(b.link->CurrentErrors(), "Error 2 performing PASCAL_HEICCMRequest: rc= 9");
-    address = Variant("9;V,0");
-    EXPECT_EQ(b.link->ReadPLC(address, value, {}, {}, {}), ResultFailed);
-    EXPECT_EQ(b.link->CurrentErrors(), "Error: invalid device address 9");
-  }
-  ecom::EcomLink().Reset();
-  unsetenv("HEI_PAS_MODULES");
-  ::kill(sim.Pid(), SIGTERM);
-  const int status = sim.Stop();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-}
-
 test::PeerCommand Plcsim(std::vector<std::string> args) {
   args.insert(args.begin(), "ecom");
   return test::PeerCommand{PLC_BINARY_DIR "/bin/plcsim", std::move(args), "build the plcsim target"};
+}
+
+// The client side of a plcsim ecom process: the module list it printed handed to hei_pas, and a
+// UdpLink of a fresh thread state that opens ECOM with the module ID `address`.
+struct EcomClient {
+  explicit EcomClient(test::PeerProcess& sim, std::int32_t address = 1, std::int16_t deviceTimeOut = 55) {
+    const std::string ready = sim.ReadyLine();
+    const std::string prefix = "READY HEI_PAS_MODULES=";
+    EXPECT_EQ(ready.rfind(prefix, 0), 0u) << ready;
+    setenv("HEI_PAS_MODULES", ready.substr(std::min(prefix.size(), ready.size())).c_str(), 1);
+    setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
+    ecom::EcomLink().Reset();
+    b.emplace();
+    b->New();
+    b->link->SetAddress(address);
+    b->link->SetDeviceTimeOut(deviceTimeOut);
+    b->link->SetPortOpen(true);
+  }
+  ~EcomClient() {
+    b.reset();
+    ecom::EcomLink().Reset();
+    unsetenv("HEI_PAS_MODULES");
+  }
+  UdpLink& Link() { return *b->link; }
+
+  std::optional<test::LinkTestBench<UdpLink>> b;
+};
+
+TEST(PlcsimEcom, ServesTheModulesItIsGivenUntilSigterm) {
+  test::PeerProcess sim(Plcsim({"--module", "7:KILN@0", "--module", "8@0", "--fault", "wrong"}));
+  {
+    EcomClient client(sim, 1, 10);
+    UdpLink& link = client.Link();
+    ASSERT_EQ(link.CurrentErrors(), "");
+    Variant address("8;V,0"), value;
+    EXPECT_EQ(link.ReadPLC(address, value, {}, {}, {}), ResultFailed);
+    EXPECT_EQ(link.CurrentErrors(), "Error 2 performing PASCAL_HEICCMRequest: rc= 9");
+    address = Variant("9;V,0");
+    EXPECT_EQ(link.ReadPLC(address, value, {}, {}, {}), ResultFailed);
+    EXPECT_EQ(link.CurrentErrors(), "Error: invalid device address 9");
+  }
+  ::kill(sim.Pid(), SIGTERM);
+  const int status = sim.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(PlcsimEcom, ArgumentsAreCheckedAndTheMessageNamesTheOption) {
@@ -74,25 +91,15 @@ TEST(PlcsimEcom, ArgumentsAreCheckedAndTheMessageNamesTheOption) {
 
 TEST(PlcsimEcom, AFaultFromTheCommandLineReachesTheClient) {
   test::PeerProcess sim(Plcsim({"--module", "3@0", "--fault", "refuse"}));
-  const std::string ready = sim.ReadyLine();
-  const std::string prefix = "READY HEI_PAS_MODULES=";
-  ASSERT_EQ(ready.rfind(prefix, 0), 0u) << ready;
-  setenv("HEI_PAS_MODULES", ready.substr(prefix.size()).c_str(), 1);
-  setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
   {
-    ecom::EcomLink().Reset();
-    test::LinkTestBench<UdpLink> b;
-    b.New();
-    b.link->SetAddress(3);
-    b.link->SetPortOpen(true);
-    ASSERT_EQ(b.link->CurrentErrors(), "");
+    EcomClient client(sim, 3);
+    UdpLink& link = client.Link();
+    ASSERT_EQ(link.CurrentErrors(), "");
     Variant address("V,0"), value(std::int32_t{77});
-    EXPECT_EQ(b.link->ReadPLC(address, value, {}, {}, {}), ResultFailed);
-    EXPECT_EQ(b.link->CurrentErrors(), "Error 2 performing PASCAL_HEICCMRequest: rc= 102");
+    EXPECT_EQ(link.ReadPLC(address, value, {}, {}, {}), ResultFailed);
+    EXPECT_EQ(link.CurrentErrors(), "Error 2 performing PASCAL_HEICCMRequest: rc= 102");
     EXPECT_EQ(value, Variant(std::int32_t{77}));
   }
-  ecom::EcomLink().Reset();
-  unsetenv("HEI_PAS_MODULES");
   ::kill(sim.Pid(), SIGTERM);
   EXPECT_EQ(sim.Stop(), 0);
 }

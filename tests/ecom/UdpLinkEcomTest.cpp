@@ -94,7 +94,7 @@ TEST(UdpLinkEcom, ValuesStoredByIoType) {
   Variant bits(VariantArray(1, 4));
   Variant x6("X,6");
   EXPECT_EQ(r.b.link->ReadPLC(x6, bits, Variant(std::int32_t{4}), {}, {}), ResultOk);
-  EXPECT_EQ(r.LastCall(), "CCM r 1 50 257 4");
+  EXPECT_EQ(r.LastCall(), "CCM r 1 50 257 2") << "the two bytes the points lie in";
   std::vector<std::int32_t> got;
   for (std::int32_t k = 1; k <= 4; ++k) got.push_back(bits.Array().Get(k).ToInt32());
   EXPECT_EQ(got, (std::vector<std::int32_t>{1, 0, 0, 1}));
@@ -188,6 +188,28 @@ TEST(UdpLinkEcom, SingleBitWritesAreRefusedWithNothingSent) {
   EXPECT_EQ(r.b.link->WritePLC(tag, one, {}, {}, {}), ResultOk);
   EXPECT_EQ(r.LastCall(), "CCM w 1 49 65 2");
   Tags().Clear();
+
+  // A mistyped tag is no tag, whatever its "b"; a "b" that ends no address and a type that is
+  // no memory type are refused, where "Vb,2000" and "YY,5" wrote V2000 and V5.
+  const std::size_t before = r.m->log.size();
+  const struct {
+    const char* address;
+    const char* cause;
+  } refused[] = {
+      {"Tumbler", "address 'Tumbler' not understood: no tag of that name, nor a number or TYPE,number"},
+      {"Tumb", "address 'Tumb' not understood: no tag of that name, nor a number or TYPE,number"},
+      {"Vb,2000", "address 'Vb,2000' not understood: a \"b\" marks a bit at the end of an address (V,2000b3, C,10b), "
+                  "and ',2000' follows it here"},
+      {"YY,5", "address 'YY,5' not understood: 'YY' is no memory type a write goes to (V; other letters are read as "
+               "V-memory, never written)"},
+  };
+  for (const auto& row : refused) {
+    Variant a(row.address);
+    EXPECT_EQ(r.b.link->WritePLC(a, one, {}, {}, {}), ResultFailed) << row.address;
+    EXPECT_EQ(r.b.link->FailureCause(), row.cause);
+    EXPECT_EQ(r.b.link->CurrentErrors(), Variant("Error: " + std::string(row.cause)));
+  }
+  EXPECT_EQ(r.m->log.size(), before);
 }
 
 TEST(UdpLinkEcom, ReadsKeepTheCallersSizesAndRefuseWhatDoesNotFit) {
@@ -221,7 +243,7 @@ TEST(UdpLinkEcom, ReadsKeepTheCallersSizesAndRefuseWhatDoesNotFit) {
 
   Variant notANumber("many");
   EXPECT_EQ(r.b.link->ReadPLC(address, small, notANumber, {}, {}), ResultFailed);
-  EXPECT_EQ(r.b.link->FailureCause(), "ReadSize is not a number");
+  EXPECT_EQ(r.b.link->FailureCause(), "ReadSize many is not a number");
   r.m->ccmResults = {7, 7};
   r.m->detail = "no answer from module 1 at 127.0.0.1:28784 to 4 attempts of 55 ms";
   EXPECT_EQ(r.b.link->ReadPLC(address, small, {}, {}, {}), ResultFailed);

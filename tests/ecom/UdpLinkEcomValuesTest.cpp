@@ -111,7 +111,7 @@ TEST_F(UdpLinkEcomValues, BitsWithTheOptionalArgumentsGiven) {
   EXPECT_EQ(size, Variant(std::int32_t{8}));
   const auto requests = Requests();
   ASSERT_EQ(requests.size(), 2u);
-  ExpectRead(requests[1], kInputs, 0x101, 8);
+  ExpectRead(requests[1], kInputs, 0x101, 2);  // the two bytes the points lie in
   EXPECT_EQ(Inputs(), inputsBefore_);
 }
 
@@ -123,7 +123,7 @@ TEST_F(UdpLinkEcomValues, AWalkAcrossAWordBoundary) {
   EXPECT_EQ(Values(walk), (std::vector<std::int32_t>{1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}));
   const auto requests = Requests();
   ASSERT_EQ(requests.size(), 1u);
-  ExpectRead(requests[0], kInputs, 0x104, 12);
+  ExpectRead(requests[0], kInputs, 0x104, 3);
   EXPECT_EQ(Inputs(), inputsBefore_);
 
   // The same points as outputs, set in the module: C and Y read their own bytes.
@@ -135,6 +135,33 @@ TEST_F(UdpLinkEcomValues, AWalkAcrossAWordBoundary) {
   a = Variant("Y,36");
   ASSERT_EQ(b_.link->ReadPLC(a, walk, Variant(std::int32_t{12}), {}, {}), ResultOk);
   EXPECT_EQ(Values(walk), std::vector<std::int32_t>(12, 0));
+}
+
+TEST_F(UdpLinkEcomValues, ANonWaitingReadOfPointsLeavesPointsForReadData) {
+  // X6..X15: X7 and X11 on. ReadData gives each point, not the bytes they lie in.
+  Variant a("X,6"), unused;
+  ASSERT_EQ(b_.link->ReadPLCNW(a, unused, Opt<Variant>(Variant(std::int32_t{8})), {}), ResultOk)
+      << b_.link->FailureCause();
+  std::vector<std::int32_t> got;
+  for (std::int16_t k = 1; k <= 8; ++k) got.push_back(b_.link->ReadData(k).ToInt32());
+  EXPECT_EQ(got, (std::vector<std::int32_t>{0, 1, 0, 1, 0, 0, 0, 0}));
+  auto requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  ExpectRead(requests[0], kInputs, 0x101, 2);
+
+  // A word read after it gives its words, not bits of them.
+  sim_.SetWord(1, 1024, 0x1234);  // V2000
+  Variant v("V,2000");
+  ASSERT_EQ(b_.link->ReadPLCNW(v, unused, {}, {}), ResultOk) << b_.link->FailureCause();
+  std::int16_t first = 1;
+  EXPECT_EQ(b_.link->ReadData(first).ToInt32(), 0x1234);
+
+  // More points than ReadData holds: refused with its cause, nothing sent.
+  Requests();
+  Variant c("C,0");
+  EXPECT_EQ(b_.link->ReadPLCNW(c, unused, Opt<Variant>(Variant(std::int32_t{1001})), {}), ResultFailed);
+  EXPECT_EQ(b_.link->FailureCause(), "ReadSize 1001 asks for 1001 points, and ReadData holds 1000");
+  EXPECT_TRUE(Requests().empty());
 }
 
 TEST_F(UdpLinkEcomValues, AnArrayTooSmallFailsTheRead) {
@@ -193,18 +220,52 @@ TEST_F(UdpLinkEcomValues, WritesAsGivenAndRefusalsThatSendNothing) {
   EXPECT_TRUE(Requests().empty());
 }
 
+// Each bit area ends where the next of its data type begins: X1777 is the last input point
+// before SP0 (180h / 181h), Y1777 the last output before C0; nothing past them is read as them.
+TEST_F(UdpLinkEcomValues, BitAreasEndWhereTheNextAreaBegins) {
+  sim_.SetByte(1, kInputs, 0x180, 0x80);   // X1777
+  sim_.SetByte(1, kInputs, 0x181, 0x01);   // SP0
+  sim_.SetByte(1, kOutputs, 0x181, 0x01);  // C0
+  Variant last("X,1777"), value;
+  ASSERT_EQ(b_.link->ReadPLC(last, value, {}, {}, {}), ResultOk) << b_.link->FailureCause();
+  EXPECT_EQ(value, Variant(std::int32_t{1}));
+  auto requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  ExpectRead(requests[0], kInputs, 0x180, 1);
+
+  const struct {
+    const char* address;
+    std::int32_t count;
+    const char* cause;
+  } refused[] = {
+      {"X,2000", 1, "address 'X,2000' not understood: X2000 is beyond X1777, the last X point"},
+      {"Y,2000", 1, "address 'Y,2000' not understood: Y2000 is beyond Y1777, the last Y point"},
+      {"C,4000", 1, "address 'C,4000' not understood: C4000 is beyond C3777, the last C point"},
+      {"X,1777", 2, "address 'X,1777': 2 points from X1777 run past X1777, the last X point"},
+  };
+  for (const auto& row : refused) {
+    Variant a(row.address), got(std::int32_t{-7});
+    EXPECT_EQ(b_.link->ReadPLC(a, got, Variant(row.count), {}, {}), ResultFailed) << row.address;
+    EXPECT_EQ(b_.link->FailureCause(), row.cause);
+    EXPECT_EQ(got, Variant(std::int32_t{-7})) << "nothing handed over";
+  }
+  EXPECT_TRUE(Requests().empty());
+}
+
 TEST_F(UdpLinkEcomValues, TheWholeCcmBufferIsOneRequest) {
-  // 1001 points from X0: one request of 1001 bytes.
-  Variant a("X,0"), points(VariantArray(1, 1001));
-  ASSERT_EQ(b_.link->ReadPLC(a, points, Variant(std::int32_t{1001}), {}, {}), ResultOk) << b_.link->FailureCause();
+  // Every X point, 1024 from X0: one request of the 128 bytes they lie in.
+  Variant a("X,0"), points(VariantArray(1, 1024));
+  ASSERT_EQ(b_.link->ReadPLC(a, points, Variant(std::int32_t{1024}), {}, {}), ResultOk) << b_.link->FailureCause();
   EXPECT_EQ(Values(points)[7], 1);
   EXPECT_EQ(Values(points)[9], 1);
   auto requests = Requests();
   ASSERT_EQ(requests.size(), 1u);
-  ExpectRead(requests[0], kInputs, 0x101, 1001);
-  // 1002 does not fit: refused, nothing sent.
-  Variant more(VariantArray(1, 1002));
-  EXPECT_EQ(b_.link->ReadPLC(a, more, Variant(std::int32_t{1002}), {}, {}), ResultFailed);
+  ExpectRead(requests[0], kInputs, 0x101, 128);
+  // 500 registers are 1000 bytes; 501 do not fit: refused, nothing sent.
+  Variant v0("V,0"), words(VariantArray(1, 501));
+  ASSERT_EQ(b_.link->ReadPLC(v0, words, Variant(std::int32_t{500}), {}, {}), ResultOk) << b_.link->FailureCause();
+  ExpectRead(Requests().at(0), kRegisters, 1, 1000);
+  EXPECT_EQ(b_.link->ReadPLC(v0, words, Variant(std::int32_t{501}), {}, {}), ResultFailed);
   EXPECT_EQ(b_.link->CurrentErrors(), "Error: CCM request length 1002 outside 1..1001 bytes");
   EXPECT_TRUE(Requests().empty());
   // A module refuses what runs past its memory, with its status.

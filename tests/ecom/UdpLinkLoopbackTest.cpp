@@ -232,5 +232,35 @@ TEST_F(UdpLinkLoopback, RepeatedOpensLeakNoSockets) {
   EXPECT_FALSE(b_.link->EcomOpen());
 }
 
+// The control that opened the transport goes, with the host whose trace it gave, while another
+// UdpLink of the thread keeps the transport open: no datagram is traced into what went.
+TEST_F(UdpLinkLoopback, AControlThatGoesTakesItsTraceWithIt) {
+  // (The fixture's control was made before the thread's record was reset, which forgot it.)
+  std::unique_ptr<UdpLink> other = b_.Make();
+  other->Initialize();
+  other->InitProperties();
+  auto traced = std::make_shared<int>(0);
+  auto tracingHost = std::make_unique<StandaloneHost>();
+  tracingHost->SetSerialTrace([traced](TraceDirection, const std::uint8_t*, std::size_t, std::int64_t) { ++*traced; });
+  std::unique_ptr<UdpLink> opener = b_.Make();
+  opener->SetHost(tracingHost.get());
+  opener->Initialize();
+  opener->InitProperties();
+  opener->SetDeviceTimeOut(kTimeoutMs);
+  opener->SetPortOpen(true);
+  ASSERT_EQ(opener->CurrentErrors(), "");
+  Variant a("V,2000"), value;
+  ASSERT_EQ(opener->ReadPLC(a, value, Variant(std::int32_t{1}), {}, {}), ResultOk);
+  EXPECT_GT(*traced, 0) << "the opener's host traces the datagrams";
+
+  opener.reset();
+  tracingHost.reset();
+  const int before = *traced;
+  sim_->SetWord(1, 1024, 77);
+  ASSERT_EQ(other->ReadPLC(a, value, Variant(std::int32_t{1}), {}, {}), ResultOk) << other->FailureCause();
+  EXPECT_EQ(value, Variant(std::int32_t{77})) << "the transport stays open for the other control";
+  EXPECT_EQ(*traced, before);
+}
+
 }  // namespace
 }  // namespace plc

@@ -116,6 +116,7 @@ class UdpEcomScanRig final : public test::ScanSubject {
   }
   std::int32_t Value(int k) override { return sim_.Word(1, static_cast<std::uint16_t>(1024 + k)); }
   void Answer(bool on) override { sim_.SetFault(1, on ? sim::EcomFault::None : sim::EcomFault::Silent); }
+  void SetInputByte(std::uint16_t address, std::uint8_t value) { sim_.SetByte(1, 0x32, address, value); }
 
  private:
   sim::EcomModuleSim sim_{std::vector<sim::EcomModuleConfig>{{1, "PRESS", 0}}};
@@ -148,6 +149,22 @@ TEST(UdpLinkEcomScan, ASilentModuleFailsTheTicksReads) {
   ASSERT_EQ(b.scans.size(), 4u);
   EXPECT_EQ(b.scans[2].values, std::vector<std::int32_t>{5});
   EXPECT_TRUE(b.scans[3].error.empty()) << b.scans[3].error;
+}
+
+// A group of points is read as points: its ScanComplete carries a 0 or 1 for each, not the
+// bytes that hold them.
+TEST(UdpLinkEcomScan, AGroupOfPointsCompletesWithItsPoints) {
+  UdpEcomScanRig r;
+  test::ScanBench b(r);
+  r.SetInputByte(0x101, 0x85);  // X7 on
+  r.SetInputByte(0x102, 0x02);  // X11 on
+  b.Group(1, 0, 3, 500);
+  ScanTables().Group(1).address = Variant("X,7");
+  b.StartScan(500);
+  b.Run(500 * test::kMs);
+  ASSERT_EQ(b.scans.size(), 1u);
+  EXPECT_TRUE(b.scans[0].error.empty()) << b.scans[0].error;
+  EXPECT_EQ(b.scans[0].values, (std::vector<std::int32_t>{1, 0, 1}));  // X7, X10, X11
 }
 
 // Queued writes in order; one the module never answers is dropped after its three tries (each

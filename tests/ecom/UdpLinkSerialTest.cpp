@@ -13,6 +13,7 @@
 #include "platform/ComponentHost.h"
 #include "platform/EventLoop.h"
 #include "tests/support/LineTiming.h"
+#include "tests/support/OpenOnLine.h"
 #include "tests/support/Pty.h"
 #include "tests/support/VanishingStationLine.h"
 #include "tools/plcsim/DirectNetSimulator.h"
@@ -32,13 +33,7 @@ class UdpLinkSerial : public testing::Test {
     ecom::EcomLink().Reset();
     Tags().Clear();
     link_ = std::make_unique<UdpLink>();
-    link_->SetHost(&host_);
-    link_->InitProperties();
-    link_->SetCommMode(udp::KSeq);
-    link_->SetCommPort(kCommPort);
-    link_->SetSettings("9600,n,8,1");
-    link_->SetPortOpen(true);
-    link_->Timer1().SetEnabled(true);
+    test::OpenOnLine<UdpLink>(*link_, host_, kCommPort, "9600,n,8,1", [](UdpLink& l) { l.SetCommMode(udp::KSeq); });
     link_->SetEventSink([this](const std::string& name, std::vector<Variant>&) {
       if (name == "CommComplete") ++completions_;
     });
@@ -172,6 +167,36 @@ TEST_F(UdpLinkSerial, SetResetWritesAndAddressesThisPathDoesNotTake) {
   EXPECT_FALSE(link_->CommBusy().ToBool());
 }
 
+// A set/reset takes 1 or True and 0 or False, nothing else (True reset the point before); a
+// name with a "b" in it that is no tag is refused as that, not cut at its "b".
+TEST_F(UdpLinkSerial, SetResetTakesOneOrTrueAndZeroOrFalseOnly) {
+  auto setReset = [&](Variant value) {
+    Variant a(std::int32_t{0xF003});
+    return link_->WritePLCBit(a, value, Opt<std::int16_t>(), Opt<std::int16_t>(), Opt<std::int32_t>());
+  };
+  ASSERT_EQ(setReset(Variant(true)), ResultOk);
+  EXPECT_EQ(station_.Word(1, kCBits), 0x0008);
+  ASSERT_EQ(setReset(Variant(false)), ResultOk);
+  EXPECT_EQ(station_.Word(1, kCBits), 0x0000);
+  ASSERT_EQ(Write(Variant("61443b"), Variant(true)), ResultOk);
+  EXPECT_EQ(station_.Word(1, kCBits), 0x0008);
+  const long enquiries = station_.Enquiries();
+  for (const Variant& value : {Variant(std::int32_t{-1}), Variant("on"), Variant(std::int32_t{2})}) {
+    EXPECT_EQ(setReset(value), ResultFailed);
+    EXPECT_EQ(link_->FailureCause(), "value " + value.ToString() +
+                                         " is neither 1 (or True), which sets the point, nor 0 (or False), which "
+                                         "resets it");
+  }
+  EXPECT_EQ(Write(Variant("Tumbler"), Variant(std::int32_t{1})), ResultFailed);
+  EXPECT_EQ(link_->FailureCause().rfind("address 'Tumbler' not understood: no tag of that name", 0), 0u)
+      << link_->FailureCause();
+  EXPECT_EQ(Write(Variant("Tumb"), Variant(std::int32_t{1})), ResultFailed);
+  EXPECT_EQ(link_->FailureCause().rfind("address 'Tumb' not understood: no tag of that name", 0), 0u)
+      << link_->FailureCause();
+  EXPECT_EQ(station_.Word(1, kCBits), 0x0008);
+  EXPECT_EQ(station_.Enquiries(), enquiries);
+}
+
 // Writes the station could only get wrong, and values no data word holds, are refused before
 // anything is sent, each with its cause; the refused write asks are in ReadErrors too.
 TEST_F(UdpLinkSerial, WritesTheStationCannotTakeAreRefusedWithTheirCause) {
@@ -296,13 +321,7 @@ TEST(UdpLinkSerialVanishedDevice, FailsWithATextAndRecoversWhenTheDeviceReturns)
   test::ScopedCommPort mapping(kCommPort, line.Path());
   StandaloneHost host;
   UdpLink link;
-  link.SetHost(&host);
-  link.InitProperties();
-  link.SetCommMode(udp::DIrectNet);
-  link.SetCommPort(kCommPort);
-  link.SetSettings("9600,n,8,1");
-  link.SetPortOpen(true);
-  link.Timer1().SetEnabled(true);
+  test::OpenOnLine<UdpLink>(link, host, kCommPort, "9600,n,8,1", [](UdpLink& l) { l.SetCommMode(udp::DIrectNet); });
   auto read = [&](Variant& value) {
     Variant a(std::int32_t{100}), n(std::int16_t{1});
     return link.ReadPLC(a, value, Opt<Variant>(n), Opt<std::int16_t>(), Opt<std::int32_t>());

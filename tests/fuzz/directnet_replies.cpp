@@ -56,9 +56,13 @@ void DriveEngine(const std::uint8_t* data, std::size_t size, std::int32_t words,
   port.SetPortOpen(true);
   LinkState state;
   DirectNetEngine engine(port, state, loop);
-  engine.LastIOType = size % 3 == 0 ? 18 : size % 3 == 1 ? 2 : 5;
+  // The conversion the read carries: a bit walk over every point its words hold, fixed-point
+  // pairs or BCD text.
+  const std::int32_t ioType = size % 3 == 0 ? 18 : size % 3 == 1 ? 2 : 5;
+  const auto firstBit = static_cast<std::int32_t>(size % 16);
+  const ReadConversion conversion{ioType, firstBit, ioType == 18 ? 16 * words - firstBit : 0};
   const bool started = write ? engine.StartWordWrite(1, 0x400, std::vector<std::int32_t>(static_cast<std::size_t>(words), 7))
-                             : engine.StartRead(1, 0x400, words);
+                             : engine.StartRead(1, 0x400, words, conversion);
   if (!started) std::abort();
   port.TakeSent();  // the enquiry
   std::size_t at = 0;

@@ -1,7 +1,8 @@
 // Arbitrary host text through UdpLink's ECOM address road, directly and as a tag's stored
 // address: it resolves or refuses with a text naming the address, never raises, and what it
 // resolves fits its CCM request (station 0..255, a CCM address within 16 bits once the
-// transport adds 1 to a register, a bit index 0..7 of an input or output byte).
+// transport adds 1 to a register, a bit index 0..7 of an input or output byte, a point within
+// its own area).
 // fuzz-libs: plcecom
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +21,7 @@ namespace {
 void Check(const EcomResolution& r) {
   if (!r.address) {
     if (r.refusal.rfind("address '", 0) != 0 || r.refusal.find("' not understood: ") == std::string::npos) std::abort();
+    if (r.refusal.size() > 600) std::abort();  // the host's text is quoted cut short
     return;
   }
   if (!r.refusal.empty()) std::abort();
@@ -31,6 +33,8 @@ void Check(const EcomResolution& r) {
   if (t.address < 0 || onWire > kLastCcmAddress) std::abort();
   if (t.bit != (t.dataType != kRegisters)) std::abort();
   if (t.bitIndex < 0 || t.bitIndex > 7 || (!t.bit && t.bitIndex != 0)) std::abort();
+  // A point stays in its own area: past it lies another area of the same data type.
+  if (t.bit && (a.number < 0 || a.number > LastEcomNumber(a.type))) std::abort();
 }
 
 }  // namespace

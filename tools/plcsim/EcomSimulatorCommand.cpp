@@ -32,6 +32,8 @@ void Usage(std::ostream& out) {
          "  X,n  GX,n  SP,n inputs (32h), a byte of eight points at n/8 + 101h, 1h, 181h\n"
          "  Y,n  GY,n  C,n  outputs (33h), a byte of eight points at n/8 + 101h, 1h, 181h,\n"
          "  S,n  T,n  CT,n  and 281h, 301h, 321h; point n is bit n mod 8 of its byte\n"
+         "                  (UdpLink stops each area where the next begins: X and Y at 1777,\n"
+         "                  GX, GY and C at 3777, S at 1777, SP at 777, T and CT at 377)\n"
          "A request past the end of memory, for register 0 or for no bytes is refused with an error\n"
          "status (the client's code 100 + status), as a module refuses it.\n"
          "Prints each module's address, then READY HEI_PAS_MODULES=... for the client.\n";
