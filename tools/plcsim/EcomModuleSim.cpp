@@ -166,7 +166,7 @@ std::vector<std::vector<std::uint8_t>> EcomModuleSim::Answer(Module& m, const Da
   Datagram d = request;
   d.kind = Kind::CcmReply;
   d.data.clear();
-  d.status = fault == EcomFault::Refuse ? heipas::StatusBadLength : Check(request);
+  d.status = fault == EcomFault::Refuse ? std::uint8_t{heipas::StatusBadLength} : Check(request);
   if (d.status == heipas::StatusOk) {
     const bool registers = request.dataType == 0x31;
     auto& memory = registers ? m.registers : request.dataType == 0x32 ? m.inputs : m.outputs;
