@@ -145,11 +145,14 @@ bool ScanEngine::HasGroups() const {
 
 bool ScanEngine::FreeIfStuck() {
   const std::int64_t now = WallNow(loop_);
-  if (!busySince_) {
-    busySince_ = now;
+  const std::uint32_t request = line_.RequestsBegun();
+  // The clock runs for one request: a host reading back to back keeps the line busy for good,
+  // but never one read for long.
+  if (!busySince_ || busySince_->request != request) {
+    busySince_ = Busy{now, request};
     return false;
   }
-  if (now - *busySince_ < kBusyLimitSeconds) return false;
+  if (now - busySince_->since < kBusyLimitSeconds) return false;
   busySince_.reset();
   line_.CountError();
   line_.ForceFree();

@@ -9,8 +9,9 @@
 // while CommBusy is true, waits for a busy line before each due group and forces it free after
 // 2 seconds (counting one error), and ends as soon as a host write holds the line. A group's
 // period is counted in whole timer intervals: with 500 ms ticks a 1200 ms group is read every
-// third tick. A line that ticks keep finding busy for 2 seconds is forced free too, so one lost
-// reply cannot stop the scan while the control's watchdog is not running (as after Show).
+// third tick. A line that ticks keep finding busy with one request for 2 seconds is forced free
+// too, so one lost reply cannot stop the scan while the control's watchdog is not running (as
+// after Show); a line busy with one request after another (a host reading back to back) is not.
 //
 // A group that names a control is scanned only by the control of that name (its host's display
 // name for it, ControlName); a group that names none by every control of the deliverable.
@@ -150,7 +151,8 @@ class ScanEngine {
 
   void ScanGroups(std::int32_t interval);
   std::int32_t& Elapsed(std::int32_t index);
-  // A line found busy by ticks for 2 seconds is forced free; true when it was (the tick goes on).
+  // A line found busy by ticks with the same request for 2 seconds is forced free; true when it
+  // was (the tick goes on).
   bool FreeIfStuck();
   bool HasGroups() const;
   // Reports the pending read as failed when the line has moved on without completing it.
@@ -166,7 +168,11 @@ class ScanEngine {
   WriteQueue queue_;
   std::optional<Pending> pending_;
   bool sending_ = false;  // inside SendScanRead: a completion now is the read being sent
-  std::optional<std::int64_t> busySince_;  // wall seconds when ticks first found the line busy
+  struct Busy {
+    std::int64_t since;      // wall seconds when ticks first found the line busy with it
+    std::uint32_t request;   // RequestsBegun then
+  };
+  std::optional<Busy> busySince_;
 };
 
 // ReadData(idx): element idx of the value buffer as a double (Empty gives 0). Subscript error

@@ -49,6 +49,11 @@ TEST(DfLinkScan, HostReadServedFirst) {
   test::ExpectHostReadServedFirst(r);
 }
 
+TEST(DfLinkScan, BackToBackHostReadsNeverFreed) {
+  DfScanRig r;
+  test::ExpectBackToBackHostReadsNeverFreed(r);
+}
+
 TEST(DfLinkScan, StuckGroupFreed) {
   DfScanRig r;
   test::ExpectStuckGroupFreed(r);

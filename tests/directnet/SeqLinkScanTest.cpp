@@ -100,6 +100,11 @@ TEST(SeqLinkScan, HostReadServedFirst) {
   test::ExpectHostReadServedFirst(r);
 }
 
+TEST(SeqLinkScan, BackToBackHostReadsNeverFreed) {
+  SeqScanRig r;
+  test::ExpectBackToBackHostReadsNeverFreed(r);
+}
+
 TEST(SeqLinkScan, StuckGroupFreed) {
   SeqScanRig r;
   test::ExpectStuckGroupFreed(r);

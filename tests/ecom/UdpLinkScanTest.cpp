@@ -63,6 +63,11 @@ TEST(UdpLinkSerialScan, HostReadServedFirst) {
   test::ExpectHostReadServedFirst(r);
 }
 
+TEST(UdpLinkSerialScan, BackToBackHostReadsNeverFreed) {
+  UdpSerialScanRig r;
+  test::ExpectBackToBackHostReadsNeverFreed(r);
+}
+
 TEST(UdpLinkSerialScan, StuckGroupFreed) {
   UdpSerialScanRig r;
   test::ExpectStuckGroupFreed(r);

@@ -72,6 +72,11 @@ TEST(RtuLinkScan, HostReadServedFirst) {
   test::ExpectHostReadServedFirst(r);
 }
 
+TEST(RtuLinkScan, BackToBackHostReadsNeverFreed) {
+  RtuScanRig r;
+  test::ExpectBackToBackHostReadsNeverFreed(r);
+}
+
 TEST(RtuLinkScan, StuckGroupFreed) {
   RtuScanRig r;
   test::ExpectStuckGroupFreed(r);

@@ -191,6 +191,29 @@ inline void ExpectHostReadServedFirst(ScanSubject& s) {
   EXPECT_EQ(reads[0].values, (std::vector<std::int32_t>{10, 11}));
 }
 
+// A host that reads back to back for 6 s with a 200 ms scan running: the ticks only ever find
+// the line busy with the host's reads, each a new request, so none is freed and every host read
+// gets its value.
+inline void ExpectBackToBackHostReadsNeverFreed(ScanSubject& s) {
+  ScanBench b(s);
+  s.SetValue(0, 10);
+  s.SetValue(3, 333);
+  b.Group(1, 0, 2, 200);
+  b.StartScan(200);
+  const std::int64_t end = b.Now() + 6000 * kMs;
+  int reads = 0, failed = 0;
+  std::string cause;
+  while (b.Now() < end) {
+    ++reads;
+    if (b.HostRead(3) != 333) {
+      ++failed;
+      if (cause.empty()) cause = s.Link().FailureCause();
+    }
+  }
+  EXPECT_GT(reads, 100);
+  EXPECT_EQ(failed, 0) << "of " << reads << " reads; the first: " << cause;
+}
+
 // A PLC that stops answering: the group in flight is freed and reported failed, the scan goes
 // on, and once the PLC answers again every group is read with its values.
 inline void ExpectStuckGroupFreed(ScanSubject& s) {
