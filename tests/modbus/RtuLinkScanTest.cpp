@@ -92,6 +92,28 @@ TEST(RtuLinkScan, WriteQueueBounded) {
   test::ExpectWriteQueueBounded(r);
 }
 
+// The ioType a host gives ReadDevice stays for its later non-waiting reads, but not for the
+// scan's: a group's values are its registers as read, whole and in their places.
+TEST(RtuLinkScan, AHostsReadDeviceIoTypeLeavesScanValuesAlone) {
+  RtuScanRig r;
+  test::ScanBench b(r);
+  for (int k = 0; k < 3; ++k) r.SetValue(k, 10 + k);
+  r.SetValue(3, 65535);
+  b.Group(1, 0, 4, 500);
+  for (const std::int16_t ioType : {std::int16_t{ioFloat}, std::int16_t{5}}) {
+    Variant address(r.Address(0)), size(std::int16_t{4}), type(ioType);
+    ASSERT_EQ(r.Link().Invoke("ReadDevice", ArgList{&address, &size, &type}).ToInt32(), ResultOk);
+    b.Run(100 * test::kMs);
+    b.scans.clear();
+    b.StartScan(500);
+    b.Run(600 * test::kMs);
+    b.Set("ScanReadEnable", Variant(false));
+    ASSERT_EQ(b.scans.size(), 1u) << "ioType " << ioType;
+    EXPECT_EQ(b.scans[0].values, (std::vector<std::int32_t>{10, 11, 12, 65535}))
+        << "ioType " << ioType << ": " << b.scans[0].error;
+  }
+}
+
 // The files in DatabasePath, loaded by ReadScanDatabase after mains: the scan reads their
 // groups, the host reads by tag name, and a refused file leaves the tables and says why.
 TEST(RtuLinkScan, ReadScanDatabaseFillsTheTablesFromDatabasePath) {
