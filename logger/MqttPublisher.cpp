@@ -257,11 +257,12 @@ void MqttPublisher::MessageCallback(mosquitto* m, void* self, const mosquitto_me
   if (m != p->client_ || !message || !message->topic || !p->OnSet) return;
   const auto named = TagOfSetTopic(p->options_.prefix, message->topic);
   if (!named) return;
-  const std::string tag = *named;
-  const std::string payload(static_cast<const char*>(message->payload),
-                            static_cast<std::size_t>(std::max(message->payloadlen, 0)));
-  p->loop_.Post([p, tag, payload, alive = std::weak_ptr<bool>(p->alive_)] {
-    if (auto a = alive.lock(); a && *a && p->OnSet) p->OnSet(tag, payload);
+  SetMessage set{*named,
+                 std::string(static_cast<const char*>(message->payload),
+                             static_cast<std::size_t>(std::max(message->payloadlen, 0))),
+                 message->retain};
+  p->loop_.Post([p, set = std::move(set), alive = std::weak_ptr<bool>(p->alive_)] {
+    if (auto a = alive.lock(); a && *a && p->OnSet) p->OnSet(set);
   });
 }
 

@@ -15,7 +15,8 @@
 // its front, so nothing the queue held is lost when the broker comes back (at worst a message
 // is delivered twice, as QoS 1 allows).
 //
-// Messages on PREFIX/TAG/set reach OnSet with the tag's name and the payload.
+// Messages on PREFIX/TAG/set reach OnSet with the tag's name, the payload and whether the broker
+// retained it.
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -26,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "logger/SetMessages.h"
 #include "logger/Sink.h"
 #include "platform/EventLoop.h"
 #include "platform/IntervalTimer.h"
@@ -65,7 +67,7 @@ class MqttPublisher final : public Sink {
   void Close() override;
   std::chrono::milliseconds grace{2000};
 
-  std::function<void(const std::string& tag, const std::string& payload)> OnSet;
+  std::function<void(const SetMessage& set)> OnSet;
   // A connection made or lost, messages dropped: one line each, for the gateway's log.
   std::function<void(const std::string& text)> OnNotice;
 

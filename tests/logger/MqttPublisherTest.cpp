@@ -63,22 +63,34 @@ TEST(MqttPublisher, ValuesArriveRetainedWithTheirPayload) {
   pub.Close();
 }
 
-TEST(MqttPublisher, SetMessagesReachTheGateway) {
+// A set published as it happens arrives as such; one the broker retained arrives again at the
+// next subscription, marked retained, so that the gateway can refuse to write it twice.
+TEST(MqttPublisher, SetMessagesReachTheGatewayMarkedWhenRetained) {
   test::MqttBroker broker;
   MqttPublisher pub(Options(broker.Port()), Tags());
-  std::vector<std::pair<std::string, std::string>> sets;
-  pub.OnSet = [&](const std::string& tag, const std::string& payload) { sets.emplace_back(tag, payload); };
+  std::vector<SetMessage> sets;
+  pub.OnSet = [&](const SetMessage& set) { sets.push_back(set); };
   ASSERT_TRUE(RunUntil([&] { return pub.Connected(); }, 5s));
   test::MqttTestClient client(broker.Port(), "nothing");
   // The subscription is made once connected; wait for it by publishing until it is heard.
   ASSERT_TRUE(RunUntil(
       [&] {
-        if (sets.empty()) client.Publish("test/Press.Temp/set", "42");
+        if (sets.empty()) client.Publish("test/Press.Temp/set", "42", /*retain=*/true);
         return !sets.empty();
       },
       5s));
-  EXPECT_EQ(sets[0], std::make_pair(std::string("Press.Temp"), std::string("42")));
+  EXPECT_EQ(sets[0].tag, "Press.Temp");
+  EXPECT_EQ(sets[0].payload, "42");
+  EXPECT_FALSE(sets[0].retained) << "delivered live";
   pub.Close();
+
+  MqttPublisher again(Options(broker.Port()), Tags());
+  std::vector<SetMessage> replayed;
+  again.OnSet = [&](const SetMessage& set) { replayed.push_back(set); };
+  ASSERT_TRUE(RunUntil([&] { return !replayed.empty(); }, 5s)) << "the broker replays the retained set";
+  EXPECT_EQ(replayed[0].tag, "Press.Temp");
+  EXPECT_TRUE(replayed[0].retained);
+  again.Close();
 }
 
 TEST(MqttPublisher, TheBrokerKilledAndRestartedLosesNothingTheQueueHeld) {

@@ -69,6 +69,8 @@ TEST(Gateway, ASetWritesAWritableTagAndARefusedOneIsLogged) {
   PlantRig plant;
   MqttBroker broker;
   MqttTestClient client(broker.Port(), "plant/#");
+  // Left on the broker by an earlier client: replayed at the gateway's subscription, never written.
+  client.Publish("plant/Press.Setpoint/set", "55", /*retain=*/true);
   auto gateway = plant.Gateway({"--mqtt", broker.Address()});
   ASSERT_TRUE(Latest(client, "Line.Speed", 10s)) << "the gateway is publishing";
   client.Publish("plant/Line.Speed/set", "150");
@@ -81,7 +83,13 @@ TEST(Gateway, ASetWritesAWritableTagAndARefusedOneIsLogged) {
   EXPECT_EQ(plant.line->Word(1, 0x0401), 5000) << "a read-only tag is not written";
   ASSERT_TRUE(Latest(client, "Packer.Boxes", 10s, [](const nlohmann::json& j) { return j["value"] == 99; }));
   EXPECT_EQ(plant.packer->Plc().Table().Word(7, 0), 99);
+  const auto setpoint = Latest(client, "Press.Setpoint", 10s);
+  ASSERT_TRUE(setpoint);
+  EXPECT_NEAR((*setpoint)["value"].get<double>(), 22.0, 1e-9) << "the retained set was not written";
   PlantRig::Interrupt(*gateway);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
+                        "'set of Press.Setpoint to ''55'' refused: retained set ignored%'"),
+            1);
   EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
                         "'set of Line.Count to ''{\"value\": 7}'' refused: Line.Count is not writable'"),
             1);

@@ -62,7 +62,7 @@ class Gateway {
   void Open();
   void OnScan(logger::ScanResult& r);
   void OnWrite(QueuedWriteEnd& w);
-  void OnSet(const std::string& tag, const std::string& payload);
+  void OnSet(const logger::SetMessage& set);
   void Note(logger::Failure f);
   void Commit();
   void Status();
@@ -157,7 +157,7 @@ void Gateway::Open() {
     mqtt.prefix = options_.topic.value_or(plant_.topic);
     mqtt_ = std::make_unique<logger::MqttPublisher>(mqtt, values_->Tags(), loop_);
     mqtt_->OnNotice = [this](const std::string& text) { Print(logger::IsoTimeUtc(logger::NowUs()).substr(11, 8) + " " + text); };
-    mqtt_->OnSet = [this](const std::string& tag, const std::string& payload) { OnSet(tag, payload); };
+    mqtt_->OnSet = [this](const logger::SetMessage& set) { OnSet(set); };
     sinks_.push_back(mqtt_.get());
   }
 }
@@ -194,7 +194,9 @@ void Gateway::OnWrite(QueuedWriteEnd& w) {
   Note(std::move(f));
 }
 
-void Gateway::OnSet(const std::string& tag, const std::string& payload) {
+void Gateway::OnSet(const logger::SetMessage& set) {
+  const std::string& tag = set.tag;
+  const std::string& payload = set.payload;
   const std::int64_t now = logger::NowUs();
   auto refuse = [&](std::string control, std::optional<std::int32_t> id, const std::string& why) {
     ++refused_;
@@ -204,6 +206,9 @@ void Gateway::OnSet(const std::string& tag, const std::string& payload) {
   const auto id = values_->Find(tag);
   if (!id) return refuse({}, std::nullopt, "no such tag");
   const TagRow& row = values_->Rows()[static_cast<std::size_t>(*id)];
+  if (set.retained)
+    return refuse(row.control, id,
+                  "retained set ignored (the broker replays it at every connect; publish sets without retain)");
   const auto value = logger::SetPayloadValue(payload);
   if (!value) return refuse(row.control, id, "the payload is no number (send 42 or {\"value\":42})");
   std::string why;
