@@ -155,6 +155,14 @@ std::optional<std::int32_t> TagValues::Find(const std::string& name) const {
   return std::nullopt;
 }
 
+std::optional<std::int32_t> TagValues::FindWritable(const std::string& control, const std::string& address) const {
+  const std::string c = Lower(control), a = Lower(address);
+  for (std::size_t i = 0; i < rows_.size(); ++i)
+    if (rows_[i].writable && Lower(rows_[i].control) == c && Lower(rows_[i].address) == a)
+      return static_cast<std::int32_t>(i);
+  return std::nullopt;
+}
+
 std::optional<std::int32_t> TagValues::RawForWrite(std::int32_t tag, double value, std::string& why) const {
   if (tag < 0 || static_cast<std::size_t>(tag) >= rows_.size()) {
     why = "no such tag";

@@ -98,6 +98,25 @@ TEST(Gateway, ASetWritesAWritableTagAndARefusedOneIsLogged) {
             1);
 }
 
+// A set that the silent station never acknowledges fails after its tries, logged with its tag.
+TEST(Gateway, AFailedWriteIsLoggedWithItsTag) {
+  PlantRig plant;
+  MqttBroker broker;
+  MqttTestClient client(broker.Port(), "plant/#");
+  auto gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
+  ASSERT_TRUE(Latest(client, "Line.Speed", 10s));
+  plant.line->SetFault(sim::StationFault::NoAnswer);
+  client.Publish("plant/Line.Speed/set", "150");
+  const std::string failed = "SELECT count(*) FROM failures WHERE kind='write failed'";
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (plant.Count(failed) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(200ms);
+  plant.line->SetFault(sim::StationFault::None);
+  PlantRig::Interrupt(*gateway);
+  EXPECT_EQ(plant.Count(failed + " AND control='Line' AND tag_id = (SELECT id FROM tags WHERE name='Line.Speed') "
+                                 "AND text LIKE 'V,2000 = 336 not written after % tries: %'"),
+            1);
+}
+
 TEST(Gateway, TheBrokerKilledAndRestartedLosesNoValueTheQueueHeld) {
   PlantRig plant;
   MqttBroker broker;

@@ -190,7 +190,7 @@ void Gateway::OnWrite(QueuedWriteEnd& w) {
   }
   ++writeFailed_;
   logger::Failure f{logger::NowUs(), logger::FailureKind::WriteFailed, w.control, std::nullopt, std::nullopt, w.error};
-  if (auto tag = values_->Find(w.address)) f.tag = tag;
+  f.tag = values_->FindWritable(w.control, w.address);
   Note(std::move(f));
 }
 
