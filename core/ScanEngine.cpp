@@ -55,7 +55,8 @@ ScanEngine::ScanEngine(ScanLine& line, EventLoop& loop, ScanDatabase& db, std::i
       scanWriteActive_(sharedScanWriteActive ? sharedScanWriteActive : &ownScanWriteActive_) {}
 
 std::int32_t& ScanEngine::Elapsed(std::int32_t index) {
-  if (index < 0 || static_cast<std::size_t>(index) >= elapsed_.size()) throw RuntimeError(err::Subscript);
+  if (index < 0 || index > ScanDatabase::kLastGroup) throw RuntimeError(err::Subscript);
+  if (static_cast<std::size_t>(index) >= elapsed_.size()) return beyond_[index];
   return elapsed_[static_cast<std::size_t>(index)];
 }
 
@@ -95,6 +96,16 @@ void ScanEngine::ScanGroups(std::int32_t interval) {
     elapsed += interval;
     if (elapsed < db_.Group(index).period) continue;
 
+    if (static_cast<std::size_t>(index) >= elapsed_.size()) {
+      // Beyond what this control scans: said at the group's period, as a read that fails, and
+      // the groups after it go on. Nothing is pending on its behalf.
+      elapsed = 0;
+      ScanCompletion beyond{static_cast<std::int16_t>(index), db_.Group(index).group, VariantArray(),
+                            "scan group " + std::to_string(index) + " is beyond the " +
+                                std::to_string(elapsed_.size() - 1) + " groups this control scans; it is never read"};
+      if (OnScanComplete) OnScanComplete(beyond);
+      continue;
+    }
     Variant address = db_.Group(index).address;
     std::int16_t count = db_.Group(index).count;
     std::int64_t start = WallNow(loop_);

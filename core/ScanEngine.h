@@ -23,6 +23,7 @@
 // busy with a later request.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -98,9 +99,10 @@ class ScanEngine {
  public:
   static constexpr std::int32_t kRtuElapsedEntries = ScanDatabase::kLastGroup + 1;
 
-  // elapsedEntries: entries of ScanElapsed (1001 in RtuLink, 321 in SeqLink); a group index
-  // beyond them is a subscript error that ends the tick. sharedScanWriteActive: a flag shared
-  // by all instances (SeqLink), else the engine keeps its own.
+  // elapsedEntries: entries of ScanElapsed (1001 in RtuLink, 321 in SeqLink); a group with an
+  // index beyond them is never read, and says so in a failed ScanCompletion at its period.
+  // sharedScanWriteActive: a flag shared by all instances (SeqLink), else the engine keeps its
+  // own.
   explicit ScanEngine(ScanLine& line, EventLoop& loop = EventLoop::Current(), ScanDatabase& db = ScanTables(),
                       std::int32_t elapsedEntries = kRtuElapsedEntries, bool* sharedScanWriteActive = nullptr);
 
@@ -163,6 +165,8 @@ class ScanEngine {
   EventLoop& loop_;
   ScanDatabase& db_;
   std::vector<std::int32_t> elapsed_;
+  // The time of groups beyond ScanElapsed, which are only ever told they are not read.
+  std::map<std::int32_t, std::int32_t> beyond_;
   bool ownScanWriteActive_ = false;
   bool* scanWriteActive_;
   WriteQueue queue_;

@@ -41,11 +41,12 @@ TEST(SeqLinkScan, TypedGroupsAreReadAndBareNumbersAreRefused) {
   EXPECT_EQ(r.link->Scan().ScanElapsed().size(), 321u);
 }
 
-TEST(SeqLinkScan, GroupBeyondIndex320EndsTheTick) {
+TEST(SeqLinkScan, GroupBeyondIndex320IsNeverSent) {
   ScanRig r;
   r.Group(321, Variant("V,2000"));
   r.Tick();
   EXPECT_TRUE(r.sent.empty());
+  EXPECT_EQ(r.events, (std::vector<std::string>{"ScanComplete"})) << "said, not silently dropped";
 }
 
 TEST(SeqLinkScan, SharedScanWriteFlagHoldsEveryControlsScan) {
@@ -103,6 +104,11 @@ TEST(SeqLinkScan, HostReadServedFirst) {
 TEST(SeqLinkScan, BackToBackHostReadsNeverFreed) {
   SeqScanRig r;
   test::ExpectBackToBackHostReadsNeverFreed(r);
+}
+
+TEST(SeqLinkScan, GroupsBeyond320ReportedAtTheirPeriod) {
+  SeqScanRig r;
+  test::ExpectGroupsBeyond320ReportedAtTheirPeriod(r);
 }
 
 TEST(SeqLinkScan, StuckGroupFreed) {

@@ -68,6 +68,11 @@ TEST(UdpLinkSerialScan, BackToBackHostReadsNeverFreed) {
   test::ExpectBackToBackHostReadsNeverFreed(r);
 }
 
+TEST(UdpLinkSerialScan, GroupsBeyond320ReportedAtTheirPeriod) {
+  UdpSerialScanRig r;
+  test::ExpectGroupsBeyond320ReportedAtTheirPeriod(r);
+}
+
 TEST(UdpLinkSerialScan, StuckGroupFreed) {
   UdpSerialScanRig r;
   test::ExpectStuckGroupFreed(r);

@@ -214,6 +214,27 @@ inline void ExpectBackToBackHostReadsNeverFreed(ScanSubject& s) {
   EXPECT_EQ(failed, 0) << "of " << reads << " reads; the first: " << cause;
 }
 
+// A control whose ScanElapsed ends at 320 never reads a group beyond it, and says so: each such
+// group fails at its period with a text naming the limit, and the groups before and after it
+// go on as before.
+inline void ExpectGroupsBeyond320ReportedAtTheirPeriod(ScanSubject& s) {
+  ScanBench b(s);
+  s.SetValue(0, 5);
+  b.Group(1, 0, 1, 500);
+  b.Group(321, 1, 1, 500);
+  b.Group(400, 2, 1, 1000);
+  b.StartScan(500);
+  b.Run(2100 * kMs);
+  EXPECT_EQ(b.Good(1).size(), 4u);
+  const auto beyond = b.Of(321), far = b.Of(400);
+  ASSERT_EQ(beyond.size(), 4u);
+  ASSERT_EQ(far.size(), 2u);
+  EXPECT_EQ(beyond[0].error, "scan group 321 is beyond the 320 groups this control scans; it is never read");
+  EXPECT_TRUE(beyond[0].values.empty());
+  EXPECT_EQ(far[1].error, "scan group 400 is beyond the 320 groups this control scans; it is never read");
+  EXPECT_EQ(far[1].group, 400);
+}
+
 // A PLC that stops answering: the group in flight is freed and reported failed, the scan goes
 // on, and once the PLC answers again every group is read with its values.
 inline void ExpectStuckGroupFreed(ScanSubject& s) {
