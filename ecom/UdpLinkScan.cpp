@@ -6,6 +6,8 @@
 // In ECOM mode a group is read as "unit;address" from that module, and the read ends within the
 // call. On the serial path the address is a header word address or a tag name, as that path
 // reads them, and the station is always the control's: a group naming another unit is not sent.
+#include <optional>
+
 #include "core/ScanEvents.h"
 #include "ecom/EcomLinkState.h"
 #include "ecom/UdpLink.h"
@@ -16,7 +18,7 @@ namespace {
 
 class UdpScanLine final : public ScanLine {
  public:
-  explicit UdpScanLine(UdpLink& link) : link_(link) {}
+  UdpScanLine(UdpLink& link, dnet::DirectNetEngine& serial) : link_(link), serial_(serial) {}
 
   bool LineOpen() const override { return Ecom() ? ecom::EcomLink().EcomOpen : link_.MSComm1().PortOpen(); }
   bool CommBusy() const override { return ecom::EcomLink().Busy(); }
@@ -25,10 +27,15 @@ class UdpScanLine final : public ScanLine {
   void CountError() override { ++ecom::EcomLink().Line.TimeoutCount; }
   std::int16_t UnitAddress() const override { return link_.UnitAddress(); }
   std::uint32_t RequestsBegun() const override { return ecom::EcomLink().Line.Transaction; }
-  std::string LastFailure() const override { return failure_; }
+  // Why the read was not sent, or why the serial transaction it began ended without completing
+  // (a NAK, a failed LRC, the step at which the station went silent).
+  std::string LastFailure() const override {
+    return transaction_ && failure_.empty() ? serial_.WhyEnded(*transaction_) : failure_;
+  }
 
   bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
     failure_.clear();
+    transaction_.reset();
     Variant unused;
     Variant size(count);
     if (!Ecom()) {
@@ -38,11 +45,18 @@ class UdpScanLine final : public ScanLine {
         return false;
       }
       Variant target = address;
-      return link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) == ResultOk;
+      if (link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) != ResultOk) {
+        failure_ = link_.FailureCause();
+        return false;
+      }
+      transaction_ = ecom::EcomLink().Line.Transaction;
+      return true;
     }
     Variant target(std::to_string(unit) + ";" + address.ToString());
     if (link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) != ResultOk) {
-      const std::string why = link_.CurrentErrors();
+      // The cause first: it names the module and what went wrong; ReadErrors' classic text
+      // only when there is none.
+      const std::string why = !link_.FailureCause().empty() ? link_.FailureCause() : link_.CurrentErrors();
       link_.Scan().ScanReadFailed(why.empty() ? "the ECOM read of " + target.ToString() + " failed" : why);
       return true;
     }
@@ -57,12 +71,16 @@ class UdpScanLine final : public ScanLine {
   bool Ecom() const { return link_.CommMode() == udp::ECOM; }
 
   UdpLink& link_;
+  dnet::DirectNetEngine& serial_;
   std::string failure_;
+  std::optional<std::uint32_t> transaction_;  // of the serial read sent
 };
 
 }  // namespace
 
-std::unique_ptr<ScanLine> UdpLink::MakeScanLine(UdpLink& link) { return std::make_unique<UdpScanLine>(link); }
+std::unique_ptr<ScanLine> UdpLink::MakeScanLine(UdpLink& link) {
+  return std::make_unique<UdpScanLine>(link, link.serial_.Engine());
+}
 
 std::vector<Variant> UdpLink::SerialWords() const {
   const auto& line = ecom::EcomLink().Line;

@@ -80,6 +80,8 @@ class SeqScanRig final : public test::ScanSubject {
   }
   std::int32_t Value(int k) override { return r_.station.Word(1, 0x0400 + static_cast<std::uint32_t>(k)); }
   void Answer(bool on) override { answer_ = on; }
+  std::string NoReplyText() const override { return "no answer to the enquiry from station 1 within 2 s"; }
+  void Fault(sim::StationFault fault) { r_.station.fault = fault; }
 
  private:
   test::SeqLinkRig r_;
@@ -114,6 +116,14 @@ TEST(SeqLinkScan, GroupsBeyond320ReportedAtTheirPeriod) {
 TEST(SeqLinkScan, StuckGroupFreed) {
   SeqScanRig r;
   test::ExpectStuckGroupFreed(r);
+}
+
+TEST(SeqLinkScan, ANakOrAFailedLrcSaysSo) {
+  SeqScanRig r;
+  for (const auto& [fault, why] : {std::pair{sim::StationFault::Nak, "station 1 answered the enquiry with NAK"},
+                                   std::pair{sim::StationFault::BadLrc, "the read reply of station 1 failed its LRC check"}}) {
+    test::ExpectScanFailureSaysWhy(r, [&](bool on) { r.Fault(on ? fault : sim::StationFault::None); }, why);
+  }
 }
 
 TEST(SeqLinkScan, WriteQueueDrainsInOrderAndRetries) {

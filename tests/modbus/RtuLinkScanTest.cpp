@@ -32,7 +32,11 @@ class RtuScanRig final : public test::ScanSubject {
     b_.port->OnSent = [this](const Bytes& chunk) {
       if (answer_) slavePort_->InjectAt(b_.loop.Now() + kLatency, chunk);
     };
-    slavePort_->OnSent = [this](const Bytes& chunk) { b_.port->InjectAt(b_.loop.Now() + kLatency, chunk); };
+    slavePort_->OnSent = [this](const Bytes& chunk) {
+      Bytes reply = chunk;
+      if (garble_ && !reply.empty()) reply.back() ^= 0x55;
+      b_.port->InjectAt(b_.loop.Now() + kLatency, reply);
+    };
   }
 
   Control& Link() override { return *b_.link; }
@@ -49,12 +53,16 @@ class RtuScanRig final : public test::ScanSubject {
   std::int32_t Value(int k) override { return slave_->RegisterImage().at(static_cast<std::size_t>(40001 + k)); }
   void Answer(bool on) override { answer_ = on; }
   const char* ForceMember() const override { return "ForceModData"; }
+  std::string NoReplyText() const override { return "no reply from unit 1 within 2 s"; }
+  // The slave's replies arrive with their last byte altered.
+  void Garble(bool on) { garble_ = on; }
 
  private:
   test::LinkTestBench<RtuLink> b_;
   MemorySerialPort* slavePort_ = nullptr;
   std::unique_ptr<RtuLink> slave_;
   bool answer_ = true;
+  bool garble_ = false;
 };
 
 TEST(RtuLinkScan, PeriodsKeptAndValuesRead) {
@@ -80,6 +88,11 @@ TEST(RtuLinkScan, BackToBackHostReadsNeverFreed) {
 TEST(RtuLinkScan, StuckGroupFreed) {
   RtuScanRig r;
   test::ExpectStuckGroupFreed(r);
+}
+
+TEST(RtuLinkScan, AReplyThatFailsItsCheckSaysSo) {
+  RtuScanRig r;
+  test::ExpectScanFailureSaysWhy(r, [&](bool on) { r.Garble(on); }, "the reply from unit 1 failed its CRC check");
 }
 
 TEST(RtuLinkScan, WriteQueueDrainsInOrderAndRetries) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ class ScanSubject {
   virtual void Answer(bool on) = 0;
   // RtuLink queues with ForceModData, the others with ForceData.
   virtual const char* ForceMember() const { return "ForceData"; }
+  // The failure of a scan read the PLC never answered, as its ScanComplete gives it.
+  virtual std::string NoReplyText() const = 0;
 };
 
 struct ScanEvent {
@@ -235,6 +238,28 @@ inline void ExpectGroupsBeyond320ReportedAtTheirPeriod(ScanSubject& s) {
   EXPECT_EQ(far[1].group, 400);
 }
 
+// A PLC that answers wrongly (fault(true) until fault(false)): the group's read fails with the
+// text that says what was wrong, and the next read after it answers well has the values.
+inline void ExpectScanFailureSaysWhy(ScanSubject& s, const std::function<void(bool)>& fault, const std::string& why) {
+  ScanBench b(s);
+  s.SetValue(0, 7);
+  b.Group(1, 0, 1, 500);
+  fault(true);
+  b.StartScan(500);
+  b.Run(3000 * kMs);
+  fault(false);
+  const auto failed = b.Of(1);
+  ASSERT_FALSE(failed.empty());
+  EXPECT_EQ(failed[0].error, why);
+  b.scans.clear();
+  b.Run(3000 * kMs);
+  ASSERT_FALSE(b.Good(1).empty()) << "read again once the PLC answers well";
+  EXPECT_EQ(b.Good(1).back().values, std::vector<std::int32_t>{7});
+  // The scan stopped and its last read ended, so that the next check starts on a quiet line.
+  b.Set("ScanReadEnable", Variant(false));
+  b.Run(2500 * kMs);
+}
+
 // A PLC that stops answering: the group in flight is freed and reported failed, the scan goes
 // on, and once the PLC answers again every group is read with its values.
 inline void ExpectStuckGroupFreed(ScanSubject& s) {
@@ -249,7 +274,7 @@ inline void ExpectStuckGroupFreed(ScanSubject& s) {
   b.Run(4000 * kMs);
   const auto failed = b.Of(1);
   ASSERT_FALSE(failed.empty()) << "the unanswered read of group 1 ends";
-  EXPECT_FALSE(failed[0].error.empty());
+  EXPECT_EQ(failed[0].error, s.NoReplyText());
   EXPECT_TRUE(failed[0].values.empty());
   EXPECT_LE(failed[0].at, start + 3500 * kMs) << "freed within the 2-second limit";
   s.Answer(true);
