@@ -36,28 +36,20 @@ class UdpScanLine final : public ScanLine {
   bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
     failure_.clear();
     transaction_.reset();
-    Variant unused;
-    Variant size(count);
     if (!Ecom()) {
       const std::int16_t station = ecom::EcomLink().Line.DefaultStation;
       if (unit != station) {
         failure_ = "the serial path reads station " + std::to_string(station) + " only, not unit " + std::to_string(unit);
         return false;
       }
-      Variant target = address;
-      if (link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) != ResultOk) {
-        failure_ = link_.FailureCause();
-        return false;
-      }
+      if (!Read(address, count)) return false;
       transaction_ = ecom::EcomLink().Line.Transaction;
       return true;
     }
-    Variant target(std::to_string(unit) + ";" + address.ToString());
-    if (link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) != ResultOk) {
-      // The cause first: it names the module and what went wrong; ReadErrors' classic text
-      // only when there is none.
-      const std::string why = !link_.FailureCause().empty() ? link_.FailureCause() : link_.CurrentErrors();
-      link_.Scan().ScanReadFailed(why.empty() ? "the ECOM read of " + target.ToString() + " failed" : why);
+    const Variant target(std::to_string(unit) + ";" + address.ToString());
+    if (!Read(target, count)) {
+      link_.Scan().ScanReadFailed(failure_.empty() ? "the ECOM read of " + target.ToString() + " failed" : failure_);
+      failure_.clear();
       return true;
     }
     std::vector<Variant> words;
@@ -69,6 +61,19 @@ class UdpScanLine final : public ScanLine {
 
  private:
   bool Ecom() const { return link_.CommMode() == udp::ECOM; }
+
+  // The control's own non-waiting read, the host's failure cause kept; false with why in
+  // failure_: the cause first, as it names the module or station and what went wrong, the
+  // classic ReadErrors text only when there is none.
+  bool Read(const Variant& address, std::int16_t count) {
+    const Control::KeptFailureCause hostCause(link_);
+    Variant target = address;
+    Variant unused;
+    Variant size(count);
+    if (link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) == ResultOk) return true;
+    failure_ = !link_.FailureCause().empty() ? link_.FailureCause() : link_.CurrentErrors();
+    return false;
+  }
 
   UdpLink& link_;
   dnet::DirectNetEngine& serial_;

@@ -56,6 +56,11 @@ TEST(DfLinkScan, BackToBackHostReadsNeverFreed) {
   test::ExpectBackToBackHostReadsNeverFreed(r);
 }
 
+TEST(DfLinkScan, ScanLeavesTheHostsCause) {
+  DfScanRig r;
+  test::ExpectScanLeavesTheHostsCause(r);
+}
+
 TEST(DfLinkScan, StuckGroupFreed) {
   DfScanRig r;
   test::ExpectStuckGroupFreed(r);

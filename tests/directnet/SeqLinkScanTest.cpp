@@ -113,6 +113,11 @@ TEST(SeqLinkScan, GroupsBeyond320ReportedAtTheirPeriod) {
   test::ExpectGroupsBeyond320ReportedAtTheirPeriod(r);
 }
 
+TEST(SeqLinkScan, ScanLeavesTheHostsCause) {
+  SeqScanRig r;
+  test::ExpectScanLeavesTheHostsCause(r);
+}
+
 TEST(SeqLinkScan, StuckGroupFreed) {
   SeqScanRig r;
   test::ExpectStuckGroupFreed(r);

@@ -75,6 +75,11 @@ TEST(UdpLinkSerialScan, GroupsBeyond320ReportedAtTheirPeriod) {
   test::ExpectGroupsBeyond320ReportedAtTheirPeriod(r);
 }
 
+TEST(UdpLinkSerialScan, ScanLeavesTheHostsCause) {
+  UdpSerialScanRig r;
+  test::ExpectScanLeavesTheHostsCause(r);
+}
+
 TEST(UdpLinkSerialScan, StuckGroupFreed) {
   UdpSerialScanRig r;
   test::ExpectStuckGroupFreed(r);
@@ -164,6 +169,7 @@ TEST(UdpLinkEcomScan, ASilentModuleFailsTheTicksReads) {
   EXPECT_EQ(b.scans[0].index, 1);
   EXPECT_EQ(b.scans[1].index, 2);
   EXPECT_NE(b.scans[0].error.find("(no answer from module 1 at 127.0.0.1:"), std::string::npos) << b.scans[0].error;
+  EXPECT_EQ(r.Link().FailureCause(), "") << "the host's cause, not the scan's";
   r.Answer(true);
   b.Run(500 * test::kMs);
   ASSERT_EQ(b.scans.size(), 4u);

@@ -85,6 +85,11 @@ TEST(RtuLinkScan, BackToBackHostReadsNeverFreed) {
   test::ExpectBackToBackHostReadsNeverFreed(r);
 }
 
+TEST(RtuLinkScan, ScanLeavesTheHostsCause) {
+  RtuScanRig r;
+  test::ExpectScanLeavesTheHostsCause(r);
+}
+
 TEST(RtuLinkScan, StuckGroupFreed) {
   RtuScanRig r;
   test::ExpectStuckGroupFreed(r);

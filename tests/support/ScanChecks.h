@@ -260,6 +260,37 @@ inline void ExpectScanFailureSaysWhy(ScanSubject& s, const std::function<void(bo
   b.Run(2500 * kMs);
 }
 
+// The failure cause is the host's calls': scan reads, failing or not, leave it as the host's
+// last call left it, a failure's text or empty.
+inline void ExpectScanLeavesTheHostsCause(ScanSubject& s) {
+  ScanBench b(s);
+  b.Group(1, 0, 2, 500);
+  s.Answer(false);
+  ASSERT_FALSE(b.HostRead(0));
+  const std::string failed = s.Link().FailureCause();
+  ASSERT_FALSE(failed.empty());
+  b.StartScan(500);
+  b.Run(5000 * kMs);
+  ASSERT_FALSE(b.Of(1).empty());
+  EXPECT_EQ(s.Link().FailureCause(), failed) << "after failed scan reads";
+  s.Answer(true);
+  b.Run(5000 * kMs);
+  ASSERT_FALSE(b.Good(1).empty());
+  EXPECT_EQ(s.Link().FailureCause(), failed) << "after good scan reads";
+  // Read with the scan stopped: RtuLink refuses a read while another is on the line.
+  b.Set("ScanReadEnable", Variant(false));
+  b.Run(100 * kMs);
+  ASSERT_TRUE(b.HostRead(0)) << s.Link().FailureCause();
+  EXPECT_EQ(s.Link().FailureCause(), "");
+  b.StartScan(500);
+  s.Answer(false);
+  b.scans.clear();
+  b.Run(5000 * kMs);
+  ASSERT_FALSE(b.Of(1).empty());
+  EXPECT_EQ(s.Link().FailureCause(), "") << "after failed scan reads";
+  s.Answer(true);
+}
+
 // A PLC that stops answering: the group in flight is freed and reported failed, the scan goes
 // on, and once the PLC answers again every group is read with its values.
 inline void ExpectStuckGroupFreed(ScanSubject& s) {
