@@ -106,24 +106,16 @@ void ScanEngine::ScanGroups(std::int32_t interval) {
       if (OnScanComplete) OnScanComplete(beyond);
       continue;
     }
-    Variant address = db_.Group(index).address;
-    std::int16_t count = db_.Group(index).count;
-    std::int64_t start = WallNow(loop_);
-    // Wait for the line; serial notifications and the other timers run meanwhile.
-    if (line_.CommBusy() &&
-        !WaitSeconds(loop_, [this] { return !line_.CommBusy(); }, start, kBusyLimitSeconds)) {
-      line_.CountError();
-      line_.ForceFree();
-    }
-    // The previous group's read has ended by now, one way or the other.
-    SettlePending();
-    // A host write took the line while we waited: this group is read at the next tick.
-    if (line_.WriteActive()) return;
+    // The host keeps the line (a host write, or one request after another started by the
+    // handlers of what we reported): this group is read at a later tick.
+    if (!AwaitLine() || line_.WriteActive()) return;
     const ScanGroup& group = db_.Group(index);
+    const Variant address = group.address;
+    const std::int16_t count = group.count;
     if (group.skip == 0) {
       std::int16_t unit = group.unit == -1 ? line_.UnitAddress() : group.unit;
       const std::int16_t number = group.group;
-      pending_ = Pending{static_cast<std::int16_t>(index), number, 0};
+      pending_ = Pending{static_cast<std::int16_t>(index), number, line_.RequestsBegun(), 0};
       bool sent = false;
       std::string why;
       sending_ = true;
@@ -144,6 +136,23 @@ void ScanEngine::ScanGroups(std::int32_t interval) {
     }
     Elapsed(index) = 0;
   }
+}
+
+bool ScanEngine::AwaitLine() {
+  SettlePending();
+  // First the request on the line (the previous group's read, as a rule), then one that a
+  // handler of its report may have started; serial notifications and the other timers run
+  // meanwhile. A line busy for 2 s is freed, counting one error.
+  for (int round = 0; round < 2 && line_.CommBusy(); ++round) {
+    if (!WaitSeconds(loop_, [this] { return !line_.CommBusy(); }, WallNow(loop_), kBusyLimitSeconds)) {
+      line_.CountError();
+      line_.ForceFree();
+    }
+    // The previous group's read has ended by now, one way or the other; reported, its
+    // handler may start a request of the host's, which goes first.
+    SettlePending();
+  }
+  return !line_.CommBusy();
 }
 
 bool ScanEngine::HasGroups() const {
@@ -186,12 +195,20 @@ void ScanEngine::ScanReadCompleted(const VariantArray& source, std::int32_t firs
   ScanReadCompleted(std::move(values));
 }
 
+bool ScanEngine::ScanReadOnLine() const {
+  if (!pending_) return false;
+  // While the read is being sent, a request that ends is the scan's only when it began inside
+  // the send; one that the send waited for is another's.
+  if (sending_) return line_.RequestsBegun() != pending_->before;
+  return line_.RequestsBegun() == pending_->requests;
+}
+
 void ScanEngine::ScanReadCompleted(std::vector<Variant> values) {
   if (!pending_) return;
-  // A read that completes after a later request began is not this scan's: the scan's own
-  // ended before it without values.
-  if (!sending_ && line_.RequestsBegun() != pending_->requests) {
-    SettlePending();
+  if (!ScanReadOnLine()) {
+    // A read that completes after a later request began is not this scan's: the scan's own
+    // ended before it without values. One that completes while the send waits is another's.
+    if (!sending_) SettlePending();
     return;
   }
   ScanCompletion done{pending_->index, pending_->group, VariantArray(), {}};

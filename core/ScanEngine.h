@@ -7,7 +7,8 @@
 // The tick stands aside for host transactions: it does nothing while ScanWriteActive (a
 // scan-write tick or a host write) is set, skips the whole tick (no group's time advances)
 // while CommBusy is true, waits for a busy line before each due group and forces it free after
-// 2 seconds (counting one error), and ends as soon as a host write holds the line. A group's
+// 2 seconds (counting one error), and ends as soon as a host write holds the line or a request
+// that a handler of the scan's report started is still on it once waited for. A group's
 // period is counted in whole timer intervals: with 500 ms ticks a 1200 ms group is read every
 // third tick. A line that ticks keep finding busy with one request for 2 seconds is forced free
 // too, so one lost reply cannot stop the scan while the control's watchdog is not running (as
@@ -20,7 +21,8 @@
 // the values that read returned, or the reason it failed. The control reports the values when
 // its engine completes the read (ScanReadCompleted); a read that ends otherwise (no reply, a
 // failed check, the line freed) is reported as failed once the scan sees the line idle or
-// busy with a later request.
+// busy with a later request. Completions are told apart by the line's request count: one that
+// the send of a scan read waited for, or one of a later request, is never taken for the scan's.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -128,10 +130,9 @@ class ScanEngine {
   // The scan read in flight failed, and the line knows why at once.
   void ScanReadFailed(const std::string& reason);
   bool ScanReadPending() const { return pending_.has_value(); }
-  // The request on the line now is this scan's read (pending, and no later request began).
-  bool ScanReadOnLine() const {
-    return pending_ && (sending_ || line_.RequestsBegun() == pending_->requests);
-  }
+  // The request that ends now is this scan's read: pending, and begun by the send (not one the
+  // send waited for), with no later request begun since.
+  bool ScanReadOnLine() const;
   // Whether this control scans the group.
   bool Scans(const ScanGroup& group) const;
 
@@ -148,10 +149,13 @@ class ScanEngine {
   struct Pending {
     std::int16_t index;
     std::int16_t group;
+    std::uint32_t before;    // RequestsBegun as the send began
     std::uint32_t requests;  // RequestsBegun once it was sent
   };
 
   void ScanGroups(std::int32_t interval);
+  // Waits for the line before a group's read; false when the host still holds it.
+  bool AwaitLine();
   std::int32_t& Elapsed(std::int32_t index);
   // A line found busy by ticks with the same request for 2 seconds is forced free; true when it
   // was (the tick goes on).
@@ -171,7 +175,7 @@ class ScanEngine {
   bool* scanWriteActive_;
   WriteQueue queue_;
   std::optional<Pending> pending_;
-  bool sending_ = false;  // inside SendScanRead: a completion now is the read being sent
+  bool sending_ = false;  // inside SendScanRead
   struct Busy {
     std::int64_t since;      // wall seconds when ticks first found the line busy with it
     std::uint32_t request;   // RequestsBegun then

@@ -26,7 +26,9 @@ class UdpScanLine final : public ScanLine {
   void ForceFree() override { ecom::EcomLink().FreeLink(); }
   void CountError() override { ++ecom::EcomLink().Line.TimeoutCount; }
   std::int16_t UnitAddress() const override { return link_.UnitAddress(); }
-  std::uint32_t RequestsBegun() const override { return ecom::EcomLink().Line.Transaction; }
+  // The line's transactions, and this scan's ECOM reads, which end within their call: each is a
+  // request of its own to tell completions apart by.
+  std::uint32_t RequestsBegun() const override { return ecom::EcomLink().Line.Transaction + ecomReads_; }
   // Why the read was not sent, or why the serial transaction it began ended without completing
   // (a NAK, a failed LRC, the step at which the station went silent).
   std::string LastFailure() const override {
@@ -47,6 +49,7 @@ class UdpScanLine final : public ScanLine {
       return true;
     }
     const Variant target(std::to_string(unit) + ";" + address.ToString());
+    ++ecomReads_;
     if (!Read(target, count)) {
       link_.Scan().ScanReadFailed(failure_.empty() ? "the ECOM read of " + target.ToString() + " failed" : failure_);
       failure_.clear();
@@ -79,6 +82,7 @@ class UdpScanLine final : public ScanLine {
   dnet::DirectNetEngine& serial_;
   std::string failure_;
   std::optional<std::uint32_t> transaction_;  // of the serial read sent
+  std::uint32_t ecomReads_ = 0;
 };
 
 }  // namespace

@@ -61,6 +61,11 @@ TEST(DfLinkScan, ScanLeavesTheHostsCause) {
   test::ExpectScanLeavesTheHostsCause(r);
 }
 
+TEST(DfLinkScan, AHandlersReadIsNotTakenForTheScans) {
+  DfScanRig r;
+  test::ExpectAHandlersReadIsNotTakenForTheScans(r);
+}
+
 TEST(DfLinkScan, StuckGroupFreed) {
   DfScanRig r;
   test::ExpectStuckGroupFreed(r);

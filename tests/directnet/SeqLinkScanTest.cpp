@@ -118,6 +118,11 @@ TEST(SeqLinkScan, ScanLeavesTheHostsCause) {
   test::ExpectScanLeavesTheHostsCause(r);
 }
 
+TEST(SeqLinkScan, AHandlersReadIsNotTakenForTheScans) {
+  SeqScanRig r;
+  test::ExpectAHandlersReadIsNotTakenForTheScans(r);
+}
+
 TEST(SeqLinkScan, StuckGroupFreed) {
   SeqScanRig r;
   test::ExpectStuckGroupFreed(r);

@@ -80,6 +80,11 @@ TEST(UdpLinkSerialScan, ScanLeavesTheHostsCause) {
   test::ExpectScanLeavesTheHostsCause(r);
 }
 
+TEST(UdpLinkSerialScan, AHandlersReadIsNotTakenForTheScans) {
+  UdpSerialScanRig r;
+  test::ExpectAHandlersReadIsNotTakenForTheScans(r);
+}
+
 TEST(UdpLinkSerialScan, StuckGroupFreed) {
   UdpSerialScanRig r;
   test::ExpectStuckGroupFreed(r);

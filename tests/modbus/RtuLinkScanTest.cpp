@@ -90,6 +90,11 @@ TEST(RtuLinkScan, ScanLeavesTheHostsCause) {
   test::ExpectScanLeavesTheHostsCause(r);
 }
 
+TEST(RtuLinkScan, AHandlersReadIsNotTakenForTheScans) {
+  RtuScanRig r;
+  test::ExpectAHandlersReadIsNotTakenForTheScans(r);
+}
+
 TEST(RtuLinkScan, StuckGroupFreed) {
   RtuScanRig r;
   test::ExpectStuckGroupFreed(r);

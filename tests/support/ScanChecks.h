@@ -63,8 +63,11 @@ class ScanBench {
         for (const Variant& v : args.at(2).Array()) e.values.push_back(v.ToInt32());
         if (static_cast<std::size_t>(args.at(3).ToInt32()) != e.values.size()) ADD_FAILURE() << "quan disagrees";
         scans.push_back(e);
+        if (OnScan) OnScan(e);
       } else if (name == "WriteQueComplete") {
         writes.push_back({args.at(0).ToString(), args.at(1).ToInt32(), args.at(2).ToBool(), args.at(3).ToString()});
+      } else {
+        others.push_back(name);
       }
     });
   }
@@ -108,6 +111,13 @@ class ScanBench {
     if (result.ToInt32() != ResultOk) return std::nullopt;
     return value.Array().Get(1).ToInt32();
   }
+  // The host's non-waiting read of one value through ReadPLCNW; its result code.
+  std::int32_t HostReadNW(int k) {
+    Variant address(s_.Address(k));
+    Variant value(VariantArray(1, 1));
+    Variant size(std::int16_t{1});
+    return s_.Link().Invoke("ReadPLCNW", ArgList{&address, &value, &size}).ToInt32();
+  }
   void Force(int k, std::int32_t value) {
     Variant address(s_.Address(k));
     Variant v(value);
@@ -116,6 +126,9 @@ class ScanBench {
 
   std::vector<ScanEvent> scans;
   std::vector<WriteEvent> writes;
+  std::vector<std::string> others;  // names of the other events raised
+  // Called with each ScanComplete once it is recorded, as a host's handler runs.
+  std::function<void(const ScanEvent&)> OnScan;
 
  private:
   ScanSubject& s_;
@@ -289,6 +302,41 @@ inline void ExpectScanLeavesTheHostsCause(ScanSubject& s) {
   ASSERT_FALSE(b.Of(1).empty());
   EXPECT_EQ(s.Link().FailureCause(), "") << "after failed scan reads";
   s.Answer(true);
+}
+
+// A host whose ScanComplete handler starts a read of its own when a group's read failed: the
+// scan's next read waits for it, and the host's values are never taken for the next group's.
+inline void ExpectAHandlersReadIsNotTakenForTheScans(ScanSubject& s) {
+  ScanBench b(s);
+  s.SetValue(0, 10);
+  s.SetValue(2, 20);
+  s.SetValue(5, 555);
+  b.Group(1, 0, 1, 500);
+  b.Group(2, 2, 1, 500);
+  bool started = false;
+  std::size_t before = 0;
+  b.OnScan = [&](const ScanEvent& e) {
+    if (e.index != 1 || e.error.empty() || started) return;
+    started = true;
+    s.Answer(true);
+    before = b.others.size();
+    b.HostReadNW(5);
+  };
+  s.Answer(false);  // group 1's read is lost; it is freed while group 2 waits for the line
+  b.StartScan(500);
+  b.Run(4000 * kMs);
+  ASSERT_TRUE(started);
+  const auto two = b.Of(2);
+  ASSERT_FALSE(two.empty());
+  for (const ScanEvent& e : two) {
+    if (e.error.empty()) {
+      EXPECT_EQ(e.values, std::vector<std::int32_t>{20}) << "at " << e.at;
+    }
+  }
+  EXPECT_EQ(two.front().values, std::vector<std::int32_t>{20}) << two.front().error;
+  EXPECT_TRUE(std::any_of(b.others.begin() + static_cast<std::ptrdiff_t>(before), b.others.end(),
+                          [](const std::string& name) { return name.starts_with("CommComplete"); }))
+      << "the host's read ended in its own event";
 }
 
 // A PLC that stops answering: the group in flight is freed and reported failed, the scan goes
