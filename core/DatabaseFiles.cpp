@@ -484,6 +484,33 @@ DatabaseLoad LoadDatabases(const std::string& folder, TagDatabase& tags, ScanDat
   return load;
 }
 
+void PluginLoadDatabases(const char* folder, DatabaseLoad* result,
+                         const std::function<DatabaseLoad(const std::string&)>& load) noexcept {
+  try {
+    const std::string where = folder ? folder : "";
+    DatabaseLoad done;
+    try {
+      done = load ? load(where) : LoadDatabases(where);
+    } catch (const std::exception& e) {
+      done = DatabaseLoad{};
+      done.folder = where;
+      done.refusals.push_back(DatabaseRefusal{where, 0, std::string("the load failed: ") + e.what()});
+    } catch (...) {
+      done = DatabaseLoad{};
+      done.folder = where;
+      done.refusals.push_back(DatabaseRefusal{where, 0, "the load failed with an unknown error"});
+    }
+    if (result) *result = std::move(done);
+  } catch (...) {
+    // Out of memory for the refusal's text itself: all that can be said is that nothing loaded.
+    if (result) {
+      result->loaded = false;
+      result->tags = 0;
+      result->groups = 0;
+    }
+  }
+}
+
 DatabaseLoad ReadScanDatabase() {
   std::string folder = Configuration().DatabasePath;
   if (folder.empty()) folder = ConfiguredDatabasePath();

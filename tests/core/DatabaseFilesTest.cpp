@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "core/Configuration.h"
@@ -300,6 +301,28 @@ TEST_F(DatabaseFolder, UnreadableAndOversizedFilesAreRefused) {
   ASSERT_EQ(load.refusals.size(), 2u) << load.Text();
   EXPECT_EQ(load.refusals[0].Text(), folder.File("tags.csv") + ": cannot be read");
   EXPECT_EQ(load.refusals[1].Text(), folder.File("scan.csv") + ": larger than 4 MiB");
+}
+
+// The plug-ins' C entry point: a load that throws comes back as a refusal naming the folder,
+// never as an exception through the C boundary; a good load comes back whole.
+TEST_F(DatabaseFolder, ThePluginEntryReturnsAnExceptionAsARefusal) {
+  DatabaseLoad result;
+  result.loaded = true;
+  PluginLoadDatabases(folder.Path().c_str(), &result,
+                      [](const std::string&) -> DatabaseLoad { throw std::length_error("vector::reserve"); });
+  EXPECT_FALSE(result.loaded);
+  EXPECT_EQ(result.Text(), "1 refusal in " + folder.Path() + ": nothing loaded, the tables are as they were\n" +
+                               folder.Path() + ": the load failed: vector::reserve");
+  PluginLoadDatabases(nullptr, &result, [](const std::string&) -> DatabaseLoad { throw 42; });
+  ASSERT_EQ(result.refusals.size(), 1u);
+  EXPECT_EQ(result.refusals[0].reason, "the load failed with an unknown error");
+
+  Write(kTagHead + "Pump,,,40001,,,,,,,,,\n", kScanHead);
+  PluginLoadDatabases(folder.Path().c_str(), &result,
+                      [this](const std::string& where) { return LoadDatabases(where, tagTable, scanTable); });
+  EXPECT_TRUE(result.loaded) << result.Text();
+  EXPECT_EQ(result.tags, 1);
+  EXPECT_EQ(Address("Pump"), "40001");
 }
 
 TEST_F(DatabaseFolder, ReadScanDatabaseLoadsFromDatabasePath) {
