@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <thread>
 
 #include "logger/TimeText.h"
+#include "platform/IntervalTimer.h"
 #include "tests/support/MqttBroker.h"
 
 namespace plc::logger {
@@ -122,6 +126,56 @@ TEST(MqttPublisher, TheBrokerKilledAndRestartedLosesNothingTheQueueHeld) {
   EXPECT_NE(notices.front().find("lost"), std::string::npos) << notices.front();
   EXPECT_NE(notices.back().find("connected; 50 messages waiting go out now"), std::string::npos) << notices.back();
   pub.Close();
+}
+
+// A broker given by name: the lookup runs beside the loop, which goes on ticking while the name
+// server is slow; a name that is not found is said once and looked up again later.
+TEST(MqttPublisher, ABrokerNameIsLookedUpWithoutHoldingTheLoop) {
+  test::MqttBroker broker;
+  MqttOptions o = Options(broker.Port());
+  o.host = "broker.plant";
+  o.resolve = [](const std::string& host) {
+    std::this_thread::sleep_for(1500ms);
+    // The first address has no broker; the second has.
+    return host == "broker.plant" ? ResolvedHost{{"127.0.0.2", "127.0.0.1"}, {}} : ResolvedHost{};
+  };
+  EventLoop& loop = EventLoop::Current();
+  const std::int64_t start = loop.Now();
+  MqttPublisher pub(o, Tags());
+  EXPECT_LT(loop.Now() - start, 500'000) << "the constructor does not wait for the name";
+  int ticks = 0;
+  IntervalTimer timer(50, loop);
+  timer.OnTick = [&] { ++ticks; };
+  timer.SetEnabled(true);
+  ASSERT_TRUE(RunUntil([&] { return ticks >= 10; }, 1000ms)) << "the loop ran while the name was looked up";
+  EXPECT_FALSE(pub.Connected());
+  ASSERT_TRUE(RunUntil([&] { return pub.Connected(); }, 8s));
+  EXPECT_EQ(pub.Where(), "broker.plant:" + std::to_string(broker.Port()));
+  pub.Close();
+
+  // The system's own lookup of a name.
+  o.host = "localhost";
+  o.resolve = nullptr;
+  MqttPublisher local(o, Tags());
+  ASSERT_TRUE(RunUntil([&] { return local.Connected(); }, 8s));
+  local.Close();
+
+  auto lookups = std::make_shared<std::atomic<int>>(0);
+  o.host = "nowhere.plant";
+  o.resolve = [lookups](const std::string&) {
+    ++*lookups;
+    return ResolvedHost{{}, "Name or service not known"};
+  };
+  std::vector<std::string> notices;
+  MqttPublisher lost(o, Tags());
+  lost.OnNotice = [&](const std::string& text) { notices.push_back(text); };
+  ASSERT_TRUE(RunUntil([&] { return *lookups >= 2; }, 5s)) << "looked up again";
+  EXPECT_FALSE(lost.Connected());
+  ASSERT_EQ(notices.size(), 1u) << "said once";
+  EXPECT_EQ(notices[0], "MQTT broker nowhere.plant:" + std::to_string(broker.Port()) +
+                            " not reachable: the name 'nowhere.plant' was not found: Name or service not known; "
+                            "trying again, messages wait in the queue");
+  lost.Close();
 }
 
 TEST(MqttPublisher, TheOfflineQueueKeepsTheNewestWithinItsBound) {
