@@ -334,10 +334,11 @@ void MqttPublisher::MessageCallback(mosquitto* m, void* self, const mosquitto_me
   if (m != p->client_ || !message || !message->topic || !p->OnSet) return;
   const auto named = TagOfSetTopic(p->options_.prefix, message->topic);
   if (!named) return;
-  SetMessage set{*named,
-                 std::string(static_cast<const char*>(message->payload),
-                             static_cast<std::size_t>(std::max(message->payloadlen, 0))),
-                 message->retain};
+  // No more than the gateway looks at is copied: a longer payload is refused by its length.
+  const auto bytes = static_cast<std::size_t>(std::max(message->payloadlen, 0));
+  const std::size_t kept = std::min(bytes, kMaxSetPayloadBytes + 1);
+  SetMessage set{*named, message->payload ? std::string(static_cast<const char*>(message->payload), kept) : std::string(),
+                 bytes, message->retain};
   p->loop_.Post([p, set = std::move(set), alive = std::weak_ptr<bool>(p->alive_)] {
     if (auto a = alive.lock(); a && *a && p->OnSet) p->OnSet(set);
   });

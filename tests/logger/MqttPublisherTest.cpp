@@ -86,6 +86,12 @@ TEST(MqttPublisher, SetMessagesReachTheGatewayMarkedWhenRetained) {
   EXPECT_EQ(sets[0].tag, "Press.Temp");
   EXPECT_EQ(sets[0].payload, "42");
   EXPECT_FALSE(sets[0].retained) << "delivered live";
+  EXPECT_EQ(sets[0].payloadBytes, 2u);
+  // A payload far beyond any number: only its start is copied, its length told.
+  client.Publish("test/Press.Temp/set", std::string(100000, '7'));
+  ASSERT_TRUE(RunUntil([&] { return sets.back().payloadBytes != 2; }, 5s));
+  EXPECT_EQ(sets.back().payloadBytes, 100000u);
+  EXPECT_EQ(sets.back().payload, std::string(kMaxSetPayloadBytes + 1, '7'));
   pub.Close();
 
   MqttPublisher again(Options(broker.Port()), Tags());

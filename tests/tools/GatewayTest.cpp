@@ -77,6 +77,8 @@ TEST(Gateway, ASetWritesAWritableTagAndARefusedOneIsLogged) {
   client.Publish("plant/Line.Count/set", "{\"value\": 7}");
   client.Publish("plant/Packer.Boxes/set", "{\"value\": 99}");
   client.Publish("plant/Oven.Setpoint/set", "oops");
+  client.Publish("plant/Line.Speed/set", std::string(300, '1'));
+  client.Publish("plant/No.Tag/set", "\x1b]0;x\x07");
   const auto speed = Latest(client, "Line.Speed", 10s, [](const nlohmann::json& j) { return j["value"] == 150; });
   ASSERT_TRUE(speed) << "the station's new value read back";
   EXPECT_EQ(plant.line->Word(1, 0x0400), 0x0150) << "written as BCD";
@@ -96,6 +98,14 @@ TEST(Gateway, ASetWritesAWritableTagAndARefusedOneIsLogged) {
   EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
                         "'set of Oven.Setpoint%the payload is no number%'"),
             1);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused' AND text = 'set of Line.Speed to ''" +
+                        std::string(40, '1') + "...'' refused: the payload has 300 bytes, more than the 256 a set may have'"),
+            1);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused' AND text = "
+                        "'set of No.Tag to ''\\x1B]0;x\\x07'' refused: no such tag'"),
+            1)
+      << "control bytes shown, never stored raw";
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE instr(text, char(27)) > 0"), 0);
 }
 
 // A set that the silent station never acknowledges fails after its tries, logged with its tag.

@@ -198,10 +198,13 @@ void Gateway::OnSet(const logger::SetMessage& set) {
   const std::string& tag = set.tag;
   const std::string& payload = set.payload;
   const std::int64_t now = logger::NowUs();
+  // Topic and payload are anyone's text: bounded and with control bytes shown, never raw, in
+  // the log and on the terminal.
   auto refuse = [&](std::string control, std::optional<std::int32_t> id, const std::string& why) {
     ++refused_;
     Note({now, logger::FailureKind::Refused, std::move(control), id, std::nullopt,
-          "set of " + tag + " to '" + payload.substr(0, 40) + "' refused: " + why});
+          "set of " + logger::PrintableText(tag, 64) + " to '" + logger::PrintableText(payload, 40) +
+              "' refused: " + why});
   };
   const auto id = values_->Find(tag);
   if (!id) return refuse({}, std::nullopt, "no such tag");
@@ -209,6 +212,10 @@ void Gateway::OnSet(const logger::SetMessage& set) {
   if (set.retained)
     return refuse(row.control, id,
                   "retained set ignored (the broker replays it at every connect; publish sets without retain)");
+  if (set.payloadBytes > logger::kMaxSetPayloadBytes)
+    return refuse(row.control, id,
+                  "the payload has " + std::to_string(set.payloadBytes) + " bytes, more than the " +
+                      std::to_string(logger::kMaxSetPayloadBytes) + " a set may have");
   const auto value = logger::SetPayloadValue(payload);
   if (!value) return refuse(row.control, id, "the payload is no number (send 42 or {\"value\":42})");
   std::string why;
