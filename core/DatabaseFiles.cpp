@@ -427,6 +427,7 @@ std::string DatabaseRefusal::Text() const {
 DatabaseFiles ParseDatabaseFiles(std::optional<std::string_view> tagText, std::optional<std::string_view> scanText,
                                  const std::string& tagPath, const std::string& scanPath) {
   DatabaseFiles files;
+  files.tagPath = tagPath;
   files.tagFile = tagText.has_value();
   files.scanFile = scanText.has_value();
   if (scanText) {
@@ -462,10 +463,19 @@ DatabaseLoad InstallDatabases(const DatabaseFiles& files, TagDatabase& tags, Sca
   DatabaseLoad load;
   load.refusals = files.refusals;
   if (!load.refusals.empty() || (!files.tagFile && !files.scanFile)) return load;
-  tags.Clear();
-  scan.Clear();
+  // The tags go into a table of their own first: one the table refuses leaves the old tables.
+  TagDatabase filled;
   std::int32_t index = 0;
-  for (const TagRow& t : files.tags) tags.AddTagSharingAddress(++index, Variant(t.name), Variant(t.address));
+  for (const TagRow& t : files.tags) {
+    if (!filled.AddTagSharingAddress(++index, Variant(t.name), Variant(t.address))) {
+      load.refusals.push_back(DatabaseRefusal{files.tagPath, t.line,
+                                              "the tag table refused tag '" + t.name + "' as record " +
+                                                  std::to_string(index) + " (its name is taken or the table is full)"});
+      return load;
+    }
+  }
+  tags = std::move(filled);
+  scan.Clear();
   std::int32_t last = 0;
   for (const ScanRow& s : files.groups) {
     scan.Group(s.index) = s.group;

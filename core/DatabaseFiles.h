@@ -94,6 +94,7 @@ struct DatabaseFiles {
   std::vector<TagRow> tags;
   std::vector<ScanRow> groups;
   std::vector<DatabaseRefusal> refusals;
+  std::string tagPath = kTagFileName;  // as refusals name the tag file
 };
 
 // Checks the text of the files (nullopt: that file is absent); tagPath and scanPath name them

@@ -244,6 +244,26 @@ TEST(DatabaseFiles, TwoTagsMayShareAnAddress) {
   EXPECT_EQ(TagNameFromAddress(Variant("40010"), tagTable), Variant("Word"));  // the first
 }
 
+// Rows that passed the checks but that the tag table still refuses: nothing is loaded, and the
+// refusal names the line.
+TEST(DatabaseFiles, ARowTheTagTableRefusesRefusesTheLoad) {
+  DatabaseFiles f = Parse(kTagHead + "Pump,,,40001,,,,,,,,,\nValve,,,40002,,,,,,,,,\n", kScanHead);
+  ASSERT_TRUE(f.refusals.empty()) << Refusals(f);
+  f.tags[1].name = "PUMP";  // as the table compares names
+  TagDatabase tagTable;
+  ScanDatabase scanTable;
+  ASSERT_TRUE(tagTable.AddTag(1, Variant("Kept"), Variant("1")));
+  scanTable.ScanGroupCount = Variant(std::int16_t{3});
+  const DatabaseLoad load = InstallDatabases(f, tagTable, scanTable);
+  EXPECT_FALSE(load.loaded);
+  ASSERT_EQ(load.refusals.size(), 1u);
+  EXPECT_EQ(load.refusals[0].Text(),
+            "tags.csv:4: the tag table refused tag 'PUMP' as record 2 (its name is taken or the table is full)");
+  EXPECT_EQ(TagAddressFromName(Variant("Kept"), tagTable), Variant("1")) << "the old tables stay";
+  EXPECT_EQ(TagAddressFromName(Variant("Pump"), tagTable), Variant());
+  EXPECT_EQ(scanTable.ScanGroupCount.ToInt32(), 3);
+}
+
 // Loading from a folder: all or nothing, a reload replaces, no files change nothing.
 class DatabaseFolder : public ::testing::Test {
  protected:
