@@ -342,6 +342,16 @@ void CheckTagRows(FileReader& file, const std::vector<ScanRow>& groups, bool sca
           row.Refuse("element " + std::to_string(t.element) + (ElementsOf(t.ioType) > 1 ? " and the next" : "") +
                      " beyond the " + std::to_string(group->group.count) + " values scan group " +
                      std::to_string(t.scan) + " reads");
+        // A writable tag is read as its element of the group but written at its own address:
+        // where both are register numbers, they must be the same register.
+        const auto own = plc::Whole(t.address);
+        if (t.writable && t.element != 0 && own && group->group.address.IsNumeric()) {
+          const std::int64_t read = std::int64_t{group->group.address.ToInt32()} + t.element - 1;
+          if (*own != read)
+            row.Refuse("writable tag at " + t.address + " is read from " + std::to_string(read) + " (element " +
+                       std::to_string(t.element) + " of scan group " + std::to_string(t.scan) +
+                       ") but would be written at " + t.address + ": one register for both");
+        }
         if (t.control.empty()) {
           t.control = group->group.control;
         } else if (!SameName(t.control, group->group.control)) {

@@ -144,6 +144,7 @@ TEST(DatabaseFiles, EveryRefusedRecordIsReportedWithItsLine) {
       {"Dead,,,40001,,,,,,,,-1,", "deadband is negative"},
       {"Wr,,,40001,float,1,1,,,,,,yes", "writable tag is one register"},
       {"WrBit,,,40001,bit,1,1,2,,,,,yes", "not one bit of it"},
+      {"Moved,,,40003,word,1,2,,,,,,yes", "writable tag at 40003 is read from 40002 (element 2 of scan group 1)"},
       {"Yes,,,40001,,,,,,,,,maybe", "neither yes nor no"},
       {"NoGroup,,,40001,,9,1,,,,,,", "scan group 9 is not in scan.csv"},
       {"NoElem,,,40001,,1,,,,,,,", "element is empty"},
