@@ -374,6 +374,14 @@ TEST(CsvRecords, FieldsWrittenByCsvFieldReadBack) {
     ASSERT_EQ(read.records.size(), 1u);
     EXPECT_EQ(read.records[0].fields, (std::vector<std::string>{text, "end"}));
   }
+  // Line breaks inside a quoted field count as the file's own: LF, CRLF and a lone CR.
+  for (const char* breakText : {"\n", "\r\n", "\r"}) {
+    const std::string b = breakText;
+    CsvRead lines = ReadCsvRecords("a" + b + "\"two" + b + "lines\"" + b + "c" + b);
+    ASSERT_FALSE(lines.error);
+    ASSERT_EQ(lines.records.size(), 3u);
+    EXPECT_EQ(lines.records[2].line, 4) << "after a quoted field broken by " << (b == "\r" ? "CR" : "LF or CRLF");
+  }
   CsvRead wide = ReadCsvRecords(std::string(64, ',') + "\n");
   ASSERT_TRUE(wide.error);
   EXPECT_EQ(wide.error->reason, "more than 64 fields in one record");
