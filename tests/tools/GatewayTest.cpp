@@ -281,6 +281,18 @@ TEST(Gateway, APlantItCannotRunIsRefusedWithTheReason) {
   EXPECT_NE(bad.err.find("tags.csv:4: element 9 beyond the 4 values scan group 1 reads"), std::string::npos)
       << bad.err;
   EXPECT_FALSE(std::filesystem::exists(plant.Db())) << "nothing started";
+
+  // A group that names no control (which a host may load) is one the gateway cannot place.
+  testing::WriteRaw(plant.folder.File("scan.csv"),
+                    "plclink-scan,1\nindex,control,address,count,period\n1,Press,40001,4,200\n2,,40005,4,200\n");
+  testing::WriteRaw(plant.folder.File("tags.csv"), "plclink-tags,1\nname,address,scan,element\nAny,40005,2,1\n");
+  RunResult unplaced = RunPlclink({"gateway", plant.folder.File("plant.ini"), "--seconds", "1"});
+  EXPECT_EQ(unplaced.exitCode, 1);
+  EXPECT_NE(unplaced.err.find("scan.csv:4: scan group 2 names no control: the gateway needs each scan group to name "
+                              "its control"),
+            std::string::npos)
+      << unplaced.err;
+  EXPECT_FALSE(std::filesystem::exists(plant.Db()));
 }
 
 }  // namespace

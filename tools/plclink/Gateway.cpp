@@ -122,6 +122,14 @@ void Gateway::Open() {
                                                ": the gateway has no tags to log");
   std::set<std::string> sections;
   for (const PlantControl& c : plant_.controls) sections.insert(Lower(c.section));
+  // A group naming no control is read by every control that loads it: hosts may want that, the
+  // gateway, with many lines, never does.
+  for (const ScanRow& g : files.groups)
+    if (g.group.control.empty())
+      throw std::runtime_error(plant_.databases + "/" + kScanFileName + ":" + std::to_string(g.line) + ": scan group " +
+                               std::to_string(g.index) +
+                               " names no control: the gateway needs each scan group to name its control (a section "
+                               "of " + plant_.path + ")");
   for (const TagRow& t : files.tags)
     if (t.scan != 0 && !sections.count(Lower(t.control)))
       throw std::runtime_error(plant_.databases + "/" + kTagFileName + ":" + std::to_string(t.line) + ": control '" +
