@@ -1,8 +1,10 @@
 #include "core/DatabaseFiles.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -369,12 +371,24 @@ std::optional<std::string> ReadBounded(const std::string& path, std::vector<Data
                                        bool& present) {
   std::error_code ec;
   present = std::filesystem::exists(path, ec);
+  if (ec) {
+    // Not known to be absent (a folder we may not search, say): that is no "no file".
+    present = true;
+    refusals.push_back({path, 0, "cannot be looked at: " + ec.message()});
+    return std::nullopt;
+  }
   if (!present) return std::nullopt;
+  if (std::filesystem::is_directory(path, ec)) {
+    refusals.push_back({path, 0, "cannot be read: it is a folder"});
+    return std::nullopt;
+  }
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
   std::string text(kMaxDatabaseFileBytes + 1, '\0');
   if (in) in.read(text.data(), static_cast<std::streamsize>(text.size()));
   if (!in && !in.eof()) {
-    refusals.push_back({path, 0, "cannot be read"});
+    const int error = errno;
+    refusals.push_back({path, 0, error != 0 ? "cannot be read: " + std::string(std::strerror(error)) : "cannot be read"});
     return std::nullopt;
   }
   text.resize(static_cast<std::size_t>(in.gcount()));

@@ -3,8 +3,10 @@
 #include "core/DatabaseFiles.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -320,8 +322,28 @@ TEST_F(DatabaseFolder, UnreadableAndOversizedFilesAreRefused) {
   DatabaseLoad load = LoadDatabases(folder.Path(), tagTable, scanTable);
   EXPECT_FALSE(load.loaded);
   ASSERT_EQ(load.refusals.size(), 2u) << load.Text();
-  EXPECT_EQ(load.refusals[0].Text(), folder.File("tags.csv") + ": cannot be read");
+  EXPECT_EQ(load.refusals[0].Text(), folder.File("tags.csv") + ": cannot be read: it is a folder");
   EXPECT_EQ(load.refusals[1].Text(), folder.File("scan.csv") + ": larger than 4 MiB");
+
+  // A file the user may not read says why (root reads it all the same); one that cannot be
+  // looked at (a link to itself) is not taken for absent.
+  std::filesystem::remove(folder.File("tags.csv"));
+  WriteRaw(folder.File("tags.csv"), kTagHead);
+  WriteRaw(folder.File("scan.csv"), kScanHead);
+  std::filesystem::permissions(folder.File("tags.csv"), std::filesystem::perms::none);
+  DatabaseLoad locked = LoadDatabases(folder.Path(), tagTable, scanTable);
+  if (::geteuid() != 0) {
+    ASSERT_EQ(locked.refusals.size(), 1u) << locked.Text();
+    EXPECT_EQ(locked.refusals[0].Text(), folder.File("tags.csv") + ": cannot be read: Permission denied");
+  } else {
+    EXPECT_TRUE(locked.loaded) << locked.Text();
+  }
+  std::filesystem::remove(folder.File("tags.csv"));
+  std::filesystem::create_symlink(folder.File("tags.csv"), folder.File("tags.csv"));
+  DatabaseLoad looped = LoadDatabases(folder.Path(), tagTable, scanTable);
+  EXPECT_FALSE(looped.loaded);
+  ASSERT_EQ(looped.refusals.size(), 1u) << looped.Text();
+  EXPECT_EQ(looped.refusals[0].Text(), folder.File("tags.csv") + ": cannot be looked at: Too many levels of symbolic links");
 }
 
 // The plug-ins' C entry point: a load that throws comes back as a refusal naming the folder,
