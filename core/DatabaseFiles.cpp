@@ -11,6 +11,7 @@
 
 #include "core/Configuration.h"
 #include "core/CsvRecords.h"
+#include "core/Dispatch.h"
 #include "core/ResultCodes.h"
 
 namespace plc {
@@ -33,7 +34,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-bool SameName(std::string_view a, std::string_view b) { return Lower(std::string(a)) == Lower(std::string(b)); }
 
 std::optional<std::int64_t> Whole(const std::string& text) {
   std::string_view v = text;
@@ -127,7 +127,7 @@ class FileReader {
     };
     const CsvRecord* format = next();
     const std::string wanted = "plclink-" + std::string(kind);
-    if (!format || !SameName(Trim(format->fields[0]), wanted)) {
+    if (!format || !NamesEqual(Trim(format->fields[0]), wanted)) {
       Refuse(format ? format->line : 0, "the first record must be '" + wanted + "," +
                                             std::to_string(kDatabaseFormatVersion) + "' (file kind and version)");
       return false;
@@ -356,7 +356,7 @@ void CheckTagRows(FileReader& file, const std::vector<ScanRow>& groups, bool sca
         }
         if (t.control.empty()) {
           t.control = group->group.control;
-        } else if (!SameName(t.control, group->group.control)) {
+        } else if (!NamesEqual(t.control, group->group.control)) {
           row.Refuse("control '" + t.control + "' is not the control of scan group " + std::to_string(t.scan) +
                      " ('" + group->group.control + "')");
         }
@@ -440,7 +440,7 @@ const char* TagIoTypeName(TagIoType type) {
 
 std::optional<TagIoType> ParseTagIoType(std::string_view text) {
   for (const IoTypeName& n : kIoTypeNames)
-    if (SameName(text, n.name)) return n.type;
+    if (NamesEqual(text, n.name)) return n.type;
   return std::nullopt;
 }
 

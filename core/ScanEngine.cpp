@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "core/Dispatch.h"
 #include "core/ResultCodes.h"
 #include "core/RuntimeError.h"
 #include "core/WallSeconds.h"
@@ -13,22 +14,6 @@ namespace {
 constexpr std::int64_t kBusyLimitSeconds = 2;
 constexpr const char* kNoReplyText = "no reply within 2 s";
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string AddressText(const Variant& address) {
-  try {
-    return address.ToString();
-  } catch (const RuntimeError&) {
-    return "?";
-  }
-}
 }  // namespace
 
 ScanGroup& ScanDatabase::Group(std::int32_t index) {
@@ -62,7 +47,7 @@ std::int32_t& ScanEngine::Elapsed(std::int32_t index) {
 
 bool ScanEngine::Scans(const ScanGroup& group) const {
   if (group.control.empty()) return true;
-  return ControlName && SameName(group.control, ControlName());
+  return ControlName && NamesEqual(group.control, ControlName());
 }
 
 void ScanEngine::ReadTick(std::int32_t interval, bool runMode, bool scanReadEnable) {

@@ -7,8 +7,6 @@
 
 namespace plc {
 
-namespace {
-
 std::string AddressText(const Variant& address) {
   try {
     return address.ToString();
@@ -16,8 +14,6 @@ std::string AddressText(const Variant& address) {
     return "(an address that is no text)";
   }
 }
-
-}  // namespace
 
 std::string WriteQueue::Force(const Variant& address, std::int32_t value) {
   if (entries_.size() >= kCapacity) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/Dispatch.h"
 #include "core/IoDataType.h"
 #include "core/RuntimeError.h"
 
@@ -158,16 +159,14 @@ void TagValues::Take(const ScanResult& result, Batch& out) {
 }
 
 std::optional<std::int32_t> TagValues::Find(const std::string& name) const {
-  const std::string key = Lower(name);
   for (std::size_t i = 0; i < rows_.size(); ++i)
-    if (Lower(rows_[i].name) == key) return static_cast<std::int32_t>(i);
+    if (NamesEqual(rows_[i].name, name)) return static_cast<std::int32_t>(i);
   return std::nullopt;
 }
 
 std::optional<std::int32_t> TagValues::FindWritable(const std::string& control, const std::string& address) const {
-  const std::string c = Lower(control), a = Lower(address);
   for (std::size_t i = 0; i < rows_.size(); ++i)
-    if (rows_[i].writable && Lower(rows_[i].control) == c && Lower(rows_[i].address) == a)
+    if (rows_[i].writable && NamesEqual(rows_[i].control, control) && NamesEqual(rows_[i].address, address))
       return static_cast<std::int32_t>(i);
   return std::nullopt;
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 
+#include "core/Dispatch.h"
 #include "core/RuntimeError.h"
 #include "logger/MqttPublisher.h"
 #include "logger/SetMessages.h"
@@ -99,7 +100,7 @@ class Gateway {
 
 PlantSource* Gateway::SourceOf(const std::string& control) {
   for (auto& s : sources_)
-    if (Lower(s->Name()) == Lower(control)) return s.get();
+    if (NamesEqual(s->Name(), control)) return s.get();
   return nullptr;
 }
 
