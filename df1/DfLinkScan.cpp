@@ -73,12 +73,10 @@ class DfScanLine final : public ScanLine {
 std::unique_ptr<ScanLine> DfLink::MakeScanLine(DfLink& link) { return std::make_unique<df1::DfScanLine>(link); }
 
 void DfLink::WireScan() {
-  WireScanEngine(scan_, ScanHooks{[this] { return Host().AmbientDisplayName(); },
-                                  [this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
-                                  [this] { return NumOfWriteRetries(); },
-                                  [this](const Variant& address, std::int32_t value) {
-                                    return QueuedWrite(address, value);
-                                  }});
+  WireScanEngine(scan_, *this,
+                 ScanHooks{[this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
+                           [this] { return NumOfWriteRetries(); },
+                           [this](const Variant& address, std::int32_t value) { return QueuedWrite(address, value); }});
   timers_.Timer1().OnTick = [this] { scan_.ReadTick(timers_.Timer1().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
 }
@@ -111,10 +109,9 @@ bool DfLink::ScanClosed(const df1::LinkClosing& closing, const df1::Transaction&
 }
 
 // One element written as WritePLC writes it, then its reply awaited (DfLink's write returns
-// once the request is sent). The host's failure cause is its own calls'; a queued write
-// leaves it as it was.
+// once the request is sent). The host's failure cause is its own calls'; the queue keeps it
+// around this write.
 WriteQueue::Attempt DfLink::QueuedWrite(const Variant& address, std::int32_t value) {
-  const std::string hostCause = FailureCause();
   std::string text = address.ToString();
   VariantArray values(1, 1);
   values.Set(1, Variant(value));
@@ -136,8 +133,6 @@ WriteQueue::Attempt DfLink::QueuedWrite(const Variant& address, std::int32_t val
     }
   }
   queuedWrite_.reset();
-  if (hostCause.empty()) ClearFailure();
-  else NoteFailure(hostCause);
   return attempt;
 }
 

@@ -99,18 +99,15 @@ std::vector<Variant> UdpLink::SerialWords() const {
 }
 
 void UdpLink::WireScan() {
-  WireScanEngine(scan_, ScanHooks{[this] { return Host().AmbientDisplayName(); },
-                                  [this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
-                                  [this] { return NumOfWriteRetries(); },
-                                  [this](const Variant& address, std::int32_t value) {
-                                    return QueuedWrite(address, value);
-                                  }});
+  WireScanEngine(scan_, *this,
+                 ScanHooks{[this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
+                           [this] { return NumOfWriteRetries(); },
+                           [this](const Variant& address, std::int32_t value) { return QueuedWrite(address, value); }});
 }
 
-// One word written as WritePLC writes it. The host's failure cause is its own calls'; a queued
-// write leaves it as it was.
+// One word written as WritePLC writes it. The host's failure cause is its own calls'; the queue
+// keeps it around this write.
 WriteQueue::Attempt UdpLink::QueuedWrite(const Variant& address, std::int32_t value) {
-  const std::string hostCause = FailureCause();
   Variant target = address;
   Variant values(value);
   const bool written =
@@ -119,8 +116,6 @@ WriteQueue::Attempt UdpLink::QueuedWrite(const Variant& address, std::int32_t va
   const auto& link = ecom::EcomLink();
   WriteQueue::Attempt attempt{
       written, written ? std::string() : WriteFailureText(FailureCause(), EcomMode() ? link.ErrorText : link.Line.ErrorText)};
-  if (hostCause.empty()) ClearFailure();
-  else NoteFailure(hostCause);
   return attempt;
 }
 

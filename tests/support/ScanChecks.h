@@ -408,6 +408,7 @@ inline void ExpectWriteQueueDrainsInOrderAndRetries(ScanSubject& s) {
   ASSERT_EQ(b.writes.size(), 6u);
   EXPECT_FALSE(b.writes[5].success);
   EXPECT_NE(b.writes[5].error.find("not written after 3 tries"), std::string::npos) << b.writes[5].error;
+  EXPECT_EQ(s.Link().FailureCause(), "") << "the host's last call (its ForceData) succeeded; the queue's writes are not its";
   EXPECT_NE(s.Value(4), 55);
   s.Answer(true);
   b.Force(4, 56);
