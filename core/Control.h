@@ -48,6 +48,21 @@ class Control : public Dispatch {
   // control's classic text, which hosts compare; this is the cause behind a failed result.
   const std::string& FailureCause() const { return failureCause_; }
 
+  // Puts the failure cause back as it was when it goes out of scope: around a call the control
+  // makes on its own behalf (a scan read, a queued write) through the calls a host makes, which
+  // clear and note the cause. The cause is the host's calls' alone.
+  class KeptFailureCause {
+   public:
+    explicit KeptFailureCause(Control& control) : control_(control), kept_(control.failureCause_) {}
+    ~KeptFailureCause() { control_.failureCause_ = std::move(kept_); }
+    KeptFailureCause(const KeptFailureCause&) = delete;
+    KeptFailureCause& operator=(const KeptFailureCause&) = delete;
+
+   private:
+    Control& control_;
+    std::string kept_;
+  };
+
  protected:
   // A call starts with no cause; the path that makes it fail says why.
   void ClearFailure() { failureCause_.clear(); }

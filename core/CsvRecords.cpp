@@ -69,7 +69,8 @@ class RecordReader {
         if (after != ',' && after != '\n' && after != '\r') return Fail(record, "text after the closing quote of a field");
         return std::nullopt;
       }
-      if (c == '\n') ++line_;
+      // A line break inside the field counts as the record's breaks do: LF, CRLF, a lone CR.
+      if (c == '\n' || (c == '\r' && Next() != '\n')) ++line_;
       if (!Append(record, c)) return Fail(record, "a field longer than 1024 bytes");
       ++pos_;
     }

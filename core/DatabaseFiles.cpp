@@ -1,14 +1,17 @@
 #include "core/DatabaseFiles.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 
 #include "core/Configuration.h"
 #include "core/CsvRecords.h"
+#include "core/Dispatch.h"
 #include "core/ResultCodes.h"
 
 namespace plc {
@@ -31,7 +34,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-bool SameName(std::string_view a, std::string_view b) { return Lower(std::string(a)) == Lower(std::string(b)); }
 
 std::optional<std::int64_t> Whole(const std::string& text) {
   std::string_view v = text;
@@ -125,7 +127,7 @@ class FileReader {
     };
     const CsvRecord* format = next();
     const std::string wanted = "plclink-" + std::string(kind);
-    if (!format || !SameName(Trim(format->fields[0]), wanted)) {
+    if (!format || !NamesEqual(Trim(format->fields[0]), wanted)) {
       Refuse(format ? format->line : 0, "the first record must be '" + wanted + "," +
                                             std::to_string(kDatabaseFormatVersion) + "' (file kind and version)");
       return false;
@@ -342,9 +344,19 @@ void CheckTagRows(FileReader& file, const std::vector<ScanRow>& groups, bool sca
           row.Refuse("element " + std::to_string(t.element) + (ElementsOf(t.ioType) > 1 ? " and the next" : "") +
                      " beyond the " + std::to_string(group->group.count) + " values scan group " +
                      std::to_string(t.scan) + " reads");
+        // A writable tag is read as its element of the group but written at its own address:
+        // where both are register numbers, they must be the same register.
+        const auto own = plc::Whole(t.address);
+        if (t.writable && t.element != 0 && own && group->group.address.IsNumeric()) {
+          const std::int64_t read = std::int64_t{group->group.address.ToInt32()} + t.element - 1;
+          if (*own != read)
+            row.Refuse("writable tag at " + t.address + " is read from " + std::to_string(read) + " (element " +
+                       std::to_string(t.element) + " of scan group " + std::to_string(t.scan) +
+                       ") but would be written at " + t.address + ": one register for both");
+        }
         if (t.control.empty()) {
           t.control = group->group.control;
-        } else if (!SameName(t.control, group->group.control)) {
+        } else if (!NamesEqual(t.control, group->group.control)) {
           row.Refuse("control '" + t.control + "' is not the control of scan group " + std::to_string(t.scan) +
                      " ('" + group->group.control + "')");
         }
@@ -359,12 +371,24 @@ std::optional<std::string> ReadBounded(const std::string& path, std::vector<Data
                                        bool& present) {
   std::error_code ec;
   present = std::filesystem::exists(path, ec);
+  if (ec) {
+    // Not known to be absent (a folder we may not search, say): that is no "no file".
+    present = true;
+    refusals.push_back({path, 0, "cannot be looked at: " + ec.message()});
+    return std::nullopt;
+  }
   if (!present) return std::nullopt;
+  if (std::filesystem::is_directory(path, ec)) {
+    refusals.push_back({path, 0, "cannot be read: it is a folder"});
+    return std::nullopt;
+  }
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
   std::string text(kMaxDatabaseFileBytes + 1, '\0');
   if (in) in.read(text.data(), static_cast<std::streamsize>(text.size()));
   if (!in && !in.eof()) {
-    refusals.push_back({path, 0, "cannot be read"});
+    const int error = errno;
+    refusals.push_back({path, 0, error != 0 ? "cannot be read: " + std::string(std::strerror(error)) : "cannot be read"});
     return std::nullopt;
   }
   text.resize(static_cast<std::size_t>(in.gcount()));
@@ -416,7 +440,7 @@ const char* TagIoTypeName(TagIoType type) {
 
 std::optional<TagIoType> ParseTagIoType(std::string_view text) {
   for (const IoTypeName& n : kIoTypeNames)
-    if (SameName(text, n.name)) return n.type;
+    if (NamesEqual(text, n.name)) return n.type;
   return std::nullopt;
 }
 
@@ -427,6 +451,7 @@ std::string DatabaseRefusal::Text() const {
 DatabaseFiles ParseDatabaseFiles(std::optional<std::string_view> tagText, std::optional<std::string_view> scanText,
                                  const std::string& tagPath, const std::string& scanPath) {
   DatabaseFiles files;
+  files.tagPath = tagPath;
   files.tagFile = tagText.has_value();
   files.scanFile = scanText.has_value();
   if (scanText) {
@@ -462,10 +487,19 @@ DatabaseLoad InstallDatabases(const DatabaseFiles& files, TagDatabase& tags, Sca
   DatabaseLoad load;
   load.refusals = files.refusals;
   if (!load.refusals.empty() || (!files.tagFile && !files.scanFile)) return load;
-  tags.Clear();
-  scan.Clear();
+  // The tags go into a table of their own first: one the table refuses leaves the old tables.
+  TagDatabase filled;
   std::int32_t index = 0;
-  for (const TagRow& t : files.tags) tags.AddTagSharingAddress(++index, Variant(t.name), Variant(t.address));
+  for (const TagRow& t : files.tags) {
+    if (!filled.AddTagSharingAddress(++index, Variant(t.name), Variant(t.address))) {
+      load.refusals.push_back(DatabaseRefusal{files.tagPath, t.line,
+                                              "the tag table refused tag '" + t.name + "' as record " +
+                                                  std::to_string(index) + " (its name is taken or the table is full)"});
+      return load;
+    }
+  }
+  tags = std::move(filled);
+  scan.Clear();
   std::int32_t last = 0;
   for (const ScanRow& s : files.groups) {
     scan.Group(s.index) = s.group;
@@ -482,6 +516,33 @@ DatabaseLoad LoadDatabases(const std::string& folder, TagDatabase& tags, ScanDat
   DatabaseLoad load = InstallDatabases(ReadDatabaseFiles(folder), tags, scan);
   load.folder = folder;
   return load;
+}
+
+void PluginLoadDatabases(const char* folder, DatabaseLoad* result,
+                         const std::function<DatabaseLoad(const std::string&)>& load) noexcept {
+  try {
+    const std::string where = folder ? folder : "";
+    DatabaseLoad done;
+    try {
+      done = load ? load(where) : LoadDatabases(where);
+    } catch (const std::exception& e) {
+      done = DatabaseLoad{};
+      done.folder = where;
+      done.refusals.push_back(DatabaseRefusal{where, 0, std::string("the load failed: ") + e.what()});
+    } catch (...) {
+      done = DatabaseLoad{};
+      done.folder = where;
+      done.refusals.push_back(DatabaseRefusal{where, 0, "the load failed with an unknown error"});
+    }
+    if (result) *result = std::move(done);
+  } catch (...) {
+    // Out of memory for the refusal's text itself: all that can be said is that nothing loaded.
+    if (result) {
+      result->loaded = false;
+      result->tags = 0;
+      result->groups = 0;
+    }
+  }
 }
 
 DatabaseLoad ReadScanDatabase() {

@@ -19,6 +19,7 @@
 // the tables cleared and filled; otherwise they keep what they held, and every refused record
 // is reported with its file, line and reason. With neither file in the folder nothing changes.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -93,6 +94,7 @@ struct DatabaseFiles {
   std::vector<TagRow> tags;
   std::vector<ScanRow> groups;
   std::vector<DatabaseRefusal> refusals;
+  std::string tagPath = kTagFileName;  // as refusals name the tag file
 };
 
 // Checks the text of the files (nullopt: that file is absent); tagPath and scanPath name them
@@ -130,5 +132,11 @@ extern "C" {
 using PlcLoadDatabasesFn = void (*)(const char* folder, DatabaseLoad* result);
 }
 inline constexpr const char* kLoadDatabasesSymbol = "PlcLoadDatabases";
+
+// The body of every plug-in's PlcLoadDatabases. Nothing is thrown across the C boundary: an
+// exception that escapes the load is returned as a refusal of the folder, nothing loaded.
+// load: the load itself (LoadDatabases of this thread's tables unless given).
+void PluginLoadDatabases(const char* folder, DatabaseLoad* result,
+                         const std::function<DatabaseLoad(const std::string&)>& load = {}) noexcept;
 
 }  // namespace plc

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "core/Dispatch.h"
 #include "core/ResultCodes.h"
 #include "core/RuntimeError.h"
 #include "core/WallSeconds.h"
@@ -13,22 +14,6 @@ namespace {
 constexpr std::int64_t kBusyLimitSeconds = 2;
 constexpr const char* kNoReplyText = "no reply within 2 s";
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string AddressText(const Variant& address) {
-  try {
-    return address.ToString();
-  } catch (const RuntimeError&) {
-    return "?";
-  }
-}
 }  // namespace
 
 ScanGroup& ScanDatabase::Group(std::int32_t index) {
@@ -55,13 +40,14 @@ ScanEngine::ScanEngine(ScanLine& line, EventLoop& loop, ScanDatabase& db, std::i
       scanWriteActive_(sharedScanWriteActive ? sharedScanWriteActive : &ownScanWriteActive_) {}
 
 std::int32_t& ScanEngine::Elapsed(std::int32_t index) {
-  if (index < 0 || static_cast<std::size_t>(index) >= elapsed_.size()) throw RuntimeError(err::Subscript);
+  if (index < 0 || index > ScanDatabase::kLastGroup) throw RuntimeError(err::Subscript);
+  if (static_cast<std::size_t>(index) >= elapsed_.size()) return beyond_[index];
   return elapsed_[static_cast<std::size_t>(index)];
 }
 
 bool ScanEngine::Scans(const ScanGroup& group) const {
   if (group.control.empty()) return true;
-  return ControlName && SameName(group.control, ControlName());
+  return ControlName && NamesEqual(group.control, ControlName());
 }
 
 void ScanEngine::ReadTick(std::int32_t interval, bool runMode, bool scanReadEnable) {
@@ -95,24 +81,26 @@ void ScanEngine::ScanGroups(std::int32_t interval) {
     elapsed += interval;
     if (elapsed < db_.Group(index).period) continue;
 
-    Variant address = db_.Group(index).address;
-    std::int16_t count = db_.Group(index).count;
-    std::int64_t start = WallNow(loop_);
-    // Wait for the line; serial notifications and the other timers run meanwhile.
-    if (line_.CommBusy() &&
-        !WaitSeconds(loop_, [this] { return !line_.CommBusy(); }, start, kBusyLimitSeconds)) {
-      line_.CountError();
-      line_.ForceFree();
+    if (static_cast<std::size_t>(index) >= elapsed_.size()) {
+      // Beyond what this control scans: said at the group's period, as a read that fails, and
+      // the groups after it go on. Nothing is pending on its behalf.
+      elapsed = 0;
+      ScanCompletion beyond{static_cast<std::int16_t>(index), db_.Group(index).group, VariantArray(),
+                            "scan group " + std::to_string(index) + " is beyond the " +
+                                std::to_string(elapsed_.size() - 1) + " groups this control scans; it is never read"};
+      if (OnScanComplete) OnScanComplete(beyond);
+      continue;
     }
-    // The previous group's read has ended by now, one way or the other.
-    SettlePending();
-    // A host write took the line while we waited: this group is read at the next tick.
-    if (line_.WriteActive()) return;
+    // The host keeps the line (a host write, or one request after another started by the
+    // handlers of what we reported): this group is read at a later tick.
+    if (!AwaitLine() || line_.WriteActive()) return;
     const ScanGroup& group = db_.Group(index);
+    const Variant address = group.address;
+    const std::int16_t count = group.count;
     if (group.skip == 0) {
       std::int16_t unit = group.unit == -1 ? line_.UnitAddress() : group.unit;
       const std::int16_t number = group.group;
-      pending_ = Pending{static_cast<std::int16_t>(index), number, 0};
+      pending_ = Pending{static_cast<std::int16_t>(index), number, line_.RequestsBegun(), 0};
       bool sent = false;
       std::string why;
       sending_ = true;
@@ -135,6 +123,23 @@ void ScanEngine::ScanGroups(std::int32_t interval) {
   }
 }
 
+bool ScanEngine::AwaitLine() {
+  SettlePending();
+  // First the request on the line (the previous group's read, as a rule), then one that a
+  // handler of its report may have started; serial notifications and the other timers run
+  // meanwhile. A line busy for 2 s is freed, counting one error.
+  for (int round = 0; round < 2 && line_.CommBusy(); ++round) {
+    if (!WaitSeconds(loop_, [this] { return !line_.CommBusy(); }, WallNow(loop_), kBusyLimitSeconds)) {
+      line_.CountError();
+      line_.ForceFree();
+    }
+    // The previous group's read has ended by now, one way or the other; reported, its
+    // handler may start a request of the host's, which goes first.
+    SettlePending();
+  }
+  return !line_.CommBusy();
+}
+
 bool ScanEngine::HasGroups() const {
   try {
     return db_.ScanGroupCount.ToInt32() > 0;
@@ -145,11 +150,14 @@ bool ScanEngine::HasGroups() const {
 
 bool ScanEngine::FreeIfStuck() {
   const std::int64_t now = WallNow(loop_);
-  if (!busySince_) {
-    busySince_ = now;
+  const std::uint32_t request = line_.RequestsBegun();
+  // The clock runs for one request: a host reading back to back keeps the line busy for good,
+  // but never one read for long.
+  if (!busySince_ || busySince_->request != request) {
+    busySince_ = Busy{now, request};
     return false;
   }
-  if (now - *busySince_ < kBusyLimitSeconds) return false;
+  if (now - busySince_->since < kBusyLimitSeconds) return false;
   busySince_.reset();
   line_.CountError();
   line_.ForceFree();
@@ -172,12 +180,20 @@ void ScanEngine::ScanReadCompleted(const VariantArray& source, std::int32_t firs
   ScanReadCompleted(std::move(values));
 }
 
+bool ScanEngine::ScanReadOnLine() const {
+  if (!pending_) return false;
+  // While the read is being sent, a request that ends is the scan's only when it began inside
+  // the send; one that the send waited for is another's.
+  if (sending_) return line_.RequestsBegun() != pending_->before;
+  return line_.RequestsBegun() == pending_->requests;
+}
+
 void ScanEngine::ScanReadCompleted(std::vector<Variant> values) {
   if (!pending_) return;
-  // A read that completes after a later request began is not this scan's: the scan's own
-  // ended before it without values.
-  if (!sending_ && line_.RequestsBegun() != pending_->requests) {
-    SettlePending();
+  if (!ScanReadOnLine()) {
+    // A read that completes after a later request began is not this scan's: the scan's own
+    // ended before it without values. One that completes while the send waits is another's.
+    if (!sending_) SettlePending();
     return;
   }
   ScanCompletion done{pending_->index, pending_->group, VariantArray(), {}};

@@ -7,10 +7,12 @@
 // The tick stands aside for host transactions: it does nothing while ScanWriteActive (a
 // scan-write tick or a host write) is set, skips the whole tick (no group's time advances)
 // while CommBusy is true, waits for a busy line before each due group and forces it free after
-// 2 seconds (counting one error), and ends as soon as a host write holds the line. A group's
+// 2 seconds (counting one error), and ends as soon as a host write holds the line or a request
+// that a handler of the scan's report started is still on it once waited for. A group's
 // period is counted in whole timer intervals: with 500 ms ticks a 1200 ms group is read every
-// third tick. A line that ticks keep finding busy for 2 seconds is forced free too, so one lost
-// reply cannot stop the scan while the control's watchdog is not running (as after Show).
+// third tick. A line that ticks keep finding busy with one request for 2 seconds is forced free
+// too, so one lost reply cannot stop the scan while the control's watchdog is not running (as
+// after Show); a line busy with one request after another (a host reading back to back) is not.
 //
 // A group that names a control is scanned only by the control of that name (its host's display
 // name for it, ControlName); a group that names none by every control of the deliverable.
@@ -19,9 +21,11 @@
 // the values that read returned, or the reason it failed. The control reports the values when
 // its engine completes the read (ScanReadCompleted); a read that ends otherwise (no reply, a
 // failed check, the line freed) is reported as failed once the scan sees the line idle or
-// busy with a later request.
+// busy with a later request. Completions are told apart by the line's request count: one that
+// the send of a scan read waited for, or one of a later request, is never taken for the scan's.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -97,9 +101,10 @@ class ScanEngine {
  public:
   static constexpr std::int32_t kRtuElapsedEntries = ScanDatabase::kLastGroup + 1;
 
-  // elapsedEntries: entries of ScanElapsed (1001 in RtuLink, 321 in SeqLink); a group index
-  // beyond them is a subscript error that ends the tick. sharedScanWriteActive: a flag shared
-  // by all instances (SeqLink), else the engine keeps its own.
+  // elapsedEntries: entries of ScanElapsed (1001 in RtuLink, 321 in SeqLink); a group with an
+  // index beyond them is never read, and says so in a failed ScanCompletion at its period.
+  // sharedScanWriteActive: a flag shared by all instances (SeqLink), else the engine keeps its
+  // own.
   explicit ScanEngine(ScanLine& line, EventLoop& loop = EventLoop::Current(), ScanDatabase& db = ScanTables(),
                       std::int32_t elapsedEntries = kRtuElapsedEntries, bool* sharedScanWriteActive = nullptr);
 
@@ -125,10 +130,9 @@ class ScanEngine {
   // The scan read in flight failed, and the line knows why at once.
   void ScanReadFailed(const std::string& reason);
   bool ScanReadPending() const { return pending_.has_value(); }
-  // The request on the line now is this scan's read (pending, and no later request began).
-  bool ScanReadOnLine() const {
-    return pending_ && (sending_ || line_.RequestsBegun() == pending_->requests);
-  }
+  // The request that ends now is this scan's read: pending, and begun by the send (not one the
+  // send waited for), with no later request begun since.
+  bool ScanReadOnLine() const;
   // Whether this control scans the group.
   bool Scans(const ScanGroup& group) const;
 
@@ -145,12 +149,16 @@ class ScanEngine {
   struct Pending {
     std::int16_t index;
     std::int16_t group;
+    std::uint32_t before;    // RequestsBegun as the send began
     std::uint32_t requests;  // RequestsBegun once it was sent
   };
 
   void ScanGroups(std::int32_t interval);
+  // Waits for the line before a group's read; false when the host still holds it.
+  bool AwaitLine();
   std::int32_t& Elapsed(std::int32_t index);
-  // A line found busy by ticks for 2 seconds is forced free; true when it was (the tick goes on).
+  // A line found busy by ticks with the same request for 2 seconds is forced free; true when it
+  // was (the tick goes on).
   bool FreeIfStuck();
   bool HasGroups() const;
   // Reports the pending read as failed when the line has moved on without completing it.
@@ -161,12 +169,18 @@ class ScanEngine {
   EventLoop& loop_;
   ScanDatabase& db_;
   std::vector<std::int32_t> elapsed_;
+  // The time of groups beyond ScanElapsed, which are only ever told they are not read.
+  std::map<std::int32_t, std::int32_t> beyond_;
   bool ownScanWriteActive_ = false;
   bool* scanWriteActive_;
   WriteQueue queue_;
   std::optional<Pending> pending_;
-  bool sending_ = false;  // inside SendScanRead: a completion now is the read being sent
-  std::optional<std::int64_t> busySince_;  // wall seconds when ticks first found the line busy
+  bool sending_ = false;  // inside SendScanRead
+  struct Busy {
+    std::int64_t since;      // wall seconds when ticks first found the line busy with it
+    std::uint32_t request;   // RequestsBegun then
+  };
+  std::optional<Busy> busySince_;
 };
 
 // ReadData(idx): element idx of the value buffer as a double (Empty gives 0). Subscript error

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Control.h"
 #include "core/Dispatch.h"
 #include "core/ScanEngine.h"
 #include "core/WriteQueue.h"
@@ -43,24 +44,28 @@ inline std::vector<Variant> WriteQueCompleteArgs(WriteQueue::Report& r) {
   return {r.address, Variant(r.value), Variant(r.written), Variant(std::move(r.error))};
 }
 
-// What a control gives its scan engine: its name in the host, a way to raise its events, its
+// What a control gives its scan engine besides itself: a way to raise its events, its
 // NumOfWriteRetries, and its waiting write of one value for the queue.
 struct ScanHooks {
-  std::function<std::string()> name;
   std::function<void(const char* event, std::vector<Variant>& args)> raise;
   std::function<std::int16_t()> retries;
   std::function<WriteQueue::Attempt(const Variant& address, std::int32_t value)> write;
 };
 
-inline void WireScanEngine(ScanEngine& scan, ScanHooks hooks) {
-  scan.ControlName = std::move(hooks.name);
+// The scan knows the control by its name in the host; the queue's writes go through the calls a
+// host makes, with the host's failure cause kept around each (it is the host's calls' alone).
+inline void WireScanEngine(ScanEngine& scan, Control& control, ScanHooks hooks) {
+  scan.ControlName = [&control] { return control.Host().AmbientDisplayName(); };
   scan.OnScanComplete = [raise = hooks.raise](ScanCompletion& c) {
     std::vector<Variant> args = ScanCompleteArgs(c);
     raise("ScanComplete", args);
   };
   WriteQueue& queue = scan.Queue();
   queue.Retries = std::move(hooks.retries);
-  queue.Write = std::move(hooks.write);
+  queue.Write = [&control, write = std::move(hooks.write)](const Variant& address, std::int32_t value) {
+    const Control::KeptFailureCause hostCause(control);
+    return write(address, value);
+  };
   queue.OnDone = [raise = std::move(hooks.raise)](WriteQueue::Report& r) {
     std::vector<Variant> args = WriteQueCompleteArgs(r);
     raise("WriteQueComplete", args);

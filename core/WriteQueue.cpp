@@ -1,12 +1,11 @@
 #include "core/WriteQueue.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "core/RuntimeError.h"
 
 namespace plc {
-
-namespace {
 
 std::string AddressText(const Variant& address) {
   try {
@@ -15,8 +14,6 @@ std::string AddressText(const Variant& address) {
     return "(an address that is no text)";
   }
 }
-
-}  // namespace
 
 std::string WriteQueue::Force(const Variant& address, std::int32_t value) {
   if (entries_.size() >= kCapacity) {
@@ -31,13 +28,21 @@ std::string WriteQueue::Force(const Variant& address, std::int32_t value) {
 
 void WriteQueue::WriteQueData() {
   if (draining_ || !Write) return;
-  draining_ = true;
+  // Whatever ends the drain (a handler's exception included), the next drain must run.
+  struct Draining {
+    bool& flag;
+    explicit Draining(bool& f) : flag(f) { flag = true; }
+    ~Draining() { flag = false; }
+    Draining(const Draining&) = delete;
+    Draining& operator=(const Draining&) = delete;
+  } draining(draining_);
   while (!entries_.empty()) {
     const Entry tried = entries_.front();
     Attempt attempt;
     try {
       attempt = Write(tried.address, tried.value);
-    } catch (const RuntimeError& e) {
+    } catch (const std::exception& e) {
+      // A write that throws failed; it counts as a try like any other failure.
       attempt = Attempt{false, e.what()};
     }
     // The write let events run: a handler may have cleared the queue meanwhile.
@@ -59,7 +64,6 @@ void WriteQueue::WriteQueData() {
          AddressText(failed.address) + " = " + std::to_string(failed.value) + " not written after " +
              std::to_string(failed.tries) + (failed.tries == 1 ? " try: " : " tries: ") + cause);
   }
-  draining_ = false;
 }
 
 void WriteQueue::Done(const Entry& e, bool written, std::string error) {

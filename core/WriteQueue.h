@@ -16,6 +16,9 @@
 
 namespace plc {
 
+// An address as texts about reads and writes name it (one that is no text says so).
+std::string AddressText(const Variant& address);
+
 class WriteQueue {
  public:
   static constexpr std::size_t kCapacity = 256;

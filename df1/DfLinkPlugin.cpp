@@ -10,6 +10,5 @@ extern "C" void PlcDestroyControl(plc::Control* control) { std::unique_ptr<plc::
 
 // Fills this plug-in's tag and scan tables of the calling thread from the files in folder.
 extern "C" void PlcLoadDatabases(const char* folder, plc::DatabaseLoad* result) {
-  plc::DatabaseLoad load = plc::LoadDatabases(folder ? folder : "");
-  if (result) *result = std::move(load);
+  plc::PluginLoadDatabases(folder, result);
 }

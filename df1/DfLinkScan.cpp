@@ -30,10 +30,16 @@ class DfScanLine final : public ScanLine {
     }
   }
   std::uint32_t RequestsBegun() const override { return static_cast<std::uint32_t>(State().RequestsSent); }
-  std::string LastFailure() const override { return failure_; }
+  // Why the read was not sent; once sent, a read that ended with no closing (the scan freed the
+  // line) had no reply.
+  std::string LastFailure() const override {
+    if (!failure_.empty() || sent_.empty()) return failure_;
+    return "no reply from station " + std::to_string(UnitAddress()) + " to " + sent_ + " within 2 s";
+  }
 
   bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
     failure_.clear();
+    sent_.clear();
     if (unit != UnitAddress()) {
       failure_ = "DfLink reads from its Address (" + std::to_string(UnitAddress()) + "), not unit " +
                  std::to_string(unit);
@@ -41,8 +47,14 @@ class DfScanLine final : public ScanLine {
     }
     const std::string text = address.ToString();
     const std::uint64_t before = State().RequestsSent;
+    const Control::KeptFailureCause hostCause(link_);
     const Result result = link_.NonWaitingRead(text, Opt<std::int16_t>(count));
-    if (State().RequestsSent != before) return true;
+    if (State().RequestsSent != before) {
+      sent_ = State().OnLine ? State().OnLine->What() : "the read of " + text;
+      return true;
+    }
+    failure_ = link_.FailureCause();
+    if (!failure_.empty()) return false;
     if (result == ResultNoTag) failure_ = "no tag named '" + text + "'";
     else if (result == ResultBadAddress) failure_ = "address '" + text + "' not understood";
     return false;
@@ -53,6 +65,7 @@ class DfScanLine final : public ScanLine {
 
   DfLink& link_;
   std::string failure_;
+  std::string sent_;  // the read on its way, as texts name it
 };
 
 }  // namespace df1
@@ -60,12 +73,10 @@ class DfScanLine final : public ScanLine {
 std::unique_ptr<ScanLine> DfLink::MakeScanLine(DfLink& link) { return std::make_unique<df1::DfScanLine>(link); }
 
 void DfLink::WireScan() {
-  WireScanEngine(scan_, ScanHooks{[this] { return Host().AmbientDisplayName(); },
-                                  [this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
-                                  [this] { return NumOfWriteRetries(); },
-                                  [this](const Variant& address, std::int32_t value) {
-                                    return QueuedWrite(address, value);
-                                  }});
+  WireScanEngine(scan_, *this,
+                 ScanHooks{[this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
+                           [this] { return NumOfWriteRetries(); },
+                           [this](const Variant& address, std::int32_t value) { return QueuedWrite(address, value); }});
   timers_.Timer1().OnTick = [this] { scan_.ReadTick(timers_.Timer1().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
 }
@@ -98,10 +109,9 @@ bool DfLink::ScanClosed(const df1::LinkClosing& closing, const df1::Transaction&
 }
 
 // One element written as WritePLC writes it, then its reply awaited (DfLink's write returns
-// once the request is sent). The host's failure cause is its own calls'; a queued write
-// leaves it as it was.
+// once the request is sent). The host's failure cause is its own calls'; the queue keeps it
+// around this write.
 WriteQueue::Attempt DfLink::QueuedWrite(const Variant& address, std::int32_t value) {
-  const std::string hostCause = FailureCause();
   std::string text = address.ToString();
   VariantArray values(1, 1);
   values.Set(1, Variant(value));
@@ -117,14 +127,12 @@ WriteQueue::Attempt DfLink::QueuedWrite(const Variant& address, std::int32_t val
     if (!queuedWrite_->closed) {
       attempt = {false, "no reply to the write of " + text + " within 2 s"};
     } else if (queuedWrite_->closing.status != ResultOk) {
-      attempt = {false, WriteFailureText({}, queuedWrite_->closing.text)};
+      attempt = {false, WriteFailureText(queuedWrite_->closing.cause, queuedWrite_->closing.text)};
     } else {
       attempt = {true, {}};
     }
   }
   queuedWrite_.reset();
-  if (hostCause.empty()) ClearFailure();
-  else NoteFailure(hostCause);
   return attempt;
 }
 

@@ -92,6 +92,9 @@ class DirectNetEngine {
   // Why the last start or waiting call failed ("no answer to the enquiry from station 1 within
   // 2 s"); empty after one that succeeded.
   const std::string& Failure() const { return failure_; }
+  // Why transaction number `transaction` (LinkState::Transaction once it began) ended without
+  // completing, for a caller that did not wait for it (the scan).
+  std::string WhyEnded(std::uint32_t transaction) const { return WhyNotCompleted(transaction); }
 
   // The watchdog (Timer1 tick); runMode false: nothing.
   void Watchdog(bool runMode);

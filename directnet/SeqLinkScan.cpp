@@ -7,26 +7,21 @@
 namespace plc {
 
 void SeqLink::WireScan() {
-  WireScanEngine(scan_, ScanHooks{[this] { return Host().AmbientDisplayName(); },
-                                  [this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
-                                  [this] { return NumOfWriteRetries(); },
-                                  [this](const Variant& address, std::int32_t value) {
-                                    return QueuedWrite(address, value);
-                                  }});
+  WireScanEngine(scan_, *this,
+                 ScanHooks{[this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
+                           [this] { return NumOfWriteRetries(); },
+                           [this](const Variant& address, std::int32_t value) { return QueuedWrite(address, value); }});
 }
 
-// One word written as WritePLC writes it. The host's failure cause is its own calls'; a queued
-// write leaves it as it was.
+// One word written as WritePLC writes it. The host's failure cause is its own calls'; the queue
+// keeps it around this write.
 WriteQueue::Attempt SeqLink::QueuedWrite(const Variant& address, std::int32_t value) {
-  const std::string hostCause = FailureCause();
   Variant target = address;
   Variant values(value);
   const bool written =
       WritePLC(target, values, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(), Opt<std::int32_t>()) ==
       ResultOk;
   WriteQueue::Attempt attempt{written, written ? std::string() : WriteFailureText(FailureCause(), engine_.State().ErrorText)};
-  if (hostCause.empty()) ClearFailure();
-  else NoteFailure(hostCause);
   return attempt;
 }
 

@@ -26,10 +26,15 @@ class SeqScanLine final : public ScanLine {
   std::int16_t UnitAddress() const override { return unitAddress_; }
   bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
     Variant text(std::to_string(unit) + ";" + address.ToString());
-    return road_.ReadPLCNW(text, Opt<Variant>(Variant(count)), Opt<std::int16_t>()) == ResultOk;
+    sent_ = road_.ReadPLCNW(text, Opt<Variant>(Variant(count)), Opt<std::int16_t>()) == ResultOk;
+    if (sent_) transaction_ = engine_.State().Transaction;
+    return sent_;
   }
   // Every transaction of the thread's line is numbered, whichever control began it.
   std::uint32_t RequestsBegun() const override { return engine_.State().Transaction; }
+  // Why the read was not sent, or why its transaction ended without completing (a NAK, a
+  // failed LRC, the step at which the station went silent).
+  std::string LastFailure() const override { return sent_ ? engine_.WhyEnded(transaction_) : road_.Cause(); }
   // What the read that just completed carried, from 1: its points (0 or 1) for a bit address,
   // else its words as the reply carried them.
   std::vector<Variant> CompletedWords() const {
@@ -49,6 +54,8 @@ class SeqScanLine final : public ScanLine {
   DirectNetEngine& engine_;
   SeqCallRoad& road_;
   const std::int16_t& unitAddress_;
+  bool sent_ = false;
+  std::uint32_t transaction_ = 0;
 };
 
 }  // namespace plc::dnet

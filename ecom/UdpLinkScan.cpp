@@ -6,6 +6,8 @@
 // In ECOM mode a group is read as "unit;address" from that module, and the read ends within the
 // call. On the serial path the address is a header word address or a tag name, as that path
 // reads them, and the station is always the control's: a group naming another unit is not sent.
+#include <optional>
+
 #include "core/ScanEvents.h"
 #include "ecom/EcomLinkState.h"
 #include "ecom/UdpLink.h"
@@ -16,7 +18,7 @@ namespace {
 
 class UdpScanLine final : public ScanLine {
  public:
-  explicit UdpScanLine(UdpLink& link) : link_(link) {}
+  UdpScanLine(UdpLink& link, dnet::DirectNetEngine& serial) : link_(link), serial_(serial) {}
 
   bool LineOpen() const override { return Ecom() ? ecom::EcomLink().EcomOpen : link_.MSComm1().PortOpen(); }
   bool CommBusy() const override { return ecom::EcomLink().Busy(); }
@@ -24,26 +26,33 @@ class UdpScanLine final : public ScanLine {
   void ForceFree() override { ecom::EcomLink().FreeLink(); }
   void CountError() override { ++ecom::EcomLink().Line.TimeoutCount; }
   std::int16_t UnitAddress() const override { return link_.UnitAddress(); }
-  std::uint32_t RequestsBegun() const override { return ecom::EcomLink().Line.Transaction; }
-  std::string LastFailure() const override { return failure_; }
+  // The line's transactions, and this scan's ECOM reads, which end within their call: each is a
+  // request of its own to tell completions apart by.
+  std::uint32_t RequestsBegun() const override { return ecom::EcomLink().Line.Transaction + ecomReads_; }
+  // Why the read was not sent, or why the serial transaction it began ended without completing
+  // (a NAK, a failed LRC, the step at which the station went silent).
+  std::string LastFailure() const override {
+    return transaction_ && failure_.empty() ? serial_.WhyEnded(*transaction_) : failure_;
+  }
 
   bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
     failure_.clear();
-    Variant unused;
-    Variant size(count);
+    transaction_.reset();
     if (!Ecom()) {
       const std::int16_t station = ecom::EcomLink().Line.DefaultStation;
       if (unit != station) {
         failure_ = "the serial path reads station " + std::to_string(station) + " only, not unit " + std::to_string(unit);
         return false;
       }
-      Variant target = address;
-      return link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) == ResultOk;
+      if (!Read(address, count)) return false;
+      transaction_ = ecom::EcomLink().Line.Transaction;
+      return true;
     }
-    Variant target(std::to_string(unit) + ";" + address.ToString());
-    if (link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) != ResultOk) {
-      const std::string why = link_.CurrentErrors();
-      link_.Scan().ScanReadFailed(why.empty() ? "the ECOM read of " + target.ToString() + " failed" : why);
+    const Variant target(std::to_string(unit) + ";" + address.ToString());
+    ++ecomReads_;
+    if (!Read(target, count)) {
+      link_.Scan().ScanReadFailed(failure_.empty() ? "the ECOM read of " + target.ToString() + " failed" : failure_);
+      failure_.clear();
       return true;
     }
     std::vector<Variant> words;
@@ -56,13 +65,31 @@ class UdpScanLine final : public ScanLine {
  private:
   bool Ecom() const { return link_.CommMode() == udp::ECOM; }
 
+  // The control's own non-waiting read, the host's failure cause kept; false with why in
+  // failure_: the cause first, as it names the module or station and what went wrong, the
+  // classic ReadErrors text only when there is none.
+  bool Read(const Variant& address, std::int16_t count) {
+    const Control::KeptFailureCause hostCause(link_);
+    Variant target = address;
+    Variant unused;
+    Variant size(count);
+    if (link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) == ResultOk) return true;
+    failure_ = !link_.FailureCause().empty() ? link_.FailureCause() : link_.CurrentErrors();
+    return false;
+  }
+
   UdpLink& link_;
+  dnet::DirectNetEngine& serial_;
   std::string failure_;
+  std::optional<std::uint32_t> transaction_;  // of the serial read sent
+  std::uint32_t ecomReads_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<ScanLine> UdpLink::MakeScanLine(UdpLink& link) { return std::make_unique<UdpScanLine>(link); }
+std::unique_ptr<ScanLine> UdpLink::MakeScanLine(UdpLink& link) {
+  return std::make_unique<UdpScanLine>(link, link.serial_.Engine());
+}
 
 std::vector<Variant> UdpLink::SerialWords() const {
   const auto& line = ecom::EcomLink().Line;
@@ -72,18 +99,15 @@ std::vector<Variant> UdpLink::SerialWords() const {
 }
 
 void UdpLink::WireScan() {
-  WireScanEngine(scan_, ScanHooks{[this] { return Host().AmbientDisplayName(); },
-                                  [this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
-                                  [this] { return NumOfWriteRetries(); },
-                                  [this](const Variant& address, std::int32_t value) {
-                                    return QueuedWrite(address, value);
-                                  }});
+  WireScanEngine(scan_, *this,
+                 ScanHooks{[this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
+                           [this] { return NumOfWriteRetries(); },
+                           [this](const Variant& address, std::int32_t value) { return QueuedWrite(address, value); }});
 }
 
-// One word written as WritePLC writes it. The host's failure cause is its own calls'; a queued
-// write leaves it as it was.
+// One word written as WritePLC writes it. The host's failure cause is its own calls'; the queue
+// keeps it around this write.
 WriteQueue::Attempt UdpLink::QueuedWrite(const Variant& address, std::int32_t value) {
-  const std::string hostCause = FailureCause();
   Variant target = address;
   Variant values(value);
   const bool written =
@@ -92,8 +116,6 @@ WriteQueue::Attempt UdpLink::QueuedWrite(const Variant& address, std::int32_t va
   const auto& link = ecom::EcomLink();
   WriteQueue::Attempt attempt{
       written, written ? std::string() : WriteFailureText(FailureCause(), EcomMode() ? link.ErrorText : link.Line.ErrorText)};
-  if (hostCause.empty()) ClearFailure();
-  else NoteFailure(hostCause);
   return attempt;
 }
 

@@ -1,6 +1,9 @@
 #include "logger/MqttPublisher.h"
 
+#include <arpa/inet.h>
 #include <mosquitto.h>
+#include <netdb.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "logger/SetMessages.h"
 #include "logger/TimeText.h"
@@ -34,6 +38,34 @@ std::string ErrorText(int rc) {
   return text;
 }
 
+bool IsNumericAddress(const std::string& host) {
+  unsigned char buffer[sizeof(in6_addr)];
+  return ::inet_pton(AF_INET, host.c_str(), buffer) == 1 || ::inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+}
+
+ResolvedHost LookUp(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (rc != 0) return {{}, rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc)};
+  ResolvedHost result;
+  for (const addrinfo* a = found; a; a = a->ai_next) {
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* where = nullptr;
+    if (a->ai_family == AF_INET) where = &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
+    else if (a->ai_family == AF_INET6) where = &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr;
+    if (where && ::inet_ntop(a->ai_family, where, text, sizeof text) &&
+        std::find(result.addresses.begin(), result.addresses.end(), text) == result.addresses.end()) {
+      result.addresses.push_back(text);
+    }
+  }
+  ::freeaddrinfo(found);
+  if (result.addresses.empty()) result.error = "no IPv4 or IPv6 address";
+  return result;
+}
+
 }  // namespace
 
 MqttPublisher::MqttPublisher(MqttOptions options, std::vector<TagInfo> tags, EventLoop& loop)
@@ -42,6 +74,46 @@ MqttPublisher::MqttPublisher(MqttOptions options, std::vector<TagInfo> tags, Eve
   if (options_.clientId.empty()) options_.clientId = "plclink-gateway-" + std::to_string(::getpid());
   timer_.OnTick = [this] { Tick(); };
   timer_.SetEnabled(true);
+  if (IsNumericAddress(options_.host)) {
+    addresses_ = {options_.host};
+    Connect();
+  } else {
+    StartLookup();
+  }
+}
+
+void MqttPublisher::StartLookup() {
+  lookup_ = std::make_shared<Lookup>();
+  // Detached: a lookup that hangs must not hold the publisher's end either; it writes only into
+  // the state it shares.
+  std::thread([lookup = lookup_, host = options_.host, resolve = options_.resolve] {
+    ResolvedHost result;
+    try {
+      result = resolve ? resolve(host) : LookUp(host);
+    } catch (const std::exception& e) {
+      result = {{}, e.what()};
+    }
+    const std::lock_guard<std::mutex> lock(lookup->mutex);
+    lookup->result = std::move(result);
+    lookup->done = true;
+  }).detach();
+}
+
+void MqttPublisher::TakeLookup() {
+  ResolvedHost result;
+  {
+    const std::lock_guard<std::mutex> lock(lookup_->mutex);
+    if (!lookup_->done) return;
+    result = lookup_->result;
+  }
+  lookup_.reset();
+  if (result.addresses.empty()) {
+    Lost("the name '" + options_.host + "' was not found: " +
+         (result.error.empty() ? std::string("no address") : result.error));
+    return;
+  }
+  addresses_ = std::move(result.addresses);
+  nextAddress_ = 0;
   Connect();
 }
 
@@ -123,7 +195,8 @@ void MqttPublisher::Connect() {
   mosquitto_publish_callback_set(client_, &MqttPublisher::PublishCallback);
   mosquitto_message_callback_set(client_, &MqttPublisher::MessageCallback);
   // A non-blocking connect: an unreachable broker never holds the loop; the tick finishes it.
-  const int rc = mosquitto_connect_async(client_, options_.host.c_str(), options_.port, options_.keepaliveSeconds);
+  const std::string& address = addresses_[nextAddress_ % addresses_.size()];
+  const int rc = mosquitto_connect_async(client_, address.c_str(), options_.port, options_.keepaliveSeconds);
   if (rc != MOSQ_ERR_SUCCESS) {
     Lost(ErrorText(rc));
     return;
@@ -148,6 +221,8 @@ void MqttPublisher::Connect() {
 void MqttPublisher::Lost(const std::string& why) {
   if (state_ == State::Closed) return;
   const bool wasConnected = state_ == State::Connected;
+  // A connection that never came tries the name's next address.
+  if (!wasConnected) ++nextAddress_;
   if (watch_) loop_.UnwatchFd(watch_);
   watch_ = 0;
   if (client_) mosquitto_destroy(client_);
@@ -191,7 +266,9 @@ void MqttPublisher::Pump() {
 void MqttPublisher::Tick() {
   if (state_ == State::Closed) return;
   if (state_ == State::Disconnected) {
-    if (loop_.Now() >= retryAtUs_) Connect();
+    if (lookup_) TakeLookup();
+    else if (loop_.Now() >= retryAtUs_ && addresses_.empty()) StartLookup();
+    else if (loop_.Now() >= retryAtUs_) Connect();
     return;
   }
   if (state_ == State::Connecting && loop_.Now() - connectingSinceUs_ > kConnectLimitUs) {
@@ -257,11 +334,13 @@ void MqttPublisher::MessageCallback(mosquitto* m, void* self, const mosquitto_me
   if (m != p->client_ || !message || !message->topic || !p->OnSet) return;
   const auto named = TagOfSetTopic(p->options_.prefix, message->topic);
   if (!named) return;
-  const std::string tag = *named;
-  const std::string payload(static_cast<const char*>(message->payload),
-                            static_cast<std::size_t>(std::max(message->payloadlen, 0)));
-  p->loop_.Post([p, tag, payload, alive = std::weak_ptr<bool>(p->alive_)] {
-    if (auto a = alive.lock(); a && *a && p->OnSet) p->OnSet(tag, payload);
+  // No more than the gateway looks at is copied: a longer payload is refused by its length.
+  const auto bytes = static_cast<std::size_t>(std::max(message->payloadlen, 0));
+  const std::size_t kept = std::min(bytes, kMaxSetPayloadBytes + 1);
+  SetMessage set{*named, message->payload ? std::string(static_cast<const char*>(message->payload), kept) : std::string(),
+                 bytes, message->retain};
+  p->loop_.Post([p, set = std::move(set), alive = std::weak_ptr<bool>(p->alive_)] {
+    if (auto a = alive.lock(); a && *a && p->OnSet) p->OnSet(set);
   });
 }
 

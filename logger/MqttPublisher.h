@@ -15,17 +15,20 @@
 // its front, so nothing the queue held is lost when the broker comes back (at worst a message
 // is delivered twice, as QoS 1 allows).
 //
-// Messages on PREFIX/TAG/set reach OnSet with the tag's name and the payload.
+// Messages on PREFIX/TAG/set reach OnSet with the tag's name, the payload and whether the broker
+// retained it.
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "logger/SetMessages.h"
 #include "logger/Sink.h"
 #include "platform/EventLoop.h"
 #include "platform/IntervalTimer.h"
@@ -35,7 +38,16 @@ struct mosquitto_message;
 
 namespace plc::logger {
 
+// A broker's name looked up: its numeric addresses in the order to try them, or none and the
+// reason.
+struct ResolvedHost {
+  std::vector<std::string> addresses;
+  std::string error;
+};
+
 struct MqttOptions {
+  // A name is looked up once, on a thread of its own, so that a slow or unreachable name server
+  // never holds the loop (and every PLC line on it); the client connects to the address found.
   std::string host = "127.0.0.1";
   int port = 1883;
   std::string prefix = "plant";
@@ -43,6 +55,8 @@ struct MqttOptions {
   std::size_t offlineLimit = 10000;
   std::size_t inflightLimit = 100;
   int keepaliveSeconds = 30;
+  // The lookup of a name (getaddrinfo unless given); runs on a thread of its own.
+  std::function<ResolvedHost(const std::string& host)> resolve;
 };
 
 struct MqttStats {
@@ -65,7 +79,7 @@ class MqttPublisher final : public Sink {
   void Close() override;
   std::chrono::milliseconds grace{2000};
 
-  std::function<void(const std::string& tag, const std::string& payload)> OnSet;
+  std::function<void(const SetMessage& set)> OnSet;
   // A connection made or lost, messages dropped: one line each, for the gateway's log.
   std::function<void(const std::string& text)> OnNotice;
 
@@ -91,6 +105,16 @@ class MqttPublisher final : public Sink {
   static void PublishCallback(mosquitto* m, void* self, int mid);
   static void MessageCallback(mosquitto* m, void* self, const mosquitto_message* message);
 
+  // The state of a name's lookup, shared with the thread that does it.
+  struct Lookup {
+    std::mutex mutex;
+    bool done = false;
+    ResolvedHost result;
+  };
+
+  void StartLookup();
+  // Takes the lookup's result once it is there: connects, or says why not and tries later.
+  void TakeLookup();
   void Connect();
   // The connection is gone (or never came): in-flight messages back to the queue's front.
   void Lost(const std::string& why);
@@ -106,6 +130,10 @@ class MqttPublisher final : public Sink {
   IntervalTimer timer_;
   mosquitto* client_ = nullptr;
   State state_ = State::Disconnected;
+  // The broker's numeric addresses, once known; a connection that fails moves on to the next.
+  std::vector<std::string> addresses_;
+  std::size_t nextAddress_ = 0;
+  std::shared_ptr<Lookup> lookup_;
   EventLoop::Handle watch_ = 0;
   std::int64_t retryAtUs_ = 0;      // monotonic time of the next connection attempt
   std::int64_t connectingSinceUs_ = 0;

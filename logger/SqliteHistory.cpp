@@ -3,6 +3,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
+
+#include "logger/SeriesReducer.h"
 
 namespace plc::logger {
 
@@ -259,7 +262,12 @@ HistoryReader::HistoryReader(const std::string& path) : file_(path, true) {
     throw SinkError(path + ": not a history of this program (schema version " + std::to_string(found) + ")");
 }
 
-HistorySeries HistoryReader::Series(const std::string& tag) const {
+namespace {
+constexpr std::int64_t kEarliest = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t kLatest = std::numeric_limits<std::int64_t>::max();
+}  // namespace
+
+HistorySeries HistoryReader::Series(const std::string& tag, const HistoryWindow& window) const {
   HistorySeries series;
   Statement info(file_, "SELECT id, name, unit, description, control FROM tags WHERE name = ?1 COLLATE NOCASE");
   info.Bind(1, tag);
@@ -270,16 +278,51 @@ HistorySeries HistoryReader::Series(const std::string& tag) const {
   series.description = info.Text(3);
   series.control = info.Text(4);
   Statement samples(file_,
-                    "SELECT time_us, value, quality, error FROM samples WHERE tag_id = ?1 ORDER BY time_us, rowid");
-  samples.Bind(1, id);
+                    "SELECT time_us, value, quality, error FROM samples WHERE tag_id = ?1 AND time_us BETWEEN ?2 AND ?3 "
+                    "ORDER BY time_us, rowid");
+  const std::int64_t from = window.fromUs.value_or(kEarliest), to = window.toUs.value_or(kLatest);
+  samples.Bind(1, id).Bind(2, from).Bind(3, to);
+  // Read one row at a time into the reducer: a long history is never held whole.
+  SeriesReducer reduced(from, to, window.fromUs && window.toUs ? window.columns : 0);
   while (samples.Step()) {
     HistoryPoint p;
     p.timeUs = samples.Int(0);
     if (samples.Text(2) == "good" && !samples.IsNull(1)) p.value = samples.Real(1);
     else p.error = samples.Text(3);
-    series.points.push_back(std::move(p));
+    reduced.Add(std::move(p));
   }
+  series.points = reduced.Take();
   return series;
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> HistoryReader::Span(const std::vector<std::string>& tags,
+                                                                         const std::vector<std::string>& controls,
+                                                                         const HistoryWindow& window) const {
+  const std::int64_t from = window.fromUs.value_or(kEarliest), to = window.toUs.value_or(kLatest);
+  std::optional<std::pair<std::int64_t, std::int64_t>> span;
+  auto widen = [&](Statement& q) {
+    if (q.Step() && !q.IsNull(0)) {
+      const std::int64_t first = q.Int(0), last = q.Int(1);
+      span = span ? std::make_pair(std::min(span->first, first), std::max(span->second, last))
+                  : std::make_pair(first, last);
+    }
+    q.Reset();
+  };
+  Statement samples(file_,
+                    "SELECT min(s.time_us), max(s.time_us) FROM samples s JOIN tags t ON t.id = s.tag_id "
+                    "WHERE t.name = ?1 COLLATE NOCASE AND s.time_us BETWEEN ?2 AND ?3");
+  for (const std::string& tag : tags) {
+    samples.Bind(1, tag).Bind(2, from).Bind(3, to);
+    widen(samples);
+  }
+  Statement failures(file_,
+                     "SELECT min(time_us), max(time_us) FROM failures "
+                     "WHERE control = ?1 COLLATE NOCASE AND time_us BETWEEN ?2 AND ?3");
+  for (const std::string& control : controls) {
+    failures.Bind(1, control).Bind(2, from).Bind(3, to);
+    widen(failures);
+  }
+  return span;
 }
 
 std::string HistoryReader::ControlOf(const std::string& tag) const {
@@ -288,15 +331,21 @@ std::string HistoryReader::ControlOf(const std::string& tag) const {
   return q.Step() ? q.Text(0) : std::string();
 }
 
-std::vector<HistoryFailure> HistoryReader::Failures(const std::vector<std::string>& controls) const {
+std::vector<HistoryFailure> HistoryReader::Failures(const std::vector<std::string>& controls,
+                                                    const HistoryWindow& window) const {
   std::vector<HistoryFailure> out;
-  Statement q(file_, "SELECT time_us, kind, control, text FROM failures WHERE control = ?1 ORDER BY time_us, id");
+  // The gateway matches control names without regard to case; so does the picture.
+  Statement q(file_,
+              "SELECT time_us, kind, control, text FROM failures WHERE control = ?1 COLLATE NOCASE "
+              "AND time_us BETWEEN ?2 AND ?3 ORDER BY time_us, id LIMIT ?4");
   for (const std::string& c : controls) {
-    q.Bind(1, c);
+    q.Bind(1, c).Bind(2, window.fromUs.value_or(kEarliest)).Bind(3, window.toUs.value_or(kLatest));
+    q.Bind(4, std::int64_t{kMaxFailures});
     while (q.Step()) out.push_back({q.Int(0), q.Text(1), q.Text(2), q.Text(3)});
     q.Reset();
   }
   std::sort(out.begin(), out.end(), [](const HistoryFailure& a, const HistoryFailure& b) { return a.timeUs < b.timeUs; });
+  if (out.size() > static_cast<std::size_t>(kMaxFailures)) out.resize(kMaxFailures);
   return out;
 }
 

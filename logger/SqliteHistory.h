@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "logger/Sink.h"
@@ -119,13 +120,32 @@ struct HistoryFailure {
   std::string text;
 };
 
+// The part of a history read: a time range (each end optional), and the columns of the picture
+// it is read for (0: every sample; else a few samples per column, see SeriesReducer).
+struct HistoryWindow {
+  std::optional<std::int64_t> fromUs;
+  std::optional<std::int64_t> toUs;
+  int columns = 0;
+};
+
 class HistoryReader {
  public:
+  // A picture marks at most this many failures (the first in the window).
+  static constexpr int kMaxFailures = 2000;
+
   explicit HistoryReader(const std::string& path);
-  // The tag's samples in time order; SinkError naming the tag when the file has no such tag.
-  HistorySeries Series(const std::string& tag) const;
-  // The failures of the controls of these tags, in time order.
-  std::vector<HistoryFailure> Failures(const std::vector<std::string>& controls) const;
+  // The tag's samples in time order within the window, reduced to its columns once both ends are
+  // given; SinkError naming the tag when the file has no such tag.
+  HistorySeries Series(const std::string& tag, const HistoryWindow& window = {}) const;
+  // The first and last time of a sample of these tags or a failure of these controls within the
+  // window; none when there is none.
+  std::optional<std::pair<std::int64_t, std::int64_t>> Span(const std::vector<std::string>& tags,
+                                                           const std::vector<std::string>& controls,
+                                                           const HistoryWindow& window = {}) const;
+  // The failures of these controls (names compared without regard to case) within the window,
+  // in time order, at most kMaxFailures.
+  std::vector<HistoryFailure> Failures(const std::vector<std::string>& controls,
+                                       const HistoryWindow& window = {}) const;
   std::string ControlOf(const std::string& tag) const;
 
  private:

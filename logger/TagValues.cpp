@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/Dispatch.h"
 #include "core/IoDataType.h"
 #include "core/RuntimeError.h"
 
@@ -104,20 +105,29 @@ bool TagValues::Scans(const std::string& control) const {
 
 void TagValues::Take(const ScanResult& result, Batch& out) {
   const GroupKey key{Lower(result.control), result.index};
-  GroupState& group = groups_[key];
+  LineState& line = lines_[key.first];
+  line.groups.insert(result.index);
   if (!result.error.empty()) {
-    ++group.failures;
-    if (!group.failing) {
+    ++line.failures;
+    const bool first = line.failing.empty();
+    line.failing.insert(result.index);
+    if (first) {
       out.failures.push_back({result.timeUs, FailureKind::Failed, result.control, std::nullopt, result.index,
                               result.error});
+    } else if (line.partly && line.failing.size() == line.groups.size()) {
+      line.partly = false;
+      out.failures.push_back({result.timeUs, FailureKind::Failed, result.control, std::nullopt, result.index,
+                              "every group fails now: " + result.error});
     }
-    group.failing = true;
-  } else if (group.failing) {
-    out.failures.push_back({result.timeUs, FailureKind::Recovered, result.control, std::nullopt, result.index,
-                            "read again after " + std::to_string(group.failures) + " failed read" +
-                                (group.failures == 1 ? "" : "s")});
-    group.failing = false;
-    group.failures = 0;
+  } else if (!line.failing.empty()) {
+    if (line.failing.erase(result.index) == 0) line.partly = true;
+    if (line.failing.empty()) {
+      out.failures.push_back({result.timeUs, FailureKind::Recovered, result.control, std::nullopt, result.index,
+                              "read again after " + std::to_string(line.failures) + " failed read" +
+                                  (line.failures == 1 ? "" : "s")});
+      line.failures = 0;
+      line.partly = false;
+    }
   }
   const auto tags = byGroup_.find(key);
   if (tags == byGroup_.end()) return;
@@ -149,9 +159,15 @@ void TagValues::Take(const ScanResult& result, Batch& out) {
 }
 
 std::optional<std::int32_t> TagValues::Find(const std::string& name) const {
-  const std::string key = Lower(name);
   for (std::size_t i = 0; i < rows_.size(); ++i)
-    if (Lower(rows_[i].name) == key) return static_cast<std::int32_t>(i);
+    if (NamesEqual(rows_[i].name, name)) return static_cast<std::int32_t>(i);
+  return std::nullopt;
+}
+
+std::optional<std::int32_t> TagValues::FindWritable(const std::string& control, const std::string& address) const {
+  for (std::size_t i = 0; i < rows_.size(); ++i)
+    if (rows_[i].writable && NamesEqual(rows_[i].control, control) && NamesEqual(rows_[i].address, address))
+      return static_cast<std::int32_t>(i);
   return std::nullopt;
 }
 

@@ -5,14 +5,17 @@
 // beyond it since the last kept one, or its quality changed.
 //
 // A failed read gives each of its tags one bad sample with the failure's text when it was good
-// (not one per failed read), and the group one "failed" record; the first good read after gives
-// a "recovered" record. A tag whose value cannot be made (a word that is no BCD, a float that is
+// (not one per failed read). Records are kept per line (control): the first failed read while
+// none of its groups fails gives one "failed" record, and the line is "recovered" once every
+// failing group read again; a line where one group kept failing alone says once more when every
+// group fails. A tag whose value cannot be made (a word that is no BCD, a float that is
 // no number) is bad on its own the same way, its group's other tags unharmed.
 //
 // The way back serves writes: an engineering value to the one register a writable tag is.
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,6 +53,9 @@ class TagValues {
 
   // The tag of that name (without regard to case).
   std::optional<std::int32_t> Find(const std::string& name) const;
+  // The writable tag of the control at the address, as a queued write's report names it (by
+  // register, not by tag); the first when two share it.
+  std::optional<std::int32_t> FindWritable(const std::string& control, const std::string& address) const;
   // The word written for an engineering value of a writable tag; nullopt with the reason when
   // the tag is not writable or the value does not fit its register.
   std::optional<std::int32_t> RawForWrite(std::int32_t tag, double value, std::string& why) const;
@@ -60,9 +66,16 @@ class TagValues {
     bool good = false;
     double last = 0;
   };
-  struct GroupState {
-    bool failing = false;
-    std::int64_t failures = 0;
+  // A control's line: failures are logged once per line, not once per group. The line starts
+  // failing with the first group whose read fails while none does, and is back once every
+  // failing group read again.
+  struct LineState {
+    std::set<std::int32_t> groups;   // the groups read on it so far
+    std::set<std::int32_t> failing;  // those whose last read failed
+    std::int64_t failures = 0;       // failed reads since it started failing
+    // A good read of another group came while some failed (one group's own fault, not the
+    // line's): when every group fails after all, that is said once more.
+    bool partly = false;
   };
   using GroupKey = std::pair<std::string, std::int32_t>;  // lower-case control, index
 
@@ -70,7 +83,7 @@ class TagValues {
   std::vector<TagInfo> infos_;
   std::vector<TagState> states_;
   std::map<GroupKey, std::vector<std::int32_t>> byGroup_;
-  std::map<GroupKey, GroupState> groups_;
+  std::map<std::string, LineState> lines_;  // by lower-case control
 };
 
 }  // namespace plc::logger

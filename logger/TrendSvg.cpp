@@ -7,15 +7,16 @@
 #include <optional>
 #include <sstream>
 
+#include "core/Dispatch.h"
 #include "logger/TimeText.h"
 
 namespace plc::logger {
 
 namespace {
 
-constexpr double kWidth = 960;
 constexpr double kLeft = 80;    // room for the value labels
 constexpr double kRight = 24;
+constexpr double kWidth = kLeft + kTrendColumns + kRight;
 constexpr double kTop = 48;     // the title
 constexpr double kPanel = 170;  // one tag's panel, its heading included
 constexpr double kHeading = 26;
@@ -165,7 +166,7 @@ std::string TrendSvg(const TrendInput& input) {
     }
     // The failures and recoveries of this tag's control.
     for (const HistoryFailure& f : input.failures) {
-      if (f.control != s.control) continue;
+      if (!NamesEqual(f.control, s.control)) continue;
       const bool back = f.kind == "recovered";
       svg << "<line class=\"" << (back ? "recovered" : "failed") << "\" x1=\"" << Num(x(f.timeUs)) << "\" x2=\""
           << Num(x(f.timeUs)) << "\" y1=\"" << Num(top) << "\" y2=\"" << Num(bottom) << "\" stroke=\""

@@ -11,6 +11,10 @@
 
 namespace plc::logger {
 
+// The columns of the plot (its width in pixels): a history read for the picture needs no more
+// points than a few per column.
+inline constexpr int kTrendColumns = 856;
+
 struct TrendInput {
   std::string title;
   std::vector<HistorySeries> series;

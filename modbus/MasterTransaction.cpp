@@ -34,9 +34,12 @@ void MasterTransaction::BeginRead(const RequestTarget& target, std::int32_t coun
   // The flag follows the request in flight: a host request after a lost scan reply raises its
   // event (its values would otherwise reach nobody).
   ScanReadInFlight = origin == ReadOrigin::Scan;
-  // DeviceIoType applies to every reply; a waiting read combines ioFloat pairs itself as it
-  // copies, so they are not combined twice.
-  ReplyIoType = origin == ReadOrigin::Waiting && DeviceIoType == kIoFloat ? 0 : DeviceIoType;
+  // DeviceIoType applies to every reply of the host's; a waiting read combines ioFloat pairs
+  // itself as it copies, so they are not combined twice. A scan read hands its group the
+  // registers as read: its values are counted and placed as the group's.
+  ReplyIoType = origin == ReadOrigin::Scan || (origin == ReadOrigin::Waiting && DeviceIoType == kIoFloat)
+                    ? 0
+                    : DeviceIoType;
   ++RequestSerial;
   ReplyFailed = false;
   ReadPending = true;

@@ -230,8 +230,14 @@ void ModbusMaster::DropLine() {
 
 bool ModbusMaster::SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) {
   scanNotSent_ = true;
+  scanUnit_ = unit;
   scanNotSent_ = !SendReadRequest(unit, address.ToInt32(), count, ReadOrigin::Scan);
   return !scanNotSent_;
+}
+
+std::string ModbusMaster::LastFailure() const {
+  if (scanNotSent_ || tx_.ReplyFailed) return cause_.empty() ? lastErrorText_ : cause_;
+  return NoReplyCause(Unsigned(scanUnit_), kReplySeconds);
 }
 
 // ---- Waiting calls ----------------------------------------------------------------------

@@ -132,11 +132,9 @@ class ModbusMaster final : public ScanLine {
   std::int16_t UnitAddress() const override { return unitAddress_; }
   bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override;
   std::uint32_t RequestsBegun() const override { return tx_.RequestSerial; }
-  // The text of a scan reply that failed its check or was an exception; empty after a lost
-  // reply or a read that was not sent.
-  std::string LastFailure() const override {
-    return !scanNotSent_ && tx_.ReplyFailed ? lastErrorText_ : std::string();
-  }
+  // Why the latest scan read failed: why it was not sent, what its reply failed (a check, an
+  // exception), or that no reply came.
+  std::string LastFailure() const override;
 
  private:
   Framing CurrentFraming() const;
@@ -185,6 +183,7 @@ class ModbusMaster final : public ScanLine {
   std::int32_t plcType_ = rtu::EnStdModbus;
   std::int16_t unitAddress_ = 1;
   bool scanNotSent_ = false;  // the latest scan read was refused before it went out
+  std::int16_t scanUnit_ = 0;
 };
 
 }  // namespace plc::modbus

@@ -6,28 +6,23 @@
 namespace plc {
 
 void RtuLink::WireScan() {
-  WireScanEngine(scan_, ScanHooks{[this] { return Host().AmbientDisplayName(); },
-                                  [this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
-                                  [this] { return NumOfWriteRetries(); },
-                                  [this](const Variant& address, std::int32_t value) {
-                                    return QueuedWrite(address, value);
-                                  }});
+  WireScanEngine(scan_, *this,
+                 ScanHooks{[this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
+                           [this] { return NumOfWriteRetries(); },
+                           [this](const Variant& address, std::int32_t value) { return QueuedWrite(address, value); }});
   master_.Events.ScanReadDone = [this](std::int32_t quantity) {
     scan_.ScanReadCompleted(master_.DataBuffer(), 1, quantity);
   };
 }
 
 // One register (or coil) written as WritePLC writes it. The host's failure cause is its own
-// calls'; a queued write leaves it as it was.
+// calls'; the queue keeps it around this write.
 WriteQueue::Attempt RtuLink::QueuedWrite(const Variant& address, std::int32_t value) {
-  const std::string hostCause = FailureCause();
   std::string text = address.ToString();
   VariantArray values(1, 1);
   values.Set(1, Variant(value));
   const bool written = WritePLC(text, values, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>()) == ResultOk;
   WriteQueue::Attempt attempt{written, written ? std::string() : WriteFailureText(FailureCause(), master_.LastErrorText())};
-  if (hostCause.empty()) ClearFailure();
-  else NoteFailure(hostCause);
   return attempt;
 }
 

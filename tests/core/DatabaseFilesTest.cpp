@@ -3,9 +3,12 @@
 #include "core/DatabaseFiles.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "core/Configuration.h"
@@ -143,6 +146,7 @@ TEST(DatabaseFiles, EveryRefusedRecordIsReportedWithItsLine) {
       {"Dead,,,40001,,,,,,,,-1,", "deadband is negative"},
       {"Wr,,,40001,float,1,1,,,,,,yes", "writable tag is one register"},
       {"WrBit,,,40001,bit,1,1,2,,,,,yes", "not one bit of it"},
+      {"Moved,,,40003,word,1,2,,,,,,yes", "writable tag at 40003 is read from 40002 (element 2 of scan group 1)"},
       {"Yes,,,40001,,,,,,,,,maybe", "neither yes nor no"},
       {"NoGroup,,,40001,,9,1,,,,,,", "scan group 9 is not in scan.csv"},
       {"NoElem,,,40001,,1,,,,,,,", "element is empty"},
@@ -243,6 +247,26 @@ TEST(DatabaseFiles, TwoTagsMayShareAnAddress) {
   EXPECT_EQ(TagNameFromAddress(Variant("40010"), tagTable), Variant("Word"));  // the first
 }
 
+// Rows that passed the checks but that the tag table still refuses: nothing is loaded, and the
+// refusal names the line.
+TEST(DatabaseFiles, ARowTheTagTableRefusesRefusesTheLoad) {
+  DatabaseFiles f = Parse(kTagHead + "Pump,,,40001,,,,,,,,,\nValve,,,40002,,,,,,,,,\n", kScanHead);
+  ASSERT_TRUE(f.refusals.empty()) << Refusals(f);
+  f.tags[1].name = "PUMP";  // as the table compares names
+  TagDatabase tagTable;
+  ScanDatabase scanTable;
+  ASSERT_TRUE(tagTable.AddTag(1, Variant("Kept"), Variant("1")));
+  scanTable.ScanGroupCount = Variant(std::int16_t{3});
+  const DatabaseLoad load = InstallDatabases(f, tagTable, scanTable);
+  EXPECT_FALSE(load.loaded);
+  ASSERT_EQ(load.refusals.size(), 1u);
+  EXPECT_EQ(load.refusals[0].Text(),
+            "tags.csv:4: the tag table refused tag 'PUMP' as record 2 (its name is taken or the table is full)");
+  EXPECT_EQ(TagAddressFromName(Variant("Kept"), tagTable), Variant("1")) << "the old tables stay";
+  EXPECT_EQ(TagAddressFromName(Variant("Pump"), tagTable), Variant());
+  EXPECT_EQ(scanTable.ScanGroupCount.ToInt32(), 3);
+}
+
 // Loading from a folder: all or nothing, a reload replaces, no files change nothing.
 class DatabaseFolder : public ::testing::Test {
  protected:
@@ -298,8 +322,50 @@ TEST_F(DatabaseFolder, UnreadableAndOversizedFilesAreRefused) {
   DatabaseLoad load = LoadDatabases(folder.Path(), tagTable, scanTable);
   EXPECT_FALSE(load.loaded);
   ASSERT_EQ(load.refusals.size(), 2u) << load.Text();
-  EXPECT_EQ(load.refusals[0].Text(), folder.File("tags.csv") + ": cannot be read");
+  EXPECT_EQ(load.refusals[0].Text(), folder.File("tags.csv") + ": cannot be read: it is a folder");
   EXPECT_EQ(load.refusals[1].Text(), folder.File("scan.csv") + ": larger than 4 MiB");
+
+  // A file the user may not read says why (root reads it all the same); one that cannot be
+  // looked at (a link to itself) is not taken for absent.
+  std::filesystem::remove(folder.File("tags.csv"));
+  WriteRaw(folder.File("tags.csv"), kTagHead);
+  WriteRaw(folder.File("scan.csv"), kScanHead);
+  std::filesystem::permissions(folder.File("tags.csv"), std::filesystem::perms::none);
+  DatabaseLoad locked = LoadDatabases(folder.Path(), tagTable, scanTable);
+  if (::geteuid() != 0) {
+    ASSERT_EQ(locked.refusals.size(), 1u) << locked.Text();
+    EXPECT_EQ(locked.refusals[0].Text(), folder.File("tags.csv") + ": cannot be read: Permission denied");
+  } else {
+    EXPECT_TRUE(locked.loaded) << locked.Text();
+  }
+  std::filesystem::remove(folder.File("tags.csv"));
+  std::filesystem::create_symlink(folder.File("tags.csv"), folder.File("tags.csv"));
+  DatabaseLoad looped = LoadDatabases(folder.Path(), tagTable, scanTable);
+  EXPECT_FALSE(looped.loaded);
+  ASSERT_EQ(looped.refusals.size(), 1u) << looped.Text();
+  EXPECT_EQ(looped.refusals[0].Text(), folder.File("tags.csv") + ": cannot be looked at: Too many levels of symbolic links");
+}
+
+// The plug-ins' C entry point: a load that throws comes back as a refusal naming the folder,
+// never as an exception through the C boundary; a good load comes back whole.
+TEST_F(DatabaseFolder, ThePluginEntryReturnsAnExceptionAsARefusal) {
+  DatabaseLoad result;
+  result.loaded = true;
+  PluginLoadDatabases(folder.Path().c_str(), &result,
+                      [](const std::string&) -> DatabaseLoad { throw std::length_error("vector::reserve"); });
+  EXPECT_FALSE(result.loaded);
+  EXPECT_EQ(result.Text(), "1 refusal in " + folder.Path() + ": nothing loaded, the tables are as they were\n" +
+                               folder.Path() + ": the load failed: vector::reserve");
+  PluginLoadDatabases(nullptr, &result, [](const std::string&) -> DatabaseLoad { throw 42; });
+  ASSERT_EQ(result.refusals.size(), 1u);
+  EXPECT_EQ(result.refusals[0].reason, "the load failed with an unknown error");
+
+  Write(kTagHead + "Pump,,,40001,,,,,,,,,\n", kScanHead);
+  PluginLoadDatabases(folder.Path().c_str(), &result,
+                      [this](const std::string& where) { return LoadDatabases(where, tagTable, scanTable); });
+  EXPECT_TRUE(result.loaded) << result.Text();
+  EXPECT_EQ(result.tags, 1);
+  EXPECT_EQ(Address("Pump"), "40001");
 }
 
 TEST_F(DatabaseFolder, ReadScanDatabaseLoadsFromDatabasePath) {
@@ -329,6 +395,14 @@ TEST(CsvRecords, FieldsWrittenByCsvFieldReadBack) {
     ASSERT_FALSE(read.error) << text;
     ASSERT_EQ(read.records.size(), 1u);
     EXPECT_EQ(read.records[0].fields, (std::vector<std::string>{text, "end"}));
+  }
+  // Line breaks inside a quoted field count as the file's own: LF, CRLF and a lone CR.
+  for (const char* breakText : {"\n", "\r\n", "\r"}) {
+    const std::string b = breakText;
+    CsvRead lines = ReadCsvRecords("a" + b + "\"two" + b + "lines\"" + b + "c" + b);
+    ASSERT_FALSE(lines.error);
+    ASSERT_EQ(lines.records.size(), 3u);
+    EXPECT_EQ(lines.records[2].line, 4) << "after a quoted field broken by " << (b == "\r" ? "CR" : "LF or CRLF");
   }
   CsvRead wide = ReadCsvRecords(std::string(64, ',') + "\n");
   ASSERT_TRUE(wide.error);

@@ -298,6 +298,19 @@ TEST(ScanEngine, ALineTicksKeepFindingBusyIsFreedAfter2Seconds) {
   EXPECT_EQ(rig.done[0].error, "no reply within 2 s");
   EXPECT_EQ(rig.line.sent.size(), 2u) << "the freeing tick went on and read the group again";
 
+  // Busy at every tick, but with another request each time (a host reading back to back): the
+  // clock starts again with each, and nothing is freed.
+  ScanRig host;
+  host.AddGroup(1, 1, 40001, 500);
+  host.line.busy = true;
+  for (int i = 0; i < 10; ++i) {
+    ++host.line.requests;
+    host.clock.Advance(500'000);
+    host.Tick();
+  }
+  EXPECT_EQ(host.line.frees, 0);
+  EXPECT_EQ(host.line.errors, 0);
+
   // With no groups at all the scan leaves a busy line alone, as it always did.
   ScanRig empty;
   empty.line.busy = true;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -102,6 +104,40 @@ TEST(WriteQueue, ADrainFromInsideAWriteReturnsAtOnce) {
   rig.queue.Force(Variant("B"), 2);
   rig.queue.WriteQueData();
   EXPECT_EQ(rig.attempts, (std::vector<std::string>{"A=1", "B=2"}));
+}
+
+// A write or a handler that throws something other than the control's own error: the write
+// counts as a failed try with the exception's text, and the next drain still runs.
+TEST(WriteQueue, AnyExceptionLeavesTheQueueDraining) {
+  QueueRig rig;
+  rig.retries = 0;
+  auto write = rig.queue.Write;
+  bool thrown = false;
+  rig.queue.Write = [&](const Variant& a, std::int32_t v) -> WriteQueue::Attempt {
+    if (!thrown) {
+      thrown = true;
+      throw std::out_of_range("map::at");
+    }
+    return write(a, v);
+  };
+  rig.queue.Force(Variant("A"), 1);
+  rig.queue.WriteQueData();
+  ASSERT_EQ(rig.reports.size(), 1u);
+  EXPECT_FALSE(rig.reports[0].written);
+  EXPECT_EQ(rig.reports[0].error, "A = 1 not written after 1 try: map::at");
+
+  auto done = rig.queue.OnDone;
+  rig.queue.OnDone = [&](WriteQueue::Report& r) {
+    done(r);
+    throw std::bad_alloc();
+  };
+  rig.queue.Force(Variant("B"), 2);
+  EXPECT_THROW(rig.queue.WriteQueData(), std::bad_alloc);
+  rig.queue.OnDone = done;
+  rig.queue.Force(Variant("C"), 3);
+  rig.queue.WriteQueData();
+  EXPECT_EQ(rig.attempts, (std::vector<std::string>{"B=2", "C=3"})) << "the drain after the throw ran";
+  EXPECT_EQ(rig.queue.Size(), 0u);
 }
 
 }  // namespace

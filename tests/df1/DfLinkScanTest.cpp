@@ -29,6 +29,8 @@ class DfScanRig final : public test::ScanSubject {
   }
   std::int32_t Value(int k) override { return r_.plc.Table().Word(7, k).value_or(-1); }
   void Answer(bool on) override { r_.plc.SetFault(on ? sim::Df1Fault::None : sim::Df1Fault::Silent); }
+  std::string NoReplyText() const override { return "no reply from station 1 to the read of N7:0 x2 within 2 s"; }
+  void Fault(sim::Df1Fault fault) { r_.plc.SetFault(fault); }
 
  private:
   test::Df1Rig r_;
@@ -49,9 +51,49 @@ TEST(DfLinkScan, HostReadServedFirst) {
   test::ExpectHostReadServedFirst(r);
 }
 
+TEST(DfLinkScan, BackToBackHostReadsNeverFreed) {
+  DfScanRig r;
+  test::ExpectBackToBackHostReadsNeverFreed(r);
+}
+
+TEST(DfLinkScan, ScanLeavesTheHostsCause) {
+  DfScanRig r;
+  test::ExpectScanLeavesTheHostsCause(r);
+}
+
+TEST(DfLinkScan, AHandlersReadIsNotTakenForTheScans) {
+  DfScanRig r;
+  test::ExpectAHandlersReadIsNotTakenForTheScans(r);
+}
+
 TEST(DfLinkScan, StuckGroupFreed) {
   DfScanRig r;
   test::ExpectStuckGroupFreed(r);
+}
+
+TEST(DfLinkScan, ANakOrAFailedCheckSaysSo) {
+  DfScanRig r;
+  for (const auto& [fault, why] : {std::pair{sim::Df1Fault::DleNak, "station 1 answered the read of N7:0 with DLE NAK"},
+                                   std::pair{sim::Df1Fault::Status,
+                                             "station 1 refused the read of N7:0: STS 50h: addressing problem or memory "
+                                             "protect rungs"}}) {
+    test::ExpectScanFailureSaysWhy(r, [&](bool on) { r.Fault(on ? fault : sim::Df1Fault::None); }, why);
+  }
+}
+
+// A queued write the processor refuses is reported with what it refused, not the classic text.
+TEST(DfLinkScan, AQueuedWriteRefusedSaysWhy) {
+  DfScanRig r;
+  test::ScanBench b(r);
+  b.Set("NumOfWriteRetries", Variant(std::int16_t{0}));
+  b.Set("ScanWriteEnable", Variant(true));
+  r.Fault(sim::Df1Fault::Status);
+  b.Force(0, 5);
+  b.Run(1500 * test::kMs);
+  ASSERT_EQ(b.writes.size(), 1u);
+  EXPECT_EQ(b.writes[0].error,
+            "N7:0 = 5 not written after 1 try: station 1 refused the write to N7:0: STS 50h: addressing problem or "
+            "memory protect rungs");
 }
 
 TEST(DfLinkScan, WriteQueueDrainsInOrderAndRetries) {

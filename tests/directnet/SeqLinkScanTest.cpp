@@ -63,11 +63,12 @@ TEST(SeqLinkScan, AGroupOfPointsCompletesWithItsPoints) {
   EXPECT_EQ(points, (std::vector<std::int32_t>{1, 0, 1}));  // X7, X10, X11
 }
 
-TEST(SeqLinkScan, GroupBeyondIndex320EndsTheTick) {
+TEST(SeqLinkScan, GroupBeyondIndex320IsNeverSent) {
   ScanRig r;
   r.Group(321, Variant("V,2000"));
   r.Tick();
   EXPECT_TRUE(r.sent.empty());
+  EXPECT_EQ(r.events, (std::vector<std::string>{"ScanComplete"})) << "said, not silently dropped";
 }
 
 TEST(SeqLinkScan, SharedScanWriteFlagHoldsEveryControlsScan) {
@@ -101,6 +102,8 @@ class SeqScanRig final : public test::ScanSubject {
   }
   std::int32_t Value(int k) override { return r_.station.Word(1, 0x0400 + static_cast<std::uint32_t>(k)); }
   void Answer(bool on) override { answer_ = on; }
+  std::string NoReplyText() const override { return "no answer to the enquiry from station 1 within 2 s"; }
+  void Fault(sim::StationFault fault) { r_.station.fault = fault; }
 
  private:
   test::SeqLinkRig r_;
@@ -122,9 +125,37 @@ TEST(SeqLinkScan, HostReadServedFirst) {
   test::ExpectHostReadServedFirst(r);
 }
 
+TEST(SeqLinkScan, BackToBackHostReadsNeverFreed) {
+  SeqScanRig r;
+  test::ExpectBackToBackHostReadsNeverFreed(r);
+}
+
+TEST(SeqLinkScan, GroupsBeyond320ReportedAtTheirPeriod) {
+  SeqScanRig r;
+  test::ExpectGroupsBeyond320ReportedAtTheirPeriod(r);
+}
+
+TEST(SeqLinkScan, ScanLeavesTheHostsCause) {
+  SeqScanRig r;
+  test::ExpectScanLeavesTheHostsCause(r);
+}
+
+TEST(SeqLinkScan, AHandlersReadIsNotTakenForTheScans) {
+  SeqScanRig r;
+  test::ExpectAHandlersReadIsNotTakenForTheScans(r);
+}
+
 TEST(SeqLinkScan, StuckGroupFreed) {
   SeqScanRig r;
   test::ExpectStuckGroupFreed(r);
+}
+
+TEST(SeqLinkScan, ANakOrAFailedLrcSaysSo) {
+  SeqScanRig r;
+  for (const auto& [fault, why] : {std::pair{sim::StationFault::Nak, "station 1 answered the enquiry with NAK"},
+                                   std::pair{sim::StationFault::BadLrc, "the read reply of station 1 failed its LRC check"}}) {
+    test::ExpectScanFailureSaysWhy(r, [&](bool on) { r.Fault(on ? fault : sim::StationFault::None); }, why);
+  }
 }
 
 TEST(SeqLinkScan, WriteQueueDrainsInOrderAndRetries) {

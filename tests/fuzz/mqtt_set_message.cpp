@@ -1,7 +1,7 @@
 // The topic and payload of a PREFIX/TAG/set message, as any MQTT client may send them. Input:
 // the topic, then after a NUL byte the payload. Neither raises; a tag found is one topic level
 // that rebuilds the topic; a value found is finite, and the payload's JSON text for it gives it
-// again.
+// again; the payload shown in a log line is bounded and holds no control byte.
 // fuzz-libs: plclogger
 #include <cmath>
 #include <cstddef>
@@ -26,6 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string again = std::to_string(*value);
     const auto back = plc::logger::SetPayloadValue("{\"value\": " + again + "}");
     if (!back || std::fabs(*back - std::stod(again)) > 1e-9 * std::max(1.0, std::fabs(*back))) std::abort();
+  }
+  // Shown in a log line: bounded, and no control byte left.
+  const std::string shown = plc::logger::PrintableText(payload, 40);
+  if (shown.size() > 40 * 4 + 3) std::abort();
+  for (const char c : shown) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) std::abort();
   }
   return 0;
 }

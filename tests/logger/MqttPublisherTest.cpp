@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <thread>
 
 #include "logger/TimeText.h"
+#include "platform/IntervalTimer.h"
 #include "tests/support/MqttBroker.h"
 
 namespace plc::logger {
@@ -63,22 +67,40 @@ TEST(MqttPublisher, ValuesArriveRetainedWithTheirPayload) {
   pub.Close();
 }
 
-TEST(MqttPublisher, SetMessagesReachTheGateway) {
+// A set published as it happens arrives as such; one the broker retained arrives again at the
+// next subscription, marked retained, so that the gateway can refuse to write it twice.
+TEST(MqttPublisher, SetMessagesReachTheGatewayMarkedWhenRetained) {
   test::MqttBroker broker;
   MqttPublisher pub(Options(broker.Port()), Tags());
-  std::vector<std::pair<std::string, std::string>> sets;
-  pub.OnSet = [&](const std::string& tag, const std::string& payload) { sets.emplace_back(tag, payload); };
+  std::vector<SetMessage> sets;
+  pub.OnSet = [&](const SetMessage& set) { sets.push_back(set); };
   ASSERT_TRUE(RunUntil([&] { return pub.Connected(); }, 5s));
   test::MqttTestClient client(broker.Port(), "nothing");
   // The subscription is made once connected; wait for it by publishing until it is heard.
   ASSERT_TRUE(RunUntil(
       [&] {
-        if (sets.empty()) client.Publish("test/Press.Temp/set", "42");
+        if (sets.empty()) client.Publish("test/Press.Temp/set", "42", /*retain=*/true);
         return !sets.empty();
       },
       5s));
-  EXPECT_EQ(sets[0], std::make_pair(std::string("Press.Temp"), std::string("42")));
+  EXPECT_EQ(sets[0].tag, "Press.Temp");
+  EXPECT_EQ(sets[0].payload, "42");
+  EXPECT_FALSE(sets[0].retained) << "delivered live";
+  EXPECT_EQ(sets[0].payloadBytes, 2u);
+  // A payload far beyond any number: only its start is copied, its length told.
+  client.Publish("test/Press.Temp/set", std::string(100000, '7'));
+  ASSERT_TRUE(RunUntil([&] { return sets.back().payloadBytes != 2; }, 5s));
+  EXPECT_EQ(sets.back().payloadBytes, 100000u);
+  EXPECT_EQ(sets.back().payload, std::string(kMaxSetPayloadBytes + 1, '7'));
   pub.Close();
+
+  MqttPublisher again(Options(broker.Port()), Tags());
+  std::vector<SetMessage> replayed;
+  again.OnSet = [&](const SetMessage& set) { replayed.push_back(set); };
+  ASSERT_TRUE(RunUntil([&] { return !replayed.empty(); }, 5s)) << "the broker replays the retained set";
+  EXPECT_EQ(replayed[0].tag, "Press.Temp");
+  EXPECT_TRUE(replayed[0].retained);
+  again.Close();
 }
 
 TEST(MqttPublisher, TheBrokerKilledAndRestartedLosesNothingTheQueueHeld) {
@@ -110,6 +132,56 @@ TEST(MqttPublisher, TheBrokerKilledAndRestartedLosesNothingTheQueueHeld) {
   EXPECT_NE(notices.front().find("lost"), std::string::npos) << notices.front();
   EXPECT_NE(notices.back().find("connected; 50 messages waiting go out now"), std::string::npos) << notices.back();
   pub.Close();
+}
+
+// A broker given by name: the lookup runs beside the loop, which goes on ticking while the name
+// server is slow; a name that is not found is said once and looked up again later.
+TEST(MqttPublisher, ABrokerNameIsLookedUpWithoutHoldingTheLoop) {
+  test::MqttBroker broker;
+  MqttOptions o = Options(broker.Port());
+  o.host = "broker.plant";
+  o.resolve = [](const std::string& host) {
+    std::this_thread::sleep_for(1500ms);
+    // The first address has no broker; the second has.
+    return host == "broker.plant" ? ResolvedHost{{"127.0.0.2", "127.0.0.1"}, {}} : ResolvedHost{};
+  };
+  EventLoop& loop = EventLoop::Current();
+  const std::int64_t start = loop.Now();
+  MqttPublisher pub(o, Tags());
+  EXPECT_LT(loop.Now() - start, 500'000) << "the constructor does not wait for the name";
+  int ticks = 0;
+  IntervalTimer timer(50, loop);
+  timer.OnTick = [&] { ++ticks; };
+  timer.SetEnabled(true);
+  ASSERT_TRUE(RunUntil([&] { return ticks >= 10; }, 1000ms)) << "the loop ran while the name was looked up";
+  EXPECT_FALSE(pub.Connected());
+  ASSERT_TRUE(RunUntil([&] { return pub.Connected(); }, 8s));
+  EXPECT_EQ(pub.Where(), "broker.plant:" + std::to_string(broker.Port()));
+  pub.Close();
+
+  // The system's own lookup of a name.
+  o.host = "localhost";
+  o.resolve = nullptr;
+  MqttPublisher local(o, Tags());
+  ASSERT_TRUE(RunUntil([&] { return local.Connected(); }, 8s));
+  local.Close();
+
+  auto lookups = std::make_shared<std::atomic<int>>(0);
+  o.host = "nowhere.plant";
+  o.resolve = [lookups](const std::string&) {
+    ++*lookups;
+    return ResolvedHost{{}, "Name or service not known"};
+  };
+  std::vector<std::string> notices;
+  MqttPublisher lost(o, Tags());
+  lost.OnNotice = [&](const std::string& text) { notices.push_back(text); };
+  ASSERT_TRUE(RunUntil([&] { return *lookups >= 2; }, 5s)) << "looked up again";
+  EXPECT_FALSE(lost.Connected());
+  ASSERT_EQ(notices.size(), 1u) << "said once";
+  EXPECT_EQ(notices[0], "MQTT broker nowhere.plant:" + std::to_string(broker.Port()) +
+                            " not reachable: the name 'nowhere.plant' was not found: Name or service not known; "
+                            "trying again, messages wait in the queue");
+  lost.Close();
 }
 
 TEST(MqttPublisher, TheOfflineQueueKeepsTheNewestWithinItsBound) {

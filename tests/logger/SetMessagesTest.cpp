@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace plc::logger {
 namespace {
 
@@ -24,6 +26,18 @@ TEST(SetMessages, ThePayloadCarriesANumber) {
   EXPECT_EQ(SetPayloadValue("{\"value\": false, \"unit\": \"x\"}"), 0);
   for (const char* bad : {"", "oops", "\"42\"", "{\"v\": 1}", "[1]", "null", "{\"value\": \"7\"}", "1e999"})
     EXPECT_FALSE(SetPayloadValue(bad)) << bad;
+}
+
+// Text from the network on its way to a log line and a terminal: bounded, and no byte that a
+// terminal would act on.
+TEST(SetMessages, NetworkTextIsShownBoundedWithControlBytesVisible) {
+  EXPECT_EQ(PrintableText("42", 40), "42");
+  EXPECT_EQ(PrintableText("\x1b]0;owned\x07\r\n", 40), "\\x1B]0;owned\\x07\\x0D\\x0A");
+  EXPECT_EQ(PrintableText("a\x7f\xc2\x9b" "b", 40), "a\\x7F\\xC2\\x9Bb") << "DEL and a C1 control in UTF-8";
+  EXPECT_EQ(PrintableText("\xff\xc3", 40), "\\xFF\\xC3") << "bytes that are no character";
+  EXPECT_EQ(PrintableText("22 °C", 40), "22 °C") << "UTF-8 kept";
+  EXPECT_EQ(PrintableText(std::string(1000, 'x'), 40), std::string(40, 'x') + "...");
+  EXPECT_EQ(PrintableText("abc°", 4), "abc...") << "never cut inside a character";
 }
 
 }  // namespace

@@ -57,6 +57,42 @@ TEST(SqliteHistory, BatchesAreCommittedWholeAndReadBack) {
   ASSERT_EQ(reader.Failures({"Line"}).size(), 1u);
   EXPECT_TRUE(reader.Failures({"Press"}).empty());
   EXPECT_THROW(reader.Series("Nothing"), SinkError);
+  EXPECT_EQ(reader.Failures({"LINE"}).size(), 1u) << "control names compared as the gateway does";
+}
+
+// The picture reads a window of a long history: samples within it, a few per column, and the
+// span of what is logged there.
+TEST(SqliteHistory, AWindowIsReadInAFewSamplesPerColumn) {
+  testing::TempFolder folder;
+  const std::string path = folder.File("plant.db");
+  {
+    SqliteHistory history(path, TwoTags());
+    Batch b;
+    for (std::int64_t t = 0; t < 20000; ++t) b.samples.push_back({0, t * 1000, static_cast<double>(t % 7), Quality::Good, {}});
+    b.failures = {{5'000'000, FailureKind::Failed, "Press", std::nullopt, 1, "no reply"},
+                  {15'000'000, FailureKind::Recovered, "Press", std::nullopt, 1, "read again"}};
+    history.Write(b);
+    history.Close();
+  }
+  HistoryReader reader(path);
+  const auto all = reader.Span({"press.temp"}, {"press"});
+  ASSERT_TRUE(all);
+  EXPECT_EQ(all->first, 0);
+  EXPECT_EQ(all->second, 19'999'000);
+  HistoryWindow window{std::int64_t{4'000'000}, std::int64_t{6'000'000}, 50};
+  const auto part = reader.Span({"Press.Temp"}, {"Press"}, window);
+  ASSERT_TRUE(part);
+  EXPECT_EQ(part->first, 4'000'000);
+  EXPECT_EQ(part->second, 6'000'000);
+  const HistorySeries series = reader.Series("Press.Temp", window);
+  EXPECT_LE(series.points.size(), 5u * 51u) << "2001 samples in the window";
+  EXPECT_GT(series.points.size(), 50u);
+  EXPECT_EQ(series.points.front().timeUs, 4'000'000);
+  EXPECT_EQ(series.points.back().timeUs, 6'000'000);
+  const auto failures = reader.Failures({"Press"}, window);
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].kind, "failed");
+  EXPECT_FALSE(reader.Span({"Press.Temp"}, {}, HistoryWindow{std::int64_t{30'000'000}, std::nullopt, 0}));
 }
 
 TEST(SqliteHistory, ATagKeepsItsIdAcrossRuns) {

@@ -118,6 +118,48 @@ TEST(TagValues, AFailingGroupIsLoggedOnceAndItsTagsGoBadOnce) {
   EXPECT_EQ(std::count_if(odd.samples.begin(), odd.samples.end(), [](const Sample& s) { return s.tag == 1; }), 1);
 }
 
+// A line with three groups that goes silent: one record when it starts, one when every group
+// reads again. One group that keeps failing alone does not hide the line going silent later.
+TEST(TagValues, ALineIsLoggedOnceWhateverItsGroups) {
+  TagRow a = Tag("A", TagIoType::Word, 1), b = Tag("B", TagIoType::Word, 1), c = Tag("C", TagIoType::Word, 1);
+  b.scan = 2;
+  c.scan = 3;
+  TagValues values({a, b, c});
+  Batch out;
+  for (std::int32_t g = 1; g <= 3; ++g) values.Take({"Press", g, Words({1}), {}, g}, out);
+  ASSERT_TRUE(out.failures.empty());
+  for (int round = 0; round < 3; ++round)
+    for (std::int32_t g = 1; g <= 3; ++g) values.Take({"Press", g, {}, "no reply within 2 s", 10 + g}, out);
+  ASSERT_EQ(out.failures.size(), 1u) << "one record for the line";
+  EXPECT_EQ(out.failures[0].scanGroup, 1);
+  EXPECT_EQ(out.samples.size(), 6u) << "each tag still goes bad once";
+  values.Take({"Press", 1, Words({1}), {}, 20}, out);
+  values.Take({"Press", 2, Words({1}), {}, 21}, out);
+  ASSERT_EQ(out.failures.size(), 1u) << "back only once every group is";
+  values.Take({"Press", 3, Words({1}), {}, 22}, out);
+  ASSERT_EQ(out.failures.size(), 2u);
+  EXPECT_EQ(out.failures[1].kind, FailureKind::Recovered);
+  EXPECT_EQ(out.failures[1].text, "read again after 9 failed reads");
+
+  Batch later;
+  values.Take({"Press", 2, {}, "address not in the PLC", 30}, later);
+  values.Take({"Press", 1, Words({1}), {}, 31}, later);
+  values.Take({"Press", 3, Words({1}), {}, 32}, later);
+  values.Take({"Press", 2, {}, "address not in the PLC", 33}, later);
+  ASSERT_EQ(later.failures.size(), 1u);
+  EXPECT_EQ(later.failures[0].text, "address not in the PLC");
+  values.Take({"Press", 1, {}, "no reply within 2 s", 34}, later);
+  values.Take({"Press", 3, {}, "no reply within 2 s", 35}, later);
+  values.Take({"Press", 2, {}, "no reply within 2 s", 36}, later);
+  ASSERT_EQ(later.failures.size(), 2u) << "the line going silent is said once more";
+  EXPECT_EQ(later.failures[1].kind, FailureKind::Failed);
+  EXPECT_EQ(later.failures[1].text, "every group fails now: no reply within 2 s");
+  EXPECT_EQ(later.failures[1].scanGroup, 3);
+  // Another control's line is a line of its own.
+  values.Take({"Oven", 1, {}, "no reply within 2 s", 40}, later);
+  EXPECT_EQ(later.failures.size(), 3u);
+}
+
 TEST(TagValues, WritesAreOneRegisterOfAWritableTag) {
   TagRow sp = Tag("Setpoint", TagIoType::Int, 1);
   sp.scale = 0.1;
@@ -141,6 +183,23 @@ TEST(TagValues, WritesAreOneRegisterOfAWritableTag) {
   EXPECT_EQ(why, "Pressure is not writable");
   EXPECT_EQ(values.Find("setpoint"), 0);
   EXPECT_FALSE(values.Find("Nothing"));
+}
+
+// A queued write's report names its control and register: the writable tag there is found.
+TEST(TagValues, AWrittenRegisterNamesItsWritableTag) {
+  TagRow level = Tag("Level", TagIoType::Word, 1);
+  level.address = "V,2000";
+  TagRow sp = Tag("Setpoint", TagIoType::Int, 1);
+  sp.address = "V,2000";
+  sp.writable = true;
+  TagRow other = sp;
+  other.name = "OtherSetpoint";
+  other.control = "Oven";
+  TagValues values({level, sp, other});
+  EXPECT_EQ(values.FindWritable("press", "v,2000"), 1);
+  EXPECT_EQ(values.FindWritable("Oven", "V,2000"), 2);
+  EXPECT_FALSE(values.FindWritable("Press", "V,2001"));
+  EXPECT_FALSE(values.FindWritable("Line", "V,2000"));
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ TEST(TrendSvg, PanelsLinesBadStretchesAndFailures) {
                  {3'000'000, std::nullopt, "no reply & more"}, {4'000'000, 22.0, {}}};
   HistorySeries count{"Line.Count", "Line", "", "", {}};
   in.series = {temp, count};
-  in.failures = {{2'000'000, "failed", "Press", "no reply & more"}, {4'000'000, "recovered", "Press", "read again"},
+  in.failures = {{2'000'000, "failed", "Press", "no reply & more"}, {4'000'000, "recovered", "press", "read again"},
                  {3'000'000, "failed", "Line", "other line"}};
   const std::string svg = TrendSvg(in);
   EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
@@ -33,7 +33,7 @@ TEST(TrendSvg, PanelsLinesBadStretchesAndFailures) {
   EXPECT_EQ(Occurrences(svg, "<polyline"), 2u);
   EXPECT_EQ(Occurrences(svg, "class=\"bad\""), 1u);
   EXPECT_NE(svg.find("bad: no reply &amp; more"), std::string::npos);
-  // Each control's failures in its own tag's panel only.
+  // Each control's failures in its own tag's panel only (names compared without regard to case).
   EXPECT_EQ(Occurrences(svg, "class=\"failed\""), 2u);
   EXPECT_EQ(Occurrences(svg, "class=\"recovered\""), 1u);
   EXPECT_NE(svg.find("Line failed: other line"), std::string::npos);

@@ -32,7 +32,11 @@ class RtuScanRig final : public test::ScanSubject {
     b_.port->OnSent = [this](const Bytes& chunk) {
       if (answer_) slavePort_->InjectAt(b_.loop.Now() + kLatency, chunk);
     };
-    slavePort_->OnSent = [this](const Bytes& chunk) { b_.port->InjectAt(b_.loop.Now() + kLatency, chunk); };
+    slavePort_->OnSent = [this](const Bytes& chunk) {
+      Bytes reply = chunk;
+      if (garble_ && !reply.empty()) reply.back() ^= 0x55;
+      b_.port->InjectAt(b_.loop.Now() + kLatency, reply);
+    };
   }
 
   Control& Link() override { return *b_.link; }
@@ -49,12 +53,16 @@ class RtuScanRig final : public test::ScanSubject {
   std::int32_t Value(int k) override { return slave_->RegisterImage().at(static_cast<std::size_t>(40001 + k)); }
   void Answer(bool on) override { answer_ = on; }
   const char* ForceMember() const override { return "ForceModData"; }
+  std::string NoReplyText() const override { return "no reply from unit 1 within 2 s"; }
+  // The slave's replies arrive with their last byte altered.
+  void Garble(bool on) { garble_ = on; }
 
  private:
   test::LinkTestBench<RtuLink> b_;
   MemorySerialPort* slavePort_ = nullptr;
   std::unique_ptr<RtuLink> slave_;
   bool answer_ = true;
+  bool garble_ = false;
 };
 
 TEST(RtuLinkScan, PeriodsKeptAndValuesRead) {
@@ -72,9 +80,29 @@ TEST(RtuLinkScan, HostReadServedFirst) {
   test::ExpectHostReadServedFirst(r);
 }
 
+TEST(RtuLinkScan, BackToBackHostReadsNeverFreed) {
+  RtuScanRig r;
+  test::ExpectBackToBackHostReadsNeverFreed(r);
+}
+
+TEST(RtuLinkScan, ScanLeavesTheHostsCause) {
+  RtuScanRig r;
+  test::ExpectScanLeavesTheHostsCause(r);
+}
+
+TEST(RtuLinkScan, AHandlersReadIsNotTakenForTheScans) {
+  RtuScanRig r;
+  test::ExpectAHandlersReadIsNotTakenForTheScans(r);
+}
+
 TEST(RtuLinkScan, StuckGroupFreed) {
   RtuScanRig r;
   test::ExpectStuckGroupFreed(r);
+}
+
+TEST(RtuLinkScan, AReplyThatFailsItsCheckSaysSo) {
+  RtuScanRig r;
+  test::ExpectScanFailureSaysWhy(r, [&](bool on) { r.Garble(on); }, "the reply from unit 1 failed its CRC check");
 }
 
 TEST(RtuLinkScan, WriteQueueDrainsInOrderAndRetries) {
@@ -85,6 +113,28 @@ TEST(RtuLinkScan, WriteQueueDrainsInOrderAndRetries) {
 TEST(RtuLinkScan, WriteQueueBounded) {
   RtuScanRig r;
   test::ExpectWriteQueueBounded(r);
+}
+
+// The ioType a host gives ReadDevice stays for its later non-waiting reads, but not for the
+// scan's: a group's values are its registers as read, whole and in their places.
+TEST(RtuLinkScan, AHostsReadDeviceIoTypeLeavesScanValuesAlone) {
+  RtuScanRig r;
+  test::ScanBench b(r);
+  for (int k = 0; k < 3; ++k) r.SetValue(k, 10 + k);
+  r.SetValue(3, 65535);
+  b.Group(1, 0, 4, 500);
+  for (const std::int16_t ioType : {std::int16_t{ioFloat}, std::int16_t{5}}) {
+    Variant address(r.Address(0)), size(std::int16_t{4}), type(ioType);
+    ASSERT_EQ(r.Link().Invoke("ReadDevice", ArgList{&address, &size, &type}).ToInt32(), ResultOk);
+    b.Run(100 * test::kMs);
+    b.scans.clear();
+    b.StartScan(500);
+    b.Run(600 * test::kMs);
+    b.Set("ScanReadEnable", Variant(false));
+    ASSERT_EQ(b.scans.size(), 1u) << "ioType " << ioType;
+    EXPECT_EQ(b.scans[0].values, (std::vector<std::int32_t>{10, 11, 12, 65535}))
+        << "ioType " << ioType << ": " << b.scans[0].error;
+  }
 }
 
 // The files in DatabasePath, loaded by ReadScanDatabase after mains: the scan reads their

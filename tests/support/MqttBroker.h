@@ -153,8 +153,8 @@ class MqttTestClient {
     mosquitto_destroy(client_);
   }
 
-  void Publish(const std::string& topic, const std::string& payload) {
-    mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false);
+  void Publish(const std::string& topic, const std::string& payload, bool retain = false) {
+    mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, retain);
   }
   std::vector<Message> Messages() {
     std::lock_guard<std::mutex> lock(mutex_);

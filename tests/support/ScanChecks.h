@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ class ScanSubject {
   virtual void Answer(bool on) = 0;
   // RtuLink queues with ForceModData, the others with ForceData.
   virtual const char* ForceMember() const { return "ForceData"; }
+  // The failure of a scan read the PLC never answered, as its ScanComplete gives it.
+  virtual std::string NoReplyText() const = 0;
 };
 
 struct ScanEvent {
@@ -60,8 +63,11 @@ class ScanBench {
         for (const Variant& v : args.at(2).Array()) e.values.push_back(v.ToInt32());
         if (static_cast<std::size_t>(args.at(3).ToInt32()) != e.values.size()) ADD_FAILURE() << "quan disagrees";
         scans.push_back(e);
+        if (OnScan) OnScan(e);
       } else if (name == "WriteQueComplete") {
         writes.push_back({args.at(0).ToString(), args.at(1).ToInt32(), args.at(2).ToBool(), args.at(3).ToString()});
+      } else {
+        others.push_back(name);
       }
     });
   }
@@ -105,6 +111,13 @@ class ScanBench {
     if (result.ToInt32() != ResultOk) return std::nullopt;
     return value.Array().Get(1).ToInt32();
   }
+  // The host's non-waiting read of one value through ReadPLCNW; its result code.
+  std::int32_t HostReadNW(int k) {
+    Variant address(s_.Address(k));
+    Variant value(VariantArray(1, 1));
+    Variant size(std::int16_t{1});
+    return s_.Link().Invoke("ReadPLCNW", ArgList{&address, &value, &size}).ToInt32();
+  }
   void Force(int k, std::int32_t value) {
     Variant address(s_.Address(k));
     Variant v(value);
@@ -113,6 +126,9 @@ class ScanBench {
 
   std::vector<ScanEvent> scans;
   std::vector<WriteEvent> writes;
+  std::vector<std::string> others;  // names of the other events raised
+  // Called with each ScanComplete once it is recorded, as a host's handler runs.
+  std::function<void(const ScanEvent&)> OnScan;
 
  private:
   ScanSubject& s_;
@@ -191,6 +207,138 @@ inline void ExpectHostReadServedFirst(ScanSubject& s) {
   EXPECT_EQ(reads[0].values, (std::vector<std::int32_t>{10, 11}));
 }
 
+// A host that reads back to back for 6 s with a 200 ms scan running: the ticks only ever find
+// the line busy with the host's reads, each a new request, so none is freed and every host read
+// gets its value.
+inline void ExpectBackToBackHostReadsNeverFreed(ScanSubject& s) {
+  ScanBench b(s);
+  s.SetValue(0, 10);
+  s.SetValue(3, 333);
+  b.Group(1, 0, 2, 200);
+  b.StartScan(200);
+  const std::int64_t end = b.Now() + 6000 * kMs;
+  int reads = 0, failed = 0;
+  std::string cause;
+  while (b.Now() < end) {
+    ++reads;
+    if (b.HostRead(3) != 333) {
+      ++failed;
+      if (cause.empty()) cause = s.Link().FailureCause();
+    }
+  }
+  EXPECT_GT(reads, 100);
+  EXPECT_EQ(failed, 0) << "of " << reads << " reads; the first: " << cause;
+}
+
+// A control whose ScanElapsed ends at 320 never reads a group beyond it, and says so: each such
+// group fails at its period with a text naming the limit, and the groups before and after it
+// go on as before.
+inline void ExpectGroupsBeyond320ReportedAtTheirPeriod(ScanSubject& s) {
+  ScanBench b(s);
+  s.SetValue(0, 5);
+  b.Group(1, 0, 1, 500);
+  b.Group(321, 1, 1, 500);
+  b.Group(400, 2, 1, 1000);
+  b.StartScan(500);
+  b.Run(2100 * kMs);
+  EXPECT_EQ(b.Good(1).size(), 4u);
+  const auto beyond = b.Of(321), far = b.Of(400);
+  ASSERT_EQ(beyond.size(), 4u);
+  ASSERT_EQ(far.size(), 2u);
+  EXPECT_EQ(beyond[0].error, "scan group 321 is beyond the 320 groups this control scans; it is never read");
+  EXPECT_TRUE(beyond[0].values.empty());
+  EXPECT_EQ(far[1].error, "scan group 400 is beyond the 320 groups this control scans; it is never read");
+  EXPECT_EQ(far[1].group, 400);
+}
+
+// A PLC that answers wrongly (fault(true) until fault(false)): the group's read fails with the
+// text that says what was wrong, and the next read after it answers well has the values.
+inline void ExpectScanFailureSaysWhy(ScanSubject& s, const std::function<void(bool)>& fault, const std::string& why) {
+  ScanBench b(s);
+  s.SetValue(0, 7);
+  b.Group(1, 0, 1, 500);
+  fault(true);
+  b.StartScan(500);
+  b.Run(3000 * kMs);
+  fault(false);
+  const auto failed = b.Of(1);
+  ASSERT_FALSE(failed.empty());
+  EXPECT_EQ(failed[0].error, why);
+  b.scans.clear();
+  b.Run(3000 * kMs);
+  ASSERT_FALSE(b.Good(1).empty()) << "read again once the PLC answers well";
+  EXPECT_EQ(b.Good(1).back().values, std::vector<std::int32_t>{7});
+  // The scan stopped and its last read ended, so that the next check starts on a quiet line.
+  b.Set("ScanReadEnable", Variant(false));
+  b.Run(2500 * kMs);
+}
+
+// The failure cause is the host's calls': scan reads, failing or not, leave it as the host's
+// last call left it, a failure's text or empty.
+inline void ExpectScanLeavesTheHostsCause(ScanSubject& s) {
+  ScanBench b(s);
+  b.Group(1, 0, 2, 500);
+  s.Answer(false);
+  ASSERT_FALSE(b.HostRead(0));
+  const std::string failed = s.Link().FailureCause();
+  ASSERT_FALSE(failed.empty());
+  b.StartScan(500);
+  b.Run(5000 * kMs);
+  ASSERT_FALSE(b.Of(1).empty());
+  EXPECT_EQ(s.Link().FailureCause(), failed) << "after failed scan reads";
+  s.Answer(true);
+  b.Run(5000 * kMs);
+  ASSERT_FALSE(b.Good(1).empty());
+  EXPECT_EQ(s.Link().FailureCause(), failed) << "after good scan reads";
+  // Read with the scan stopped: RtuLink refuses a read while another is on the line.
+  b.Set("ScanReadEnable", Variant(false));
+  b.Run(100 * kMs);
+  ASSERT_TRUE(b.HostRead(0)) << s.Link().FailureCause();
+  EXPECT_EQ(s.Link().FailureCause(), "");
+  b.StartScan(500);
+  s.Answer(false);
+  b.scans.clear();
+  b.Run(5000 * kMs);
+  ASSERT_FALSE(b.Of(1).empty());
+  EXPECT_EQ(s.Link().FailureCause(), "") << "after failed scan reads";
+  s.Answer(true);
+}
+
+// A host whose ScanComplete handler starts a read of its own when a group's read failed: the
+// scan's next read waits for it, and the host's values are never taken for the next group's.
+inline void ExpectAHandlersReadIsNotTakenForTheScans(ScanSubject& s) {
+  ScanBench b(s);
+  s.SetValue(0, 10);
+  s.SetValue(2, 20);
+  s.SetValue(5, 555);
+  b.Group(1, 0, 1, 500);
+  b.Group(2, 2, 1, 500);
+  bool started = false;
+  std::size_t before = 0;
+  b.OnScan = [&](const ScanEvent& e) {
+    if (e.index != 1 || e.error.empty() || started) return;
+    started = true;
+    s.Answer(true);
+    before = b.others.size();
+    b.HostReadNW(5);
+  };
+  s.Answer(false);  // group 1's read is lost; it is freed while group 2 waits for the line
+  b.StartScan(500);
+  b.Run(4000 * kMs);
+  ASSERT_TRUE(started);
+  const auto two = b.Of(2);
+  ASSERT_FALSE(two.empty());
+  for (const ScanEvent& e : two) {
+    if (e.error.empty()) {
+      EXPECT_EQ(e.values, std::vector<std::int32_t>{20}) << "at " << e.at;
+    }
+  }
+  EXPECT_EQ(two.front().values, std::vector<std::int32_t>{20}) << two.front().error;
+  EXPECT_TRUE(std::any_of(b.others.begin() + static_cast<std::ptrdiff_t>(before), b.others.end(),
+                          [](const std::string& name) { return name.starts_with("CommComplete"); }))
+      << "the host's read ended in its own event";
+}
+
 // A PLC that stops answering: the group in flight is freed and reported failed, the scan goes
 // on, and once the PLC answers again every group is read with its values.
 inline void ExpectStuckGroupFreed(ScanSubject& s) {
@@ -205,7 +353,7 @@ inline void ExpectStuckGroupFreed(ScanSubject& s) {
   b.Run(4000 * kMs);
   const auto failed = b.Of(1);
   ASSERT_FALSE(failed.empty()) << "the unanswered read of group 1 ends";
-  EXPECT_FALSE(failed[0].error.empty());
+  EXPECT_EQ(failed[0].error, s.NoReplyText());
   EXPECT_TRUE(failed[0].values.empty());
   EXPECT_LE(failed[0].at, start + 3500 * kMs) << "freed within the 2-second limit";
   s.Answer(true);
@@ -260,6 +408,7 @@ inline void ExpectWriteQueueDrainsInOrderAndRetries(ScanSubject& s) {
   ASSERT_EQ(b.writes.size(), 6u);
   EXPECT_FALSE(b.writes[5].success);
   EXPECT_NE(b.writes[5].error.find("not written after 3 tries"), std::string::npos) << b.writes[5].error;
+  EXPECT_EQ(s.Link().FailureCause(), "") << "the host's last call (its ForceData) succeeded; the queue's writes are not its";
   EXPECT_NE(s.Value(4), 55);
   s.Answer(true);
   b.Force(4, 56);

@@ -69,24 +69,61 @@ TEST(Gateway, ASetWritesAWritableTagAndARefusedOneIsLogged) {
   PlantRig plant;
   MqttBroker broker;
   MqttTestClient client(broker.Port(), "plant/#");
+  // Left on the broker by an earlier client: replayed at the gateway's subscription, never written.
+  client.Publish("plant/Press.Setpoint/set", "55", /*retain=*/true);
   auto gateway = plant.Gateway({"--mqtt", broker.Address()});
   ASSERT_TRUE(Latest(client, "Line.Speed", 10s)) << "the gateway is publishing";
   client.Publish("plant/Line.Speed/set", "150");
   client.Publish("plant/Line.Count/set", "{\"value\": 7}");
   client.Publish("plant/Packer.Boxes/set", "{\"value\": 99}");
   client.Publish("plant/Oven.Setpoint/set", "oops");
+  client.Publish("plant/Line.Speed/set", std::string(300, '1'));
+  client.Publish("plant/No.Tag/set", "\x1b]0;x\x07");
   const auto speed = Latest(client, "Line.Speed", 10s, [](const nlohmann::json& j) { return j["value"] == 150; });
   ASSERT_TRUE(speed) << "the station's new value read back";
   EXPECT_EQ(plant.line->Word(1, 0x0400), 0x0150) << "written as BCD";
   EXPECT_EQ(plant.line->Word(1, 0x0401), 5000) << "a read-only tag is not written";
   ASSERT_TRUE(Latest(client, "Packer.Boxes", 10s, [](const nlohmann::json& j) { return j["value"] == 99; }));
   EXPECT_EQ(plant.packer->Plc().Table().Word(7, 0), 99);
+  const auto setpoint = Latest(client, "Press.Setpoint", 10s);
+  ASSERT_TRUE(setpoint);
+  EXPECT_NEAR((*setpoint)["value"].get<double>(), 22.0, 1e-9) << "the retained set was not written";
   PlantRig::Interrupt(*gateway);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
+                        "'set of Press.Setpoint to ''55'' refused: retained set ignored%'"),
+            1);
   EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
                         "'set of Line.Count to ''{\"value\": 7}'' refused: Line.Count is not writable'"),
             1);
   EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
                         "'set of Oven.Setpoint%the payload is no number%'"),
+            1);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused' AND text = 'set of Line.Speed to ''" +
+                        std::string(40, '1') + "...'' refused: the payload has 300 bytes, more than the 256 a set may have'"),
+            1);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused' AND text = "
+                        "'set of No.Tag to ''\\x1B]0;x\\x07'' refused: no such tag'"),
+            1)
+      << "control bytes shown, never stored raw";
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE instr(text, char(27)) > 0"), 0);
+}
+
+// A set that the silent station never acknowledges fails after its tries, logged with its tag.
+TEST(Gateway, AFailedWriteIsLoggedWithItsTag) {
+  PlantRig plant;
+  MqttBroker broker;
+  MqttTestClient client(broker.Port(), "plant/#");
+  auto gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
+  ASSERT_TRUE(Latest(client, "Line.Speed", 10s));
+  plant.line->SetFault(sim::StationFault::NoAnswer);
+  client.Publish("plant/Line.Speed/set", "150");
+  const std::string failed = "SELECT count(*) FROM failures WHERE kind='write failed'";
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (plant.Count(failed) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(200ms);
+  plant.line->SetFault(sim::StationFault::None);
+  PlantRig::Interrupt(*gateway);
+  EXPECT_EQ(plant.Count(failed + " AND control='Line' AND tag_id = (SELECT id FROM tags WHERE name='Line.Speed') "
+                                 "AND text LIKE 'V,2000 = 336 not written after % tries: %'"),
             1);
 }
 
@@ -244,6 +281,18 @@ TEST(Gateway, APlantItCannotRunIsRefusedWithTheReason) {
   EXPECT_NE(bad.err.find("tags.csv:4: element 9 beyond the 4 values scan group 1 reads"), std::string::npos)
       << bad.err;
   EXPECT_FALSE(std::filesystem::exists(plant.Db())) << "nothing started";
+
+  // A group that names no control (which a host may load) is one the gateway cannot place.
+  testing::WriteRaw(plant.folder.File("scan.csv"),
+                    "plclink-scan,1\nindex,control,address,count,period\n1,Press,40001,4,200\n2,,40005,4,200\n");
+  testing::WriteRaw(plant.folder.File("tags.csv"), "plclink-tags,1\nname,address,scan,element\nAny,40005,2,1\n");
+  RunResult unplaced = RunPlclink({"gateway", plant.folder.File("plant.ini"), "--seconds", "1"});
+  EXPECT_EQ(unplaced.exitCode, 1);
+  EXPECT_NE(unplaced.err.find("scan.csv:4: scan group 2 names no control: the gateway needs each scan group to name "
+                              "its control"),
+            std::string::npos)
+      << unplaced.err;
+  EXPECT_FALSE(std::filesystem::exists(plant.Db()));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 
+#include "core/Dispatch.h"
 #include "core/RuntimeError.h"
 #include "logger/MqttPublisher.h"
 #include "logger/SetMessages.h"
@@ -62,7 +63,7 @@ class Gateway {
   void Open();
   void OnScan(logger::ScanResult& r);
   void OnWrite(QueuedWriteEnd& w);
-  void OnSet(const std::string& tag, const std::string& payload);
+  void OnSet(const logger::SetMessage& set);
   void Note(logger::Failure f);
   void Commit();
   void Status();
@@ -99,7 +100,7 @@ class Gateway {
 
 PlantSource* Gateway::SourceOf(const std::string& control) {
   for (auto& s : sources_)
-    if (Lower(s->Name()) == Lower(control)) return s.get();
+    if (NamesEqual(s->Name(), control)) return s.get();
   return nullptr;
 }
 
@@ -122,6 +123,14 @@ void Gateway::Open() {
                                                ": the gateway has no tags to log");
   std::set<std::string> sections;
   for (const PlantControl& c : plant_.controls) sections.insert(Lower(c.section));
+  // A group naming no control is read by every control that loads it: hosts may want that, the
+  // gateway, with many lines, never does.
+  for (const ScanRow& g : files.groups)
+    if (g.group.control.empty())
+      throw std::runtime_error(plant_.databases + "/" + kScanFileName + ":" + std::to_string(g.line) + ": scan group " +
+                               std::to_string(g.index) +
+                               " names no control: the gateway needs each scan group to name its control (a section "
+                               "of " + plant_.path + ")");
   for (const TagRow& t : files.tags)
     if (t.scan != 0 && !sections.count(Lower(t.control)))
       throw std::runtime_error(plant_.databases + "/" + kTagFileName + ":" + std::to_string(t.line) + ": control '" +
@@ -157,7 +166,7 @@ void Gateway::Open() {
     mqtt.prefix = options_.topic.value_or(plant_.topic);
     mqtt_ = std::make_unique<logger::MqttPublisher>(mqtt, values_->Tags(), loop_);
     mqtt_->OnNotice = [this](const std::string& text) { Print(logger::IsoTimeUtc(logger::NowUs()).substr(11, 8) + " " + text); };
-    mqtt_->OnSet = [this](const std::string& tag, const std::string& payload) { OnSet(tag, payload); };
+    mqtt_->OnSet = [this](const logger::SetMessage& set) { OnSet(set); };
     sinks_.push_back(mqtt_.get());
   }
 }
@@ -190,20 +199,32 @@ void Gateway::OnWrite(QueuedWriteEnd& w) {
   }
   ++writeFailed_;
   logger::Failure f{logger::NowUs(), logger::FailureKind::WriteFailed, w.control, std::nullopt, std::nullopt, w.error};
-  if (auto tag = values_->Find(w.address)) f.tag = tag;
+  f.tag = values_->FindWritable(w.control, w.address);
   Note(std::move(f));
 }
 
-void Gateway::OnSet(const std::string& tag, const std::string& payload) {
+void Gateway::OnSet(const logger::SetMessage& set) {
+  const std::string& tag = set.tag;
+  const std::string& payload = set.payload;
   const std::int64_t now = logger::NowUs();
+  // Topic and payload are anyone's text: bounded and with control bytes shown, never raw, in
+  // the log and on the terminal.
   auto refuse = [&](std::string control, std::optional<std::int32_t> id, const std::string& why) {
     ++refused_;
     Note({now, logger::FailureKind::Refused, std::move(control), id, std::nullopt,
-          "set of " + tag + " to '" + payload.substr(0, 40) + "' refused: " + why});
+          "set of " + logger::PrintableText(tag, 64) + " to '" + logger::PrintableText(payload, 40) +
+              "' refused: " + why});
   };
   const auto id = values_->Find(tag);
   if (!id) return refuse({}, std::nullopt, "no such tag");
   const TagRow& row = values_->Rows()[static_cast<std::size_t>(*id)];
+  if (set.retained)
+    return refuse(row.control, id,
+                  "retained set ignored (the broker replays it at every connect; publish sets without retain)");
+  if (set.payloadBytes > logger::kMaxSetPayloadBytes)
+    return refuse(row.control, id,
+                  "the payload has " + std::to_string(set.payloadBytes) + " bytes, more than the " +
+                      std::to_string(logger::kMaxSetPayloadBytes) + " a set may have");
   const auto value = logger::SetPayloadValue(payload);
   if (!value) return refuse(row.control, id, "the payload is no number (send 42 or {\"value\":42})");
   std::string why;
