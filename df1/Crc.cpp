@@ -1,6 +1,6 @@
 #include "df1/Crc.h"
 
-#include "core/Crc16A001.h"
+#include "base/Crc16A001.h"
 
 namespace plc::df1 {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <bit>
 
-#include "core/Conversions.h"
-#include "core/RuntimeError.h"
+#include "base/Conversions.h"
+#include "base/RuntimeError.h"
 
 namespace plc::df1 {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 #include "df1/Df1State.h"
 
 namespace plc::df1 {

@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "core/ResultCodes.h"
-#include "core/Variant.h"
+#include "base/ResultCodes.h"
+#include "base/Variant.h"
 #include "df1/Addressing.h"
 #include "df1/Receive.h"
 #include "df1/Requests.h"

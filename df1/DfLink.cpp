@@ -1,10 +1,10 @@
 #include "df1/DfLink.h"
 
-#include "core/AboutBox.h"
-#include "core/Configuration.h"
-#include "core/Conversions.h"
-#include "core/FrameProperties.h"
-#include "core/TagDatabase.h"
+#include "frame/AboutBox.h"
+#include "frame/Configuration.h"
+#include "base/Conversions.h"
+#include "frame/FrameProperties.h"
+#include "frame/TagDatabase.h"
 
 namespace plc {
 

@@ -18,14 +18,14 @@
 #include <string>
 #include <vector>
 
-#include "core/TableControl.h"
-#include "core/Enums.h"
-#include "core/LinkTimers.h"
-#include "core/Opt.h"
-#include "core/PersistedKeys.h"
-#include "core/ResultCodes.h"
-#include "core/ScanEngine.h"
-#include "core/SerialLine.h"
+#include "frame/TableControl.h"
+#include "base/Enums.h"
+#include "frame/LinkTimers.h"
+#include "base/Opt.h"
+#include "frame/PersistedKeys.h"
+#include "base/ResultCodes.h"
+#include "frame/ScanEngine.h"
+#include "frame/SerialLine.h"
 #include "df1/Engine.h"
 
 namespace plc {

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "core/RuntimeError.h"
-#include "core/TagDatabase.h"
-#include "core/WallSeconds.h"
+#include "base/RuntimeError.h"
+#include "frame/TagDatabase.h"
+#include "frame/WallSeconds.h"
 #include "df1/Addressing.h"
 #include "df1/Decoding.h"
 #include "df1/DfLink.h"

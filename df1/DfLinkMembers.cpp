@@ -1,7 +1,7 @@
 // DfLink's members by name, for hosts that bind late.
-#include "core/DeclaredEvents.h"
-#include "core/EnumLabels.h"
-#include "core/ScanEvents.h"
+#include "base/DeclaredEvents.h"
+#include "base/EnumLabels.h"
+#include "frame/ScanEvents.h"
 #include "df1/DfLink.h"
 
 namespace plc {

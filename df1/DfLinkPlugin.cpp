@@ -1,7 +1,7 @@
 // The plug-in entry points of libDfLink.so.
 #include <memory>
 
-#include "core/DatabaseFiles.h"
+#include "frame/DatabaseFiles.h"
 #include "df1/DfLink.h"
 
 extern "C" plc::Control* PlcCreateControl() { return std::make_unique<plc::DfLink>().release(); }

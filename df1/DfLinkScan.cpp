@@ -2,9 +2,9 @@
 // sends each due group as a non-waiting read of the control's Address; Timer3 drains the write
 // queue. A scan read's closing is raised as ScanComplete and a queued write's as
 // WriteQueComplete, not as CommComplete: the host asked for neither.
-#include "core/RuntimeError.h"
-#include "core/ScanEvents.h"
-#include "core/WallSeconds.h"
+#include "base/RuntimeError.h"
+#include "frame/ScanEvents.h"
+#include "frame/WallSeconds.h"
 #include "df1/DfLink.h"
 
 namespace plc {

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/Enums.h"
-#include "core/RuntimeError.h"
-#include "core/WallSeconds.h"
+#include "base/Enums.h"
+#include "base/RuntimeError.h"
+#include "frame/WallSeconds.h"
 #include "df1/ControlBytes.h"
 #include "df1/Decoding.h"
 #include "df1/Frame.h"

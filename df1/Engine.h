@@ -21,8 +21,8 @@
 #include <span>
 #include <string>
 
-#include "core/ResultCodes.h"
-#include "core/Variant.h"
+#include "base/ResultCodes.h"
+#include "base/Variant.h"
 #include "df1/Checked.h"
 #include "df1/Df1State.h"
 #include "df1/Link.h"

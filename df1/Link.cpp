@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "core/Enums.h"
-#include "core/RuntimeError.h"
+#include "base/Enums.h"
+#include "base/RuntimeError.h"
 #include "df1/ControlBytes.h"
 #include "df1/Receive.h"
 #include "df1/Results.h"

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ResultCodes.h"
+#include "base/ResultCodes.h"
 #include "df1/Df1State.h"
 #include "df1/Frame.h"
 #include "platform/EventLoop.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ResultCodes.h"
+#include "base/ResultCodes.h"
 #include "df1/ControlBytes.h"
 
 namespace plc::df1 {

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/Conversions.h"
-#include "core/RuntimeError.h"
+#include "base/Conversions.h"
+#include "base/RuntimeError.h"
 #include "df1/Frame.h"
 
 namespace plc::df1 {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 #include "df1/Addressing.h"
 #include "df1/Checked.h"
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "core/ResultCodes.h"
+#include "base/ResultCodes.h"
 
 namespace plc::df1 {
 

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <string_view>
 
-#include "core/AddressString.h"
-#include "core/OctalText.h"
-#include "core/RuntimeError.h"
+#include "frame/AddressString.h"
+#include "base/OctalText.h"
+#include "base/RuntimeError.h"
 #include "directnet/AddressTexts.h"
 #include "directnet/Blocks.h"
 

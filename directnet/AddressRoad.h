@@ -13,8 +13,8 @@
 #include <optional>
 #include <string>
 
-#include "core/TagDatabase.h"
-#include "core/Variant.h"
+#include "frame/TagDatabase.h"
+#include "base/Variant.h"
 #include "directnet/Blocks.h"
 
 namespace plc::dnet {

@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "core/TagDatabase.h"
-#include "core/Variant.h"
+#include "frame/TagDatabase.h"
+#include "base/Variant.h"
 
 namespace plc::dnet {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "core/Enums.h"
-#include "core/RuntimeError.h"
-#include "core/WallSeconds.h"
+#include "base/Enums.h"
+#include "base/RuntimeError.h"
+#include "frame/WallSeconds.h"
 #include "directnet/ReadValues.h"
 #include "directnet/WriteWords.h"
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 #include "directnet/AddressRoad.h"
 #include "directnet/LinkState.h"
 #include "platform/EventLoop.h"

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "core/Opt.h"
-#include "core/Variant.h"
+#include "base/Opt.h"
+#include "base/Variant.h"
 
 namespace plc::dnet {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "core/Enums.h"
-#include "core/IoDataType.h"
+#include "base/Enums.h"
+#include "base/IoDataType.h"
 
 namespace plc::dnet {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 #include "directnet/LinkState.h"
 
 namespace plc::dnet {

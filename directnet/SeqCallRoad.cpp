@@ -4,8 +4,8 @@
 #include <climits>
 #include <vector>
 
-#include "core/Enums.h"
-#include "core/RuntimeError.h"
+#include "base/Enums.h"
+#include "base/RuntimeError.h"
 #include "directnet/AddressTexts.h"
 #include "directnet/BitWrites.h"
 #include "directnet/ReadSize.h"

@@ -13,10 +13,10 @@
 #include <cstdint>
 #include <string>
 
-#include "core/Opt.h"
-#include "core/ResultCodes.h"
-#include "core/TagDatabase.h"
-#include "core/Variant.h"
+#include "base/Opt.h"
+#include "base/ResultCodes.h"
+#include "frame/TagDatabase.h"
+#include "base/Variant.h"
 #include "directnet/BitWrites.h"
 #include "directnet/DirectNetEngine.h"
 

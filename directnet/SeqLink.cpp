@@ -1,9 +1,9 @@
 #include "directnet/SeqLink.h"
 
-#include "core/AboutBox.h"
-#include "core/OctalText.h"
-#include "core/RuntimeError.h"
-#include "core/TagDatabase.h"
+#include "frame/AboutBox.h"
+#include "base/OctalText.h"
+#include "base/RuntimeError.h"
+#include "frame/TagDatabase.h"
 #include "directnet/Blocks.h"
 
 namespace plc {

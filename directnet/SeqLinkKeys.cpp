@@ -1,7 +1,7 @@
 // SeqLink's property-bag keys: read in this order; written in the same order except that
 // "WriteUpdateInterval" follows "ModBusMode" and "ScanWriteEnable" comes before
 // "ScanReadEnable". "ModBusMode" holds CommMode; "ScanReadEnable" is read as a 16-bit value.
-#include "core/FrameKeys.h"
+#include "frame/FrameKeys.h"
 #include "directnet/SeqLink.h"
 
 namespace plc {

@@ -1,7 +1,7 @@
 // The plug-in entry points of libseqlink.so.
 #include <memory>
 
-#include "core/DatabaseFiles.h"
+#include "frame/DatabaseFiles.h"
 #include "directnet/SeqLink.h"
 
 extern "C" plc::Control* PlcCreateControl() { return std::make_unique<plc::SeqLink>().release(); }

@@ -1,7 +1,7 @@
 // SeqLink's background work: each scan read's end raised as ScanComplete (besides the
 // CommComplete its ReadPLCNW raises), the write queue drained through its waiting write and
 // reported as WriteQueComplete.
-#include "core/ScanEvents.h"
+#include "frame/ScanEvents.h"
 #include "directnet/SeqLink.h"
 
 namespace plc {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ScanEngine.h"
+#include "frame/ScanEngine.h"
 #include "directnet/DirectNetEngine.h"
 #include "directnet/ReadValues.h"
 #include "directnet/SeqCallRoad.h"

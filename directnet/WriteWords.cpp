@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "directnet/AddressTexts.h"
 #include "directnet/Blocks.h"
 

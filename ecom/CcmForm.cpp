@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "ecom/EcomAddress.h"
 
 namespace plc::ecom {

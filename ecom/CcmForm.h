@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 #include "ecom/HeiPasApi.h"
 #include "ecom/HeiPasCalls.h"
 

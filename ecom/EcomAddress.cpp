@@ -3,8 +3,8 @@
 #include <cmath>
 #include <string_view>
 
-#include "core/OctalText.h"
-#include "core/RuntimeError.h"
+#include "base/OctalText.h"
+#include "base/RuntimeError.h"
 #include "directnet/AddressRoad.h"
 #include "directnet/AddressTexts.h"
 

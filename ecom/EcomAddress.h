@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "core/TagDatabase.h"
-#include "core/Variant.h"
+#include "frame/TagDatabase.h"
+#include "base/Variant.h"
 
 namespace plc::ecom {
 

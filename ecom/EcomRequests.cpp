@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/Enums.h"
-#include "core/WallSeconds.h"
+#include "base/Enums.h"
+#include "frame/WallSeconds.h"
 #include "directnet/AddressRoad.h"
 #include "directnet/AddressTexts.h"
 #include "directnet/BitWrites.h"

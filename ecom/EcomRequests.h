@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "core/Opt.h"
-#include "core/ResultCodes.h"
-#include "core/Variant.h"
+#include "base/Opt.h"
+#include "base/ResultCodes.h"
+#include "base/Variant.h"
 #include "ecom/EcomAddress.h"
 #include "ecom/EcomLinkState.h"
 #include "platform/EventLoop.h"

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "ecom/HeiPasApi.h"
 #include "platform/SharedLibrary.h"
 

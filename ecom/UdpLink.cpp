@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <climits>
 
-#include "core/AboutBox.h"
-#include "core/Enums.h"
-#include "core/OctalText.h"
-#include "core/RuntimeError.h"
-#include "core/TagDatabase.h"
+#include "frame/AboutBox.h"
+#include "base/Enums.h"
+#include "base/OctalText.h"
+#include "base/RuntimeError.h"
+#include "frame/TagDatabase.h"
 #include "directnet/AddressRoad.h"
 #include "directnet/Blocks.h"
 #include "directnet/ReadSize.h"

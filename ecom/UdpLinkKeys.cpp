@@ -1,7 +1,7 @@
 // UdpLink's property-bag keys: read in this order; written in the same order except that
 // "WriteUpdateInterval" follows "Protocol" and "ScanWriteEnable" comes before "ScanReadEnable".
 // "ModBusMode" holds CommMode, "Protocol" CommProtocol; "ScanReadEnable" is read as 16-bit.
-#include "core/FrameKeys.h"
+#include "frame/FrameKeys.h"
 #include "ecom/UdpLink.h"
 
 namespace plc {

@@ -1,7 +1,7 @@
 // UdpLink's members by name, for hosts that bind late.
-#include "core/DeclaredEvents.h"
-#include "core/EnumLabels.h"
-#include "core/ScanEvents.h"
+#include "base/DeclaredEvents.h"
+#include "base/EnumLabels.h"
+#include "frame/ScanEvents.h"
 #include "ecom/UdpLink.h"
 
 namespace plc {

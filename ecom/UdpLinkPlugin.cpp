@@ -1,7 +1,7 @@
 // The plug-in entry points of libudplink.so.
 #include <memory>
 
-#include "core/DatabaseFiles.h"
+#include "frame/DatabaseFiles.h"
 #include "ecom/UdpLink.h"
 
 extern "C" plc::Control* PlcCreateControl() { return std::make_unique<plc::UdpLink>().release(); }

@@ -8,7 +8,7 @@
 // reads them, and the station is always the control's: a group naming another unit is not sent.
 #include <optional>
 
-#include "core/ScanEvents.h"
+#include "frame/ScanEvents.h"
 #include "ecom/EcomLinkState.h"
 #include "ecom/UdpLink.h"
 

@@ -2,8 +2,8 @@
 
 #include <charconv>
 
-#include "core/Enums.h"
-#include "core/IoDataType.h"
+#include "base/Enums.h"
+#include "base/IoDataType.h"
 #include "directnet/AddressRoad.h"
 #include "directnet/AddressTexts.h"
 #include "directnet/BitWrites.h"

@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "core/Opt.h"
-#include "core/ResultCodes.h"
-#include "core/TagDatabase.h"
-#include "core/Variant.h"
+#include "base/Opt.h"
+#include "base/ResultCodes.h"
+#include "frame/TagDatabase.h"
+#include "base/Variant.h"
 #include "directnet/DirectNetEngine.h"
 #include "ecom/EcomLinkState.h"
 

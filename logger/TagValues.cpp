@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/Dispatch.h"
-#include "core/IoDataType.h"
-#include "core/RuntimeError.h"
+#include "base/Dispatch.h"
+#include "base/IoDataType.h"
+#include "base/RuntimeError.h"
 
 namespace plc::logger {
 

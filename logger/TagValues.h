@@ -20,8 +20,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/DatabaseFiles.h"
-#include "core/Variant.h"
+#include "frame/DatabaseFiles.h"
+#include "base/Variant.h"
 #include "logger/Records.h"
 
 namespace plc::logger {

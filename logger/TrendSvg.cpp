@@ -7,7 +7,7 @@
 #include <optional>
 #include <sstream>
 
-#include "core/Dispatch.h"
+#include "base/Dispatch.h"
 #include "logger/TimeText.h"
 
 namespace plc::logger {

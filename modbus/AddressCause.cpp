@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string_view>
 
-#include "core/RuntimeError.h"
-#include "core/Variant.h"
+#include "base/RuntimeError.h"
+#include "base/Variant.h"
 
 namespace plc::modbus {
 

@@ -3,7 +3,7 @@
 // resolver itself only says no, as hosts expect of it.
 #include <string>
 
-#include "core/TagDatabase.h"
+#include "frame/TagDatabase.h"
 
 namespace plc::modbus {
 

@@ -1,6 +1,6 @@
 #include "modbus/Crc16.h"
 
-#include "core/Crc16A001.h"
+#include "base/Crc16A001.h"
 
 namespace plc::modbus {
 

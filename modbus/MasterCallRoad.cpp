@@ -3,10 +3,10 @@
 #include <cmath>
 #include <vector>
 
-#include "core/AddressString.h"
-#include "core/Conversions.h"
-#include "core/IoDataType.h"
-#include "core/RuntimeError.h"
+#include "frame/AddressString.h"
+#include "base/Conversions.h"
+#include "base/IoDataType.h"
+#include "base/RuntimeError.h"
 #include "modbus/AddressCause.h"
 #include "modbus/MasterCause.h"
 

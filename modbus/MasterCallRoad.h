@@ -22,13 +22,13 @@
 #include <optional>
 #include <string>
 
-#include "core/AddressString.h"
-#include "core/Opt.h"
-#include "core/RuntimeError.h"
-#include "core/ResultCodes.h"
-#include "core/ScanEngine.h"
-#include "core/TagDatabase.h"
-#include "core/Variant.h"
+#include "frame/AddressString.h"
+#include "base/Opt.h"
+#include "base/RuntimeError.h"
+#include "base/ResultCodes.h"
+#include "frame/ScanEngine.h"
+#include "frame/TagDatabase.h"
+#include "base/Variant.h"
 #include "modbus/ModbusMaster.h"
 
 namespace plc::modbus {

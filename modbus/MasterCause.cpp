@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/Enums.h"
+#include "base/Enums.h"
 #include "modbus/ExceptionText.h"
 
 namespace plc::modbus {

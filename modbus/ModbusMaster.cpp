@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <utility>
 
-#include "core/Conversions.h"
-#include "core/RuntimeError.h"
-#include "core/WallSeconds.h"
+#include "base/Conversions.h"
+#include "base/RuntimeError.h"
+#include "frame/WallSeconds.h"
 #include "modbus/ExceptionText.h"
 #include "modbus/MasterCause.h"
 #include "modbus/ReferenceMap.h"

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "core/Enums.h"
-#include "core/ResultCodes.h"
-#include "core/ScanEngine.h"
-#include "core/Variant.h"
+#include "base/Enums.h"
+#include "base/ResultCodes.h"
+#include "frame/ScanEngine.h"
+#include "base/Variant.h"
 #include "modbus/MasterReply.h"
 #include "modbus/MasterTransaction.h"
 #include "platform/EventLoop.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/RuntimeError.h"
-#include "core/WallSeconds.h"
+#include "base/RuntimeError.h"
+#include "frame/WallSeconds.h"
 #include "modbus/Frame.h"
 
 namespace plc::modbus {

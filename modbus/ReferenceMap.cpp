@@ -1,6 +1,6 @@
 #include "modbus/ReferenceMap.h"
 
-#include "core/Enums.h"
+#include "base/Enums.h"
 #include "modbus/Pdu.h"
 
 namespace plc::modbus {

@@ -1,10 +1,10 @@
 #include "modbus/RtuLink.h"
 
-#include "core/AboutBox.h"
-#include "core/Configuration.h"
-#include "core/Conversions.h"
-#include "core/DatabaseFiles.h"
-#include "core/TagDatabase.h"
+#include "frame/AboutBox.h"
+#include "frame/Configuration.h"
+#include "base/Conversions.h"
+#include "frame/DatabaseFiles.h"
+#include "frame/TagDatabase.h"
 #include "modbus/AsciiFrame.h"
 
 namespace plc {

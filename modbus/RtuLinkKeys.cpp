@@ -1,6 +1,6 @@
 // RtuLink's property-bag keys: read in this order; written in the same order except that
 // "WriteUpdateInterval" follows "PLCType" and "ScanWriteEnable" comes before "ScanReadEnable".
-#include "core/FrameKeys.h"
+#include "frame/FrameKeys.h"
 #include "modbus/RtuLink.h"
 
 namespace plc {

@@ -1,7 +1,7 @@
 // The plug-in entry points of librtulink.so.
 #include <memory>
 
-#include "core/DatabaseFiles.h"
+#include "frame/DatabaseFiles.h"
 #include "modbus/RtuLink.h"
 
 extern "C" plc::Control* PlcCreateControl() { return std::make_unique<plc::RtuLink>().release(); }

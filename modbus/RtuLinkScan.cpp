@@ -1,6 +1,6 @@
 // RtuLink's background work: each scan read's end raised as ScanComplete, the write queue
 // drained through its waiting write and reported as WriteQueComplete.
-#include "core/ScanEvents.h"
+#include "frame/ScanEvents.h"
 #include "modbus/RtuLink.h"
 
 namespace plc {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 #include "platform/SerialPort.h"
 
 namespace plc {

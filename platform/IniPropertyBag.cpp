@@ -10,7 +10,7 @@
 #include <limits>
 #include <system_error>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "platform/ProfileFile.h"
 
 namespace plc {

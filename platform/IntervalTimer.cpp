@@ -1,6 +1,6 @@
 #include "platform/IntervalTimer.h"
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 namespace plc {
 

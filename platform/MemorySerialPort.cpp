@@ -1,6 +1,6 @@
 #include "platform/MemorySerialPort.h"
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 namespace plc {
 

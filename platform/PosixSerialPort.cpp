@@ -14,7 +14,7 @@
 #include <optional>
 #include <utility>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "platform/SerialPortMap.h"
 #include "platform/TermiosLine.h"
 

@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 
 namespace plc {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "core/Enums.h"
-#include "core/RuntimeError.h"
+#include "base/Enums.h"
+#include "base/RuntimeError.h"
 
 namespace plc {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 #include "platform/EventLoop.h"
 #include "platform/SerialSettings.h"
 

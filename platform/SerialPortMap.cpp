@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 namespace plc {
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 namespace plc {
 namespace {

@@ -6,7 +6,7 @@
 #include <array>
 #include <stdexcept>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "qt/QtEventLoop.h"
 #include "qt/QtVariant.h"
 

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Control.h"
-#include "core/PluginControl.h"
+#include "platform/Control.h"
+#include "platform/PluginControl.h"
 #include "platform/PropertyBag.h"
 #include "qt/QtComponentHost.h"
 

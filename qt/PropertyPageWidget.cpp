@@ -4,7 +4,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 namespace plc::qt {
 

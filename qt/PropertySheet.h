@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 
-#include "core/Dispatch.h"
+#include "base/Dispatch.h"
 #include "qt/PropertyPageWidget.h"
 
 namespace plc::qt {

@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QtDebug>
 
-#include "core/AboutBox.h"
+#include "frame/AboutBox.h"
 #include "qt/AboutDialog.h"
 #include "screens/AboutBox.h"
 

@@ -7,7 +7,7 @@
 // the controls' callers pass (ReadValue(1..n), ABValue(1..n)).
 #include <QVariant>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 
 namespace plc::qt {
 

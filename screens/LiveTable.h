@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Control.h"
+#include "platform/Control.h"
 #include "platform/EventLoop.h"
 #include "platform/IntervalTimer.h"
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 namespace plc::screens {
 

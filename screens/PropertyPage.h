@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Dispatch.h"
+#include "base/Dispatch.h"
 
 namespace plc::screens {
 

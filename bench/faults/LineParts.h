@@ -5,7 +5,7 @@
 #include <string>
 
 #include "bench/faults/LineUnderTest.h"
-#include "core/Variant.h"
+#include "base/Variant.h"
 
 namespace plc::faults {
 

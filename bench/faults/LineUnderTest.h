@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "bench/faults/FaultRelay.h"
-#include "core/ResultCodes.h"
+#include "base/ResultCodes.h"
 
 namespace plc::faults {
 

@@ -9,13 +9,13 @@
 // built as C++20 with GCC's libstdc++ (or clang using libstdc++) and the new string ABI
 // (_GLIBCXX_USE_CXX11_ABI=1, the default), against the same major version of libplcbase
 // (PLCLINK_VERSION_MAJOR below). Plug-ins export only PlcCreateControl and PlcDestroyControl.
-#include "core/Control.h"
-#include "core/Dispatch.h"
-#include "core/Enums.h"
-#include "core/PluginControl.h"
-#include "core/ResultCodes.h"
-#include "core/RuntimeError.h"
-#include "core/Variant.h"
+#include "platform/Control.h"
+#include "base/Dispatch.h"
+#include "base/Enums.h"
+#include "platform/PluginControl.h"
+#include "base/ResultCodes.h"
+#include "base/RuntimeError.h"
+#include "base/Variant.h"
 #include "platform/ComponentHost.h"
 #include "platform/EventLoop.h"
 #include "platform/IniPropertyBag.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/MemberTable.h"
+#include "platform/MemberTable.h"
 
 namespace {
 

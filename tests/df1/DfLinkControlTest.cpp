@@ -2,7 +2,7 @@
 // design time, and the timer that runs.
 #include <gtest/gtest.h>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "df1/DfLink.h"
 #include "platform/IniPropertyBag.h"
 #include "tests/platform/TempFolder.h"

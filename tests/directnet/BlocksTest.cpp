@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "core/TagDatabase.h"
+#include "frame/TagDatabase.h"
 #include "directnet/AddressRoad.h"
 #include "directnet/Blocks.h"
 #include "directnet/ReadValues.h"

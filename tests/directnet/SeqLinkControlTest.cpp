@@ -2,7 +2,7 @@
 // members whose whole behaviour is in the frame.
 #include <gtest/gtest.h>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "directnet/SeqLink.h"
 #include "platform/IniPropertyBag.h"
 #include "tests/platform/TempFolder.h"

@@ -3,7 +3,7 @@
 // off the line.
 #include <gtest/gtest.h>
 
-#include "core/ScanEngine.h"
+#include "frame/ScanEngine.h"
 #include "tests/directnet/SeqLinkRig.h"
 #include "tests/support/ScanChecks.h"
 

@@ -4,8 +4,8 @@
 // holds refused, and the cause of every failure. On the in-memory line and the manual clock.
 #include <gtest/gtest.h>
 
-#include "core/Enums.h"
-#include "core/TagDatabase.h"
+#include "base/Enums.h"
+#include "frame/TagDatabase.h"
 #include "tests/directnet/SeqLinkRig.h"
 
 namespace plc {

@@ -2,7 +2,7 @@
 // map, the byte packing, the one retry and the failure texts.
 #include <gtest/gtest.h>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "ecom/CcmForm.h"
 #include "tests/ecom/FakeHeiPas.h"
 

@@ -1,7 +1,7 @@
 // UdpLink's surface: its key table with the ECOM keys, and PortOpen in ECOM and serial modes.
 #include <gtest/gtest.h>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "ecom/EcomLinkState.h"
 #include "ecom/UdpLink.h"
 #include "tests/ecom/FakeHeiPas.h"

@@ -6,8 +6,8 @@
 
 #include <chrono>
 
-#include "core/Enums.h"
-#include "core/TagDatabase.h"
+#include "base/Enums.h"
+#include "frame/TagDatabase.h"
 #include "ecom/EcomLinkState.h"
 #include "ecom/UdpLink.h"
 #include "platform/ComponentHost.h"

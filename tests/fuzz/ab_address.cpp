@@ -3,7 +3,7 @@
 // element 0..65535, a bit 0..15, a sub-element only where elements have three words) and goes
 // into a read request; the case of the letters does not matter; a write takes what a read
 // takes, except a bit.
-// fuzz-libs: plcdf1 plccore
+// fuzz-libs: plcdf1 plcframe
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -2,16 +2,16 @@
 // its address. Parsing never raises; what it reads prints back to a canonical text that reads
 // the same; a resolved address string agrees with the parser; a registered tag resolves to its
 // address and is found both ways.
-// fuzz-libs: plccore
+// fuzz-libs: plcframe
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "core/AddressString.h"
-#include "core/RuntimeError.h"
-#include "core/TagDatabase.h"
+#include "frame/AddressString.h"
+#include "base/RuntimeError.h"
+#include "frame/TagDatabase.h"
 
 namespace {
 

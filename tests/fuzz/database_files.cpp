@@ -2,7 +2,7 @@
 // of scan.csv (no NUL: no scan file). Checking never raises; every refusal names a line of its
 // file; a check without refusals loads, and every tag then resolves to its address within the
 // tables' bounds; the CSV records read back the same once written again field by field.
-// fuzz-libs: plccore
+// fuzz-libs: plcframe
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/CsvRecords.h"
-#include "core/DatabaseFiles.h"
+#include "base/CsvRecords.h"
+#include "frame/DatabaseFiles.h"
 
 namespace {
 

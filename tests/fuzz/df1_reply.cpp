@@ -4,7 +4,7 @@
 // without failing; a payload framed by the request framing comes back whole through the
 // machine, also behind a repeated DLE ACK and a DLE ENQ, and is the reply of exactly the
 // request it names.
-// fuzz-libs: plcdf1 plccore
+// fuzz-libs: plcdf1 plcframe
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

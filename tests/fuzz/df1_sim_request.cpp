@@ -3,7 +3,7 @@
 // counts every byte, never answers more requests than it took; and its data table answers any
 // payload with a reply to that request (source and destination swapped, the command's reply
 // bit, the same transaction number, data only with STS 0).
-// fuzz-libs: plcsimlib plcdf1 plccore
+// fuzz-libs: plcsimlib plcdf1 plcframe
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>

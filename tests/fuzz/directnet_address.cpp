@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/TagDatabase.h"
+#include "frame/TagDatabase.h"
 #include "directnet/AddressRoad.h"
 
 using namespace plc;

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/AddressString.h"
-#include "core/Enums.h"
-#include "core/TagDatabase.h"
+#include "frame/AddressString.h"
+#include "base/Enums.h"
+#include "frame/TagDatabase.h"
 #include "modbus/AddressCause.h"
 #include "modbus/MasterCause.h"
 #include "modbus/Pdu.h"

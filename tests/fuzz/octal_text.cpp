@@ -1,13 +1,13 @@
 // Both octal readers over arbitrary text: they either give a value or raise the classic
 // conversion errors, and the trimming reader agrees with a plain octal reading of the digits.
-// fuzz-libs: plccore
+// fuzz-libs: plcframe
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-#include "core/OctalText.h"
-#include "core/RuntimeError.h"
+#include "base/OctalText.h"
+#include "base/RuntimeError.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

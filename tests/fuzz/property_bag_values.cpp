@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "platform/IniPropertyBag.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "core/RuntimeError.h"
-#include "core/Variant.h"
+#include "base/RuntimeError.h"
+#include "base/Variant.h"
 
 namespace {
 

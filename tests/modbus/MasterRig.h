@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/ScanEngine.h"
-#include "core/TagDatabase.h"
+#include "frame/ScanEngine.h"
+#include "frame/TagDatabase.h"
 #include "modbus/MasterCallRoad.h"
 #include "modbus/ModbusMaster.h"
 #include "modbus/RtuFrame.h"

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/Enums.h"
+#include "base/Enums.h"
 
 namespace plc::modbus {
 namespace {

@@ -2,7 +2,7 @@
 // enIODataType names no ioBCD (5 is honoured without a name).
 #include <gtest/gtest.h>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "modbus/RtuLink.h"
 #include "tests/support/NewControlChecks.h"
 

@@ -1,7 +1,7 @@
 // RtuLink's persisted properties: key order, defaults, round trip through a file-backed bag.
 #include <gtest/gtest.h>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "modbus/RtuLink.h"
 #include "platform/IniPropertyBag.h"
 #include "tests/platform/TempFolder.h"

@@ -2,7 +2,7 @@
 // the register image and the errors that reach the host.
 #include <gtest/gtest.h>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "modbus/RtuLink.h"
 #include "tests/support/LinkTestBench.h"
 

@@ -5,7 +5,7 @@
 
 #include <stdlib.h>
 
-#include "core/DatabaseFiles.h"
+#include "frame/DatabaseFiles.h"
 #include "modbus/RtuLink.h"
 #include "tests/platform/TempFolder.h"
 #include "tests/support/LinkTestBench.h"

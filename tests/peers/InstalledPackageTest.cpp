@@ -182,12 +182,12 @@ TEST_F(InstalledPackage, TypedHeadersOfAllFourServeAHostThatSetsNoCppStandard) {
   ASSERT_EQ(r.OutLines().size(), 6u) << r.out;
   EXPECT_EQ(r.OutLines()[2], "SeqLink read -1: V2000 = 1234");
   EXPECT_EQ(r.OutLines()[5], "UdpLink read -1: V2000 = 4321");
-  // One include folder, nothing generic on it: core/ and platform/ live under plclink/ and the
+  // One include folder, nothing generic on it: base/ and platform/ live under plclink/ and the
   // headers include each other as <plclink/...>.
   const fs::path include = Prefix() / "include";
-  EXPECT_FALSE(fs::exists(include / "core"));
+  EXPECT_FALSE(fs::exists(include / "base"));
   EXPECT_FALSE(fs::exists(include / "platform"));
-  for (const char* header : {"RtuLink.h", "SeqLink.h", "DfLink.h", "UdpLink.h", "core/Control.h", "platform/EventLoop.h"})
+  for (const char* header : {"RtuLink.h", "SeqLink.h", "DfLink.h", "UdpLink.h", "platform/Control.h", "platform/EventLoop.h"})
     EXPECT_TRUE(fs::exists(include / "plclink" / header)) << header;
   for (const auto& entry : fs::recursive_directory_iterator(include)) {
     if (!entry.is_regular_file()) continue;

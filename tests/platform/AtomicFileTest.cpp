@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/RuntimeError.h"
-#include "core/Variant.h"
+#include "base/RuntimeError.h"
+#include "base/Variant.h"
 #include "platform/IniPropertyBag.h"
 #include "platform/ProfileFile.h"
 #include "tests/platform/TempFolder.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "tests/platform/TempFolder.h"
 
 namespace plc {

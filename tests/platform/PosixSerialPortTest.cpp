@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "core/Enums.h"
-#include "core/RuntimeError.h"
+#include "base/Enums.h"
+#include "base/RuntimeError.h"
 #include "platform/PollEventLoop.h"
 #include "platform/SerialPortMap.h"
 #include "tests/support/Pty.h"

@@ -1,8 +1,8 @@
 // The base port's behaviour the controls rely on, on the in-memory port.
 #include <gtest/gtest.h>
 
-#include "core/Enums.h"
-#include "core/RuntimeError.h"
+#include "base/Enums.h"
+#include "base/RuntimeError.h"
 #include "platform/MemorySerialPort.h"
 #include "platform/PollEventLoop.h"
 

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "tests/platform/TempFolder.h"
 
 namespace plc {

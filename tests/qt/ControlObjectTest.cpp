@@ -12,7 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "core/ResultCodes.h"
+#include "base/ResultCodes.h"
 #include "platform/PseudoTerminalLink.h"
 #include "qt/AboutDialog.h"
 #include "qt/ControlObjects.h"

@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <chrono>
 
-#include "core/ResultCodes.h"
+#include "base/ResultCodes.h"
 #include "platform/IntervalTimer.h"
 #include "platform/PseudoTerminalLink.h"
 #include "tests/support/PlacedControl.h"

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/AboutBox.h"
-#include "core/PluginControl.h"
+#include "frame/AboutBox.h"
+#include "platform/PluginControl.h"
 #include "plclink/Version.h"
 
 namespace plc::screens {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "tests/support/PlacedControl.h"
 
 namespace plc::screens {

@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "core/ResultCodes.h"
+#include "base/ResultCodes.h"
 #include "platform/EventLoop.h"
 
 namespace plc::test {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Dispatch.h"
+#include "base/Dispatch.h"
 #include "tests/support/LinkTestBench.h"
 
 namespace plc::test {

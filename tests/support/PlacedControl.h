@@ -2,8 +2,8 @@
 // A control loaded from its plug-in by name and placed as a host places it: a run-mode host of
 // its own, Initialize, InitProperties and Show, on the event loop current when it is made. Its
 // port, when open, is closed on the way out.
-#include "core/PluginControl.h"
-#include "core/RuntimeError.h"
+#include "platform/PluginControl.h"
+#include "base/RuntimeError.h"
 #include "platform/ComponentHost.h"
 
 namespace plc::test {

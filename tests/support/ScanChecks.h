@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "core/Control.h"
-#include "core/ResultCodes.h"
-#include "core/ScanEngine.h"
+#include "platform/Control.h"
+#include "base/ResultCodes.h"
+#include "frame/ScanEngine.h"
 #include "platform/EventLoop.h"
 
 namespace plc::test {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
-#include "core/PluginControl.h"
+#include "platform/PluginControl.h"
 #include "platform/ComponentHost.h"
 #include "platform/EventLoop.h"
 #include "tests/support/Pty.h"

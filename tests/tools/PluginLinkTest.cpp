@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "core/PluginControl.h"
+#include "platform/PluginControl.h"
 #include "platform/ComponentHost.h"
 
 namespace plc {

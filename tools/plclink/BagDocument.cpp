@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "core/Dispatch.h"
+#include "base/Dispatch.h"
 #include "platform/ProfileFile.h"
 #include "tools/plclink/CommandLine.h"
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <limits>
 
-#include "core/Dispatch.h"
+#include "base/Dispatch.h"
 #include "plclink/Version.h"
 #include "tools/plclink/ControlHelp.h"
 

@@ -5,9 +5,9 @@
 #include <iostream>
 #include <optional>
 
-#include "core/Enums.h"
-#include "core/IoDataType.h"
-#include "core/ResultCodes.h"
+#include "base/Enums.h"
+#include "base/IoDataType.h"
+#include "base/ResultCodes.h"
 #include "tools/plclink/LateCompletion.h"
 #include "tools/plclink/RegisterFormat.h"
 #include "tools/plclink/ServeImage.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/PluginControl.h"
+#include "platform/PluginControl.h"
 #include "platform/ComponentHost.h"
 #include "platform/EventLoop.h"
 #include "platform/IniPropertyBag.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "tools/plclink/DemoDfLink.h"
 #include "tools/plclink/DemoReport.h"
 #include "tools/plclink/DemoRtuLink.h"

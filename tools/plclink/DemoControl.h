@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/PluginControl.h"
+#include "platform/PluginControl.h"
 #include "platform/ComponentHost.h"
 #include "tools/plclink/DemoReport.h"
 

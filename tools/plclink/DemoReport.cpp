@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "core/ResultCodes.h"
+#include "base/ResultCodes.h"
 
 namespace plc::plclink {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 #include "platform/SerialPort.h"
 
 namespace plc::plclink {

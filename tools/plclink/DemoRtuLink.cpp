@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/Enums.h"
-#include "core/ResultCodes.h"
+#include "base/Enums.h"
+#include "base/ResultCodes.h"
 #include "platform/PseudoTerminalLink.h"
 #include "tools/plclink/DemoControl.h"
 #include "tools/plclink/SimModbusSlave.h"

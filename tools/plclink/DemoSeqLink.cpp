@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ResultCodes.h"
+#include "base/ResultCodes.h"
 #include "platform/PseudoTerminalLink.h"
 #include "tools/plclink/DemoControl.h"
 #include "tools/plcsim/DirectNetSimulator.h"

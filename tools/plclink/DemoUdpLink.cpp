@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/Enums.h"
-#include "core/PluginControl.h"
-#include "core/ResultCodes.h"
+#include "base/Enums.h"
+#include "platform/PluginControl.h"
+#include "base/ResultCodes.h"
 #include "platform/ComponentHost.h"
 #include "tools/plcsim/EcomModuleSim.h"
 #include "tools/plclink/DemoUdpSerial.h"

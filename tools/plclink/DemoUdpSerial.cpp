@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Enums.h"
-#include "core/ResultCodes.h"
+#include "base/Enums.h"
+#include "base/ResultCodes.h"
 #include "platform/PseudoTerminalLink.h"
 #include "tools/plclink/DemoControl.h"
 #include "tools/plcsim/DirectNetSimulator.h"

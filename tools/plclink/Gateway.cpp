@@ -10,8 +10,8 @@
 #include <memory>
 #include <set>
 
-#include "core/Dispatch.h"
-#include "core/RuntimeError.h"
+#include "base/Dispatch.h"
+#include "base/RuntimeError.h"
 #include "logger/MqttPublisher.h"
 #include "logger/SetMessages.h"
 #include "logger/SqliteHistory.h"

@@ -1,7 +1,7 @@
 #include "tools/plclink/LateCompletion.h"
 
-#include "core/ResultCodes.h"
-#include "core/RuntimeError.h"
+#include "base/ResultCodes.h"
+#include "base/RuntimeError.h"
 
 namespace plc::plclink {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 #include "tools/plclink/ControlSession.h"
 
 namespace plc::plclink {

@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/ResultCodes.h"
+#include "base/ResultCodes.h"
 #include "tools/plclink/ValueText.h"
 
 namespace plc::plclink {

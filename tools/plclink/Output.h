@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Dispatch.h"
-#include "core/Variant.h"
+#include "base/Dispatch.h"
+#include "base/Variant.h"
 #include "tools/plclink/ServedRequests.h"
 
 namespace plc::plclink {

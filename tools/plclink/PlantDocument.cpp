@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 #include "platform/IniPropertyBag.h"
 #include "platform/ProfileFile.h"
 #include "tools/plclink/CommandLine.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/DatabaseFiles.h"
-#include "core/PluginControl.h"
+#include "frame/DatabaseFiles.h"
+#include "platform/PluginControl.h"
 #include "logger/TagValues.h"
 #include "platform/ComponentHost.h"
 #include "platform/IniPropertyBag.h"

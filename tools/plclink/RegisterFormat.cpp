@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/Conversions.h"
+#include "base/Conversions.h"
 #include "modbus/Pdu.h"
 
 namespace plc::plclink {

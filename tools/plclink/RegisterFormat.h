@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/Variant.h"
+#include "base/Variant.h"
 #include "tools/plclink/CommandLine.h"
 
 namespace plc::plclink {

@@ -3,8 +3,8 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "core/PluginControl.h"
-#include "core/RuntimeError.h"
+#include "platform/PluginControl.h"
+#include "base/RuntimeError.h"
 #include "screens/AboutBox.h"
 #include "screens/CcmRequestWindow.h"
 #include "tools/plclink/CommandLine.h"

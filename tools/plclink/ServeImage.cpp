@@ -3,9 +3,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/Enums.h"
-#include "core/PluginControl.h"
-#include "core/ResultCodes.h"
+#include "base/Enums.h"
+#include "platform/PluginControl.h"
+#include "base/ResultCodes.h"
 #include "modbus/Pdu.h"
 #include "platform/PseudoTerminalLink.h"
 #include "platform/SerialPortMap.h"

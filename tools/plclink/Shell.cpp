@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iostream>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "tools/plclink/Commands.h"
 #include "tools/plclink/LineInput.h"
 #include "tools/plclink/ShellLine.h"

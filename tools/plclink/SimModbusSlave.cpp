@@ -9,8 +9,8 @@
 #include <system_error>
 #include <vector>
 
-#include "core/Enums.h"
-#include "core/PluginControl.h"
+#include "base/Enums.h"
+#include "platform/PluginControl.h"
 #include "platform/ComponentHost.h"
 #include "platform/EventLoop.h"
 #include "platform/SerialPortMap.h"

@@ -7,8 +7,8 @@
 // Only the declaration: the parser and printer stay in the files that use them.
 #include <nlohmann/json_fwd.hpp>
 
-#include "core/Dispatch.h"
-#include "core/Variant.h"
+#include "base/Dispatch.h"
+#include "base/Variant.h"
 
 namespace plc::plclink {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "tools/plclink/Commands.h"
 #include "tools/plclink/CommandLine.h"
 #include "tools/plclink/ControlSession.h"

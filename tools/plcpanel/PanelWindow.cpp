@@ -10,7 +10,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "platform/SerialPortMap.h"
 #include "qt/CcmRequestDialog.h"
 #include "qt/ControlObjects.h"

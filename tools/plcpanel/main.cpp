@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "qt/QtEventLoop.h"
 #include "tools/plcpanel/DisplayCheck.h"
 #include "tools/plcpanel/PanelOptions.h"

@@ -1,8 +1,0 @@
-#include "core/Control.h"
-
-namespace plc {
-
-Control::Control() = default;
-Control::~Control() = default;
-
-}  // namespace plc

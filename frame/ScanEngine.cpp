@@ -1,0 +1,240 @@
+#include "frame/ScanEngine.h"
+
+#include <limits>
+
+#include "base/Dispatch.h"
+#include "base/ResultCodes.h"
+#include "base/RuntimeError.h"
+#include "frame/WallSeconds.h"
+
+namespace plc {
+
+namespace {
+// A line busy this long (wall-clock seconds) is forced free by the scan.
+constexpr std::int64_t kBusyLimitSeconds = 2;
+constexpr const char* kNoReplyText = "no reply within 2 s";
+
+}  // namespace
+
+ScanGroup& ScanDatabase::Group(std::int32_t index) {
+  if (index < 0 || index > kLastGroup) throw RuntimeError(err::Subscript);
+  return groups[static_cast<std::size_t>(index)];
+}
+
+void ScanDatabase::Clear() {
+  ScanGroupCount = Variant();
+  groups.assign(kLastGroup + 1, ScanGroup{});
+}
+
+ScanDatabase& ScanTables() {
+  thread_local ScanDatabase db;
+  return db;
+}
+
+ScanEngine::ScanEngine(ScanLine& line, EventLoop& loop, ScanDatabase& db, std::int32_t elapsedEntries,
+                       bool* sharedScanWriteActive)
+    : line_(line),
+      loop_(loop),
+      db_(db),
+      elapsed_(static_cast<std::size_t>(elapsedEntries > 0 ? elapsedEntries : 0), 0),
+      scanWriteActive_(sharedScanWriteActive ? sharedScanWriteActive : &ownScanWriteActive_) {}
+
+std::int32_t& ScanEngine::Elapsed(std::int32_t index) {
+  if (index < 0 || index > ScanDatabase::kLastGroup) throw RuntimeError(err::Subscript);
+  if (static_cast<std::size_t>(index) >= elapsed_.size()) return beyond_[index];
+  return elapsed_[static_cast<std::size_t>(index)];
+}
+
+bool ScanEngine::Scans(const ScanGroup& group) const {
+  if (group.control.empty()) return true;
+  return ControlName && NamesEqual(group.control, ControlName());
+}
+
+void ScanEngine::ReadTick(std::int32_t interval, bool runMode, bool scanReadEnable) {
+  SettlePending();
+  if (ScanWriteActive()) return;
+  if (!runMode || !scanReadEnable) return;
+  if (!line_.LineOpen()) return;
+  // A busy line skips the whole tick (no group's time advances), unless it has stayed busy
+  // while there are groups to read; with none, the scan leaves the line alone as it always did.
+  if (line_.CommBusy()) {
+    if (!HasGroups() || !FreeIfStuck()) return;
+  } else {
+    busySince_.reset();
+  }
+  try {
+    ScanGroups(interval);
+  } catch (const RuntimeError&) {
+    // A subscript or overflow error ends the tick where it stands; the next tick starts afresh.
+  }
+}
+
+void ScanEngine::ScanGroups(std::int32_t interval) {
+  std::int16_t n = db_.ScanGroupCount.ToInt16();
+  for (std::int32_t index = 1; index <= n && !line_.WriteActive(); ++index) {
+    if (db_.Group(index).enabled != True || !Scans(db_.Group(index))) continue;
+    std::int32_t& elapsed = Elapsed(index);
+    if (interval > 0 ? elapsed > std::numeric_limits<std::int32_t>::max() - interval
+                     : elapsed < std::numeric_limits<std::int32_t>::min() - interval) {
+      throw RuntimeError(err::Overflow);
+    }
+    elapsed += interval;
+    if (elapsed < db_.Group(index).period) continue;
+
+    if (static_cast<std::size_t>(index) >= elapsed_.size()) {
+      // Beyond what this control scans: said at the group's period, as a read that fails, and
+      // the groups after it go on. Nothing is pending on its behalf.
+      elapsed = 0;
+      ScanCompletion beyond{static_cast<std::int16_t>(index), db_.Group(index).group, VariantArray(),
+                            "scan group " + std::to_string(index) + " is beyond the " +
+                                std::to_string(elapsed_.size() - 1) + " groups this control scans; it is never read"};
+      if (OnScanComplete) OnScanComplete(beyond);
+      continue;
+    }
+    // The host keeps the line (a host write, or one request after another started by the
+    // handlers of what we reported): this group is read at a later tick.
+    if (!AwaitLine() || line_.WriteActive()) return;
+    const ScanGroup& group = db_.Group(index);
+    const Variant address = group.address;
+    const std::int16_t count = group.count;
+    if (group.skip == 0) {
+      std::int16_t unit = group.unit == -1 ? line_.UnitAddress() : group.unit;
+      const std::int16_t number = group.group;
+      pending_ = Pending{static_cast<std::int16_t>(index), number, line_.RequestsBegun(), 0};
+      bool sent = false;
+      std::string why;
+      sending_ = true;
+      try {
+        sent = line_.SendScanRead(unit, address, count);
+        if (!sent) why = line_.LastFailure();
+      } catch (const RuntimeError& e) {
+        why = e.what();
+      }
+      sending_ = false;
+      if (!sent) {
+        const std::string what = "the read of " + AddressText(address) + " (" + std::to_string(count) +
+                                 (count == 1 ? " value" : " values") + ") was not sent";
+        ScanReadFailed(why.empty() ? what : what + ": " + why);
+      } else if (pending_) {
+        pending_->requests = line_.RequestsBegun();
+      }
+    }
+    Elapsed(index) = 0;
+  }
+}
+
+bool ScanEngine::AwaitLine() {
+  SettlePending();
+  // First the request on the line (the previous group's read, as a rule), then one that a
+  // handler of its report may have started; serial notifications and the other timers run
+  // meanwhile. A line busy for 2 s is freed, counting one error.
+  for (int round = 0; round < 2 && line_.CommBusy(); ++round) {
+    if (!WaitSeconds(loop_, [this] { return !line_.CommBusy(); }, WallNow(loop_), kBusyLimitSeconds)) {
+      line_.CountError();
+      line_.ForceFree();
+    }
+    // The previous group's read has ended by now, one way or the other; reported, its
+    // handler may start a request of the host's, which goes first.
+    SettlePending();
+  }
+  return !line_.CommBusy();
+}
+
+bool ScanEngine::HasGroups() const {
+  try {
+    return db_.ScanGroupCount.ToInt32() > 0;
+  } catch (const RuntimeError&) {
+    return false;
+  }
+}
+
+bool ScanEngine::FreeIfStuck() {
+  const std::int64_t now = WallNow(loop_);
+  const std::uint32_t request = line_.RequestsBegun();
+  // The clock runs for one request: a host reading back to back keeps the line busy for good,
+  // but never one read for long.
+  if (!busySince_ || busySince_->request != request) {
+    busySince_ = Busy{now, request};
+    return false;
+  }
+  if (now - busySince_->since < kBusyLimitSeconds) return false;
+  busySince_.reset();
+  line_.CountError();
+  line_.ForceFree();
+  SettlePending();
+  return true;
+}
+
+void ScanEngine::SettlePending(const std::string& reason) {
+  if (!pending_) return;
+  const bool movedOn = line_.RequestsBegun() != pending_->requests;
+  if (line_.CommBusy() && !movedOn) return;
+  const std::string why = line_.LastFailure();
+  ScanReadFailed(!reason.empty() ? reason : why.empty() ? kNoReplyText : why);
+}
+
+void ScanEngine::ScanReadCompleted(const VariantArray& source, std::int32_t first, std::int32_t count) {
+  if (!pending_) return;  // (checked again below; this saves the copy)
+  std::vector<Variant> values;
+  for (std::int32_t k = 0; k < count && source.Contains(first + k); ++k) values.push_back(source.Get(first + k));
+  ScanReadCompleted(std::move(values));
+}
+
+bool ScanEngine::ScanReadOnLine() const {
+  if (!pending_) return false;
+  // While the read is being sent, a request that ends is the scan's only when it began inside
+  // the send; one that the send waited for is another's.
+  if (sending_) return line_.RequestsBegun() != pending_->before;
+  return line_.RequestsBegun() == pending_->requests;
+}
+
+void ScanEngine::ScanReadCompleted(std::vector<Variant> values) {
+  if (!pending_) return;
+  if (!ScanReadOnLine()) {
+    // A read that completes after a later request began is not this scan's: the scan's own
+    // ended before it without values. One that completes while the send waits is another's.
+    if (!sending_) SettlePending();
+    return;
+  }
+  ScanCompletion done{pending_->index, pending_->group, VariantArray(), {}};
+  if (!values.empty()) {
+    done.values = VariantArray(1, static_cast<std::int32_t>(values.size()));
+    for (std::size_t k = 0; k < values.size(); ++k) done.values.At(static_cast<std::int32_t>(k + 1)) = std::move(values[k]);
+  }
+  Report(done);
+}
+
+void ScanEngine::ScanReadFailed(const std::string& reason) {
+  if (!pending_) return;
+  ScanCompletion done{pending_->index, pending_->group, VariantArray(), reason.empty() ? kNoReplyText : reason};
+  Report(done);
+}
+
+void ScanEngine::Report(ScanCompletion& completion) {
+  // Cleared first: the host's handler may start the next read.
+  pending_.reset();
+  if (OnScanComplete) OnScanComplete(completion);
+}
+
+void ScanEngine::WriteTick() {
+  SettlePending();
+  SetScanWriteActive(true);
+  queue_.WriteQueData();
+  SetScanWriteActive(false);
+}
+
+void ScanEngine::SetScanRegGroup(std::int16_t ScanRegGroup, bool state) {
+  std::int16_t n = db_.ScanGroupCount.ToInt16();
+  for (std::int32_t index = 1; index <= n; ++index) {
+    ScanGroup& group = db_.Group(index);
+    if (group.group == ScanRegGroup && Scans(group)) group.enabled = state ? True : False;
+  }
+}
+
+double ReadData(const VariantArray& DataBuffer, std::int16_t idx) { return DataBuffer.Get(idx).ToDouble(); }
+
+void IOData(const VariantArray& DataBuffer, VariantArray& DataArr, std::int16_t Size) {
+  for (std::int32_t i = 1; i <= Size; ++i) DataArr.Set(i, DataBuffer.Get(i - 1));
+}
+
+}  // namespace plc

@@ -1,0 +1,71 @@
+#pragma once
+// The queue of pending background writes of one control. ForceModData (RtuLink) and ForceData
+// (the others) queue one value for an address; the scan-write tick (Timer3), or the host's own
+// WriteQueData, drains the queue in order through the control's waiting write.
+//
+// A write that fails stays at the head and is tried again at the next drain, so a later write
+// never overtakes it; once it has failed 1 + NumOfWriteRetries times it is dropped and reported.
+// The queue holds at most kCapacity writes: one more is refused, with a text, and not queued.
+// Every queued write ends in exactly one report (written, or failed with the reason).
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "base/Variant.h"
+
+namespace plc {
+
+// An address as texts about reads and writes name it (one that is no text says so).
+std::string AddressText(const Variant& address);
+
+class WriteQueue {
+ public:
+  static constexpr std::size_t kCapacity = 256;
+
+  struct Entry {
+    Variant address;
+    std::int32_t value = 0;
+    std::int32_t tries = 0;  // failed attempts so far
+  };
+  // What one attempt of the control's write gave: empty cause when it was written.
+  struct Attempt {
+    bool written = false;
+    std::string cause;
+  };
+  // The end of a queued write (or a refusal): what was written where, and why it failed if it
+  // did.
+  struct Report {
+    Variant address;
+    std::int32_t value = 0;
+    bool written = false;
+    std::int32_t tries = 0;
+    std::string error;
+  };
+
+  // The control's waiting write of one value.
+  std::function<Attempt(const Variant& address, std::int32_t value)> Write;
+  // NumOfWriteRetries at the time of the drain (unset: none).
+  std::function<std::int16_t()> Retries;
+  std::function<void(Report&)> OnDone;
+
+  // Queues the write: empty text. When the queue is full nothing is queued, OnDone is told, and
+  // the refusal is returned.
+  std::string Force(const Variant& address, std::int32_t value);
+  // Drains in order until the queue is empty or its head failed. A drain started from inside a
+  // write of this queue (a handler calling WriteQueData) returns at once.
+  void WriteQueData();
+
+  std::size_t Size() const { return entries_.size(); }
+  const std::deque<Entry>& Entries() const { return entries_; }
+  // Forgets every waiting write without reporting it (the control goes away).
+  void Clear() { entries_.clear(); }
+
+ private:
+  void Done(const Entry& e, bool written, std::string error);
+
+  std::deque<Entry> entries_;
+  bool draining_ = false;
+};
+
+}  // namespace plc
