@@ -73,10 +73,12 @@ TEST(DfLinkScan, StuckGroupFreed) {
 
 TEST(DfLinkScan, ANakOrAFailedCheckSaysSo) {
   DfScanRig r;
-  for (const auto& [fault, why] : {std::pair{sim::Df1Fault::DleNak, "station 1 answered the read of N7:0 with DLE NAK"},
+  for (const auto& faultAndText : {std::pair{sim::Df1Fault::DleNak, "station 1 answered the read of N7:0 with DLE NAK"},
                                    std::pair{sim::Df1Fault::Status,
                                              "station 1 refused the read of N7:0: STS 50h: addressing problem or memory "
                                              "protect rungs"}}) {
+    const auto fault = faultAndText.first;  // the clang of this build cannot capture a structured binding
+    const auto* why = faultAndText.second;
     test::ExpectScanFailureSaysWhy(r, [&](bool on) { r.Fault(on ? fault : sim::Df1Fault::None); }, why);
   }
 }

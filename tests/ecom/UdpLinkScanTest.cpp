@@ -92,8 +92,10 @@ TEST(UdpLinkSerialScan, StuckGroupFreed) {
 
 TEST(UdpLinkSerialScan, ANakOrAFailedLrcSaysSo) {
   UdpSerialScanRig r;
-  for (const auto& [fault, why] : {std::pair{sim::StationFault::Nak, "station 1 answered the enquiry with NAK"},
+  for (const auto& faultAndText : {std::pair{sim::StationFault::Nak, "station 1 answered the enquiry with NAK"},
                                    std::pair{sim::StationFault::BadLrc, "the read reply of station 1 failed its LRC check"}}) {
+    const auto fault = faultAndText.first;  // the clang of this build cannot capture a structured binding
+    const auto* why = faultAndText.second;
     test::ExpectScanFailureSaysWhy(r, [&](bool on) { r.Fault(on ? fault : sim::StationFault::None); }, why);
   }
 }
