@@ -52,6 +52,7 @@ void ModbusMaster::SetCommBusy(bool busy) {
 // ---- Requests ---------------------------------------------------------------------------
 
 bool ModbusMaster::ReadyToReceive() {
+  if (!AwaitSettledLine()) return false;
   try {
     PrepareReceive();
     return true;
@@ -59,6 +60,40 @@ bool ModbusMaster::ReadyToReceive() {
     // A device gone while open fails here first: nothing is sent.
     return Refused(port_.PortOpen() ? PortWriteCause(port_.CommPort(), e.what()) : PortClosedCause(port_.CommPort()));
   }
+}
+
+std::int64_t ModbusMaster::SettleMicros() const {
+  const SerialSettings& line = port_.LineSettings();
+  std::int64_t character = std::int64_t{line.BitsPerCharacter()} * 1'000'000 / std::max(line.baud, 1);
+  return std::max(kSettleFloorMicros, kSettleCharacters * character);
+}
+
+bool ModbusMaster::AwaitSettledLine() {
+  if (!unanswered_) return true;
+  if (settling_) return Refused("the line is settling after an unanswered request; try again");
+  // Nothing that arrives from now on answers anything: it is dropped as it comes.
+  reply_.Clear();
+  const std::int64_t settle = SettleMicros();
+  auto quietFrom = [this] { return std::max(lastSentMicros_ + kReplySeconds * 1'000'000, lastInputMicros_); };
+  // A line that keeps talking is not waited for without end.
+  const std::int64_t latest = quietFrom() + settle + kReplySeconds * 1'000'000;
+  settling_ = true;
+  bool settled = true;
+  for (std::int64_t due = quietFrom() + settle; loop_.Now() < due; due = quietFrom() + settle) {
+    if (due > latest) {
+      settled = false;
+      break;
+    }
+    const std::int64_t before = lastInputMicros_;
+    loop_.WaitUntil([this, before] { return lastInputMicros_ != before; }, due);
+  }
+  settling_ = false;
+  if (!settled) {
+    return Refused("bytes kept arriving after a request went unanswered; the line did not fall silent for " +
+                   std::to_string(settle / 1000) + " ms, so nothing was sent");
+  }
+  unanswered_ = false;
+  return true;
 }
 
 void ModbusMaster::PrepareReceive() {
@@ -216,6 +251,8 @@ void ModbusMaster::TransmitFrame(const Bytes& frame) {
   }
   try {
     port_.OutputBytes(frame);
+    unanswered_ = true;
+    lastSentMicros_ = loop_.Now();
   } catch (...) {
     if (LineControlled()) DropLine();
     throw;
@@ -452,6 +489,7 @@ void ModbusMaster::RaiseModemEvent(std::int16_t commEvent, bool connected) {
 void ModbusMaster::HandleMasterReply() {
   port_.SetInputLen(0);
   port_.InputInto(received_);
+  if (!received_.empty()) lastInputMicros_ = loop_.Now();
   // A reply nobody waits for any more (the watchdog gave up, CommBusy was freed) is dropped.
   if (!reply_.Expecting() || !(tx_.ReadPending || tx_.WritePending)) {
     reply_.Clear();
@@ -459,6 +497,8 @@ void ModbusMaster::HandleMasterReply() {
   }
   CollectedReply reply = reply_.Feed(received_);
   if (reply.outcome == ReplyOutcome::NeedMore) return;
+  // A whole frame ended the exchange; a rejected one may have more behind it.
+  if (reply.outcome != ReplyOutcome::Rejected) unanswered_ = false;
   tx_.ReplyFailed = false;
   tx_.ResponseStatus = -1;
   switch (reply.outcome) {

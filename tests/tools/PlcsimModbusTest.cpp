@@ -185,6 +185,24 @@ TEST_F(PlclinkAgainstModbusSim, EveryFaultIsReportedWithItsCausePlainAndJson) {
   }
 }
 
+TEST_F(PlclinkAgainstModbusSim, ALateReplyIsNeverTakenAsTheNextReadsInAShell) {
+  // The first read's reply comes 2.5 s late; the next reads, at once after its time-out, are of
+  // other registers: each must show its own values or fail, never the late 101.
+  for (const std::string mode : {"read 40001\n", "poll 40001 --times 1\n"}) {
+    Inject(ModbusFault::Late);
+    const std::string script = mode + "read 40002\nread 40001 2\n";
+    test::RunResult r = test::RunProgram(
+        test::PeerCommand{"/bin/sh", {"-c", "printf '%s' \"$0\" | \"$1\" rtulink --port \"$2\" shell", script,
+                                      PLC_PLCLINK, line.PathB()}, "a POSIX shell"},
+        std::chrono::seconds(30));
+    std::vector<std::string> out = r.OutLines();
+    std::vector<std::string> tail(out.end() - std::min<std::ptrdiff_t>(2, std::ssize(out)), out.end());
+    EXPECT_THAT(tail, ::testing::ElementsAre("202", "101 202")) << mode << r.out << r.err;
+    EXPECT_THAT(r.out + r.err, ::testing::HasSubstr("no reply")) << mode;
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the late reply of a last read
+  }
+}
+
 TEST_F(PlclinkAgainstModbusSim, RefusalsNameWhatWasWrongAndSendNothing) {
   struct Case {
     std::vector<std::string> args;
