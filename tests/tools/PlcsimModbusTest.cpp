@@ -203,6 +203,50 @@ TEST_F(PlclinkAgainstModbusSim, ALateReplyIsNeverTakenAsTheNextReadsInAShell) {
   }
 }
 
+TEST_F(PlclinkAgainstModbusSim, CallsReportTheirOwnOutcomeOnTheCommandLineAndInAShell) {
+  // Non-waiting reads end with CommCompleteEx: the call succeeds and prints the values.
+  for (std::vector<std::string> call : {std::vector<std::string>{"call", "ReadDevice", "40001"},
+                                        std::vector<std::string>{"call", "ReadPLCNW", "40001", "1:[0]", "1"},
+                                        std::vector<std::string>{"--json", "call", "ReadPLCNW", "40001", "1:[0]", "1"}}) {
+    test::RunResult r = Plclink(call);
+    EXPECT_EQ(r.exitCode, 0) << call[1] << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("101")) << call[1];
+    EXPECT_EQ(r.err, "") << call[1];
+  }
+  // A waiting read that timed out keeps its own cause and does not wait on.
+  auto start = std::chrono::steady_clock::now();
+  test::RunResult r = Plclink({"--address", "9", "call", "ReadPLC", "40001", "1:[0]", "1"});
+  double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "plclink: ReadPLC failed: no reply from unit 9 within 2 s\n");
+  EXPECT_LE(took, 3.5);
+  // A refused call exits 1.
+  r = Plclink({"call", "ReadPLC", "400001", "1:[0]", "1"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_THAT(r.err, HasSubstr("ReadPLC failed: reference 400001"));
+
+  // In a shell: the first line opens the port and waits for the completion; a call after a
+  // failed read carries no cause of that read.
+  const std::string script =
+      "call ReadPLCNW 40002 1:[0] 1\n"
+      "set Address 3\n"
+      "read 40001\n"
+      "set Address 1\n"
+      "call ReadErrors\n";
+  r = test::RunProgram(
+      test::PeerCommand{"/bin/sh", {"-c", "printf '%s' \"$0\" | \"$1\" rtulink --port \"$2\" shell", script,
+                                    PLC_PLCLINK, line.PathB()}, "a POSIX shell"},
+      std::chrono::seconds(30));
+  EXPECT_EQ(r.exitCode, 1) << "the read of unit 3";
+  std::vector<std::string> out = r.OutLines();
+  ASSERT_GE(out.size(), 1u) << r.out << r.err;
+  EXPECT_THAT(out[0], HasSubstr("CommCompleteEx"));
+  EXPECT_THAT(out[0], HasSubstr("202"));
+  EXPECT_THAT(r.err, HasSubstr("ReadPLC failed with result 0: no reply from unit 3 within 2 s"));
+  EXPECT_THAT(r.err, ::testing::Not(HasSubstr("ReadErrors failed"))) << r.err;
+  EXPECT_THAT(r.err, ::testing::Not(HasSubstr("ReadPLCNW failed"))) << r.err;
+}
+
 TEST_F(PlclinkAgainstModbusSim, RefusalsNameWhatWasWrongAndSendNothing) {
   struct Case {
     std::vector<std::string> args;

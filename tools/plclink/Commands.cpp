@@ -174,8 +174,6 @@ void FormatEvent(const Options& o, std::vector<Variant>& args) {
   args[2] = Variant(static_cast<std::int16_t>(values.size()));
 }
 
-bool IsCompletion(const std::string& event) { return event.rfind("CommComplete", 0) == 0; }
-
 // Prints every event the control raises, with its declared parameter names, for the scope of
 // one command (the counter it feeds lives no longer). Printed arguments are a copy: what the
 // control reads back from its own stays as it was.
@@ -342,13 +340,21 @@ int Call(const Options& o, ControlSession& s, Output& out) {
   if (o.port) s.OpenPort();
   PrintedEvents events(s, out, o, nullptr);
   Variant result = s.Get().Invoke(m.name, a.List());
+  // ReadErrors reports the cause of the call before it; it has none of its own.
+  const bool reports = Control::ReportsLastCall(m.name);
+  std::string cause = reports ? std::string() : s.Get().FailureCause();
   // A call that left a transaction on the line sees it end before the process does; a
-  // completion that never comes is a failure.
-  const bool missing = o.port && AwaitLine(s).Missing();
-  const std::string cause = missing ? MissingCompletionText(m.name) : s.Get().FailureCause();
+  // completion that never comes, for a request the call sent, is a failure. A call that
+  // failed has its own cause and no transaction to wait for.
+  if (o.port && !reports && cause.empty()) {
+    const bool missing = AwaitLine(s).Missing();
+    cause = s.Get().FailureCause();
+    const bool sent = m.name != "ReadPLCNW" || NonWaitingReadSent(s, result.ToInt32());
+    if (missing && sent && cause.empty()) cause = MissingCompletionText(m.name);
+  }
   out.Call(result, a.After(), cause);
   if (!cause.empty()) std::cerr << "plclink: " << m.name << " failed: " << cause << "\n";
-  return missing ? 1 : 0;
+  return cause.empty() ? 0 : 1;
 }
 
 int GetProperty(const Options& o, ControlSession& s, Output& out) {
