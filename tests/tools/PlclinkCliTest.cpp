@@ -69,6 +69,8 @@ TEST(PlclinkCli, ShortOptionsAndLineOptionsSetTheProperties) {
       {{"rtulink", "-b38400", "get", "Settings"}, "38400,n,8,1"},
       {{"rtulink", "--baud=2400", "get", "Settings"}, "2400,n,8,1"},
       {{"rtulink", "-a", "17", "get", "Address"}, "17"},
+      {{"seqlink", "-a", "223", "get", "Address"}, "223"},
+      {{"udplink", "-a", "255", "get", "Address"}, "255"},
       {{"rtulink", "-p", "4", "get", "CommPort"}, "4"},
       {{"rtulink", "-m", "Ascii", "get", "ModBusMode"}, "2"},
   };
@@ -97,6 +99,9 @@ TEST(PlclinkCli, UsageErrorsSayWhatIsWrongInPlainWordsAndNothingIsSent) {
       {{"rtulink", "--stop-bits", "3", "members"}, "--stop-bits wants one of 1, 1.5, 2, not '3'"},
       {{"rtulink", "-x", "members"}, "unknown option '-x'"},
       {{"rtulink", "--port"}, "--port needs a value"},
+      {{"seqlink", "-a", "224", "get", "Address"}, "--address wants a station from 0 to 223, not '224'"},
+      {{"udplink", "-a", "256", "get", "Address"}, "--address wants a station or ECOM ID from 0 to 255, not '256'"},
+      {{"DfLink", "-a", "-1", "get", "Address"}, "--address wants a unit from 0 to 255, not '-1'"},
       {{"rtulink", "--json=yes", "members"}, "--json takes no value"},
       {{"rtulink", "--interval", "5", "read", "40001"}, "--interval is an option of poll, not of read"},
       {{"rtulink", "read", "40001", "--format", "bcd"}, "--format wants one of int, uint, hex, float, int32, not 'bcd'"},
