@@ -247,6 +247,13 @@ TEST_F(PlclinkAgainstModbusSim, CallsReportTheirOwnOutcomeOnTheCommandLineAndInA
   EXPECT_THAT(r.err, ::testing::Not(HasSubstr("ReadPLCNW failed"))) << r.err;
 }
 
+// write REF 1 1 ... with count values.
+std::vector<std::string> WriteOnes(const std::string& reference, std::size_t count) {
+  std::vector<std::string> args{"write", reference};
+  args.insert(args.end(), count, "1");
+  return args;
+}
+
 TEST_F(PlclinkAgainstModbusSim, RefusalsNameWhatWasWrongAndSendNothing) {
   struct Case {
     std::vector<std::string> args;
@@ -260,6 +267,13 @@ TEST_F(PlclinkAgainstModbusSim, RefusalsNameWhatWasWrongAndSendNothing) {
       {{"write", "40020", "-1"}, "value -1 does not fit a register"},
       {{"write", "40022", "1.5"}, "value 1.5 is not a whole number"},
       {{"read", "49999", "2"}, "unit 1 refused the request: Exception 2 (illegal data address)"},
+      // Counts beyond one request: the control refuses them, as every control does (exit 1).
+      {{"read", "40001", "126"}, "count 126 beyond this control's limit of 125 registers per read"},
+      {{"read", "00001", "2001"}, "count 2001 beyond this control's limit of 2000 bits per read"},
+      {{"--io-type", "ioFloat", "read", "40001", "63"}, "count 126 beyond this control's limit of 125 registers"},
+      {{"poll", "30001", "63", "--format", "float", "--times", "1"}, "count 126 beyond this control's limit"},
+      {WriteOnes("40001", 124), "count 124 beyond this control's limit of 123 registers per write"},
+      {WriteOnes("00001", 1969), "count 1969 beyond this control's limit of 1968 bits per write"},
   };
   for (const Case& c : cases) {
     for (bool json : {false, true}) {

@@ -89,17 +89,6 @@ int Failed(const std::string& method, std::int32_t result, const std::string& er
 // The values a read or poll asks the control for: register words when a --format reads them.
 std::int16_t Count(const Options& o) { return static_cast<std::int16_t>(o.count * WordsPerValue(o.format)); }
 
-// Refuses, before anything is sent, a Modbus transfer larger than one request carries.
-void CheckModbusLimits(const Options& o, const ArgSlots& a, long values, bool write) {
-  if (o.library != "rtulink") return;
-  std::int32_t ioType = a.slots.size() > 3 && a.slots[3] ? a.slots[3]->ToInt32() : ioWord;
-  // As many registers as the control asks for: a read takes RegistersPerValue a value; a write
-  // sends one a value (ioFloat sends only its first value, as two single writes).
-  long words = write ? 1 : RegistersPerValue(ioType);
-  if (auto broken = ModbusLimitBroken(o.target, values * words, write))
-    throw UsageError(std::string(write ? "write: " : "read: ") + *broken);
-}
-
 void CheckFormat(const Options& o) {
   if (o.format != RegisterFormat::Control && o.ioType)
     throw UsageError("--format reads plain register words; leave out --io-type " + *o.ioType);
@@ -113,7 +102,6 @@ int Read(const Options& o, ControlSession& s, Output& out) {
   CheckFormat(o);
   const MemberInfo& m = s.Require("ReadPLC", MemberKind::Method);
   ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, Count(o))), Count(o));
-  CheckModbusLimits(o, a, Count(o), false);
   s.OpenPort();
   std::int32_t result = s.Get().Invoke(m.name, a.List()).ToInt32();
   std::string errors = ErrorsText(s);
@@ -143,7 +131,6 @@ int Write(const Options& o, ControlSession& s, Output& out) {
   }
   ArgSlots a = TransferArgs(m, o, Variant(std::move(values)), static_cast<std::int16_t>(o.operands.size()));
   CountFixedPointPairs(o, a);
-  CheckModbusLimits(o, a, static_cast<long>(o.operands.size()), true);
   s.OpenPort();
   std::int32_t result = s.Get().Invoke(m.name, a.List()).ToInt32();
   // A write acknowledged later (DfLink) is done when its completion came; none is a failure.
@@ -227,7 +214,6 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
   CheckFormat(o);
   const MemberInfo& m = s.Require("ReadPLCNW", MemberKind::Method);
   ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, Count(o))), Count(o));
-  CheckModbusLimits(o, a, Count(o), false);
   EventLoop& loop = s.Loop();
   StopSignals stop(loop);
   long sent = 0;
@@ -277,7 +263,9 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
     std::int32_t result = s.Get().Invoke(m.name, call.List()).ToInt32();
     if (!NonWaitingReadSent(s, result)) {
       failed = true;
-      Failed(m.name, result, ErrorsText(s), s.Get().FailureCause());
+      const std::string errors = ErrorsText(s);
+      out.Transfer(result, {}, errors, s.Get().FailureCause());  // with --json, the refusal's line
+      Failed(m.name, result, errors, s.Get().FailureCause());
       if (inFlight) ended();  // no event follows a refused read
     }
   };
