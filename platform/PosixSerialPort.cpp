@@ -30,27 +30,6 @@ constexpr std::size_t kReadChunk = 4096;
 // One dispatch reads at most this much, so a flooding peer cannot starve the loop.
 constexpr std::size_t kReadPerDispatch = 65536;
 
-std::optional<speed_t> SpeedFor(int baud) {
-  static constexpr std::pair<int, speed_t> kSpeeds[] = {
-      {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
-      {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
-      {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
-      {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-      {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
-      {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
-  };
-  for (const auto& [rate, code] : kSpeeds)
-    if (rate == baud) return code;
-  return std::nullopt;
-}
-
-bool SameLine(const termios& want, const termios& got) {
-  constexpr tcflag_t kCflags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CLOCAL | CREAD;
-  constexpr tcflag_t kIflags = IXON | IXOFF;
-  return (want.c_cflag & kCflags) == (got.c_cflag & kCflags) && (want.c_iflag & kIflags) == (got.c_iflag & kIflags) &&
-         cfgetospeed(&want) == cfgetospeed(&got) && cfgetispeed(&want) == cfgetispeed(&got);
-}
-
 std::int64_t SteadyMicros() {
   using namespace std::chrono;
   return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
@@ -80,7 +59,7 @@ PosixSerialPort::~PosixSerialPort() {
 
 std::string PosixSerialPort::DevicePath() const { return fd_ >= 0 ? path_ : SerialPortMap::Current().PathFor(CommPort()); }
 
-bool PosixSerialPort::SupportsSpeed(int baud) { return SpeedFor(baud).has_value(); }
+bool PosixSerialPort::SupportsSpeed(int baud) { return TermiosSpeed(baud).has_value(); }
 
 void PosixSerialPort::Fail(int number, const std::string& what, int error) const {
   std::string text = "COM" + std::to_string(CommPort()) + " (" + (path_.empty() ? DevicePath() : path_) + "): " + what;
@@ -178,13 +157,13 @@ void PosixSerialPort::WaitForOutputBounded() {
 }
 
 void PosixSerialPort::DeviceCheckSettings(const SerialSettings& settings) const {
-  if (!SpeedFor(settings.baud))
+  if (!TermiosSpeed(settings.baud))
     throw RuntimeError(err::InvalidPropertyValue, "The speed " + std::to_string(settings.baud) + " is not available on this system");
 }
 
 void PosixSerialPort::DeviceApplySettings(const SerialSettings& settings, std::int32_t handshaking) {
   DeviceCheckSettings(settings);
-  const speed_t speed = *SpeedFor(settings.baud);
+  const speed_t speed = *TermiosSpeed(settings.baud);
   if (fd_ < 0) return;
   termios old{};
   if (tcgetattr(fd_, &old) != 0) Fail(err::SetCommStateFailed, "cannot read the line settings", errno);

@@ -297,6 +297,35 @@ TEST_F(PlclinkAgainstModbusSim, RefusalsNameWhatWasWrongAndSendNothing) {
   EXPECT_EQ(sim.Slave().RequestsServed(), 2) << "only the read of 49999 reached the slave, once plain, once JSON";
 }
 
+TEST_F(PlclinkAgainstModbusSim, EveryProtocolOpensItsDeviceOneWayAndPrintsItsVersion) {
+  const std::string plcsim = std::string(PLC_BINARY_DIR) + "/bin/plcsim";
+  auto run = [&](std::vector<std::string> args) {
+    return test::RunProgram(test::PeerCommand{plcsim, args, "build the plcsim target"}, std::chrono::seconds(5));
+  };
+  const test::RunResult version = run({"--version"});
+  ASSERT_EQ(version.exitCode, 0);
+  for (const std::string protocol : {"modbus", "directnet", "df1", "ecom"}) {
+    test::RunResult r = run({protocol, "--version"});
+    EXPECT_EQ(r.exitCode, 0) << protocol << r.err;
+    EXPECT_EQ(r.out, version.out) << protocol;
+    if (protocol == "ecom") continue;  // serves on UDP
+    // A device that cannot be used: exit 1 with what is wrong, for every protocol.
+    r = run({protocol, "--port", "/dev/null"});
+    EXPECT_EQ(r.exitCode, 1) << protocol << r.err;
+    EXPECT_THAT(r.err, HasSubstr("/dev/null is not a serial line")) << protocol;
+    // The simulator of this fixture holds PathA: a second one is refused, not run beside it.
+    r = run({protocol, "--port", line.PathA()});
+    EXPECT_EQ(r.exitCode, 1) << protocol << r.err;
+    EXPECT_THAT(r.err, HasSubstr(line.PathA() + " is in use by another program")) << protocol;
+  }
+  // A speed no serial line can be set to is refused, not replaced by another.
+  for (const std::string protocol : {"modbus", "directnet"}) {
+    test::RunResult r = run({protocol, "--port", line.PathB(), "--settings", "12345,n,8,1"});
+    EXPECT_EQ(r.exitCode, 1) << protocol << r.err;
+    EXPECT_THAT(r.err, HasSubstr("speed 12345 is not one a serial line can be set to")) << protocol;
+  }
+}
+
 TEST(PlcsimModbusCommand, ArgumentsAreCheckedAndHelpListsFaultsAndAddresses) {
   const std::string plcsim = std::string(PLC_BINARY_DIR) + "/bin/plcsim";
   auto run = [&](std::vector<std::string> args) {

@@ -14,6 +14,7 @@
 #include "platform/PseudoTerminalLink.h"
 #include "platform/SerialSettings.h"
 #include "tools/plcsim/SimArguments.h"
+#include "tools/plcsim/SimLine.h"
 #include "tools/plcsim/StopSignal.h"
 
 namespace plc::sim {
@@ -67,30 +68,7 @@ const char* const kUsage =
 int OpenModbusSimLine(const std::string& path, const std::string& settingsText) {
   auto settings = ParseSerialSettings(settingsText);
   if (!settings) throw std::runtime_error("'" + settingsText + "' is no settings text such as 9600,n,8,1");
-  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
-  termios t{};
-  if (::tcgetattr(fd, &t) != 0) {
-    ::close(fd);
-    throw std::runtime_error(path + " is not a serial line (a terminal device): " + std::strerror(errno));
-  }
-  ::cfmakeraw(&t);
-  t.c_cflag |= CLOCAL | CREAD;
-  if (settings->parity == 'e') t.c_cflag |= PARENB;
-  if (settings->parity == 'o') t.c_cflag |= PARENB | PARODD;
-  if (settings->stopBits == 2) t.c_cflag |= CSTOPB;
-  t.c_cc[VMIN] = 0;
-  t.c_cc[VTIME] = 0;
-  // glibc takes the speed as a number; a pseudo-terminal keeps what it can of the rest.
-  if (::cfsetspeed(&t, static_cast<speed_t>(settings->baud)) != 0 || ::tcsetattr(fd, TCSANOW, &t) != 0) {
-    termios raw{};
-    if (::tcgetattr(fd, &raw) != 0 || (::cfmakeraw(&raw), ::tcsetattr(fd, TCSANOW, &raw)) != 0) {
-      int e = errno;
-      ::close(fd);
-      throw std::runtime_error("cannot set up " + path + ": " + std::strerror(e));
-    }
-  }
-  return fd;
+  return OpenSimLine(path, *settings);
 }
 
 int ServeModbus(ModbusSimSlave& slave, int fd, int stopFd, int maxRequests) {
