@@ -129,6 +129,7 @@ void PosixSerialPort::DeviceClose() {
   ::close(fd_);
   fd_ = -1;
   path_.clear();
+  takeBackRefused_.clear();
   hungUp_ = false;
   modemLines_ = false;
   carrier_ = false;
@@ -263,8 +264,11 @@ void PosixSerialPort::DeviceWrite(const std::uint8_t* data, std::size_t size) {
     }
     int e = n < 0 ? errno : EAGAIN;
     if (e == EINTR) continue;
-    if (e != EAGAIN && e != EWOULDBLOCK)
+    if (e != EAGAIN && e != EWOULDBLOCK) {
+      // A device that came back refusing the settings says so, rather than only that it is gone.
+      if (hungUp_ && !takeBackRefused_.empty()) Fail(err::WriteFailed, takeBackRefused_, 0);
       Fail(err::WriteFailed, "write failed after " + std::to_string(done) + " of " + std::to_string(size) + " bytes", e);
+    }
     if (!deadline) deadline = SteadyMicros() + 2 * static_cast<std::int64_t>(size + queued) * charMicros_ + kWriteSlackMicros;
     std::int64_t left = *deadline - SteadyMicros();
     if (left <= 0)
@@ -410,7 +414,10 @@ bool PosixSerialPort::TakeBackDevice() {
     return false;
   }
   (void)ioctl(fd, TIOCEXCL);
-  ::close(fd_);
+  // The device is taken only with the line settings applied: one that runs at its own would
+  // leave every later call failing as "no reply" with nothing pointing at the settings.
+  const int oldFd = fd_;
+  const bool oldModemLines = modemLines_, oldCarrier = carrier_, oldPtySlave = ptySlave_, oldPty = pty_;
   fd_ = fd;
   int bits = 0;
   const bool hadModemLines = modemLines_;
@@ -418,13 +425,22 @@ bool PosixSerialPort::TakeBackDevice() {
   carrier_ = modemLines_ && (bits & TIOCM_CD) != 0;
   ptySlave_ = IsPtySlave(fd);
   pty_ = !modemLines_ || ptySlave_;
-  ptyDrainDue_ = 0;
   try {
     DeviceApplySettings(LineSettings(), Handshaking());
     DeviceSetModemLines(DTREnable(), RTSEnable());
-  } catch (const RuntimeError&) {
-    // The line runs on with the device's own settings; the next Settings change reports it.
+  } catch (const RuntimeError& e) {
+    ::close(fd);
+    fd_ = oldFd;
+    modemLines_ = oldModemLines;
+    carrier_ = oldCarrier;
+    ptySlave_ = oldPtySlave;
+    pty_ = oldPty;
+    takeBackRefused_ = std::string("the device is back but was not taken: ") + e.what();
+    return false;
   }
+  ::close(oldFd);
+  takeBackRefused_.clear();
+  ptyDrainDue_ = 0;
   if (modemLines_ && !hadModemLines && !carrierTimer_) PollCarrier();
   return true;
 }
