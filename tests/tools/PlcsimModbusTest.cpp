@@ -114,6 +114,26 @@ TEST(ModbusSimSlave, AsciiFramingAndEachFaultShapeTheReply) {
   EXPECT_EQ(s.Get(40001), 0);
 }
 
+TEST(ModbusSimSlave, ARequestThatStopsForLongerThanTheLineAllowsIsDropped) {
+  SerialSettings line9600{9600, 'n', 8, 1};
+  EXPECT_EQ(ModbusSimSlave::RequestTimeLimitMicros(line9600, Framing::Rtu), 320'139);  // 259.5 characters of 1041 us, and 50 ms
+  EXPECT_LT(ModbusSimSlave::RequestTimeLimitMicros(SerialSettings{115200, 'n', 8, 1}, Framing::Rtu), 80'000);
+  EXPECT_EQ(ModbusSimSlave::RequestTimeLimitMicros(line9600, Framing::Ascii), 1'000'000);
+  const Bytes request = Frame({1, 3, {0, 0, 0, 1}});
+  const Bytes head(request.begin(), request.begin() + 3);
+  const Bytes rest(request.begin() + 3, request.end());
+  for (std::int64_t gap : {20'000, 400'000}) {
+    ModbusSimSlave s(1, Framing::Rtu, 100);
+    s.SetRequestTimeLimit(ModbusSimSlave::RequestTimeLimitMicros(line9600, Framing::Rtu));
+    EXPECT_TRUE(s.Feed(head, 1'000'000).empty());
+    std::vector<ModbusSimSend> sends = s.Feed(rest, 1'000'000 + gap);
+    EXPECT_EQ(sends.size(), gap < 320'000 ? 1u : 0u) << gap;
+    EXPECT_EQ(s.BrokenFrames(), gap < 320'000 ? 0 : 1) << gap;
+    // The next whole request is served either way.
+    EXPECT_EQ(s.Feed(request, 2'000'000).size(), 1u) << gap;
+  }
+}
+
 // plclink against the simulator on a thread of this test, each fault as the user meets it.
 class PlclinkAgainstModbusSim : public ::testing::Test {
  protected:

@@ -40,6 +40,7 @@ bool StopWithin(int stopFd, int ms) {
 const char* const kUsage =
     "usage: plcsim modbus --port PATH [--unit N] [--mode rtu|ascii] [--settings TEXT]\n"
     "                     [--set REF=VALUE]... [--fault NAME] [--size N] [--times N]\n"
+    "                     [--request-time MS]\n"
     "  a Modbus slave (RTU or ASCII) on a serial device path, as strict as a real one: requests\n"
     "  for another unit are ignored, broadcast writes (unit 0) carried out unanswered, a frame that\n"
     "  fails its check is dropped, and what it cannot serve is answered with exception 1 (function),\n"
@@ -61,7 +62,10 @@ const char* const kUsage =
     "                      late       the reply 2.5 s late, after a master has given up\n"
     "                      split      the reply in three pieces 50 ms apart\n"
     "                      noise      three bytes of noise before the reply\n"
-    "  --times N         stop after N requests (else at Ctrl-C)\n";
+    "  --times N         stop after N requests (else at Ctrl-C)\n"
+    "  --request-time MS how long a request may take from its first byte to its last before it is\n"
+    "                    dropped, as a real slave's frame timer drops it (RTU: the longest frame at\n"
+    "                    the line speed plus 50 ms, 320 ms at 9600; ASCII: 1000)\n";
 
 }  // namespace
 
@@ -105,6 +109,8 @@ int ServeModbus(ModbusSimSlave& slave, int fd, int stopFd, int maxRequests) {
 ModbusSimulator::ModbusSimulator(const ModbusSimOptions& options)
     : slave_(options.unit, options.framing, options.tableSize) {
   int fd = OpenModbusSimLine(options.devicePath, options.settings);
+  if (auto line = ParseSerialSettings(options.settings))
+    slave_.SetRequestTimeLimit(ModbusSimSlave::RequestTimeLimitMicros(*line, options.framing));
   serving_.Start(fd, [this](int& device, int stopFd) { ServeModbus(slave_, device, stopFd, 0); });
 }
 
@@ -114,6 +120,7 @@ int RunModbusSimulator(int argc, char** argv) {
     std::vector<std::pair<std::int32_t, std::int32_t>> presets;
     ModbusFault fault = ModbusFault::None;
     long times = 0;
+    long requestTimeMs = 0;
     ArgumentReader args(argc, argv);
     while (args.Next()) {
       const std::string& o = args.Option();
@@ -148,6 +155,8 @@ int RunModbusSimulator(int argc, char** argv) {
         fault = ModbusFaultNames()[ChoiceArgument(o, args.Value(), names)].second;
       } else if (o == "--times") {
         times = DecimalArgument(o, args.Value(), 1, 1'000'000'000);
+      } else if (o == "--request-time") {
+        requestTimeMs = DecimalArgument(o, args.Value(), 1, 60'000);
       } else {
         throw ArgumentError("unknown option '" + o + "'");
       }
@@ -160,6 +169,10 @@ int RunModbusSimulator(int argc, char** argv) {
                             "xxxx = " + std::to_string(options.tableSize) + "; coils and inputs take 0 or 1)");
     }
     slave.SetFault(fault);
+    slave.SetRequestTimeLimit(requestTimeMs > 0 ? requestTimeMs * 1000
+                                                : ModbusSimSlave::RequestTimeLimitMicros(
+                                                      ParseSerialSettings(options.settings).value_or(SerialSettings{}),
+                                                      options.framing));
     int fd = -1;
     try {
       fd = OpenModbusSimLine(options.devicePath, options.settings);
