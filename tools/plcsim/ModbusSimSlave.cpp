@@ -24,10 +24,10 @@ constexpr int kSplitGapMs = 50;
 constexpr std::size_t kSplitPieces = 3;
 
 // The largest quantities a standard slave serves in one request.
-constexpr std::uint16_t kReadRegisters = 125;
-constexpr std::uint16_t kReadBits = 2000;
-constexpr std::uint16_t kWriteRegisters = 123;
-constexpr std::uint16_t kWriteBits = 1968;
+constexpr auto kReadRegisters = static_cast<std::uint16_t>(modbus::kMaxReadRegisters);
+constexpr auto kReadBits = static_cast<std::uint16_t>(modbus::kMaxReadBits);
+constexpr auto kWriteRegisters = static_cast<std::uint16_t>(modbus::kMaxWriteRegisters);
+constexpr auto kWriteBits = static_cast<std::uint16_t>(modbus::kMaxWriteBits);
 
 struct Place {
   ModbusTable table;
