@@ -113,6 +113,10 @@ bool ModbusMaster::Transmit(const Bytes& frame) {
   try {
     if (!port_.PortOpen()) throw RuntimeError(err::PortNotOpen);
     TransmitFrame(frame);
+    // Until its reply is complete, whatever arrives may be this request's; no slave answers a
+    // broadcast (unit 0).
+    unanswered_ = reply_.Awaited().unit != 0;
+    lastSentMicros_ = loop_.Now();
     return true;
   } catch (const RuntimeError& e) {
     // A closed port or a failed write (a device gone): nothing is on the line.
@@ -251,8 +255,6 @@ void ModbusMaster::TransmitFrame(const Bytes& frame) {
   }
   try {
     port_.OutputBytes(frame);
-    unanswered_ = true;
-    lastSentMicros_ = loop_.Now();
   } catch (...) {
     if (LineControlled()) DropLine();
     throw;

@@ -251,6 +251,15 @@ TEST(MasterFaults, AReplyLateBeyondTheTimeOutNeverAnswersTheNextRequest) {
   }
 }
 
+TEST(MasterFaults, ABroadcastWriteLeavesNothingToSettle) {
+  MasterRig rig;
+  rig.Silent();
+  EXPECT_EQ(rig.WritePLC("0;40001", {5}), ResultFailed);  // no slave answers unit 0
+  const std::int64_t after = rig.Micros();
+  ExpectRecovered(rig);
+  EXPECT_EQ(rig.Micros(), after);
+}
+
 TEST(MasterFaults, ALineThatKeepsTalkingAfterATimeOutRefusesTheNextRequestThenRecovers) {
   MasterRig rig;
   rig.Silent();
