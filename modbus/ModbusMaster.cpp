@@ -51,8 +51,8 @@ void ModbusMaster::SetCommBusy(bool busy) {
 
 // ---- Requests ---------------------------------------------------------------------------
 
-bool ModbusMaster::ReadyToReceive() {
-  if (!AwaitSettledLine()) return false;
+bool ModbusMaster::ReadyToReceive(bool wait) {
+  if (!AwaitSettledLine(wait)) return false;
   try {
     PrepareReceive();
     return true;
@@ -68,13 +68,17 @@ std::int64_t ModbusMaster::SettleMicros() const {
   return std::max(kSettleFloorMicros, kSettleCharacters * character);
 }
 
-bool ModbusMaster::AwaitSettledLine() {
+bool ModbusMaster::AwaitSettledLine(bool wait) {
   if (!unanswered_) return true;
-  if (settling_) return Refused("the line is settling after an unanswered request; try again");
   // Nothing that arrives from now on answers anything: it is dropped as it comes.
   reply_.Clear();
   const std::int64_t settle = SettleMicros();
   auto quietFrom = [this] { return std::max(lastSentMicros_ + kReplySeconds * 1'000'000, lastInputMicros_); };
+  if (settling_ || (!wait && loop_.Now() < quietFrom() + settle)) {
+    const std::int64_t left = std::max<std::int64_t>(0, quietFrom() + settle - loop_.Now());
+    return Refused("the line is settling after an unanswered request (" + std::to_string((left + 999) / 1000) +
+                   " ms more); nothing was sent");
+  }
   // A line that keeps talking is not waited for without end.
   const std::int64_t latest = quietFrom() + settle + kReplySeconds * 1'000'000;
   settling_ = true;
@@ -158,7 +162,7 @@ bool ModbusMaster::SendReadRequest(std::int16_t unit, std::int32_t address, std:
   if (!encoded) return Refused(EncodeCause(encoded.error, request));
   if (expected == 0 || expected > 32767) return Refused(EncodeCause(EncodeError::CountOutOfRange, request));
 
-  if (!ReadyToReceive()) return false;
+  if (!ReadyToReceive(origin != ReadOrigin::Scan)) return false;
   reply_.Expect(request, framing);
   requestPlcType_ = plcType_;
   tx_.BeginRead(TargetOf(*mapping), count, static_cast<std::int16_t>(expected), origin, WallNow(loop_));

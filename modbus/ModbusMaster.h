@@ -152,13 +152,15 @@ class ModbusMaster final : public ScanLine {
   // Discards what was received and makes every received chunk raise a notification.
   void PrepareReceive();
   // PrepareReceive, or false with the port's failure as the cause. Waits for the line to
-  // settle first when the last request went unanswered.
-  bool ReadyToReceive();
+  // settle first when the last request went unanswered; a scan read (wait false) is not sent
+  // until it has, so that a scan tick never holds the loop for it.
+  bool ReadyToReceive(bool wait = true);
   // The silence asked for after an unanswered request, in microseconds.
   std::int64_t SettleMicros() const;
   // Lets events run, dropping what arrives, until the line has been silent for SettleMicros
-  // after an unanswered request; false with the cause noted when bytes kept coming.
-  bool AwaitSettledLine();
+  // after an unanswered request; false with the cause noted when bytes kept coming, or at
+  // once when it has not and wait is false.
+  bool AwaitSettledLine(bool wait);
   bool Transmit(const Bytes& frame);
   Result AwaitWrite();
   // Why values cannot be written to address as given; nullopt when they can.
