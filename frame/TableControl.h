@@ -17,6 +17,8 @@ class TableControl : public Control {
   Variant GetProperty(std::string_view name) override { return C::Table().Get(Self(), name); }
   void SetProperty(std::string_view name, const Variant& value) override { C::Table().Set(Self(), name, value); }
   Variant Invoke(std::string_view name, ArgList args) override {
+    // Every method call starts with no cause: one left by an earlier call is not this one's.
+    if (!ReportsLastCall(name)) ClearFailure();
     return C::Table().Invoke(Self(), name, std::move(args));
   }
 

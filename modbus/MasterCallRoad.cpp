@@ -121,7 +121,7 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
           if (io == 5) {
             std::int32_t word = 0;
             Variant v = ABValue.Get(i);
-            if (v.IsNumeric() && (v.ToDouble() < -32768 || v.ToDouble() > 65535 || v.ToDouble() != std::floor(v.ToDouble()))) {
+            if (v.IsNumeric() && (v.ToDouble() < -32768 || v.ToDouble() > 32767 || v.ToDouble() != std::floor(v.ToDouble()))) {
               master_.NoteCause("value " + NumberText(v.ToDouble()) +
                                 " does not fit a signed register (ioType 5: whole numbers -32768..32767)");
               throw RuntimeError(err::Overflow);

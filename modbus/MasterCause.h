@@ -12,14 +12,14 @@
 
 namespace plc::modbus {
 
-// The largest quantities one request of this control carries (the Modbus maxima); a larger
-// count is refused before anything is sent.
-constexpr std::int32_t kReadRegisterLimit = 125;
-constexpr std::int32_t kReadBitLimit = 2000;
+// The largest quantities one request of this control carries (the Modbus maxima of Pdu.h); a
+// larger count is refused before anything is sent.
+constexpr auto kReadRegisterLimit = static_cast<std::int32_t>(kMaxReadRegisters);
+constexpr auto kReadBitLimit = static_cast<std::int32_t>(kMaxReadBits);
 // EnType2 32-bit values: two registers each.
-constexpr std::int32_t kReadPairLimit = 62;
-constexpr std::int32_t kWriteRegisterLimit = 123;
-constexpr std::int32_t kWriteBitLimit = 1968;
+constexpr std::int32_t kReadPairLimit = kReadRegisterLimit / 2;
+constexpr auto kWriteRegisterLimit = static_cast<std::int32_t>(kMaxWriteRegisters);
+constexpr auto kWriteBitLimit = static_cast<std::int32_t>(kMaxWriteBits);
 
 std::string NoReplyCause(std::int32_t unit, std::int64_t seconds);
 std::string NoAcknowledgementCause(std::int32_t unit, std::int64_t seconds);

@@ -51,7 +51,8 @@ void ModbusMaster::SetCommBusy(bool busy) {
 
 // ---- Requests ---------------------------------------------------------------------------
 
-bool ModbusMaster::ReadyToReceive() {
+bool ModbusMaster::ReadyToReceive(bool wait) {
+  if (!AwaitSettledLine(wait)) return false;
   try {
     PrepareReceive();
     return true;
@@ -59,6 +60,44 @@ bool ModbusMaster::ReadyToReceive() {
     // A device gone while open fails here first: nothing is sent.
     return Refused(port_.PortOpen() ? PortWriteCause(port_.CommPort(), e.what()) : PortClosedCause(port_.CommPort()));
   }
+}
+
+std::int64_t ModbusMaster::SettleMicros() const {
+  const SerialSettings& line = port_.LineSettings();
+  std::int64_t character = std::int64_t{line.BitsPerCharacter()} * 1'000'000 / std::max(line.baud, 1);
+  return std::max(kSettleFloorMicros, kSettleCharacters * character);
+}
+
+bool ModbusMaster::AwaitSettledLine(bool wait) {
+  if (!unanswered_) return true;
+  // Nothing that arrives from now on answers anything: it is dropped as it comes.
+  reply_.Clear();
+  const std::int64_t settle = SettleMicros();
+  auto quietFrom = [this] { return std::max(lastSentMicros_ + kReplySeconds * 1'000'000, lastInputMicros_); };
+  if (settling_ || (!wait && loop_.Now() < quietFrom() + settle)) {
+    const std::int64_t left = std::max<std::int64_t>(0, quietFrom() + settle - loop_.Now());
+    return Refused("the line is settling after an unanswered request (" + std::to_string((left + 999) / 1000) +
+                   " ms more); nothing was sent");
+  }
+  // A line that keeps talking is not waited for without end.
+  const std::int64_t latest = quietFrom() + settle + kReplySeconds * 1'000'000;
+  settling_ = true;
+  bool settled = true;
+  for (std::int64_t due = quietFrom() + settle; loop_.Now() < due; due = quietFrom() + settle) {
+    if (due > latest) {
+      settled = false;
+      break;
+    }
+    const std::int64_t before = lastInputMicros_;
+    loop_.WaitUntil([this, before] { return lastInputMicros_ != before; }, due);
+  }
+  settling_ = false;
+  if (!settled) {
+    return Refused("bytes kept arriving after a request went unanswered; the line did not fall silent for " +
+                   std::to_string(settle / 1000) + " ms, so nothing was sent");
+  }
+  unanswered_ = false;
+  return true;
 }
 
 void ModbusMaster::PrepareReceive() {
@@ -78,6 +117,10 @@ bool ModbusMaster::Transmit(const Bytes& frame) {
   try {
     if (!port_.PortOpen()) throw RuntimeError(err::PortNotOpen);
     TransmitFrame(frame);
+    // Until its reply is complete, whatever arrives may be this request's; no slave answers a
+    // broadcast (unit 0).
+    unanswered_ = reply_.Awaited().unit != 0;
+    lastSentMicros_ = loop_.Now();
     return true;
   } catch (const RuntimeError& e) {
     // A closed port or a failed write (a device gone): nothing is on the line.
@@ -119,7 +162,7 @@ bool ModbusMaster::SendReadRequest(std::int16_t unit, std::int32_t address, std:
   if (!encoded) return Refused(EncodeCause(encoded.error, request));
   if (expected == 0 || expected > 32767) return Refused(EncodeCause(EncodeError::CountOutOfRange, request));
 
-  if (!ReadyToReceive()) return false;
+  if (!ReadyToReceive(origin != ReadOrigin::Scan)) return false;
   reply_.Expect(request, framing);
   requestPlcType_ = plcType_;
   tx_.BeginRead(TargetOf(*mapping), count, static_cast<std::int16_t>(expected), origin, WallNow(loop_));
@@ -458,6 +501,7 @@ void ModbusMaster::RaiseModemEvent(std::int16_t commEvent, bool connected) {
 void ModbusMaster::HandleMasterReply() {
   port_.SetInputLen(0);
   port_.InputInto(received_);
+  if (!received_.empty()) lastInputMicros_ = loop_.Now();
   // A reply nobody waits for any more (the watchdog gave up, CommBusy was freed) is dropped.
   if (!reply_.Expecting() || !(tx_.ReadPending || tx_.WritePending)) {
     reply_.Clear();
@@ -465,6 +509,8 @@ void ModbusMaster::HandleMasterReply() {
   }
   CollectedReply reply = reply_.Feed(received_);
   if (reply.outcome == ReplyOutcome::NeedMore) return;
+  // A whole frame ended the exchange; a rejected one may have more behind it.
+  if (reply.outcome != ReplyOutcome::Rejected) unanswered_ = false;
   tx_.ReplyFailed = false;
   tx_.ResponseStatus = -1;
   switch (reply.outcome) {

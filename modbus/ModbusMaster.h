@@ -53,6 +53,13 @@ constexpr std::int64_t kStalePendingSeconds = 3;
 constexpr std::size_t kMaxWriteValues = 200;
 // DataBuffer bounds.
 constexpr std::int32_t kDataBufferLast = 500;
+// After a request that got no reply, the line must have been silent this long (or for
+// kSettleCharacters character times at the line speed, when longer) before the next request
+// goes out; the silence is counted from no earlier than kReplySeconds after the unanswered
+// request went out. Modbus RTU has no transaction number: a late reply that arrived after the
+// next request had gone out would be taken as that request's reply.
+constexpr std::int64_t kSettleFloorMicros = 1'000'000;
+constexpr std::int64_t kSettleCharacters = 50;
 // ResponseStatus after an RTU reply failed its CRC.
 constexpr std::int16_t kCrcFailedStatus = 245;
 
@@ -142,8 +149,16 @@ class ModbusMaster final : public ScanLine {
   void DropLine();
   // Discards what was received and makes every received chunk raise a notification.
   void PrepareReceive();
-  // PrepareReceive, or false with the port's failure as the cause.
-  bool ReadyToReceive();
+  // PrepareReceive, or false with the port's failure as the cause. Waits for the line to
+  // settle first when the last request went unanswered; a scan read (wait false) is not sent
+  // until it has, so that a scan tick never holds the loop for it.
+  bool ReadyToReceive(bool wait = true);
+  // The silence asked for after an unanswered request, in microseconds.
+  std::int64_t SettleMicros() const;
+  // Lets events run, dropping what arrives, until the line has been silent for SettleMicros
+  // after an unanswered request; false with the cause noted when bytes kept coming, or at
+  // once when it has not and wait is false.
+  bool AwaitSettledLine(bool wait);
   bool Transmit(const Bytes& frame);
   Result AwaitWrite();
   // Why values cannot be written to address as given; nullopt when they can.
@@ -184,6 +199,12 @@ class ModbusMaster final : public ScanLine {
   std::int16_t unitAddress_ = 1;
   bool scanNotSent_ = false;  // the latest scan read was refused before it went out
   std::int16_t scanUnit_ = 0;
+  // The latest request went out and no complete reply to it has come: whatever arrives later
+  // may be its late reply.
+  bool unanswered_ = false;
+  bool settling_ = false;             // inside AwaitSettledLine (events run there)
+  std::int64_t lastSentMicros_ = 0;   // monotonic time the latest request went out
+  std::int64_t lastInputMicros_ = 0;  // monotonic time bytes last arrived
 };
 
 }  // namespace plc::modbus

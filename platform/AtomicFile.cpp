@@ -8,8 +8,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <string_view>
 
 namespace plc {
 namespace {
@@ -42,13 +45,20 @@ std::string ResolveTarget(const std::string& path) {
 // from its name, is left alone.
 void RemoveAbandonedTemps(const std::string& dir, const std::string& prefix) {
   const int saved = errno;
+  const std::string tag = AtomicTempWriterTag();
   if (DIR* d = ::opendir(dir.c_str())) {
     while (const dirent* e = ::readdir(d)) {
       const std::string name = e->d_name;
       if (name.compare(0, prefix.size(), prefix) != 0) continue;
       char* end = nullptr;
       const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
-      if (pid <= 0 || end == name.c_str() + prefix.size() || *end != '-' || pid == ::getpid()) continue;
+      if (pid <= 0 || end == name.c_str() + prefix.size() || pid == ::getpid()) continue;
+      // '-' right after the id: a name of before the tags, kept apart as it always was.
+      if (*end == '@') {
+        if (std::string_view(end + 1).substr(0, tag.size() + 1) != tag + "-") continue;  // another writer's
+      } else if (*end != '-') {
+        continue;
+      }
       if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) ::unlinkat(::dirfd(d), e->d_name, 0);
     }
     ::closedir(d);
@@ -68,6 +78,23 @@ bool Abandon(int fd, const std::string& temp) {
 }  // namespace
 
 std::string AtomicTempPrefix(const std::string& fileName) { return "." + fileName + ".tmp"; }
+
+std::string AtomicTempWriterTag() {
+  static const std::string tag = [] {
+    char host[256] = {};
+    (void)::gethostname(host, sizeof host - 1);
+    char ns[64] = {};
+    (void)::readlink("/proc/self/ns/pid", ns, sizeof ns - 1);
+    // FNV-1a: the same text gives the same tag in every build.
+    std::uint32_t h = 2166136261u;
+    for (const char* part : {static_cast<const char*>(host), "/", static_cast<const char*>(ns)})
+      for (const char* c = part; *c; ++c) h = (h ^ static_cast<unsigned char>(*c)) * 16777619u;
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", h);
+    return std::string(text);
+  }();
+  return tag;
+}
 
 bool WriteFileAtomically(const std::string& path, const std::string& content) {
   const std::string target = ResolveTarget(path);
@@ -94,7 +121,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    temp = dir + "/" + prefix + std::to_string(::getpid()) + "-" + std::to_string(random());
+    temp = dir + "/" + prefix + std::to_string(::getpid()) + "@" + AtomicTempWriterTag() + "-" + std::to_string(random());
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, hadOld ? 0600 : 0666);
     if (fd < 0 && errno != EEXIST) return false;
   }

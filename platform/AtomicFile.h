@@ -17,8 +17,13 @@ namespace plc {
 bool WriteFileAtomically(const std::string& path, const std::string& content);
 
 // The name prefix of the temporary files WriteFileAtomically makes for path's file name
-// (".QVL.INI.tmp" for QVL.INI), each followed by the writer's process id, '-' and a random
-// number.
+// (".QVL.INI.tmp" for QVL.INI), each followed by the writer's process id, '@', the writer's
+// tag, '-' and a random number.
 std::string AtomicTempPrefix(const std::string& fileName);
+
+// Eight hex digits naming this writer's host and process-id namespace. A process id says
+// whether a writer is gone only where it was taken: a temporary file of another host or
+// container sharing the folder carries another tag and is never judged abandoned here.
+std::string AtomicTempWriterTag();
 
 }  // namespace plc

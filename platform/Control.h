@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Dispatch.h"
@@ -47,6 +48,9 @@ class Control : public Dispatch {
   // ("no reply from station 2 within 2 s"); empty when it succeeded. ReadErrors keeps the
   // control's classic text, which hosts compare; this is the cause behind a failed result.
   const std::string& FailureCause() const { return failureCause_; }
+  // ReadErrors reports on the last call: it neither fails nor clears that call's cause, so a
+  // host may ask for both after a failed read. Every other method starts with no cause.
+  static bool ReportsLastCall(std::string_view method) { return method == "ReadErrors"; }
 
   // Puts the failure cause back as it was when it goes out of scope: around a call the control
   // makes on its own behalf (a scan read, a queued write) through the calls a host makes, which

@@ -30,27 +30,6 @@ constexpr std::size_t kReadChunk = 4096;
 // One dispatch reads at most this much, so a flooding peer cannot starve the loop.
 constexpr std::size_t kReadPerDispatch = 65536;
 
-std::optional<speed_t> SpeedFor(int baud) {
-  static constexpr std::pair<int, speed_t> kSpeeds[] = {
-      {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
-      {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
-      {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
-      {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-      {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
-      {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
-  };
-  for (const auto& [rate, code] : kSpeeds)
-    if (rate == baud) return code;
-  return std::nullopt;
-}
-
-bool SameLine(const termios& want, const termios& got) {
-  constexpr tcflag_t kCflags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CLOCAL | CREAD;
-  constexpr tcflag_t kIflags = IXON | IXOFF;
-  return (want.c_cflag & kCflags) == (got.c_cflag & kCflags) && (want.c_iflag & kIflags) == (got.c_iflag & kIflags) &&
-         cfgetospeed(&want) == cfgetospeed(&got) && cfgetispeed(&want) == cfgetispeed(&got);
-}
-
 std::int64_t SteadyMicros() {
   using namespace std::chrono;
   return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
@@ -80,7 +59,7 @@ PosixSerialPort::~PosixSerialPort() {
 
 std::string PosixSerialPort::DevicePath() const { return fd_ >= 0 ? path_ : SerialPortMap::Current().PathFor(CommPort()); }
 
-bool PosixSerialPort::SupportsSpeed(int baud) { return SpeedFor(baud).has_value(); }
+bool PosixSerialPort::SupportsSpeed(int baud) { return TermiosSpeed(baud).has_value(); }
 
 void PosixSerialPort::Fail(int number, const std::string& what, int error) const {
   std::string text = "COM" + std::to_string(CommPort()) + " (" + (path_.empty() ? DevicePath() : path_) + "): " + what;
@@ -150,6 +129,7 @@ void PosixSerialPort::DeviceClose() {
   ::close(fd_);
   fd_ = -1;
   path_.clear();
+  takeBackRefused_.clear();
   hungUp_ = false;
   modemLines_ = false;
   carrier_ = false;
@@ -178,13 +158,13 @@ void PosixSerialPort::WaitForOutputBounded() {
 }
 
 void PosixSerialPort::DeviceCheckSettings(const SerialSettings& settings) const {
-  if (!SpeedFor(settings.baud))
+  if (!TermiosSpeed(settings.baud))
     throw RuntimeError(err::InvalidPropertyValue, "The speed " + std::to_string(settings.baud) + " is not available on this system");
 }
 
 void PosixSerialPort::DeviceApplySettings(const SerialSettings& settings, std::int32_t handshaking) {
   DeviceCheckSettings(settings);
-  const speed_t speed = *SpeedFor(settings.baud);
+  const speed_t speed = *TermiosSpeed(settings.baud);
   if (fd_ < 0) return;
   termios old{};
   if (tcgetattr(fd_, &old) != 0) Fail(err::SetCommStateFailed, "cannot read the line settings", errno);
@@ -284,8 +264,11 @@ void PosixSerialPort::DeviceWrite(const std::uint8_t* data, std::size_t size) {
     }
     int e = n < 0 ? errno : EAGAIN;
     if (e == EINTR) continue;
-    if (e != EAGAIN && e != EWOULDBLOCK)
+    if (e != EAGAIN && e != EWOULDBLOCK) {
+      // A device that came back refusing the settings says so, rather than only that it is gone.
+      if (hungUp_ && !takeBackRefused_.empty()) Fail(err::WriteFailed, takeBackRefused_, 0);
       Fail(err::WriteFailed, "write failed after " + std::to_string(done) + " of " + std::to_string(size) + " bytes", e);
+    }
     if (!deadline) deadline = SteadyMicros() + 2 * static_cast<std::int64_t>(size + queued) * charMicros_ + kWriteSlackMicros;
     std::int64_t left = *deadline - SteadyMicros();
     if (left <= 0)
@@ -431,7 +414,10 @@ bool PosixSerialPort::TakeBackDevice() {
     return false;
   }
   (void)ioctl(fd, TIOCEXCL);
-  ::close(fd_);
+  // The device is taken only with the line settings applied: one that runs at its own would
+  // leave every later call failing as "no reply" with nothing pointing at the settings.
+  const int oldFd = fd_;
+  const bool oldModemLines = modemLines_, oldCarrier = carrier_, oldPtySlave = ptySlave_, oldPty = pty_;
   fd_ = fd;
   int bits = 0;
   const bool hadModemLines = modemLines_;
@@ -439,13 +425,22 @@ bool PosixSerialPort::TakeBackDevice() {
   carrier_ = modemLines_ && (bits & TIOCM_CD) != 0;
   ptySlave_ = IsPtySlave(fd);
   pty_ = !modemLines_ || ptySlave_;
-  ptyDrainDue_ = 0;
   try {
     DeviceApplySettings(LineSettings(), Handshaking());
     DeviceSetModemLines(DTREnable(), RTSEnable());
-  } catch (const RuntimeError&) {
-    // The line runs on with the device's own settings; the next Settings change reports it.
+  } catch (const RuntimeError& e) {
+    ::close(fd);
+    fd_ = oldFd;
+    modemLines_ = oldModemLines;
+    carrier_ = oldCarrier;
+    ptySlave_ = oldPtySlave;
+    pty_ = oldPty;
+    takeBackRefused_ = std::string("the device is back but was not taken: ") + e.what();
+    return false;
   }
+  ::close(oldFd);
+  takeBackRefused_.clear();
+  ptyDrainDue_ = 0;
   if (modemLines_ && !hadModemLines && !carrierTimer_) PollCarrier();
   return true;
 }

@@ -78,6 +78,8 @@ class PosixSerialPort final : public SerialPort {
   bool ptySlave_ = false;  // a /dev/pts device: written bytes are already with the far end
   bool modemLines_ = false;
   bool hungUp_ = false;
+  // Why a device that came back under the path was not taken; the next failed write says it.
+  std::string takeBackRefused_;
   bool carrier_ = false;
   // Time on the line of one character, from the applied settings.
   std::int64_t charMicros_ = 1042;

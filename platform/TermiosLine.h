@@ -4,10 +4,16 @@
 #include <termios.h>
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/SerialSettings.h"
 
 namespace plc {
+
+// The termios code of a line speed; nullopt for a speed the system has no code for.
+std::optional<speed_t> TermiosSpeed(int baud);
+// Whether a device holds the line asked for (tcsetattr succeeds when any part was applied).
+bool SameLine(const termios& want, const termios& got);
 
 tcflag_t SizeFlag(int dataBits);
 // n none; e even; o odd; m mark (odd with stick parity); s space (even with stick parity).

@@ -35,8 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t commas = 0;
     for (char c : settings) commas += c == ',';
     if (commas < 3) std::abort();
-    auto broken = ModbusLimitBroken(o.target, o.count, o.command == Command::Write);
-    if (broken && broken->find("at most") == std::string::npos) std::abort();
   } catch (const UsageError&) {
   }
   (void)HelpTopic(args);

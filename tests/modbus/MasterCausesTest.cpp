@@ -96,12 +96,22 @@ TEST(MasterCauses, ValuesThatWouldGoOutAsAnotherNumberAreRefused) {
   EXPECT_THAT(Write(rig, "40001", {1, 2, 70000}).cause, HasSubstr("value 70000 does not fit a register"));
   EXPECT_THAT(Write(rig, "00001", {0.5}).cause, HasSubstr("a coil takes 0 for off"));
   EXPECT_THAT(Write(rig, "40001", {-40000}, 5).cause, HasSubstr("does not fit a signed register"));
+  // ioType 5 writes signed words: 40000 would go out as -25536.
+  EXPECT_THAT(Write(rig, "40005", {40000}, 5).cause,
+              HasSubstr("value 40000 does not fit a signed register (ioType 5: whole numbers -32768..32767)"));
+  EXPECT_THAT(Write(rig, "40005", {32768}, 5).cause, HasSubstr("does not fit a signed register"));
   EXPECT_THAT(Write(rig, "40001", {1e9}, 2).cause, HasSubstr("does not fit a fixed-point pair"));
   EXPECT_THAT(Write(rig, "30001", {1}).cause, HasSubstr("reference 30001 cannot be written"));
   EXPECT_EQ(rig.requests.size(), 0u);
   // Signed values go out with ioType 5, and the line is free for them.
   EXPECT_EQ(Write(rig, "40020", {-1}, 5).result, ResultOk);
   EXPECT_EQ(rig.requests.back(), MasterRig::Rtu("01 06 00 13 FF FF"));
+  rig.Answer(MasterRig::Rtu("01 06 00 04 7F FF"));
+  EXPECT_EQ(Write(rig, "40005", {32767}, 5).result, ResultOk);
+  EXPECT_EQ(rig.requests.back(), MasterRig::Rtu("01 06 00 04 7F FF"));
+  rig.Answer(MasterRig::Rtu("01 06 00 04 80 00"));
+  EXPECT_EQ(Write(rig, "40005", {-32768}, 5).result, ResultOk);
+  EXPECT_EQ(rig.requests.back(), MasterRig::Rtu("01 06 00 04 80 00"));
 }
 
 TEST(MasterCauses, ReplyFaultsNameTheUnitAndWhatWasWrong) {

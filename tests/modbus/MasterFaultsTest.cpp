@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "tests/modbus/MasterRig.h"
 
@@ -197,7 +198,7 @@ TEST(MasterFaults, LateReplyAfterTheWatchdogIsDropped) {
   EXPECT_TRUE(rig.master.DataBuffer().Get(1).IsEmpty());
 }
 
-TEST(MasterFaults, FreeingCommBusyLetsTheNextReadGoAtOnce) {
+TEST(MasterFaults, FreeingCommBusyLetsTheNextReadGoOnceTheLineIsQuiet) {
   MasterRig rig;
   EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);
   VariantArray v(1, 1, VarType::Double);
@@ -206,7 +207,77 @@ TEST(MasterFaults, FreeingCommBusyLetsTheNextReadGoAtOnce) {
   EXPECT_TRUE(rig.road.CommBusy().ToBool());
   rig.road.SetCommBusy(Variant(false));
   ExpectRecovered(rig);
-  EXPECT_EQ(rig.Micros(), 0);
+  // The freed read may still be answered: the next one waits out its reply time and 1 s of
+  // silence.
+  EXPECT_EQ(rig.Micros(), 3'000'000);
+}
+
+// The slave answers every request after delayMicros with value in register 40001.
+void AnswerAfter(MasterRig& rig, std::int64_t delayMicros, std::uint8_t value) {
+  rig.slave = nullptr;
+  rig.port.OnSent = [&rig, delayMicros, value](const Bytes& chunk) {
+    rig.requests.push_back(chunk);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "01 03 02 00 %02X", value);
+    rig.port.InjectAt(rig.loop.Now() + delayMicros, MasterRig::Rtu(hex));
+  };
+}
+
+TEST(MasterFaults, AReplyLateBeyondTheTimeOutNeverAnswersTheNextRequest) {
+  // The first read's reply comes 2.5 s after it (after the master gave up), the second's
+  // 0.6 s after it: without a quiet line between them, the first would answer the second.
+  for (bool waiting : {false, true}) {
+    MasterRig rig;
+    AnswerAfter(rig, 2'500'000, 111);
+    VariantArray v(1, 1, VarType::Double);
+    if (waiting) {
+      EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+      EXPECT_NE(rig.master.Cause().find("no reply"), std::string::npos) << rig.master.Cause();
+    } else {
+      ASSERT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+      rig.clock.Advance(2'000'000);
+    }
+    rig.master.ReplyWatchdog();  // the first read is given up
+    ASSERT_FALSE(rig.master.CommBusy());
+    AnswerAfter(rig, 600'000, 222);
+    ASSERT_EQ(rig.ReadPLC("40001", v, 1), ResultOk) << rig.master.Cause();
+    EXPECT_EQ(v.Get(1).ToInt32(), 222) << waiting;
+    // Sent once the line had been quiet for 1 s after the late reply, answered 0.6 s later.
+    EXPECT_EQ(rig.Micros(), 4'100'000) << waiting;
+    for (const auto& e : rig.completions) EXPECT_EQ(e[0].Array().Get(1).ToInt32(), 222) << waiting;
+    // An answered read leaves nothing to wait for.
+    ASSERT_EQ(rig.ReadPLC("40001", v, 1), ResultOk);
+    EXPECT_EQ(rig.Micros(), 4'700'000);
+  }
+}
+
+TEST(MasterFaults, ABroadcastWriteLeavesNothingToSettle) {
+  MasterRig rig;
+  rig.Silent();
+  EXPECT_EQ(rig.WritePLC("0;40001", {5}), ResultFailed);  // no slave answers unit 0
+  const std::int64_t after = rig.Micros();
+  ExpectRecovered(rig);
+  EXPECT_EQ(rig.Micros(), after);
+}
+
+TEST(MasterFaults, ALineThatKeepsTalkingAfterATimeOutRefusesTheNextRequestThenRecovers) {
+  MasterRig rig;
+  rig.Silent();
+  ASSERT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+  rig.clock.Advance(2'000'000);
+  rig.master.ReplyWatchdog();
+  for (std::int64_t t = 2'000'000; t < 12'000'000; t += 200'000) rig.port.InjectAt(t, Bytes{0x55});
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+  EXPECT_NE(rig.master.Cause().find("did not fall silent for 1000 ms"), std::string::npos) << rig.master.Cause();
+  // Silence was due 1 s after the reply time (3 s); the call gives up, sending nothing, at the
+  // first byte that puts it beyond 2 s more (5.2 > 5 s).
+  EXPECT_EQ(rig.Micros(), 4'200'000);
+  EXPECT_EQ(rig.requests.size(), 1u);
+  rig.clock.Advance(8'000'000);
+  rig.loop.DoEvents();
+  ExpectRecovered(rig);
+  EXPECT_EQ(rig.requests.size(), 2u);
 }
 
 TEST(MasterLine, Rs485DriverIsOnOnlyWhileTheFrameIsSent) {

@@ -51,6 +51,33 @@ TEST(MasterScan, NoScanReadDuringAHostWrite) {
   EXPECT_EQ(rig.readTimes.size(), 1u);
 }
 
+TEST(MasterScan, AfterALostScanReplyTheNextScanReadWaitsForAQuietLineWithoutHoldingTheTick) {
+  ScanningRig rig;
+  // The read at 1.5 s is answered 2.5 s late with 111; every later one at once with 42.
+  rig.slave = [&rig](const Bytes&) {
+    rig.readTimes.push_back(rig.Micros());
+    if (rig.readTimes.size() == 1) rig.port.InjectAt(rig.Micros() + 2'500'000, MasterRig::Rtu("01 03 02 00 6F"));
+    return rig.readTimes.size() == 1 ? Bytes{} : MasterRig::Rtu("01 03 02 00 2A");
+  };
+  rig.loop.AddTimer(3'600'000, [&rig] { rig.master.ReplyWatchdog(); });  // gives the first read up
+  std::vector<std::int64_t> tickEnds;
+  rig.timer2.OnTick = [&rig, &tickEnds] {
+    const std::int64_t start = rig.Micros();
+    rig.scan.ReadTick(rig.timer2.Interval(), true, true);
+    tickEnds.push_back(rig.Micros() - start);
+  };
+  Variant seenAt4900;
+  rig.loop.AddTimer(4'900'000, [&] { seenAt4900 = rig.road.ReadData(1); });
+  rig.loop.RunFor(7'000'000);
+  ASSERT_GE(rig.readTimes.size(), 2u);
+  // Not before the late reply (4 s) and 1 s of silence after it.
+  EXPECT_EQ(rig.readTimes[1], 5'000'000);
+  // The late 111 was never taken, and no tick held the loop for the settling line.
+  EXPECT_NE(seenAt4900.ToInt32(), 111);
+  EXPECT_EQ(rig.road.ReadData(1), 42);
+  for (std::int64_t took : tickEnds) EXPECT_EQ(took, 0);
+}
+
 TEST(MasterScan, HostReplyAfterALostScanReplyRaisesItsEvent) {
   ScanningRig rig;
   rig.Silent();

@@ -205,9 +205,16 @@ TEST(AtomicFile, OnlyTheTemporaryFilesOfWritersThatAreGoneAreRemoved) {
   const std::string deadTemp = dir.File(prefix + std::to_string(gone) + "-17");
   const std::string liveTemp = dir.File(prefix + std::to_string(::getppid()) + "-17");
   const std::string otherFile = dir.File(".QVL.INI.tmpnotes");
-  for (const auto& p : {deadTemp, liveTemp, otherFile}) WriteRaw(p, "half a docu");
+  // Tagged names: the id of a writer on another host or in another container says nothing here.
+  const std::string tag = AtomicTempWriterTag();
+  ASSERT_EQ(tag.size(), 8u);
+  const std::string deadTagged = dir.File(prefix + std::to_string(gone) + "@" + tag + "-17");
+  const std::string foreignTagged = dir.File(prefix + std::to_string(gone) + "@" + (tag == "00000000" ? "00000001" : "00000000") + "-17");
+  for (const auto& p : {deadTemp, liveTemp, otherFile, deadTagged, foreignTagged}) WriteRaw(p, "half a docu");
   ASSERT_TRUE(WriteFileAtomically(path, "[IOType]\nIODevice=Modbus\n"));
   EXPECT_FALSE(std::filesystem::exists(deadTemp));
+  EXPECT_FALSE(std::filesystem::exists(deadTagged));
+  EXPECT_TRUE(std::filesystem::exists(foreignTagged)) << "another namespace's writer may be running";
   EXPECT_TRUE(std::filesystem::exists(liveTemp)) << "its writer may still rename it";
   EXPECT_TRUE(std::filesystem::exists(otherFile));
   EXPECT_EQ(ReadRaw(path), "[IOType]\nIODevice=Modbus\n");

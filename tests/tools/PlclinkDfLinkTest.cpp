@@ -194,19 +194,27 @@ TEST(PlcsimDf1, ArgumentsAreTakenWholeOrRefusedNamingThem) {
   test::PtyLink line;
   const std::string plcsim = std::string(PLC_BINARY_DIR) + "/bin/plcsim";
   const std::pair<std::vector<std::string>, std::string> refused[] = {
-      {{"df1", "--port", "/dev/null"}, "plcsim df1: --port: cannot serve '/dev/null': it is not a serial device"},
       {{"df1", "--port", line.PathB(), "--baud", "abc"}, "plcsim df1: --baud: 'abc' is not a number"},
       {{"df1", "--port", line.PathB(), "--baud", "1234"}, "plcsim df1: --baud: '1234' is not a line speed"},
       {{"df1", "--port", line.PathB(), "--times", "-3"}, "plcsim df1: --times: '-3' is outside 1..1000000000"},
       {{"df1", "--port", line.PathB(), "--fault", "bogus"}, "plcsim df1: --fault: 'bogus' is not one of none, silent"},
       {{"df1", "--port", line.PathB(), "--turnaround"}, "plcsim df1: --turnaround needs a value"},
       {{"df1"}, "plcsim df1: --port PATH is required"},
-      {{"df1", "--port", "/nonexistent/tty"}, "plcsim df1: --port: cannot serve '/nonexistent/tty': No such file"},
   };
   for (const auto& [args, message] : refused) {
     test::RunResult r = test::RunProgram({plcsim, args, "build the plcsim target"}, std::chrono::seconds(5));
     EXPECT_FALSE(r.timedOut) << args.back();
     EXPECT_EQ(r.exitCode, 2) << args.back();
+    EXPECT_EQ(r.err.rfind(message, 0), 0u) << r.err;
+  }
+  // A device that cannot be served on is no usage error: exit 1, as for the other protocols.
+  const std::pair<std::vector<std::string>, std::string> unusable[] = {
+      {{"df1", "--port", "/dev/null"}, "plcsim df1: --port: cannot serve '/dev/null': /dev/null is not a serial line"},
+      {{"df1", "--port", "/nonexistent/tty"}, "plcsim df1: --port: cannot serve '/nonexistent/tty': cannot open"},
+  };
+  for (const auto& [args, message] : unusable) {
+    test::RunResult r = test::RunProgram({plcsim, args, "build the plcsim target"}, std::chrono::seconds(5));
+    EXPECT_EQ(r.exitCode, 1) << args.back();
     EXPECT_EQ(r.err.rfind(message, 0), 0u) << r.err;
   }
   test::RunResult help = test::RunProgram({plcsim, {"df1", "--help"}, "build the plcsim target"}, std::chrono::seconds(5));

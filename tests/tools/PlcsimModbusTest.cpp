@@ -114,6 +114,26 @@ TEST(ModbusSimSlave, AsciiFramingAndEachFaultShapeTheReply) {
   EXPECT_EQ(s.Get(40001), 0);
 }
 
+TEST(ModbusSimSlave, ARequestThatStopsForLongerThanTheLineAllowsIsDropped) {
+  SerialSettings line9600{9600, 'n', 8, 1};
+  EXPECT_EQ(ModbusSimSlave::RequestTimeLimitMicros(line9600, Framing::Rtu), 320'139);  // 259.5 characters of 1041 us, and 50 ms
+  EXPECT_LT(ModbusSimSlave::RequestTimeLimitMicros(SerialSettings{115200, 'n', 8, 1}, Framing::Rtu), 80'000);
+  EXPECT_EQ(ModbusSimSlave::RequestTimeLimitMicros(line9600, Framing::Ascii), 1'000'000);
+  const Bytes request = Frame({1, 3, {0, 0, 0, 1}});
+  const Bytes head(request.begin(), request.begin() + 3);
+  const Bytes rest(request.begin() + 3, request.end());
+  for (std::int64_t gap : {20'000, 400'000}) {
+    ModbusSimSlave s(1, Framing::Rtu, 100);
+    s.SetRequestTimeLimit(ModbusSimSlave::RequestTimeLimitMicros(line9600, Framing::Rtu));
+    EXPECT_TRUE(s.Feed(head, 1'000'000).empty());
+    std::vector<ModbusSimSend> sends = s.Feed(rest, 1'000'000 + gap);
+    EXPECT_EQ(sends.size(), gap < 320'000 ? 1u : 0u) << gap;
+    EXPECT_EQ(s.BrokenFrames(), gap < 320'000 ? 0 : 1) << gap;
+    // The next whole request is served either way.
+    EXPECT_EQ(s.Feed(request, 2'000'000).size(), 1u) << gap;
+  }
+}
+
 // plclink against the simulator on a thread of this test, each fault as the user meets it.
 class PlclinkAgainstModbusSim : public ::testing::Test {
  protected:
@@ -185,6 +205,75 @@ TEST_F(PlclinkAgainstModbusSim, EveryFaultIsReportedWithItsCausePlainAndJson) {
   }
 }
 
+TEST_F(PlclinkAgainstModbusSim, ALateReplyIsNeverTakenAsTheNextReadsInAShell) {
+  // The first read's reply comes 2.5 s late; the next reads, at once after its time-out, are of
+  // other registers: each must show its own values or fail, never the late 101.
+  for (const std::string mode : {"read 40001\n", "poll 40001 --times 1\n"}) {
+    Inject(ModbusFault::Late);
+    const std::string script = mode + "read 40002\nread 40001 2\n";
+    test::RunResult r = test::RunProgram(
+        test::PeerCommand{"/bin/sh", {"-c", "printf '%s' \"$0\" | \"$1\" rtulink --port \"$2\" shell", script,
+                                      PLC_PLCLINK, line.PathB()}, "a POSIX shell"},
+        std::chrono::seconds(30));
+    std::vector<std::string> out = r.OutLines();
+    std::vector<std::string> tail(out.end() - std::min<std::ptrdiff_t>(2, std::ssize(out)), out.end());
+    EXPECT_THAT(tail, ::testing::ElementsAre("202", "101 202")) << mode << r.out << r.err;
+    EXPECT_THAT(r.out + r.err, ::testing::HasSubstr("no reply")) << mode;
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the late reply of a last read
+  }
+}
+
+TEST_F(PlclinkAgainstModbusSim, CallsReportTheirOwnOutcomeOnTheCommandLineAndInAShell) {
+  // Non-waiting reads end with CommCompleteEx: the call succeeds and prints the values.
+  for (std::vector<std::string> call : {std::vector<std::string>{"call", "ReadDevice", "40001"},
+                                        std::vector<std::string>{"call", "ReadPLCNW", "40001", "1:[0]", "1"},
+                                        std::vector<std::string>{"--json", "call", "ReadPLCNW", "40001", "1:[0]", "1"}}) {
+    test::RunResult r = Plclink(call);
+    EXPECT_EQ(r.exitCode, 0) << call[1] << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("101")) << call[1];
+    EXPECT_EQ(r.err, "") << call[1];
+  }
+  // A waiting read that timed out keeps its own cause and does not wait on.
+  auto start = std::chrono::steady_clock::now();
+  test::RunResult r = Plclink({"--address", "9", "call", "ReadPLC", "40001", "1:[0]", "1"});
+  double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "plclink: ReadPLC failed: no reply from unit 9 within 2 s\n");
+  EXPECT_LE(took, 3.5);
+  // A refused call exits 1.
+  r = Plclink({"call", "ReadPLC", "400001", "1:[0]", "1"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_THAT(r.err, HasSubstr("ReadPLC failed: reference 400001"));
+
+  // In a shell: the first line opens the port and waits for the completion; a call after a
+  // failed read carries no cause of that read.
+  const std::string script =
+      "call ReadPLCNW 40002 1:[0] 1\n"
+      "set Address 3\n"
+      "read 40001\n"
+      "set Address 1\n"
+      "call ReadErrors\n";
+  r = test::RunProgram(
+      test::PeerCommand{"/bin/sh", {"-c", "printf '%s' \"$0\" | \"$1\" rtulink --port \"$2\" shell", script,
+                                    PLC_PLCLINK, line.PathB()}, "a POSIX shell"},
+      std::chrono::seconds(30));
+  EXPECT_EQ(r.exitCode, 1) << "the read of unit 3";
+  std::vector<std::string> out = r.OutLines();
+  ASSERT_GE(out.size(), 1u) << r.out << r.err;
+  EXPECT_THAT(out[0], HasSubstr("CommCompleteEx"));
+  EXPECT_THAT(out[0], HasSubstr("202"));
+  EXPECT_THAT(r.err, HasSubstr("ReadPLC failed with result 0: no reply from unit 3 within 2 s"));
+  EXPECT_THAT(r.err, ::testing::Not(HasSubstr("ReadErrors failed"))) << r.err;
+  EXPECT_THAT(r.err, ::testing::Not(HasSubstr("ReadPLCNW failed"))) << r.err;
+}
+
+// write REF 1 1 ... with count values.
+std::vector<std::string> WriteOnes(const std::string& reference, std::size_t count) {
+  std::vector<std::string> args{"write", reference};
+  args.insert(args.end(), count, "1");
+  return args;
+}
+
 TEST_F(PlclinkAgainstModbusSim, RefusalsNameWhatWasWrongAndSendNothing) {
   struct Case {
     std::vector<std::string> args;
@@ -198,6 +287,13 @@ TEST_F(PlclinkAgainstModbusSim, RefusalsNameWhatWasWrongAndSendNothing) {
       {{"write", "40020", "-1"}, "value -1 does not fit a register"},
       {{"write", "40022", "1.5"}, "value 1.5 is not a whole number"},
       {{"read", "49999", "2"}, "unit 1 refused the request: Exception 2 (illegal data address)"},
+      // Counts beyond one request: the control refuses them, as every control does (exit 1).
+      {{"read", "40001", "126"}, "count 126 beyond this control's limit of 125 registers per read"},
+      {{"read", "00001", "2001"}, "count 2001 beyond this control's limit of 2000 bits per read"},
+      {{"--io-type", "ioFloat", "read", "40001", "63"}, "count 126 beyond this control's limit of 125 registers"},
+      {{"poll", "30001", "63", "--format", "float", "--times", "1"}, "count 126 beyond this control's limit"},
+      {WriteOnes("40001", 124), "count 124 beyond this control's limit of 123 registers per write"},
+      {WriteOnes("00001", 1969), "count 1969 beyond this control's limit of 1968 bits per write"},
   };
   for (const Case& c : cases) {
     for (bool json : {false, true}) {
@@ -219,6 +315,35 @@ TEST_F(PlclinkAgainstModbusSim, RefusalsNameWhatWasWrongAndSendNothing) {
   EXPECT_EQ(sim.Slave().Get(40020), 0);
   EXPECT_EQ(sim.Slave().Get(40022), 0);
   EXPECT_EQ(sim.Slave().RequestsServed(), 2) << "only the read of 49999 reached the slave, once plain, once JSON";
+}
+
+TEST_F(PlclinkAgainstModbusSim, EveryProtocolOpensItsDeviceOneWayAndPrintsItsVersion) {
+  const std::string plcsim = std::string(PLC_BINARY_DIR) + "/bin/plcsim";
+  auto run = [&](std::vector<std::string> args) {
+    return test::RunProgram(test::PeerCommand{plcsim, args, "build the plcsim target"}, std::chrono::seconds(5));
+  };
+  const test::RunResult version = run({"--version"});
+  ASSERT_EQ(version.exitCode, 0);
+  for (const std::string protocol : {"modbus", "directnet", "df1", "ecom"}) {
+    test::RunResult r = run({protocol, "--version"});
+    EXPECT_EQ(r.exitCode, 0) << protocol << r.err;
+    EXPECT_EQ(r.out, version.out) << protocol;
+    if (protocol == "ecom") continue;  // serves on UDP
+    // A device that cannot be used: exit 1 with what is wrong, for every protocol.
+    r = run({protocol, "--port", "/dev/null"});
+    EXPECT_EQ(r.exitCode, 1) << protocol << r.err;
+    EXPECT_THAT(r.err, HasSubstr("/dev/null is not a serial line")) << protocol;
+    // The simulator of this fixture holds PathA: a second one is refused, not run beside it.
+    r = run({protocol, "--port", line.PathA()});
+    EXPECT_EQ(r.exitCode, 1) << protocol << r.err;
+    EXPECT_THAT(r.err, HasSubstr(line.PathA() + " is in use by another program")) << protocol;
+  }
+  // A speed no serial line can be set to is refused, not replaced by another.
+  for (const std::string protocol : {"modbus", "directnet"}) {
+    test::RunResult r = run({protocol, "--port", line.PathB(), "--settings", "12345,n,8,1"});
+    EXPECT_EQ(r.exitCode, 1) << protocol << r.err;
+    EXPECT_THAT(r.err, HasSubstr("speed 12345 is not one a serial line can be set to")) << protocol;
+  }
 }
 
 TEST(PlcsimModbusCommand, ArgumentsAreCheckedAndHelpListsFaultsAndAddresses) {

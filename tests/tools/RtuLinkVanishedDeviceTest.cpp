@@ -3,13 +3,18 @@
 // the port opens again and the next read works.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "modbus/RtuLink.h"
 #include "platform/ComponentHost.h"
+#include "platform/EventLoop.h"
 #include "tests/support/Pty.h"
 #include "tools/plcsim/ModbusSimulator.h"
+#include "tools/plcsim/ServingThread.h"
 
 namespace plc {
 namespace {
@@ -57,6 +62,83 @@ TEST(RtuLinkVanishedDevice, FailsWithACauseAndRecoversWhenTheDeviceReturns) {
   link.SetPortOpen(true);
   EXPECT_EQ(link.ReadPLC(address, values, Opt<Variant>(), Opt<std::int16_t>()), ResultOk) << link.FailureCause();
   EXPECT_EQ(values.Get(1).ToInt32(), 77);
+  link.SetPortOpen(false);
+}
+
+// A device path that vanishes and comes back as itself (a link to a new pseudo-terminal), with
+// the Modbus simulator on its far end keeping its tables across.
+class VanishingModbusLine {
+ public:
+  VanishingModbusLine() {
+    char dir[] = "/tmp/plc-vanishing-XXXXXX";
+    if (!::mkdtemp(dir)) throw std::runtime_error("mkdtemp failed");
+    dir_ = dir;
+    path_ = dir_ + "/ttyM0";
+    std::lock_guard<std::mutex> hold(slave_.Lock());
+    slave_.Set(40001, 77);
+  }
+  ~VanishingModbusLine() {
+    serving_.Stop();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  const std::string& Path() const { return path_; }
+  void Vanish() {
+    serving_.Stop();
+    pty_->CloseFar();
+    std::filesystem::remove(path_);
+  }
+  void Return() {
+    pty_ = std::make_unique<test::Pty>();
+    std::filesystem::create_symlink(pty_->DevicePath(), path_);
+    serving_.Start(::dup(pty_->FarFd()), [this](int& fd, int stopFd) { sim::ServeModbus(slave_, fd, stopFd, 0); });
+  }
+
+ private:
+  std::string dir_;
+  std::string path_;
+  sim::ModbusSimSlave slave_{1, modbus::Framing::Rtu, 100};
+  std::unique_ptr<test::Pty> pty_;
+  sim::ServingThread serving_;
+};
+
+TEST(RtuLinkVanishedDevice, TakesTheDeviceBackUnderTheSamePathWithoutTheHost) {
+  VanishingModbusLine line;
+  line.Return();
+  test::ScopedCommPort mapping(kCommPort, line.Path());
+  StandaloneHost host;
+  RtuLink link;
+  link.SetHost(&host);
+  link.Initialize();
+  link.InitProperties();
+  link.SetCommPort(kCommPort);
+  link.SetPortOpen(true);
+  std::string address = "40001";
+  VariantArray values(1, 1);
+  ASSERT_EQ(link.ReadPLC(address, values, Opt<Variant>(), Opt<std::int16_t>()), ResultOk) << link.FailureCause();
+
+  line.Vanish();
+  for (int i = 0; i < 2; ++i) {  // each call fails at once, the second as the first
+    auto start = std::chrono::steady_clock::now();
+    Result r = ResultOk;
+    EXPECT_NO_THROW(r = link.ReadPLC(address, values, Opt<Variant>(), Opt<std::int16_t>()));
+    EXPECT_EQ(r, ResultFailed);
+    EXPECT_EQ(link.FailureCause().rfind("port 45 failed (is the device still there?): ", 0), 0u) << link.FailureCause();
+    EXPECT_LE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  }
+
+  // Back under the same path: the port takes it at its next look, the host does nothing.
+  line.Return();
+  values.Set(1, Variant(0));
+  Result r = ResultFailed;
+  const auto start = std::chrono::steady_clock::now();
+  while (r != ResultOk && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+    EventLoop::Current().WaitUntil([] { return false; }, EventLoop::Current().Now() + 100'000);
+    r = link.ReadPLC(address, values, Opt<Variant>(), Opt<std::int16_t>());
+  }
+  EXPECT_EQ(r, ResultOk) << link.FailureCause();
+  EXPECT_EQ(values.Get(1).ToInt32(), 77);
+  EXPECT_TRUE(link.PortOpen());
   link.SetPortOpen(false);
 }
 

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "base/Dispatch.h"
+#include "directnet/Blocks.h"
 #include "plclink/Version.h"
 #include "tools/plclink/ControlHelp.h"
 
@@ -146,10 +147,12 @@ const std::vector<OptionSpec>& OptionTable() {
       {"--address", 'a', false,
        [](Options& o, const std::string& v) {
          // A unit or station is a byte on the line (a module ID for ECOM): a negative one
-         // would go out as another.
-         long long high = o.library == "rtulink" || o.library == "DfLink" ? 255 : 65535;
-         o.address = std::to_string(WholeIn("--address", v, 0, high, high == 255 ? "a unit from 0 to 255"
-                                                                                : "a station from 0 to 65535"));
+         // would go out as another, and a DirectNET station travels as 20h + 0..223.
+         const bool seq = o.library == "seqlink";
+         const std::string wants = seq                      ? "a station from 0 to " + std::to_string(dnet::kMaxStation)
+                                   : o.library == "udplink" ? "a station or ECOM ID from 0 to 255"
+                                                            : "a unit from 0 to 255";
+         o.address = std::to_string(WholeIn("--address", v, 0, seq ? dnet::kMaxStation : 255, wants.c_str()));
        }},
       {"--plc-type", 0, false, [](Options& o, const std::string& v) { o.plcType = v; }},
       {"--rs485", 0, false, [](Options& o, const std::string& v) { o.rs485 = v; }},

@@ -89,17 +89,6 @@ int Failed(const std::string& method, std::int32_t result, const std::string& er
 // The values a read or poll asks the control for: register words when a --format reads them.
 std::int16_t Count(const Options& o) { return static_cast<std::int16_t>(o.count * WordsPerValue(o.format)); }
 
-// Refuses, before anything is sent, a Modbus transfer larger than one request carries.
-void CheckModbusLimits(const Options& o, const ArgSlots& a, long values, bool write) {
-  if (o.library != "rtulink") return;
-  std::int32_t ioType = a.slots.size() > 3 && a.slots[3] ? a.slots[3]->ToInt32() : ioWord;
-  // As many registers as the control asks for: a read takes RegistersPerValue a value; a write
-  // sends one a value (ioFloat sends only its first value, as two single writes).
-  long words = write ? 1 : RegistersPerValue(ioType);
-  if (auto broken = ModbusLimitBroken(o.target, values * words, write))
-    throw UsageError(std::string(write ? "write: " : "read: ") + *broken);
-}
-
 void CheckFormat(const Options& o) {
   if (o.format != RegisterFormat::Control && o.ioType)
     throw UsageError("--format reads plain register words; leave out --io-type " + *o.ioType);
@@ -113,7 +102,6 @@ int Read(const Options& o, ControlSession& s, Output& out) {
   CheckFormat(o);
   const MemberInfo& m = s.Require("ReadPLC", MemberKind::Method);
   ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, Count(o))), Count(o));
-  CheckModbusLimits(o, a, Count(o), false);
   s.OpenPort();
   std::int32_t result = s.Get().Invoke(m.name, a.List()).ToInt32();
   std::string errors = ErrorsText(s);
@@ -143,7 +131,6 @@ int Write(const Options& o, ControlSession& s, Output& out) {
   }
   ArgSlots a = TransferArgs(m, o, Variant(std::move(values)), static_cast<std::int16_t>(o.operands.size()));
   CountFixedPointPairs(o, a);
-  CheckModbusLimits(o, a, static_cast<long>(o.operands.size()), true);
   s.OpenPort();
   std::int32_t result = s.Get().Invoke(m.name, a.List()).ToInt32();
   // A write acknowledged later (DfLink) is done when its completion came; none is a failure.
@@ -173,8 +160,6 @@ void FormatEvent(const Options& o, std::vector<Variant>& args) {
   args[0] = Variant(std::move(shown));
   args[2] = Variant(static_cast<std::int16_t>(values.size()));
 }
-
-bool IsCompletion(const std::string& event) { return event.rfind("CommComplete", 0) == 0; }
 
 // Prints every event the control raises, with its declared parameter names, for the scope of
 // one command (the counter it feeds lives no longer). Printed arguments are a copy: what the
@@ -229,7 +214,6 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
   CheckFormat(o);
   const MemberInfo& m = s.Require("ReadPLCNW", MemberKind::Method);
   ArgSlots a = TransferArgs(m, o, Variant(VariantArray(1, Count(o))), Count(o));
-  CheckModbusLimits(o, a, Count(o), false);
   EventLoop& loop = s.Loop();
   StopSignals stop(loop);
   long sent = 0;
@@ -279,7 +263,9 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
     std::int32_t result = s.Get().Invoke(m.name, call.List()).ToInt32();
     if (!NonWaitingReadSent(s, result)) {
       failed = true;
-      Failed(m.name, result, ErrorsText(s), s.Get().FailureCause());
+      const std::string errors = ErrorsText(s);
+      out.Transfer(result, {}, errors, s.Get().FailureCause());  // with --json, the refusal's line
+      Failed(m.name, result, errors, s.Get().FailureCause());
       if (inFlight) ended();  // no event follows a refused read
     }
   };
@@ -342,13 +328,21 @@ int Call(const Options& o, ControlSession& s, Output& out) {
   if (o.port) s.OpenPort();
   PrintedEvents events(s, out, o, nullptr);
   Variant result = s.Get().Invoke(m.name, a.List());
+  // ReadErrors reports the cause of the call before it; it has none of its own.
+  const bool reports = Control::ReportsLastCall(m.name);
+  std::string cause = reports ? std::string() : s.Get().FailureCause();
   // A call that left a transaction on the line sees it end before the process does; a
-  // completion that never comes is a failure.
-  const bool missing = o.port && AwaitLine(s).Missing();
-  const std::string cause = missing ? MissingCompletionText(m.name) : s.Get().FailureCause();
+  // completion that never comes, for a request the call sent, is a failure. A call that
+  // failed has its own cause and no transaction to wait for.
+  if (o.port && !reports && cause.empty()) {
+    const bool missing = AwaitLine(s).Missing();
+    cause = s.Get().FailureCause();
+    const bool sent = m.name != "ReadPLCNW" || NonWaitingReadSent(s, result.ToInt32());
+    if (missing && sent && cause.empty()) cause = MissingCompletionText(m.name);
+  }
   out.Call(result, a.After(), cause);
   if (!cause.empty()) std::cerr << "plclink: " << m.name << " failed: " << cause << "\n";
-  return missing ? 1 : 0;
+  return cause.empty() ? 0 : 1;
 }
 
 int GetProperty(const Options& o, ControlSession& s, Output& out) {

@@ -1,5 +1,11 @@
 #include "tools/plclink/ControlHelp.h"
 
+#include <string>
+
+#include "directnet/Blocks.h"
+#include "ecom/CcmForm.h"
+#include "modbus/Pdu.h"
+
 namespace plc::plclink {
 
 namespace {
@@ -12,19 +18,27 @@ std::string ControlLimitsText(const std::string& library, Command command) {
   if (!Transfers(command)) return {};
   bool write = command == Command::Write;
   if (library == "rtulink") {
-    return write ? "RtuLink limits: 123 registers or 1968 coils per write; more values are refused before anything\n"
-                   "is sent, as are values that do not fit a register (0..65535; --io-type 5 for -32768..32767).\n"
-                 : "RtuLink limits: 125 registers or 2000 bits per read (62 values with --io-type ioFloat); a larger\n"
-                   "COUNT is refused before anything is sent.\n";
+    using modbus::kMaxReadBits, modbus::kMaxReadRegisters, modbus::kMaxWriteBits, modbus::kMaxWriteRegisters;
+    return write ? "RtuLink limits: " + std::to_string(kMaxWriteRegisters) + " registers or " +
+                       std::to_string(kMaxWriteBits) +
+                       " coils per write; more values are refused before anything\n"
+                       "is sent, as are values that do not fit a register (0..65535; --io-type 5 for -32768..32767).\n"
+                 : "RtuLink limits: " + std::to_string(kMaxReadRegisters) + " registers or " +
+                       std::to_string(kMaxReadBits) + " bits per read (" + std::to_string(kMaxReadRegisters / 2) +
+                       " values with --io-type ioFloat); a larger\n"
+                       "COUNT is refused before anything is sent.\n";
   }
   if (library == "seqlink") {
-    return "SeqLink limits: 255 words per read or write (one DirectNET header); values 0..65535.\n";
+    return "SeqLink limits: " + std::to_string(dnet::kMaxWords) +
+           " words per read or write (one DirectNET header); values 0..65535.\n";
   }
   if (library == "DfLink") {
     return "DfLink limits: 127 words per read or write (a one-byte byte count); N-file values -32768..65535.\n";
   }
   if (library == "udplink") {
-    return "UdpLink limits: ECOM mode 1001 bytes per request (500 words); serial modes 255 words, as SeqLink.\n";
+    return "UdpLink limits: ECOM mode " + std::to_string(ecom::kCcmBufferSize) + " bytes per request (" +
+           std::to_string(ecom::kCcmBufferSize / 2) + " words); serial modes " + std::to_string(dnet::kMaxWords) +
+           " words, as SeqLink.\n";
   }
   return {};
 }

@@ -10,6 +10,8 @@ namespace {
 constexpr std::int64_t kLineWaitMicros = 4'000'000;
 }  // namespace
 
+bool IsCompletion(const std::string& event) { return event.rfind("CommComplete", 0) == 0; }
+
 bool NonWaitingReadSent(ControlSession& s, std::int32_t result) {
   if (s.Get().ClassName() == "DfLink") return result == ResultFailed;
   return result == ResultOk;
@@ -32,7 +34,7 @@ LateEnd AwaitLine(ControlSession& s) {
   const EventHandler previous = s.Handler();
   s.OnEvent([&](const std::string& name, std::vector<Variant>& args) {
     if (previous) previous(name, args);
-    if (name == "CommComplete") completion = args;
+    if (IsCompletion(name)) completion = args;
   });
   EventLoop& loop = s.Loop();
   const bool awaited = busy();

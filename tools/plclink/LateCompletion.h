@@ -13,6 +13,9 @@
 
 namespace plc::plclink {
 
+// CommComplete, CommCompleteEx: the events that end a transaction.
+bool IsCompletion(const std::string& event);
+
 // Whether a non-waiting read's result means the request went out.
 bool NonWaitingReadSent(ControlSession& s, std::int32_t result);
 

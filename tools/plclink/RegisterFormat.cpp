@@ -50,17 +50,4 @@ std::vector<Variant> FormatWords(const std::vector<Variant>& words, RegisterForm
   return out;
 }
 
-std::optional<std::string> ModbusLimitBroken(const std::string& address, long registers, bool write) {
-  if (address.size() < 5 || address.size() > 6 || address.find_first_not_of("0123456789") != std::string::npos)
-    return std::nullopt;
-  char table = address[0];
-  bool bits = table == '0' || table == '1';
-  if (!bits && table != '3' && table != '4') return std::nullopt;
-  const auto limit = static_cast<long>(bits ? (write ? modbus::kMaxWriteBits : modbus::kMaxReadBits)
-                                             : (write ? modbus::kMaxWriteRegisters : modbus::kMaxReadRegisters));
-  if (registers <= limit) return std::nullopt;
-  return std::to_string(registers) + (bits ? " bits" : " registers") + " is more than one Modbus " +
-         (write ? "write" : "read") + " carries (" + std::to_string(limit) + " at most)";
-}
-
 }  // namespace plc::plclink

@@ -17,9 +17,5 @@ int WordsPerValue(RegisterFormat format);
 // whose exponent is all ones (infinity, NaN) is Empty.
 std::vector<Variant> FormatWords(const std::vector<Variant>& words, RegisterFormat format, WordOrder order);
 
-// The Modbus limit a transfer of `registers` register words or bits from `address` breaks, as
-// text naming it; nullopt when it keeps to them or the address is no plain Modbus reference
-// (0xxxx and 1xxxx are bits, 3xxxx and 4xxxx registers).
-std::optional<std::string> ModbusLimitBroken(const std::string& address, long registers, bool write);
 
 }  // namespace plc::plclink

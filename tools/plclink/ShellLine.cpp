@@ -83,6 +83,9 @@ Options ShellLineOptions(const Options& shell, const std::vector<std::string>& w
   if (SetsTheControl(line))
     throw UsageError("options that set up the control go before 'shell'; in a shell use 'set NAME VALUE'");
   line.json = line.json || shell.json;
+  // The control's port is the shell's: commands that open it and wait for the end of their
+  // transaction (call) do so as on the command line.
+  line.port = shell.port;
   return line;
 }
 

@@ -16,6 +16,7 @@
 
 #include "platform/PseudoTerminalLink.h"
 #include "tools/plcsim/SimArguments.h"
+#include "tools/plcsim/SimLine.h"
 #include "tools/plcsim/StopSignal.h"
 
 namespace plc::sim {
@@ -88,28 +89,8 @@ bool IsDf1Speed(int baud) {
 }
 
 int OpenDf1Device(const std::string& path, int baud) {
-  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  termios t{};
-  if (!isatty(fd) || tcgetattr(fd, &t) != 0) {
-    ::close(fd);
-    errno = ENOTTY;
-    return -1;
-  }
-  speed_t speed = B19200;
-  for (const auto& [rate, code] : kSpeeds)
-    if (rate == baud) speed = code;
-  cfmakeraw(&t);
-  t.c_cflag |= CLOCAL | CREAD;
-  cfsetispeed(&t, speed);
-  cfsetospeed(&t, speed);
-  if (tcsetattr(fd, TCSANOW, &t) != 0) {
-    int e = errno;
-    ::close(fd);
-    errno = e;
-    return -1;
-  }
-  return fd;
+  // DF1 runs eight data bits, no parity, one stop bit.
+  return OpenSimLine(path, SerialSettings{baud, 'n', 8, 1});
 }
 
 int ServeDf1(Df1SimPlc& plc, int& fd, const Df1SimOptions& options, int stopFd, long maxRequests) {
@@ -125,8 +106,11 @@ int ServeDf1(Df1SimPlc& plc, int& fd, const Df1SimOptions& options, int stopFd, 
         ::close(fd);
         fd = -1;
         if (StopWithin(stopFd, kReopenPauseMs)) return 0;
-        fd = OpenDf1Device(options.devicePath, options.baud);
-        if (fd < 0) return 1;
+        try {
+          fd = OpenDf1Device(options.devicePath, options.baud);
+        } catch (const SimLineError&) {
+          return 1;
+        }
       }
       now = NowMicros();
     }
@@ -154,8 +138,12 @@ int ServeDf1(Df1SimPlc& plc, int& fd, const Df1SimOptions& options, int stopFd, 
 }
 
 Df1Simulator::Df1Simulator(Df1SimOptions options) : options_(std::move(options)), plc_(options_.Settings()) {
-  const int fd = OpenDf1Device(options_.devicePath, options_.baud);
-  if (fd < 0) throw std::runtime_error("simulated DF1 PLC: cannot open " + options_.devicePath + ": " + std::strerror(errno));
+  int fd = -1;
+  try {
+    fd = OpenDf1Device(options_.devicePath, options_.baud);
+  } catch (const SimLineError& e) {
+    throw std::runtime_error(std::string("simulated DF1 PLC: ") + e.what());
+  }
   serving_.Start(fd, [this](int& device, int stopFd) { ServeDf1(plc_, device, options_, stopFd, 0); });
 }
 
@@ -234,10 +222,13 @@ int RunDf1Simulator(int argc, char** argv) {
       }
     }
     if (options.devicePath.empty()) throw ArgumentError("--port PATH is required");
-    int fd = OpenDf1Device(options.devicePath, options.baud);
-    if (fd < 0) {
-      const std::string why = errno == ENOTTY ? "it is not a serial device (a terminal)" : std::strerror(errno);
-      throw ArgumentError("--port: cannot serve '" + options.devicePath + "': " + why);
+    int fd = -1;
+    try {
+      fd = OpenDf1Device(options.devicePath, options.baud);
+    } catch (const SimLineError& e) {
+      // A device that cannot be used is no usage error: exit 1, as the other protocols.
+      std::cerr << "plcsim df1: --port: cannot serve '" << options.devicePath << "': " << e.what() << "\n";
+      return 1;
     }
     int stopFd = StopSignalFd();
     Df1SimPlc plc(options.Settings());

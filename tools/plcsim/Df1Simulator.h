@@ -42,8 +42,8 @@ class Df1Simulator {
 // Whether a speed is one the line can be set to.
 bool IsDf1Speed(int baud);
 
-// Opens a serial device raw and non-blocking at the speed; -1 with errno set when it cannot
-// (ENOTTY for something that is no terminal, such as /dev/null).
+// Opens a serial device for the PLC at the speed, 8 data bits, no parity (OpenSimLine);
+// SimLineError when it cannot.
 int OpenDf1Device(const std::string& path, int baud);
 
 // Serves the PLC on fd until stopFd (when not -1) becomes readable or, with maxRequests > 0,

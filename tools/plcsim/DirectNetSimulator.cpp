@@ -14,26 +14,12 @@
 #include "platform/PseudoTerminalLink.h"
 #include "platform/SerialSettings.h"
 #include "tools/plcsim/SimArguments.h"
+#include "tools/plcsim/SimLine.h"
 #include "tools/plcsim/StopSignal.h"
 
 namespace plc::sim {
 
 namespace {
-
-speed_t SpeedOf(int baud) {
-  switch (baud) {
-    case 300: return B300;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B9600;
-  }
-}
 
 bool WriteOut(int fd, int stopFd, const StationBytes& bytes) {
   return WriteAllBefore(fd, bytes.data(), bytes.size(), std::chrono::steady_clock::now() + std::chrono::seconds(2),
@@ -43,39 +29,9 @@ bool WriteOut(int fd, int stopFd, const StationBytes& bytes) {
 }  // namespace
 
 int OpenStationLine(const std::string& path, const std::string& settingsText) {
-  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
-  termios t{};
-  if (!::isatty(fd) || ::tcgetattr(fd, &t) != 0) {
-    ::close(fd);
-    throw std::runtime_error(path + " is not a serial line");
-  }
-  {
-    ::cfmakeraw(&t);
-    auto s = ParseSerialSettings(settingsText);
-    if (!s) {
-      ::close(fd);
-      throw std::runtime_error("bad settings " + settingsText);
-    }
-    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
-    t.c_cflag |= CS8 | CLOCAL | CREAD;
-    if (s->parity == 'e') t.c_cflag |= PARENB;
-    if (s->parity == 'o') t.c_cflag |= PARENB | PARODD;
-    if (s->stopBits == 2) t.c_cflag |= CSTOPB;
-    ::cfsetispeed(&t, SpeedOf(s->baud));
-    ::cfsetospeed(&t, SpeedOf(s->baud));
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &t) != 0) {
-      // A pseudo-terminal refuses some parity settings; it carries bytes all the same.
-      termios raw{};
-      if (::tcgetattr(fd, &raw) != 0 || (::cfmakeraw(&raw), ::tcsetattr(fd, TCSANOW, &raw)) != 0) {
-        ::close(fd);
-        throw std::runtime_error("cannot set up " + path + ": " + std::strerror(errno));
-      }
-    }
-  }
-  return fd;
+  auto settings = ParseSerialSettings(settingsText);
+  if (!settings) throw std::runtime_error("bad settings " + settingsText);
+  return OpenSimLine(path, *settings);
 }
 
 bool ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& lock, int slowByteMicros) {

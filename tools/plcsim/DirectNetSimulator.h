@@ -52,8 +52,8 @@ class DirectNetSimulator {
 // Serves on fd until stopFd is readable (true) or the line is gone (false); lock guards station.
 bool ServeDirectNet(int fd, int stopFd, DirectNetStation& station, std::mutex& lock, int slowByteMicros);
 
-// Opens a serial device raw for a station, applying settingsText to a real port; throws
-// std::runtime_error when it cannot, or when the path is not a serial line.
+// Opens a serial device for a station with settingsText (OpenSimLine); throws
+// std::runtime_error when it cannot: a bad text, a device in use, settings it does not take.
 int OpenStationLine(const std::string& path, const std::string& settingsText);
 
 // plcsim directnet ...

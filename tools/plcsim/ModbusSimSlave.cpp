@@ -12,18 +12,22 @@ namespace {
 using modbus::Adu;
 using modbus::Bytes;
 
-// How long a partial request waits for the rest of its bytes, as a real slave's frame timer
-// would drop it (generously: USB adapters split frames).
+// How long a partial request waits for the rest of its bytes unless the line speed says
+// otherwise (see RequestTimeLimitMicros); ASCII allows 1 s between characters.
 constexpr std::int64_t kPartialRequestMicros = 1'000'000;
+// Slack on the RTU frame time for a pseudo-terminal or a loaded machine, which delay bytes
+// where a UART would not.
+constexpr std::int64_t kFrameSlackMicros = 50'000;
+constexpr std::int64_t kLongestRtuFrame = 256;
 constexpr int kLateReplyMs = 2500;
 constexpr int kSplitGapMs = 50;
 constexpr std::size_t kSplitPieces = 3;
 
 // The largest quantities a standard slave serves in one request.
-constexpr std::uint16_t kReadRegisters = 125;
-constexpr std::uint16_t kReadBits = 2000;
-constexpr std::uint16_t kWriteRegisters = 123;
-constexpr std::uint16_t kWriteBits = 1968;
+constexpr auto kReadRegisters = static_cast<std::uint16_t>(modbus::kMaxReadRegisters);
+constexpr auto kReadBits = static_cast<std::uint16_t>(modbus::kMaxReadBits);
+constexpr auto kWriteRegisters = static_cast<std::uint16_t>(modbus::kMaxWriteRegisters);
+constexpr auto kWriteBits = static_cast<std::uint16_t>(modbus::kMaxWriteBits);
 
 struct Place {
   ModbusTable table;
@@ -89,6 +93,17 @@ ModbusSimSlave::ModbusSimSlave(std::uint8_t unit, modbus::Framing framing, std::
       holding_(tableSize, 0),
       collector_(kPartialRequestMicros) {
   collector_.SetFraming(framing);
+}
+
+std::int64_t ModbusSimSlave::RequestTimeLimitMicros(const SerialSettings& line, modbus::Framing framing) {
+  if (framing == modbus::Framing::Ascii) return kPartialRequestMicros;
+  const std::int64_t character = std::int64_t{line.BitsPerCharacter()} * 1'000'000 / std::max(line.baud, 1);
+  return (kLongestRtuFrame * 2 + 7) * character / 2 + kFrameSlackMicros;
+}
+
+void ModbusSimSlave::SetRequestTimeLimit(std::int64_t micros) {
+  collector_ = modbus::SlaveRequestCollector(micros);
+  collector_.SetFraming(framing_);
 }
 
 std::vector<std::uint16_t>& ModbusSimSlave::TableOf(ModbusTable table) {

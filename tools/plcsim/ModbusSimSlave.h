@@ -17,6 +17,7 @@
 
 #include "modbus/Pdu.h"
 #include "modbus/SlaveCollector.h"
+#include "platform/SerialSettings.h"
 
 namespace plc::sim {
 
@@ -50,6 +51,14 @@ class ModbusSimSlave {
   // reference names no point of the tables or the value does not fit it (0..65535; 0 or 1).
   bool Set(std::int32_t reference, std::int32_t value);
   std::optional<std::int32_t> Get(std::int32_t reference) const;
+
+  // How long a request may take to arrive whole, from its first byte, before the slave drops
+  // it as a real one does: in RTU the longest frame (256 bytes) and 3.5 character times at the
+  // line speed, plus 50 ms for a pseudo-terminal or a loaded machine; in ASCII 1 s (the gap
+  // the framing allows between characters).
+  static std::int64_t RequestTimeLimitMicros(const SerialSettings& line, modbus::Framing framing);
+  // Constructed with 1 s, the lenient limit.
+  void SetRequestTimeLimit(std::int64_t micros);
 
   void SetFault(ModbusFault fault) { always_ = fault; }
   // The next request only.

@@ -14,6 +14,7 @@
 #include "platform/PseudoTerminalLink.h"
 #include "platform/SerialSettings.h"
 #include "tools/plcsim/SimArguments.h"
+#include "tools/plcsim/SimLine.h"
 #include "tools/plcsim/StopSignal.h"
 
 namespace plc::sim {
@@ -45,6 +46,7 @@ bool StopWithin(int stopFd, int ms) {
 const char* const kUsage =
     "usage: plcsim modbus --port PATH [--unit N] [--mode rtu|ascii] [--settings TEXT]\n"
     "                     [--set REF=VALUE]... [--fault NAME] [--size N] [--times N]\n"
+    "                     [--request-time MS]\n"
     "  a Modbus slave (RTU or ASCII) on a serial device path, as strict as a real one: requests\n"
     "  for another unit are ignored, broadcast writes (unit 0) carried out unanswered, a frame that\n"
     "  fails its check is dropped, and what it cannot serve is answered with exception 1 (function),\n"
@@ -66,37 +68,17 @@ const char* const kUsage =
     "                      late       the reply 2.5 s late, after a master has given up\n"
     "                      split      the reply in three pieces 50 ms apart\n"
     "                      noise      three bytes of noise before the reply\n"
-    "  --times N         stop after N requests (else at Ctrl-C)\n";
+    "  --times N         stop after N requests (else at Ctrl-C)\n"
+    "  --request-time MS how long a request may take from its first byte to its last before it is\n"
+    "                    dropped, as a real slave's frame timer drops it (RTU: the longest frame at\n"
+    "                    the line speed plus 50 ms, 320 ms at 9600; ASCII: 1000)\n";
 
 }  // namespace
 
 int OpenModbusSimLine(const std::string& path, const std::string& settingsText) {
   auto settings = ParseSerialSettings(settingsText);
   if (!settings) throw std::runtime_error("'" + settingsText + "' is no settings text such as 9600,n,8,1");
-  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
-  termios t{};
-  if (::tcgetattr(fd, &t) != 0) {
-    ::close(fd);
-    throw std::runtime_error(path + " is not a serial line (a terminal device): " + std::strerror(errno));
-  }
-  ::cfmakeraw(&t);
-  t.c_cflag |= CLOCAL | CREAD;
-  if (settings->parity == 'e') t.c_cflag |= PARENB;
-  if (settings->parity == 'o') t.c_cflag |= PARENB | PARODD;
-  if (settings->stopBits == 2) t.c_cflag |= CSTOPB;
-  t.c_cc[VMIN] = 0;
-  t.c_cc[VTIME] = 0;
-  // glibc takes the speed as a number; a pseudo-terminal keeps what it can of the rest.
-  if (::cfsetspeed(&t, static_cast<speed_t>(settings->baud)) != 0 || ::tcsetattr(fd, TCSANOW, &t) != 0) {
-    termios raw{};
-    if (::tcgetattr(fd, &raw) != 0 || (::cfmakeraw(&raw), ::tcsetattr(fd, TCSANOW, &raw)) != 0) {
-      int e = errno;
-      ::close(fd);
-      throw std::runtime_error("cannot set up " + path + ": " + std::strerror(e));
-    }
-  }
-  return fd;
+  return OpenSimLine(path, *settings);
 }
 
 int ServeModbus(ModbusSimSlave& slave, int fd, int stopFd, int maxRequests) {
@@ -140,6 +122,8 @@ int ServeModbus(ModbusSimSlave& slave, int fd, int stopFd, int maxRequests) {
 ModbusSimulator::ModbusSimulator(const ModbusSimOptions& options)
     : slave_(options.unit, options.framing, options.tableSize) {
   int fd = OpenModbusSimLine(options.devicePath, options.settings);
+  if (auto line = ParseSerialSettings(options.settings))
+    slave_.SetRequestTimeLimit(ModbusSimSlave::RequestTimeLimitMicros(*line, options.framing));
   serving_.Start(fd, [this](int& device, int stopFd) { ServeModbus(slave_, device, stopFd, 0); });
 }
 
@@ -149,6 +133,7 @@ int RunModbusSimulator(int argc, char** argv) {
     std::vector<std::pair<std::int32_t, std::int32_t>> presets;
     ModbusFault fault = ModbusFault::None;
     long times = 0;
+    long requestTimeMs = 0;
     ArgumentReader args(argc, argv);
     while (args.Next()) {
       const std::string& o = args.Option();
@@ -183,6 +168,8 @@ int RunModbusSimulator(int argc, char** argv) {
         fault = ModbusFaultNames()[ChoiceArgument(o, args.Value(), names)].second;
       } else if (o == "--times") {
         times = DecimalArgument(o, args.Value(), 1, 1'000'000'000);
+      } else if (o == "--request-time") {
+        requestTimeMs = DecimalArgument(o, args.Value(), 1, 60'000);
       } else {
         throw ArgumentError("unknown option '" + o + "'");
       }
@@ -195,6 +182,10 @@ int RunModbusSimulator(int argc, char** argv) {
                             "xxxx = " + std::to_string(options.tableSize) + "; coils and inputs take 0 or 1)");
     }
     slave.SetFault(fault);
+    slave.SetRequestTimeLimit(requestTimeMs > 0 ? requestTimeMs * 1000
+                                                : ModbusSimSlave::RequestTimeLimitMicros(
+                                                      ParseSerialSettings(options.settings).value_or(SerialSettings{}),
+                                                      options.framing));
     int fd = -1;
     try {
       fd = OpenModbusSimLine(options.devicePath, options.settings);

@@ -19,8 +19,8 @@ struct ModbusSimOptions {
   std::size_t tableSize = 9999;
 };
 
-// Opens a device raw and non-blocking with the settings (speed, parity, stop bits; a
-// pseudo-terminal keeps what it can); throws std::runtime_error naming the device or the text.
+// Opens a device with the settings (OpenSimLine: speed, data bits, parity, stop bits, locked);
+// throws std::runtime_error naming the device or the text.
 int OpenModbusSimLine(const std::string& path, const std::string& settings);
 
 // Serves the slave on fd until stopFd (when not -1) turns readable or, with maxRequests > 0,

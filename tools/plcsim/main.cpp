@@ -29,7 +29,7 @@ namespace {
 
 int Usage(std::ostream& out, int status) {
   out << "usage: plcsim PROTOCOL [OPTIONS]   (plcsim PROTOCOL --help for its options)\n"
-         "       plcsim --version\n";
+         "       plcsim [PROTOCOL] --version\n";
   out << "protocols:\n";
   for (const auto& s : plc::sim::Simulators()) out << "  " << s.name << "  " << s.summary << "\n";
   if (plc::sim::Simulators().empty()) out << "  (none built)\n";
@@ -47,7 +47,13 @@ int main(int argc, char** argv) {
     return 0;
   }
   for (const auto& s : plc::sim::Simulators()) {
-    if (s.name == name) return s.run(argc - 1, argv + 1);
+    if (s.name != name) continue;
+    // plcsim PROTOCOL --version: the same for every protocol.
+    if (argc > 2 && (std::string(argv[2]) == "--version" || std::string(argv[2]) == "-V")) {
+      std::cout << plc::sim::SimVersionText() << "\n";
+      return 0;
+    }
+    return s.run(argc - 1, argv + 1);
   }
   std::cerr << "plcsim: unknown protocol '" << name << "'\n";
   return Usage(std::cerr, 2);
