@@ -29,7 +29,7 @@ per_read=(modbus_bench seqlink_bench df1_bench ecom_bench)
 build() {
   local dir=$1 source=$2
   shift 2
-  plc_configure "$dir" -S "$source" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLC_SANITIZE=OFF \
+  PLC_SOURCE_DIR=$source plc_configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLC_SANITIZE=OFF \
     -DPLC_BUILD_TESTS=ON -DPLC_BUILD_BENCH=ON >/dev/null
   cmake --build "$dir" -j "$(nproc)" --target "$@"
 }

@@ -18,11 +18,11 @@ plc_configure_args() {
   if [ ${#args[@]} -gt 0 ]; then printf '%s\n' "${args[@]}"; fi
 }
 # plc_configure DIR ARGS...: configures the build folder DIR with the generator and launcher
-# above, then ARGS.
+# above, then ARGS, from the sources here (PLC_SOURCE_DIR names other sources).
 plc_configure() {
   local dir=$1
   shift
   local configure
   mapfile -t configure < <(plc_configure_args "$dir")
-  cmake -S . -B "$dir" "${configure[@]}" "$@"
+  cmake -S "${PLC_SOURCE_DIR:-.}" -B "$dir" "${configure[@]}" "$@"
 }
