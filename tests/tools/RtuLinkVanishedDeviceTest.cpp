@@ -14,7 +14,7 @@
 #include "platform/EventLoop.h"
 #include "tests/support/Pty.h"
 #include "tools/plcsim/ModbusSimulator.h"
-#include "tools/plcsim/ServingThread.h"
+#include "tests/support/VanishingLine.h"
 
 namespace plc {
 namespace {
@@ -65,41 +65,21 @@ TEST(RtuLinkVanishedDevice, FailsWithACauseAndRecoversWhenTheDeviceReturns) {
   link.SetPortOpen(false);
 }
 
-// A device path that vanishes and comes back as itself (a link to a new pseudo-terminal), with
-// the Modbus simulator on its far end keeping its tables across.
+// A device path that vanishes and comes back as itself, with the Modbus simulator on its far
+// end keeping its tables across.
 class VanishingModbusLine {
  public:
   VanishingModbusLine() {
-    char dir[] = "/tmp/plc-vanishing-XXXXXX";
-    if (!::mkdtemp(dir)) throw std::runtime_error("mkdtemp failed");
-    dir_ = dir;
-    path_ = dir_ + "/ttyM0";
     std::lock_guard<std::mutex> hold(slave_.Lock());
     slave_.Set(40001, 77);
   }
-  ~VanishingModbusLine() {
-    serving_.Stop();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  const std::string& Path() const { return path_; }
-  void Vanish() {
-    serving_.Stop();
-    pty_->CloseFar();
-    std::filesystem::remove(path_);
-  }
-  void Return() {
-    pty_ = std::make_unique<test::Pty>();
-    std::filesystem::create_symlink(pty_->DevicePath(), path_);
-    serving_.Start(::dup(pty_->FarFd()), [this](int& fd, int stopFd) { sim::ServeModbus(slave_, fd, stopFd, 0); });
-  }
+  const std::string& Path() const { return line_.Path(); }
+  void Vanish() { line_.Vanish(); }
+  void Return() { line_.Return(); }
 
  private:
-  std::string dir_;
-  std::string path_;
   sim::ModbusSimSlave slave_{1, modbus::Framing::Rtu, 100};
-  std::unique_ptr<test::Pty> pty_;
-  sim::ServingThread serving_;
+  test::VanishingLine line_{"ttyM0", [this](int& fd, int stopFd) { sim::ServeModbus(slave_, fd, stopFd, 0); }};
 };
 
 TEST(RtuLinkVanishedDevice, TakesTheDeviceBackUnderTheSamePathWithoutTheHost) {
