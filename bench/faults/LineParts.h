@@ -36,6 +36,19 @@ inline bool WordsOf(const Variant& v, std::int32_t first, int count, Words& out)
   return true;
 }
 
+// The words a non-waiting read of a DirectLOGIC control left in ReadData(1..count); false when
+// one of them is no word.
+template <class Link>
+bool ReadDataWords(Link& link, int count, Words& out) {
+  out.clear();
+  for (std::int16_t i = 1; i <= count; ++i) {
+    const std::int32_t w = WordOf(link.ReadData(i));  // ReadData takes its index by reference
+    if (w < 0) return false;
+    out.push_back(static_cast<std::uint16_t>(w));
+  }
+  return true;
+}
+
 inline VariantArray ArrayOf(const Words& values) {
   VariantArray a(1, static_cast<std::int32_t>(values.size()));
   for (std::size_t i = 0; i < values.size(); ++i) a.Set(static_cast<std::int32_t>(i + 1), Variant(std::int32_t{values[i]}));

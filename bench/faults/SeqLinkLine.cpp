@@ -39,12 +39,7 @@ class SeqLinkLine final : public LineUnderTest {
     link_->SetEventSink([this](const std::string& event, std::vector<Variant>&) {
       if (event != "CommComplete" || !Completed) return;
       Words values;
-      bool good = true;
-      for (std::int16_t i = 1; i <= pending_ && good; ++i) {
-        const std::int32_t w = WordOf(link_->ReadData(i));
-        good = w >= 0;
-        values.push_back(static_cast<std::uint16_t>(w));
-      }
+      const bool good = ReadDataWords(*link_, pending_, values);
       Completed(good, values);
     });
   }
