@@ -38,11 +38,6 @@ int BoundSocket(std::uint16_t& port) {
   return fd;
 }
 
-void Signal(int fd) {
-  const std::uint64_t one = 1;
-  (void)!::write(fd, &one, sizeof one);
-}
-
 }  // namespace
 
 FaultDatagrams::FaultDatagrams(std::uint32_t seed, ScriptTiming timing, std::uint16_t modulePort)
@@ -76,41 +71,18 @@ void FaultDatagrams::Run() {
   bool haveClient = false;
   const sockaddr_in module = Loopback(modulePort_);
   pollfd p[4] = {{front_, POLLIN, 0}, {back_, POLLIN, 0}, {wake_, POLLIN, 0}, {stop_, POLLIN, 0}};
-  std::vector<Delivery> due;
-  while (true) {
-    const std::int64_t wait = UntilNext(Now());
-    for (pollfd& each : p) each.revents = 0;
-    const int timeout = wait < 0 ? -1 : static_cast<int>((wait + 999) / 1000);
-    if (::poll(p, 4, timeout) < 0 && errno != EINTR) return;
-    if (p[3].revents) return;
-    if (p[2].revents) {
-      std::uint64_t n;
-      while (::read(wake_, &n, sizeof n) > 0) {
-      }
-    }
+  while (AwaitWork(p)) {
     if (p[0].revents) {
       socklen_t len = sizeof client;
       const ssize_t n = ::recvfrom(front_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&client), &len);
       if (n >= 0) {
         haveClient = true;
-        bool pass;
-        {
-          std::lock_guard lock(mutex_);
-          due.clear();
-          pass = script_.Request(Now(), due);
-          Queue(due);
-        }
-        if (pass) ::sendto(back_, buf, static_cast<std::size_t>(n), 0, reinterpret_cast<const sockaddr*>(&module), sizeof module);
+        if (PassRequest()) ::sendto(back_, buf, static_cast<std::size_t>(n), 0, reinterpret_cast<const sockaddr*>(&module), sizeof module);
       }
     }
     if (p[1].revents) {
       const ssize_t n = ::recv(back_, buf, sizeof buf, 0);
-      if (n >= 0) {
-        std::lock_guard lock(mutex_);
-        due.clear();
-        script_.Reply(Bytes(buf, buf + n), Now(), due);
-        Queue(due);
-      }
+      if (n >= 0) TakeReply(Bytes(buf, buf + n));
     }
     Delivery d;
     while (TakeDue(Now(), d))

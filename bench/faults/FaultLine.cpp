@@ -26,17 +26,6 @@ void MakeRaw(int fd) {
   if (::tcsetattr(fd, TCSANOW, &t) != 0) throw SystemError("fault line: tcsetattr");
 }
 
-void Drain(int fd) {
-  std::uint64_t n;
-  while (::read(fd, &n, sizeof n) > 0) {
-  }
-}
-
-void Signal(int fd) {
-  const std::uint64_t one = 1;
-  (void)!::write(fd, &one, sizeof one);
-}
-
 bool WriteAll(int fd, const Bytes& bytes, int stopFd) {
   return WriteAllBefore(fd, bytes.data(), bytes.size(), std::chrono::steady_clock::now() + std::chrono::seconds(2), stopFd);
 }
@@ -92,25 +81,11 @@ void FaultLine::Wake() { Signal(wake_); }
 void FaultLine::Run() {
   std::uint8_t buf[4096];
   pollfd p[4] = {{control_.far, POLLIN, 0}, {device_.far, POLLIN, 0}, {wake_, POLLIN, 0}, {stop_, POLLIN, 0}};
-  std::vector<Delivery> due;
-  while (true) {
-    const std::int64_t wait = UntilNext(Now());
-    for (pollfd& each : p) each.revents = 0;
-    const int timeout = wait < 0 ? -1 : static_cast<int>((wait + 999) / 1000);
-    if (::poll(p, 4, timeout) < 0 && errno != EINTR) return;
-    if (p[3].revents) return;
-    if (p[2].revents) Drain(wake_);
+  while (AwaitWork(p)) {
     if (p[0].revents) {
       const ssize_t n = ::read(control_.far, buf, sizeof buf);
       if (n > 0) {
-        bool pass;
-        {
-          std::lock_guard lock(mutex_);
-          due.clear();
-          pass = script_.Request(Now(), due);
-          Queue(due);
-        }
-        if (pass) WriteAll(device_.far, Bytes(buf, buf + n), stop_);
+        if (PassRequest()) WriteAll(device_.far, Bytes(buf, buf + n), stop_);
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         p[0].fd = -1;
       }
@@ -118,10 +93,7 @@ void FaultLine::Run() {
     if (p[1].revents) {
       const ssize_t n = ::read(device_.far, buf, sizeof buf);
       if (n > 0) {
-        std::lock_guard lock(mutex_);
-        due.clear();
-        script_.Reply(Bytes(buf, buf + n), Now(), due);
-        Queue(due);
+        TakeReply(Bytes(buf, buf + n));
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         p[1].fd = -1;
       }

@@ -1,5 +1,8 @@
 #include "bench/faults/FaultRelay.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 
 namespace plc::faults {
@@ -53,6 +56,42 @@ std::int64_t FaultRelay::UntilNext(std::int64_t now) const {
   std::lock_guard lock(mutex_);
   if (queue_.empty()) return -1;
   return queue_.front().dueMicros > now ? queue_.front().dueMicros - now : 0;
+}
+
+bool FaultRelay::AwaitWork(pollfd (&p)[4]) {
+  const std::int64_t wait = UntilNext(Now());
+  for (pollfd& each : p) each.revents = 0;
+  const int timeout = wait < 0 ? -1 : static_cast<int>((wait + 999) / 1000);
+  if (::poll(p, 4, timeout) < 0 && errno != EINTR) return false;
+  if (p[3].revents) return false;
+  if (p[2].revents) Drain(p[2].fd);
+  return true;
+}
+
+bool FaultRelay::PassRequest() {
+  std::vector<Delivery> due;
+  std::lock_guard lock(mutex_);
+  const bool pass = script_.Request(Now(), due);
+  Queue(due);
+  return pass;
+}
+
+void FaultRelay::TakeReply(const Bytes& reply) {
+  std::vector<Delivery> due;
+  std::lock_guard lock(mutex_);
+  script_.Reply(reply, Now(), due);
+  Queue(due);
+}
+
+void FaultRelay::Signal(int fd) {
+  const std::uint64_t one = 1;
+  (void)!::write(fd, &one, sizeof one);
+}
+
+void FaultRelay::Drain(int fd) {
+  std::uint64_t n;
+  while (::read(fd, &n, sizeof n) > 0) {
+  }
 }
 
 }  // namespace plc::faults

@@ -2,6 +2,8 @@
 // A relay that carries a control's traffic to its simulated PLC and back on a thread of its
 // own, acting out the fault armed for each transaction (FaultScript). FaultLine relays a serial
 // line over pseudo-terminals, FaultDatagrams a UDP path.
+#include <poll.h>
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -35,6 +37,19 @@ class FaultRelay {
   // Microseconds until the next delivery falls due; -1: none waiting.
   std::int64_t UntilNext(std::int64_t now) const;
   static std::int64_t Now();
+
+  // The relay thread's loop, shared by both relays. Its four descriptors are the control's side,
+  // the device's side, the wake event and the stop event. Waits until one is ready or the next
+  // delivery falls due, taking the wake-ups; false once stopped.
+  bool AwaitWork(pollfd (&p)[4]);
+  // A request from the control: the script's deliveries queued; true when it goes on to the
+  // device.
+  bool PassRequest();
+  // A reply from the device, handed to the script.
+  void TakeReply(const Bytes& reply);
+  // Event descriptors (eventfd): one signal, and every signal taken.
+  static void Signal(int fd);
+  static void Drain(int fd);
 
   mutable std::mutex mutex_;
   FaultScript script_;

@@ -10,6 +10,7 @@
 
 #include "ecom/EcomLinkState.h"
 #include "ecom/UdpLink.h"
+#include "tests/support/EcomModules.h"
 #include "tests/support/LinkTestBench.h"
 #include "tools/plcsim/EcomModuleSim.h"
 
@@ -28,11 +29,8 @@ class UdpLinkLoopback : public ::testing::Test {
  protected:
   void SetUp() override {
     ecom::EcomLink().Reset();
-    setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
-    setenv("HEI_PAS_QUERY_MS", "500", 1);
     sim_ = std::make_unique<EcomModuleSim>(std::vector<sim::EcomModuleConfig>{{1, "PRESS", 0}, {2, "OVEN", 0}});
-    sim_->Start();
-    setenv("HEI_PAS_MODULES", sim_->ModuleList().c_str(), 1);
+    test::ServeEcomModules(*sim_, "500");
     b_.New();
     b_.link->SetDeviceTimeOut(kTimeoutMs);
   }

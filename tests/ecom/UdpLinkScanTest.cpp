@@ -8,6 +8,7 @@
 
 #include "ecom/EcomLinkState.h"
 #include "ecom/UdpLink.h"
+#include "tests/support/EcomModules.h"
 #include "tests/support/LinkTestBench.h"
 #include "tests/support/ScanChecks.h"
 #include "tools/plcsim/DirectNetStation.h"
@@ -126,10 +127,7 @@ class UdpEcomScanRig final : public test::ScanSubject {
  public:
   UdpEcomScanRig() {
     ecom::EcomLink().Reset();
-    setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
-    setenv("HEI_PAS_QUERY_MS", "500", 1);
-    sim_.Start();
-    setenv("HEI_PAS_MODULES", sim_.ModuleList().c_str(), 1);
+    test::ServeEcomModules(sim_, "500");
     b_.New();
     b_.link->SetDeviceTimeOut(20);
     b_.link->SetPortOpen(true);

@@ -18,6 +18,7 @@
 #include "qt/CcmRequestDialog.h"
 #include "qt/PropertySheet.h"
 #include "qt/QtEventLoop.h"
+#include "tests/support/EcomModules.h"
 #include "tests/support/PlacedControl.h"
 #include "tools/plcsim/EcomModuleSim.h"
 
@@ -100,11 +101,8 @@ TEST(PropertySheet, DfLinksPageSetsItsChoicesAndChecks) {
 class CcmDialog : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
-    setenv("HEI_PAS_QUERY_MS", "300", 1);
     sim_ = std::make_unique<sim::EcomModuleSim>(std::vector<sim::EcomModuleConfig>{{4, "PUMP", 0}});
-    sim_->Start();
-    setenv("HEI_PAS_MODULES", sim_->ModuleList().c_str(), 1);
+    test::ServeEcomModules(*sim_);
   }
   void TearDown() override { unsetenv("HEI_PAS_MODULES"); }
   std::unique_ptr<sim::EcomModuleSim> sim_;

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "ecom/HeiPasApi.h"
+#include "tests/support/EcomModules.h"
 #include "tools/plcsim/EcomModuleSim.h"
 
 namespace plc::screens {
@@ -151,11 +152,8 @@ TEST(CcmFields, AcceptedFormsBecomeTheRequestsBytes) {
 class CcmAgainstModules : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
-    setenv("HEI_PAS_QUERY_MS", "300", 1);
     sim_ = std::make_unique<sim::EcomModuleSim>(std::vector<sim::EcomModuleConfig>{{1, "PRESS", 0}, {2, "OVEN", 0}});
-    sim_->Start();
-    setenv("HEI_PAS_MODULES", sim_->ModuleList().c_str(), 1);
+    test::ServeEcomModules(*sim_);
     window_.timeoutMs = 50;
   }
   void TearDown() override { unsetenv("HEI_PAS_MODULES"); }

@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "platform/PseudoTerminalLink.h"
+#include "tests/support/EcomModules.h"
 #include "tests/support/PlacedControl.h"
 #include "tests/support/Pty.h"
 #include "tools/plcsim/Df1Simulator.h"
@@ -154,11 +155,8 @@ TEST(LiveTable, DfLinkCompletesReadsAndWritesThroughItsEvent) {
 }
 
 TEST(LiveTable, UdpLinkOverEcomReadsAndWrites) {
-  setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
-  setenv("HEI_PAS_QUERY_MS", "300", 1);
   sim::EcomModuleSim modules({{1, "PRESS", 0}});
-  modules.Start();
-  setenv("HEI_PAS_MODULES", modules.ModuleList().c_str(), 1);
+  test::ServeEcomModules(modules);
   modules.SetWord(1, 1024, 321);  // V2000
   Panel p("udplink");
   p.Set("CommMode", std::int32_t{3});  // ECOM

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "plclink/Version.h"
+#include "tests/support/EcomModules.h"
 #include "tests/support/PlclinkCommand.h"
 #include "tools/plcsim/EcomModuleSim.h"
 
@@ -33,11 +34,8 @@ TEST(PlclinkAbout, PrintsTheAboutBoxTexts) {
 class PlclinkCcm : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
-    setenv("HEI_PAS_QUERY_MS", "300", 1);
     sim_ = std::make_unique<sim::EcomModuleSim>(std::vector<sim::EcomModuleConfig>{{3, "KILN", 0}});
-    sim_->Start();
-    setenv("HEI_PAS_MODULES", sim_->ModuleList().c_str(), 1);
+    test::ServeEcomModules(*sim_);
   }
   void TearDown() override { unsetenv("HEI_PAS_MODULES"); }
   std::unique_ptr<sim::EcomModuleSim> sim_;

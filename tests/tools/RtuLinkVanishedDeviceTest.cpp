@@ -21,16 +21,21 @@ namespace {
 
 constexpr int kCommPort = 45;
 
-TEST(RtuLinkVanishedDevice, FailsWithACauseAndRecoversWhenTheDeviceReturns) {
-  auto pty = std::make_unique<test::Pty>();
-  auto mapping = std::make_unique<test::ScopedCommPort>(kCommPort, pty->DevicePath());
-  StandaloneHost host;
-  RtuLink link;
+// A new RtuLink, as a host places it, with its port open on kCommPort.
+void OpenOnPort(StandaloneHost& host, RtuLink& link) {
   link.SetHost(&host);
   link.Initialize();
   link.InitProperties();
   link.SetCommPort(kCommPort);
   link.SetPortOpen(true);
+}
+
+TEST(RtuLinkVanishedDevice, FailsWithACauseAndRecoversWhenTheDeviceReturns) {
+  auto pty = std::make_unique<test::Pty>();
+  auto mapping = std::make_unique<test::ScopedCommPort>(kCommPort, pty->DevicePath());
+  StandaloneHost host;
+  RtuLink link;
+  OpenOnPort(host, link);
 
   pty->CloseFar();  // the device is gone
   std::string address = "40001";
@@ -88,11 +93,7 @@ TEST(RtuLinkVanishedDevice, TakesTheDeviceBackUnderTheSamePathWithoutTheHost) {
   test::ScopedCommPort mapping(kCommPort, line.Path());
   StandaloneHost host;
   RtuLink link;
-  link.SetHost(&host);
-  link.Initialize();
-  link.InitProperties();
-  link.SetCommPort(kCommPort);
-  link.SetPortOpen(true);
+  OpenOnPort(host, link);
   std::string address = "40001";
   VariantArray values(1, 1);
   ASSERT_EQ(link.ReadPLC(address, values, Opt<Variant>(), Opt<std::int16_t>()), ResultOk) << link.FailureCause();

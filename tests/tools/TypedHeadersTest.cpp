@@ -7,6 +7,7 @@
 #include "plclink/SeqLink.h"
 #include "plclink/UdpLink.h"
 #include "platform/PseudoTerminalLink.h"
+#include "tests/support/EcomModules.h"
 #include "tests/support/Pty.h"
 #include "tools/plcsim/DirectNetSimulator.h"
 #include "tools/plcsim/EcomModuleSim.h"
@@ -43,11 +44,8 @@ TEST(TypedHeaders, SeqLinkReadsIntoTheValuesGivenWithALiteralAddress) {
 }
 
 TEST(TypedHeaders, UdpLinkOverEcomReadsIntoTheValuesGivenWithALiteralAddress) {
-  setenv("HEI_PAS_LIBRARY", PLC_BINARY_DIR "/lib/libhei_pas.so", 1);
-  setenv("HEI_PAS_QUERY_MS", "300", 1);
   sim::EcomModuleSim modules({{1, "PRESS", 0}});
-  modules.Start();
-  setenv("HEI_PAS_MODULES", modules.ModuleList().c_str(), 1);
+  test::ServeEcomModules(modules);
   modules.SetWord(1, 1024, 321);  // V2000
   {
     plclink::UdpLink udp;
