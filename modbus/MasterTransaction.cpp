@@ -28,16 +28,18 @@ void MasterTransaction::BeginRead(const RequestTarget& target, std::int32_t coun
   ReferenceKind = target.referenceKind;
   Type2Kind = target.type2Kind;
   StartReference = target.startReference;
+  const bool points = IsBitRead(static_cast<std::uint8_t>(target.function));
   // Every bit read records its count, so the event of any bit reply carries the points asked.
-  if (IsBitRead(static_cast<std::uint8_t>(target.function))) RequestCount = static_cast<std::int16_t>(count);
+  if (points) RequestCount = static_cast<std::int16_t>(count);
   ExpectedLength = expectedLength;
   // The flag follows the request in flight: a host request after a lost scan reply raises its
   // event (its values would otherwise reach nobody).
   ScanReadInFlight = origin == ReadOrigin::Scan;
-  // DeviceIoType applies to every reply of the host's; a waiting read combines ioFloat pairs
-  // itself as it copies, so they are not combined twice. A scan read hands its group the
-  // registers as read: its values are counted and placed as the group's.
-  ReplyIoType = origin == ReadOrigin::Scan || (origin == ReadOrigin::Waiting && DeviceIoType == kIoFloat)
+  // DeviceIoType applies to every register reply of the host's; a waiting read combines ioFloat
+  // pairs itself as it copies, so they are not combined twice. A scan read hands its group the
+  // registers as read: its values are counted and placed as the group's. Points are 0 or 1:
+  // paired as fixed-point values they would come out as 1.0001 and half of them would be lost.
+  ReplyIoType = points || origin == ReadOrigin::Scan || (origin == ReadOrigin::Waiting && DeviceIoType == kIoFloat)
                     ? 0
                     : DeviceIoType;
   ++RequestSerial;

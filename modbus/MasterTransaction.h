@@ -67,8 +67,9 @@ struct MasterTransaction {
 
   // Beyond the interface's flags: what the reply of the request in flight is decoded against.
   std::int32_t StartReference = 0;
-  // The ioType the reply handler applies: DeviceIoType for non-waiting reads (sticky until the
-  // next ReadDevice), none for a waiting read, which converts while it copies, or a scan read.
+  // The ioType the reply handler applies: DeviceIoType (sticky until the next ReadDevice) for a
+  // host's register read, except ioFloat for a waiting read, which combines its pairs as it
+  // copies; none for a scan read or a read of points.
   std::int16_t ReplyIoType = 0;
   // Counts the requests begun, so that the end of a reply can tell whether its event handler
   // started another one.

@@ -357,6 +357,30 @@ TEST(MasterIoTypes, DeviceIoTypeStaysForNonWaitingRepliesOnly) {
   EXPECT_DOUBLE_EQ(v.Get(1).ToDouble(), 12.3456);
 }
 
+TEST(MasterIoTypes, AnIoFloatReadDeviceLeavesLaterPointReadsWhole) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 03 04 00 0C 0D 80"));
+  ASSERT_EQ(rig.road.ReadDevice("40001", Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(std::int16_t{ioFloat})),
+            ResultOk);
+  rig.loop.DoEvents();
+  // Fifteen coils, 1 0 0 1 0 0 1 0 / 1 1 0 0 0 0 0: every point and the count asked, not
+  // seven fixed-point pairs.
+  rig.Answer(MasterRig::Rtu("01 01 02 49 03"));
+  ASSERT_EQ(rig.ReadPLCNW("1", 15), ResultOk);
+  rig.loop.DoEvents();
+  ASSERT_EQ(rig.completions.size(), 2u);
+  const VariantArray& points = rig.completions[1][0].Array();
+  const int want[] = {1, 0, 0, 1, 0, 0, 1, 0, 1, 1, 0, 0, 0, 0, 0};
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(points.Get(i + 1).ToDouble(), want[i]) << "coil " << i + 1;
+  EXPECT_EQ(rig.completions[1][2].ToInt32(), 15);
+  // The register reads after it still combine their pairs.
+  rig.Answer(MasterRig::Rtu("01 03 04 00 0C 0D 80"));
+  ASSERT_EQ(rig.ReadPLCNW("40001", 2), ResultOk);
+  rig.loop.DoEvents();
+  EXPECT_DOUBLE_EQ(rig.completions.back()[0].Array().Get(1).ToDouble(), 12.3456);
+  EXPECT_EQ(rig.completions.back()[2].ToInt32(), 1);
+}
+
 TEST(MasterIoTypes, SignedAndFixedPointWrites) {
   MasterRig rig;
   rig.slave = [](const Bytes& req) { return BuildRtuFrame(Adu{req[0], req[1], Bytes(req.begin() + 2, req.begin() + 6)}); };
