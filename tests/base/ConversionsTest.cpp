@@ -11,18 +11,12 @@
 #include <random>
 
 #include "base/RuntimeError.h"
+#include "tests/support/ErrorOf.h"
 
 namespace plc {
 namespace {
 
-int ErrorOf(auto&& call) {
-  try {
-    call();
-  } catch (const RuntimeError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using test::ErrorOf;
 
 VariantArray Bytes(std::int32_t lower, std::initializer_list<int> values) {
   VariantArray a(lower, lower + static_cast<std::int32_t>(values.size()) - 1, VarType::Byte);

@@ -1,6 +1,7 @@
 #include "base/Dispatch.h"
 
 #include <gtest/gtest.h>
+#include "tests/support/ErrorOf.h"
 
 namespace plc {
 namespace {
@@ -40,14 +41,7 @@ DispatchTable<Widget> MakeTable() {
   return t;
 }
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using test::ErrorOf;
 
 TEST(Dispatch, PropertiesByNameIgnoreCaseAndConvert) {
   auto t = MakeTable();

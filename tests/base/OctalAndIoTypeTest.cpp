@@ -6,19 +6,12 @@
 #include "base/IoDataType.h"
 #include "base/OctalText.h"
 #include "base/RuntimeError.h"
+#include "tests/support/ErrorOf.h"
 
 namespace plc {
 namespace {
 
-template <class F>
-int ErrorOf(F&& call) {
-  try {
-    call();
-  } catch (const RuntimeError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using test::ErrorOf;
 
 struct OctCase {
   const char* text;

@@ -3,18 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "base/RuntimeError.h"
+#include "tests/support/ErrorOf.h"
 
 namespace plc {
 namespace {
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using test::ErrorOf;
 
 TEST(Variant, NarrowingRoundsHalfToEvenAndChecksRange) {
   struct Row {

@@ -5,20 +5,14 @@
 #include "base/RuntimeError.h"
 #include "modbus/RtuLink.h"
 #include "tests/support/LinkTestBench.h"
+#include "tests/support/ErrorOf.h"
 
 namespace plc {
 namespace {
 
 using test::LinkTestBench;
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using test::ErrorOf;
 
 TEST(RtuLinkProperties, EverySetOfAPersistedPropertyNotifiesItsKey) {
   const std::vector<std::pair<const char*, Variant>> sets = {

@@ -12,6 +12,7 @@
 #include "platform/PollEventLoop.h"
 #include "platform/SerialPortMap.h"
 #include "tests/support/Pty.h"
+#include "tests/support/ErrorOf.h"
 
 namespace plc {
 namespace {
@@ -22,14 +23,7 @@ using namespace std::chrono_literals;
 
 constexpr int kPort = 7;
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using test::ErrorOf;
 
 class PosixSerialPortOnPty : public ::testing::Test {
  protected:
