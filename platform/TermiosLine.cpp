@@ -25,7 +25,6 @@ bool SameLine(const termios& want, const termios& got) {
          cfgetospeed(&want) == cfgetospeed(&got) && cfgetispeed(&want) == cfgetispeed(&got);
 }
 
-
 tcflag_t SizeFlag(int dataBits) {
   switch (dataBits) {
     case 5: return CS5;

@@ -30,6 +30,15 @@ void OpenOnPort(StandaloneHost& host, RtuLink& link) {
   link.SetPortOpen(true);
 }
 
+// A call on the vanished device: its failure result and the port's cause, never a raised error.
+template <class Call>
+void ExpectPortGone(RtuLink& link, Call call) {
+  Result r = ResultOk;
+  EXPECT_NO_THROW(r = call());
+  EXPECT_EQ(r, ResultFailed);
+  EXPECT_EQ(link.FailureCause().rfind("port 45 failed (is the device still there?): ", 0), 0u) << link.FailureCause();
+}
+
 TEST(RtuLinkVanishedDevice, FailsWithACauseAndRecoversWhenTheDeviceReturns) {
   auto pty = std::make_unique<test::Pty>();
   auto mapping = std::make_unique<test::ScopedCommPort>(kCommPort, pty->DevicePath());
@@ -41,16 +50,11 @@ TEST(RtuLinkVanishedDevice, FailsWithACauseAndRecoversWhenTheDeviceReturns) {
   std::string address = "40001";
   VariantArray values(1, 1);
   auto start = std::chrono::steady_clock::now();
-  Result r = ResultOk;
-  EXPECT_NO_THROW(r = link.ReadPLC(address, values, Opt<Variant>(), Opt<std::int16_t>()));
-  EXPECT_EQ(r, ResultFailed);
-  EXPECT_EQ(link.FailureCause().rfind("port 45 failed (is the device still there?): ", 0), 0u) << link.FailureCause();
+  ExpectPortGone(link, [&] { return link.ReadPLC(address, values, Opt<Variant>(), Opt<std::int16_t>()); });
   EXPECT_LE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2600));
   VariantArray one(1, 1);
   one.Set(1, Variant(5));
-  EXPECT_NO_THROW(r = link.WritePLC(address, one, Opt<std::int16_t>(), Opt<std::int16_t>()));
-  EXPECT_EQ(r, ResultFailed);
-  EXPECT_EQ(link.FailureCause().rfind("port 45 failed (is the device still there?): ", 0), 0u) << link.FailureCause();
+  ExpectPortGone(link, [&] { return link.WritePLC(address, one, Opt<std::int16_t>(), Opt<std::int16_t>()); });
   EXPECT_FALSE(link.CommBusy().ToBool());
 
   // The device comes back (on another path here, as a pseudo-terminal cannot return on its
@@ -101,10 +105,7 @@ TEST(RtuLinkVanishedDevice, TakesTheDeviceBackUnderTheSamePathWithoutTheHost) {
   line.Vanish();
   for (int i = 0; i < 2; ++i) {  // each call fails at once, the second as the first
     auto start = std::chrono::steady_clock::now();
-    Result r = ResultOk;
-    EXPECT_NO_THROW(r = link.ReadPLC(address, values, Opt<Variant>(), Opt<std::int16_t>()));
-    EXPECT_EQ(r, ResultFailed);
-    EXPECT_EQ(link.FailureCause().rfind("port 45 failed (is the device still there?): ", 0), 0u) << link.FailureCause();
+    ExpectPortGone(link, [&] { return link.ReadPLC(address, values, Opt<Variant>(), Opt<std::int16_t>()); });
     EXPECT_LE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   }
 
