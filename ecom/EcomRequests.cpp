@@ -41,7 +41,7 @@ Result EcomRequests::Refuse(std::string currentErrors, std::string cause) {
 }
 
 std::optional<EcomAddress> EcomRequests::Resolve(const Variant& address) {
-  EcomResolution r = ResolveEcomAddress(address, link_.Line.DefaultStation);
+  EcomResolution r = ResolveEcomAddress(address, defaultStation_);
   if (!r.address) Refuse("Error: " + r.refusal, r.refusal);
   return r.address;
 }
@@ -121,8 +121,8 @@ Result EcomRequests::Write(const Variant& pstr, const Variant& values, std::int3
   } else if (mark.form == dnet::BitMark::Form::Marked) {
     IOType.Put(kIoSetReset);
     // A name that is no address even before its "b" is refused as the name it is.
-    if (EcomResolution cut = ResolveEcomAddress(Variant(mark.address), link_.Line.DefaultStation); !cut.address) {
-      const std::string why = ResolveEcomAddress(pstr, link_.Line.DefaultStation).refusal;
+    if (EcomResolution cut = ResolveEcomAddress(Variant(mark.address), defaultStation_); !cut.address) {
+      const std::string why = ResolveEcomAddress(pstr, defaultStation_).refusal;
       return Refuse("Error: " + why, why);
     }
     // The classic road cuts the address at its "b" and writes the word there: every other bit

@@ -18,7 +18,10 @@ namespace plc::ecom {
 
 class EcomRequests {
  public:
-  EcomRequests(EcomLinkState& link, EventLoop& loop) : link_(link), loop_(loop) {}
+  // defaultStation: the Address of the control that asks, for an address naming no station
+  // (the thread's controls share the transport, not their stations).
+  EcomRequests(EcomLinkState& link, EventLoop& loop, std::int16_t defaultStation)
+      : link_(link), loop_(loop), defaultStation_(defaultStation) {}
 
   // A waiting read of readSize words (bits for a bit-type address, which sets IOType to 18 and
   // ioIdx to the bit). storeInto null: the words stay in CcmWords only (non-waiting reads).
@@ -47,6 +50,7 @@ class EcomRequests {
 
   EcomLinkState& link_;
   EventLoop& loop_;
+  std::int16_t defaultStation_;
   std::string cause_;
 };
 

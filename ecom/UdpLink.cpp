@@ -193,7 +193,7 @@ std::string UdpLink::NotOpenCause() const {
 
 Result UdpLink::EcomRead(const Variant& Address, Variant* storeInto, std::int32_t size, Opt<std::int16_t> IOType,
                          Opt<std::int32_t> ioIdx) {
-  ecom::EcomRequests request(ecom::EcomLink(), EventLoop::Current());
+  ecom::EcomRequests request(ecom::EcomLink(), EventLoop::Current(), props_.unitAddress);
   const Result result = request.Read(Address, storeInto, size, IOType, ioIdx);
   if (result != ResultOk) NoteFailure(request.Cause());
   return result;
@@ -277,7 +277,7 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
     WriteSize.Put(static_cast<std::int16_t>(size));
   }
   if (EcomMode()) {
-    ecom::EcomRequests request(link, EventLoop::Current());
+    ecom::EcomRequests request(link, EventLoop::Current(), props_.unitAddress);
     const Result result = request.Write(pstr, ABValue, size, IOType, ioIdx);
     if (result != ResultOk) NoteFailure(request.Cause());
     return result;

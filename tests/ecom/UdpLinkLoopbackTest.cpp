@@ -119,6 +119,32 @@ TEST_F(UdpLinkLoopback, SeveralModulesByTheirIds) {
   EXPECT_EQ(b_.link->CurrentErrors(), "Error: invalid device address 3");
 }
 
+// Two controls of one thread share the transport, not their Address: an address without a
+// station goes to the module of the control it is given to, whichever control set its Address
+// last.
+TEST_F(UdpLinkLoopback, EachControlReadsAndWritesItsOwnStation) {
+  b_.link->SetAddress(1);
+  b_.link->SetPortOpen(true);
+  std::unique_ptr<UdpLink> oven = b_.Make();
+  oven->Initialize();
+  oven->InitProperties();
+  oven->SetAddress(2);
+  sim_->SetWord(1, 0, 111);
+  sim_->SetWord(2, 0, 222);
+  EXPECT_EQ(ReadOne("V,0"), 111);
+  Variant a("V,0"), value;
+  ASSERT_EQ(oven->ReadPLC(a, value, Variant(std::int32_t{1}), {}, {}), ResultOk) << oven->FailureCause();
+  EXPECT_EQ(value.ToInt32(), 222);
+  EXPECT_EQ(ReadOne("V,0"), 111);
+  Variant w("V,1"), v(std::int32_t{5});
+  ASSERT_EQ(b_.link->WritePLC(w, v, {}, {}, {}), ResultOk) << b_.link->FailureCause();
+  EXPECT_EQ(sim_->Word(1, 1), 5);
+  EXPECT_EQ(sim_->Word(2, 1), 0);
+  ASSERT_EQ(oven->ReadPLCNW(a, value, Variant(std::int32_t{1}), {}), ResultOk) << oven->FailureCause();
+  std::int16_t one = 1;
+  EXPECT_EQ(oven->ReadData(one).ToInt32(), 222);
+}
+
 TEST_F(UdpLinkLoopback, NoModuleAnswering) {
   sim_->SetFault(1, EcomFault::Silent);
   sim_->SetFault(2, EcomFault::Silent);
