@@ -385,6 +385,27 @@ TEST(DfLinkCalls, ABReadPlcFloatTypeAndScalarReadValues) {
   EXPECT_EQ(rig.Link().ReadData(i), 0x4020);
 }
 
+TEST(DfLinkCalls, FloatTypeOnAnNFileReadsTheWordsOfEveryPair) {
+  // Two singles from N7 take four words: each value is built from words this read brought,
+  // never from an older reply's row of the same transaction number.
+  Df1Rig rig;
+  rig.plc.Table().SetWords(7, 0, {0x0000, 0x4020, 0x0000, 0x3FC0, 0x1111, 0x2222});
+  rig.Link().Engine().SetLastTns(5);
+  VariantArray six = Doubles(6);
+  ASSERT_EQ(Read(rig.Link(), "N7:0", six, 6), ResultOk);  // row 6 now holds these six words
+  ASSERT_EQ(Read(rig.Link(), "N7:0", six, 1), ResultOk);  // 7: so that 6 again is no repeat
+  rig.plc.Table().SetWords(7, 0, {0x0000, 0x4020, 0x0000, 0xC020});
+  rig.Link().Engine().SetLastTns(5);
+  std::string n = "N7:0";
+  std::int16_t two = 2, floatType = True;
+  Variant values{VariantArray(1, 2)};
+  ASSERT_EQ(rig.Link().ABReadPLC(n, values, Opt<std::int16_t>(two), Opt<std::int16_t>(floatType)), ResultOk);
+  EXPECT_EQ(values.Array().Get(1).ToDouble(), 2.5);
+  EXPECT_EQ(values.Array().Get(2).ToDouble(), -2.5) << "not 1.5, the words of the read before";
+  std::int16_t i = 2;
+  EXPECT_EQ(rig.Link().ReadData(i), 0x4020) << "DataBuffer keeps the plain words";
+}
+
 TEST(DfLinkCalls, AnArrayThatLacksAnIndexMakesTheReadReturn0) {
   Df1Rig rig;
   VariantArray small = Doubles(1);
