@@ -87,6 +87,16 @@ TEST(DfLinkRead, EachFileKindEndToEnd) {
   EXPECT_EQ(one.Get(1).ToDouble(), -2) << "the PLC5 word-range read";
 }
 
+TEST(DfLinkRead, TheLargestReadTakesItsReplyWhateverItsWordsHold) {
+  // 127 words of 1010h: every data byte is doubled on the wire, 520 bytes in all.
+  Df1Rig rig;
+  rig.plc.Table().SetWords(7, 0, std::vector<std::uint16_t>(127, 0x1010));
+  VariantArray v = Doubles(127);
+  ASSERT_EQ(Read(rig.Link(), "N7:0", v, 127), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(v.Get(1).ToDouble(), 0x1010);
+  EXPECT_EQ(v.Get(127).ToDouble(), 0x1010);
+}
+
 TEST(DfLinkWrite, EachFileKindReachesThePlcAndNegativeNValuesChangeInTheCallersArray) {
   Df1Rig rig;
   std::string a = "N7:3";
