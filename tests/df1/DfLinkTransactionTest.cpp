@@ -97,6 +97,20 @@ TEST(DfLinkRead, TheLargestReadTakesItsReplyWhateverItsWordsHold) {
   EXPECT_EQ(v.Get(127).ToDouble(), 0x1010);
 }
 
+TEST(DfLinkRead, ASlowLineAllowsForTheDoubledBytesOfTheReply) {
+  // At 1200 baud 127 words of 16 take 393 bytes on the line, 127 of them the doubled 10h:
+  // 3.3 s, which the reply's limit counts.
+  sim::Df1SimSettings paced{false};
+  paced.byteMicros = 8'334;
+  Df1Rig rig(paced);
+  std::string settings = "1200,n,8,1";
+  rig.Link().SetSettings(settings);
+  rig.plc.Table().SetWords(7, 0, std::vector<std::uint16_t>(127, 16));
+  VariantArray v = Doubles(127);
+  ASSERT_EQ(Read(rig.Link(), "N7:0", v, 127), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(v.Get(127).ToDouble(), 16);
+}
+
 TEST(DfLinkWrite, EachFileKindReachesThePlcAndNegativeNValuesChangeInTheCallersArray) {
   Df1Rig rig;
   std::string a = "N7:3";
