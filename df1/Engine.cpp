@@ -186,11 +186,15 @@ Df1Engine::Outcome Df1Engine::ReadAndWait(const ReadRequest& r, Variant& readVal
   } else {
     try {
       DecodeInto(readValue, s, lastClosed_, lastClosing_.tns.value_or(0), r.count);
-    } catch (const RuntimeError&) {
-      const VariantArray& a = readValue.Array();
+    } catch (const RuntimeError& e) {
       out.result = ResultFailed;
-      out.cause = "ReadValue holds the elements " + std::to_string(a.Lower()) + ".." + std::to_string(a.Upper()) +
-                  ", not 1.." + std::to_string(r.count);
+      if (e.Number() == err::Subscript) {
+        const VariantArray& a = readValue.Array();
+        out.cause = "ReadValue holds the elements " + std::to_string(a.Lower()) + ".." + std::to_string(a.Upper()) +
+                    ", not 1.." + std::to_string(r.count);
+      } else {
+        out.cause = e.what();
+      }
     }
   }
   return out;

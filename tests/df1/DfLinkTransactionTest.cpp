@@ -438,6 +438,14 @@ TEST(DfLinkCalls, AnArrayThatLacksAnIndexMakesTheReadReturn0) {
   EXPECT_FALSE(rig.State().Busy);
 }
 
+TEST(DfLinkCalls, AValueTheCallersArrayCannotHoldFailsTheReadWithThatReason) {
+  Df1Rig rig;
+  rig.plc.Table().SetWords(3, 0, {40000});
+  VariantArray small(1, 1, VarType::Int16);
+  EXPECT_EQ(Read(rig.Link(), "B3:0", small, 1), ResultFailed);
+  EXPECT_EQ(rig.Link().FailureCause(), "not done: element 1 of ReadValue cannot hold the value 40000 read (Overflow)");
+}
+
 TEST(DfLinkCalls, AnOmittedFloatTypeStillMakesAnFFileReadSingles) {
   // The call writes True into FloatType for an F file and reads it back to decode: left out,
   // the argument keeps that value for the rest of the call.
