@@ -78,7 +78,16 @@ void DecodeInto(Variant& readValue, const Df1State& s, const Transaction& t, int
   const std::int32_t offset = std::max(1, t.address.WordOffset);
   if (readValue.IsArray()) {
     VariantArray& out = readValue.Array();
-    EachValue(s, tns, count, t.floatFlag, offset, [&](std::int32_t i, Variant&& value) { out.Set(i, value); });
+    EachValue(s, tns, count, t.floatFlag, offset, [&](std::int32_t i, Variant&& value) {
+      try {
+        out.Set(i, value);
+      } catch (const RuntimeError& e) {
+        if (e.Number() == err::Subscript) throw;
+        // The index is there but its type cannot take the value: say which value.
+        throw RuntimeError(e.Number(), "element " + std::to_string(i) + " of ReadValue cannot hold the value " +
+                                           value.ToString() + " read (" + e.what() + ")");
+      }
+    });
     return;
   }
   EachValue(s, tns, 1, t.floatFlag, offset, [&](std::int32_t, Variant&& value) { readValue = std::move(value); });

@@ -109,12 +109,12 @@ Result DfLink::ReadCall(const std::string& address, Variant& ReadValue, std::int
   if (address.empty()) return Finish(ResultFailed, "no address given");
   auto parsed = df1::ParseReadAddress(address);
   if (!parsed) return Finish(ResultBadAddress, parsed.error);
-  const std::int32_t max = df1::MaxReadCount(*parsed);
+  if (parsed->FileTypeCode == df1::kCodeFloat) FloatType.Put(True);
+  const std::int32_t max = df1::MaxReadCount(*parsed, FloatType.ValueOr(False) != False);
   if (size < 1 || size > max)
     return Finish(ResultBadAddress, "count " + std::to_string(size) + " is beyond this control's limit of " +
                                         std::to_string(max) + " for " + address + " (a read carries 255 bytes)");
   s.Busy = true;
-  if (parsed->FileTypeCode == df1::kCodeFloat) FloatType.Put(True);
   const df1::ReadRequest request{*parsed, size, FloatType.ValueOr(False) != False, address};
   engine_.NoteRead(request);
   auto out = engine_.ReadAndWait(request, ReadValue);

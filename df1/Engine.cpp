@@ -89,8 +89,10 @@ Df1Engine::Outcome Df1Engine::SendRequest(Transaction t, const std::function<Che
 Df1Engine::Outcome Df1Engine::SendRead(const ReadRequest& r, Transaction::Kind kind) {
   const Df1State& s = State();
   const ParsedAddress a = r.address;
-  const std::int64_t elements = std::int64_t{r.count} * std::max(1, a.WordOffset);
-  const std::int32_t max = MaxReadCount(a);
+  // Singles read from one-word elements take two words each: every value is built from words
+  // this read brings.
+  const std::int64_t elements = std::int64_t{r.count} * ElementsPerValue(a, r.floatFlag);
+  const std::int32_t max = MaxReadCount(a, r.floatFlag);
   if (r.count < 1 || r.count > max)
     return {Outcome::Kind::Refused, ResultFailed,
             "count " + std::to_string(r.count) + " is beyond this control's limit of " + std::to_string(max) +
@@ -184,11 +186,15 @@ Df1Engine::Outcome Df1Engine::ReadAndWait(const ReadRequest& r, Variant& readVal
   } else {
     try {
       DecodeInto(readValue, s, lastClosed_, lastClosing_.tns.value_or(0), r.count);
-    } catch (const RuntimeError&) {
-      const VariantArray& a = readValue.Array();
+    } catch (const RuntimeError& e) {
       out.result = ResultFailed;
-      out.cause = "ReadValue holds the elements " + std::to_string(a.Lower()) + ".." + std::to_string(a.Upper()) +
-                  ", not 1.." + std::to_string(r.count);
+      if (e.Number() == err::Subscript) {
+        const VariantArray& a = readValue.Array();
+        out.cause = "ReadValue holds the elements " + std::to_string(a.Lower()) + ".." + std::to_string(a.Upper()) +
+                    ", not 1.." + std::to_string(r.count);
+      } else {
+        out.cause = e.what();
+      }
     }
   }
   return out;

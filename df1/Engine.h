@@ -75,7 +75,7 @@ class Df1Engine {
 
   // Keeps a read call's count and address, which a write's completion reports.
   void NoteRead(const ReadRequest& r);
-  // The read (count × max(1, WordOffset) elements) on the line.
+  // The read (count × ElementsPerValue elements) on the line.
   Outcome SendRead(const ReadRequest& r, Transaction::Kind kind);
   Outcome SendWrite(const ParsedAddress& a, std::int32_t valueCount, std::span<const std::int32_t> words,
                     const std::string& text);

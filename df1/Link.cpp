@@ -1,5 +1,6 @@
 #include "df1/Link.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "base/Enums.h"
@@ -159,7 +160,6 @@ Result Df1Link::WaitLinkResponse(std::int32_t mode, const Transaction& t, LinkCl
 
 LinkClosing Df1Link::ReadReply(ReplyReceiver& receiver, const Transaction& t) {
   MidnightStopwatch watch(loop_.GetClock());
-  const double limit = kByteLimitSeconds + t.byteSeconds * t.replyBytes;
   const double byteLimit = kByteLimitSeconds + t.byteSeconds;
   LinkClosing out;
   auto fail = [&out](Result status, const char* text, std::string cause) {
@@ -187,6 +187,9 @@ LinkClosing Df1Link::ReadReply(ReplyReceiver& receiver, const Transaction& t) {
     receiver.Feed(*byte);
   }
   const double took = watch.Elapsed();
+  // The reply's line time counts every byte it took on the line: data bytes of 10h come
+  // doubled, which the expected size cannot know.
+  const double limit = kByteLimitSeconds + t.byteSeconds * std::max(t.replyBytes, bytes);
   if (took > limit)
     return fail(ResultLinkTimeout, kTextTimeout,
                 "the reply from " + Station(t) + " took " + Seconds(took) + ", beyond its limit of " + Seconds(limit));

@@ -40,7 +40,7 @@ ReplyReceiver::ReplyReceiver(std::int32_t mode) : bcc_(IsBccMode(mode)) {}
 
 void ReplyReceiver::Step(std::uint8_t byte) {
   if (Finished()) return;
-  if (++rawCount_ > kReceiveBufferSize) {
+  if (++rawCount_ > kRawBytesLimit || replyCount_ >= kReceiveBufferSize) {
     phase_ = Phase::Overflow;
     return;
   }
@@ -105,7 +105,8 @@ ReplyOutcome EvaluateReply(const ReplyReceiver& r) {
   out.status = ResultCheckError;
   if (r.phase_ == ReplyReceiver::Phase::Overflow) {
     out.text = kTextUnfit;
-    out.cause = "the reply ran past the " + std::to_string(kReceiveBufferSize) + " bytes a reply may take";
+    out.cause = "the reply ran past the " + std::to_string(kReceiveBufferSize) + " bytes (" +
+                std::to_string(kRawBytesLimit) + " on the line) a reply may take";
     return out;
   }
   out.text = kTextCheck;

@@ -27,8 +27,11 @@ class LinkResponseWatch {
   bool frameStart_ = false;
 };
 
-// The raw bytes and the unstuffed reply bytes are kept in buffers of this size each.
+// The unstuffed reply bytes are kept in a buffer of this size. On the wire each of them may
+// come doubled (a data byte of 10h), so a frame may take twice as many raw bytes: the largest
+// reply a read asks for (127 words) takes up to 530.
 inline constexpr std::size_t kReceiveBufferSize = 500;
+inline constexpr std::size_t kRawBytesLimit = 2 * kReceiveBufferSize;
 // ReplyTable: rows 0..52 (the transaction number), words 1..130.
 inline constexpr int kReplyRows = 53;
 inline constexpr int kReplyWords = 130;
@@ -69,7 +72,7 @@ class ReplyReceiver {
   void Feed(std::uint8_t byte) {
     // Most bytes of a reply are plain data: taken here, without a call. Every other byte goes
     // through the machine.
-    if (phase_ == Phase::InData && byte != DLE && rawCount_ < kReceiveBufferSize) {
+    if (phase_ == Phase::InData && byte != DLE && rawCount_ < kRawBytesLimit && replyCount_ < kReceiveBufferSize) {
       ++rawCount_;
       Append(byte);
       return;
@@ -91,7 +94,7 @@ class ReplyReceiver {
  private:
   void Step(std::uint8_t byte);
   void Append(std::uint8_t byte) {
-    // Raw bytes bound the reply bytes, so the one check covers both buffers.
+    // Step overflows before the buffer is full, so there is always room here.
     reply_[replyCount_++] = byte;
   }
 

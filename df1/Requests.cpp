@@ -96,8 +96,13 @@ Bytes Plc5SystemAddress(std::int16_t fileTypeCode, std::int32_t fileNumber, std:
   return out;
 }
 
-std::int32_t MaxReadCount(const ParsedAddress& a) {
-  return 255 / (FileTypeOf(a.FileTypeCode).elementBytes * std::max(1, a.WordOffset));
+std::int32_t ElementsPerValue(const ParsedAddress& a, bool asFloat) {
+  const std::int32_t elements = std::max(1, a.WordOffset);
+  return asFloat && FileTypeOf(a.FileTypeCode).elementBytes == 2 ? std::max(2, elements) : elements;
+}
+
+std::int32_t MaxReadCount(const ParsedAddress& a, bool asFloat) {
+  return 255 / (FileTypeOf(a.FileTypeCode).elementBytes * ElementsPerValue(a, asFloat));
 }
 
 std::int32_t MaxWriteCount(const ParsedAddress& a, std::int32_t mode) {

@@ -40,9 +40,11 @@ std::optional<Bytes> AddressField(std::int32_t number);
 // The PLC5 system address text of a file: 0x00 "$" letters file ":" element 0x00.
 Bytes Plc5SystemAddress(std::int16_t fileTypeCode, std::int32_t fileNumber, std::int32_t elementNumber);
 
-// The most values one read of the address carries: its byte count is one byte, and each value
-// takes max(1, WordOffset) elements.
-std::int32_t MaxReadCount(const ParsedAddress& a);
+// The elements one value of a read takes: max(1, WordOffset), and at least the two words of a
+// single when the values are read as singles from a file of one-word elements.
+std::int32_t ElementsPerValue(const ParsedAddress& a, bool asFloat);
+// The most values one read of the address carries: its byte count is one byte.
+std::int32_t MaxReadCount(const ParsedAddress& a, bool asFloat = false);
 // The most values one write to the address carries in the check mode: the byte count is one
 // byte and the payload must fit the check buffer.
 std::int32_t MaxWriteCount(const ParsedAddress& a, std::int32_t mode);

@@ -87,6 +87,30 @@ TEST(DfLinkRead, EachFileKindEndToEnd) {
   EXPECT_EQ(one.Get(1).ToDouble(), -2) << "the PLC5 word-range read";
 }
 
+TEST(DfLinkRead, TheLargestReadTakesItsReplyWhateverItsWordsHold) {
+  // 127 words of 1010h: every data byte is doubled on the wire, 520 bytes in all.
+  Df1Rig rig;
+  rig.plc.Table().SetWords(7, 0, std::vector<std::uint16_t>(127, 0x1010));
+  VariantArray v = Doubles(127);
+  ASSERT_EQ(Read(rig.Link(), "N7:0", v, 127), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(v.Get(1).ToDouble(), 0x1010);
+  EXPECT_EQ(v.Get(127).ToDouble(), 0x1010);
+}
+
+TEST(DfLinkRead, ASlowLineAllowsForTheDoubledBytesOfTheReply) {
+  // At 1200 baud 127 words of 16 take 393 bytes on the line, 127 of them the doubled 10h:
+  // 3.3 s, which the reply's limit counts.
+  sim::Df1SimSettings paced{false};
+  paced.byteMicros = 8'334;
+  Df1Rig rig(paced);
+  std::string settings = "1200,n,8,1";
+  rig.Link().SetSettings(settings);
+  rig.plc.Table().SetWords(7, 0, std::vector<std::uint16_t>(127, 16));
+  VariantArray v = Doubles(127);
+  ASSERT_EQ(Read(rig.Link(), "N7:0", v, 127), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(v.Get(127).ToDouble(), 16);
+}
+
 TEST(DfLinkWrite, EachFileKindReachesThePlcAndNegativeNValuesChangeInTheCallersArray) {
   Df1Rig rig;
   std::string a = "N7:3";
@@ -385,12 +409,41 @@ TEST(DfLinkCalls, ABReadPlcFloatTypeAndScalarReadValues) {
   EXPECT_EQ(rig.Link().ReadData(i), 0x4020);
 }
 
+TEST(DfLinkCalls, FloatTypeOnAnNFileReadsTheWordsOfEveryPair) {
+  // Two singles from N7 take four words: each value is built from words this read brought,
+  // never from an older reply's row of the same transaction number.
+  Df1Rig rig;
+  rig.plc.Table().SetWords(7, 0, {0x0000, 0x4020, 0x0000, 0x3FC0, 0x1111, 0x2222});
+  rig.Link().Engine().SetLastTns(5);
+  VariantArray six = Doubles(6);
+  ASSERT_EQ(Read(rig.Link(), "N7:0", six, 6), ResultOk);  // row 6 now holds these six words
+  ASSERT_EQ(Read(rig.Link(), "N7:0", six, 1), ResultOk);  // 7: so that 6 again is no repeat
+  rig.plc.Table().SetWords(7, 0, {0x0000, 0x4020, 0x0000, 0xC020});
+  rig.Link().Engine().SetLastTns(5);
+  std::string n = "N7:0";
+  std::int16_t two = 2, floatType = True;
+  Variant values{VariantArray(1, 2)};
+  ASSERT_EQ(rig.Link().ABReadPLC(n, values, Opt<std::int16_t>(two), Opt<std::int16_t>(floatType)), ResultOk);
+  EXPECT_EQ(values.Array().Get(1).ToDouble(), 2.5);
+  EXPECT_EQ(values.Array().Get(2).ToDouble(), -2.5) << "not 1.5, the words of the read before";
+  std::int16_t i = 2;
+  EXPECT_EQ(rig.Link().ReadData(i), 0x4020) << "DataBuffer keeps the plain words";
+}
+
 TEST(DfLinkCalls, AnArrayThatLacksAnIndexMakesTheReadReturn0) {
   Df1Rig rig;
   VariantArray small = Doubles(1);
   EXPECT_EQ(Read(rig.Link(), "N7:0", small, 2), ResultFailed);
   EXPECT_EQ(rig.Link().FailureCause(), "not done: ReadValue holds the elements 1..1, not 1..2");
   EXPECT_FALSE(rig.State().Busy);
+}
+
+TEST(DfLinkCalls, AValueTheCallersArrayCannotHoldFailsTheReadWithThatReason) {
+  Df1Rig rig;
+  rig.plc.Table().SetWords(3, 0, {40000});
+  VariantArray small(1, 1, VarType::Int16);
+  EXPECT_EQ(Read(rig.Link(), "B3:0", small, 1), ResultFailed);
+  EXPECT_EQ(rig.Link().FailureCause(), "not done: element 1 of ReadValue cannot hold the value 40000 read (Overflow)");
 }
 
 TEST(DfLinkCalls, AnOmittedFloatTypeStillMakesAnFFileReadSingles) {

@@ -123,34 +123,30 @@ TEST(Df1Reply, RepliesBeyondTheFixedTablesAreRefused) {
   frame.insert(frame.end(), {DLE, ETX, Bcc(words)});
   EXPECT_EQ(Receive(frame, 1).words.size(), 130u);
 
-  // The raw bound is 500 bytes: a reply of exactly 500 on the wire is taken, 501 refused.
-  // k data bytes of 0x10 (doubled on the wire) and m of 0: 11 + 2k + m raw bytes in BCC mode,
-  // 130 words each time.
-  for (auto [k, m] : {std::pair{229, 31}, std::pair{230, 30}}) {
-    Bytes payload = {0x00, 0x01, 0x4F, 0x00, 0x01, 0x00};
-    payload.insert(payload.end(), static_cast<std::size_t>(k), DLE);
-    payload.insert(payload.end(), static_cast<std::size_t>(m), 0x00);
-    Bytes wire = {DLE, STX};
-    for (std::uint8_t b : payload) {
-      wire.push_back(b);
-      if (b == DLE) wire.push_back(b);
-    }
-    wire.insert(wire.end(), {DLE, ETX, Bcc(payload)});
-    ASSERT_EQ(wire.size(), static_cast<std::size_t>(11 + 2 * k + m));
-    ReplyOutcome o = Receive(wire, 1);
-    if (wire.size() == 500) {
-      EXPECT_EQ(o.status, ResultOk);
-      EXPECT_EQ(o.words.size(), 130u);
-    } else {
-      EXPECT_EQ(o.status, ResultCheckError);
-      EXPECT_EQ(o.text, "ERRORREPLY");
-    }
+  // A data byte of 10h comes doubled: 130 words of 1010h take 531 bytes on the wire and are
+  // taken whole. Past 500 unstuffed bytes, or 1000 on the wire (noise before the start), the
+  // reply is refused.
+  Bytes payload = {0x00, 0x01, 0x4F, 0x00, 0x01, 0x00};
+  payload.insert(payload.end(), 260, DLE);
+  Bytes wire = {DLE, STX};
+  for (std::uint8_t b : payload) {
+    wire.push_back(b);
+    if (b == DLE) wire.push_back(b);
   }
+  wire.insert(wire.end(), {DLE, ETX, Bcc(payload)});
+  ASSERT_EQ(wire.size(), 531u);
+  ReplyOutcome stuffed = Receive(wire, 1);
+  EXPECT_EQ(stuffed.status, ResultOk);
+  EXPECT_EQ(stuffed.words, std::vector<std::uint16_t>(130, 0x1010));
 
   ReplyReceiver::Phase end{};
-  ReplyOutcome flood = Receive(Bytes(600, 0x41), 1, &end);
+  ReplyOutcome longData = Receive(Cat({DLE, STX}, Bytes(501, 0x41)), 1, &end);
+  EXPECT_EQ(end, ReplyReceiver::Phase::Overflow);
+  EXPECT_EQ(longData.text, "ERRORREPLY");
+  ReplyOutcome flood = Receive(Bytes(1001, 0x41), 1, &end);
   EXPECT_EQ(end, ReplyReceiver::Phase::Overflow);
   EXPECT_EQ(flood.text, "ERRORREPLY");
+  EXPECT_NE(Receive(Bytes(1000, 0x41), 1, &end).text, "ERRORREPLY");
 }
 
 }  // namespace
