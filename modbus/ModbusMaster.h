@@ -169,6 +169,8 @@ class ModbusMaster final : public ScanLine {
   void HandleCarrierChange();
   void RaiseModemEvent(std::int16_t commEvent, bool connected);
   void CompleteRead(const Adu& reply);
+  // Value i (from 1) of the latest good read reply: DataBuffer's, then the points past it.
+  Variant DecodedValue(std::int32_t i) const;
   // Makes a variant of each decoded value into DataBuffer(1...), as many as it holds; returns
   // how many values were decoded.
   template <typename T, typename MakeVariant>
@@ -189,6 +191,9 @@ class ModbusMaster final : public ScanLine {
   Bytes received_;
   std::int32_t requestPlcType_ = rtu::EnStdModbus;
   VariantArray dataBuffer_{0, kDataBufferLast};
+  // The points of the latest good bit reply beyond DataBuffer's last index (a read of up to
+  // 2000 bits): a waiting read hands them over after DataBuffer's.
+  std::vector<std::uint8_t> pointsPastBuffer_;
   // The array CommEventModem carries: element 0 the received text, or empty.
   VariantArray modemData_{0, 0};
   std::string lastErrorText_;

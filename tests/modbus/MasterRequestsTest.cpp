@@ -60,6 +60,31 @@ TEST(MasterRequests, SeveralCoilsGoOutAsPackedBits) {
   EXPECT_EQ(rig.requests.at(0), Hex("01 0F 00 08 00 09 02 8D 01 40 A4"));
 }
 
+TEST(MasterRequests, AWaitingReadOfMoreCoilsThanDataBufferHoldsGetsEveryPoint) {
+  // 600 coils in one reply: on, off, on, ... DataBuffer keeps 500 of them; the waiting read
+  // must still hand over all 600, or fail, never leave the last 100 as they were.
+  MasterRig rig;
+  Bytes data(75, 0x55);
+  Bytes reply = {0x01, 0x01, 75};
+  reply.insert(reply.end(), data.begin(), data.end());
+  rig.Answer(BuildRtuFrame(Adu{reply[0], reply[1], Bytes(reply.begin() + 2, reply.end())}));
+  VariantArray v(1, 600, VarType::Double);
+  for (std::int32_t i = 1; i <= 600; ++i) v.Set(i, Variant(-7.0));
+  ASSERT_EQ(rig.ReadPLC("00001", v, 600), ResultOk) << rig.master.Cause();
+  EXPECT_EQ(rig.requests.at(0), MasterRig::Rtu("01 01 00 00 02 58"));
+  for (std::int32_t i = 1; i <= 600; ++i) ASSERT_EQ(v.Get(i).ToDouble(), i % 2) << "element " << i;
+  // ... as signed words, and as fixed-point pairs (300 of them) alike.
+  for (std::int32_t i = 1; i <= 600; ++i) v.Set(i, Variant(-7.0));
+  ASSERT_EQ(rig.ReadPLC("00001", v, 600, 5), ResultOk) << rig.master.Cause();
+  for (std::int32_t i = 1; i <= 600; ++i) ASSERT_EQ(v.Get(i).ToDouble(), i % 2) << "element " << i;
+  ASSERT_EQ(rig.ReadPLC("00001", v, 300, ioFloat), ResultOk) << rig.master.Cause();
+  for (std::int32_t k = 1; k <= 300; ++k) ASSERT_DOUBLE_EQ(v.Get(k).ToDouble(), 1.0) << "value " << k;
+  // A reply that fits DataBuffer leaves nothing of the long one behind.
+  rig.Answer(MasterRig::Rtu("01 01 01 00"));
+  ASSERT_EQ(rig.ReadPLC("00001", v, 8), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), 0);
+}
+
 TEST(MasterRequests, AsciiReadAndReply) {
   MasterRig rig;
   rig.master.SetModBusMode(rtu::Ascii);
