@@ -2,7 +2,8 @@
 // The Modbus slave engine of one RtuLink: in the slave modes it collects each request from the
 // serial child, checks it, executes it against the register image and answers it in the
 // framing of the mode. Every request and every broken frame is reported through the master's
-// CommCompleteEx. A request beyond the image gets the standard exception reply "illegal data
+// CommCompleteEx. A request beyond the image, or past the 10000 points of its table (which
+// would reach the next table's elements), gets the standard exception reply "illegal data
 // address" (2), a read of more than a reply can carry (125 registers, 2000 bits) or of none
 // "illegal data value" (3); requests for another unit and unknown functions go unanswered.
 //

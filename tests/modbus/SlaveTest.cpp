@@ -172,6 +172,38 @@ TEST(Slave, RequestsItCannotCarryOutGetTheStandardException) {
   EXPECT_EQ(type2.Request(Rtu("07 03 13 88 00 40")), Rtu("07 83 03"));  // 64 pairs: 128 registers
 }
 
+TEST(Slave, EachTableKeepsToItsOwnTenThousandElements) {
+  // The tables share one image: an offset past a table's 10000 points would reach the next
+  // table's elements (coil offset 40000 is element 40001, holding register 1).
+  struct Case {
+    const char* name;
+    Bytes request;
+    Bytes reply;
+  };
+  const std::vector<Case> cases = {
+      {"coil write into the holding registers", Rtu("01 05 9C 40 FF 00"), Rtu("01 85 02")},
+      {"coil write into the discrete inputs", Rtu("01 05 27 10 FF 00"), Rtu("01 85 02")},
+      {"coils written across into the discrete inputs", Rtu("01 0F 27 0F 00 02 01 03"), Rtu("01 8F 02")},
+      {"input register read of the holding registers", Rtu("01 04 27 10 00 01"), Rtu("01 84 02")},
+      {"coil read of the discrete inputs", Rtu("01 01 27 0F 00 02"), Rtu("01 81 02")},
+  };
+  for (const Case& c : cases) {
+    SlaveRig rig;
+    rig.image[10001] = 1;
+    rig.image[40001] = 1234;
+    EXPECT_EQ(rig.Request(c.request), c.reply) << c.name;
+    EXPECT_EQ(rig.image[10001], 1) << c.name;
+    EXPECT_EQ(rig.image[40001], 1234) << c.name;
+    EXPECT_EQ(rig.image[10000], 0) << c.name;
+  }
+  // The last point of each table is still served.
+  SlaveRig rig;
+  EXPECT_EQ(rig.Request(Rtu("01 05 27 0F FF 00")), Rtu("01 05 27 0F FF 00"));
+  EXPECT_EQ(rig.image[10000], 1);
+  EXPECT_EQ(rig.Request(Rtu("01 02 27 0F 00 01")), Rtu("01 02 01 00"));
+  EXPECT_EQ(rig.Request(Rtu("01 04 27 0F 00 01")), Rtu("01 04 02 00 00"));
+}
+
 TEST(Slave, ChecksumFailureFlagsTheTransaction) {
   SlaveRig rig;
   Bytes bad = Rtu("01 10 00 00 00 02 04 00 01 00 02");
