@@ -372,6 +372,10 @@ std::optional<std::string> ModbusMaster::UnfitWrite(std::int32_t address, std::s
   Access access = pairs || values.size() > 1 ? Access::MultipleWrite : Access::SingleWrite;
   auto mapping = MapReference(plcType_, address, access);
   if (!mapping) return UnmappedCause(plcType_, address, access);
+  if (pairs && values.size() > kMaxWriteValues) {
+    return "count " + std::to_string(values.size()) + " beyond this control's limit of " +
+           std::to_string(kMaxWriteValues) + " 32-bit values per write";
+  }
   if (!pairs && values.size() > 1) {
     if (auto tooMany = WriteCountCause(*mapping, static_cast<std::int32_t>(values.size()))) return tooMany;
   }
@@ -409,7 +413,8 @@ Result ModbusMaster::WaitingWrite(std::int16_t unit, std::int32_t address, std::
     tx_.WritePending = false;
     tx_.HostReadActive = false;
   }
-  std::span<const double> taken = values.first(std::min(values.size(), kMaxWriteValues));
+  // Every value is sent or the call is refused above: a write is never cut short.
+  std::span<const double> taken = values;
   Result result = ResultFailed;
   try {
     bool pairs = plcType_ == rtu::EnType2 && (address / 1000 == 5 || address / 1000 == 6 || address / 1000 == 7);

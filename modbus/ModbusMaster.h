@@ -49,7 +49,8 @@ struct MasterEvents {
 constexpr std::int64_t kReplySeconds = 2;
 // A request still pending this long when the next one is prepared is abandoned.
 constexpr std::int64_t kStalePendingSeconds = 3;
-// Values a waiting write takes at most.
+// 32-bit values (one request each) a waiting write takes at most; other writes are one
+// request, bounded by what it carries.
 constexpr std::size_t kMaxWriteValues = 200;
 // DataBuffer bounds.
 constexpr std::int32_t kDataBufferLast = 500;

@@ -85,6 +85,27 @@ TEST(MasterRequests, AWaitingReadOfMoreCoilsThanDataBufferHoldsGetsEveryPoint) {
   EXPECT_EQ(v.Get(1).ToDouble(), 0);
 }
 
+TEST(MasterRequests, AWriteOfMoreThanTwoHundredCoilsSendsEveryOne) {
+  // 300 coils, every third one on: one function 15 request carrying all 300 (38 data bytes).
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 0F 00 00 01 2C"));
+  std::vector<double> coils(300, 0);
+  for (std::size_t k = 0; k < coils.size(); k += 3) coils[k] = 1;
+  ASSERT_EQ(rig.WritePLC("00001", coils), ResultOk) << rig.master.Cause();
+  ASSERT_EQ(rig.requests.size(), 1u);
+  Bytes expected = Hex("01 0F 00 00 01 2C 26");
+  Bytes data(38, 0);
+  for (std::size_t k = 0; k < coils.size(); k += 3) data[k / 8] |= static_cast<std::uint8_t>(1u << (k % 8));
+  expected.insert(expected.end(), data.begin(), data.end());
+  EXPECT_EQ(rig.requests[0], BuildRtuFrame(*Adu::FromBytes(expected)));
+  // 32-bit values go one request each: more than 200 of them are refused, not cut at 200.
+  rig.master.SetPLCType(rtu::EnType2);
+  rig.Answer(MasterRig::Rtu("01 10 13 89 00 02"));
+  EXPECT_EQ(rig.WritePLC("5001", std::vector<double>(201, 7)), ResultFailed);
+  EXPECT_EQ(rig.master.Cause(), "count 201 beyond this control's limit of 200 32-bit values per write");
+  EXPECT_EQ(rig.requests.size(), 1u);
+}
+
 TEST(MasterRequests, AsciiReadAndReply) {
   MasterRig rig;
   rig.master.SetModBusMode(rtu::Ascii);
