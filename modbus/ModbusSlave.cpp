@@ -128,6 +128,8 @@ void ModbusSlave::Serve(const SlaveRequest& r) {
     element = f == fn::WriteSingleCoil ? (r.value == 0xFF00 ? 1 : 0) : std::int32_t{r.value};
     SendSlaveReply(reference, 1, r.value, true, f);
   } else if (IsMultipleWrite(f)) {
+    std::size_t limit = f == fn::WriteMultipleCoils ? kMaxWriteBits : kMaxWriteRegisters;
+    if (r.count == 0 || r.count > limit) return Refuse(r, unit, ex::IllegalDataValue);
     if (!InTable(r.offset, r.count) || !InImage(reference, r.count)) return Refuse(r, unit, ex::IllegalDataAddress);
     if (r.values.size() != r.count) return;
     for (std::size_t k = 0; k < r.values.size(); ++k) image_[static_cast<std::size_t>(reference) + k] = r.values[k];

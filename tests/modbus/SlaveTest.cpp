@@ -136,6 +136,11 @@ TEST(Slave, UnansweredRequestsStillRaiseTheirEvent) {
 }
 
 TEST(Slave, RequestsItCannotCarryOutGetTheStandardException) {
+  auto zeros = [](std::size_t n) {
+    std::string text;
+    for (std::size_t k = 0; k < n; ++k) text += " 00";
+    return text;
+  };
   struct Case {
     const char* name;
     Bytes request;
@@ -149,6 +154,10 @@ TEST(Slave, RequestsItCannotCarryOutGetTheStandardException) {
       {"more registers than a reply holds", Rtu("01 03 00 00 00 7E"), Rtu("01 83 03")},
       {"more bits than a reply holds", Rtu("01 01 00 00 07 D1"), Rtu("01 81 03")},
       {"count of zero", Rtu("01 03 00 00 00 00"), Rtu("01 83 03")},
+      {"multiple write of no registers", Rtu("01 10 00 00 00 00 00"), Rtu("01 90 03")},
+      {"multiple write of no coils", Rtu("01 0F 00 00 00 00 00"), Rtu("01 8F 03")},
+      {"more registers than one write carries", Rtu(std::string("01 10 00 00 00 7C F8") + zeros(248)), Rtu("01 90 03")},
+      {"more coils than one write carries", Rtu(std::string("01 0F 00 00 07 B1 F7") + zeros(247)), Rtu("01 8F 03")},
   };
   for (const Case& c : cases) {
     SlaveRig rig;
