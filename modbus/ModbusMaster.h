@@ -91,6 +91,9 @@ class ModbusMaster final : public ScanLine {
   VariantArray& DataBuffer() { return dataBuffer_; }
   const VariantArray& DataBuffer() const { return dataBuffer_; }
   const std::string& LastErrorText() const { return lastErrorText_; }
+  // Value i (from 1) of the latest good read reply: DataBuffer's, then the points of a bit
+  // read past it.
+  Variant DecodedValue(std::int32_t i) const;
   // Whether a CommCompleteEx would reach anyone.
   bool CommCompleteExHeard() const {
     return Events.CommCompleteEx && (!Events.CommCompleteExHeard || Events.CommCompleteExHeard());
@@ -170,8 +173,6 @@ class ModbusMaster final : public ScanLine {
   void HandleCarrierChange();
   void RaiseModemEvent(std::int16_t commEvent, bool connected);
   void CompleteRead(const Adu& reply);
-  // Value i (from 1) of the latest good read reply: DataBuffer's, then the points past it.
-  Variant DecodedValue(std::int32_t i) const;
   // Makes a variant of each decoded value into DataBuffer(1...), as many as it holds; returns
   // how many values were decoded.
   template <typename T, typename MakeVariant>
