@@ -638,7 +638,18 @@ void ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, st
   // Built in place: a braced list would copy each argument once more, DataBuffer included.
   std::vector<Variant> args;
   args.reserve(5);
-  args.emplace_back(dataBuffer_);
+  // A bit read of more points than DataBuffer holds hands over every one: MData is then a
+  // longer copy, whose first elements are DataBuffer's.
+  const bool longer = quan > kDataBufferLast && !pointsPastBuffer_.empty();
+  if (longer) {
+    const auto points = kDataBufferLast + static_cast<std::int32_t>(pointsPastBuffer_.size());
+    VariantArray all(0, std::min<std::int32_t>(quan, points));
+    all.CopyFrom(0, dataBuffer_, 0, kDataBufferLast + 1);
+    for (std::int32_t i = kDataBufferLast + 1; i <= all.Upper(); ++i) all.At(i) = DecodedValue(i);
+    args.emplace_back(std::move(all));
+  } else {
+    args.emplace_back(dataBuffer_);
+  }
   args.emplace_back(mAdd);
   args.emplace_back(quan);
   args.emplace_back(std::move(errorText));
@@ -650,6 +661,8 @@ void ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, st
   if (args[0].IsArray()) {
     VariantArray& back = args[0].Array();
     if (back.Lower() == dataBuffer_.Lower() && back.Upper() == dataBuffer_.Upper()) dataBuffer_ = std::move(back);
+    else if (longer && back.Lower() == 0 && back.Upper() > kDataBufferLast)
+      dataBuffer_.CopyFrom(0, back, 0, kDataBufferLast + 1);
   }
 }
 

@@ -79,6 +79,15 @@ TEST(MasterRequests, AWaitingReadOfMoreCoilsThanDataBufferHoldsGetsEveryPoint) {
   for (std::int32_t i = 1; i <= 600; ++i) ASSERT_EQ(v.Get(i).ToDouble(), i % 2) << "element " << i;
   ASSERT_EQ(rig.ReadPLC("00001", v, 300, ioFloat), ResultOk) << rig.master.Cause();
   for (std::int32_t k = 1; k <= 300; ++k) ASSERT_DOUBLE_EQ(v.Get(k).ToDouble(), 1.0) << "value " << k;
+  // A non-waiting read's event carries every point in MData too.
+  rig.completions.clear();
+  ASSERT_EQ(rig.ReadPLCNW("00001", 600), ResultOk);
+  rig.loop.DoEvents();
+  ASSERT_EQ(rig.completions.size(), 1u);
+  ASSERT_EQ(rig.completions[0][2].ToInt32(), 600);
+  const VariantArray& m = rig.completions[0][0].Array();
+  ASSERT_TRUE(m.Contains(600));
+  for (std::int32_t i = 1; i <= 600; ++i) ASSERT_EQ(m.Get(i).ToDouble(), i % 2) << "MData " << i;
   // A reply that fits DataBuffer leaves nothing of the long one behind.
   rig.Answer(MasterRig::Rtu("01 01 01 00"));
   ASSERT_EQ(rig.ReadPLC("00001", v, 8), ResultOk);
