@@ -335,24 +335,28 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
         ReadValue.Set(index, value);
         return true;
       };
+      // Only a bit read holds more values than DataBuffer: those past it come from the reply.
       if (count < 2) {
         put(1, ioType == 5 ? Variant(Signed(dataBuffer_.Get(1))) : dataBuffer_.Get(1));
       } else if (ioType == ioFloat) {
-        for (std::int32_t k = 1; k <= count / 2 && 2 * k <= kDataBufferLast; ++k) {
-          double v = dataBuffer_.Get(2 * k - 1).ToDouble() + dataBuffer_.Get(2 * k).ToDouble() / 10000.0;
+        for (std::int32_t k = 1; k <= count / 2; ++k) {
+          double v = DecodedValue(2 * k - 1).ToDouble() + DecodedValue(2 * k).ToDouble() / 10000.0;
           if (!put(k, Variant(v))) break;
         }
       } else if (ioType == 5) {
-        for (std::int32_t i = 1; i <= std::min(count, kDataBufferLast); ++i) {
-          if (!put(i, Variant(Signed(dataBuffer_.Get(i))))) break;
+        for (std::int32_t i = 1; i <= count; ++i) {
+          if (!put(i, Variant(Signed(DecodedValue(i))))) break;
         }
       } else {
         // DataBuffer(1..count) into elements 1..count in one copy, as far as the caller's
-        // array reaches.
+        // array reaches; the points past DataBuffer one by one.
         std::int32_t wanted = std::min(count, kDataBufferLast);
         std::int32_t fits = ReadValue.Contains(1) ? std::min(wanted, ReadValue.Upper()) : 0;
         if (fits < wanted) tooSmall();
         ReadValue.CopyFrom(1, dataBuffer_, 1, fits);
+        for (std::int32_t i = kDataBufferLast + 1; fits == wanted && i <= count; ++i) {
+          if (!put(i, DecodedValue(i))) break;
+        }
       }
     } catch (const RuntimeError& e) {
       result = ResultFailed;
@@ -368,6 +372,10 @@ std::optional<std::string> ModbusMaster::UnfitWrite(std::int32_t address, std::s
   Access access = pairs || values.size() > 1 ? Access::MultipleWrite : Access::SingleWrite;
   auto mapping = MapReference(plcType_, address, access);
   if (!mapping) return UnmappedCause(plcType_, address, access);
+  if (pairs && values.size() > kMaxWriteValues) {
+    return "count " + std::to_string(values.size()) + " beyond this control's limit of " +
+           std::to_string(kMaxWriteValues) + " 32-bit values per write";
+  }
   if (!pairs && values.size() > 1) {
     if (auto tooMany = WriteCountCause(*mapping, static_cast<std::int32_t>(values.size()))) return tooMany;
   }
@@ -405,7 +413,8 @@ Result ModbusMaster::WaitingWrite(std::int16_t unit, std::int32_t address, std::
     tx_.WritePending = false;
     tx_.HostReadActive = false;
   }
-  std::span<const double> taken = values.first(std::min(values.size(), kMaxWriteValues));
+  // Every value is sent or the call is refused above: a write is never cut short.
+  std::span<const double> taken = values;
   Result result = ResultFailed;
   try {
     bool pairs = plcType_ == rtu::EnType2 && (address / 1000 == 5 || address / 1000 == 6 || address / 1000 == 7);
@@ -568,8 +577,12 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   // Decoded into plain numbers first, stored afterwards: a reply that fails to decode leaves
   // DataBuffer as it was, and no variant is made that DataBuffer does not keep.
   std::int32_t quantity = 0;
+  pointsPastBuffer_.clear();
   if (IsBitRead(reply.function)) {
-    StoreDecoded(DecodeBits(reply), [](std::uint8_t bit) { return Variant(std::int16_t{bit}); });
+    std::vector<std::uint8_t> points = DecodeBits(reply);
+    StoreDecoded(points, [](std::uint8_t bit) { return Variant(std::int16_t{bit}); });
+    if (points.size() > static_cast<std::size_t>(kDataBufferLast))
+      pointsPastBuffer_.assign(points.begin() + kDataBufferLast, points.end());
     quantity = tx_.RequestCount;
   } else if (requestPlcType_ == rtu::EnType2 && tx_.Type2Kind == 5) {
     quantity = StoreDecoded(DecodeLongs(reply), [](std::int32_t v) { return Variant(v); });
@@ -614,12 +627,29 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   if (tx_.RequestSerial == serial) tx_.EndRead();
 }
 
+Variant ModbusMaster::DecodedValue(std::int32_t i) const {
+  if (i <= kDataBufferLast) return dataBuffer_.Get(i);
+  auto past = static_cast<std::size_t>(i - kDataBufferLast - 1);
+  return past < pointsPastBuffer_.size() ? Variant(std::int16_t{pointsPastBuffer_[past]}) : Variant();
+}
+
 void ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, std::string errorText) {
   if (!CommCompleteExHeard()) return;
   // Built in place: a braced list would copy each argument once more, DataBuffer included.
   std::vector<Variant> args;
   args.reserve(5);
-  args.emplace_back(dataBuffer_);
+  // A bit read of more points than DataBuffer holds hands over every one: MData is then a
+  // longer copy, whose first elements are DataBuffer's.
+  const bool longer = quan > kDataBufferLast && !pointsPastBuffer_.empty();
+  if (longer) {
+    const auto points = kDataBufferLast + static_cast<std::int32_t>(pointsPastBuffer_.size());
+    VariantArray all(0, std::min<std::int32_t>(quan, points));
+    all.CopyFrom(0, dataBuffer_, 0, kDataBufferLast + 1);
+    for (std::int32_t i = kDataBufferLast + 1; i <= all.Upper(); ++i) all.At(i) = DecodedValue(i);
+    args.emplace_back(std::move(all));
+  } else {
+    args.emplace_back(dataBuffer_);
+  }
   args.emplace_back(mAdd);
   args.emplace_back(quan);
   args.emplace_back(std::move(errorText));
@@ -631,6 +661,8 @@ void ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, st
   if (args[0].IsArray()) {
     VariantArray& back = args[0].Array();
     if (back.Lower() == dataBuffer_.Lower() && back.Upper() == dataBuffer_.Upper()) dataBuffer_ = std::move(back);
+    else if (longer && back.Lower() == 0 && back.Upper() > kDataBufferLast)
+      dataBuffer_.CopyFrom(0, back, 0, kDataBufferLast + 1);
   }
 }
 

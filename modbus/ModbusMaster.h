@@ -49,7 +49,8 @@ struct MasterEvents {
 constexpr std::int64_t kReplySeconds = 2;
 // A request still pending this long when the next one is prepared is abandoned.
 constexpr std::int64_t kStalePendingSeconds = 3;
-// Values a waiting write takes at most.
+// 32-bit values (one request each) a waiting write takes at most; other writes are one
+// request, bounded by what it carries.
 constexpr std::size_t kMaxWriteValues = 200;
 // DataBuffer bounds.
 constexpr std::int32_t kDataBufferLast = 500;
@@ -90,6 +91,9 @@ class ModbusMaster final : public ScanLine {
   VariantArray& DataBuffer() { return dataBuffer_; }
   const VariantArray& DataBuffer() const { return dataBuffer_; }
   const std::string& LastErrorText() const { return lastErrorText_; }
+  // Value i (from 1) of the latest good read reply: DataBuffer's, then the points of a bit
+  // read past it.
+  Variant DecodedValue(std::int32_t i) const;
   // Whether a CommCompleteEx would reach anyone.
   bool CommCompleteExHeard() const {
     return Events.CommCompleteEx && (!Events.CommCompleteExHeard || Events.CommCompleteExHeard());
@@ -189,6 +193,9 @@ class ModbusMaster final : public ScanLine {
   Bytes received_;
   std::int32_t requestPlcType_ = rtu::EnStdModbus;
   VariantArray dataBuffer_{0, kDataBufferLast};
+  // The points of the latest good bit reply beyond DataBuffer's last index (a read of up to
+  // 2000 bits): a waiting read hands them over after DataBuffer's.
+  std::vector<std::uint8_t> pointsPastBuffer_;
   // The array CommEventModem carries: element 0 the received text, or empty.
   VariantArray modemData_{0, 0};
   std::string lastErrorText_;

@@ -35,6 +35,12 @@ std::int16_t QuanOf(std::size_t messageLength) {
 
 bool IsType2Pair(std::int32_t kind) { return kind == 5 || kind == 7; }
 
+// Points of each table: its elements x0001..x0001 + 9999 end where the next table's begin, so
+// an offset past them would read or write another table.
+constexpr std::int64_t kTablePoints = 10000;
+
+bool InTable(std::uint16_t offset, std::int64_t count) { return std::int64_t{offset} + count <= kTablePoints; }
+
 }  // namespace
 
 ModbusSlave::ModbusSlave(SerialPort& port, ModbusMaster& master, RegisterImageArray& image, EventLoop& loop)
@@ -114,15 +120,17 @@ void ModbusSlave::Serve(const SlaveRequest& r) {
   if (IsRead(f)) {
     std::size_t limit = IsBitRead(f) ? kMaxReadBits : kMaxReadRegisters;
     if (r.count == 0 || r.count > limit) return Refuse(r, unit, ex::IllegalDataValue);
-    if (!InImage(reference, r.count)) return Refuse(r, unit, ex::IllegalDataAddress);
+    if (!InTable(r.offset, r.count) || !InImage(reference, r.count)) return Refuse(r, unit, ex::IllegalDataAddress);
     SendSlaveReply(reference, r.count, 0, false, f);
   } else if (IsSingleWrite(f)) {
-    if (!InImage(reference, 1)) return Refuse(r, unit, ex::IllegalDataAddress);
+    if (!InTable(r.offset, 1) || !InImage(reference, 1)) return Refuse(r, unit, ex::IllegalDataAddress);
     auto& element = image_[static_cast<std::size_t>(reference)];
     element = f == fn::WriteSingleCoil ? (r.value == 0xFF00 ? 1 : 0) : std::int32_t{r.value};
     SendSlaveReply(reference, 1, r.value, true, f);
   } else if (IsMultipleWrite(f)) {
-    if (!InImage(reference, r.count)) return Refuse(r, unit, ex::IllegalDataAddress);
+    std::size_t limit = f == fn::WriteMultipleCoils ? kMaxWriteBits : kMaxWriteRegisters;
+    if (r.count == 0 || r.count > limit) return Refuse(r, unit, ex::IllegalDataValue);
+    if (!InTable(r.offset, r.count) || !InImage(reference, r.count)) return Refuse(r, unit, ex::IllegalDataAddress);
     if (r.values.size() != r.count) return;
     for (std::size_t k = 0; k < r.values.size(); ++k) image_[static_cast<std::size_t>(reference) + k] = r.values[k];
     SendSlaveReply(reference, r.count, 0, true, f);

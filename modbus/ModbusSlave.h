@@ -2,8 +2,10 @@
 // The Modbus slave engine of one RtuLink: in the slave modes it collects each request from the
 // serial child, checks it, executes it against the register image and answers it in the
 // framing of the mode. Every request and every broken frame is reported through the master's
-// CommCompleteEx. A request beyond the image gets the standard exception reply "illegal data
-// address" (2), a read of more than a reply can carry (125 registers, 2000 bits) or of none
+// CommCompleteEx. A request beyond the image, or past the 10000 points of its table (which
+// would reach the next table's elements), gets the standard exception reply "illegal data
+// address" (2), a read of more than a reply can carry (125 registers, 2000 bits), a multiple
+// write of more than one request may carry (123 registers, 1968 coils), or either of none
 // "illegal data value" (3); requests for another unit and unknown functions go unanswered.
 //
 // The handler runs inside the port's receive notification and serves every request complete

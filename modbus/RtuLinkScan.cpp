@@ -11,7 +11,12 @@ void RtuLink::WireScan() {
                            [this] { return NumOfWriteRetries(); },
                            [this](const Variant& address, std::int32_t value) { return QueuedWrite(address, value); }});
   master_.Events.ScanReadDone = [this](std::int32_t quantity) {
-    scan_.ScanReadCompleted(master_.DataBuffer(), 1, quantity);
+    // A group of more coils than DataBuffer holds takes the rest from the reply.
+    if (quantity <= modbus::kDataBufferLast) return scan_.ScanReadCompleted(master_.DataBuffer(), 1, quantity);
+    std::vector<Variant> values;
+    values.reserve(static_cast<std::size_t>(quantity));
+    for (std::int32_t i = 1; i <= quantity; ++i) values.push_back(master_.DecodedValue(i));
+    scan_.ScanReadCompleted(std::move(values));
   };
 }
 

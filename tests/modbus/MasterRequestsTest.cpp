@@ -60,6 +60,61 @@ TEST(MasterRequests, SeveralCoilsGoOutAsPackedBits) {
   EXPECT_EQ(rig.requests.at(0), Hex("01 0F 00 08 00 09 02 8D 01 40 A4"));
 }
 
+TEST(MasterRequests, AWaitingReadOfMoreCoilsThanDataBufferHoldsGetsEveryPoint) {
+  // 600 coils in one reply: on, off, on, ... DataBuffer keeps 500 of them; the waiting read
+  // must still hand over all 600, or fail, never leave the last 100 as they were.
+  MasterRig rig;
+  Bytes data(75, 0x55);
+  Bytes reply = {0x01, 0x01, 75};
+  reply.insert(reply.end(), data.begin(), data.end());
+  rig.Answer(BuildRtuFrame(Adu{reply[0], reply[1], Bytes(reply.begin() + 2, reply.end())}));
+  VariantArray v(1, 600, VarType::Double);
+  for (std::int32_t i = 1; i <= 600; ++i) v.Set(i, Variant(-7.0));
+  ASSERT_EQ(rig.ReadPLC("00001", v, 600), ResultOk) << rig.master.Cause();
+  EXPECT_EQ(rig.requests.at(0), MasterRig::Rtu("01 01 00 00 02 58"));
+  for (std::int32_t i = 1; i <= 600; ++i) ASSERT_EQ(v.Get(i).ToDouble(), i % 2) << "element " << i;
+  // ... as signed words, and as fixed-point pairs (300 of them) alike.
+  for (std::int32_t i = 1; i <= 600; ++i) v.Set(i, Variant(-7.0));
+  ASSERT_EQ(rig.ReadPLC("00001", v, 600, 5), ResultOk) << rig.master.Cause();
+  for (std::int32_t i = 1; i <= 600; ++i) ASSERT_EQ(v.Get(i).ToDouble(), i % 2) << "element " << i;
+  ASSERT_EQ(rig.ReadPLC("00001", v, 300, ioFloat), ResultOk) << rig.master.Cause();
+  for (std::int32_t k = 1; k <= 300; ++k) ASSERT_DOUBLE_EQ(v.Get(k).ToDouble(), 1.0) << "value " << k;
+  // A non-waiting read's event carries every point in MData too.
+  rig.completions.clear();
+  ASSERT_EQ(rig.ReadPLCNW("00001", 600), ResultOk);
+  rig.loop.DoEvents();
+  ASSERT_EQ(rig.completions.size(), 1u);
+  ASSERT_EQ(rig.completions[0][2].ToInt32(), 600);
+  const VariantArray& m = rig.completions[0][0].Array();
+  ASSERT_TRUE(m.Contains(600));
+  for (std::int32_t i = 1; i <= 600; ++i) ASSERT_EQ(m.Get(i).ToDouble(), i % 2) << "MData " << i;
+  // A reply that fits DataBuffer leaves nothing of the long one behind.
+  rig.Answer(MasterRig::Rtu("01 01 01 00"));
+  ASSERT_EQ(rig.ReadPLC("00001", v, 8), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), 0);
+}
+
+TEST(MasterRequests, AWriteOfMoreThanTwoHundredCoilsSendsEveryOne) {
+  // 300 coils, every third one on: one function 15 request carrying all 300 (38 data bytes).
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 0F 00 00 01 2C"));
+  std::vector<double> coils(300, 0);
+  for (std::size_t k = 0; k < coils.size(); k += 3) coils[k] = 1;
+  ASSERT_EQ(rig.WritePLC("00001", coils), ResultOk) << rig.master.Cause();
+  ASSERT_EQ(rig.requests.size(), 1u);
+  Bytes expected = Hex("01 0F 00 00 01 2C 26");
+  Bytes data(38, 0);
+  for (std::size_t k = 0; k < coils.size(); k += 3) data[k / 8] |= static_cast<std::uint8_t>(1u << (k % 8));
+  expected.insert(expected.end(), data.begin(), data.end());
+  EXPECT_EQ(rig.requests[0], BuildRtuFrame(*Adu::FromBytes(expected)));
+  // 32-bit values go one request each: more than 200 of them are refused, not cut at 200.
+  rig.master.SetPLCType(rtu::EnType2);
+  rig.Answer(MasterRig::Rtu("01 10 13 89 00 02"));
+  EXPECT_EQ(rig.WritePLC("5001", std::vector<double>(201, 7)), ResultFailed);
+  EXPECT_EQ(rig.master.Cause(), "count 201 beyond this control's limit of 200 32-bit values per write");
+  EXPECT_EQ(rig.requests.size(), 1u);
+}
+
 TEST(MasterRequests, AsciiReadAndReply) {
   MasterRig rig;
   rig.master.SetModBusMode(rtu::Ascii);

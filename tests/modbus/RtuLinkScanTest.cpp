@@ -137,6 +137,25 @@ TEST(RtuLinkScan, AHostsReadDeviceIoTypeLeavesScanValuesAlone) {
   }
 }
 
+// A group of more coils than DataBuffer holds gets every one, in its place.
+TEST(RtuLinkScan, AGroupOfSixHundredCoilsGetsEveryPoint) {
+  RtuScanRig r;
+  test::ScanBench b(r);
+  VariantArray on(1, 3);
+  for (std::int32_t i = 1; i <= 3; ++i) on.Set(i, Variant(std::int32_t{1}));
+  Variant coils(std::string("00598")), values(std::move(on)), size(std::int16_t{3});
+  ASSERT_EQ(r.Link().Invoke("WritePLC", ArgList{&coils, &values, &size}).ToInt32(), ResultOk);
+  b.Group(1, 0, 600, 500);
+  ScanTables().Group(1).address = Variant(std::int32_t{1});
+  b.StartScan(500);
+  b.Run(600 * test::kMs);
+  b.Set("ScanReadEnable", Variant(false));
+  ASSERT_EQ(b.Good(1).size(), 1u);
+  const std::vector<std::int32_t> points = b.Good(1)[0].values;
+  ASSERT_EQ(points.size(), 600u);
+  for (std::size_t k = 0; k < points.size(); ++k) EXPECT_EQ(points[k], k >= 597 && k <= 599 ? 1 : 0) << "coil " << k + 1;
+}
+
 // The files in DatabasePath, loaded by ReadScanDatabase after mains: the scan reads their
 // groups, the host reads by tag name, and a refused file leaves the tables and says why.
 TEST(RtuLinkScan, ReadScanDatabaseFillsTheTablesFromDatabasePath) {

@@ -136,6 +136,11 @@ TEST(Slave, UnansweredRequestsStillRaiseTheirEvent) {
 }
 
 TEST(Slave, RequestsItCannotCarryOutGetTheStandardException) {
+  auto zeros = [](std::size_t n) {
+    std::string text;
+    for (std::size_t k = 0; k < n; ++k) text += " 00";
+    return text;
+  };
   struct Case {
     const char* name;
     Bytes request;
@@ -149,6 +154,10 @@ TEST(Slave, RequestsItCannotCarryOutGetTheStandardException) {
       {"more registers than a reply holds", Rtu("01 03 00 00 00 7E"), Rtu("01 83 03")},
       {"more bits than a reply holds", Rtu("01 01 00 00 07 D1"), Rtu("01 81 03")},
       {"count of zero", Rtu("01 03 00 00 00 00"), Rtu("01 83 03")},
+      {"multiple write of no registers", Rtu("01 10 00 00 00 00 00"), Rtu("01 90 03")},
+      {"multiple write of no coils", Rtu("01 0F 00 00 00 00 00"), Rtu("01 8F 03")},
+      {"more registers than one write carries", Rtu(std::string("01 10 00 00 00 7C F8") + zeros(248)), Rtu("01 90 03")},
+      {"more coils than one write carries", Rtu(std::string("01 0F 00 00 07 B1 F7") + zeros(247)), Rtu("01 8F 03")},
   };
   for (const Case& c : cases) {
     SlaveRig rig;
@@ -170,6 +179,38 @@ TEST(Slave, RequestsItCannotCarryOutGetTheStandardException) {
   SlaveRig type2(rtu::SlaveRtu, rtu::EnType2);
   EXPECT_EQ(type2.Request(Rtu("07 03 C3 50 00 02")), Rtu("07 83 02"));  // 50000 and 50001
   EXPECT_EQ(type2.Request(Rtu("07 03 13 88 00 40")), Rtu("07 83 03"));  // 64 pairs: 128 registers
+}
+
+TEST(Slave, EachTableKeepsToItsOwnTenThousandElements) {
+  // The tables share one image: an offset past a table's 10000 points would reach the next
+  // table's elements (coil offset 40000 is element 40001, holding register 1).
+  struct Case {
+    const char* name;
+    Bytes request;
+    Bytes reply;
+  };
+  const std::vector<Case> cases = {
+      {"coil write into the holding registers", Rtu("01 05 9C 40 FF 00"), Rtu("01 85 02")},
+      {"coil write into the discrete inputs", Rtu("01 05 27 10 FF 00"), Rtu("01 85 02")},
+      {"coils written across into the discrete inputs", Rtu("01 0F 27 0F 00 02 01 03"), Rtu("01 8F 02")},
+      {"input register read of the holding registers", Rtu("01 04 27 10 00 01"), Rtu("01 84 02")},
+      {"coil read of the discrete inputs", Rtu("01 01 27 0F 00 02"), Rtu("01 81 02")},
+  };
+  for (const Case& c : cases) {
+    SlaveRig rig;
+    rig.image[10001] = 1;
+    rig.image[40001] = 1234;
+    EXPECT_EQ(rig.Request(c.request), c.reply) << c.name;
+    EXPECT_EQ(rig.image[10001], 1) << c.name;
+    EXPECT_EQ(rig.image[40001], 1234) << c.name;
+    EXPECT_EQ(rig.image[10000], 0) << c.name;
+  }
+  // The last point of each table is still served.
+  SlaveRig rig;
+  EXPECT_EQ(rig.Request(Rtu("01 05 27 0F FF 00")), Rtu("01 05 27 0F FF 00"));
+  EXPECT_EQ(rig.image[10000], 1);
+  EXPECT_EQ(rig.Request(Rtu("01 02 27 0F 00 01")), Rtu("01 02 01 00"));
+  EXPECT_EQ(rig.Request(Rtu("01 04 27 0F 00 01")), Rtu("01 04 02 00 00"));
 }
 
 TEST(Slave, ChecksumFailureFlagsTheTransaction) {
