@@ -314,6 +314,28 @@ namespace {
 
 // The device goes away while open and comes back under the same path: failures with a text,
 // no raised error, and the next calls work once it is back.
+// ioType 18 walks the bits of the words read; an ioIdx past bit 15 would take them from a word
+// this read never asked for (what an earlier read left in CcmWords): refused, nothing sent.
+TEST_F(UdpLinkSerial, ABitIndexPastTheWordIsRefused) {
+  ASSERT_TRUE(station_.SetWord(1, 2000, 0x0000));
+  ASSERT_TRUE(station_.SetWord(1, 2001, 0xFFFF));
+  Variant two(VariantArray(1, 2));
+  ASSERT_EQ(Read(Variant(std::int32_t{2000}), two, 2), ResultOk);
+  const long enquiries = station_.Enquiries();
+  Variant address(std::int32_t{2000}), value(std::int32_t{-1}), n(std::int16_t{1});
+  std::int16_t bits = 18;
+  std::int32_t bit = 17;
+  EXPECT_EQ(link_->ReadPLC(address, value, Opt<Variant>(n), Opt<std::int16_t>(bits), Opt<std::int32_t>(bit)),
+            ResultFailed);
+  EXPECT_EQ(value.ToInt32(), -1);
+  EXPECT_EQ(link_->FailureCause(), "ioIdx 17 names no bit of a 16-bit word (0 to 15)");
+  EXPECT_EQ(station_.Enquiries(), enquiries);
+  bit = 3;
+  ASSERT_TRUE(station_.SetWord(1, 2000, 0x0008));
+  ASSERT_EQ(link_->ReadPLC(address, value, Opt<Variant>(n), Opt<std::int16_t>(bits), Opt<std::int32_t>(bit)), ResultOk);
+  EXPECT_EQ(value, Variant(std::int32_t{1}));
+}
+
 TEST(UdpLinkSerialVanishedDevice, FailsWithATextAndRecoversWhenTheDeviceReturns) {
   ecom::EcomLink().Reset();
   test::VanishingStationLine line({1});
