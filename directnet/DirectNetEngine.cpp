@@ -245,6 +245,10 @@ void DirectNetEngine::OnComm() {
       return;
     }
     if (port_.CommEvent() != comm::EvReceive) return;  // line errors and the rest: no action
+    // The line state is shared, the port is not: only the engine that put the transaction on
+    // the line takes its answers. Bytes on another control's line (a late answer to an enquiry
+    // that timed out there) would carry this transaction on to that line's station.
+    if (progress_.transaction != state_.Transaction) return;
     if (state_.WriteMode) WriteStep();
     else ReadStep();
   } catch (const RuntimeError&) {
