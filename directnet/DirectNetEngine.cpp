@@ -196,7 +196,7 @@ bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t co
   WaitSeconds(loop_, [this, mine] { return state_.ReadIdle || state_.Transaction != mine; }, state_.SendTime,
               kReplySeconds);
   state_.CallActive = false;
-  if (state_.Completed == mine) return true;
+  if (state_.CompletedRead == mine) return true;
   return Fail(WhyNotCompleted(mine));
 }
 
@@ -219,7 +219,7 @@ bool DirectNetEngine::RunWrite(const ResolvedAddress& target, std::span<const st
   bool ended = WaitSeconds(
       loop_, [this, mine] { return (!state_.ReadBusy && state_.ReadIdle && state_.WriteIdle) || state_.Transaction != mine; },
       state_.SendTime, kReplySeconds);
-  if (state_.Completed == mine) return true;
+  if (state_.CompletedWrite == mine) return true;
   const std::string why = WhyNotCompleted(mine);
   if (!ended) state_.ResetAfterWait();
   return Fail(why);

@@ -357,6 +357,24 @@ TEST(SeqLinkLine, WatchdogFreeingAWaitingReadIsNoSuccess) {
   EXPECT_EQ(value.ToInt32(), -1);
 }
 
+// CommComplete is raised for a ReadPLC's own read too, inside its wait. A host that writes from
+// that handler still gets the read's values: the write leaves them where they are.
+TEST(SeqLinkLine, AWriteFromTheCommCompleteHandlerLeavesTheWaitingReadItsValues) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 1234);
+  int writes = 0;
+  r.link->SetEventSink([&](const std::string& name, std::vector<Variant>&) {
+    if (name != "CommComplete" || writes > 0) return;
+    ++writes;
+    EXPECT_EQ(r.Write("V,3000", Variant(std::int32_t{77})), ResultOk) << r.link->FailureCause();
+  });
+  Variant value;
+  EXPECT_EQ(r.Read("V,2000", value), ResultOk) << r.link->FailureCause();
+  EXPECT_EQ(value, Variant(std::int32_t{1234}));
+  EXPECT_EQ(writes, 1);
+  EXPECT_EQ(r.station.Word(1, 0x0600), 77);
+}
+
 TEST(SeqLinkLine, TwoControlsOnOneThreadShareOneLineState) {
   SeqLinkRig r;
   auto second = r.Make();  // its own port; r.port now names it
