@@ -342,8 +342,10 @@ void DirectNetEngine::ReadStep() {
       const Bytes reply = Take(ReadReplyLength(byteCount));
       const ReadReplyCheck check = CheckReadReply(reply, byteCount);
       state_.Step = 1;
-      // The words of an acknowledged reply are kept even when its LRC fails.
-      if (check.acknowledged) UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1));
+      // The words of an acknowledged reply are kept even when its LRC fails, where the host
+      // sees them only through a completed read.
+      if (check.Passed() || (check.acknowledged && rules_.convertOnCompletion))
+        UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1));
       if (check.Passed()) AcknowledgeReply();
       else RefuseReply(reply, "read");
       return;

@@ -227,6 +227,33 @@ TEST_F(UdpLinkSerial, WritesTheStationCannotTakeAreRefusedWithTheirCause) {
   EXPECT_EQ(link_->FailureCause(), "");
 }
 
+// ReadData shows the word array itself, so a reply that failed its LRC check (bytes the line
+// may have spoilt) never reaches it: the words of the last read that passed stay.
+TEST_F(UdpLinkSerial, WordsOfAReplyThatFailedItsCheckNeverReachReadData) {
+  ASSERT_TRUE(station_.SetWord(1, 2000, 40001));
+  Variant value;
+  ASSERT_EQ(Read(Variant(std::int32_t{2000}), value), ResultOk);
+  ASSERT_EQ(Data(1).ToInt32(), 40001);
+  ASSERT_TRUE(station_.SetWord(1, 2000, 5));
+  station_.SetFault(sim::StationFault::BadLrc);
+  value = Variant(std::int32_t{-7});
+  const auto t0 = Clock::now();
+  ExpectTimedFailure(Read(Variant(std::int32_t{2000}), value), t0);
+  EXPECT_EQ(link_->FailureCause(), "the read reply of station 1 failed its LRC check");
+  EXPECT_EQ(value.ToInt32(), -7);
+  EXPECT_EQ(Data(1).ToInt32(), 40001);
+  const int before = completions_;
+  ASSERT_EQ(ReadNW(Variant(std::int32_t{2000}), 1), ResultOk);
+  EventLoop& loop = EventLoop::Current();
+  EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 4'500'000));
+  EXPECT_EQ(Data(1).ToInt32(), 40001);
+  EXPECT_EQ(completions_, before);
+
+  station_.SetFault(sim::StationFault::None);
+  ASSERT_EQ(Read(Variant(std::int32_t{2000}), value), ResultOk);
+  EXPECT_EQ(Data(1).ToInt32(), 5);
+}
+
 TEST_F(UdpLinkSerial, SilentStationFailsInTimeReadErrorStaysAndTheNextTransactionWorks) {
   station_.SetWord(1, 100, 77);
   station_.SetFault(sim::StationFault::NoAnswer);
