@@ -196,7 +196,7 @@ bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t co
   WaitSeconds(loop_, [this, mine] { return state_.ReadIdle || state_.Transaction != mine; }, state_.SendTime,
               kReplySeconds);
   state_.CallActive = false;
-  if (state_.Completed == mine) return true;
+  if (state_.CompletedRead == mine) return true;
   return Fail(WhyNotCompleted(mine));
 }
 
@@ -219,7 +219,7 @@ bool DirectNetEngine::RunWrite(const ResolvedAddress& target, std::span<const st
   bool ended = WaitSeconds(
       loop_, [this, mine] { return (!state_.ReadBusy && state_.ReadIdle && state_.WriteIdle) || state_.Transaction != mine; },
       state_.SendTime, kReplySeconds);
-  if (state_.Completed == mine) return true;
+  if (state_.CompletedWrite == mine) return true;
   const std::string why = WhyNotCompleted(mine);
   if (!ended) state_.ResetAfterWait();
   return Fail(why);
@@ -245,6 +245,10 @@ void DirectNetEngine::OnComm() {
       return;
     }
     if (port_.CommEvent() != comm::EvReceive) return;  // line errors and the rest: no action
+    // The line state is shared, the port is not: only the engine that put the transaction on
+    // the line takes its answers. Bytes on another control's line (a late answer to an enquiry
+    // that timed out there) would carry this transaction on to that line's station.
+    if (progress_.transaction != state_.Transaction) return;
     if (state_.WriteMode) WriteStep();
     else ReadStep();
   } catch (const RuntimeError&) {
@@ -338,8 +342,10 @@ void DirectNetEngine::ReadStep() {
       const Bytes reply = Take(ReadReplyLength(byteCount));
       const ReadReplyCheck check = CheckReadReply(reply, byteCount);
       state_.Step = 1;
-      // The words of an acknowledged reply are kept even when its LRC fails.
-      if (check.acknowledged) UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1));
+      // The words of an acknowledged reply are kept even when its LRC fails, where the host
+      // sees them only through a completed read.
+      if (check.Passed() || (check.acknowledged && rules_.convertOnCompletion))
+        UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1));
       if (check.Passed()) AcknowledgeReply();
       else RefuseReply(reply, "read");
       return;

@@ -55,7 +55,8 @@ struct EngineRules {
   // ReadValues has indices 0..valuesUpper.
   std::int32_t valuesUpper = 200;
   // A completed read turns its words into ReadValues by its conversion, and empties ErrorText.
-  // Off, the words stay as they are in ReadWords and the error text is kept.
+  // Off, the words stay as they are in ReadWords and the error text is kept; the host then reads
+  // ReadWords itself, so only a reply that passed its LRC check is put there.
   bool convertOnCompletion = true;
 };
 

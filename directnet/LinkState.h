@@ -39,8 +39,11 @@ struct LinkState {
 
   // Every start numbers its transaction; a good end records that number, so a waiting call
   // can tell its own completion from a line that was freed by the watchdog or by CommBusy.
+  // Reads and writes keep their own: a write that a CommComplete handler runs inside a waiting
+  // read's wait leaves the read's words, and the read its completion.
   std::uint32_t Transaction = 0;
-  std::uint32_t Completed = 0;
+  std::uint32_t CompletedRead = 0;
+  std::uint32_t CompletedWrite = 0;
 
   bool CommBusy() const { return ReadBusy || !ReadIdle || !WriteIdle || WriteCallActive; }
 
@@ -61,13 +64,13 @@ struct LinkState {
     Step = 0;
     ReadIdle = true;
     ReadBusy = false;
-    Completed = Transaction;
+    CompletedRead = Transaction;
   }
   void EndWrite() {
     Step = 0;
     WriteIdle = true;
     WriteCallActive = false;
-    Completed = Transaction;
+    CompletedWrite = Transaction;
   }
   // The enquiry could not be sent: nothing is on the line.
   void Abandon(Direction direction) {

@@ -53,6 +53,11 @@ std::int32_t WalkBit(const ReadWordArray& words, std::int32_t firstBit, std::int
   return (Word(words, w) >> b) & 1;
 }
 
+std::string BitIndexRefusal(std::int32_t ioIdx) {
+  if (ioIdx >= 0 && ioIdx <= 15) return {};
+  return "ioIdx " + std::to_string(ioIdx) + " names no bit of a 16-bit word (0 to 15)";
+}
+
 void FillReadValues(const ReadWordArray& words, std::int32_t n, std::int32_t ioType, std::int32_t bitIndex,
                     VariantArray& values) {
   // Whole pairs only: an odd last word has no partner in the reply and is no value.

@@ -19,6 +19,11 @@ inline constexpr std::int16_t kBitIoType = 18;
 // to 15 and on to bit 0 of the next word. 0 once the walk leaves the 1000 words.
 std::int32_t WalkBit(const ReadWordArray& words, std::int32_t firstBit, std::int32_t k);
 
+// Why a bit walk over the words of a word read cannot start at bit ioIdx: a word has bits 0 to
+// 15, and a walk from further on would take its bits from words the read did not ask for.
+// Empty when it can.
+std::string BitIndexRefusal(std::int32_t ioIdx);
+
 // ReadValues(1..) after a non-waiting read of n words, by the ioType of the last ReadDevice
 // (ioFloat: n / 2 values, an odd last word left out). Values that do not fit values' bounds are
 // not stored.

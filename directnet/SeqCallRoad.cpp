@@ -62,6 +62,9 @@ Result SeqCallRoad::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> R
   ResolvedAddress read = *target;
   read.memory.address = span->address;
   const std::int32_t ioType = IOType.ValueOr(0);
+  if (ioType == kBitIoType && !target->memory.bit) {
+    if (std::string refusal = BitIndexRefusal(ioIdx.ValueOr(0)); !refusal.empty()) return Failed(refusal);
+  }
   // The bits of a bit read start where its span puts them; ioIdx keeps the point's own bit.
   const std::int32_t firstBit = target->memory.bit ? span->firstBit : ioIdx.ValueOr(0);
   if (!engine_.WaitingRead(read, span->words, Conversion(*target, *span, count, -1)))
@@ -98,6 +101,9 @@ Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<
   if (!target) return Failed(target.refusal);
   const std::int32_t askedIoType = IOType.ValueOr(0);
   const std::int32_t askedBit = ioIdx.ValueOr(0);
+  if (device && askedIoType == kBitIoType && !target->memory.bit) {
+    if (std::string refusal = BitIndexRefusal(askedBit); !refusal.empty()) return Failed(refusal);
+  }
   NoteBit(*target, IOType, ioIdx);
   std::string why;
   const auto span = ReadSpanOf(*target, *size, why);

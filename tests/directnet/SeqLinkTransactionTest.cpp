@@ -357,6 +357,24 @@ TEST(SeqLinkLine, WatchdogFreeingAWaitingReadIsNoSuccess) {
   EXPECT_EQ(value.ToInt32(), -1);
 }
 
+// CommComplete is raised for a ReadPLC's own read too, inside its wait. A host that writes from
+// that handler still gets the read's values: the write leaves them where they are.
+TEST(SeqLinkLine, AWriteFromTheCommCompleteHandlerLeavesTheWaitingReadItsValues) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 1234);
+  int writes = 0;
+  r.link->SetEventSink([&](const std::string& name, std::vector<Variant>&) {
+    if (name != "CommComplete" || writes > 0) return;
+    ++writes;
+    EXPECT_EQ(r.Write("V,3000", Variant(std::int32_t{77})), ResultOk) << r.link->FailureCause();
+  });
+  Variant value;
+  EXPECT_EQ(r.Read("V,2000", value), ResultOk) << r.link->FailureCause();
+  EXPECT_EQ(value, Variant(std::int32_t{1234}));
+  EXPECT_EQ(writes, 1);
+  EXPECT_EQ(r.station.Word(1, 0x0600), 77);
+}
+
 TEST(SeqLinkLine, TwoControlsOnOneThreadShareOneLineState) {
   SeqLinkRig r;
   auto second = r.Make();  // its own port; r.port now names it
@@ -378,6 +396,50 @@ TEST(SeqLinkLine, TwoControlsOnOneThreadShareOneLineState) {
   EXPECT_EQ(value.ToInt32(), 222);
   std::int16_t one = 1;
   EXPECT_EQ(r.link->ReadData(one).ToInt32(), 111) << "the first read ended before the second began";
+}
+
+// Each control answers only the transaction it put on its own line. A late answer from the
+// station of another control's line (to an enquiry that timed out there) is not this read's:
+// nothing goes out on that line, and that station's words never become this read's values.
+TEST(SeqLinkLine, ALateAnswerOnAnotherControlsLineIsNotTakenForThisRead) {
+  SeqLinkRig r;
+  auto second = r.Make();  // its own port and station; r.port now names it
+  MemorySerialPort& port2 = *r.port;
+  sim::DirectNetStation other({1});
+  other.SetWord(1, 0x0400, 222);
+  bool answer2 = false;
+  std::vector<Bytes> sent2, held;
+  port2.OnSent = [&](const Bytes& chunk) {
+    sent2.push_back(chunk);
+    for (const auto& reply : other.Feed(chunk)) {
+      if (answer2) port2.Inject(reply);
+      else held.push_back(reply);
+    }
+  };
+  second->Initialize();
+  second->InitProperties();
+  second->SetPortOpen(true);
+  Variant a("V,2000"), unused, n(std::int16_t{1});
+  ASSERT_EQ(second->ReadPLCNW(a, unused, Opt<Variant>(n), Opt<std::int16_t>()), ResultOk);
+  r.Run(2'100'000);  // its station is slow: the watchdog frees the line
+  ASSERT_FALSE(r.Busy());
+  ASSERT_EQ(held.size(), 1u);
+
+  r.station.SetWord(1, 0x0400, 111);
+  r.answer = false;  // the first control's station is silent this time
+  answer2 = true;
+  sent2.clear();
+  r.loop.AddTimer(r.clock.MonotonicMicros() + 100'000, [&] { port2.Inject(held.front()); });
+  Variant value(std::int32_t{-1});
+  EXPECT_EQ(r.Read("V,2000", value), ResultFailed);
+  EXPECT_EQ(value.ToInt32(), -1);
+  EXPECT_EQ(r.link->FailureCause(), "no answer to the enquiry from station 1 within 2 s");
+  EXPECT_TRUE(sent2.empty()) << "nothing goes out on the other control's line";
+
+  r.answer = true;
+  r.Run(2'100'000);
+  ASSERT_EQ(r.Read("V,2000", value), ResultOk);
+  EXPECT_EQ(value.ToInt32(), 111);
 }
 
 }  // namespace

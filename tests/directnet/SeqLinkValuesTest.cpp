@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Enums.h"
+#include "directnet/ReadValues.h"
 #include "frame/TagDatabase.h"
 #include "tests/directnet/SeqLinkRig.h"
 
@@ -156,6 +157,44 @@ TEST(SeqLinkValues, ANonWaitingReadOfMoreValuesThanReadDataHoldsIsRefused) {
   ASSERT_EQ(r.ReadNW("V,2000", 200), ResultOk);
   r.Run(10'000);
   EXPECT_EQ(r.Data(200), Variant(std::int32_t{200}));
+}
+
+// ioType 18 on a word read walks the bits of the words read; an ioIdx past bit 15 would take
+// them from a word this read never asked for (what an earlier read left), so it is refused.
+TEST(SeqLinkValues, ABitIndexPastTheWordIsRefusedNotTakenFromAnEarlierRead) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 0x0008);
+  r.station.SetWord(1, 0x0401, 0xFFFF);
+  Variant two(VariantArray(1, 2));
+  ASSERT_EQ(r.Read("V,2000", two, 2), ResultOk);  // leaves FFFFh as the second word read
+  r.station.SetWord(1, 0x0400, 0);
+  r.sent.clear();
+  Variant a("V,2000");
+  for (std::int32_t idx : {16, 20, -1}) {
+    Variant value(std::int32_t{-1});
+    std::int16_t bits = dnet::kBitIoType;
+    std::int32_t bit = idx;
+    EXPECT_EQ(r.link->ReadPLC(a, value, Opt<Variant>(Variant(std::int16_t{1})), Opt<std::int16_t>(bits),
+                              Opt<std::int32_t>(bit)),
+              ResultFailed)
+        << idx;
+    EXPECT_EQ(value.ToInt32(), -1) << idx;
+    EXPECT_EQ(r.link->FailureCause(), "ioIdx " + std::to_string(idx) + " names no bit of a 16-bit word (0 to 15)");
+    EXPECT_EQ(r.link->ReadDevice(a, Opt<Variant>(Variant(std::int16_t{1})), Opt<std::int16_t>(bits),
+                                 Opt<std::int32_t>(bit)),
+              ResultFailed)
+        << idx;
+  }
+  EXPECT_TRUE(r.sent.empty());
+  // Bits 0 to 15 are read from the word itself.
+  r.station.SetWord(1, 0x0400, 0x8000);
+  Variant value;
+  std::int16_t bits = dnet::kBitIoType;
+  std::int32_t bit = 15;
+  ASSERT_EQ(r.link->ReadPLC(a, value, Opt<Variant>(Variant(std::int16_t{1})), Opt<std::int16_t>(bits),
+                            Opt<std::int32_t>(bit)),
+            ResultOk);
+  EXPECT_EQ(value, Variant(std::int32_t{1}));
 }
 
 TEST(SeqLinkValues, BitWalksCrossHeaderAddressesAndWords) {

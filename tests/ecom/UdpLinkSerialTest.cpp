@@ -227,6 +227,33 @@ TEST_F(UdpLinkSerial, WritesTheStationCannotTakeAreRefusedWithTheirCause) {
   EXPECT_EQ(link_->FailureCause(), "");
 }
 
+// ReadData shows the word array itself, so a reply that failed its LRC check (bytes the line
+// may have spoilt) never reaches it: the words of the last read that passed stay.
+TEST_F(UdpLinkSerial, WordsOfAReplyThatFailedItsCheckNeverReachReadData) {
+  ASSERT_TRUE(station_.SetWord(1, 2000, 40001));
+  Variant value;
+  ASSERT_EQ(Read(Variant(std::int32_t{2000}), value), ResultOk);
+  ASSERT_EQ(Data(1).ToInt32(), 40001);
+  ASSERT_TRUE(station_.SetWord(1, 2000, 5));
+  station_.SetFault(sim::StationFault::BadLrc);
+  value = Variant(std::int32_t{-7});
+  const auto t0 = Clock::now();
+  ExpectTimedFailure(Read(Variant(std::int32_t{2000}), value), t0);
+  EXPECT_EQ(link_->FailureCause(), "the read reply of station 1 failed its LRC check");
+  EXPECT_EQ(value.ToInt32(), -7);
+  EXPECT_EQ(Data(1).ToInt32(), 40001);
+  const int before = completions_;
+  ASSERT_EQ(ReadNW(Variant(std::int32_t{2000}), 1), ResultOk);
+  EventLoop& loop = EventLoop::Current();
+  EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 4'500'000));
+  EXPECT_EQ(Data(1).ToInt32(), 40001);
+  EXPECT_EQ(completions_, before);
+
+  station_.SetFault(sim::StationFault::None);
+  ASSERT_EQ(Read(Variant(std::int32_t{2000}), value), ResultOk);
+  EXPECT_EQ(Data(1).ToInt32(), 5);
+}
+
 TEST_F(UdpLinkSerial, SilentStationFailsInTimeReadErrorStaysAndTheNextTransactionWorks) {
   station_.SetWord(1, 100, 77);
   station_.SetFault(sim::StationFault::NoAnswer);
@@ -314,6 +341,28 @@ namespace {
 
 // The device goes away while open and comes back under the same path: failures with a text,
 // no raised error, and the next calls work once it is back.
+// ioType 18 walks the bits of the words read; an ioIdx past bit 15 would take them from a word
+// this read never asked for (what an earlier read left in CcmWords): refused, nothing sent.
+TEST_F(UdpLinkSerial, ABitIndexPastTheWordIsRefused) {
+  ASSERT_TRUE(station_.SetWord(1, 2000, 0x0000));
+  ASSERT_TRUE(station_.SetWord(1, 2001, 0xFFFF));
+  Variant two(VariantArray(1, 2));
+  ASSERT_EQ(Read(Variant(std::int32_t{2000}), two, 2), ResultOk);
+  const long enquiries = station_.Enquiries();
+  Variant address(std::int32_t{2000}), value(std::int32_t{-1}), n(std::int16_t{1});
+  std::int16_t bits = 18;
+  std::int32_t bit = 17;
+  EXPECT_EQ(link_->ReadPLC(address, value, Opt<Variant>(n), Opt<std::int16_t>(bits), Opt<std::int32_t>(bit)),
+            ResultFailed);
+  EXPECT_EQ(value.ToInt32(), -1);
+  EXPECT_EQ(link_->FailureCause(), "ioIdx 17 names no bit of a 16-bit word (0 to 15)");
+  EXPECT_EQ(station_.Enquiries(), enquiries);
+  bit = 3;
+  ASSERT_TRUE(station_.SetWord(1, 2000, 0x0008));
+  ASSERT_EQ(link_->ReadPLC(address, value, Opt<Variant>(n), Opt<std::int16_t>(bits), Opt<std::int32_t>(bit)), ResultOk);
+  EXPECT_EQ(value, Variant(std::int32_t{1}));
+}
+
 TEST(UdpLinkSerialVanishedDevice, FailsWithATextAndRecoversWhenTheDeviceReturns) {
   ecom::EcomLink().Reset();
   test::VanishingStationLine line({1});
