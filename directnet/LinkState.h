@@ -35,7 +35,6 @@ struct LinkState {
   std::string ErrorText;
   // Index 1..1000 (0 unused).
   std::array<std::int32_t, kLastReadWord + 1> ReadWords{};
-  std::int16_t DefaultStation = 1;
 
   // Every start numbers its transaction; a good end records that number, so a waiting call
   // can tell its own completion from a line that was freed by the watchdog or by CommBusy.

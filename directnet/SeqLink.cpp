@@ -44,7 +44,6 @@ void SeqLink::InitProperties() {
 
 void SeqLink::ReadProperties(PropertyBag& bag) {
   Keys().Read(*this, bag, Host().AmbientFont());
-  engine_.State().DefaultStation = props_.unitAddress;
   engine_.State().ReadIdle = true;
   timers_.StartForRun(RunMode(), props_.scanReadEnable, props_.scanWriteEnable);
 }
@@ -76,7 +75,6 @@ void SeqLink::SetAddress(std::int32_t value) {
   props_.address = value;
   PropertyChanged("Address");
   props_.unitAddress = UnitAddressOf(value);
-  engine_.State().DefaultStation = props_.unitAddress;
 }
 
 void SeqLink::SetCommMode(EnPDMode value) {

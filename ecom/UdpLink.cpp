@@ -24,7 +24,7 @@ constexpr std::int32_t kScanElapsedEntries = 321;
 UdpLink::UdpLink(std::unique_ptr<SerialPort> port)
     : line_(*this, std::move(port), SerialLine::Rules{}),
       timers_(kScanTimerDesign),
-      serial_(MSComm1(), ecom::EcomLink(),
+      serial_(MSComm1(), ecom::EcomLink(), props_.unitAddress,
               [this] {
                 scan_.ScanReadCompleted(SerialWords());
                 EventComComplete();
@@ -56,7 +56,6 @@ UdpLink::~UdpLink() {
 
 void UdpLink::ShareSettings() const {
   auto& link = ecom::EcomLink();
-  link.Line.DefaultStation = props_.unitAddress;
   link.Protocol = static_cast<std::int16_t>(commProtocol_);
   link.DeviceTimeOut = deviceTimeOut_;
 }
@@ -111,7 +110,6 @@ void UdpLink::SetAddress(std::int32_t value) {
   props_.address = value;
   PropertyChanged("Address");
   props_.unitAddress = UnitAddressOf(value);
-  ecom::EcomLink().Line.DefaultStation = props_.unitAddress;
 }
 
 void UdpLink::SetCommMode(EnPDMode value) {
@@ -161,7 +159,6 @@ void UdpLink::SetPortOpen(bool value) {
   if (!RunMode()) throw RuntimeError(err::NotAtDesignTime);
   line_.LoadPortOpen(value);
   PropertyChanged("PortOpen");
-  ecom::EcomLink().Line.DefaultStation = props_.unitAddress;
   // True opens the transport (again: an earlier open is closed first, so nothing leaks) with
   // the thread's protocol and device time-out, its datagrams traced where the host traces
   // serial lines; False closes it.

@@ -39,7 +39,7 @@ class UdpScanLine final : public ScanLine {
     failure_.clear();
     transaction_.reset();
     if (!Ecom()) {
-      const std::int16_t station = ecom::EcomLink().Line.DefaultStation;
+      const std::int16_t station = link_.UnitAddress();
       if (unit != station) {
         failure_ = "the serial path reads station " + std::to_string(station) + " only, not unit " + std::to_string(unit);
         return false;

@@ -65,10 +65,10 @@ SerialAddress SerialHeaderAddress(const Variant& Address, TagDatabase& tags) {
   return Refused(Address, "the tag holds " + dnet::Capped(dnet::AddressText(record->address)) + ": " + (why.empty() ? kAddressForm : why));
 }
 
-UdpSerialPath::UdpSerialPath(SerialPort& port, EcomLinkState& link, std::function<void()> commComplete,
-                             EventLoop& loop, TagDatabase& tags)
+UdpSerialPath::UdpSerialPath(SerialPort& port, EcomLinkState& link, const std::int16_t& station,
+                             std::function<void()> commComplete, EventLoop& loop, TagDatabase& tags)
     // The words stay in CcmWords as they came for ReadData; no value buffer of its own.
-    : link_(link), tags_(tags), engine_(port, link.Line, loop, dnet::EngineRules{0, false}) {
+    : link_(link), station_(station), tags_(tags), engine_(port, link.Line, loop, dnet::EngineRules{0, false}) {
   engine_.Events.CommComplete = std::move(commComplete);
 }
 
@@ -83,7 +83,7 @@ Result UdpSerialPath::Refused(std::string why) {
 }
 
 dnet::ResolvedAddress UdpSerialPath::Target(std::int32_t headerAddress, bool bit) const {
-  return dnet::ResolvedAddress{link_.Line.DefaultStation, dnet::MemoryAddress{headerAddress, bit, 0}, {}, headerAddress};
+  return dnet::ResolvedAddress{station_, dnet::MemoryAddress{headerAddress, bit, 0}, {}, headerAddress};
 }
 
 Result UdpSerialPath::Read(const Variant& Address, Variant& ReadValue, std::int32_t count, std::int16_t ioType,
@@ -105,7 +105,7 @@ Result UdpSerialPath::StartRead(const Variant& Address, std::int32_t count) {
   cause_.clear();
   const auto address = SerialHeaderAddress(Address, tags_);
   if (!address.address) return Failed(address.refusal);
-  if (!engine_.StartRead(link_.Line.DefaultStation, *address.address, count)) return Failed(engine_.Failure());
+  if (!engine_.StartRead(station_, *address.address, count)) return Failed(engine_.Failure());
   return ResultOk;
 }
 

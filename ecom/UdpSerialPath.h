@@ -3,9 +3,10 @@
 // serial child, with UdpLink's own addressing. An address is the header word address itself: a
 // number (or text of digits) taken as it stands, with no octal reading and no memory type, or a
 // tag name whose stored address is such a number. Address strings ("station;TYPE,number") are
-// not read on this path, and there are no bit-type addresses; the station is always the default
-// one. The engine runs over the thread's UdpLink state (ecom/EcomLinkState.h): its words are
-// CcmWords and its call flags are those of the ECOM requests too.
+// not read on this path, and there are no bit-type addresses; the station is always the
+// control's own Address. The engine runs over the thread's UdpLink state
+// (ecom/EcomLinkState.h): its words are CcmWords and its call flags are those of the ECOM
+// requests too.
 //
 // Writes send the host's values as the words they are (ioFloat pairs too: whole part, then
 // ten-thousandths, as the host gives them), each a whole number in 0..65535. A set/reset
@@ -31,7 +32,9 @@ namespace plc::ecom {
 class UdpSerialPath {
  public:
   // The engine takes over port's OnComm; a completed non-waiting read calls commComplete.
-  UdpSerialPath(SerialPort& port, EcomLinkState& link, std::function<void()> commComplete,
+  // station: the control's own Address (the controls of a thread share the line state, not
+  // their stations).
+  UdpSerialPath(SerialPort& port, EcomLinkState& link, const std::int16_t& station, std::function<void()> commComplete,
                 EventLoop& loop = EventLoop::Current(), TagDatabase& tags = Tags());
 
   dnet::DirectNetEngine& Engine() { return engine_; }
@@ -61,6 +64,7 @@ class UdpSerialPath {
   dnet::ResolvedAddress Target(std::int32_t headerAddress, bool bit) const;
 
   EcomLinkState& link_;
+  const std::int16_t& station_;
   TagDatabase& tags_;
   dnet::DirectNetEngine engine_;
   std::string cause_;

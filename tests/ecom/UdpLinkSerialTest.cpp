@@ -229,6 +229,28 @@ TEST_F(UdpLinkSerial, WritesTheStationCannotTakeAreRefusedWithTheirCause) {
 
 // ReadData shows the word array itself, so a reply that failed its LRC check (bytes the line
 // may have spoilt) never reaches it: the words of the last read that passed stay.
+TEST_F(UdpLinkSerial, EachControlReadsAndWritesItsOwnStation) {
+  // The line carries stations 1 and 5; this control's Address is 1. Another UdpLink of the
+  // thread, on no line at all, takes Address 5: this control still talks to station 1.
+  ASSERT_TRUE(station_.SetWord(1, 2000, 111));
+  ASSERT_TRUE(station_.SetWord(5, 2000, 555));
+  UdpLink other;
+  other.SetHost(&host_);
+  other.Initialize();
+  other.InitProperties();
+  other.SetAddress(5);
+
+  Variant value;
+  ASSERT_EQ(Read(Variant("2000"), value), ResultOk);
+  EXPECT_EQ(value.ToInt32(), 111);
+  ASSERT_EQ(ReadNW(Variant("2000"), 1), ResultOk);
+  ASSERT_TRUE(AwaitCompletion(1));
+  EXPECT_EQ(Data(1).ToInt32(), 111);
+  ASSERT_EQ(Write(Variant("2001"), Variant(std::int32_t{42})), ResultOk);
+  EXPECT_EQ(station_.Word(1, 2001), 42);
+  EXPECT_EQ(station_.Word(5, 2001), 0);
+}
+
 TEST_F(UdpLinkSerial, WordsOfAReplyThatFailedItsCheckNeverReachReadData) {
   ASSERT_TRUE(station_.SetWord(1, 2000, 40001));
   Variant value;
