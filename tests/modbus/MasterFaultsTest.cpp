@@ -377,6 +377,23 @@ TEST(MasterIoTypes, AnIoFloatWaitingReadAfterASignedReadDeviceTakesItsRegistersU
   EXPECT_EQ(w.Get(1).ToInt32(), -1);
 }
 
+// ioType 5 takes whole numbers -32768..32767 only, also when the host's array holds them as
+// text: -40000 would go out as 25536, 1.5 as 2.
+TEST(MasterIoTypes, SignedWritesRefuseTextValuesOutOfRange) {
+  for (const char* text : {"-40000", "1.5", "forty"}) {
+    MasterRig rig;
+    rig.slave = [](const Bytes& req) { return BuildRtuFrame(Adu{req[0], req[1], Bytes(req.begin() + 2, req.begin() + 6)}); };
+    VariantArray arr(1, 1);
+    arr.Set(1, Variant(text));
+    EXPECT_EQ(rig.road.WritePLC("40001", arr, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(std::int16_t{5})),
+              ResultFailed)
+        << text;
+    EXPECT_TRUE(rig.requests.empty()) << text;
+    EXPECT_FALSE(rig.road.Cause().empty()) << text;
+    EXPECT_FALSE(rig.road.CommBusy().ToBool()) << text;
+  }
+}
+
 TEST(MasterIoTypes, AnIoFloatReadDeviceLeavesLaterPointReadsWhole) {
   MasterRig rig;
   rig.Answer(MasterRig::Rtu("01 03 04 00 0C 0D 80"));
