@@ -121,8 +121,11 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
           if (io == 5) {
             std::int32_t word = 0;
             Variant v = ABValue.Get(i);
-            if (v.IsNumeric() && (v.ToDouble() < -32768 || v.ToDouble() > 32767 || v.ToDouble() != std::floor(v.ToDouble()))) {
-              master_.NoteCause("value " + NumberText(v.ToDouble()) +
+            // A value held as text is checked as the number it reads as (a non-number is a type
+            // mismatch): it would otherwise wrap or round silently.
+            const double d = v.ToDouble();
+            if (d < -32768 || d > 32767 || d != std::floor(d)) {
+              master_.NoteCause("value " + NumberText(d) +
                                 " does not fit a signed register (ioType 5: whole numbers -32768..32767)");
               throw RuntimeError(err::Overflow);
             }

@@ -36,12 +36,12 @@ void MasterTransaction::BeginRead(const RequestTarget& target, std::int32_t coun
   // event (its values would otherwise reach nobody).
   ScanReadInFlight = origin == ReadOrigin::Scan;
   // DeviceIoType applies to every register reply of the host's; a waiting read combines ioFloat
-  // pairs itself as it copies, so they are not combined twice. A scan read hands its group the
+  // pairs itself as it copies, so they are not combined twice, and takes their registers
+  // unsigned (a signed fraction word would give a wrong value). A scan read hands its group the
   // registers as read: its values are counted and placed as the group's. Points are 0 or 1:
   // paired as fixed-point values they would come out as 1.0001 and half of them would be lost.
-  ReplyIoType = points || origin == ReadOrigin::Scan || (origin == ReadOrigin::Waiting && DeviceIoType == kIoFloat)
-                    ? 0
-                    : DeviceIoType;
+  const bool waitingPairs = origin == ReadOrigin::Waiting && (DeviceIoType == kIoFloat || WaitingIoType == kIoFloat);
+  ReplyIoType = points || origin == ReadOrigin::Scan || waitingPairs ? 0 : DeviceIoType;
   ++RequestSerial;
   ReplyFailed = false;
   ReadPending = true;

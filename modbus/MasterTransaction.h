@@ -71,6 +71,9 @@ struct MasterTransaction {
   // host's register read, except ioFloat for a waiting read, which combines its pairs as it
   // copies; none for a scan read or a read of points.
   std::int16_t ReplyIoType = 0;
+  // The ioType of the waiting read being sent: its ioFloat pairs are unsigned registers, so its
+  // reply is left as read whatever DeviceIoType says.
+  std::int16_t WaitingIoType = 0;
   // Counts the requests begun, so that the end of a reply can tell whether its event handler
   // started another one.
   std::uint32_t RequestSerial = 0;

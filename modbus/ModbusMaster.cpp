@@ -299,7 +299,10 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
     tx_.ReadPending = false;
     tx_.HostReadActive = false;
   }
-  if (!SendReadRequest(unit, address, count, ReadOrigin::Waiting)) {
+  tx_.WaitingIoType = static_cast<std::int16_t>(ioType);
+  const bool sent = SendReadRequest(unit, address, count, ReadOrigin::Waiting);
+  tx_.WaitingIoType = 0;
+  if (!sent) {
     tx_.EndHostRead();
     return ResultFailed;
   }

@@ -357,6 +357,43 @@ TEST(MasterIoTypes, DeviceIoTypeStaysForNonWaitingRepliesOnly) {
   EXPECT_DOUBLE_EQ(v.Get(1).ToDouble(), 12.3456);
 }
 
+// Fixed-point pairs are unsigned registers: a ReadDevice with ioType 5 before them (which makes
+// later replies' words signed) must not turn 40000 or a fraction word above 32767 negative.
+TEST(MasterIoTypes, AnIoFloatWaitingReadAfterASignedReadDeviceTakesItsRegistersUnsigned) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 03 02 FF FF"));
+  ASSERT_EQ(rig.road.ReadDevice("40001", Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(std::int16_t{5})),
+            ResultOk);
+  rig.loop.DoEvents();
+  rig.Answer(MasterRig::Rtu("01 03 08 00 01 C3 50 9C 40 13 88"));  // 1, 50000, 40000, 5000
+  VariantArray v(1, 2, VarType::Double);
+  ASSERT_EQ(rig.ReadPLC("40001", v, 2, ioFloat), ResultOk);
+  EXPECT_DOUBLE_EQ(v.Get(1).ToDouble(), 6.0);
+  EXPECT_DOUBLE_EQ(v.Get(2).ToDouble(), 40000.5);
+  // A plain waiting read after it still hands over signed words, as the classic control does.
+  rig.Answer(MasterRig::Rtu("01 03 02 FF FF"));
+  VariantArray w(1, 1, VarType::Double);
+  ASSERT_EQ(rig.ReadPLC("40001", w, 1), ResultOk);
+  EXPECT_EQ(w.Get(1).ToInt32(), -1);
+}
+
+// ioType 5 takes whole numbers -32768..32767 only, also when the host's array holds them as
+// text: -40000 would go out as 25536, 1.5 as 2.
+TEST(MasterIoTypes, SignedWritesRefuseTextValuesOutOfRange) {
+  for (const char* text : {"-40000", "1.5", "forty"}) {
+    MasterRig rig;
+    rig.slave = [](const Bytes& req) { return BuildRtuFrame(Adu{req[0], req[1], Bytes(req.begin() + 2, req.begin() + 6)}); };
+    VariantArray arr(1, 1);
+    arr.Set(1, Variant(text));
+    EXPECT_EQ(rig.road.WritePLC("40001", arr, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(std::int16_t{5})),
+              ResultFailed)
+        << text;
+    EXPECT_TRUE(rig.requests.empty()) << text;
+    EXPECT_FALSE(rig.road.Cause().empty()) << text;
+    EXPECT_FALSE(rig.road.CommBusy().ToBool()) << text;
+  }
+}
+
 TEST(MasterIoTypes, AnIoFloatReadDeviceLeavesLaterPointReadsWhole) {
   MasterRig rig;
   rig.Answer(MasterRig::Rtu("01 03 04 00 0C 0D 80"));
