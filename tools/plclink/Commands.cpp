@@ -225,7 +225,7 @@ void PrintReadData(const Options& o, ControlSession& s, Output& out) {
   } catch (const RuntimeError&) {
     // beyond the control's value buffer: what came before is shown
   }
-  out.Transfer(ResultOk, values, {});
+  out.Transfer(ResultOk, Formatted(o, values), {});
 }
 
 // poll: one request on the line at a time. The next is sent when the previous one completed
