@@ -44,6 +44,11 @@ std::optional<double> RawValue(const TagRow& tag, const std::vector<Variant>& va
     why = "the read returned a value that is no number for " + tag.name;
     return std::nullopt;
   }
+  // A float file's element comes as the single it holds, an infinity or NaN included.
+  if (!std::isfinite(a) || !std::isfinite(b)) {
+    why = "the read returned a value that is no number for " + tag.name;
+    return std::nullopt;
+  }
   auto pair = [](std::uint16_t high, std::uint16_t low) {
     return (static_cast<std::uint32_t>(high) << 16) | static_cast<std::uint32_t>(low);
   };

@@ -65,6 +65,22 @@ TEST(PlclinkSeqLink, ReadWritePollAndCallInFreshProcesses) {
 
 // X0-X7 at 4100h = 85h and X10-X17 at 4101h = 02h: each point on its own, with no --io-type,
 // and eight outputs at once; a set of Y5 is refused with its text and changes nothing.
+// poll prints the values of ReadData as read prints them, in the --format asked for.
+TEST(PlclinkSeqLink, PollPrintsValuesInTheFormatReadDoes) {
+  test::PtyLink line;
+  sim::DirectNetSimulator station({line.PathB(), {1}});
+  station.SetWord(1, 0x0400, 0x4148);  // 12.5 as an IEEE single, high word first
+  station.SetWord(1, 0x0401, 0);
+  EXPECT_EQ(Plclink(line.PathA(), {"read", "V,2000", "--format", "float"}).out, "12.5\n");
+  auto floats = Plclink(line.PathA(), {"poll", "V,2000", "--format", "float", "--times", "1"});
+  EXPECT_EQ(floats.exitCode, 0) << floats.err;
+  ASSERT_EQ(floats.OutLines().size(), 2u) << floats.out;
+  EXPECT_EQ(floats.OutLines()[1], "12.5");
+  auto hex = Plclink(line.PathA(), {"poll", "V,2000", "2", "--format", "hex", "--times", "1"});
+  ASSERT_EQ(hex.OutLines().size(), 2u) << hex.out;
+  EXPECT_EQ(hex.OutLines()[1], "0x4148 0x0000");
+}
+
 TEST(PlclinkSeqLink, BitsOfTheStationAndARefusedOutputSet) {
   test::PtyLink line;
   sim::DirectNetSimulator station({line.PathB(), {1}});

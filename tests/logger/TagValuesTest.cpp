@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 namespace plc::logger {
 namespace {
@@ -158,6 +159,34 @@ TEST(TagValues, ALineIsLoggedOnceWhateverItsGroups) {
   // Another control's line is a line of its own.
   values.Take({"Oven", 1, {}, "no reply within 2 s", 40}, later);
   EXPECT_EQ(later.failures.size(), 3u);
+}
+
+// A float file's element arrives as the single it is, which may be an infinity or a NaN: that is
+// no value to log as good (SQLite would store NULL, MQTT print null, and a deadband compared
+// with a NaN would never keep a sample again).
+TEST(TagValues, AValueThatIsNoNumberIsBadNotGood) {
+  TagRow weight = Tag("Weight", TagIoType::Word, 1);
+  weight.deadband = 0.01;
+  TagValues values({weight});
+  Batch out;
+  const float nan = std::nanf("");
+  values.Take({"Press", 1, {Variant(1.5f)}, {}, 1}, out);
+  values.Take({"Press", 1, {Variant(nan)}, {}, 2}, out);
+  values.Take({"Press", 1, {Variant(std::numeric_limits<float>::infinity())}, {}, 3}, out);
+  values.Take({"Press", 1, {Variant(2.5f)}, {}, 4}, out);
+  std::vector<const Sample*> weights;
+  for (const Sample& s : out.samples)
+    if (s.tag == 0) weights.push_back(&s);
+  ASSERT_EQ(weights.size(), 3u);
+  EXPECT_EQ(weights[0]->value, 1.5);
+  EXPECT_EQ(weights[1]->quality, Quality::Bad);
+  EXPECT_FALSE(weights[1]->value);
+  EXPECT_EQ(weights[1]->error, "the read returned a value that is no number for Weight");
+  EXPECT_EQ(weights[1]->timeUs, 2);
+  EXPECT_EQ(weights[2]->quality, Quality::Good) << "good again after the bad stretch, whatever the deadband";
+  EXPECT_EQ(weights[2]->value, 2.5);
+  for (const Sample& s : out.samples)
+    if (s.quality == Quality::Good) EXPECT_TRUE(std::isfinite(*s.value)) << s.tag;
 }
 
 TEST(TagValues, WritesAreOneRegisterOfAWritableTag) {

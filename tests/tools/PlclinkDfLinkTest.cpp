@@ -61,6 +61,23 @@ TEST(PlclinkDfLink, PollPrintsEachCompletionAndFailuresCarryTheirStatus) {
   EXPECT_NE(check.err.find("result 99: ERRORBCC"), std::string::npos) << check.err;
 }
 
+// A completion that reports a failure is a failed poll: printed with its status and why, and
+// the exit status says so.
+TEST(PlclinkDfLink, APollWhoseCompletionsReportFailuresExitsWith1) {
+  Line l;
+  test::RunResult p = test::RunPlclink(l.Args({"--json", "poll", "N30:0", "--times", "2", "--interval", "100"}));
+  EXPECT_EQ(p.exitCode, 1) << p.out << p.err;
+  auto lines = test::JsonLines(p);
+  ASSERT_EQ(lines.size(), 2u) << p.out;
+  for (const auto& line : lines) EXPECT_EQ(line["RespStatus"], 98) << line;
+  EXPECT_NE(p.err.find("ReadPLCNW failed with result 98"), std::string::npos) << p.err;
+  EXPECT_NE(p.err.find("STS 50h"), std::string::npos) << p.err;
+  l.plc.Plc().Table().SetWords(7, 0, {7});
+  test::RunResult good = test::RunPlclink(l.Args({"poll", "N7:0", "--times", "2", "--interval", "100"}));
+  EXPECT_EQ(good.exitCode, 0) << good.out << good.err;
+  EXPECT_TRUE(good.err.empty()) << good.err;
+}
+
 TEST(PlclinkDfLink, CallOfANonWaitingReadSeesItsCompletion) {
   Line l;
   l.plc.Plc().Table().SetWords(7, 1, {42});

@@ -10,6 +10,7 @@
 #include "directnet/Blocks.h"
 #include "plclink/Version.h"
 #include "tools/plclink/ControlHelp.h"
+#include "tools/plclink/RegisterFormat.h"
 
 namespace plc::plclink {
 
@@ -248,6 +249,10 @@ void TakeOperands(Options& o, const CommandSpec& spec, std::vector<std::string> 
       tooMany(2);
       o.target = operands[0];
       if (operands.size() > 1) o.count = CountOperand(spec.name, operands[1]);
+      // The control is asked for register words, a count it takes as a 16-bit number.
+      if (o.count * WordsPerValue(o.format) > 32767)
+        throw UsageError(std::string(spec.name) + ": COUNT " + operands[1] + " values of two registers each are " +
+                         std::to_string(o.count * WordsPerValue(o.format)) + " registers, more than 32767");
       break;
     case Command::Write:
       need(2, "an ADDRESS and at least one VALUE");

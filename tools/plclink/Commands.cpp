@@ -166,8 +166,9 @@ void FormatEvent(const Options& o, std::vector<Variant>& args) {
 // control reads back from its own stays as it was.
 class PrintedEvents {
  public:
-  // counted sees each event's name and whether it carried arguments.
-  PrintedEvents(ControlSession& s, Output& out, const Options& o, std::function<void(const std::string&, bool)> counted)
+  // counted sees each event's name and its arguments as the control raised them.
+  PrintedEvents(ControlSession& s, Output& out, const Options& o,
+                std::function<void(const std::string&, const std::vector<Variant>&)> counted)
       : s_(s) {
     s.OnEvent([&s, &out, &o, counted](const std::string& name, std::vector<Variant>& args) {
       const MemberInfo* m = s.Find(name, MemberKind::Event);
@@ -179,7 +180,7 @@ class PrintedEvents {
       } else {
         out.Event(name, args, m ? m->params : kNone, WallMicrosNow());
       }
-      if (counted) counted(name, !args.empty());
+      if (counted) counted(name, args);
     });
   }
   ~PrintedEvents() { s_.OnEvent(nullptr); }
@@ -189,6 +190,29 @@ class PrintedEvents {
  private:
   ControlSession& s_;
 };
+
+// The parameter of a completion event with that name, when it declares one.
+const Variant* EventArg(ControlSession& s, const std::string& event, const std::vector<Variant>& args,
+                        const char* param) {
+  const MemberInfo* m = s.Find(event, MemberKind::Event);
+  if (!m) return nullptr;
+  for (std::size_t i = 0; i < m->params.size() && i < args.size(); ++i)
+    if (NamesEqual(m->params[i].name, param)) return &args[i];
+  return nullptr;
+}
+
+// The result a completion event reports (RespStatus), when it reports one.
+std::optional<std::int32_t> CompletionStatus(ControlSession& s, const std::string& event,
+                                             const std::vector<Variant>& args) {
+  const Variant* status = EventArg(s, event, args, "RespStatus");
+  if (!status || !status->IsNumeric()) return std::nullopt;
+  return status->ToInt32();
+}
+
+std::string StatusErrorText(ControlSession& s, const std::string& event, const std::vector<Variant>& args) {
+  const Variant* text = EventArg(s, event, args, "ErrorStr");
+  return text && text->Type() == VarType::String ? text->ToString() : std::string();
+}
 
 void PrintReadData(const Options& o, ControlSession& s, Output& out) {
   if (!s.Find("ReadData", MemberKind::Method)) return;
@@ -201,7 +225,7 @@ void PrintReadData(const Options& o, ControlSession& s, Output& out) {
   } catch (const RuntimeError&) {
     // beyond the control's value buffer: what came before is shown
   }
-  out.Transfer(ResultOk, values, {});
+  out.Transfer(ResultOk, Formatted(o, values), {});
 }
 
 // poll: one request on the line at a time. The next is sent when the previous one completed
@@ -234,10 +258,15 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
     watchdog = 0;
     scheduleNext();
   };
-  PrintedEvents events(s, out, o, [&](const std::string& name, bool withArgs) {
+  PrintedEvents events(s, out, o, [&](const std::string& name, const std::vector<Variant>& args) {
     if (!IsCompletion(name) || !inFlight) return;
     // A CommComplete without arguments (SeqLink, UdpLink) leaves the values in ReadData.
-    if (name == "CommComplete" && !withArgs) PrintReadData(o, s, out);
+    if (name == "CommComplete" && args.empty()) PrintReadData(o, s, out);
+    // A completion that carries a failed status (DfLink's, RtuLink's) is a failed read.
+    if (auto status = CompletionStatus(s, name, args); status && *status != ResultOk) {
+      failed = true;
+      Failed(m.name, *status, StatusErrorText(s, name, args), s.Get().FailureCause());
+    }
     ended();
   });
   s.OpenPort();

@@ -1,9 +1,9 @@
 #include "tools/plclink/RegisterFormat.h"
 
+#include <bit>
 #include <cstdio>
 #include <string>
 
-#include "base/Conversions.h"
 #include "modbus/Pdu.h"
 
 namespace plc::plclink {
@@ -30,7 +30,9 @@ std::vector<Variant> FormatWords(const std::vector<Variant>& words, RegisterForm
       } else if (((high >> 7) & 0xFF) == 0xFF) {
         out.emplace_back();  // infinity or NaN: no number to print
       } else {
-        out.emplace_back(LongFloatToDec(high, low));
+        // The bits as IEEE-754 has them, as mbpoll prints them: the classic conversion gives an
+        // exponent field of 0 a leading one, so -0 and the tiniest values would come out wrong.
+        out.emplace_back(std::bit_cast<float>((std::uint32_t{high} << 16) | low));
       }
     }
     return out;
