@@ -275,9 +275,12 @@ void IniPropertyBag::Load(const std::string& path, const std::string& section) {
   ProfileDocument doc = ReadDocument(path, "");
   std::vector<std::pair<std::string, Variant>> entries;
   for (const auto& [key, text] : doc.Entries(section)) entries.emplace_back(key, ParseProfileValue(text));
+  bool found = false;
+  for (const std::string& s : doc.Sections()) found = found || SameName(s, name);
   path_ = path;
   section_ = section;
   entries_ = std::move(entries);
+  sectionFound_ = found;
   written_.clear();
   rewrite_ = false;
   loaded_ = true;

@@ -59,6 +59,9 @@ class IniPropertyBag final : public PropertyBag {
 
   const std::string& Path() const { return path_; }
   const std::string& Section() const { return section_; }
+  // Whether the document held the section when it was loaded, even with no entries: a control
+  // saved with every value at its default leaves an empty section, and is still a stored one.
+  bool SectionFound() const { return sectionFound_; }
   // The stored entries in order, for inspection.
   const std::vector<std::pair<std::string, Variant>>& Entries() const { return entries_; }
 
@@ -68,6 +71,7 @@ class IniPropertyBag final : public PropertyBag {
   std::string path_;
   std::string section_;
   bool loaded_ = false;
+  bool sectionFound_ = false;
   bool rewrite_ = false;  // something was written or cleared since Load
   std::vector<std::pair<std::string, Variant>> entries_;
   std::vector<std::string> written_;  // keys written since Load or Clear, in first-write order

@@ -11,8 +11,9 @@
 // parity and data bits are the line's business), CDHolding reads False and DTR/RTS changes are
 // accepted without effect. A real UART applies every value or reports the error.
 //
-// Not reported: break, framing, overrun and parity errors (bytes with a bad parity are passed
-// on as received; the protocols' checksums catch them).
+// Not reported: break, framing, overrun and parity errors (a break is dropped rather than read as
+// a 0x00 byte; bytes with a bad parity are passed on as received; the protocols' checksums catch
+// them).
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -50,6 +50,8 @@ termios LineFor(termios t, const SerialSettings& s, std::int32_t handshaking, sp
   t.c_cflag |= CLOCAL | CREAD | SizeFlag(s.dataBits) | ParityFlags(s.parity);
   if (s.stopBits == 2) t.c_cflag |= CSTOPB;
   t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+  // A break is a line condition: without this the kernel reads it as a 0x00 byte.
+  t.c_iflag |= IGNBRK;
   if (handshaking == 1 || handshaking == 3) t.c_iflag |= IXON | IXOFF;
   if (handshaking == 2 || handshaking == 3) t.c_cflag |= CRTSCTS;
   t.c_cc[VMIN] = 1;

@@ -121,6 +121,9 @@ TEST(IniPropertyBag, OnlyValuesOtherThanTheirWriteDefaultAreStored) {
   untouched.Clear();
   untouched.Save();
   EXPECT_EQ(ReadRaw(file), "[RtuLink1]\n");
+  // The empty section is still the stored control's; another section is not in the file.
+  EXPECT_TRUE(IniPropertyBag(file, "rtulink1").SectionFound());
+  EXPECT_FALSE(IniPropertyBag(file, "RtuLink2").SectionFound());
 }
 
 TEST(IniPropertyBag, TwoControlsInOneFileKeepOutOfEachOthersSections) {

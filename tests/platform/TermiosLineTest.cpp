@@ -35,5 +35,19 @@ TEST(TermiosLine, ParityLettersSizesAndStopBitsMapToTheirFlags) {
   }
 }
 
+// A break on the line is a line condition, not a character: the kernel would otherwise hand it
+// on as a 0x00 byte the far end never sent (into a reply, or to the host in raw mode).
+TEST(TermiosLine, ABreakOnTheLineIsNoReceivedByte) {
+  auto s = ParseSerialSettings("9600,e,8,1");
+  ASSERT_TRUE(s);
+  termios held{};
+  held.c_iflag = BRKINT | PARMRK;  // what another program may have left on the device
+  for (bool pty : {false, true}) {
+    termios t = LineFor(held, *s, 0, B9600, pty);
+    EXPECT_TRUE(t.c_iflag & IGNBRK) << "pty " << pty;
+    EXPECT_FALSE(t.c_iflag & (BRKINT | PARMRK)) << "pty " << pty;
+  }
+}
+
 }  // namespace
 }  // namespace plc

@@ -167,5 +167,23 @@ TEST(Plclink, ABagDocumentIsRestoredFirstAndSavedBackAfterASet) {
   EXPECT_EQ(r.out, "5\n");
 }
 
+// A stored control whose every value is at its default leaves an empty section behind; loading
+// it must restore those defaults, not start a new control with the serial child's own line.
+TEST(Plclink, ASectionSavedWithEveryValueAtItsDefaultLoadsBackTheSame) {
+  plc::testing::TempFolder folder;
+  const std::string path = folder.File("plant.ini");
+  {
+    std::ofstream doc(path);
+    doc << "[SeqLink1]\nSettings=\"19200,n,8,1\"\n";
+  }
+  RunResult r = RunPlclink({"seqlink", "--bag", path, "set", "Settings", "9600,e,8,1"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  for (const auto& [property, saved] : std::vector<std::pair<std::string, std::string>>{
+           {"Settings", "9600,e,8,1"}, {"DTREnable", "True"}, {"ScanWriteIOTimerInterval", "55"}}) {
+    r = RunPlclink({"seqlink", "--bag", path, "get", property});
+    EXPECT_EQ(r.out, saved + "\n") << property << ": " << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace plc::test

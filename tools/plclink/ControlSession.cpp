@@ -40,7 +40,7 @@ ControlSession::ControlSession(const Options& options) : control_(PluginControl:
     std::string section = options.section.value_or(control_->ClassName() + "1");
     CheckBagDocument(*options.bag, section, options.command == Command::Set);
     bag_.emplace(*options.bag, section);
-    if (bag_->Entries().empty()) control_->InitProperties();
+    if (!bag_->SectionFound()) control_->InitProperties();
     else control_->ReadProperties(*bag_);
   } else {
     control_->InitProperties();
