@@ -252,7 +252,11 @@ Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt
     return ResultFailed;
   }
   const Result result = EcomRead(Address, nullptr, *size, IOType, {});
-  if (result == ResultOk) EventComComplete();
+  if (result == ResultOk) {
+    // A scan read takes its words before the host's handler can read over them.
+    if (scan_.ScanReadOnLine()) scan_.ScanReadCompleted(EcomWords(*size));
+    EventComComplete();
+  }
   return result;
 }
 

@@ -50,15 +50,11 @@ class UdpScanLine final : public ScanLine {
     }
     const Variant target(std::to_string(unit) + ";" + address.ToString());
     ++ecomReads_;
+    // A read that succeeds hands its words to the scan within the call, before its CommComplete.
     if (!Read(target, count)) {
       link_.Scan().ScanReadFailed(failure_.empty() ? "the ECOM read of " + target.ToString() + " failed" : failure_);
       failure_.clear();
-      return true;
     }
-    std::vector<Variant> words;
-    const auto& ccm = ecom::EcomLink().CcmWords();
-    for (std::int32_t k = 1; k <= count && k < static_cast<std::int32_t>(ccm.size()); ++k) words.emplace_back(ccm[k]);
-    link_.Scan().ScanReadCompleted(std::move(words));
     return true;
   }
 
@@ -95,6 +91,13 @@ std::vector<Variant> UdpLink::SerialWords() const {
   const auto& line = ecom::EcomLink().Line;
   std::vector<Variant> words;
   for (std::int32_t k = 1; k <= line.ByteCount / 2 && k <= dnet::kLastReadWord; ++k) words.emplace_back(line.ReadWords[k]);
+  return words;
+}
+
+std::vector<Variant> UdpLink::EcomWords(std::int32_t count) const {
+  const auto& ccm = ecom::EcomLink().CcmWords();
+  std::vector<Variant> words;
+  for (std::int32_t k = 1; k <= count && k < static_cast<std::int32_t>(ccm.size()); ++k) words.emplace_back(ccm[k]);
   return words;
 }
 

@@ -199,6 +199,43 @@ TEST(UdpLinkEcomScan, AGroupOfPointsCompletesWithItsPoints) {
   EXPECT_EQ(b.scans[0].values, (std::vector<std::int32_t>{1, 0, 1}));  // X7, X10, X11
 }
 
+// The scan's ECOM read raises CommComplete within its call, and a host that chains reads reads
+// again from that handler: the group still completes with its own values, not the handler's.
+TEST(UdpLinkEcomScan, AReadChainedFromCommCompleteLeavesTheGroupsValues) {
+  UdpEcomScanRig r;
+  test::ScanBench b(r);
+  r.SetValue(0, 10);
+  r.SetValue(1, 11);
+  r.SetValue(5, 555);
+  r.SetValue(6, 666);
+  b.Group(1, 0, 2, 500);
+  std::vector<std::vector<std::int32_t>> groupValues;
+  std::vector<std::string> errors;
+  bool chaining = false;
+  int chained = 0;
+  r.Link().SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "ScanComplete") {
+      std::vector<std::int32_t> values;
+      for (const Variant& v : args.at(2).Array()) values.push_back(v.ToInt32());
+      groupValues.push_back(values);
+      errors.push_back(args.at(4).ToString());
+    } else if (name == "CommComplete" && !chaining) {
+      chaining = true;
+      Variant address(r.Address(5));
+      Variant value(VariantArray(1, 1));
+      Variant size(std::int16_t{2});
+      if (r.Link().Invoke("ReadPLCNW", ArgList{&address, &value, &size}).ToInt32() == ResultOk) ++chained;
+      chaining = false;
+    }
+  });
+  b.StartScan(500);
+  b.Run(500 * test::kMs);
+  ASSERT_EQ(chained, 1) << "the handler's read went out";
+  ASSERT_EQ(groupValues.size(), 1u);
+  EXPECT_TRUE(errors[0].empty()) << errors[0];
+  EXPECT_EQ(groupValues[0], (std::vector<std::int32_t>{10, 11}));
+}
+
 // Queued writes in order; one the module never answers is dropped after its three tries (each
 // ends within its call, so at three scan-write ticks) and the next one is written.
 TEST(UdpLinkEcomScan, WriteQueueInOrderAndDroppedAfterItsTries) {
