@@ -185,8 +185,11 @@ TEST(TagValues, AValueThatIsNoNumberIsBadNotGood) {
   EXPECT_EQ(weights[1]->timeUs, 2);
   EXPECT_EQ(weights[2]->quality, Quality::Good) << "good again after the bad stretch, whatever the deadband";
   EXPECT_EQ(weights[2]->value, 2.5);
-  for (const Sample& s : out.samples)
-    if (s.quality == Quality::Good) EXPECT_TRUE(std::isfinite(*s.value)) << s.tag;
+  for (const Sample& s : out.samples) {
+    if (s.quality == Quality::Good) {
+      EXPECT_TRUE(std::isfinite(*s.value)) << s.tag;
+    }
+  }
 }
 
 TEST(TagValues, WritesAreOneRegisterOfAWritableTag) {
