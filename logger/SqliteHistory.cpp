@@ -179,25 +179,30 @@ SqliteHistory::SqliteHistory(const std::string& path, const std::vector<TagInfo>
   Transaction schema(*file_);
   file_->Exec(kSchema);
   file_->Exec("PRAGMA user_version=" + std::to_string(kHistorySchemaVersion));
-  // A tag logged before keeps its id, so its earlier samples stay its own; its description
-  // and scaling are what the tag file says now.
-  Statement upsert(*file_,
+  // A tag logged before keeps its id, so its earlier samples stay its own; its name (in the case
+  // the tag file writes it now: names are one name whatever their case), description and
+  // scaling are what the tag file says now.
+  Statement find(*file_, "SELECT id FROM tags WHERE name = ?1 COLLATE NOCASE ORDER BY name = ?1 DESC, id LIMIT 1");
+  Statement insert(*file_,
                    "INSERT INTO tags (name, control, address, description, unit, iotype, scale, offset, deadband, "
-                   "writable) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT(name) DO UPDATE SET "
-                   "control=?2, address=?3, description=?4, unit=?5, iotype=?6, scale=?7, offset=?8, deadband=?9, "
-                   "writable=?10");
-  Statement id(*file_, "SELECT id FROM tags WHERE name = ?1");
+                   "writable) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+  Statement update(*file_,
+                   "UPDATE tags SET name=?1, control=?2, address=?3, description=?4, unit=?5, iotype=?6, scale=?7, "
+                   "offset=?8, deadband=?9, writable=?10 WHERE id=?11");
   for (const TagInfo& t : tags) {
-    upsert.Bind(1, t.name).Bind(2, t.control).Bind(3, t.address).Bind(4, t.description).Bind(5, t.unit);
-    upsert.Bind(6, t.ioType).Bind(7, t.scale).Bind(8, t.offset);
-    if (t.deadband) upsert.Bind(9, *t.deadband);
-    else upsert.BindNull(9);
-    upsert.Bind(10, std::int64_t{t.writable ? 1 : 0});
-    upsert.Run();
-    id.Bind(1, t.name);
-    if (!id.Step()) file_->Fail("tag " + t.name + " not found after it was stored");
-    tagIds_.push_back(id.Int(0));
-    id.Reset();
+    find.Bind(1, t.name);
+    const bool known = find.Step();
+    const std::int64_t knownId = known ? find.Int(0) : 0;
+    find.Reset();
+    Statement& store = known ? update : insert;
+    store.Bind(1, t.name).Bind(2, t.control).Bind(3, t.address).Bind(4, t.description).Bind(5, t.unit);
+    store.Bind(6, t.ioType).Bind(7, t.scale).Bind(8, t.offset);
+    if (t.deadband) store.Bind(9, *t.deadband);
+    else store.BindNull(9);
+    store.Bind(10, std::int64_t{t.writable ? 1 : 0});
+    if (known) store.Bind(11, knownId);
+    store.Run();
+    tagIds_.push_back(known ? knownId : sqlite3_last_insert_rowid(file_->Handle()));
   }
   schema.Commit();
 }
@@ -269,7 +274,8 @@ constexpr std::int64_t kLatest = std::numeric_limits<std::int64_t>::max();
 
 HistorySeries HistoryReader::Series(const std::string& tag, const HistoryWindow& window) const {
   HistorySeries series;
-  Statement info(file_, "SELECT id, name, unit, description, control FROM tags WHERE name = ?1 COLLATE NOCASE");
+  Statement info(file_, "SELECT id, name, unit, description, control FROM tags WHERE name = ?1 COLLATE NOCASE "
+                          "ORDER BY name = ?1 DESC, id LIMIT 1");
   info.Bind(1, tag);
   if (!info.Step()) throw SinkError(file_.Path() + ": no tag named " + tag);
   const std::int64_t id = info.Int(0);
@@ -326,7 +332,7 @@ std::optional<std::pair<std::int64_t, std::int64_t>> HistoryReader::Span(const s
 }
 
 std::string HistoryReader::ControlOf(const std::string& tag) const {
-  Statement q(file_, "SELECT control FROM tags WHERE name = ?1 COLLATE NOCASE");
+  Statement q(file_, "SELECT control FROM tags WHERE name = ?1 COLLATE NOCASE ORDER BY name = ?1 DESC, id LIMIT 1");
   q.Bind(1, tag);
   return q.Step() ? q.Text(0) : std::string();
 }

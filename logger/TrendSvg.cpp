@@ -179,10 +179,13 @@ std::string TrendSvg(const TrendInput& input) {
   const double axis = height - kBottom + 16;
   const std::int64_t span = t1 - t0;
   const double stepSeconds = NiceStep(static_cast<double>(span) / 1e6, 6);
-  const auto stepUs = static_cast<std::int64_t>(stepSeconds * 1e6);
+  const auto stepUs = static_cast<std::int64_t>(std::llround(stepSeconds * 1e6));
+  // Ticks less than a second apart carry the fraction that tells them apart.
+  const std::size_t decimals =
+      stepUs % 1'000'000 == 0 ? 0 : static_cast<std::size_t>(std::min(6.0, std::ceil(-std::log10(stepSeconds))));
   for (std::int64_t t = (t0 / stepUs + 1) * stepUs; t <= t1 && stepUs > 0; t += stepUs) {
     svg << "<text x=\"" << Num(x(t)) << "\" y=\"" << Num(axis) << "\" text-anchor=\"middle\" fill=\"#555\">"
-        << Clock(t) << "</text>\n";
+        << IsoTimeUtc(t).substr(11, decimals == 0 ? 8 : 9 + decimals) << "</text>\n";
   }
   svg << "</svg>\n";
   return svg.str();

@@ -118,6 +118,35 @@ TEST(SqliteHistory, ATagKeepsItsIdAcrossRuns) {
   EXPECT_EQ(count.unit, "parts");
 }
 
+// Tag names are one name whatever their case (the tag file, the gateway and the trend say so):
+// a tag file that writes a name in another case keeps the tag's id and its history.
+TEST(SqliteHistory, ATagWrittenInAnotherCaseKeepsItsIdAndHistory) {
+  testing::TempFolder folder;
+  const std::string path = folder.File("plant.db");
+  {
+    SqliteHistory first(path, TwoTags());
+    Batch b;
+    b.samples = {{0, 1, 20, Quality::Good, {}}};
+    first.Write(b);
+  }
+  auto tags = TwoTags();
+  tags[0].name = "PRESS.TEMP";
+  {
+    SqliteHistory second(path, tags);
+    Batch b;
+    b.samples = {{0, 2, 30, Quality::Good, {}}};
+    second.Write(b);
+    second.Close();
+  }
+  EXPECT_EQ(Count(path, "SELECT count(*) FROM tags"), 2);
+  HistoryReader reader(path);
+  const HistorySeries temp = reader.Series("Press.Temp");
+  EXPECT_EQ(temp.tag, "PRESS.TEMP") << "the name as the tag file writes it now";
+  ASSERT_EQ(temp.points.size(), 2u) << "both runs' samples are the same tag's";
+  EXPECT_EQ(temp.points[0].value, 20);
+  EXPECT_EQ(temp.points[1].value, 30);
+}
+
 TEST(SqliteHistory, AFileItCannotUseIsRefusedWithItsName) {
   testing::TempFolder folder;
   testing::WriteRaw(folder.File("text.db"), "this is no database, not even close to one at all........");

@@ -41,6 +41,32 @@ TEST(TrendSvg, PanelsLinesBadStretchesAndFailures) {
   EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
 }
 
+// Each tick of the time axis says the time it stands at: ticks closer than a second apart
+// (a short history, or a single sample's one-second span) carry their fractions.
+TEST(TrendSvg, TimeTicksNameTheirOwnTimes) {
+  const std::string tick = "text-anchor=\"middle\" fill=\"#555\">";
+  for (std::int64_t span : {std::int64_t{0}, std::int64_t{2'000'000}, std::int64_t{600'000'000}}) {
+    TrendInput in;
+    HistorySeries s{"Press.Temp", "Press", "", "", {}};
+    s.points = {{1'700'000'000'000'000, 1.0, {}}, {1'700'000'000'000'000 + span, 2.0, {}}};
+    in.series = {s};
+    const std::string svg = TrendSvg(in);
+    std::vector<std::string> labels;
+    for (std::size_t at = svg.find(tick); at != std::string::npos; at = svg.find(tick, at + 1)) {
+      const std::size_t from = at + tick.size();
+      labels.push_back(svg.substr(from, svg.find('<', from) - from));
+    }
+    ASSERT_GE(labels.size(), 3u) << span;
+    for (std::size_t k = 1; k < labels.size(); ++k) EXPECT_NE(labels[k], labels[k - 1]) << span << ": " << svg;
+    if (span == 2'000'000) {
+      EXPECT_EQ(labels[0], "22:13:20.5");
+    }
+    if (span == 600'000'000) {
+      EXPECT_EQ(labels[0], "22:15:00") << "whole seconds need no fraction";
+    }
+  }
+}
+
 TEST(TrendSvg, XmlEscapeLeavesNoMarkupOrControlBytes) {
   EXPECT_EQ(XmlEscape("a<b>&\"c\"\x01"), "a&lt;b&gt;&amp;&quot;c&quot; ");
 }
