@@ -99,8 +99,9 @@ Result DfLink::ReadPLCV(Variant& AddrV, Variant& ReadValue, Opt<std::int16_t> Re
   } catch (const RuntimeError& e) {
     result = Finish(result, e.what());  // the result reached so far stands
   }
-  // After 88 the write that cancelled this read holds the driver; its reply frees it.
-  if (result != ResultCancelled) s.Busy = false;
+  // After 88 the write that cancelled this read holds the driver, as does one its completion
+  // handler sent; the write's reply frees it.
+  if (result != ResultCancelled && !s.CancelWait) s.Busy = false;
   return result;
 }
 
@@ -144,7 +145,7 @@ Result DfLink::ABReadPLC(std::string& pstr, Variant& ReadValue, Opt<std::int16_t
   } catch (const RuntimeError& e) {
     status = Finish(status, e.what());  // the result reached so far stands
   }
-  if (status != ResultCancelled) s.Busy = wasBusy;
+  if (status != ResultCancelled && !s.CancelWait) s.Busy = wasBusy;
   return status;
 }
 

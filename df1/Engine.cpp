@@ -174,10 +174,13 @@ Df1Engine::Outcome Df1Engine::ReadAndWait(const ReadRequest& r, Variant& readVal
   auto what = [&r] { return "the read of " + r.text + (r.count > 1 ? " x" + std::to_string(r.count) : ""); };
   // A good reply to this very request is taken even when its handling ended past the limit.
   const bool good = closed() && lastClosing_.status == ResultOk;
+  // A write sent by this read's own completion handler went out after its reply was in: it
+  // cancels nothing.
+  const bool writeAfterReply = good && sentInCompletion_;
   if (late && !good) {
     out.result = ResultNoReply;
     out.cause = "station " + std::to_string(station) + " sent no complete reply within " + Seconds(limit) + " of " + what();
-  } else if (s.CancelWait) {
+  } else if (s.CancelWait && !writeAfterReply) {
     out.result = ResultCancelled;
     out.cause = "a write went out while " + what() + " waited; its reply is not taken";
   } else if (!good) {
@@ -232,8 +235,9 @@ void Df1Engine::HandleReply() {
   closedNumber_ = t.number;
   lastClosed_ = std::move(t);
   lastClosing_ = std::move(closing);
+  sentInCompletion_ = s.RequestsSent != sentBefore;
   // A request sent from the completion handler holds the line and the driver now.
-  if (s.RequestsSent != sentBefore) return;
+  if (sentInCompletion_) return;
   s.CompletionEnds();
   try {
     port_.SetInBufferCount(0);

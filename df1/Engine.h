@@ -117,6 +117,7 @@ class Df1Engine {
   std::uint64_t closedNumber_ = 0;
   LinkClosing lastClosing_;
   Transaction lastClosed_;
+  bool sentInCompletion_ = false;  // its completion handler sent a request
 };
 
 }  // namespace plc::df1

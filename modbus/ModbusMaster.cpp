@@ -309,8 +309,11 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
   tx_.AwaitedSerial = tx_.RequestSerial;
   tx_.AwaitedDone = false;
   // A time-out leaves ReadPending set: the watchdog ends the transaction at its next tick.
-  bool answered = WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending; }, tx_.SendTime,
-                              kReplySeconds);
+  // The read ends with its own reply: a request its CommCompleteEx handler sent (ReadPLCNW)
+  // keeps ReadPending set, and its reply would replace this read's values in DataBuffer.
+  bool answered = WaitSeconds(
+      loop_, [this] { return tx_.AwaitedDone || (!tx_.ReadPending && !tx_.WritePending); }, tx_.SendTime,
+      kReplySeconds);
   Result result = ResultFailed;
   if (!answered) cause_ = NoReplyCause(Unsigned(unit), kReplySeconds);
   if (answered && !tx_.ReplyFailed && !tx_.AwaitedDone) {

@@ -356,6 +356,25 @@ TEST(DfLinkCalls, AWriteDuringAWaitingReadCancelsIt) {
   EXPECT_EQ(Read(rig.Link(), "N7:1", v, 1), ResultOk);
 }
 
+TEST(DfLinkCalls, AWriteFromTheCompletionOfAWaitingReadLeavesThatReadItsValue) {
+  Df1Rig rig;
+  rig.plc.Table().SetWords(7, 0, {1234});
+  Result written = ResultFailed;
+  int completions = 0;
+  rig.Link().SetEventSink([&](const std::string&, std::vector<Variant>&) {
+    if (++completions == 1) written = Write(rig.Link(), "N7:1", {9});
+  });
+  VariantArray v = Doubles(1);
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk) << "its reply was complete before the write went out";
+  EXPECT_EQ(v.Get(1).ToDouble(), 1234);
+  EXPECT_EQ(written, ResultOk);
+  EXPECT_TRUE(rig.State().Busy) << "the write holds the driver until its reply";
+  rig.bench.loop.WaitUntil([&] { return completions >= 2; }, rig.Now() + 5'000'000);
+  EXPECT_EQ(rig.plc.Table().Word(7, 1), 9);
+  EXPECT_FALSE(rig.State().Busy) << "the write's reply freed the driver";
+  EXPECT_FALSE(rig.State().CancelWait);
+}
+
 TEST(DfLinkCalls, CallsThatSendNothingLeaveTheDriverAsTheyFoundIt) {
   Df1Rig rig;
   DfLink& link = rig.Link();

@@ -32,6 +32,24 @@ TEST(MasterEventBuffer, HandlerWritesToMDataStayAndDataBufferHoldsTheReplyMeanwh
   EXPECT_EQ(rig.master.DataBuffer().Upper(), kDataBufferLast);
 }
 
+TEST(MasterEventBuffer, ReadPLCNWFromTheHandlerOfAWaitingReadLeavesThatReadItsOwnValues) {
+  MasterRig rig;
+  // Holding register offset 0 holds 111, offset 99 holds 222.
+  rig.slave = [](const Bytes& request) {
+    return request[3] == 0 ? MasterRig::Rtu("01 03 02 00 6F") : MasterRig::Rtu("01 03 02 00 DE");
+  };
+  int events = 0;
+  rig.master.Events.CommCompleteEx = [&](std::vector<Variant>&) {
+    if (++events == 1) EXPECT_EQ(rig.ReadPLCNW("40100"), ResultOk);
+  };
+  VariantArray values(1, 1);
+  ASSERT_EQ(rig.ReadPLC("40001", values, 1), ResultOk);
+  EXPECT_EQ(values.Get(1).ToInt32(), 111);
+  rig.loop.DoEvents();
+  EXPECT_EQ(events, 2);
+  EXPECT_EQ(rig.master.DataBuffer().Get(1).ToInt32(), 222);
+}
+
 TEST(MasterEventBuffer, ReplacedMDataLeavesDataBufferAsTheReplyLeftIt) {
   for (bool array : {true, false}) {
     MasterRig rig;
