@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "base/Enums.h"
 #include "base/RuntimeError.h"
@@ -179,7 +180,8 @@ bool DirectNetEngine::StartBitWrite(std::int32_t station, std::int32_t address, 
 
 // ---- Waiting calls --------------------------------------------------------------------------
 
-bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t count, ReadConversion conversion) {
+bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t count, ReadConversion conversion,
+                                  std::array<std::int32_t, kLastReadWord + 1>* words) {
   failure_.clear();
   if (!port_.PortOpen()) return Fail(kPortClosed);  // no line to wait for
   bool lineFree = WaitSecondsFromNow(loop_, [this] { return state_.WriteIdle && !state_.WriteCallActive; }, kReplySeconds);
@@ -191,12 +193,15 @@ bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t co
     return false;
   }
   const std::uint32_t mine = state_.Transaction;
+  AwaitedRead awaited{mine, words, false};
+  AwaitedRead* const outer = std::exchange(awaited_, &awaited);
   // Ends with this read, or when the watchdog or CommBusy freed the line: only the first is
   // a success.
-  WaitSeconds(loop_, [this, mine] { return state_.ReadIdle || state_.Transaction != mine; }, state_.SendTime,
-              kReplySeconds);
+  WaitSeconds(loop_, [this, mine, &awaited] { return awaited.completed || state_.ReadIdle || state_.Transaction != mine; },
+              state_.SendTime, kReplySeconds);
+  awaited_ = outer;
   state_.CallActive = false;
-  if (state_.CompletedRead == mine) return true;
+  if (awaited.completed) return true;
   return Fail(WhyNotCompleted(mine));
 }
 
@@ -368,6 +373,10 @@ void DirectNetEngine::RefuseReply(const Bytes& reply, const char* kind) {
 
 void DirectNetEngine::CompleteRead() {
   state_.EndRead();
+  if (awaited_ && awaited_->transaction == state_.Transaction) {
+    awaited_->completed = true;
+    if (awaited_->words) *awaited_->words = state_.ReadWords;
+  }
   if (rules_.convertOnCompletion) {
     state_.ErrorText.clear();
     completed_ = reading_;

@@ -15,6 +15,7 @@
 // free. Every start or waiting call that fails leaves its reason in Failure(): what the
 // station sent that a check refused, the step at which the station went silent, or why
 // nothing was sent.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -83,8 +84,11 @@ class DirectNetEngine {
   bool StartBitWrite(std::int32_t station, std::int32_t address, bool set, std::int32_t writeSize);
 
   // ReadPLC from the resolved address on: waits for the line, reads count words and waits for
-  // the end of that read. True when this read completed; its words are in ReadWords.
-  bool WaitingRead(const ResolvedAddress& target, std::int32_t count, ReadConversion conversion = {});
+  // the end of that read. True when this read completed; its words are in ReadWords, and in
+  // *words as they were at its completion: a handler of its CommComplete may read again before
+  // this call returns, and what that read leaves in ReadWords is not this read's.
+  bool WaitingRead(const ResolvedAddress& target, std::int32_t count, ReadConversion conversion = {},
+                   std::array<std::int32_t, kLastReadWord + 1>* words = nullptr);
   // WritePLC / WritePLCBit from the resolved address on: waits for the line, writes and waits
   // for the end. words are the values of a word write; value decides a set/reset. More than
   // 255 words are refused at once, with no wait.
@@ -159,6 +163,15 @@ class DirectNetEngine {
   void CompleteRead();
   void PassThrough();
 
+  // The waiting read of this engine whose end is awaited: its transaction, whether it
+  // completed, and where its words go then (a waiting read run from a handler inside another's
+  // wait stands in for that one until it returns).
+  struct AwaitedRead {
+    std::uint32_t transaction = 0;
+    std::array<std::int32_t, kLastReadWord + 1>* words = nullptr;
+    bool completed = false;
+  };
+
   SerialPort& port_;
   LinkState& state_;
   EventLoop& loop_;
@@ -171,6 +184,7 @@ class DirectNetEngine {
   VariantArray readValues_;
   ReadConversion reading_;    // of the read on the line
   ReadConversion completed_;  // of the read whose values ReadValues hold
+  AwaitedRead* awaited_ = nullptr;
   bool connected_ = false;     // Connected of a data event; only a host handler changes it
   bool carrierState_ = false;  // Connected of a carrier-detect event
   VariantArray modemData_{1, 1};

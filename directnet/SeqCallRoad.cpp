@@ -67,9 +67,10 @@ Result SeqCallRoad::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> R
   }
   // The bits of a bit read start where its span puts them; ioIdx keeps the point's own bit.
   const std::int32_t firstBit = target->memory.bit ? span->firstBit : ioIdx.ValueOr(0);
-  if (!engine_.WaitingRead(read, span->words, Conversion(*target, *span, count, -1)))
+  ReadWordArray words{};
+  if (!engine_.WaitingRead(read, span->words, Conversion(*target, *span, count, -1), &words))
     return Failed(engine_.Failure());
-  if (!StoreReadValue(engine_.State().ReadWords, count, ioType, firstBit, ReadValue))
+  if (!StoreReadValue(words, count, ioType, firstBit, ReadValue))
     return Failed("ReadValue cannot take every value read (an array too small, or of a type the values do not fit)");
   return ResultOk;
 }

@@ -95,8 +95,9 @@ Result UdpSerialPath::Read(const Variant& Address, Variant& ReadValue, std::int3
   if (ioType == dnet::kBitIoType) {
     if (std::string refusal = dnet::BitIndexRefusal(ioIdx); !refusal.empty()) return Failed(refusal);
   }
-  if (!engine_.WaitingRead(Target(*address.address, false), count)) return Failed(engine_.Failure());
-  if (!dnet::StoreReadValue(link_.Line.ReadWords, count, ioType == ioBCD ? 0 : ioType, ioIdx, ReadValue))
+  dnet::ReadWordArray words{};
+  if (!engine_.WaitingRead(Target(*address.address, false), count, {}, &words)) return Failed(engine_.Failure());
+  if (!dnet::StoreReadValue(words, count, ioType == ioBCD ? 0 : ioType, ioIdx, ReadValue))
     return Failed("ReadValue cannot take every value read (an array too small, or of a type the values do not fit)");
   return ResultOk;
 }

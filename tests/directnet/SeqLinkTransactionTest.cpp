@@ -375,6 +375,34 @@ TEST(SeqLinkLine, AWriteFromTheCommCompleteHandlerLeavesTheWaitingReadItsValues)
   EXPECT_EQ(r.station.Word(1, 0x0600), 77);
 }
 
+// A handler of that CommComplete may read as well. The waiting read still hands over the words
+// its own reply carried: neither a reply of the handler's read that failed its check nor one
+// that completed takes their place.
+TEST(SeqLinkLine, AReadFromTheCommCompleteHandlerLeavesTheWaitingReadItsValues) {
+  for (const sim::StationFault inner : {sim::StationFault::BadLrc, sim::StationFault::None}) {
+    SeqLinkRig r;
+    r.station.SetWord(1, 0x0400, 1234);
+    r.station.SetWord(1, 0x0600, 999);
+    int reads = 0;
+    r.link->SetEventSink([&](const std::string& name, std::vector<Variant>&) {
+      if (name != "CommComplete" || reads > 0) return;
+      ++reads;
+      r.station.fault = inner;
+      Variant other;
+      const Result result = r.Read("V,3000", other);
+      EXPECT_EQ(result, inner == sim::StationFault::None ? ResultOk : ResultFailed);
+      if (result == ResultOk) {
+        EXPECT_EQ(other, Variant(std::int32_t{999}));
+      }
+      r.station.fault = sim::StationFault::None;
+    });
+    Variant value;
+    EXPECT_EQ(r.Read("V,2000", value), ResultOk) << r.link->FailureCause();
+    EXPECT_EQ(value, Variant(std::int32_t{1234})) << "inner fault " << static_cast<int>(inner);
+    EXPECT_EQ(reads, 1);
+  }
+}
+
 TEST(SeqLinkLine, TwoControlsOnOneThreadShareOneLineState) {
   SeqLinkRig r;
   auto second = r.Make();  // its own port; r.port now names it

@@ -276,6 +276,26 @@ TEST_F(UdpLinkSerial, WordsOfAReplyThatFailedItsCheckNeverReachReadData) {
   EXPECT_EQ(Data(1).ToInt32(), 5);
 }
 
+// CommComplete comes inside a ReadPLC's wait too; a handler that reads again leaves that read its
+// own words, and ReadData the handler's, the latest.
+TEST_F(UdpLinkSerial, AReadFromTheCommCompleteHandlerLeavesTheWaitingReadItsValues) {
+  ASSERT_TRUE(station_.SetWord(1, 2000, 1234));
+  ASSERT_TRUE(station_.SetWord(1, 3000, 999));
+  int reads = 0;
+  Result inner = ResultFailed;
+  Variant other;
+  link_->SetEventSink([&](const std::string& name, std::vector<Variant>&) {
+    if (name != "CommComplete" || reads++ > 0) return;
+    inner = Read(Variant(std::int32_t{3000}), other);
+  });
+  Variant value;
+  EXPECT_EQ(Read(Variant(std::int32_t{2000}), value), ResultOk) << link_->FailureCause();
+  EXPECT_EQ(value.ToInt32(), 1234);
+  EXPECT_EQ(inner, ResultOk);
+  EXPECT_EQ(other.ToInt32(), 999);
+  EXPECT_EQ(Data(1).ToInt32(), 999);
+}
+
 TEST_F(UdpLinkSerial, SilentStationFailsInTimeReadErrorStaysAndTheNextTransactionWorks) {
   station_.SetWord(1, 100, 77);
   station_.SetFault(sim::StationFault::NoAnswer);
