@@ -36,12 +36,11 @@ struct LinkState {
   // Index 1..1000 (0 unused).
   std::array<std::int32_t, kLastReadWord + 1> ReadWords{};
 
-  // Every start numbers its transaction; a good end records that number, so a waiting call
-  // can tell its own completion from a line that was freed by the watchdog or by CommBusy.
-  // Reads and writes keep their own: a write that a CommComplete handler runs inside a waiting
-  // read's wait leaves the read's words, and the read its completion.
+  // Every start numbers its transaction; a good end of a write records that number, so a
+  // waiting write can tell its own completion from a line that was freed by the watchdog or by
+  // CommBusy. A waiting read is told of its own completion by the engine, which also keeps
+  // its words for it (a CommComplete handler may read or write again inside its wait).
   std::uint32_t Transaction = 0;
-  std::uint32_t CompletedRead = 0;
   std::uint32_t CompletedWrite = 0;
 
   bool CommBusy() const { return ReadBusy || !ReadIdle || !WriteIdle || WriteCallActive; }
@@ -63,7 +62,6 @@ struct LinkState {
     Step = 0;
     ReadIdle = true;
     ReadBusy = false;
-    CompletedRead = Transaction;
   }
   void EndWrite() {
     Step = 0;

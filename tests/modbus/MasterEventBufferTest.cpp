@@ -40,7 +40,9 @@ TEST(MasterEventBuffer, ReadPLCNWFromTheHandlerOfAWaitingReadLeavesThatReadItsOw
   };
   int events = 0;
   rig.master.Events.CommCompleteEx = [&](std::vector<Variant>&) {
-    if (++events == 1) EXPECT_EQ(rig.ReadPLCNW("40100"), ResultOk);
+    if (++events == 1) {
+      EXPECT_EQ(rig.ReadPLCNW("40100"), ResultOk);
+    }
   };
   VariantArray values(1, 1);
   ASSERT_EQ(rig.ReadPLC("40001", values, 1), ResultOk);
