@@ -15,6 +15,13 @@ namespace {
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
+// A document plant.ini in folder holding text; its path.
+std::string PlantDocument(const plc::testing::TempFolder& folder, const std::string& text) {
+  const std::string path = folder.File("plant.ini");
+  std::ofstream(path) << text;
+  return path;
+}
+
 TEST(Plclink, InputItCannotUseGivesOneLineNamingItAndItsStatus) {
   struct Case {
     std::vector<std::string> args;
@@ -137,11 +144,7 @@ TEST(Plclink, OptionsSetTheControlsPropertiesByLabelOrNumber) {
 
 TEST(Plclink, ABagDocumentIsRestoredFirstAndSavedBackAfterASet) {
   plc::testing::TempFolder folder;
-  const std::string path = folder.File("plant.ini");
-  {
-    std::ofstream doc(path);
-    doc << "[Other]\nKeep=\"me\"\n[RtuLink1]\nAddress=5&\nModBusMode=2\n";
-  }
+  const std::string path = PlantDocument(folder, "[Other]\nKeep=\"me\"\n[RtuLink1]\nAddress=5&\nModBusMode=2\n");
   RunResult r = RunPlclink({"rtulink", "--bag", path, "--json", "get", "ModBusMode"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(JsonLines(r).at(0), (nlohmann::json{{"name", "ModBusMode"}, {"value", 2}}));
@@ -171,11 +174,7 @@ TEST(Plclink, ABagDocumentIsRestoredFirstAndSavedBackAfterASet) {
 // it must restore those defaults, not start a new control with the serial child's own line.
 TEST(Plclink, ASectionSavedWithEveryValueAtItsDefaultLoadsBackTheSame) {
   plc::testing::TempFolder folder;
-  const std::string path = folder.File("plant.ini");
-  {
-    std::ofstream doc(path);
-    doc << "[SeqLink1]\nSettings=\"19200,n,8,1\"\n";
-  }
+  const std::string path = PlantDocument(folder, "[SeqLink1]\nSettings=\"19200,n,8,1\"\n");
   RunResult r = RunPlclink({"seqlink", "--bag", path, "set", "Settings", "9600,e,8,1"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   for (const auto& [property, saved] : std::vector<std::pair<std::string, std::string>>{
