@@ -92,28 +92,35 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
     if (target && size < 0) master_.NoteCause("ReadSize " + std::to_string(size) + ": the number of values is negative");
     if (target && size > 0) {
       std::int32_t first = ABValue.Contains(1) ? 1 : ABValue.Lower();
-      if (ABValue.Size() == 0 || (io != ioFloat && !ABValue.Contains(first + size - 1))) {
+      if (ABValue.Size() == 0 || !ABValue.Contains(first + size - 1)) {
         master_.NoteCause("ABValue holds " + std::to_string(ABValue.Size()) + " value(s); " + std::to_string(size) +
                           " were to be written");
         throw RuntimeError(err::Subscript);
       }
       if (io == ioFloat) {
-        double value = ABValue.Get(first).ToDouble();
-        FixedPointWords words{};
-        try {
-          words = FixedPointWrite(value);
-        } catch (const RuntimeError&) {
-          master_.NoteCause("value " + NumberText(value) +
-                            " does not fit a fixed-point pair (ioType 2: whole part -32768..65535)");
-          throw;
+        // Each value is a pair (whole part, ten-thousandths) at reference + 2k, as a ReadPLC of
+        // the same size reads them back. Every value is converted before anything goes out, and
+        // a failed register stops the rest and fails the call.
+        std::vector<FixedPointWords> pairs;
+        for (std::int32_t k = 0; k < size; ++k) {
+          double value = ABValue.Get(first + k).ToDouble();
+          try {
+            pairs.push_back(FixedPointWrite(value));
+          } catch (const RuntimeError&) {
+            master_.NoteCause("value " + NumberText(value) +
+                              " does not fit a fixed-point pair (ioType 2: whole part -32768..65535)");
+            throw;
+          }
         }
-        double whole = RegisterWord(words.whole);
-        double fraction = words.fraction;
-        // Both registers must be written for the value to be; the second is not sent after a
-        // failed first.
-        result = master_.WaitingWrite(target->unit, target->reference, std::span<const double>(&whole, 1));
-        if (result == ResultOk) {
-          result = master_.WaitingWrite(target->unit, target->reference + 1, std::span<const double>(&fraction, 1));
+        result = ResultOk;
+        for (std::size_t k = 0; k < pairs.size() && result == ResultOk; ++k) {
+          double whole = RegisterWord(pairs[k].whole);
+          double fraction = pairs[k].fraction;
+          const std::int32_t at = target->reference + 2 * static_cast<std::int32_t>(k);
+          result = master_.WaitingWrite(target->unit, at, std::span<const double>(&whole, 1));
+          if (result == ResultOk) {
+            result = master_.WaitingWrite(target->unit, at + 1, std::span<const double>(&fraction, 1));
+          }
         }
       } else {
         std::vector<double> values;

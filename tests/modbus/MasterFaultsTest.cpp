@@ -437,6 +437,37 @@ TEST(MasterIoTypes, SignedAndFixedPointWrites) {
   EXPECT_EQ(rig.requests.size(), 4u);
 }
 
+TEST(MasterIoTypes, FixedPointWriteOfSeveralValuesWritesEveryPair) {
+  MasterRig rig;
+  rig.slave = [](const Bytes& req) { return BuildRtuFrame(Adu{req[0], req[1], Bytes(req.begin() + 2, req.begin() + 6)}); };
+  // Two values, as a ReadPLC of ReadSize 2 with ioFloat reads them back: four registers.
+  EXPECT_EQ(rig.WritePLC("40001", {1.5, 2.25}, ioFloat), ResultOk);
+  ASSERT_EQ(rig.requests.size(), 4u);
+  EXPECT_EQ(rig.requests[0], MasterRig::Rtu("01 06 00 00 00 01"));
+  EXPECT_EQ(rig.requests[1], MasterRig::Rtu("01 06 00 01 13 88"));
+  EXPECT_EQ(rig.requests[2], MasterRig::Rtu("01 06 00 02 00 02"));
+  EXPECT_EQ(rig.requests[3], MasterRig::Rtu("01 06 00 03 09 C4"));
+  // A pair the device refuses fails the call, and nothing after it goes out.
+  rig.requests.clear();
+  rig.slave = [](const Bytes& req) {
+    if (req[3] == 0x02) return MasterRig::Rtu("01 86 02");
+    return BuildRtuFrame(Adu{req[0], req[1], Bytes(req.begin() + 2, req.begin() + 6)});
+  };
+  EXPECT_EQ(rig.WritePLC("40001", {1.5, 2.25, 3.0}, ioFloat), ResultFailed);
+  EXPECT_EQ(rig.requests.size(), 3u);
+  EXPECT_FALSE(rig.master.Cause().empty());
+  // Values the array does not hold are refused before anything is sent.
+  rig.requests.clear();
+  VariantArray one(1, 1, VarType::Double);
+  one.Set(1, Variant(1.5));
+  EXPECT_EQ(rig.road.WritePLC("40001", one, Opt<std::int16_t>(std::int16_t{2}), Opt<std::int16_t>(ioFloat)),
+            ResultFailed);
+  EXPECT_TRUE(rig.requests.empty());
+  // A value without a pair form is refused before the values before it go out.
+  EXPECT_EQ(rig.WritePLC("40001", {1.5, 1e9}, ioFloat), ResultFailed);
+  EXPECT_TRUE(rig.requests.empty());
+}
+
 TEST(MasterFuzz, RandomReplyChunksNeverBreakTheCollector) {
   std::uint32_t seed = 12345;
   auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
