@@ -142,5 +142,26 @@ TEST(Df1Simulator, APacedLineTakesTheBytesTimeBothWays) {
   EXPECT_EQ(answer.back().atMicros - answer.front().atMicros, static_cast<std::int64_t>(answer.size() - 1) * 4'167);
 }
 
+TEST(Df1Simulator, ALateReplyEndsPastTheReplyLimitHoweverShortItIs) {
+  // The master allows 0.71 s and the reply's line time from its DLE ACK to the reply's last
+  // byte; a late reply must run past that even when it is a write's bare acknowledgement.
+  const Bytes write{1, 0, 0x0F, 0, 1, 0, 0xAA, 2, 7, 0x89, 0, 0, 5, 0};
+  const Bytes read{1, 0, 0x0F, 0, 2, 0, 0xA2, 2, 7, 0x89, 0, 0};
+  for (std::int32_t mode : {1, 2}) {
+    for (const Bytes& request : {write, read}) {
+      SCOPED_TRACE(::testing::Message() << (mode == 1 ? "BCC " : "CRC ") << (request[6] == 0xAA ? "write" : "read"));
+      Df1SimPlc plc(mode == 1);
+      plc.InjectNext(sim::Df1Fault::Late);
+      auto answer = FeedAll(plc, *df1::StuffAndCheck(request, mode));
+      ASSERT_GE(answer.size(), 3u);
+      EXPECT_EQ(answer.front().bytes, Bytes({0x10, 0x06}));
+      const std::int64_t took = answer.back().atMicros - answer.front().atMicros;
+      EXPECT_GE(took, 800'000) << "the reply is complete within the master's limit";
+      for (std::size_t i = 2; i < answer.size(); ++i)
+        EXPECT_LT(answer[i].atMicros - answer[i - 1].atMicros, 710'000) << "no single byte is overdue";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace plc

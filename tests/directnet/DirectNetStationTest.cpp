@@ -97,6 +97,20 @@ TEST(DirectNetStation, RequestsBeyondItsMemoryAreAnsweredWithNak) {
   EXPECT_FALSE(s.SetWord(1, 0x9000, 1));
 }
 
+TEST(DirectNetStation, AHeaderOutsideTheBlockLayoutIsAnsweredWithNak) {
+  DirectNetStation s({1});
+  auto header = [](std::uint8_t type, std::uint8_t count) {
+    dnet::Bytes h{0x01, 0x40, type, 0x04, 0x00, count, 0x17};
+    std::uint8_t lrc = 0;
+    for (std::size_t i = 1; i + 1 < h.size(); ++i) lrc ^= h[i];
+    h.push_back(lrc);
+    return h;
+  };
+  EXPECT_EQ(WordsOf(Exchange(s, header(0x01, 1))).size(), 1u) << "the layout itself";
+  EXPECT_EQ(Exchange(s, header(0x02, 1)), StationBytes{kNak}) << "a type byte other than 01h";
+  EXPECT_EQ(Exchange(s, header(0x01, 0)), StationBytes{kNak}) << "a read of no words";
+}
+
 TEST(DirectNetStation, CountsWhatItReceived) {
   DirectNetStation s({1});
   Exchange(s, *dnet::ReadHeader(0x0400, 1));                 // 3 + 8 + 1 + 1

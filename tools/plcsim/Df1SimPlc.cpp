@@ -8,6 +8,9 @@ namespace {
 
 constexpr std::uint8_t DLE = 0x10, STX = 0x02, ETX = 0x03, ENQ = 0x05, ACK = 0x06, NAK = 0x15;
 constexpr std::int64_t kLateByteMicros = 60'000;
+// A late reply, however short, ends this long after its first byte (plus its line time): past
+// the 0.71 s a master allows, with room for a slow line.
+constexpr std::int64_t kLateReplyMicros = 800'000;
 constexpr std::int64_t kDelayedMicros = 200'000;
 constexpr std::int64_t kOverdueMicros = 2'000'000;
 constexpr std::int64_t kSplitMicros = 2'000;
@@ -50,7 +53,7 @@ const std::vector<Df1FaultName>& Df1FaultNames() {
       {"other-byte", Df1Fault::OtherByte, "41h 41h instead of DLE ACK, and no reply"},
       {"bad-check", Df1Fault::BadCheck, "the reply's check byte altered"},
       {"status", Df1Fault::Status, "the reply carries STS 50h"},
-      {"late", Df1Fault::Late, "the reply's bytes 60 ms apart (over 0.71 s in all)"},
+      {"late", Df1Fault::Late, "the reply's bytes 60 ms apart or more (0.8 s in all at least)"},
       {"delayed", Df1Fault::Delayed, "the whole answer 200 ms late"},
       {"check-10", Df1Fault::CheckByte10, "the first word chosen so that a check byte is 10h"},
       {"split", Df1Fault::Split, "the reply one byte at a time, 2 ms apart"},
@@ -293,7 +296,12 @@ void Df1SimPlc::StartNext(std::int64_t now) {
     const std::int64_t start = std::max({o.readyAt, now, lineFreeAt_});
     std::int64_t end = 0;
     switch (o.fault) {
-      case Df1Fault::Late: end = Emit(o.frame, start, kLateByteMicros); break;
+      case Df1Fault::Late: {
+        const auto gaps = static_cast<std::int64_t>(std::max<std::size_t>(o.frame.size(), 2) - 1);
+        const std::int64_t span = kLateReplyMicros + static_cast<std::int64_t>(o.frame.size()) * settings_.byteMicros;
+        end = Emit(o.frame, start, std::max(kLateByteMicros, (span + gaps - 1) / gaps));
+        break;
+      }
       case Df1Fault::Split: end = Emit(o.frame, start, kSplitMicros); break;
       case Df1Fault::CloseMidReply:
         // Half a reply and a dead line: there is nothing to acknowledge.

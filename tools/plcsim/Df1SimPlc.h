@@ -37,7 +37,7 @@ enum class Df1Fault {
   OtherByte,      // 0x41 0x41 instead of DLE ACK
   BadCheck,       // the reply's check byte altered
   Status,         // the reply carries STS 0x50
-  Late,           // the reply's bytes 60 ms apart: complete only after more than 0.71 s
+  Late,           // the reply's bytes at least 60 ms apart: complete only after 0.8 s or more
   Delayed,        // the whole answer 200 ms late, then as usual
   CheckByte10,    // the reply's first data word chosen so that a check byte is 0x10
   Split,          // the reply written one byte at a time

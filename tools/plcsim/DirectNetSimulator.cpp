@@ -153,7 +153,7 @@ constexpr const char* kHelp =
     "  4200-7FFF  words: S n at 4200 + n, SP n at 4280 + n, V41000-V77777\n"
     "  F000-F3FF  set (D) and reset (E) of C n at F000 + n; there is no set/reset elsewhere\n"
     "A header naming memory the station does not have, or running past the end of its area, is\n"
-    "answered with NAK, as is one whose LRC is wrong.\n"
+    "answered with NAK, as is one whose LRC or type byte (01) is wrong or that reads no words.\n"
     "Exit status: 0 when stopped, 1 when the line could not be opened or went away, 2 for a\n"
     "usage error.\n";
 

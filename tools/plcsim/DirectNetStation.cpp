@@ -5,7 +5,7 @@ namespace plc::sim {
 namespace {
 
 constexpr std::uint8_t kSoh = 0x01, kStx = 0x02, kEtx = 0x03, kEot = 0x04, kEnq = 0x05, kAck = 0x06;
-constexpr std::uint8_t kEtb = 0x17, kNak = 0x15;
+constexpr std::uint8_t kEtb = 0x17, kNak = 0x15, kHeaderType = 0x01;
 
 // The memory map (header addresses; each area [first, end)).
 constexpr std::uint32_t kBitsFirst = 0x4000, kBitsEnd = 0x4200;
@@ -209,7 +209,8 @@ bool DirectNetStation::TakeHeader(std::vector<StationBytes>& out) {
   Drop(length);
   ++counts_.headers;
   StationBytes answer;
-  if (header[length - 2] == kEtb && header[length - 1] == Xor(header, 1, length - 2))
+  // Every header carries the type byte 01h; one that does not is no block of this protocol.
+  if (header[2] == kHeaderType && header[length - 2] == kEtb && header[length - 1] == Xor(header, 1, length - 2))
     answer = Serve(command, header[3] * 256u + header[4], header);
   if (answer.empty()) {
     ++counts_.refused;
@@ -225,7 +226,8 @@ bool DirectNetStation::TakeHeader(std::vector<StationBytes>& out) {
 StationBytes DirectNetStation::Serve(std::uint8_t command, std::uint32_t address, std::span<const std::uint8_t> header) {
   StationImage& image = images_.at(current_);
   if (command == 0x40) {
-    const std::uint32_t count = header[5] == 0 ? 256 : header[5];
+    // 1..255 words; a count of 0 reads nothing and is refused as Fits refuses it.
+    const std::uint32_t count = header[5];
     if (!Fits(address, count)) return {};
     return ReadReply(address, count);
   }

@@ -9,7 +9,8 @@
 // byte first, ETX and the LRC of bytes 2 .. 2n+6; a word-write header (SOH "F" ...) or a
 // set/reset header (SOH "D"/"E" ...) with the 8-byte write acknowledge; the master's ACK with
 // EOT; and the master's closing EOT by getting ready for the next enquiry. A header whose ETB or
-// LRC is wrong, or that names memory the station does not have, is answered with NAK.
+// LRC or type byte is wrong, that reads no words, or that names memory the station does not
+// have, is answered with NAK.
 //
 // Memory, by header address, as the address mapping lays it out:
 //   0000h-3FFFh  words (V0-V37777; T n at n, CT n at 200h + n)
