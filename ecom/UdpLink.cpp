@@ -26,7 +26,7 @@ UdpLink::UdpLink(std::unique_ptr<SerialPort> port)
       timers_(kScanTimerDesign),
       serial_(MSComm1(), ecom::EcomLink(), props_.unitAddress,
               [this] {
-                scan_.ScanReadCompleted(SerialWords());
+                scan_.ScanReadCompleted(ScanWords(ecom::EcomLink().Line.ByteCount / 2));
                 EventComComplete();
               }),
       scanLine_(MakeScanLine(*this)),
@@ -254,7 +254,7 @@ Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt
   const Result result = EcomRead(Address, nullptr, *size, IOType, {});
   if (result == ResultOk) {
     // A scan read takes its words before the host's handler can read over them.
-    if (scan_.ScanReadOnLine()) scan_.ScanReadCompleted(EcomWords(*size));
+    if (scan_.ScanReadOnLine()) scan_.ScanReadCompleted(ScanWords(*size));
     EventComComplete();
   }
   return result;

@@ -161,10 +161,9 @@ class UdpLink final : public TableControl<UdpLink> {
   static std::unique_ptr<ScanLine> MakeScanLine(UdpLink& link);
   void WireScan();
   WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value);
-  // The words of the serial read that just completed, from 1.
-  std::vector<Variant> SerialWords() const;
-  // The first count words (or points) of the ECOM read that just ended, from 1.
-  std::vector<Variant> EcomWords(std::int32_t count) const;
+  // The first count words (or points) of the read that just ended, from 1: both paths leave
+  // them in the thread's one word array.
+  std::vector<Variant> ScanWords(std::int32_t count) const;
   // Copies the station, protocol and device time-out into the thread's link state, as a load
   // does; each setter copies its own. The last control to set one names it for the thread.
   void ShareSettings() const;

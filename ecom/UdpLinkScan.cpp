@@ -87,18 +87,11 @@ std::unique_ptr<ScanLine> UdpLink::MakeScanLine(UdpLink& link) {
   return std::make_unique<UdpScanLine>(link, link.serial_.Engine());
 }
 
-std::vector<Variant> UdpLink::SerialWords() const {
-  const auto& line = ecom::EcomLink().Line;
-  std::vector<Variant> words;
-  for (std::int32_t k = 1; k <= line.ByteCount / 2 && k <= dnet::kLastReadWord; ++k) words.emplace_back(line.ReadWords[k]);
-  return words;
-}
-
-std::vector<Variant> UdpLink::EcomWords(std::int32_t count) const {
-  const auto& ccm = ecom::EcomLink().CcmWords();
-  std::vector<Variant> words;
-  for (std::int32_t k = 1; k <= count && k < static_cast<std::int32_t>(ccm.size()); ++k) words.emplace_back(ccm[k]);
-  return words;
+std::vector<Variant> UdpLink::ScanWords(std::int32_t count) const {
+  const auto& words = ecom::EcomLink().CcmWords();
+  std::vector<Variant> out;
+  for (std::int32_t k = 1; k <= count && k < static_cast<std::int32_t>(words.size()); ++k) out.emplace_back(words[k]);
+  return out;
 }
 
 void UdpLink::WireScan() {

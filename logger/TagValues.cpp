@@ -37,15 +37,15 @@ std::optional<double> RawValue(const TagRow& tag, const std::vector<Variant>& va
     return std::nullopt;
   }
   double a = 0, b = 0;
+  bool numbers = true;
   try {
     a = values[static_cast<std::size_t>(first - 1)].ToDouble();
     if (ElementsOf(tag.ioType) == 2) b = values[static_cast<std::size_t>(first)].ToDouble();
   } catch (const RuntimeError&) {
-    why = "the read returned a value that is no number for " + tag.name;
-    return std::nullopt;
+    numbers = false;
   }
   // A float file's element comes as the single it holds, an infinity or NaN included.
-  if (!std::isfinite(a) || !std::isfinite(b)) {
+  if (!numbers || !std::isfinite(a) || !std::isfinite(b)) {
     why = "the read returned a value that is no number for " + tag.name;
     return std::nullopt;
   }
