@@ -27,7 +27,13 @@ double ParseNumber(const std::string& text) {
     if (s.size() - 2 <= 4 && v > 0x7FFF) return static_cast<double>(static_cast<std::int16_t>(v));
     return static_cast<double>(static_cast<std::int32_t>(v));
   }
-  if (s.front() == '+') s.remove_prefix(1);
+  const bool plus = s.front() == '+';
+  if (plus) s.remove_prefix(1);
+  // A digit or a point after at most one sign: the library parser would also take "inf" and
+  // "nan", which are tag names here, not numbers.
+  const std::string_view body = !plus && s.front() == '-' ? s.substr(1) : s;
+  if (body.empty() || !((body.front() >= '0' && body.front() <= '9') || body.front() == '.'))
+    throw RuntimeError(err::TypeMismatch);
   double v = 0;
   auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
   if (ec != std::errc() || p != s.data() + s.size() || s.empty()) throw RuntimeError(err::TypeMismatch);

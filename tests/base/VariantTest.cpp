@@ -34,6 +34,15 @@ TEST(Variant, TextConvertsWhenNumericElseTypeMismatch) {
   EXPECT_EQ(Variant().ToString(), "");
 }
 
+TEST(Variant, WordsThatNameNoNumberAreNoNumbers) {
+  // A tag may be called Inf or NaN; as text it is no number, whatever a library parser takes.
+  for (const char* text : {"inf", "Inf", "-inf", "NaN", "nan", "Infinity", "+-5", "-+5"}) {
+    EXPECT_EQ(ErrorOf([&] { Variant(text).ToDouble(); }), err::TypeMismatch) << text;
+  }
+  EXPECT_DOUBLE_EQ(Variant("+.5").ToDouble(), 0.5);
+  EXPECT_DOUBLE_EQ(Variant(" -.5 ").ToDouble(), -0.5);
+}
+
 TEST(Variant, BooleansAreMinusOneAndZeroAsNumbers) {
   EXPECT_EQ(Variant(true).ToInt16(), -1);
   EXPECT_EQ(Variant(false).ToInt32(), 0);

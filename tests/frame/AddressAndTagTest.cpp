@@ -90,6 +90,17 @@ TEST(ResolveAddress, NumbersAddressStringsAndTags) {
   EXPECT_EQ(Resolve("Pump;1", db), std::nullopt);
 }
 
+TEST(ResolveAddress, TagsNamedLikeSpecialRealsAreTags) {
+  TagDatabase db;
+  using R = std::optional<std::pair<std::int16_t, std::int32_t>>;
+  ASSERT_TRUE(db.AddTag(1, Variant("Inf"), Variant("4;40001")));
+  ASSERT_TRUE(db.AddTag(2, Variant("NaN"), Variant("5;40002")));
+  ASSERT_TRUE(db.AddTag(3, Variant("Infinity"), Variant("6;40003")));
+  EXPECT_EQ(Resolve("Inf", db), R({4, 40001}));
+  EXPECT_EQ(Resolve("NaN", db), R({5, 40002}));
+  EXPECT_EQ(Resolve("Infinity", db), R({6, 40003}));
+}
+
 TEST(TagLookups, EmptyTablesGiveRecordZeroWhichIsEmpty) {
   TagDatabase db;
   for (const Variant& arg : {Variant("Pump"), Variant(1), Variant(0), Variant(), Variant(true),
