@@ -51,8 +51,9 @@ Variant FromQVariant(const QVariant& q) {
     }
     case QMetaType::Float: return Variant(q.toFloat());
     case QMetaType::Double: return Variant(q.toDouble());
-    case QMetaType::QString:
-    case QMetaType::QByteArray: return Variant(q.toString().toStdString());
+    case QMetaType::QString: return Variant(q.toString().toStdString());
+    // Bytes as they are: read as UTF-8 text, those that are none would come out changed.
+    case QMetaType::QByteArray: return Variant(q.toByteArray().toStdString());
     case QMetaType::QFont: return Variant(FontOf(q.value<QFont>()));
     case QMetaType::QVariantList:
     case QMetaType::QStringList: {

@@ -18,6 +18,7 @@
 #include "qt/ControlObjects.h"
 #include "qt/DfLinkObject.h"
 #include "qt/QtEventLoop.h"
+#include "qt/QtVariant.h"
 #include "qt/RtuLinkObject.h"
 #include "qt/SeqLinkObject.h"
 #include "qt/UdpLinkObject.h"
@@ -154,6 +155,15 @@ TEST(ControlObject, AHostWithoutADisplayGetsTheAboutTextsAndCarriesOn) {
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("About udplink|Version|UdpLink"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("still running"), std::string::npos) << r.out;
+}
+
+// A QByteArray is bytes, not text: a host passing one (SendToComm, a raw request) must have
+// every byte reach the control as it is, also those that are no UTF-8.
+TEST(QtVariant, AByteArrayKeepsEveryByte) {
+  const QByteArray raw("\x01\x83\xff\x00\xc3", 5);
+  const Variant v = FromQVariant(QVariant(raw));
+  ASSERT_TRUE(v.IsString());
+  EXPECT_EQ(v.ToString(), std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
 }
 
 }  // namespace
