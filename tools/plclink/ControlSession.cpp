@@ -97,8 +97,11 @@ void ControlSession::SetPort(const std::string& text) {
 }
 
 void ControlSession::ApplyOptions(const Options& o) {
-  // Line properties cannot change while a restored document left the port open.
-  bool wasOpen = Find("PortOpen", MemberKind::Property) && control_->GetProperty("PortOpen").ToBool();
+  // Line properties cannot change while a restored document left the port open. get, set and
+  // members never use the line: a stored PortOpen=True (restoring opens nothing) is left as it
+  // was, so that they neither need the device nor take the line from whoever holds it.
+  const bool usesLine = o.command != Command::Get && o.command != Command::Set && o.command != Command::Members;
+  bool wasOpen = usesLine && Find("PortOpen", MemberKind::Property) && control_->GetProperty("PortOpen").ToBool();
   if (wasOpen) control_->SetProperty("PortOpen", false);
   if (o.port) SetPort(*o.port);
   if (o.mode) {
