@@ -64,6 +64,8 @@ Variant FromQVariant(const QVariant& q) {
     }
     default: break;
   }
+  // A typed list (QList<short>, QList<double> ...) is an array as a QVariantList is.
+  if (q.canConvert<QVariantList>()) return FromQVariant(QVariant(q.value<QVariantList>()));
   if (q.canConvert<double>()) return Variant(q.toDouble());
   return Variant(q.toString().toStdString());
 }

@@ -166,5 +166,24 @@ TEST(QtVariant, AByteArrayKeepsEveryByte) {
   EXPECT_EQ(v.ToString(), std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
 }
 
+// A typed Qt list (QList<short>, QList<int>, QList<double>) is an array as a QVariantList is,
+// from index 1, each element with its value and sign; it was none and came through as text.
+TEST(QtVariant, TypedListsAreArraysOfTheirValues) {
+  const Variant shorts = FromQVariant(QVariant::fromValue(QList<short>{1, -2, 32767}));
+  ASSERT_TRUE(shorts.IsArray());
+  ASSERT_EQ(shorts.Array().Lower(), 1);
+  ASSERT_EQ(shorts.Array().Upper(), 3);
+  EXPECT_EQ(shorts.Array().Get(1).ToInt32(), 1);
+  EXPECT_EQ(shorts.Array().Get(2).ToInt32(), -2);
+  EXPECT_EQ(shorts.Array().Get(3).ToInt32(), 32767);
+  const Variant doubles = FromQVariant(QVariant::fromValue(QList<double>{-1.5, 2.25}));
+  ASSERT_TRUE(doubles.IsArray());
+  EXPECT_EQ(doubles.Array().Get(1).ToDouble(), -1.5);
+  EXPECT_EQ(doubles.Array().Get(2).ToDouble(), 2.25);
+  const Variant ints = FromQVariant(QVariant::fromValue(QList<int>{-70000}));
+  ASSERT_TRUE(ints.IsArray());
+  EXPECT_EQ(ints.Array().Get(1).ToInt32(), -70000);
+}
+
 }  // namespace
 }  // namespace plc::qt
