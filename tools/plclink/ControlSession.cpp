@@ -132,7 +132,10 @@ void ControlSession::ApplyOptions(const Options& o) {
     std::size_t eq = p.find('=');
     SetNamed("--prop " + p.substr(0, eq), p.substr(0, eq), p.substr(eq + 1));
   }
-  if (wasOpen) control_->SetProperty("PortOpen", true);
+  if (wasOpen) {
+    control_->SetProperty("PortOpen", true);
+    opened_ = true;
+  }
 }
 
 std::string ControlSession::PortDevice() const {
@@ -143,11 +146,12 @@ std::string ControlSession::PortDevice() const {
 
 void ControlSession::OpenPort() {
   Require("PortOpen", MemberKind::Property);
-  if (control_->GetProperty("PortOpen").ToBool()) {
-    opened_ = true;
-    return;
-  }
+  const bool flag = control_->GetProperty("PortOpen").ToBool();
+  if (flag && opened_) return;
   try {
+    // Up without this session opening it, PortOpen is the flag a restored document left: the
+    // port is closed, and the flag goes down first so that the set opens it.
+    if (flag) control_->SetProperty("PortOpen", false);
     control_->SetProperty("PortOpen", true);
   } catch (const RuntimeError& e) {
     std::string port = Find("CommPort", MemberKind::Property) ? control_->GetProperty("CommPort").ToString() : "?";
