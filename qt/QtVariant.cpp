@@ -51,8 +51,9 @@ Variant FromQVariant(const QVariant& q) {
     }
     case QMetaType::Float: return Variant(q.toFloat());
     case QMetaType::Double: return Variant(q.toDouble());
-    case QMetaType::QString:
-    case QMetaType::QByteArray: return Variant(q.toString().toStdString());
+    case QMetaType::QString: return Variant(q.toString().toStdString());
+    // Bytes as they are: read as UTF-8 text, those that are none would come out changed.
+    case QMetaType::QByteArray: return Variant(q.toByteArray().toStdString());
     case QMetaType::QFont: return Variant(FontOf(q.value<QFont>()));
     case QMetaType::QVariantList:
     case QMetaType::QStringList: {
@@ -63,6 +64,8 @@ Variant FromQVariant(const QVariant& q) {
     }
     default: break;
   }
+  // A typed list (QList<short>, QList<double> ...) is an array as a QVariantList is.
+  if (q.canConvert<QVariantList>()) return FromQVariant(QVariant(q.value<QVariantList>()));
   if (q.canConvert<double>()) return Variant(q.toDouble());
   return Variant(q.toString().toStdString());
 }

@@ -18,6 +18,7 @@
 #include "qt/ControlObjects.h"
 #include "qt/DfLinkObject.h"
 #include "qt/QtEventLoop.h"
+#include "qt/QtVariant.h"
 #include "qt/RtuLinkObject.h"
 #include "qt/SeqLinkObject.h"
 #include "qt/UdpLinkObject.h"
@@ -154,6 +155,34 @@ TEST(ControlObject, AHostWithoutADisplayGetsTheAboutTextsAndCarriesOn) {
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("About udplink|Version|UdpLink"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("still running"), std::string::npos) << r.out;
+}
+
+// A QByteArray is bytes, not text: a host passing one (SendToComm, a raw request) must have
+// every byte reach the control as it is, also those that are no UTF-8.
+TEST(QtVariant, AByteArrayKeepsEveryByte) {
+  const QByteArray raw("\x01\x83\xff\x00\xc3", 5);
+  const Variant v = FromQVariant(QVariant(raw));
+  ASSERT_TRUE(v.IsString());
+  EXPECT_EQ(v.ToString(), std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
+}
+
+// A typed Qt list (QList<short>, QList<int>, QList<double>) is an array as a QVariantList is,
+// from index 1, each element with its value and sign; it was none and came through as text.
+TEST(QtVariant, TypedListsAreArraysOfTheirValues) {
+  const Variant shorts = FromQVariant(QVariant::fromValue(QList<short>{1, -2, 32767}));
+  ASSERT_TRUE(shorts.IsArray());
+  ASSERT_EQ(shorts.Array().Lower(), 1);
+  ASSERT_EQ(shorts.Array().Upper(), 3);
+  EXPECT_EQ(shorts.Array().Get(1).ToInt32(), 1);
+  EXPECT_EQ(shorts.Array().Get(2).ToInt32(), -2);
+  EXPECT_EQ(shorts.Array().Get(3).ToInt32(), 32767);
+  const Variant doubles = FromQVariant(QVariant::fromValue(QList<double>{-1.5, 2.25}));
+  ASSERT_TRUE(doubles.IsArray());
+  EXPECT_EQ(doubles.Array().Get(1).ToDouble(), -1.5);
+  EXPECT_EQ(doubles.Array().Get(2).ToDouble(), 2.25);
+  const Variant ints = FromQVariant(QVariant::fromValue(QList<int>{-70000}));
+  ASSERT_TRUE(ints.IsArray());
+  EXPECT_EQ(ints.Array().Get(1).ToInt32(), -70000);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include <QApplication>
 #include <QComboBox>
@@ -190,6 +191,38 @@ TEST(Panel, ThePropertyPageLetsTheRequestOnTheLineAndAQueuedEditEndBeforeItClose
   EXPECT_EQ(Cell(window, 0, LiveTableModel::Status), QStringLiteral("ok")) << "no request was lost to the close";
   EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("77"); }, 5000));
   EXPECT_EQ(Cell(window, 0, LiveTableModel::Status), QStringLiteral("ok"));
+}
+
+// A document saved while the port was open holds PortOpen=True, yet restoring opens nothing:
+// the panel opens the line itself, says so when it cannot, and reads once Open port opens it.
+TEST(Panel, ADocumentSavedWithItsPortOpenIsOpenedByThePanelNotTakenForOpen) {
+  qt::QtEventLoop loop;
+  PseudoTerminalLink line;
+  sim::DirectNetSimulator station({line.PathB(), {1}});
+  station.SetWord(1, 0x0400, 12);
+  char folder[] = "/tmp/plcpanel-bag-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::filesystem::path port = std::filesystem::path(folder) / "ttyPLC";
+  const std::filesystem::path bag = std::filesystem::path(folder) / "plant.ini";
+  {
+    std::ofstream doc(bag);
+    doc << "[SeqLink1]\nPortOpen=True\nSettings=\"9600,n,8,1\"\n";
+  }
+  PanelOptions options = ParsePanelOptions(
+      {"seqlink", "--bag", bag.string(), "--port", port.string(), "--interval", "50", "V,2000"});
+  std::unique_ptr<PanelWindow> window;
+  ASSERT_NO_THROW(window = std::make_unique<PanelWindow>(options));
+  window->show();
+  const QString failure = window->statusLabel()->text();
+  EXPECT_TRUE(failure.startsWith(QStringLiteral("cannot open port"))) << failure.toStdString();
+  EXPECT_FALSE(window->table().Running());
+
+  std::filesystem::create_symlink(line.PathA(), port);
+  window->openPort();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(*window, 0, LiveTableModel::Value) == QStringLiteral("12"); }, 5000))
+      << window->statusLabel()->text().toStdString();
+  window.reset();
+  std::filesystem::remove_all(folder);
 }
 
 TEST(PanelDisplay, WithoutADisplayPlcpanelSaysSoAndWhatToDoInsteadOfStartingQt) {

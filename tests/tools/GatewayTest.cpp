@@ -295,5 +295,30 @@ TEST(Gateway, APlantItCannotRunIsRefusedWithTheReason) {
   EXPECT_FALSE(std::filesystem::exists(plant.Db()));
 }
 
+// A plant saved by a host while its lines were open keeps PortOpen=True. Restoring opens no
+// port, so the gateway must still open each line itself, not take the stored flag for an open
+// port and scan a closed one.
+TEST(Gateway, APlantSavedWithItsPortsOpenIsReadAsAnyOther) {
+  PlantRig plant;
+  std::ifstream in(plant.folder.File("plant.ini"));
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string document = text.str();
+  for (const char* port : {"CommPort=1\n", "CommPort=2\n", "CommPort=3\n"}) {
+    const std::size_t at = document.find(port);
+    ASSERT_NE(at, std::string::npos) << port;
+    document.insert(at + std::string(port).size(), "PortOpen=True\n");
+  }
+  testing::WriteRaw(plant.folder.File("plant.ini"), document);
+  RunResult r = RunPlclink({"gateway", plant.folder.File("plant.ini"), "--seconds", "3", "--commit-ms", "200"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  for (const char* tag : {"Press.Pressure", "Line.Speed", "Packer.Boxes"}) {
+    EXPECT_GT(plant.Count(std::string("SELECT count(*) FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.name='") +
+                          tag + "' AND s.quality='good'"),
+              0)
+        << tag << ": " << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace plc::test

@@ -3,6 +3,7 @@
 // and a property-bag document restored and saved back.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -182,6 +183,24 @@ TEST(Plclink, ASectionSavedWithEveryValueAtItsDefaultLoadsBackTheSame) {
     r = RunPlclink({"seqlink", "--bag", path, "get", property});
     EXPECT_EQ(r.out, saved + "\n") << property << ": " << r.err;
   }
+}
+
+// A document saved while the port was open keeps PortOpen=True; restoring it opens nothing, so
+// reading or changing a property must neither need the device nor take the line.
+TEST(Plclink, GetAndSetOnADocumentSavedWithThePortOpenLeaveTheLineAlone) {
+  plc::testing::TempFolder folder;
+  const std::string path = PlantDocument(folder, "[RtuLink1]\nCommPort=7\nPortOpen=True\nAddress=5&\n");
+  ::setenv("QVL_COM7", folder.File("no-such-tty").c_str(), 1);
+  RunResult r = RunPlclink({"rtulink", "--bag", path, "get", "Address"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "5\n");
+  r = RunPlclink({"rtulink", "--bag", path, "set", "Address", "9"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  r = RunPlclink({"rtulink", "--bag", path, "get", "PortOpen"});
+  EXPECT_EQ(r.out, "True\n") << "the stored flag is kept as it was restored: " << r.err;
+  r = RunPlclink({"rtulink", "--bag", path, "get", "Address"});
+  EXPECT_EQ(r.out, "9\n") << r.err;
+  ::unsetenv("QVL_COM7");
 }
 
 }  // namespace

@@ -97,8 +97,11 @@ void ControlSession::SetPort(const std::string& text) {
 }
 
 void ControlSession::ApplyOptions(const Options& o) {
-  // Line properties cannot change while a restored document left the port open.
-  bool wasOpen = Find("PortOpen", MemberKind::Property) && control_->GetProperty("PortOpen").ToBool();
+  // Line properties cannot change while a restored document left the port open. get, set and
+  // members never use the line: a stored PortOpen=True (restoring opens nothing) is left as it
+  // was, so that they neither need the device nor take the line from whoever holds it.
+  const bool usesLine = o.command != Command::Get && o.command != Command::Set && o.command != Command::Members;
+  bool wasOpen = usesLine && Find("PortOpen", MemberKind::Property) && control_->GetProperty("PortOpen").ToBool();
   if (wasOpen) control_->SetProperty("PortOpen", false);
   if (o.port) SetPort(*o.port);
   if (o.mode) {
@@ -129,7 +132,10 @@ void ControlSession::ApplyOptions(const Options& o) {
     std::size_t eq = p.find('=');
     SetNamed("--prop " + p.substr(0, eq), p.substr(0, eq), p.substr(eq + 1));
   }
-  if (wasOpen) control_->SetProperty("PortOpen", true);
+  if (wasOpen) {
+    control_->SetProperty("PortOpen", true);
+    opened_ = true;
+  }
 }
 
 std::string ControlSession::PortDevice() const {
@@ -140,11 +146,12 @@ std::string ControlSession::PortDevice() const {
 
 void ControlSession::OpenPort() {
   Require("PortOpen", MemberKind::Property);
-  if (control_->GetProperty("PortOpen").ToBool()) {
-    opened_ = true;
-    return;
-  }
+  const bool flag = control_->GetProperty("PortOpen").ToBool();
+  if (flag && opened_) return;
   try {
+    // Up without this session opening it, PortOpen is the flag a restored document left: the
+    // port is closed, and the flag goes down first so that the set opens it.
+    if (flag) control_->SetProperty("PortOpen", false);
     control_->SetProperty("PortOpen", true);
   } catch (const RuntimeError& e) {
     std::string port = Find("CommPort", MemberKind::Property) ? control_->GetProperty("CommPort").ToString() : "?";

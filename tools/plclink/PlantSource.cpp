@@ -48,7 +48,10 @@ std::string PlantSource::Start() {
       const Variant stored = bag_.ReadProperty(key, Variant());
       if (!stored.IsEmpty() && Has(key)) control_->SetProperty(key, stored);
     }
-    if (!control_->GetProperty("PortOpen").ToBool()) control_->SetProperty("PortOpen", true);
+    // A stored PortOpen=True is a flag restoring left up, with the port still closed: it goes
+    // down first, so that the set below opens the line.
+    if (control_->GetProperty("PortOpen").ToBool()) control_->SetProperty("PortOpen", false);
+    control_->SetProperty("PortOpen", true);
     opened_ = true;
     control_->SetProperty("ScanReadEnable", true);
     control_->SetProperty("ScanWriteEnable", true);
