@@ -274,13 +274,20 @@ void ModbusMaster::DropLine() {
 bool ModbusMaster::SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) {
   scanNotSent_ = true;
   scanUnit_ = unit;
+  scanFailure_.clear();
   scanNotSent_ = !SendReadRequest(unit, address.ToInt32(), count, ReadOrigin::Scan);
+  scanSerial_ = tx_.RequestSerial;
   return !scanNotSent_;
 }
 
 std::string ModbusMaster::LastFailure() const {
-  if (scanNotSent_ || tx_.ReplyFailed) return cause_.empty() ? lastErrorText_ : cause_;
+  if (scanNotSent_) return cause_.empty() ? lastErrorText_ : cause_;
+  if (!scanFailure_.empty()) return scanFailure_;
   return NoReplyCause(Unsigned(scanUnit_), kReplySeconds);
+}
+
+void ModbusMaster::NoteScanFailure() {
+  if (tx_.ScanReadInFlight && tx_.RequestSerial == scanSerial_) scanFailure_ = cause_.empty() ? lastErrorText_ : cause_;
 }
 
 // ---- Waiting calls ----------------------------------------------------------------------
@@ -559,6 +566,7 @@ void ModbusMaster::FailChecksum() {
   lastErrorText_ = kCrcErrorText;
   cause_ = ChecksumCause(AwaitedUnit(), CurrentFraming());
   if (CurrentFraming() == Framing::Rtu) tx_.ResponseStatus = kCrcFailedStatus;
+  NoteScanFailure();
   tx_.FailReply();
 }
 
@@ -567,6 +575,7 @@ void ModbusMaster::FailReply(std::string errorText, std::string cause) {
   // as the time-out it would otherwise have become.
   lastErrorText_ = std::move(errorText);
   cause_ = std::move(cause);
+  NoteScanFailure();
   tx_.FailReply();
   tx_.CountError();
 }

@@ -148,6 +148,8 @@ class ModbusMaster final : public ScanLine {
   std::string LastFailure() const override;
 
  private:
+  // The scan read in flight had a reply that failed: its reason kept for the scan.
+  void NoteScanFailure();
   Framing CurrentFraming() const;
   bool LineControlled() const { return rs485Mode_ == rtu::RTS || rs485Mode_ == rtu::DTR; }
   void DropLine();
@@ -206,6 +208,10 @@ class ModbusMaster final : public ScanLine {
   std::int16_t unitAddress_ = 1;
   bool scanNotSent_ = false;  // the latest scan read was refused before it went out
   std::int16_t scanUnit_ = 0;
+  // The request the latest scan read began, and why its reply failed (empty: no reply came):
+  // kept apart, as a host's request may end before the scan hears of its own read's end.
+  std::uint32_t scanSerial_ = 0;
+  std::string scanFailure_;
   // The latest request went out and no complete reply to it has come: whatever arrives later
   // may be its late reply.
   bool unanswered_ = false;

@@ -105,6 +105,39 @@ TEST(RtuLinkScan, AReplyThatFailsItsCheckSaysSo) {
   test::ExpectScanFailureSaysWhy(r, [&](bool on) { r.Garble(on); }, "the reply from unit 1 failed its CRC check");
 }
 
+// A group's failed read is reported with its own reason, also when a host's read went out and
+// ended before the tick that reports it: a bad reply is not called no reply, nor the other way.
+TEST(RtuLinkScan, AFailedReadKeepsItsOwnReasonPastAHostsRead) {
+  RtuScanRig r;
+  test::ScanBench b(r);
+  r.SetValue(0, 7);
+  b.Group(1, 0, 1, 500);
+  r.Garble(true);
+  b.StartScan(500);
+  b.Run(600 * test::kMs);  // the read of the tick at 500 ms failed its check
+  r.Garble(false);
+  ASSERT_EQ(b.HostReadNW(0), ResultOk);
+  b.Run(500 * test::kMs);
+  ASSERT_GE(b.Of(1).size(), 1u);
+  EXPECT_EQ(b.Of(1)[0].error, "the reply from unit 1 failed its CRC check");
+
+  b.Set("ScanReadEnable", Variant(false));
+  b.Run(100 * test::kMs);
+  b.scans.clear();
+  r.Answer(false);
+  b.StartScan(500);
+  b.Run(600 * test::kMs);  // the read of this tick had no reply
+  r.Answer(true);
+  r.Garble(true);
+  ASSERT_EQ(b.HostReadNW(0), ResultOk);
+  b.Run(100 * test::kMs);  // the host's read failed its check
+  r.Garble(false);
+  b.Run(400 * test::kMs);
+  ASSERT_GE(b.Of(1).size(), 1u);
+  EXPECT_EQ(b.Of(1)[0].error, r.NoReplyText());
+  b.Set("ScanReadEnable", Variant(false));
+}
+
 TEST(RtuLinkScan, WriteQueueDrainsInOrderAndRetries) {
   RtuScanRig r;
   test::ExpectWriteQueueDrainsInOrderAndRetries(r);
