@@ -399,15 +399,36 @@ std::optional<std::string> ModbusMaster::UnfitWrite(std::int32_t address, std::s
 }
 
 Result ModbusMaster::AwaitWrite() {
-  bool acknowledged = WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending; }, tx_.SendTime,
-                                  kReplySeconds);
+  WriteWaiter own{tx_.RequestSerial, false, false, {}, writeWaiters_};
+  writeWaiters_ = &own;
+  bool acknowledged = WaitSeconds(
+      loop_, [this, &own] { return own.ended || (!tx_.ReadPending && !tx_.WritePending); }, tx_.SendTime,
+      kReplySeconds);
+  writeWaiters_ = own.outer;
   if (!acknowledged) {
     cause_ = NoAcknowledgementCause(AwaitedUnit(), kReplySeconds);
     tx_.AbandonAll();
     reply_.Clear();
     return ResultFailed;
   }
-  return tx_.ReplyFailed ? ResultFailed : ResultOk;
+  if (!own.ended) {
+    cause_ = "the write was given up before its acknowledgement came (the watchdog, or CommBusy set to False)";
+    return ResultFailed;
+  }
+  if (own.failed) {
+    cause_ = own.cause;
+    return ResultFailed;
+  }
+  return ResultOk;
+}
+
+void ModbusMaster::WriteEnded(bool failed) {
+  for (WriteWaiter* w = writeWaiters_; w; w = w->outer) {
+    if (w->serial != tx_.RequestSerial || w->ended) continue;
+    w->ended = true;
+    w->failed = failed;
+    w->cause = failed ? (cause_.empty() ? lastErrorText_ : cause_) : std::string();
+  }
 }
 
 Result ModbusMaster::WaitingWrite(std::int16_t unit, std::int32_t address, std::span<const double> values) {
@@ -551,6 +572,7 @@ void ModbusMaster::HandleMasterReply() {
   }
   if (!IsRead(reply.adu.function)) {
     // The acknowledgement of a write; no event.
+    WriteEnded(false);
     tx_.EndWrite();
     return;
   }
@@ -567,6 +589,7 @@ void ModbusMaster::FailChecksum() {
   cause_ = ChecksumCause(AwaitedUnit(), CurrentFraming());
   if (CurrentFraming() == Framing::Rtu) tx_.ResponseStatus = kCrcFailedStatus;
   NoteScanFailure();
+  WriteEnded(true);
   tx_.FailReply();
 }
 
@@ -576,6 +599,7 @@ void ModbusMaster::FailReply(std::string errorText, std::string cause) {
   lastErrorText_ = std::move(errorText);
   cause_ = std::move(cause);
   NoteScanFailure();
+  WriteEnded(true);
   tx_.FailReply();
   tx_.CountError();
 }

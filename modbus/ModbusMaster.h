@@ -167,6 +167,10 @@ class ModbusMaster final : public ScanLine {
   bool AwaitSettledLine(bool wait);
   bool Transmit(const Bytes& frame);
   Result AwaitWrite();
+  // The write request that just ended (acknowledged, or its reply failed) ends the wait of the
+  // AwaitWrite that sent it, with its own outcome: a write sent from inside that wait (a queued
+  // write, a handler's) begins only after it and must not lend it its own.
+  void WriteEnded(bool failed);
   // Why values cannot be written to address as given; nullopt when they can.
   std::optional<std::string> UnfitWrite(std::int32_t address, std::span<const double> values) const;
 
@@ -212,6 +216,16 @@ class ModbusMaster final : public ScanLine {
   // kept apart, as a host's request may end before the scan hears of its own read's end.
   std::uint32_t scanSerial_ = 0;
   std::string scanFailure_;
+  // The writes awaiting their replies, innermost first (a write sent from inside another's wait
+  // nests).
+  struct WriteWaiter {
+    std::uint32_t serial = 0;
+    bool ended = false;
+    bool failed = false;
+    std::string cause;
+    WriteWaiter* outer = nullptr;
+  };
+  WriteWaiter* writeWaiters_ = nullptr;
   // The latest request went out and no complete reply to it has come: whatever arrives later
   // may be its late reply.
   bool unanswered_ = false;
