@@ -221,10 +221,13 @@ bool DirectNetEngine::RunWrite(const ResolvedAddress& target, std::span<const st
                                       : StartWordWrite(target.station, target.memory.address, words);
   if (!sent) return false;
   const std::uint32_t mine = state_.Transaction;
+  AwaitedWrite awaited{mine, false, awaitedWrites_};
+  awaitedWrites_ = &awaited;
   bool ended = WaitSeconds(
       loop_, [this, mine] { return (!state_.ReadBusy && state_.ReadIdle && state_.WriteIdle) || state_.Transaction != mine; },
       state_.SendTime, kReplySeconds);
-  if (state_.CompletedWrite == mine) return true;
+  awaitedWrites_ = awaited.outer;
+  if (awaited.completed || state_.CompletedWrite == mine) return true;
   const std::string why = WhyNotCompleted(mine);
   if (!ended) state_.ResetAfterWait();
   return Fail(why);
@@ -330,7 +333,12 @@ void DirectNetEngine::WriteStep() {
       return;
     }
     case 1:
-      if (ClosingStep()) state_.EndWrite();
+      if (ClosingStep()) {
+        state_.EndWrite();
+        for (AwaitedWrite* w = awaitedWrites_; w; w = w->outer) {
+          if (w->transaction == state_.Transaction) w->completed = true;
+        }
+      }
       return;
     default:
       return;  // no transaction: stray bytes

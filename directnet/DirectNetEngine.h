@@ -172,6 +172,14 @@ class DirectNetEngine {
     bool completed = false;
   };
 
+  // A write call of this engine awaiting its transaction's end: a write run from a handler or
+  // a queued write inside its wait begins only after it, and must not stand for it.
+  struct AwaitedWrite {
+    std::uint32_t transaction = 0;
+    bool completed = false;
+    AwaitedWrite* outer = nullptr;
+  };
+
   SerialPort& port_;
   LinkState& state_;
   EventLoop& loop_;
@@ -185,6 +193,7 @@ class DirectNetEngine {
   ReadConversion reading_;    // of the read on the line
   ReadConversion completed_;  // of the read whose values ReadValues hold
   AwaitedRead* awaited_ = nullptr;
+  AwaitedWrite* awaitedWrites_ = nullptr;
   bool connected_ = false;     // Connected of a data event; only a host handler changes it
   bool carrierState_ = false;  // Connected of a carrier-detect event
   VariantArray modemData_{1, 1};

@@ -274,13 +274,20 @@ void ModbusMaster::DropLine() {
 bool ModbusMaster::SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) {
   scanNotSent_ = true;
   scanUnit_ = unit;
+  scanFailure_.clear();
   scanNotSent_ = !SendReadRequest(unit, address.ToInt32(), count, ReadOrigin::Scan);
+  scanSerial_ = tx_.RequestSerial;
   return !scanNotSent_;
 }
 
 std::string ModbusMaster::LastFailure() const {
-  if (scanNotSent_ || tx_.ReplyFailed) return cause_.empty() ? lastErrorText_ : cause_;
+  if (scanNotSent_) return cause_.empty() ? lastErrorText_ : cause_;
+  if (!scanFailure_.empty()) return scanFailure_;
   return NoReplyCause(Unsigned(scanUnit_), kReplySeconds);
+}
+
+void ModbusMaster::NoteScanFailure() {
+  if (tx_.ScanReadInFlight && tx_.RequestSerial == scanSerial_) scanFailure_ = cause_.empty() ? lastErrorText_ : cause_;
 }
 
 // ---- Waiting calls ----------------------------------------------------------------------
@@ -392,15 +399,36 @@ std::optional<std::string> ModbusMaster::UnfitWrite(std::int32_t address, std::s
 }
 
 Result ModbusMaster::AwaitWrite() {
-  bool acknowledged = WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending; }, tx_.SendTime,
-                                  kReplySeconds);
+  WriteWaiter own{tx_.RequestSerial, false, false, {}, writeWaiters_};
+  writeWaiters_ = &own;
+  bool acknowledged = WaitSeconds(
+      loop_, [this, &own] { return own.ended || (!tx_.ReadPending && !tx_.WritePending); }, tx_.SendTime,
+      kReplySeconds);
+  writeWaiters_ = own.outer;
   if (!acknowledged) {
     cause_ = NoAcknowledgementCause(AwaitedUnit(), kReplySeconds);
     tx_.AbandonAll();
     reply_.Clear();
     return ResultFailed;
   }
-  return tx_.ReplyFailed ? ResultFailed : ResultOk;
+  if (!own.ended) {
+    cause_ = "the write was given up before its acknowledgement came (the watchdog, or CommBusy set to False)";
+    return ResultFailed;
+  }
+  if (own.failed) {
+    cause_ = own.cause;
+    return ResultFailed;
+  }
+  return ResultOk;
+}
+
+void ModbusMaster::WriteEnded(bool failed) {
+  for (WriteWaiter* w = writeWaiters_; w; w = w->outer) {
+    if (w->serial != tx_.RequestSerial || w->ended) continue;
+    w->ended = true;
+    w->failed = failed;
+    w->cause = failed ? (cause_.empty() ? lastErrorText_ : cause_) : std::string();
+  }
 }
 
 Result ModbusMaster::WaitingWrite(std::int16_t unit, std::int32_t address, std::span<const double> values) {
@@ -544,6 +572,7 @@ void ModbusMaster::HandleMasterReply() {
   }
   if (!IsRead(reply.adu.function)) {
     // The acknowledgement of a write; no event.
+    WriteEnded(false);
     tx_.EndWrite();
     return;
   }
@@ -559,6 +588,8 @@ void ModbusMaster::FailChecksum() {
   lastErrorText_ = kCrcErrorText;
   cause_ = ChecksumCause(AwaitedUnit(), CurrentFraming());
   if (CurrentFraming() == Framing::Rtu) tx_.ResponseStatus = kCrcFailedStatus;
+  NoteScanFailure();
+  WriteEnded(true);
   tx_.FailReply();
 }
 
@@ -567,6 +598,8 @@ void ModbusMaster::FailReply(std::string errorText, std::string cause) {
   // as the time-out it would otherwise have become.
   lastErrorText_ = std::move(errorText);
   cause_ = std::move(cause);
+  NoteScanFailure();
+  WriteEnded(true);
   tx_.FailReply();
   tx_.CountError();
 }

@@ -148,6 +148,8 @@ class ModbusMaster final : public ScanLine {
   std::string LastFailure() const override;
 
  private:
+  // The scan read in flight had a reply that failed: its reason kept for the scan.
+  void NoteScanFailure();
   Framing CurrentFraming() const;
   bool LineControlled() const { return rs485Mode_ == rtu::RTS || rs485Mode_ == rtu::DTR; }
   void DropLine();
@@ -165,6 +167,10 @@ class ModbusMaster final : public ScanLine {
   bool AwaitSettledLine(bool wait);
   bool Transmit(const Bytes& frame);
   Result AwaitWrite();
+  // The write request that just ended (acknowledged, or its reply failed) ends the wait of the
+  // AwaitWrite that sent it, with its own outcome: a write sent from inside that wait (a queued
+  // write, a handler's) begins only after it and must not lend it its own.
+  void WriteEnded(bool failed);
   // Why values cannot be written to address as given; nullopt when they can.
   std::optional<std::string> UnfitWrite(std::int32_t address, std::span<const double> values) const;
 
@@ -206,6 +212,20 @@ class ModbusMaster final : public ScanLine {
   std::int16_t unitAddress_ = 1;
   bool scanNotSent_ = false;  // the latest scan read was refused before it went out
   std::int16_t scanUnit_ = 0;
+  // The request the latest scan read began, and why its reply failed (empty: no reply came):
+  // kept apart, as a host's request may end before the scan hears of its own read's end.
+  std::uint32_t scanSerial_ = 0;
+  std::string scanFailure_;
+  // The writes awaiting their replies, innermost first (a write sent from inside another's wait
+  // nests).
+  struct WriteWaiter {
+    std::uint32_t serial = 0;
+    bool ended = false;
+    bool failed = false;
+    std::string cause;
+    WriteWaiter* outer = nullptr;
+  };
+  WriteWaiter* writeWaiters_ = nullptr;
   // The latest request went out and no complete reply to it has come: whatever arrives later
   // may be its late reply.
   bool unanswered_ = false;

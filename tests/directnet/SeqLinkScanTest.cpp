@@ -160,6 +160,30 @@ TEST(SeqLinkScan, ANakOrAFailedLrcSaysSo) {
   }
 }
 
+// A queued write drained while a host's write waits for its answer goes out after it, and each
+// ends with its own outcome: both were written, and both say so.
+TEST(SeqLinkScan, AHostWriteEndsWithItsOwnOutcomePastAQueuedWrite) {
+  SeqScanRig r;
+  test::ScanBench b(r);
+  b.Force(1, 22);
+  b.Set("ScanWriteIOTimerInterval", Variant(std::int32_t{250}));
+  b.Set("ScanWriteEnable", Variant(true));
+  std::optional<std::int32_t> result;
+  std::string cause;
+  r.Loop().AddTimer(b.Now() + 245 * test::kMs, [&] {
+    Variant address(r.Address(0)), value(std::int32_t{11}), size(std::int16_t{1});
+    result = r.Link().Invoke("WritePLC", ArgList{&address, &value, &size}).ToInt32();
+    cause = r.Link().FailureCause();
+  });
+  b.Run(1500 * test::kMs);
+  ASSERT_EQ(b.writes.size(), 1u);
+  EXPECT_TRUE(b.writes[0].success) << b.writes[0].error;
+  EXPECT_EQ(r.Value(1), 22);
+  EXPECT_EQ(r.Value(0), 11);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(*result, ResultOk) << cause;
+}
+
 TEST(SeqLinkScan, WriteQueueDrainsInOrderAndRetries) {
   SeqScanRig r;
   test::ExpectWriteQueueDrainsInOrderAndRetries(r);

@@ -34,7 +34,8 @@ class RtuScanRig final : public test::ScanSubject {
     };
     slavePort_->OnSent = [this](const Bytes& chunk) {
       Bytes reply = chunk;
-      if (garble_ && !reply.empty()) reply.back() ^= 0x55;
+      if ((garble_ || garbleNext_ > 0) && !reply.empty()) reply.back() ^= 0x55;
+      if (garbleNext_ > 0) --garbleNext_;
       b_.port->InjectAt(b_.loop.Now() + kLatency, reply);
     };
   }
@@ -56,6 +57,8 @@ class RtuScanRig final : public test::ScanSubject {
   std::string NoReplyText() const override { return "no reply from unit 1 within 2 s"; }
   // The slave's replies arrive with their last byte altered.
   void Garble(bool on) { garble_ = on; }
+  // Only the next n replies arrive altered.
+  void GarbleNext(int n) { garbleNext_ = n; }
 
  private:
   test::LinkTestBench<RtuLink> b_;
@@ -63,6 +66,7 @@ class RtuScanRig final : public test::ScanSubject {
   std::unique_ptr<RtuLink> slave_;
   bool answer_ = true;
   bool garble_ = false;
+  int garbleNext_ = 0;
 };
 
 TEST(RtuLinkScan, PeriodsKeptAndValuesRead) {
@@ -103,6 +107,85 @@ TEST(RtuLinkScan, StuckGroupFreed) {
 TEST(RtuLinkScan, AReplyThatFailsItsCheckSaysSo) {
   RtuScanRig r;
   test::ExpectScanFailureSaysWhy(r, [&](bool on) { r.Garble(on); }, "the reply from unit 1 failed its CRC check");
+}
+
+// A group's failed read is reported with its own reason, also when a host's read went out and
+// ended before the tick that reports it: a bad reply is not called no reply, nor the other way.
+TEST(RtuLinkScan, AFailedReadKeepsItsOwnReasonPastAHostsRead) {
+  RtuScanRig r;
+  test::ScanBench b(r);
+  r.SetValue(0, 7);
+  b.Group(1, 0, 1, 500);
+  r.Garble(true);
+  b.StartScan(500);
+  b.Run(600 * test::kMs);  // the read of the tick at 500 ms failed its check
+  r.Garble(false);
+  ASSERT_EQ(b.HostReadNW(0), ResultOk);
+  b.Run(500 * test::kMs);
+  ASSERT_GE(b.Of(1).size(), 1u);
+  EXPECT_EQ(b.Of(1)[0].error, "the reply from unit 1 failed its CRC check");
+
+  b.Set("ScanReadEnable", Variant(false));
+  b.Run(100 * test::kMs);
+  b.scans.clear();
+  r.Answer(false);
+  b.StartScan(500);
+  b.Run(600 * test::kMs);  // the read of this tick had no reply
+  r.Answer(true);
+  r.Garble(true);
+  ASSERT_EQ(b.HostReadNW(0), ResultOk);
+  b.Run(100 * test::kMs);  // the host's read failed its check
+  r.Garble(false);
+  b.Run(400 * test::kMs);
+  ASSERT_GE(b.Of(1).size(), 1u);
+  EXPECT_EQ(b.Of(1)[0].error, r.NoReplyText());
+  b.Set("ScanReadEnable", Variant(false));
+}
+
+// A queued write drained while a host's write waits for its reply goes out after that reply,
+// and each write ends with its own: a host write whose reply failed its check fails, even when
+// the queued write behind it was acknowledged.
+TEST(RtuLinkScan, AHostWriteEndsWithItsOwnReplyPastAQueuedWrite) {
+  RtuScanRig r;
+  test::ScanBench b(r);
+  r.SetValue(0, 1);
+  r.SetValue(1, 2);
+  b.Force(1, 22);
+  const std::int64_t start = b.Now();
+  b.Set("ScanWriteIOTimerInterval", Variant(std::int32_t{250}));
+  b.Set("ScanWriteEnable", Variant(true));
+  std::optional<std::int32_t> result;
+  r.Loop().AddTimer(start + 245 * test::kMs, [&] {
+    r.GarbleNext(1);
+    VariantArray one(1, 1);
+    one.Set(1, Variant(std::int32_t{11}));
+    Variant address(r.Address(0)), value(std::move(one)), size(std::int16_t{1});
+    result = r.Link().Invoke("WritePLC", ArgList{&address, &value, &size}).ToInt32();
+  });
+  b.Run(1000 * test::kMs);
+  ASSERT_TRUE(result.has_value());
+  ASSERT_EQ(b.writes.size(), 1u);
+  EXPECT_TRUE(b.writes[0].success) << b.writes[0].error;
+  EXPECT_EQ(r.Value(1), 22);
+  EXPECT_EQ(*result, ResultFailed) << "the host's write had a reply that failed its check";
+  EXPECT_EQ(r.Link().FailureCause(), "the reply from unit 1 failed its CRC check");
+}
+
+// A write whose wait is cut short by CommBusy = False (a handler's escape) had no
+// acknowledgement: it fails, and says so.
+TEST(RtuLinkScan, AWriteGivenUpBeforeItsReplyFails) {
+  RtuScanRig r;
+  test::ScanBench b(r);
+  r.Answer(false);
+  r.Loop().AddTimer(b.Now() + 300 * test::kMs, [&] { r.Link().SetProperty("CommBusy", Variant(false)); });
+  VariantArray one(1, 1);
+  one.Set(1, Variant(std::int32_t{11}));
+  Variant address(r.Address(0)), value(std::move(one)), size(std::int16_t{1});
+  EXPECT_EQ(r.Link().Invoke("WritePLC", ArgList{&address, &value, &size}).ToInt32(), ResultFailed);
+  EXPECT_NE(r.Link().FailureCause().find("given up"), std::string::npos) << r.Link().FailureCause();
+  r.Answer(true);
+  b.Run(100 * test::kMs);
+  ASSERT_TRUE(b.HostRead(0)) << "the next read works";
 }
 
 TEST(RtuLinkScan, WriteQueueDrainsInOrderAndRetries) {
