@@ -185,7 +185,10 @@ int Query(HEITransport* transport, HEIDevice* devices, std::int32_t* count, std:
     return Fail(HP_E_BAD_ARGUMENT, "a null record, a negative count or a version other than 2");
   const Transport* t = TransportOf(transport->Token);
   if (!t) return Fail(HP_E_NOT_OPEN, "the transport is not open");
-  const auto& list = t->modules;
+  // An address listed twice is one module: asked once, one device.
+  std::vector<ModuleAddress> list;
+  for (const auto& a : t->modules)
+    if (std::find(list.begin(), list.end(), a) == list.end()) list.push_back(a);
 
   t->socket.Drain();
   Datagram query;

@@ -177,6 +177,26 @@ TEST(HeiPasClient, QueriesByModuleIdAndNameAndTheirSetupAndDefinition) {
   unsetenv("HEI_PAS_MODULES");
 }
 
+TEST(HeiPasClient, AModuleListedTwiceIsOneDevice) {
+  sim::EcomModuleSim modules({{1, "PRESS", 0}, {2, "OVEN", 0}});
+  modules.Start();
+  const std::string one = "127.0.0.1:" + std::to_string(modules.Port(0));
+  const std::string two = "127.0.0.1:" + std::to_string(modules.Port(1));
+  setenv("HEI_PAS_MODULES", (one + "," + two + "," + one).c_str(), 1);
+  auto api = Library();
+  HEITransport t{.Transport = 4, .Protocol = 3, .Token = 0, .Reserved = {}};
+  HEIDevice devices[20]{};
+  ASSERT_EQ(api->Open(2), HP_OK);
+  ASSERT_EQ(api->OpenTransport(t, 2, 0), HP_OK);
+  std::int32_t count = 20;
+  ASSERT_EQ(api->QueryDevices(t, devices, count, 2), HP_OK);
+  ASSERT_EQ(count, 2) << "module 1 answers twice, once for each entry, and is still one device";
+  EXPECT_EQ(devices[0].ModuleId, 1);
+  EXPECT_EQ(devices[1].ModuleId, 2);
+  api->Close();
+  unsetenv("HEI_PAS_MODULES");
+}
+
 }  // namespace
 }  // namespace plc::ecom
 
