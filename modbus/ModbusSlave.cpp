@@ -97,6 +97,8 @@ void ModbusSlave::ReportBroken(const Bytes& known) {
 void ModbusSlave::ServeRequest(const Adu& adu) {
   master_.Transaction().ReplyFailed = false;
   ParsedRequest request = ParseRequest(adu);
+  // Every slave on the line hears a broadcast (unit 0): it is carried out, never answered.
+  silent_ = adu.unit == 0;
   // A request the slave cannot read whole (unknown function, lengths that disagree) is left
   // unanswered.
   if (request) {
@@ -106,6 +108,7 @@ void ModbusSlave::ServeRequest(const Adu& adu) {
       Serve(request.request);
     }
   }
+  silent_ = false;
   RaiseEvent(adu.function, QuanOf(2 + adu.data.size()));
 }
 
@@ -231,7 +234,7 @@ void ModbusSlave::Send(const Adu& reply) {
   MasterTransaction& tx = master_.Transaction();
   tx.RawMode = false;
   // A host write holds the line: the request was executed, its answer is not sent.
-  if (tx.WriteActive) return;
+  if (tx.WriteActive || silent_) return;
   std::int64_t now = WallNow(loop_);
   if ((tx.ReadPending || tx.WritePending) && now - tx.SendTime >= kStalePendingSeconds) {
     tx.ReadPending = false;

@@ -422,6 +422,25 @@ TEST(Slave, Type2AnswersAnyUnitFromTheImage) {
   EXPECT_EQ(rig.Request(Rtu("01 01 03 E8 00 02")), Rtu("01 01 01 01"));
 }
 
+// Unit 0 is the broadcast every slave on the line hears: an answer would collide with the
+// others'. A write is carried out, nothing is ever sent back.
+TEST(Slave, ABroadcastIsNeverAnswered) {
+  SlaveRig type2(rtu::SlaveRtu, rtu::EnType2);
+  EXPECT_TRUE(type2.Request(Rtu("00 06 0B B8 00 2A")).empty());
+  EXPECT_EQ(type2.image[3000], 42);
+  EXPECT_TRUE(type2.Request(Rtu("00 03 0B B8 00 01")).empty());
+  EXPECT_TRUE(type2.Request(Rtu("00 03 0B B8 00 00")).empty());  // refused, and still silent
+  EXPECT_EQ(type2.events.size(), 3u);
+  EXPECT_EQ(type2.Request(Rtu("07 03 0B B8 00 01")), Rtu("07 03 02 00 2A"));
+
+  SlaveRig ascii(rtu::SlaveAscii);
+  ascii.master.SetUnitAddress(0);
+  EXPECT_TRUE(ascii.Request(Ascii("00 06 00 09 00 2A")).empty());
+  EXPECT_EQ(ascii.image[40010], 42);
+  EXPECT_TRUE(ascii.Request(Ascii("00 03 00 09 00 01")).empty());
+  EXPECT_EQ(ascii.events.size(), 2u);
+}
+
 TEST(Slave, RtuLinkInSlaveRtuServesFromItsImageAndRaisesTheEvent) {
   test::LinkTestBench<RtuLink> b;
   b.New();
