@@ -405,6 +405,27 @@ TEST(Slave, AsciiLongMultipleWriteArrivesInPiecesAndIsAnswered) {
   EXPECT_EQ(rig.Request(noisy), Ascii("01 03 02 00 10"));
 }
 
+// ASCII allows up to a second between characters, not between a frame's first and last: the
+// longest write (123 registers, 511 characters) takes 4.3 s at 1200 baud and is served whole.
+TEST(Slave, AsciiRequestLongerThanTheWaitLimitIsServedWhileItsCharactersKeepComing) {
+  SlaveRig rig(rtu::SlaveAscii);
+  std::string hex = "01 10 00 00 00 7B F6";
+  for (int k = 1; k <= 123; ++k) hex += " 00 " + std::string(1, "0123456789ABCDEF"[k / 16]) + "0123456789ABCDEF"[k % 16];
+  const Bytes request = Ascii(hex);
+  ASSERT_EQ(request.size(), 511u);
+  constexpr std::size_t kPiece = 30;  // a quarter second of characters at 1200 baud
+  for (std::size_t at = 0; at < request.size(); at += kPiece) {
+    const auto end = std::min(request.size(), at + kPiece);
+    rig.port.Inject(Bytes(request.begin() + static_cast<std::ptrdiff_t>(at), request.begin() + static_cast<std::ptrdiff_t>(end)));
+    rig.loop.RunFor(250'000);
+  }
+  EXPECT_EQ(rig.port.TakeSent(), Ascii("01 10 00 00 00 7B"));
+  EXPECT_EQ(rig.image[40001], 1);
+  EXPECT_EQ(rig.image[40123], 123);
+  ASSERT_EQ(rig.events.size(), 1u);
+  EXPECT_EQ(rig.events[0].mAdd, 16);
+}
+
 TEST(Slave, Type2AnswersAnyUnitFromTheImage) {
   SlaveRig rig(rtu::SlaveRtu, rtu::EnType2);
   // Words at address 3000 onwards, the unit of the request in the reply.
