@@ -53,6 +53,9 @@ Framing ModbusSlave::CurrentFraming() const {
 
 bool ModbusSlave::Collect() {
   collector_.SetFraming(CurrentFraming());
+  const SerialSettings& line = port_.LineSettings();
+  const std::int64_t longest = std::int64_t{256} * line.BitsPerCharacter() * 1'000'000 / std::max(line.baud, 1);
+  collector_.SetWaitLimit(std::max(kSlavePartialMicros, longest + 1'000'000));
   if (port_.InBufferCount() == 0) return false;
   port_.SetInputLen(0);
   Bytes in = port_.InputBytes();

@@ -26,7 +26,8 @@ namespace plc::modbus {
 
 // Largest element index of the image in the slave modes.
 constexpr std::int32_t kSlaveImageLast = 50000;
-// How long a partial request waits for the rest of its bytes.
+// How long a partial request waits for the rest of its bytes; on a line too slow to carry the
+// longest RTU request (256 bytes) in that time, that request's time and a second more.
 constexpr std::int64_t kSlavePartialMicros = 2'000'000;
 
 // The image: indexed by the reference address itself, 32-bit signed elements.

@@ -38,6 +38,7 @@ class SlaveRequestCollector {
   explicit SlaveRequestCollector(std::int64_t waitLimitMicros) : waitLimit_(waitLimitMicros) {}
 
   void SetFraming(Framing framing);
+  void SetWaitLimit(std::int64_t waitLimitMicros) { waitLimit_ = waitLimitMicros; }
   // Received units that arrived at nowMicros (monotonic). A partial request older than the
   // wait limit is dropped first; the next Next() reports it.
   void Add(ByteView received, std::int64_t nowMicros);

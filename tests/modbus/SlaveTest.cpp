@@ -426,6 +426,25 @@ TEST(Slave, AsciiRequestLongerThanTheWaitLimitIsServedWhileItsCharactersKeepComi
   EXPECT_EQ(rig.events[0].mAdd, 16);
 }
 
+// At 1200 baud with parity the longest RTU write (255 bytes) takes 2.3 s to arrive: the wait
+// for the rest of a request follows the line speed, so it is served whole.
+TEST(Slave, RtuRequestLongerThanTwoSecondsOnASlowLineIsServed) {
+  SlaveRig rig;
+  rig.port.SetSettings("1200,e,8,1");
+  std::string hex = "01 10 00 00 00 7B F6";
+  for (int k = 1; k <= 123; ++k) hex += " 00 " + std::string(1, "0123456789ABCDEF"[k / 16]) + "0123456789ABCDEF"[k % 16];
+  const Bytes request = Rtu(hex);
+  ASSERT_EQ(request.size(), 255u);
+  constexpr std::size_t kPiece = 27;  // a quarter second of characters at 1200 baud, 11 bits each
+  for (std::size_t at = 0; at < request.size(); at += kPiece) {
+    const auto end = std::min(request.size(), at + kPiece);
+    rig.port.Inject(Bytes(request.begin() + static_cast<std::ptrdiff_t>(at), request.begin() + static_cast<std::ptrdiff_t>(end)));
+    rig.loop.RunFor(250'000);
+  }
+  EXPECT_EQ(rig.port.TakeSent(), Rtu("01 10 00 00 00 7B"));
+  EXPECT_EQ(rig.image[40123], 123);
+}
+
 TEST(Slave, Type2AnswersAnyUnitFromTheImage) {
   SlaveRig rig(rtu::SlaveRtu, rtu::EnType2);
   // Words at address 3000 onwards, the unit of the request in the reply.
