@@ -53,6 +53,9 @@ Framing ModbusSlave::CurrentFraming() const {
 
 bool ModbusSlave::Collect() {
   collector_.SetFraming(CurrentFraming());
+  const SerialSettings& line = port_.LineSettings();
+  const std::int64_t longest = std::int64_t{256} * line.BitsPerCharacter() * 1'000'000 / std::max(line.baud, 1);
+  collector_.SetWaitLimit(std::max(kSlavePartialMicros, longest + 1'000'000));
   if (port_.InBufferCount() == 0) return false;
   port_.SetInputLen(0);
   Bytes in = port_.InputBytes();
@@ -97,6 +100,8 @@ void ModbusSlave::ReportBroken(const Bytes& known) {
 void ModbusSlave::ServeRequest(const Adu& adu) {
   master_.Transaction().ReplyFailed = false;
   ParsedRequest request = ParseRequest(adu);
+  // Every slave on the line hears a broadcast (unit 0): it is carried out, never answered.
+  silent_ = adu.unit == 0;
   // A request the slave cannot read whole (unknown function, lengths that disagree) is left
   // unanswered.
   if (request) {
@@ -106,6 +111,7 @@ void ModbusSlave::ServeRequest(const Adu& adu) {
       Serve(request.request);
     }
   }
+  silent_ = false;
   RaiseEvent(adu.function, QuanOf(2 + adu.data.size()));
 }
 
@@ -231,7 +237,7 @@ void ModbusSlave::Send(const Adu& reply) {
   MasterTransaction& tx = master_.Transaction();
   tx.RawMode = false;
   // A host write holds the line: the request was executed, its answer is not sent.
-  if (tx.WriteActive) return;
+  if (tx.WriteActive || silent_) return;
   std::int64_t now = WallNow(loop_);
   if ((tx.ReadPending || tx.WritePending) && now - tx.SendTime >= kStalePendingSeconds) {
     tx.ReadPending = false;

@@ -6,7 +6,8 @@
 // would reach the next table's elements), gets the standard exception reply "illegal data
 // address" (2), a read of more than a reply can carry (125 registers, 2000 bits), a multiple
 // write of more than one request may carry (123 registers, 1968 coils), or either of none
-// "illegal data value" (3); requests for another unit and unknown functions go unanswered.
+// "illegal data value" (3); requests for another unit, unknown functions and broadcasts (unit 0)
+// go unanswered.
 //
 // The handler runs inside the port's receive notification and serves every request complete
 // by then; a partial one waits in the collector for the notifications of its remaining bytes.
@@ -25,7 +26,8 @@ namespace plc::modbus {
 
 // Largest element index of the image in the slave modes.
 constexpr std::int32_t kSlaveImageLast = 50000;
-// How long a partial request waits for the rest of its bytes.
+// How long a partial request waits for the rest of its bytes; on a line too slow to carry the
+// longest RTU request (256 bytes) in that time, that request's time and a second more.
 constexpr std::int64_t kSlavePartialMicros = 2'000'000;
 
 // The image: indexed by the reference address itself, 32-bit signed elements.
@@ -76,6 +78,8 @@ class ModbusSlave {
   EventLoop& loop_;
   SlaveRequestCollector collector_{kSlavePartialMicros};
   bool handling_ = false;
+  // The request being served is a broadcast: nothing is sent.
+  bool silent_ = false;
 };
 
 }  // namespace plc::modbus

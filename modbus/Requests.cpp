@@ -181,6 +181,7 @@ const char* ReplyErrorText(ReplyError error) {
     case ReplyError::BadLength: return "reply length does not suit its function";
     case ReplyError::ByteCountMismatch: return "byte count disagrees with the reply length";
     case ReplyError::CountMismatch: return "byte count disagrees with the points asked";
+    case ReplyError::EchoMismatch: return "the echo names another offset, value or count than the write sent";
   }
   return "unknown reply error";
 }
@@ -199,7 +200,9 @@ ReplyError CheckReply(const Request& request, const Adu& reply) {
     return ReplyError::None;
   }
   if (IsSingleWrite(request.function) || IsMultipleWrite(request.function)) {
-    return reply.data.size() == 4 ? ReplyError::None : ReplyError::BadLength;
+    if (reply.data.size() != 4) return ReplyError::BadLength;
+    // The slave acknowledges what it carried out: another echo is no acknowledgement of this.
+    return EchoMatches(request, reply) ? ReplyError::None : ReplyError::EchoMismatch;
   }
   return ReplyError::WrongFunction;
 }

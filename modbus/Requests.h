@@ -90,6 +90,7 @@ enum class ReplyError {
   BadLength,          // data too short or too long for the function
   ByteCountMismatch,  // the byte count disagrees with the data that follow it
   CountMismatch,      // the byte count disagrees with the points asked
+  EchoMismatch,       // a write's echo names another offset, value or count than was sent
 };
 
 const char* ReplyErrorText(ReplyError error);

@@ -34,7 +34,11 @@ void SlaveRequestCollector::Clear() {
 }
 
 void SlaveRequestCollector::Add(ByteView received, std::int64_t nowMicros) {
-  if (!buffer_.empty() && nowMicros - times_.front() > waitLimit_) {
+  // An RTU frame is timed whole; ASCII allows the limit between one character and the next, so
+  // a long request on a slow line is not cut off while its characters keep coming.
+  const bool stale =
+      !buffer_.empty() && nowMicros - (framing_ == Framing::Ascii ? times_.back() : times_.front()) > waitLimit_;
+  if (stale) {
     // Cut off long ago: whatever comes now is not its rest. Left over from bad bytes already
     // reported, it goes without a second report.
     if (!brokenRun_) stale_.push_back(std::move(buffer_));

@@ -5,9 +5,10 @@
 // A request ends at the length its function gives (in ASCII at its CR LF). A frame that fails
 // its check does not cost a good request buffered behind it: the collector looks for a valid
 // frame further on and reports only the bytes before it as broken. A partial request that has
-// waited past the wait limit is dropped as broken when new bytes arrive, so a request cut off
-// once never swallows the next one. In ASCII a ':' always starts a new frame. A stretch of bad
-// bytes is reported once, however many false frame starts it holds.
+// waited past the wait limit (RTU: since its first byte; ASCII: since its last character) is
+// dropped as broken when new bytes arrive, so a request cut off once never swallows the next
+// one. In ASCII a ':' always starts a new frame. A stretch of bad bytes is reported once,
+// however many false frame starts it holds.
 //
 // Pure: bytes and their arrival times in, decisions out; no port, no clock.
 #include <cstdint>
@@ -32,10 +33,12 @@ struct CollectedRequest {
 
 class SlaveRequestCollector {
  public:
-  // waitLimitMicros: how long a partial request may wait for the rest of its bytes.
+  // waitLimitMicros: how long a partial request may wait for the rest of its bytes (in ASCII,
+  // for its next character).
   explicit SlaveRequestCollector(std::int64_t waitLimitMicros) : waitLimit_(waitLimitMicros) {}
 
   void SetFraming(Framing framing);
+  void SetWaitLimit(std::int64_t waitLimitMicros) { waitLimit_ = waitLimitMicros; }
   // Received units that arrived at nowMicros (monotonic). A partial request older than the
   // wait limit is dropped first; the next Next() reports it.
   void Add(ByteView received, std::int64_t nowMicros);

@@ -204,6 +204,7 @@ TEST(FramingReplies, ChecksAgainstTheRequest) {
       {"32-bit values", ReadRequest(1, 3, 0, 1, 4), Hex("01 03 04 00 00 00 01"), ReplyError::None},
       {"good echo", write, Hex("01 06 00 09 00 2A"), ReplyError::None},
       {"short echo", write, Hex("01 06 00 09 00"), ReplyError::BadLength},
+      {"echo of another value", write, Hex("01 06 00 09 00 2B"), ReplyError::EchoMismatch},
   };
   for (const Row& row : rows) {
     Adu reply = *Adu::FromBytes(row.message);

@@ -85,7 +85,7 @@ TEST(MasterCauses, CountsBeyondOneRequestAreRefusedWithTheLimit) {
 
 TEST(MasterCauses, ValuesThatWouldGoOutAsAnotherNumberAreRefused) {
   MasterRig rig;
-  rig.Answer(MasterRig::Rtu("01 06 00 13 00 05"));
+  rig.Answer(MasterRig::Rtu("01 06 00 13 FF FF"));  // the echo of the one write sent below
   Failure f = Write(rig, "40020", {-1});
   EXPECT_EQ(f.result, ResultFailed);
   EXPECT_THAT(f.cause, HasSubstr("value -1 does not fit a register (0..65535"));

@@ -505,5 +505,39 @@ TEST(MasterFaults, AReplyLateForItsTimedOutReadIsNotTakenByTheNextRead) {
   }
 }
 
+// An acknowledgement that echoes another offset, value or count is no acknowledgement of this
+// write: the slave did something else (or a stale echo came back), so the call fails.
+TEST(MasterFaults, AWriteWhoseEchoDiffersFromTheRequestFails) {
+  struct Case {
+    const char* what;
+    const char* address;
+    std::vector<double> values;
+    const char* echo;
+  };
+  const std::vector<Case> cases = {
+      {"register value", "40010", {42}, "01 06 00 09 00 2B"},
+      {"register offset", "40010", {42}, "01 06 00 08 00 2A"},
+      {"coil value", "00001", {1}, "01 05 00 00 00 00"},
+      {"coil offset", "00001", {1}, "01 05 00 01 FF 00"},
+      {"register count", "40001", {1, 2, 3}, "01 10 00 00 00 02"},
+      {"register start", "40001", {1, 2, 3}, "01 10 00 01 00 03"},
+      {"coil count", "00001", {1, 0, 1}, "01 0F 00 00 00 02"},
+  };
+  for (const Case& c : cases) {
+    MasterRig rig;
+    rig.Answer(MasterRig::Rtu(c.echo));
+    EXPECT_EQ(rig.WritePLC(c.address, c.values), ResultFailed) << c.what;
+    EXPECT_LT(rig.Micros(), 1'000'000) << c.what;
+    EXPECT_NE(rig.master.Cause().find("does not answer the request"), std::string::npos)
+        << c.what << ": " << rig.master.Cause();
+    EXPECT_FALSE(rig.master.CommBusy()) << c.what;
+    // The true echo of the same write is an acknowledgement.
+    rig.slave = [](const Bytes& request) {
+      return BuildRtuFrame(Adu{request[0], request[1], Bytes(request.begin() + 2, request.begin() + 6)});
+    };
+    EXPECT_EQ(rig.WritePLC(c.address, c.values), ResultOk) << c.what << ": " << rig.master.Cause();
+  }
+}
+
 }  // namespace
 }  // namespace plc::modbus::testing

@@ -405,6 +405,46 @@ TEST(Slave, AsciiLongMultipleWriteArrivesInPiecesAndIsAnswered) {
   EXPECT_EQ(rig.Request(noisy), Ascii("01 03 02 00 10"));
 }
 
+// ASCII allows up to a second between characters, not between a frame's first and last: the
+// longest write (123 registers, 511 characters) takes 4.3 s at 1200 baud and is served whole.
+TEST(Slave, AsciiRequestLongerThanTheWaitLimitIsServedWhileItsCharactersKeepComing) {
+  SlaveRig rig(rtu::SlaveAscii);
+  std::string hex = "01 10 00 00 00 7B F6";
+  for (int k = 1; k <= 123; ++k) hex += " 00 " + std::string(1, "0123456789ABCDEF"[k / 16]) + "0123456789ABCDEF"[k % 16];
+  const Bytes request = Ascii(hex);
+  ASSERT_EQ(request.size(), 511u);
+  constexpr std::size_t kPiece = 30;  // a quarter second of characters at 1200 baud
+  for (std::size_t at = 0; at < request.size(); at += kPiece) {
+    const auto end = std::min(request.size(), at + kPiece);
+    rig.port.Inject(Bytes(request.begin() + static_cast<std::ptrdiff_t>(at), request.begin() + static_cast<std::ptrdiff_t>(end)));
+    rig.loop.RunFor(250'000);
+  }
+  EXPECT_EQ(rig.port.TakeSent(), Ascii("01 10 00 00 00 7B"));
+  EXPECT_EQ(rig.image[40001], 1);
+  EXPECT_EQ(rig.image[40123], 123);
+  ASSERT_EQ(rig.events.size(), 1u);
+  EXPECT_EQ(rig.events[0].mAdd, 16);
+}
+
+// At 1200 baud with parity the longest RTU write (255 bytes) takes 2.3 s to arrive: the wait
+// for the rest of a request follows the line speed, so it is served whole.
+TEST(Slave, RtuRequestLongerThanTwoSecondsOnASlowLineIsServed) {
+  SlaveRig rig;
+  rig.port.SetSettings("1200,e,8,1");
+  std::string hex = "01 10 00 00 00 7B F6";
+  for (int k = 1; k <= 123; ++k) hex += " 00 " + std::string(1, "0123456789ABCDEF"[k / 16]) + "0123456789ABCDEF"[k % 16];
+  const Bytes request = Rtu(hex);
+  ASSERT_EQ(request.size(), 255u);
+  constexpr std::size_t kPiece = 27;  // a quarter second of characters at 1200 baud, 11 bits each
+  for (std::size_t at = 0; at < request.size(); at += kPiece) {
+    const auto end = std::min(request.size(), at + kPiece);
+    rig.port.Inject(Bytes(request.begin() + static_cast<std::ptrdiff_t>(at), request.begin() + static_cast<std::ptrdiff_t>(end)));
+    rig.loop.RunFor(250'000);
+  }
+  EXPECT_EQ(rig.port.TakeSent(), Rtu("01 10 00 00 00 7B"));
+  EXPECT_EQ(rig.image[40123], 123);
+}
+
 TEST(Slave, Type2AnswersAnyUnitFromTheImage) {
   SlaveRig rig(rtu::SlaveRtu, rtu::EnType2);
   // Words at address 3000 onwards, the unit of the request in the reply.
@@ -420,6 +460,25 @@ TEST(Slave, Type2AnswersAnyUnitFromTheImage) {
   // Bits at 1000.
   EXPECT_EQ(rig.Request(Rtu("01 05 03 E8 FF 00")), Rtu("01 05 03 E8 FF 00"));
   EXPECT_EQ(rig.Request(Rtu("01 01 03 E8 00 02")), Rtu("01 01 01 01"));
+}
+
+// Unit 0 is the broadcast every slave on the line hears: an answer would collide with the
+// others'. A write is carried out, nothing is ever sent back.
+TEST(Slave, ABroadcastIsNeverAnswered) {
+  SlaveRig type2(rtu::SlaveRtu, rtu::EnType2);
+  EXPECT_TRUE(type2.Request(Rtu("00 06 0B B8 00 2A")).empty());
+  EXPECT_EQ(type2.image[3000], 42);
+  EXPECT_TRUE(type2.Request(Rtu("00 03 0B B8 00 01")).empty());
+  EXPECT_TRUE(type2.Request(Rtu("00 03 0B B8 00 00")).empty());  // refused, and still silent
+  EXPECT_EQ(type2.events.size(), 3u);
+  EXPECT_EQ(type2.Request(Rtu("07 03 0B B8 00 01")), Rtu("07 03 02 00 2A"));
+
+  SlaveRig ascii(rtu::SlaveAscii);
+  ascii.master.SetUnitAddress(0);
+  EXPECT_TRUE(ascii.Request(Ascii("00 06 00 09 00 2A")).empty());
+  EXPECT_EQ(ascii.image[40010], 42);
+  EXPECT_TRUE(ascii.Request(Ascii("00 03 00 09 00 01")).empty());
+  EXPECT_EQ(ascii.events.size(), 2u);
 }
 
 TEST(Slave, RtuLinkInSlaveRtuServesFromItsImageAndRaisesTheEvent) {

@@ -134,6 +134,31 @@ TEST(ModbusSimSlave, ARequestThatStopsForLongerThanTheLineAllowsIsDropped) {
   }
 }
 
+// ASCII allows a second between one character and the next: the longest write (511
+// characters) at 2400 baud takes 2.1 s and is served; a second's silence inside one drops it.
+TEST(ModbusSimSlave, AnAsciiRequestIsTimedBetweenCharactersNotWhole) {
+  Bytes data{0, 0, 0, 123, 246};
+  for (int k = 0; k < 2 * 123; ++k) data.push_back(static_cast<std::uint8_t>(k));
+  const Bytes request = Frame({1, 16, data}, Framing::Ascii);
+  ASSERT_EQ(request.size(), 511u);
+  for (std::int64_t pause : {0, 1'200'000}) {
+    ModbusSimSlave s(1, Framing::Ascii, 200);
+    s.SetRequestTimeLimit(ModbusSimSlave::RequestTimeLimitMicros(SerialSettings{2400, 'n', 8, 1}, Framing::Ascii));
+    std::vector<ModbusSimSend> sends;
+    std::int64_t now = 1'000'000;
+    for (std::size_t at = 0; at < request.size(); at += 24, now += 100'000) {  // 24 characters in 0.1 s
+      if (at == 240) now += pause;
+      const auto end = std::min(request.size(), at + 24);
+      for (ModbusSimSend& piece : s.Feed(Bytes(request.begin() + static_cast<std::ptrdiff_t>(at),
+                                               request.begin() + static_cast<std::ptrdiff_t>(end)),
+                                         now))
+        sends.push_back(std::move(piece));
+    }
+    EXPECT_EQ(sends.size(), pause == 0 ? 1u : 0u) << pause;
+    EXPECT_EQ(s.Get(40123), pause == 0 ? std::optional<std::int32_t>(0xF4F5) : std::optional<std::int32_t>(0)) << pause;
+  }
+}
+
 // plclink against the simulator on a thread of this test, each fault as the user meets it.
 class PlclinkAgainstModbusSim : public ::testing::Test {
  protected:

@@ -54,8 +54,8 @@ class ModbusSimSlave {
 
   // How long a request may take to arrive whole, from its first byte, before the slave drops
   // it as a real one does: in RTU the longest frame (256 bytes) and 3.5 character times at the
-  // line speed, plus 50 ms for a pseudo-terminal or a loaded machine; in ASCII 1 s (the gap
-  // the framing allows between characters).
+  // line speed, plus 50 ms for a pseudo-terminal or a loaded machine; in ASCII 1 s between
+  // one character and the next (the gap the framing allows), however long the frame.
   static std::int64_t RequestTimeLimitMicros(const SerialSettings& line, modbus::Framing framing);
   // Constructed with 1 s, the lenient limit.
   void SetRequestTimeLimit(std::int64_t micros);

@@ -71,7 +71,8 @@ const char* const kUsage =
     "  --times N         stop after N requests (else at Ctrl-C)\n"
     "  --request-time MS how long a request may take from its first byte to its last before it is\n"
     "                    dropped, as a real slave's frame timer drops it (RTU: the longest frame at\n"
-    "                    the line speed plus 50 ms, 320 ms at 9600; ASCII: 1000)\n";
+    "                    the line speed plus 50 ms, 320 ms at 9600; ASCII: 1000 between one\n"
+    "                    character and the next)\n";
 
 }  // namespace
 
