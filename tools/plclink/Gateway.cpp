@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -70,11 +71,14 @@ class Gateway {
   void Summary();
   void Print(const std::string& line);
   PlantSource* SourceOf(const std::string& control);
+  void PlaceWrites(const std::vector<ScanRow>& groups);
 
   GatewayOptions options_;
   EventLoop& loop_;
   PlantDocument plant_;
   std::optional<logger::TagValues> values_;
+  // By tag id: the address a set of the tag is queued at, so that it lands where the tag is read.
+  std::vector<std::string> writeAt_;
   std::vector<std::unique_ptr<PlantSource>> sources_;
   std::unique_ptr<logger::SqliteHistory> history_;
   std::unique_ptr<logger::MqttPublisher> mqtt_;
@@ -153,6 +157,7 @@ void Gateway::Open() {
     source->OnWrite = [this](QueuedWriteEnd& w) { OnWrite(w); };
     sources_.push_back(std::move(source));
   }
+  PlaceWrites(files.groups);
 
   const std::string db = options_.database ? *options_.database : plant_.history;
   history_ = std::make_unique<logger::SqliteHistory>(std::filesystem::absolute(db).string(), values_->Tags());
@@ -168,6 +173,26 @@ void Gateway::Open() {
     mqtt_->OnNotice = [this](const std::string& text) { Print(logger::IsoTimeUtc(logger::NowUs()).substr(11, 8) + " " + text); };
     mqtt_->OnSet = [this](const logger::SetMessage& set) { OnSet(set); };
     sinks_.push_back(mqtt_.get());
+  }
+}
+
+void Gateway::PlaceWrites(const std::vector<ScanRow>& groups) {
+  for (const TagRow& t : values_->Rows()) {
+    std::string at = t.address;
+    const auto group = std::find_if(groups.begin(), groups.end(), [&](const ScanRow& g) { return g.index == t.scan; });
+    PlantSource* source = SourceOf(t.control);
+    // A group read from a unit of its own: its tag's address names none, and would otherwise be
+    // written at the control's Address, another station's register.
+    if (t.writable && group != groups.end() && group->group.unit != -1 && source &&
+        t.address.find(';') == std::string::npos) {
+      std::int32_t own = -1;
+      try {
+        own = source->Get().GetProperty("Address").ToInt32();
+      } catch (const RuntimeError&) {
+      }
+      if (own != group->group.unit) at = std::to_string(group->group.unit) + ";" + t.address;
+    }
+    writeAt_.push_back(std::move(at));
   }
 }
 
@@ -199,7 +224,10 @@ void Gateway::OnWrite(QueuedWriteEnd& w) {
   }
   ++writeFailed_;
   logger::Failure f{logger::NowUs(), logger::FailureKind::WriteFailed, w.control, std::nullopt, std::nullopt, w.error};
-  f.tag = values_->FindWritable(w.control, w.address);
+  const auto& rows = values_->Rows();
+  for (std::size_t i = 0; i < rows.size() && !f.tag; ++i)
+    if (rows[i].writable && NamesEqual(rows[i].control, w.control) && NamesEqual(writeAt_[i], w.address))
+      f.tag = static_cast<std::int32_t>(i);
   Note(std::move(f));
 }
 
@@ -232,7 +260,7 @@ void Gateway::OnSet(const logger::SetMessage& set) {
   if (!raw) return refuse(row.control, id, why);
   PlantSource* source = SourceOf(row.control);
   if (!source) return refuse(row.control, id, "its control is not in the plant");
-  const std::string refusal = source->Force(row.address, *raw);
+  const std::string refusal = source->Force(writeAt_[static_cast<std::size_t>(*id)], *raw);
   // A full queue reports itself as a failed queued write.
   if (refusal.empty()) ++writesQueued_;
 }
