@@ -169,13 +169,6 @@ std::optional<std::int32_t> TagValues::Find(const std::string& name) const {
   return std::nullopt;
 }
 
-std::optional<std::int32_t> TagValues::FindWritable(const std::string& control, const std::string& address) const {
-  for (std::size_t i = 0; i < rows_.size(); ++i)
-    if (rows_[i].writable && NamesEqual(rows_[i].control, control) && NamesEqual(rows_[i].address, address))
-      return static_cast<std::int32_t>(i);
-  return std::nullopt;
-}
-
 std::optional<std::int32_t> TagValues::RawForWrite(std::int32_t tag, double value, std::string& why) const {
   if (tag < 0 || static_cast<std::size_t>(tag) >= rows_.size()) {
     why = "no such tag";

@@ -53,9 +53,6 @@ class TagValues {
 
   // The tag of that name (without regard to case).
   std::optional<std::int32_t> Find(const std::string& name) const;
-  // The writable tag of the control at the address, as a queued write's report names it (by
-  // register, not by tag); the first when two share it.
-  std::optional<std::int32_t> FindWritable(const std::string& control, const std::string& address) const;
   // The word written for an engineering value of a writable tag; nullopt with the reason when
   // the tag is not writable or the value does not fit its register.
   std::optional<std::int32_t> RawForWrite(std::int32_t tag, double value, std::string& why) const;

@@ -217,22 +217,5 @@ TEST(TagValues, WritesAreOneRegisterOfAWritableTag) {
   EXPECT_FALSE(values.Find("Nothing"));
 }
 
-// A queued write's report names its control and register: the writable tag there is found.
-TEST(TagValues, AWrittenRegisterNamesItsWritableTag) {
-  TagRow level = Tag("Level", TagIoType::Word, 1);
-  level.address = "V,2000";
-  TagRow sp = Tag("Setpoint", TagIoType::Int, 1);
-  sp.address = "V,2000";
-  sp.writable = true;
-  TagRow other = sp;
-  other.name = "OtherSetpoint";
-  other.control = "Oven";
-  TagValues values({level, sp, other});
-  EXPECT_EQ(values.FindWritable("press", "v,2000"), 1);
-  EXPECT_EQ(values.FindWritable("Oven", "V,2000"), 2);
-  EXPECT_FALSE(values.FindWritable("Press", "V,2001"));
-  EXPECT_FALSE(values.FindWritable("Line", "V,2000"));
-}
-
 }  // namespace
 }  // namespace plc::logger

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -72,6 +73,7 @@ class Gateway {
   void Print(const std::string& line);
   PlantSource* SourceOf(const std::string& control);
   void PlaceWrites(const std::vector<ScanRow>& groups);
+  std::optional<std::int32_t> TagWrittenAt(const std::string& control, const std::string& address) const;
 
   GatewayOptions options_;
   EventLoop& loop_;
@@ -196,6 +198,16 @@ void Gateway::PlaceWrites(const std::vector<ScanRow>& groups) {
   }
 }
 
+// The writable tag of the control whose sets are queued at the address, as a queued write's
+// report names it (by register, not by tag); the first when two share it.
+std::optional<std::int32_t> Gateway::TagWrittenAt(const std::string& control, const std::string& address) const {
+  const auto& rows = values_->Rows();
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].writable && NamesEqual(rows[i].control, control) && NamesEqual(writeAt_[i], address))
+      return static_cast<std::int32_t>(i);
+  return std::nullopt;
+}
+
 void Gateway::Note(logger::Failure f) {
   std::string where = f.control;
   if (f.scanGroup) where += " group " + std::to_string(*f.scanGroup);
@@ -224,10 +236,7 @@ void Gateway::OnWrite(QueuedWriteEnd& w) {
   }
   ++writeFailed_;
   logger::Failure f{logger::NowUs(), logger::FailureKind::WriteFailed, w.control, std::nullopt, std::nullopt, w.error};
-  const auto& rows = values_->Rows();
-  for (std::size_t i = 0; i < rows.size() && !f.tag; ++i)
-    if (rows[i].writable && NamesEqual(rows[i].control, w.control) && NamesEqual(writeAt_[i], w.address))
-      f.tag = static_cast<std::int32_t>(i);
+  f.tag = TagWrittenAt(w.control, w.address);
   Note(std::move(f));
 }
 
