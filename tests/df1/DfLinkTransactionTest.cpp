@@ -465,6 +465,28 @@ TEST(DfLinkCalls, AValueTheCallersArrayCannotHoldFailsTheReadWithThatReason) {
   EXPECT_EQ(rig.Link().FailureCause(), "not done: element 1 of ReadValue cannot hold the value 40000 read (Overflow)");
 }
 
+TEST(DfLinkCalls, ABitReadFitsTheCallersIntegerWhateverTheRestOfItsWordHolds) {
+  // T4:0 enabled and done: its control word 0xE000 is beyond an Integer, its DN bit is not.
+  Df1Rig rig;
+  rig.plc.Table().SetWords(4, 0, {0xE000, 100, 100});
+  rig.plc.Table().SetWords(3, 0, {0xFF02});
+  VariantArray integers(1, 1, VarType::Int16);
+  ASSERT_EQ(Read(rig.Link(), "T4:0/DN", integers, 1), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(integers.Get(1).ToDouble(), 1);
+  EXPECT_EQ(Read(rig.Link(), "T4:0.DN", integers, 1), ResultOk);
+  EXPECT_EQ(integers.Get(1).ToDouble(), 1);
+  // The bit is taken once: bit 1 of 0xFF02 is 1, and stays 1.
+  Variant bytes{VariantArray(1, 1, VarType::Byte)};
+  Variant b30("B3:0/1");
+  ASSERT_EQ(rig.Link().ReadPLCV(b30, bytes, Opt<std::int16_t>(std::int16_t{1})), ResultOk);
+  EXPECT_EQ(bytes.Array().Get(1).ToDouble(), 1);
+  Variant scalar;
+  ASSERT_EQ(rig.Link().ReadPLCV(b30, scalar, Opt<std::int16_t>(std::int16_t{1})), ResultOk);
+  EXPECT_EQ(scalar.ToDouble(), 1);
+  std::int16_t i = 1;
+  EXPECT_EQ(rig.Link().ReadData(i), 1);
+}
+
 TEST(DfLinkCalls, AnOmittedFloatTypeStillMakesAnFFileReadSingles) {
   // The call writes True into FloatType for an F file and reads it back to decode: left out,
   // the argument keeps that value for the rest of the call.
