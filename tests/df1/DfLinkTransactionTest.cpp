@@ -143,6 +143,22 @@ TEST(DfLinkWrite, EachFileKindReachesThePlcAndNegativeNValuesChangeInTheCallersA
   EXPECT_EQ(rig.plc.Table().Word(5, 2), 0xFFFD);
 }
 
+TEST(DfLinkWrite, ANegativeNValueOfAnIntegerArrayIsWrittenAndTheArrayKeepsIt) {
+  // An Integer cannot hold 65535: the caller's -1 already is that word, and it goes out.
+  Df1Rig rig;
+  std::string a = "N7:5";
+  VariantArray n(1, 2, VarType::Int16);
+  n.Set(1, Variant(std::int16_t{-1}));
+  n.Set(2, Variant(std::int16_t{-300}));
+  ASSERT_EQ(rig.Link().WritePLC(a, n, Opt<std::int16_t>(std::int16_t{2})), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(n.Get(1).ToDouble(), -1);
+  EXPECT_EQ(n.Get(2).ToDouble(), -300);
+  AwaitEvents(rig, 1);
+  EXPECT_EQ(rig.plc.Table().Word(7, 5), 0xFFFF);
+  EXPECT_EQ(rig.plc.Table().Word(7, 6), 65536 - 300);
+  EXPECT_EQ(rig.events.back()[4].ToInt16(), ResultOk);
+}
+
 TEST(DfLinkWrite, RefusedWritesSendNothingAndLeaveTheFlags) {
   Df1Rig rig;
   DfLink& link = rig.Link();
