@@ -76,9 +76,15 @@ void StoreReply(Df1State& s, const Transaction& t, int tns, const std::vector<st
 
 void DecodeInto(Variant& readValue, const Df1State& s, const Transaction& t, int tns, std::int32_t count) {
   const std::int32_t offset = std::max(1, t.address.WordOffset);
+  // The first value of a bit address is its bit: reduced before it is stored, so that a caller's
+  // Integer or Byte takes it whatever the rest of the word holds (T4:0/DN of 0xE000).
+  auto first = [&t](Variant&& value) {
+    return t.address.BitNumber == kNoBit ? std::move(value) : Variant(BitOf(value.ToInt32(), t.address.BitNumber));
+  };
   if (readValue.IsArray()) {
     VariantArray& out = readValue.Array();
-    EachValue(s, tns, count, t.floatFlag, offset, [&](std::int32_t i, Variant&& value) {
+    EachValue(s, tns, count, t.floatFlag, offset, [&](std::int32_t i, Variant&& read) {
+      Variant value = i == 1 ? first(std::move(read)) : std::move(read);
       try {
         out.Set(i, value);
       } catch (const RuntimeError& e) {
@@ -90,7 +96,7 @@ void DecodeInto(Variant& readValue, const Df1State& s, const Transaction& t, int
     });
     return;
   }
-  EachValue(s, tns, 1, t.floatFlag, offset, [&](std::int32_t, Variant&& value) { readValue = std::move(value); });
+  EachValue(s, tns, 1, t.floatFlag, offset, [&](std::int32_t, Variant&& value) { readValue = first(std::move(value)); });
 }
 
 }  // namespace plc::df1

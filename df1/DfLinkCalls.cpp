@@ -124,14 +124,6 @@ Result DfLink::ReadCall(const std::string& address, Variant& ReadValue, std::int
     out = engine_.ReadAndWait(request, ReadValue);
     status = NotSentResult(out, ResultFailed);
   }
-  if (status == ResultOk && parsed->BitNumber != df1::kNoBit) {
-    if (ReadValue.IsArray()) {
-      VariantArray& values = ReadValue.Array();
-      values.Set(1, Variant(df1::BitOf(values.Get(1).ToInt32(), parsed->BitNumber)));
-    } else {
-      ReadValue = Variant(df1::BitOf(ReadValue.ToInt32(), parsed->BitNumber));
-    }
-  }
   return Finish(status, out.cause);
 }
 

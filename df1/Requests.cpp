@@ -168,7 +168,14 @@ Checked<std::vector<std::int32_t>> WriteValues(VariantArray& values, std::int16_
     std::int32_t w = static_cast<std::int32_t>(v);
     if (w < 0) {
       w += 65536;
-      if (fileTypeCode == kCodeInteger) values.Set(i, Variant(static_cast<double>(w)));
+      if (fileTypeCode == kCodeInteger) {
+        try {
+          values.Set(i, Variant(static_cast<double>(w)));
+        } catch (const RuntimeError& e) {
+          // An Integer array cannot hold the word; its negative value already is that word.
+          if (e.Number() != err::Overflow) throw;
+        }
+      }
     }
     words.push_back(w);
   }

@@ -48,8 +48,27 @@ std::string StatusMeaning(std::uint8_t sts, std::optional<std::uint8_t> ext) {
     case 0x70: words = "processor is in program mode"; break;
     case 0x80: words = "compatibility mode file missing or communication zone problem"; break;
     case 0x90: words = "remote node cannot buffer the command"; break;
+    case 0xA0:
+    case 0xC0: words = "wait ACK (1775-KA buffer full)"; break;
     case 0xB0: words = "remote node problem due to download"; break;
     case 0xF0: words = "error code in the extended status"; break;
+    case 0x00: {
+      // The low nibble: errors of a link on the way (a bridge or module), not of the processor.
+      static const char* const kLocal[] = {
+          nullptr,
+          "destination node is out of buffer space",
+          "cannot guarantee delivery, the remote node did not acknowledge the command",
+          "duplicate token holder detected",
+          "local port is disconnected",
+          "application layer timed out waiting for a response",
+          "duplicate node detected",
+          "station is offline",
+          "hardware fault",
+      };
+      const unsigned local = sts & 0x0F;
+      words = local < sizeof kLocal / sizeof kLocal[0] && kLocal[local] ? kLocal[local] : "unknown status";
+      break;
+    }
     default: words = "unknown status"; break;
   }
   std::string text = "STS " + Hex(sts) + ": " + words;
@@ -79,6 +98,19 @@ std::string StatusMeaning(std::uint8_t sts, std::optional<std::uint8_t> ext) {
         "data conversion error",
         "scanner cannot communicate with a 1771 rack adapter",
         "type mismatch",
+        "1771 module response was not valid",
+        "duplicated label",
+        "file is open, another node owns it",
+        "another node is the program owner",
+        nullptr,
+        nullptr,
+        "data table element protection violation",
+        "temporary internal problem",
+        nullptr,
+        nullptr,
+        "remote rack fault",
+        "time-out",
+        "unknown error",
     };
     const std::size_t n = sizeof kExt / sizeof kExt[0];
     text += ", EXT STS " + Hex(*ext) + (*ext < n && kExt[*ext] ? std::string(": ") + kExt[*ext] : std::string());

@@ -143,6 +143,22 @@ TEST(DfLinkWrite, EachFileKindReachesThePlcAndNegativeNValuesChangeInTheCallersA
   EXPECT_EQ(rig.plc.Table().Word(5, 2), 0xFFFD);
 }
 
+TEST(DfLinkWrite, ANegativeNValueOfAnIntegerArrayIsWrittenAndTheArrayKeepsIt) {
+  // An Integer cannot hold 65535: the caller's -1 already is that word, and it goes out.
+  Df1Rig rig;
+  std::string a = "N7:5";
+  VariantArray n(1, 2, VarType::Int16);
+  n.Set(1, Variant(std::int16_t{-1}));
+  n.Set(2, Variant(std::int16_t{-300}));
+  ASSERT_EQ(rig.Link().WritePLC(a, n, Opt<std::int16_t>(std::int16_t{2})), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(n.Get(1).ToDouble(), -1);
+  EXPECT_EQ(n.Get(2).ToDouble(), -300);
+  AwaitEvents(rig, 1);
+  EXPECT_EQ(rig.plc.Table().Word(7, 5), 0xFFFF);
+  EXPECT_EQ(rig.plc.Table().Word(7, 6), 65536 - 300);
+  EXPECT_EQ(rig.events.back()[4].ToInt16(), ResultOk);
+}
+
 TEST(DfLinkWrite, RefusedWritesSendNothingAndLeaveTheFlags) {
   Df1Rig rig;
   DfLink& link = rig.Link();
@@ -463,6 +479,28 @@ TEST(DfLinkCalls, AValueTheCallersArrayCannotHoldFailsTheReadWithThatReason) {
   VariantArray small(1, 1, VarType::Int16);
   EXPECT_EQ(Read(rig.Link(), "B3:0", small, 1), ResultFailed);
   EXPECT_EQ(rig.Link().FailureCause(), "not done: element 1 of ReadValue cannot hold the value 40000 read (Overflow)");
+}
+
+TEST(DfLinkCalls, ABitReadFitsTheCallersIntegerWhateverTheRestOfItsWordHolds) {
+  // T4:0 enabled and done: its control word 0xE000 is beyond an Integer, its DN bit is not.
+  Df1Rig rig;
+  rig.plc.Table().SetWords(4, 0, {0xE000, 100, 100});
+  rig.plc.Table().SetWords(3, 0, {0xFF02});
+  VariantArray integers(1, 1, VarType::Int16);
+  ASSERT_EQ(Read(rig.Link(), "T4:0/DN", integers, 1), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(integers.Get(1).ToDouble(), 1);
+  EXPECT_EQ(Read(rig.Link(), "T4:0.DN", integers, 1), ResultOk);
+  EXPECT_EQ(integers.Get(1).ToDouble(), 1);
+  // The bit is taken once: bit 1 of 0xFF02 is 1, and stays 1.
+  Variant bytes{VariantArray(1, 1, VarType::Byte)};
+  Variant b30("B3:0/1");
+  ASSERT_EQ(rig.Link().ReadPLCV(b30, bytes, Opt<std::int16_t>(std::int16_t{1})), ResultOk);
+  EXPECT_EQ(bytes.Array().Get(1).ToDouble(), 1);
+  Variant scalar;
+  ASSERT_EQ(rig.Link().ReadPLCV(b30, scalar, Opt<std::int16_t>(std::int16_t{1})), ResultOk);
+  EXPECT_EQ(scalar.ToDouble(), 1);
+  std::int16_t i = 1;
+  EXPECT_EQ(rig.Link().ReadData(i), 1);
 }
 
 TEST(DfLinkCalls, AnOmittedFloatTypeStillMakesAnFFileReadSingles) {

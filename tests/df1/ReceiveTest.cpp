@@ -5,6 +5,7 @@
 #include "df1/ControlBytes.h"
 #include "df1/Frame.h"
 #include "df1/Receive.h"
+#include "df1/Results.h"
 
 namespace plc::df1 {
 namespace {
@@ -147,6 +148,20 @@ TEST(Df1Reply, RepliesBeyondTheFixedTablesAreRefused) {
   EXPECT_EQ(end, ReplyReceiver::Phase::Overflow);
   EXPECT_EQ(flood.text, "ERRORREPLY");
   EXPECT_NE(Receive(Bytes(1000, 0x41), 1, &end).text, "ERRORREPLY");
+}
+
+TEST(Df1Status, EveryStatusAReplyCarriesIsNamed) {
+  // Errors of the station's own link (low nibble) come from bridges and modules on the way.
+  EXPECT_EQ(StatusMeaning(0x02, std::nullopt),
+            "STS 02h: cannot guarantee delivery, the remote node did not acknowledge the command");
+  EXPECT_EQ(StatusMeaning(0x07, std::nullopt), "STS 07h: station is offline");
+  EXPECT_EQ(StatusMeaning(0xA0, std::nullopt), "STS A0h: wait ACK (1775-KA buffer full)");
+  EXPECT_EQ(StatusMeaning(0x50, std::nullopt), "STS 50h: addressing problem or memory protect rungs");
+  EXPECT_EQ(StatusMeaning(0xF0, 0x17), "STS F0h: error code in the extended status, EXT STS 17h: type mismatch");
+  EXPECT_EQ(StatusMeaning(0xF0, 0x1E),
+            "STS F0h: error code in the extended status, EXT STS 1Eh: data table element protection violation");
+  EXPECT_EQ(StatusMeaning(0xF0, 0x23), "STS F0h: error code in the extended status, EXT STS 23h: time-out");
+  EXPECT_EQ(StatusMeaning(0xD0, std::nullopt), "STS D0h: unknown status");
 }
 
 }  // namespace
