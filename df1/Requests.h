@@ -60,7 +60,8 @@ Checked<Bytes> WritePayload(const RequestHead& head, const ParsedAddress& a, std
 
 // The values i = 1..count of the caller's array as words. A word takes a whole number in
 // -32768..65535, a negative one as its two's complement (in the caller's array itself for an N
-// file, so the host sees it, where the array's type holds it); an F-file value is a finite single, sent as two words, low first.
+// file, so the host sees it, where the array's type holds it); an F-file value is a finite
+// single, sent as two words, low first.
 // Refused, with the value named, for anything else or an index the array lacks.
 Checked<std::vector<std::int32_t>> WriteValues(VariantArray& values, std::int16_t fileTypeCode, std::int32_t count);
 
