@@ -1,7 +1,8 @@
 #pragma once
-// The DF1 driver state of one thread, shared by every DfLink on it: the copies of the last
-// Address, Node, Mode and PLCType set, the transaction counter, the flags that keep one
-// transaction on the line, the last read's address, the reply table and DataBuffer.
+// The DF1 driver state of one thread, shared by every DfLink on it: the transaction counter,
+// the flags that keep one transaction on the line, the last read's address, the reply table
+// and DataBuffer. What a request is addressed and framed with is each control's own
+// (StationCopies, Engine.h).
 //
 // The flags change only through the operations below, named for what happens on the line.
 //
@@ -55,12 +56,6 @@ struct Transaction {
 };
 
 struct Df1State {
-  // Copies of the properties last set or loaded on any DfLink of the thread.
-  std::int16_t AddressCopy = 1;  // DST
-  std::int16_t NodeCopy = 1;     // SRC
-  std::int32_t ModeCopy = 0;     // 1 BCC, else CRC
-  std::int32_t TypeCopy = 0;     // 3 PLC5, else SLC500/MicroLogix
-
   // The transaction number of the last request sent on the thread (each line keeps its own
   // sequence, Df1Engine).
   std::int32_t TnsCounter = 0;

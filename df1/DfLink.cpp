@@ -38,8 +38,8 @@ void DfLink::Initialize() {
   SetDrawnSize(kDesignWidth, kDesignHeight);
   df1::Df1State& s = engine_.State();
   s.LineFree = true;
-  s.AddressCopy = 1;
-  s.NodeCopy = 1;
+  engine_.Copies().Address = 1;
+  engine_.Copies().Node = 1;
 }
 
 void DfLink::InitProperties() {
@@ -86,29 +86,29 @@ void DfLink::SetPortOpen(bool value) {
 void DfLink::SetAddress(const Variant& value) {
   address_ = value;
   PropertyChanged("Address");
-  engine_.State().AddressCopy = value.ToInt16();
+  engine_.Copies().Address = value.ToInt16();
 }
 
 void DfLink::SetNode(const Variant& value) {
   node_ = value;
   PropertyChanged("Node");
-  engine_.State().NodeCopy = value.ToInt16();
+  engine_.Copies().Node = value.ToInt16();
 }
 
 void DfLink::SetPLCType(EnPLCType value) {
   plcType_ = value;
-  engine_.State().TypeCopy = plcType_;
+  engine_.Copies().Type = plcType_;
   PropertyChanged("PLCType");
 }
 
 DfLink::EnMode DfLink::Mode() const {
-  df1::TheDf1State().ModeCopy = mode_;
+  engine_.Copies().Mode = mode_;
   return static_cast<EnMode>(mode_);
 }
 
 void DfLink::SetMode(EnMode value) {
   mode_ = Variant(static_cast<std::int32_t>(value)).ToInt16();
-  engine_.State().ModeCopy = mode_;
+  engine_.Copies().Mode = mode_;
   PropertyChanged("Mode");
 }
 

@@ -86,7 +86,7 @@ class DfLink final : public TableControl<DfLink> {
   void SetNode(const Variant& value);
   EnPLCType PLCType() const { return static_cast<EnPLCType>(plcType_); }
   void SetPLCType(EnPLCType value);
-  EnMode Mode() const;  // also refreshes the shared mode copy
+  EnMode Mode() const;  // also refreshes its own mode copy
   void SetMode(EnMode value);
   // The background scan, as the other controls have it but not persisted: Timer1 is the
   // scan-read timer, Timer3 the scan-write timer (1000 ms each); they run only in run mode.

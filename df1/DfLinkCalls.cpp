@@ -207,11 +207,11 @@ Result DfLink::WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std
   if (!ResolveTag(address)) return Finish(ResultFailed, NoTag(address));
   auto parsed = df1::ParseWriteAddress(address);
   if (!parsed) return Finish(ResultFailed, parsed.error);
-  const std::int32_t max = df1::MaxWriteCount(*parsed, s.ModeCopy);
+  const std::int32_t max = df1::MaxWriteCount(*parsed, engine_.Copies().Mode);
   if (count < 1 || count > max)
     return Finish(ResultFailed, "count " + std::to_string(count) + " is beyond this control's limit of " +
                                     std::to_string(max) + " values for " + address + " (a request carries " +
-                                    std::to_string(df1::MaxPayload(s.ModeCopy)) + " bytes)");
+                                    std::to_string(df1::MaxPayload(engine_.Copies().Mode)) + " bytes)");
   auto words = df1::WriteValues(ABValue, parsed->FileTypeCode, count);
   if (!words) return Finish(ResultFailed, "cannot write to " + address + ": " + words.why);
   // Busy and CancelWait only for a write that goes out: a waiting read gives up with 88.

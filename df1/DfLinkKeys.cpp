@@ -12,12 +12,12 @@ const KeyTable<DfLink>& DfLink::Keys() {
     return KeyTable<DfLink>({
         {"Mode", VarType::Int16, two16, two16, [](C& c, const Variant& v) {
            c.mode_ = v.ToInt16();
-           df1::TheDf1State().ModeCopy = c.mode_;
+           c.engine_.Copies().Mode = c.mode_;
          },
          [](C& c) { return Variant(c.mode_); }},
         {"PLCType", VarType::Int32, one32, one32, [](C& c, const Variant& v) {
            c.plcType_ = v.ToInt32();
-           df1::TheDf1State().TypeCopy = c.plcType_;
+           c.engine_.Copies().Type = c.plcType_;
          },
          [](C& c) { return Variant(c.plcType_); }},
         {"Enabled", VarType::Bool, false, false, [](C& c, const Variant& v) { c.enabled_ = v.ToBool(); },
@@ -34,13 +34,13 @@ const KeyTable<DfLink>& DfLink::Keys() {
         {"Address", VarType::Empty, one32, one32,
          [](C& c, const Variant& v) {
            c.address_ = v;
-           df1::TheDf1State().AddressCopy = v.ToInt16();
+           c.engine_.Copies().Address = v.ToInt16();
          },
          [](C& c) { return c.address_; }},
         {"Node", VarType::Empty, one32, one32,
          [](C& c, const Variant& v) {
            c.node_ = v;
-           df1::TheDf1State().NodeCopy = v.ToInt16();
+           c.engine_.Copies().Node = v.ToInt16();
          },
          [](C& c) { return c.node_; }},
     });

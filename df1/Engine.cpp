@@ -57,14 +57,15 @@ void Df1Engine::NoteRead(const ReadRequest& r) {
 
 Df1Engine::Outcome Df1Engine::SendRequest(Transaction t, const std::function<Checked<Bytes>(const RequestHead&)>& build) {
   Df1State& s = State();
+  const StationCopies& own = copies_;
   const std::int32_t tns = NextTns(lastTns_ ? *lastTns_ : FirstTns(loop_.GetClock()) - 1);
-  auto payload = build(RequestHead{s.AddressCopy, s.NodeCopy, tns});
+  auto payload = build(RequestHead{own.Address, own.Node, tns});
   if (!payload) return {Outcome::Kind::Refused, ResultFailed, payload.why};
-  auto frame = StuffAndCheck(*payload, s.ModeCopy);
+  auto frame = StuffAndCheck(*payload, own.Mode);
   if (!frame)
     return {Outcome::Kind::Refused, ResultFailed,
             "its request of " + std::to_string(payload->size()) + " bytes does not fit the " +
-                std::to_string(MaxPayload(s.ModeCopy)) + " a frame's check covers"};
+                std::to_string(MaxPayload(own.Mode)) + " a frame's check covers"};
   if (!port_.PortOpen()) return {Outcome::Kind::PortFailed, ResultFailed, "the port (COM" + std::to_string(port_.CommPort()) + ") is not open"};
   try {
     link_.Send(*frame);
@@ -77,7 +78,7 @@ Df1Engine::Outcome Df1Engine::SendRequest(Transaction t, const std::function<Che
   lastTns_ = tns;
   t.line = this;
   t.tns = tns;
-  t.dst = s.AddressCopy;
+  t.dst = own.Address;
   t.cmd = kCommand;
   t.requestBytes = static_cast<std::int32_t>(frame->size());
   t.byteSeconds = ByteSeconds(port_);
@@ -87,7 +88,6 @@ Df1Engine::Outcome Df1Engine::SendRequest(Transaction t, const std::function<Che
 }
 
 Df1Engine::Outcome Df1Engine::SendRead(const ReadRequest& r, Transaction::Kind kind) {
-  const Df1State& s = State();
   const ParsedAddress a = r.address;
   // Singles read from one-word elements take two words each: every value is built from words
   // this read brings.
@@ -98,14 +98,14 @@ Df1Engine::Outcome Df1Engine::SendRead(const ReadRequest& r, Transaction::Kind k
             "count " + std::to_string(r.count) + " is beyond this control's limit of " + std::to_string(max) +
                 " for " + r.text + " (a read carries 255 bytes)"};
   const auto count = static_cast<std::int32_t>(elements);
-  const std::int32_t typeCopy = s.TypeCopy;
+  const std::int32_t typeCopy = copies_.Type;
   Transaction t;
   t.kind = kind;
   t.address = a;
   t.count = r.count;
   t.floatFlag = r.floatFlag;
   t.expectedWords = count * FileTypeOf(a.FileTypeCode).elementBytes / 2;
-  t.replyBytes = 2 + 6 + 2 * t.expectedWords + 2 + (IsBccMode(s.ModeCopy) ? 1 : 2);
+  t.replyBytes = 2 + 6 + 2 * t.expectedWords + 2 + (IsBccMode(copies_.Mode) ? 1 : 2);
   t.text = r.text;
   // Two numbers and a reference: the function object holds them itself, with no allocation.
   return SendRequest(std::move(t), [&a, count, typeCopy](const RequestHead& h) { return ReadPayload(h, a, count, typeCopy); });
@@ -117,7 +117,7 @@ Df1Engine::Outcome Df1Engine::SendWrite(const ParsedAddress& a, std::int32_t val
   t.kind = Transaction::Kind::Write;
   t.address = a;
   t.count = static_cast<std::int16_t>(std::clamp(valueCount, 0, 32767));
-  t.replyBytes = 2 + 6 + 2 + (IsBccMode(State().ModeCopy) ? 1 : 2);
+  t.replyBytes = 2 + 6 + 2 + (IsBccMode(copies_.Mode) ? 1 : 2);
   t.text = text;
   return SendRequest(std::move(t), [&](const RequestHead& h) { return WritePayload(h, a, valueCount, words); });
 }
@@ -210,7 +210,7 @@ void Df1Engine::OnComm() {
 }
 
 void Df1Engine::ListenBetween() {
-  link_.Listen(State().ModeCopy);
+  link_.Listen(copies_.Mode);
   port_.SetRThreshold(1);
 }
 
@@ -220,7 +220,7 @@ void Df1Engine::HandleReply() {
     ListenBetween();
     return;
   }
-  LinkClosing closing = link_.Close(s.ModeCopy, *s.OnLine);
+  LinkClosing closing = link_.Close(copies_.Mode, *s.OnLine);
   if (closing.silentAfterAck && s.OnLine->firstOnLine && !s.OnLine->resent && Resend()) return;
   Transaction t = std::move(*s.OnLine);
   s.LastStatus = closing.status;
@@ -258,7 +258,7 @@ bool Df1Engine::Resend() {
   Bytes payload = t.payload;
   payload[4] = static_cast<std::uint8_t>(tns & 0xFF);
   payload[5] = static_cast<std::uint8_t>(tns >> 8);
-  auto frame = StuffAndCheck(payload, s.ModeCopy);
+  auto frame = StuffAndCheck(payload, copies_.Mode);
   if (!frame) return false;
   try {
     link_.Send(*frame);

@@ -2,8 +2,9 @@
 // The DF1 transactions of one DfLink: sending reads and writes, the waiting read, the
 // receive notification that closes a transaction, the line between transactions, and the
 // watchdog. The flags and the reply data live in the thread's Df1State, shared with every
-// other DfLink on the thread; the port, and with it the line's transaction numbers, are this
-// control's own.
+// other DfLink on the thread; the port, and with it the line's transaction numbers, and the
+// station, node, check mode and processor family its requests go out with are this control's
+// own.
 //
 // One request is on the line at a time: a request made while another awaits its reply first
 // waits (events run meanwhile) until that one ends or its limit passes; a reply that comes
@@ -50,6 +51,15 @@ struct ReadRequest {
   std::string text;  // the address as the host gave it
 };
 
+// The 16-bit copies of a control's Address, Node, Mode and PLCType that its requests are built
+// from and its line is framed with. A value that does not fit 16 bits leaves its copy as it was.
+struct StationCopies {
+  std::int16_t Address = 1;  // DST
+  std::int16_t Node = 1;     // SRC
+  std::int32_t Mode = 0;     // 1 BCC, else CRC
+  std::int32_t Type = 0;     // 3 PLC5, else SLC500/MicroLogix
+};
+
 class Df1Engine {
  public:
   // What a call that puts a request on the line gets: sent, or why not.
@@ -67,6 +77,8 @@ class Df1Engine {
   Df1Engine& operator=(const Df1Engine&) = delete;
 
   Df1State& State() const { return TheDf1State(); }
+  // The control's own copies (the Mode getter refreshes its copy, so a const control changes it).
+  StationCopies& Copies() const { return copies_; }
   EventLoop& Loop() const { return loop_; }
 
   // Raised between the two halves of the completion, as CommComplete is, with the
@@ -111,6 +123,7 @@ class Df1Engine {
   SerialPort& port_;
   EventLoop& loop_;
   Df1Link link_;
+  mutable StationCopies copies_;
   std::optional<std::int32_t> lastTns_;
   bool reopened_ = false;  // the port closed since the last request
   // The transaction this line closed last, and how.

@@ -3,6 +3,7 @@
 // it writes: the PLC's times become arrival times and its DLE ACK time-out a loop timer, so
 // time-outs run in microseconds. The line's transaction numbers start at 1.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,26 @@ struct Df1Rig {
 
   // A control of this rig's bench, new, open, in the rig's check mode, answered by the PLC.
   void Attach(DfLink& link, MemorySerialPort& port, bool bcc) {
+    Open(link, bcc);
+    Answer(port, plc, timer, timerDue);
+  }
+
+  // A PLC of its own on another line, its DLE ACK time-out a timer of the loop too.
+  struct OtherPlc {
+    explicit OtherPlc(sim::Df1SimSettings settings) : plc(settings) {}
+    sim::Df1SimPlc plc;
+    EventLoop::Handle timer = 0;
+    std::int64_t timerDue = 0;
+  };
+  // A control of this rig's bench, new and open, answered by a PLC of its own.
+  OtherPlc& AttachOwnPlc(DfLink& link, MemorySerialPort& port, sim::Df1SimSettings settings) {
+    OtherPlc& other = *others.emplace_back(std::make_unique<OtherPlc>(settings));
+    Open(link, settings.bcc);
+    Answer(port, other.plc, other.timer, other.timerDue);
+    return other;
+  }
+
+  void Open(DfLink& link, bool bcc) {
     link.Initialize();
     link.InitProperties();
     link.SetMode(bcc ? df1::EnBCC : df1::EnCRC);
@@ -30,10 +51,12 @@ struct Df1Rig {
     link.SetEventSink([this](const std::string& name, std::vector<Variant>& args) {
       if (name == "CommComplete") events.push_back(args);
     });
-    port.OnSent = [this, &port](const Bytes& chunk) {
+  }
+  void Answer(MemorySerialPort& port, sim::Df1SimPlc& by, EventLoop::Handle& t, std::int64_t& due) {
+    port.OnSent = [this, &port, &by, &t, &due](const Bytes& chunk) {
       const std::int64_t now = bench.loop.Now();
-      for (std::uint8_t b : chunk) Deliver(port, plc.Feed(b, now));
-      ArmDeadline(port);
+      for (std::uint8_t b : chunk) Deliver(port, by.Feed(b, now));
+      ArmDeadline(port, by, t, due);
     };
   }
 
@@ -41,15 +64,16 @@ struct Df1Rig {
     for (const sim::Df1Action& a : actions) port.InjectAt(a.atMicros, a.bytes);
   }
   // The PLC's DLE ACK time-out as a timer of the loop.
-  void ArmDeadline(MemorySerialPort& port) {
-    auto due = plc.NextDeadline();
-    if (!due || (timer && timerDue == *due)) return;
-    if (timer) bench.loop.CancelTimer(timer);
-    timerDue = *due;
-    timer = bench.loop.AddTimer(*due, [this, &port] {
-      timer = 0;
-      Deliver(port, plc.Expire(bench.loop.Now()));
-      ArmDeadline(port);
+  void ArmDeadline(MemorySerialPort& port) { ArmDeadline(port, plc, timer, timerDue); }
+  void ArmDeadline(MemorySerialPort& port, sim::Df1SimPlc& by, EventLoop::Handle& t, std::int64_t& due) {
+    auto next = by.NextDeadline();
+    if (!next || (t && due == *next)) return;
+    if (t) bench.loop.CancelTimer(t);
+    due = *next;
+    t = bench.loop.AddTimer(*next, [this, &port, &by, &t, &due] {
+      t = 0;
+      Deliver(port, by.Expire(bench.loop.Now()));
+      ArmDeadline(port, by, t, due);
     });
   }
 
@@ -74,6 +98,7 @@ struct Df1Rig {
   std::vector<std::vector<Variant>> events;
   EventLoop::Handle timer = 0;
   std::int64_t timerDue = 0;
+  std::vector<std::unique_ptr<OtherPlc>> others;
 };
 
 }  // namespace plc::test

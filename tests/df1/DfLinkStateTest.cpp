@@ -18,13 +18,13 @@ TEST(DfLinkState, StoredPropertiesSetTheCopiesEveryRequestUses) {
   bag.WriteProperty("Address", Variant(std::int32_t{9}), Variant(std::int32_t{1}));
   bag.WriteProperty("Node", Variant(std::int32_t{3}), Variant(std::int32_t{1}));
   bag.WriteProperty("Settings", Variant("19200,n,8,1"), Variant("9600,n,8,1"));
-  rig.State().ModeCopy = 2;
+  rig.Link().Engine().Copies().Mode = 2;
   rig.Link().SetPortOpen(false);
   rig.Link().ReadProperties(bag);
   rig.Link().SetPortOpen(true);
   EXPECT_EQ(rig.Link().Settings(), "19200,n,8,1");
   EXPECT_EQ(rig.Link().Mode(), df1::EnBCC);
-  EXPECT_EQ(rig.State().ModeCopy, 1);
+  EXPECT_EQ(rig.Link().Engine().Copies().Mode, 1);
   rig.bench.port->TakeSent();
   VariantArray v(1, 1, VarType::Double);
   std::string a = "N7:0";

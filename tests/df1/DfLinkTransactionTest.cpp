@@ -516,7 +516,7 @@ TEST(DfLinkCalls, AnOmittedFloatTypeStillMakesAnFFileReadSingles) {
   EXPECT_EQ(rig.Link().ReadData(i), 1.5);
 }
 
-TEST(DfLinkShared, TwoInstancesShareAddressAndTheTransactionCounter) {
+TEST(DfLinkShared, TwoInstancesShareTheTransactionCounterButNotTheirAddress) {
   Df1Rig rig;
   auto second = rig.bench.Make();
   MemorySerialPort* secondPort = rig.bench.port;
@@ -526,9 +526,9 @@ TEST(DfLinkShared, TwoInstancesShareAddressAndTheTransactionCounter) {
   AwaitEvents(rig, 1);
   const Bytes& sent = secondPort->Sent();
   ASSERT_GE(sent.size(), 8u);
-  EXPECT_EQ(sent[2], 5) << "DST from the other instance's Address";
+  EXPECT_EQ(sent[2], 1) << "DST from its own Address, not the other instance's";
   EXPECT_EQ(sent[6], 1) << "TNS";
-  rig.bench.link->Initialize();  // the flags and copies are the thread's, not the control's
+  rig.bench.link->Initialize();  // the flags are the thread's, not the control's
   VariantArray v = Doubles(1);
   rig.Link().Engine().SetLastTns(20);
   ASSERT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk);
@@ -536,6 +536,70 @@ TEST(DfLinkShared, TwoInstancesShareAddressAndTheTransactionCounter) {
   ASSERT_EQ(ReadNoWait(*second, "N7:0", 1), ResultFailed);
   AwaitEvents(rig, 2);
   EXPECT_EQ(rig.State().TnsCounter, 2) << "each line runs its own sequence";
+}
+
+// Two controls, each on its own line to its own station behind a DF1 bridge (which refuses a
+// request for any other station): each request goes with its own control's properties, in
+// whatever order the two were set or loaded.
+TEST(DfLinkShared, EachControlSendsWithItsOwnAddressNodeModeAndPLCType) {
+  sim::Df1SimSettings one;
+  one.station = 1;
+  Df1Rig rig(one);
+  rig.plc.Table().SetWords(7, 0, {111});
+  MemorySerialPort& firstPort = *rig.bench.port;
+  auto second = rig.bench.Make();
+  MemorySerialPort& secondPort = *rig.bench.port;
+  sim::Df1SimSettings five{true};
+  five.station = 5;
+  sim::Df1SimPlc& fifth = rig.AttachOwnPlc(*second, secondPort, five).plc;
+  fifth.Table().SetWords(7, 0, {555});
+  DfLink& first = rig.Link();
+  first.SetAddress(Variant(std::int32_t{1}));
+  second->SetNode(Variant(std::int32_t{7}));
+  second->SetAddress(Variant(std::int32_t{5}));  // set last, on the BCC control
+
+  // DST, SRC and the function of each control's next request, and the value it read.
+  struct Sent {
+    int dst, src, function;
+    double value;
+  };
+  auto readOn = [&](DfLink& link, MemorySerialPort& port) {
+    port.TakeSent();
+    VariantArray v = Doubles(1);
+    EXPECT_EQ(Read(link, "N7:0", v, 1), ResultOk) << link.FailureCause();
+    const Bytes& b = port.Sent();
+    return b.size() < 9 ? Sent{-1, -1, -1, 0} : Sent{b[2], b[3], b[8], v.Get(1).ToDouble()};
+  };
+  auto expect = [](const Sent& got, Sent want, const char* when) {
+    EXPECT_EQ(got.dst, want.dst) << when;
+    EXPECT_EQ(got.src, want.src) << when;
+    EXPECT_EQ(got.function, want.function) << when;
+    EXPECT_EQ(got.value, want.value) << when;
+  };
+  expect(readOn(first, firstPort), {1, 0, 0xA2, 111}, "CRC, station 1, after the other's properties");
+  expect(readOn(*second, secondPort), {5, 7, 0xA2, 555}, "BCC, station 5");
+
+  // The first control loaded afterwards, as a PLC5: the second's requests stay as they were.
+  MemoryPropertyBag bag;
+  bag.WriteProperty("Mode", Variant(std::int16_t{2}), Variant(std::int16_t{2}));
+  bag.WriteProperty("PLCType", Variant(std::int32_t{df1::EnPLC5}), Variant(std::int32_t{1}));
+  bag.WriteProperty("Address", Variant(std::int32_t{1}), Variant(std::int32_t{1}));
+  bag.WriteProperty("Node", Variant(std::int32_t{3}), Variant(std::int32_t{1}));
+  first.SetPortOpen(false);
+  first.ReadProperties(bag);
+  first.SetPortOpen(true);
+  EXPECT_THROW(first.SetAddress(Variant(std::int32_t{70000})), RuntimeError) << "stored, then overflow";
+  expect(readOn(*second, secondPort), {5, 7, 0xA2, 555}, "after the other was loaded");
+  expect(readOn(first, firstPort), {1, 3, 0x01, 111}, "PLC5 word-range read, its 16-bit copy kept");
+
+  // The bridge refuses a request for a station that is not there, so a wrong DST cannot pass.
+  second->SetAddress(Variant(std::int32_t{9}));
+  VariantArray v = Doubles(1);
+  EXPECT_EQ(Read(*second, "N7:0", v, 1), ResultStatusError);
+  EXPECT_NE(second->FailureCause().find("STS 30h"), std::string::npos) << second->FailureCause();
+  EXPECT_EQ(fifth.Counts().otherStations, 1);
+  EXPECT_EQ(rig.plc.Counts().otherStations, 0);
+  EXPECT_EQ(rig.plc.Counts().badChecks + fifth.Counts().badChecks, 0);
 }
 
 TEST(DfLinkShared, TransactionNumbersRoundAfter49) {

@@ -16,6 +16,8 @@ constexpr std::int64_t kOverdueMicros = 2'000'000;
 constexpr std::int64_t kSplitMicros = 2'000;
 // A real request never comes near this; a longer one is noise and starts over.
 constexpr std::size_t kMaxRequest = 512;
+constexpr std::uint8_t kReplyFlag = 0x40;
+constexpr std::uint8_t kStsNoStation = 0x30;  // remote node host is missing
 
 // Bit by bit, from the definition, so that it checks the master's table-driven CRC.
 std::uint16_t Crc(const SimBytes& bytes) {
@@ -233,6 +235,19 @@ void Df1SimPlc::LinkSignal(std::uint8_t byte, std::int64_t now) {
 
 void Df1SimPlc::Respond(const SimBytes& request, std::int64_t now) {
   ++counts_.requests;
+  if (settings_.station && request.size() >= 6 && request[0] != *settings_.station) {
+    // The bridge's answer: this station never sees the request.
+    ++counts_.otherStations;
+    lastResponse_ = ACK;
+    const std::int64_t acked = Emit({DLE, ACK}, now);
+    Outgoing o;
+    o.frame = Frame({request[1], request[0], static_cast<std::uint8_t>(request[2] | kReplyFlag), kStsNoStation,
+                     request[4], request[5]});
+    o.readyAt = acked + settings_.turnaroundMicros;
+    queue_.push_back(std::move(o));
+    StartNext(now);
+    return;
+  }
   // The last request a source sent, by command and transaction number: the same again is a
   // repeat of a message whose acknowledgement went astray.
   std::optional<std::pair<std::uint8_t, std::pair<std::uint8_t, std::uint16_t>>> key;

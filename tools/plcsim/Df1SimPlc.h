@@ -61,6 +61,10 @@ struct Df1SimSettings {
   std::int64_t turnaroundMicros = 5'000;  // from a request's end to its reply
   std::int64_t ackTimeoutMicros = 1'000'000;
   std::int64_t byteMicros = 0;  // 0: bytes leave at once (a pseudo-terminal)
+  // Unset: the processor at the far end of a point-to-point line, which takes any DST. Set: the
+  // one station behind a DF1 bridge; the bridge takes a request for another station (DLE ACK)
+  // and answers it with STS 30h, as no such station is there.
+  std::optional<std::uint8_t> station = std::nullopt;
 };
 
 struct Df1Action {
@@ -85,6 +89,7 @@ struct Df1SimCounts {
   long repliesResent = 0;
   long repliesGivenUp = 0;  // no DLE ACK after every DLE ENQ
   long mostOutstanding = 0;  // the most requests taken at once whose replies awaited their DLE ACK
+  long otherStations = 0;    // requests to a DST not this station's, refused with STS 30h
 };
 
 // "received 2 requests (0 duplicates, 0 bad checks), 2 closing DLE ACKs, ..."
