@@ -179,7 +179,8 @@ std::string TrendSvg(const TrendInput& input) {
   const double axis = height - kBottom + 16;
   const std::int64_t span = t1 - t0;
   const double stepSeconds = NiceStep(static_cast<double>(span) / 1e6, 6);
-  const auto stepUs = static_cast<std::int64_t>(std::llround(stepSeconds * 1e6));
+  // At least a microsecond, the history's resolution: a span of 1 us rounds its step to 0.
+  const auto stepUs = std::max<std::int64_t>(1, std::llround(stepSeconds * 1e6));
   // Ticks less than a second apart carry the fraction that tells them apart.
   const std::size_t decimals =
       stepUs % 1'000'000 == 0 ? 0 : static_cast<std::size_t>(std::min(6.0, std::ceil(-std::log10(stepSeconds))));

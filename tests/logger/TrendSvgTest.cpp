@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace plc::logger {
 namespace {
 
@@ -65,6 +67,17 @@ TEST(TrendSvg, TimeTicksNameTheirOwnTimes) {
       EXPECT_EQ(labels[0], "22:15:00") << "whole seconds need no fraction";
     }
   }
+}
+
+// A history whose samples lie a microsecond apart is drawn with ticks of a microsecond.
+TEST(TrendSvg, SamplesAMicrosecondApartAreDrawn) {
+  TrendInput in;
+  HistorySeries s{"Press.Temp", "Press", "", "", {}};
+  s.points = {{1'700'000'000'000'000, 1.0, {}}, {1'700'000'000'000'001, 2.0, {}}};
+  in.series = {s};
+  const std::string svg = TrendSvg(in);
+  EXPECT_EQ(Occurrences(svg, "<polyline"), 1u);
+  EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
 }
 
 TEST(TrendSvg, XmlEscapeLeavesNoMarkupOrControlBytes) {
