@@ -107,9 +107,13 @@ std::string TrendSvg(const TrendInput& input) {
         hi = std::max(hi, *p.value);
       }
     if (lo > hi) lo = hi = 0;
-    if (hi - lo < 1e-9) {
-      lo -= 1;
-      hi += 1;
+    // A flat line gets room around it; with values as large as 1e20 (a float no one wrote) that
+    // room must be large enough to change them.
+    const double magnitude = std::max(std::abs(lo), std::abs(hi));
+    if (hi - lo < std::max(1e-9, magnitude * 1e-12)) {
+      const double room = std::max(1.0, magnitude * 1e-6);
+      lo -= room;
+      hi += room;
     }
     const double step = NiceStep(hi - lo, 4);
     lo = std::floor(lo / step) * step;
@@ -123,7 +127,9 @@ std::string TrendSvg(const TrendInput& input) {
         << "</text>\n"
         << "<rect x=\"" << Num(kLeft) << "\" y=\"" << Num(top) << "\" width=\"" << Num(plotWidth) << "\" height=\""
         << Num(bottom - top) << "\" fill=\"none\" stroke=\"#999\"/>\n";
-    for (double v = lo; v <= hi + step / 2; v += step) {
+    // Counted, not summed: a step below the values' resolution would never reach hi.
+    for (int i = 0; i <= 20 && lo + step * i <= hi + step / 2; ++i) {
+      const double v = lo + step * i;
       svg << "<line x1=\"" << Num(kLeft) << "\" x2=\"" << Num(kLeft + plotWidth) << "\" y1=\"" << Num(y(v))
           << "\" y2=\"" << Num(y(v)) << "\" stroke=\"#eee\"/>"
           << "<text x=\"" << Num(kLeft - 6) << "\" y=\"" << Num(y(v) + 4) << "\" text-anchor=\"end\">"
@@ -179,7 +185,8 @@ std::string TrendSvg(const TrendInput& input) {
   const double axis = height - kBottom + 16;
   const std::int64_t span = t1 - t0;
   const double stepSeconds = NiceStep(static_cast<double>(span) / 1e6, 6);
-  const auto stepUs = static_cast<std::int64_t>(std::llround(stepSeconds * 1e6));
+  // At least a microsecond, the history's resolution: a span of 1 us rounds its step to 0.
+  const auto stepUs = std::max<std::int64_t>(1, std::llround(stepSeconds * 1e6));
   // Ticks less than a second apart carry the fraction that tells them apart.
   const std::size_t decimals =
       stepUs % 1'000'000 == 0 ? 0 : static_cast<std::size_t>(std::min(6.0, std::ceil(-std::log10(stepSeconds))));

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace plc::logger {
 namespace {
 
@@ -64,6 +66,35 @@ TEST(TrendSvg, TimeTicksNameTheirOwnTimes) {
     if (span == 600'000'000) {
       EXPECT_EQ(labels[0], "22:15:00") << "whole seconds need no fraction";
     }
+  }
+}
+
+// A history whose samples lie a microsecond apart is drawn with ticks of a microsecond.
+TEST(TrendSvg, SamplesAMicrosecondApartAreDrawn) {
+  TrendInput in;
+  HistorySeries s{"Press.Temp", "Press", "", "", {}};
+  s.points = {{1'700'000'000'000'000, 1.0, {}}, {1'700'000'000'000'001, 2.0, {}}};
+  in.series = {s};
+  const std::string svg = TrendSvg(in);
+  EXPECT_EQ(Occurrences(svg, "<polyline"), 1u);
+  EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+}
+
+// A float tag reading memory no one wrote holds values such as 1e20, where adding a tick step
+// changes nothing: the value axis still ends, with its ticks and the value's line.
+TEST(TrendSvg, HugeValuesGetAFiniteValueAxis) {
+  for (const std::vector<double>& values :
+       {std::vector<double>{1e20, 1e20}, std::vector<double>{1e20, 1e20 + 16384}, std::vector<double>{-3e38, 3e38}}) {
+    TrendInput in;
+    HistorySeries s{"Oven.Raw", "Oven", "", "", {}};
+    s.points = {{0, values[0], {}}, {1'000'000, values[1], {}}};
+    in.series = {s};
+    const std::string svg = TrendSvg(in);
+    const std::size_t ticks = Occurrences(svg, "stroke=\"#eee\"");
+    EXPECT_GE(ticks, 2u) << values[0];
+    EXPECT_LE(ticks, 20u) << values[0];
+    EXPECT_EQ(svg.find("nan"), std::string::npos) << values[0];
+    EXPECT_EQ(Occurrences(svg, "<polyline"), 1u) << values[0];
   }
 }
 
