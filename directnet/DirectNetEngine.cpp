@@ -357,8 +357,11 @@ void DirectNetEngine::ReadStep() {
       state_.Step = 1;
       // The words of an acknowledged reply are kept even when its LRC fails, where the host
       // sees them only through a completed read.
-      if (check.Passed() || (check.acknowledged && rules_.convertOnCompletion))
-        UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1));
+      if (check.Passed() || (check.acknowledged && rules_.convertOnCompletion)) {
+        const auto first = state_.ReadWords.begin() + 1;
+        const std::size_t n = UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1));
+        progress_.words.assign(first, first + static_cast<std::ptrdiff_t>(n));
+      }
       if (check.Passed()) AcknowledgeReply();
       else RefuseReply(reply, "read");
       return;
@@ -380,6 +383,7 @@ void DirectNetEngine::RefuseReply(const Bytes& reply, const char* kind) {
 }
 
 void DirectNetEngine::CompleteRead() {
+  std::copy(progress_.words.begin(), progress_.words.end(), state_.ReadWords.begin() + 1);
   state_.EndRead();
   if (awaited_ && awaited_->transaction == state_.Transaction) {
     awaited_->completed = true;

@@ -132,6 +132,9 @@ class DirectNetEngine {
     std::int32_t station = 0;
     Awaiting awaiting = Awaiting::EnquiryReply;
     std::string refusal;  // what a failed check found in the station's answer
+    // The words its reply brought, put back at its end: UdpLink's ECOM requests share the word
+    // array and may fill it while the station's EOT is still to come.
+    std::vector<std::int32_t> words;
   };
 
   // Records why a call fails; false.

@@ -84,6 +84,9 @@ Result EcomRequests::Read(const Variant& Address, Variant* storeInto, std::int32
       return Refuse("Error: " + why, why);
     }
     if (readSize >= 1) size = (target.bitIndex + readSize + 7) / 8;
+  } else if (storeInto && IOType.ValueOr(ioWord) == dnet::kBitIoType) {
+    // A bit past the word would be taken from a word this read never asked for.
+    if (std::string why = dnet::BitIndexRefusal(ioIdx.ValueOr(0)); !why.empty()) return Refuse("Error: " + why, why);
   }
   if (!Request(*address, size, Variant(), false)) return ResultFailed;
   if (!storeInto) {

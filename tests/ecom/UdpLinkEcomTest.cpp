@@ -367,6 +367,31 @@ TEST(UdpLinkEcom, OpenCloseAndTheSerialModes) {
   EXPECT_EQ(r.m->closeCount, closes + 1);
 }
 
+TEST(UdpLinkEcom, ABitOfAWordReadNamesABitOfTheWordsRead) {
+  EcomRig r;
+  // Two words read: the second, 0010h, stays in the word array.
+  r.m->replyBytes = {0x00, 0x00, 0x10, 0x00};
+  Variant address("V,0"), words(VariantArray(1, 2));
+  ASSERT_EQ(r.b.link->ReadPLC(address, words, Variant(std::int32_t{2}), {}, {}), ResultOk);
+  // ioIdx 20 of a one-word read would be bit 4 of a word this read never asked for.
+  r.m->replyBytes = {0x00, 0x00};
+  const auto calls = r.m->log.size();
+  for (const std::int32_t bad : {20, 16, -1}) {
+    Variant value(std::int32_t{7});
+    EXPECT_EQ(r.b.link->ReadPLC(address, value, Variant(std::int32_t{1}), std::int16_t{18}, bad), ResultFailed)
+        << bad;
+    EXPECT_EQ(value, Variant(std::int32_t{7})) << bad;
+    EXPECT_EQ(r.b.link->FailureCause(), "ioIdx " + std::to_string(bad) + " names no bit of a 16-bit word (0 to 15)");
+    EXPECT_EQ(r.b.link->CurrentErrors(), "Error: " + r.b.link->FailureCause());
+  }
+  EXPECT_EQ(r.m->log.size(), calls) << "nothing sent";
+  // Bit 15 is the word's own.
+  r.m->replyBytes = {0x00, 0x80};
+  Variant value;
+  EXPECT_EQ(r.b.link->ReadPLC(address, value, Variant(std::int32_t{1}), std::int16_t{18}, 15), ResultOk);
+  EXPECT_EQ(value, Variant(std::int32_t{1}));
+}
+
 TEST(UdpLinkEcom, CnvOctToDecReadsDigitByDigit) {
   EcomRig r;
   for (const auto& [text, value] : std::vector<std::pair<std::string, std::int32_t>>{{"17", 15}, {"19", 17}, {"17 ", 120}}) {

@@ -15,6 +15,7 @@
 #include "tests/support/LineTiming.h"
 #include "tests/support/OpenOnLine.h"
 #include "tests/support/Pty.h"
+#include "tests/ecom/FakeHeiPas.h"
 #include "tests/support/VanishingStationLine.h"
 #include "tools/plcsim/DirectNetSimulator.h"
 
@@ -385,6 +386,43 @@ namespace {
 // no raised error, and the next calls work once it is back.
 // ioType 18 walks the bits of the words read; an ioIdx past bit 15 would take them from a word
 // this read never asked for (what an earlier read left in CcmWords): refused, nothing sent.
+TEST_F(UdpLinkSerial, AnEcomReadDuringTheWaitLeavesTheSerialReadItsOwnWords) {
+  // Another UdpLink of the thread reads a module over ECOM while this read waits for the
+  // station's EOT, after its words came in: they share the word array.
+  auto modules = std::make_shared<ecom::test::FakeModules>();
+  modules->ids = {1};
+  modules->replyBytes = {0xEF, 0xBE};
+  ecom::EcomLink().Loader = ecom::test::FakeLoader(modules);
+  StandaloneHost ecomHost;
+  UdpLink ecomLink;
+  ecomLink.SetHost(&ecomHost);
+  ecomLink.InitProperties();
+  ecomLink.SetPortOpen(true);
+  ASSERT_TRUE(ecomLink.EcomOpen());
+
+  Result ecomResult = ResultFailed;
+  Variant ecomValue;
+  bool armed = true;
+  link_->SetPortOpen(false);
+  host_.SetSerialTrace([&](TraceDirection direction, const std::uint8_t* data, std::size_t size, std::int64_t) {
+    // The master's ACK of the data block: the station's EOT is still to come.
+    if (!armed || direction != TraceDirection::Sent || size != 1 || data[0] != 0x06) return;
+    armed = false;
+    EventLoop::Current().Post([&] {
+      Variant address("V,0");
+      ecomResult = ecomLink.ReadPLC(address, ecomValue, {}, {}, {});
+    });
+  });
+  link_->SetPortOpen(true);
+  ASSERT_TRUE(station_.SetWord(1, 2000, 1234));
+  Variant value;
+  EXPECT_EQ(Read(Variant(std::int32_t{2000}), value), ResultOk) << link_->FailureCause();
+  EXPECT_FALSE(armed);
+  EXPECT_EQ(ecomResult, ResultOk) << ecomLink.FailureCause();
+  EXPECT_EQ(ecomValue.ToInt32(), 0xBEEF);
+  EXPECT_EQ(value.ToInt32(), 1234) << "the module's word handed over as the station's";
+}
+
 TEST_F(UdpLinkSerial, ABitIndexPastTheWordIsRefused) {
   ASSERT_TRUE(station_.SetWord(1, 2000, 0x0000));
   ASSERT_TRUE(station_.SetWord(1, 2001, 0xFFFF));
