@@ -79,7 +79,7 @@ bool DirectNetEngine::OpenTransaction(std::int32_t station, const Bytes& enquiry
     return Fail(std::string("the line cannot be used: ") + e.what());
   }
   state_.Begin(direction, Now());
-  progress_ = Progress{state_.Transaction, station, Awaiting::EnquiryReply, {}};
+  progress_ = Progress{state_.Transaction, station, Awaiting::EnquiryReply, {}, {}};
   if (Send(enquiry)) return true;
   state_.Abandon(direction);
   return Fail("the enquiry to " + StationText(station) + " could not be sent: " + lineError_);
