@@ -121,7 +121,10 @@ double DfLink::ReadData(std::int16_t& idx) { return engine_.State().DataBuffer.G
 Variant DfLink::ReadErrors() { return Variant(lastErrorText_); }
 
 Result DfLink::ReadPLCValue(Variant&, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
-  return ResultFailed;  // reads nothing, by design
+  // Reads nothing, by design; the 0 it returns is a failure and says why.
+  ClearFailure();
+  NoteFailure("DfLink's ReadPLCValue reads nothing and always returns 0; use ReadPLC");
+  return ResultFailed;
 }
 
 void DfLink::ForceData(Variant& Add, std::int32_t& value) {

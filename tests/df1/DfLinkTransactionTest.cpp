@@ -423,6 +423,22 @@ TEST(DfLinkCalls, CallsThatSendNothingLeaveTheDriverAsTheyFoundIt) {
   EXPECT_TRUE(rig.State().LineFree);
 }
 
+TEST(DfLinkCalls, ReadPlcValueFailsWithItsOwnCause) {
+  Df1Rig rig;
+  DfLink& link = rig.Link();
+  VariantArray v = Doubles(1);
+  ASSERT_EQ(Read(link, "N7:", v, 1), ResultBadAddress);
+  const std::string refused = link.FailureCause();
+  Variant address(std::string("N7:0")), value;
+  EXPECT_EQ(link.ReadPLCValue(address, value, {}, {}, {}), ResultFailed);
+  EXPECT_NE(link.FailureCause(), refused) << "the earlier call's cause shown for this one";
+  EXPECT_NE(link.FailureCause().find("ReadPLCValue"), std::string::npos) << link.FailureCause();
+  ASSERT_EQ(Read(link, "N7:0", v, 1), ResultOk) << link.FailureCause();
+  EXPECT_EQ(link.ReadPLCValue(address, value, {}, {}, {}), ResultFailed);
+  EXPECT_NE(link.FailureCause().find("ReadPLCValue"), std::string::npos) << "a failure with no cause";
+  EXPECT_EQ(rig.bench.port->Sent().size(), 20u) << "ReadPLCValue sends nothing";
+}
+
 TEST(DfLinkCalls, ABReadPlcFloatTypeAndScalarReadValues) {
   Df1Rig rig;
   rig.plc.Table().SetWords(8, 0, {0x0000, 0x3FC0});
