@@ -80,10 +80,12 @@ std::string Method(const MemberInfo& m, bool faithful) {
     std::string slot = "a" + std::to_string(i);
     if (i) decl << ", ";
     if (p.optional) {
-      decl << "std::optional<" << t.name << "> " << name << " = std::nullopt";
+      // By reference like the rest: a variable given sees what the control wrote into it.
+      decl << "plclink::OptionalArg<" << t.name << "> " << name << " = std::nullopt";
       body << "    plc::Variant " << slot << ";\n"
-           << "    if (" << name << ") " << slot << " = plc::Variant(*" << name << ");\n";
-      slots.push_back(name + " ? &" + slot + " : nullptr");
+           << "    if (" << name << ".Given()) " << slot << " = plc::Variant(" << name << ".Value());\n";
+      slots.push_back(name + ".Given() ? &" + slot + " : nullptr");
+      writeBack += "    if (" + name + ".Given()) " + name + ".Put(" + Converted(slot, t) + ");\n";
       continue;
     }
     if (t.array) {
@@ -162,7 +164,8 @@ std::string Header(const std::string& className, const std::vector<MemberInfo>& 
        "// as a value, so that an address or a value to convert can be a literal\n"
        "// (ReadPLC(\""
     << ExampleAddress(className)
-    << "\", values, 2)). An optional parameter left as std::nullopt is omitted.\n"
+    << "\", values, 2)). An optional parameter left as std::nullopt is omitted; one given as a\n"
+       "// variable of its own type is by reference too.\n"
        "// Properties throw plc::RuntimeError for a refused value.\n"
        "#include <cstdint>\n#include <optional>\n#include <string>\n#include <utility>\n\n"
        "#include \"plclink/PlcLink.h\"\n\n"

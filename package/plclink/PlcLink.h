@@ -22,3 +22,43 @@
 #include "platform/PropertyBag.h"
 #include "platform/SerialPortMap.h"
 #include "plclink/Version.h"
+
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+namespace plclink {
+
+// An optional argument of a typed control's method. Left out (or std::nullopt) it is omitted.
+// A variable of the parameter's own type (or a std::optional holding one) is passed by
+// reference, as the controls pass every argument, and sees what the control wrote into it
+// (ReadSize doubled by an ioFloat read, the IOType of a bit address); anything else, such as a
+// literal, goes in as a copy.
+template <class T>
+class OptionalArg {
+ public:
+  OptionalArg() = default;
+  OptionalArg(std::nullopt_t) {}
+  OptionalArg(T& variable) : ref_(&variable) {}
+  OptionalArg(std::optional<T>& variable) : ref_(variable ? &*variable : nullptr) {}
+  OptionalArg(const std::optional<T>& value) : own_(value) {}
+  template <class U, std::enable_if_t<std::is_constructible_v<T, U&&> &&
+                                          !std::is_same_v<std::remove_cvref_t<U>, std::optional<T>> &&
+                                          !std::is_same_v<std::remove_cvref_t<U>, std::nullopt_t> &&
+                                          !std::is_same_v<std::remove_cvref_t<U>, OptionalArg>,
+                                      int> = 0>
+  OptionalArg(U&& value) : own_(T(std::forward<U>(value))) {}
+
+  bool Given() const { return ref_ || own_; }
+  T Value() const { return ref_ ? *ref_ : *own_; }
+  // Into the caller's variable; a copy keeps nothing.
+  void Put(const T& value) const {
+    if (ref_) *ref_ = value;
+  }
+
+ private:
+  T* ref_ = nullptr;
+  std::optional<T> own_;
+};
+
+}  // namespace plclink

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <optional>
+
 #include "plclink/SeqLink.h"
 #include "plclink/UdpLink.h"
 #include "platform/PseudoTerminalLink.h"
@@ -41,6 +43,32 @@ TEST(TypedHeaders, SeqLinkReadsIntoTheValuesGivenWithALiteralAddress) {
   Variant value(std::int32_t{1024});
   ASSERT_EQ(seq.WritePLC("V,2002", value), ResultOk) << seq.FailureCause();
   EXPECT_EQ(station.Word(1, 0x0402), 1024);
+}
+
+// Optional arguments are by reference too: a variable the host gives sees what the control
+// writes into it (ReadSize counts the words an ioFloat read took), a literal goes in as a copy.
+TEST(TypedHeaders, SeqLinkWritesBackIntoTheOptionalVariablesGiven) {
+  PseudoTerminalLink line;
+  sim::DirectNetSimulator station({line.PathB(), {1}});
+  station.SetWord(1, 0x0400, 0x0000);  // V2000, V2001: one ioFloat value
+  station.SetWord(1, 0x0401, 0x3FC0);
+  test::ScopedCommPort port(kCommPort, line.PathA());
+  plclink::SeqLink seq;
+  seq.SetCommPort(kCommPort);
+  seq.SetSettings("9600,n,8,1");
+  seq.SetPortOpen(true);
+  Variant values, size(std::int16_t{1});
+  std::int16_t ioType = ioFloat;
+  ASSERT_EQ(seq.ReadPLC("V,2000", values, size, ioType), ResultOk) << seq.FailureCause();
+  EXPECT_EQ(size.ToInt32(), 2);
+  std::optional<Variant> held = Variant(std::int16_t{1});
+  ASSERT_EQ(seq.ReadPLC("V,2000", values, held, ioType), ResultOk) << seq.FailureCause();
+  ASSERT_TRUE(held.has_value());
+  EXPECT_EQ(held->ToInt32(), 2);
+  // Literals and omitted arguments as before.
+  ASSERT_EQ(seq.ReadPLC("V,2000", values, 1, std::int16_t{ioFloat}), ResultOk) << seq.FailureCause();
+  ASSERT_EQ(seq.ReadPLC("V,2000", values, std::nullopt, std::nullopt), ResultOk) << seq.FailureCause();
+  EXPECT_EQ(values.ToInt32(), 0);
 }
 
 TEST(TypedHeaders, UdpLinkOverEcomReadsIntoTheValuesGivenWithALiteralAddress) {
