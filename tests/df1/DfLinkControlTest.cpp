@@ -136,5 +136,19 @@ TEST(DfLinkPassThrough, ReceiveCommTakesEverythingAfterAnUnansweredRequest) {
   EXPECT_EQ(b.port->InBufferCount(), 0);
 }
 
+// Input is bytes once a request has gone, but nothing received is still the empty text a host
+// compares with "".
+TEST(DfLinkPassThrough, AnEmptyBufferGivesAnEmptyTextAfterARequest) {
+  LinkTestBench<DfLink> b;
+  b.New();
+  b.link->SetPortOpen(true);
+  EXPECT_EQ(b.link->ReceiveComm(), Variant(""));
+  std::string addr = "N7:0";
+  VariantArray values(1, 1);
+  EXPECT_NE(b.link->ReadPLC(addr, values, {}), ResultOk);
+  b.loop.RunFor(5'000'000);
+  EXPECT_EQ(b.link->ReceiveComm(), Variant(""));
+}
+
 }  // namespace
 }  // namespace plc
