@@ -212,6 +212,9 @@ void Df1Engine::OnComm() {
 void Df1Engine::ListenBetween() {
   link_.Listen(copies_.Mode);
   port_.SetRThreshold(1);
+  // A request given up unanswered leaves the byte-at-a-time input length of its reply; what
+  // arrives between transactions is the host's, and ReceiveComm hands it over whole.
+  port_.SetInputLen(0);
 }
 
 void Df1Engine::HandleReply() {

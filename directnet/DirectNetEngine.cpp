@@ -409,6 +409,9 @@ void DirectNetEngine::PassThrough() {
   const std::int16_t event = port_.CommEvent();
   bool* connected = nullptr;
   if (event == comm::EvReceive && port_.InBufferCount() > 0) {
+    // All of it: a transaction cut short leaves its reply's length as the input length, and
+    // bytes left behind would wait for the next arrival, or for ever.
+    port_.SetInputLen(0);
     Bytes bytes = port_.InputBytes();
     modemData_.Set(1, Variant(std::string(bytes.begin(), bytes.end())));
     connected = &connected_;

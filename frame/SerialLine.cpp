@@ -57,6 +57,13 @@ void SerialLine::SetHandshaking(std::int32_t mode) {
   owner_.Host().PropertyChanged("ComHandshaking");
 }
 
+Variant SerialLine::Receive() {
+  // Nothing received is the empty text hosts compare with, also while the port hands out
+  // byte arrays (DfLink sets that input mode for its replies).
+  if (port_->PortOpen() && port_->InBufferCount() == 0) return Variant(std::string());
+  return port_->Input();
+}
+
 void SerialLine::Clear() {
   port_->SetInBufferCount(0);
   port_->SetOutBufferCount(0);

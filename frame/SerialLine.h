@@ -61,7 +61,7 @@ class SerialLine {
 
   // The raw pass-through operations.
   void SendText(const std::string& text) { port_->Output(Variant(text)); }
-  Variant Receive() { return port_->Input(); }
+  Variant Receive();
   void Clear();
 
  private:

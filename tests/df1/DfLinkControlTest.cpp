@@ -115,5 +115,40 @@ TEST(DfLinkProperties, SmallMembers) {
   EXPECT_EQ(b.link->Width(), 475);
 }
 
+// A request the far end never answered is no reason to hand out raw input a byte at a time.
+TEST(DfLinkPassThrough, ReceiveCommTakesEverythingAfterAnUnansweredRequest) {
+  LinkTestBench<DfLink> b;
+  b.New();
+  b.link->SetPortOpen(true);
+  std::string addr = "N7:0";
+  VariantArray values(1, 1);
+  EXPECT_NE(b.link->ReadPLC(addr, values, {}), ResultOk);
+  b.loop.RunFor(5'000'000);  // the watchdog frees the line
+  b.port->TakeSent();
+  std::string line = "AT\r";
+  b.link->SendToComm(line);
+  b.port->Inject(Bytes{'O', 'K', 0x00, 0xFF});
+  b.loop.DoEvents();
+  const Variant got = b.link->ReceiveComm();
+  ASSERT_TRUE(got.IsArray());
+  EXPECT_EQ(got.Array().Size(), 4);
+  EXPECT_EQ(got.Array().Get(got.Array().Lower() + 3).ToInt32(), 0xFF);
+  EXPECT_EQ(b.port->InBufferCount(), 0);
+}
+
+// Input is bytes once a request has gone, but nothing received is still the empty text a host
+// compares with "".
+TEST(DfLinkPassThrough, AnEmptyBufferGivesAnEmptyTextAfterARequest) {
+  LinkTestBench<DfLink> b;
+  b.New();
+  b.link->SetPortOpen(true);
+  EXPECT_EQ(b.link->ReceiveComm(), Variant(""));
+  std::string addr = "N7:0";
+  VariantArray values(1, 1);
+  EXPECT_NE(b.link->ReadPLC(addr, values, {}), ResultOk);
+  b.loop.RunFor(5'000'000);
+  EXPECT_EQ(b.link->ReceiveComm(), Variant(""));
+}
+
 }  // namespace
 }  // namespace plc

@@ -107,6 +107,26 @@ TEST(SeqLinkPassThrough, ReceivedDataAndCarrierChangesReachTheHostWithByReferenc
   EXPECT_EQ(b.port->InBufferCount(), 0);
 }
 
+TEST(SeqLinkPassThrough, EveryByteReachesTheHostAfterAReadLeftTheLineUnanswered) {
+  LinkTestBench<SeqLink> b;
+  b.New();
+  b.link->SetPortOpen(true);
+  std::string received;
+  b.link->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "CommEventModem" && args[0].ToInt16() == 2) received += args[1].Array().Get(1).ToString();
+  });
+  // A read whose station never answers: the link still waits for the enquiry's reply.
+  Variant address("1;V,2000");
+  Variant value;
+  ASSERT_EQ(b.link->ReadPLCNW(address, value, {}, {}), ResultOk);
+  std::string text = "ATZ\r";
+  b.link->SendToComm(text);
+  b.port->Inject("OK\r\nREADY");
+  b.loop.DoEvents();
+  EXPECT_EQ(received, "OK\r\nREADY");
+  EXPECT_EQ(b.port->InBufferCount(), 0);
+}
+
 TEST(SeqLinkPassThrough, WithoutPassThroughReceivedDataWaitsForReceiveComm) {
   LinkTestBench<SeqLink> b;
   b.New();
