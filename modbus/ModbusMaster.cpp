@@ -298,6 +298,9 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
     cause_ = HostWriteCause();
     return ResultFailed;
   }
+  // ioType 5 makes register words signed; 32-bit values (EnType2 kinds 5 and 7) are signed
+  // as read.
+  const bool signedWords = ioType == 5 && !(plcType_ == rtu::EnType2 && IsType2PairKind(address / 1000));
   tx_.BeginHostRead();
   bool lineFree = WaitSecondsFromNow(loop_, [this] { return !tx_.WritePending && !tx_.WriteActive; }, kReplySeconds);
   lineFree = WaitSecondsFromNow(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending; }, kReplySeconds) &&
@@ -350,13 +353,13 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
       };
       // Only a bit read holds more values than DataBuffer: those past it come from the reply.
       if (count < 2) {
-        put(1, ioType == 5 ? Variant(Signed(dataBuffer_.Get(1))) : dataBuffer_.Get(1));
+        put(1, signedWords ? Variant(Signed(dataBuffer_.Get(1))) : dataBuffer_.Get(1));
       } else if (ioType == ioFloat) {
         for (std::int32_t k = 1; k <= count / 2; ++k) {
           double v = DecodedValue(2 * k - 1).ToDouble() + DecodedValue(2 * k).ToDouble() / 10000.0;
           if (!put(k, Variant(v))) break;
         }
-      } else if (ioType == 5) {
+      } else if (signedWords) {
         for (std::int32_t i = 1; i <= count; ++i) {
           if (!put(i, Variant(Signed(DecodedValue(i))))) break;
         }
