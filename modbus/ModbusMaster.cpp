@@ -392,6 +392,16 @@ std::optional<std::string> ModbusMaster::UnfitWrite(std::int32_t address, std::s
     return "count " + std::to_string(values.size()) + " beyond this control's limit of " +
            std::to_string(kMaxWriteValues) + " 32-bit values per write";
   }
+  if (pairs && values.size() > 1) {
+    // Value k goes to address + k in its own request: one past the kind's last reference would
+    // be refused after the values before it were written.
+    const auto last = address + static_cast<std::int32_t>(values.size()) - 1;
+    auto lastMapping = MapReference(plcType_, last, access);
+    if (!lastMapping || lastMapping->type2Kind != mapping->type2Kind) {
+      return std::to_string(values.size()) + " values from reference " + std::to_string(address) +
+             " reach reference " + std::to_string(last) + ": " + UnmappedCause(plcType_, last, access);
+    }
+  }
   if (!pairs && values.size() > 1) {
     if (auto tooMany = WriteCountCause(*mapping, static_cast<std::int32_t>(values.size()))) return tooMany;
   }

@@ -217,6 +217,25 @@ TEST(MasterRequests, Type2LongsAndFloatsReadBackAsWrittenAfterASignedReadDevice)
   EXPECT_EQ(rig.completions.back()[0].Array().Get(1).ToDouble(), -1);
 }
 
+// The values of one write all go to references of the kind it starts in: one past 5999 or 7999
+// has no write, so the call is refused before any value is written, not cut short after the
+// first.
+TEST(MasterRequests, Type2WritesPastTheirKindAreRefusedWhole) {
+  MasterRig rig;
+  rig.master.SetPLCType(rtu::EnType2);
+  rig.slave = [](const Bytes& req) { return BuildRtuFrame(Adu{req[0], req[1], Bytes(req.begin() + 2, req.begin() + 6)}); };
+  for (const char* address : {"5999", "7998"}) {
+    EXPECT_EQ(rig.WritePLC(address, {1, 2, 3}), ResultFailed) << address;
+    EXPECT_TRUE(rig.requests.empty()) << address;
+    EXPECT_NE(rig.road.Cause().find("reference"), std::string::npos) << rig.road.Cause();
+    EXPECT_FALSE(rig.road.CommBusy().ToBool());
+  }
+  // The last values of the kind are written.
+  EXPECT_EQ(rig.WritePLC("7998", {1, 2}), ResultOk);
+  ASSERT_EQ(rig.requests.size(), 2u);
+  EXPECT_EQ(rig.requests[1], MasterRig::Rtu("01 10 1F 3F 00 02 04 40 00 00 00"));
+}
+
 // Requests with no function for their reference: refused at once, nothing on the line.
 struct Refused {
   const char* what;
