@@ -9,6 +9,7 @@
 #include "base/RuntimeError.h"
 #include "modbus/AddressCause.h"
 #include "modbus/MasterCause.h"
+#include "modbus/ReferenceMap.h"
 
 namespace plc::modbus {
 
@@ -123,9 +124,13 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
           }
         }
       } else {
+        // ioType 5 is for register words: 32-bit values (EnType2 kinds 5 and 7) are signed as
+        // they are, and -1 made 65535 would be written as 0000FFFFh.
+        const bool signedWords =
+            io == 5 && !(master_.PLCType() == rtu::EnType2 && IsType2PairKind(target->reference / 1000));
         std::vector<double> values;
         for (std::int32_t i = first; i < first + size; ++i) {
-          if (io == 5) {
+          if (signedWords) {
             std::int32_t word = 0;
             Variant v = ABValue.Get(i);
             // A value held as text is checked as the number it reads as (a non-number is a type

@@ -210,6 +210,19 @@ TEST(MasterRequests, Type2LongsAndFloatsReadBackAsWrittenAfterASignedReadDevice)
   EXPECT_EQ(rig.completions[0][2].ToInt32(), 3);
   EXPECT_EQ(rig.completions[1][0].Array().Get(1).ToDouble(), 70000.5);
   EXPECT_EQ(rig.completions[1][3].ToString(), "");
+  // ioType 5 writes them as the signed 32-bit values they are, and reads them back so.
+  VariantArray w(1, 2, VarType::Double);
+  w.Set(1, Variant(-1.0));
+  w.Set(2, Variant(-100000.0));
+  ASSERT_EQ(rig.road.WritePLC("5001", w, Opt<std::int16_t>(std::int16_t{2}), Opt<std::int16_t>(std::int16_t{5})),
+            ResultOk)
+      << rig.road.Cause();
+  EXPECT_EQ(memory[5001], std::make_pair(0xFFFF, 0xFFFF));
+  ASSERT_EQ(rig.ReadPLC("5001", v, 2, 5), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), -1);
+  EXPECT_EQ(v.Get(2).ToDouble(), -100000);
+  ASSERT_EQ(rig.ReadPLC("5001", v, 1), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), -1);
   // The register words after them are still signed, as that ReadDevice asked.
   rig.Answer(MasterRig::Rtu("01 03 02 FF FF"));
   ASSERT_EQ(rig.ReadPLCNW("3001"), ResultOk);
