@@ -70,6 +70,14 @@ std::int64_t ModbusMaster::SettleMicros() const {
 
 bool ModbusMaster::AwaitSettledLine(bool wait) {
   if (!unanswered_) return true;
+  // The request in flight may still be answered in time: its reply is taken, and its event
+  // raised, before the next request replaces it; dropped, it would be lost without a trace.
+  if (wait && reply_.Expecting() && (tx_.ReadPending || tx_.WritePending)) {
+    WaitSeconds(
+        loop_, [this] { return !unanswered_ || !reply_.Expecting() || !(tx_.ReadPending || tx_.WritePending); },
+        tx_.SendTime, kReplySeconds);
+    if (!unanswered_) return true;
+  }
   // Nothing that arrives from now on answers anything: it is dropped as it comes.
   reply_.Clear();
   const std::int64_t settle = SettleMicros();
