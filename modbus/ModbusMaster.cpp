@@ -714,7 +714,11 @@ void ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, st
   args.emplace_back(quan);
   args.emplace_back(std::move(errorText));
   args.emplace_back(tx_.ResponseStatus);
-  Events.CommCompleteEx(args);
+  try {
+    Events.CommCompleteEx(args);
+  } catch (const RuntimeError&) {
+    // The host's handler failed, not the reply: the read it reports stays good.
+  }
   // MData is DataBuffer passed by reference: what the handler wrote stays. Taken back by move,
   // as the arguments end here: a copy of all 501 variants per reply would cost more than the
   // rest of the reply's handling.

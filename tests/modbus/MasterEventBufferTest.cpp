@@ -72,6 +72,27 @@ TEST(MasterEventBuffer, ASecondReadPLCNWSentBeforeTheFirstsReplyLeavesTheFirstIt
   EXPECT_EQ(rig.completions[1][0].Array().Get(1).ToInt32(), 222);
 }
 
+// A run-time error in the host's CommCompleteEx handler is the handler's: the read it reports
+// was good, and the next read goes out as usual.
+TEST(MasterEventBuffer, AnErrorInTheHandlerLeavesTheReadGood) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 03 02 00 2A"));
+  rig.master.Events.CommCompleteEx = [&rig](std::vector<Variant>& a) {
+    rig.completions.push_back(a);
+    throw RuntimeError(err::Subscript);
+  };
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultOk) << rig.road.Cause();
+  EXPECT_EQ(v.Get(1).ToInt32(), 42);
+  EXPECT_EQ(rig.road.ReadErrors().ToString(), "");
+  ASSERT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+  rig.loop.DoEvents();
+  EXPECT_EQ(rig.completions.size(), 2u);
+  EXPECT_EQ(rig.road.ReadErrors().ToString(), "");
+  EXPECT_EQ(rig.master.Transaction().ErrorCount, 0);
+  EXPECT_FALSE(rig.road.CommBusy().ToBool());
+}
+
 TEST(MasterEventBuffer, ReplacedMDataLeavesDataBufferAsTheReplyLeftIt) {
   for (bool array : {true, false}) {
     MasterRig rig;
