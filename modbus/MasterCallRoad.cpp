@@ -113,6 +113,21 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
             throw;
           }
         }
+        // The last register too is checked before the first goes out: one past the table would
+        // be refused after the pairs before it were written.
+        const std::int32_t plcType = master_.PLCType();
+        auto accessAt = [plcType](std::int32_t a) {
+          return plcType == rtu::EnType2 && IsType2PairKind(a / 1000) ? Access::MultipleWrite : Access::SingleWrite;
+        };
+        const std::int32_t last = target->reference + 2 * size - 1;
+        auto firstMapping = MapReference(plcType, target->reference, accessAt(target->reference));
+        auto lastMapping = MapReference(plcType, last, accessAt(last));
+        if (firstMapping && (!lastMapping || lastMapping->referenceKind != firstMapping->referenceKind)) {
+          master_.NoteCause(std::to_string(size) + " fixed-point pair(s) from reference " +
+                            std::to_string(target->reference) + " end at reference " + std::to_string(last) +
+                            (lastMapping ? ", in another table" : ": " + UnmappedCause(plcType, last, accessAt(last))));
+          throw RuntimeError(err::Subscript);
+        }
         result = ResultOk;
         for (std::size_t k = 0; k < pairs.size() && result == ResultOk; ++k) {
           double whole = RegisterWord(pairs[k].whole);
