@@ -9,6 +9,7 @@
 #include "base/RuntimeError.h"
 #include "modbus/AddressCause.h"
 #include "modbus/MasterCause.h"
+#include "modbus/ReferenceMap.h"
 
 namespace plc::modbus {
 
@@ -112,6 +113,21 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
             throw;
           }
         }
+        // The last register too is checked before the first goes out: one past the table would
+        // be refused after the pairs before it were written.
+        const std::int32_t plcType = master_.PLCType();
+        auto accessAt = [plcType](std::int32_t a) {
+          return plcType == rtu::EnType2 && IsType2PairKind(a / 1000) ? Access::MultipleWrite : Access::SingleWrite;
+        };
+        const std::int32_t last = target->reference + 2 * size - 1;
+        auto firstMapping = MapReference(plcType, target->reference, accessAt(target->reference));
+        auto lastMapping = MapReference(plcType, last, accessAt(last));
+        if (firstMapping && (!lastMapping || lastMapping->referenceKind != firstMapping->referenceKind)) {
+          master_.NoteCause(std::to_string(size) + " fixed-point pair(s) from reference " +
+                            std::to_string(target->reference) + " end at reference " + std::to_string(last) +
+                            (lastMapping ? ", in another table" : ": " + UnmappedCause(plcType, last, accessAt(last))));
+          throw RuntimeError(err::Subscript);
+        }
         result = ResultOk;
         for (std::size_t k = 0; k < pairs.size() && result == ResultOk; ++k) {
           double whole = RegisterWord(pairs[k].whole);
@@ -123,9 +139,13 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
           }
         }
       } else {
+        // ioType 5 is for register words: 32-bit values (EnType2 kinds 5 and 7) are signed as
+        // they are, and -1 made 65535 would be written as 0000FFFFh.
+        const bool signedWords =
+            io == 5 && !(master_.PLCType() == rtu::EnType2 && IsType2PairKind(target->reference / 1000));
         std::vector<double> values;
         for (std::int32_t i = first; i < first + size; ++i) {
-          if (io == 5) {
+          if (signedWords) {
             std::int32_t word = 0;
             Variant v = ABValue.Get(i);
             // A value held as text is checked as the number it reads as (a non-number is a type

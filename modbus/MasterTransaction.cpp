@@ -41,7 +41,10 @@ void MasterTransaction::BeginRead(const RequestTarget& target, std::int32_t coun
   // registers as read: its values are counted and placed as the group's. Points are 0 or 1:
   // paired as fixed-point values they would come out as 1.0001 and half of them would be lost.
   const bool waitingPairs = origin == ReadOrigin::Waiting && (DeviceIoType == kIoFloat || WaitingIoType == kIoFloat);
-  ReplyIoType = points || origin == ReadOrigin::Scan || waitingPairs ? 0 : DeviceIoType;
+  // 32-bit values (EnType2 kinds 5 and 7) are no register words: made signed 16-bit words,
+  // 100000 would come out as -31072 and a float 70000.5 as 4464.
+  const bool longs = target.type2Kind == 5 || target.type2Kind == 7;
+  ReplyIoType = points || origin == ReadOrigin::Scan || waitingPairs || (longs && DeviceIoType == 5) ? 0 : DeviceIoType;
   ++RequestSerial;
   ReplyFailed = false;
   ReadPending = true;

@@ -70,6 +70,14 @@ std::int64_t ModbusMaster::SettleMicros() const {
 
 bool ModbusMaster::AwaitSettledLine(bool wait) {
   if (!unanswered_) return true;
+  // The request in flight may still be answered in time: its reply is taken, and its event
+  // raised, before the next request replaces it; dropped, it would be lost without a trace.
+  if (wait && reply_.Expecting() && (tx_.ReadPending || tx_.WritePending)) {
+    WaitSeconds(
+        loop_, [this] { return !unanswered_ || !reply_.Expecting() || !(tx_.ReadPending || tx_.WritePending); },
+        tx_.SendTime, kReplySeconds);
+    if (!unanswered_) return true;
+  }
   // Nothing that arrives from now on answers anything: it is dropped as it comes.
   reply_.Clear();
   const std::int64_t settle = SettleMicros();
@@ -298,6 +306,9 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
     cause_ = HostWriteCause();
     return ResultFailed;
   }
+  // ioType 5 makes register words signed; 32-bit values (EnType2 kinds 5 and 7) are signed
+  // as read.
+  const bool signedWords = ioType == 5 && !(plcType_ == rtu::EnType2 && IsType2PairKind(address / 1000));
   tx_.BeginHostRead();
   bool lineFree = WaitSecondsFromNow(loop_, [this] { return !tx_.WritePending && !tx_.WriteActive; }, kReplySeconds);
   lineFree = WaitSecondsFromNow(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending; }, kReplySeconds) &&
@@ -350,13 +361,13 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
       };
       // Only a bit read holds more values than DataBuffer: those past it come from the reply.
       if (count < 2) {
-        put(1, ioType == 5 ? Variant(Signed(dataBuffer_.Get(1))) : dataBuffer_.Get(1));
+        put(1, signedWords ? Variant(Signed(dataBuffer_.Get(1))) : dataBuffer_.Get(1));
       } else if (ioType == ioFloat) {
         for (std::int32_t k = 1; k <= count / 2; ++k) {
           double v = DecodedValue(2 * k - 1).ToDouble() + DecodedValue(2 * k).ToDouble() / 10000.0;
           if (!put(k, Variant(v))) break;
         }
-      } else if (ioType == 5) {
+      } else if (signedWords) {
         for (std::int32_t i = 1; i <= count; ++i) {
           if (!put(i, Variant(Signed(DecodedValue(i))))) break;
         }
@@ -388,6 +399,16 @@ std::optional<std::string> ModbusMaster::UnfitWrite(std::int32_t address, std::s
   if (pairs && values.size() > kMaxWriteValues) {
     return "count " + std::to_string(values.size()) + " beyond this control's limit of " +
            std::to_string(kMaxWriteValues) + " 32-bit values per write";
+  }
+  if (pairs && values.size() > 1) {
+    // Value k goes to address + k in its own request: one past the kind's last reference would
+    // be refused after the values before it were written.
+    const auto last = address + static_cast<std::int32_t>(values.size()) - 1;
+    auto lastMapping = MapReference(plcType_, last, access);
+    if (!lastMapping || lastMapping->type2Kind != mapping->type2Kind) {
+      return std::to_string(values.size()) + " values from reference " + std::to_string(address) +
+             " reach reference " + std::to_string(last) + ": " + UnmappedCause(plcType_, last, access);
+    }
   }
   if (!pairs && values.size() > 1) {
     if (auto tooMany = WriteCountCause(*mapping, static_cast<std::int32_t>(values.size()))) return tooMany;
@@ -693,7 +714,11 @@ void ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, st
   args.emplace_back(quan);
   args.emplace_back(std::move(errorText));
   args.emplace_back(tx_.ResponseStatus);
-  Events.CommCompleteEx(args);
+  try {
+    Events.CommCompleteEx(args);
+  } catch (const RuntimeError&) {
+    // The host's handler failed, not the reply: the read it reports stays good.
+  }
   // MData is DataBuffer passed by reference: what the handler wrote stays. Taken back by move,
   // as the arguments end here: a copy of all 501 variants per reply would cost more than the
   // rest of the reply's handling.

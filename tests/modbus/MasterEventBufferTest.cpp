@@ -52,6 +52,47 @@ TEST(MasterEventBuffer, ReadPLCNWFromTheHandlerOfAWaitingReadLeavesThatReadItsOw
   EXPECT_EQ(rig.master.DataBuffer().Get(1).ToInt32(), 222);
 }
 
+// Two non-waiting reads in a row, the second sent while the first's reply is still on its way:
+// each raises its own event with its own values, or is told lost; none is dropped unheard.
+TEST(MasterEventBuffer, ASecondReadPLCNWSentBeforeTheFirstsReplyLeavesTheFirstItsEvent) {
+  MasterRig rig;
+  // Offset 0 holds 111, offset 9 holds 222; each reply comes 100 ms after its request.
+  rig.slave = [&rig](const Bytes& request) {
+    rig.port.InjectAt(rig.Micros() + 100'000,
+                      request[3] == 0 ? MasterRig::Rtu("01 03 02 00 6F") : MasterRig::Rtu("01 03 02 00 DE"));
+    return Bytes{};
+  };
+  ASSERT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+  ASSERT_EQ(rig.ReadPLCNW("40010"), ResultOk);
+  rig.loop.RunFor(5'000'000);
+  ASSERT_EQ(rig.completions.size(), 2u);
+  EXPECT_EQ(rig.completions[0][1].ToInt32(), 40001);
+  EXPECT_EQ(rig.completions[0][0].Array().Get(1).ToInt32(), 111);
+  EXPECT_EQ(rig.completions[1][1].ToInt32(), 40010);
+  EXPECT_EQ(rig.completions[1][0].Array().Get(1).ToInt32(), 222);
+}
+
+// A run-time error in the host's CommCompleteEx handler is the handler's: the read it reports
+// was good, and the next read goes out as usual.
+TEST(MasterEventBuffer, AnErrorInTheHandlerLeavesTheReadGood) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 03 02 00 2A"));
+  rig.master.Events.CommCompleteEx = [&rig](std::vector<Variant>& a) {
+    rig.completions.push_back(a);
+    throw RuntimeError(err::Subscript);
+  };
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultOk) << rig.road.Cause();
+  EXPECT_EQ(v.Get(1).ToInt32(), 42);
+  EXPECT_EQ(rig.road.ReadErrors().ToString(), "");
+  ASSERT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+  rig.loop.DoEvents();
+  EXPECT_EQ(rig.completions.size(), 2u);
+  EXPECT_EQ(rig.road.ReadErrors().ToString(), "");
+  EXPECT_EQ(rig.master.Transaction().ErrorCount, 0);
+  EXPECT_FALSE(rig.road.CommBusy().ToBool());
+}
+
 TEST(MasterEventBuffer, ReplacedMDataLeavesDataBufferAsTheReplyLeftIt) {
   for (bool array : {true, false}) {
     MasterRig rig;

@@ -466,6 +466,14 @@ TEST(MasterIoTypes, FixedPointWriteOfSeveralValuesWritesEveryPair) {
   // A value without a pair form is refused before the values before it go out.
   EXPECT_EQ(rig.WritePLC("40001", {1.5, 1e9}, ioFloat), ResultFailed);
   EXPECT_TRUE(rig.requests.empty());
+  // So is a pair whose last register lies past the table (50000 up are none).
+  for (const char* address : {"49999", "49997"}) {
+    EXPECT_EQ(rig.WritePLC(address, {1.5, 2.5}, ioFloat), ResultFailed) << address;
+    EXPECT_TRUE(rig.requests.empty()) << address;
+    EXPECT_NE(rig.master.Cause().find("cannot be written"), std::string::npos) << rig.master.Cause();
+  }
+  EXPECT_EQ(rig.WritePLC("49998", {1.5}, ioFloat), ResultOk);
+  EXPECT_EQ(rig.requests.size(), 2u);
 }
 
 TEST(MasterFuzz, RandomReplyChunksNeverBreakTheCollector) {

@@ -152,6 +152,103 @@ TEST(MasterRequests, Type2LongsAndFloatsTakeFourBytesPerValue) {
   EXPECT_EQ(rig.requests[3], MasterRig::Rtu("01 10 1B 59 00 02 04 C0 20 00 00"));
 }
 
+// 32-bit values are no register words: the ioType a ReadDevice gave the replies after it (5:
+// signed 16-bit words) leaves them as read, and a value written reads back the same by every
+// read call.
+TEST(MasterRequests, Type2LongsAndFloatsReadBackAsWrittenAfterASignedReadDevice) {
+  MasterRig rig;
+  rig.master.SetPLCType(rtu::EnType2);
+  // The device: 32-bit values, one per reference, as the writes leave them.
+  std::map<int, std::pair<int, int>> memory;
+  rig.slave = [&memory](const Bytes& req) {
+    const int offset = req[2] << 8 | req[3];
+    if (req[1] == 0x10) {
+      memory[offset] = {req[7] << 8 | req[8], req[9] << 8 | req[10]};
+      return BuildRtuFrame(Adu{req[0], req[1], Bytes(req.begin() + 2, req.begin() + 6)});
+    }
+    const int count = req[4] << 8 | req[5];
+    Bytes data{static_cast<std::uint8_t>(4 * count)};
+    for (int k = 0; k < count; ++k) {
+      auto [high, low] = memory[offset + k];
+      for (int w : {high, low}) {
+        data.push_back(static_cast<std::uint8_t>(w >> 8));
+        data.push_back(static_cast<std::uint8_t>(w));
+      }
+    }
+    return BuildRtuFrame(Adu{req[0], req[1], data});
+  };
+  ASSERT_EQ(rig.road.ReadDevice("3001", Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(std::int16_t{5})),
+            ResultOk);
+  rig.loop.DoEvents();
+  ASSERT_EQ(rig.WritePLC("5001", {100000, -100000, 40000}), ResultOk);
+  ASSERT_EQ(rig.WritePLC("7001", {70000.5}), ResultOk);
+
+  VariantArray v(1, 3, VarType::Double);
+  ASSERT_EQ(rig.ReadPLC("5001", v, 3), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), 100000);
+  EXPECT_EQ(v.Get(2).ToDouble(), -100000);
+  EXPECT_EQ(v.Get(3).ToDouble(), 40000);
+  ASSERT_EQ(rig.ReadPLC("7001", v, 1), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), 70000.5);
+  // Also when the waiting read itself asks for signed words.
+  ASSERT_EQ(rig.ReadPLC("5001", v, 3, 5), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), 100000);
+  EXPECT_EQ(v.Get(2).ToDouble(), -100000);
+  ASSERT_EQ(rig.ReadPLC("7001", v, 1, 5), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), 70000.5);
+
+  rig.completions.clear();
+  ASSERT_EQ(rig.ReadPLCNW("5001", 3), ResultOk);
+  rig.loop.DoEvents();
+  ASSERT_EQ(rig.ReadPLCNW("7001"), ResultOk);
+  rig.loop.DoEvents();
+  ASSERT_EQ(rig.completions.size(), 2u);
+  EXPECT_EQ(rig.completions[0][0].Array().Get(1).ToDouble(), 100000);
+  EXPECT_EQ(rig.completions[0][0].Array().Get(2).ToDouble(), -100000);
+  EXPECT_EQ(rig.completions[0][0].Array().Get(3).ToDouble(), 40000);
+  EXPECT_EQ(rig.completions[0][1].ToInt32(), 5001);
+  EXPECT_EQ(rig.completions[0][2].ToInt32(), 3);
+  EXPECT_EQ(rig.completions[1][0].Array().Get(1).ToDouble(), 70000.5);
+  EXPECT_EQ(rig.completions[1][3].ToString(), "");
+  // ioType 5 writes them as the signed 32-bit values they are, and reads them back so.
+  VariantArray w(1, 2, VarType::Double);
+  w.Set(1, Variant(-1.0));
+  w.Set(2, Variant(-100000.0));
+  ASSERT_EQ(rig.road.WritePLC("5001", w, Opt<std::int16_t>(std::int16_t{2}), Opt<std::int16_t>(std::int16_t{5})),
+            ResultOk)
+      << rig.road.Cause();
+  EXPECT_EQ(memory[5001], std::make_pair(0xFFFF, 0xFFFF));
+  ASSERT_EQ(rig.ReadPLC("5001", v, 2, 5), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), -1);
+  EXPECT_EQ(v.Get(2).ToDouble(), -100000);
+  ASSERT_EQ(rig.ReadPLC("5001", v, 1), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), -1);
+  // The register words after them are still signed, as that ReadDevice asked.
+  rig.Answer(MasterRig::Rtu("01 03 02 FF FF"));
+  ASSERT_EQ(rig.ReadPLCNW("3001"), ResultOk);
+  rig.loop.DoEvents();
+  EXPECT_EQ(rig.completions.back()[0].Array().Get(1).ToDouble(), -1);
+}
+
+// The values of one write all go to references of the kind it starts in: one past 5999 or 7999
+// has no write, so the call is refused before any value is written, not cut short after the
+// first.
+TEST(MasterRequests, Type2WritesPastTheirKindAreRefusedWhole) {
+  MasterRig rig;
+  rig.master.SetPLCType(rtu::EnType2);
+  rig.slave = [](const Bytes& req) { return BuildRtuFrame(Adu{req[0], req[1], Bytes(req.begin() + 2, req.begin() + 6)}); };
+  for (const char* address : {"5999", "7998"}) {
+    EXPECT_EQ(rig.WritePLC(address, {1, 2, 3}), ResultFailed) << address;
+    EXPECT_TRUE(rig.requests.empty()) << address;
+    EXPECT_NE(rig.road.Cause().find("reference"), std::string::npos) << rig.road.Cause();
+    EXPECT_FALSE(rig.road.CommBusy().ToBool());
+  }
+  // The last values of the kind are written.
+  EXPECT_EQ(rig.WritePLC("7998", {1, 2}), ResultOk);
+  ASSERT_EQ(rig.requests.size(), 2u);
+  EXPECT_EQ(rig.requests[1], MasterRig::Rtu("01 10 1F 3F 00 02 04 40 00 00 00"));
+}
+
 // Requests with no function for their reference: refused at once, nothing on the line.
 struct Refused {
   const char* what;
