@@ -289,13 +289,13 @@ bool ModbusMaster::SendScanRead(std::int16_t unit, const Variant& address, std::
 }
 
 std::string ModbusMaster::LastFailure() const {
-  if (scanNotSent_) return cause_.empty() ? lastErrorText_ : cause_;
+  if (scanNotSent_) return FailureText();
   if (!scanFailure_.empty()) return scanFailure_;
   return NoReplyCause(Unsigned(scanUnit_), kReplySeconds);
 }
 
 void ModbusMaster::NoteScanFailure() {
-  if (tx_.ScanReadInFlight && tx_.RequestSerial == scanSerial_) scanFailure_ = cause_.empty() ? lastErrorText_ : cause_;
+  if (tx_.ScanReadInFlight && tx_.RequestSerial == scanSerial_) scanFailure_ = FailureText();
 }
 
 // ---- Waiting calls ----------------------------------------------------------------------
@@ -448,7 +448,7 @@ void ModbusMaster::WriteEnded(bool failed) {
     if (w->serial != tx_.RequestSerial || w->ended) continue;
     w->ended = true;
     w->failed = failed;
-    w->cause = failed ? (cause_.empty() ? lastErrorText_ : cause_) : std::string();
+    w->cause = failed ? FailureText() : std::string();
   }
 }
 

@@ -148,6 +148,8 @@ class ModbusMaster final : public ScanLine {
   std::string LastFailure() const override;
 
  private:
+  // Why the latest request failed: its cause, or the classic error text where it has none.
+  std::string FailureText() const { return cause_.empty() ? lastErrorText_ : cause_; }
   // The scan read in flight had a reply that failed: its reason kept for the scan.
   void NoteScanFailure();
   Framing CurrentFraming() const;
