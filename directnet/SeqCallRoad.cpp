@@ -93,8 +93,12 @@ Result SeqCallRoad::ReadDevice(Variant& Address, Opt<Variant> ReadSize, Opt<std:
   return NonWaitingRead(Address, ReadSize, IOType, ioIdx, true);
 }
 
+Result SeqCallRoad::ScanRead(Variant& Address, std::int32_t count) {
+  return NonWaitingRead(Address, Opt<Variant>(Variant(count)), Opt<std::int16_t>(), Opt<std::int32_t>(), false, true);
+}
+
 Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
-                                   Opt<std::int32_t> ioIdx, bool device) {
+                                   Opt<std::int32_t> ioIdx, bool device, bool scan) {
   cause_.clear();
   auto size = ReadSizeArgument(ReadSize);
   if (!size) return Failed(ReadSizeRefusal(ReadSize));
@@ -111,12 +115,14 @@ Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<
   if (!span) return Failed(why);
   // The completion turns the words into values as this read's conversion says: a single word is
   // no ioFloat value, and a completion with none would leave old values to be read.
-  const ReadConversion conversion = Conversion(*target, *span, *size, device ? askedIoType : -1, askedBit);
+  ReadConversion conversion = Conversion(*target, *span, *size, device ? askedIoType : -1, askedBit);
+  // A scan group of one word still gets its word, in ReadData too.
+  if (scan && conversion.ioType == ioFloat && *size < 2) conversion = ReadConversion{0, 0, *size};
   if (conversion.ioType == ioFloat && *size < 2)
     return Failed("ReadSize " + std::to_string(*size) + " reads no ioFloat value (two words each)");
   const std::int32_t values = conversion.ioType == ioFloat ? *size / 2 : *size;
   const std::int32_t room = engine_.ReadValues().Upper();
-  if (values > room)
+  if (values > room && !scan)
     return Failed("ReadSize " + std::to_string(*size) + " asks for " + std::to_string(values) +
                   " values, and ReadData holds " + std::to_string(room) + " (1 to " + std::to_string(room) + ")");
   // What a later word read is converted by: the ioType a ReadDevice of words asked for.
