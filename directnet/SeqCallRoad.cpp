@@ -77,7 +77,7 @@ Result SeqCallRoad::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> R
 
 ReadConversion SeqCallRoad::Conversion(const ResolvedAddress& target, const ReadSpan& span, std::int32_t count,
                                        std::int32_t deviceIoType, std::int32_t deviceBit) const {
-  if (target.memory.bit) return ReadConversion{kBitIoType, span.firstBit, count};
+  if (target.memory.bit) return ReadConversion{kBitIoType, span.firstBit, count, true};
   if (deviceIoType >= 0) return ReadConversion{deviceIoType, deviceBit, count};
   // A bit walk belongs to a bit read: the 18 of an earlier ReadDevice of a point never makes
   // the words of a word read into bits.

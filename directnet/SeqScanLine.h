@@ -40,7 +40,7 @@ class SeqScanLine final : public ScanLine {
   std::vector<Variant> CompletedWords() const {
     std::vector<Variant> words;
     const ReadConversion& read = engine_.CompletedConversion();
-    if (read.ioType == kBitIoType) {
+    if (read.points) {
       const VariantArray& points = engine_.ReadValues();
       for (std::int32_t k = 1; k <= read.values && points.Contains(k); ++k) words.push_back(points.Get(k));
       return words;

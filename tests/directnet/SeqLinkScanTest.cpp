@@ -102,6 +102,31 @@ TEST(SeqLinkScan, AOneWordGroupIsReadAfterAnIoFloatReadDevice) {
   EXPECT_EQ(completion[2].Array().Get(211).ToInt32(), 77);
 }
 
+// A group of words completes with its words after a host's ReadDevice asked for bits of words:
+// the bits are what that ReadDevice and the host's later reads make of ReadData, not the group's.
+TEST(SeqLinkScan, AGroupOfWordsKeepsItsWordsAfterABitReadDevice) {
+  ScanRig r;
+  r.station.SetWord(1, 0x0400, 0x1234);
+  r.station.SetWord(1, 0x0401, 0x00FF);
+  Variant a("V,2000"), one(std::int16_t{1});
+  std::int16_t io = 18;
+  std::int32_t bit = 3;
+  ASSERT_EQ(r.link->ReadDevice(a, Opt<Variant>(one), Opt<std::int16_t>(io), Opt<std::int32_t>(bit)), ResultOk);
+  r.Run(10'000);
+  ASSERT_EQ(r.Data(1).ToInt32(), 0);  // bit 3 of 1234h
+  std::vector<Variant> completion;
+  r.link->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "ScanComplete") completion = args;
+  });
+  r.Group(1, Variant("V,2000"));
+  r.Tick();
+  r.Run(10'000);
+  ASSERT_EQ(completion.size(), 5u) << r.link->FailureCause();
+  ASSERT_TRUE(completion[2].IsArray());
+  EXPECT_EQ(completion[2].Array().Get(1).ToInt32(), 0x1234);
+  EXPECT_EQ(completion[2].Array().Get(2).ToInt32(), 0x00FF);
+}
+
 TEST(SeqLinkScan, GroupBeyondIndex320IsNeverSent) {
   ScanRig r;
   r.Group(321, Variant("V,2000"));
