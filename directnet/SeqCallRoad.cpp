@@ -81,6 +81,9 @@ ReadConversion SeqCallRoad::Conversion(const ResolvedAddress& target, const Read
   if (deviceIoType >= 0) return ReadConversion{deviceIoType, deviceBit, count};
   // A bit walk belongs to a bit read: the 18 of an earlier ReadDevice of a point never makes
   // the words of a word read into bits.
+  // A read of one word has no pair for an ioFloat value: its word is what ReadData gets, where
+  // none would leave the last read's values to be taken for its own.
+  if (engine_.LastIOType == ioFloat && count < 2) return ReadConversion{ioWord, 0, count};
   return ReadConversion{engine_.LastIOType, engine_.LastBitIndex, count};
 }
 
@@ -115,9 +118,7 @@ Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<
   if (!span) return Failed(why);
   // The completion turns the words into values as this read's conversion says: a single word is
   // no ioFloat value, and a completion with none would leave old values to be read.
-  ReadConversion conversion = Conversion(*target, *span, *size, device ? askedIoType : -1, askedBit);
-  // A scan group of one word still gets its word, in ReadData too.
-  if (scan && conversion.ioType == ioFloat && *size < 2) conversion = ReadConversion{0, 0, *size};
+  const ReadConversion conversion = Conversion(*target, *span, *size, device ? askedIoType : -1, askedBit);
   if (conversion.ioType == ioFloat && *size < 2)
     return Failed("ReadSize " + std::to_string(*size) + " reads no ioFloat value (two words each)");
   const std::int32_t values = conversion.ioType == ioFloat ? *size / 2 : *size;
