@@ -49,6 +49,8 @@ struct ReadConversion {
   std::int32_t ioType = 0;
   std::int32_t bitIndex = 0;
   std::int32_t values = 0;
+  // The read is of points (a bit address); bits of words asked for by ioType 18 are not.
+  bool points = false;
 };
 
 // What differs between the controls that drive the engine.

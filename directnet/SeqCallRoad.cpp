@@ -77,10 +77,13 @@ Result SeqCallRoad::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> R
 
 ReadConversion SeqCallRoad::Conversion(const ResolvedAddress& target, const ReadSpan& span, std::int32_t count,
                                        std::int32_t deviceIoType, std::int32_t deviceBit) const {
-  if (target.memory.bit) return ReadConversion{kBitIoType, span.firstBit, count};
+  if (target.memory.bit) return ReadConversion{kBitIoType, span.firstBit, count, true};
   if (deviceIoType >= 0) return ReadConversion{deviceIoType, deviceBit, count};
   // A bit walk belongs to a bit read: the 18 of an earlier ReadDevice of a point never makes
   // the words of a word read into bits.
+  // A read of one word has no pair for an ioFloat value: its word is what ReadData gets, where
+  // none would leave the last read's values to be taken for its own.
+  if (engine_.LastIOType == ioFloat && count < 2) return ReadConversion{ioWord, 0, count};
   return ReadConversion{engine_.LastIOType, engine_.LastBitIndex, count};
 }
 
@@ -93,8 +96,12 @@ Result SeqCallRoad::ReadDevice(Variant& Address, Opt<Variant> ReadSize, Opt<std:
   return NonWaitingRead(Address, ReadSize, IOType, ioIdx, true);
 }
 
+Result SeqCallRoad::ScanRead(Variant& Address, std::int32_t count) {
+  return NonWaitingRead(Address, Opt<Variant>(Variant(count)), Opt<std::int16_t>(), Opt<std::int32_t>(), false, true);
+}
+
 Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
-                                   Opt<std::int32_t> ioIdx, bool device) {
+                                   Opt<std::int32_t> ioIdx, bool device, bool scan) {
   cause_.clear();
   auto size = ReadSizeArgument(ReadSize);
   if (!size) return Failed(ReadSizeRefusal(ReadSize));
@@ -116,7 +123,7 @@ Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<
     return Failed("ReadSize " + std::to_string(*size) + " reads no ioFloat value (two words each)");
   const std::int32_t values = conversion.ioType == ioFloat ? *size / 2 : *size;
   const std::int32_t room = engine_.ReadValues().Upper();
-  if (values > room)
+  if (values > room && !scan)
     return Failed("ReadSize " + std::to_string(*size) + " asks for " + std::to_string(values) +
                   " values, and ReadData holds " + std::to_string(room) + " (1 to " + std::to_string(room) + ")");
   // What a later word read is converted by: the ioType a ReadDevice of words asked for.

@@ -32,6 +32,9 @@ class SeqCallRoad {
                  Opt<std::int32_t> ioIdx);
   Result ReadPLCNW(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType);
   Result ReadDevice(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, Opt<std::int32_t> ioIdx);
+  // ReadPLCNW of a scan group: the scan takes the words themselves, so ReadData's limits of the
+  // last ReadDevice's conversion never keep it off the line (ReadData gets what fits).
+  Result ScanRead(Variant& Address, std::int32_t count);
   Result WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType);
   Result WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType);
   // Gives an address with "," but no ";" the default station; reads nothing.
@@ -42,7 +45,7 @@ class SeqCallRoad {
 
  private:
   Result NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, Opt<std::int32_t> ioIdx,
-                        bool device);
+                        bool device, bool scan = false);
   // How the read's completion makes ReadValues: a point's bits; the ioType a ReadDevice of words
   // gives (deviceIoType, not negative); else that of the last ReadDevice of words.
   ReadConversion Conversion(const ResolvedAddress& target, const ReadSpan& span, std::int32_t count,

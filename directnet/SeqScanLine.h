@@ -26,7 +26,7 @@ class SeqScanLine final : public ScanLine {
   std::int16_t UnitAddress() const override { return unitAddress_; }
   bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
     Variant text(std::to_string(unit) + ";" + address.ToString());
-    sent_ = road_.ReadPLCNW(text, Opt<Variant>(Variant(count)), Opt<std::int16_t>()) == ResultOk;
+    sent_ = road_.ScanRead(text, count) == ResultOk;
     if (sent_) transaction_ = engine_.State().Transaction;
     return sent_;
   }
@@ -40,7 +40,7 @@ class SeqScanLine final : public ScanLine {
   std::vector<Variant> CompletedWords() const {
     std::vector<Variant> words;
     const ReadConversion& read = engine_.CompletedConversion();
-    if (read.ioType == kBitIoType) {
+    if (read.points) {
       const VariantArray& points = engine_.ReadValues();
       for (std::int32_t k = 1; k <= read.values && points.Contains(k); ++k) words.push_back(points.Get(k));
       return words;

@@ -63,6 +63,70 @@ TEST(SeqLinkScan, AGroupOfPointsCompletesWithItsPoints) {
   EXPECT_EQ(points, (std::vector<std::int32_t>{1, 0, 1}));  // X7, X10, X11
 }
 
+// The scan takes its group's words as they came: a host's ReadDevice with ioFloat, which makes
+// the values of later host reads pairs, never keeps a one-word group off the line.
+TEST(SeqLinkScan, AOneWordGroupIsReadAfterAnIoFloatReadDevice) {
+  ScanRig r;
+  r.station.SetWord(1, 0x0400, 12);
+  r.station.SetWord(1, 0x0401, 3456);
+  Variant a("V,2000"), two(std::int16_t{2});
+  std::int16_t io = ioFloat;
+  ASSERT_EQ(r.link->ReadDevice(a, Opt<Variant>(two), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultOk);
+  r.Run(10'000);
+  ASSERT_DOUBLE_EQ(r.Data(1).ToDouble(), 12.3456);
+  std::vector<Variant> completion;
+  r.link->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "ScanComplete") completion = args;
+  });
+  r.sent.clear();
+  r.Group(1, Variant("V,2000"));
+  ScanTables().Group(1).count = 1;
+  r.Tick();
+  r.Run(10'000);
+  ASSERT_EQ(r.sent.size(), 4u) << r.link->FailureCause();
+  ASSERT_EQ(completion.size(), 5u);
+  ASSERT_TRUE(completion[2].IsArray());
+  EXPECT_EQ(completion[2].Array().Get(1).ToInt32(), 12);
+  EXPECT_EQ(completion[3], Variant(std::int16_t{1}));
+  EXPECT_EQ(r.Data(1).ToInt32(), 12) << "ReadData holds the group's word, not the pair read before";
+
+  // A group of more words than ReadData holds is read whole for the scan too.
+  r.station.SetWord(1, 0x0400 + 210, 77);
+  completion.clear();
+  r.sent.clear();
+  ScanTables().Group(1).count = 211;
+  r.Tick();
+  r.Run(10'000);
+  ASSERT_EQ(r.sent.size(), 4u) << r.link->FailureCause();
+  ASSERT_EQ(completion.size(), 5u);
+  EXPECT_EQ(completion[2].Array().Get(211).ToInt32(), 77);
+}
+
+// A group of words completes with its words after a host's ReadDevice asked for bits of words:
+// the bits are what that ReadDevice and the host's later reads make of ReadData, not the group's.
+TEST(SeqLinkScan, AGroupOfWordsKeepsItsWordsAfterABitReadDevice) {
+  ScanRig r;
+  r.station.SetWord(1, 0x0400, 0x1234);
+  r.station.SetWord(1, 0x0401, 0x00FF);
+  Variant a("V,2000"), one(std::int16_t{1});
+  std::int16_t io = 18;
+  std::int32_t bit = 3;
+  ASSERT_EQ(r.link->ReadDevice(a, Opt<Variant>(one), Opt<std::int16_t>(io), Opt<std::int32_t>(bit)), ResultOk);
+  r.Run(10'000);
+  ASSERT_EQ(r.Data(1).ToInt32(), 0);  // bit 3 of 1234h
+  std::vector<Variant> completion;
+  r.link->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "ScanComplete") completion = args;
+  });
+  r.Group(1, Variant("V,2000"));
+  r.Tick();
+  r.Run(10'000);
+  ASSERT_EQ(completion.size(), 5u) << r.link->FailureCause();
+  ASSERT_TRUE(completion[2].IsArray());
+  EXPECT_EQ(completion[2].Array().Get(1).ToInt32(), 0x1234);
+  EXPECT_EQ(completion[2].Array().Get(2).ToInt32(), 0x00FF);
+}
+
 TEST(SeqLinkScan, GroupBeyondIndex320IsNeverSent) {
   ScanRig r;
   r.Group(321, Variant("V,2000"));

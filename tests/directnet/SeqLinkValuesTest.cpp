@@ -358,6 +358,33 @@ TEST(SeqLinkValues, IoFloatTakesWholePairsOnly) {
   EXPECT_EQ(r.link->FailureCause(), "ReadSize 1 reads no ioFloat value (two words each)");
 }
 
+// A one-word read after a ReadDevice with ioFloat has no pair to make a value of: its CommComplete
+// finds its word in ReadData, not the value of the pair read before it.
+TEST(SeqLinkValues, AOneWordReadAfterAnIoFloatReadDeviceLeavesItsWord) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 12);
+  r.station.SetWord(1, 0x0401, 3456);
+  Variant a("V,2000"), two(std::int16_t{2});
+  std::int16_t io = ioFloat;
+  ASSERT_EQ(r.link->ReadDevice(a, Opt<Variant>(two), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultOk);
+  r.Run(10'000);
+  ASSERT_DOUBLE_EQ(r.Data(1).ToDouble(), 12.3456);
+  std::vector<Variant> seen;
+  r.link->SetEventSink([&](const std::string& name, std::vector<Variant>&) {
+    if (name == "CommComplete") seen.push_back(r.Data(1));
+  });
+  Variant b("V,2001"), value;
+  ASSERT_EQ(r.link->ReadPLC(b, value, Opt<Variant>(), Opt<std::int16_t>(), Opt<std::int32_t>()), ResultOk)
+      << r.link->FailureCause();
+  EXPECT_EQ(value.ToInt32(), 3456);
+  Variant one(std::int16_t{1});
+  ASSERT_EQ(r.link->ReadPLCNW(a, value, Opt<Variant>(one), Opt<std::int16_t>()), ResultOk) << r.link->FailureCause();
+  r.Run(10'000);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].ToInt32(), 3456);
+  EXPECT_EQ(seen[1].ToInt32(), 12);
+}
+
 // ReadSize as UdpLink reads it: Empty is 1 (written back), and ioFloat doubles the caller's
 // variable to the words read.
 TEST(SeqLinkValues, ReadSizeEmptyIsOneAndIoFloatDoublesIt) {
