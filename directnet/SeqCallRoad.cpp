@@ -79,11 +79,11 @@ ReadConversion SeqCallRoad::Conversion(const ResolvedAddress& target, const Read
                                        std::int32_t deviceIoType, std::int32_t deviceBit) const {
   if (target.memory.bit) return ReadConversion{kBitIoType, span.firstBit, count, true};
   if (deviceIoType >= 0) return ReadConversion{deviceIoType, deviceBit, count};
-  // A bit walk belongs to a bit read: the 18 of an earlier ReadDevice of a point never makes
-  // the words of a word read into bits.
   // A read of one word has no pair for an ioFloat value: its word is what ReadData gets, where
   // none would leave the last read's values to be taken for its own.
   if (engine_.LastIOType == ioFloat && count < 2) return ReadConversion{ioWord, 0, count};
+  // A bit walk belongs to a bit read: the 18 of an earlier ReadDevice of a point never makes
+  // the words of a word read into bits.
   return ReadConversion{engine_.LastIOType, engine_.LastBitIndex, count};
 }
 
