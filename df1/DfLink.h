@@ -35,6 +35,7 @@ class DfScanLine;
 
 // The closing of a queued write on the line, once it came.
 struct QueuedWriteEnd {
+  std::uint64_t number = 0;  // the write's transaction
   bool closed = false;
   LinkClosing closing;
 };
