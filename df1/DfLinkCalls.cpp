@@ -141,7 +141,7 @@ Result DfLink::ABReadPLC(std::string& pstr, Variant& ReadValue, Opt<std::int16_t
   return status;
 }
 
-Result DfLink::NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize) {
+Result DfLink::NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize, bool hostCall) {
   ClearFailure();
   try {
     const std::int16_t size = SizeOrOne(ReadSize);
@@ -153,7 +153,7 @@ Result DfLink::NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize) {
     // reply is taken by its own request.
     engine_.AwaitLine(0.0);
     const df1::ReadRequest request{*parsed, size, parsed->FileTypeCode == df1::kCodeFloat, address};
-    engine_.NoteRead(request);
+    if (hostCall) engine_.NoteRead(request);
     auto out = engine_.SendRead(request, df1::Transaction::Kind::NonWaitingRead);
     if (!out.Sent()) return Finish(NotSentResult(out, df1::ResultNotSent), out.cause);
     // Busy only once the request is on the line: its reply (or the watchdog) clears it.

@@ -48,7 +48,7 @@ class DfScanLine final : public ScanLine {
     const std::string text = address.ToString();
     const std::uint64_t before = State().RequestsSent;
     const Control::KeptFailureCause hostCause(link_);
-    const Result result = link_.NonWaitingRead(text, Opt<std::int16_t>(count));
+    const Result result = link_.NonWaitingRead(text, Opt<std::int16_t>(count), false);
     if (State().RequestsSent != before) {
       sent_ = State().OnLine ? State().OnLine->What() : "the read of " + text;
       return true;
