@@ -2,6 +2,7 @@
 // never raise an error to the host; the flags they set belong to the shared driver state.
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "base/RuntimeError.h"
@@ -131,13 +132,18 @@ Result DfLink::ABReadPLC(std::string& pstr, Variant& ReadValue, Opt<std::int16_t
   df1::Df1State& s = engine_.State();
   ClearFailure();
   const bool wasBusy = s.Busy;
+  // A request on the line that holds the driver (a non-waiting read, a write) frees it with its
+  // closing, which may come while this read waits for the line.
+  const std::optional<std::uint64_t> holder =
+      s.Busy && s.OnLine ? std::optional<std::uint64_t>(s.OnLine->number) : std::nullopt;
   Result status = ResultFailed;
   try {
     status = ReadCall(pstr, ReadValue, SizeOrOne(ReadSize), FloatType);
   } catch (const RuntimeError& e) {
     status = Finish(status, e.what());  // the result reached so far stands
   }
-  if (status != ResultCancelled && !s.CancelWait) s.Busy = wasBusy;
+  if (status != ResultCancelled && !s.CancelWait)
+    s.Busy = holder ? s.OnLine && s.OnLine->number == *holder : wasBusy;
   return status;
 }
 
