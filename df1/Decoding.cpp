@@ -11,9 +11,9 @@ namespace plc::df1 {
 namespace {
 
 // A column of a row, 0 outside 1..130.
-std::int32_t Word(const Df1State& s, int tns, std::int64_t column) {
-  if (tns < 0 || tns >= kReplyRows || column < 1 || column > kReplyWords) return 0;
-  return s.ReplyTable[static_cast<std::size_t>(tns)][static_cast<std::size_t>(column)];
+std::int32_t Word(const ReplyRow& row, std::int64_t column) {
+  if (column < 1 || column > kReplyWords) return 0;
+  return row[static_cast<std::size_t>(column)];
 }
 
 }  // namespace
@@ -40,12 +40,12 @@ namespace {
 // (low), 2i (high), or the words at offset + i - 1. The kind is decided once for all of them:
 // a reply carries up to a hundred and more.
 template <typename Put>
-void EachValue(const Df1State& s, int tns, std::int32_t count, bool asFloat, std::int32_t offset, Put put) {
+void EachValue(const ReplyRow& row, std::int32_t count, bool asFloat, std::int32_t offset, Put put) {
   if (asFloat) {
     for (std::int32_t i = 1; i <= count; ++i)
-      put(i, Variant(FloatOfWords(Word(s, tns, 2 * std::int64_t{i} - 1), Word(s, tns, 2 * std::int64_t{i}))));
+      put(i, Variant(FloatOfWords(Word(row, 2 * std::int64_t{i} - 1), Word(row, 2 * std::int64_t{i}))));
   } else {
-    for (std::int32_t i = 1; i <= count; ++i) put(i, Variant(Word(s, tns, std::int64_t{offset} + i - 1)));
+    for (std::int32_t i = 1; i <= count; ++i) put(i, Variant(Word(row, std::int64_t{offset} + i - 1)));
   }
 }
 
@@ -68,13 +68,13 @@ void StoreReply(Df1State& s, const Transaction& t, int tns, const std::vector<st
   const std::int32_t offset = std::max(1, a.WordOffset);
   const std::int32_t count = std::min<std::int32_t>(t.count, kDataBufferSize);
   std::span<Variant> data = s.DataBuffer.Range(1, count);
-  EachValue(s, tns, count, a.FileTypeCode == kCodeFloat, offset, [&](std::int32_t i, Variant&& value) {
+  EachValue(row, count, a.FileTypeCode == kCodeFloat, offset, [&](std::int32_t i, Variant&& value) {
     Variant& slot = data[static_cast<std::size_t>(i - 1)];
     slot = a.BitNumber == kNoBit ? std::move(value) : Variant(BitOf(value.ToInt32(), a.BitNumber));
   });
 }
 
-void DecodeInto(Variant& readValue, const Df1State& s, const Transaction& t, int tns, std::int32_t count) {
+void DecodeInto(Variant& readValue, const ReplyRow& row, const Transaction& t, std::int32_t count) {
   const std::int32_t offset = std::max(1, t.address.WordOffset);
   // The first value of a bit address is its bit: reduced before it is stored, so that a caller's
   // Integer or Byte takes it whatever the rest of the word holds (T4:0/DN of 0xE000).
@@ -83,7 +83,7 @@ void DecodeInto(Variant& readValue, const Df1State& s, const Transaction& t, int
   };
   if (readValue.IsArray()) {
     VariantArray& out = readValue.Array();
-    EachValue(s, tns, count, t.floatFlag, offset, [&](std::int32_t i, Variant&& read) {
+    EachValue(row, count, t.floatFlag, offset, [&](std::int32_t i, Variant&& read) {
       Variant value = i == 1 ? first(std::move(read)) : std::move(read);
       try {
         out.Set(i, value);
@@ -96,7 +96,7 @@ void DecodeInto(Variant& readValue, const Df1State& s, const Transaction& t, int
     });
     return;
   }
-  EachValue(s, tns, 1, t.floatFlag, offset, [&](std::int32_t, Variant&& value) { readValue = first(std::move(value)); });
+  EachValue(row, 1, t.floatFlag, offset, [&](std::int32_t, Variant&& value) { readValue = first(std::move(value)); });
 }
 
 }  // namespace plc::df1

@@ -19,9 +19,9 @@ float FloatOfWords(std::int32_t low, std::int32_t high);
 // Reduces a value to its bit (0 or 1).
 std::int32_t BitOf(std::int32_t value, std::int32_t bit);
 
-// The waiting read t's values from row tns into ReadValue: an array gets elements 1..count
-// (subscript error when it lacks one), anything else becomes the first value. For an address
-// with a bit the first value is that bit (0 or 1).
-void DecodeInto(Variant& readValue, const Df1State& s, const Transaction& t, int tns, std::int32_t count);
+// The waiting read t's values from its reply's row into ReadValue: an array gets elements
+// 1..count (subscript error when it lacks one), anything else becomes the first value. For an
+// address with a bit the first value is that bit (0 or 1).
+void DecodeInto(Variant& readValue, const ReplyRow& row, const Transaction& t, std::int32_t count);
 
 }  // namespace plc::df1

@@ -23,6 +23,9 @@ namespace plc::df1 {
 
 inline constexpr std::int32_t kDataBufferSize = 300;
 
+// The words of one reply, in columns 1..130 (signed for an N file).
+using ReplyRow = std::array<std::int32_t, kReplyWords + 1>;
+
 // A request on the line, awaiting its reply.
 struct Transaction {
   enum class Kind { WaitingRead, NonWaitingRead, Write };
@@ -76,7 +79,7 @@ struct Df1State {
   std::optional<Transaction> OnLine;
   std::uint64_t RequestsSent = 0;
 
-  std::array<std::array<std::int32_t, kReplyWords + 1>, kReplyRows> ReplyTable{};  // [row][1..130]
+  std::array<ReplyRow, kReplyRows> ReplyTable{};  // [row][1..130]
   VariantArray DataBuffer{1, kDataBufferSize};
 
   // ---- Operations on the flags ----

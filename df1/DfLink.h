@@ -35,6 +35,7 @@ class DfScanLine;
 
 // The closing of a queued write on the line, once it came.
 struct QueuedWriteEnd {
+  std::uint64_t number = 0;  // the write's transaction
   bool closed = false;
   LinkClosing closing;
 };
@@ -162,7 +163,9 @@ class DfLink final : public TableControl<DfLink> {
   // A tag name (no ":" and no "/") replaced by its tag's address; false when no such tag.
   static bool ResolveTag(std::string& address);
   Result ReadCall(const std::string& address, Variant& ReadValue, std::int16_t size, Opt<std::int16_t>& FloatType);
-  Result NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize);
+  // A scan read (hostCall false) is no read call of the host's: a write's completion goes on
+  // naming the host's last one.
+  Result NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize, bool hostCall = true);
   Result WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize);
   // The end of a call: a success leaves no cause, a failure the meaning of its result and why.
   Result Finish(Result result, const std::string& cause);

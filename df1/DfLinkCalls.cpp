@@ -2,6 +2,7 @@
 // never raise an error to the host; the flags they set belong to the shared driver state.
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "base/RuntimeError.h"
@@ -131,17 +132,22 @@ Result DfLink::ABReadPLC(std::string& pstr, Variant& ReadValue, Opt<std::int16_t
   df1::Df1State& s = engine_.State();
   ClearFailure();
   const bool wasBusy = s.Busy;
+  // A request on the line that holds the driver (a non-waiting read, a write) frees it with its
+  // closing, which may come while this read waits for the line.
+  const std::optional<std::uint64_t> holder =
+      s.Busy && s.OnLine ? std::optional<std::uint64_t>(s.OnLine->number) : std::nullopt;
   Result status = ResultFailed;
   try {
     status = ReadCall(pstr, ReadValue, SizeOrOne(ReadSize), FloatType);
   } catch (const RuntimeError& e) {
     status = Finish(status, e.what());  // the result reached so far stands
   }
-  if (status != ResultCancelled && !s.CancelWait) s.Busy = wasBusy;
+  if (status != ResultCancelled && !s.CancelWait)
+    s.Busy = holder ? s.OnLine && s.OnLine->number == *holder : wasBusy;
   return status;
 }
 
-Result DfLink::NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize) {
+Result DfLink::NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize, bool hostCall) {
   ClearFailure();
   try {
     const std::int16_t size = SizeOrOne(ReadSize);
@@ -153,7 +159,7 @@ Result DfLink::NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize) {
     // reply is taken by its own request.
     engine_.AwaitLine(0.0);
     const df1::ReadRequest request{*parsed, size, parsed->FileTypeCode == df1::kCodeFloat, address};
-    engine_.NoteRead(request);
+    if (hostCall) engine_.NoteRead(request);
     auto out = engine_.SendRead(request, df1::Transaction::Kind::NonWaitingRead);
     if (!out.Sent()) return Finish(NotSentResult(out, df1::ResultNotSent), out.cause);
     // Busy only once the request is on the line: its reply (or the watchdog) clears it.

@@ -48,7 +48,7 @@ class DfScanLine final : public ScanLine {
     const std::string text = address.ToString();
     const std::uint64_t before = State().RequestsSent;
     const Control::KeptFailureCause hostCause(link_);
-    const Result result = link_.NonWaitingRead(text, Opt<std::int16_t>(count));
+    const Result result = link_.NonWaitingRead(text, Opt<std::int16_t>(count), false);
     if (State().RequestsSent != before) {
       sent_ = State().OnLine ? State().OnLine->What() : "the read of " + text;
       return true;
@@ -92,7 +92,7 @@ void DfLink::SetScanWriteEnable(bool value) {
 }
 
 bool DfLink::ScanClosed(const df1::LinkClosing& closing, const df1::Transaction& t) {
-  if (queuedWrite_ && !queuedWrite_->closed) {
+  if (queuedWrite_ && !queuedWrite_->closed && t.number == queuedWrite_->number) {
     queuedWrite_->closed = true;
     queuedWrite_->closing = closing;
     return true;
@@ -117,11 +117,13 @@ WriteQueue::Attempt DfLink::QueuedWrite(const Variant& address, std::int32_t val
   values.Set(1, Variant(value));
   WriteQueue::Attempt attempt;
   // The write waits for the line first; a scan read closing meanwhile is the scan's. Once the
-  // write is sent, the next closing is its own.
+  // write is sent, only its own closing is its: a read a handler sends after a write that is
+  // never answered raises the host's CommComplete.
   if (WritePLC(text, values, Opt<std::int16_t>(std::int16_t{1})) != ResultOk) {
     attempt = {false, WriteFailureText(FailureCause(), "the write of " + text + " was not sent")};
   } else {
     queuedWrite_.emplace();
+    queuedWrite_->number = engine_.State().RequestsSent;
     EventLoop& loop = engine_.Loop();
     WaitSeconds(loop, [this] { return queuedWrite_->closed; }, WallNow(loop), df1::kWriteWaitSeconds);
     if (!queuedWrite_->closed) {

@@ -188,7 +188,7 @@ Df1Engine::Outcome Df1Engine::ReadAndWait(const ReadRequest& r, Variant& readVal
     out.cause = lastClosing_.cause;
   } else {
     try {
-      DecodeInto(readValue, s, lastClosed_, lastClosing_.tns.value_or(0), r.count);
+      DecodeInto(readValue, lastRow_, lastClosed_, r.count);
     } catch (const RuntimeError& e) {
       out.result = ResultFailed;
       if (e.Number() == err::Subscript) {
@@ -228,9 +228,16 @@ void Df1Engine::HandleReply() {
   Transaction t = std::move(*s.OnLine);
   s.LastStatus = closing.status;
   s.OnLine.reset();
+  // The row is shared by every line of the thread, whose numbers run apart: a read another
+  // line makes before the waiting read ends may fill it again.
+  ReplyRow row{};
   if (closing.status == ResultOk) {
-    if (t.IsRead() && closing.tns) StoreReply(s, t, *closing.tns, closing.words);
-    else s.DataBuffer.Set(1, Variant(std::int32_t{0}));  // a reply without data
+    if (t.IsRead() && closing.tns) {
+      StoreReply(s, t, *closing.tns, closing.words);
+      if (*closing.tns >= 0 && *closing.tns < kReplyRows) row = s.ReplyTable[static_cast<std::size_t>(*closing.tns)];
+    } else {
+      s.DataBuffer.Set(1, Variant(std::int32_t{0}));  // a reply without data
+    }
   }
   const std::uint64_t sentBefore = s.RequestsSent;
   s.CompletionBegins();
@@ -238,6 +245,7 @@ void Df1Engine::HandleReply() {
   closedNumber_ = t.number;
   lastClosed_ = std::move(t);
   lastClosing_ = std::move(closing);
+  lastRow_ = row;
   sentInCompletion_ = s.RequestsSent != sentBefore;
   // A request sent from the completion handler holds the line and the driver now.
   if (sentInCompletion_) return;

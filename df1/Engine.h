@@ -130,6 +130,7 @@ class Df1Engine {
   std::uint64_t closedNumber_ = 0;
   LinkClosing lastClosing_;
   Transaction lastClosed_;
+  ReplyRow lastRow_{};  // the words of its reply
   bool sentInCompletion_ = false;  // its completion handler sent a request
 };
 

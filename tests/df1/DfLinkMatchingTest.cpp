@@ -248,5 +248,30 @@ TEST(DfLinkMatching, EachLineStartsItsNumbersFromTheClock) {
   }
 }
 
+// Two controls on two lines number their requests each on their own, so both can use the same
+// number. A waiting read whose reply is in keeps its words when another control's read with
+// that number runs before the waiting read ends (from a timer, here).
+TEST(DfLinkMatching, AWaitingReadKeepsItsWordsWhenAnotherLinesReadUsesItsNumber) {
+  Df1Rig rig;
+  rig.plc.Table().SetWords(7, 0, {111});
+  auto second = rig.bench.Make();
+  MemorySerialPort& secondPort = *rig.bench.port;
+  sim::Df1SimPlc& other = rig.AttachOwnPlc(*second, secondPort, sim::Df1SimSettings{}).plc;
+  other.Table().SetWords(7, 0, {999});
+  rig.plc.InjectNext(Df1Fault::Delayed);
+  Result inner = ResultFailed;
+  Variant innerValue;
+  rig.bench.loop.AddTimer(rig.Now() + 50'000, [&] {
+    std::string a = "N7:0";
+    inner = second->ABReadPLC(a, innerValue, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(std::int16_t{0}));
+  });
+  VariantArray v = Doubles(1);
+  ASSERT_EQ(Read(rig.Link(), "N7:0", v), ResultOk) << rig.Link().FailureCause();
+  ASSERT_EQ(inner, ResultOk) << second->FailureCause();
+  EXPECT_EQ(innerValue.ToDouble(), 999);
+  EXPECT_EQ(SentTns(rig.bench.port->Sent()), SentTns(secondPort.Sent())) << "both lines used the same number";
+  EXPECT_EQ(v.Get(1).ToDouble(), 111) << "not the other station's word";
+}
+
 }  // namespace
 }  // namespace plc

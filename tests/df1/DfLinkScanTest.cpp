@@ -125,5 +125,66 @@ TEST(DfLinkScan, ScanReadsRaiseNoCommComplete) {
   EXPECT_EQ(std::count(names.begin(), names.end(), "CommComplete"), 0);
 }
 
+// A queued write the station never answers is not closed by the host's read that goes out after
+// it: that reply raises the host's CommComplete, and the write fails.
+TEST(DfLinkScan, AnUnansweredQueuedWriteIsNotClosedByTheHostsReadAfterIt) {
+  test::Df1Rig rig;
+  rig.plc.Table().SetWords(7, 5, {55});
+  DfLink& link = rig.Link();
+  std::vector<std::vector<Variant>> completions, writes;
+  link.SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "CommComplete") completions.push_back(args);
+    if (name == "WriteQueComplete") writes.push_back(args);
+  });
+  link.SetNumOfWriteRetries(0);
+  Variant address("N7:0");
+  std::int32_t value = 9;
+  link.ForceData(address, value);
+  rig.plc.InjectNext(sim::Df1Fault::Silent);
+  Result sent = ResultOk;
+  rig.bench.loop.AddTimer(rig.Now() + 100'000, [&] {
+    std::string a = "N7:5";
+    sent = link.ReadDevice(a, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>());
+  });
+  link.WriteQueData();
+  rig.bench.loop.RunFor(1'000'000);
+  ASSERT_EQ(sent, ResultFailed) << "the read went out";
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_FALSE(writes[0].at(2).ToBool()) << "the write was never acknowledged";
+  ASSERT_EQ(completions.size(), 1u) << "the read's reply is the host's";
+  EXPECT_EQ(completions[0].at(1).ToInt32(), 5);
+  EXPECT_EQ(completions[0].at(0).Array().Get(1).ToDouble(), 55);
+  EXPECT_EQ(rig.plc.Table().Word(7, 0), 0);
+}
+
+// A write's CommComplete names the host's last read call; a scan read between is not one.
+TEST(DfLinkScan, AWritesCommCompleteNamesTheHostsLastReadNotTheScans) {
+  DfScanRig r;
+  test::ScanBench b(r);
+  b.Group(1, 0, 2, 500);
+  std::vector<std::vector<Variant>> completions;
+  std::vector<std::string> scans;
+  r.Link().SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "CommComplete") completions.push_back(args);
+    else scans.push_back(name);
+  });
+  DfLink& link = dynamic_cast<DfLink&>(r.Link());
+  std::string read = "N7:5";
+  ASSERT_EQ(link.ReadDevice(read, Opt<std::int16_t>(std::int16_t{3}), Opt<std::int16_t>()), ResultFailed);
+  b.StartScan(500);
+  b.Run(700 * test::kMs);
+  b.Set("ScanReadEnable", Variant(false));
+  ASSERT_EQ(std::count(scans.begin(), scans.end(), "ScanComplete"), 1) << "a scan read ran between";
+  std::string write = "N7:1";
+  VariantArray values(1, 1, VarType::Double);
+  values.Set(1, Variant(9.0));
+  ASSERT_EQ(link.WritePLC(write, values, Opt<std::int16_t>(std::int16_t{1})), ResultOk);
+  b.Run(200 * test::kMs);
+  ASSERT_EQ(completions.size(), 2u);
+  EXPECT_EQ(completions[1].at(4).ToInt16(), ResultOk);
+  EXPECT_EQ(completions[1].at(1).ToInt32(), 5) << "MStartAdd of the host's ReadDevice";
+  EXPECT_EQ(completions[1].at(2).ToInt16(), 3) << "Mquan of the host's ReadDevice";
+}
+
 }  // namespace
 }  // namespace plc

@@ -532,6 +532,24 @@ TEST(DfLinkCalls, AnOmittedFloatTypeStillMakesAnFFileReadSingles) {
   EXPECT_EQ(rig.Link().ReadData(i), 1.5);
 }
 
+// ABReadPLC called while a non-waiting read is out takes the line once that read is answered;
+// the driver is free after it, not held for a read that is over.
+TEST(DfLinkCalls, ABReadPlcAfterANonWaitingReadLeavesTheDriverFreeOnceBothAreDone) {
+  Df1Rig rig;
+  rig.plc.InjectNext(Df1Fault::Delayed);
+  ASSERT_EQ(ReadNoWait(rig.Link(), "N7:0", 1), ResultFailed);
+  std::string a = "N7:1";
+  Variant value;
+  ASSERT_EQ(rig.Link().ABReadPLC(a, value, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(std::int16_t{0})),
+            ResultOk);
+  ASSERT_EQ(rig.events.size(), 2u) << "the non-waiting read's completion came while ABReadPLC waited";
+  EXPECT_EQ(rig.Link().CommBusy().ToInt16(), False);
+  VariantArray v = Doubles(1);
+  const std::int64_t start = rig.Now();
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk) << "not 95";
+  EXPECT_LT(rig.Now() - start, 100'000);
+}
+
 TEST(DfLinkShared, TwoInstancesShareTheTransactionCounterButNotTheirAddress) {
   Df1Rig rig;
   auto second = rig.bench.Make();
