@@ -69,6 +69,17 @@ struct SeqLinkRig : LinkTestBench<SeqLink> {
     Variant a = address;
     return link->WritePLCBit(a, value, Opt<std::int16_t>(), Opt<std::int16_t>(), Opt<std::int32_t>());
   }
+  // V2000, V2001 hold 12 and 3456, read by a ReadDevice with ioFloat: ReadData(1) is 12.3456,
+  // and later word reads are converted as pairs.
+  Result ReadFloatPairByReadDevice() {
+    station.SetWord(1, 0x0400, 12);
+    station.SetWord(1, 0x0401, 3456);
+    Variant a("V,2000"), two(std::int16_t{2});
+    std::int16_t io = ioFloat;
+    const Result r = link->ReadDevice(a, Opt<Variant>(two), Opt<std::int16_t>(io), Opt<std::int32_t>());
+    Run(10'000);
+    return r;
+  }
   Variant Data(std::int16_t idx) { return link->ReadData(idx); }
   bool Busy() const { return link->CommBusy().ToBool(); }
   // Lets the event loop run for a while of manual time.

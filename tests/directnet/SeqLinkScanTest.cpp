@@ -67,12 +67,7 @@ TEST(SeqLinkScan, AGroupOfPointsCompletesWithItsPoints) {
 // the values of later host reads pairs, never keeps a one-word group off the line.
 TEST(SeqLinkScan, AOneWordGroupIsReadAfterAnIoFloatReadDevice) {
   ScanRig r;
-  r.station.SetWord(1, 0x0400, 12);
-  r.station.SetWord(1, 0x0401, 3456);
-  Variant a("V,2000"), two(std::int16_t{2});
-  std::int16_t io = ioFloat;
-  ASSERT_EQ(r.link->ReadDevice(a, Opt<Variant>(two), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultOk);
-  r.Run(10'000);
+  ASSERT_EQ(r.ReadFloatPairByReadDevice(), ResultOk);
   ASSERT_DOUBLE_EQ(r.Data(1).ToDouble(), 12.3456);
   std::vector<Variant> completion;
   r.link->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {

@@ -362,12 +362,7 @@ TEST(SeqLinkValues, IoFloatTakesWholePairsOnly) {
 // finds its word in ReadData, not the value of the pair read before it.
 TEST(SeqLinkValues, AOneWordReadAfterAnIoFloatReadDeviceLeavesItsWord) {
   SeqLinkRig r;
-  r.station.SetWord(1, 0x0400, 12);
-  r.station.SetWord(1, 0x0401, 3456);
-  Variant a("V,2000"), two(std::int16_t{2});
-  std::int16_t io = ioFloat;
-  ASSERT_EQ(r.link->ReadDevice(a, Opt<Variant>(two), Opt<std::int16_t>(io), Opt<std::int32_t>()), ResultOk);
-  r.Run(10'000);
+  ASSERT_EQ(r.ReadFloatPairByReadDevice(), ResultOk);
   ASSERT_DOUBLE_EQ(r.Data(1).ToDouble(), 12.3456);
   std::vector<Variant> seen;
   r.link->SetEventSink([&](const std::string& name, std::vector<Variant>&) {
@@ -377,8 +372,8 @@ TEST(SeqLinkValues, AOneWordReadAfterAnIoFloatReadDeviceLeavesItsWord) {
   ASSERT_EQ(r.link->ReadPLC(b, value, Opt<Variant>(), Opt<std::int16_t>(), Opt<std::int32_t>()), ResultOk)
       << r.link->FailureCause();
   EXPECT_EQ(value.ToInt32(), 3456);
-  Variant one(std::int16_t{1});
-  ASSERT_EQ(r.link->ReadPLCNW(a, value, Opt<Variant>(one), Opt<std::int16_t>()), ResultOk) << r.link->FailureCause();
+  Variant one(std::int16_t{1}), v2000("V,2000");
+  ASSERT_EQ(r.link->ReadPLCNW(v2000, value, Opt<Variant>(one), Opt<std::int16_t>()), ResultOk) << r.link->FailureCause();
   r.Run(10'000);
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0].ToInt32(), 3456);

@@ -19,16 +19,25 @@ namespace {
 
 constexpr std::int16_t kCommPort = 43;
 
-TEST(TypedHeaders, SeqLinkReadsIntoTheValuesGivenWithALiteralAddress) {
+// A typed SeqLink with its port open on a simulated station 1.
+struct OpenSeqLink {
   PseudoTerminalLink line;
-  sim::DirectNetSimulator station({line.PathB(), {1}});
+  sim::DirectNetSimulator station{{line.PathB(), {1}}};
+  test::ScopedCommPort port{kCommPort, line.PathA()};
+  plclink::SeqLink seq;
+  OpenSeqLink() {
+    seq.SetCommPort(kCommPort);
+    seq.SetSettings("9600,n,8,1");
+    seq.SetPortOpen(true);
+  }
+};
+
+TEST(TypedHeaders, SeqLinkReadsIntoTheValuesGivenWithALiteralAddress) {
+  OpenSeqLink rig;
+  sim::DirectNetSimulator& station = rig.station;
+  plclink::SeqLink& seq = rig.seq;
   station.SetWord(1, 0x0400, 1234);  // V2000
   station.SetWord(1, 0x0401, 567);
-  test::ScopedCommPort port(kCommPort, line.PathA());
-  plclink::SeqLink seq;
-  seq.SetCommPort(kCommPort);
-  seq.SetSettings("9600,n,8,1");
-  seq.SetPortOpen(true);
   Variant one, two;
   ASSERT_EQ(seq.ReadPLC("V,2000", one), ResultOk) << seq.FailureCause();
   EXPECT_EQ(one.ToInt32(), 1234);
@@ -48,15 +57,10 @@ TEST(TypedHeaders, SeqLinkReadsIntoTheValuesGivenWithALiteralAddress) {
 // Optional arguments are by reference too: a variable the host gives sees what the control
 // writes into it (ReadSize counts the words an ioFloat read took), a literal goes in as a copy.
 TEST(TypedHeaders, SeqLinkWritesBackIntoTheOptionalVariablesGiven) {
-  PseudoTerminalLink line;
-  sim::DirectNetSimulator station({line.PathB(), {1}});
-  station.SetWord(1, 0x0400, 0x0000);  // V2000, V2001: one ioFloat value
-  station.SetWord(1, 0x0401, 0x3FC0);
-  test::ScopedCommPort port(kCommPort, line.PathA());
-  plclink::SeqLink seq;
-  seq.SetCommPort(kCommPort);
-  seq.SetSettings("9600,n,8,1");
-  seq.SetPortOpen(true);
+  OpenSeqLink rig;
+  plclink::SeqLink& seq = rig.seq;
+  rig.station.SetWord(1, 0x0400, 0x0000);  // V2000, V2001: one ioFloat value
+  rig.station.SetWord(1, 0x0401, 0x3FC0);
   Variant values, size(std::int16_t{1});
   std::int16_t ioType = ioFloat;
   ASSERT_EQ(seq.ReadPLC("V,2000", values, size, ioType), ResultOk) << seq.FailureCause();
