@@ -18,6 +18,15 @@ namespace {
 
 std::int32_t Unsigned(std::int16_t unit) { return unit < 0 ? -std::int32_t{unit} : unit; }
 
+// A unit has one byte in either framing: ASCII would carry the low byte of a larger one, so
+// that 257 read unit 1 and 256 wrote to every slave as a broadcast.
+bool UnitFits(std::int32_t unit) { return unit <= 0xFF; }
+std::string UnitUnfitCause(std::int32_t unit) {
+  Request request;
+  request.unit = unit;
+  return EncodeCause(EncodeError::UnitOutOfRange, request);
+}
+
 // A double as the 32-bit integer it is sent as (half to even; overflow error outside).
 std::int32_t ToLong(double v) { return Variant(v).ToInt32(); }
 
@@ -142,6 +151,7 @@ bool ModbusMaster::SendReadRequest(std::int16_t unit, std::int32_t address, std:
   tx_.RawMode = false;
   if (tx_.WriteActive) return Refused(HostWriteCause());
   std::int32_t u = Unsigned(unit);
+  if (!UnitFits(u)) return Refused(UnitUnfitCause(u));
 
   if (tx_.WritePending || tx_.ReadPending) {
     std::int64_t noted = WallNow(loop_);
@@ -182,6 +192,7 @@ bool ModbusMaster::SendReadRequest(std::int16_t unit, std::int32_t address, std:
 bool ModbusMaster::SendSingleWrite(std::int16_t unit, std::int32_t address, std::int32_t value) {
   tx_.RawMode = false;
   std::int32_t u = Unsigned(unit);
+  if (!UnitFits(u)) return Refused(UnitUnfitCause(u));
   if (tx_.ReadPending && !WaitSeconds(loop_, [this] { return !tx_.ReadPending; }, WallNow(loop_), kReplySeconds)) {
     tx_.ReadPending = false;
   }
@@ -206,6 +217,7 @@ bool ModbusMaster::SendMultipleWrite(std::int16_t unit, std::int32_t address, st
                                      std::int32_t count) {
   tx_.RawMode = false;
   std::int32_t u = Unsigned(unit);
+  if (!UnitFits(u)) return Refused(UnitUnfitCause(u));
   if (tx_.ReadPending && !WaitSeconds(loop_, [this] { return !tx_.ReadPending; }, WallNow(loop_), kReplySeconds)) {
     tx_.ReadPending = false;
   }
