@@ -197,6 +197,28 @@ TEST(MasterCauses, BusyClosedAndTooSmallArraysSayWhy) {
   EXPECT_EQ(roomy.Get(2).ToDouble(), 43);
 }
 
+// A read that fails as its values are handed over leaves the caller's array as it was: an
+// Integer array took 5 for register 1, then 40000 did not fit element 2, and the call that
+// failed had changed element 1 all the same.
+TEST(MasterCauses, AReadWhoseValuesDoNotFitReadValueLeavesItAsItWas) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 03 06 00 05 9C 40 00 07"));
+  VariantArray integers(1, 3, VarType::Int16);
+  for (std::int32_t i = 1; i <= 3; ++i) integers.Set(i, Variant(std::int16_t{-7}));
+  EXPECT_EQ(rig.ReadPLC("40001", integers, 3), ResultFailed);
+  EXPECT_THAT(rig.road.Cause(), HasSubstr("does not fit ReadValue"));
+  for (std::int32_t i = 1; i <= 3; ++i) EXPECT_EQ(integers.Get(i).ToInt32(), -7) << "element " << i;
+  // So does an array one element short.
+  VariantArray shortOne(1, 2, VarType::Double);
+  shortOne.Set(1, Variant(-7.0));
+  EXPECT_EQ(rig.ReadPLC("40001", shortOne, 3), ResultFailed);
+  EXPECT_EQ(shortOne.Get(1).ToDouble(), -7);
+  // Values that fit are handed over.
+  rig.Answer(MasterRig::Rtu("01 03 06 00 05 7F FF 00 07"));
+  EXPECT_EQ(rig.ReadPLC("40001", integers, 3), ResultOk) << rig.road.Cause();
+  EXPECT_EQ(integers.Get(2).ToInt32(), 32767);
+}
+
 TEST(MasterCauses, EveryFailureOfTheRoadLeavesACause) {
   MasterRig rig;
   auto check = [&](Result r) {
