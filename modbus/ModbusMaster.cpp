@@ -18,6 +18,15 @@ namespace {
 
 std::int32_t Unsigned(std::int16_t unit) { return unit < 0 ? -std::int32_t{unit} : unit; }
 
+// A unit has one byte in either framing: ASCII would carry the low byte of a larger one, so
+// that 257 read unit 1 and 256 wrote to every slave as a broadcast.
+bool UnitFits(std::int32_t unit) { return unit <= 0xFF; }
+std::string UnitUnfitCause(std::int32_t unit) {
+  Request request;
+  request.unit = unit;
+  return EncodeCause(EncodeError::UnitOutOfRange, request);
+}
+
 // A double as the 32-bit integer it is sent as (half to even; overflow error outside).
 std::int32_t ToLong(double v) { return Variant(v).ToInt32(); }
 
@@ -142,6 +151,7 @@ bool ModbusMaster::SendReadRequest(std::int16_t unit, std::int32_t address, std:
   tx_.RawMode = false;
   if (tx_.WriteActive) return Refused(HostWriteCause());
   std::int32_t u = Unsigned(unit);
+  if (!UnitFits(u)) return Refused(UnitUnfitCause(u));
 
   if (tx_.WritePending || tx_.ReadPending) {
     std::int64_t noted = WallNow(loop_);
@@ -182,6 +192,7 @@ bool ModbusMaster::SendReadRequest(std::int16_t unit, std::int32_t address, std:
 bool ModbusMaster::SendSingleWrite(std::int16_t unit, std::int32_t address, std::int32_t value) {
   tx_.RawMode = false;
   std::int32_t u = Unsigned(unit);
+  if (!UnitFits(u)) return Refused(UnitUnfitCause(u));
   if (tx_.ReadPending && !WaitSeconds(loop_, [this] { return !tx_.ReadPending; }, WallNow(loop_), kReplySeconds)) {
     tx_.ReadPending = false;
   }
@@ -206,6 +217,7 @@ bool ModbusMaster::SendMultipleWrite(std::int16_t unit, std::int32_t address, st
                                      std::int32_t count) {
   tx_.RawMode = false;
   std::int32_t u = Unsigned(unit);
+  if (!UnitFits(u)) return Refused(UnitUnfitCause(u));
   if (tx_.ReadPending && !WaitSeconds(loop_, [this] { return !tx_.ReadPending; }, WallNow(loop_), kReplySeconds)) {
     tx_.ReadPending = false;
   }
@@ -341,22 +353,25 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
   tx_.AwaitedSerial = 0;
   if (answered && !tx_.ReplyFailed) {
     result = ResultOk;
+    // Filled aside: a read that fails as its values are handed over (one does not fit the
+    // array's type, or the array is too small) leaves the caller's array as it was.
+    VariantArray staged = ReadValue;
     auto tooSmall = [&] {
       result = ResultFailed;
       std::int32_t values = ioType == ioFloat ? count / 2 : count;
       cause_ = "ReadValue holds elements " +
-               (ReadValue.Size() > 0 ? std::to_string(ReadValue.Lower()) + ".." + std::to_string(ReadValue.Upper())
-                                     : std::string("none")) +
+               (staged.Size() > 0 ? std::to_string(staged.Lower()) + ".." + std::to_string(staged.Upper())
+                                  : std::string("none")) +
                ", but the " + std::to_string(values) + " value(s) read go to elements 1.." + std::to_string(values) +
                " (size it from 1, or from 0 with one element more)";
     };
     try {
       auto put = [&](std::int32_t index, const Variant& value) {
-        if (!ReadValue.Contains(index)) {
+        if (!staged.Contains(index)) {
           tooSmall();  // the caller's array cannot take every value
           return false;
         }
-        ReadValue.Set(index, value);
+        staged.Set(index, value);
         return true;
       };
       // Only a bit read holds more values than DataBuffer: those past it come from the reply.
@@ -375,9 +390,9 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
         // DataBuffer(1..count) into elements 1..count in one copy, as far as the caller's
         // array reaches; the points past DataBuffer one by one.
         std::int32_t wanted = std::min(count, kDataBufferLast);
-        std::int32_t fits = ReadValue.Contains(1) ? std::min(wanted, ReadValue.Upper()) : 0;
+        std::int32_t fits = staged.Contains(1) ? std::min(wanted, staged.Upper()) : 0;
         if (fits < wanted) tooSmall();
-        ReadValue.CopyFrom(1, dataBuffer_, 1, fits);
+        staged.CopyFrom(1, dataBuffer_, 1, fits);
         for (std::int32_t i = kDataBufferLast + 1; fits == wanted && i <= count; ++i) {
           if (!put(i, DecodedValue(i))) break;
         }
@@ -386,6 +401,7 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
       result = ResultFailed;
       cause_ = std::string("a value read does not fit ReadValue: ") + e.what();
     }
+    if (result == ResultOk) ReadValue = std::move(staged);
   }
   tx_.EndHostRead();
   return result;

@@ -83,6 +83,35 @@ TEST(MasterCauses, CountsBeyondOneRequestAreRefusedWithTheLimit) {
   EXPECT_EQ(Write(rig, "40001", std::vector<double>(123, 1.0)).result, ResultOk);
 }
 
+// A unit has one byte in either framing: in ASCII unit 257 would go out as unit 1 (whose
+// values came back as 257's) and 256 as 0, a broadcast every slave carries out.
+TEST(MasterCauses, AUnitBeyondOneByteIsRefusedInAsciiToo) {
+  MasterRig rig;
+  rig.master.SetModBusMode(rtu::Ascii);
+  rig.slave = [](const Bytes& request) {
+    std::string text(request.begin(), request.end());
+    if (text.substr(0, 5) == ":0103") return Chars(":0103020007F3\r\n");
+    if (text.substr(0, 5) == ":0106") return request;
+    return Bytes{};
+  };
+  Failure f = Read(rig, "257;40001");
+  EXPECT_EQ(f.result, ResultFailed);
+  EXPECT_EQ(f.cause, "unit 257 does not fit the frame (0..255)");
+  EXPECT_EQ(f.sent, 0u);
+  f = Write(rig, "256;40001", {5});
+  EXPECT_EQ(f.result, ResultFailed);
+  EXPECT_EQ(f.cause, "unit 256 does not fit the frame (0..255)");
+  EXPECT_EQ(f.sent, 0u);
+  EXPECT_EQ(Write(rig, "256;40001", {5, 6}).sent, 0u);
+  EXPECT_EQ(rig.ReadPLCNW("513;40001"), ResultFailed);
+  EXPECT_EQ(rig.requests.size(), 0u);
+  EXPECT_FALSE(rig.master.CommBusy());
+  // Unit 255 still goes out, and unit 1 is read as itself.
+  EXPECT_EQ(Read(rig, "1;40001").result, ResultOk);
+  EXPECT_EQ(Read(rig, "255;40001").sent, 1u);
+  EXPECT_EQ(ToText(rig.requests.back()).substr(0, 5), ":FF03");
+}
+
 TEST(MasterCauses, ValuesThatWouldGoOutAsAnotherNumberAreRefused) {
   MasterRig rig;
   rig.Answer(MasterRig::Rtu("01 06 00 13 FF FF"));  // the echo of the one write sent below
@@ -166,6 +195,28 @@ TEST(MasterCauses, BusyClosedAndTooSmallArraysSayWhy) {
   VariantArray roomy(0, 2, VarType::Double);
   EXPECT_EQ(rig.ReadPLC("40001", roomy, 2), ResultOk);
   EXPECT_EQ(roomy.Get(2).ToDouble(), 43);
+}
+
+// A read that fails as its values are handed over leaves the caller's array as it was: an
+// Integer array took 5 for register 1, then 40000 did not fit element 2, and the call that
+// failed had changed element 1 all the same.
+TEST(MasterCauses, AReadWhoseValuesDoNotFitReadValueLeavesItAsItWas) {
+  MasterRig rig;
+  rig.Answer(MasterRig::Rtu("01 03 06 00 05 9C 40 00 07"));
+  VariantArray integers(1, 3, VarType::Int16);
+  for (std::int32_t i = 1; i <= 3; ++i) integers.Set(i, Variant(std::int16_t{-7}));
+  EXPECT_EQ(rig.ReadPLC("40001", integers, 3), ResultFailed);
+  EXPECT_THAT(rig.road.Cause(), HasSubstr("does not fit ReadValue"));
+  for (std::int32_t i = 1; i <= 3; ++i) EXPECT_EQ(integers.Get(i).ToInt32(), -7) << "element " << i;
+  // So does an array one element short.
+  VariantArray shortOne(1, 2, VarType::Double);
+  shortOne.Set(1, Variant(-7.0));
+  EXPECT_EQ(rig.ReadPLC("40001", shortOne, 3), ResultFailed);
+  EXPECT_EQ(shortOne.Get(1).ToDouble(), -7);
+  // Values that fit are handed over.
+  rig.Answer(MasterRig::Rtu("01 03 06 00 05 7F FF 00 07"));
+  EXPECT_EQ(rig.ReadPLC("40001", integers, 3), ResultOk) << rig.road.Cause();
+  EXPECT_EQ(integers.Get(2).ToInt32(), 32767);
 }
 
 TEST(MasterCauses, EveryFailureOfTheRoadLeavesACause) {
