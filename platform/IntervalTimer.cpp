@@ -8,7 +8,10 @@ IntervalTimer::IntervalTimer(std::int32_t intervalMs, EventLoop& loop) : loop_(l
   if (intervalMs < 0) throw RuntimeError(err::InvalidPropertyValue);
 }
 
-IntervalTimer::~IntervalTimer() { Disarm(); }
+IntervalTimer::~IntervalTimer() {
+  if (gone_) *gone_ = true;
+  Disarm();
+}
 
 void IntervalTimer::SetEnabled(bool enabled) {
   enabled_ = enabled;
@@ -35,7 +38,13 @@ void IntervalTimer::Arm() {
 void IntervalTimer::Fire() {
   pending_ = 0;
   ticking_ = true;
+  // The tick may destroy this timer (a host unloading the control from an event raised in it):
+  // then nothing of it is touched again.
+  bool gone = false;
+  gone_ = &gone;
   if (OnTick) OnTick();
+  if (gone) return;
+  gone_ = nullptr;
   ticking_ = false;
   Arm();
 }

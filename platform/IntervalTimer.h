@@ -34,6 +34,7 @@ class IntervalTimer {
   bool ticking_ = false;
   std::int32_t interval_;
   EventLoop::Handle pending_ = 0;
+  bool* gone_ = nullptr;  // set while a tick runs: told when the timer is destroyed in it
 };
 
 }  // namespace plc

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "platform/IntervalTimer.h"
 
 namespace plc {
@@ -81,6 +83,23 @@ TEST(IntervalTimer, ALongTickIsNotReentered) {
   loop.RunFor(1'000'000);
   EXPECT_EQ(maxDepth, 1);
   EXPECT_GE(ticks, 2);
+}
+
+TEST(IntervalTimer, AnOwnerGoneInsideTheTickLeavesNoTickBehind) {
+  // A host that unloads the control from an event raised inside the control's own tick: the
+  // timer goes away while its tick runs, and nothing of it may run or be armed afterwards.
+  ManualClock clock;
+  PollEventLoop loop(clock);
+  auto timer = std::make_unique<IntervalTimer>(100, loop);
+  int ticks = 0;
+  timer->OnTick = [&] {
+    ++ticks;
+    timer.reset();
+  };
+  timer->SetEnabled(true);
+  loop.RunFor(1'000'000);
+  EXPECT_EQ(ticks, 1);
+  EXPECT_EQ(timer, nullptr);
 }
 
 }  // namespace
