@@ -164,6 +164,33 @@ TEST(Panel, APortThatCannotOpenStaysSaidAndNothingIsPolledUntilOpenPortOpensIt) 
   std::filesystem::remove_all(folder);
 }
 
+// With the port closed nothing is read: a row's last value is not shown as a good live one.
+TEST(Panel, RowsOfAClosedPortDoNotSayOkUntilTheyAreReadAgain) {
+  qt::QtEventLoop loop;
+  PseudoTerminalLink line;
+  sim::DirectNetSimulator station({line.PathB(), {1}});
+  station.SetWord(1, 0x0400, 12);
+  PanelOptions options =
+      ParsePanelOptions({"seqlink", "--port", line.PathA(), "--settings", "9600,n,8,1", "--interval", "50", "V,2000"});
+  PanelWindow window(options);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Status) == QStringLiteral("ok"); }, 5000))
+      << window.statusLabel()->text().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window.table().Idle(); }, 5000));
+  window.closePort();
+  station.SetWord(1, 0x0400, 13);
+  QTest::qWait(200);
+  EXPECT_EQ(Cell(window, 0, LiveTableModel::Value), QStringLiteral("12")) << "the last value read stays in view";
+  const QString status = Cell(window, 0, LiveTableModel::Status);
+  EXPECT_NE(status, QStringLiteral("ok"));
+  EXPECT_TRUE(status.contains(QStringLiteral("port is closed"))) << status.toStdString();
+  EXPECT_TRUE(window.model().data(window.model().index(0, LiveTableModel::Status), ::Qt::ForegroundRole).isValid())
+      << "said as a failure is";
+  window.openPort();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("13"); }, 5000));
+  EXPECT_EQ(Cell(window, 0, LiveTableModel::Status), QStringLiteral("ok"));
+}
+
 TEST(Panel, ThePropertyPageLetsTheRequestOnTheLineAndAQueuedEditEndBeforeItClosesThePort) {
   qt::QtEventLoop loop;
   PseudoTerminalLink line;

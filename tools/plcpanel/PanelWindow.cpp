@@ -180,6 +180,7 @@ void PanelWindow::PortChanged() {
   const bool open = PortOpen();
   if (openAction_) openAction_->setEnabled(!open);
   if (closeAction_) closeAction_->setEnabled(open);
+  model_->setNotRead(open ? QString() : tr("not read: the port is closed (the value as last read)"));
   SyncPolling();
 }
 
