@@ -130,6 +130,32 @@ TEST(Panel, ThePropertyPageFromItsMenuEditsTheControlWithItsPortClosedAndReopens
   EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("6"); }, 5000));
 }
 
+// A page applied with a port that then cannot open: the reason stays said as a failure.
+TEST(Panel, APortThePageMadeUnopenableIsSaidAsAFailureAfterApply) {
+  qt::QtEventLoop loop;
+  PseudoTerminalLink line;
+  sim::Df1Simulator plc(sim::Df1SimOptions{line.PathB(), false, 19200});
+  plc.Plc().Table().SetWords(7, 0, {5});
+  PanelOptions options =
+      ParsePanelOptions({"DfLink", "-p", line.PathA(), "--settings", "19200,n,8,1", "--node", "0", "N7:0"});
+  PanelWindow window(options);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("5"); }, 5000))
+      << window.statusLabel()->text().toStdString();
+  const QString normal = window.statusLabel()->styleSheet();
+  WhenSheetShown([&](qt::PropertySheet& sheet) {
+    auto* commPort = sheet.findChild<QLineEdit*>(QStringLiteral("txtCommPort"));
+    commPort->selectAll();
+    QTest::keyClicks(commPort, QStringLiteral("250"));  // a port with no device behind it
+    QTest::mouseClick(sheet.buttons()->button(QDialogButtonBox::Ok), ::Qt::LeftButton);
+  });
+  EXPECT_TRUE(window.showProperties());
+  ASSERT_FALSE(window.control().GetProperty("PortOpen").ToBool());
+  const QString status = window.statusLabel()->text();
+  EXPECT_TRUE(status.contains(QStringLiteral("cannot open port 250"))) << status.toStdString();
+  EXPECT_NE(window.statusLabel()->styleSheet(), normal) << "said as the failure it is: " << status.toStdString();
+}
+
 TEST(Panel, APortThatCannotOpenStaysSaidAndNothingIsPolledUntilOpenPortOpensIt) {
   qt::QtEventLoop loop;
   PseudoTerminalLink line;
