@@ -117,6 +117,7 @@ void PropertyPageWidget::Typed(std::size_t field, const QString& text) {
 
 bool PropertyPageWidget::apply() {
   screens::ApplyOutcome outcome = page_.Apply();
+  Fill();  // the applied fields as the control keeps them
   if (outcome.applied) {
     error_->hide();
     return true;

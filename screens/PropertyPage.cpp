@@ -48,20 +48,22 @@ const std::string& PropertyPage::Text(const std::string& box) const {
 
 void PropertyPage::SelectionChanged(const std::vector<Dispatch*>& selection) {
   shown_ = selection.empty() ? nullptr : selection.front();
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
-    const PageField& f = fields_[i];
-    if (!shown_ || f.property.empty()) {
-      texts_[i] = f.initial;
-      continue;
-    }
-    try {
-      Variant value = shown_->GetProperty(f.property);
-      texts_[i] = f.kind == FieldKind::Check ? Variant(value.ToBool()).ToString() : value.ToString();
-    } catch (const RuntimeError&) {
-      texts_[i].clear();
-    }
-  }
+  for (std::size_t i = 0; i < fields_.size(); ++i) Show(i);
   changed_ = false;
+}
+
+void PropertyPage::Show(std::size_t field) {
+  const PageField& f = fields_[field];
+  if (!shown_ || f.property.empty()) {
+    texts_[field] = f.initial;
+    return;
+  }
+  try {
+    Variant value = shown_->GetProperty(f.property);
+    texts_[field] = f.kind == FieldKind::Check ? Variant(value.ToBool()).ToString() : value.ToString();
+  } catch (const RuntimeError&) {
+    texts_[field].clear();
+  }
 }
 
 void PropertyPage::Type(const std::string& box, std::string text) {
@@ -93,6 +95,8 @@ ApplyOutcome PropertyPage::Apply() {
     if (f.property.empty() || !f.applies) continue;
     try {
       shown_->SetProperty(f.property, ValueFor(i));
+      // What the property made of the text (2.6 kept as 3, &H11 as 17), not the text.
+      Show(i);
     } catch (const RuntimeError& e) {
       return {false, f.box, f.property, e.Number(), f.property + ": " + e.what()};
     }

@@ -6,7 +6,8 @@
 // the page's order, each value as text. Typing marks the page changed and writes nothing.
 // Apply assigns the texts to the same properties of the first selected control, in the same
 // order; each text is converted by the property set itself, and the first refusal stops the
-// apply with the property's error, the properties set before it keeping their new values.
+// apply with the property's error, the properties set before it keeping their new values. A
+// field applied shows the property's value from then on.
 // Only the first of several selected controls is read and written.
 #include <cstddef>
 #include <optional>
@@ -71,6 +72,8 @@ class PropertyPage {
 
  private:
   Variant ValueFor(std::size_t field) const;
+  // The field's text from the shown control's property.
+  void Show(std::size_t field);
 
   std::string name_;
   std::vector<PageField> fields_;

@@ -130,6 +130,32 @@ TEST(Panel, ThePropertyPageFromItsMenuEditsTheControlWithItsPortClosedAndReopens
   EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("6"); }, 5000));
 }
 
+// A page applied with a port that then cannot open: the reason stays said as a failure.
+TEST(Panel, APortThePageMadeUnopenableIsSaidAsAFailureAfterApply) {
+  qt::QtEventLoop loop;
+  PseudoTerminalLink line;
+  sim::Df1Simulator plc(sim::Df1SimOptions{line.PathB(), false, 19200});
+  plc.Plc().Table().SetWords(7, 0, {5});
+  PanelOptions options =
+      ParsePanelOptions({"DfLink", "-p", line.PathA(), "--settings", "19200,n,8,1", "--node", "0", "N7:0"});
+  PanelWindow window(options);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("5"); }, 5000))
+      << window.statusLabel()->text().toStdString();
+  const QString normal = window.statusLabel()->styleSheet();
+  WhenSheetShown([&](qt::PropertySheet& sheet) {
+    auto* commPort = sheet.findChild<QLineEdit*>(QStringLiteral("txtCommPort"));
+    commPort->selectAll();
+    QTest::keyClicks(commPort, QStringLiteral("250"));  // a port with no device behind it
+    QTest::mouseClick(sheet.buttons()->button(QDialogButtonBox::Ok), ::Qt::LeftButton);
+  });
+  EXPECT_TRUE(window.showProperties());
+  ASSERT_FALSE(window.control().GetProperty("PortOpen").ToBool());
+  const QString status = window.statusLabel()->text();
+  EXPECT_TRUE(status.contains(QStringLiteral("cannot open port 250"))) << status.toStdString();
+  EXPECT_NE(window.statusLabel()->styleSheet(), normal) << "said as the failure it is: " << status.toStdString();
+}
+
 TEST(Panel, APortThatCannotOpenStaysSaidAndNothingIsPolledUntilOpenPortOpensIt) {
   qt::QtEventLoop loop;
   PseudoTerminalLink line;
@@ -162,6 +188,33 @@ TEST(Panel, APortThatCannotOpenStaysSaidAndNothingIsPolledUntilOpenPortOpensIt) 
   EXPECT_FALSE(window.table().Running()) << "closing the port ends the sweeps";
   EXPECT_TRUE(window.polling());
   std::filesystem::remove_all(folder);
+}
+
+// With the port closed nothing is read: a row's last value is not shown as a good live one.
+TEST(Panel, RowsOfAClosedPortDoNotSayOkUntilTheyAreReadAgain) {
+  qt::QtEventLoop loop;
+  PseudoTerminalLink line;
+  sim::DirectNetSimulator station({line.PathB(), {1}});
+  station.SetWord(1, 0x0400, 12);
+  PanelOptions options =
+      ParsePanelOptions({"seqlink", "--port", line.PathA(), "--settings", "9600,n,8,1", "--interval", "50", "V,2000"});
+  PanelWindow window(options);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Status) == QStringLiteral("ok"); }, 5000))
+      << window.statusLabel()->text().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window.table().Idle(); }, 5000));
+  window.closePort();
+  station.SetWord(1, 0x0400, 13);
+  QTest::qWait(200);
+  EXPECT_EQ(Cell(window, 0, LiveTableModel::Value), QStringLiteral("12")) << "the last value read stays in view";
+  const QString status = Cell(window, 0, LiveTableModel::Status);
+  EXPECT_NE(status, QStringLiteral("ok"));
+  EXPECT_TRUE(status.contains(QStringLiteral("port is closed"))) << status.toStdString();
+  EXPECT_TRUE(window.model().data(window.model().index(0, LiveTableModel::Status), ::Qt::ForegroundRole).isValid())
+      << "said as a failure is";
+  window.openPort();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("13"); }, 5000));
+  EXPECT_EQ(Cell(window, 0, LiveTableModel::Status), QStringLiteral("ok"));
 }
 
 TEST(Panel, ThePropertyPageLetsTheRequestOnTheLineAndAQueuedEditEndBeforeItClosesThePort) {

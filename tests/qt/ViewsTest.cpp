@@ -50,6 +50,12 @@ TEST(PropertySheet, TypingIntoThePageAndApplyingChangesTheProperty) {
   QTest::mouseClick(apply, ::Qt::LeftButton);
   EXPECT_EQ(rtu.control->GetProperty("CommPort").ToInt32(), 3);
   EXPECT_FALSE(apply->isEnabled());
+  // A text the property rounds: the box then shows the value kept.
+  auto* retries = sheet.findChild<QLineEdit*>(QStringLiteral("txtNumOfReadRetries"));
+  TypeInto(retries, QStringLiteral("4.6"));
+  QTest::mouseClick(apply, ::Qt::LeftButton);
+  EXPECT_EQ(rtu.control->GetProperty("NumOfReadRetries").ToInt32(), 5);
+  EXPECT_EQ(retries->text(), QStringLiteral("5"));
 }
 
 TEST(PropertySheet, ARefusedTextIsShownOnThePageWhichStaysOpen) {

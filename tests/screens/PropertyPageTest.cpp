@@ -72,6 +72,31 @@ TEST(PropertyPage1, ApplyingThreeInCommPortSetsCommPortThree) {
   EXPECT_NE(std::find(keys.begin(), keys.end(), "CommPort"), keys.end());
 }
 
+// The property set converts a text its own way; once applied, the page shows what it made of
+// it, not the text as typed.
+TEST(PropertyPage1, AnAppliedBoxShowsTheValueTheControlKeeps) {
+  Placed rtu("rtulink");
+  PropertyPage page = PropertyPage1();
+  page.SelectionChanged({&rtu});
+  page.Type("txtNumOfReadRetries", "2.6");
+  page.Type("txtCommPort", " 3 ");
+  page.Type("txtAddress", "&H11");
+  ApplyOutcome outcome = page.Apply();
+  ASSERT_TRUE(outcome.applied) << outcome.message;
+  EXPECT_EQ(page.Text("txtNumOfReadRetries"), rtu.Get("NumOfReadRetries").ToString());
+  EXPECT_EQ(page.Text("txtCommPort"), rtu.Get("CommPort").ToString());
+  EXPECT_EQ(page.Text("txtAddress"), rtu.Get("Address").ToString());
+  EXPECT_EQ(page.Text("txtAddress"), "17");
+  // A refusal later on: the boxes set before it show their values, the refused one its text.
+  page.Type("txtNumOfWriteRetries", "4.4");
+  page.Type("txtSettings", "fast please");
+  outcome = page.Apply();
+  ASSERT_FALSE(outcome.applied);
+  EXPECT_EQ(page.Text("txtNumOfWriteRetries"), "4");
+  EXPECT_EQ(page.Text("txtSettings"), "fast please");
+  EXPECT_TRUE(page.Changed());
+}
+
 TEST(PropertyPage1, ARefusedSettingsStopsApplyAndKeepsWhatWasSetBefore) {
   Placed rtu("rtulink");
   const std::string settings = rtu.Get("Settings").ToString();

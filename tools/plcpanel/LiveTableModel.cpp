@@ -30,10 +30,12 @@ QVariant LiveTableModel::data(const QModelIndex& index, int role) const {
         // The last failure stays in view while the row is read again.
         if (!row.failure.empty()) return QString::fromStdString(row.failure);
         if (row.value.empty()) return row.onLine ? tr("reading...") : QString();
-        return tr("ok");
+        // A value read before is no live one while nothing is read.
+        return notRead_.isEmpty() ? tr("ok") : notRead_;
     }
   }
-  if (role == Qt::ForegroundRole && index.column() == Status && !row.failure.empty())
+  if (role == Qt::ForegroundRole && index.column() == Status &&
+      (!row.failure.empty() || (!notRead_.isEmpty() && !row.value.empty())))
     return QBrush(QColor(176, 0, 32));
   if (role == Qt::TextAlignmentRole && index.column() == Value)
     return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
@@ -82,6 +84,12 @@ bool LiveTableModel::addRow(const QString& address, QString& why) {
   endInsertRows();
   if (!added) why = QString::fromStdString(reason);
   return added;
+}
+
+void LiveTableModel::setNotRead(const QString& why) {
+  if (why == notRead_) return;
+  notRead_ = why;
+  if (rowCount() > 0) Q_EMIT dataChanged(index(0, Status), index(rowCount() - 1, Status));
 }
 
 void LiveTableModel::removeRow(int row) {

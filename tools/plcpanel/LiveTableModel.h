@@ -1,6 +1,7 @@
 #pragma once
 // The live table as Qt's item views see it: Address, Value (editable: an edit writes it) and
-// Status (the latest failure's text, else "ok", or "reading..." before the first value).
+// Status (the latest failure's text, else "ok", or "reading..." before the first value; while
+// nothing can be read, why, in place of the "ok" of a value read before).
 #include <QAbstractTableModel>
 
 #include "screens/LiveTable.h"
@@ -25,6 +26,8 @@ class LiveTableModel : public QAbstractTableModel {
   // Adds a row; false with why.
   bool addRow(const QString& address, QString& why);
   void removeRow(int row);
+  // Why no row is read now (the port is closed), or empty once rows are read again.
+  void setNotRead(const QString& why);
 
  Q_SIGNALS:
   // An edit that could not be written (no number), or a read or write that failed.
@@ -32,6 +35,7 @@ class LiveTableModel : public QAbstractTableModel {
 
  private:
   screens::LiveTable& table_;
+  QString notRead_;
 };
 
 }  // namespace plc::plcpanel

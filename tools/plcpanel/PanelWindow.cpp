@@ -127,6 +127,7 @@ void PanelWindow::BuildMenus() {
 
 void PanelWindow::ShowStatus(const QString& text, bool failure) {
   status_->setText(text);
+  statusFailure_ = failure;
   status_->setStyleSheet(failure ? QStringLiteral("color: #b00020") : QString());
 }
 
@@ -180,6 +181,7 @@ void PanelWindow::PortChanged() {
   const bool open = PortOpen();
   if (openAction_) openAction_->setEnabled(!open);
   if (closeAction_) closeAction_->setEnabled(open);
+  model_->setNotRead(open ? QString() : tr("not read: the port is closed (the value as last read)"));
   SyncPolling();
 }
 
@@ -224,7 +226,8 @@ bool PanelWindow::showProperties() {
   qt::PropertySheet sheet(std::move(*page), session_->Get(), this);
   const bool applied = sheet.exec() == QDialog::Accepted;
   if (wasOpen) openPort();
-  if (applied) ShowStatus(tr("properties applied; %1").arg(status_->text()), false);
+  // What the reopening said stays a failure when it was one.
+  if (applied) ShowStatus(tr("properties applied; %1").arg(status_->text()), statusFailure_);
   if (wasPolling) startPolling(intervalMs_);
   return true;
 }

@@ -72,6 +72,7 @@ class PanelWindow : public QMainWindow {
   QTableView* view_ = nullptr;
   QLineEdit* address_ = nullptr;
   QLabel* status_ = nullptr;
+  bool statusFailure_ = false;  // the status line says a failure
   QAction* openAction_ = nullptr;
   QAction* closeAction_ = nullptr;
   QAction* pollAction_ = nullptr;
