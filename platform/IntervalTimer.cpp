@@ -9,7 +9,7 @@ IntervalTimer::IntervalTimer(std::int32_t intervalMs, EventLoop& loop) : loop_(l
 }
 
 IntervalTimer::~IntervalTimer() {
-  if (gone_) *gone_ = true;
+  *alive_ = false;
   Disarm();
 }
 
@@ -39,12 +39,10 @@ void IntervalTimer::Fire() {
   pending_ = 0;
   ticking_ = true;
   // The tick may destroy this timer (a host unloading the control from an event raised in it):
-  // then nothing of it is touched again.
-  bool gone = false;
-  gone_ = &gone;
-  if (OnTick) OnTick();
-  if (gone) return;
-  gone_ = nullptr;
+  // the handler runs from a copy, and nothing of the timer is touched again.
+  std::shared_ptr<bool> alive = alive_;
+  if (std::function<void()> tick = OnTick) tick();
+  if (!*alive) return;
   ticking_ = false;
   Arm();
 }

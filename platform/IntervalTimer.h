@@ -5,6 +5,7 @@
 // inside it) delays the next one instead of nesting it.
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "platform/EventLoop.h"
 
@@ -34,7 +35,7 @@ class IntervalTimer {
   bool ticking_ = false;
   std::int32_t interval_;
   EventLoop::Handle pending_ = 0;
-  bool* gone_ = nullptr;  // set while a tick runs: told when the timer is destroyed in it
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // false once destroyed
 };
 
 }  // namespace plc
