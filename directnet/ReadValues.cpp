@@ -68,7 +68,7 @@ void FillReadValues(const ReadWordArray& words, std::int32_t n, std::int32_t ioT
 }
 
 bool StoreReadValue(const ReadWordArray& words, std::int32_t count, std::int32_t ioType, std::int32_t ioIdx,
-                    Variant& ReadValue) {
+                    Variant& ReadValue, std::string* refusal) {
   if (ioType == ioFloat && !ReadValue.IsArray()) {
     ReadValue = Variant(FixedPoint(words, 1));
     return true;
@@ -100,7 +100,16 @@ bool StoreReadValue(const ReadWordArray& words, std::int32_t count, std::int32_t
   // values are converted aside and handed over only when every one fits.
   VariantArray staged = array;
   try {
-    EachValue(words, values, ioType, ioIdx, [&](std::int32_t k, Variant&& value) { staged.Set(k, value); });
+    EachValue(words, values, ioType, ioIdx, [&](std::int32_t k, Variant&& value) {
+      try {
+        staged.Set(k, value);
+      } catch (const std::exception& e) {
+        if (refusal)
+          *refusal = "element " + std::to_string(k) + " of ReadValue cannot hold the value " + value.ToString() +
+                     " read (" + e.what() + ")";
+        throw;
+      }
+    });
   } catch (const std::exception&) {
     return false;
   }

@@ -438,6 +438,7 @@ TEST(SeqLinkValues, AReadWhoseValuesDoNotFitReadValueLeavesItAsItWas) {
   Variant integers(VariantArray(1, 3, VarType::Int16));
   for (std::int32_t i = 1; i <= 3; ++i) integers.Array().Set(i, Variant(std::int16_t{-7}));
   EXPECT_EQ(r.Read("V,2000", integers, 3), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "element 2 of ReadValue cannot hold the value 40000 read (Overflow)");
   for (std::int32_t i = 1; i <= 3; ++i) EXPECT_EQ(integers.Array().Get(i).ToInt32(), -7) << "element " << i;
   Variant shortOne(VariantArray(1, 2));
   shortOne.Array().Set(1, Variant(-7.0));
