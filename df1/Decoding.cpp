@@ -82,18 +82,26 @@ void DecodeInto(Variant& readValue, const ReplyRow& row, const Transaction& t, s
     return t.address.BitNumber == kNoBit ? std::move(value) : Variant(BitOf(value.ToInt32(), t.address.BitNumber));
   };
   if (readValue.IsArray()) {
-    VariantArray& out = readValue.Array();
+    // A read that fails here leaves the caller's array as it was: the bounds are checked before
+    // anything is stored, and an array whose type may refuse a value part way (40000 in an
+    // Integer, a NaN in a Long) takes its values converted aside, handed over only when every one
+    // fits. Variants and doubles take every word and single: ReadPLC's array goes uncopied.
+    VariantArray& array = readValue.Array();
+    if (count >= 1 && (!array.Contains(1) || !array.Contains(count))) throw RuntimeError(err::Subscript);
+    const bool typed = array.ElementType() != VarType::Empty && array.ElementType() != VarType::Double;
+    VariantArray staged = typed ? array : VariantArray();
+    VariantArray& out = typed ? staged : array;
     EachValue(row, count, t.floatFlag, offset, [&](std::int32_t i, Variant&& read) {
       Variant value = i == 1 ? first(std::move(read)) : std::move(read);
       try {
         out.Set(i, value);
       } catch (const RuntimeError& e) {
-        if (e.Number() == err::Subscript) throw;
         // The index is there but its type cannot take the value: say which value.
         throw RuntimeError(e.Number(), "element " + std::to_string(i) + " of ReadValue cannot hold the value " +
                                            value.ToString() + " read (" + e.what() + ")");
       }
     });
+    if (typed) array = std::move(staged);
     return;
   }
   EachValue(row, 1, t.floatFlag, offset, [&](std::int32_t, Variant&& value) { readValue = first(std::move(value)); });

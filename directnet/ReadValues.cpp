@@ -68,7 +68,7 @@ void FillReadValues(const ReadWordArray& words, std::int32_t n, std::int32_t ioT
 }
 
 bool StoreReadValue(const ReadWordArray& words, std::int32_t count, std::int32_t ioType, std::int32_t ioIdx,
-                    Variant& ReadValue) {
+                    Variant& ReadValue, std::string* refusal) {
   if (ioType == ioFloat && !ReadValue.IsArray()) {
     ReadValue = Variant(FixedPoint(words, 1));
     return true;
@@ -82,14 +82,39 @@ bool StoreReadValue(const ReadWordArray& words, std::int32_t count, std::int32_t
     }
     ReadValue = Variant(VariantArray(1, values));
   }
+  // A read that fails here leaves the caller's array as it was: the bounds are checked before
+  // anything is stored.
   VariantArray& array = ReadValue.Array();
-  const std::int32_t fits = ElementsFromOne(array, values);
-  try {
-    EachValue(words, fits, ioType, ioIdx, [&](std::int32_t k, Variant&& value) { array.Set(k, value); });
-  } catch (const std::exception&) {
-    return false;  // a typed array that cannot hold a value (text in an array of numbers)
+  if (ElementsFromOne(array, values) < values) return false;  // the array cannot take every value
+  if (array.ElementType() == VarType::Empty || (array.ElementType() == VarType::Double && ioType != ioBCD)) {
+    // An array of variants takes every value as it is, one of doubles every number: nothing can
+    // fail past the bounds.
+    std::span<Variant> slots = array.Range(1, values);
+    const bool doubles = array.ElementType() == VarType::Double;
+    EachValue(words, values, ioType, ioIdx, [&](std::int32_t k, Variant&& value) {
+      slots[static_cast<std::size_t>(k - 1)] = doubles ? Variant(value.ToDouble()) : std::move(value);
+    });
+    return true;
   }
-  return fits == values;  // false when the caller's array cannot take every value
+  // A typed array may refuse a value part way (40000 in an Integer, text in a number): its
+  // values are converted aside and handed over only when every one fits.
+  VariantArray staged = array;
+  try {
+    EachValue(words, values, ioType, ioIdx, [&](std::int32_t k, Variant&& value) {
+      try {
+        staged.Set(k, value);
+      } catch (const std::exception& e) {
+        if (refusal)
+          *refusal = "element " + std::to_string(k) + " of ReadValue cannot hold the value " + value.ToString() +
+                     " read (" + e.what() + ")";
+        throw;
+      }
+    });
+  } catch (const std::exception&) {
+    return false;
+  }
+  array = std::move(staged);
+  return true;
 }
 
 }  // namespace plc::dnet

@@ -32,8 +32,9 @@ void FillReadValues(const ReadWordArray& words, std::int32_t n, std::int32_t ioT
 
 // ReadPLC's value: into ReadValue itself, or its elements from 1 when it is an array (a
 // scalar given several values becomes an array 1..count). count is the words read (doubled for
-// ioFloat). False when the caller's array cannot take every value.
+// ioFloat). False, ReadValue as it was, when the caller's array cannot take every value; refusal
+// then names the value its type cannot hold, and stays empty when the array is too small.
 bool StoreReadValue(const ReadWordArray& words, std::int32_t count, std::int32_t ioType, std::int32_t ioIdx,
-                    Variant& ReadValue);
+                    Variant& ReadValue, std::string* refusal = nullptr);
 
 }  // namespace plc::dnet

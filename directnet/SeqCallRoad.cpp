@@ -70,8 +70,10 @@ Result SeqCallRoad::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> R
   ReadWordArray words{};
   if (!engine_.WaitingRead(read, span->words, Conversion(*target, *span, count, -1), &words))
     return Failed(engine_.Failure());
-  if (!StoreReadValue(words, count, ioType, firstBit, ReadValue))
-    return Failed("ReadValue cannot take every value read (an array too small, or of a type the values do not fit)");
+  std::string refusal;
+  if (!StoreReadValue(words, count, ioType, firstBit, ReadValue, &refusal))
+    return Failed(!refusal.empty() ? refusal
+                                   : "ReadValue cannot take every value read (an array too small, or of a type the values do not fit)");
   return ResultOk;
 }
 

@@ -40,12 +40,12 @@ class SeqScanLine final : public ScanLine {
   std::vector<Variant> CompletedWords() const {
     std::vector<Variant> words;
     const ReadConversion& read = engine_.CompletedConversion();
+    const LinkState& s = engine_.State();
     if (read.points) {
-      const VariantArray& points = engine_.ReadValues();
-      for (std::int32_t k = 1; k <= read.values && points.Contains(k); ++k) words.push_back(points.Get(k));
+      // Walked from the words themselves: a group may hold more points than ReadData does.
+      for (std::int32_t k = 1; k <= read.values; ++k) words.emplace_back(WalkBit(s.ReadWords, read.bitIndex, k));
       return words;
     }
-    const LinkState& s = engine_.State();
     for (std::int32_t k = 1; k <= s.ByteCount / 2 && k <= kLastReadWord; ++k) words.emplace_back(s.ReadWords[k]);
     return words;
   }

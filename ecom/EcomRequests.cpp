@@ -103,7 +103,9 @@ Result EcomRequests::Read(const Variant& Address, Variant* storeInto, std::int32
   std::int16_t ioType = target.bit ? dnet::kBitIoType : IOType.ValueOr(ioWord);
   if (ioType == ioBCD) ioType = ioWord;
   const std::int32_t bit = target.bit ? target.bitIndex : ioIdx.ValueOr(0);
-  if (!dnet::StoreReadValue(link_.CcmWords(), readSize, ioType, bit, *storeInto)) {
+  std::string refusal;
+  if (!dnet::StoreReadValue(link_.CcmWords(), readSize, ioType, bit, *storeInto, &refusal)) {
+    if (!refusal.empty()) return Refuse("Error: " + refusal, refusal);
     const std::int32_t values = ioType == ioFloat ? readSize / 2 : readSize;
     return Refuse("Error: ReadValue has no room for the " + std::to_string(values) + " values read",
                   "ReadValue has no room for the " + std::to_string(values) +

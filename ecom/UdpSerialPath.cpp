@@ -97,8 +97,10 @@ Result UdpSerialPath::Read(const Variant& Address, Variant& ReadValue, std::int3
   }
   dnet::ReadWordArray words{};
   if (!engine_.WaitingRead(Target(*address.address, false), count, {}, &words)) return Failed(engine_.Failure());
-  if (!dnet::StoreReadValue(words, count, ioType == ioBCD ? 0 : ioType, ioIdx, ReadValue))
-    return Failed("ReadValue cannot take every value read (an array too small, or of a type the values do not fit)");
+  std::string refusal;
+  if (!dnet::StoreReadValue(words, count, ioType == ioBCD ? 0 : ioType, ioIdx, ReadValue, &refusal))
+    return Failed(!refusal.empty() ? refusal
+                                   : "ReadValue cannot take every value read (an array too small, or of a type the values do not fit)");
   return ResultOk;
 }
 

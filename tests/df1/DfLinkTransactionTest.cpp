@@ -497,6 +497,31 @@ TEST(DfLinkCalls, AValueTheCallersArrayCannotHoldFailsTheReadWithThatReason) {
   EXPECT_EQ(rig.Link().FailureCause(), "not done: element 1 of ReadValue cannot hold the value 40000 read (Overflow)");
 }
 
+// A read that fails as its values are handed over leaves the caller's array as it was: an
+// Integer array took B3:0's 5 before B3:1's 40000 did not fit, and a variant array one short
+// took the value it had room for, while the read returned 0.
+TEST(DfLinkCalls, AReadWhoseValuesDoNotFitReadValueLeavesItAsItWas) {
+  Df1Rig rig;
+  rig.plc.Table().SetWords(3, 0, {5, 40000, 7});
+  VariantArray integers(1, 3, VarType::Int16);
+  for (std::int32_t i = 1; i <= 3; ++i) integers.Set(i, Variant(std::int16_t{-7}));
+  EXPECT_EQ(Read(rig.Link(), "B3:0", integers, 3), ResultFailed);
+  EXPECT_EQ(rig.Link().FailureCause(), "not done: element 2 of ReadValue cannot hold the value 40000 read (Overflow)");
+  for (std::int32_t i = 1; i <= 3; ++i) EXPECT_EQ(integers.Get(i).ToInt32(), -7) << "element " << i;
+  std::string b3 = "B3:0";
+  std::int16_t three = 3, floatType = False;
+  Variant shortOne{VariantArray(1, 2)};
+  EXPECT_EQ(rig.Link().ABReadPLC(b3, shortOne, Opt<std::int16_t>(three), Opt<std::int16_t>(floatType)), ResultFailed);
+  EXPECT_EQ(rig.Link().FailureCause(), "not done: ReadValue holds the elements 1..2, not 1..3");
+  EXPECT_TRUE(shortOne.Array().Get(1).IsEmpty());
+  EXPECT_TRUE(shortOne.Array().Get(2).IsEmpty());
+  // Values that fit are handed over.
+  rig.plc.Table().SetWords(3, 0, {5, 32767, 7});
+  ASSERT_EQ(Read(rig.Link(), "B3:0", integers, 3), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(integers.Get(1).ToInt32(), 5);
+  EXPECT_EQ(integers.Get(2).ToInt32(), 32767);
+}
+
 TEST(DfLinkCalls, ABitReadFitsTheCallersIntegerWhateverTheRestOfItsWordHolds) {
   // T4:0 enabled and done: its control word 0xE000 is beyond an Integer, its DN bit is not.
   Df1Rig rig;

@@ -63,6 +63,31 @@ TEST(SeqLinkScan, AGroupOfPointsCompletesWithItsPoints) {
   EXPECT_EQ(points, (std::vector<std::int32_t>{1, 0, 1}));  // X7, X10, X11
 }
 
+// A group of more points than ReadData holds completes with every one of them: 300 points from
+// X0 ended with 200 values and no error, X310 (point 201) and on left out.
+TEST(SeqLinkScan, AGroupOfMorePointsThanReadDataHoldsCompletesWithEveryPoint) {
+  ScanRig r;
+  r.station.SetByte(1, 0x4100 + 200 / 8, 0x01);  // X310, point 201
+  r.station.SetByte(1, 0x4100 + 299 / 8, 0x08);  // X453, point 300
+  std::vector<Variant> completion;
+  r.link->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "ScanComplete") completion = args;
+  });
+  r.Group(1, Variant("X,0"));
+  ScanTables().Group(1).count = 300;
+  r.Tick();
+  r.Run(50'000);
+  ASSERT_EQ(completion.size(), 5u);
+  EXPECT_EQ(completion[4], Variant("")) << completion[4].ToString();
+  EXPECT_EQ(completion[3], Variant(std::int16_t{300}));
+  ASSERT_TRUE(completion[2].IsArray());
+  ASSERT_EQ(completion[2].Array().Upper(), 300);
+  EXPECT_EQ(completion[2].Array().Get(200).ToInt32(), 0);
+  EXPECT_EQ(completion[2].Array().Get(201).ToInt32(), 1);
+  EXPECT_EQ(completion[2].Array().Get(299).ToInt32(), 0);
+  EXPECT_EQ(completion[2].Array().Get(300).ToInt32(), 1);
+}
+
 // The scan takes its group's words as they came: a host's ReadDevice with ioFloat, which makes
 // the values of later host reads pairs, never keeps a one-word group off the line.
 TEST(SeqLinkScan, AOneWordGroupIsReadAfterAnIoFloatReadDevice) {

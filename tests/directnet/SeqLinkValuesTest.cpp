@@ -427,6 +427,31 @@ TEST(SeqLinkValues, ValuesNoDataWordHoldsAreRefusedWithTheirText) {
 }
 
 // Each way a call can fail leaves its own cause; a call that succeeds leaves none.
+// A read that fails as its values are handed over leaves the caller's array as it was: an
+// Integer array took V2000's 5 before V2001's 40000 did not fit, and an array one short took
+// the values it had room for, while ReadPLC returned 0.
+TEST(SeqLinkValues, AReadWhoseValuesDoNotFitReadValueLeavesItAsItWas) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 5);
+  r.station.SetWord(1, 0x0401, 40000);
+  r.station.SetWord(1, 0x0402, 7);
+  Variant integers(VariantArray(1, 3, VarType::Int16));
+  for (std::int32_t i = 1; i <= 3; ++i) integers.Array().Set(i, Variant(std::int16_t{-7}));
+  EXPECT_EQ(r.Read("V,2000", integers, 3), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "element 2 of ReadValue cannot hold the value 40000 read (Overflow)");
+  for (std::int32_t i = 1; i <= 3; ++i) EXPECT_EQ(integers.Array().Get(i).ToInt32(), -7) << "element " << i;
+  Variant shortOne(VariantArray(1, 2));
+  shortOne.Array().Set(1, Variant(-7.0));
+  EXPECT_EQ(r.Read("V,2000", shortOne, 3), ResultFailed);
+  EXPECT_EQ(shortOne.Array().Get(1), Variant(-7.0));
+  EXPECT_TRUE(shortOne.Array().Get(2).IsEmpty());
+  // Values that fit are handed over.
+  r.station.SetWord(1, 0x0401, 32767);
+  ASSERT_EQ(r.Read("V,2000", integers, 3), ResultOk) << r.link->FailureCause();
+  EXPECT_EQ(integers.Array().Get(2).ToInt32(), 32767);
+  EXPECT_EQ(integers.Array().Get(3).ToInt32(), 7);
+}
+
 TEST(SeqLinkValues, EveryFailureSaysWhy) {
   SeqLinkRig r;
   auto readCause = [&](const char* address, std::int16_t size = 1) {

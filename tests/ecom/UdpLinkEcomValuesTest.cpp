@@ -175,6 +175,19 @@ TEST_F(UdpLinkEcomValues, AnArrayTooSmallFailsTheRead) {
   EXPECT_EQ(Values(four), (std::vector<std::int32_t>{1, 0, 1, 0}));
 }
 
+// An array with room for every value but of a type one of them does not fit: the text names
+// that value, not a lack of room, and the array is left as it was.
+TEST_F(UdpLinkEcomValues, AValueTheArraysTypeCannotHoldIsNamed) {
+  sim_.SetWord(1, 1024, 5);
+  sim_.SetWord(1, 1025, 40000);
+  Variant v("V,2000"), integers(VariantArray(1, 2, VarType::Int16));
+  integers.Array().Set(1, Variant(std::int16_t{-7}));
+  EXPECT_EQ(b_.link->ReadPLC(v, integers, Variant(std::int32_t{2}), {}, {}), ResultFailed);
+  EXPECT_EQ(b_.link->FailureCause(), "element 2 of ReadValue cannot hold the value 40000 read (Overflow)");
+  EXPECT_EQ(b_.link->CurrentErrors(), "Error: element 2 of ReadValue cannot hold the value 40000 read (Overflow)");
+  EXPECT_EQ(Values(integers), (std::vector<std::int32_t>{-7, 0}));
+}
+
 TEST_F(UdpLinkEcomValues, FixedPointPairsInOrder) {
   sim_.SetWord(1, 1024, 12);
   sim_.SetWord(1, 1025, 3456);
