@@ -119,6 +119,9 @@ void ControlSession::ApplyOptions(const Options& o) {
       control_->SetProperty(mode, Variant(ascii && current == *ascii ? *slaveAscii : *slaveRtu));
   }
   if (o.baud || o.parity || o.dataBits || o.stopBits) {
+    // The text is checked as written first: a field given apart would otherwise replace the
+    // part the port refuses and hide that the rest of it was dropped or taken for defaults.
+    if (o.settings) SetNamed("--settings", "Settings", *o.settings);
     std::string base = o.settings ? *o.settings : control_->GetProperty("Settings").ToString();
     SetNamed(o.settings ? "--settings" : "--baud/--parity/--data-bits/--stop-bits", "Settings", CombinedSettings(base, o));
   } else if (o.settings) {
