@@ -363,7 +363,9 @@ int Call(const Options& o, ControlSession& s, Output& out) {
   // A call that left a transaction on the line sees it end before the process does; a
   // completion that never comes, for a request the call sent, is a failure. A call that
   // failed has its own cause and no transaction to wait for.
-  if (o.port && !reports && cause.empty()) {
+  // The port is the call's when --port named it or the session opened it for an earlier line
+  // (a shell on a --bag document's port).
+  if ((o.port || s.PortOpened()) && !reports && cause.empty()) {
     const bool missing = AwaitLine(s).Missing();
     cause = s.Get().FailureCause();
     const bool sent = m.name != "ReadPLCNW" || NonWaitingReadSent(s, result.ToInt32());
