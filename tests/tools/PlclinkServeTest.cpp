@@ -1,6 +1,8 @@
 // serve answers what comes after it opened the line, not requests queued on the line before.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <chrono>
 #include <string>
 
@@ -26,6 +28,21 @@ TEST(PlclinkServe, RequestsWaitingBeforeTheLineOpenedAreDropped) {
   std::string served = serve.WaitForLine("20", std::chrono::seconds(5));
   EXPECT_NE(served.find("holding registers 40001 read: 0"), std::string::npos) << served;
   EXPECT_EQ(serve.Stop() , 0);
+}
+
+TEST(PlclinkServe, AShellsServeLineAnswersAsASlaveAndLeavesTheControlAMaster) {
+  Pty line;
+  PeerProcess shell(PeerCommand{"/bin/sh",
+                                {"-c", "exec \"$0\" rtulink --port \"$1\" shell <<END\nserve --times 1\nget ModBusMode\nEND\n",
+                                 PLC_PLCLINK, line.DevicePath()},
+                                "a POSIX shell"});
+  line.Write(modbus::BuildFrame(Adu{1, 3, {0, 0, 0, 1}}, Framing::Rtu));
+  PtyBytes reply = line.Read(7);
+  EXPECT_EQ(reply, modbus::BuildFrame(Adu{1, 3, {2, 0, 0}}, Framing::Rtu)) << "the shell's serve answered nothing";
+  EXPECT_NE(shell.WaitForLine("20", std::chrono::seconds(5)).find("holding registers 40001 read: 0"), std::string::npos);
+  EXPECT_EQ(shell.WaitForLine("1", std::chrono::seconds(5)), "1") << "ModBusMode Rtu again for the next lines";
+  const int status = shell.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace

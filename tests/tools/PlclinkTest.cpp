@@ -50,6 +50,10 @@ TEST(Plclink, InputItCannotUseGivesOneLineNamingItAndItsStatus) {
       {{"rtulink", "--section", "RtuLink2", "get", "Address"}, 2, "--section names a section of the --bag document"},
       {{"rtulink", "--settings", "9600,x,8,1", "read", "40001"}, 2, "--settings: Settings refuses 9600,x,8,1"},
       {{"rtulink", "--baud", "9600", "--settings", "9600,e,9,1", "members"}, 2, "Settings refuses"},
+      // A field option does not hide a --settings text the port would refuse: the line would
+      // run at n,8,1 where the text meant even parity.
+      {{"rtulink", "--baud", "19200", "--settings", "9600 e 8 1", "members"}, 2, "--settings: Settings refuses 9600 e 8 1"},
+      {{"rtulink", "-P", "odd", "--settings", "9600,e,8,1,5", "members"}, 2, "--settings: Settings refuses"},
       {{"rtulink", "--mode", "Turbo", "members"}, 2, "'Turbo' is not one of Rtu, Ascii, SlaveRtu, SlaveAscii"},
       {{"rtulink", "read", "40001", "many"}, 2, "COUNT"},
       {{"rtulink", "call", "LongFloatToDec", "1"}, 2, "wants its argument dlong2"},

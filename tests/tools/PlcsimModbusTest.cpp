@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <string>
 
 #include "modbus/AsciiFrame.h"
 #include "modbus/Frame.h"
+#include "tests/platform/TempFolder.h"
 #include "tests/support/PlclinkCommand.h"
 #include "tests/support/Pty.h"
 #include "tools/plcsim/ModbusSimulator.h"
@@ -290,6 +292,29 @@ TEST_F(PlclinkAgainstModbusSim, CallsReportTheirOwnOutcomeOnTheCommandLineAndInA
   EXPECT_THAT(r.err, HasSubstr("ReadPLC failed with result 0: no reply from unit 3 within 2 s"));
   EXPECT_THAT(r.err, ::testing::Not(HasSubstr("ReadErrors failed"))) << r.err;
   EXPECT_THAT(r.err, ::testing::Not(HasSubstr("ReadPLCNW failed"))) << r.err;
+}
+
+TEST_F(PlclinkAgainstModbusSim, ACallInAShellOnADocumentsPortWaitsForItsCompletionToo) {
+  // The port comes from the document (no --port): the read opens it, and the non-waiting read
+  // that follows must end before the next line, as it does on a --port shell, or its reply
+  // lands in the next line's transaction.
+  plc::testing::TempFolder folder;
+  const std::string path = folder.File("plant.ini");
+  std::ofstream(path) << "[RtuLink1]\nCommPort=7\nSettings=\"9600,n,8,1\"\n";
+  const std::string script = "read 40001\ncall ReadPLCNW 40002 1:[0] 1\npoll 40001 --times 1\n";
+  test::RunResult r = test::RunProgram(
+      test::PeerCommand{"/bin/sh",
+                        {"-c", "printf '%s' \"$0\" | QVL_COM7=\"$2\" \"$1\" rtulink --bag \"$3\" shell", script,
+                         PLC_PLCLINK, line.PathB(), path},
+                        "a POSIX shell"},
+      std::chrono::seconds(30));
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+  std::vector<std::string> out = r.OutLines();
+  ASSERT_GE(out.size(), 3u) << r.out << r.err;
+  EXPECT_EQ(out[0], "101");
+  EXPECT_THAT(out[1], HasSubstr("CommCompleteEx MData=[202] MAdd=40002")) << r.out;
+  EXPECT_THAT(out.back(), HasSubstr("CommCompleteEx MData=[101] MAdd=40001")) << r.out;
 }
 
 // write REF 1 1 ... with count values.

@@ -306,8 +306,33 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
   return failed ? 1 : 0;
 }
 
+// The control a slave while it serves, and the master it was again afterwards: a shell's next
+// line reads and writes as before.
+class ServingAsSlave {
+ public:
+  explicit ServingAsSlave(ControlSession& s) : s_(s), master_(s.AnswerAsSlave()) {}
+  ~ServingAsSlave() {
+    if (!master_) return;
+    try {
+      s_.Get().SetProperty("ModBusMode", *master_);
+    } catch (const RuntimeError& e) {
+      std::cerr << "plclink: setting ModBusMode back to " << master_->ToString() << ": " << e.what() << "\n";
+    }
+  }
+  ServingAsSlave(const ServingAsSlave&) = delete;
+  ServingAsSlave& operator=(const ServingAsSlave&) = delete;
+
+ private:
+  ControlSession& s_;
+  std::optional<Variant> master_;
+};
+
 int Serve(const Options& o, ControlSession& s, Output& out) {
   std::map<std::int32_t, std::int32_t> image = ImageValues(o);
+  ServingAsSlave slave(s);
+  // The image is preloaded over another line: a port an earlier line of a shell opened closes
+  // first, and serving opens it again.
+  if (!image.empty() && s.Get().GetProperty("PortOpen").ToBool()) s.Get().SetProperty("PortOpen", Variant(false));
   PreloadImage(s, o, image);
   EventLoop& loop = s.Loop();
   StopSignals stop(loop);
@@ -363,7 +388,9 @@ int Call(const Options& o, ControlSession& s, Output& out) {
   // A call that left a transaction on the line sees it end before the process does; a
   // completion that never comes, for a request the call sent, is a failure. A call that
   // failed has its own cause and no transaction to wait for.
-  if (o.port && !reports && cause.empty()) {
+  // The port is the call's when --port named it or the session opened it for an earlier line
+  // (a shell on a --bag document's port).
+  if ((o.port || s.PortOpened()) && !reports && cause.empty()) {
     const bool missing = AwaitLine(s).Missing();
     cause = s.Get().FailureCause();
     const bool sent = m.name != "ReadPLCNW" || NonWaitingReadSent(s, result.ToInt32());

@@ -107,18 +107,10 @@ void ControlSession::ApplyOptions(const Options& o) {
   if (o.mode) {
     SetNamed("--mode", ModeProperty(o.library), *o.mode);
   }
-  if (o.command == Command::Serve) {
-    // serve answers as a slave: a master framing given (or none) becomes its slave framing.
-    std::string mode = ModeProperty(o.library);
-    std::int32_t current = control_->GetProperty(mode).ToInt32();
-    const MemberInfo& m = Require(mode, MemberKind::Property);
-    auto slaveRtu = EnumValue(m.enumeration, "SlaveRtu");
-    auto slaveAscii = EnumValue(m.enumeration, "SlaveAscii");
-    auto ascii = EnumValue(m.enumeration, "Ascii");
-    if (slaveRtu && slaveAscii && current != *slaveRtu && current != *slaveAscii)
-      control_->SetProperty(mode, Variant(ascii && current == *ascii ? *slaveAscii : *slaveRtu));
-  }
   if (o.baud || o.parity || o.dataBits || o.stopBits) {
+    // The text is checked as written first: a field given apart would otherwise replace the
+    // part the port refuses and hide that the rest of it was dropped or taken for defaults.
+    if (o.settings) SetNamed("--settings", "Settings", *o.settings);
     std::string base = o.settings ? *o.settings : control_->GetProperty("Settings").ToString();
     SetNamed(o.settings ? "--settings" : "--baud/--parity/--data-bits/--stop-bits", "Settings", CombinedSettings(base, o));
   } else if (o.settings) {
@@ -136,6 +128,19 @@ void ControlSession::ApplyOptions(const Options& o) {
     control_->SetProperty("PortOpen", true);
     opened_ = true;
   }
+}
+
+std::optional<Variant> ControlSession::AnswerAsSlave() {
+  // A master framing (or none) becomes its slave framing; a slave mode given stays.
+  const MemberInfo& m = Require("ModBusMode", MemberKind::Property);
+  const Variant current = control_->GetProperty(m.name);
+  auto slaveRtu = EnumValue(m.enumeration, "SlaveRtu");
+  auto slaveAscii = EnumValue(m.enumeration, "SlaveAscii");
+  auto ascii = EnumValue(m.enumeration, "Ascii");
+  const std::int32_t mode = current.ToInt32();
+  if (!slaveRtu || !slaveAscii || mode == *slaveRtu || mode == *slaveAscii) return std::nullopt;
+  control_->SetProperty(m.name, Variant(ascii && mode == *ascii ? *slaveAscii : *slaveRtu));
+  return current;
 }
 
 std::string ControlSession::PortDevice() const {

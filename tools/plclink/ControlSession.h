@@ -38,6 +38,11 @@ class ControlSession {
   void ApplyOptions(const Options& options);
   // Opens the port; RuntimeError naming the port and device when it cannot.
   void OpenPort();
+  // Whether this session opened the port (and keeps it open): a line a call may use.
+  bool PortOpened() const { return opened_; }
+  // Makes RtuLink a slave in the framing it has (serve); the master mode it was in, to be
+  // restored once serving ends, or nullopt when it was a slave already.
+  std::optional<Variant> AnswerAsSlave();
   // The device CommPort opens now, for messages.
   std::string PortDevice() const;
   // Saves the control to the document it came from (WriteProperties + Save), if any.
