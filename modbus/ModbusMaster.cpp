@@ -353,25 +353,30 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
   tx_.AwaitedSerial = 0;
   if (answered && !tx_.ReplyFailed) {
     result = ResultOk;
-    // Filled aside: a read that fails as its values are handed over (one does not fit the
-    // array's type, or the array is too small) leaves the caller's array as it was.
-    VariantArray staged = ReadValue;
+    // A read that fails as its values are handed over leaves the caller's array as it was: the
+    // bounds are checked before anything is stored, and an array whose type may refuse a value
+    // part way (40000 in an Integer) takes its values aside, handed over only when all fit.
+    // Variants and doubles take every value: the common read goes uncopied.
+    const std::int32_t values = count < 2 ? 1 : ioType == ioFloat ? count / 2 : count;
+    const bool typed = ReadValue.ElementType() != VarType::Empty && ReadValue.ElementType() != VarType::Double;
+    VariantArray staged = typed ? ReadValue : VariantArray();
+    VariantArray& out = typed ? staged : ReadValue;
     auto tooSmall = [&] {
       result = ResultFailed;
-      std::int32_t values = ioType == ioFloat ? count / 2 : count;
       cause_ = "ReadValue holds elements " +
-               (staged.Size() > 0 ? std::to_string(staged.Lower()) + ".." + std::to_string(staged.Upper())
-                                  : std::string("none")) +
+               (out.Size() > 0 ? std::to_string(out.Lower()) + ".." + std::to_string(out.Upper())
+                               : std::string("none")) +
                ", but the " + std::to_string(values) + " value(s) read go to elements 1.." + std::to_string(values) +
                " (size it from 1, or from 0 with one element more)";
     };
-    try {
+    if (!out.Contains(1) || !out.Contains(values)) tooSmall();
+    if (result == ResultOk) try {
       auto put = [&](std::int32_t index, const Variant& value) {
-        if (!staged.Contains(index)) {
+        if (!out.Contains(index)) {
           tooSmall();  // the caller's array cannot take every value
           return false;
         }
-        staged.Set(index, value);
+        out.Set(index, value);
         return true;
       };
       // Only a bit read holds more values than DataBuffer: those past it come from the reply.
@@ -390,9 +395,9 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
         // DataBuffer(1..count) into elements 1..count in one copy, as far as the caller's
         // array reaches; the points past DataBuffer one by one.
         std::int32_t wanted = std::min(count, kDataBufferLast);
-        std::int32_t fits = staged.Contains(1) ? std::min(wanted, staged.Upper()) : 0;
+        std::int32_t fits = out.Contains(1) ? std::min(wanted, out.Upper()) : 0;
         if (fits < wanted) tooSmall();
-        staged.CopyFrom(1, dataBuffer_, 1, fits);
+        out.CopyFrom(1, dataBuffer_, 1, fits);
         for (std::int32_t i = kDataBufferLast + 1; fits == wanted && i <= count; ++i) {
           if (!put(i, DecodedValue(i))) break;
         }
@@ -401,7 +406,7 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
       result = ResultFailed;
       cause_ = std::string("a value read does not fit ReadValue: ") + e.what();
     }
-    if (result == ResultOk) ReadValue = std::move(staged);
+    if (typed && result == ResultOk) ReadValue = std::move(staged);
   }
   tx_.EndHostRead();
   return result;
