@@ -1,10 +1,12 @@
 // serve answers what comes after it opened the line, not requests queued on the line before.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "modbus/Frame.h"
 #include "tests/support/PlclinkCommand.h"
@@ -43,6 +45,30 @@ TEST(PlclinkServe, AShellsServeLineAnswersAsASlaveAndLeavesTheControlAMaster) {
   EXPECT_EQ(shell.WaitForLine("1", std::chrono::seconds(5)), "1") << "ModBusMode Rtu again for the next lines";
   const int status = shell.Stop();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// serve blocks SIGINT and SIGTERM to stop between two events; at the shell's prompt afterwards
+// they end the shell as they did before the line, instead of waiting blocked to stop the next
+// poll or serve at its start.
+TEST(PlclinkServe, AfterAShellsServeLineASignalAtThePromptEndsTheShell) {
+  Pty line;
+  PeerProcess shell(PeerCommand{"/bin/sh", {"-c", "echo READY; exec \"$0\" rtulink --port \"$1\" shell", PLC_PLCLINK,
+                                            line.DevicePath()},
+                                "a POSIX shell"});
+  shell.SendLine("serve --times 1");
+  shell.WaitForLine("READY serving", std::chrono::seconds(5));
+  line.Write(modbus::BuildFrame(Adu{1, 3, {0, 0, 0, 1}}, Framing::Rtu));
+  EXPECT_EQ(line.Read(7), modbus::BuildFrame(Adu{1, 3, {2, 0, 0}}, Framing::Rtu));
+  shell.WaitForLine("20", std::chrono::seconds(5));
+  shell.SendLine("get ModBusMode");  // the serve line has ended when this is answered
+  EXPECT_EQ(shell.WaitForLine("1", std::chrono::seconds(5)), "1");
+  ::kill(shell.Pid(), SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (shell.Running() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(shell.Running()) << "SIGTERM at the prompt stayed blocked after serve";
+  const int status = shell.Stop();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "tools/plclink/Shell.h"
 
+#include <signal.h>
+
 #include <algorithm>
+#include <ctime>
 #include <iostream>
 
 #include "base/RuntimeError.h"
@@ -21,6 +24,42 @@ void FreeTheLine(ControlSession& session) {
   if (!session.Find("CommBusy", MemberKind::Property)) return;
   if (session.Get().GetProperty("CommBusy").ToBool()) session.Get().SetProperty("CommBusy", Variant(false));
 }
+
+// A line that stops on Ctrl-C (poll, serve) blocks SIGINT and SIGTERM while it runs and leaves
+// them blocked, as a one-shot command wants up to its exit. Between a shell's lines they are
+// what they were before the line: a signal the line took no more (it came as the line ended)
+// is dropped, and a Ctrl-C at the prompt ends the shell again rather than waiting, blocked, to
+// stop the next poll at its start.
+class LineSignals {
+ public:
+  LineSignals() {
+    sigemptyset(&stops_);
+    sigaddset(&stops_, SIGINT);
+    sigaddset(&stops_, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, nullptr, &mask_);
+    ::sigaction(SIGINT, nullptr, &interrupt_);
+    ::sigaction(SIGTERM, nullptr, &terminate_);
+  }
+  ~LineSignals() {
+    sigset_t ours = stops_;  // those the line blocked, not those blocked before it
+    if (sigismember(&mask_, SIGINT) == 1) sigdelset(&ours, SIGINT);
+    if (sigismember(&mask_, SIGTERM) == 1) sigdelset(&ours, SIGTERM);
+    const timespec now{0, 0};
+    while (!sigisemptyset(&ours) && ::sigtimedwait(&ours, nullptr, &now) > 0) {
+    }
+    ::sigaction(SIGINT, &interrupt_, nullptr);
+    ::sigaction(SIGTERM, &terminate_, nullptr);
+    ::sigprocmask(SIG_SETMASK, &mask_, nullptr);
+  }
+  LineSignals(const LineSignals&) = delete;
+  LineSignals& operator=(const LineSignals&) = delete;
+
+ private:
+  sigset_t stops_;
+  sigset_t mask_;
+  struct sigaction interrupt_ {};
+  struct sigaction terminate_ {};
+};
 
 }  // namespace
 
@@ -45,6 +84,7 @@ int RunShell(const Options& options, ControlSession& session) {
       try {
         Options line = ShellLineOptions(options, split.words);
         Output out(line.json, std::cout);
+        LineSignals signals;
         status = RunOneCommand(line, session, out);
         FreeTheLine(session);
       } catch (const UsageError& e) {
