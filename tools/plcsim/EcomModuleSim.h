@@ -67,7 +67,7 @@ class EcomModuleSim {
   // Applies to the next `requests` CCM requests of the module (0: until changed). A silent
   // module answers no query either.
   void SetFault(std::uint8_t id, EcomFault fault, int requests = 0);
-  // Register words (index 0, V0, is what the client addresses as 1; at most 65534), inputs and
+  // Register words (index 0, V0, is what the client addresses as 1; at most 32767, V77777), inputs and
   // outputs by byte.
   void SetWord(std::uint8_t id, std::uint16_t index, std::uint16_t value);
   std::uint16_t Word(std::uint8_t id, std::uint16_t index) const;
@@ -82,8 +82,9 @@ class EcomModuleSim {
   std::vector<EcomDatagramRecord> Recorded();
 
  private:
-  // Registers 1..65535 (V0..V177776), and 64 KiB of input and of output points.
-  static constexpr std::size_t kRegisterWords = 65535;
+  // Registers 1..8000h: V0..V77777, all the V-memory a DirectLOGIC has. 64 KiB of input and of
+  // output points.
+  static constexpr std::size_t kRegisterWords = 0x8000;
   static constexpr std::size_t kPointBytes = 65536;
   struct Module {
     EcomModuleConfig config;

@@ -28,7 +28,7 @@ void Usage(std::ostream& out) {
   out << "  --version  the version of plcsim\n"
          "Each module holds its PLC's memory as the CCM data types address it, and UdpLink's\n"
          "addresses land there (n = the octal number):\n"
-         "  V,n             registers (31h), one word each, at CCM address n + 1 (V0..V177776)\n"
+         "  V,n             registers (31h), one word each, at CCM address n + 1 (V0..V77777)\n"
          "  X,n  GX,n  SP,n inputs (32h), a byte of eight points at n/8 + 101h, 1h, 181h\n"
          "  Y,n  GY,n  C,n  outputs (33h), a byte of eight points at n/8 + 101h, 1h, 181h,\n"
          "  S,n  T,n  CT,n  and 281h, 301h, 321h; point n is bit n mod 8 of its byte\n"
