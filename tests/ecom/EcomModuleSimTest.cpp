@@ -48,5 +48,21 @@ TEST_F(EcomModuleSimDatagrams, RegistersEndWithV77777) {
   EXPECT_EQ(ReadStatus(0x31, 0x8000, 4), int{heipas::StatusBadAddress});
 }
 
+TEST_F(EcomModuleSimDatagrams, PointsEndWithTheirLastArea) {
+  // Inputs: GX0 at 1h .. SP777 at 1C0h; outputs: GY0 at 1h .. CT377 at 340h, a byte of eight
+  // points each. Nothing lies at 0 or past the last area.
+  EXPECT_EQ(ReadStatus(0x32, 1, 0x1C0), int{heipas::StatusOk});
+  EXPECT_EQ(ReadStatus(0x33, 1, 0x340), int{heipas::StatusOk});
+  EXPECT_EQ(ReadStatus(0x32, 0x1C0, 1), int{heipas::StatusOk});
+  EXPECT_EQ(ReadStatus(0x33, 0x340, 1), int{heipas::StatusOk});
+  EXPECT_EQ(ReadStatus(0x32, 0, 1), int{heipas::StatusBadAddress});
+  EXPECT_EQ(ReadStatus(0x33, 0, 1), int{heipas::StatusBadAddress});
+  EXPECT_EQ(ReadStatus(0x32, 0x1C1, 1), int{heipas::StatusBadAddress});
+  EXPECT_EQ(ReadStatus(0x32, 0x1C0, 2), int{heipas::StatusBadAddress});
+  EXPECT_EQ(ReadStatus(0x33, 0x341, 1), int{heipas::StatusBadAddress});
+  EXPECT_EQ(ReadStatus(0x33, 0x301, 0x41), int{heipas::StatusBadAddress});
+  EXPECT_EQ(ReadStatus(0x32, 0x101, 1001), int{heipas::StatusBadAddress});
+}
+
 }  // namespace
 }  // namespace plc::sim

@@ -34,8 +34,9 @@ void Usage(std::ostream& out) {
          "  S,n  T,n  CT,n  and 281h, 301h, 321h; point n is bit n mod 8 of its byte\n"
          "                  (UdpLink stops each area where the next begins: X and Y at 1777,\n"
          "                  GX, GY and C at 3777, S at 1777, SP at 777, T and CT at 377)\n"
-         "A request past the end of memory, for register 0 or for no bytes is refused with an error\n"
-         "status (the client's code 100 + status), as a module refuses it.\n"
+         "A request past the end of memory (registers 8000h, inputs 1C0h, outputs 340h), for\n"
+         "address 0 or for no bytes is refused with an error status (the client's code 100 +\n"
+         "status), as a module refuses it.\n"
          "Prints each module's address, then READY HEI_PAS_MODULES=... for the client.\n";
 }
 
