@@ -19,7 +19,8 @@ void Usage(std::ostream& out) {
          "  --module   a module with its ID (1..255), name (up to 32 bytes) and UDP port (0 or\n"
          "             none: the system chooses); repeatable; default one module 1 \"ECOM1\" on\n"
          "             port 28784\n"
-         "  --bind     the IPv4 address the modules listen on (default 127.0.0.1)\n"
+         "  --bind     the IPv4 address the modules listen on (default 127.0.0.1; 0.0.0.0: every\n"
+         "             interface, listed for the client as 127.0.0.1)\n"
          "  --fault    every module misbehaves from the start:\n";
   for (const auto& f : EcomFaultNames()) {
     const std::string name = f.name;
@@ -65,7 +66,11 @@ std::uint32_t ParseBind(const std::string& text) {
   const auto list = heipas::ParseModuleList(text, &why);
   if (!list || list->size() != 1 || text.find(':') != std::string::npos)
     throw ArgumentError("--bind: '" + text + "' is not one IPv4 address A.B.C.D");
-  return list->front().ipv4;
+  const std::uint32_t ipv4 = list->front().ipv4;
+  if (ipv4 == 0xFFFFFFFF || (ipv4 >> 28) == 0xE)
+    throw ArgumentError("--bind: '" + text + "' is a broadcast or multicast address; give one of this machine's "
+                        "addresses, or 0.0.0.0 for every interface");
+  return ipv4;
 }
 
 EcomFault ParseFault(const std::string& text) {
@@ -109,9 +114,11 @@ int Run(int argc, char** argv) {
   try {
     EcomModuleSim sim(modules, bind);
     std::string list;
+    // Modules on every interface are reached from this machine through loopback.
+    const std::uint32_t reached = bind == 0 ? 0x7F000001 : bind;
     for (std::size_t i = 0; i < modules.size(); ++i) {
       const heipas::ModuleAddress a{bind, sim.Port(i)};
-      list += (list.empty() ? "" : ",") + heipas::AddressText(a);
+      list += (list.empty() ? "" : ",") + heipas::AddressText(heipas::ModuleAddress{reached, sim.Port(i)});
       std::cout << "ecom module " << int{modules[i].id} << " \"" << modules[i].name << "\" at "
                 << heipas::AddressText(a) << "\n";
       if (fault != EcomFault::None) sim.SetFault(modules[i].id, fault);
