@@ -104,5 +104,27 @@ TEST(PlcsimEcom, AFaultFromTheCommandLineReachesTheClient) {
   EXPECT_EQ(sim.Stop(), 0);
 }
 
+TEST(PlcsimEcom, TheModuleListItPrintsReachesModulesOnEveryInterface) {
+  // Listening on every interface, the modules are reached on this machine through loopback;
+  // the list READY hands the client must name an address a datagram can be sent to.
+  test::PeerProcess sim(Plcsim({"--module", "4@0", "--bind", "0.0.0.0"}));
+  {
+    EcomClient client(sim, 4);
+    EXPECT_EQ(client.Link().CurrentErrors(), "");
+    Variant address("V,0"), value;
+    EXPECT_EQ(client.Link().ReadPLC(address, value, {}, {}, {}), ResultOk) << client.Link().CurrentErrors();
+  }
+  ::kill(sim.Pid(), SIGTERM);
+  EXPECT_EQ(sim.Stop(), 0);
+  // A broadcast or multicast address is no module's.
+  for (const char* bind : {"255.255.255.255", "224.0.0.1"}) {
+    const auto r = test::RunProgram(Plcsim({"--bind", bind}), std::chrono::seconds(10));
+    EXPECT_EQ(r.exitCode, 2) << bind;
+    EXPECT_EQ(r.err.rfind(std::string("plcsim ecom: --bind: '") + bind + "' is a broadcast or multicast address", 0),
+              0u)
+        << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace plc

@@ -154,7 +154,9 @@ std::uint8_t EcomModuleSim::Check(const Datagram& request) {
       return heipas::StatusBadAddress;
     return heipas::StatusOk;
   }
-  if (request.address + length > kPointBytes) return heipas::StatusBadAddress;
+  // Points are numbered from 1 too, and end with the last area of their data type.
+  const std::size_t last = request.dataType == 0x32 ? kLastInputByte : kLastOutputByte;
+  if (request.address == 0 || request.address + length - 1 > last) return heipas::StatusBadAddress;
   return heipas::StatusOk;
 }
 

@@ -4,8 +4,8 @@
 // address it: registers (31h) as V-memory words numbered from 1 (V0 at 1), inputs (32h) and
 // outputs (33h) as bytes of eight points each (X0..X7 at 101h, Y0..Y7 at 101h, C0..C7 at 181h,
 // GX at 1h, SP at 181h, S at 281h, T at 301h, CT at 321h). A request that runs past the end of
-// its memory, names register 0 or asks for no bytes is refused with an error status, as a
-// module refuses it; nothing wraps.
+// its memory (V77777, SP777, CT377), names address 0 or asks for no bytes is refused with an
+// error status, as a module refuses it; nothing wraps.
 //
 // Faults can be switched on while it runs: no answer, an answer signed by another module ID, a
 // corrupt or a truncated datagram, an error status, a stale answer (the previous sequence
@@ -67,7 +67,7 @@ class EcomModuleSim {
   // Applies to the next `requests` CCM requests of the module (0: until changed). A silent
   // module answers no query either.
   void SetFault(std::uint8_t id, EcomFault fault, int requests = 0);
-  // Register words (index 0, V0, is what the client addresses as 1; at most 65534), inputs and
+  // Register words (index 0, V0, is what the client addresses as 1; at most 32767, V77777), inputs and
   // outputs by byte.
   void SetWord(std::uint8_t id, std::uint16_t index, std::uint16_t value);
   std::uint16_t Word(std::uint8_t id, std::uint16_t index) const;
@@ -82,8 +82,12 @@ class EcomModuleSim {
   std::vector<EcomDatagramRecord> Recorded();
 
  private:
-  // Registers 1..65535 (V0..V177776), and 64 KiB of input and of output points.
-  static constexpr std::size_t kRegisterWords = 65535;
+  // Registers 1..8000h: V0..V77777, all the V-memory a DirectLOGIC has. Inputs from GX0 (1h)
+  // to SP777 (1C0h), outputs from GY0 (1h) to CT377 (340h), eight points a byte; the arrays
+  // are indexed by CCM address.
+  static constexpr std::size_t kRegisterWords = 0x8000;
+  static constexpr std::size_t kLastInputByte = 0x1C0;
+  static constexpr std::size_t kLastOutputByte = 0x340;
   static constexpr std::size_t kPointBytes = 65536;
   struct Module {
     EcomModuleConfig config;

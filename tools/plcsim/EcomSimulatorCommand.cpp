@@ -19,7 +19,8 @@ void Usage(std::ostream& out) {
          "  --module   a module with its ID (1..255), name (up to 32 bytes) and UDP port (0 or\n"
          "             none: the system chooses); repeatable; default one module 1 \"ECOM1\" on\n"
          "             port 28784\n"
-         "  --bind     the IPv4 address the modules listen on (default 127.0.0.1)\n"
+         "  --bind     the IPv4 address the modules listen on (default 127.0.0.1; 0.0.0.0: every\n"
+         "             interface, listed for the client as 127.0.0.1)\n"
          "  --fault    every module misbehaves from the start:\n";
   for (const auto& f : EcomFaultNames()) {
     const std::string name = f.name;
@@ -28,14 +29,15 @@ void Usage(std::ostream& out) {
   out << "  --version  the version of plcsim\n"
          "Each module holds its PLC's memory as the CCM data types address it, and UdpLink's\n"
          "addresses land there (n = the octal number):\n"
-         "  V,n             registers (31h), one word each, at CCM address n + 1 (V0..V177776)\n"
+         "  V,n             registers (31h), one word each, at CCM address n + 1 (V0..V77777)\n"
          "  X,n  GX,n  SP,n inputs (32h), a byte of eight points at n/8 + 101h, 1h, 181h\n"
          "  Y,n  GY,n  C,n  outputs (33h), a byte of eight points at n/8 + 101h, 1h, 181h,\n"
          "  S,n  T,n  CT,n  and 281h, 301h, 321h; point n is bit n mod 8 of its byte\n"
          "                  (UdpLink stops each area where the next begins: X and Y at 1777,\n"
          "                  GX, GY and C at 3777, S at 1777, SP at 777, T and CT at 377)\n"
-         "A request past the end of memory, for register 0 or for no bytes is refused with an error\n"
-         "status (the client's code 100 + status), as a module refuses it.\n"
+         "A request past the end of memory (registers 8000h, inputs 1C0h, outputs 340h), for\n"
+         "address 0 or for no bytes is refused with an error status (the client's code 100 +\n"
+         "status), as a module refuses it.\n"
          "Prints each module's address, then READY HEI_PAS_MODULES=... for the client.\n";
 }
 
@@ -64,7 +66,11 @@ std::uint32_t ParseBind(const std::string& text) {
   const auto list = heipas::ParseModuleList(text, &why);
   if (!list || list->size() != 1 || text.find(':') != std::string::npos)
     throw ArgumentError("--bind: '" + text + "' is not one IPv4 address A.B.C.D");
-  return list->front().ipv4;
+  const std::uint32_t ipv4 = list->front().ipv4;
+  if (ipv4 == 0xFFFFFFFF || (ipv4 >> 28) == 0xE)
+    throw ArgumentError("--bind: '" + text + "' is a broadcast or multicast address; give one of this machine's "
+                        "addresses, or 0.0.0.0 for every interface");
+  return ipv4;
 }
 
 EcomFault ParseFault(const std::string& text) {
@@ -108,9 +114,11 @@ int Run(int argc, char** argv) {
   try {
     EcomModuleSim sim(modules, bind);
     std::string list;
+    // Modules on every interface are reached from this machine through loopback.
+    const std::uint32_t reached = bind == 0 ? 0x7F000001 : bind;
     for (std::size_t i = 0; i < modules.size(); ++i) {
       const heipas::ModuleAddress a{bind, sim.Port(i)};
-      list += (list.empty() ? "" : ",") + heipas::AddressText(a);
+      list += (list.empty() ? "" : ",") + heipas::AddressText(heipas::ModuleAddress{reached, sim.Port(i)});
       std::cout << "ecom module " << int{modules[i].id} << " \"" << modules[i].name << "\" at "
                 << heipas::AddressText(a) << "\n";
       if (fault != EcomFault::None) sim.SetFault(modules[i].id, fault);

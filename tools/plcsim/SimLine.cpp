@@ -53,6 +53,9 @@ int OpenSimLine(const std::string& path, const SerialSettings& settings) {
   termios got{};
   if (!bytesOnly && (::tcgetattr(fd, &got) != 0 || !SameLine(want, got)))
     refuse(path + " does not take \"" + settings.ToString() + "\"");
+  // A PLC switched on hears nothing sent before: requests already waiting on the line are no
+  // one's to answer (their master has given up on them).
+  (void)::tcflush(fd, TCIFLUSH);
   return fd;
 }
 
