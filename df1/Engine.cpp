@@ -241,7 +241,18 @@ void Df1Engine::HandleReply() {
   }
   const std::uint64_t sentBefore = s.RequestsSent;
   s.CompletionBegins();
+  const Lifetime::Watch watch = life_.Watched();
   if (OnClosed) OnClosed(closing, t);
+  if (watch.Gone()) {
+    // The handler unloaded the control: the thread's record is released as the end of the
+    // completion releases it (unless a request of the handler's holds the line), and nothing of
+    // this engine is touched.
+    if (!s.OnLine) {
+      s.CompletionEnds();
+      s.LineIdle();
+    }
+    return;
+  }
   closedNumber_ = t.number;
   lastClosed_ = std::move(t);
   lastClosing_ = std::move(closing);

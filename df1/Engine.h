@@ -29,6 +29,7 @@
 #include "df1/Link.h"
 #include "df1/Requests.h"
 #include "platform/EventLoop.h"
+#include "platform/Lifetime.h"
 #include "platform/SerialPort.h"
 
 namespace plc::df1 {
@@ -128,6 +129,7 @@ class Df1Engine {
   bool reopened_ = false;  // the port closed since the last request
   // The transaction this line closed last, and how.
   std::uint64_t closedNumber_ = 0;
+  Lifetime life_;  // the completion's handler may unload the control, and this engine with it
   LinkClosing lastClosing_;
   Transaction lastClosed_;
   ReplyRow lastRow_{};  // the words of its reply

@@ -424,7 +424,9 @@ void DirectNetEngine::PassThrough() {
   }
   if (!Events.CommEventModem) return;
   std::vector<Variant> args{Variant(event), Variant(modemData_), Variant(*connected)};
+  const Lifetime::Watch watch = life_.Watched();
   Events.CommEventModem(args);
+  if (watch.Gone()) return;  // the handler unloaded the control
   // By reference: what a handler assigns to MData or Connected stays.
   if (args[1].IsArray()) modemData_ = args[1].Array();
   try {

@@ -26,6 +26,7 @@
 #include "directnet/AddressRoad.h"
 #include "directnet/LinkState.h"
 #include "platform/EventLoop.h"
+#include "platform/Lifetime.h"
 #include "platform/SerialPort.h"
 
 namespace plc::dnet {
@@ -190,6 +191,7 @@ class DirectNetEngine {
   EventLoop& loop_;
   EngineRules rules_;
   bool passThroughMode_ = false;
+  Lifetime life_;  // an event's handler may unload the control, and this engine with it
   Progress progress_;
   std::string failure_;
   std::string lineError_;

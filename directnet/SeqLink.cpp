@@ -21,8 +21,9 @@ SeqLink::SeqLink(std::unique_ptr<SerialPort> port)
       scanLine_(engine_, road_, props_.unitAddress),
       scan_(scanLine_, EventLoop::Current(), ScanTables(), kScanElapsedEntries, &dnet::SeqLinkState().WriteQueueActive) {
   engine_.Events.CommComplete = [this] {
+    const Lifetime::Watch watch = Watched();
     scan_.ScanReadCompleted(scanLine_.CompletedWords());
-    EventComComplete();
+    if (!watch.Gone()) EventComComplete();  // a ScanComplete handler may unload the control
   };
   engine_.Events.CommEventModem = [this](std::vector<Variant>& args) { RaiseEvent("CommEventModem", args); };
   timers_.Timer1().OnTick = [this] { engine_.Watchdog(RunMode()); };

@@ -26,8 +26,9 @@ UdpLink::UdpLink(std::unique_ptr<SerialPort> port)
       timers_(kScanTimerDesign),
       serial_(MSComm1(), ecom::EcomLink(), props_.unitAddress,
               [this] {
+                const Lifetime::Watch watch = Watched();
                 scan_.ScanReadCompleted(ScanWords(ecom::EcomLink().Line.ByteCount / 2));
-                EventComComplete();
+                if (!watch.Gone()) EventComComplete();  // a ScanComplete handler may unload the control
               }),
       scanLine_(MakeScanLine(*this)),
       scan_(*scanLine_, EventLoop::Current(), ScanTables(), kScanElapsedEntries,
@@ -254,8 +255,9 @@ Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt
   const Result result = EcomRead(Address, nullptr, *size, IOType, {});
   if (result == ResultOk) {
     // A scan read takes its words before the host's handler can read over them.
+    const Lifetime::Watch watch = Watched();
     if (scan_.ScanReadOnLine()) scan_.ScanReadCompleted(ScanWords(*size));
-    EventComComplete();
+    if (!watch.Gone()) EventComComplete();  // a ScanComplete handler may unload the control
   }
   return result;
 }

@@ -51,14 +51,16 @@ bool ScanEngine::Scans(const ScanGroup& group) const {
 }
 
 void ScanEngine::ReadTick(std::int32_t interval, bool runMode, bool scanReadEnable) {
+  // Every report lets a host handler run, which may unload the control and this engine with it.
+  const Lifetime::Watch watch = life_.Watched();
   SettlePending();
-  if (ScanWriteActive()) return;
+  if (watch.Gone() || ScanWriteActive()) return;
   if (!runMode || !scanReadEnable) return;
   if (!line_.LineOpen()) return;
   // A busy line skips the whole tick (no group's time advances), unless it has stayed busy
   // while there are groups to read; with none, the scan leaves the line alone as it always did.
   if (line_.CommBusy()) {
-    if (!HasGroups() || !FreeIfStuck()) return;
+    if (!HasGroups() || !FreeIfStuck() || watch.Gone()) return;
   } else {
     busySince_.reset();
   }
@@ -70,6 +72,7 @@ void ScanEngine::ReadTick(std::int32_t interval, bool runMode, bool scanReadEnab
 }
 
 void ScanEngine::ScanGroups(std::int32_t interval) {
+  const Lifetime::Watch watch = life_.Watched();
   std::int16_t n = db_.ScanGroupCount.ToInt16();
   for (std::int32_t index = 1; index <= n && !line_.WriteActive(); ++index) {
     if (db_.Group(index).enabled != True || !Scans(db_.Group(index))) continue;
@@ -89,6 +92,7 @@ void ScanEngine::ScanGroups(std::int32_t interval) {
                             "scan group " + std::to_string(index) + " is beyond the " +
                                 std::to_string(elapsed_.size() - 1) + " groups this control scans; it is never read"};
       if (OnScanComplete) OnScanComplete(beyond);
+      if (watch.Gone()) return;
       continue;
     }
     // The host keeps the line (a host write, or one request after another started by the
@@ -110,11 +114,13 @@ void ScanEngine::ScanGroups(std::int32_t interval) {
       } catch (const RuntimeError& e) {
         why = e.what();
       }
+      if (watch.Gone()) return;
       sending_ = false;
       if (!sent) {
         const std::string what = "the read of " + AddressText(address) + " (" + std::to_string(count) +
                                  (count == 1 ? " value" : " values") + ") was not sent";
         ScanReadFailed(why.empty() ? what : what + ": " + why);
+        if (watch.Gone()) return;
       } else if (pending_) {
         pending_->requests = line_.RequestsBegun();
       }
@@ -124,18 +130,24 @@ void ScanEngine::ScanGroups(std::int32_t interval) {
 }
 
 bool ScanEngine::AwaitLine() {
+  const Lifetime::Watch watch = life_.Watched();
   SettlePending();
+  if (watch.Gone()) return false;
   // First the request on the line (the previous group's read, as a rule), then one that a
   // handler of its report may have started; serial notifications and the other timers run
   // meanwhile. A line busy for 2 s is freed, counting one error.
   for (int round = 0; round < 2 && line_.CommBusy(); ++round) {
-    if (!WaitSeconds(loop_, [this] { return !line_.CommBusy(); }, WallNow(loop_), kBusyLimitSeconds)) {
+    const bool freed =
+        WaitSeconds(loop_, [this, &watch] { return watch.Gone() || !line_.CommBusy(); }, WallNow(loop_), kBusyLimitSeconds);
+    if (watch.Gone()) return false;
+    if (!freed) {
       line_.CountError();
       line_.ForceFree();
     }
     // The previous group's read has ended by now, one way or the other; reported, its
     // handler may start a request of the host's, which goes first.
     SettlePending();
+    if (watch.Gone()) return false;
   }
   return !line_.CommBusy();
 }
@@ -217,10 +229,16 @@ void ScanEngine::Report(ScanCompletion& completion) {
 }
 
 void ScanEngine::WriteTick() {
+  const Lifetime::Watch watch = life_.Watched();
   SettlePending();
-  SetScanWriteActive(true);
+  if (watch.Gone()) return;
+  // A flag shared with the other controls of the thread is cleared even when a handler unloaded
+  // this one: left set, their queues would never drain again.
+  bool* const active = scanWriteActive_;
+  const bool shared = active != &ownScanWriteActive_;
+  *active = true;
   queue_.WriteQueData();
-  SetScanWriteActive(false);
+  if (shared || !watch.Gone()) *active = false;
 }
 
 void ScanEngine::SetScanRegGroup(std::int16_t ScanRegGroup, bool state) {

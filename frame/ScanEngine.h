@@ -33,6 +33,7 @@
 #include "base/Variant.h"
 #include "frame/WriteQueue.h"
 #include "platform/EventLoop.h"
+#include "platform/Lifetime.h"
 
 namespace plc {
 
@@ -181,6 +182,7 @@ class ScanEngine {
     std::uint32_t request;   // RequestsBegun then
   };
   std::optional<Busy> busySince_;
+  Lifetime life_;  // a report lets a host handler run, which may unload the control
 };
 
 // ReadData(idx): element idx of the value buffer as a double (Empty gives 0). Subscript error

@@ -29,14 +29,18 @@ std::string WriteQueue::Force(const Variant& address, std::int32_t value) {
 void WriteQueue::WriteQueData() {
   if (draining_ || !Write) return;
   // Whatever ends the drain (a handler's exception included), the next drain must run.
+  // A handler that unloads the control ends the drain, and nothing of the queue is touched.
   struct Draining {
     bool& flag;
-    explicit Draining(bool& f) : flag(f) { flag = true; }
-    ~Draining() { flag = false; }
+    Lifetime::Watch watch;
+    Draining(bool& f, Lifetime::Watch w) : flag(f), watch(w) { flag = true; }
+    ~Draining() {
+      if (!watch.Gone()) flag = false;
+    }
     Draining(const Draining&) = delete;
     Draining& operator=(const Draining&) = delete;
-  } draining(draining_);
-  while (!entries_.empty()) {
+  } draining(draining_, life_.Watched());
+  while (!draining.watch.Gone() && !entries_.empty()) {
     const Entry tried = entries_.front();
     Attempt attempt;
     try {
@@ -45,6 +49,7 @@ void WriteQueue::WriteQueData() {
       // A write that throws failed; it counts as a try like any other failure.
       attempt = Attempt{false, e.what()};
     }
+    if (draining.watch.Gone()) return;
     // The write let events run: a handler may have cleared the queue meanwhile.
     if (entries_.empty()) break;
     Entry& head = entries_.front();

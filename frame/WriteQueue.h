@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/Variant.h"
+#include "platform/Lifetime.h"
 
 namespace plc {
 
@@ -66,6 +67,7 @@ class WriteQueue {
 
   std::deque<Entry> entries_;
   bool draining_ = false;
+  Lifetime life_;  // a write or a report may unload the control, and this queue with it
 };
 
 }  // namespace plc

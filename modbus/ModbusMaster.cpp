@@ -528,7 +528,9 @@ void ModbusMaster::ReplyWatchdog() {
     data.At(1) = Variant(tx_.LastUnit);
     std::vector<Variant> args{Variant(std::move(data)), Variant(tx_.LastAddress), Variant(std::int16_t{1}),
                               Variant(std::string(kReadErrorText)), Variant(std::int16_t{0})};
+    const Lifetime::Watch watch = life_.Watched();
     if (CommCompleteExHeard()) Events.CommCompleteEx(args);
+    if (watch.Gone()) return;
   }
   if (tx_.TimeOutIfStale(WallNow(loop_), kReplySeconds)) reply_.Clear();
 }
@@ -577,7 +579,9 @@ void ModbusMaster::RaiseModemEvent(std::int16_t commEvent, bool connected) {
   if (!Events.CommEventModem) return;
   std::vector<Variant> args{Variant(commEvent), Variant(std::move(modemData_)), Variant(connected)};
   modemData_ = VariantArray(0, 0);
+  const Lifetime::Watch watch = life_.Watched();
   Events.CommEventModem(args);
+  if (watch.Gone()) return;
   // The control's one array, passed by reference: what the handler did to it stays, as long
   // as it still has the element the next event sets.
   if (args[1].IsArray() && args[1].Array().Contains(0)) modemData_ = std::move(args[1].Array());
@@ -697,12 +701,14 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   // read started there is refused as busy instead of overtaking this one.
   const std::uint32_t serial = tx_.RequestSerial;
   if (serial == tx_.AwaitedSerial) tx_.AwaitedDone = true;
+  const Lifetime::Watch watch = life_.Watched();
   if (!tx_.ScanReadInFlight) {
     RaiseDataBufferEvent(tx_.StartReference,
                          static_cast<std::int16_t>(std::clamp<std::int32_t>(quantity, -32768, 32767)), lastErrorText_);
   } else if (Events.ScanReadDone) {
     Events.ScanReadDone(quantity);
   }
+  if (watch.Gone()) return;
   lastErrorText_.clear();
   // A request the handler sent (ReadPLCNW) is in flight now and keeps its flags.
   if (tx_.RequestSerial == serial) tx_.EndRead();
@@ -735,11 +741,13 @@ void ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, st
   args.emplace_back(quan);
   args.emplace_back(std::move(errorText));
   args.emplace_back(tx_.ResponseStatus);
+  const Lifetime::Watch watch = life_.Watched();
   try {
     Events.CommCompleteEx(args);
   } catch (const RuntimeError&) {
     // The host's handler failed, not the reply: the read it reports stays good.
   }
+  if (watch.Gone()) return;  // the handler unloaded the control
   // MData is DataBuffer passed by reference: what the handler wrote stays. Taken back by move,
   // as the arguments end here: a copy of all 501 variants per reply would cost more than the
   // rest of the reply's handling.

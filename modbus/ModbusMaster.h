@@ -25,6 +25,7 @@
 #include "modbus/MasterReply.h"
 #include "modbus/MasterTransaction.h"
 #include "platform/EventLoop.h"
+#include "platform/Lifetime.h"
 #include "platform/SerialPort.h"
 
 namespace plc::modbus {
@@ -228,6 +229,8 @@ class ModbusMaster final : public ScanLine {
     WriteWaiter* outer = nullptr;
   };
   WriteWaiter* writeWaiters_ = nullptr;
+  // An event's handler may unload the control, and this engine with it.
+  Lifetime life_;
   // The latest request went out and no complete reply to it has come: whatever arrives later
   // may be its late reply.
   bool unanswered_ = false;

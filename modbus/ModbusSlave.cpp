@@ -68,6 +68,8 @@ void ModbusSlave::HandleSlaveRequest() {
   // A host handler of the event below may let events run, and with them this notification.
   if (handling_) return;
   handling_ = true;
+  // A handler that unloads the control ends the round: nothing more is served or touched.
+  const Lifetime::Watch watch = life_.Watched();
   try {
     Collect();
     for (;;) {
@@ -79,8 +81,10 @@ void ModbusSlave::HandleSlaveRequest() {
       } else if (!Collect()) {
         break;  // what is left waits for the rest of its bytes
       }
+      if (watch.Gone()) return;
     }
   } catch (...) {
+    if (watch.Gone()) throw;
     handling_ = false;
     throw;
   }

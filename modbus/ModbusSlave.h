@@ -20,6 +20,7 @@
 #include "modbus/SlaveCollector.h"
 #include "modbus/SlaveRequests.h"
 #include "platform/EventLoop.h"
+#include "platform/Lifetime.h"
 #include "platform/SerialPort.h"
 
 namespace plc::modbus {
@@ -80,6 +81,7 @@ class ModbusSlave {
   bool handling_ = false;
   // The request being served is a broadcast: nothing is sent.
   bool silent_ = false;
+  Lifetime life_;  // the event of a request may unload the control
 };
 
 }  // namespace plc::modbus

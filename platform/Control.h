@@ -12,6 +12,7 @@
 
 #include "base/Dispatch.h"
 #include "platform/ComponentHost.h"
+#include "platform/Lifetime.h"
 #include "platform/PropertyBag.h"
 
 namespace plc {
@@ -57,14 +58,18 @@ class Control : public Dispatch {
   // clear and note the cause. The cause is the host's calls' alone.
   class KeptFailureCause {
    public:
-    explicit KeptFailureCause(Control& control) : control_(control), kept_(control.failureCause_) {}
-    ~KeptFailureCause() { control_.failureCause_ = std::move(kept_); }
+    explicit KeptFailureCause(Control& control)
+        : control_(control), kept_(control.failureCause_), watch_(control.life_.Watched()) {}
+    ~KeptFailureCause() {
+      if (!watch_.Gone()) control_.failureCause_ = std::move(kept_);
+    }
     KeptFailureCause(const KeptFailureCause&) = delete;
     KeptFailureCause& operator=(const KeptFailureCause&) = delete;
 
    private:
     Control& control_;
     std::string kept_;
+    Lifetime::Watch watch_;  // a handler that ran meanwhile may have unloaded the control
   };
 
  protected:
@@ -76,6 +81,9 @@ class Control : public Dispatch {
     if (sink_) sink_(name, args);
   }
   void PropertyChanged(const std::string& key) { host_->PropertyChanged(key); }
+  // Tells afterwards whether a call that let a host handler run left this control in being (a
+  // handler may unload it).
+  Lifetime::Watch Watched() const { return life_.Watched(); }
   bool RunMode() const { return host_->UserMode(); }
   void SetDrawnSize(float width, float height) {
     width_ = width;
@@ -89,6 +97,7 @@ class Control : public Dispatch {
   float width_ = 0;
   float height_ = 0;
   std::string failureCause_;
+  Lifetime life_;
 };
 
 // The C entry points each plug-in library exports.

@@ -31,6 +31,7 @@ class DfScanRig final : public test::ScanSubject {
   void Answer(bool on) override { r_.plc.SetFault(on ? sim::Df1Fault::None : sim::Df1Fault::Silent); }
   std::string NoReplyText() const override { return "no reply from station 1 to the read of N7:0 x2 within 2 s"; }
   void Fault(sim::Df1Fault fault) { r_.plc.SetFault(fault); }
+  void Unload() override { r_.bench.link.reset(); }
 
  private:
   test::Df1Rig r_;
@@ -39,6 +40,16 @@ class DfScanRig final : public test::ScanSubject {
 TEST(DfLinkScan, PeriodsKeptAndValuesRead) {
   DfScanRig r;
   test::ExpectPeriodsKeptAndValuesRead(r);
+}
+
+TEST(DfLinkScan, UnloadInsideScanComplete) {
+  DfScanRig r;
+  test::ExpectUnloadInsideScanComplete(r);
+}
+
+TEST(DfLinkScan, UnloadInsideWriteQueComplete) {
+  DfScanRig r;
+  test::ExpectUnloadInsideWriteQueComplete(r);
 }
 
 TEST(DfLinkScan, SetScanRegGroupStopsAndResumes) {

@@ -188,6 +188,7 @@ class SeqScanRig final : public test::ScanSubject {
   void Answer(bool on) override { answer_ = on; }
   std::string NoReplyText() const override { return "no answer to the enquiry from station 1 within 2 s"; }
   void Fault(sim::StationFault fault) { r_.station.fault = fault; }
+  void Unload() override { r_.link.reset(); }
 
  private:
   test::SeqLinkRig r_;
@@ -197,6 +198,17 @@ class SeqScanRig final : public test::ScanSubject {
 TEST(SeqLinkScan, PeriodsKeptAndValuesRead) {
   SeqScanRig r;
   test::ExpectPeriodsKeptAndValuesRead(r);
+}
+
+TEST(SeqLinkScan, UnloadInsideScanComplete) {
+  SeqScanRig r;
+  test::ExpectUnloadInsideScanComplete(r);
+}
+
+TEST(SeqLinkScan, UnloadInsideWriteQueComplete) {
+  SeqScanRig r;
+  test::ExpectUnloadInsideWriteQueComplete(r);
+  EXPECT_FALSE(dnet::SeqLinkState().WriteQueueActive) << "the queues of the other controls stay open";
 }
 
 TEST(SeqLinkScan, SetScanRegGroupStopsAndResumes) {

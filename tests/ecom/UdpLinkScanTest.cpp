@@ -44,6 +44,7 @@ class UdpSerialScanRig final : public test::ScanSubject {
   void Answer(bool on) override { answer_ = on; }
   std::string NoReplyText() const override { return "no answer to the enquiry from station 1 within 2 s"; }
   void Fault(sim::StationFault fault) { station_.fault = fault; }
+  void Unload() override { b_.link.reset(); }
 
  private:
   test::LinkTestBench<UdpLink> b_;
@@ -54,6 +55,17 @@ class UdpSerialScanRig final : public test::ScanSubject {
 TEST(UdpLinkSerialScan, PeriodsKeptAndValuesRead) {
   UdpSerialScanRig r;
   test::ExpectPeriodsKeptAndValuesRead(r);
+}
+
+TEST(UdpLinkSerialScan, UnloadInsideScanComplete) {
+  UdpSerialScanRig r;
+  test::ExpectUnloadInsideScanComplete(r);
+}
+
+TEST(UdpLinkSerialScan, UnloadInsideWriteQueComplete) {
+  UdpSerialScanRig r;
+  test::ExpectUnloadInsideWriteQueComplete(r);
+  EXPECT_FALSE(ecom::EcomLink().Line.WriteQueueActive) << "the queues of the other controls stay open";
 }
 
 TEST(UdpLinkSerialScan, SetScanRegGroupStopsAndResumes) {
@@ -149,11 +161,22 @@ class UdpEcomScanRig final : public test::ScanSubject {
   void SetInputByte(std::uint16_t address, std::uint8_t value) { sim_.SetByte(1, 0x32, address, value); }
   // Not used: a read of this path ends within its call (see ASilentModuleFailsTheTicksReads).
   std::string NoReplyText() const override { return {}; }
+  void Unload() override { b_.link.reset(); }
 
  private:
   sim::EcomModuleSim sim_{std::vector<sim::EcomModuleConfig>{{1, "PRESS", 0}}};
   test::LinkTestBench<UdpLink> b_;
 };
+
+TEST(UdpLinkEcomScan, UnloadInsideScanComplete) {
+  UdpEcomScanRig r;
+  test::ExpectUnloadInsideScanComplete(r);
+}
+
+TEST(UdpLinkEcomScan, UnloadInsideWriteQueComplete) {
+  UdpEcomScanRig r;
+  test::ExpectUnloadInsideWriteQueComplete(r);
+}
 
 TEST(UdpLinkEcomScan, PeriodsKeptAndValuesRead) {
   UdpEcomScanRig r;

@@ -59,6 +59,7 @@ class RtuScanRig final : public test::ScanSubject {
   void Garble(bool on) { garble_ = on; }
   // Only the next n replies arrive altered.
   void GarbleNext(int n) { garbleNext_ = n; }
+  void Unload() override { b_.link.reset(); }
 
  private:
   test::LinkTestBench<RtuLink> b_;
@@ -72,6 +73,16 @@ class RtuScanRig final : public test::ScanSubject {
 TEST(RtuLinkScan, PeriodsKeptAndValuesRead) {
   RtuScanRig r;
   test::ExpectPeriodsKeptAndValuesRead(r);
+}
+
+TEST(RtuLinkScan, UnloadInsideScanComplete) {
+  RtuScanRig r;
+  test::ExpectUnloadInsideScanComplete(r);
+}
+
+TEST(RtuLinkScan, UnloadInsideWriteQueComplete) {
+  RtuScanRig r;
+  test::ExpectUnloadInsideWriteQueComplete(r);
 }
 
 TEST(RtuLinkScan, SetScanRegGroupStopsAndResumes) {
