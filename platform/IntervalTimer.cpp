@@ -8,10 +8,7 @@ IntervalTimer::IntervalTimer(std::int32_t intervalMs, EventLoop& loop) : loop_(l
   if (intervalMs < 0) throw RuntimeError(err::InvalidPropertyValue);
 }
 
-IntervalTimer::~IntervalTimer() {
-  *alive_ = false;
-  Disarm();
-}
+IntervalTimer::~IntervalTimer() { Disarm(); }
 
 void IntervalTimer::SetEnabled(bool enabled) {
   enabled_ = enabled;
@@ -40,9 +37,9 @@ void IntervalTimer::Fire() {
   ticking_ = true;
   // The tick may destroy this timer (a host unloading the control from an event raised in it):
   // the handler runs from a copy, and nothing of the timer is touched again.
-  std::shared_ptr<bool> alive = alive_;
+  const Lifetime::Watch watch = life_.Watched();
   if (std::function<void()> tick = OnTick) tick();
-  if (!*alive) return;
+  if (watch.Gone()) return;
   ticking_ = false;
   Arm();
 }

@@ -5,9 +5,9 @@
 // inside it) delays the next one instead of nesting it.
 #include <cstdint>
 #include <functional>
-#include <memory>
 
 #include "platform/EventLoop.h"
+#include "platform/Lifetime.h"
 
 namespace plc {
 
@@ -35,7 +35,7 @@ class IntervalTimer {
   bool ticking_ = false;
   std::int32_t interval_;
   EventLoop::Handle pending_ = 0;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // false once destroyed
+  Lifetime life_;  // a tick's handler may destroy the timer
 };
 
 }  // namespace plc
