@@ -74,14 +74,18 @@ void FaultScript::Reply(Bytes piece, std::int64_t now, std::vector<Delivery>& ou
     ++replies_;
     first = true;
     active_ = Fault::None;
-    if (armed_.kind != Fault::None && armed_.kind != Fault::LoseRequest && armed_.exchange == replies_) {
+    // The device acts out its own faults: the relay passes their bytes as they come.
+    if (armed_.kind != Fault::None && armed_.kind != Fault::LoseRequest && !DeviceFault(armed_.kind) &&
+        armed_.exchange == replies_) {
       active_ = struck_ = armed_.kind;
       ++disturbances_;
     }
   }
   switch (active_) {
     case Fault::None:
-    case Fault::LoseRequest: Deliver(now, std::move(piece), out); return;
+    case Fault::LoseRequest:
+    case Fault::Refuse:
+    case Fault::Stale: Deliver(now, std::move(piece), out); return;
     case Fault::Silence: return;
     case Fault::Corrupt:
       if (first) mangler_.Corrupt(piece);

@@ -15,11 +15,19 @@ const char* FaultName(Fault fault) {
     case Fault::Late: return "late";
     case Fault::Duplicate: return "duplicate";
     case Fault::LoseRequest: return "lose-request";
+    case Fault::Refuse: return "refuse";
+    case Fault::Stale: return "stale";
   }
   return "?";
 }
 
-bool Harmless(Fault fault) { return fault == Fault::None || fault == Fault::Split || fault == Fault::Delay; }
+bool Harmless(Fault fault) {
+  return fault == Fault::None || fault == Fault::Split || fault == Fault::Delay || fault == Fault::Stale;
+}
+
+bool MustFail(Fault fault) { return fault == Fault::Refuse; }
+
+bool DeviceFault(Fault fault) { return fault == Fault::Refuse || fault == Fault::Stale; }
 
 void Mangler::Corrupt(Bytes& b) {
   if (b.empty()) return;

@@ -24,11 +24,18 @@ enum class Fault {
   Late,         // the reply held until the control has given up, then delivered
   Duplicate,    // the reply, and the same again once the control has spoken (or its call returned)
   LoseRequest,  // the request never reaches the device
+  // Acted out by the simulated PLC itself, on the first request of the transaction:
+  Refuse,  // the device answers every request of the transaction with an error status and no data
+  Stale,   // the device answers first as to its previous request, with other data, then rightly
 };
 
 const char* FaultName(Fault fault);
 // Faults after which the transaction must still succeed: the reply comes whole and in time.
 bool Harmless(Fault fault);
+// Faults a transaction must fail under: a success would hand over what the device refused.
+bool MustFail(Fault fault);
+// Faults the simulated PLC acts out, not the relay.
+bool DeviceFault(Fault fault);
 
 // The fault of one transaction: which one, and which reply (or request) it strikes, from 1.
 struct FaultSpec {

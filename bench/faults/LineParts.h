@@ -10,11 +10,12 @@
 namespace plc::faults {
 
 // A value a control delivered, as the 16-bit word it stands for (a signed or unsigned reading
-// of the same bits); anything that is no whole number gives a value no word has.
+// of the same bits); anything that is no whole number, or lies beyond what a word holds either
+// way (70000 for the word 4464), gives a value no word has.
 inline std::int32_t WordOf(const Variant& v) {
   if (!v.IsNumeric()) return -100000;
   const double d = v.ToDouble();
-  if (d != static_cast<double>(static_cast<std::int32_t>(d))) return -100000;
+  if (d < -32768 || d > 65535 || d != static_cast<double>(static_cast<std::int32_t>(d))) return -100000;
   return static_cast<std::uint16_t>(static_cast<std::int32_t>(d));
 }
 

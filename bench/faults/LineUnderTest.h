@@ -35,6 +35,12 @@ class LineUnderTest {
   virtual std::vector<Fault> Faults() const;
   virtual int RepliesPerTransaction() const { return 1; }
   virtual FaultRelay& Relay() = 0;
+  // The faults the simulated PLC acts out itself (DeviceFault), armed for the first request of
+  // the next transaction; after it, whether the armed one struck (the device had a request
+  // under it), and the fault disarmed.
+  virtual std::vector<Fault> DeviceFaults() const { return {}; }
+  virtual void ArmDeviceFault(Fault) {}
+  virtual bool DeviceFaultStruck() { return false; }
 
   // The words the PLC holds now (asked of the simulator).
   virtual Words DeviceWords(int at, int count) = 0;

@@ -79,6 +79,10 @@ class RtuLinkLine final : public LineUnderTest {
     values_ = VariantArray(1, 200);  // nothing left from an earlier read can pass for this one's
     const Result r = link_->ReadPLC(address, values_, Opt<Variant>(size), Opt<std::int16_t>(std::int16_t{0}));
     if (r == ResultOk && !WordsOf(Variant(values_), 1, count, values)) values.assign(1, 0);
+    // The elements past the count are none of this read's: a value there is one the host's array
+    // was not to take (a word more than asked), so the read counts as wrong.
+    for (std::int32_t i = count + 1; r == ResultOk && i <= values_.Upper(); ++i)
+      if (!values_.Get(i).IsEmpty()) values.assign(static_cast<std::size_t>(count) + 1, 0);
     return r;
   }
 

@@ -9,6 +9,7 @@
 #include "bench/faults/LineParts.h"
 #include "bench/faults/ProcessMemory.h"
 #include "ecom/UdpLink.h"
+#include "ecom/heipas/Datagram.h"
 #include "platform/ComponentHost.h"
 #include "tools/plcsim/EcomModuleSim.h"
 
@@ -68,6 +69,25 @@ class UdpLinkLine final : public LineUnderTest {
     return all;
   }
   FaultRelay& Relay() override { return path_->relay; }
+  // The module's own: an error status (a read must not hand over its buffer, a write must not
+  // count as written), and a stale answer with other data ahead of the right one.
+  std::vector<Fault> DeviceFaults() const override { return {Fault::Refuse, Fault::Stale}; }
+  void ArmDeviceFault(Fault fault) override {
+    path_->module.Record(true);
+    // A refusal stands for every attempt of the transaction: the call must fail.
+    if (fault == Fault::Refuse) path_->module.SetFault(path_->id, sim::EcomFault::Refuse);
+    if (fault == Fault::Stale) path_->module.SetFault(path_->id, sim::EcomFault::Stale, 1);
+  }
+  bool DeviceFaultStruck() override {
+    path_->module.SetFault(path_->id, sim::EcomFault::None);
+    bool struck = false;
+    for (const auto& d : path_->module.Recorded()) {
+      const auto request = heipas::Parse(d.bytes);
+      struck = struck || (d.received && request && request->kind == heipas::Kind::Ccm);
+    }
+    path_->module.Record(false);
+    return struck;
+  }
 
   Words DeviceWords(int at, int count) override {
     Words words;

@@ -1,12 +1,14 @@
 // The soak: each control runs many transactions (reads, and a share of writes) against its
 // simulated PLC while a relay on its line injects a fault into about one in a hundred, chosen at
-// random among every kind the relay can act out. Every result is checked: a read's values against
-// what the PLC holds at those addresses (which differ at every address), a write's against what
-// the PLC holds after it. It prints, per control:
+// random among every kind the relay can act out and those the simulated PLC acts out itself (an
+// error status, a stale answer ahead of the right one). Every result is checked: a read's values
+// against what the PLC holds at those addresses (which differ at every address), a write's
+// against what the PLC holds after it. It prints, per control:
 //   transactions  the calls made
 //   injected      transactions that a fault struck
 //   failed        calls that returned a failure
-//   wrong         calls that returned success with values the PLC does not hold (the bar: 0)
+//   wrong         calls that returned success with values the PLC does not hold, or under a
+//                 refusal of the device (the bar: 0)
 //   lost          failures no injected fault explains, or that only a harmless one (a reply split
 //                 or delayed within the time-out) met (the bar: 0)
 //   no cause      failures that left FailureCause empty (the bar: 0)
@@ -116,8 +118,9 @@ class Soak {
     const auto start = SteadyClock::now();
     bool releasedBefore = false;
     auto lastFault = SteadyClock::now() - kBusyAfterFault * 2;
-    std::vector<Fault> kinds;
-    for (Fault f : line_.Faults())
+    std::vector<Fault> kinds, offered = line_.Faults();
+    for (Fault f : line_.DeviceFaults()) offered.push_back(f);
+    for (Fault f : offered)
       if (options_.faults.empty() || std::find(options_.faults.begin(), options_.faults.end(), FaultName(f)) != options_.faults.end())
         kinds.push_back(f);
     const double rate = kinds.empty() ? 0 : options_.faultRate;
@@ -139,16 +142,20 @@ class Soak {
 
       FaultRelay& relay = line_.Relay();
       const std::uint64_t before = relay.Disturbances();
-      relay.Begin(spec);
+      const bool onDevice = DeviceFault(spec.kind);
+      if (onDevice) line_.ArmDeviceFault(spec.kind);
+      relay.Begin(onDevice ? FaultSpec{} : spec);
       watch.Starting(line_.Name() + " transaction " + std::to_string(t) + (write ? " (write" : " (read") + " of " +
                      std::to_string(count) + " at " + std::to_string(at) + ", fault " + FaultName(spec.kind) + ")");
       const Result result = write ? line_.Write(at, sent) : line_.Read(at, count, values);
       watch.Done();
       bool released = false;
-      const Fault struck = relay.End(&released);
+      Fault struck = relay.End(&released);
+      const bool deviceStruck = onDevice && line_.DeviceFaultStruck();
+      if (deviceStruck) struck = spec.kind;
       // Late bytes set free now must reach the control's input before its next request.
       if (released) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      const std::uint64_t disturbances = relay.Disturbances() - before;
+      const std::uint64_t disturbances = relay.Disturbances() - before + (deviceStruck ? 1 : 0);
       const bool explained = disturbances > 0 || releasedBefore;
       const bool onlyHarmless = !releasedBefore && disturbances == 1 && Harmless(struck);
       releasedBefore = released;
@@ -172,6 +179,9 @@ class Soak {
       // its words are the PLC's again once one of them has gone through.
       for (const auto& [from, n] : unsettled_) Resync(from, n);
       if (result == ResultOk) unsettled_.clear();
+      // A success under a refusal hands over what the device refused, whatever the values.
+      if (result == ResultOk && MustFail(struck))
+        Report("WRONG (success under a refusal)", t, write, at, count, struck, result, {}, {}, ++tally_.wrong);
       if (write) {
         // The PLC is the model again after a write, whatever became of it.
         const Words now = Resync(at, count);

@@ -150,6 +150,23 @@ TEST(FaultScript, AFaultForAReplyThatNeverComesStrikesNothing) {
   EXPECT_EQ(Joined(next), kFirst);
 }
 
+// The device acts out its own faults: armed in the relay by mistake, they neither touch the
+// bytes nor count as a disturbance (the soak counts them from the device).
+TEST(FaultScript, ADeviceFaultLeavesTheBytesAndCountsNothing) {
+  for (Fault kind : {Fault::Refuse, Fault::Stale}) {
+    SCOPED_TRACE(FaultName(kind));
+    EXPECT_TRUE(DeviceFault(kind));
+    FaultScript script(3, ScriptTiming{});
+    const Exchange e = RunThree(script, {kind, 1});
+    EXPECT_EQ(e.struck, Fault::None);
+    EXPECT_EQ(Joined(e.replies[0]), kFirst);
+    EXPECT_EQ(Joined(e.replies[1]), kSecond);
+    EXPECT_EQ(script.Disturbances(), 0u);
+  }
+  EXPECT_TRUE(MustFail(Fault::Refuse));
+  EXPECT_TRUE(Harmless(Fault::Stale));
+}
+
 TEST(FaultScript, ALateReplyForTheNextExchangeComesRightAfterItsRequest) {
   FaultScript script(1, ScriptTiming{.delayMicros = kDelay, .splitGapMicros = 1000, .lateIntoNext = true});
   const Exchange e = RunThree(script, {Fault::Late, 2});
