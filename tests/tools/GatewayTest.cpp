@@ -324,6 +324,22 @@ TEST(Gateway, APlantItCannotRunIsRefusedWithTheReason) {
   EXPECT_FALSE(std::filesystem::exists(plant.Db()));
 }
 
+// The document's topic prefix is held to the rule --topic is: with a wildcard in it no message
+// could ever be published, and the gateway went on retrying the broker with a library's text.
+TEST(Gateway, ADocumentsTopicWithAWildcardIsRefused) {
+  PlantRig plant;
+  MqttBroker broker;
+  std::string document = testing::ReadRaw(plant.folder.File("plant.ini"));
+  const std::string topic = "Topic=\"plant\"";
+  ASSERT_NE(document.find(topic), std::string::npos);
+  document.replace(document.find(topic), topic.size(), "Topic=\"plant/#\"");
+  testing::WriteRaw(plant.folder.File("plant.ini"), document);
+  RunResult r = RunPlclink({"gateway", plant.folder.File("plant.ini"), "--mqtt", broker.Address(), "--seconds", "3"});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("[Gateway] Topic=plant/# is not a topic prefix"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(plant.Db())) << "nothing started";
+}
+
 // A plant saved by a host while its lines were open keeps PortOpen=True. Restoring opens no
 // port, so the gateway must still open each line itself, not take the stored flag for an open
 // port and scan a closed one.
