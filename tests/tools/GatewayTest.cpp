@@ -127,6 +127,30 @@ TEST(Gateway, AFailedWriteIsLoggedWithItsTag) {
             1);
 }
 
+// A set still in the write queue when the gateway ends is not written: that is said and logged
+// with its tag, as a write that failed, never left as a set that went nowhere without a word.
+TEST(Gateway, ASetStillWaitingWhenTheGatewayEndsIsLoggedAsNotWritten) {
+  PlantRig plant;
+  MqttBroker broker;
+  MqttTestClient client(broker.Port(), "plant/#");
+  auto gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
+  ASSERT_TRUE(Latest(client, "Line.Speed", 10s));
+  plant.line->SetFault(sim::StationFault::NoAnswer);
+  client.Publish("plant/Line.Speed/set", "150");
+  std::this_thread::sleep_for(1000ms);
+  ::kill(gateway->Pid(), SIGINT);
+  const std::string writes = gateway->WaitForLine("  writes:", 10s);
+  gateway->WaitForLine("  database:", 10s);
+  gateway->Stop();
+  plant.line->SetFault(sim::StationFault::None);
+  ASSERT_NE(writes.find("1 queued"), std::string::npos) << writes;
+  EXPECT_EQ(writes, "  writes: 1 queued, 0 written, 1 failed, 0 refused");
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='write failed' AND control='Line' AND tag_id = "
+                        "(SELECT id FROM tags WHERE name='Line.Speed') AND text LIKE 'V,2000 = 336 not written%'"),
+            1);
+  EXPECT_EQ(plant.line->Word(1, 0x0400), 0x0120);
+}
+
 // A group read from another station than the control's Address: a set of its tag is written
 // where the tag is read from, not at the same address of the control's own station.
 TEST(Gateway, ASetGoesToTheStationItsTagIsReadFrom) {
