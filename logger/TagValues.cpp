@@ -1,5 +1,6 @@
 #include "logger/TagValues.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +24,13 @@ std::uint16_t Bits(double v) { return static_cast<std::uint16_t>(static_cast<std
 std::string Hex(std::uint16_t w) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%04X", w);
+  return text;
+}
+
+// A number as a person wrote it (23.55, not 23.550000).
+std::string Shortest(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.15g", v);
   return text;
 }
 
@@ -185,6 +193,13 @@ std::optional<std::int32_t> TagValues::RawForWrite(std::int32_t tag, double valu
     return std::nullopt;
   }
   const double raw = std::nearbyint(exact);
+  // A value between two steps of the register would be written as the step next to it: only the
+  // error of the division itself (23.4 / 0.1 is 233.99999999999997) is taken for no difference.
+  if (std::fabs(exact - raw) > 1e-9 * std::max(1.0, std::fabs(exact))) {
+    why = Shortest(value) + " is no whole step of " + t.name + "'s register (" + Shortest(exact) +
+          " in it): it would be written as " + Shortest(raw * t.scale + t.offset);
+    return std::nullopt;
+  }
   auto outside = [&](double low, double high) {
     if (raw >= low && raw <= high) return false;
     why = std::to_string(value) + " is " + std::to_string(raw) + " in " + t.name + "'s register, outside " +

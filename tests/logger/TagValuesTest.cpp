@@ -217,5 +217,30 @@ TEST(TagValues, WritesAreOneRegisterOfAWritableTag) {
   EXPECT_FALSE(values.Find("Nothing"));
 }
 
+// A value between two steps of the register is refused, not rounded to the step next to it:
+// 23.55 on a tag in tenths, or 2.5 on a whole word, would be written as another value.
+TEST(TagValues, AWriteBetweenTheRegistersStepsIsRefused) {
+  TagRow sp = Tag("Setpoint", TagIoType::Int, 1);
+  sp.scale = 0.1;
+  sp.writable = true;
+  TagRow word = Tag("Word", TagIoType::Word, 2);
+  word.writable = true;
+  TagRow speed = Tag("Speed", TagIoType::Bcd, 3);
+  speed.writable = true;
+  TagValues values({sp, word, speed});
+  std::string why;
+  EXPECT_FALSE(values.RawForWrite(0, 23.55, why));
+  EXPECT_NE(why.find("23.55"), std::string::npos) << why;
+  EXPECT_NE(why.find("Setpoint"), std::string::npos) << why;
+  EXPECT_FALSE(values.RawForWrite(1, 2.5, why));
+  EXPECT_FALSE(values.RawForWrite(1, 7.0001, why));
+  EXPECT_FALSE(values.RawForWrite(2, 12.5, why));
+  // Values that are a step exactly, as far as a double tells, are written as that step.
+  EXPECT_EQ(values.RawForWrite(0, 23.4, why), 234) << why;
+  EXPECT_EQ(values.RawForWrite(0, 0.3, why), 3) << why;
+  EXPECT_EQ(values.RawForWrite(0, -0.7, why), 0xFFF9) << why;
+  EXPECT_EQ(values.RawForWrite(1, 7, why), 7) << why;
+}
+
 }  // namespace
 }  // namespace plc::logger

@@ -127,6 +127,30 @@ TEST(Gateway, AFailedWriteIsLoggedWithItsTag) {
             1);
 }
 
+// A set still in the write queue when the gateway ends is not written: that is said and logged
+// with its tag, as a write that failed, never left as a set that went nowhere without a word.
+TEST(Gateway, ASetStillWaitingWhenTheGatewayEndsIsLoggedAsNotWritten) {
+  PlantRig plant;
+  MqttBroker broker;
+  MqttTestClient client(broker.Port(), "plant/#");
+  auto gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
+  ASSERT_TRUE(Latest(client, "Line.Speed", 10s));
+  plant.line->SetFault(sim::StationFault::NoAnswer);
+  client.Publish("plant/Line.Speed/set", "150");
+  std::this_thread::sleep_for(1000ms);
+  ::kill(gateway->Pid(), SIGINT);
+  const std::string writes = gateway->WaitForLine("  writes:", 10s);
+  gateway->WaitForLine("  database:", 10s);
+  gateway->Stop();
+  plant.line->SetFault(sim::StationFault::None);
+  ASSERT_NE(writes.find("1 queued"), std::string::npos) << writes;
+  EXPECT_EQ(writes, "  writes: 1 queued, 0 written, 1 failed, 0 refused");
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='write failed' AND control='Line' AND tag_id = "
+                        "(SELECT id FROM tags WHERE name='Line.Speed') AND text LIKE 'V,2000 = 336 not written%'"),
+            1);
+  EXPECT_EQ(plant.line->Word(1, 0x0400), 0x0120);
+}
+
 // A group read from another station than the control's Address: a set of its tag is written
 // where the tag is read from, not at the same address of the control's own station.
 TEST(Gateway, ASetGoesToTheStationItsTagIsReadFrom) {
@@ -322,6 +346,22 @@ TEST(Gateway, APlantItCannotRunIsRefusedWithTheReason) {
             std::string::npos)
       << unplaced.err;
   EXPECT_FALSE(std::filesystem::exists(plant.Db()));
+}
+
+// The document's topic prefix is held to the rule --topic is: with a wildcard in it no message
+// could ever be published, and the gateway went on retrying the broker with a library's text.
+TEST(Gateway, ADocumentsTopicWithAWildcardIsRefused) {
+  PlantRig plant;
+  MqttBroker broker;
+  std::string document = testing::ReadRaw(plant.folder.File("plant.ini"));
+  const std::string topic = "Topic=\"plant\"";
+  ASSERT_NE(document.find(topic), std::string::npos);
+  document.replace(document.find(topic), topic.size(), "Topic=\"plant/#\"");
+  testing::WriteRaw(plant.folder.File("plant.ini"), document);
+  RunResult r = RunPlclink({"gateway", plant.folder.File("plant.ini"), "--mqtt", broker.Address(), "--seconds", "3"});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("[Gateway] Topic=plant/# is not a topic prefix"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(plant.Db())) << "nothing started";
 }
 
 // A plant saved by a host while its lines were open keeps PortOpen=True. Restoring opens no

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <optional>
 #include <iostream>
@@ -74,6 +75,7 @@ class Gateway {
   PlantSource* SourceOf(const std::string& control);
   void PlaceWrites(const std::vector<ScanRow>& groups);
   std::optional<std::int32_t> TagWrittenAt(const std::string& control, const std::string& address) const;
+  void NoteUnwritten();
 
   GatewayOptions options_;
   EventLoop& loop_;
@@ -81,6 +83,14 @@ class Gateway {
   std::optional<logger::TagValues> values_;
   // By tag id: the address a set of the tag is queued at, so that it lands where the tag is read.
   std::vector<std::string> writeAt_;
+  // The sets queued and not yet reported by their control, in the order they were queued.
+  struct WaitingWrite {
+    std::string control;
+    std::string address;
+    std::int32_t value = 0;
+    std::int32_t tag = 0;
+  };
+  std::deque<WaitingWrite> waiting_;
   std::vector<std::unique_ptr<PlantSource>> sources_;
   std::unique_ptr<logger::SqliteHistory> history_;
   std::unique_ptr<logger::MqttPublisher> mqtt_;
@@ -230,14 +240,35 @@ void Gateway::OnScan(logger::ScanResult& r) {
 }
 
 void Gateway::OnWrite(QueuedWriteEnd& w) {
+  // A control drains its queue in order: the first set waiting with this address and value.
+  std::optional<std::int32_t> tag;
+  const auto set = std::find_if(waiting_.begin(), waiting_.end(), [&](const WaitingWrite& q) {
+    return NamesEqual(q.control, w.control) && q.address == w.address && q.value == w.value;
+  });
+  if (set != waiting_.end()) {
+    tag = set->tag;
+    waiting_.erase(set);
+  }
   if (w.written) {
     ++written_;
     return;
   }
   ++writeFailed_;
   logger::Failure f{logger::NowUs(), logger::FailureKind::WriteFailed, w.control, std::nullopt, std::nullopt, w.error};
-  f.tag = TagWrittenAt(w.control, w.address);
+  f.tag = tag ? tag : TagWrittenAt(w.control, w.address);
   Note(std::move(f));
+}
+
+// The controls forget what their queues still hold when they go: each such set is a write that
+// was never made, said as one.
+void Gateway::NoteUnwritten() {
+  for (const WaitingWrite& q : waiting_) {
+    ++writeFailed_;
+    Note({logger::NowUs(), logger::FailureKind::WriteFailed, q.control, q.tag, std::nullopt,
+          q.address + " = " + std::to_string(q.value) +
+              " not written: the gateway ended while it waited in the write queue"});
+  }
+  waiting_.clear();
 }
 
 void Gateway::OnSet(const logger::SetMessage& set) {
@@ -269,9 +300,13 @@ void Gateway::OnSet(const logger::SetMessage& set) {
   if (!raw) return refuse(row.control, id, why);
   PlantSource* source = SourceOf(row.control);
   if (!source) return refuse(row.control, id, "its control is not in the plant");
-  const std::string refusal = source->Force(writeAt_[static_cast<std::size_t>(*id)], *raw);
+  const std::string& at = writeAt_[static_cast<std::size_t>(*id)];
+  const std::string refusal = source->Force(at, *raw);
   // A full queue reports itself as a failed queued write.
-  if (refusal.empty()) ++writesQueued_;
+  if (refusal.empty()) {
+    ++writesQueued_;
+    waiting_.push_back({source->Name(), at, *raw, *id});
+  }
 }
 
 void Gateway::Commit() {
@@ -373,6 +408,7 @@ int Gateway::Run() {
   commitTimer_.SetEnabled(false);
   statusTimer_.SetEnabled(false);
   for (auto& s : sources_) s->Stop();
+  NoteUnwritten();
   Commit();
   for (logger::Sink* sink : sinks_) {
     try {
