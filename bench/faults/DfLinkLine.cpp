@@ -41,9 +41,11 @@ class DfLinkLine final : public LineUnderTest {
       if (event != "CommComplete" || args.size() < 4) return;
       completions_++;
       lastText_ = args[3].ToString();
+      // A reply broken off by a link response ends with an empty text: the status tells.
+      lastGood_ = args.size() < 5 || args[4].ToInt32() == -1;
       if (!Completed || writing_) return;
       Words values;
-      const bool good = lastText_.empty() && WordsOf(args[0], 1, pending_, values);
+      const bool good = lastText_.empty() && lastGood_ && WordsOf(args[0], 1, pending_, values);
       Completed(good, values);
     });
   }
@@ -59,6 +61,21 @@ class DfLinkLine final : public LineUnderTest {
   // A write frame's payload must fit the check buffer (43 N-file words).
   int MaxWriteCount() const override { return 40; }
   FaultRelay& Relay() override { return line_; }
+  // The PLC's own: an error status on a reply with good data, a refusal or a link response the
+  // control cannot take (and no reply), a reply broken off by a DLE ACK or under a bad check,
+  // no answer, and a reply one byte at a time. The PLC's late and overdue replies are the
+  // relay's; a lost closing DLE ACK keeps its next reply back by design, and its "check-10"
+  // reply is not what its memory holds, so neither can be judged here.
+  std::vector<Fault> DeviceFaults() const override {
+    return {Fault::Refuse,   Fault::LinkRefuse, Fault::OddResponse, Fault::CutReply,
+            Fault::BadCheck, Fault::Mute,       Fault::Slow};
+  }
+  void ArmDeviceFault(Fault fault) override {
+    // A read retry (when the control takes one) meets the same fault: what must fail fails.
+    armed_ = MustFail(fault) ? 2 : 1;
+    for (std::size_t i = 0; i < armed_; ++i) plc_.Plc().InjectNext(PlcFault(fault));
+  }
+  bool DeviceFaultStruck() override { return plc_.Plc().ClearInjected() < armed_; }
 
   Words DeviceWords(int at, int count) override {
     Words words;
@@ -90,11 +107,11 @@ class DfLinkLine final : public LineUnderTest {
     if (r == ResultOk) {
       EventLoop& loop = EventLoop::Current();
       const bool ended = loop.WaitUntil([&] { return completions_ != before; }, loop.Now() + kWriteWaitMicros);
-      if (!ended || !lastText_.empty()) r = ResultFailed;
-      // What the control told of the failed write: the completion's text. A request that draws
-      // no answer at all raises no CommComplete (the watchdog frees the driver in silence), so
-      // the host says what it saw, as plclink does.
-      writeCause_ = ended ? lastText_ : "no CommComplete came within 3 s of the write";
+      if (!ended || !lastText_.empty() || !lastGood_) r = ResultFailed;
+      // What the control told of the failed write: the completion's text, or its failure cause
+      // where the text is empty. A request that draws no answer at all raises no CommComplete
+      // (the watchdog frees the driver in silence), so the host says what it saw, as plclink does.
+      writeCause_ = !ended ? "no CommComplete came within 3 s of the write" : !lastText_.empty() ? lastText_ : link_->FailureCause();
     }
     writing_ = false;
     lastWasWrite_ = true;
@@ -122,11 +139,31 @@ class DfLinkLine final : public LineUnderTest {
   test::ScopedCommPort mapping_;
   StandaloneHost host_;
   std::unique_ptr<DfLink> link_;
+  sim::Df1Fault PlcFault(Fault fault) {
+    switch (fault) {
+      case Fault::Refuse: return sim::Df1Fault::Status;
+      case Fault::LinkRefuse: return sim::Df1Fault::DleNak;
+      case Fault::OddResponse: {
+        // Each of the responses no master may take as DLE ACK, in turn.
+        constexpr sim::Df1Fault kOdd[] = {sim::Df1Fault::DleEnq, sim::Df1Fault::OtherByte, sim::Df1Fault::BareAck};
+        return kOdd[odd_++ % 3];
+      }
+      case Fault::CutReply: return sim::Df1Fault::AckInReply;
+      case Fault::BadCheck: return sim::Df1Fault::BadCheck;
+      case Fault::Mute: return sim::Df1Fault::Silent;
+      case Fault::Slow: return sim::Df1Fault::Split;
+      default: return sim::Df1Fault::None;
+    }
+  }
+
+  std::size_t armed_ = 0;
+  unsigned odd_ = 0;
   int pending_ = 1;
   int completions_ = 0;
   bool writing_ = false;
   bool lastWasWrite_ = false;
   std::string lastText_;
+  bool lastGood_ = true;
   std::string writeCause_;
 };
 

@@ -85,7 +85,14 @@ void FaultScript::Reply(Bytes piece, std::int64_t now, std::vector<Delivery>& ou
     case Fault::None:
     case Fault::LoseRequest:
     case Fault::Refuse:
-    case Fault::Stale: Deliver(now, std::move(piece), out); return;
+    case Fault::Stale:
+    case Fault::LinkRefuse:
+    case Fault::OddResponse:
+    case Fault::CutReply:
+    case Fault::BadCheck:
+    case Fault::NoClose:
+    case Fault::Mute:
+    case Fault::Slow: Deliver(now, std::move(piece), out); return;
     case Fault::Silence: return;
     case Fault::Corrupt:
       if (first) mangler_.Corrupt(piece);

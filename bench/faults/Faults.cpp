@@ -17,17 +17,30 @@ const char* FaultName(Fault fault) {
     case Fault::LoseRequest: return "lose-request";
     case Fault::Refuse: return "refuse";
     case Fault::Stale: return "stale";
+    case Fault::LinkRefuse: return "link-refuse";
+    case Fault::OddResponse: return "odd-response";
+    case Fault::CutReply: return "cut-reply";
+    case Fault::BadCheck: return "bad-check";
+    case Fault::NoClose: return "no-close";
+    case Fault::Mute: return "mute";
+    case Fault::Slow: return "slow";
   }
   return "?";
 }
 
 bool Harmless(Fault fault) {
-  return fault == Fault::None || fault == Fault::Split || fault == Fault::Delay || fault == Fault::Stale;
+  return fault == Fault::None || fault == Fault::Split || fault == Fault::Delay || fault == Fault::Stale ||
+         fault == Fault::Slow;
 }
 
-bool MustFail(Fault fault) { return fault == Fault::Refuse; }
+// Under each of these the device refused the request, or sent no reply the control may take:
+// whatever values a success handed over were not read for it.
+bool MustFail(Fault fault) {
+  return fault == Fault::Refuse || fault == Fault::LinkRefuse || fault == Fault::OddResponse ||
+         fault == Fault::CutReply || fault == Fault::BadCheck || fault == Fault::NoClose || fault == Fault::Mute;
+}
 
-bool DeviceFault(Fault fault) { return fault == Fault::Refuse || fault == Fault::Stale; }
+bool DeviceFault(Fault fault) { return fault >= Fault::Refuse; }
 
 void Mangler::Corrupt(Bytes& b) {
   if (b.empty()) return;

@@ -27,6 +27,13 @@ enum class Fault {
   // Acted out by the simulated PLC itself, on the first request of the transaction:
   Refuse,  // the device answers every request of the transaction with an error status and no data
   Stale,   // the device answers first as to its previous request, with other data, then rightly
+  LinkRefuse,   // the device refuses the request on the link (a NAK) and answers nothing more
+  OddResponse,  // a link response the control cannot take (no DLE before it, or not ACK), no reply
+  CutReply,     // the reply broken off by a link response inside it
+  BadCheck,     // the right data under a check that does not match it
+  NoClose,      // the device never sends the byte that closes the transaction
+  Mute,         // the device takes the request and answers nothing
+  Slow,         // the device's answers one byte at a time, a few milliseconds apart
 };
 
 const char* FaultName(Fault fault);

@@ -62,6 +62,15 @@ class RtuLinkLine final : public LineUnderTest {
   int Span() const override { return kSpan; }
   int MaxCount() const override { return 100; }
   FaultRelay& Relay() override { return line_; }
+  // The server's own: an exception reply (4, server device failure) to the read or write. The
+  // control sends every request once, so one is armed.
+  std::vector<Fault> DeviceFaults() const override { return {Fault::Refuse}; }
+  void ArmDeviceFault(Fault) override { server_.Request("EXCEPTION 1", "OK"); }
+  bool DeviceFaultStruck() override {
+    // "OK <k>": k of the armed exceptions were still to come.
+    const std::string reply = server_.Request("EXCEPTION 0", "OK");
+    return reply.substr(reply.find(' ') + 1) == "0";
+  }
 
   Words DeviceWords(int at, int count) override {
     // "hr <at>: <v1> ... <vn>"

@@ -55,6 +55,28 @@ class SeqLinkLine final : public LineUnderTest {
   // The station's answer to the enquiry, the data block (or write acknowledge), the EOT.
   int RepliesPerTransaction() const override { return 3; }
   FaultRelay& Relay() override { return line_; }
+  // The station's own, for every request of the transaction: a NAK to the enquiry, a reply
+  // whose LRC does not match its data, no EOT after the control's ACK, no answer at all, and
+  // every answer one byte at a time.
+  std::vector<Fault> DeviceFaults() const override {
+    return {Fault::LinkRefuse, Fault::BadCheck, Fault::NoClose, Fault::Mute, Fault::Slow};
+  }
+  void ArmDeviceFault(Fault fault) override {
+    armed_ = fault;
+    before_ = station_.Counts();
+    station_.SetFault(StationFaultOf(fault));
+  }
+  // Struck when the station had the step the fault acts on: an enquiry, a header it served, or
+  // the control's ACK of a reply.
+  bool DeviceFaultStruck() override {
+    station_.SetFault(sim::StationFault::None);
+    const sim::StationCounts now = station_.Counts();
+    switch (armed_) {
+      case Fault::BadCheck: return now.headers - now.refused > before_.headers - before_.refused;
+      case Fault::NoClose: return now.acks > before_.acks;
+      default: return now.enquiries > before_.enquiries;
+    }
+  }
 
   Words DeviceWords(int at, int count) override {
     Words words;
@@ -91,6 +113,19 @@ class SeqLinkLine final : public LineUnderTest {
   }
 
  private:
+  static sim::StationFault StationFaultOf(Fault fault) {
+    switch (fault) {
+      case Fault::LinkRefuse: return sim::StationFault::Nak;
+      case Fault::BadCheck: return sim::StationFault::BadLrc;
+      case Fault::NoClose: return sim::StationFault::NoEot;
+      case Fault::Mute: return sim::StationFault::NoAnswer;
+      case Fault::Slow: return sim::StationFault::SlowBytes;
+      default: return sim::StationFault::None;
+    }
+  }
+
+  Fault armed_ = Fault::None;
+  sim::StationCounts before_;
   FaultLine line_;
   sim::DirectNetSimulator station_;
   test::ScopedCommPort mapping_;

@@ -89,6 +89,13 @@ void Df1SimPlc::InjectNext(Df1Fault fault) {
   next_.push_back(fault);
 }
 
+std::size_t Df1SimPlc::ClearInjected() {
+  std::lock_guard lock(faultMutex_);
+  const std::size_t left = next_.size();
+  next_.clear();
+  return left;
+}
+
 Df1Fault Df1SimPlc::TakeFault() {
   std::lock_guard lock(faultMutex_);
   if (next_.empty()) return always_;

@@ -103,6 +103,8 @@ class Df1SimPlc {
   Df1DataTable& Table() { return table_; }
   void SetFault(Df1Fault fault);
   void InjectNext(Df1Fault fault);
+  // Drops the injected faults no request has taken yet; returns how many there were.
+  std::size_t ClearInjected();
 
   std::vector<Df1Action> Feed(std::uint8_t byte, std::int64_t nowMicros);
   // When Expire is next due: a reply awaiting its DLE ACK.

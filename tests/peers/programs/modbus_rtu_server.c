@@ -19,6 +19,9 @@
  * Standard input, one command a line (tables: coils, di, ir, hr):
  *   DUMP <table> <start> <count>   print the values the server holds now
  *   SET <table> <start> <v1> ...   change them
+ *   EXCEPTION <n>                  answer the next n requests for the unit (any function, any
+ *                                  offset) with exception 4, printing "FAULT exception <offset>"
+ *                                  for each; answers "OK <k>", k the ones still armed before
  * The server stops at end of input, on SIGTERM or SIGINT; exit status 0 then, 2 for a usage
  * error, 3 when the device cannot be opened.
  */
@@ -76,6 +79,7 @@ struct Server {
   int64_t requestDeadlineMs;
   char input[kMaxLine];
   size_t inputLength;
+  long exceptions; /* armed by EXCEPTION */
 };
 
 static int64_t NowMs(void) {
@@ -226,6 +230,12 @@ static void HandleRequest(struct Server* s, uint8_t* req, int length) {
   int count = (req[4] << 8) | req[5];
   if (s->options.log) Say("REQUEST %d %d %d %d", unit, function, offset, count);
   if (unit != s->options.unit && unit != 0) return;
+  if (unit != 0 && s->exceptions > 0) {
+    --s->exceptions;
+    modbus_reply_exception(s->ctx, req, MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE);
+    Say("FAULT exception %d", offset);
+    return;
+  }
   if (function == 3 && unit != 0 && InjectFault(s, req, length, unit, offset, count)) return;
   if (function == 3 && s->options.type2 && IsType2Wide(offset)) {
     /* The count is the number of 32-bit values; libmodbus reads the patched request. */
@@ -336,6 +346,16 @@ static void Command(struct Server* s, char* line) {
   if (n == 0) return;
   int isDump = strcmp(words[0], "DUMP") == 0;
   int isSet = strcmp(words[0], "SET") == 0;
+  if (strcmp(words[0], "EXCEPTION") == 0) {
+    long armed;
+    if (n != 2 || !ParseNumber(words[1], 0, 1000000, &armed)) {
+      Say("ERROR usage: EXCEPTION <count>");
+      return;
+    }
+    Say("OK %ld", s->exceptions);
+    s->exceptions = armed;
+    return;
+  }
   if (!isDump && !isSet) {
     Say("ERROR unknown command %s", words[0]);
     return;
