@@ -86,6 +86,15 @@ TEST_F(InstalledPackage, ExamplesReadTheLibmodbusServerWaitingAndByEvent) {
   EXPECT_NE(r.err.find("ReadPLC: result 0"), std::string::npos) << r.err;
 }
 
+// A host copies the examples' failure handling: a unit that never answers is a failure with its
+// cause, not a bare result code.
+TEST_F(InstalledPackage, ExamplesSayWhyAReadOfASilentUnitFailed) {
+  PtyLink line;  // nothing answers on the other end
+  RunResult r = RunExample("control_by_name", {"rtulink", line.PathB(), "40001", "2"});
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.err.find("no reply from unit 1"), std::string::npos) << r.err;
+}
+
 // With the Qt component (PLC_QT): find_package(PlcLink COMPONENTS Qt) builds a Qt host that
 // runs RtuLink on Qt's loop; without it, the package has no Qt component and nothing of it.
 TEST_F(InstalledPackage, TheQtComponentBuildsAQtHostThatReadsOnQtsLoop) {
