@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -114,6 +115,30 @@ TEST_F(InstalledPackage, TheQtComponentBuildsAQtHostThatReadsOnQtsLoop) {
                         30);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "101 202 303 404\n");
+}
+
+// qt_host neither aborts on a device that does not open nor waits in silence for a unit that
+// does not answer.
+TEST_F(InstalledPackage, TheQtHostSaysWhyItCouldNotRead) {
+  if (!PLC_INSTALLS_QT) return;  // no qt_host: the test above checks it is absent
+  const fs::path host = Example("qt_host");
+  ASSERT_TRUE(fs::exists(host));
+  auto run = [&](const std::string& device) {
+    return RunTool("env", {"-u", "QVL_PLUGIN_PATH", "QT_QPA_PLATFORM=offscreen", host.string(), device, "1",
+                           "9600,n,8,1", "--once"},
+                   30);
+  };
+  RunResult r = run("/dev/plclink-no-such-device");
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("cannot open /dev/plclink-no-such-device"), std::string::npos) << r.err;
+
+  PtyLink silent;
+  auto start = std::chrono::steady_clock::now();
+  r = run(silent.PathB());
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("no reply from unit 1"), std::string::npos) << r.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
 }
 
 TEST_F(InstalledPackage, LibrariesCarryVersionedNamesAndNoBuildFolderPaths) {
