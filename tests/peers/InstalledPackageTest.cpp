@@ -239,6 +239,18 @@ TEST_F(InstalledPackage, TypedHeadersOfAllFourServeAHostThatSetsNoCppStandard) {
   EXPECT_EQ(text.str().find("include/plclink"), std::string::npos) << "no folder under include/ on the path";
 }
 
+// A read the host asked for that fails is a failure of the program, its cause not printed as
+// the value read.
+TEST_F(InstalledPackage, TypedHostsFailsWhenTheStationDoesNotAnswer) {
+  PtyLink silent;
+  RunResult r = RunExample("typed_hosts", {silent.PathB()});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  ASSERT_EQ(r.OutLines().size(), 5u) << r.out;
+  EXPECT_EQ(r.OutLines()[2].rfind("SeqLink read 0", 0), 0u) << r.out;
+  EXPECT_EQ(r.OutLines()[2].find("V2000 ="), std::string::npos) << r.out;
+  EXPECT_NE(r.OutLines()[2].find("no answer to the enquiry from station 1"), std::string::npos) << r.out;
+}
+
 TEST_F(InstalledPackage, PkgConfigGivesTheBaseLibraryAndHeaders) {
   std::string path = "PKG_CONFIG_PATH=" + (Prefix() / "lib" / "pkgconfig").string();
   RunResult r = RunTool("env", {path, "pkg-config", "--libs", "plclink"});
