@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
     plc::Variant address(argv[3]), values(plc::VariantArray(1, count)), size(count);
     plc::Variant result = control->Invoke("ReadPLC", {&address, &values, &size});
     if (result.ToInt16() != plc::ResultOk) {
-      std::cerr << "ReadPLC: result " << result.ToInt16() << ": " << control->Invoke("ReadErrors", {}).ToString()
-                << "\n";
+      // FailureCause() says why; ReadErrors, the classic member, is empty after a time-out.
+      std::cerr << "ReadPLC: result " << result.ToInt16() << ": " << control->FailureCause() << "\n";
       return 1;
     }
     for (std::int32_t i = values.Array().Lower(); i <= values.Array().Upper(); ++i)

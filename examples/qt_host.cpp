@@ -8,6 +8,7 @@
 // and quits (exit status 1 when it failed), for scripts; with QT_QPA_PLATFORM=offscreen it
 // needs no display.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -15,6 +16,8 @@
 #include <iostream>
 #include <string>
 
+#include <plclink/base/ResultCodes.h>
+#include <plclink/base/RuntimeError.h>
 #include <plclink/platform/SerialPortMap.h>
 #include <plclink/qt/PropertySheet.h>
 #include <plclink/qt/QtEventLoop.h>
@@ -34,10 +37,16 @@ int main(int argc, char** argv) {
   plc::qt::QtEventLoop loop;
   plc::SerialPortMap::Current().Map(1, args[1].toStdString());
   plc::qt::RtuLinkObject rtu;
-  rtu.setCommPort(1);
-  rtu.setSettings(args[3]);
-  rtu.setAddress(args[2].toInt());
-  rtu.setPortOpen(true);
+  try {
+    // The typed members throw what the control refuses: a device that does not open, bad settings.
+    rtu.setCommPort(1);
+    rtu.setSettings(args[3]);
+    rtu.setAddress(args[2].toInt());
+    rtu.setPortOpen(true);
+  } catch (const plc::RuntimeError& e) {
+    std::cerr << "error " << e.Number() << ": " << e.what() << "\n";
+    return 1;
+  }
 
   QWidget window;
   window.setWindowTitle(QStringLiteral("qt_host - RtuLink"));
@@ -47,21 +56,54 @@ int main(int argc, char** argv) {
   layout->addWidget(values);
   layout->addWidget(properties);
 
+  // A read that fails says why, in the window and, with --once, on standard error.
+  auto failed = [&](const QString& why) {
+    values->setText(why);
+    if (!once) return;
+    std::cerr << why.toStdString() << "\n";
+    QApplication::exit(1);
+  };
   // Each completion carries the control's whole buffer: the values are MData(1..quan).
+  bool awaiting = false;  // a request went out and its completion has not come
+  QElapsedTimer sent;     // since that request went out
+  int quietTicks = 0;     // after a lost request: a late reply is dropped, not taken for the next
   QObject::connect(&rtu, &plc::qt::RtuLinkObject::CommCompleteEx,
                    [&](const QVariantList& data, int, int quan, const QString& error, int status) {
+                     awaiting = false;
+                     if (status != -1) return failed(error);
                      QStringList text;
                      for (int i = 1; i <= quan && i < data.size(); ++i) text << data[i].toString();
-                     values->setText(status == -1 ? text.join(QLatin1Char(' ')) : error);
+                     values->setText(text.join(QLatin1Char(' ')));
                      if (!once) return;
-                     std::cout << (status == -1 ? text.join(QLatin1Char(' ')) : error).toStdString() << "\n";
-                     QApplication::exit(status == -1 ? 0 : 1);
+                     std::cout << text.join(QLatin1Char(' ')).toStdString() << "\n";
+                     QApplication::exit(0);
                    });
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (rtu.CommBusy().toBool()) return;  // the previous read is still on the line
+    if (awaiting) {
+      // A non-waiting read's failure leaves its text in ReadErrors (an exception, a bad check).
+      QString cause = rtu.failureCause();
+      if (cause.isEmpty()) cause = rtu.ReadErrors().toString();
+      if (!rtu.CommBusy().toBool()) {
+        // Ended without its completion: the unit refused the read, or its reply failed its check.
+        awaiting = false;
+        return failed(cause.isEmpty() ? QStringLiteral("the read of 40001 failed") : cause);
+      }
+      if (sent.elapsed() < 2000) return;  // still on the line
+      // A non-waiting read whose reply never comes stays pending until the next request or
+      // until the host frees the control; a host that only waits for CommBusy waits forever.
+      awaiting = false;
+      rtu.setCommBusy(false);
+      quietTicks = 2;
+      return failed(QStringLiteral("no reply from unit %1 within 2 s%2")
+                        .arg(args[2], cause.isEmpty() ? QString() : QStringLiteral(": ") + cause));
+    }
+    if (quietTicks > 0 && quietTicks--) return;
+    if (rtu.CommBusy().toBool()) return;  // a read or write of the property page's is on the line
     QVariant address = QStringLiteral("40001"), buffer = QVariantList{}, size = 4;
-    rtu.ReadPLCNW(address, buffer, &size);
+    if (rtu.ReadPLCNW(address, buffer, &size) != plc::ResultOk) return failed(rtu.failureCause());
+    awaiting = true;
+    sent.start();
   });
   poll.start(500);
   QObject::connect(properties, &QPushButton::clicked, [&] {
@@ -69,9 +111,13 @@ int main(int argc, char** argv) {
     rtu.setPortOpen(false);
     plc::qt::PropertySheet sheet(plc::screens::PropertyPage1(), rtu.control(), &window);
     sheet.exec();
-    rtu.setPortOpen(true);
+    try {
+      rtu.setPortOpen(true);
+    } catch (const plc::RuntimeError& e) {
+      failed(QString::fromUtf8(e.what()));  // the reads that follow say the port is closed
+    }
   });
-  if (once) QTimer::singleShot(10'000, [] { QApplication::exit(1); });
+  if (once) QTimer::singleShot(10'000, [&] { failed(QStringLiteral("no read completed within 10 s")); });
   window.show();
   return QApplication::exec();
 }

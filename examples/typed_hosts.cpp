@@ -3,7 +3,7 @@
 // called with its by-reference results, and a read on a closed port failing with its cause.
 // Given a DirectNET station's device, SeqLink reads V2000 from it; with HEI_PAS_MODULES set,
 // UdpLink reads V2000 from that ECOM module. Both reads name the address as a literal and get
-// the values back in a Variant.
+// the values back in a Variant; either failing prints its cause and makes the exit status 1.
 //
 //   typed_hosts                     prints one line per control
 //   typed_hosts /dev/ttyUSB0        and SeqLink reads V2000 (9600,o,8,1, station 1)
@@ -17,6 +17,7 @@
 #include <plclink/UdpLink.h>
 
 int main(int argc, char** argv) {
+  bool readFailed = false;  // a read asked for on the command line failed: exit status 1
   try {
     plclink::RtuLink rtu;
     rtu.SetAddress(7);
@@ -40,7 +41,9 @@ int main(int argc, char** argv) {
       seq.SetPortOpen(true);
       plc::Variant v2000;
       r = seq.ReadPLC("V,2000", v2000);
-      std::cout << "SeqLink read " << r << ": V2000 = " << v2000.ToString() << seq.FailureCause() << "\n";
+      if (r == plc::ResultOk) std::cout << "SeqLink read " << r << ": V2000 = " << v2000.ToString() << "\n";
+      else std::cout << "SeqLink read " << r << ": " << seq.FailureCause() << "\n";
+      readFailed |= r != plc::ResultOk;
     }
 
     plclink::DfLink df;
@@ -55,9 +58,11 @@ int main(int argc, char** argv) {
       udp.SetPortOpen(true);
       plc::Variant v2000;
       r = udp.ReadPLC("V,2000", v2000);
-      std::cout << "UdpLink read " << r << ": V2000 = " << v2000.ToString() << udp.FailureCause() << "\n";
+      if (r == plc::ResultOk) std::cout << "UdpLink read " << r << ": V2000 = " << v2000.ToString() << "\n";
+      else std::cout << "UdpLink read " << r << ": " << udp.FailureCause() << "\n";
+      readFailed |= r != plc::ResultOk;
     }
-    return 0;
+    return readFailed ? 1 : 0;
   } catch (const plc::RuntimeError& e) {
     std::cerr << "error " << e.Number() << ": " << e.what() << "\n";
     return 1;

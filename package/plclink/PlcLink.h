@@ -47,7 +47,7 @@ class OptionalArg {
                                           !std::is_same_v<std::remove_cvref_t<U>, std::nullopt_t> &&
                                           !std::is_same_v<std::remove_cvref_t<U>, OptionalArg>,
                                       int> = 0>
-  OptionalArg(U&& value) : own_(T(std::forward<U>(value))) {}
+  OptionalArg(U&& value) : own_(Converted(std::forward<U>(value))) {}
 
   bool Given() const { return ref_ || own_; }
   T Value() const { return ref_ ? *ref_ : *own_; }
@@ -57,6 +57,23 @@ class OptionalArg {
   }
 
  private:
+  // Another number type converts as the control converts any value (Variant's rules): rounded
+  // to an integer, and an overflow error where it does not fit; 65537 for an Integer is not 1.
+  template <class U>
+  static T Converted(U&& value) {
+    using V = std::remove_cvref_t<U>;
+    constexpr bool numeric = std::is_arithmetic_v<V> && !std::is_same_v<V, bool> && !std::is_same_v<V, T>;
+    if constexpr (numeric && std::is_same_v<T, std::int16_t>) {
+      return plc::Variant(static_cast<double>(value)).ToInt16();
+    } else if constexpr (numeric && std::is_same_v<T, std::int32_t>) {
+      return plc::Variant(static_cast<double>(value)).ToInt32();
+    } else if constexpr (numeric && std::is_same_v<T, float>) {
+      return plc::Variant(static_cast<double>(value)).ToSingle();
+    } else {
+      return T(std::forward<U>(value));
+    }
+  }
+
   T* ref_ = nullptr;
   std::optional<T> own_;
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -86,6 +87,15 @@ TEST_F(InstalledPackage, ExamplesReadTheLibmodbusServerWaitingAndByEvent) {
   EXPECT_NE(r.err.find("ReadPLC: result 0"), std::string::npos) << r.err;
 }
 
+// A host copies the examples' failure handling: a unit that never answers is a failure with its
+// cause, not a bare result code.
+TEST_F(InstalledPackage, ExamplesSayWhyAReadOfASilentUnitFailed) {
+  PtyLink line;  // nothing answers on the other end
+  RunResult r = RunExample("control_by_name", {"rtulink", line.PathB(), "40001", "2"});
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.err.find("no reply from unit 1"), std::string::npos) << r.err;
+}
+
 // With the Qt component (PLC_QT): find_package(PlcLink COMPONENTS Qt) builds a Qt host that
 // runs RtuLink on Qt's loop; without it, the package has no Qt component and nothing of it.
 TEST_F(InstalledPackage, TheQtComponentBuildsAQtHostThatReadsOnQtsLoop) {
@@ -105,6 +115,30 @@ TEST_F(InstalledPackage, TheQtComponentBuildsAQtHostThatReadsOnQtsLoop) {
                         30);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "101 202 303 404\n");
+}
+
+// qt_host neither aborts on a device that does not open nor waits in silence for a unit that
+// does not answer.
+TEST_F(InstalledPackage, TheQtHostSaysWhyItCouldNotRead) {
+  if (!PLC_INSTALLS_QT) return;  // no qt_host: the test above checks it is absent
+  const fs::path host = Example("qt_host");
+  ASSERT_TRUE(fs::exists(host));
+  auto run = [&](const std::string& device) {
+    return RunTool("env", {"-u", "QVL_PLUGIN_PATH", "QT_QPA_PLATFORM=offscreen", host.string(), device, "1",
+                           "9600,n,8,1", "--once"},
+                   30);
+  };
+  RunResult r = run("/dev/plclink-no-such-device");
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("cannot open /dev/plclink-no-such-device"), std::string::npos) << r.err;
+
+  PtyLink silent;
+  auto start = std::chrono::steady_clock::now();
+  r = run(silent.PathB());
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("no reply from unit 1"), std::string::npos) << r.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
 }
 
 TEST_F(InstalledPackage, LibrariesCarryVersionedNamesAndNoBuildFolderPaths) {
@@ -203,6 +237,18 @@ TEST_F(InstalledPackage, TypedHeadersOfAllFourServeAHostThatSetsNoCppStandard) {
   text << targets.rdbuf();
   EXPECT_NE(text.str().find("INTERFACE_COMPILE_FEATURES \"cxx_std_20\""), std::string::npos);
   EXPECT_EQ(text.str().find("include/plclink"), std::string::npos) << "no folder under include/ on the path";
+}
+
+// A read the host asked for that fails is a failure of the program, its cause not printed as
+// the value read.
+TEST_F(InstalledPackage, TypedHostsFailsWhenTheStationDoesNotAnswer) {
+  PtyLink silent;
+  RunResult r = RunExample("typed_hosts", {silent.PathB()});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  ASSERT_EQ(r.OutLines().size(), 5u) << r.out;
+  EXPECT_EQ(r.OutLines()[2].rfind("SeqLink read 0", 0), 0u) << r.out;
+  EXPECT_EQ(r.OutLines()[2].find("V2000 ="), std::string::npos) << r.out;
+  EXPECT_NE(r.OutLines()[2].find("no answer to the enquiry from station 1"), std::string::npos) << r.out;
 }
 
 TEST_F(InstalledPackage, PkgConfigGivesTheBaseLibraryAndHeaders) {

@@ -75,6 +75,32 @@ TEST(TypedHeaders, SeqLinkWritesBackIntoTheOptionalVariablesGiven) {
   EXPECT_EQ(values.ToInt32(), 0);
 }
 
+// A number given for an optional Integer argument converts as the control converts any value:
+// rounded, and refused when it does not fit, never wrapped into another count.
+TEST(TypedHeaders, ANumberForAnOptionalIntegerConvertsAsTheControlDoes) {
+  OpenSeqLink rig;
+  plclink::SeqLink& seq = rig.seq;
+  rig.station.SetWord(1, 0x0400, 7);  // V2000, V2001
+  rig.station.SetWord(1, 0x0401, 8);
+  VariantArray two(1, 2);
+  two.At(1) = Variant(std::int32_t{111});
+  two.At(2) = Variant(std::int32_t{222});
+  Variant values(std::move(two));
+  // 65537 is no Integer; taken as 1, one value was written and the call succeeded.
+  try {
+    seq.WritePLC("V,2000", values, 65537);
+    ADD_FAILURE() << "a WriteSize of 65537 was taken";
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.Number(), err::Overflow);
+  }
+  EXPECT_EQ(rig.station.Word(1, 0x0400), 7);
+  EXPECT_EQ(rig.station.Word(1, 0x0401), 8);
+  // 1.6 is 2, as Variant(1.6) is 2 to the control.
+  ASSERT_EQ(seq.WritePLC("V,2000", values, 1.6), ResultOk) << seq.FailureCause();
+  EXPECT_EQ(rig.station.Word(1, 0x0400), 111);
+  EXPECT_EQ(rig.station.Word(1, 0x0401), 222);
+}
+
 TEST(TypedHeaders, UdpLinkOverEcomReadsIntoTheValuesGivenWithALiteralAddress) {
   sim::EcomModuleSim modules({{1, "PRESS", 0}});
   test::ServeEcomModules(modules);
