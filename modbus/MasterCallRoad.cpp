@@ -94,8 +94,14 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
     if (target && size > 0) {
       std::int32_t first = ABValue.Contains(1) ? 1 : ABValue.Lower();
       if (ABValue.Size() == 0 || !ABValue.Contains(first + size - 1)) {
-        master_.NoteCause("ABValue holds " + std::to_string(ABValue.Size()) + " value(s); " + std::to_string(size) +
-                          " were to be written");
+        // Said from the element the values are taken from: a 0-based array of 2 holds 2 values
+        // but only one from element 1.
+        master_.NoteCause("ABValue holds elements " +
+                          (ABValue.Size() > 0 ? std::to_string(ABValue.Lower()) + ".." + std::to_string(ABValue.Upper())
+                                              : std::string("none")) +
+                          ", but the " + std::to_string(size) + " value(s) to be written are taken from element " +
+                          std::to_string(first) + " on (" + std::to_string(first) + ".." +
+                          std::to_string(first + size - 1) + ")");
         throw RuntimeError(err::Subscript);
       }
       if (io == ioFloat) {

@@ -195,6 +195,14 @@ TEST(MasterCauses, BusyClosedAndTooSmallArraysSayWhy) {
   VariantArray roomy(0, 2, VarType::Double);
   EXPECT_EQ(rig.ReadPLC("40001", roomy, 2), ResultOk);
   EXPECT_EQ(roomy.Get(2).ToDouble(), 43);
+
+  // A write takes its values from element 1 as well: a 0-based array of two holds one of them.
+  const std::size_t sent = rig.requests.size();
+  VariantArray twoFromZero(0, 1, VarType::Double);
+  EXPECT_EQ(rig.road.WritePLC("40001", twoFromZero, Opt<std::int16_t>(std::int16_t{2}), Opt<std::int16_t>()), ResultFailed);
+  EXPECT_EQ(rig.road.Cause(),
+            "ABValue holds elements 0..1, but the 2 value(s) to be written are taken from element 1 on (1..2)");
+  EXPECT_EQ(rig.requests.size(), sent);
 }
 
 // A read that fails as its values are handed over leaves the caller's array as it was: an
