@@ -48,6 +48,22 @@ void WhenSheetShown(std::function<void(qt::PropertySheet&)> act) {
   look->start(20);
 }
 
+// A panel on DfLink reading N7:0 (which holds 5) from a simulated PLC.
+struct DfLinkPanel {
+  qt::QtEventLoop loop;
+  PseudoTerminalLink line;
+  sim::Df1Simulator plc{sim::Df1SimOptions{line.PathB(), false, 19200}};
+  bool seeded = (plc.Plc().Table().SetWords(7, 0, {5}), true);  // before the window polls
+  PanelWindow window{
+      ParsePanelOptions({"DfLink", "-p", line.PathA(), "--settings", "19200,n,8,1", "--node", "0", "N7:0"})};
+
+  // Shows the window; whether the row shows the 5 within 5 s.
+  bool ShowsFirstValue() {
+    window.show();
+    return QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("5"); }, 5000);
+  }
+};
+
 TEST(Panel, ReadsLiveValuesWritesAnEditedCellAndShowsFailures) {
   qt::QtEventLoop loop;
   PseudoTerminalLink line;
@@ -103,16 +119,10 @@ TEST(Panel, ReadsLiveValuesWritesAnEditedCellAndShowsFailures) {
 }
 
 TEST(Panel, ThePropertyPageFromItsMenuEditsTheControlWithItsPortClosedAndReopensIt) {
-  qt::QtEventLoop loop;
-  PseudoTerminalLink line;
-  sim::Df1Simulator plc(sim::Df1SimOptions{line.PathB(), false, 19200});
-  plc.Plc().Table().SetWords(7, 0, {5});
-  PanelOptions options =
-      ParsePanelOptions({"DfLink", "-p", line.PathA(), "--settings", "19200,n,8,1", "--node", "0", "N7:0"});
-  PanelWindow window(options);
-  window.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("5"); }, 5000))
-      << window.statusLabel()->text().toStdString();
+  DfLinkPanel panel;
+  ASSERT_TRUE(panel.ShowsFirstValue()) << panel.window.statusLabel()->text().toStdString();
+  PanelWindow& window = panel.window;
+  sim::Df1Simulator& plc = panel.plc;
   bool shown = false;
   WhenSheetShown([&](qt::PropertySheet& sheet) {
     shown = true;
@@ -132,16 +142,9 @@ TEST(Panel, ThePropertyPageFromItsMenuEditsTheControlWithItsPortClosedAndReopens
 
 // A page applied with a port that then cannot open: the reason stays said as a failure.
 TEST(Panel, APortThePageMadeUnopenableIsSaidAsAFailureAfterApply) {
-  qt::QtEventLoop loop;
-  PseudoTerminalLink line;
-  sim::Df1Simulator plc(sim::Df1SimOptions{line.PathB(), false, 19200});
-  plc.Plc().Table().SetWords(7, 0, {5});
-  PanelOptions options =
-      ParsePanelOptions({"DfLink", "-p", line.PathA(), "--settings", "19200,n,8,1", "--node", "0", "N7:0"});
-  PanelWindow window(options);
-  window.show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(window, 0, LiveTableModel::Value) == QStringLiteral("5"); }, 5000))
-      << window.statusLabel()->text().toStdString();
+  DfLinkPanel panel;
+  ASSERT_TRUE(panel.ShowsFirstValue()) << panel.window.statusLabel()->text().toStdString();
+  PanelWindow& window = panel.window;
   const QString normal = window.statusLabel()->styleSheet();
   WhenSheetShown([&](qt::PropertySheet& sheet) {
     auto* commPort = sheet.findChild<QLineEdit*>(QStringLiteral("txtCommPort"));
