@@ -28,8 +28,9 @@ std::optional<UdpSocket> UdpSocket::Bind(std::uint32_t ipv4, std::uint16_t port)
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return std::nullopt;
   UdpSocket s(fd);
-  const int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  // No SO_REUSEADDR: on UDP it lets a second socket share a port in use (a second simulator,
+  // or two modules given one port), and the datagrams then reach only one of them. A UDP port
+  // has no TIME_WAIT, so a closed one is free again at once without it.
   const sockaddr_in a = SocketAddress(ipv4, port);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) return std::nullopt;
   return s;

@@ -66,3 +66,23 @@ TEST_F(EcomModuleSimDatagrams, PointsEndWithTheirLastArea) {
 
 }  // namespace
 }  // namespace plc::sim
+
+namespace plc::sim {
+namespace {
+
+// A port another module (of this simulator or of one still running) holds is not shared: the
+// second would take the first one's datagrams, and the client would find only one of them.
+TEST(EcomModuleSimPorts, APortInUseIsRefused) {
+  EcomModuleSim first({EcomModuleConfig{1, "ECOM1", 0}});
+  const std::uint16_t port = first.Port(0);
+  EXPECT_THROW(EcomModuleSim({EcomModuleConfig{2, "ECOM2", port}}), std::runtime_error);
+  EXPECT_FALSE(heipas::UdpSocket::Bind(kLoopback, port));
+  // Two modules of one simulator given the same port.
+  const std::uint16_t other = heipas::UdpSocket::Bind(kLoopback, 0)->LocalPort();  // free again at once
+  EXPECT_THROW(EcomModuleSim({EcomModuleConfig{1, "ECOM1", 0}, EcomModuleConfig{2, "ECOM2", other},
+                              EcomModuleConfig{3, "ECOM3", other}}),
+               std::runtime_error);
+}
+
+}  // namespace
+}  // namespace plc::sim
