@@ -367,7 +367,7 @@ TEST_F(UdpLinkSerial, AHungReadIsFreedByTheWatchdogInEcomModeAndByCommBusyFalse)
   station_.SetWord(1, 1, 11);
   Variant value;
   const auto t0 = Clock::now();
-  EXPECT_EQ(Read(Variant(std::int32_t{1}), value), ResultOk);
+  EXPECT_EQ(Read(Variant(std::int32_t{1}), value), ResultOk) << link_->FailureCause();
   EXPECT_LT(SecondsSince(t0), 1.0);
   EXPECT_EQ(value.ToInt32(), 11);
 
