@@ -65,6 +65,10 @@ std::string PortClosedCause(std::int16_t commPort) {
   return "port " + std::to_string(commPort) + " is not open (set PortOpen to True first)";
 }
 
+std::string PortClosedWhileCause(std::int16_t commPort, const std::string& what) {
+  return "port " + std::to_string(commPort) + " was closed while " + what;
+}
+
 std::string PortWriteCause(std::int16_t commPort, const std::string& what) {
   return "port " + std::to_string(commPort) + " failed (is the device still there?): " + what;
 }

@@ -29,6 +29,8 @@ std::string RejectedCause(std::int32_t unit, ReplyError error);
 std::string BusyCause();
 std::string HostWriteCause();
 std::string PortClosedCause(std::int16_t commPort);
+// The port closed under a request out on it ("the read waited for its reply").
+std::string PortClosedWhileCause(std::int16_t commPort, const std::string& what);
 std::string PortWriteCause(std::int16_t commPort, const std::string& what);
 
 // A reference the PLCType maps to no function for this access, or to an offset outside

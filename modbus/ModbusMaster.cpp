@@ -342,10 +342,18 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
   // The read ends with its own reply: a request its CommCompleteEx handler sent (ReadPLCNW)
   // keeps ReadPending set, and its reply would replace this read's values in DataBuffer.
   bool answered = WaitSeconds(
-      loop_, [this] { return tx_.AwaitedDone || (!tx_.ReadPending && !tx_.WritePending); }, tx_.SendTime,
-      kReplySeconds);
+      loop_,
+      [this] { return tx_.AwaitedDone || (!tx_.ReadPending && !tx_.WritePending) || !port_.PortOpen(); },
+      tx_.SendTime, kReplySeconds);
   Result result = ResultFailed;
   if (!answered) cause_ = NoReplyCause(Unsigned(unit), kReplySeconds);
+  if (!tx_.AwaitedDone && tx_.ReadPending && !port_.PortOpen()) {
+    // The request went with the port (a host timer closed it): nothing will answer it.
+    answered = false;
+    tx_.ReadPending = false;
+    reply_.Clear();
+    cause_ = PortClosedWhileCause(port_.CommPort(), "the read waited for its reply");
+  }
   if (answered && !tx_.ReplyFailed && !tx_.AwaitedDone) {
     answered = false;
     cause_ = "the read was given up before its reply came (the watchdog, or CommBusy set to False)";
@@ -444,9 +452,17 @@ Result ModbusMaster::AwaitWrite() {
   WriteWaiter own{tx_.RequestSerial, false, false, {}, writeWaiters_};
   writeWaiters_ = &own;
   bool acknowledged = WaitSeconds(
-      loop_, [this, &own] { return own.ended || (!tx_.ReadPending && !tx_.WritePending); }, tx_.SendTime,
-      kReplySeconds);
+      loop_,
+      [this, &own] { return own.ended || (!tx_.ReadPending && !tx_.WritePending) || !port_.PortOpen(); },
+      tx_.SendTime, kReplySeconds);
   writeWaiters_ = own.outer;
+  if (!own.ended && tx_.WritePending && !port_.PortOpen()) {
+    // The request went with the port (a host timer closed it): nothing will acknowledge it.
+    tx_.WritePending = false;
+    reply_.Clear();
+    cause_ = PortClosedWhileCause(port_.CommPort(), "the write waited for its acknowledgement");
+    return ResultFailed;
+  }
   if (!acknowledged) {
     cause_ = NoAcknowledgementCause(AwaitedUnit(), kReplySeconds);
     tx_.AbandonAll();

@@ -187,6 +187,32 @@ TEST(MasterFaults, ClosedPortSendsNothingAndLeavesValuesAlone) {
   ExpectRecovered(rig);
 }
 
+// A host timer closing the port while a waiting read or write is out: the call ends as the
+// port closes, says so, and the next call after reopening goes out at once.
+TEST(MasterFaults, PortClosedWhileACallWaitsEndsItWithThatCause) {
+  MasterRig rig;
+  rig.loop.AddTimer(300'000, [&rig] { rig.port.SetPortOpen(false); });
+  VariantArray v(1, 1, VarType::Double);
+  v.Set(1, Variant(9.0));
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+  EXPECT_EQ(v.Get(1).ToDouble(), 9);
+  EXPECT_EQ(rig.road.Cause(), "port 1 was closed while the read waited for its reply");
+  EXPECT_LT(rig.Micros(), 1'000'000);
+  EXPECT_FALSE(rig.master.CommBusy());
+  rig.port.SetPortOpen(true);
+  ExpectRecovered(rig);
+
+  rig.Silent();
+  rig.loop.AddTimer(rig.Micros() + 300'000, [&rig] { rig.port.SetPortOpen(false); });
+  const std::int64_t start = rig.Micros();
+  EXPECT_EQ(rig.WritePLC("40001", {7}), ResultFailed);
+  EXPECT_EQ(rig.road.Cause(), "port 1 was closed while the write waited for its acknowledgement");
+  EXPECT_LT(rig.Micros() - start, 1'000'000);
+  EXPECT_FALSE(rig.master.CommBusy());
+  rig.port.SetPortOpen(true);
+  ExpectRecovered(rig);
+}
+
 TEST(MasterFaults, LateReplyAfterTheWatchdogIsDropped) {
   MasterRig rig;
   EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);
