@@ -197,11 +197,15 @@ bool DirectNetEngine::WaitingRead(const ResolvedAddress& target, std::int32_t co
   AwaitedRead* const outer = std::exchange(awaited_, &awaited);
   // Ends with this read, or when the watchdog or CommBusy freed the line: only the first is
   // a success.
-  WaitSeconds(loop_, [this, mine, &awaited] { return awaited.completed || state_.ReadIdle || state_.Transaction != mine; },
+  WaitSeconds(loop_,
+              [this, mine, &awaited] {
+                return awaited.completed || state_.ReadIdle || state_.Transaction != mine || !port_.PortOpen();
+              },
               state_.SendTime, kReplySeconds);
   awaited_ = outer;
   state_.CallActive = false;
   if (awaited.completed) return true;
+  if (ClosedUnder(mine)) return Fail("the port was closed while the read waited for " + StationText(target.station));
   return Fail(WhyNotCompleted(mine));
 }
 
@@ -224,13 +228,26 @@ bool DirectNetEngine::RunWrite(const ResolvedAddress& target, std::span<const st
   AwaitedWrite awaited{mine, false, awaitedWrites_};
   awaitedWrites_ = &awaited;
   bool ended = WaitSeconds(
-      loop_, [this, mine] { return (!state_.ReadBusy && state_.ReadIdle && state_.WriteIdle) || state_.Transaction != mine; },
+      loop_,
+      [this, mine] {
+        return (!state_.ReadBusy && state_.ReadIdle && state_.WriteIdle) || state_.Transaction != mine ||
+               !port_.PortOpen();
+      },
       state_.SendTime, kReplySeconds);
   awaitedWrites_ = awaited.outer;
   if (awaited.completed || state_.CompletedWrite == mine) return true;
+  if (ClosedUnder(mine)) return Fail("the port was closed while the write waited for " + StationText(target.station));
   const std::string why = WhyNotCompleted(mine);
   if (!ended) state_.ResetAfterWait();
   return Fail(why);
+}
+
+// The port closed under this engine's transaction (a host timer set PortOpen False inside the
+// wait): nothing will answer, and the line is freed for the next call.
+bool DirectNetEngine::ClosedUnder(std::uint32_t transaction) {
+  if (port_.PortOpen() || state_.Transaction != transaction || (state_.ReadIdle && state_.WriteIdle)) return false;
+  state_.ResetAfterWait();
+  return true;
 }
 
 // ---- Watchdog -------------------------------------------------------------------------------

@@ -144,6 +144,7 @@ class DirectNetEngine {
   bool Fail(std::string why);
   // Why transaction `mine` did not complete, from how far it came.
   std::string WhyNotCompleted(std::uint32_t mine) const;
+  bool ClosedUnder(std::uint32_t transaction);
   // Sends a block; false (and nothing more happens) when the port refuses it, why in
   // lineError_.
   bool Send(const Bytes& block);

@@ -266,6 +266,37 @@ TEST(SeqLinkFaults, ClosedPortSendsNothingAndLeavesTheLineFree) {
   EXPECT_EQ(r.Read("V,2000", value), ResultOk);
 }
 
+// A host timer closing the port while a waiting read or write is out: the call ends as the
+// port closes, says so, and the next call after reopening goes out at once.
+TEST(SeqLinkFaults, PortClosedWhileACallWaitsEndsItWithThatCause) {
+  SeqLinkRig r;
+  r.answer = false;
+  Variant value(std::int32_t{9});
+  std::int64_t t0 = r.clock.MonotonicMicros();
+  r.loop.AddTimer(t0 + 300'000, [&r] { r.link->SetPortOpen(false); });
+  EXPECT_EQ(r.Read("V,2000", value), ResultFailed);
+  EXPECT_EQ(value.ToInt32(), 9);
+  EXPECT_EQ(r.link->FailureCause(), "the port was closed while the read waited for station 1");
+  EXPECT_LT(r.clock.MonotonicMicros() - t0, 1'000'000);
+  EXPECT_FALSE(r.Busy());
+  r.link->SetPortOpen(true);
+  r.answer = true;
+  r.station.SetWord(1, 0x0400, 4242);
+  ASSERT_EQ(r.Read("V,2000", value), ResultOk) << r.link->FailureCause();
+  EXPECT_EQ(value.ToInt32(), 4242);
+
+  r.answer = false;
+  t0 = r.clock.MonotonicMicros();
+  r.loop.AddTimer(t0 + 300'000, [&r] { r.link->SetPortOpen(false); });
+  EXPECT_EQ(r.Write("V,2000", Variant(std::int32_t{1})), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "the port was closed while the write waited for station 1");
+  EXPECT_LT(r.clock.MonotonicMicros() - t0, 1'000'000);
+  EXPECT_FALSE(r.Busy());
+  r.link->SetPortOpen(true);
+  r.answer = true;
+  ASSERT_EQ(r.Read("V,2000", value), ResultOk) << r.link->FailureCause();
+}
+
 TEST(SeqLinkFaults, WritesThatCannotBeBuiltSendNothingAndFreeTheLine) {
   SeqLinkRig r;
   VariantArray many(1, 256);
