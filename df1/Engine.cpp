@@ -44,6 +44,7 @@ void Df1Engine::LineClosed() {
   reopened_ = true;  // another program may talk to the processor before the port opens again
   Df1State& s = State();
   if (!s.OnLine || s.OnLine->line != this) return;
+  droppedNumber_ = s.OnLine->number;
   s.OnLine.reset();
   s.LineFree = true;
 }
@@ -161,10 +162,12 @@ Df1Engine::Outcome Df1Engine::ReadAndWait(const ReadRequest& r, Variant& readVal
   std::optional<MidnightStopwatch> watch(std::in_place, loop_.GetClock());
   auto closed = [&] { return closedNumber_ == mine; };
   auto resent = [&] { return s.OnLine && s.OnLine->number == mine && s.OnLine->resent; };
+  // A host timer set PortOpen False inside the wait: the request went with the port.
+  auto dropped = [&] { return droppedNumber_ == mine; };
   bool restarted = false;
   for (;;) {
-    WaitShort([&] { return closed() || s.CancelWait || (!restarted && resent()); }, limit);
-    if (restarted || !resent() || closed() || s.CancelWait) break;
+    WaitShort([&] { return closed() || dropped() || s.CancelWait || (!restarted && resent()); }, limit);
+    if (restarted || !resent() || closed() || dropped() || s.CancelWait) break;
     restarted = true;  // the request went again: its limit starts again
     watch.emplace(loop_.GetClock());
   }
@@ -177,7 +180,11 @@ Df1Engine::Outcome Df1Engine::ReadAndWait(const ReadRequest& r, Variant& readVal
   // A write sent by this read's own completion handler went out after its reply was in: it
   // cancels nothing.
   const bool writeAfterReply = good && sentInCompletion_;
-  if (late && !good) {
+  if (dropped() && !closed()) {
+    out.result = ResultFailed;
+    out.cause = "the port (COM" + std::to_string(port_.CommPort()) + ") was closed while " + what() +
+                " waited for its reply";
+  } else if (late && !good) {
     out.result = ResultNoReply;
     out.cause = "station " + std::to_string(station) + " sent no complete reply within " + Seconds(limit) + " of " + what();
   } else if (s.CancelWait && !writeAfterReply) {

@@ -129,6 +129,8 @@ class Df1Engine {
   bool reopened_ = false;  // the port closed since the last request
   // The transaction this line closed last, and how.
   std::uint64_t closedNumber_ = 0;
+  // The request the port took with it when it closed: no reply will close it.
+  std::uint64_t droppedNumber_ = 0;
   Lifetime life_;  // the completion's handler may unload the control, and this engine with it
   LinkClosing lastClosing_;
   Transaction lastClosed_;

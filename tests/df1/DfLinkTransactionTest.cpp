@@ -273,6 +273,30 @@ TEST(DfLinkFaults, AWaitingReadReportsTheLinkStatusOrNoReply) {
   EXPECT_EQ(v.Get(1).ToDouble(), 5);
 }
 
+// A host timer closing the port while a waiting read is out: the read ends as the port
+// closes, says so, and the next read after reopening goes out at once.
+TEST(DfLinkFaults, PortClosedWhileAReadWaitsEndsItWithThatCause) {
+  Df1Rig rig;
+  VariantArray v = Doubles(1);
+  v.Set(1, Variant(9.0));
+  rig.plc.InjectNext(Df1Fault::Silent);
+  std::int64_t start = rig.Now();
+  rig.bench.loop.AddTimer(start + 200'000, [&rig] { rig.Link().SetPortOpen(false); });
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultFailed);
+  EXPECT_EQ(v.Get(1).ToDouble(), 9);
+  EXPECT_NE(rig.Link().FailureCause().find("the port (COM1) was closed while the read of N7:0 waited for its reply"),
+            std::string::npos)
+      << rig.Link().FailureCause();
+  EXPECT_LT(rig.Now() - start, 300'000);
+  EXPECT_EQ(rig.Link().CommBusy().ToInt16(), False);
+  rig.Link().SetPortOpen(true);
+  rig.plc.Table().SetWords(7, 0, {5});
+  start = rig.Now();
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk) << rig.Link().FailureCause();
+  EXPECT_LT(rig.Now() - start, 100'000);
+  EXPECT_EQ(v.Get(1).ToDouble(), 5);
+}
+
 TEST(DfLinkFaults, SplitRepliesAndCheckBytesOf0x10AreGoodReplies) {
   for (bool bcc : {true, false}) {
     Df1Rig rig(bcc);
