@@ -12,6 +12,7 @@ LinePhase MasterTransaction::Phase() const {
 }
 
 void MasterTransaction::ForceFree() {
+  if (ReadPending) ReadGivenUpBy = "CommBusy set to False";
   ReadPending = false;
   WritePending = false;
   WriteActive = false;
@@ -90,6 +91,7 @@ void MasterTransaction::FailReply() {
 bool MasterTransaction::TimeOutIfStale(std::int64_t now, std::int64_t limitSeconds) {
   if (!(ReadPending || WritePending) || now - SendTime < limitSeconds) return false;
   CountError();
+  if (ReadPending) ReadGivenUpBy = "the watchdog";
   ReadPending = false;
   WritePending = false;
   HostReadActive = false;

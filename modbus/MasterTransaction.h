@@ -82,6 +82,8 @@ struct MasterTransaction {
   // of another one as its own.
   std::uint32_t AwaitedSerial = 0;
   bool AwaitedDone = false;
+  // What ended a pending read before its reply came (the waiting read names it).
+  const char* ReadGivenUpBy = nullptr;
 
   // CommBusy read.
   bool IsBusy() const { return ReadPending || WritePending || WriteActive; }

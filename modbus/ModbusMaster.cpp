@@ -338,6 +338,7 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
   }
   tx_.AwaitedSerial = tx_.RequestSerial;
   tx_.AwaitedDone = false;
+  tx_.ReadGivenUpBy = nullptr;
   // A time-out leaves ReadPending set: the watchdog ends the transaction at its next tick.
   // The read ends with its own reply: a request its CommCompleteEx handler sent (ReadPLCNW)
   // keeps ReadPending set, and its reply would replace this read's values in DataBuffer.
@@ -356,7 +357,8 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
   }
   if (answered && !tx_.ReplyFailed && !tx_.AwaitedDone) {
     answered = false;
-    cause_ = "the read was given up before its reply came (the watchdog, or CommBusy set to False)";
+    cause_ = std::string("the read was given up before its reply came (") +
+             (tx_.ReadGivenUpBy ? tx_.ReadGivenUpBy : "the watchdog, or CommBusy set to False") + ")";
   }
   tx_.AwaitedSerial = 0;
   if (answered && !tx_.ReplyFailed) {
@@ -501,6 +503,7 @@ Result ModbusMaster::WaitingWrite(std::int16_t unit, std::int32_t address, std::
   if ((tx_.ReadPending || tx_.WritePending) &&
       !WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending && !tx_.HostReadActive; }, start,
                    kReplySeconds)) {
+    if (tx_.ReadPending) tx_.ReadGivenUpBy = "a WritePLC took the line after waiting 2 s for it";
     tx_.ReadPending = false;
     tx_.WritePending = false;
     tx_.HostReadActive = false;

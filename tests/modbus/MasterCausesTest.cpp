@@ -283,5 +283,28 @@ TEST(MasterCauses, AWriteAfterTheWatchdogInsideAWaitingReadDoesNotWaitForIt) {
   EXPECT_EQ(writeTook, 0);
 }
 
+// A WritePLC from a host timer inside a waiting ReadPLC whose unit does not answer: the write
+// takes the line after its 2 s wait, and the read says what became of it.
+TEST(MasterCauses, AWriteInsideAnUnansweredWaitingReadSaysItTookTheLine) {
+  MasterRig rig;  // silent for the read
+  Result written = ResultFailed;
+  rig.loop.AddTimer(300'000, [&] {
+    rig.Answer(MasterRig::Rtu("01 06 00 00 00 05"));
+    written = rig.WritePLC("40001", {5});
+    rig.Silent();
+  });
+  VariantArray v(1, 1, VarType::Double);
+  v.Set(1, Variant(9.0));
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+  EXPECT_EQ(v.Get(1).ToDouble(), 9);
+  EXPECT_EQ(written, ResultOk);
+  EXPECT_EQ(rig.road.Cause(),
+            "the read was given up before its reply came (a WritePLC took the line after waiting 2 s for it)");
+  EXPECT_FALSE(rig.master.CommBusy());
+  rig.Answer(kGood);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultOk);
+  EXPECT_EQ(v.Get(1).ToDouble(), 42);
+}
+
 }  // namespace
 }  // namespace plc::modbus::testing
