@@ -359,8 +359,12 @@ TEST_F(UdpLinkSerial, AHungReadIsFreedByTheWatchdogInEcomModeAndByCommBusyFalse)
   EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 4'500'000));
   link_->SetCommMode(udp::KSeq);
 
+  const long before = station_.Enquiries();
   ASSERT_EQ(ReadNW(Variant(std::int32_t{1}), 1), ResultOk);
   EXPECT_TRUE(link_->CommBusy().ToBool());
+  // The station has taken that enquiry under its fault: cleared before, the fault would let it
+  // answer the abandoned enquiry, and its late ACK would meet the next read's.
+  EXPECT_TRUE(loop.WaitUntil([&] { return station_.Enquiries() > before; }, loop.Now() + 1'000'000));
   link_->SetCommBusy(Variant(false));
   EXPECT_FALSE(link_->CommBusy().ToBool());
   station_.SetFault(sim::StationFault::None);
