@@ -103,6 +103,9 @@ class VariantArray {
   std::int32_t Upper() const { return lower_ + static_cast<std::int32_t>(items_.size()) - 1; }
   std::size_t Size() const { return items_.size(); }
   VarType ElementType() const { return elementType_; }
+  // Whether Set takes any number without a conversion that can fail: an array of variants or of
+  // doubles. A read fills other arrays aside, so that a value they refuse changes nothing.
+  bool TakesEveryNumber() const { return elementType_ == VarType::Empty || elementType_ == VarType::Double; }
   bool Contains(std::int32_t index) const {
     // In 64 bits: an index far outside must not wrap into the bounds.
     std::int64_t offset = std::int64_t{index} - lower_;

@@ -88,7 +88,7 @@ void DecodeInto(Variant& readValue, const ReplyRow& row, const Transaction& t, s
     // fits. Variants and doubles take every word and single: ReadPLC's array goes uncopied.
     VariantArray& array = readValue.Array();
     if (count >= 1 && (!array.Contains(1) || !array.Contains(count))) throw RuntimeError(err::Subscript);
-    const bool typed = array.ElementType() != VarType::Empty && array.ElementType() != VarType::Double;
+    const bool typed = !array.TakesEveryNumber();
     VariantArray staged = typed ? array : VariantArray();
     VariantArray& out = typed ? staged : array;
     EachValue(row, count, t.floatFlag, offset, [&](std::int32_t i, Variant&& read) {

@@ -368,7 +368,7 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
     // part way (40000 in an Integer) takes its values aside, handed over only when all fit.
     // Variants and doubles take every value: the common read goes uncopied.
     const std::int32_t values = count < 2 ? 1 : ioType == ioFloat ? count / 2 : count;
-    const bool typed = ReadValue.ElementType() != VarType::Empty && ReadValue.ElementType() != VarType::Double;
+    const bool typed = !ReadValue.TakesEveryNumber();
     VariantArray staged = typed ? ReadValue : VariantArray();
     VariantArray& out = typed ? staged : ReadValue;
     auto tooSmall = [&] {
