@@ -92,6 +92,9 @@ struct Df1State {
   }
   // A request went on the line; one still awaiting its reply is given up.
   void RequestSent(std::int64_t wallSeconds, Transaction t) {
+    // A read that gives up a write still awaiting its reply went out after that write, which
+    // cancels nothing of it: only a write sent while a read waits does.
+    if (t.IsRead() && OnLine && !OnLine->IsRead()) CancelWait = false;
     LineFree = false;
     SendTime = wallSeconds;
     t.number = ++RequestsSent;

@@ -396,6 +396,28 @@ TEST(DfLinkCalls, AWriteDuringAWaitingReadCancelsIt) {
   EXPECT_EQ(Read(rig.Link(), "N7:1", v, 1), ResultOk);
 }
 
+// A write whose station never answers holds the driver: the first read after it gives up with
+// 95, the next gives the write up and sends its own request, which went out after the write and
+// is not cancelled by it.
+TEST(DfLinkCalls, AReadThatGivesUpAnUnansweredWriteTakesItsReply) {
+  Df1Rig rig;
+  rig.plc.Table().SetWords(7, 0, {1234});
+  for (int i = 0; i < 8; ++i) rig.plc.InjectNext(Df1Fault::Silent);
+  ASSERT_EQ(Write(rig.Link(), "N7:1", {9}), ResultOk);
+  rig.bench.loop.WaitUntil([] { return false; }, rig.Now() + 50'000);
+  rig.plc.ClearInjected();
+  VariantArray v = Doubles(1);
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultLineBusy);
+  EXPECT_EQ(rig.Link().FailureCause(), "driver busy: the write to N7:1 held the driver for 0.75 s");
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(v.Get(1).ToDouble(), 1234);
+  EXPECT_FALSE(rig.State().CancelWait);
+  EXPECT_FALSE(rig.State().Busy);
+  rig.plc.Table().SetWords(7, 0, {4321});
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(v.Get(1).ToDouble(), 4321);
+}
+
 TEST(DfLinkCalls, AWriteFromTheCompletionOfAWaitingReadLeavesThatReadItsValue) {
   Df1Rig rig;
   rig.plc.Table().SetWords(7, 0, {1234});
