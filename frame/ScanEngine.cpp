@@ -229,6 +229,10 @@ void ScanEngine::Report(ScanCompletion& completion) {
 }
 
 void ScanEngine::WriteTick() {
+  if (hostCalls_ > 0) {
+    writeTickDue_ = true;
+    return;
+  }
   const Lifetime::Watch watch = life_.Watched();
   SettlePending();
   if (watch.Gone()) return;
@@ -239,6 +243,13 @@ void ScanEngine::WriteTick() {
   *active = true;
   queue_.WriteQueData();
   if (shared || !watch.Gone()) *active = false;
+}
+
+void ScanEngine::HostCallEnded(bool unwinding) {
+  // A call that is one of the queue's own writes leaves the tick to after the drain.
+  if (--hostCalls_ > 0 || unwinding || !writeTickDue_ || queue_.Draining()) return;
+  writeTickDue_ = false;
+  WriteTick();  // the last thing the call does: a handler of its reports may unload the control
 }
 
 void ScanEngine::SetScanRegGroup(std::int16_t ScanRegGroup, bool state) {

@@ -24,6 +24,7 @@
 // busy with a later request. Completions are told apart by the line's request count: one that
 // the send of a scan read waited for, or one of a later request, is never taken for the scan's.
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <optional>
@@ -111,8 +112,26 @@ class ScanEngine {
 
   // Timer2 tick. interval: the timer's current Interval in ms.
   void ReadTick(std::int32_t interval, bool runMode, bool scanReadEnable);
-  // Timer3 tick.
+  // Timer3 tick. One that falls inside a host's waiting call drains the queue when that call
+  // returns instead: its writes would wait for the call's own line, holding the call's return
+  // back behind them.
   void WriteTick();
+
+  // Brackets a host's waiting call (calls nest); the outermost one runs the write tick that fell
+  // inside it as it returns, so a host that calls back to back still has its queue drained.
+  class HostCall {
+   public:
+    explicit HostCall(ScanEngine& scan) : scan_(scan), exceptions_(std::uncaught_exceptions()) { ++scan_.hostCalls_; }
+    // A host handler the tick raises may throw, as from any tick; a call that is itself
+    // unwinding leaves the tick to the next call's end.
+    ~HostCall() noexcept(false) { scan_.HostCallEnded(std::uncaught_exceptions() > exceptions_); }
+    HostCall(const HostCall&) = delete;
+    HostCall& operator=(const HostCall&) = delete;
+
+   private:
+    ScanEngine& scan_;
+    int exceptions_;
+  };
 
   // For groups 1..ScanGroupCount that this control scans and whose number is ScanRegGroup:
   // enabled := state. An index above 1000 fails with a subscript error (groups before it stay
@@ -165,6 +184,7 @@ class ScanEngine {
   // Reports the pending read as failed when the line has moved on without completing it.
   void SettlePending(const std::string& reason = {});
   void Report(ScanCompletion& completion);
+  void HostCallEnded(bool unwinding);
 
   ScanLine& line_;
   EventLoop& loop_;
@@ -182,6 +202,8 @@ class ScanEngine {
     std::uint32_t request;   // RequestsBegun then
   };
   std::optional<Busy> busySince_;
+  int hostCalls_ = 0;           // host's waiting calls out, nested
+  bool writeTickDue_ = false;   // a write tick fell inside one of them
   Lifetime life_;  // a report lets a host handler run, which may unload the control
 };
 

@@ -57,6 +57,7 @@ class WriteQueue {
   // write of this queue (a handler calling WriteQueData) returns at once.
   void WriteQueData();
 
+  bool Draining() const { return draining_; }
   std::size_t Size() const { return entries_.size(); }
   const std::deque<Entry>& Entries() const { return entries_; }
   // Forgets every waiting write without reporting it (the control goes away).

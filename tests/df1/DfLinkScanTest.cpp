@@ -67,6 +67,11 @@ TEST(DfLinkScan, BackToBackHostReadsNeverFreed) {
   test::ExpectBackToBackHostReadsNeverFreed(r);
 }
 
+TEST(DfLinkScan, AQueuedWriteLetsAHostsReadReturn) {
+  DfScanRig r;
+  test::ExpectAQueuedWriteLetsAHostsReadReturn(r);
+}
+
 TEST(DfLinkScan, ScanLeavesTheHostsCause) {
   DfScanRig r;
   test::ExpectScanLeavesTheHostsCause(r);

@@ -226,6 +226,11 @@ TEST(SeqLinkScan, BackToBackHostReadsNeverFreed) {
   test::ExpectBackToBackHostReadsNeverFreed(r);
 }
 
+TEST(SeqLinkScan, AQueuedWriteLetsAHostsReadReturn) {
+  SeqScanRig r;
+  test::ExpectAQueuedWriteLetsAHostsReadReturn(r);
+}
+
 TEST(SeqLinkScan, GroupsBeyond320ReportedAtTheirPeriod) {
   SeqScanRig r;
   test::ExpectGroupsBeyond320ReportedAtTheirPeriod(r);

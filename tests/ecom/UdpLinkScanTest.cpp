@@ -83,6 +83,11 @@ TEST(UdpLinkSerialScan, BackToBackHostReadsNeverFreed) {
   test::ExpectBackToBackHostReadsNeverFreed(r);
 }
 
+TEST(UdpLinkSerialScan, AQueuedWriteLetsAHostsReadReturn) {
+  UdpSerialScanRig r;
+  test::ExpectAQueuedWriteLetsAHostsReadReturn(r);
+}
+
 TEST(UdpLinkSerialScan, GroupsBeyond320ReportedAtTheirPeriod) {
   UdpSerialScanRig r;
   test::ExpectGroupsBeyond320ReportedAtTheirPeriod(r);

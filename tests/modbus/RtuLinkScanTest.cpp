@@ -2,8 +2,9 @@
 // SlaveRtu, as `plclink rtulink serve` runs it), each end of the line 5 ms from the other, on
 // the manual clock. The watchdog is off, as after Show: the scan frees a stuck line itself.
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
+
+#include <stdexcept>
 
 #include "frame/DatabaseFiles.h"
 #include "modbus/RtuLink.h"
@@ -98,6 +99,35 @@ TEST(RtuLinkScan, HostReadServedFirst) {
 TEST(RtuLinkScan, BackToBackHostReadsNeverFreed) {
   RtuScanRig r;
   test::ExpectBackToBackHostReadsNeverFreed(r);
+}
+
+TEST(RtuLinkScan, AQueuedWriteLetsAHostsReadReturn) {
+  RtuScanRig r;
+  test::ExpectAQueuedWriteLetsAHostsReadReturn(r);
+}
+
+// The queued write that a read's end drains raises WriteQueComplete there; a handler that throws
+// is heard by the host as the read's call, as from any tick, and the reads go on.
+TEST(RtuLinkScan, AThrowingWriteHandlerAtAReadsEndReachesTheHost) {
+  RtuScanRig r;
+  test::ScanBench b(r);
+  r.SetValue(3, 333);
+  b.OnWrite = [](const test::WriteEvent&) { throw std::runtime_error("the host's handler failed"); };
+  b.Set("ScanWriteIOTimerInterval", Variant(std::int32_t{55}));
+  b.Set("ScanWriteEnable", Variant(true));
+  b.Run(60 * test::kMs);
+  b.Force(0, 11);
+  std::string heard;
+  for (int i = 0; i < 40 && heard.empty(); ++i) {
+    try {
+      b.HostRead(3);
+    } catch (const std::runtime_error& e) {
+      heard = e.what();
+    }
+  }
+  EXPECT_EQ(heard, "the host's handler failed");
+  EXPECT_EQ(r.Value(0), 11);
+  EXPECT_EQ(b.HostRead(3), 333);
 }
 
 TEST(RtuLinkScan, ScanLeavesTheHostsCause) {

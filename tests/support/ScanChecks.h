@@ -7,6 +7,7 @@
 // simulated PLC (value k at Address(k)), which it can set, read back and silence.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -233,6 +234,31 @@ inline void ExpectBackToBackHostReadsNeverFreed(ScanSubject& s) {
   }
   EXPECT_GT(reads, 100);
   EXPECT_EQ(failed, 0) << "of " << reads << " reads; the first: " << cause;
+}
+
+// A host that reads back to back while a write waits in the queue: the scan-write tick falls
+// inside one of its reads, whose reply comes in milliseconds. That read returns with its value
+// then, not after the write has waited out the line behind it; and the write still goes out,
+// though the host's loop never turns between its reads.
+inline void ExpectAQueuedWriteLetsAHostsReadReturn(ScanSubject& s) {
+  ScanBench b(s);
+  s.SetValue(3, 333);
+  b.Set("ScanWriteIOTimerInterval", Variant(std::int32_t{55}));
+  b.Set("ScanWriteEnable", Variant(true));
+  b.Run(60 * kMs);
+  b.Force(0, 11);
+  std::int64_t longest = 0;
+  int failed = 0;
+  for (int i = 0; i < 40; ++i) {
+    const std::int64_t start = b.Now();
+    if (b.HostRead(3) != 333) ++failed;
+    longest = std::max(longest, b.Now() - start);
+  }
+  EXPECT_EQ(failed, 0) << s.Link().FailureCause();
+  EXPECT_LT(longest, 400 * kMs) << "a read waited for the queued write";
+  ASSERT_EQ(b.writes.size(), 1u) << "the queued write went out between the reads";
+  EXPECT_TRUE(b.writes[0].success) << b.writes[0].error;
+  EXPECT_EQ(s.Value(0), 11);
 }
 
 // A control whose ScanElapsed ends at 320 never reads a group beyond it, and says so: each such
