@@ -85,10 +85,14 @@ struct Df1State {
   // ---- Operations on the flags ----
 
   // CommBusy let: setting False frees a stuck driver (a reply still to come is then nobody's).
+  // A write given up so cancels no read sent after it.
   void SetCommBusy(bool busy) {
     Busy = busy;
     LineFree = !busy;
-    if (!busy) OnLine.reset();
+    if (!busy) {
+      OnLine.reset();
+      CancelWait = false;
+    }
   }
   // A request went on the line; one still awaiting its reply is given up.
   void RequestSent(std::int64_t wallSeconds, Transaction t) {

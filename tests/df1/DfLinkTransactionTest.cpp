@@ -741,6 +741,23 @@ TEST(DfLinkWatchdog, FreesADriverHeldByALostReplyAndCommBusyFalseFreesItAtOnce) 
   EXPECT_LT(rig.Now() - start, 100'000);
 }
 
+// A write whose station never answers, freed by the host: the next read goes out at once and
+// takes its own reply, not cancelled by that write.
+TEST(DfLinkWatchdog, CommBusyFalseAfterAnUnansweredWriteLetsTheNextReadTakeItsReply) {
+  Df1Rig rig;
+  rig.plc.Table().SetWords(7, 0, {1234});
+  rig.plc.InjectNext(Df1Fault::Silent);
+  ASSERT_EQ(Write(rig.Link(), "N7:1", {9}), ResultOk);
+  rig.Link().SetCommBusy(Variant(false));
+  VariantArray v = Doubles(1);
+  const std::int64_t start = rig.Now();
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(v.Get(1).ToDouble(), 1234);
+  EXPECT_LT(rig.Now() - start, 300'000);
+  EXPECT_FALSE(rig.State().CancelWait);
+  EXPECT_EQ(rig.Link().CommBusy().ToInt16(), False);
+}
+
 TEST(DfLinkWatchdog, InsideCommCompleteTheLineIsStillHeld) {
   Df1Rig rig;
   Result inner = 0;
