@@ -127,6 +127,17 @@ struct Df1State {
     if (ReadPending) ReadPending = false;
     else Busy = false;
   }
+  // The port closed under the request on the line: no reply will close it. A write or a
+  // non-waiting read held the driver until its reply, and a write cancels no later read; a
+  // waiting read's own call frees the driver.
+  void RequestDropped() {
+    if (OnLine && OnLine->kind != Transaction::Kind::WaitingRead) {
+      Busy = false;
+      if (!OnLine->IsRead()) CancelWait = false;
+    }
+    OnLine.reset();
+    LineFree = true;
+  }
   // The transaction is closed and the line idle.
   void LineIdle() { LineFree = true; }
 
