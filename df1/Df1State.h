@@ -85,10 +85,14 @@ struct Df1State {
   // ---- Operations on the flags ----
 
   // CommBusy let: setting False frees a stuck driver (a reply still to come is then nobody's).
+  // A write given up so cancels no read sent after it.
   void SetCommBusy(bool busy) {
     Busy = busy;
     LineFree = !busy;
-    if (!busy) OnLine.reset();
+    if (!busy) {
+      OnLine.reset();
+      CancelWait = false;
+    }
   }
   // A request went on the line; one still awaiting its reply is given up.
   void RequestSent(std::int64_t wallSeconds, Transaction t) {
@@ -122,6 +126,17 @@ struct Df1State {
   void CompletionEnds() {
     if (ReadPending) ReadPending = false;
     else Busy = false;
+  }
+  // The port closed under the request on the line: no reply will close it. A write or a
+  // non-waiting read held the driver until its reply, and a write cancels no later read; a
+  // waiting read's own call frees the driver.
+  void RequestDropped() {
+    if (OnLine && OnLine->kind != Transaction::Kind::WaitingRead) {
+      Busy = false;
+      if (!OnLine->IsRead()) CancelWait = false;
+    }
+    OnLine.reset();
+    LineFree = true;
   }
   // The transaction is closed and the line idle.
   void LineIdle() { LineFree = true; }

@@ -45,8 +45,7 @@ void Df1Engine::LineClosed() {
   Df1State& s = State();
   if (!s.OnLine || s.OnLine->line != this) return;
   droppedNumber_ = s.OnLine->number;
-  s.OnLine.reset();
-  s.LineFree = true;
+  s.RequestDropped();
 }
 
 void Df1Engine::NoteRead(const ReadRequest& r) {

@@ -297,6 +297,30 @@ TEST(DfLinkFaults, PortClosedWhileAReadWaitsEndsItWithThatCause) {
   EXPECT_EQ(v.Get(1).ToDouble(), 5);
 }
 
+// The port closed under a write or a non-waiting read takes the request with it: after
+// reopening, reads go out at once and take their own replies.
+TEST(DfLinkFaults, PortClosedUnderAnUnansweredRequestFreesTheDriver) {
+  for (bool write : {true, false}) {
+    SCOPED_TRACE(write ? "write" : "non-waiting read");
+    Df1Rig rig;
+    rig.plc.Table().SetWords(7, 0, {1234});
+    rig.plc.InjectNext(Df1Fault::Silent);
+    if (write) ASSERT_EQ(Write(rig.Link(), "N7:1", {9}), ResultOk);
+    else ASSERT_EQ(ReadNoWait(rig.Link(), "N7:1", 1), ResultFailed);
+    rig.Link().SetPortOpen(false);
+    rig.Link().SetPortOpen(true);
+    EXPECT_EQ(rig.Link().CommBusy().ToInt16(), False);
+    VariantArray v = Doubles(1);
+    for (int i = 0; i < 2; ++i) {
+      const std::int64_t start = rig.Now();
+      EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk) << rig.Link().FailureCause();
+      EXPECT_EQ(v.Get(1).ToDouble(), 1234);
+      EXPECT_LT(rig.Now() - start, 300'000);
+    }
+    EXPECT_FALSE(rig.State().CancelWait);
+  }
+}
+
 TEST(DfLinkFaults, SplitRepliesAndCheckBytesOf0x10AreGoodReplies) {
   for (bool bcc : {true, false}) {
     Df1Rig rig(bcc);
@@ -739,6 +763,23 @@ TEST(DfLinkWatchdog, FreesADriverHeldByALostReplyAndCommBusyFalseFreesItAtOnce) 
   const std::int64_t start = rig.Now();
   EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk);
   EXPECT_LT(rig.Now() - start, 100'000);
+}
+
+// A write whose station never answers, freed by the host: the next read goes out at once and
+// takes its own reply, not cancelled by that write.
+TEST(DfLinkWatchdog, CommBusyFalseAfterAnUnansweredWriteLetsTheNextReadTakeItsReply) {
+  Df1Rig rig;
+  rig.plc.Table().SetWords(7, 0, {1234});
+  rig.plc.InjectNext(Df1Fault::Silent);
+  ASSERT_EQ(Write(rig.Link(), "N7:1", {9}), ResultOk);
+  rig.Link().SetCommBusy(Variant(false));
+  VariantArray v = Doubles(1);
+  const std::int64_t start = rig.Now();
+  EXPECT_EQ(Read(rig.Link(), "N7:0", v, 1), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(v.Get(1).ToDouble(), 1234);
+  EXPECT_LT(rig.Now() - start, 300'000);
+  EXPECT_FALSE(rig.State().CancelWait);
+  EXPECT_EQ(rig.Link().CommBusy().ToInt16(), False);
 }
 
 TEST(DfLinkWatchdog, InsideCommCompleteTheLineIsStillHeld) {
