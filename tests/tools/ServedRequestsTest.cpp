@@ -64,5 +64,38 @@ TEST(ServedRequests, ExceptionsCoilsAndAsciiBehindNoise) {
   EXPECT_FALSE(cut.Take().problem.empty());
 }
 
+// The slave skips noise and frames it cannot read and serves what follows: each event is told
+// the request the slave served, in step with it however the bytes before it looked.
+TEST(ServedRequests, KeepsInStepWithTheSlavePastNoiseAndShortFrames) {
+  ServedRequests s(false);
+  const std::vector<std::uint8_t> read = Frame(3, {0, 0, 0, 1});
+  const std::vector<std::uint8_t> answer = Frame(3, {2, 0x04, 0xD2});
+  // Noise before a read: one event for the noise, then the read with its answer.
+  Received(s, Joined(std::vector<std::uint8_t>{0xFF, 0x00, 0xA5}, read));
+  EXPECT_FALSE(s.Take().problem.empty());
+  Sent(s, answer);
+  EXPECT_EQ(Describe(s.Take()), "unit 1 holding registers 40001 read: 1234");
+  // A four-byte request of a function the slave does not serve, then a read.
+  Received(s, Joined(modbus::BuildFrame(modbus::Adu{1, 7, {}}, Framing::Rtu), read));
+  EXPECT_FALSE(s.Take().problem.empty());
+  Sent(s, answer);
+  EXPECT_EQ(Describe(s.Take()), "unit 1 holding registers 40001 read: 1234");
+  // A request for another unit goes unanswered; the next read is told with its own answer.
+  Received(s, modbus::BuildFrame(modbus::Adu{2, 6, {0, 0, 0, 1}}, Framing::Rtu));
+  EXPECT_EQ(Describe(s.Take()), "unit 2 holding registers 40001 write not answered");
+  Received(s, Frame(3, {0, 0, 0, 2}));
+  Sent(s, Frame(3, {4, 0x04, 0xD2, 0, 0}));
+  EXPECT_EQ(Describe(s.Take()), "unit 1 holding registers 40001..40002 read: 1234 0");
+
+  // ASCII: a frame without its line feed is cut off by the next colon, noise goes unreported.
+  ServedRequests ascii(true);
+  const std::vector<std::uint8_t> asciiRead = Frame(3, {0, 0, 0, 1}, Framing::Ascii);
+  Received(ascii, std::vector<std::uint8_t>(asciiRead.begin(), asciiRead.end() - 1));
+  Received(ascii, Joined(std::string("noise"), asciiRead));
+  EXPECT_FALSE(ascii.Take().problem.empty());
+  Sent(ascii, Frame(3, {2, 0x04, 0xD2}, Framing::Ascii));
+  EXPECT_EQ(Describe(ascii.Take()), "unit 1 holding registers 40001 read: 1234");
+}
+
 }  // namespace
 }  // namespace plc::plclink

@@ -338,8 +338,8 @@ int Serve(const Options& o, ControlSession& s, Output& out) {
   StopSignals stop(loop);
   long requests = 0;
   ServedRequests served(s.Get().GetProperty("ModBusMode").ToInt32() == rtu::SlaveAscii);
-  s.OnTrace([&served](TraceDirection d, const std::uint8_t* data, std::size_t size, std::int64_t) {
-    if (d == TraceDirection::Received) served.Received(data, size);
+  s.OnTrace([&served](TraceDirection d, const std::uint8_t* data, std::size_t size, std::int64_t wallMicros) {
+    if (d == TraceDirection::Received) served.Received(data, size, wallMicros);
     else served.Sent(data, size);
   });
   // Each request as it was served; the other events as they are.

@@ -5,6 +5,7 @@
 
 #include "modbus/AsciiFrame.h"
 #include "modbus/Frame.h"
+#include "modbus/ModbusSlave.h"
 #include "modbus/Replies.h"
 #include "modbus/SlaveRequests.h"
 
@@ -75,21 +76,42 @@ std::size_t AnswerLength(const std::vector<std::uint8_t>& b) {
 
 }  // namespace
 
+ServedRequests::ServedRequests(bool ascii) : ascii_(ascii), rx_(modbus::kSlavePartialMicros) {
+  rx_.SetFraming(ascii ? Framing::Ascii : Framing::Rtu);
+}
+
+void ServedRequests::Received(const std::uint8_t* data, std::size_t size, std::int64_t wallMicros) {
+  rx_.Add(modbus::ByteView(data, size), wallMicros);
+  // Decided at once, as the slave decides on each receive notification: a stretch of bad bytes
+  // is one event however the requests are taken.
+  for (modbus::CollectedRequest next = rx_.Next(); next.kind != modbus::SlaveInput::NeedMore; next = rx_.Next())
+    decided_.push_back(std::move(next));
+}
+
 ServedRequest ServedRequests::Take() {
   ServedRequest r;
   const Framing framing = ascii_ ? Framing::Ascii : Framing::Rtu;
-  // Requests that arrived together are served one per event: each takes its own bytes.
-  std::vector<std::uint8_t> rx = TakeFrame(rx_, framing, [](const std::vector<std::uint8_t>& b) {
-    return modbus::RequestFrameLength(b, Framing::Rtu);
-  });
-  modbus::ParsedFrame frame = modbus::ParseFrame(rx, framing);
-  if (!frame) {
-    r.problem = rx.empty() ? "no request bytes seen" : "a request with a bad check or length";
+  // Requests that arrived together are served one per event, each with its own bytes.
+  modbus::CollectedRequest request;
+  if (!decided_.empty()) {
+    request = std::move(decided_.front());
+    decided_.pop_front();
+  }
+  if (request.kind != modbus::SlaveInput::Request) {
+    if (request.kind == modbus::SlaveInput::Broken) {
+      r.problem = "a request with a bad check or length";
+    } else if (rx_.Buffered() > 0) {
+      r.problem = "a request cut short";
+      rx_.Clear();
+    } else {
+      r.problem = "no request bytes seen";
+    }
     return r;
   }
-  r.unit = frame.adu.unit;
-  r.function = frame.adu.function;
-  modbus::ParsedRequest parsed = modbus::ParseRequest(frame.adu);
+  const modbus::Adu& adu = request.adu;
+  r.unit = adu.unit;
+  r.function = adu.function;
+  modbus::ParsedRequest parsed = modbus::ParseRequest(adu);
   if (!parsed) {
     r.problem = modbus::RequestErrorText(parsed.error);
     return r;

@@ -3,9 +3,12 @@
 // back from the line trace (the slave's event tells only the function), as the table, the
 // references and the values read or written.
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "modbus/SlaveCollector.h"
 
 namespace plc::plclink {
 
@@ -24,15 +27,20 @@ struct ServedRequest {
 
 class ServedRequests {
  public:
-  explicit ServedRequests(bool ascii) : ascii_(ascii) {}
-  void Received(const std::uint8_t* data, std::size_t size) { rx_.insert(rx_.end(), data, data + size); }
+  explicit ServedRequests(bool ascii);
+  // Received bytes, cut into requests as the slave cuts them (noise and broken frames skipped),
+  // so each event is told the request the slave served. wallMicros times a request cut off.
+  void Received(const std::uint8_t* data, std::size_t size, std::int64_t wallMicros = 0);
   void Sent(const std::uint8_t* data, std::size_t size) { tx_.insert(tx_.end(), data, data + size); }
   // The request received and the answer sent since the last call; both are cleared.
   ServedRequest Take();
 
  private:
   bool ascii_;
-  std::vector<std::uint8_t> rx_, tx_;
+  modbus::SlaveRequestCollector rx_;
+  // What the slave made of the bytes received so far, one entry per event it raises.
+  std::deque<modbus::CollectedRequest> decided_;
+  std::vector<std::uint8_t> tx_;
 };
 
 // A reference as it is written: a coil keeps its five digits (00005), the table being read
