@@ -72,7 +72,7 @@ bool DfLink::AwaitDriver() {
 }
 
 Result DfLink::ReadPLC(std::string& Addr, VariantArray& ReadValue, Opt<std::int16_t> ReadSize) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   Variant values(std::move(ReadValue));
   Variant address(Addr);
   Result result = ReadPLCV(address, values, ReadSize);
@@ -81,7 +81,7 @@ Result DfLink::ReadPLC(std::string& Addr, VariantArray& ReadValue, Opt<std::int1
 }
 
 Result DfLink::ReadPLCV(Variant& AddrV, Variant& ReadValue, Opt<std::int16_t> ReadSize) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   df1::Df1State& s = engine_.State();
   ClearFailure();
   Result result = ResultFailed;
@@ -131,7 +131,7 @@ Result DfLink::ReadCall(const std::string& address, Variant& ReadValue, std::int
 }
 
 Result DfLink::ABReadPLC(std::string& pstr, Variant& ReadValue, Opt<std::int16_t> ReadSize, Opt<std::int16_t> FloatType) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   df1::Df1State& s = engine_.State();
   ClearFailure();
   const bool wasBusy = s.Busy;
@@ -175,7 +175,7 @@ Result DfLink::NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize, b
 }
 
 Result DfLink::ReadPLCNW(Variant& Address, Variant&, Opt<std::int16_t> ReadSize, Opt<std::int16_t>) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   std::string address;
   try {
     address = Address.ToString();
@@ -187,12 +187,12 @@ Result DfLink::ReadPLCNW(Variant& Address, Variant&, Opt<std::int16_t> ReadSize,
 }
 
 Result DfLink::ReadDevice(std::string& Address, Opt<std::int16_t> ReadSize, Opt<std::int16_t>) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   return NonWaitingRead(Address, ReadSize);
 }
 
 Result DfLink::WritePLC(std::string& pstr, VariantArray& ABValue, Opt<std::int16_t> ReadSize) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   try {
     return WriteCall(pstr, ABValue, ReadSize);

@@ -113,30 +113,30 @@ void SeqLink::SetCommBusy(const Variant& value) { engine_.SetCommBusy(value.ToBo
 
 Result SeqLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
                         Opt<std::int32_t> ioIdx) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   return Noted(road_.ReadPLC(Address, ReadValue, ReadSize, IOType, ioIdx));
 }
 // ReadValue is not filled: the values arrive in ReadData before CommComplete.
 Result SeqLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   return Noted(road_.ReadPLCNW(Address, ReadSize, IOType));
 }
 Result SeqLink::ReadDevice(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, Opt<std::int32_t> ioIdx) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   return Noted(road_.ReadDevice(Address, ReadSize, IOType, ioIdx));
 }
 Result SeqLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                          Opt<std::int32_t>) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   return Noted(road_.WritePLC(pstr, ABValue, WriteSize, IOType));
 }
 Result SeqLink::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                             Opt<std::int32_t>) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   return Noted(road_.WritePLCBit(pstr, ABValue, WriteSize, IOType));
 }
@@ -151,7 +151,7 @@ std::string SeqLink::LRCchk(std::string& HEADER) { return dnet::LRCchk(HEADER); 
 
 // Reads nothing: it only gives an address with "," but no ";" the default station.
 Result SeqLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   return Noted(road_.ReadPLCValue(Address));
 }

@@ -199,7 +199,7 @@ Result UdpLink::EcomRead(const Variant& Address, Variant* storeInto, std::int32_
 
 Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
                         Opt<std::int32_t> ioIdx) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   auto& link = ecom::EcomLink();
   // Only the ECOM path needs an open transport: a serial read is not refused for it.
@@ -235,7 +235,7 @@ Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadS
 // the serial modes it sends the enquiry and returns: the words arrive in ReadData, then
 // CommComplete.
 Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   auto& link = ecom::EcomLink();
   auto size = dnet::ReadSizeArgument(ReadSize);
@@ -266,7 +266,7 @@ Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt
 
 Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                          Opt<std::int32_t> ioIdx) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   auto& link = ecom::EcomLink();
   dnet::WriteCallScope call(link.Line);
@@ -296,7 +296,7 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
 // the serial modes it is a set/reset of the header address.
 Result UdpLink::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                             Opt<std::int32_t>) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   if (EcomMode()) {
     ecom::EcomLink().ErrorText = "Error: WritePLCBit is not available in ECOM mode";
@@ -319,7 +319,7 @@ std::string UdpLink::LRCchk(std::string& HEADER) { return dnet::LRCchk(HEADER); 
 
 // Reads nothing: it only gives an address with "," but no ";" the default station.
 Result UdpLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   if (Address.IsString()) {
     const std::string text = Address.ToString();
     if (text.find(',') != std::string::npos && text.find(';') == std::string::npos)

@@ -1,5 +1,6 @@
 #include "frame/ScanEngine.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "base/Dispatch.h"
@@ -13,6 +14,23 @@ namespace {
 // A line busy this long (wall-clock seconds) is forced free by the scan.
 constexpr std::int64_t kBusyLimitSeconds = 2;
 constexpr const char* kNoReplyText = "no reply within 2 s";
+
+// The host's waiting calls out on this thread, and the engines whose write tick fell inside
+// one: those due now, and those being run as the outermost call returns.
+struct HostCallRecord {
+  int out = 0;
+  bool ending = false;  // the outermost call is running the due ticks
+  std::vector<ScanEngine*> due, running;
+};
+
+HostCallRecord& HostCalls() {
+  thread_local HostCallRecord record;
+  return record;
+}
+
+void Unlist(std::vector<ScanEngine*>& list, const ScanEngine* engine) {
+  list.erase(std::remove(list.begin(), list.end(), engine), list.end());
+}
 
 }  // namespace
 
@@ -38,6 +56,12 @@ ScanEngine::ScanEngine(ScanLine& line, EventLoop& loop, ScanDatabase& db, std::i
       db_(db),
       elapsed_(static_cast<std::size_t>(elapsedEntries > 0 ? elapsedEntries : 0), 0),
       scanWriteActive_(sharedScanWriteActive ? sharedScanWriteActive : &ownScanWriteActive_) {}
+
+ScanEngine::~ScanEngine() {
+  if (!writeTickDue_) return;
+  Unlist(HostCalls().due, this);
+  Unlist(HostCalls().running, this);
+}
 
 std::int32_t& ScanEngine::Elapsed(std::int32_t index) {
   if (index < 0 || index > ScanDatabase::kLastGroup) throw RuntimeError(err::Subscript);
@@ -229,7 +253,8 @@ void ScanEngine::Report(ScanCompletion& completion) {
 }
 
 void ScanEngine::WriteTick() {
-  if (hostCalls_ > 0) {
+  if (HostCalls().out > 0) {
+    if (!writeTickDue_) HostCalls().due.push_back(this);
     writeTickDue_ = true;
     return;
   }
@@ -245,11 +270,33 @@ void ScanEngine::WriteTick() {
   if (shared || !watch.Gone()) *active = false;
 }
 
+void ScanEngine::HostCallBegan() { ++HostCalls().out; }
+
 void ScanEngine::HostCallEnded(bool unwinding) {
-  // A call that is one of the queue's own writes leaves the tick to after the drain.
-  if (--hostCalls_ > 0 || unwinding || !writeTickDue_ || queue_.Draining()) return;
-  writeTickDue_ = false;
-  WriteTick();  // the last thing the call does: a handler of its reports may unload the control
+  HostCallRecord& calls = HostCalls();
+  // The queues' own writes are host calls too: ticks inside them wait for a later call's end.
+  if (--calls.out > 0 || unwinding || calls.ending) return;
+  // The ticks due now, once each.
+  calls.running.swap(calls.due);
+  struct Ending {
+    HostCallRecord& calls;
+    explicit Ending(HostCallRecord& c) : calls(c) { calls.ending = true; }
+    // What a throwing handler left unrun is due again.
+    ~Ending() {
+      calls.due.insert(calls.due.end(), calls.running.begin(), calls.running.end());
+      calls.running.clear();
+      calls.ending = false;
+    }
+    Ending(const Ending&) = delete;
+    Ending& operator=(const Ending&) = delete;
+  } ending(calls);
+  while (!calls.running.empty()) {
+    ScanEngine* engine = calls.running.front();
+    calls.running.erase(calls.running.begin());
+    engine->writeTickDue_ = false;
+    // An engine whose own drain is under way (this call is one of its writes) goes on with it.
+    if (!engine->queue_.Draining()) engine->WriteTick();  // a handler may unload any control
+  }
 }
 
 void ScanEngine::SetScanRegGroup(std::int16_t ScanRegGroup, bool state) {

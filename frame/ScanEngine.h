@@ -109,27 +109,31 @@ class ScanEngine {
   // own.
   explicit ScanEngine(ScanLine& line, EventLoop& loop = EventLoop::Current(), ScanDatabase& db = ScanTables(),
                       std::int32_t elapsedEntries = kRtuElapsedEntries, bool* sharedScanWriteActive = nullptr);
+  ~ScanEngine();
+  ScanEngine(const ScanEngine&) = delete;
+  ScanEngine& operator=(const ScanEngine&) = delete;
 
   // Timer2 tick. interval: the timer's current Interval in ms.
   void ReadTick(std::int32_t interval, bool runMode, bool scanReadEnable);
-  // Timer3 tick. One that falls inside a host's waiting call drains the queue when that call
-  // returns instead: its writes would wait for the call's own line, holding the call's return
-  // back behind them.
+  // Timer3 tick. One that falls inside a host's waiting call, on any control of the thread,
+  // drains the queue when the outermost such call returns instead: its writes would wait for
+  // the line that call holds (controls of a kind share their line state on a thread), holding
+  // the call's return back behind them.
   void WriteTick();
 
-  // Brackets a host's waiting call (calls nest); the outermost one runs the write tick that fell
-  // inside it as it returns, so a host that calls back to back still has its queue drained.
+  // Brackets a host's waiting call (calls nest); the outermost one on the thread runs the write
+  // ticks that fell inside it as it returns, so a host that calls back to back still has its
+  // queues drained.
   class HostCall {
    public:
-    explicit HostCall(ScanEngine& scan) : scan_(scan), exceptions_(std::uncaught_exceptions()) { ++scan_.hostCalls_; }
-    // A host handler the tick raises may throw, as from any tick; a call that is itself
-    // unwinding leaves the tick to the next call's end.
-    ~HostCall() noexcept(false) { scan_.HostCallEnded(std::uncaught_exceptions() > exceptions_); }
+    HostCall() : exceptions_(std::uncaught_exceptions()) { HostCallBegan(); }
+    // A host handler a tick raises may throw, as from any tick; a call that is itself
+    // unwinding leaves the ticks to the next call's end.
+    ~HostCall() noexcept(false) { HostCallEnded(std::uncaught_exceptions() > exceptions_); }
     HostCall(const HostCall&) = delete;
     HostCall& operator=(const HostCall&) = delete;
 
    private:
-    ScanEngine& scan_;
     int exceptions_;
   };
 
@@ -184,7 +188,8 @@ class ScanEngine {
   // Reports the pending read as failed when the line has moved on without completing it.
   void SettlePending(const std::string& reason = {});
   void Report(ScanCompletion& completion);
-  void HostCallEnded(bool unwinding);
+  static void HostCallBegan();
+  static void HostCallEnded(bool unwinding);
 
   ScanLine& line_;
   EventLoop& loop_;
@@ -202,8 +207,7 @@ class ScanEngine {
     std::uint32_t request;   // RequestsBegun then
   };
   std::optional<Busy> busySince_;
-  int hostCalls_ = 0;           // host's waiting calls out, nested
-  bool writeTickDue_ = false;   // a write tick fell inside one of them
+  bool writeTickDue_ = false;  // listed with the thread's host calls: a tick fell inside one
   Lifetime life_;  // a report lets a host handler run, which may unload the control
 };
 

@@ -164,23 +164,23 @@ Result RtuLink::Noted(Result result) {
 }
 
 Result RtuLink::ReadPLC(std::string& Address, VariantArray& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> ioType) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   return Noted(road_.ReadPLC(Address, ReadValue, ReadSize, ioType));
 }
 Result RtuLink::ReadPLCNW(std::string& Address, VariantArray& ReadValue, Opt<std::int16_t> ReadSize,
                           Opt<std::int16_t> ioType) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   return Noted(road_.ReadPLCNW(Address, ReadValue, ReadSize, ioType));
 }
 Result RtuLink::ReadDevice(std::string& Address, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   return Noted(road_.ReadDevice(Address, ReadSize, ioType));
 }
 Result RtuLink::WritePLC(std::string& pstr, VariantArray& ABValue, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType) {
-  const ScanEngine::HostCall hostCall(scan_);
+  const ScanEngine::HostCall hostCall;
   ClearFailure();
   return Noted(road_.WritePLC(pstr, ABValue, ReadSize, ioType));
 }

@@ -231,6 +231,49 @@ TEST(SeqLinkScan, AQueuedWriteLetsAHostsReadReturn) {
   test::ExpectAQueuedWriteLetsAHostsReadReturn(r);
 }
 
+// Two SeqLinks of one thread, each on its own line, share the line state: the second's write
+// tick that falls inside the first's waiting read would wait for that read's call as well. It
+// writes as the call returns, and the first's reads keep their pace.
+TEST(SeqLinkScan, AnotherControlsQueuedWriteLetsAHostsReadReturn) {
+  test::SeqLinkRig first;
+  MemorySerialPort& firstPort = *first.port;
+  firstPort.OnSent = [&](const Bytes& chunk) {
+    for (const auto& reply : first.station.Feed(chunk)) firstPort.InjectAt(first.loop.Now() + 5'000, reply);
+  };
+  std::unique_ptr<SeqLink> second = first.Make();
+  MemorySerialPort& secondPort = *first.port;
+  sim::DirectNetStation other({1});
+  secondPort.OnSent = [&](const Bytes& chunk) {
+    for (const auto& reply : other.Feed(chunk)) secondPort.InjectAt(first.loop.Now() + 5'000, reply);
+  };
+  second->Initialize();
+  second->InitProperties();
+  second->SetPortOpen(true);
+  std::vector<bool> written;
+  second->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "WriteQueComplete") written.push_back(args.at(2).ToBool());
+  });
+  second->SetScanWriteIOTimerInterval(55);
+  second->SetScanWriteEnable(true);
+  first.station.SetWord(1, 0x0400, 333);
+  first.Run(60'000);
+  Variant address("V,2000");
+  std::int32_t value = 11;
+  second->ForceData(address, value);
+  std::int64_t longest = 0;
+  int failed = 0;
+  for (int i = 0; i < 40; ++i) {
+    const std::int64_t start = first.loop.Now();
+    Variant v;
+    if (first.Read(Variant("V,2000"), v) != ResultOk || v.ToInt32() != 333) ++failed;
+    longest = std::max(longest, first.loop.Now() - start);
+  }
+  EXPECT_EQ(failed, 0) << first.link->FailureCause();
+  EXPECT_LT(longest, 400'000) << "a read waited for the other control's queued write";
+  EXPECT_EQ(written, std::vector<bool>{true});
+  EXPECT_EQ(other.Word(1, 0x0400), 11);
+}
+
 TEST(SeqLinkScan, GroupsBeyond320ReportedAtTheirPeriod) {
   SeqScanRig r;
   test::ExpectGroupsBeyond320ReportedAtTheirPeriod(r);
