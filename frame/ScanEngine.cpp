@@ -14,6 +14,7 @@ namespace {
 // A line busy this long (wall-clock seconds) is forced free by the scan.
 constexpr std::int64_t kBusyLimitSeconds = 2;
 constexpr const char* kNoReplyText = "no reply within 2 s";
+constexpr const char* kPortClosedText = "the port was closed while the read waited for its reply";
 
 // The host's waiting calls out on this thread, and the engines whose write tick fell inside
 // one: those due now, and those being run as the outermost call returns.
@@ -77,6 +78,10 @@ bool ScanEngine::Scans(const ScanGroup& group) const {
 void ScanEngine::ReadTick(std::int32_t interval, bool runMode, bool scanReadEnable) {
   // Every report lets a host handler run, which may unload the control and this engine with it.
   const Lifetime::Watch watch = life_.Watched();
+  // No reply comes through a closed port, and the line may keep its busy flags until it
+  // reopens: the read the closing cut off ends now, and says so.
+  if (pending_ && !line_.LineOpen() && line_.RequestsBegun() == pending_->requests) ScanReadFailed(kPortClosedText);
+  if (watch.Gone()) return;
   SettlePending();
   if (watch.Gone() || ScanWriteActive()) return;
   if (!runMode || !scanReadEnable) return;

@@ -202,5 +202,10 @@ TEST(DfLinkScan, AWritesCommCompleteNamesTheHostsLastReadNotTheScans) {
   EXPECT_EQ(completions[1].at(2).ToInt16(), 3) << "Mquan of the host's ReadDevice";
 }
 
+TEST(DfLinkScan, PortClosedMidScan) {
+  DfScanRig r;
+  test::ExpectPortClosedMidScan(r);
+}
+
 }  // namespace
 }  // namespace plc

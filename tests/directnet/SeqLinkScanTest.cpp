@@ -338,5 +338,10 @@ TEST(SeqLinkScan, WriteQueueBounded) {
   test::ExpectWriteQueueBounded(r);
 }
 
+TEST(SeqLinkScan, PortClosedMidScan) {
+  SeqScanRig r;
+  test::ExpectPortClosedMidScan(r);
+}
+
 }  // namespace
 }  // namespace plc

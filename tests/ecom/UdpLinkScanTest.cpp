@@ -292,5 +292,10 @@ TEST(UdpLinkEcomScan, WriteQueueInOrderAndDroppedAfterItsTries) {
   EXPECT_EQ(r.Value(2), 34);
 }
 
+TEST(UdpLinkSerialScan, PortClosedMidScan) {
+  UdpSerialScanRig r;
+  test::ExpectPortClosedMidScan(r);
+}
+
 }  // namespace
 }  // namespace plc

@@ -317,5 +317,10 @@ TEST(RtuLinkScan, ReadScanDatabaseFillsTheTablesFromDatabasePath) {
   else ::unsetenv("QVL_SYSTEM_DIR");
 }
 
+TEST(RtuLinkScan, PortClosedMidScan) {
+  RtuScanRig r;
+  test::ExpectPortClosedMidScan(r);
+}
+
 }  // namespace
 }  // namespace plc

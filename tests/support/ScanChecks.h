@@ -261,6 +261,28 @@ inline void ExpectAQueuedWriteLetsAHostsReadReturn(ScanSubject& s) {
   EXPECT_EQ(s.Value(0), 11);
 }
 
+// The port closed while a group's read waits for a PLC that does not answer: that read ends in
+// one failed ScanComplete, and once the port is open again the group is read with its values.
+inline void ExpectPortClosedMidScan(ScanSubject& s) {
+  ScanBench b(s);
+  s.SetValue(0, 7);
+  b.Group(1, 0, 1, 500);
+  s.Answer(false);
+  b.StartScan(500);
+  b.Run(520 * kMs);
+  ASSERT_TRUE(b.scans.empty());
+  b.Set("PortOpen", Variant(false));
+  b.Run(5000 * kMs);
+  ASSERT_EQ(b.Of(1).size(), 1u) << "the read cut off by the closing ends once";
+  EXPECT_EQ(b.Of(1)[0].error, "the port was closed while the read waited for its reply");
+  EXPECT_TRUE(b.Of(1)[0].values.empty());
+  s.Answer(true);
+  b.Set("PortOpen", Variant(true));
+  b.Run(3000 * kMs);
+  ASSERT_FALSE(b.Good(1).empty()) << "read again on the reopened port";
+  EXPECT_EQ(b.Good(1).back().values, std::vector<std::int32_t>{7});
+}
+
 // A control whose ScanElapsed ends at 320 never reads a group beyond it, and says so: each such
 // group fails at its period with a text naming the limit, and the groups before and after it
 // go on as before.
