@@ -258,6 +258,8 @@ void ScanEngine::Report(ScanCompletion& completion) {
 }
 
 void ScanEngine::WriteTick() {
+  // A tick inside this queue's own drain has nothing to add to it: the drain goes on.
+  if (queue_.Draining()) return;
   if (HostCalls().out > 0) {
     if (!writeTickDue_) HostCalls().due.push_back(this);
     writeTickDue_ = true;
@@ -299,8 +301,7 @@ void ScanEngine::HostCallEnded(bool unwinding) {
     ScanEngine* engine = calls.running.front();
     calls.running.erase(calls.running.begin());
     engine->writeTickDue_ = false;
-    // An engine whose own drain is under way (this call is one of its writes) goes on with it.
-    if (!engine->queue_.Draining()) engine->WriteTick();  // a handler may unload any control
+    engine->WriteTick();  // a handler may unload any control
   }
 }
 

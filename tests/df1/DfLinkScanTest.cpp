@@ -207,5 +207,10 @@ TEST(DfLinkScan, PortClosedMidScan) {
   test::ExpectPortClosedMidScan(r);
 }
 
+TEST(DfLinkScan, NoDrainAfterScanWriteStopped) {
+  DfScanRig r;
+  test::ExpectNoDrainAfterScanWriteStopped(r);
+}
+
 }  // namespace
 }  // namespace plc

@@ -343,5 +343,10 @@ TEST(SeqLinkScan, PortClosedMidScan) {
   test::ExpectPortClosedMidScan(r);
 }
 
+TEST(SeqLinkScan, NoDrainAfterScanWriteStopped) {
+  SeqScanRig r;
+  test::ExpectNoDrainAfterScanWriteStopped(r);
+}
+
 }  // namespace
 }  // namespace plc

@@ -297,5 +297,10 @@ TEST(UdpLinkSerialScan, PortClosedMidScan) {
   test::ExpectPortClosedMidScan(r);
 }
 
+TEST(UdpLinkSerialScan, NoDrainAfterScanWriteStopped) {
+  UdpSerialScanRig r;
+  test::ExpectNoDrainAfterScanWriteStopped(r);
+}
+
 }  // namespace
 }  // namespace plc

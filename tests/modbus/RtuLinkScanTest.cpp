@@ -322,5 +322,10 @@ TEST(RtuLinkScan, PortClosedMidScan) {
   test::ExpectPortClosedMidScan(r);
 }
 
+TEST(RtuLinkScan, NoDrainAfterScanWriteStopped) {
+  RtuScanRig r;
+  test::ExpectNoDrainAfterScanWriteStopped(r);
+}
+
 }  // namespace
 }  // namespace plc

@@ -283,6 +283,35 @@ inline void ExpectPortClosedMidScan(ScanSubject& s) {
   EXPECT_EQ(b.Good(1).back().values, std::vector<std::int32_t>{7});
 }
 
+// The host's WriteQueData drains a write the PLC never answers while scan-write ticks fall due.
+// Once the host stops the scan-write timer, a later write waits in the queue for the host's next
+// WriteQueData: none of those ticks drains it at the end of a host's read.
+inline void ExpectNoDrainAfterScanWriteStopped(ScanSubject& s) {
+  ScanBench b(s);
+  s.SetValue(3, 333);
+  b.Set("NumOfWriteRetries", Variant(std::int16_t{0}));
+  b.Set("ScanWriteIOTimerInterval", Variant(std::int32_t{55}));
+  b.Set("ScanWriteEnable", Variant(true));
+  s.Answer(false);
+  b.Force(0, 11);
+  s.Link().Invoke("WriteQueData", ArgList{});
+  b.Run(500 * kMs);
+  ASSERT_EQ(b.writes.size(), 1u);
+  EXPECT_FALSE(b.writes[0].success);
+  b.Set("ScanWriteEnable", Variant(false));
+  s.Answer(true);
+  b.Run(500 * kMs);
+  b.Force(1, 22);
+  EXPECT_EQ(b.HostRead(3), 333) << s.Link().FailureCause();
+  b.Run(500 * kMs);
+  EXPECT_EQ(b.writes.size(), 1u) << "a write went out with the scan-write timer stopped";
+  EXPECT_NE(s.Value(1), 22);
+  s.Link().Invoke("WriteQueData", ArgList{});
+  ASSERT_EQ(b.writes.size(), 2u);
+  EXPECT_TRUE(b.writes[1].success) << b.writes[1].error;
+  EXPECT_EQ(s.Value(1), 22);
+}
+
 // A control whose ScanElapsed ends at 320 never reads a group beyond it, and says so: each such
 // group fails at its period with a text naming the limit, and the groups before and after it
 // go on as before.
