@@ -277,8 +277,21 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
     ++sent;
     lastSent = loop.Now();
     inFlight = true;
-    // A completion that never comes must not stop the polling for good.
-    watchdog = loop.AddTimer(lastSent + kReplyLimitMicros, [&] {
+    ArgSlots call = a;
+    std::int32_t result = s.Get().Invoke(m.name, call.List()).ToInt32();
+    if (!NonWaitingReadSent(s, result)) {
+      failed = true;
+      const std::string errors = ErrorsText(s);
+      out.Transfer(result, {}, errors, s.Get().FailureCause());  // with --json, the refusal's line
+      Failed(m.name, result, errors, s.Get().FailureCause());
+      if (inFlight) ended();  // no event follows a refused read
+      return;
+    }
+    if (!inFlight) return;  // completed inside the call
+    // A completion that never comes must not stop the polling for good. Its time starts once
+    // the call returns with the request out: after a lost read the call first waits for the
+    // line to fall silent, and that wait is not the slave's.
+    watchdog = loop.AddTimer(loop.Now() + kReplyLimitMicros, [&] {
       watchdog = 0;
       failed = true;
       std::string errors = ErrorsText(s);
@@ -288,15 +301,6 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
       if (s.Find("CommBusy", MemberKind::Property)) s.Get().SetProperty("CommBusy", Variant(false));
       ended();
     });
-    ArgSlots call = a;
-    std::int32_t result = s.Get().Invoke(m.name, call.List()).ToInt32();
-    if (!NonWaitingReadSent(s, result)) {
-      failed = true;
-      const std::string errors = ErrorsText(s);
-      out.Transfer(result, {}, errors, s.Get().FailureCause());  // with --json, the refusal's line
-      Failed(m.name, result, errors, s.Get().FailureCause());
-      if (inFlight) ended();  // no event follows a refused read
-    }
   };
   send();
   auto finished = [&] { return stop.Stopped() || (allSent() && !inFlight); };
