@@ -170,13 +170,18 @@ class PrintedEvents {
   PrintedEvents(ControlSession& s, Output& out, const Options& o,
                 std::function<void(const std::string&, const std::vector<Variant>&)> counted)
       : s_(s) {
-    s.OnEvent([&s, &out, &o, counted](const std::string& name, std::vector<Variant>& args) {
+    s.OnEvent([this, &s, &out, &o, counted](const std::string& name, std::vector<Variant>& args) {
       const MemberInfo* m = s.Find(name, MemberKind::Event);
       static const std::vector<ParamInfo> kNone;
       if (o.format != RegisterFormat::Control && IsCompletion(name)) {
         std::vector<Variant> shown = args;
-        FormatEvent(o, shown);
-        out.Event(name, shown, m ? m->params : kNone, WallMicrosNow());
+        try {
+          FormatEvent(o, shown);
+          out.Event(name, shown, m ? m->params : kNone, WallMicrosNow());
+        } catch (const NotARegisterWord& e) {
+          refused_ = true;
+          std::cerr << "plclink: " << name << ": " << e.what() << "\n";
+        }
       } else {
         out.Event(name, args, m ? m->params : kNone, WallMicrosNow());
       }
@@ -186,9 +191,12 @@ class PrintedEvents {
   ~PrintedEvents() { s_.OnEvent(nullptr); }
   PrintedEvents(const PrintedEvents&) = delete;
   PrintedEvents& operator=(const PrintedEvents&) = delete;
+  // A completion whose values the --format could not print (no register words).
+  bool Refused() const { return refused_; }
 
  private:
   ControlSession& s_;
+  bool refused_ = false;
 };
 
 // The parameter of a completion event with that name, when it declares one.
@@ -261,7 +269,14 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
   PrintedEvents events(s, out, o, [&](const std::string& name, const std::vector<Variant>& args) {
     if (!IsCompletion(name) || !inFlight) return;
     // A CommComplete without arguments (SeqLink, UdpLink) leaves the values in ReadData.
-    if (name == "CommComplete" && args.empty()) PrintReadData(o, s, out);
+    if (name == "CommComplete" && args.empty()) {
+      try {
+        PrintReadData(o, s, out);
+      } catch (const NotARegisterWord& e) {
+        failed = true;
+        std::cerr << "plclink: " << m.name << ": " << e.what() << "\n";
+      }
+    }
     // A completion that carries a failed status (DfLink's, RtuLink's) is a failed read.
     if (auto status = CompletionStatus(s, name, args); status && *status != ResultOk) {
       failed = true;
@@ -307,7 +322,7 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
   while (!finished()) loop.WaitUntil(finished, loop.Now() + 1'000'000);
   if (timer) loop.CancelTimer(timer);
   if (watchdog) loop.CancelTimer(watchdog);
-  return failed ? 1 : 0;
+  return failed || events.Refused() ? 1 : 0;
 }
 
 // The control a slave while it serves, and the master it was again afterwards: a shell's next
