@@ -448,7 +448,21 @@ int RunCommand(const Options& o, ControlSession& s, Output& out) {
   return RunOneCommand(o, s, out);
 }
 
+// A slave mode takes every byte that arrives for a request, a reply too: a read or write
+// would go out, its reply be served as a request, and the call fail as unanswered though
+// the PLC answered (and carried out the write).
+void RequireMaster(const Options& o, ControlSession& s) {
+  if (!s.Find("ModBusMode", MemberKind::Property)) return;
+  const std::int32_t mode = s.Get().GetProperty("ModBusMode").ToInt32();
+  if (mode != rtu::SlaveRtu && mode != rtu::SlaveAscii) return;
+  throw UsageError(std::string(o.command == Command::Read ? "read" : o.command == Command::Write ? "write" : "poll") +
+                   ": ModBusMode " + (mode == rtu::SlaveRtu ? "SlaveRtu" : "SlaveAscii") +
+                   " makes the control a slave, which takes the PLC's reply for a request; read, write and "
+                   "poll run as a master (--mode Rtu or Ascii), serve as a slave");
+}
+
 int RunOneCommand(const Options& o, ControlSession& s, Output& out) {
+  if (o.command == Command::Read || o.command == Command::Write || o.command == Command::Poll) RequireMaster(o, s);
   switch (o.command) {
     case Command::Shell: throw UsageError("a shell runs no shell of its own");
     case Command::Read: return Read(o, s, out);
