@@ -114,6 +114,13 @@ TEST(PlclinkCli, UsageErrorsSayWhatIsWrongInPlainWordsAndNothingIsSent) {
       {{"rtulink", "--io-type", "ioFloat", "read", "40001", "--format", "float"}, "leave out --io-type"},
       {{"rtulink", "serve", "--set", "30001=5"}, "RtuLink has no member that sets its input registers"},
       {{"rtulink", "serve", "--set", "40001=70000"}, "--set 40001 wants a whole number from 0 to 65535, not '70000'"},
+      // A folder opens as a stream and reads as nothing: no image at all.
+      {{"rtulink", "-p", noPort, "serve", "--load", "/"}, "--load: cannot read /: it is a directory"},
+      // A slave takes the reply for a request: the read would fail as unanswered, the write
+      // be carried out and reported as not acknowledged.
+      {{"rtulink", "-p", noPort, "--mode", "SlaveRtu", "read", "40001"}, "read: ModBusMode SlaveRtu makes the control a slave"},
+      {{"rtulink", "-p", noPort, "-m", "4", "write", "40001", "5"}, "write: ModBusMode SlaveAscii makes the control a slave"},
+      {{"rtulink", "-p", noPort, "-m", "SlaveRtu", "poll", "40001"}, "run as a master (--mode Rtu or Ascii)"},
   };
   for (const Case& c : cases) {
     RunResult r = RunPlclink(c.args);

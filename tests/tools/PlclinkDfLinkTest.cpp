@@ -172,6 +172,28 @@ TEST(PlclinkDfLink, TimerCounterAndControlMnemonicsReadAndWriteTheirOwnWords) {
   EXPECT_EQ(l.plc.Plc().Table().Word(5, 8), 0xFFFD);
 }
 
+// --format prints the bits of register words. A float file's values are no words: their low
+// 16 bits are a value the PLC does not hold, so they are refused, read or polled alike.
+TEST(PlclinkDfLink, AFormatOnValuesThatAreNoWordsIsRefusedNotPrintedAsOtherNumbers) {
+  Line l;
+  ASSERT_EQ(test::RunPlclink(l.Args({"write", "F8:1", "3.25", "1.5"})).exitCode, 0);
+  for (const char* format : {"float", "hex", "int"}) {
+    test::RunResult r = test::RunPlclink(l.Args({"read", "F8:1", "1", "--format", format}));
+    EXPECT_EQ(r.exitCode, 1) << format << ": " << r.out;
+    EXPECT_EQ(r.out, "") << format;
+    EXPECT_NE(r.err.find("3.25"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("leave out --format"), std::string::npos) << r.err;
+  }
+  test::RunResult p = test::RunPlclink(l.Args({"poll", "F8:1", "1", "--format", "float", "--times", "1"}));
+  EXPECT_EQ(p.out.find("e-40"), std::string::npos) << p.out;
+  EXPECT_NE(p.err.find("3.25"), std::string::npos) << p.err;
+  EXPECT_EQ(p.exitCode, 1) << p.out << p.err;
+  l.plc.Plc().Table().SetWords(7, 0, {0x4048, 0xF5C3});
+  test::RunResult words = test::RunPlclink(l.Args({"read", "N7:0", "1", "--format", "float"}));
+  EXPECT_EQ(words.exitCode, 0) << words.err;
+  EXPECT_EQ(words.out, "3.14\n");
+}
+
 TEST(PlcsimDf1, TwoHundredOneShotReadsEachCloseWithADleAckThatArrives) {
   test::PtyLink line;
   // It ends by itself once 200 replies are acknowledged; one never acknowledged would keep it

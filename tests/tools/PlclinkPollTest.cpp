@@ -45,6 +45,29 @@ TEST(PlclinkPoll, ALostReplyIsPrintedItsLateReplyIsDroppedAndPollFails) {
   EXPECT_LT(took, 6s);
 }
 
+// After a lost read the next one waits in its call for the line to fall silent (about 1 s);
+// its 2 s for the reply start when it went out, not when poll called: a reply 1.4 s after the
+// request is the read's values, not a second lost read.
+TEST(PlclinkPoll, TheReplyTimeStartsWhenTheRequestWentOutNotWhenItsCallBegan) {
+  Pty pty;
+  auto slave = std::async(std::launch::async, [&pty] {
+    PtyBytes first = pty.Read(8, 5s);  // left unanswered
+    PtyBytes second = pty.Read(8, 6s);
+    std::this_thread::sleep_for(1400ms);
+    pty.Write(kReply222);
+    return first.size() == 8 && second.size() == 8;
+  });
+  RunResult r = RunPlclink({"rtulink", "--port", pty.DevicePath(), "--settings", "9600,n,8,1", "--json", "poll",
+                            "40001", "--interval", "100", "--times", "2"});
+  EXPECT_TRUE(slave.get());
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  std::vector<nlohmann::json> lines = JsonLines(r);
+  ASSERT_EQ(lines.size(), 2u) << r.out << r.err;
+  EXPECT_EQ(lines[0]["lost"], "ReadPLCNW");
+  EXPECT_EQ(lines[1]["event"], "CommCompleteEx") << r.out;
+  EXPECT_EQ(lines[1]["MData"], (nlohmann::json{222})) << r.out;
+}
+
 TEST(PlclinkPoll, UnansweredPollsEndWithStatus1AndEachIsPrinted) {
   Pty pty;
   RunResult r = RunPlclink({"rtulink", "--port", pty.DevicePath(), "--settings", "9600,n,8,1", "poll", "40001",

@@ -170,13 +170,18 @@ class PrintedEvents {
   PrintedEvents(ControlSession& s, Output& out, const Options& o,
                 std::function<void(const std::string&, const std::vector<Variant>&)> counted)
       : s_(s) {
-    s.OnEvent([&s, &out, &o, counted](const std::string& name, std::vector<Variant>& args) {
+    s.OnEvent([this, &s, &out, &o, counted](const std::string& name, std::vector<Variant>& args) {
       const MemberInfo* m = s.Find(name, MemberKind::Event);
       static const std::vector<ParamInfo> kNone;
       if (o.format != RegisterFormat::Control && IsCompletion(name)) {
         std::vector<Variant> shown = args;
-        FormatEvent(o, shown);
-        out.Event(name, shown, m ? m->params : kNone, WallMicrosNow());
+        try {
+          FormatEvent(o, shown);
+          out.Event(name, shown, m ? m->params : kNone, WallMicrosNow());
+        } catch (const NotARegisterWord& e) {
+          refused_ = true;
+          std::cerr << "plclink: " << name << ": " << e.what() << "\n";
+        }
       } else {
         out.Event(name, args, m ? m->params : kNone, WallMicrosNow());
       }
@@ -186,9 +191,12 @@ class PrintedEvents {
   ~PrintedEvents() { s_.OnEvent(nullptr); }
   PrintedEvents(const PrintedEvents&) = delete;
   PrintedEvents& operator=(const PrintedEvents&) = delete;
+  // A completion whose values the --format could not print (no register words).
+  bool Refused() const { return refused_; }
 
  private:
   ControlSession& s_;
+  bool refused_ = false;
 };
 
 // The parameter of a completion event with that name, when it declares one.
@@ -261,7 +269,14 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
   PrintedEvents events(s, out, o, [&](const std::string& name, const std::vector<Variant>& args) {
     if (!IsCompletion(name) || !inFlight) return;
     // A CommComplete without arguments (SeqLink, UdpLink) leaves the values in ReadData.
-    if (name == "CommComplete" && args.empty()) PrintReadData(o, s, out);
+    if (name == "CommComplete" && args.empty()) {
+      try {
+        PrintReadData(o, s, out);
+      } catch (const NotARegisterWord& e) {
+        failed = true;
+        std::cerr << "plclink: " << m.name << ": " << e.what() << "\n";
+      }
+    }
     // A completion that carries a failed status (DfLink's, RtuLink's) is a failed read.
     if (auto status = CompletionStatus(s, name, args); status && *status != ResultOk) {
       failed = true;
@@ -277,8 +292,21 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
     ++sent;
     lastSent = loop.Now();
     inFlight = true;
-    // A completion that never comes must not stop the polling for good.
-    watchdog = loop.AddTimer(lastSent + kReplyLimitMicros, [&] {
+    ArgSlots call = a;
+    std::int32_t result = s.Get().Invoke(m.name, call.List()).ToInt32();
+    if (!NonWaitingReadSent(s, result)) {
+      failed = true;
+      const std::string errors = ErrorsText(s);
+      out.Transfer(result, {}, errors, s.Get().FailureCause());  // with --json, the refusal's line
+      Failed(m.name, result, errors, s.Get().FailureCause());
+      if (inFlight) ended();  // no event follows a refused read
+      return;
+    }
+    if (!inFlight) return;  // completed inside the call
+    // A completion that never comes must not stop the polling for good. Its time starts once
+    // the call returns with the request out: after a lost read the call first waits for the
+    // line to fall silent, and that wait is not the slave's.
+    watchdog = loop.AddTimer(loop.Now() + kReplyLimitMicros, [&] {
       watchdog = 0;
       failed = true;
       std::string errors = ErrorsText(s);
@@ -288,22 +316,13 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
       if (s.Find("CommBusy", MemberKind::Property)) s.Get().SetProperty("CommBusy", Variant(false));
       ended();
     });
-    ArgSlots call = a;
-    std::int32_t result = s.Get().Invoke(m.name, call.List()).ToInt32();
-    if (!NonWaitingReadSent(s, result)) {
-      failed = true;
-      const std::string errors = ErrorsText(s);
-      out.Transfer(result, {}, errors, s.Get().FailureCause());  // with --json, the refusal's line
-      Failed(m.name, result, errors, s.Get().FailureCause());
-      if (inFlight) ended();  // no event follows a refused read
-    }
   };
   send();
   auto finished = [&] { return stop.Stopped() || (allSent() && !inFlight); };
   while (!finished()) loop.WaitUntil(finished, loop.Now() + 1'000'000);
   if (timer) loop.CancelTimer(timer);
   if (watchdog) loop.CancelTimer(watchdog);
-  return failed ? 1 : 0;
+  return failed || events.Refused() ? 1 : 0;
 }
 
 // The control a slave while it serves, and the master it was again afterwards: a shell's next
@@ -429,7 +448,21 @@ int RunCommand(const Options& o, ControlSession& s, Output& out) {
   return RunOneCommand(o, s, out);
 }
 
+// A slave mode takes every byte that arrives for a request, a reply too: a read or write
+// would go out, its reply be served as a request, and the call fail as unanswered though
+// the PLC answered (and carried out the write).
+void RequireMaster(const Options& o, ControlSession& s) {
+  if (!s.Find("ModBusMode", MemberKind::Property)) return;
+  const std::int32_t mode = s.Get().GetProperty("ModBusMode").ToInt32();
+  if (mode != rtu::SlaveRtu && mode != rtu::SlaveAscii) return;
+  throw UsageError(std::string(o.command == Command::Read ? "read" : o.command == Command::Write ? "write" : "poll") +
+                   ": ModBusMode " + (mode == rtu::SlaveRtu ? "SlaveRtu" : "SlaveAscii") +
+                   " makes the control a slave, which takes the PLC's reply for a request; read, write and "
+                   "poll run as a master (--mode Rtu or Ascii), serve as a slave");
+}
+
 int RunOneCommand(const Options& o, ControlSession& s, Output& out) {
+  if (o.command == Command::Read || o.command == Command::Write || o.command == Command::Poll) RequireMaster(o, s);
   switch (o.command) {
     case Command::Shell: throw UsageError("a shell runs no shell of its own");
     case Command::Read: return Read(o, s, out);

@@ -1,6 +1,7 @@
 #include "tools/plclink/RegisterFormat.h"
 
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -12,6 +13,17 @@ namespace {
 
 std::uint16_t Word(const Variant& v) { return static_cast<std::uint16_t>(v.ToInt32() & 0xFFFF); }
 
+void RequireWords(const std::vector<Variant>& words) {
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const Variant& v = words[i];
+    const double d = v.IsNumeric() ? v.ToDouble() : std::nan("");
+    if (d >= -32768 && d <= 65535 && d == std::floor(d)) continue;
+    throw NotARegisterWord("value " + std::to_string(i + 1) + " (" + v.ToString() +
+                           ") is no 16-bit register word, whose bits --format prints; leave out --format for "
+                           "the values as the control gives them");
+  }
+}
+
 }  // namespace
 
 int WordsPerValue(RegisterFormat format) {
@@ -21,6 +33,7 @@ int WordsPerValue(RegisterFormat format) {
 std::vector<Variant> FormatWords(const std::vector<Variant>& words, RegisterFormat format, WordOrder order) {
   std::vector<Variant> out;
   if (format == RegisterFormat::Control) return words;
+  RequireWords(words);
   if (WordsPerValue(format) == 2) {
     for (std::size_t i = 0; i + 1 < words.size(); i += 2) {
       std::uint16_t high = Word(words[i]), low = Word(words[i + 1]);

@@ -1,5 +1,6 @@
 #include "tools/plclink/ServeImage.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -74,6 +75,10 @@ std::map<std::int32_t, std::int32_t> ImageValues(const Options& o) {
   if (o.imageFile) {
     std::ifstream file(*o.imageFile);
     if (!file) throw UsageError("--load: cannot read " + *o.imageFile);
+    // A folder opens as a stream and reads as nothing, which would serve no image at all.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(*o.imageFile, ignored))
+      throw UsageError("--load: cannot read " + *o.imageFile + ": it is a directory");
     std::string line;
     for (int number = 1; std::getline(file, line); ++number) {
       line = line.substr(0, line.find('#'));
