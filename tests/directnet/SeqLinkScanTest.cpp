@@ -310,8 +310,7 @@ TEST(SeqLinkScan, AHostWriteEndsWithItsOwnOutcomePastAQueuedWrite) {
   SeqScanRig r;
   test::ScanBench b(r);
   b.Force(1, 22);
-  b.Set("ScanWriteIOTimerInterval", Variant(std::int32_t{250}));
-  b.Set("ScanWriteEnable", Variant(true));
+  b.StartScanWrites(250);
   std::optional<std::int32_t> result;
   std::string cause;
   r.Loop().AddTimer(b.Now() + 245 * test::kMs, [&] {

@@ -113,8 +113,7 @@ TEST(RtuLinkScan, AThrowingWriteHandlerAtAReadsEndReachesTheHost) {
   test::ScanBench b(r);
   r.SetValue(3, 333);
   b.OnWrite = [](const test::WriteEvent&) { throw std::runtime_error("the host's handler failed"); };
-  b.Set("ScanWriteIOTimerInterval", Variant(std::int32_t{55}));
-  b.Set("ScanWriteEnable", Variant(true));
+  b.StartScanWrites(55);
   b.Run(60 * test::kMs);
   b.Force(0, 11);
   std::string heard;
@@ -193,8 +192,7 @@ TEST(RtuLinkScan, AHostWriteEndsWithItsOwnReplyPastAQueuedWrite) {
   r.SetValue(1, 2);
   b.Force(1, 22);
   const std::int64_t start = b.Now();
-  b.Set("ScanWriteIOTimerInterval", Variant(std::int32_t{250}));
-  b.Set("ScanWriteEnable", Variant(true));
+  b.StartScanWrites(250);
   std::optional<std::int32_t> result;
   r.Loop().AddTimer(start + 245 * test::kMs, [&] {
     r.GarbleNext(1);

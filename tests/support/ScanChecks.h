@@ -90,6 +90,10 @@ class ScanBench {
     Set("ScanReadIOTimerInterval", Variant(intervalMs));
     Set("ScanReadEnable", Variant(true));
   }
+  void StartScanWrites(std::int32_t intervalMs) {
+    Set("ScanWriteIOTimerInterval", Variant(intervalMs));
+    Set("ScanWriteEnable", Variant(true));
+  }
   void Run(std::int64_t micros) { s_.Loop().RunFor(micros); }
   std::int64_t Now() { return s_.Loop().Now(); }
 
@@ -243,8 +247,7 @@ inline void ExpectBackToBackHostReadsNeverFreed(ScanSubject& s) {
 inline void ExpectAQueuedWriteLetsAHostsReadReturn(ScanSubject& s) {
   ScanBench b(s);
   s.SetValue(3, 333);
-  b.Set("ScanWriteIOTimerInterval", Variant(std::int32_t{55}));
-  b.Set("ScanWriteEnable", Variant(true));
+  b.StartScanWrites(55);
   b.Run(60 * kMs);
   b.Force(0, 11);
   std::int64_t longest = 0;
@@ -290,8 +293,7 @@ inline void ExpectNoDrainAfterScanWriteStopped(ScanSubject& s) {
   ScanBench b(s);
   s.SetValue(3, 333);
   b.Set("NumOfWriteRetries", Variant(std::int16_t{0}));
-  b.Set("ScanWriteIOTimerInterval", Variant(std::int32_t{55}));
-  b.Set("ScanWriteEnable", Variant(true));
+  b.StartScanWrites(55);
   s.Answer(false);
   b.Force(0, 11);
   s.Link().Invoke("WriteQueData", ArgList{});
