@@ -20,6 +20,7 @@ constexpr const char* kPortClosedText = "the port was closed while the read wait
 // one: those due now, and those being run as the outermost call returns.
 struct HostCallRecord {
   int out = 0;
+  int queued = 0;       // of them the writes of queues
   bool ending = false;  // the outermost call is running the due ticks
   std::vector<ScanEngine*> due, running;
 };
@@ -265,6 +266,10 @@ void ScanEngine::WriteTick() {
     writeTickDue_ = true;
     return;
   }
+  if (writeTickDue_) {  // served now, by this tick
+    Unlist(HostCalls().due, this);
+    writeTickDue_ = false;
+  }
   const Lifetime::Watch watch = life_.Watched();
   SettlePending();
   if (watch.Gone()) return;
@@ -277,12 +282,18 @@ void ScanEngine::WriteTick() {
   if (shared || !watch.Gone()) *active = false;
 }
 
-void ScanEngine::HostCallBegan() { ++HostCalls().out; }
+void ScanEngine::HostCallBegan(bool queued) {
+  ++HostCalls().out;
+  if (queued) ++HostCalls().queued;
+}
 
-void ScanEngine::HostCallEnded(bool unwinding) {
+void ScanEngine::HostCallEnded(bool queued, bool unwinding) {
   HostCallRecord& calls = HostCalls();
-  // The queues' own writes are host calls too: ticks inside them wait for a later call's end.
-  if (--calls.out > 0 || unwinding || calls.ending) return;
+  if (queued) --calls.queued;
+  --calls.out;
+  // A queue's write, and a host call made inside one (its WritePLC), leave the ticks to a later
+  // call's end.
+  if (queued || calls.out > 0 || calls.queued > 0 || unwinding || calls.ending) return;
   // The ticks due now, once each.
   calls.running.swap(calls.due);
   struct Ending {

@@ -123,17 +123,22 @@ class ScanEngine {
 
   // Brackets a host's waiting call (calls nest); the outermost one on the thread runs the write
   // ticks that fell inside it as it returns, so a host that calls back to back still has its
-  // queues drained.
+  // queues drained. A queue's own write (queued) holds ticks off the same way but runs none: a
+  // handler they raise could throw into the drain, which would count it as the write's failure
+  // and write it again.
   class HostCall {
    public:
-    HostCall() : exceptions_(std::uncaught_exceptions()) { HostCallBegan(); }
+    explicit HostCall(bool queued = false) : queued_(queued), exceptions_(std::uncaught_exceptions()) {
+      HostCallBegan(queued_);
+    }
     // A host handler a tick raises may throw, as from any tick; a call that is itself
     // unwinding leaves the ticks to the next call's end.
-    ~HostCall() noexcept(false) { HostCallEnded(std::uncaught_exceptions() > exceptions_); }
+    ~HostCall() noexcept(false) { HostCallEnded(queued_, std::uncaught_exceptions() > exceptions_); }
     HostCall(const HostCall&) = delete;
     HostCall& operator=(const HostCall&) = delete;
 
    private:
+    bool queued_;
     int exceptions_;
   };
 
@@ -188,8 +193,8 @@ class ScanEngine {
   // Reports the pending read as failed when the line has moved on without completing it.
   void SettlePending(const std::string& reason = {});
   void Report(ScanCompletion& completion);
-  static void HostCallBegan();
-  static void HostCallEnded(bool unwinding);
+  static void HostCallBegan(bool queued);
+  static void HostCallEnded(bool queued, bool unwinding);
 
   ScanLine& line_;
   EventLoop& loop_;

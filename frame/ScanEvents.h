@@ -64,8 +64,8 @@ inline void WireScanEngine(ScanEngine& scan, Control& control, ScanHooks hooks) 
   queue.Retries = std::move(hooks.retries);
   queue.Write = [&control, write = std::move(hooks.write)](const Variant& address, std::int32_t value) {
     const Control::KeptFailureCause hostCause(control);
-    // A waiting call like the host's: the ticks that fall inside it wait for its end.
-    const ScanEngine::HostCall call;
+    // A waiting call like the host's: the ticks that fall inside it wait for a host call's end.
+    const ScanEngine::HostCall call(true);
     return write(address, value);
   };
   queue.OnDone = [raise = std::move(hooks.raise)](WriteQueue::Report& r) {

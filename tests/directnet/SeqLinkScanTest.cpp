@@ -3,6 +3,8 @@
 // off the line.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "frame/ScanEngine.h"
 #include "tests/directnet/SeqLinkRig.h"
 #include "tests/support/ScanChecks.h"
@@ -272,6 +274,57 @@ TEST(SeqLinkScan, AnotherControlsQueuedWriteLetsAHostsReadReturn) {
   EXPECT_LT(longest, 400'000) << "a read waited for the other control's queued write";
   EXPECT_EQ(written, std::vector<bool>{true});
   EXPECT_EQ(other.Word(1, 0x0400), 11);
+}
+
+// The second SeqLink's write tick falls inside the first one's queued write; its drain, and the
+// handler of its WriteQueComplete that throws, wait for a later call: thrown inside the first
+// one's write, the exception was taken for that write's failure though the PLC had it.
+TEST(SeqLinkScan, AnotherControlsThrowingHandlerDoesNotFailAQueuedWrite) {
+  test::SeqLinkRig first;
+  MemorySerialPort& firstPort = *first.port;
+  firstPort.OnSent = [&](const Bytes& chunk) {
+    for (const auto& reply : first.station.Feed(chunk)) firstPort.InjectAt(first.loop.Now() + 100'000, reply);
+  };
+  std::vector<bool> firstWrites;
+  first.link->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "WriteQueComplete") firstWrites.push_back(args.at(2).ToBool());
+  });
+  std::unique_ptr<SeqLink> second = first.Make();
+  MemorySerialPort& secondPort = *first.port;
+  sim::DirectNetStation other({1});
+  secondPort.OnSent = [&](const Bytes& chunk) {
+    for (const auto& reply : other.Feed(chunk)) secondPort.InjectAt(first.loop.Now() + 5'000, reply);
+  };
+  second->Initialize();
+  second->InitProperties();
+  second->SetPortOpen(true);
+  second->SetEventSink([](const std::string& name, std::vector<Variant>&) {
+    if (name == "WriteQueComplete") throw std::runtime_error("the host's handler failed");
+  });
+  first.link->SetNumOfWriteRetries(0);
+  first.link->SetScanWriteIOTimerInterval(100);
+  first.link->SetScanWriteEnable(true);
+  second->SetScanWriteIOTimerInterval(55);
+  second->SetScanWriteEnable(true);
+  Variant address("V,2000");
+  std::int32_t mine = 11, its = 22;
+  first.link->ForceData(address, mine);
+  // Queued once the first control's write is under way (its tick at 100 ms, each answer 100 ms
+  // after its block).
+  first.loop.AddTimer(first.loop.Now() + 150'000, [&] { second->ForceData(address, its); });
+  int thrown = 0;
+  const std::int64_t end = first.loop.Now() + 3'000'000;
+  while (first.loop.Now() < end) {
+    try {
+      first.Run(end - first.loop.Now());
+    } catch (const std::runtime_error&) {
+      ++thrown;
+    }
+  }
+  EXPECT_EQ(first.station.Word(1, 0x0400), 11);
+  EXPECT_EQ(firstWrites, std::vector<bool>{true}) << "the first control's write was written";
+  EXPECT_EQ(other.Word(1, 0x0400), 22);
+  EXPECT_EQ(thrown, 1);
 }
 
 TEST(SeqLinkScan, GroupsBeyond320ReportedAtTheirPeriod) {
