@@ -63,8 +63,12 @@ TEST(ModbusSimSlave, ServesItsFourTablesAndRefusesAsAStandardSlaveDoes) {
   EXPECT_EQ(s.Get(40001), 9) << "but carried out";
   EXPECT_EQ(Ask(s, {0, 3, {0, 0, 0, 1}}), std::nullopt);
 
-  // In RTU a function the slave does not serve has no length to cut the frame by: it is
-  // dropped; in ASCII, where CR LF ends every frame, it is refused with exception 1.
+  // A function the slave does not serve is refused with exception 1: in RTU once the line's
+  // silence has ended the frame, in ASCII at its CR LF.
+  EXPECT_TRUE(s.Feed(Frame({5, 7, {}}), 0).empty());
+  std::vector<ModbusSimSend> refused = s.Feed({}, ModbusSimSlave::FrameSilenceMicros(SerialSettings{}));
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0].bytes, Frame({5, 0x87, {1}}));
   ModbusSimSlave ascii(5, Framing::Ascii, 100);
   EXPECT_EQ(Ask(ascii, {5, 7, {}}, Framing::Ascii), (Adu{5, 0x87, {1}}));
   EXPECT_EQ(Ask(s, {5, 3, {0, 99, 0, 2}}), (Adu{5, 0x83, {2}})) << "registers 100 and 101: the second is beyond";
@@ -158,6 +162,46 @@ TEST(ModbusSimSlave, AnAsciiRequestIsTimedBetweenCharactersNotWhole) {
     }
     EXPECT_EQ(sends.size(), pause == 0 ? 1u : 0u) << pause;
     EXPECT_EQ(s.Get(40123), pause == 0 ? std::optional<std::int32_t>(0xF4F5) : std::optional<std::int32_t>(0)) << pause;
+  }
+}
+
+// A device ends a frame at the line's silence (in ASCII at its CR LF), so a well-formed request
+// of a function it does not serve, of whatever length, is refused with exception 1; another
+// unit's, a broadcast, or one that fails its check is not answered; a served request still is.
+TEST(ModbusSimOnALine, AFunctionItDoesNotServeIsRefusedWithException1WhateverItsLength) {
+  const std::vector<Adu> unserved = {
+      {1, 7, {}},                                  // read exception status, 4 bytes
+      {1, 17, {}},                                 // report server ID
+      {1, 43, {0x0E, 1, 0}},                       // read device identification, 7 bytes
+      {1, 22, {0, 4, 0xFF, 0, 0, 0x12}},           // mask write register, 10 bytes
+      {1, 23, {0, 0, 0, 1, 0, 0, 0, 1, 2, 0, 9}},  // read/write registers, 15 bytes
+      {1, 8, {0, 0, 0x12, 0x34}},                  // diagnostics
+  };
+  for (Framing f : {Framing::Rtu, Framing::Ascii}) {
+    test::Pty pty;
+    ModbusSimulator sim{ModbusSimOptions{pty.DevicePath(), 1, f, "9600,n,8,1", 100}};
+    auto reply = [&](const Adu& request) -> std::optional<Adu> {
+      pty.Write(Frame(request, f));
+      test::PtyBytes got = pty.ReadUntilQuiet(std::chrono::milliseconds(150));
+      if (got.empty()) return std::nullopt;
+      modbus::ParsedFrame parsed = modbus::ParseFrame(got, f);
+      EXPECT_TRUE(parsed) << "the reply passes its check";
+      return parsed.adu;
+    };
+    for (const Adu& request : unserved) {
+      EXPECT_EQ(reply(request), (Adu{1, static_cast<std::uint8_t>(request.function | 0x80), {1}}))
+          << "function " << int{request.function} << (f == Framing::Ascii ? " ASCII" : " RTU");
+      Adu other = request;
+      other.unit = 2;
+      EXPECT_EQ(reply(other), std::nullopt) << "another unit's, function " << int{request.function};
+      other.unit = 0;
+      EXPECT_EQ(reply(other), std::nullopt) << "a broadcast, function " << int{request.function};
+    }
+    Bytes broken = Frame({1, 23, {0, 0, 0, 1, 0, 0, 0, 1, 2, 0, 9}}, f);
+    broken[broken.size() - 3] ^= 1;
+    pty.Write(broken);
+    EXPECT_TRUE(pty.ReadUntilQuiet(std::chrono::milliseconds(150)).empty()) << "a frame that fails its check";
+    EXPECT_EQ(reply({1, 3, {0, 0, 0, 1}}), (Adu{1, 3, {2, 0, 0}})) << "and the next request is served";
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "modbus/AsciiFrame.h"
 #include "modbus/Frame.h"
 #include "modbus/SlaveRequests.h"
 
@@ -19,6 +20,12 @@ constexpr std::int64_t kPartialRequestMicros = 1'000'000;
 // where a UART would not.
 constexpr std::int64_t kFrameSlackMicros = 50'000;
 constexpr std::int64_t kLongestRtuFrame = 256;
+// Slack on the silence that ends a frame, for the same reasons; a USB adapter holds bytes up
+// to 16 ms.
+constexpr std::int64_t kSilenceSlackMicros = 20'000;
+// Above 19200 baud the silence is fixed.
+constexpr int kFixedSilenceBaud = 19200;
+constexpr std::int64_t kFixedSilenceMicros = 1'750;
 constexpr int kLateReplyMs = 2500;
 constexpr int kSplitGapMs = 50;
 constexpr std::size_t kSplitPieces = 3;
@@ -46,6 +53,11 @@ std::optional<Place> PlaceOf(std::int32_t reference, std::size_t size) {
     case 4: return Place{ModbusTable::HoldingRegisters, static_cast<std::size_t>(point - 1)};
     default: return std::nullopt;
   }
+}
+
+// The functions the collector knows the length of.
+bool Served(std::uint8_t function) {
+  return modbus::IsRead(function) || modbus::IsSingleWrite(function) || modbus::IsMultipleWrite(function);
 }
 
 bool IsBitTable(ModbusTable t) { return t == ModbusTable::Coils || t == ModbusTable::DiscreteInputs; }
@@ -91,8 +103,21 @@ ModbusSimSlave::ModbusSimSlave(std::uint8_t unit, modbus::Framing framing, std::
       inputs_(tableSize, 0),
       inputRegisters_(tableSize, 0),
       holding_(tableSize, 0),
-      collector_(kPartialRequestMicros) {
+      collector_(kPartialRequestMicros),
+      silence_(FrameSilenceMicros(SerialSettings{})),
+      asciiGap_(kPartialRequestMicros) {
   collector_.SetFraming(framing);
+}
+
+std::int64_t ModbusSimSlave::FrameSilenceMicros(const SerialSettings& line) {
+  if (line.baud > kFixedSilenceBaud) return kFixedSilenceMicros + kSilenceSlackMicros;
+  const std::int64_t character = std::int64_t{line.BitsPerCharacter()} * 1'000'000 / std::max(line.baud, 1);
+  return 7 * character / 2 + kSilenceSlackMicros;
+}
+
+std::optional<std::int64_t> ModbusSimSlave::SilenceDueMicros() const {
+  if (held_.empty()) return std::nullopt;
+  return heldLast_ + (framing_ == modbus::Framing::Ascii ? asciiGap_ : silence_);
 }
 
 std::int64_t ModbusSimSlave::RequestTimeLimitMicros(const SerialSettings& line, modbus::Framing framing) {
@@ -104,6 +129,7 @@ std::int64_t ModbusSimSlave::RequestTimeLimitMicros(const SerialSettings& line, 
 void ModbusSimSlave::SetRequestTimeLimit(std::int64_t micros) {
   collector_ = modbus::SlaveRequestCollector(micros);
   collector_.SetFraming(framing_);
+  asciiGap_ = micros;
 }
 
 std::vector<std::uint16_t>& ModbusSimSlave::TableOf(ModbusTable table) {
@@ -211,29 +237,94 @@ std::vector<ModbusSimSend> ModbusSimSlave::Framed(const Adu& reply, ModbusFault 
   }
 }
 
-std::vector<ModbusSimSend> ModbusSimSlave::Feed(modbus::ByteView bytes, std::int64_t nowMicros) {
-  std::vector<ModbusSimSend> out;
-  collector_.Add(bytes, nowMicros);
+void ModbusSimSlave::Respond(const Adu& request, std::vector<ModbusSimSend>& out) {
+  // A fault is taken by a request addressed to this slave; a failing slave carries out
+  // nothing it refuses.
+  ModbusFault fault = request.unit == unit_ ? TakeFault() : ModbusFault::None;
+  std::optional<Adu> reply;
+  if (fault == ModbusFault::Exception) {
+    ++served_;
+    reply = modbus::ExceptionReply(unit_, request.function, modbus::ex::ServerDeviceFailure);
+  } else {
+    reply = Serve(request);
+  }
+  if (!reply) return;
+  for (ModbusSimSend& s : Framed(*reply, fault)) out.push_back(std::move(s));
+}
+
+int ModbusSimSlave::Drain(std::vector<ModbusSimSend>& out) {
+  int broken = 0;
   for (;;) {
     modbus::CollectedRequest c = collector_.Next();
-    if (c.kind == modbus::SlaveInput::NeedMore) break;
+    if (c.kind == modbus::SlaveInput::NeedMore) return broken;
     if (c.kind == modbus::SlaveInput::Broken) {
-      ++broken_;  // a real slave stays silent on a frame that fails its check
+      ++broken;  // a real slave stays silent on a frame that fails its check
+      ++broken_;
       continue;
     }
-    // A fault is taken by a request addressed to this slave; a failing slave carries out
-    // nothing it refuses.
-    ModbusFault fault = c.adu.unit == unit_ ? TakeFault() : ModbusFault::None;
-    std::optional<Adu> reply;
-    if (fault == ModbusFault::Exception) {
-      ++served_;
-      reply = modbus::ExceptionReply(unit_, c.adu.function, modbus::ex::ServerDeviceFailure);
-    } else {
-      reply = Serve(c.adu);
-    }
-    if (!reply) continue;
-    for (ModbusSimSend& s : Framed(*reply, fault)) out.push_back(std::move(s));
+    Respond(c.adu, out);
   }
+}
+
+void ModbusSimSlave::EndHeldFrame(std::size_t length, std::int64_t nowMicros, std::vector<ModbusSimSend>& out) {
+  const Bytes frame(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(length));
+  held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(length));
+  if (modbus::ParsedFrame parsed = modbus::ParseFrame(frame, framing_)) {
+    Respond(parsed.adu, out);
+    return;
+  }
+  // Noise may stand before a request the collector can still find; what it keeps of these
+  // bytes after that, the silence has ended.
+  collector_.Add(frame, nowMicros);
+  const int reported = Drain(out);
+  if (collector_.Buffered() > 0) {
+    collector_.Clear();
+    if (reported == 0) ++broken_;
+  }
+}
+
+void ModbusSimSlave::SettleHeld(std::int64_t nowMicros, std::vector<ModbusSimSend>& out) {
+  while (!held_.empty()) {
+    if (framing_ == modbus::Framing::Ascii) {
+      held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(modbus::SkipToColon(held_)));
+      if (held_.empty()) return;
+      const auto end = modbus::AsciiLineEnd(held_);
+      const auto colon = std::find(held_.begin() + 1, held_.end(), ':');
+      if (colon != held_.end() && (!end || colon - held_.begin() < static_cast<std::ptrdiff_t>(*end))) {
+        EndHeldFrame(static_cast<std::size_t>(colon - held_.begin()), nowMicros, out);  // cut off by a new frame
+        continue;
+      }
+      const Bytes known = modbus::AsciiKnownBytes(held_);
+      if (known.size() < 2 && !end && held_.size() < 5) return;  // the function is still to come
+      if (known.size() >= 2 && !Served(known[1])) {
+        if (!end) return;
+        EndHeldFrame(*end, nowMicros, out);
+        continue;
+      }
+    } else {
+      if (held_.size() < 2) return;
+      if (!Served(held_[1])) return;  // runs to the silence
+    }
+    collector_.Add(held_, nowMicros);
+    held_.clear();
+  }
+}
+
+std::vector<ModbusSimSend> ModbusSimSlave::Feed(modbus::ByteView bytes, std::int64_t nowMicros) {
+  std::vector<ModbusSimSend> out;
+  // The line fell silent on what was held before these bytes came.
+  if (auto due = SilenceDueMicros(); due && nowMicros >= *due) EndHeldFrame(held_.size(), nowMicros, out);
+  if (!bytes.empty()) {
+    // A frame start is held until its function says whether the collector can cut it.
+    if (held_.empty() && collector_.Buffered() > 0) {
+      collector_.Add(bytes, nowMicros);
+    } else {
+      held_.insert(held_.end(), bytes.begin(), bytes.end());
+      heldLast_ = nowMicros;
+    }
+  }
+  SettleHeld(nowMicros, out);
+  Drain(out);
   return out;
 }
 

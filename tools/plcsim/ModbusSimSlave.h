@@ -60,11 +60,21 @@ class ModbusSimSlave {
   // Constructed with 1 s, the lenient limit.
   void SetRequestTimeLimit(std::int64_t micros);
 
+  // The silence that ends an RTU frame whose length its function does not give (one this slave
+  // does not serve): 3.5 character times at the line speed (1.75 ms above 19200 baud), plus
+  // 20 ms for a pseudo-terminal or a USB adapter that delays bytes. ASCII frames end at CR LF.
+  static std::int64_t FrameSilenceMicros(const SerialSettings& line);
+  // Constructed with the silence at 9600 baud.
+  void SetFrameSilence(std::int64_t micros) { silence_ = micros; }
+  // When a held frame is ended by the line's silence, if one is held: the serving loop calls
+  // Feed with no bytes then.
+  std::optional<std::int64_t> SilenceDueMicros() const;
+
   void SetFault(ModbusFault fault) { always_ = fault; }
   // The next request only.
   void InjectNext(ModbusFault fault) { next_.push_back(fault); }
 
-  // Received bytes; what to send back, piece by piece.
+  // Received bytes (none: time has passed); what to send back, piece by piece.
   std::vector<ModbusSimSend> Feed(modbus::ByteView bytes, std::int64_t nowMicros);
 
   // Requests answered or carried out (including refused and broadcast ones).
@@ -87,12 +97,27 @@ class ModbusSimSlave {
   std::optional<modbus::Adu> Serve(const modbus::Adu& request);
   std::vector<ModbusSimSend> Framed(const modbus::Adu& reply, ModbusFault fault) const;
   ModbusFault TakeFault();
+  // Answers one checked request (or not), with the fault it takes.
+  void Respond(const modbus::Adu& request, std::vector<ModbusSimSend>& out);
+  // Held bytes whose function is one the collector cuts go to it; a held frame that has ended
+  // (CR LF, or the silence at nowMicros) is answered or dropped.
+  void SettleHeld(std::int64_t nowMicros, std::vector<ModbusSimSend>& out);
+  // The collector's decisions until it needs more; how many broken frames it reported.
+  int Drain(std::vector<ModbusSimSend>& out);
+  void EndHeldFrame(std::size_t length, std::int64_t nowMicros, std::vector<ModbusSimSend>& out);
 
   std::uint8_t unit_;
   modbus::Framing framing_;
   std::size_t size_;
   std::vector<std::uint16_t> coils_, inputs_, inputRegisters_, holding_;
   modbus::SlaveRequestCollector collector_;
+  // A frame start the collector has not been given: its function byte is still to come, or is
+  // one whose length the collector cannot tell, so the frame runs to the silence (RTU) or its
+  // CR LF (ASCII) as on a real device.
+  modbus::Bytes held_;
+  std::int64_t heldLast_ = 0;  // arrival of its last byte
+  std::int64_t silence_;
+  std::int64_t asciiGap_;
   ModbusFault always_ = ModbusFault::None;
   std::deque<ModbusFault> next_;
   int served_ = 0;

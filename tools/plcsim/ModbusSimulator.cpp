@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -89,21 +90,33 @@ int ServeModbus(ModbusSimSlave& slave, int fd, int stopFd, int maxRequests) {
       std::lock_guard<std::mutex> hold(slave.Lock());
       if (maxRequests > 0 && slave.RequestsServed() >= maxRequests) return 0;
     }
+    // A held frame is ended by the line's silence, which no byte signals: wake for it.
+    int waitMs = kPollMs;
+    {
+      std::lock_guard<std::mutex> hold(slave.Lock());
+      if (auto due = slave.SilenceDueMicros())
+        waitMs = static_cast<int>(std::clamp<std::int64_t>((*due - SteadyMicros() + 999) / 1000, 0, kPollMs));
+    }
     pollfd p[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-    int n = ::poll(p, stopFd >= 0 ? 2 : 1, kPollMs);
+    int n = ::poll(p, stopFd >= 0 ? 2 : 1, waitMs);
     if (n < 0 && errno != EINTR) return 1;
     if (stopFd >= 0 && (p[1].revents & POLLIN)) return 0;
-    if (n <= 0 || !(p[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got <= 0) {
-      if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      if (StopWithin(stopFd, kHangupPauseMs)) return 0;  // the master's end is away: wait for it
-      continue;
+    ssize_t got = 0;
+    if (n > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+      got = ::read(fd, buffer, sizeof buffer);
+      if (got <= 0) {
+        if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (StopWithin(stopFd, kHangupPauseMs)) return 0;  // the master's end is away: wait for it
+        continue;
+      }
     }
     std::vector<ModbusSimSend> sends;
     {
       std::lock_guard<std::mutex> hold(slave.Lock());
-      sends = slave.Feed(modbus::ByteView(buffer, static_cast<std::size_t>(got)), SteadyMicros());
+      const std::int64_t now = SteadyMicros();
+      auto due = slave.SilenceDueMicros();
+      if (got == 0 && (!due || now < *due)) continue;
+      sends = slave.Feed(modbus::ByteView(buffer, static_cast<std::size_t>(got)), now);
     }
     bool early = false;
     for (const ModbusSimSend& s : sends) {
@@ -123,8 +136,10 @@ int ServeModbus(ModbusSimSlave& slave, int fd, int stopFd, int maxRequests) {
 ModbusSimulator::ModbusSimulator(const ModbusSimOptions& options)
     : slave_(options.unit, options.framing, options.tableSize) {
   int fd = OpenModbusSimLine(options.devicePath, options.settings);
-  if (auto line = ParseSerialSettings(options.settings))
+  if (auto line = ParseSerialSettings(options.settings)) {
     slave_.SetRequestTimeLimit(ModbusSimSlave::RequestTimeLimitMicros(*line, options.framing));
+    slave_.SetFrameSilence(ModbusSimSlave::FrameSilenceMicros(*line));
+  }
   serving_.Start(fd, [this](int& device, int stopFd) { ServeModbus(slave_, device, stopFd, 0); });
 }
 
@@ -183,6 +198,8 @@ int RunModbusSimulator(int argc, char** argv) {
                             "xxxx = " + std::to_string(options.tableSize) + "; coils and inputs take 0 or 1)");
     }
     slave.SetFault(fault);
+    slave.SetFrameSilence(
+        ModbusSimSlave::FrameSilenceMicros(ParseSerialSettings(options.settings).value_or(SerialSettings{})));
     slave.SetRequestTimeLimit(requestTimeMs > 0 ? requestTimeMs * 1000
                                                 : ModbusSimSlave::RequestTimeLimitMicros(
                                                       ParseSerialSettings(options.settings).value_or(SerialSettings{}),
