@@ -78,6 +78,7 @@ bool DirectNetEngine::OpenTransaction(std::int32_t station, const Bytes& enquiry
   } catch (const RuntimeError& e) {
     return Fail(std::string("the line cannot be used: ") + e.what());
   }
+  TellFailedRead();  // the read it follows is over: a new transaction takes the line
   state_.Begin(direction, Now());
   progress_ = Progress{state_.Transaction, station, Awaiting::EnquiryReply, {}, {}};
   if (Send(enquiry)) return true;
@@ -90,6 +91,7 @@ std::string DirectNetEngine::WhyNotCompleted(std::uint32_t mine) const {
   if (state_.Transaction != mine || progress_.transaction != mine)
     return "another transaction took the line before " + station + " had answered";
   if (!progress_.refusal.empty()) return progress_.refusal;
+  if (!port_.PortOpen()) return "the port was closed before " + station + " had answered";
   if (!SecondsPassed(loop_, state_.SendTime, kReplySeconds))
     return "the transaction was ended (CommBusy = False) before " + station + " had answered";
   const auto& waiting = port_.Peek();
@@ -259,6 +261,17 @@ void DirectNetEngine::Watchdog(bool runMode) {
     state_.ErrorText = kReadErrorText;
   }
   if ((!state_.ReadIdle || !state_.WriteIdle) && SecondsPassed(loop_, state_.SendTime, kReplySeconds)) state_.TimeOut();
+  TellFailedRead();
+}
+
+void DirectNetEngine::TellFailedRead() {
+  if (followed_ == 0) return;
+  // A completed read stops being followed before its CommComplete.
+  const bool ended = state_.Transaction != followed_ || state_.ReadIdle || progress_.transaction != followed_;
+  if (!ended && progress_.refusal.empty()) return;
+  const std::string why = WhyNotCompleted(followed_);
+  followed_ = 0;
+  if (Events.ReadFailed) Events.ReadFailed(why);
 }
 
 // ---- Receive engine -------------------------------------------------------------------------
@@ -276,6 +289,7 @@ void DirectNetEngine::OnComm() {
     if (progress_.transaction != state_.Transaction) return;
     if (state_.WriteMode) WriteStep();
     else ReadStep();
+    TellFailedRead();  // a refused answer ends the read: nothing more is sent for it
   } catch (const RuntimeError&) {
     // An error of the port inside the handler never reaches the host; the watchdog ends the
     // transaction.
@@ -402,6 +416,7 @@ void DirectNetEngine::RefuseReply(const Bytes& reply, const char* kind) {
 void DirectNetEngine::CompleteRead() {
   std::copy(progress_.words.begin(), progress_.words.end(), state_.ReadWords.begin() + 1);
   state_.EndRead();
+  if (followed_ == state_.Transaction) followed_ = 0;
   if (awaited_ && awaited_->transaction == state_.Transaction) {
     awaited_->completed = true;
     if (awaited_->words) *awaited_->words = state_.ReadWords;

@@ -38,6 +38,8 @@ inline constexpr std::int64_t kStuckReadSeconds = 3;
 struct EngineEvents {
   // A read ended well; the values are in ReadValues.
   std::function<void()> CommComplete;
+  // A followed non-waiting read will not complete (no CommComplete follows): why.
+  std::function<void(const std::string& why)> ReadFailed;
   // Pass-through mode: CommEvent, MData, Connected; by reference.
   std::function<void(std::vector<Variant>& args)> CommEventModem;
 };
@@ -104,6 +106,15 @@ class DirectNetEngine {
   // completing, for a caller that did not wait for it (the scan).
   std::string WhyEnded(std::uint32_t transaction) const { return WhyNotCompleted(transaction); }
 
+  // The read StartRead just began is a host's non-waiting call, which has no event for a
+  // failure: once it cannot complete (a check refused an answer, the watchdog, CommBusy or
+  // another transaction ended it), ReadFailed says why. A later call of the host has its own
+  // outcome and stops following it.
+  void Follow() { followed_ = state_.Transaction; }
+  void Unfollow() { followed_ = 0; }
+  // Tells ReadFailed when the followed read has ended without completing or was refused.
+  void TellFailedRead();
+
   // The watchdog (Timer1 tick); runMode false: nothing.
   void Watchdog(bool runMode);
   // The port's OnComm.
@@ -111,7 +122,9 @@ class DirectNetEngine {
 
   bool CommBusy() const { return state_.CommBusy(); }
   void SetCommBusy(bool busy) {
-    if (!busy) state_.ForceFree();
+    if (busy) return;
+    state_.ForceFree();
+    TellFailedRead();
   }
 
   // Pass-through mode.
@@ -202,6 +215,7 @@ class DirectNetEngine {
   ReadConversion completed_;  // of the read whose values ReadValues hold
   AwaitedRead* awaited_ = nullptr;
   AwaitedWrite* awaitedWrites_ = nullptr;
+  std::uint32_t followed_ = 0;  // the transaction of a followed non-waiting read
   bool connected_ = false;     // Connected of a data event; only a host handler changes it
   bool carrierState_ = false;  // Connected of a carrier-detect event
   VariantArray modemData_{1, 1};

@@ -134,6 +134,7 @@ Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<
     engine_.LastBitIndex = askedBit;
   }
   if (!engine_.StartRead(target->station, span->address, span->words, conversion)) return Failed(engine_.Failure());
+  if (!scan) engine_.Follow();  // the scan reports its reads' ends itself
   return ResultOk;
 }
 

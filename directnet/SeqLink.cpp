@@ -25,6 +25,8 @@ SeqLink::SeqLink(std::unique_ptr<SerialPort> port)
     scan_.ScanReadCompleted(scanLine_.CompletedWords());
     if (!watch.Gone()) EventComComplete();  // a ScanComplete handler may unload the control
   };
+  // A non-waiting read has no event for its failure: the host finds it where a waiting call's is.
+  engine_.Events.ReadFailed = [this](const std::string& why) { NoteFailure(why); };
   engine_.Events.CommEventModem = [this](std::vector<Variant>& args) { RaiseEvent("CommEventModem", args); };
   timers_.Timer1().OnTick = [this] { engine_.Watchdog(RunMode()); };
   timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };
@@ -114,31 +116,36 @@ void SeqLink::SetCommBusy(const Variant& value) { engine_.SetCommBusy(value.ToBo
 Result SeqLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
                         Opt<std::int32_t> ioIdx) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   return Noted(road_.ReadPLC(Address, ReadValue, ReadSize, IOType, ioIdx));
 }
 // ReadValue is not filled: the values arrive in ReadData before CommComplete.
 Result SeqLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   return Noted(road_.ReadPLCNW(Address, ReadSize, IOType));
 }
 Result SeqLink::ReadDevice(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, Opt<std::int32_t> ioIdx) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   return Noted(road_.ReadDevice(Address, ReadSize, IOType, ioIdx));
 }
 Result SeqLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                          Opt<std::int32_t>) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   return Noted(road_.WritePLC(pstr, ABValue, WriteSize, IOType));
 }
 Result SeqLink::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                             Opt<std::int32_t>) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   return Noted(road_.WritePLCBit(pstr, ABValue, WriteSize, IOType));
+}
+
+void SeqLink::BeginCall() {
+  ClearFailure();
+  engine_.Unfollow();
 }
 
 Result SeqLink::Noted(Result result) {
@@ -152,7 +159,7 @@ std::string SeqLink::LRCchk(std::string& HEADER) { return dnet::LRCchk(HEADER); 
 // Reads nothing: it only gives an address with "," but no ";" the default station.
 Result SeqLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   return Noted(road_.ReadPLCValue(Address));
 }
 

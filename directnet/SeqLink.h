@@ -130,6 +130,9 @@ class SeqLink final : public TableControl<SeqLink> {
   static const KeyTable<SeqLink>& Keys();
 
  private:
+  // A host's call starts with no cause, and has its own outcome: an earlier non-waiting read's
+  // failure is no longer told.
+  void BeginCall();
   // A failed call's cause, from the call road.
   Result Noted(Result result);
   // The scan's completions and the write queue, wired to this control's events (SeqLinkScan.cpp).

@@ -38,6 +38,9 @@ UdpLink::UdpLink(std::unique_ptr<SerialPort> port)
   // watchdog runs in every mode: a serial transaction cut short by a change to ECOM mode is
   // freed too.
   timers_.Timer1().OnTick = [this] { serial_.Engine().Watchdog(RunMode()); };
+  // A serial non-waiting read has no event for its failure: the host finds it where a waiting
+  // call's is.
+  serial_.Engine().Events.ReadFailed = [this](const std::string& why) { NoteFailure(why); };
   timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
   WireScan();
@@ -180,7 +183,9 @@ constexpr std::int16_t kIoSetReset = 1;
 
 Variant UdpLink::CommBusy() const { return Variant(ecom::EcomLink().Busy()); }
 void UdpLink::SetCommBusy(const Variant& value) {
-  if (!value.ToBool()) ecom::EcomLink().FreeLink();
+  if (value.ToBool()) return;
+  ecom::EcomLink().FreeLink();
+  serial_.Engine().TellFailedRead();
 }
 
 std::string UdpLink::NotOpenCause() const {
@@ -200,7 +205,7 @@ Result UdpLink::EcomRead(const Variant& Address, Variant* storeInto, std::int32_
 Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
                         Opt<std::int32_t> ioIdx) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   auto& link = ecom::EcomLink();
   // Only the ECOM path needs an open transport: a serial read is not refused for it.
   if (EcomMode() && !link.EcomOpen) {
@@ -236,11 +241,14 @@ Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadS
 // CommComplete.
 Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   auto& link = ecom::EcomLink();
   auto size = dnet::ReadSizeArgument(ReadSize);
-  if (!EcomMode())
-    return SerialNoted(size ? serial_.StartRead(Address, *size) : serial_.Failed(dnet::ReadSizeRefusal(ReadSize)));
+  if (!EcomMode()) {
+    const Result sent = SerialNoted(size ? serial_.StartRead(Address, *size) : serial_.Failed(dnet::ReadSizeRefusal(ReadSize)));
+    if (sent == ResultOk) serial_.Engine().Follow();
+    return sent;
+  }
   if (!link.EcomOpen) {
     NoteFailure(NotOpenCause());
     return ResultFailed;
@@ -267,7 +275,7 @@ Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt
 Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                          Opt<std::int32_t> ioIdx) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   auto& link = ecom::EcomLink();
   dnet::WriteCallScope call(link.Line);
   std::int32_t size = WriteSize.ValueOr(1);
@@ -297,7 +305,7 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
 Result UdpLink::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                             Opt<std::int32_t>) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   if (EcomMode()) {
     ecom::EcomLink().ErrorText = "Error: WritePLCBit is not available in ECOM mode";
     NoteFailure("WritePLCBit is not available in ECOM mode: a CCM write sends whole bytes, so it would rewrite the "
@@ -325,7 +333,7 @@ Result UdpLink::ReadPLCValue(Variant& Address, Variant&, Opt<std::int16_t>, Opt<
     if (text.find(',') != std::string::npos && text.find(';') == std::string::npos)
       Address = Variant(std::to_string(props_.unitAddress) + ";" + text);
   }
-  ClearFailure();
+  BeginCall();
   NoteFailure("ReadPLCValue reads nothing on this control: it only puts the station before the address (read with "
               "ReadPLC)");
   return ResultFailed;
@@ -359,6 +367,11 @@ void UdpLink::size(float&, float&) { SetDrawnSize(kDrawnWidth, kDrawnHeight); }
 void UdpLink::EventComComplete() {
   std::vector<Variant> none;
   RaiseEvent("CommComplete", none);
+}
+
+void UdpLink::BeginCall() {
+  ClearFailure();
+  serial_.Engine().Unfollow();
 }
 
 Result UdpLink::SerialNoted(Result result) {

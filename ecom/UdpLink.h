@@ -155,6 +155,9 @@ class UdpLink final : public TableControl<UdpLink> {
   ScanEngine scan_;
 
   bool EcomMode() const { return commMode_ == udp::ECOM; }
+  // A host's call starts with no cause, and has its own outcome: an earlier serial non-waiting
+  // read's failure is no longer told.
+  void BeginCall();
   // A serial-path call's result, with its cause when it failed.
   Result SerialNoted(Result result);
   // The scan's completions and the write queue, wired to this control's events.

@@ -65,11 +65,15 @@ class UdpScanLine final : public ScanLine {
   // failure_: the cause first, as it names the module or station and what went wrong, the
   // classic ReadErrors text only when there is none.
   bool Read(const Variant& address, std::int16_t count) {
+    serial_.TellFailedRead();  // a host's read the line has left behind says why, before this read
     const Control::KeptFailureCause hostCause(link_);
     Variant target = address;
     Variant unused;
     Variant size(count);
-    if (link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) == ResultOk) return true;
+    if (link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) == ResultOk) {
+      serial_.Unfollow();  // the scan reports its reads' ends itself
+      return true;
+    }
     failure_ = !link_.FailureCause().empty() ? link_.FailureCause() : link_.CurrentErrors();
     return false;
   }

@@ -178,6 +178,34 @@ TEST(PlclinkSeqLink, EveryStationFailureSaysWhy) {
   });
 }
 
+// A non-waiting read that fails has no event: poll and call say what the control found.
+TEST(PlclinkSeqLink, AFailedNonWaitingReadSaysWhyInPollAndCall) {
+  using sim::StationFault;
+  test::PtyLink line;
+  sim::DirectNetSimulator station({line.PathB(), {1}});
+  const std::pair<StationFault, std::string> kinds[] = {
+      {StationFault::Nak, "station 1 answered the enquiry with NAK"},
+      {StationFault::NoAnswer, "no answer to the enquiry from station 1 within 2 s"},
+  };
+  for (const auto& [fault, cause] : kinds) {
+    station.SetFault(fault);
+    auto poll = Plclink(line.PathA(), {"poll", "V,2000", "--times", "1"});
+    EXPECT_EQ(poll.exitCode, 1);
+    EXPECT_EQ(poll.err, "plclink: ReadPLCNW V,2000 failed: " + cause + "\n");
+    auto json = Plclink(line.PathA(), {"--json", "poll", "V,2000", "--times", "1"});
+    ASSERT_FALSE(json.out.empty()) << json.err;
+    const auto j = nlohmann::json::parse(json.out.substr(0, json.out.find('\n')));
+    EXPECT_EQ(j["lost"], "ReadPLCNW");
+    EXPECT_EQ(j["cause"], cause);
+    auto call = Plclink(line.PathA(), {"call", "ReadPLCNW", "V,2000", ""});
+    EXPECT_EQ(call.exitCode, 1);
+    EXPECT_EQ(call.err, "plclink: ReadPLCNW failed: " + cause + "\n");
+  }
+  station.SetFault(StationFault::None);
+  auto call = Plclink(line.PathA(), {"call", "ReadPLCNW", "V,2000", ""});
+  EXPECT_EQ(call.exitCode, 0) << call.err;
+}
+
 TEST(PlclinkSeqLink, EveryRefusalSaysWhy) {
   using sim::StationFault;
   ExpectCauses({

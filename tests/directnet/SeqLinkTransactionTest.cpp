@@ -297,6 +297,67 @@ TEST(SeqLinkFaults, PortClosedWhileACallWaitsEndsItWithThatCause) {
   ASSERT_EQ(r.Read("V,2000", value), ResultOk) << r.link->FailureCause();
 }
 
+// A non-waiting read has no event for its failure: what ended it is left in FailureCause, as a
+// waiting read leaves it, once the control knows (a refusal at once, silence when the watchdog
+// ends it). ReadErrors keeps its classic text, and no CommComplete is raised.
+TEST(SeqLinkFaults, AFailedNonWaitingReadLeavesItsCause) {
+  struct Case {
+    sim::StationFault fault;
+    const char* cause;
+    bool atOnce;
+  };
+  const Case cases[] = {
+      {sim::StationFault::Nak, "station 1 answered the enquiry with NAK", true},
+      {sim::StationFault::BadLrc, "the read reply of station 1 failed its LRC check", true},
+      {sim::StationFault::NoEot, "no EOT from station 1 within 2 s after its reply was acknowledged", false},
+      {sim::StationFault::NoAnswer, "no answer to the enquiry from station 1 within 2 s", false},
+  };
+  for (const Case& c : cases) {
+    for (bool device : {false, true}) {
+      SCOPED_TRACE(std::string(c.cause) + (device ? " (ReadDevice)" : " (ReadPLCNW)"));
+      SeqLinkRig r;
+      r.station.SetWord(1, 0x0400, 77);
+      r.station.fault = c.fault;
+      Variant a("V,2000"), one(std::int16_t{1});
+      const Result sent = device ? r.link->ReadDevice(a, Opt<Variant>(one), Opt<std::int16_t>(), Opt<std::int32_t>())
+                                 : r.ReadNW("V,2000");
+      ASSERT_EQ(sent, ResultOk) << "the request went out";
+      EXPECT_EQ(r.link->FailureCause(), "");
+      r.Run(10'000);
+      EXPECT_EQ(r.link->FailureCause(), c.atOnce ? c.cause : "");
+      r.Run(2'100'000);  // the watchdog ends it
+      EXPECT_FALSE(r.Busy());
+      EXPECT_EQ(r.link->FailureCause(), c.cause);
+      EXPECT_TRUE(r.events.empty()) << "no completion for a failed read";
+      EXPECT_EQ(r.link->ReadErrors(), Variant(""));
+      // The next call has its own outcome.
+      r.station.fault = sim::StationFault::None;
+      ASSERT_EQ(r.ReadNW("V,2000"), ResultOk);
+      r.Run(10'000);
+      EXPECT_EQ(r.events, std::vector<std::string>{"CommComplete"});
+      EXPECT_EQ(r.Data(1).ToInt32(), 77);
+      EXPECT_EQ(r.link->FailureCause(), "");
+    }
+  }
+}
+
+// Freed by the host before its reply, or its port closed under it: it says that.
+TEST(SeqLinkFaults, ANonWaitingReadEndedUnderItSaysHow) {
+  SeqLinkRig r;
+  r.answer = false;
+  ASSERT_EQ(r.ReadNW("V,2000"), ResultOk);
+  r.Run(300'000);
+  r.link->SetCommBusy(Variant(false));
+  EXPECT_EQ(r.link->FailureCause(), "the transaction was ended (CommBusy = False) before station 1 had answered");
+  ASSERT_EQ(r.ReadNW("V,2000"), ResultOk);
+  r.Run(300'000);
+  r.link->SetPortOpen(false);
+  r.Run(2'100'000);
+  EXPECT_FALSE(r.Busy());
+  EXPECT_EQ(r.link->FailureCause(), "the port was closed before station 1 had answered");
+  EXPECT_TRUE(r.events.empty());
+}
+
 TEST(SeqLinkFaults, WritesThatCannotBeBuiltSendNothingAndFreeTheLine) {
   SeqLinkRig r;
   VariantArray many(1, 256);

@@ -277,6 +277,32 @@ TEST_F(UdpLinkSerial, WordsOfAReplyThatFailedItsCheckNeverReachReadData) {
   EXPECT_EQ(Data(1).ToInt32(), 5);
 }
 
+// A non-waiting read has no event for its failure: its cause is left in FailureCause once the
+// station refused it or the watchdog ended it, and no CommComplete comes.
+TEST_F(UdpLinkSerial, AFailedNonWaitingReadLeavesItsCause) {
+  ASSERT_TRUE(station_.SetWord(1, 2000, 321));
+  EventLoop& loop = EventLoop::Current();
+  const std::pair<sim::StationFault, std::string> cases[] = {
+      {sim::StationFault::Nak, "station 1 answered the enquiry with NAK"},
+      {sim::StationFault::BadLrc, "the read reply of station 1 failed its LRC check"},
+      {sim::StationFault::NoAnswer, "no answer to the enquiry from station 1 within 2 s"},
+  };
+  for (const auto& [fault, cause] : cases) {
+    SCOPED_TRACE(cause);
+    station_.SetFault(fault);
+    const int before = completions_;
+    ASSERT_EQ(ReadNW(Variant(std::int32_t{2000}), 1), ResultOk);
+    EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 4'500'000));
+    EXPECT_EQ(link_->FailureCause(), cause);
+    EXPECT_EQ(completions_, before);
+  }
+  station_.SetFault(sim::StationFault::None);
+  ASSERT_EQ(ReadNW(Variant(std::int32_t{2000}), 1), ResultOk);
+  EXPECT_TRUE(AwaitCompletion(completions_ + 1));
+  EXPECT_EQ(Data(1).ToInt32(), 321);
+  EXPECT_EQ(link_->FailureCause(), "");
+}
+
 // CommComplete comes inside a ReadPLC's wait too; a handler that reads again leaves that read its
 // own words, and ReadData the handler's, the latest.
 TEST_F(UdpLinkSerial, AReadFromTheCommCompleteHandlerLeavesTheWaitingReadItsValues) {

@@ -309,11 +309,15 @@ int Poll(const Options& o, ControlSession& s, Output& out) {
     watchdog = loop.AddTimer(loop.Now() + kReplyLimitMicros, [&] {
       watchdog = 0;
       failed = true;
-      std::string errors = ErrorsText(s);
-      out.LostReply(m.name, o.target, errors, WallMicrosNow());
-      std::cerr << "plclink: " << m.name << " " << o.target << " got no reply within 2 s"
-                << (errors.empty() ? std::string() : ": " + errors) << "\n";
       if (s.Find("CommBusy", MemberKind::Property)) s.Get().SetProperty("CommBusy", Variant(false));
+      // Freed, a control that has no event for a failed read says why it failed (SeqLink,
+      // UdpLink: a NAK, a failed check, the step at which the station went silent).
+      const std::string cause = s.Get().FailureCause();
+      std::string errors = ErrorsText(s);
+      out.LostReply(m.name, o.target, errors, cause, WallMicrosNow());
+      std::cerr << "plclink: " << m.name << " " << o.target
+                << (cause.empty() ? " got no reply within 2 s" : " failed: " + cause)
+                << (errors.empty() ? std::string() : ": " + errors) << "\n";
       ended();
     });
   };
@@ -413,7 +417,13 @@ int Call(const Options& o, ControlSession& s, Output& out) {
     const bool missing = AwaitLine(s).Missing();
     cause = s.Get().FailureCause();
     const bool sent = m.name != "ReadPLCNW" || NonWaitingReadSent(s, result.ToInt32());
-    if (missing && sent && cause.empty()) cause = MissingCompletionText(m.name);
+    if (missing && sent && cause.empty()) {
+      // The line freed, a control with no event for a failed read says why it failed.
+      if (s.Find("CommBusy", MemberKind::Property) && s.Get().GetProperty("CommBusy").ToBool())
+        s.Get().SetProperty("CommBusy", Variant(false));
+      cause = s.Get().FailureCause();
+      if (cause.empty()) cause = MissingCompletionText(m.name);
+    }
   }
   out.Call(result, a.After(), cause);
   if (!cause.empty()) std::cerr << "plclink: " << m.name << " failed: " << cause << "\n";

@@ -223,13 +223,15 @@ void Output::Members(const std::string& className, const std::vector<MemberInfo>
 }
 
 void Output::LostReply(const std::string& method, const std::string& address, const std::string& errors,
-                       std::int64_t wallMicros) {
+                       const std::string& cause, std::int64_t wallMicros) {
   if (json_) {
-    out_ << Dump({{"lost", method}, {"address", address}, {"errors", errors}, {"time", IsoTime(wallMicros)}})
-         << std::endl;
+    nlohmann::ordered_json j{{"lost", method}, {"address", address}, {"errors", errors}};
+    if (!cause.empty()) j["cause"] = cause;
+    j["time"] = IsoTime(wallMicros);
+    out_ << Dump(j) << std::endl;
     return;
   }
-  out_ << IsoTime(wallMicros) << " " << method << " " << address << ": no reply"
+  out_ << IsoTime(wallMicros) << " " << method << " " << address << (cause.empty() ? ": no reply" : ": failed")
        << (errors.empty() ? std::string() : " (" + errors + ")") << std::endl;
 }
 

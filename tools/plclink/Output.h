@@ -39,9 +39,10 @@ class Output {
   // The members a command-line user can use first, then those only a form can (marked
   // "formOnly" in JSON).
   void Members(const std::string& className, const std::vector<MemberInfo>& members);
-  // poll: a read whose completion never came (plain: a line; JSON: {"lost": ...}).
+  // poll: a read whose completion never came (plain: a line; JSON: {"lost": ...}), with why when
+  // the control knows (empty: it heard nothing).
   void LostReply(const std::string& method, const std::string& address, const std::string& errors,
-                 std::int64_t wallMicros);
+                 const std::string& cause, std::int64_t wallMicros);
   // A plain line even with --json, such as the READY line that scripts wait for.
   void Notice(const std::string& text);
 
