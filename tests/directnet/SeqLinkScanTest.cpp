@@ -233,24 +233,36 @@ TEST(SeqLinkScan, AQueuedWriteLetsAHostsReadReturn) {
   test::ExpectAQueuedWriteLetsAHostsReadReturn(r);
 }
 
+// Two SeqLinks of one thread, each on its own in-memory line with its own station: they share
+// the thread's line state. The first's station answers each block after firstDelay.
+struct TwoSeqLinks {
+  test::SeqLinkRig first;
+  MemorySerialPort& firstPort = *first.port;
+  std::unique_ptr<SeqLink> second = first.Make();
+  MemorySerialPort& secondPort = *first.port;
+  sim::DirectNetStation other{{1}};
+
+  explicit TwoSeqLinks(std::int64_t firstDelay) {
+    firstPort.OnSent = [this, firstDelay](const Bytes& chunk) {
+      for (const auto& reply : first.station.Feed(chunk)) firstPort.InjectAt(first.loop.Now() + firstDelay, reply);
+    };
+    secondPort.OnSent = [this](const Bytes& chunk) {
+      for (const auto& reply : other.Feed(chunk)) secondPort.InjectAt(first.loop.Now() + 5'000, reply);
+    };
+    second->Initialize();
+    second->InitProperties();
+    second->SetPortOpen(true);
+  }
+};
+
 // Two SeqLinks of one thread, each on its own line, share the line state: the second's write
 // tick that falls inside the first's waiting read would wait for that read's call as well. It
 // writes as the call returns, and the first's reads keep their pace.
 TEST(SeqLinkScan, AnotherControlsQueuedWriteLetsAHostsReadReturn) {
-  test::SeqLinkRig first;
-  MemorySerialPort& firstPort = *first.port;
-  firstPort.OnSent = [&](const Bytes& chunk) {
-    for (const auto& reply : first.station.Feed(chunk)) firstPort.InjectAt(first.loop.Now() + 5'000, reply);
-  };
-  std::unique_ptr<SeqLink> second = first.Make();
-  MemorySerialPort& secondPort = *first.port;
-  sim::DirectNetStation other({1});
-  secondPort.OnSent = [&](const Bytes& chunk) {
-    for (const auto& reply : other.Feed(chunk)) secondPort.InjectAt(first.loop.Now() + 5'000, reply);
-  };
-  second->Initialize();
-  second->InitProperties();
-  second->SetPortOpen(true);
+  TwoSeqLinks two(5'000);
+  test::SeqLinkRig& first = two.first;
+  SeqLink* second = two.second.get();
+  sim::DirectNetStation& other = two.other;
   std::vector<bool> written;
   second->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
     if (name == "WriteQueComplete") written.push_back(args.at(2).ToBool());
@@ -280,24 +292,14 @@ TEST(SeqLinkScan, AnotherControlsQueuedWriteLetsAHostsReadReturn) {
 // handler of its WriteQueComplete that throws, wait for a later call: thrown inside the first
 // one's write, the exception was taken for that write's failure though the PLC had it.
 TEST(SeqLinkScan, AnotherControlsThrowingHandlerDoesNotFailAQueuedWrite) {
-  test::SeqLinkRig first;
-  MemorySerialPort& firstPort = *first.port;
-  firstPort.OnSent = [&](const Bytes& chunk) {
-    for (const auto& reply : first.station.Feed(chunk)) firstPort.InjectAt(first.loop.Now() + 100'000, reply);
-  };
+  TwoSeqLinks two(100'000);
+  test::SeqLinkRig& first = two.first;
+  SeqLink* second = two.second.get();
+  sim::DirectNetStation& other = two.other;
   std::vector<bool> firstWrites;
   first.link->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
     if (name == "WriteQueComplete") firstWrites.push_back(args.at(2).ToBool());
   });
-  std::unique_ptr<SeqLink> second = first.Make();
-  MemorySerialPort& secondPort = *first.port;
-  sim::DirectNetStation other({1});
-  secondPort.OnSent = [&](const Bytes& chunk) {
-    for (const auto& reply : other.Feed(chunk)) secondPort.InjectAt(first.loop.Now() + 5'000, reply);
-  };
-  second->Initialize();
-  second->InitProperties();
-  second->SetPortOpen(true);
   second->SetEventSink([](const std::string& name, std::vector<Variant>&) {
     if (name == "WriteQueComplete") throw std::runtime_error("the host's handler failed");
   });
