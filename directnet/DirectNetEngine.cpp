@@ -287,8 +287,11 @@ void DirectNetEngine::OnComm() {
     // the line takes its answers. Bytes on another control's line (a late answer to an enquiry
     // that timed out there) would carry this transaction on to that line's station.
     if (progress_.transaction != state_.Transaction) return;
+    // A completion's handler may unload the control, and this engine with it.
+    const Lifetime::Watch watch = life_.Watched();
     if (state_.WriteMode) WriteStep();
     else ReadStep();
+    if (watch.Gone()) return;
     TellFailedRead();  // a refused answer ends the read: nothing more is sent for it
   } catch (const RuntimeError&) {
     // An error of the port inside the handler never reaches the host; the watchdog ends the

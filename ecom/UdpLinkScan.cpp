@@ -70,8 +70,11 @@ class UdpScanLine final : public ScanLine {
     Variant target = address;
     Variant unused;
     Variant size(count);
+    // An ECOM read completes inside the call, and its ScanComplete handler may unload the
+    // control; only a serial read is followed.
+    const bool serial = !Ecom();
     if (link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) == ResultOk) {
-      serial_.Unfollow();  // the scan reports its reads' ends itself
+      if (serial) serial_.Unfollow();  // the scan reports its reads' ends itself
       return true;
     }
     failure_ = !link_.FailureCause().empty() ? link_.FailureCause() : link_.CurrentErrors();
