@@ -240,13 +240,18 @@ Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadS
 // the serial modes it sends the enquiry and returns: the words arrive in ReadData, then
 // CommComplete.
 Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
-  const ScanEngine::HostCall hostCall;
-  BeginCall();
+  const ScanEngine::HostCall call;
+  return NonWaitingRead(Address, ReadSize, IOType, true);
+}
+
+Result UdpLink::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, bool hostCall) {
+  if (hostCall) BeginCall();
+  else ClearFailure();
   auto& link = ecom::EcomLink();
   auto size = dnet::ReadSizeArgument(ReadSize);
   if (!EcomMode()) {
     const Result sent = SerialNoted(size ? serial_.StartRead(Address, *size) : serial_.Failed(dnet::ReadSizeRefusal(ReadSize)));
-    if (sent == ResultOk) serial_.Engine().Follow();
+    if (sent == ResultOk && hostCall) serial_.Engine().Follow();  // the scan reports its reads' ends itself
     return sent;
   }
   if (!link.EcomOpen) {

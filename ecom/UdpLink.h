@@ -158,6 +158,9 @@ class UdpLink final : public TableControl<UdpLink> {
   // A host's call starts with no cause, and has its own outcome: an earlier serial non-waiting
   // read's failure is no longer told.
   void BeginCall();
+  // ReadPLCNW's work; a host's call (hostCall) begins a call and is followed until its read
+  // ends, the scan's is neither.
+  Result NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, bool hostCall);
   // A serial-path call's result, with its cause when it failed.
   Result SerialNoted(Result result);
   // The scan's completions and the write queue, wired to this control's events.

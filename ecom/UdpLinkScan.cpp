@@ -6,6 +6,7 @@
 // In ECOM mode a group is read as "unit;address" from that module, and the read ends within the
 // call. On the serial path the address is a header word address or a tag name, as that path
 // reads them, and the station is always the control's: a group naming another unit is not sent.
+#include <functional>
 #include <optional>
 
 #include "frame/ScanEvents.h"
@@ -18,7 +19,9 @@ namespace {
 
 class UdpScanLine final : public ScanLine {
  public:
-  UdpScanLine(UdpLink& link, dnet::DirectNetEngine& serial) : link_(link), serial_(serial) {}
+  using ReadCall = std::function<Result(Variant& address, std::int16_t count)>;
+  UdpScanLine(UdpLink& link, dnet::DirectNetEngine& serial, ReadCall read)
+      : link_(link), serial_(serial), read_(std::move(read)) {}
 
   bool LineOpen() const override { return Ecom() ? ecom::EcomLink().EcomOpen : link_.MSComm1().PortOpen(); }
   bool CommBusy() const override { return ecom::EcomLink().Busy(); }
@@ -68,21 +71,14 @@ class UdpScanLine final : public ScanLine {
     serial_.TellFailedRead();  // a host's read the line has left behind says why, before this read
     const Control::KeptFailureCause hostCause(link_);
     Variant target = address;
-    Variant unused;
-    Variant size(count);
-    // An ECOM read completes inside the call, and its ScanComplete handler may unload the
-    // control; only a serial read is followed.
-    const bool serial = !Ecom();
-    if (link_.ReadPLCNW(target, unused, Opt<Variant>(size), Opt<std::int16_t>()) == ResultOk) {
-      if (serial) serial_.Unfollow();  // the scan reports its reads' ends itself
-      return true;
-    }
+    if (read_(target, count) == ResultOk) return true;
     failure_ = !link_.FailureCause().empty() ? link_.FailureCause() : link_.CurrentErrors();
     return false;
   }
 
   UdpLink& link_;
   dnet::DirectNetEngine& serial_;
+  ReadCall read_;  // the control's non-waiting read, as the scan's
   std::string failure_;
   std::optional<std::uint32_t> transaction_;  // of the serial read sent
   std::uint32_t ecomReads_ = 0;
@@ -91,7 +87,9 @@ class UdpScanLine final : public ScanLine {
 }  // namespace
 
 std::unique_ptr<ScanLine> UdpLink::MakeScanLine(UdpLink& link) {
-  return std::make_unique<UdpScanLine>(link, link.serial_.Engine());
+  return std::make_unique<UdpScanLine>(link, link.serial_.Engine(), [&link](Variant& address, std::int16_t count) {
+    return link.NonWaitingRead(address, Opt<Variant>(Variant(count)), Opt<std::int16_t>(), false);
+  });
 }
 
 std::vector<Variant> UdpLink::ScanWords(std::int32_t count) const {
