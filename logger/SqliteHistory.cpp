@@ -288,15 +288,35 @@ HistorySeries HistoryReader::Series(const std::string& tag, const HistoryWindow&
                     "ORDER BY time_us, rowid");
   const std::int64_t from = window.fromUs.value_or(kEarliest), to = window.toUs.value_or(kLatest);
   samples.Bind(1, id).Bind(2, from).Bind(3, to);
+  auto point = [](const Statement& row) {
+    HistoryPoint p;
+    p.timeUs = row.Int(0);
+    if (row.Text(2) == "good" && !row.IsNull(1)) p.value = row.Real(1);
+    else p.error = row.Text(3);
+    return p;
+  };
+  // A value holds until the next sample: the window starts with the one held at its start (a
+  // tag logged on change may have no sample of its own for hours).
+  std::optional<HistoryPoint> held;
+  if (window.fromUs) {
+    Statement before(file_,
+                     "SELECT time_us, value, quality, error FROM samples WHERE tag_id = ?1 AND time_us < ?2 "
+                     "ORDER BY time_us DESC, rowid DESC LIMIT 1");
+    before.Bind(1, id).Bind(2, from);
+    if (before.Step()) {
+      held = point(before);
+      held->timeUs = from;
+    }
+  }
   // Read one row at a time into the reducer: a long history is never held whole.
   SeriesReducer reduced(from, to, window.fromUs && window.toUs ? window.columns : 0);
   while (samples.Step()) {
-    HistoryPoint p;
-    p.timeUs = samples.Int(0);
-    if (samples.Text(2) == "good" && !samples.IsNull(1)) p.value = samples.Real(1);
-    else p.error = samples.Text(3);
+    HistoryPoint p = point(samples);
+    if (held && p.timeUs > from) reduced.Add(std::move(*held));
+    held.reset();
     reduced.Add(std::move(p));
   }
+  if (held) reduced.Add(std::move(*held));
   series.points = reduced.Take();
   return series;
 }

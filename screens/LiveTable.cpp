@@ -69,6 +69,14 @@ void LiveTable::Sweep() {
   PostNext();
 }
 
+void LiveTable::MarkStale() {
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (rows_[i].value.empty() || rows_[i].stale) continue;
+    rows_[i].stale = true;
+    Changed(i);
+  }
+}
+
 bool LiveTable::Edit(std::size_t row, const std::string& text, std::string& why) {
   if (row >= rows_.size()) {
     why = "no such row";
@@ -295,6 +303,7 @@ void LiveTable::EndLine(const std::string& failure, const Variant* value) {
       } catch (const RuntimeError&) {
         row.value = "?";
       }
+      row.stale = false;
     }
     Changed(static_cast<std::size_t>(at));
     if (!failure.empty() && onFailure) onFailure(row.address + ": " + failure);

@@ -32,6 +32,7 @@ struct LiveRow {
   std::string value{};    // as text; empty until first read
   std::string failure{};  // why the latest read or write failed; empty after a success
   bool onLine = false;    // a request for this row is on the line now
+  bool stale = false;     // the value was read before MarkStale and not read since
   std::uint64_t id = 0;   // the table's own name for the row, which outlives its position
 };
 
@@ -66,6 +67,10 @@ class LiveTable {
   bool Sweeping() const { return sweeping_; }
   // Nothing on the line, nothing waiting to go.
   bool Idle() const { return line_ == Line::Free && !sweeping_ && writes_.empty() && readBacks_.empty(); }
+
+  // The values shown are no live ones any more (the port was closed): each row says so until
+  // it is read again.
+  void MarkStale();
 
   // Writes text, a number, to the row's address; false with why when it is none.
   bool Edit(std::size_t row, const std::string& text, std::string& why);

@@ -101,6 +101,9 @@ ApplyOutcome PropertyPage::Apply() {
       return {false, f.box, f.property, e.Number(), f.property + ": " + e.what()};
     }
   }
+  // A field Apply leaves alone shows the control's value again, not an edit that was not taken.
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    if (!fields_[i].applies) Show(i);
   changed_ = false;
   return {};
 }

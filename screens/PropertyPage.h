@@ -28,7 +28,7 @@ struct PageField {
   std::string property;  // the property shown and set; empty for a field the page only keeps
   FieldKind kind = FieldKind::Text;
   // False: the field shows the property (when there is one) but Apply leaves it alone, so
-  // editing it only marks the page changed.
+  // editing it only marks the page changed; after Apply it shows the property again.
   bool applies = true;
   std::string initial{};  // the text of a field with no property
 };

@@ -95,6 +95,51 @@ TEST(SqliteHistory, AWindowIsReadInAFewSamplesPerColumn) {
   EXPECT_FALSE(reader.Span({"Press.Temp"}, {}, HistoryWindow{std::int64_t{30'000'000}, std::nullopt, 0}));
 }
 
+// A value holds until the next sample (a tag with a deadband is logged only when it moves): a
+// window that starts after a sample starts with that sample's value, or its failure, not with
+// nothing until the window's first sample.
+TEST(SqliteHistory, AWindowStartsWithTheValueHeldAtItsStart) {
+  testing::TempFolder folder;
+  const std::string path = folder.File("plant.db");
+  {
+    SqliteHistory history(path, TwoTags());
+    Batch b;
+    b.samples = {{0, 1'000'000, 21.5, Quality::Good, {}},
+                 {0, 9'000'000, 22.0, Quality::Good, {}},
+                 {1, 2'000'000, 7, Quality::Good, {}},
+                 {1, 3'000'000, std::nullopt, Quality::Bad, "no reply within 2 s"},
+                 {1, 8'000'000, 8, Quality::Good, {}}};
+    history.Write(b);
+    history.Close();
+  }
+  HistoryReader reader(path);
+  for (int columns : {0, 50}) {
+    const HistoryWindow window{std::int64_t{5'000'000}, std::int64_t{10'000'000}, columns};
+    const HistorySeries temp = reader.Series("Press.Temp", window);
+    ASSERT_EQ(temp.points.size(), 2u) << columns;
+    EXPECT_EQ(temp.points[0].timeUs, 5'000'000) << "held from the window's start";
+    EXPECT_EQ(temp.points[0].value, 21.5);
+    EXPECT_EQ(temp.points[1].timeUs, 9'000'000);
+    const HistorySeries count = reader.Series("Line.Count", window);
+    ASSERT_EQ(count.points.size(), 2u) << columns;
+    EXPECT_EQ(count.points[0].timeUs, 5'000'000);
+    EXPECT_FALSE(count.points[0].value) << "bad since before the window";
+    EXPECT_EQ(count.points[0].error, "no reply within 2 s");
+    EXPECT_EQ(count.points[1].value, 8);
+  }
+  // A window of no sample of its own still shows the value held through it.
+  const HistorySeries quiet = reader.Series("Press.Temp", HistoryWindow{std::int64_t{2'000'000}, std::int64_t{4'000'000}, 50});
+  ASSERT_EQ(quiet.points.size(), 1u);
+  EXPECT_EQ(quiet.points[0].timeUs, 2'000'000);
+  EXPECT_EQ(quiet.points[0].value, 21.5);
+  // A sample at the window's start is that value, once.
+  const HistorySeries exact = reader.Series("Press.Temp", HistoryWindow{std::int64_t{1'000'000}, std::nullopt, 0});
+  ASSERT_EQ(exact.points.size(), 2u);
+  EXPECT_EQ(exact.points[0].timeUs, 1'000'000);
+  // Before the first sample there is nothing to hold.
+  EXPECT_TRUE(reader.Series("Press.Temp", HistoryWindow{std::int64_t{0}, std::int64_t{500'000}, 50}).points.empty());
+}
+
 TEST(SqliteHistory, ATagKeepsItsIdAcrossRuns) {
   testing::TempFolder folder;
   const std::string path = folder.File("plant.db");

@@ -215,7 +215,12 @@ TEST(PropertyPage2, ScanAndBusyFieldsShowTheControlsValuesAndOnlyMarkThePageChan
   EXPECT_FALSE(df.Get("CommBusy").ToBool()) << "the busy box does not set CommBusy";
   EXPECT_EQ(df.Get("ScanReadIOTimerInterval").ToInt32(), 750);
   EXPECT_FALSE(df.Get("ScanReadEnable").ToBool());
-  EXPECT_EQ(page.Text("txtScanInterval"), "250");
+  // Applied, the page shows what the control has: the edits it did not take are not left
+  // standing as if they had been.
+  EXPECT_EQ(page.Text("txtScanInterval"), "750");
+  EXPECT_EQ(page.Text("chkScanEnable"), "False");
+  EXPECT_EQ(page.Text("chkBusy"), "False");
+  EXPECT_FALSE(page.Changed());
 }
 
 TEST(PropertyPage2, AnAddressThatIsNoNumberIsRefusedWithItsError) {

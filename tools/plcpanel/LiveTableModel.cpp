@@ -30,12 +30,13 @@ QVariant LiveTableModel::data(const QModelIndex& index, int role) const {
         // The last failure stays in view while the row is read again.
         if (!row.failure.empty()) return QString::fromStdString(row.failure);
         if (row.value.empty()) return row.onLine ? tr("reading...") : QString();
-        // A value read before is no live one while nothing is read.
-        return notRead_.isEmpty() ? tr("ok") : notRead_;
+        // A value read before is no live one while nothing is read, nor until it is read again.
+        if (!notRead_.isEmpty()) return notRead_;
+        return row.stale ? tr("not read since the port was closed (the value as last read)") : tr("ok");
     }
   }
   if (role == Qt::ForegroundRole && index.column() == Status &&
-      (!row.failure.empty() || (!notRead_.isEmpty() && !row.value.empty())))
+      (!row.failure.empty() || (!row.value.empty() && (!notRead_.isEmpty() || row.stale))))
     return QBrush(QColor(176, 0, 32));
   if (role == Qt::TextAlignmentRole && index.column() == Value)
     return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
@@ -87,6 +88,8 @@ bool LiveTableModel::addRow(const QString& address, QString& why) {
 }
 
 void LiveTableModel::setNotRead(const QString& why) {
+  // The values read so far stay old ones once rows are read again, until each is.
+  if (!why.isEmpty()) table_.MarkStale();
   if (why == notRead_) return;
   notRead_ = why;
   if (rowCount() > 0) Q_EMIT dataChanged(index(0, Status), index(rowCount() - 1, Status));

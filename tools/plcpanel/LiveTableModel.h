@@ -1,7 +1,8 @@
 #pragma once
 // The live table as Qt's item views see it: Address, Value (editable: an edit writes it) and
 // Status (the latest failure's text, else "ok", or "reading..." before the first value; while
-// nothing can be read, why, in place of the "ok" of a value read before).
+// nothing can be read, why, in place of the "ok" of a value read before, and after that, until
+// the row is read again, that its value is an old one).
 #include <QAbstractTableModel>
 
 #include "screens/LiveTable.h"
