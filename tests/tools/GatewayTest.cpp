@@ -151,6 +151,38 @@ TEST(Gateway, ASetStillWaitingWhenTheGatewayEndsIsLoggedAsNotWritten) {
   EXPECT_EQ(plant.line->Word(1, 0x0400), 0x0120);
 }
 
+// A set the full write queue refuses ends there, as that set's own failure: the sets waiting
+// before it keep their own ends, so each set is logged once, written or not.
+TEST(Gateway, ASetTheFullQueueRefusesLeavesTheWaitingSetsTheirOwnEnds) {
+  PlantRig plant;
+  MqttBroker broker;
+  MqttTestClient client(broker.Port(), "plant/#");
+  auto gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
+  ASSERT_TRUE(Latest(client, "Line.Speed", 10s));
+  plant.line->SetFault(sim::StationFault::NoAnswer);
+  constexpr int kSets = 300;
+  for (int i = 0; i < kSets; ++i) client.Publish("plant/Line.Speed/set", "150");
+  const std::string full = "SELECT count(*) FROM failures WHERE kind='write failed' AND text LIKE 'write queue full%'";
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (plant.Count(full) < 20 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(200ms);
+  ASSERT_GE(plant.Count(full), 20);
+  ::kill(gateway->Pid(), SIGINT);
+  const std::string writes = gateway->WaitForLine("  writes:", 10s);
+  gateway->WaitForLine("  database:", 10s);
+  gateway->Stop();
+  plant.line->SetFault(sim::StationFault::None);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(writes, m, std::regex(R"((\d+) queued, 0 written, (\d+) failed, 0 refused)"))) << writes;
+  EXPECT_EQ(std::stol(m[1]) + plant.Count(full), kSets) << writes;
+  EXPECT_EQ(std::stol(m[2]), kSets) << writes;
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='write failed' AND tag_id = "
+                        "(SELECT id FROM tags WHERE name='Line.Speed')"),
+            kSets);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='write failed' AND text LIKE "
+                        "'%not written: the gateway ended while it waited in the write queue'"),
+            std::stol(m[1]) - plant.Count("SELECT count(*) FROM failures WHERE text LIKE '% not written after %'"));
+}
+
 // A group read from another station than the control's Address: a set of its tag is written
 // where the tag is read from, not at the same address of the control's own station.
 TEST(Gateway, ASetGoesToTheStationItsTagIsReadFrom) {

@@ -91,6 +91,8 @@ class Gateway {
     std::int32_t tag = 0;
   };
   std::deque<WaitingWrite> waiting_;
+  // The set being handed to its control's queue: a report during that call is its refusal.
+  std::optional<WaitingWrite> forcing_;
   std::vector<std::unique_ptr<PlantSource>> sources_;
   std::unique_ptr<logger::SqliteHistory> history_;
   std::unique_ptr<logger::MqttPublisher> mqtt_;
@@ -240,14 +242,19 @@ void Gateway::OnScan(logger::ScanResult& r) {
 }
 
 void Gateway::OnWrite(QueuedWriteEnd& w) {
-  // A control drains its queue in order: the first set waiting with this address and value.
   std::optional<std::int32_t> tag;
-  const auto set = std::find_if(waiting_.begin(), waiting_.end(), [&](const WaitingWrite& q) {
-    return NamesEqual(q.control, w.control) && q.address == w.address && q.value == w.value;
-  });
-  if (set != waiting_.end()) {
-    tag = set->tag;
-    waiting_.erase(set);
+  if (forcing_ && NamesEqual(forcing_->control, w.control)) {
+    // The set being queued, refused by a full queue: the sets waiting keep their own ends.
+    tag = forcing_->tag;
+  } else {
+    // A control drains its queue in order: the first set waiting with this address and value.
+    const auto set = std::find_if(waiting_.begin(), waiting_.end(), [&](const WaitingWrite& q) {
+      return NamesEqual(q.control, w.control) && q.address == w.address && q.value == w.value;
+    });
+    if (set != waiting_.end()) {
+      tag = set->tag;
+      waiting_.erase(set);
+    }
   }
   if (w.written) {
     ++written_;
@@ -301,7 +308,15 @@ void Gateway::OnSet(const logger::SetMessage& set) {
   PlantSource* source = SourceOf(row.control);
   if (!source) return refuse(row.control, id, "its control is not in the plant");
   const std::string& at = writeAt_[static_cast<std::size_t>(*id)];
-  const std::string refusal = source->Force(at, *raw);
+  forcing_ = WaitingWrite{source->Name(), at, *raw, *id};
+  std::string refusal;
+  try {
+    refusal = source->Force(at, *raw);
+  } catch (...) {
+    forcing_.reset();
+    throw;
+  }
+  forcing_.reset();
   // A full queue reports itself as a failed queued write.
   if (refusal.empty()) {
     ++writesQueued_;
