@@ -307,6 +307,50 @@ TEST(Gateway, KilledMidRunLeavesEveryCommittedBatch) {
   EXPECT_EQ(plant.Count("SELECT count(*) FROM samples WHERE batch NOT IN (SELECT id FROM batches)"), 0);
 }
 
+// Another writer holding the history (a person's sqlite3 session, a clean-up job) for longer
+// than a commit waits for it: the batches wait and go in once it lets go; the run goes on and
+// no value read meanwhile is lost.
+TEST(Gateway, AHistoryHeldByAnotherWriterKeepsItsBatchesUntilItLetsGo) {
+  PlantRig plant;
+  auto run = std::async(std::launch::async, [&] {
+    return RunPlclink({"gateway", plant.folder.File("plant.ini"), "--seconds", "9", "--commit-ms", "200"});
+  });
+  // The file is there before its tables are.
+  auto batches = [&]() -> std::int64_t {
+    try {
+      return plant.Count("SELECT count(*) FROM batches");
+    } catch (const logger::SinkError&) {
+      return 0;
+    }
+  };
+  const auto deadline = std::chrono::steady_clock::now() + 8s;
+  while (batches() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(100ms);
+  ASSERT_GE(batches(), 2);
+  std::int64_t from = 0, to = 0;
+  {
+    logger::SqliteFile other(plant.Db(), false);
+    other.Exec("BEGIN IMMEDIATE");
+    from = logger::NowUs();
+    std::this_thread::sleep_for(4s);
+    to = logger::NowUs();
+    other.Exec("COMMIT");
+  }
+  const RunResult r = run.get();
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.err.find("busy"), std::string::npos) << "the wait is said: " << r.err;
+  // Press.Pressure has no deadband and is read every 200 ms.
+  EXPECT_GT(plant.Count("SELECT count(*) FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.name = "
+                        "'Press.Pressure' AND s.time_us > " + std::to_string(from + 500'000) + " AND s.time_us < " +
+                        std::to_string(to - 500'000)),
+            5)
+      << "the values read while the history was held";
+  EXPECT_EQ(plant.Count("SELECT sum(samples) FROM batches"), plant.Count("SELECT count(*) FROM samples"));
+  EXPECT_GT(plant.Count("SELECT count(*) FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.name = "
+                        "'Press.Pressure' AND s.time_us > " + std::to_string(to + 1'000'000)),
+            0)
+      << "the run went on after";
+}
+
 // Six Modbus lines of four groups each on 1 ms scan ticks keep the ticks waiting inside one
 // another all the time: --seconds (as Ctrl-C) still ends the run on time, with its summary.
 TEST(Gateway, EndsOnTimeWhileEveryLineScansFlatOut) {
