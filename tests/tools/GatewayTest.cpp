@@ -440,6 +440,30 @@ TEST(Gateway, ADocumentsTopicWithAWildcardIsRefused) {
   EXPECT_FALSE(std::filesystem::exists(plant.Db())) << "nothing started";
 }
 
+// A topic is UTF-8 text: a prefix that is none (a document saved in Latin-1, "Halle-Süd") makes
+// every topic one the client refuses to publish, so the gateway ran publishing nothing and
+// reconnected to the broker every second.
+TEST(Gateway, ATopicPrefixThatIsNoUtf8IsRefused) {
+  PlantRig plant;
+  MqttBroker broker;
+  RunResult option =
+      RunPlclink({"gateway", plant.folder.File("plant.ini"), "--mqtt", broker.Address(), "--topic", "Halle-S\xfc" "d",
+                  "--seconds", "3"});
+  EXPECT_EQ(option.exitCode, 2) << option.out << option.err;
+  EXPECT_NE(option.err.find("--topic wants a topic prefix in UTF-8"), std::string::npos) << option.err;
+  EXPECT_FALSE(std::filesystem::exists(plant.Db())) << "nothing started";
+
+  std::string document = testing::ReadRaw(plant.folder.File("plant.ini"));
+  const std::string topic = "Topic=\"plant\"";
+  ASSERT_NE(document.find(topic), std::string::npos);
+  document.replace(document.find(topic), topic.size(), "Topic=\"Halle-S\xfc" "d\"");
+  testing::WriteRaw(plant.folder.File("plant.ini"), document);
+  RunResult stored = RunPlclink({"gateway", plant.folder.File("plant.ini"), "--mqtt", broker.Address(), "--seconds", "3"});
+  EXPECT_EQ(stored.exitCode, 1) << stored.out << stored.err;
+  EXPECT_NE(stored.err.find("is not a topic prefix (UTF-8 text without + or #)"), std::string::npos) << stored.err;
+  EXPECT_FALSE(std::filesystem::exists(plant.Db())) << "nothing started";
+}
+
 // A plant saved by a host while its lines were open keeps PortOpen=True. Restoring opens no
 // port, so the gateway must still open each line itself, not take the stored flag for an open
 // port and scan a closed one.

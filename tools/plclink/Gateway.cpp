@@ -519,8 +519,9 @@ GatewayOptions ParseGatewayArguments(const std::vector<std::string>& args) {
       o.mqtt = where;
     } else if (a == "--topic") {
       const std::string& t = value(i);
-      if (t.empty() || t.find_first_of("+#") != std::string::npos)
-        throw UsageError("--topic wants a topic prefix without + or #, not '" + t + "'");
+      if (!logger::IsTopicPrefix(t))
+        throw UsageError("--topic wants a topic prefix in UTF-8 without + or #, not '" + logger::PrintableText(t, 64) +
+                         "'");
       o.topic = t;
     } else if (a == "--seconds") {
       const std::string& t = value(i);
