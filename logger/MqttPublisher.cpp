@@ -68,6 +68,13 @@ ResolvedHost LookUp(const std::string& host) {
 
 }  // namespace
 
+bool IsTopicPrefix(std::string_view prefix) {
+  // The topics add "/TAG" and "/+/set" to it, both well under the 65535 bytes of a topic.
+  constexpr std::size_t kLongest = 60000;
+  return !prefix.empty() && prefix.size() <= kLongest && prefix.find_first_of("+#") == std::string_view::npos &&
+         mosquitto_validate_utf8(prefix.data(), static_cast<int>(prefix.size())) == MOSQ_ERR_SUCCESS;
+}
+
 MqttPublisher::MqttPublisher(MqttOptions options, std::vector<TagInfo> tags, EventLoop& loop)
     : options_(std::move(options)), tags_(std::move(tags)), loop_(loop), timer_(kTickMs, loop) {
   InitLibrary();

@@ -26,6 +26,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "logger/SetMessages.h"
@@ -44,6 +45,10 @@ struct ResolvedHost {
   std::vector<std::string> addresses;
   std::string error;
 };
+
+// Whether every topic may begin with the text: UTF-8 (as MQTT topics are), not empty, without
+// the wildcards + and #. Anything else the client refuses at every publish.
+bool IsTopicPrefix(std::string_view prefix);
 
 struct MqttOptions {
   // A name is looked up once, on a thread of its own, so that a slow or unreachable name server

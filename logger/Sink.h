@@ -16,6 +16,13 @@ class SinkError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A sink that cannot take the batch now but may later (a database another writer holds): the
+// batch was not taken at all, and may be handed over again.
+class SinkBusy : public SinkError {
+ public:
+  using SinkError::SinkError;
+};
+
 class Sink {
  public:
   virtual ~Sink() = default;

@@ -96,16 +96,29 @@ SqliteFile::SqliteFile(const std::string& path, bool readOnly) : path_(path) {
 
 SqliteFile::~SqliteFile() { sqlite3_close(db_); }
 
+namespace {
+
+// Another connection holds the lock the statement needed: it may go through later.
+bool Busy(int rc) { return (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED; }
+
+}  // namespace
+
 void SqliteFile::Exec(const std::string& sql) {
   char* message = nullptr;
-  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-    const std::string why = message ? message : sqlite3_errmsg(db_);
+  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
+  if (rc != SQLITE_OK) {
+    const std::string why = path_ + ": " + (message ? message : sqlite3_errmsg(db_));
     sqlite3_free(message);
-    throw SinkError(path_ + ": " + why);
+    if (Busy(rc)) throw SinkBusy(why);
+    throw SinkError(why);
   }
 }
 
-void SqliteFile::Fail(const std::string& what) const { throw SinkError(path_ + ": " + what + ": " + sqlite3_errmsg(db_)); }
+void SqliteFile::Fail(const std::string& what) const {
+  const std::string why = path_ + ": " + what + ": " + sqlite3_errmsg(db_);
+  if (Busy(sqlite3_errcode(db_))) throw SinkBusy(why);
+  throw SinkError(why);
+}
 
 Statement::Statement(const SqliteFile& file, const char* sql) : file_(file) {
   if (sqlite3_prepare_v2(file.Handle(), sql, -1, &stmt_, nullptr) != SQLITE_OK) file_.Fail("cannot prepare a statement");
@@ -205,6 +218,9 @@ SqliteHistory::SqliteHistory(const std::string& path, const std::vector<TagInfo>
     tagIds_.push_back(known ? knownId : sqlite3_last_insert_rowid(file_->Handle()));
   }
   schema.Commit();
+  // Batches are written on the thread of the PLC lines: another writer holding the file is
+  // waited for only briefly, and SinkBusy lets the caller keep the batch for a later try.
+  sqlite3_busy_timeout(file_->Handle(), kWriteBusyMs);
 }
 
 SqliteHistory::~SqliteHistory() {

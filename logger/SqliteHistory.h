@@ -25,6 +25,8 @@ struct sqlite3_stmt;
 namespace plc::logger {
 
 inline constexpr int kHistorySchemaVersion = 1;
+// How long a batch's write waits for another writer that holds the file (ms).
+inline constexpr int kWriteBusyMs = 50;
 
 // One open database, closed with it. Errors are SinkError with the file and SQLite's text.
 class SqliteFile {
@@ -80,7 +82,8 @@ class SqliteHistory final : public Sink {
   SqliteHistory(const std::string& path, const std::vector<TagInfo>& tags);
   ~SqliteHistory() override;
 
-  // One transaction; SinkError (nothing of the batch stored) when it fails.
+  // One transaction; SinkError (nothing of the batch stored) when it fails, SinkBusy when
+  // another writer held the file beyond kWriteBusyMs (the batch may be written again later).
   void Write(const Batch& batch) override;
   // Each batch is committed when written; nothing waits here.
   void Flush() override {}

@@ -57,6 +57,18 @@ std::optional<double> RawValue(const TagRow& tag, const std::vector<Variant>& va
     why = "the read returned a value that is no number for " + tag.name;
     return std::nullopt;
   }
+  // Every other type is made of words: a value no word holds (a float file's 12.5, a long's
+  // 70000) would be rounded or cut into another reading.
+  if (tag.ioType != TagIoType::Word) {
+    for (std::int32_t k = 0; k < ElementsOf(tag.ioType); ++k) {
+      const double v = k == 0 ? a : b;
+      if (v != std::trunc(v) || v < -32768 || v > 65535) {
+        why = "the read returned " + Shortest(v) + " for " + tag.name + ", which is no 16-bit word (iotype " +
+              TagIoTypeName(tag.ioType) + " takes words)";
+        return std::nullopt;
+      }
+    }
+  }
   auto pair = [](std::uint16_t high, std::uint16_t low) {
     return (static_cast<std::uint32_t>(high) << 16) | static_cast<std::uint32_t>(low);
   };

@@ -60,6 +60,25 @@ TEST(RawValue, EachIoType) {
   EXPECT_EQ(RawValue(Tag("T", TagIoType::Int, 1), {Variant(std::int32_t{-7})}, why), -7);
 }
 
+// The types made of register words take each value as a word's 16 bits: a value no word holds
+// (a float file's 12.5, a long file's 70000 given to an int tag) is no reading of that tag, not
+// a rounded or cut one.
+TEST(RawValue, AValueNoWordHoldsIsRefusedByTheTypesOfWords) {
+  std::string why;
+  EXPECT_FALSE(RawValue(Tag("T", TagIoType::Int, 1), {Variant(12.5f)}, why));
+  EXPECT_EQ(why, "the read returned 12.5 for T, which is no 16-bit word (iotype int takes words)");
+  EXPECT_FALSE(RawValue(Tag("T", TagIoType::Int, 1), {Variant(std::int32_t{70000})}, why));
+  EXPECT_EQ(why, "the read returned 70000 for T, which is no 16-bit word (iotype int takes words)");
+  EXPECT_FALSE(RawValue(Tag("T", TagIoType::Bit, 1, 0), {Variant(2.5)}, why));
+  EXPECT_FALSE(RawValue(Tag("T", TagIoType::Long, 1), {Variant(std::int32_t{1}), Variant(std::int32_t{65536})}, why));
+  EXPECT_EQ(why, "the read returned 65536 for T, which is no 16-bit word (iotype long takes words)");
+  EXPECT_FALSE(RawValue(Tag("T", TagIoType::Fixed, 1), {Variant(12.0), Variant(0.5)}, why));
+  // A word read as signed (a DF1 integer) is still its 16 bits; a word type takes any number.
+  EXPECT_EQ(RawValue(Tag("T", TagIoType::Int, 1), {Variant(std::int32_t{-32768})}, why), -32768);
+  EXPECT_EQ(RawValue(Tag("T", TagIoType::Bit, 1, 15), {Variant(std::int32_t{-1})}, why), 1);
+  EXPECT_EQ(RawValue(Tag("T", TagIoType::Word, 1), {Variant(std::int32_t{70000})}, why), 70000);
+}
+
 TEST(TagValues, ScaledSamplesKeptByTheDeadband) {
   TagRow temp = Tag("Temp", TagIoType::Int, 1);
   temp.scale = 0.1;

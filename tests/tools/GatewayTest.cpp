@@ -151,6 +151,38 @@ TEST(Gateway, ASetStillWaitingWhenTheGatewayEndsIsLoggedAsNotWritten) {
   EXPECT_EQ(plant.line->Word(1, 0x0400), 0x0120);
 }
 
+// A set the full write queue refuses ends there, as that set's own failure: the sets waiting
+// before it keep their own ends, so each set is logged once, written or not.
+TEST(Gateway, ASetTheFullQueueRefusesLeavesTheWaitingSetsTheirOwnEnds) {
+  PlantRig plant;
+  MqttBroker broker;
+  MqttTestClient client(broker.Port(), "plant/#");
+  auto gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
+  ASSERT_TRUE(Latest(client, "Line.Speed", 10s));
+  plant.line->SetFault(sim::StationFault::NoAnswer);
+  constexpr int kSets = 300;
+  for (int i = 0; i < kSets; ++i) client.Publish("plant/Line.Speed/set", "150");
+  const std::string full = "SELECT count(*) FROM failures WHERE kind='write failed' AND text LIKE 'write queue full%'";
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (plant.Count(full) < 20 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(200ms);
+  ASSERT_GE(plant.Count(full), 20);
+  ::kill(gateway->Pid(), SIGINT);
+  const std::string writes = gateway->WaitForLine("  writes:", 10s);
+  gateway->WaitForLine("  database:", 10s);
+  gateway->Stop();
+  plant.line->SetFault(sim::StationFault::None);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(writes, m, std::regex(R"((\d+) queued, 0 written, (\d+) failed, 0 refused)"))) << writes;
+  EXPECT_EQ(std::stol(m[1]) + plant.Count(full), kSets) << writes;
+  EXPECT_EQ(std::stol(m[2]), kSets) << writes;
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='write failed' AND tag_id = "
+                        "(SELECT id FROM tags WHERE name='Line.Speed')"),
+            kSets);
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='write failed' AND text LIKE "
+                        "'%not written: the gateway ended while it waited in the write queue'"),
+            std::stol(m[1]) - plant.Count("SELECT count(*) FROM failures WHERE text LIKE '% not written after %'"));
+}
+
 // A group read from another station than the control's Address: a set of its tag is written
 // where the tag is read from, not at the same address of the control's own station.
 TEST(Gateway, ASetGoesToTheStationItsTagIsReadFrom) {
@@ -275,6 +307,50 @@ TEST(Gateway, KilledMidRunLeavesEveryCommittedBatch) {
   EXPECT_EQ(plant.Count("SELECT count(*) FROM samples WHERE batch NOT IN (SELECT id FROM batches)"), 0);
 }
 
+// Another writer holding the history (a person's sqlite3 session, a clean-up job) for longer
+// than a commit waits for it: the batches wait and go in once it lets go; the run goes on and
+// no value read meanwhile is lost.
+TEST(Gateway, AHistoryHeldByAnotherWriterKeepsItsBatchesUntilItLetsGo) {
+  PlantRig plant;
+  auto run = std::async(std::launch::async, [&] {
+    return RunPlclink({"gateway", plant.folder.File("plant.ini"), "--seconds", "9", "--commit-ms", "200"});
+  });
+  // The file is there before its tables are.
+  auto batches = [&]() -> std::int64_t {
+    try {
+      return plant.Count("SELECT count(*) FROM batches");
+    } catch (const logger::SinkError&) {
+      return 0;
+    }
+  };
+  const auto deadline = std::chrono::steady_clock::now() + 8s;
+  while (batches() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(100ms);
+  ASSERT_GE(batches(), 2);
+  std::int64_t from = 0, to = 0;
+  {
+    logger::SqliteFile other(plant.Db(), false);
+    other.Exec("BEGIN IMMEDIATE");
+    from = logger::NowUs();
+    std::this_thread::sleep_for(4s);
+    to = logger::NowUs();
+    other.Exec("COMMIT");
+  }
+  const RunResult r = run.get();
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.err.find("busy"), std::string::npos) << "the wait is said: " << r.err;
+  // Press.Pressure has no deadband and is read every 200 ms.
+  EXPECT_GT(plant.Count("SELECT count(*) FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.name = "
+                        "'Press.Pressure' AND s.time_us > " + std::to_string(from + 500'000) + " AND s.time_us < " +
+                        std::to_string(to - 500'000)),
+            5)
+      << "the values read while the history was held";
+  EXPECT_EQ(plant.Count("SELECT sum(samples) FROM batches"), plant.Count("SELECT count(*) FROM samples"));
+  EXPECT_GT(plant.Count("SELECT count(*) FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.name = "
+                        "'Press.Pressure' AND s.time_us > " + std::to_string(to + 1'000'000)),
+            0)
+      << "the run went on after";
+}
+
 // Six Modbus lines of four groups each on 1 ms scan ticks keep the ticks waiting inside one
 // another all the time: --seconds (as Ctrl-C) still ends the run on time, with its summary.
 TEST(Gateway, EndsOnTimeWhileEveryLineScansFlatOut) {
@@ -361,6 +437,30 @@ TEST(Gateway, ADocumentsTopicWithAWildcardIsRefused) {
   RunResult r = RunPlclink({"gateway", plant.folder.File("plant.ini"), "--mqtt", broker.Address(), "--seconds", "3"});
   EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
   EXPECT_NE(r.err.find("[Gateway] Topic=plant/# is not a topic prefix"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(plant.Db())) << "nothing started";
+}
+
+// A topic is UTF-8 text: a prefix that is none (a document saved in Latin-1, "Halle-Süd") makes
+// every topic one the client refuses to publish, so the gateway ran publishing nothing and
+// reconnected to the broker every second.
+TEST(Gateway, ATopicPrefixThatIsNoUtf8IsRefused) {
+  PlantRig plant;
+  MqttBroker broker;
+  RunResult option =
+      RunPlclink({"gateway", plant.folder.File("plant.ini"), "--mqtt", broker.Address(), "--topic", "Halle-S\xfc" "d",
+                  "--seconds", "3"});
+  EXPECT_EQ(option.exitCode, 2) << option.out << option.err;
+  EXPECT_NE(option.err.find("--topic wants a topic prefix in UTF-8"), std::string::npos) << option.err;
+  EXPECT_FALSE(std::filesystem::exists(plant.Db())) << "nothing started";
+
+  std::string document = testing::ReadRaw(plant.folder.File("plant.ini"));
+  const std::string topic = "Topic=\"plant\"";
+  ASSERT_NE(document.find(topic), std::string::npos);
+  document.replace(document.find(topic), topic.size(), "Topic=\"Halle-S\xfc" "d\"");
+  testing::WriteRaw(plant.folder.File("plant.ini"), document);
+  RunResult stored = RunPlclink({"gateway", plant.folder.File("plant.ini"), "--mqtt", broker.Address(), "--seconds", "3"});
+  EXPECT_EQ(stored.exitCode, 1) << stored.out << stored.err;
+  EXPECT_NE(stored.err.find("is not a topic prefix (UTF-8 text without + or #)"), std::string::npos) << stored.err;
   EXPECT_FALSE(std::filesystem::exists(plant.Db())) << "nothing started";
 }
 

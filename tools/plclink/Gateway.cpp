@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -12,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "base/Dispatch.h"
 #include "base/RuntimeError.h"
@@ -39,6 +41,13 @@ constexpr std::int32_t kStatusMs = 1000;
 constexpr std::int32_t kStopCheckMs = 50;
 // Without a terminal the status line is printed this seldom.
 constexpr std::int64_t kQuietStatusUs = 10'000'000;
+// A history another writer holds keeps the batches waiting this long at most, and this many
+// samples: beyond, the gateway ends as with a history it cannot write.
+constexpr std::int64_t kBusyLimitUs = 60'000'000;
+constexpr std::size_t kBusySamplesLimit = 20 * kBatchLimit;
+// At the end, a held history is tried again this often, this long.
+constexpr std::int64_t kFinalCommitRetryUs = 200'000;
+constexpr std::int64_t kFinalCommitLimitUs = 10'000'000;
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -91,6 +100,8 @@ class Gateway {
     std::int32_t tag = 0;
   };
   std::deque<WaitingWrite> waiting_;
+  // The set being handed to its control's queue: a report during that call is its refusal.
+  std::optional<WaitingWrite> forcing_;
   std::vector<std::unique_ptr<PlantSource>> sources_;
   std::unique_ptr<logger::SqliteHistory> history_;
   std::unique_ptr<logger::MqttPublisher> mqtt_;
@@ -100,6 +111,8 @@ class Gateway {
   IntervalTimer statusTimer_;
   IntervalTimer stopTimer_;
   std::optional<std::string> fatal_;
+  // Since when another writer has held the history, the batch waiting for it.
+  std::optional<std::int64_t> historyBusySinceUs_;
   // The run is ending: the reads given up by the stop are no failures of the plant.
   bool stopping_ = false;
   bool tty_ = ::isatty(STDERR_FILENO) == 1;
@@ -236,18 +249,24 @@ void Gateway::OnScan(logger::ScanResult& r) {
   values_->Take(r, made);
   for (logger::Failure& f : made.failures) Note(std::move(f));
   for (logger::Sample& s : made.samples) pending_.samples.push_back(std::move(s));
-  if (pending_.samples.size() >= kBatchLimit) Commit();
+  // A held history is tried again at the commit tick, not at every read.
+  if (pending_.samples.size() >= kBatchLimit && !historyBusySinceUs_) Commit();
 }
 
 void Gateway::OnWrite(QueuedWriteEnd& w) {
-  // A control drains its queue in order: the first set waiting with this address and value.
   std::optional<std::int32_t> tag;
-  const auto set = std::find_if(waiting_.begin(), waiting_.end(), [&](const WaitingWrite& q) {
-    return NamesEqual(q.control, w.control) && q.address == w.address && q.value == w.value;
-  });
-  if (set != waiting_.end()) {
-    tag = set->tag;
-    waiting_.erase(set);
+  if (forcing_ && NamesEqual(forcing_->control, w.control)) {
+    // The set being queued, refused by a full queue: the sets waiting keep their own ends.
+    tag = forcing_->tag;
+  } else {
+    // A control drains its queue in order: the first set waiting with this address and value.
+    const auto set = std::find_if(waiting_.begin(), waiting_.end(), [&](const WaitingWrite& q) {
+      return NamesEqual(q.control, w.control) && q.address == w.address && q.value == w.value;
+    });
+    if (set != waiting_.end()) {
+      tag = set->tag;
+      waiting_.erase(set);
+    }
   }
   if (w.written) {
     ++written_;
@@ -301,7 +320,15 @@ void Gateway::OnSet(const logger::SetMessage& set) {
   PlantSource* source = SourceOf(row.control);
   if (!source) return refuse(row.control, id, "its control is not in the plant");
   const std::string& at = writeAt_[static_cast<std::size_t>(*id)];
-  const std::string refusal = source->Force(at, *raw);
+  forcing_ = WaitingWrite{source->Name(), at, *raw, *id};
+  std::string refusal;
+  try {
+    refusal = source->Force(at, *raw);
+  } catch (...) {
+    forcing_.reset();
+    throw;
+  }
+  forcing_.reset();
   // A full queue reports itself as a failed queued write.
   if (refusal.empty()) {
     ++writesQueued_;
@@ -315,9 +342,28 @@ void Gateway::Commit() {
   pending_ = {};
   try {
     for (logger::Sink* sink : sinks_) sink->Write(batch);
+  } catch (const logger::SinkBusy& e) {
+    // Only the history, the first sink, is ever busy, so no sink has the batch yet: it waits,
+    // whole, for the next commit, and the reads meanwhile join it.
+    const std::int64_t now = logger::NowUs();
+    pending_ = std::move(batch);
+    if (!historyBusySinceUs_) {
+      historyBusySinceUs_ = now;
+      Print(logger::IsoTimeUtc(now).substr(11, 8) + " history busy (another writer holds it): " + e.what() +
+            "; the values wait and go in once it is free");
+    } else if (now - *historyBusySinceUs_ > kBusyLimitUs || pending_.samples.size() > kBusySamplesLimit) {
+      fatal_ = std::string(e.what()) + " for " + Fixed(static_cast<double>(now - *historyBusySinceUs_) / 1e6, 1) +
+               " s; " + std::to_string(pending_.samples.size()) + " samples were not written";
+    }
+    return;
   } catch (const logger::SinkError& e) {
     fatal_ = e.what();
     return;
+  }
+  if (historyBusySinceUs_) {
+    Print(logger::IsoTimeUtc(logger::NowUs()).substr(11, 8) + " history free again: " +
+          std::to_string(batch.samples.size()) + " samples that waited written");
+    historyBusySinceUs_.reset();
   }
   samples_ += static_cast<std::int64_t>(batch.samples.size());
   failuresLogged_ += static_cast<std::int64_t>(batch.failures.size());
@@ -410,6 +456,14 @@ int Gateway::Run() {
   for (auto& s : sources_) s->Stop();
   NoteUnwritten();
   Commit();
+  for (const std::int64_t end = logger::NowUs() + kFinalCommitLimitUs;
+       historyBusySinceUs_ && !fatal_ && logger::NowUs() < end;) {
+    std::this_thread::sleep_for(std::chrono::microseconds(kFinalCommitRetryUs));
+    Commit();
+  }
+  if (historyBusySinceUs_ && !fatal_)
+    fatal_ = history_->Path() + ": still held by another writer at the end; " +
+             std::to_string(pending_.samples.size()) + " samples were not written";
   for (logger::Sink* sink : sinks_) {
     try {
       sink->Close();
@@ -465,8 +519,9 @@ GatewayOptions ParseGatewayArguments(const std::vector<std::string>& args) {
       o.mqtt = where;
     } else if (a == "--topic") {
       const std::string& t = value(i);
-      if (t.empty() || t.find_first_of("+#") != std::string::npos)
-        throw UsageError("--topic wants a topic prefix without + or #, not '" + t + "'");
+      if (!logger::IsTopicPrefix(t))
+        throw UsageError("--topic wants a topic prefix in UTF-8 without + or #, not '" + logger::PrintableText(t, 64) +
+                         "'");
       o.topic = t;
     } else if (a == "--seconds") {
       const std::string& t = value(i);

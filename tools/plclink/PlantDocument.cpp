@@ -4,6 +4,8 @@
 #include <stdexcept>
 
 #include "base/Variant.h"
+#include "logger/MqttPublisher.h"
+#include "logger/SetMessages.h"
 #include "platform/IniPropertyBag.h"
 #include "platform/ProfileFile.h"
 #include "tools/plclink/CommandLine.h"
@@ -55,10 +57,11 @@ PlantDocument ReadPlantDocument(const std::string& path) {
   plant.databases = FromFolder(folder, Value(*doc, "Gateway", "Databases", "."));
   plant.history = FromFolder(folder, Value(*doc, "Gateway", "History", fs::path(path).stem().string() + ".db"));
   plant.topic = Value(*doc, "Gateway", "Topic", plant.topic);
-  // As --topic: a wildcard makes every topic under it one no message can be published to.
-  if (plant.topic.empty() || plant.topic.find_first_of("+#") != std::string::npos)
-    throw std::runtime_error(path + ": [Gateway] Topic=" + plant.topic +
-                             " is not a topic prefix (a topic without + or #)");
+  // As --topic: a wildcard, or bytes that are no UTF-8, make every topic under it one no
+  // message can be published to.
+  if (!logger::IsTopicPrefix(plant.topic))
+    throw std::runtime_error(path + ": [Gateway] Topic=" + logger::PrintableText(plant.topic, 64) +
+                             " is not a topic prefix (UTF-8 text without + or #)");
   const std::string commit = Value(*doc, "Gateway", "CommitMs", std::to_string(plant.commitMs));
   const auto ms = ParseWholeNumber(commit);
   if (!ms || *ms < kMinCommitMs || *ms > kMaxCommitMs)
