@@ -74,5 +74,35 @@ TEST(DfLinkUnanswered, ARequestNoCompletionWillCloseLeavesItsCauseForTheHost) {
   EXPECT_EQ(link.FailureCause(), "");
 }
 
+TEST(DfLinkBitCounts, ABitAddressWithACountGivesTheSameValuesWaitingOrNot) {
+  // Bit 15 of B3:0, B3:1 and B3:2 (and bit 3 of N7:0, N7:1): a waiting read hands the caller
+  // what the non-waiting read leaves in ReadData, every value that bit of its word.
+  Df1Rig rig;
+  rig.plc.Table().SetWords(3, 0, {0x8000, 0x7FFF, 0x8001});
+  rig.plc.Table().SetWords(7, 0, {0x0008, 0x7FF7});
+  for (const std::string address : {"B3/15", "B3:0/15", "N7:0/3"}) {
+    const std::int16_t count = address[0] == 'N' ? 2 : 3;
+    rig.events.clear();
+    ASSERT_EQ(ReadNoWait(rig.Link(), address, count), ResultFailed) << rig.Link().FailureCause();
+    rig.bench.loop.WaitUntil([&] { return !rig.events.empty(); }, rig.Now() + 2'000'000);
+    ASSERT_EQ(rig.events.size(), 1u);
+    std::vector<double> polled;
+    for (std::int16_t i = 1; i <= count; ++i) polled.push_back(rig.Link().ReadData(i));
+    EXPECT_EQ(polled, (count == 3 ? std::vector<double>{1, 0, 1} : std::vector<double>{1, 0})) << address;
+
+    VariantArray doubles(1, count, VarType::Double);
+    std::string a = address;
+    ASSERT_EQ(rig.Link().ReadPLC(a, doubles, Opt<std::int16_t>(count)), ResultOk) << rig.Link().FailureCause();
+    std::vector<double> waited;
+    for (std::int16_t i = 1; i <= count; ++i) waited.push_back(doubles.Get(i).ToDouble());
+    EXPECT_EQ(waited, polled) << address << ": a bit, then whole words";
+    // An Integer array takes bits whatever the rest of their words hold.
+    Variant integers{VariantArray(1, count, VarType::Int16)};
+    Variant av(address);
+    ASSERT_EQ(rig.Link().ReadPLCV(av, integers, Opt<std::int16_t>(count)), ResultOk) << rig.Link().FailureCause();
+    for (std::int16_t i = 1; i <= count; ++i) EXPECT_EQ(integers.Array().Get(i).ToDouble(), polled[i - 1]) << address << " " << i;
+  }
+}
+
 }  // namespace
 }  // namespace plc
