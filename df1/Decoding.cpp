@@ -76,9 +76,10 @@ void StoreReply(Df1State& s, const Transaction& t, int tns, const std::vector<st
 
 void DecodeInto(Variant& readValue, const ReplyRow& row, const Transaction& t, std::int32_t count) {
   const std::int32_t offset = std::max(1, t.address.WordOffset);
-  // The first value of a bit address is its bit: reduced before it is stored, so that a caller's
-  // Integer or Byte takes it whatever the rest of the word holds (T4:0/DN of 0xE000).
-  auto first = [&t](Variant&& value) {
+  // Each value of a bit address is that bit of its word, as DataBuffer holds it: reduced before
+  // it is stored, so that a caller's Integer or Byte takes it whatever the rest of the word
+  // holds (T4:0/DN of 0xE000).
+  auto bit = [&t](Variant&& value) {
     return t.address.BitNumber == kNoBit ? std::move(value) : Variant(BitOf(value.ToInt32(), t.address.BitNumber));
   };
   if (readValue.IsArray()) {
@@ -92,7 +93,7 @@ void DecodeInto(Variant& readValue, const ReplyRow& row, const Transaction& t, s
     VariantArray staged = typed ? array : VariantArray();
     VariantArray& out = typed ? staged : array;
     EachValue(row, count, t.floatFlag, offset, [&](std::int32_t i, Variant&& read) {
-      Variant value = i == 1 ? first(std::move(read)) : std::move(read);
+      Variant value = bit(std::move(read));
       try {
         out.Set(i, value);
       } catch (const RuntimeError& e) {
@@ -104,7 +105,7 @@ void DecodeInto(Variant& readValue, const ReplyRow& row, const Transaction& t, s
     if (typed) array = std::move(staged);
     return;
   }
-  EachValue(row, 1, t.floatFlag, offset, [&](std::int32_t, Variant&& value) { readValue = first(std::move(value)); });
+  EachValue(row, 1, t.floatFlag, offset, [&](std::int32_t, Variant&& value) { readValue = bit(std::move(value)); });
 }
 
 }  // namespace plc::df1

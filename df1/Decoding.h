@@ -21,7 +21,7 @@ std::int32_t BitOf(std::int32_t value, std::int32_t bit);
 
 // The waiting read t's values from its reply's row into ReadValue: an array gets elements
 // 1..count (subscript error when it lacks one), anything else becomes the first value. For an
-// address with a bit the first value is that bit (0 or 1).
+// address with a bit every value is that bit of its word (0 or 1), as in DataBuffer.
 void DecodeInto(Variant& readValue, const ReplyRow& row, const Transaction& t, std::int32_t count);
 
 }  // namespace plc::df1

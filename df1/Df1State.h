@@ -21,6 +21,8 @@
 
 namespace plc::df1 {
 
+class Df1Engine;
+
 inline constexpr std::int32_t kDataBufferSize = 300;
 
 // The words of one reply, in columns 1..130 (signed for an N file).
@@ -30,7 +32,7 @@ using ReplyRow = std::array<std::int32_t, kReplyWords + 1>;
 struct Transaction {
   enum class Kind { WaitingRead, NonWaitingRead, Write };
   Kind kind = Kind::NonWaitingRead;
-  const void* line = nullptr;  // the engine (and so the port) it went out on
+  Df1Engine* line = nullptr;   // the engine (and so the port) it went out on
   std::uint64_t number = 0;    // counts the requests of the thread
   std::int32_t tns = 0;
   std::int32_t dst = 0;

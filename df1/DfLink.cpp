@@ -23,8 +23,10 @@ DfLink::DfLink(std::unique_ptr<SerialPort> port)
       scan_(*scanLine_) {
   timers_.Timer2().OnTick = [this] { engine_.WatchdogTick(); };
   engine_.OnClosed = [this](const df1::LinkClosing& closing, const df1::Transaction& t) {
+    if (t.number == followed_) followed_ = 0;  // its completion says how it ended
     if (!ScanClosed(closing, t)) RaiseCommComplete(closing, t);
   };
+  engine_.OnGivenUp = [this](const df1::Transaction& t, Result result, const std::string& why) { GivenUp(t, result, why); };
   WireScan();
 }
 
@@ -115,7 +117,7 @@ void DfLink::SetMode(EnMode value) {
 // ---- Flags and data of the shared driver state ----
 
 Variant DfLink::CommBusy() const { return Variant(engine_.State().Busy ? True : False); }
-void DfLink::SetCommBusy(const Variant& value) { engine_.State().SetCommBusy(value.ToBool()); }
+void DfLink::SetCommBusy(const Variant& value) { engine_.SetCommBusy(value.ToBool()); }
 
 double DfLink::ReadData(std::int16_t& idx) { return engine_.State().DataBuffer.Get(idx).ToDouble(); }
 Variant DfLink::ReadErrors() { return Variant(lastErrorText_); }

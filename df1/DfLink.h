@@ -166,10 +166,15 @@ class DfLink final : public TableControl<DfLink> {
   // A scan read (hostCall false) is no read call of the host's: a write's completion goes on
   // naming the host's last one.
   Result NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize, bool hostCall = true);
+  // WritePLC, or a queued write (hostWrite false), which the queue reports itself.
+  Result Write(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize, bool hostWrite);
   Result WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize);
   // The end of a call: a success leaves no cause, a failure the meaning of its result and why.
   Result Finish(Result result, const std::string& cause);
   void RaiseCommComplete(const df1::LinkClosing& closing, const df1::Transaction& t);
+  // A host's non-waiting read or write has no event for a request given up unanswered: its
+  // cause is left where a waiting call's is, unless a later call of the host has its own.
+  void GivenUp(const df1::Transaction& t, Result result, const std::string& why);
 
   SerialLine line_;
   LinkTimers timers_;
@@ -186,6 +191,7 @@ class DfLink final : public TableControl<DfLink> {
   bool scanReadEnable_ = false;
   bool scanWriteEnable_ = false;
   std::optional<df1::QueuedWriteEnd> queuedWrite_;
+  std::uint64_t followed_ = 0;  // the host's last non-waiting read or write, until it ends
   std::unique_ptr<ScanLine> scanLine_;
   ScanEngine scan_;
 };

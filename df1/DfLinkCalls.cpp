@@ -84,6 +84,7 @@ Result DfLink::ReadPLCV(Variant& AddrV, Variant& ReadValue, Opt<std::int16_t> Re
   const ScanEngine::HostCall hostCall;
   df1::Df1State& s = engine_.State();
   ClearFailure();
+  followed_ = 0;
   Result result = ResultFailed;
   try {
     std::int16_t size = SizeOrOne(ReadSize);
@@ -134,6 +135,7 @@ Result DfLink::ABReadPLC(std::string& pstr, Variant& ReadValue, Opt<std::int16_t
   const ScanEngine::HostCall hostCall;
   df1::Df1State& s = engine_.State();
   ClearFailure();
+  followed_ = 0;
   const bool wasBusy = s.Busy;
   // A request on the line that holds the driver (a non-waiting read, a write) frees it with its
   // closing, which may come while this read waits for the line.
@@ -152,6 +154,7 @@ Result DfLink::ABReadPLC(std::string& pstr, Variant& ReadValue, Opt<std::int16_t
 
 Result DfLink::NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize, bool hostCall) {
   ClearFailure();
+  if (hostCall) followed_ = 0;
   try {
     const std::int16_t size = SizeOrOne(ReadSize);
     if (address.empty()) return Finish(ResultBadAddress, "no address given");
@@ -167,6 +170,7 @@ Result DfLink::NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize, b
     if (!out.Sent()) return Finish(NotSentResult(out, df1::ResultNotSent), out.cause);
     // Busy only once the request is on the line: its reply (or the watchdog) clears it.
     engine_.State().Busy = true;
+    if (hostCall) followed_ = engine_.State().RequestsSent;
     ClearFailure();
     return ResultFailed;  // 0: sent
   } catch (const RuntimeError& e) {
@@ -192,13 +196,21 @@ Result DfLink::ReadDevice(std::string& Address, Opt<std::int16_t> ReadSize, Opt<
 }
 
 Result DfLink::WritePLC(std::string& pstr, VariantArray& ABValue, Opt<std::int16_t> ReadSize) {
+  return Write(pstr, ABValue, ReadSize, true);
+}
+
+Result DfLink::Write(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize, bool hostWrite) {
   const ScanEngine::HostCall hostCall;
   ClearFailure();
+  if (hostWrite) followed_ = 0;
+  Result result = ResultFailed;
   try {
-    return WriteCall(pstr, ABValue, ReadSize);
+    result = WriteCall(pstr, ABValue, ReadSize);
   } catch (const RuntimeError& e) {
     return Finish(ResultFailed, e.what());
   }
+  if (hostWrite && result == ResultOk) followed_ = engine_.State().RequestsSent;
+  return result;
 }
 
 Result DfLink::WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize) {
@@ -237,6 +249,12 @@ Result DfLink::WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std
     return Finish(ResultFailed, out.cause);
   }
   return Finish(ResultOk, {});
+}
+
+void DfLink::GivenUp(const df1::Transaction& t, Result result, const std::string& why) {
+  if (t.number != followed_) return;
+  followed_ = 0;
+  NoteFailure(df1::ResultMeaning(result) + ": " + why);
 }
 
 void DfLink::RaiseCommComplete(const df1::LinkClosing& closing, const df1::Transaction& t) {

@@ -19,7 +19,7 @@ class DfScanLine final : public ScanLine {
   bool CommBusy() const override { return State().Busy || !State().LineFree; }
   // A write on the line (it holds the driver until its reply).
   bool WriteActive() const override { return State().CancelWait; }
-  void ForceFree() override { State().SetCommBusy(false); }
+  void ForceFree() override { link_.engine_.SetCommBusy(false); }
   // DfLink keeps no count of failed transactions.
   void CountError() override {}
   std::int16_t UnitAddress() const override {
@@ -119,7 +119,8 @@ WriteQueue::Attempt DfLink::QueuedWrite(const Variant& address, std::int32_t val
   // The write waits for the line first; a scan read closing meanwhile is the scan's. Once the
   // write is sent, only its own closing is its: a read a handler sends after a write that is
   // never answered raises the host's CommComplete.
-  if (WritePLC(text, values, Opt<std::int16_t>(std::int16_t{1})) != ResultOk) {
+  Opt<std::int16_t> one(std::int16_t{1});
+  if (Write(text, values, one, false) != ResultOk) {
     attempt = {false, WriteFailureText(FailureCause(), "the write of " + text + " was not sent")};
   } else {
     queuedWrite_.emplace();

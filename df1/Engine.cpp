@@ -37,6 +37,7 @@ Df1Engine::Df1Engine(SerialPort& port, EventLoop& loop) : port_(port), loop_(loo
 
 Df1Engine::~Df1Engine() {
   port_.OnComm = nullptr;
+  OnGivenUp = nullptr;  // its control is going
   LineClosed();  // a request of this line has nobody left to take its reply
 }
 
@@ -45,7 +46,40 @@ void Df1Engine::LineClosed() {
   Df1State& s = State();
   if (!s.OnLine || s.OnLine->line != this) return;
   droppedNumber_ = s.OnLine->number;
+  const Transaction t = *s.OnLine;
   s.RequestDropped();
+  GivenUp(t, GiveUp::PortClosed);
+}
+
+void Df1Engine::SetCommBusy(bool busy) {
+  Df1State& s = State();
+  std::optional<Transaction> held;
+  if (!busy && s.OnLine) held = *s.OnLine;
+  s.SetCommBusy(busy);
+  if (held) TellGivenUp(*held, GiveUp::CommBusy);
+}
+
+void Df1Engine::TellGivenUp(const Transaction& t, GiveUp how) {
+  // The line of a request on the line is alive: an engine going gives up its own request first.
+  if (t.line) t.line->GivenUp(t, how);
+}
+
+void Df1Engine::GivenUp(const Transaction& t, GiveUp how) {
+  if (!OnGivenUp) return;
+  const double age = static_cast<double>(loop_.Now() - t.sentMicros) / 1e6;
+  const double limit = kReplyLimitSeconds + t.LineSeconds();
+  const std::string station = "station " + std::to_string(t.dst);
+  if (how == GiveUp::PortClosed) {
+    OnGivenUp(t, ResultFailed,
+              "the port (COM" + std::to_string(port_.CommPort()) + ") was closed before " + station + " answered " + t.What());
+  } else if (age > limit) {
+    OnGivenUp(t, ResultNoReply,
+              station + " sent no reply to " + t.What() + " within " + Seconds(limit) +
+                  (how == GiveUp::Watchdog ? " (the watchdog freed the driver after " + Seconds(age) + ")"
+                                           : " (CommBusy was set False after " + Seconds(age) + ")"));
+  } else {
+    OnGivenUp(t, ResultFailed, "CommBusy was set False before " + station + " answered " + t.What());
+  }
 }
 
 void Df1Engine::NoteRead(const ReadRequest& r) {
@@ -306,8 +340,12 @@ bool Df1Engine::Resend() {
 void Df1Engine::WatchdogTick() {
   Df1State& s = State();
   const auto allowance = static_cast<std::int64_t>(std::ceil(LineAllowance()));
-  if ((!s.LineFree || s.Busy) && SecondsPassed(loop_, s.SendTime, kWatchdogSeconds + allowance))
+  if ((!s.LineFree || s.Busy) && SecondsPassed(loop_, s.SendTime, kWatchdogSeconds + allowance)) {
+    std::optional<Transaction> held;
+    if (s.OnLine) held = *s.OnLine;
     s.WatchdogRelease(WallNow(loop_));
+    if (held) TellGivenUp(*held, GiveUp::Watchdog);
+  }
 }
 
 }  // namespace plc::df1

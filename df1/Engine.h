@@ -85,6 +85,9 @@ class Df1Engine {
   // Raised between the two halves of the completion, as CommComplete is, with the
   // transaction it closed.
   std::function<void(const LinkClosing&, const Transaction&)> OnClosed;
+  // A request of this line given up unanswered (the watchdog, CommBusy = False, the port
+  // closed): no closing will come for it. The result and why, naming the station and request.
+  std::function<void(const Transaction&, Result, const std::string&)> OnGivenUp;
 
   // Keeps a read call's count and address, which a write's completion reports.
   void NoteRead(const ReadRequest& r);
@@ -106,6 +109,8 @@ class Df1Engine {
   bool WaitShort(const std::function<bool()>& pred, double seconds);
 
   void WatchdogTick();
+  // CommBusy let: False frees the driver and gives up the request on the line.
+  void SetCommBusy(bool busy);
   // The port closed: a request of this line still awaiting its reply is given up.
   void LineClosed();
 
@@ -114,6 +119,10 @@ class Df1Engine {
   void SetLastTns(std::optional<std::int32_t> tns) { lastTns_ = tns; }
 
  private:
+  enum class GiveUp { Watchdog, CommBusy, PortClosed };
+  // Tells the line that sent t (given up, no longer on the line) why no closing will come.
+  static void TellGivenUp(const Transaction& t, GiveUp how);
+  void GivenUp(const Transaction& t, GiveUp how);
   void OnComm();
   void HandleReply();
   void ListenBetween();
