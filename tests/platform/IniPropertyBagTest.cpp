@@ -146,6 +146,32 @@ TEST(IniPropertyBag, TwoControlsInOneFileKeepOutOfEachOthersSections) {
             "\r\n[RtuLink1]\r\nCommPort=2\r\n");
 }
 
+// A plant document keeps its own keys in a control's section (Control=, run keys a control does
+// not store): the control's save must leave them, as the file has them, beside its own.
+TEST(IniPropertyBag, KeysTheSaveDidNotWriteStayAsTheFileHasThem) {
+  TempFolder dir;
+  std::string file = dir.File("plant.ini");
+  WriteRaw(file, "[Packer]\nControl=\"DfLink\"   ; the plant's\nAddress=1&\nScanReadIOTimerInterval=250&\n");
+  IniPropertyBag bag(file, "Packer");
+  bag.WriteProperty("Address", Variant(std::int32_t{7}), Variant(std::int32_t{1}));
+  bag.WriteProperty("Node", Variant(std::int32_t{1}), Variant(std::int32_t{1}));
+  bag.Save();
+  EXPECT_EQ(ReadRaw(file), "[Packer]\nControl=\"DfLink\"   ; the plant's\nAddress=7&\nScanReadIOTimerInterval=250&\n");
+
+  // One another writer changed or removed meanwhile stays as that writer left it.
+  IniPropertyBag again(file, "Packer");
+  WriteRaw(file, "[Packer]\nControl=\"RtuLink\"\nAddress=7&\n");
+  again.WriteProperty("Address", Variant(std::int32_t{8}), Variant(std::int32_t{1}));
+  again.Save();
+  EXPECT_EQ(ReadRaw(file), "[Packer]\nControl=\"RtuLink\"\nAddress=8&\n");
+
+  // Clear still leaves only what is written after it.
+  again.Clear();
+  again.WriteProperty("Address", Variant(std::int32_t{9}), Variant(std::int32_t{1}));
+  again.Save();
+  EXPECT_EQ(ReadRaw(file), "[Packer]\nAddress=9&\n");
+}
+
 TEST(IniPropertyBag, ADocumentThatIsNoProfileIsRefusedNamingFileAndLine) {
   TempFolder dir;
   std::string file = dir.File("form.ini");
