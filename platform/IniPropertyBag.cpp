@@ -265,6 +265,12 @@ std::string FormatProfileValue(const Variant& value) {
 Variant ParseProfileValue(const std::string& text) {
   std::string t = Trim(text);
   if (auto v = ParseTyped(t)) return *v;
+  // A value followed by a comment after a blank (`1000   ; how often`), as documents edited by
+  // hand carry them: the value. Text that is no value keeps its ';', which settings may hold.
+  for (auto semi = t.find(';'); semi != std::string::npos; semi = t.find(';', semi + 1)) {
+    if (semi == 0 || (t[semi - 1] != ' ' && t[semi - 1] != '\t')) continue;
+    if (auto v = ParseTyped(Trim(t.substr(0, semi)))) return *v;
+  }
   return Variant(t);
 }
 

@@ -16,7 +16,8 @@
 //   Empty             Empty
 // Reading is lenient for documents edited by hand: plain digits that do not fit 16 bits are a
 // Long (beyond 32 bits a Double), and any text that is none of these forms (Settings=9600,e,8,1,
-// or a malformed literal) is read as that text, a String. Arrays cannot be stored.
+// or a malformed literal) is read as that text, a String; a value followed by a blank and a
+// ';' comment (CommPort=1   ; the press) is that value. Arrays cannot be stored.
 //
 // Load reads the whole document; Save re-reads the file, replaces this section only and writes
 // the file atomically, so other sections (other controls in the same file) stay byte for byte

@@ -83,6 +83,14 @@ TEST(IniPropertyBag, ValueTextIsTheDocumentedForm) {
       {"Byte(300)", Variant("Byte(300)")},
       {"1e3", Variant(1000.0)},
       {"Empty", Variant()},
+      // A value with a comment after it, as the plant document's example shows them.
+      {"1             ; QVL_COMn maps a port number to a device", Variant(std::int16_t{1})},
+      {"\"RtuLink\"      ; RtuLink, SeqLink, DfLink or UdpLink", Variant("RtuLink")},
+      {"\"a ;b\"\t; c", Variant("a ;b")},
+      {"200&  ;ms", Variant(std::int32_t{200})},
+      // Text that is no value keeps its ';': settings and addresses may hold one.
+      {"9600,e,8,1 ; note", Variant("9600,e,8,1 ; note")},
+      {"3;40001", Variant("3;40001")},
   };
   for (const auto& r : reads) {
     Variant v = ParseProfileValue(r.text);
