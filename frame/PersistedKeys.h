@@ -12,7 +12,7 @@
 // Reading is done in two passes: every key is read and converted first, then the values are
 // applied in order. A value of the wrong type therefore fails the load, naming the key,
 // before anything of the control has changed. An apply step that fails (a settings text the
-// serial child refuses) leaves the keys applied before it in place.
+// serial child refuses) leaves the keys applied before it in place; its error names the key.
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "base/Dispatch.h"
+#include "base/RuntimeError.h"
 #include "base/Variant.h"
 #include "platform/PropertyBag.h"
 
@@ -61,7 +62,15 @@ class KeyTable {
       Variant dflt = k.ambientFontDefault ? Variant(ambient) : k.readDefault;
       values.push_back(k.type == VarType::Empty ? bag.ReadProperty(k.key, dflt) : bag.ReadAs(k.key, k.type, dflt));
     }
-    for (std::size_t n = 0; n < readOrder_.size(); ++n) keys_[readOrder_[n]].apply(control, values[n]);
+    for (std::size_t n = 0; n < readOrder_.size(); ++n) {
+      const PersistedKey<C>& k = keys_[readOrder_[n]];
+      try {
+        k.apply(control, values[n]);
+      } catch (const RuntimeError& e) {
+        // The control's or the line's own text says what is wrong; the key says where it is.
+        throw RuntimeError(e.Number(), std::string(e.what()) + " in property \"" + k.key + "\"");
+      }
+    }
   }
 
   void Write(C& control, PropertyBag& bag, const Font& ambient) const {

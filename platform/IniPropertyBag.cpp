@@ -265,6 +265,12 @@ std::string FormatProfileValue(const Variant& value) {
 Variant ParseProfileValue(const std::string& text) {
   std::string t = Trim(text);
   if (auto v = ParseTyped(t)) return *v;
+  // A value followed by a comment after a blank (`1000   ; how often`), as documents edited by
+  // hand carry them: the value. Text that is no value keeps its ';', which settings may hold.
+  for (auto semi = t.find(';'); semi != std::string::npos; semi = t.find(';', semi + 1)) {
+    if (semi == 0 || (t[semi - 1] != ' ' && t[semi - 1] != '\t')) continue;
+    if (auto v = ParseTyped(Trim(t.substr(0, semi)))) return *v;
+  }
   return Variant(t);
 }
 
@@ -294,6 +300,12 @@ void IniPropertyBag::Save() {
   std::vector<std::pair<std::string, std::string>> lines;
   for (const auto& key : written_)
     if (auto it = Find(key); it != entries_.end()) lines.emplace_back(it->first, FormatProfileValue(it->second));
+  // A key loaded and never written is not this bag's to change (a plant document's Control key,
+  // a key the control does not store): it stays as the file now has it, or gone if it went.
+  for (const auto& [key, value] : entries_) {
+    if (WasWritten(key)) continue;
+    if (auto text = doc.Get(section_, key)) lines.emplace_back(key, *text);
+  }
   doc.ReplaceSection(section_, lines);
   if (!WriteFileAtomically(path_, doc.Serialize())) {
     int code = errno;
@@ -335,10 +347,14 @@ void IniPropertyBag::WriteProperty(const std::string& key, const Variant& value,
   } else {
     entries_.emplace_back(k, value);
   }
-  bool seen = false;
-  for (const auto& w : written_) seen = seen || SameName(w, k);
-  if (!seen) written_.push_back(k);
+  if (!WasWritten(k)) written_.push_back(k);
   rewrite_ = true;
+}
+
+bool IniPropertyBag::WasWritten(const std::string& key) const {
+  for (const auto& w : written_)
+    if (SameName(w, key)) return true;
+  return false;
 }
 
 }  // namespace plc

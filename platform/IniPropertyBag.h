@@ -16,13 +16,15 @@
 //   Empty             Empty
 // Reading is lenient for documents edited by hand: plain digits that do not fit 16 bits are a
 // Long (beyond 32 bits a Double), and any text that is none of these forms (Settings=9600,e,8,1,
-// or a malformed literal) is read as that text, a String. Arrays cannot be stored.
+// or a malformed literal) is read as that text, a String; a value followed by a blank and a
+// ';' comment (CommPort=1   ; the press) is that value. Arrays cannot be stored.
 //
 // Load reads the whole document; Save re-reads the file, replaces this section only and writes
 // the file atomically, so other sections (other controls in the same file) stay byte for byte
-// and a failed save leaves the old file whole. Once anything was written since Load (or a Clear
-// was called), Save leaves the section holding exactly the keys written since then; a Save with
-// no writes leaves the section as it was.
+// and a failed save leaves the old file whole. Once anything was written since Load, Save leaves
+// the section holding the keys written since then (those at their default removed) and, as the
+// file has them, the loaded keys nobody wrote (a plant document's own keys beside the control's);
+// after a Clear only the keys written since. A Save with no writes leaves the section as it was.
 #include <string>
 #include <utility>
 #include <vector>
@@ -67,6 +69,7 @@ class IniPropertyBag final : public PropertyBag {
 
  private:
   std::vector<std::pair<std::string, Variant>>::iterator Find(const std::string& key);
+  bool WasWritten(const std::string& key) const;
 
   std::string path_;
   std::string section_;

@@ -1,6 +1,8 @@
 // RtuLink's persisted properties: key order, defaults, round trip through a file-backed bag.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "base/RuntimeError.h"
 #include "modbus/RtuLink.h"
 #include "platform/IniPropertyBag.h"
@@ -150,6 +152,30 @@ TEST(RtuLinkKeys, AValueOfTheWrongTypeFailsTheLoadNamingTheKeyAndChangesNothing)
   }
   EXPECT_EQ(b.link->CommPort(), 1);
   EXPECT_EQ(b.port->CommPort(), 1);
+}
+
+// A value of the right type that the control or its line refuses fails the load too, and the
+// text says which key of the document holds it, not only what was wrong with it.
+TEST(RtuLinkKeys, AValueTheControlRefusesFailsTheLoadNamingTheKey) {
+  const std::vector<std::tuple<std::string, Variant, int>> refused = {
+      {"Address", Variant(std::int32_t{40000}), err::Overflow},
+      {"ComHandshaking", Variant(std::int32_t{7}), err::InvalidPropertyValue},
+      {"ScanReadIOTimerInterval", Variant(std::int32_t{-5}), err::InvalidPropertyValue},
+      {"CommPort", Variant(std::int16_t{0}), err::PortInvalid},
+      {"Settings", Variant("9600,x,8,1"), err::InvalidPropertyValue},
+  };
+  for (const auto& [key, value, number] : refused) {
+    LinkTestBench<RtuLink> b;
+    MemoryPropertyBag bag;
+    bag.Put(key, value);
+    try {
+      b.Load(bag);
+      ADD_FAILURE() << key << " was taken";
+    } catch (const RuntimeError& e) {
+      EXPECT_EQ(e.Number(), number) << key;
+      EXPECT_NE(std::string(e.what()).find("in property \"" + key + "\""), std::string::npos) << e.what();
+    }
+  }
 }
 
 TEST(RtuLinkKeys, ACorruptDocumentIsRefusedBeforeTheControlSeesIt) {

@@ -83,6 +83,14 @@ TEST(IniPropertyBag, ValueTextIsTheDocumentedForm) {
       {"Byte(300)", Variant("Byte(300)")},
       {"1e3", Variant(1000.0)},
       {"Empty", Variant()},
+      // A value with a comment after it, as the plant document's example shows them.
+      {"1             ; QVL_COMn maps a port number to a device", Variant(std::int16_t{1})},
+      {"\"RtuLink\"      ; RtuLink, SeqLink, DfLink or UdpLink", Variant("RtuLink")},
+      {"\"a ;b\"\t; c", Variant("a ;b")},
+      {"200&  ;ms", Variant(std::int32_t{200})},
+      // Text that is no value keeps its ';': settings and addresses may hold one.
+      {"9600,e,8,1 ; note", Variant("9600,e,8,1 ; note")},
+      {"3;40001", Variant("3;40001")},
   };
   for (const auto& r : reads) {
     Variant v = ParseProfileValue(r.text);
@@ -144,6 +152,32 @@ TEST(IniPropertyBag, TwoControlsInOneFileKeepOutOfEachOthersSections) {
   EXPECT_EQ(ReadRaw(file),
             "; operator screen\r\n[Screen]\r\nTitle=\"Line 3\"\r\n\r\n[SeqLink1]\r\nCommPort=4\r\nAddress=7&\r\n"
             "\r\n[RtuLink1]\r\nCommPort=2\r\n");
+}
+
+// A plant document keeps its own keys in a control's section (Control=, run keys a control does
+// not store): the control's save must leave them, as the file has them, beside its own.
+TEST(IniPropertyBag, KeysTheSaveDidNotWriteStayAsTheFileHasThem) {
+  TempFolder dir;
+  std::string file = dir.File("plant.ini");
+  WriteRaw(file, "[Packer]\nControl=\"DfLink\"   ; the plant's\nAddress=1&\nScanReadIOTimerInterval=250&\n");
+  IniPropertyBag bag(file, "Packer");
+  bag.WriteProperty("Address", Variant(std::int32_t{7}), Variant(std::int32_t{1}));
+  bag.WriteProperty("Node", Variant(std::int32_t{1}), Variant(std::int32_t{1}));
+  bag.Save();
+  EXPECT_EQ(ReadRaw(file), "[Packer]\nControl=\"DfLink\"   ; the plant's\nAddress=7&\nScanReadIOTimerInterval=250&\n");
+
+  // One another writer changed or removed meanwhile stays as that writer left it.
+  IniPropertyBag again(file, "Packer");
+  WriteRaw(file, "[Packer]\nControl=\"RtuLink\"\nAddress=7&\n");
+  again.WriteProperty("Address", Variant(std::int32_t{8}), Variant(std::int32_t{1}));
+  again.Save();
+  EXPECT_EQ(ReadRaw(file), "[Packer]\nControl=\"RtuLink\"\nAddress=8&\n");
+
+  // Clear still leaves only what is written after it.
+  again.Clear();
+  again.WriteProperty("Address", Variant(std::int32_t{9}), Variant(std::int32_t{1}));
+  again.Save();
+  EXPECT_EQ(ReadRaw(file), "[Packer]\nAddress=9&\n");
 }
 
 TEST(IniPropertyBag, ADocumentThatIsNoProfileIsRefusedNamingFileAndLine) {

@@ -175,6 +175,20 @@ TEST(Plclink, ABagDocumentIsRestoredFirstAndSavedBackAfterASet) {
   EXPECT_EQ(r.out, "5\n");
 }
 
+// A plant document's section holds the plant's own keys beside the control's: a set saved back
+// keeps them, so the section is still a control of the plant.
+TEST(Plclink, ASetSavedToAPlantSectionKeepsThePlantsOwnKeys) {
+  plc::testing::TempFolder folder;
+  const std::string path =
+      PlantDocument(folder, "[Packer]\nControl=\"DfLink\"\nAddress=1&\nScanReadIOTimerInterval=250&\n");
+  RunResult r = RunPlclink({"DfLink", "--bag", path, "--section", "Packer", "set", "Address", "3"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::ifstream doc(path);
+  std::stringstream text;
+  text << doc.rdbuf();
+  EXPECT_EQ(text.str(), "[Packer]\nControl=\"DfLink\"\nAddress=3\nScanReadIOTimerInterval=250&\n");
+}
+
 // A stored control whose every value is at its default leaves an empty section behind; loading
 // it must restore those defaults, not start a new control with the serial child's own line.
 TEST(Plclink, ASectionSavedWithEveryValueAtItsDefaultLoadsBackTheSame) {
