@@ -108,14 +108,26 @@ TEST(Gateway, ASetWritesAWritableTagAndARefusedOneIsLogged) {
   EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE instr(text, char(27)) > 0"), 0);
 }
 
-// A set that the silent station never acknowledges fails after its tries, logged with its tag.
-TEST(Gateway, AFailedWriteIsLoggedWithItsTag) {
+// A gateway publishing to a broker, its first value of Line.Speed seen, and then the Line's
+// station silent: the sets that follow are never acknowledged.
+struct SilentLineGateway {
   PlantRig plant;
   MqttBroker broker;
-  MqttTestClient client(broker.Port(), "plant/#");
-  auto gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
-  ASSERT_TRUE(Latest(client, "Line.Speed", 10s));
-  plant.line->SetFault(sim::StationFault::NoAnswer);
+  MqttTestClient client{broker.Port(), "plant/#"};
+  std::unique_ptr<PeerProcess> gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
+
+  bool Start() {
+    if (!Latest(client, "Line.Speed", 10s)) return false;
+    plant.line->SetFault(sim::StationFault::NoAnswer);
+    return true;
+  }
+};
+
+// A set that the silent station never acknowledges fails after its tries, logged with its tag.
+TEST(Gateway, AFailedWriteIsLoggedWithItsTag) {
+  SilentLineGateway rig;
+  ASSERT_TRUE(rig.Start());
+  auto& [plant, broker, client, gateway] = rig;
   client.Publish("plant/Line.Speed/set", "150");
   const std::string failed = "SELECT count(*) FROM failures WHERE kind='write failed'";
   const auto deadline = std::chrono::steady_clock::now() + 30s;
@@ -130,12 +142,9 @@ TEST(Gateway, AFailedWriteIsLoggedWithItsTag) {
 // A set still in the write queue when the gateway ends is not written: that is said and logged
 // with its tag, as a write that failed, never left as a set that went nowhere without a word.
 TEST(Gateway, ASetStillWaitingWhenTheGatewayEndsIsLoggedAsNotWritten) {
-  PlantRig plant;
-  MqttBroker broker;
-  MqttTestClient client(broker.Port(), "plant/#");
-  auto gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
-  ASSERT_TRUE(Latest(client, "Line.Speed", 10s));
-  plant.line->SetFault(sim::StationFault::NoAnswer);
+  SilentLineGateway rig;
+  ASSERT_TRUE(rig.Start());
+  auto& [plant, broker, client, gateway] = rig;
   client.Publish("plant/Line.Speed/set", "150");
   std::this_thread::sleep_for(1000ms);
   ::kill(gateway->Pid(), SIGINT);
@@ -154,12 +163,9 @@ TEST(Gateway, ASetStillWaitingWhenTheGatewayEndsIsLoggedAsNotWritten) {
 // A set the full write queue refuses ends there, as that set's own failure: the sets waiting
 // before it keep their own ends, so each set is logged once, written or not.
 TEST(Gateway, ASetTheFullQueueRefusesLeavesTheWaitingSetsTheirOwnEnds) {
-  PlantRig plant;
-  MqttBroker broker;
-  MqttTestClient client(broker.Port(), "plant/#");
-  auto gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
-  ASSERT_TRUE(Latest(client, "Line.Speed", 10s));
-  plant.line->SetFault(sim::StationFault::NoAnswer);
+  SilentLineGateway rig;
+  ASSERT_TRUE(rig.Start());
+  auto& [plant, broker, client, gateway] = rig;
   constexpr int kSets = 300;
   for (int i = 0; i < kSets; ++i) client.Publish("plant/Line.Speed/set", "150");
   const std::string full = "SELECT count(*) FROM failures WHERE kind='write failed' AND text LIKE 'write queue full%'";
