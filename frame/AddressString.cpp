@@ -17,6 +17,15 @@ std::optional<std::int32_t> TextToInt32(const std::string& text) {
   }
 }
 
+// TextToInt32 into the reference, noting whether a fraction was rounded away.
+bool ReferenceFromText(const std::string& text, AddressFields& fields) {
+  std::optional<std::int32_t> ref = TextToInt32(text);
+  if (!ref) return false;
+  fields.reference = *ref;
+  fields.fractionRounded = Variant(text).ToDouble() != static_cast<double>(*ref);
+  return true;
+}
+
 bool IsNumericText(const std::string& text) {
   try {
     Variant(text).ToDouble();
@@ -62,12 +71,7 @@ std::optional<std::int16_t> ReadField(std::string_view& s) {
 }  // namespace
 
 bool ParseAddressString(const std::string& text, AddressFields& fields) {
-  if (text.find(';') == std::string::npos) {
-    std::optional<std::int32_t> ref = TextToInt32(text);
-    if (!ref) return false;
-    fields.reference = *ref;
-    return true;
-  }
+  if (text.find(';') == std::string::npos) return ReferenceFromText(text, fields);
   std::string_view s = SkipLeadingSpaces(text);
   std::optional<std::int16_t> unit = ReadField(s);
   if (!unit) return false;
@@ -78,10 +82,7 @@ bool ParseAddressString(const std::string& text, AddressFields& fields) {
     if (!v) return false;
     field = *v;
   }
-  std::optional<std::int32_t> ref = TextToInt32(std::string(s));
-  if (!ref) return false;
-  fields.reference = *ref;
-  return true;
+  return ReferenceFromText(std::string(s), fields);
 }
 
 std::optional<AddressFields> ResolveAddress(const std::string& Address, std::int16_t unitAddress,
@@ -91,9 +92,7 @@ std::optional<AddressFields> ResolveAddress(const std::string& Address, std::int
     fields.reference = *plain;
   } else if (IsNumericText(Address)) {
     // A number too big for 32 bits is still a number, not a tag name.
-    std::optional<std::int32_t> number = TextToInt32(Address);
-    if (!number) return std::nullopt;
-    fields.reference = *number;
+    if (!ReferenceFromText(Address, fields)) return std::nullopt;
   } else if (Address.find(';') != std::string::npos) {
     if (!ParseAddressString(Address, fields)) return std::nullopt;
   } else {

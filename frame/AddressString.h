@@ -15,6 +15,9 @@ struct AddressFields {
   std::int16_t unit = -1;             // -1: the control's UnitAddress
   std::array<std::int16_t, 5> more{};  // fields 2..6
   std::int32_t reference = 0;
+  // The reference was written with a fraction (40001.5) and rounded to the nearest whole
+  // number, as text-to-number rounds; a caller whose references are whole may refuse it.
+  bool fractionRounded = false;
   bool operator==(const AddressFields&) const = default;
 };
 

@@ -15,7 +15,15 @@ namespace plc::modbus {
 
 std::optional<AddressFields> MasterCallRoad::Resolve(const std::string& address) {
   auto target = ResolveAddress(address, master_.UnitAddress(), tags_);
-  if (!target) master_.NoteCause(AddressCause(address, tags_));
+  if (!target) {
+    master_.NoteCause(AddressCause(address, tags_));
+  } else if (target->fractionRounded) {
+    // 40001.5 would read or write 40002 as if it had been asked for.
+    master_.NoteCause("address " + ShownAddress(address) + " not understood: its reference is not a whole number (" +
+                      std::to_string(target->reference) +
+                      " when rounded); a reference names one coil or register, as in 40001");
+    return std::nullopt;
+  }
   return target;
 }
 

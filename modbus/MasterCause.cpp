@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "base/Enums.h"
 #include "modbus/ExceptionText.h"
@@ -105,7 +106,12 @@ std::optional<std::string> WriteValueCause(const ReferenceMapping& m, double val
   const std::string v = "value " + NumberText(value);
   if (!std::isfinite(value)) return v + " is not a number a register can hold";
   if (m.wordPairs) {
-    if (m.type2Kind == 7) return std::nullopt;  // a real: any finite value
+    if (m.type2Kind == 7) {
+      // A single real: past its largest magnitude there is no register pair for the value.
+      if (std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max()))
+        return v + " does not fit a 32-bit real (magnitudes up to 3.40282e+38)";
+      return std::nullopt;
+    }
     if (value != std::floor(value) || value < -2147483648.0 || value > 2147483647.0)
       return v + " does not fit a 32-bit integer (a whole number from -2147483648 to 2147483647)";
     return std::nullopt;

@@ -68,6 +68,30 @@ TEST(MasterCauses, AddressesThatDoNotResolveNameThePartNotUnderstood) {
   EXPECT_EQ(Read(rig, "40001").result, ResultOk);
 }
 
+// A reference with a fraction names no coil or register: rounded, 40001.5 read and wrote
+// 40002 as if it had been asked for (some hosts write 40001.5 for bit 5 of 40001).
+TEST(MasterCauses, AReferenceWithAFractionIsRefusedNotRounded) {
+  MasterRig rig;
+  rig.Answer(kGood);
+  ASSERT_TRUE(rig.tags.AddTag(1, Variant("Valve"), Variant("1;40001.5")));
+  for (const std::string address : {"40001.5", " 40001.5 ", "1;40001.7", "1; 40002.4", "Valve", "4.00015e4"}) {
+    Failure read = Read(rig, address);
+    EXPECT_EQ(read.result, ResultFailed) << address;
+    EXPECT_EQ(read.sent, 0u) << address;
+    EXPECT_THAT(read.cause, HasSubstr("not a whole number")) << address;
+    Failure write = Write(rig, address, {1});
+    EXPECT_EQ(write.result, ResultFailed) << address;
+    EXPECT_EQ(write.sent, 0u) << address;
+    EXPECT_THAT(write.cause, HasSubstr("not a whole number")) << address;
+    EXPECT_EQ(rig.ReadPLCNW(address), ResultFailed) << address;
+    EXPECT_TRUE(rig.requests.empty()) << address;
+  }
+  // Whole references in any number form still go out.
+  EXPECT_EQ(Read(rig, "40001.0").result, ResultOk);
+  EXPECT_EQ(Read(rig, "4.0001e4").result, ResultOk);
+  EXPECT_EQ(rig.requests.size(), 2u);
+}
+
 TEST(MasterCauses, CountsBeyondOneRequestAreRefusedWithTheLimit) {
   MasterRig rig;
   Failure f = Read(rig, "40001", 126);

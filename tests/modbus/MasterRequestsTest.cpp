@@ -1,6 +1,7 @@
 // Requests the master sends and replies it decodes, byte for byte, through the call road.
 #include <gtest/gtest.h>
 
+#include "modbus/MasterCause.h"
 #include "tests/modbus/MasterRig.h"
 
 namespace plc::modbus::testing {
@@ -247,6 +248,24 @@ TEST(MasterRequests, Type2WritesPastTheirKindAreRefusedWhole) {
   EXPECT_EQ(rig.WritePLC("7998", {1, 2}), ResultOk);
   ASSERT_EQ(rig.requests.size(), 2u);
   EXPECT_EQ(rig.requests[1], MasterRig::Rtu("01 10 1F 3F 00 02 04 40 00 00 00"));
+}
+
+// A real beyond what a 32-bit float holds has no register pair: the write is refused before any
+// value goes out, not after the values before it were written, and the cause names the value.
+TEST(MasterRequests, Type2FloatsBeyondASingleAreRefusedWhole) {
+  MasterRig rig;
+  rig.master.SetPLCType(rtu::EnType2);
+  rig.slave = [](const Bytes& req) { return BuildRtuFrame(Adu{req[0], req[1], Bytes(req.begin() + 2, req.begin() + 6)}); };
+  for (double big : {1e39, -3.5e38}) {
+    EXPECT_EQ(rig.WritePLC("7000", {1.5, big}), ResultFailed) << big;
+    EXPECT_TRUE(rig.requests.empty()) << big;
+    EXPECT_NE(rig.road.Cause().find("does not fit a 32-bit real"), std::string::npos) << rig.road.Cause();
+    EXPECT_NE(rig.road.Cause().find(NumberText(big)), std::string::npos) << rig.road.Cause();
+    EXPECT_FALSE(rig.road.CommBusy().ToBool());
+  }
+  // The largest single still goes out.
+  EXPECT_EQ(rig.WritePLC("7000", {3.4028234e38}), ResultOk) << rig.road.Cause();
+  EXPECT_EQ(rig.requests.at(0), MasterRig::Rtu("01 10 1B 58 00 02 04 7F 7F FF FF"));
 }
 
 // Requests with no function for their reference: refused at once, nothing on the line.
