@@ -183,6 +183,8 @@ Result SeqCallRoad::Write(const Variant& pstr, Variant& ABValue, Opt<std::int16_
   std::vector<std::int32_t> words;
   bool set = false;
   if (target->memory.bit) {
+    if (std::string run = SetResetRunRefusal(requested, OctalPoint(target->type, target->number)); !run.empty())
+      return Refused(run);
     std::string why;
     const auto setOrReset = SetOrReset(ABValue, &why);
     if (!setOrReset) return Failed(why);

@@ -295,6 +295,26 @@ TEST(SeqLinkValues, AWriteWhoseTypeIsNoMemoryTypeIsRefused) {
   EXPECT_EQ(r.station.Word(1, 0x0400), 7);
 }
 
+// A set or reset names one point: a run of C points asked of it (WriteSize above 1, values for
+// each) went out as the first point alone and was reported written, the rest left as they were.
+TEST(SeqLinkValues, ASetOrResetOfSeveralPointsIsRefused) {
+  SeqLinkRig r;
+  VariantArray ones(1, 3);
+  for (int k = 1; k <= 3; ++k) ones.Set(k, Variant(std::int32_t{1}));
+  EXPECT_EQ(r.Write("C,10", Variant(ones), 3), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(),
+            "WriteSize 3 asks for 3 points from C10, and a set or reset writes one point: write them one at a time");
+  EXPECT_EQ(r.link->ReadErrors(), Variant(r.link->FailureCause()));
+  Variant a("C,10"), one(ones);
+  EXPECT_EQ(r.link->WritePLCBit(a, one, Opt<std::int16_t>(std::int16_t{2}), Opt<std::int16_t>(), Opt<std::int32_t>()),
+            ResultFailed);
+  EXPECT_TRUE(r.sent.empty());
+  EXPECT_EQ(r.station.Byte(1, 0x4181), 0);
+  EXPECT_FALSE(r.Busy());
+  ASSERT_EQ(r.Write("C,10", Variant(ones), 1), ResultOk) << "one point";
+  EXPECT_EQ(r.station.Byte(1, 0x4181), 1);
+}
+
 // 1 or True sets, 0 or False resets, and nothing else is taken for either: True (-1) and "on"
 // reset the point before.
 TEST(SeqLinkValues, SetAndResetTakeOneOrTrueAndZeroOrFalse) {
