@@ -144,6 +144,24 @@ TEST(SeqLinkValues, BitReadsAskTheWordsTheirPointsNeedAndReachTheEndOfTheirArea)
   EXPECT_TRUE(r.sent.empty());
 }
 
+// A header's 255 words hold 4080 points: a waiting read of every X point (512, 32 words) was
+// refused as 'count 512 beyond this control's limit of 255 words'.
+TEST(SeqLinkValues, AWaitingReadOfMorePointsThanAHeaderHasWordsIsSent) {
+  SeqLinkRig r;
+  r.station.SetByte(1, 0x4100, 0x01);  // X0
+  r.station.SetByte(1, 0x4120, 0x02);  // X401
+  r.station.SetByte(1, 0x413F, 0x80);  // X777
+  Variant values(VariantArray(1, 512));
+  ASSERT_EQ(r.Read("X,0", values, 512), ResultOk) << r.link->FailureCause();
+  for (int k = 0; k < 512; ++k)
+    EXPECT_EQ(values.Array().Get(k + 1).ToInt32(), StationPoint(r, 0x4100, k)) << "X" << std::oct << k;
+  EXPECT_EQ(values.Array().Get(1 + 0401).ToInt32(), 1);
+  EXPECT_EQ(values.Array().Get(512).ToInt32(), 1);
+  Variant more(VariantArray(1, 256));
+  EXPECT_EQ(r.Read("V,2000", more, 256), ResultFailed) << "words are still 255 a header";
+  EXPECT_EQ(r.link->FailureCause(), "count 256 beyond this control's limit of 255 words");
+}
+
 // ReadData holds values 1 to 200: a non-waiting read of more is refused before anything is sent,
 // where values 201 on were dropped and ReadData(201) raised an error after CommComplete.
 TEST(SeqLinkValues, ANonWaitingReadOfMoreValuesThanReadDataHoldsIsRefused) {
