@@ -33,6 +33,12 @@ std::string BitOfAWordRefusal(const std::string& shown, const std::string& bit) 
          "word first could undo what the PLC changes in between; write the whole word";
 }
 
+std::string SetResetRunRefusal(std::int32_t writeSize, const std::string& firstPoint) {
+  if (writeSize <= 1) return {};
+  return "WriteSize " + std::to_string(writeSize) + " asks for " + std::to_string(writeSize) + " points from " +
+         firstPoint + ", and a set or reset writes one point: write them one at a time";
+}
+
 std::optional<bool> SetOrReset(const Variant& value, std::string* why) {
   auto neither = [why](const std::string& reason) -> std::optional<bool> {
     if (why) *why = reason;

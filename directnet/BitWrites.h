@@ -7,6 +7,7 @@
 // tag ("Tumbler" is a tag's name, not "Tum" and a mark). In an address string ("station;TYPE,
 // number") a "b" followed by anything else ("Vb,2000", "Yb,5") is no mark and no memory type:
 // refused, where cutting nothing would have written V-memory.
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -33,6 +34,11 @@ std::string UnreadableMarkRefusal(const Variant& pstr);
 // Why a bit of a word is refused; shown is the address as the host wrote it, bit the number
 // after its "b" (empty: none).
 std::string BitOfAWordRefusal(const std::string& shown, const std::string& bit);
+
+// Why a set or reset with a WriteSize above 1 is refused: its header names one point, so the
+// points after the first would be left as they were while the write was reported done.
+// firstPoint as a user names it ("C10"). Empty for a WriteSize of 1 or less.
+std::string SetResetRunRefusal(std::int32_t writeSize, const std::string& firstPoint);
 
 // A set (true) or a reset (false): 1 or True sets, 0 or False resets (an array: its element 1).
 // Anything else is neither, and nullopt with why in *why: a reset for "on" or -1 would turn off

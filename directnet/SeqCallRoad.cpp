@@ -50,11 +50,12 @@ Result SeqCallRoad::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> R
     count = static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{count} * 2, INT32_MIN, INT32_MAX));
     ReadSize.Put(Variant(count));
   }
-  if (count > kMaxWords)
-    return Failed(CountBeyondLimit(count) + (pairs ? " (ReadSize " + std::to_string(*size) + " ioFloat values, two words each)" : ""));
   if (engine_.State().WriteCallActive) return Failed("a write call holds the line");
   auto target = ResolveAddress(Address, defaultStation_, Access::Read, TagForm::TypedString, tags_);
   if (!target) return Failed(target.refusal);
+  // Points go sixteen to a word: their span says whether they stay inside their area.
+  if (!target->memory.bit && count > kMaxWords)
+    return Failed(CountBeyondLimit(count) + (pairs ? " (ReadSize " + std::to_string(*size) + " ioFloat values, two words each)" : ""));
   NoteBit(*target, IOType, ioIdx);
   std::string why;
   const auto span = ReadSpanOf(*target, count, why);
@@ -183,6 +184,8 @@ Result SeqCallRoad::Write(const Variant& pstr, Variant& ABValue, Opt<std::int16_
   std::vector<std::int32_t> words;
   bool set = false;
   if (target->memory.bit) {
+    if (std::string run = SetResetRunRefusal(requested, OctalPoint(target->type, target->number)); !run.empty())
+      return Refused(run);
     std::string why;
     const auto setOrReset = SetOrReset(ABValue, &why);
     if (!setOrReset) return Failed(why);

@@ -154,6 +154,9 @@ Result UdpSerialPath::Write(const Variant& address, const Variant& values, std::
       return Refused("a set or reset reaches only C points, header addresses " + dnet::HexAddress(kFirstSetReset) +
                      " to " + dnet::HexAddress(kLastSetReset) + "; " + dnet::HexAddress(*header.address) +
                      " is none (its header would name no bit)");
+    const std::string point = dnet::HexAddress(*header.address) + " (C" +
+                              dnet::OctalDigits(*header.address - kFirstSetReset) + ")";
+    if (std::string run = dnet::SetResetRunRefusal(writeSize, point); !run.empty()) return Refused(run);
     std::string why;
     const auto setOrReset = dnet::SetOrReset(values, &why);
     if (!setOrReset) return Failed(why);

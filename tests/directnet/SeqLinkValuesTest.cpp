@@ -144,6 +144,24 @@ TEST(SeqLinkValues, BitReadsAskTheWordsTheirPointsNeedAndReachTheEndOfTheirArea)
   EXPECT_TRUE(r.sent.empty());
 }
 
+// A header's 255 words hold 4080 points: a waiting read of every X point (512, 32 words) was
+// refused as 'count 512 beyond this control's limit of 255 words'.
+TEST(SeqLinkValues, AWaitingReadOfMorePointsThanAHeaderHasWordsIsSent) {
+  SeqLinkRig r;
+  r.station.SetByte(1, 0x4100, 0x01);  // X0
+  r.station.SetByte(1, 0x4120, 0x02);  // X401
+  r.station.SetByte(1, 0x413F, 0x80);  // X777
+  Variant values(VariantArray(1, 512));
+  ASSERT_EQ(r.Read("X,0", values, 512), ResultOk) << r.link->FailureCause();
+  for (int k = 0; k < 512; ++k)
+    EXPECT_EQ(values.Array().Get(k + 1).ToInt32(), StationPoint(r, 0x4100, k)) << "X" << std::oct << k;
+  EXPECT_EQ(values.Array().Get(1 + 0401).ToInt32(), 1);
+  EXPECT_EQ(values.Array().Get(512).ToInt32(), 1);
+  Variant more(VariantArray(1, 256));
+  EXPECT_EQ(r.Read("V,2000", more, 256), ResultFailed) << "words are still 255 a header";
+  EXPECT_EQ(r.link->FailureCause(), "count 256 beyond this control's limit of 255 words");
+}
+
 // ReadData holds values 1 to 200: a non-waiting read of more is refused before anything is sent,
 // where values 201 on were dropped and ReadData(201) raised an error after CommComplete.
 TEST(SeqLinkValues, ANonWaitingReadOfMoreValuesThanReadDataHoldsIsRefused) {
@@ -293,6 +311,26 @@ TEST(SeqLinkValues, AWriteWhoseTypeIsNoMemoryTypeIsRefused) {
   EXPECT_FALSE(r.Busy());
   ASSERT_EQ(r.Write("V,2000", Variant(std::int32_t{7})), ResultOk) << "the line is free";
   EXPECT_EQ(r.station.Word(1, 0x0400), 7);
+}
+
+// A set or reset names one point: a run of C points asked of it (WriteSize above 1, values for
+// each) went out as the first point alone and was reported written, the rest left as they were.
+TEST(SeqLinkValues, ASetOrResetOfSeveralPointsIsRefused) {
+  SeqLinkRig r;
+  VariantArray ones(1, 3);
+  for (int k = 1; k <= 3; ++k) ones.Set(k, Variant(std::int32_t{1}));
+  EXPECT_EQ(r.Write("C,10", Variant(ones), 3), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(),
+            "WriteSize 3 asks for 3 points from C10, and a set or reset writes one point: write them one at a time");
+  EXPECT_EQ(r.link->ReadErrors(), Variant(r.link->FailureCause()));
+  Variant a("C,10"), one(ones);
+  EXPECT_EQ(r.link->WritePLCBit(a, one, Opt<std::int16_t>(std::int16_t{2}), Opt<std::int16_t>(), Opt<std::int32_t>()),
+            ResultFailed);
+  EXPECT_TRUE(r.sent.empty());
+  EXPECT_EQ(r.station.Byte(1, 0x4181), 0);
+  EXPECT_FALSE(r.Busy());
+  ASSERT_EQ(r.Write("C,10", Variant(ones), 1), ResultOk) << "one point";
+  EXPECT_EQ(r.station.Byte(1, 0x4181), 1);
 }
 
 // 1 or True sets, 0 or False resets, and nothing else is taken for either: True (-1) and "on"

@@ -168,6 +168,26 @@ TEST_F(UdpLinkSerial, SetResetWritesAndAddressesThisPathDoesNotTake) {
   EXPECT_FALSE(link_->CommBusy().ToBool());
 }
 
+// A set/reset names one point: WriteSize 3 with three values went out as the first point alone
+// and was reported written.
+TEST_F(UdpLinkSerial, ASetOrResetOfSeveralPointsIsRefused) {
+  VariantArray ones(1, 3);
+  for (int k = 1; k <= 3; ++k) ones.Set(k, Variant(std::int32_t{1}));
+  const long enquiries = station_.Enquiries();
+  EXPECT_EQ(Write(Variant("61443b"), Variant(ones), 3), ResultFailed);
+  EXPECT_EQ(link_->FailureCause(),
+            "WriteSize 3 asks for 3 points from F003h (C3), and a set or reset writes one point: write them one at a "
+            "time");
+  EXPECT_EQ(link_->ReadErrors(), Variant(link_->FailureCause()));
+  Variant a(std::int32_t{0xF003}), v(ones);
+  EXPECT_EQ(link_->WritePLCBit(a, v, Opt<std::int16_t>(std::int16_t{2}), Opt<std::int16_t>(), Opt<std::int32_t>()),
+            ResultFailed);
+  EXPECT_EQ(station_.Enquiries(), enquiries);
+  EXPECT_EQ(station_.Word(1, kCBits), 0);
+  ASSERT_EQ(Write(Variant("61443b"), Variant(ones), 1), ResultOk) << "one point";
+  EXPECT_EQ(station_.Word(1, kCBits), 0x0008);
+}
+
 // A set/reset takes 1 or True and 0 or False, nothing else (True reset the point before); a
 // name with a "b" in it that is no tag is refused as that, not cut at its "b".
 TEST_F(UdpLinkSerial, SetResetTakesOneOrTrueAndZeroOrFalseOnly) {
