@@ -57,8 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::int16_t m : parsed.more) {
       if (m < 0) std::abort();
     }
+    // The canonical text holds the reference as the whole number it was rounded to.
+    plc::AddressFields whole = parsed;
+    whole.fractionRounded = false;
     plc::AddressFields again;
-    if (!plc::ParseAddressString(Canonical(parsed), again) || !(again == parsed)) std::abort();
+    if (!plc::ParseAddressString(Canonical(parsed), again) || !(again == whole)) std::abort();
   }
 
   plc::TagDatabase db;
