@@ -62,7 +62,7 @@ oven=$!
 pids+=($oven)
 await "$run/press.log" READY
 await "$run/line.log" READY
-await "$run/packer.log" "plcsim df1: serving"
+await "$run/packer.log" READY
 await "$run/oven.log" READY
 modules=$(sed -n 's/^READY HEI_PAS_MODULES=//p' "$run/oven.log")
 export QVL_COM1=$run/press-host QVL_COM2=$run/line-host QVL_COM3=$run/packer-host HEI_PAS_MODULES=$modules
