@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: a normal build and a build under AddressSanitizer and
 # UndefinedBehaviorSanitizer, each configured, built and run with CTest, then a short run of
-# every fuzz target. The sanitizer build is clang's and also holds the fuzz targets, so the
+# every fuzz target; between the builds, the main job (scripts/demo.sh) runs once on the normal
+# build. The sanitizer build is clang's and also holds the fuzz targets, so the
 # project is compiled twice, not three times. Ends with the tests passed and failed in each
 # build, then in all.
 set -uo pipefail
@@ -41,6 +42,9 @@ run_suite() {
 
 echo "== build and test"
 run_suite build build -DPLC_SANITIZE=OFF
+# The main job on the normal build, so that a change that breaks it fails here too.
+echo "== the main job: scripts/demo.sh"
+if bash scripts/demo.sh; then summary+=("demo: passed"); else summary+=("demo: FAILED"); failed=1; fi
 echo "== build and test under the sanitizers"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
