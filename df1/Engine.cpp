@@ -52,11 +52,19 @@ void Df1Engine::LineClosed() {
 }
 
 void Df1Engine::SetCommBusy(bool busy) {
+  if (busy) {
+    State().SetCommBusy(true);
+    return;
+  }
+  FreeDriver(GiveUp::CommBusy, [](Df1State& s) { s.SetCommBusy(false); });
+}
+
+void Df1Engine::FreeDriver(GiveUp how, const std::function<void(Df1State&)>& release) {
   Df1State& s = State();
   std::optional<Transaction> held;
-  if (!busy && s.OnLine) held = *s.OnLine;
-  s.SetCommBusy(busy);
-  if (held) TellGivenUp(*held, GiveUp::CommBusy);
+  if (s.OnLine) held = *s.OnLine;
+  release(s);
+  if (held) TellGivenUp(*held, how);
 }
 
 void Df1Engine::TellGivenUp(const Transaction& t, GiveUp how) {
@@ -340,12 +348,8 @@ bool Df1Engine::Resend() {
 void Df1Engine::WatchdogTick() {
   Df1State& s = State();
   const auto allowance = static_cast<std::int64_t>(std::ceil(LineAllowance()));
-  if ((!s.LineFree || s.Busy) && SecondsPassed(loop_, s.SendTime, kWatchdogSeconds + allowance)) {
-    std::optional<Transaction> held;
-    if (s.OnLine) held = *s.OnLine;
-    s.WatchdogRelease(WallNow(loop_));
-    if (held) TellGivenUp(*held, GiveUp::Watchdog);
-  }
+  if ((!s.LineFree || s.Busy) && SecondsPassed(loop_, s.SendTime, kWatchdogSeconds + allowance))
+    FreeDriver(GiveUp::Watchdog, [this](Df1State& state) { state.WatchdogRelease(WallNow(loop_)); });
 }
 
 }  // namespace plc::df1

@@ -123,6 +123,8 @@ class Df1Engine {
   // Tells the line that sent t (given up, no longer on the line) why no closing will come.
   static void TellGivenUp(const Transaction& t, GiveUp how);
   void GivenUp(const Transaction& t, GiveUp how);
+  // Frees the driver with release and tells the line of the request it dropped, if any.
+  void FreeDriver(GiveUp how, const std::function<void(Df1State&)>& release);
   void OnComm();
   void HandleReply();
   void ListenBetween();
