@@ -13,6 +13,7 @@ jobs=$(nproc)
 summary=()
 failed=0
 all_passed=0 all_failed=0
+failed_names=()
 
 run_suite() {
   local name=$1 dir=$2; shift 2
@@ -28,6 +29,11 @@ run_suite() {
   local total nfailed
   total=$(grep -Eo 'out of [0-9]+' "$log" | grep -Eo '[0-9]+' | tail -1)
   nfailed=$(grep -Eo '[0-9]+ tests failed' "$log" | grep -Eo '[0-9]+' | tail -1)
+  # CTest names the failed tests only far above the last lines; keep them for the summary.
+  local names
+  mapfile -t names < <(sed -n '/The following tests FAILED:/,$p' "$log" |
+    sed -nE "s/^[[:space:]]*[0-9]+ - ([^ ]+) .*/$name: \1/p")
+  failed_names+=("${names[@]}")
   rm -f "$log"
   if [ -z "$total" ] || [ -z "$nfailed" ]; then
     summary+=("$name: no tests ran")
@@ -68,6 +74,7 @@ if [[ $fuzz_line =~ ([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
   all_failed=$((all_failed + BASH_REMATCH[2]))
 fi
 
+for failed_name in "${failed_names[@]}"; do echo "FAILED $failed_name"; done
 joined=$(printf '%s; ' "${summary[@]}")
 echo "${joined%; } (${SECONDS} s)"
 # The last line, in the one form every reader of test logs understands.
