@@ -13,6 +13,12 @@ namespace {
 
 std::string UnitText(std::int32_t unit) { return "unit " + std::to_string(unit); }
 
+std::string AnsweredInstead(std::int32_t unit, const char* answer, std::optional<std::uint8_t> otherUnit) {
+  if (!otherUnit) return "";
+  return "; " + std::string(answer) + " to it came from " + UnitText(*otherUnit) + " (is the slave set to " +
+         UnitText(unit) + "?)";
+}
+
 const char* WhatIsCounted(const ReferenceMapping& m) {
   if (IsBitRead(m.function) || m.function == fn::WriteSingleCoil || m.function == fn::WriteMultipleCoils) return "bits";
   if (m.bytesPerValue == 4 || m.wordPairs) return "32-bit values";
@@ -36,12 +42,14 @@ std::string NumberText(double value) {
   return text;
 }
 
-std::string NoReplyCause(std::int32_t unit, std::int64_t seconds) {
-  return "no reply from " + UnitText(unit) + " within " + std::to_string(seconds) + " s";
+std::string NoReplyCause(std::int32_t unit, std::int64_t seconds, std::optional<std::uint8_t> otherUnit) {
+  return "no reply from " + UnitText(unit) + " within " + std::to_string(seconds) + " s" +
+         AnsweredInstead(unit, "a reply", otherUnit);
 }
 
-std::string NoAcknowledgementCause(std::int32_t unit, std::int64_t seconds) {
-  return "no acknowledgement of the write from " + UnitText(unit) + " within " + std::to_string(seconds) + " s";
+std::string NoAcknowledgementCause(std::int32_t unit, std::int64_t seconds, std::optional<std::uint8_t> otherUnit) {
+  return "no acknowledgement of the write from " + UnitText(unit) + " within " + std::to_string(seconds) + " s" +
+         AnsweredInstead(unit, "an acknowledgement", otherUnit);
 }
 
 std::string ChecksumCause(std::int32_t unit, Framing framing) {

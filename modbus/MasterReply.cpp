@@ -7,21 +7,80 @@
 
 namespace plc::modbus {
 
+namespace {
+
+// Enough for a few of the longest RTU frames: another unit's reply and some noise around it.
+constexpr std::size_t kDroppedKept = 1024;
+
+// Whether the checked message answers `request` but for its unit.
+bool AnswersButForTheUnit(Request request, const Adu& adu) {
+  if (adu.unit == (request.unit & 0xFF)) return false;
+  request.unit = adu.unit;
+  const ReplyError error = CheckReply(request, adu);
+  return error == ReplyError::None || error == ReplyError::Exception;
+}
+
+}  // namespace
+
 void MasterReplyCollector::Expect(const Request& request, Framing framing) {
   request_ = request;
   framing_ = framing;
   expecting_ = true;
   buffer_.clear();
+  dropped_.clear();
+  otherUnit_.reset();
 }
 
 void MasterReplyCollector::Clear() {
+  // Given up while still waiting: what came may be another unit's answer.
+  if (expecting_) Drop(buffer_.size());
   expecting_ = false;
   buffer_.clear();
 }
 
+void MasterReplyCollector::Drop(std::size_t count) {
+  count = std::min(count, buffer_.size());
+  if (framing_ == Framing::Rtu) {
+    dropped_.insert(dropped_.end(), buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));
+    if (dropped_.size() > kDroppedKept) {
+      dropped_.erase(dropped_.begin(), dropped_.end() - static_cast<std::ptrdiff_t>(kDroppedKept));
+    }
+  }
+  buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+std::optional<std::uint8_t> MasterReplyCollector::OtherUnit() const {
+  if (otherUnit_) return otherUnit_;
+  return OtherUnitInDropped();
+}
+
+// RTU drops a frame of another unit a unit at a time as it comes, so the frame is looked for
+// in what was dropped only when it is asked for.
+std::optional<std::uint8_t> MasterReplyCollector::OtherUnitInDropped() const {
+  if (framing_ != Framing::Rtu) return std::nullopt;
+  // With what is still buffered: the frame may have been taken for ours from a unit inside it.
+  Bytes seen = dropped_;
+  seen.insert(seen.end(), buffer_.begin(), buffer_.end());
+  const auto exception = static_cast<std::uint8_t>(request_.function | fn::ExceptionFlag);
+  for (std::size_t start = 0; start + 1 < seen.size(); ++start) {
+    const std::uint8_t function = seen[start + 1];
+    if (seen[start] == (request_.unit & 0xFF) || (function != request_.function && function != exception)) {
+      continue;
+    }
+    Request asked = request_;
+    asked.unit = seen[start];
+    const ByteView rest = ByteView(seen).subspan(start);
+    const std::size_t length = FrameEnd(ReplyFrameLength(asked, rest, Framing::Rtu), rest, Framing::Rtu);
+    if (length > rest.size()) continue;
+    ParsedFrame parsed = ParseFrame(rest.first(length), Framing::Rtu);
+    if (parsed && AnswersButForTheUnit(request_, parsed.adu)) return parsed.adu.unit;
+  }
+  return std::nullopt;
+}
+
 void MasterReplyCollector::DropUntilFrameStart() {
   if (framing_ == Framing::Ascii) {
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(SkipToColon(buffer_)));
+    Drop(SkipToColon(buffer_));
     return;
   }
   auto unit = static_cast<std::uint8_t>(request_.unit & 0xFF);
@@ -34,7 +93,7 @@ void MasterReplyCollector::DropUntilFrameStart() {
     if (unitFits && functionFits) break;
     ++start;
   }
-  buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start));
+  Drop(start);
 }
 
 CollectedReply MasterReplyCollector::Feed(ByteView received) {
@@ -51,11 +110,15 @@ CollectedReply MasterReplyCollector::Feed(ByteView received) {
       if (auto behind = ValidFrameBehindStart()) reply = std::move(*behind);
     }
     if (reply.outcome != ReplyOutcome::NeedMore) {
-      Clear();
+      expecting_ = false;
+      buffer_.clear();
       return reply;
     }
     // Another station's frame: drop it and look for ours behind it.
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(std::max<std::size_t>(length, 1)));
+    if (reply.rejection == ReplyError::WrongUnit && AnswersButForTheUnit(request_, reply.adu)) {
+      otherUnit_ = reply.adu.unit;
+    }
+    Drop(std::max<std::size_t>(length, 1));
   }
 }
 

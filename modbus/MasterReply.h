@@ -9,8 +9,10 @@
 // complete frame that is another unit's or another function's is dropped the same way, and a
 // frame start that fails its checksum gives way to a valid reply buffered behind it. Every
 // received byte is bounds-checked; the buffer never holds more than one frame plus the last
-// chunk.
+// chunk. What it drops is kept (the last few frames' worth), so that a request that goes
+// unanswered can say whether another unit answered it instead.
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 #include "modbus/Pdu.h"
@@ -36,7 +38,7 @@ class MasterReplyCollector {
  public:
   // A new request went out: what came before is forgotten.
   void Expect(const Request& request, Framing framing);
-  // No request awaits a reply.
+  // No request awaits a reply. What was received for the last one stays for OtherUnit.
   void Clear();
   bool Expecting() const { return expecting_; }
   const Request& Awaited() const { return request_; }
@@ -46,7 +48,13 @@ class MasterReplyCollector {
   // expecting; later units are ignored until the next Expect.
   CollectedReply Feed(ByteView received);
 
+  // A unit other than the one asked that answered the last request with a checked reply to
+  // it: the slave on the line is set to another unit number.
+  std::optional<std::uint8_t> OtherUnit() const;
+
  private:
+  void Drop(std::size_t count);
+  std::optional<std::uint8_t> OtherUnitInDropped() const;
   void DropUntilFrameStart();
   CollectedReply Decide(std::size_t frameLength) const;
   // After a checksum failure: a complete, valid reply that starts later in the buffer.
@@ -56,6 +64,8 @@ class MasterReplyCollector {
   Framing framing_ = Framing::Rtu;
   bool expecting_ = false;
   Bytes buffer_;
+  Bytes dropped_;  // RTU: the units dropped since the request, the last kDroppedKept of them
+  std::optional<std::uint8_t> otherUnit_;  // ASCII: a whole frame is checked as it is dropped
 };
 
 }  // namespace plc::modbus

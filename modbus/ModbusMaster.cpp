@@ -347,7 +347,7 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
       [this] { return tx_.AwaitedDone || (!tx_.ReadPending && !tx_.WritePending) || !port_.PortOpen(); },
       tx_.SendTime, kReplySeconds);
   Result result = ResultFailed;
-  if (!answered) cause_ = NoReplyCause(Unsigned(unit), kReplySeconds);
+  if (!answered) cause_ = NoReplyCause(Unsigned(unit), kReplySeconds, reply_.OtherUnit());
   if (!tx_.AwaitedDone && tx_.ReadPending && !port_.PortOpen()) {
     // The request went with the port (a host timer closed it): nothing will answer it.
     answered = false;
@@ -466,7 +466,7 @@ Result ModbusMaster::AwaitWrite() {
     return ResultFailed;
   }
   if (!acknowledged) {
-    cause_ = NoAcknowledgementCause(AwaitedUnit(), kReplySeconds);
+    cause_ = NoAcknowledgementCause(AwaitedUnit(), kReplySeconds, reply_.OtherUnit());
     tx_.AbandonAll();
     reply_.Clear();
     return ResultFailed;
@@ -551,7 +551,12 @@ void ModbusMaster::ReplyWatchdog() {
     if (CommCompleteExHeard()) Events.CommCompleteEx(args);
     if (watch.Gone()) return;
   }
-  if (tx_.TimeOutIfStale(WallNow(loop_), kReplySeconds)) reply_.Clear();
+  if (tx_.TimeOutIfStale(WallNow(loop_), kReplySeconds)) {
+    reply_.Clear();
+    if (tx_.ScanReadInFlight && tx_.RequestSerial == scanSerial_) {
+      scanFailure_ = NoReplyCause(Unsigned(scanUnit_), kReplySeconds, reply_.OtherUnit());
+    }
+  }
 }
 
 // ---- Serial event dispatch --------------------------------------------------------------

@@ -573,5 +573,77 @@ TEST(MasterFaults, AWriteWhoseEchoDiffersFromTheRequestFails) {
   }
 }
 
+
+// A slave set to another unit number answers every request, and RTU drops its frames as
+// noise: the time-out names the unit that answered, which is what the user must change. A
+// frame of another unit that does not answer the request (another function, another count)
+// is no such answer.
+TEST(MasterFaults, ATimeOutSaysWhichOtherUnitAnswered) {
+  const char* readCause =
+      "no reply from unit 1 within 2 s; a reply to it came from unit 3 (is the slave set to unit 1?)";
+  {
+    SCOPED_TRACE("RTU, the reply a byte at a time");
+    MasterRig rig;
+    rig.slave = [&rig](const Bytes&) {
+      Bytes reply = MasterRig::Rtu("03 03 02 00 2A");
+      for (std::size_t i = 0; i < reply.size(); ++i) {
+        rig.loop.AddTimer(rig.Micros() + 1'000 * static_cast<std::int64_t>(i + 1),
+                          [&rig, b = reply[i]] { rig.port.Inject(Bytes{b}); });
+      }
+      return Bytes{};
+    };
+    VariantArray v(1, 1, VarType::Double);
+    v.Set(1, Variant(9.0));
+    EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+    EXPECT_EQ(rig.road.Cause(), readCause);
+    EXPECT_EQ(v.Get(1).ToDouble(), 9) << "another unit's values are never taken";
+    rig.master.ReplyWatchdog();
+    ExpectRecovered(rig);
+  }
+  {
+    SCOPED_TRACE("RTU, a unit byte inside the frame that looks like the start of ours");
+    MasterRig rig;
+    rig.Answer(MasterRig::Rtu("03 03 02 01 03"));  // 01 03 inside: taken for our reply's start
+    VariantArray v(1, 1, VarType::Double);
+    EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+    EXPECT_EQ(rig.road.Cause(), readCause);
+  }
+  {
+    SCOPED_TRACE("RTU write");
+    MasterRig rig;
+    rig.Answer(MasterRig::Rtu("07 06 00 00 00 05"));
+    EXPECT_EQ(rig.WritePLC("40001", {5}), ResultFailed);
+    EXPECT_EQ(rig.road.Cause(), "no acknowledgement of the write from unit 1 within 2 s; an acknowledgement to it "
+                                "came from unit 7 (is the slave set to unit 1?)");
+  }
+  {
+    SCOPED_TRACE("ASCII");
+    MasterRig rig;
+    rig.master.SetModBusMode(rtu::Ascii);
+    rig.Answer(Chars(":0303020007F1\r\n"));
+    VariantArray v(1, 1, VarType::Double);
+    EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+    EXPECT_EQ(rig.road.Cause(), readCause);
+  }
+  {
+    SCOPED_TRACE("a scan's read, given up by the watchdog");
+    MasterRig rig;
+    rig.Answer(MasterRig::Rtu("03 03 02 00 2A"));
+    ASSERT_TRUE(rig.master.SendScanRead(1, Variant(std::int32_t{40001}), 1));
+    rig.loop.DoEvents();
+    rig.clock.Advance(2'000'000);
+    rig.master.ReplyWatchdog();
+    EXPECT_EQ(rig.master.LastFailure(), readCause);
+  }
+  for (const char* other : {"03 03 04 00 2A 00 2B", "03 04 02 00 2A", "03 01 01 01"}) {
+    SCOPED_TRACE(std::string("no answer to this request: ") + other);
+    MasterRig rig;
+    rig.Answer(MasterRig::Rtu(other));
+    VariantArray v(1, 1, VarType::Double);
+    EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+    EXPECT_EQ(rig.road.Cause(), "no reply from unit 1 within 2 s");
+  }
+}
+
 }  // namespace
 }  // namespace plc::modbus::testing

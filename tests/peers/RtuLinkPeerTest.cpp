@@ -3,6 +3,7 @@
 // EnType2 longs and floats, a lost reply and a broken one) and the pymodbus ASCII server.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -142,6 +143,25 @@ TEST(RtuLinkPeer, LostAndBrokenRepliesFailTheReadAndTheNextReadWorks) {
     c.link.SetCommBusy(Variant(false));
     EXPECT_EQ(c.ReadWords("40001", 2), Expected(kPeerWordValues, 2)) << "after fault " << fault;
   }
+}
+
+// The peer answers from unit 2 where unit 1 was asked: the read fails in its time and says
+// which unit answered, and the next read works.
+TEST(RtuLinkPeer, AReplyFromAnotherUnitIsNamedInTheFailure) {
+  PtyLink line;
+  PeerProcess server(RtuServerCommand({line.PathA()}));
+  LinkedRtuLink c(line.PathB(), rtu::Rtu);
+  VariantArray values(1, 10);
+  values.Set(1, Variant(-1.0));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(c.Read("4" + std::to_string(10001 + kPeerFaultWrongUnit).substr(1), values, 1), ResultFailed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  server.WaitForLine("FAULT", std::chrono::milliseconds(5000));
+  EXPECT_EQ(c.link.FailureCause(),
+            "no reply from unit 1 within 2 s; a reply to it came from unit 2 (is the slave set to unit 1?)");
+  EXPECT_EQ(values.Get(1).ToDouble(), -1);
+  c.link.SetCommBusy(Variant(false));
+  EXPECT_EQ(c.ReadWords("40001", 2), Expected(kPeerWordValues, 2));
 }
 
 TEST(RtuLinkPeer, AsciiReadsAndWritesThePymodbusServer) {
