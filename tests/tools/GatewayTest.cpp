@@ -400,8 +400,17 @@ TEST(Gateway, EndsOnTimeWhileEveryLineScansFlatOut) {
   // The reads given up by the end are not counted as failures of the lines.
   std::smatch m;
   ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(reads: (\d+) \((\d+) good, (\d+) failed\))"))) << r.out;
-  EXPECT_GT(std::stol(m[2]), 1000);
   EXPECT_EQ(std::stol(m[3]), 0) << r.out;
+  // Every line kept scanning: each read outlasts a 1 ms tick, so the ticks came inside one
+  // another while it read. How many reads a line manages is the machine's (a loaded one managed
+  // less than half an idle one's 300 or more; bench/gateway measures it); a stalled line has a
+  // handful.
+  for (int i = 1; i <= kLines; ++i) {
+    std::smatch line;
+    ASSERT_TRUE(std::regex_search(r.out, line, std::regex("L" + std::to_string(i) + R"( \(RtuLink\): (\d+) reads)")))
+        << r.out;
+    EXPECT_GE(std::stol(line[1]), 50) << "L" << i << " scanned only now and then: " << r.out;
+  }
 }
 
 TEST(Gateway, APlantItCannotRunIsRefusedWithTheReason) {
