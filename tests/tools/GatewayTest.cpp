@@ -146,14 +146,21 @@ TEST(Gateway, ASetStillWaitingWhenTheGatewayEndsIsLoggedAsNotWritten) {
   ASSERT_TRUE(rig.Start());
   auto& [plant, broker, client, gateway] = rig;
   client.Publish("plant/Line.Speed/set", "150");
-  std::this_thread::sleep_for(1000ms);
+  // A set refused at once, behind it on the same topic: once its refusal is logged, the set
+  // before it is in the queue (the station never acknowledges it).
+  client.Publish("plant/Line.Speed/set", "oops");
+  const std::string refused = "SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
+                              "'set of Line.Speed to ''oops'' refused: %no number%'";
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (plant.Count(refused) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(100ms);
+  ASSERT_EQ(plant.Count(refused), 1) << "the sets never reached the gateway";
   ::kill(gateway->Pid(), SIGINT);
   const std::string writes = gateway->WaitForLine("  writes:", 10s);
   gateway->WaitForLine("  database:", 10s);
   gateway->Stop();
   plant.line->SetFault(sim::StationFault::None);
   ASSERT_NE(writes.find("1 queued"), std::string::npos) << writes;
-  EXPECT_EQ(writes, "  writes: 1 queued, 0 written, 1 failed, 0 refused");
+  EXPECT_EQ(writes, "  writes: 1 queued, 0 written, 1 failed, 1 refused");
   EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='write failed' AND control='Line' AND tag_id = "
                         "(SELECT id FROM tags WHERE name='Line.Speed') AND text LIKE 'V,2000 = 336 not written%'"),
             1);
