@@ -146,14 +146,21 @@ TEST(Gateway, ASetStillWaitingWhenTheGatewayEndsIsLoggedAsNotWritten) {
   ASSERT_TRUE(rig.Start());
   auto& [plant, broker, client, gateway] = rig;
   client.Publish("plant/Line.Speed/set", "150");
-  std::this_thread::sleep_for(1000ms);
+  // A set refused at once, behind it on the same topic: once its refusal is logged, the set
+  // before it is in the queue (the station never acknowledges it).
+  client.Publish("plant/Line.Speed/set", "oops");
+  const std::string refused = "SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
+                              "'set of Line.Speed to ''oops'' refused: %no number%'";
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (plant.Count(refused) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(100ms);
+  ASSERT_EQ(plant.Count(refused), 1) << "the sets never reached the gateway";
   ::kill(gateway->Pid(), SIGINT);
   const std::string writes = gateway->WaitForLine("  writes:", 10s);
   gateway->WaitForLine("  database:", 10s);
   gateway->Stop();
   plant.line->SetFault(sim::StationFault::None);
   ASSERT_NE(writes.find("1 queued"), std::string::npos) << writes;
-  EXPECT_EQ(writes, "  writes: 1 queued, 0 written, 1 failed, 0 refused");
+  EXPECT_EQ(writes, "  writes: 1 queued, 0 written, 1 failed, 1 refused");
   EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='write failed' AND control='Line' AND tag_id = "
                         "(SELECT id FROM tags WHERE name='Line.Speed') AND text LIKE 'V,2000 = 336 not written%'"),
             1);
@@ -168,9 +175,16 @@ TEST(Gateway, ASetTheFullQueueRefusesLeavesTheWaitingSetsTheirOwnEnds) {
   auto& [plant, broker, client, gateway] = rig;
   constexpr int kSets = 300;
   for (int i = 0; i < kSets; ++i) client.Publish("plant/Line.Speed/set", "150");
+  // Then one the gateway refuses at once, on the same topic: the broker hands the sets over in
+  // order, so once its refusal is logged every set before it has reached the gateway, and none
+  // is still on its way when the gateway is stopped.
+  client.Publish("plant/Line.Speed/set", "oops");
+  const std::string last = "SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
+                           "'set of Line.Speed to ''oops'' refused: %no number%'";
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (plant.Count(last) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(200ms);
+  ASSERT_EQ(plant.Count(last), 1) << "the sets never all reached the gateway";
   const std::string full = "SELECT count(*) FROM failures WHERE kind='write failed' AND text LIKE 'write queue full%'";
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (plant.Count(full) < 20 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(200ms);
   ASSERT_GE(plant.Count(full), 20);
   ::kill(gateway->Pid(), SIGINT);
   const std::string writes = gateway->WaitForLine("  writes:", 10s);
@@ -178,7 +192,7 @@ TEST(Gateway, ASetTheFullQueueRefusesLeavesTheWaitingSetsTheirOwnEnds) {
   gateway->Stop();
   plant.line->SetFault(sim::StationFault::None);
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(writes, m, std::regex(R"((\d+) queued, 0 written, (\d+) failed, 0 refused)"))) << writes;
+  ASSERT_TRUE(std::regex_search(writes, m, std::regex(R"((\d+) queued, 0 written, (\d+) failed, 1 refused)"))) << writes;
   EXPECT_EQ(std::stol(m[1]) + plant.Count(full), kSets) << writes;
   EXPECT_EQ(std::stol(m[2]), kSets) << writes;
   EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='write failed' AND tag_id = "
@@ -400,8 +414,17 @@ TEST(Gateway, EndsOnTimeWhileEveryLineScansFlatOut) {
   // The reads given up by the end are not counted as failures of the lines.
   std::smatch m;
   ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(reads: (\d+) \((\d+) good, (\d+) failed\))"))) << r.out;
-  EXPECT_GT(std::stol(m[2]), 1000);
   EXPECT_EQ(std::stol(m[3]), 0) << r.out;
+  // Every line kept scanning: each read outlasts a 1 ms tick, so the ticks came inside one
+  // another while it read. How many reads a line manages is the machine's (a loaded one managed
+  // less than half an idle one's 300 or more; bench/gateway measures it); a stalled line has a
+  // handful.
+  for (int i = 1; i <= kLines; ++i) {
+    std::smatch line;
+    ASSERT_TRUE(std::regex_search(r.out, line, std::regex("L" + std::to_string(i) + R"( \(RtuLink\): (\d+) reads)")))
+        << r.out;
+    EXPECT_GE(std::stol(line[1]), 50) << "L" << i << " scanned only now and then: " << r.out;
+  }
 }
 
 TEST(Gateway, APlantItCannotRunIsRefusedWithTheReason) {
