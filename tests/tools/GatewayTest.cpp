@@ -203,6 +203,25 @@ TEST(Gateway, ASetTheFullQueueRefusesLeavesTheWaitingSetsTheirOwnEnds) {
             std::stol(m[1]) - plant.Count("SELECT count(*) FROM failures WHERE text LIKE '% not written after %'"));
 }
 
+// Sets still coming in when the gateway is told to end (a burst, then Ctrl-C at once): each
+// one the summary counts as failed or refused is in the history, none only on the terminal.
+TEST(Gateway, SetsThatComeWhileTheGatewayEndsAreAllLogged) {
+  SilentLineGateway rig;
+  ASSERT_TRUE(rig.Start());
+  auto& [plant, broker, client, gateway] = rig;
+  for (int i = 0; i < 400; ++i) client.Publish("plant/Line.Speed/set", i % 2 ? "150" : "oops");
+  ::kill(gateway->Pid(), SIGINT);
+  const std::string writes = gateway->WaitForLine("  writes:", 20s);
+  gateway->WaitForLine("  database:", 10s);
+  gateway->Stop();
+  plant.line->SetFault(sim::StationFault::None);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(writes, m, std::regex(R"((\d+) queued, 0 written, (\d+) failed, (\d+) refused)")))
+      << writes;
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='write failed'"), std::stol(m[2])) << writes;
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused'"), std::stol(m[3])) << writes;
+}
+
 // A group read from another station than the control's Address: a set of its tag is written
 // where the tag is read from, not at the same address of the control's own station.
 TEST(Gateway, ASetGoesToTheStationItsTagIsReadFrom) {

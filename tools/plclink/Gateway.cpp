@@ -77,7 +77,9 @@ class Gateway {
   void OnWrite(QueuedWriteEnd& w);
   void OnSet(const logger::SetMessage& set);
   void Note(logger::Failure f);
-  void Commit();
+  // Hands what is pending to the sinks (all of them, the history first) as one batch.
+  void Commit() { Commit(sinks_); }
+  void Commit(const std::vector<logger::Sink*>& to);
   void Status();
   void Summary();
   void Print(const std::string& line);
@@ -305,6 +307,8 @@ void Gateway::OnSet(const logger::SetMessage& set) {
   const auto id = values_->Find(tag);
   if (!id) return refuse({}, std::nullopt, "no such tag");
   const TagRow& row = values_->Rows()[static_cast<std::size_t>(*id)];
+  // The controls stop or have stopped: a set queued now would be neither written nor said.
+  if (stopping_) return refuse(row.control, id, "the gateway is ending");
   if (set.retained)
     return refuse(row.control, id,
                   "retained set ignored (the broker replays it at every connect; publish sets without retain)");
@@ -336,12 +340,12 @@ void Gateway::OnSet(const logger::SetMessage& set) {
   }
 }
 
-void Gateway::Commit() {
+void Gateway::Commit(const std::vector<logger::Sink*>& to) {
   if (pending_.Empty()) return;
   logger::Batch batch = std::move(pending_);
   pending_ = {};
   try {
-    for (logger::Sink* sink : sinks_) sink->Write(batch);
+    for (logger::Sink* sink : to) sink->Write(batch);
   } catch (const logger::SinkBusy& e) {
     // Only the history, the first sink, is ever busy, so no sink has the batch yet: it waits,
     // whole, for the next commit, and the reads meanwhile join it.
@@ -464,9 +468,12 @@ int Gateway::Run() {
   if (historyBusySinceUs_ && !fatal_)
     fatal_ = history_->Path() + ": still held by another writer at the end; " +
              std::to_string(pending_.samples.size()) + " samples were not written";
-  for (logger::Sink* sink : sinks_) {
+  // The publisher closes first: the sets that come while it flushes are refused, and their
+  // refusals go into the history, which closes last.
+  for (auto sink = sinks_.rbegin(); sink != sinks_.rend(); ++sink) {
+    if (*sink == history_.get() && !fatal_ && !historyBusySinceUs_) Commit({history_.get()});
     try {
-      sink->Close();
+      (*sink)->Close();
     } catch (const logger::SinkError& e) {
       if (!fatal_) fatal_ = e.what();
     }
