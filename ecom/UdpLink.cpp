@@ -171,6 +171,10 @@ void UdpLink::SetPortOpen(bool value) {
   } else {
     ecom::EcomLink().Close();
   }
+  // An open that failed raises nothing (CurrentErrors has the transport's text): a host that
+  // asks finds why, with the library's own words, as after a call.
+  ClearFailure();
+  if (value && !EcomOpen()) NoteFailure(NotOpenCause());
 }
 
 // ---- ECOM requests ----
