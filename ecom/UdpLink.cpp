@@ -171,6 +171,10 @@ void UdpLink::SetPortOpen(bool value) {
   } else {
     ecom::EcomLink().Close();
   }
+  // An open that failed raises nothing (CurrentErrors has the transport's text): a host that
+  // asks finds why, with the library's own words, as after a call.
+  ClearFailure();
+  if (value && !EcomOpen()) NoteFailure(NotOpenCause());
 }
 
 // ---- ECOM requests ----
@@ -195,8 +199,8 @@ std::string UdpLink::NotOpenCause() const {
 }
 
 Result UdpLink::EcomRead(const Variant& Address, Variant* storeInto, std::int32_t size, Opt<std::int16_t> IOType,
-                         Opt<std::int32_t> ioIdx) {
-  ecom::EcomRequests request(ecom::EcomLink(), EventLoop::Current(), props_.unitAddress);
+                         Opt<std::int32_t> ioIdx, std::int16_t station) {
+  ecom::EcomRequests request(ecom::EcomLink(), EventLoop::Current(), station);
   const Result result = request.Read(Address, storeInto, size, IOType, ioIdx);
   if (result != ResultOk) NoteFailure(request.Cause());
   return result;
@@ -229,7 +233,7 @@ Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadS
   }
   link.Line.CallActive = true;
   const Result result =
-      EcomMode() ? EcomRead(Address, &ReadValue, *size, IOType, ioIdx)
+      EcomMode() ? EcomRead(Address, &ReadValue, *size, IOType, ioIdx, props_.unitAddress)
                  : SerialNoted(serial_.Read(Address, ReadValue, *size, IOType.ValueOr(0), ioIdx.ValueOr(0)));
   link.Line.CallActive = false;
   return result;
@@ -244,7 +248,8 @@ Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt
   return NonWaitingRead(Address, ReadSize, IOType, true);
 }
 
-Result UdpLink::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, bool hostCall) {
+Result UdpLink::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, bool hostCall,
+                               std::optional<std::int16_t> station) {
   if (hostCall) BeginCall();
   else ClearFailure();
   auto& link = ecom::EcomLink();
@@ -267,7 +272,7 @@ Result UdpLink::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std:
     NoteFailure(dnet::ReadSizeRefusal(ReadSize));
     return ResultFailed;
   }
-  const Result result = EcomRead(Address, nullptr, *size, IOType, {});
+  const Result result = EcomRead(Address, nullptr, *size, IOType, {}, station.value_or(props_.unitAddress));
   if (result == ResultOk) {
     // A scan read takes its words before the host's handler can read over them.
     const Lifetime::Watch watch = Watched();

@@ -18,6 +18,7 @@
 // timers Timer1 (watchdog), Timer2 (scan read) and Timer3 (scan write).
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -159,8 +160,10 @@ class UdpLink final : public TableControl<UdpLink> {
   // read's failure is no longer told.
   void BeginCall();
   // ReadPLCNW's work; a host's call (hostCall) begins a call and is followed until its read
-  // ends, the scan's is neither.
-  Result NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, bool hostCall);
+  // ends, the scan's is neither. station: the module an ECOM address naming none goes to (the
+  // scan's group unit; nullopt: the control's Address).
+  Result NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, bool hostCall,
+                        std::optional<std::int16_t> station = std::nullopt);
   // A serial-path call's result, with its cause when it failed.
   Result SerialNoted(Result result);
   // The scan's completions and the write queue, wired to this control's events.
@@ -173,9 +176,9 @@ class UdpLink final : public TableControl<UdpLink> {
   // Copies the station, protocol and device time-out into the thread's link state, as a load
   // does; each setter copies its own. The last control to set one names it for the thread.
   void ShareSettings() const;
-  // An ECOM read, its failure noted.
+  // An ECOM read, its failure noted; an address naming no module goes to station.
   Result EcomRead(const Variant& Address, Variant* storeInto, std::int32_t size, Opt<std::int16_t> IOType,
-                  Opt<std::int32_t> ioIdx);
+                  Opt<std::int32_t> ioIdx, std::int16_t station);
   // Why a request finds ECOM closed.
   std::string NotOpenCause() const;
 };

@@ -3,8 +3,8 @@
 // ScanComplete, and the write queue is drained through its waiting write and reported as
 // WriteQueComplete.
 //
-// In ECOM mode a group is read as "unit;address" from that module, and the read ends within the
-// call. On the serial path the address is a header word address or a tag name, as that path
+// In ECOM mode a group's address is read as ReadPLC reads it, from the group's unit where it
+// names no module, and the read ends within the call. On the serial path the address is a header word address or a tag name, as that path
 // reads them, and the station is always the control's: a group naming another unit is not sent.
 #include <functional>
 #include <optional>
@@ -19,7 +19,7 @@ namespace {
 
 class UdpScanLine final : public ScanLine {
  public:
-  using ReadCall = std::function<Result(Variant& address, std::int16_t count)>;
+  using ReadCall = std::function<Result(Variant& address, std::int16_t count, std::optional<std::int16_t> station)>;
   UdpScanLine(UdpLink& link, dnet::DirectNetEngine& serial, ReadCall read)
       : link_(link), serial_(serial), read_(std::move(read)) {}
 
@@ -47,15 +47,18 @@ class UdpScanLine final : public ScanLine {
         failure_ = "the serial path reads station " + std::to_string(station) + " only, not unit " + std::to_string(unit);
         return false;
       }
-      if (!Read(address, count)) return false;
+      if (!Read(address, count, std::nullopt)) return false;
       transaction_ = ecom::EcomLink().Line.Transaction;
       return true;
     }
-    const Variant target(std::to_string(unit) + ";" + address.ToString());
     ++ecomReads_;
-    // A read that succeeds hands its words to the scan within the call, before its CommComplete.
-    if (!Read(target, count)) {
-      link_.Scan().ScanReadFailed(failure_.empty() ? "the ECOM read of " + target.ToString() + " failed" : failure_);
+    // The group's address is read as ReadPLC reads it (a number, TYPE,number, a tag name or one
+    // naming its module), at the group's unit where it names none. A read that succeeds hands
+    // its words to the scan within the call, before its CommComplete.
+    if (!Read(address, count, unit)) {
+      link_.Scan().ScanReadFailed(failure_.empty() ? "the ECOM read of " + address.ToString() + " at module " +
+                                                         std::to_string(unit) + " failed"
+                                                   : failure_);
       failure_.clear();
     }
     return true;
@@ -67,11 +70,11 @@ class UdpScanLine final : public ScanLine {
   // The control's own non-waiting read, the host's failure cause kept; false with why in
   // failure_: the cause first, as it names the module or station and what went wrong, the
   // classic ReadErrors text only when there is none.
-  bool Read(const Variant& address, std::int16_t count) {
+  bool Read(const Variant& address, std::int16_t count, std::optional<std::int16_t> station) {
     serial_.TellFailedRead();  // a host's read the line has left behind says why, before this read
     const Control::KeptFailureCause hostCause(link_);
     Variant target = address;
-    if (read_(target, count) == ResultOk) return true;
+    if (read_(target, count, station) == ResultOk) return true;
     failure_ = !link_.FailureCause().empty() ? link_.FailureCause() : link_.CurrentErrors();
     return false;
   }
@@ -87,9 +90,10 @@ class UdpScanLine final : public ScanLine {
 }  // namespace
 
 std::unique_ptr<ScanLine> UdpLink::MakeScanLine(UdpLink& link) {
-  return std::make_unique<UdpScanLine>(link, link.serial_.Engine(), [&link](Variant& address, std::int16_t count) {
-    return link.NonWaitingRead(address, Opt<Variant>(Variant(count)), Opt<std::int16_t>(), false);
-  });
+  return std::make_unique<UdpScanLine>(
+      link, link.serial_.Engine(), [&link](Variant& address, std::int16_t count, std::optional<std::int16_t> station) {
+        return link.NonWaitingRead(address, Opt<Variant>(Variant(count)), Opt<std::int16_t>(), false, station);
+      });
 }
 
 std::vector<Variant> UdpLink::ScanWords(std::int32_t count) const {

@@ -227,6 +227,34 @@ TEST(UdpLinkEcomScan, AGroupOfPointsCompletesWithItsPoints) {
   EXPECT_EQ(b.scans[0].values, (std::vector<std::int32_t>{1, 0, 1}));  // X7, X10, X11
 }
 
+// A group's address is read as ReadPLC reads it, at the group's unit: an octal number is
+// V-memory, a tag name its tag's address, and one naming its module keeps it.
+TEST(UdpLinkEcomScan, AGroupAddressReadsAsReadPlcReadsIt) {
+  UdpEcomScanRig r;
+  test::ScanBench b(r);
+  r.SetValue(0, 7);
+  r.SetValue(1, 8);
+  Tags().Clear();
+  ASSERT_TRUE(Tags().AddTag(1, Variant("Level"), Variant("V,2001")));
+  b.Group(1, 0, 2, 500);
+  ScanTables().Group(1).address = Variant("2000");
+  b.Group(2, 0, 1, 500);
+  ScanTables().Group(2).address = Variant(std::int32_t{2000});
+  b.Group(3, 0, 1, 500);
+  ScanTables().Group(3).address = Variant("Level");
+  b.Group(4, 0, 1, 500);
+  ScanTables().Group(4).address = Variant("1;V,2001");
+  b.StartScan(500);
+  b.Run(500 * test::kMs);
+  Tags().Clear();
+  ASSERT_EQ(b.scans.size(), 4u);
+  const std::vector<std::vector<std::int32_t>> expected = {{7, 8}, {7}, {8}, {8}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_TRUE(b.scans[i].error.empty()) << "group " << i + 1 << ": " << b.scans[i].error;
+    EXPECT_EQ(b.scans[i].values, expected[i]) << "group " << i + 1;
+  }
+}
+
 // The scan's ECOM read raises CommComplete within its call, and a host that chains reads reads
 // again from that handler: the group still completes with its own values, not the handler's.
 TEST(UdpLinkEcomScan, AReadChainedFromCommCompleteLeavesTheGroupsValues) {

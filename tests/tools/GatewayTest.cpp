@@ -321,6 +321,25 @@ TEST(Gateway, ALineThatGoesSilentIsLoggedOnceAndTheOthersGoOn) {
             0);
 }
 
+// An ECOM module that does not answer when the gateway starts leaves its control unopened: the
+// gateway says so, with the library's words, where a serial port that does not open is said.
+TEST(Gateway, AnEcomModuleAbsentAtTheStartIsLoggedAsNotStarted) {
+  PlantRig plant;
+  plant.oven->SetFault(1, sim::EcomFault::Silent);
+  RunResult r = RunPlclink({"gateway", plant.folder.File("plant.ini"), "--seconds", "2"});
+  EXPECT_NE(r.err.find("Oven failed: cannot start: ECOM is not open: No ECOM Devices: rc= 0 (none of the 1 module address(es) "
+                       "listed in HEI_PAS_MODULES answered"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE control='Oven' AND text LIKE 'cannot start: ECOM is "
+                        "not open: No ECOM Devices%'"),
+            1);
+  EXPECT_GT(plant.Count("SELECT count(*) FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.control = 'Press' "
+                        "AND s.quality = 'good'"),
+            0)
+      << "the other lines were read";
+}
+
 // kill -9 in the middle of a run: the file opens, passes its integrity check, and holds every
 // batch the gateway reported committed, each whole.
 TEST(Gateway, KilledMidRunLeavesEveryCommittedBatch) {

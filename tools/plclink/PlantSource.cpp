@@ -11,6 +11,7 @@ namespace {
 // retries): set at start when the section has them.
 const char* const kRunKeys[] = {"ScanReadIOTimerInterval", "ScanWriteIOTimerInterval", "NumOfReadRetries",
                                 "NumOfWriteRetries"};
+constexpr std::int32_t kEcomMode = 3;  // UdpLink's CommMode ECOM
 
 }  // namespace
 
@@ -53,6 +54,13 @@ std::string PlantSource::Start() {
     if (control_->GetProperty("PortOpen").ToBool()) control_->SetProperty("PortOpen", false);
     control_->SetProperty("PortOpen", true);
     opened_ = true;
+    // UdpLink's ECOM open raises nothing when no module answers: its scan would then read
+    // nothing, with no failure logged, for the whole run. (CurrentErrors is the thread's, so
+    // only a control in ECOM mode is judged by it.)
+    if (Has("CurrentErrors") && control_->GetProperty("CommMode").ToInt32() == kEcomMode) {
+      const std::string errors = control_->GetProperty("CurrentErrors").ToString();
+      if (!errors.empty()) return control_->FailureCause().empty() ? errors : control_->FailureCause();
+    }
     control_->SetProperty("ScanReadEnable", true);
     control_->SetProperty("ScanWriteEnable", true);
   } catch (const RuntimeError& e) {
