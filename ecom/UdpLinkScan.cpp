@@ -4,8 +4,9 @@
 // WriteQueComplete.
 //
 // In ECOM mode a group's address is read as ReadPLC reads it, from the group's unit where it
-// names no module, and the read ends within the call. On the serial path the address is a header word address or a tag name, as that path
-// reads them, and the station is always the control's: a group naming another unit is not sent.
+// names no module, and the read ends within the call. On the serial path the address is a
+// header word address or a tag name, as that path reads them, and the station is always the
+// control's: a group naming another unit is not sent.
 #include <functional>
 #include <optional>
 

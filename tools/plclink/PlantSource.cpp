@@ -57,7 +57,7 @@ std::string PlantSource::Start() {
     // UdpLink's ECOM open raises nothing when no module answers: its scan would then read
     // nothing, with no failure logged, for the whole run. (CurrentErrors is the thread's, so
     // only a control in ECOM mode is judged by it.)
-    if (Has("CurrentErrors") && control_->GetProperty("CommMode").ToInt32() == kEcomMode) {
+    if (NamesEqual(control_->ClassName(), "UdpLink") && control_->GetProperty("CommMode").ToInt32() == kEcomMode) {
       const std::string errors = control_->GetProperty("CurrentErrors").ToString();
       if (!errors.empty()) return control_->FailureCause().empty() ? errors : control_->FailureCause();
     }
