@@ -12,6 +12,17 @@ namespace {
 
 const Bytes kGood = MasterRig::Rtu("01 03 02 00 2A");  // register 40001 = 42
 
+// The slave answers every request with `reply`, a byte at a time, gapUs apart.
+void AnswerByteByByte(MasterRig& rig, const Bytes& reply, std::int64_t gapUs) {
+  rig.slave = [&rig, reply, gapUs](const Bytes&) {
+    for (std::size_t i = 0; i < reply.size(); ++i) {
+      rig.loop.AddTimer(rig.Micros() + gapUs * static_cast<std::int64_t>(i + 1),
+                        [&rig, b = reply[i]] { rig.port.Inject(Bytes{b}); });
+    }
+    return Bytes{};
+  };
+}
+
 // The next waiting read works and reads 42.
 void ExpectRecovered(MasterRig& rig) {
   rig.Answer(kGood);
@@ -138,14 +149,7 @@ TEST(MasterFaults, CrcErrorSetsStatus245InRtu) {
 
 TEST(MasterFaults, ReplySplitIntoSingleBytesWithGaps) {
   MasterRig rig;
-  rig.slave = [&rig](const Bytes&) {
-    Bytes reply = MasterRig::Rtu("01 03 04 00 0C 0D 80");
-    for (std::size_t i = 0; i < reply.size(); ++i) {
-      rig.loop.AddTimer(rig.Micros() + 150'000 * static_cast<std::int64_t>(i + 1),
-                        [&rig, b = reply[i]] { rig.port.Inject(Bytes{b}); });
-    }
-    return Bytes{};
-  };
+  AnswerByteByByte(rig, MasterRig::Rtu("01 03 04 00 0C 0D 80"), 150'000);
   VariantArray v(1, 2, VarType::Double);
   EXPECT_EQ(rig.ReadPLC("40001", v, 2), ResultOk);
   EXPECT_EQ(v.Get(2).ToDouble(), 3456);
@@ -584,14 +588,7 @@ TEST(MasterFaults, ATimeOutSaysWhichOtherUnitAnswered) {
   {
     SCOPED_TRACE("RTU, the reply a byte at a time");
     MasterRig rig;
-    rig.slave = [&rig](const Bytes&) {
-      Bytes reply = MasterRig::Rtu("03 03 02 00 2A");
-      for (std::size_t i = 0; i < reply.size(); ++i) {
-        rig.loop.AddTimer(rig.Micros() + 1'000 * static_cast<std::int64_t>(i + 1),
-                          [&rig, b = reply[i]] { rig.port.Inject(Bytes{b}); });
-      }
-      return Bytes{};
-    };
+    AnswerByteByByte(rig, MasterRig::Rtu("03 03 02 00 2A"), 1'000);
     VariantArray v(1, 1, VarType::Double);
     v.Set(1, Variant(9.0));
     EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);

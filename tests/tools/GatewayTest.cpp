@@ -121,6 +121,25 @@ struct SilentLineGateway {
     plant.line->SetFault(sim::StationFault::NoAnswer);
     return true;
   }
+  // Publishes a set the gateway refuses at once: the broker hands the sets of a topic over in
+  // order, so once its refusal is logged every set published before it has reached the gateway.
+  bool SetsBeforeHaveArrived() {
+    client.Publish("plant/Line.Speed/set", "oops");
+    const std::string refused = "SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
+                                "'set of Line.Speed to ''oops'' refused: %no number%'";
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (plant.Count(refused) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(100ms);
+    return plant.Count(refused) == 1;
+  }
+  // Ctrl-C; the summary's line of writes once the gateway has ended.
+  std::string End() {
+    ::kill(gateway->Pid(), SIGINT);
+    std::string writes = gateway->WaitForLine("  writes:", 20s);
+    gateway->WaitForLine("  database:", 10s);
+    gateway->Stop();
+    plant.line->SetFault(sim::StationFault::None);
+    return writes;
+  }
 };
 
 // A set that the silent station never acknowledges fails after its tries, logged with its tag.
@@ -146,19 +165,9 @@ TEST(Gateway, ASetStillWaitingWhenTheGatewayEndsIsLoggedAsNotWritten) {
   ASSERT_TRUE(rig.Start());
   auto& [plant, broker, client, gateway] = rig;
   client.Publish("plant/Line.Speed/set", "150");
-  // A set refused at once, behind it on the same topic: once its refusal is logged, the set
-  // before it is in the queue (the station never acknowledges it).
-  client.Publish("plant/Line.Speed/set", "oops");
-  const std::string refused = "SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
-                              "'set of Line.Speed to ''oops'' refused: %no number%'";
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (plant.Count(refused) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(100ms);
-  ASSERT_EQ(plant.Count(refused), 1) << "the sets never reached the gateway";
-  ::kill(gateway->Pid(), SIGINT);
-  const std::string writes = gateway->WaitForLine("  writes:", 10s);
-  gateway->WaitForLine("  database:", 10s);
-  gateway->Stop();
-  plant.line->SetFault(sim::StationFault::None);
+  // Then it is in the queue: the station never acknowledges it.
+  ASSERT_TRUE(rig.SetsBeforeHaveArrived()) << "the sets never reached the gateway";
+  const std::string writes = rig.End();
   ASSERT_NE(writes.find("1 queued"), std::string::npos) << writes;
   EXPECT_EQ(writes, "  writes: 1 queued, 0 written, 1 failed, 1 refused");
   EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='write failed' AND control='Line' AND tag_id = "
@@ -175,22 +184,11 @@ TEST(Gateway, ASetTheFullQueueRefusesLeavesTheWaitingSetsTheirOwnEnds) {
   auto& [plant, broker, client, gateway] = rig;
   constexpr int kSets = 300;
   for (int i = 0; i < kSets; ++i) client.Publish("plant/Line.Speed/set", "150");
-  // Then one the gateway refuses at once, on the same topic: the broker hands the sets over in
-  // order, so once its refusal is logged every set before it has reached the gateway, and none
-  // is still on its way when the gateway is stopped.
-  client.Publish("plant/Line.Speed/set", "oops");
-  const std::string last = "SELECT count(*) FROM failures WHERE kind='refused' AND text LIKE "
-                           "'set of Line.Speed to ''oops'' refused: %no number%'";
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (plant.Count(last) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(200ms);
-  ASSERT_EQ(plant.Count(last), 1) << "the sets never all reached the gateway";
+  // None still on its way when the gateway is stopped.
+  ASSERT_TRUE(rig.SetsBeforeHaveArrived()) << "the sets never all reached the gateway";
   const std::string full = "SELECT count(*) FROM failures WHERE kind='write failed' AND text LIKE 'write queue full%'";
   ASSERT_GE(plant.Count(full), 20);
-  ::kill(gateway->Pid(), SIGINT);
-  const std::string writes = gateway->WaitForLine("  writes:", 10s);
-  gateway->WaitForLine("  database:", 10s);
-  gateway->Stop();
-  plant.line->SetFault(sim::StationFault::None);
+  const std::string writes = rig.End();
   std::smatch m;
   ASSERT_TRUE(std::regex_search(writes, m, std::regex(R"((\d+) queued, 0 written, (\d+) failed, 1 refused)"))) << writes;
   EXPECT_EQ(std::stol(m[1]) + plant.Count(full), kSets) << writes;
@@ -210,11 +208,7 @@ TEST(Gateway, SetsThatComeWhileTheGatewayEndsAreAllLogged) {
   ASSERT_TRUE(rig.Start());
   auto& [plant, broker, client, gateway] = rig;
   for (int i = 0; i < 400; ++i) client.Publish("plant/Line.Speed/set", i % 2 ? "150" : "oops");
-  ::kill(gateway->Pid(), SIGINT);
-  const std::string writes = gateway->WaitForLine("  writes:", 20s);
-  gateway->WaitForLine("  database:", 10s);
-  gateway->Stop();
-  plant.line->SetFault(sim::StationFault::None);
+  const std::string writes = rig.End();
   std::smatch m;
   ASSERT_TRUE(std::regex_search(writes, m, std::regex(R"((\d+) queued, 0 written, (\d+) failed, (\d+) refused)")))
       << writes;
