@@ -84,9 +84,16 @@ TEST(Slave, CoilWriteThenReadOfEightCoils) {
   EXPECT_EQ(rig.Request(request), request);
   EXPECT_EQ(rig.image[1], 1);
   EXPECT_EQ(rig.Request(Rtu("01 01 00 00 00 08")), Rtu("01 01 01 01"));
-  // Any value other than FF00 switches the coil off, echoed as received.
-  EXPECT_EQ(rig.Request(Rtu("01 05 00 00 12 34")), Rtu("01 05 00 00 12 34"));
+  // A value other than FF00 and 0 is refused as a standard slave refuses it, the coil kept:
+  // a master sending 1 for on must not see its coil switched off under an echo.
+  EXPECT_EQ(rig.Request(Rtu("01 05 00 00 12 34")), Rtu("01 85 03"));
+  EXPECT_EQ(rig.Request(Rtu("01 05 00 00 00 01")), Rtu("01 85 03"));
+  EXPECT_EQ(rig.image[1], 1);
+  EXPECT_EQ(rig.Request(Rtu("01 05 00 00 00 00")), Rtu("01 05 00 00 00 00"));
   EXPECT_EQ(rig.image[1], 0);
+  SlaveRig type2(rtu::SlaveRtu, rtu::EnType2);
+  EXPECT_EQ(type2.Request(Rtu("07 05 03 E8 00 01")), Rtu("07 85 03"));
+  EXPECT_EQ(type2.image[1000], 0);
 }
 
 TEST(Slave, MultipleWritesOfRegistersAndPackedCoils) {
