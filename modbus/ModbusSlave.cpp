@@ -112,14 +112,18 @@ void ModbusSlave::ServeRequest(const Adu& adu) {
   ParsedRequest request = ParseRequest(adu);
   // Every slave on the line hears a broadcast (unit 0): it is carried out, never answered.
   silent_ = adu.unit == 0;
-  // A request the slave cannot read whole (unknown function, lengths that disagree) is left
-  // unanswered.
+  const bool type2 = master_.PLCType() == rtu::EnType2;
   if (request) {
-    if (master_.PLCType() == rtu::EnType2) {
+    if (type2) {
       ServeType2(request.request);
     } else if (adu.unit == master_.UnitAddress()) {
       Serve(request.request);
     }
+  } else if (request.error != RequestError::UnknownFunction && (type2 || adu.unit == master_.UnitAddress())) {
+    // A write whose byte count disagrees with its quantity is refused as a standard slave
+    // refuses it, so the master is told at once rather than left to its time-out. An unknown
+    // function is left unanswered.
+    Refuse(request.request, type2 ? adu.unit : OwnUnit(master_.UnitAddress()), ExceptionCodeFor(request.error));
   }
   silent_ = false;
   RaiseEvent(adu.function, QuanOf(2 + adu.data.size()));
