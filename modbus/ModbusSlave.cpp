@@ -33,6 +33,12 @@ std::int16_t QuanOf(std::size_t messageLength) {
   return static_cast<std::int16_t>(q);
 }
 
+// A coil is written on with FF00 and off with 0; anything else a standard slave refuses, so a
+// master that means on by another value is told instead of finding its coil off.
+bool IsCoilValue(const SlaveRequest& r) {
+  return r.function != fn::WriteSingleCoil || r.value == 0xFF00 || r.value == 0;
+}
+
 bool IsType2Pair(std::int32_t kind) { return kind == 5 || kind == 7; }
 
 // Points of each table: its elements x0001..x0001 + 9999 end where the next table's begin, so
@@ -106,14 +112,18 @@ void ModbusSlave::ServeRequest(const Adu& adu) {
   ParsedRequest request = ParseRequest(adu);
   // Every slave on the line hears a broadcast (unit 0): it is carried out, never answered.
   silent_ = adu.unit == 0;
-  // A request the slave cannot read whole (unknown function, lengths that disagree) is left
-  // unanswered.
+  const bool type2 = master_.PLCType() == rtu::EnType2;
   if (request) {
-    if (master_.PLCType() == rtu::EnType2) {
+    if (type2) {
       ServeType2(request.request);
     } else if (adu.unit == master_.UnitAddress()) {
       Serve(request.request);
     }
+  } else if (request.error != RequestError::UnknownFunction && (type2 || adu.unit == master_.UnitAddress())) {
+    // A write whose byte count disagrees with its quantity is refused as a standard slave
+    // refuses it, so the master is told at once rather than left to its time-out. An unknown
+    // function is left unanswered.
+    Refuse(request.request, type2 ? adu.unit : OwnUnit(master_.UnitAddress()), ExceptionCodeFor(request.error));
   }
   silent_ = false;
   RaiseEvent(adu.function, QuanOf(2 + adu.data.size()));
@@ -133,6 +143,7 @@ void ModbusSlave::Serve(const SlaveRequest& r) {
     if (!InTable(r.offset, r.count) || !InImage(reference, r.count)) return Refuse(r, unit, ex::IllegalDataAddress);
     SendSlaveReply(reference, r.count, 0, false, f);
   } else if (IsSingleWrite(f)) {
+    if (!IsCoilValue(r)) return Refuse(r, unit, ex::IllegalDataValue);
     if (!InTable(r.offset, 1) || !InImage(reference, 1)) return Refuse(r, unit, ex::IllegalDataAddress);
     auto& element = image_[static_cast<std::size_t>(reference)];
     element = f == fn::WriteSingleCoil ? (r.value == 0xFF00 ? 1 : 0) : std::int32_t{r.value};
@@ -158,6 +169,7 @@ void ModbusSlave::ServeType2(const SlaveRequest& r) {
     if (!InImage(address, r.count)) return Refuse(r, r.unit, ex::IllegalDataAddress);
     SendType2SlaveReply(r.unit, address, r.count, 0, false, f, kind);
   } else if (IsSingleWrite(f)) {
+    if (!IsCoilValue(r)) return Refuse(r, r.unit, ex::IllegalDataValue);
     if (!InImage(address, 1)) return Refuse(r, r.unit, ex::IllegalDataAddress);
     image_[static_cast<std::size_t>(address)] =
         f == fn::WriteSingleCoil ? (r.value == 0xFF00 ? 1 : 0) : std::int32_t{r.value};

@@ -5,9 +5,10 @@
 // CommCompleteEx. A request beyond the image, or past the 10000 points of its table (which
 // would reach the next table's elements), gets the standard exception reply "illegal data
 // address" (2), a read of more than a reply can carry (125 registers, 2000 bits), a multiple
-// write of more than one request may carry (123 registers, 1968 coils), or either of none
-// "illegal data value" (3); requests for another unit, unknown functions and broadcasts (unit 0)
-// go unanswered.
+// write of more than one request may carry (123 registers, 1968 coils), either of none, one
+// whose byte count disagrees with its quantity, or a coil written with neither FF00 nor 0
+// "illegal data value" (3); requests for another unit,
+// unknown functions and broadcasts (unit 0) go unanswered.
 //
 // The handler runs inside the port's receive notification and serves every request complete
 // by then; a partial one waits in the collector for the notifications of its remaining bytes.

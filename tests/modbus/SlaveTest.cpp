@@ -84,9 +84,16 @@ TEST(Slave, CoilWriteThenReadOfEightCoils) {
   EXPECT_EQ(rig.Request(request), request);
   EXPECT_EQ(rig.image[1], 1);
   EXPECT_EQ(rig.Request(Rtu("01 01 00 00 00 08")), Rtu("01 01 01 01"));
-  // Any value other than FF00 switches the coil off, echoed as received.
-  EXPECT_EQ(rig.Request(Rtu("01 05 00 00 12 34")), Rtu("01 05 00 00 12 34"));
+  // A value other than FF00 and 0 is refused as a standard slave refuses it, the coil kept:
+  // a master sending 1 for on must not see its coil switched off under an echo.
+  EXPECT_EQ(rig.Request(Rtu("01 05 00 00 12 34")), Rtu("01 85 03"));
+  EXPECT_EQ(rig.Request(Rtu("01 05 00 00 00 01")), Rtu("01 85 03"));
+  EXPECT_EQ(rig.image[1], 1);
+  EXPECT_EQ(rig.Request(Rtu("01 05 00 00 00 00")), Rtu("01 05 00 00 00 00"));
   EXPECT_EQ(rig.image[1], 0);
+  SlaveRig type2(rtu::SlaveRtu, rtu::EnType2);
+  EXPECT_EQ(type2.Request(Rtu("07 05 03 E8 00 01")), Rtu("07 85 03"));
+  EXPECT_EQ(type2.image[1000], 0);
 }
 
 TEST(Slave, MultipleWritesOfRegistersAndPackedCoils) {
@@ -124,7 +131,8 @@ TEST(Slave, UnansweredRequestsStillRaiseTheirEvent) {
       {"other unit", Rtu("02 03 00 00 00 01"), 3},
       {"corrupted", corrupted, -2},
       {"unknown function", Rtu("01 07 00 00 00 01"), 7},
-      {"byte count disagrees with the count", Rtu("01 10 00 00 00 02 02 00 01"), 16},
+      {"byte count disagreeing, for another unit", Rtu("02 10 00 00 00 02 02 00 01"), 16},
+      {"byte count disagreeing, broadcast", Rtu("00 10 00 00 00 02 02 00 01"), 16},
   };
   for (const Case& c : cases) {
     SlaveRig rig;
@@ -156,6 +164,10 @@ TEST(Slave, RequestsItCannotCarryOutGetTheStandardException) {
       {"count of zero", Rtu("01 03 00 00 00 00"), Rtu("01 83 03")},
       {"multiple write of no registers", Rtu("01 10 00 00 00 00 00"), Rtu("01 90 03")},
       {"multiple write of no coils", Rtu("01 0F 00 00 00 00 00"), Rtu("01 8F 03")},
+      {"byte count short of the registers", Rtu("01 10 00 00 00 02 02 00 01"), Rtu("01 90 03")},
+      {"byte count beyond the registers", Rtu("01 10 00 00 00 01 04 00 01 00 02"), Rtu("01 90 03")},
+      {"byte count short of the coils", Rtu("01 0F 00 00 00 0A 01 FF"), Rtu("01 8F 03")},
+      {"coils sent as registers", Rtu("01 0F 00 00 00 02 04 00 01 00 01"), Rtu("01 8F 03")},
       {"more registers than one write carries", Rtu(std::string("01 10 00 00 00 7C F8") + zeros(248)), Rtu("01 90 03")},
       {"more coils than one write carries", Rtu(std::string("01 0F 00 00 07 B1 F7") + zeros(247)), Rtu("01 8F 03")},
   };
@@ -179,6 +191,8 @@ TEST(Slave, RequestsItCannotCarryOutGetTheStandardException) {
   SlaveRig type2(rtu::SlaveRtu, rtu::EnType2);
   EXPECT_EQ(type2.Request(Rtu("07 03 C3 50 00 02")), Rtu("07 83 02"));  // 50000 and 50001
   EXPECT_EQ(type2.Request(Rtu("07 03 13 88 00 40")), Rtu("07 83 03"));  // 64 pairs: 128 registers
+  EXPECT_EQ(type2.Request(Rtu("07 10 0B B8 00 02 02 00 01")), Rtu("07 90 03"));
+  EXPECT_EQ(ascii.Request(Ascii("01 10 00 00 00 02 02 00 01")), Ascii("01 90 03"));
 }
 
 TEST(Slave, EachTableKeepsToItsOwnTenThousandElements) {

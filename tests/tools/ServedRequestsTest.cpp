@@ -50,6 +50,12 @@ TEST(ServedRequests, ExceptionsCoilsAndAsciiBehindNoise) {
   Sent(rtu, Joined(Frame(5, {0, 4, 0xFF, 0}), Frame(1, {1, 0b100})));
   EXPECT_EQ(Describe(rtu.Take()), "unit 1 coils 00005 written: 1");
   EXPECT_EQ(Describe(rtu.Take()), "unit 1 coils 00003..00005 read: 0 0 1");
+  // A write whose byte count disagrees with its quantity, refused; the read after it is told
+  // with its own answer, not with that refusal.
+  Received(rtu, Joined(Frame(16, {0, 0, 0, 2, 2, 0, 1}), Frame(3, {0, 0, 0, 1})));
+  Sent(rtu, Joined(Frame(0x90, {3}), Frame(3, {2, 0, 7})));
+  EXPECT_EQ(Describe(rtu.Take()), "unit 1 holding registers 40001..40002 refused: exception 3 (illegal data value)");
+  EXPECT_EQ(Describe(rtu.Take()), "unit 1 holding registers 40001 read: 7");
 
   ServedRequests ascii(true);
   const std::string noise = "\x01\x13junk";

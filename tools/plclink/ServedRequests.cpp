@@ -113,7 +113,20 @@ ServedRequest ServedRequests::Take() {
   r.function = adu.function;
   modbus::ParsedRequest parsed = modbus::ParseRequest(adu);
   if (!parsed) {
-    r.problem = modbus::RequestErrorText(parsed.error);
+    // The slave may have refused it: its answer is this request's, not the next one's.
+    modbus::ParsedFrame answer = modbus::ParseFrame(TakeFrame(tx_, framing, AnswerLength), framing);
+    if (answer && answer.adu.IsException()) {
+      r.answered = true;
+      r.exception = answer.adu.ExceptionCode();
+      if (auto table = TableOf(adu.function); table && adu.data.size() >= 4) {
+        r.table = table->name;
+        r.first = table->base + ((adu.data[0] << 8) | adu.data[1]);
+        r.count = (adu.data[2] << 8) | adu.data[3];
+        r.write = true;
+      }
+    } else {
+      r.problem = modbus::RequestErrorText(parsed.error);
+    }
     return r;
   }
   const modbus::SlaveRequest& q = parsed.request;
@@ -145,9 +158,13 @@ std::string ReferenceText(std::int32_t ref) {
 std::string Describe(const ServedRequest& r) {
   if (!r.problem.empty()) return "request not served: " + r.problem;
   std::string text = "unit " + std::to_string(r.unit) + " ";
-  if (r.table.empty()) return text + "function " + std::to_string(r.function) + (r.answered ? "" : ", not answered");
-  text += r.table + " " + ReferenceText(r.first);
-  if (r.count > 1) text += ".." + ReferenceText(r.first + r.count - 1);
+  if (r.table.empty()) {
+    text += "function " + std::to_string(r.function);
+    if (!r.exception) return text + (r.answered ? "" : ", not answered");
+  } else {
+    text += r.table + " " + ReferenceText(r.first);
+    if (r.count > 1) text += ".." + ReferenceText(r.first + r.count - 1);
+  }
   if (r.exception) {
     static const char* const kNames[] = {"", "illegal function", "illegal data address", "illegal data value",
                                          "server device failure"};
