@@ -7,8 +7,8 @@
 // address" (2), a read of more than a reply can carry (125 registers, 2000 bits), a multiple
 // write of more than one request may carry (123 registers, 1968 coils), either of none, one
 // whose byte count disagrees with its quantity, or a coil written with neither FF00 nor 0
-// "illegal data value" (3); requests for another unit,
-// unknown functions and broadcasts (unit 0) go unanswered.
+// "illegal data value" (3); requests for another unit, unknown functions and broadcasts
+// (unit 0) go unanswered.
 //
 // The handler runs inside the port's receive notification and serves every request complete
 // by then; a partial one waits in the collector for the notifications of its remaining bytes.
