@@ -197,6 +197,25 @@ TEST(PlclinkDfLink, AFormatOnValuesThatAreNoWordsIsRefusedNotPrintedAsOtherNumbe
   EXPECT_EQ(words.out, "3.14\n");
 }
 
+// A float file's value is no word even when it is whole: 1.0 is 3F80 0000 in the PLC, so
+// printing it as the word 0x0001 (or joining 1.0 and 2.0 into a float of 0001 0002) shows
+// bits the PLC does not hold.
+TEST(PlclinkDfLink, AFormatOnWholeFloatFileValuesIsRefusedToo) {
+  Line l;
+  ASSERT_EQ(test::RunPlclink(l.Args({"write", "F8:1", "1", "2"})).exitCode, 0);
+  for (const char* format : {"float", "hex", "uint"}) {
+    test::RunResult r = test::RunPlclink(l.Args({"read", "F8:1", "1", "--format", format}));
+    EXPECT_EQ(r.exitCode, 1) << format << ": " << r.out;
+    EXPECT_EQ(r.out, "") << format;
+    EXPECT_NE(r.err.find("leave out --format"), std::string::npos) << r.err;
+  }
+  test::RunResult p = test::RunPlclink(l.Args({"poll", "F8:1", "1", "--format", "hex", "--times", "1"}));
+  EXPECT_EQ(p.out.find("0x0001"), std::string::npos) << p.out;
+  EXPECT_NE(p.err.find("leave out --format"), std::string::npos) << p.err;
+  EXPECT_EQ(p.exitCode, 1) << p.out << p.err;
+  EXPECT_EQ(test::RunPlclink(l.Args({"read", "F8:1", "2"})).out, "1 2\n");
+}
+
 TEST(PlcsimDf1, TwoHundredOneShotReadsEachCloseWithADleAckThatArrives) {
   test::PtyLink line;
   // It ends by itself once 200 replies are acknowledged; one never acknowledged would keep it
