@@ -216,6 +216,25 @@ TEST(PlclinkDfLink, AFormatOnWholeFloatFileValuesIsRefusedToo) {
   EXPECT_EQ(test::RunPlclink(l.Args({"read", "F8:1", "2"})).out, "1 2\n");
 }
 
+// A call whose argument the method cannot take says which call, what it takes and how to
+// give it; 'Type mismatch (error 13)' alone left a technician guessing which of three.
+TEST(PlclinkDfLink, ACallWithAnArgumentTheMethodCannotTakeSaysWhatItTakes) {
+  Line l;
+  test::RunResult w = test::RunPlclink(l.Args({"call", "WritePLC", "N7:0", "5"}));
+  EXPECT_EQ(w.exitCode, 1) << w.err;
+  EXPECT_NE(w.err.find("WritePLC(pstr As String, ABValue As Array"), std::string::npos) << w.err;
+  EXPECT_NE(w.err.find("N7:0 5"), std::string::npos) << w.err;
+  EXPECT_NE(w.err.find("1:[1,2]"), std::string::npos) << w.err;
+  EXPECT_NE(w.err.find("Type mismatch (error 13)"), std::string::npos) << w.err;
+  EXPECT_EQ(l.plc.Plc().Table().Word(7, 0), 0);
+  test::RunResult r = test::RunPlclink(l.Args({"call", "ReadData", "99999"}));
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("ReadData(idx As Integer) cannot take 99999"), std::string::npos) << r.err;
+  test::RunResult good = test::RunPlclink(l.Args({"call", "WritePLC", "N7:0", "1:[5]"}));
+  EXPECT_EQ(good.exitCode, 0) << good.err;
+  EXPECT_EQ(l.plc.Plc().Table().Word(7, 0), 5);
+}
+
 TEST(PlcsimDf1, TwoHundredOneShotReadsEachCloseWithADleAckThatArrives) {
   test::PtyLink line;
   // It ends by itself once 200 replies are acknowledged; one never acknowledged would keep it
