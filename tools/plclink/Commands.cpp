@@ -439,8 +439,16 @@ int Call(const Options& o, ControlSession& s, Output& out) {
       if (cause.empty()) cause = MissingCompletionText(m.name);
     }
   }
+  // call opens no port of itself (conversions need none): a failure on a closed port says how
+  // plclink opens one, where the control can only say PortOpen is False. The JSON cause stays
+  // the control's own.
+  const bool closed = !cause.empty() && !o.port && !s.PortOpened() && s.Find("PortOpen", MemberKind::Property) &&
+                      !s.Get().GetProperty("PortOpen").ToBool();
   out.Call(result, a.After(), cause);
-  if (!cause.empty()) std::cerr << "plclink: " << m.name << " failed: " << cause << "\n";
+  if (!cause.empty())
+    std::cerr << "plclink: " << m.name << " failed: " << cause
+              << (closed ? " (call opens the port only when --port names it, or give --prop PortOpen=True)" : "")
+              << "\n";
   return cause.empty() ? 0 : 1;
 }
 
