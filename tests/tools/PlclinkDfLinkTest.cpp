@@ -197,6 +197,44 @@ TEST(PlclinkDfLink, AFormatOnValuesThatAreNoWordsIsRefusedNotPrintedAsOtherNumbe
   EXPECT_EQ(words.out, "3.14\n");
 }
 
+// A float file's value is no word even when it is whole: 1.0 is 3F80 0000 in the PLC, so
+// printing it as the word 0x0001 (or joining 1.0 and 2.0 into a float of 0001 0002) shows
+// bits the PLC does not hold.
+TEST(PlclinkDfLink, AFormatOnWholeFloatFileValuesIsRefusedToo) {
+  Line l;
+  ASSERT_EQ(test::RunPlclink(l.Args({"write", "F8:1", "1", "2"})).exitCode, 0);
+  for (const char* format : {"float", "hex", "uint"}) {
+    test::RunResult r = test::RunPlclink(l.Args({"read", "F8:1", "1", "--format", format}));
+    EXPECT_EQ(r.exitCode, 1) << format << ": " << r.out;
+    EXPECT_EQ(r.out, "") << format;
+    EXPECT_NE(r.err.find("leave out --format"), std::string::npos) << r.err;
+  }
+  test::RunResult p = test::RunPlclink(l.Args({"poll", "F8:1", "1", "--format", "hex", "--times", "1"}));
+  EXPECT_EQ(p.out.find("0x0001"), std::string::npos) << p.out;
+  EXPECT_NE(p.err.find("leave out --format"), std::string::npos) << p.err;
+  EXPECT_EQ(p.exitCode, 1) << p.out << p.err;
+  EXPECT_EQ(test::RunPlclink(l.Args({"read", "F8:1", "2"})).out, "1 2\n");
+}
+
+// A call whose argument the method cannot take says which call, what it takes and how to
+// give it; 'Type mismatch (error 13)' alone left a technician guessing which of three.
+TEST(PlclinkDfLink, ACallWithAnArgumentTheMethodCannotTakeSaysWhatItTakes) {
+  Line l;
+  test::RunResult w = test::RunPlclink(l.Args({"call", "WritePLC", "N7:0", "5"}));
+  EXPECT_EQ(w.exitCode, 1) << w.err;
+  EXPECT_NE(w.err.find("WritePLC(pstr As String, ABValue As Array"), std::string::npos) << w.err;
+  EXPECT_NE(w.err.find("N7:0 5"), std::string::npos) << w.err;
+  EXPECT_NE(w.err.find("1:[1,2]"), std::string::npos) << w.err;
+  EXPECT_NE(w.err.find("Type mismatch (error 13)"), std::string::npos) << w.err;
+  EXPECT_EQ(l.plc.Plc().Table().Word(7, 0), 0);
+  test::RunResult r = test::RunPlclink(l.Args({"call", "ReadData", "99999"}));
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("ReadData(idx As Integer) cannot take 99999"), std::string::npos) << r.err;
+  test::RunResult good = test::RunPlclink(l.Args({"call", "WritePLC", "N7:0", "1:[5]"}));
+  EXPECT_EQ(good.exitCode, 0) << good.err;
+  EXPECT_EQ(l.plc.Plc().Table().Word(7, 0), 5);
+}
+
 TEST(PlcsimDf1, TwoHundredOneShotReadsEachCloseWithADleAckThatArrives) {
   test::PtyLink line;
   // It ends by itself once 200 replies are acknowledged; one never acknowledged would keep it

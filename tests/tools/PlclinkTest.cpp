@@ -203,6 +203,19 @@ TEST(Plclink, ASectionSavedWithEveryValueAtItsDefaultLoadsBackTheSame) {
   }
 }
 
+// call opens no port of itself (DecToLongFloat needs none), so a read called without --port
+// fails on a closed port; its text says how plclink opens one, not only that PortOpen is False.
+TEST(Plclink, ACallThatFailsOnAClosedPortSaysHowToOpenIt) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"rtulink", "call", "ReadPLC", "40001", "[0]", "1"},
+                                        {"seqlink", "call", "ReadPLC", "V,2000", "[0]", "1"},
+                                        {"DfLink", "call", "ReadPLC", "N7:0", "1:[0]", "1"},
+                                        {"udplink", "-m", "3", "call", "ReadPLC", "V,2000", "[0]", "1"}}) {
+    RunResult r = RunPlclink(args);
+    EXPECT_EQ(r.exitCode, 1) << args[0] << ": " << r.out;
+    EXPECT_NE(r.err.find("--port"), std::string::npos) << args[0] << ": " << r.err;
+  }
+}
+
 // A document saved while the port was open keeps PortOpen=True; restoring it opens nothing, so
 // reading or changing a property must neither need the device nor take the line.
 TEST(Plclink, GetAndSetOnADocumentSavedWithThePortOpenLeaveTheLineAlone) {

@@ -53,7 +53,8 @@ const CommandSpec kCommands[] = {
      "Invokes a method by name; prints its result and every argument after the call.\n"
      "A number is passed as a number, [1,2,3] as an array with lower bound 0, L:[1,2,3] as one\n"
      "with lower bound L, - as an omitted optional argument, anything else as text (a String\n"
-     "parameter always takes the text as written). Use -- before arguments that start with a dash.\n"},
+     "parameter always takes the text as written). Use -- before arguments that start with a dash.\n"
+     "The port is opened first only when --port names it (or --prop PortOpen=True).\n"},
     {Command::Members, "members", "members",
      "The control's properties, methods, events and enumerations; the members only a host with a\n"
      "window can use (mouse and key events, Refresh...) are listed after the others.\n"},

@@ -404,7 +404,21 @@ int Call(const Options& o, ControlSession& s, Output& out) {
   }
   if (o.port) s.OpenPort();
   PrintedEvents events(s, out, o, nullptr);
-  Variant result = s.Get().Invoke(m.name, a.List());
+  Variant result;
+  try {
+    result = s.Get().Invoke(m.name, a.List());
+  } catch (const RuntimeError& e) {
+    // The bare error names neither the call nor which argument; the signature and the
+    // argument forms let the user see which one its parameter cannot take.
+    std::string given;
+    for (const std::string& operand : o.operands) given += (given.empty() ? "" : " ") + operand;
+    const bool argument = e.Number() == err::TypeMismatch || e.Number() == err::Overflow;
+    throw RuntimeError(e.Number(), Signature(m) + (argument ? " cannot take " : " failed with ") + given +
+                                       (argument ? " (a number as it is, an array as [1,2] from element 0 "
+                                                   "or 1:[1,2] from element 1, - for an omitted argument)"
+                                                 : "") +
+                                       ": " + e.what());
+  }
   // ReadErrors reports the cause of the call before it; it has none of its own.
   const bool reports = Control::ReportsLastCall(m.name);
   std::string cause = reports ? std::string() : s.Get().FailureCause();
@@ -425,8 +439,16 @@ int Call(const Options& o, ControlSession& s, Output& out) {
       if (cause.empty()) cause = MissingCompletionText(m.name);
     }
   }
+  // call opens no port of itself (conversions need none): a failure on a closed port says how
+  // plclink opens one, where the control can only say PortOpen is False. The JSON cause stays
+  // the control's own.
+  const bool closed = !cause.empty() && !o.port && !s.PortOpened() && s.Find("PortOpen", MemberKind::Property) &&
+                      !s.Get().GetProperty("PortOpen").ToBool();
   out.Call(result, a.After(), cause);
-  if (!cause.empty()) std::cerr << "plclink: " << m.name << " failed: " << cause << "\n";
+  if (!cause.empty())
+    std::cerr << "plclink: " << m.name << " failed: " << cause
+              << (closed ? " (call opens the port only when --port names it, or give --prop PortOpen=True)" : "")
+              << "\n";
   return cause.empty() ? 0 : 1;
 }
 

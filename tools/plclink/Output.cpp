@@ -141,6 +141,16 @@ void Output::Served(const ServedRequest& r, std::int64_t wallMicros) {
   out_ << IsoTime(wallMicros) << " " << Describe(r) << std::endl;
 }
 
+std::string Signature(const MemberInfo& m) {
+  std::string text = m.name + "(";
+  for (std::size_t i = 0; i < m.params.size(); ++i) {
+    const ParamInfo& p = m.params[i];
+    text += std::string(i ? ", " : "") + (p.optional ? "Optional " : "") + (p.byRef ? "" : "ByVal ") + p.name +
+            " As " + (p.enumeration.name.empty() ? p.type : p.enumeration.name);
+  }
+  return text + ")";
+}
+
 bool FormOnly(const MemberInfo& m) {
   static const char* const kEvents[] = {"Click", "DblClick", "KeyDown", "KeyPress", "KeyUp", "MouseDown",
                                         "MouseMove", "MouseUp", "Resize", "InitProperties", "ReadProperties"};
@@ -205,15 +215,7 @@ void Output::Members(const std::string& className, const std::vector<MemberInfo>
     const MemberInfo& m = *ordered[k];
     if (k == usable) out_ << "form-only (used by a host with a window; plclink has none):\n";
     out_ << "  " << KindName(m.kind) << " " << m.name;
-    if (m.kind != MemberKind::Property) {
-      out_ << "(";
-      for (std::size_t i = 0; i < m.params.size(); ++i) {
-        const ParamInfo& p = m.params[i];
-        out_ << (i ? ", " : "") << (p.optional ? "Optional " : "") << (p.byRef ? "" : "ByVal ") << p.name << " As "
-             << (p.enumeration.name.empty() ? p.type : p.enumeration.name);
-      }
-      out_ << ")";
-    }
+    if (m.kind != MemberKind::Property) out_ << Signature(m).substr(m.name.size());
     if (!m.result.empty()) out_ << " As " << m.result;
     if (m.kind == MemberKind::Property && !m.writable) out_ << " (read-only)";
     if (!m.enumeration.name.empty()) out_ << "  " << enumText(m.enumeration);

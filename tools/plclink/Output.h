@@ -19,6 +19,9 @@ std::int64_t WallMicrosNow();
 // Members only a host with a window uses: mouse, key and click events, drawing and dialogs.
 bool FormOnly(const MemberInfo& member);
 
+// A method or event as the members list shows it: Name(Optional a As Integer, ...).
+std::string Signature(const MemberInfo& member);
+
 class Output {
  public:
   Output(bool json, std::ostream& out) : json_(json), out_(out) {}

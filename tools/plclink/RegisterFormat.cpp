@@ -17,7 +17,8 @@ void RequireWords(const std::vector<Variant>& words) {
   for (std::size_t i = 0; i < words.size(); ++i) {
     const Variant& v = words[i];
     const double d = v.IsNumeric() ? v.ToDouble() : std::nan("");
-    if (d >= -32768 && d <= 65535 && d == std::floor(d)) continue;
+    // A Single is a float a control decoded (DfLink's F8), no word, even when it is whole.
+    if (v.Type() != VarType::Single && d >= -32768 && d <= 65535 && d == std::floor(d)) continue;
     throw NotARegisterWord("value " + std::to_string(i + 1) + " (" + v.ToString() +
                            ") is no 16-bit register word, whose bits --format prints; leave out --format for "
                            "the values as the control gives them");
