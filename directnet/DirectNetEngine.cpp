@@ -73,6 +73,9 @@ Bytes DirectNetEngine::Take(std::size_t needed) {
 }
 
 bool DirectNetEngine::OpenTransaction(std::int32_t station, const Bytes& enquiry, Direction direction) {
+  // Told before the input is emptied: what the station left waiting is part of the reason.
+  if (progress_.transaction != 0 && !progress_.completed && state_.Transaction == progress_.transaction)
+    left_ = Left{progress_.transaction, WhyNotCompleted(progress_.transaction)};
   try {
     Expect(static_cast<std::int16_t>(kEnquiryReplyLength));
   } catch (const RuntimeError& e) {
@@ -80,7 +83,7 @@ bool DirectNetEngine::OpenTransaction(std::int32_t station, const Bytes& enquiry
   }
   TellFailedRead();  // the read it follows is over: a new transaction takes the line
   state_.Begin(direction, Now());
-  progress_ = Progress{state_.Transaction, station, Awaiting::EnquiryReply, {}, {}};
+  progress_ = Progress{state_.Transaction, station, Awaiting::EnquiryReply, {}, {}, false};
   if (Send(enquiry)) return true;
   state_.Abandon(direction);
   return Fail("the enquiry to " + StationText(station) + " could not be sent: " + lineError_);
@@ -88,6 +91,7 @@ bool DirectNetEngine::OpenTransaction(std::int32_t station, const Bytes& enquiry
 
 std::string DirectNetEngine::WhyNotCompleted(std::uint32_t mine) const {
   const std::string station = StationText(progress_.station);
+  if (progress_.transaction != mine && left_.transaction == mine) return left_.why;
   if (state_.Transaction != mine || progress_.transaction != mine)
     return "another transaction took the line before " + station + " had answered";
   if (!progress_.refusal.empty()) return progress_.refusal;
@@ -369,6 +373,7 @@ void DirectNetEngine::WriteStep() {
     case 1:
       if (ClosingStep()) {
         state_.EndWrite();
+        progress_.completed = true;
         for (AwaitedWrite* w = awaitedWrites_; w; w = w->outer) {
           if (w->transaction == state_.Transaction) w->completed = true;
         }
@@ -419,6 +424,7 @@ void DirectNetEngine::RefuseReply(const Bytes& reply, const char* kind) {
 void DirectNetEngine::CompleteRead() {
   std::copy(progress_.words.begin(), progress_.words.end(), state_.ReadWords.begin() + 1);
   state_.EndRead();
+  progress_.completed = true;
   if (followed_ == state_.Transaction) followed_ = 0;
   if (awaited_ && awaited_->transaction == state_.Transaction) {
     awaited_->completed = true;

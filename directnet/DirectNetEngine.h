@@ -151,6 +151,13 @@ class DirectNetEngine {
     // The words its reply brought, put back at its end: UdpLink's ECOM requests share the word
     // array and may fill it while the station's EOT is still to come.
     std::vector<std::int32_t> words;
+    bool completed = false;
+  };
+  // Why the transaction this engine put on the line before the current one ended without
+  // completing, told as it was left: its station and step are gone once the next one began.
+  struct Left {
+    std::uint32_t transaction = 0;
+    std::string why;
   };
 
   // Records why a call fails; false.
@@ -207,6 +214,7 @@ class DirectNetEngine {
   bool passThroughMode_ = false;
   Lifetime life_;  // an event's handler may unload the control, and this engine with it
   Progress progress_;
+  Left left_;
   std::string failure_;
   std::string lineError_;
   Bytes oneByte_{0};  // the ACK or EOT going out: a transaction sends two

@@ -170,6 +170,27 @@ TEST(SeqLinkScan, SharedScanWriteFlagHoldsEveryControlsScan) {
   EXPECT_FALSE(r.sent.empty());
 }
 
+// Two stations on one line, the second silent: a group's read that the watchdog gave up, and
+// that a host's read to the first station followed on the line, names the silent one.
+TEST(SeqLinkScan, AGroupOfASilentStationNamesItWhenAHostReadFollows) {
+  ScanRig r;
+  r.Group(1, Variant("V,2000"), 3);  // the simulated line serves stations 1 and 2
+  std::vector<std::string> errors;
+  r.link->SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
+    if (name == "ScanComplete") errors.push_back(args.at(4).ToString());
+  });
+  r.Tick();
+  ASSERT_TRUE(r.Busy()) << "the group's read is out";
+  ASSERT_EQ(r.ReadNW("1;V,2000"), ResultOk);  // waits for the line, then goes
+  r.Run(5'000'000);  // the scan goes on reading the group beside it
+  ASSERT_GE(errors.size(), 2u);
+  for (const std::string& e : errors) {
+    EXPECT_NE(e.find("station 3"), std::string::npos) << e;
+    EXPECT_EQ(e.find("station 1"), std::string::npos) << e;
+  }
+  EXPECT_EQ(errors[0], "no answer to the enquiry from station 3 within 2 s");
+}
+
 // The shared checks against the simulated station, each of its answers 5 ms after the block it
 // answers, V2000 and on as the row of values.
 class SeqScanRig final : public test::ScanSubject {
