@@ -112,9 +112,10 @@ ServedRequest ServedRequests::Take() {
   r.unit = adu.unit;
   r.function = adu.function;
   modbus::ParsedRequest parsed = modbus::ParseRequest(adu);
+  // What the slave sent for it, if anything, is this request's answer, not the next one's.
+  const modbus::ParsedFrame answer = modbus::ParseFrame(TakeFrame(tx_, framing, AnswerLength), framing);
   if (!parsed) {
-    // The slave may have refused it: its answer is this request's, not the next one's.
-    modbus::ParsedFrame answer = modbus::ParseFrame(TakeFrame(tx_, framing, AnswerLength), framing);
+    // A request the slave could not read whole may still have been refused.
     if (answer && answer.adu.IsException()) {
       r.answered = true;
       r.exception = answer.adu.ExceptionCode();
@@ -140,8 +141,6 @@ ServedRequest ServedRequests::Take() {
   else if (q.function == 6) r.values = {q.value};
   else if (r.write) r.values.assign(q.values.begin(), q.values.end());
 
-  std::vector<std::uint8_t> tx = TakeFrame(tx_, framing, AnswerLength);
-  modbus::ParsedFrame answer = modbus::ParseFrame(tx, framing);
   if (answer) {
     r.answered = true;
     if (answer.adu.IsException()) r.exception = answer.adu.ExceptionCode();
