@@ -26,7 +26,7 @@ SeqLink::SeqLink(std::unique_ptr<SerialPort> port)
     if (!watch.Gone()) EventComComplete();  // a ScanComplete handler may unload the control
   };
   // A non-waiting read has no event for its failure: the host finds it where a waiting call's is.
-  engine_.Events.ReadFailed = [this](const std::string& why) { NoteFailure(why); };
+  engine_.Events.ReadFailed = [this](const std::string& why) { NoteLateFailure(why); };
   engine_.Events.CommEventModem = [this](std::vector<Variant>& args) { RaiseEvent("CommEventModem", args); };
   timers_.Timer1().OnTick = [this] { engine_.Watchdog(RunMode()); };
   timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };

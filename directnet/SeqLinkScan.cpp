@@ -13,15 +13,13 @@ void SeqLink::WireScan() {
                            [this](const Variant& address, std::int32_t value) { return QueuedWrite(address, value); }});
 }
 
-// One word written as WritePLC writes it. The host's failure cause is its own calls'; the queue
-// keeps it around this write.
+// One word written as WritePLC writes it, but as no call of the host's: a non-waiting read the
+// host has out stays followed, and its failure is still told.
 WriteQueue::Attempt SeqLink::QueuedWrite(const Variant& address, std::int32_t value) {
   Variant target = address;
   Variant values(value);
-  const bool written =
-      WritePLC(target, values, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(), Opt<std::int32_t>()) ==
-      ResultOk;
-  WriteQueue::Attempt attempt{written, written ? std::string() : WriteFailureText(FailureCause(), engine_.State().ErrorText)};
+  const bool written = road_.WritePLC(target, values, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>()) == ResultOk;
+  WriteQueue::Attempt attempt{written, written ? std::string() : WriteFailureText(road_.Cause(), engine_.State().ErrorText)};
   return attempt;
 }
 

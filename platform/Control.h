@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/Dispatch.h"
@@ -59,23 +60,36 @@ class Control : public Dispatch {
   class KeptFailureCause {
    public:
     explicit KeptFailureCause(Control& control)
-        : control_(control), kept_(control.failureCause_), watch_(control.life_.Watched()) {}
+        : control_(control),
+          kept_(control.failureCause_),
+          watch_(control.life_.Watched()),
+          outer_(std::exchange(control.keeping_, this)) {}
     ~KeptFailureCause() {
-      if (!watch_.Gone()) control_.failureCause_ = std::move(kept_);
+      if (watch_.Gone()) return;
+      control_.failureCause_ = std::move(kept_);
+      control_.keeping_ = outer_;
     }
     KeptFailureCause(const KeptFailureCause&) = delete;
     KeptFailureCause& operator=(const KeptFailureCause&) = delete;
 
    private:
+    friend class Control;
     Control& control_;
     std::string kept_;
     Lifetime::Watch watch_;  // a handler that ran meanwhile may have unloaded the control
+    KeptFailureCause* outer_;
   };
 
  protected:
   // A call starts with no cause; the path that makes it fail says why.
   void ClearFailure() { failureCause_.clear(); }
   void NoteFailure(std::string cause) { failureCause_ = std::move(cause); }
+  // A host's earlier call that fails only now (a non-waiting read given up): its cause stands
+  // past the call the control is making on its own behalf meanwhile.
+  void NoteLateFailure(const std::string& cause) {
+    for (KeptFailureCause* k = keeping_; k; k = k->outer_) k->kept_ = cause;
+    failureCause_ = cause;
+  }
 
   void RaiseEvent(const std::string& name, std::vector<Variant>& args) {
     if (sink_) sink_(name, args);
@@ -97,6 +111,7 @@ class Control : public Dispatch {
   float width_ = 0;
   float height_ = 0;
   std::string failureCause_;
+  KeptFailureCause* keeping_ = nullptr;  // the innermost call made on the control's own behalf
   Lifetime life_;
 };
 
