@@ -40,7 +40,7 @@ UdpLink::UdpLink(std::unique_ptr<SerialPort> port)
   timers_.Timer1().OnTick = [this] { serial_.Engine().Watchdog(RunMode()); };
   // A serial non-waiting read has no event for its failure: the host finds it where a waiting
   // call's is.
-  serial_.Engine().Events.ReadFailed = [this](const std::string& why) { NoteFailure(why); };
+  serial_.Engine().Events.ReadFailed = [this](const std::string& why) { NoteLateFailure(why); };
   timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
   WireScan();

@@ -111,18 +111,22 @@ void UdpLink::WireScan() {
                            [this](const Variant& address, std::int32_t value) { return QueuedWrite(address, value); }});
 }
 
-// One word written as WritePLC writes it. The host's failure cause is its own calls'; the queue
-// keeps it around this write.
+// One word written as WritePLC writes it. On the serial path it is no call of the host's: a
+// non-waiting read the host has out stays followed, and its failure is still told.
 WriteQueue::Attempt UdpLink::QueuedWrite(const Variant& address, std::int32_t value) {
   Variant target = address;
   Variant values(value);
-  const bool written =
-      WritePLC(target, values, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(), Opt<std::int32_t>()) ==
-      ResultOk;
-  const auto& link = ecom::EcomLink();
-  WriteQueue::Attempt attempt{
-      written, written ? std::string() : WriteFailureText(FailureCause(), EcomMode() ? link.ErrorText : link.Line.ErrorText)};
-  return attempt;
+  auto& link = ecom::EcomLink();
+  if (EcomMode()) {
+    const bool written =
+        WritePLC(target, values, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(), Opt<std::int32_t>()) ==
+        ResultOk;
+    return {written, written ? std::string() : WriteFailureText(FailureCause(), link.ErrorText)};
+  }
+  dnet::WriteCallScope call(link.Line);
+  Opt<std::int16_t> ioType;
+  const bool written = serial_.WritePLC(target, values, 1, ioType) == ResultOk;
+  return {written, written ? std::string() : WriteFailureText(serial_.Cause(), link.Line.ErrorText)};
 }
 
 }  // namespace plc

@@ -323,6 +323,25 @@ TEST_F(UdpLinkSerial, AFailedNonWaitingReadLeavesItsCause) {
   EXPECT_EQ(link_->FailureCause(), "");
 }
 
+// A queued write the scan-write tick runs while the host's non-waiting read is out is the
+// control's own: the read's failure is still the host's to find.
+TEST_F(UdpLinkSerial, AQueuedWriteBesideAFailedNonWaitingReadLeavesItsCause) {
+  EventLoop& loop = EventLoop::Current();
+  link_->SetNumOfWriteRetries(1);
+  link_->SetScanWriteIOTimerInterval(50);
+  link_->SetScanWriteEnable(true);
+  station_.SetFault(sim::StationFault::NoAnswer);
+  Variant address("2001");
+  std::int32_t value = 5;
+  link_->ForceData(address, value);
+  ASSERT_EQ(ReadNW(Variant(std::int32_t{2000}), 1), ResultOk);
+  EXPECT_TRUE(loop.WaitUntil([&] { return !link_->CommBusy().ToBool(); }, loop.Now() + 4'500'000));
+  loop.RunFor(300'000);  // the write's tick comes and goes
+  // The read's own cause, or the write taking the line from it: either names the station.
+  EXPECT_NE(link_->FailureCause().find("station 1"), std::string::npos) << link_->FailureCause();
+  EXPECT_EQ(completions_, 0);
+}
+
 // CommComplete comes inside a ReadPLC's wait too; a handler that reads again leaves that read its
 // own words, and ReadData the handler's, the latest.
 TEST_F(UdpLinkSerial, AReadFromTheCommCompleteHandlerLeavesTheWaitingReadItsValues) {
