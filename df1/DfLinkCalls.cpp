@@ -251,10 +251,12 @@ Result DfLink::WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std
   return Finish(ResultOk, {});
 }
 
+// The host's request has no event for this end: its cause stands past a queued write of the
+// control's own that is running meanwhile.
 void DfLink::GivenUp(const df1::Transaction& t, Result result, const std::string& why) {
   if (t.number != followed_) return;
   followed_ = 0;
-  NoteFailure(df1::ResultMeaning(result) + ": " + why);
+  NoteLateFailure(df1::ResultMeaning(result) + ": " + why);
 }
 
 void DfLink::RaiseCommComplete(const df1::LinkClosing& closing, const df1::Transaction& t) {

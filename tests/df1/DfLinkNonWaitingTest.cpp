@@ -74,6 +74,26 @@ TEST(DfLinkUnanswered, ARequestNoCompletionWillCloseLeavesItsCauseForTheHost) {
   EXPECT_EQ(link.FailureCause(), "");
 }
 
+TEST(DfLinkUnanswered, AQueuedWriteMeanwhileLeavesTheReadsCause) {
+  // The scan-write tick's write is the control's own: a host's read given up while it runs
+  // still leaves its cause for the host.
+  Df1Rig rig;
+  DfLink& link = rig.Link();
+  link.Timer2().SetEnabled(true);
+  link.SetNumOfWriteRetries(1);
+  link.SetScanWriteIOTimerInterval(50);
+  link.SetScanWriteEnable(true);
+  rig.plc.InjectNext(Df1Fault::Silent);
+  ASSERT_EQ(ReadNoWait(link, "N7:4", 2), ResultFailed);
+  Variant address("N7:1");
+  std::int32_t value = 5;
+  link.ForceData(address, value);
+  rig.bench.loop.RunFor(3'500'000);
+  ASSERT_EQ(link.CommBusy().ToInt16(), False);
+  EXPECT_TRUE(rig.events.empty());
+  EXPECT_TRUE(Has(link.FailureCause(), "the read of N7:4 x2")) << link.FailureCause();
+}
+
 TEST(DfLinkBitCounts, ABitAddressWithACountGivesTheSameValuesWaitingOrNot) {
   // Bit 15 of B3:0, B3:1 and B3:2 (and bit 3 of N7:0, N7:1): a waiting read hands the caller
   // what the non-waiting read leaves in ReadData, every value that bit of its word.
