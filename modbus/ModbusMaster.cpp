@@ -54,8 +54,30 @@ Framing ModbusMaster::CurrentFraming() const {
 
 void ModbusMaster::SetCommBusy(bool busy) {
   if (busy) return;
+  const bool followedOut = tx_.ReadPending && followed_ == tx_.RequestSerial;
+  const std::string why = followedOut ? FreedReadCause() : std::string();
   tx_.ForceFree();
   reply_.Clear();
+  if (followedOut) TellFailedRead(why);
+}
+
+std::string ModbusMaster::FreedReadCause() const {
+  if (!port_.PortOpen()) return PortClosedWhileCause(port_.CommPort(), "the read waited for its reply");
+  // Freed once its time was up, it was not answered in time, whoever freed it.
+  if (SecondsPassed(loop_, tx_.SendTime, kReplySeconds)) return NoReplyCause(followedUnit_, kReplySeconds, reply_.OtherUnit());
+  return "the read was given up (CommBusy set to False) before unit " + std::to_string(followedUnit_) + " answered";
+}
+
+void ModbusMaster::TellFailedRead(const std::string& why) {
+  if (followed_ == 0 || followed_ != tx_.RequestSerial) return;
+  followed_ = 0;
+  if (Events.ReadFailed) Events.ReadFailed(why);
+}
+
+void ModbusMaster::EndFollowedRead() {
+  if (followed_ == 0 || followed_ != tx_.RequestSerial) return;
+  // Whatever cleared it (a wait for the line that ran out) gave up on its reply.
+  TellFailedRead(NoReplyCause(followedUnit_, kReplySeconds, reply_.OtherUnit()));
 }
 
 // ---- Requests ---------------------------------------------------------------------------
@@ -181,10 +203,17 @@ bool ModbusMaster::SendReadRequest(std::int16_t unit, std::int32_t address, std:
   if (expected == 0 || expected > 32767) return Refused(EncodeCause(EncodeError::CountOutOfRange, request));
 
   if (!ReadyToReceive(origin != ReadOrigin::Scan)) return false;
+  EndFollowedRead();
   reply_.Expect(request, framing);
   requestPlcType_ = plcType_;
   tx_.BeginRead(TargetOf(*mapping), count, static_cast<std::int16_t>(expected), origin, WallNow(loop_));
-  if (!Transmit(encoded.frame)) return false;
+  // Followed from before it goes out: its reply may be handled as the port takes it.
+  followed_ = origin == ReadOrigin::Host ? tx_.RequestSerial : 0;
+  followedUnit_ = u;
+  if (!Transmit(encoded.frame)) {
+    followed_ = 0;  // the call fails with its own cause
+    return false;
+  }
   tx_.ReadSent(static_cast<std::int16_t>(u), address);
   return true;
 }
@@ -207,6 +236,7 @@ bool ModbusMaster::SendSingleWrite(std::int16_t unit, std::int32_t address, std:
     tx_.WritePending = false;
   }
   if (!ReadyToReceive()) return false;
+  EndFollowedRead();
   reply_.Expect(request, framing);
   tx_.BeginWrite(mapping->function, mapping->offset, static_cast<std::int16_t>(ExpectedLength(request, framing)),
                  WallNow(loop_));
@@ -263,6 +293,7 @@ bool ModbusMaster::SendMultipleWrite(std::int16_t unit, std::int32_t address, st
     tx_.WritePending = false;
   }
   if (!ReadyToReceive()) return false;
+  EndFollowedRead();
   reply_.Expect(request, framing);
   tx_.BeginWrite(mapping->function, mapping->offset, static_cast<std::int16_t>(ExpectedLength(request, framing)),
                  WallNow(loop_));
@@ -551,10 +582,15 @@ void ModbusMaster::ReplyWatchdog() {
     if (CommCompleteExHeard()) Events.CommCompleteEx(args);
     if (watch.Gone()) return;
   }
+  const bool followedOut = tx_.ReadPending && followed_ == tx_.RequestSerial;
   if (tx_.TimeOutIfStale(WallNow(loop_), kReplySeconds)) {
     reply_.Clear();
     if (tx_.ScanReadInFlight && tx_.RequestSerial == scanSerial_) {
       scanFailure_ = NoReplyCause(Unsigned(scanUnit_), kReplySeconds, reply_.OtherUnit());
+    }
+    if (followedOut) {
+      TellFailedRead(port_.PortOpen() ? NoReplyCause(followedUnit_, kReplySeconds, reply_.OtherUnit())
+                                      : PortClosedWhileCause(port_.CommPort(), "the read waited for its reply"));
     }
   }
 }
@@ -660,6 +696,7 @@ void ModbusMaster::FailChecksum() {
   if (CurrentFraming() == Framing::Rtu) tx_.ResponseStatus = kCrcFailedStatus;
   NoteScanFailure();
   WriteEnded(true);
+  TellFailedRead(FailureText());
   tx_.FailReply();
 }
 
@@ -670,6 +707,7 @@ void ModbusMaster::FailReply(std::string errorText, std::string cause) {
   cause_ = std::move(cause);
   NoteScanFailure();
   WriteEnded(true);
+  TellFailedRead(FailureText());
   tx_.FailReply();
   tx_.CountError();
 }
@@ -725,6 +763,7 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   // read started there is refused as busy instead of overtaking this one.
   const std::uint32_t serial = tx_.RequestSerial;
   if (serial == tx_.AwaitedSerial) tx_.AwaitedDone = true;
+  if (serial == followed_) followed_ = 0;
   const Lifetime::Watch watch = life_.Watched();
   if (!tx_.ScanReadInFlight) {
     RaiseDataBufferEvent(tx_.StartReference,

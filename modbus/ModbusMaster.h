@@ -44,6 +44,9 @@ struct MasterEvents {
   std::function<void()> HandleSlaveRequest;
   // A scan read's reply was decoded: its quantity values are in DataBuffer from index 1.
   std::function<void(std::int32_t quantity)> ScanReadDone;
+  // A followed non-waiting read of the host's will not complete (no CommCompleteEx follows):
+  // why.
+  std::function<void(const std::string& why)> ReadFailed;
 };
 
 // The master's time limits, wall-clock seconds.
@@ -108,6 +111,12 @@ class ModbusMaster final : public ScanLine {
   const std::string& Cause() const { return cause_; }
   void NoteCause(std::string cause) { cause_ = std::move(cause); }
   void ClearCause() { cause_.clear(); }
+
+  // A host's non-waiting read (ReadPLCNW, ReadDevice) has no event for its failure: the one
+  // sent last is followed until it completes, and once it cannot (a reply refused or broken,
+  // the watchdog, CommBusy = False, another request took the line) ReadFailed says why. A later
+  // call of the host has its own outcome and stops following it.
+  void Unfollow() { followed_ = 0; }
 
   // CommBusy: read, and assign (False frees the line; True changes nothing).
   bool CommBusy() const override { return tx_.IsBusy(); }
@@ -190,6 +199,12 @@ class ModbusMaster final : public ScanLine {
   void FailReply(std::string errorText, std::string cause);
   // False with the cause noted when the mapped request cannot go out as asked.
   bool Refused(std::string cause);
+  // Tells ReadFailed why the followed read ended, when the request in flight is that read.
+  void TellFailedRead(const std::string& why);
+  // A new request takes the line: a followed read still out was given up without its reply.
+  void EndFollowedRead();
+  // Why a read still out when it is freed did not complete.
+  std::string FreedReadCause() const;
   // The unit of the request in flight, as its causes name it.
   std::int32_t AwaitedUnit() const { return reply_.Awaited().unit; }
 
@@ -219,6 +234,9 @@ class ModbusMaster final : public ScanLine {
   // kept apart, as a host's request may end before the scan hears of its own read's end.
   std::uint32_t scanSerial_ = 0;
   std::string scanFailure_;
+  // The request of the followed non-waiting read (0: none), and its unit.
+  std::uint32_t followed_ = 0;
+  std::int32_t followedUnit_ = 0;
   // The writes awaiting their replies, innermost first (a write sent from inside another's wait
   // nests).
   struct WriteWaiter {

@@ -29,6 +29,8 @@ RtuLink::RtuLink(std::unique_ptr<SerialPort> port)
   master_.Events.CommCompleteEx = [this](std::vector<Variant>& args) { RaiseEvent("CommCompleteEx", args); };
   master_.Events.CommCompleteExHeard = [this] { return HasEventSink(); };
   master_.Events.CommEventModem = [this](std::vector<Variant>& args) { RaiseEvent("CommEventModem", args); };
+  // A non-waiting read has no event for its failure: the host finds it where a waiting call's is.
+  master_.Events.ReadFailed = [this](const std::string& why) { NoteLateFailure(why); };
   PushSettingsToMaster();
   WireScan();
 }
@@ -157,6 +159,11 @@ void RtuLink::SetScanWriteIOTimerInterval(std::int32_t value) {
 Variant RtuLink::CommBusy() const { return road_.CommBusy(); }
 void RtuLink::SetCommBusy(const Variant& value) { road_.SetCommBusy(value); }
 
+void RtuLink::BeginCall() {
+  ClearFailure();
+  master_.Unfollow();
+}
+
 Result RtuLink::Noted(Result result) {
   if (result == ResultOk) ClearFailure();
   else NoteFailure(road_.Cause());
@@ -165,27 +172,28 @@ Result RtuLink::Noted(Result result) {
 
 Result RtuLink::ReadPLC(std::string& Address, VariantArray& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> ioType) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   return Noted(road_.ReadPLC(Address, ReadValue, ReadSize, ioType));
 }
 Result RtuLink::ReadPLCNW(std::string& Address, VariantArray& ReadValue, Opt<std::int16_t> ReadSize,
                           Opt<std::int16_t> ioType) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   return Noted(road_.ReadPLCNW(Address, ReadValue, ReadSize, ioType));
 }
 Result RtuLink::ReadDevice(std::string& Address, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   return Noted(road_.ReadDevice(Address, ReadSize, ioType));
 }
 Result RtuLink::WritePLC(std::string& pstr, VariantArray& ABValue, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType) {
   const ScanEngine::HostCall hostCall;
-  ClearFailure();
+  BeginCall();
   return Noted(road_.WritePLC(pstr, ABValue, ReadSize, ioType));
 }
 // RtuLink's ReadPLCValue reads nothing, by design.
 Result RtuLink::ReadPLCValue(std::string&, VariantArray&, Opt<std::int16_t>, Opt<std::int16_t>, Opt<std::int32_t>) {
+  master_.Unfollow();
   NoteFailure("RtuLink's ReadPLCValue reads nothing and always returns 0; use ReadPLC");
   return road_.ReadPLCValue();
 }

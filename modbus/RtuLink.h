@@ -159,6 +159,9 @@ class RtuLink final : public TableControl<RtuLink> {
   void SetUpForMode();
   // The engine frames and addresses by these; it is told on load and on every set.
   void PushSettingsToMaster();
+  // A host's call starts with no cause, and has its own outcome: an earlier non-waiting read's
+  // failure is no longer told.
+  void BeginCall();
   // The failure cause after a read or write method: the road's, or none after success.
   Result Noted(Result result);
   // The scan's completions and the write queue, wired to this control's events (RtuLinkScan.cpp).

@@ -20,14 +20,15 @@ void RtuLink::WireScan() {
   };
 }
 
-// One register (or coil) written as WritePLC writes it. The host's failure cause is its own
-// calls'; the queue keeps it around this write.
+// One register (or coil) written as WritePLC writes it, but as no call of the host's: a
+// non-waiting read the host has out stays followed, and its failure is still told. The host's
+// failure cause is its own calls'; the queue keeps it around this write.
 WriteQueue::Attempt RtuLink::QueuedWrite(const Variant& address, std::int32_t value) {
   std::string text = address.ToString();
   VariantArray values(1, 1);
   values.Set(1, Variant(value));
-  const bool written = WritePLC(text, values, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>()) == ResultOk;
-  WriteQueue::Attempt attempt{written, written ? std::string() : WriteFailureText(FailureCause(), master_.LastErrorText())};
+  const bool written = road_.WritePLC(text, values, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>()) == ResultOk;
+  WriteQueue::Attempt attempt{written, written ? std::string() : WriteFailureText(road_.Cause(), master_.LastErrorText())};
   return attempt;
 }
 

@@ -168,3 +168,103 @@ TEST(RtuLinkMaster, FailureCauseFollowsEveryReadAndWriteCall) {
 
 }  // namespace
 }  // namespace plc
+
+namespace plc {
+namespace {
+
+// A non-waiting read has no event for its failure: what ended it is left in FailureCause, as a
+// waiting read leaves it, once the control knows (a refused or broken reply at once, silence
+// when the watchdog ends it). ReadErrors keeps its classic text; no CommCompleteEx is raised.
+TEST(RtuLinkMaster, AFailedNonWaitingReadLeavesItsCause) {
+  struct Case {
+    const char* reply;  // hex message (CRC appended), or "" for none
+    bool badCrc;
+    const char* cause;
+    bool atOnce;
+  };
+  const Case cases[] = {
+      {"01 83 02", false, "unit 1 refused the request: Exception 2 (illegal data address)", true},
+      {"01 03 02 00 07", true, "the reply from unit 1 failed its CRC check", true},
+      {"01 03 04 00 07 00 08", false,
+       "the reply from unit 1 does not answer the request: byte count disagrees with the points asked", true},
+      {"", false, "no reply from unit 1 within 2 s", false},
+  };
+  for (const Case& c : cases) {
+    for (bool device : {false, true}) {
+      SCOPED_TRACE(std::string(c.cause) + (device ? " (ReadDevice)" : " (ReadPLCNW)"));
+      RtuLinkRig r;
+      r.reply.clear();
+      if (*c.reply) r.reply = RtuLinkRig::Rtu(c.reply);
+      if (c.badCrc) r.reply.back() ^= 0x5A;
+      std::string address = "40001";
+      VariantArray unused(1, 1);
+      const Opt<std::int16_t> one(std::int16_t{1});
+      const Result sent = device ? r.link->ReadDevice(address, one, Opt<std::int16_t>())
+                                 : r.link->ReadPLCNW(address, unused, one, Opt<std::int16_t>());
+      ASSERT_EQ(sent, ResultOk) << "the request went out";
+      r.loop.DoEvents();
+      EXPECT_EQ(r.link->FailureCause(), c.atOnce ? c.cause : "");
+      r.clock.Advance(2'100'000);
+      r.link->Timer1().OnTick();  // the watchdog ends what is still out
+      EXPECT_EQ(r.link->CommBusy(), Variant(false));
+      EXPECT_EQ(r.link->FailureCause(), c.cause);
+      EXPECT_TRUE(r.events.empty()) << "no completion for a failed read";
+      // The next call has its own outcome.
+      r.reply = RtuLinkRig::Rtu("01 03 02 00 4D");
+      r.clock.Advance(2'000'000);  // the line has settled after a lost request
+      ASSERT_EQ(r.link->ReadPLCNW(address, unused, one, Opt<std::int16_t>()), ResultOk) << r.link->FailureCause();
+      r.loop.DoEvents();
+      ASSERT_EQ(r.events.size(), 1u);
+      EXPECT_EQ(r.events[0].first, "CommCompleteEx");
+      EXPECT_EQ(r.link->FailureCause(), "");
+    }
+  }
+}
+
+// Freed by the host before its reply, or its port closed under it: it says that. A read freed
+// once its time is up was not answered in time, whoever frees it (a host acting as the
+// watchdog).
+TEST(RtuLinkMaster, ANonWaitingReadEndedUnderItSaysHow) {
+  RtuLinkRig r;
+  std::string address = "40001";
+  VariantArray unused(1, 1);
+  const Opt<std::int16_t> one(std::int16_t{1});
+  ASSERT_EQ(r.link->ReadPLCNW(address, unused, one, Opt<std::int16_t>()), ResultOk);
+  r.clock.Advance(300'000);
+  r.link->SetCommBusy(Variant(false));
+  EXPECT_EQ(r.link->FailureCause(), "the read was given up (CommBusy set to False) before unit 1 answered");
+
+  r.clock.Advance(3'000'000);
+  ASSERT_EQ(r.link->ReadPLCNW(address, unused, one, Opt<std::int16_t>()), ResultOk) << r.link->FailureCause();
+  r.clock.Advance(2'100'000);
+  r.link->SetCommBusy(Variant(false));
+  EXPECT_EQ(r.link->FailureCause(), "no reply from unit 1 within 2 s");
+
+  r.clock.Advance(3'000'000);
+  ASSERT_EQ(r.link->ReadPLCNW(address, unused, one, Opt<std::int16_t>()), ResultOk) << r.link->FailureCause();
+  r.clock.Advance(300'000);
+  r.link->SetPortOpen(false);
+  r.clock.Advance(2'100'000);
+  r.link->Timer1().OnTick();
+  EXPECT_EQ(r.link->CommBusy(), Variant(false));
+  EXPECT_EQ(r.link->FailureCause(), "port 1 was closed while the read waited for its reply");
+  EXPECT_TRUE(r.events.empty());
+
+  // A queued write that takes the line from it is no call of the host's: the read's end is
+  // still told, and stays the host's cause.
+  r.link->SetPortOpen(true);
+  r.clock.Advance(3'000'000);
+  ASSERT_EQ(r.link->ReadPLCNW(address, unused, one, Opt<std::int16_t>()), ResultOk) << r.link->FailureCause();
+  r.reply = RtuLinkRig::Rtu("01 06 00 01 00 05");
+  Variant to("40002");
+  std::int32_t five = 5;
+  r.link->ForceModData(to, five);
+  r.link->WriteQueData();
+  ASSERT_EQ(r.events.size(), 1u);
+  EXPECT_EQ(r.events[0].first, "WriteQueComplete");
+  EXPECT_EQ(r.events[0].second[2], Variant(true)) << r.events[0].second[3].ToString();
+  EXPECT_EQ(r.link->FailureCause(), "no reply from unit 1 within 2 s");
+}
+
+}  // namespace
+}  // namespace plc

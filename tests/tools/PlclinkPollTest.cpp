@@ -40,7 +40,7 @@ TEST(PlclinkPoll, ALostReplyIsPrintedItsLateReplyIsDroppedAndPollFails) {
   EXPECT_EQ(lines[0]["address"], "40001");
   EXPECT_EQ(lines[1]["event"], "CommCompleteEx");
   EXPECT_EQ(lines[1]["MData"], (nlohmann::json{222}));
-  EXPECT_NE(r.err.find("no reply within 2 s"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ReadPLCNW 40001 failed: no reply from unit 1 within 2 s"), std::string::npos) << r.err;
   EXPECT_GE(took, 2900ms);
   EXPECT_LT(took, 6s);
 }
@@ -75,7 +75,9 @@ TEST(PlclinkPoll, UnansweredPollsEndWithStatus1AndEachIsPrinted) {
   EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
   std::vector<std::string> lines = r.OutLines();
   ASSERT_EQ(lines.size(), 2u) << r.out;
-  for (const std::string& line : lines) EXPECT_NE(line.find("ReadPLCNW 40001: no reply"), std::string::npos) << line;
+  // Each says why it failed, as the control knows it.
+  for (const std::string& line : lines) EXPECT_NE(line.find("ReadPLCNW 40001: failed"), std::string::npos) << line;
+  EXPECT_NE(r.err.find("ReadPLCNW 40001 failed: no reply from unit 1 within 2 s"), std::string::npos) << r.err;
 }
 
 }  // namespace
