@@ -13,8 +13,17 @@
 
 namespace plc::modbus {
 
-std::optional<AddressFields> MasterCallRoad::Resolve(const std::string& address) {
-  auto target = ResolveAddress(address, master_.UnitAddress(), tags_);
+MasterCallRoad::MasterCallRoad(ModbusMaster& master, ScanEngine& scan, TagDatabase& tags)
+    : master_(master), scan_(scan), tags_(tags) {
+  master_.ResolveScanAddress = [this](const Variant& address, std::int16_t unit) {
+    return Resolve(address.ToString(), unit);
+  };
+}
+
+MasterCallRoad::~MasterCallRoad() { master_.ResolveScanAddress = nullptr; }
+
+std::optional<AddressFields> MasterCallRoad::Resolve(const std::string& address, std::int16_t unitAddress) {
+  auto target = ResolveAddress(address, unitAddress, tags_);
   if (!target) {
     master_.NoteCause(AddressCause(address, tags_));
   } else if (target->fractionRounded) {
@@ -45,7 +54,7 @@ Result MasterCallRoad::ReadPLC(const std::string& Address, VariantArray& ReadVal
     std::int16_t size = ReadSize.ValueOr(Variant(std::int16_t{1})).ToInt16();
     std::int16_t io = ioType.ValueOr(0);
     std::int32_t count = std::int32_t{size} * RegistersPerValue(io);
-    auto target = Resolve(Address);
+    auto target = Resolve(Address, master_.UnitAddress());
     if (!target) return ResultFailed;
     if (master_.CommBusy()) {
       master_.NoteCause(BusyCause());
@@ -62,7 +71,7 @@ Result MasterCallRoad::ReadPLCNW(const std::string& Address, VariantArray& /*Rea
   master_.ClearCause();
   try {
     std::int16_t size = ReadSize.ValueOr(1);
-    auto target = Resolve(Address);
+    auto target = Resolve(Address, master_.UnitAddress());
     if (!target) return ResultFailed;
     return master_.SendReadRequest(target->unit, target->reference, size, ReadOrigin::Host) ? ResultOk : ResultFailed;
   } catch (const RuntimeError& e) {
@@ -77,7 +86,7 @@ Result MasterCallRoad::ReadDevice(const std::string& Address, Opt<std::int16_t> 
     std::int16_t io = ioType.ValueOr(0);
     master_.Transaction().DeviceIoType = io;
     std::int32_t count = std::int32_t{size} * RegistersPerValue(io);
-    auto target = Resolve(Address);
+    auto target = Resolve(Address, master_.UnitAddress());
     if (!target) return ResultFailed;
     return master_.SendReadRequest(target->unit, target->reference, count, ReadOrigin::Host) ? ResultOk
                                                                                             : ResultFailed;
@@ -97,7 +106,7 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
     std::int16_t size = ReadSize.ValueOr(0);
     if (size == 0) size = 1;
     std::int16_t io = ioType.ValueOr(0);
-    auto target = Resolve(pstr);
+    auto target = Resolve(pstr, master_.UnitAddress());
     if (target && size < 0) master_.NoteCause("ReadSize " + std::to_string(size) + ": the number of values is negative");
     if (target && size > 0) {
       std::int32_t first = ABValue.Contains(1) ? 1 : ABValue.Lower();

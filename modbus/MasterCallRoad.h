@@ -35,8 +35,11 @@ namespace plc::modbus {
 
 class MasterCallRoad {
  public:
-  MasterCallRoad(ModbusMaster& master, ScanEngine& scan, TagDatabase& tags = Tags())
-      : master_(master), scan_(scan), tags_(tags) {}
+  // Resolves the scan's group addresses for the master too, as the host's are resolved.
+  MasterCallRoad(ModbusMaster& master, ScanEngine& scan, TagDatabase& tags = Tags());
+  ~MasterCallRoad();
+  MasterCallRoad(const MasterCallRoad&) = delete;
+  MasterCallRoad& operator=(const MasterCallRoad&) = delete;
 
   // Waiting read: ReadSize omitted is 1 (stored back); ioType 2 reads two registers per value.
   Result ReadPLC(const std::string& Address, VariantArray& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> ioType);
@@ -63,8 +66,8 @@ class MasterCallRoad {
   void IOData(VariantArray& DataArr, std::int16_t Size) const { plc::IOData(master_.DataBuffer(), DataArr, Size); }
 
  private:
-  // ResolveAddress, noting why when it fails.
-  std::optional<AddressFields> Resolve(const std::string& address);
+  // ResolveAddress, noting why when it fails; a unit the address leaves open is unitAddress.
+  std::optional<AddressFields> Resolve(const std::string& address, std::int16_t unitAddress);
   Result Failed(const RuntimeError& e);
 
   ModbusMaster& master_;

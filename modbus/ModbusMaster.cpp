@@ -326,7 +326,11 @@ bool ModbusMaster::SendScanRead(std::int16_t unit, const Variant& address, std::
   scanNotSent_ = true;
   scanUnit_ = unit;
   scanFailure_.clear();
-  scanNotSent_ = !SendReadRequest(unit, address.ToInt32(), count, ReadOrigin::Scan);
+  const std::optional<AddressFields> target =
+      ResolveScanAddress ? ResolveScanAddress(address, unit) : AddressFields{unit, {}, address.ToInt32()};
+  if (!target) return false;
+  scanUnit_ = target->unit;
+  scanNotSent_ = !SendReadRequest(target->unit, target->reference, count, ReadOrigin::Scan);
   scanSerial_ = tx_.RequestSerial;
   return !scanNotSent_;
 }

@@ -20,6 +20,7 @@
 
 #include "base/Enums.h"
 #include "base/ResultCodes.h"
+#include "frame/AddressString.h"
 #include "frame/ScanEngine.h"
 #include "base/Variant.h"
 #include "modbus/MasterReply.h"
@@ -80,6 +81,10 @@ class ModbusMaster final : public ScanLine {
   ModbusMaster& operator=(const ModbusMaster&) = delete;
 
   MasterEvents Events;
+  // How a scan group's address is read: as the host's calls read it (a reference, a tag name,
+  // "unit;reference"), at the group's unit where it names none; nullopt, with the cause noted,
+  // when it does not resolve. Unset: the address is the reference number itself.
+  std::function<std::optional<AddressFields>(const Variant& address, std::int16_t unit)> ResolveScanAddress;
 
   // The control's settings, forwarded on every set.
   void SetModBusMode(std::int16_t mode) { modBusMode_ = mode; }

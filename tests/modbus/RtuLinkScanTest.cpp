@@ -278,6 +278,37 @@ TEST(RtuLinkScan, AGroupOfSixHundredCoilsGetsEveryPoint) {
   for (std::size_t k = 0; k < points.size(); ++k) EXPECT_EQ(points[k], k >= 597 && k <= 599 ? 1 : 0) << "coil " << k + 1;
 }
 
+// A group's address is read as ReadPLC reads it: a tag name, or "unit;reference", at the
+// group's unit where it names none. A reference with a fraction is refused, not rounded to the
+// next register.
+TEST(RtuLinkScan, AGroupAddressIsReadAsTheHostsCallsReadIt) {
+  RtuScanRig r;
+  test::ScanBench b(r);
+  Tags().Clear();
+  ASSERT_TRUE(Tags().AddTag(1, Variant("Press.Temp"), Variant("40003")));
+  r.SetValue(0, 11);
+  r.SetValue(1, 22);
+  r.SetValue(2, 33);
+  b.Group(1, 0, 1, 500);
+  ScanTables().Group(1).address = Variant("1;40002");
+  b.Group(2, 0, 1, 500);
+  ScanTables().Group(2).address = Variant("Press.Temp");
+  b.Group(3, 0, 1, 500);
+  ScanTables().Group(3).address = Variant("40001.5");
+  b.StartScan(500);
+  b.Run(600 * test::kMs);
+  b.Set("ScanReadEnable", Variant(false));
+  Tags().Clear();
+  ASSERT_EQ(b.Good(1).size(), 1u) << (b.Of(1).empty() ? "no event" : b.Of(1)[0].error);
+  EXPECT_EQ(b.Good(1)[0].values, std::vector<std::int32_t>{22});
+  ASSERT_EQ(b.Good(2).size(), 1u) << (b.Of(2).empty() ? "no event" : b.Of(2)[0].error);
+  EXPECT_EQ(b.Good(2)[0].values, std::vector<std::int32_t>{33});
+  ASSERT_EQ(b.Of(3).size(), 1u);
+  EXPECT_TRUE(b.Of(3)[0].values.empty());
+  EXPECT_NE(b.Of(3)[0].error.find("its reference is not a whole number"), std::string::npos) << b.Of(3)[0].error;
+  EXPECT_EQ(r.Link().FailureCause(), "") << "the scan leaves the host's cause alone";
+}
+
 // The files in DatabasePath, loaded by ReadScanDatabase after mains: the scan reads their
 // groups, the host reads by tag name, and a refused file leaves the tables and says why.
 TEST(RtuLinkScan, ReadScanDatabaseFillsTheTablesFromDatabasePath) {
