@@ -220,10 +220,8 @@ Result DfLink::WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std
     // The transaction on the line ends first, or is given up after 1 to 2 s.
     EventLoop& loop = engine_.Loop();
     const auto allowance = static_cast<std::int64_t>(std::ceil(engine_.LineAllowance()));
-    if (!WaitSeconds(loop, [&s] { return !s.OnLine; }, WallNow(loop), df1::kWriteWaitSeconds + allowance)) {
-      s.OnLine.reset();
-      s.LineFree = true;
-    }
+    if (!WaitSeconds(loop, [&s] { return !s.OnLine; }, WallNow(loop), df1::kWriteWaitSeconds + allowance))
+      engine_.TakeLine("the write to " + pstr);
   }
   std::string address = pstr;
   const std::int16_t count = SizeOrOne(ReadSize);

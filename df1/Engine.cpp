@@ -48,7 +48,16 @@ void Df1Engine::LineClosed() {
   droppedNumber_ = s.OnLine->number;
   const Transaction t = *s.OnLine;
   s.RequestDropped();
-  GivenUp(t, GiveUp::PortClosed);
+  GivenUp(t, GiveUp::PortClosed, {});
+}
+
+void Df1Engine::TakeLine(const std::string& by) {
+  Df1State& s = State();
+  if (!s.OnLine) return;
+  const Transaction held = *s.OnLine;
+  s.OnLine.reset();
+  s.LineFree = true;
+  TellGivenUp(held, GiveUp::LineTaken, by);
 }
 
 void Df1Engine::SetCommBusy(bool busy) {
@@ -67,12 +76,12 @@ void Df1Engine::FreeDriver(GiveUp how, const std::function<void(Df1State&)>& rel
   if (held) TellGivenUp(*held, how);
 }
 
-void Df1Engine::TellGivenUp(const Transaction& t, GiveUp how) {
+void Df1Engine::TellGivenUp(const Transaction& t, GiveUp how, const std::string& by) {
   // The line of a request on the line is alive: an engine going gives up its own request first.
-  if (t.line) t.line->GivenUp(t, how);
+  if (t.line) t.line->GivenUp(t, how, by);
 }
 
-void Df1Engine::GivenUp(const Transaction& t, GiveUp how) {
+void Df1Engine::GivenUp(const Transaction& t, GiveUp how, const std::string& by) {
   if (!OnGivenUp) return;
   const double age = static_cast<double>(loop_.Now() - t.sentMicros) / 1e6;
   const double limit = kReplyLimitSeconds + t.LineSeconds();
@@ -81,12 +90,16 @@ void Df1Engine::GivenUp(const Transaction& t, GiveUp how) {
     OnGivenUp(t, ResultFailed,
               "the port (COM" + std::to_string(port_.CommPort()) + ") was closed before " + station + " answered " + t.What());
   } else if (age > limit) {
+    const std::string after = Seconds(age);
     OnGivenUp(t, ResultNoReply,
               station + " sent no reply to " + t.What() + " within " + Seconds(limit) +
-                  (how == GiveUp::Watchdog ? " (the watchdog freed the driver after " + Seconds(age) + ")"
-                                           : " (CommBusy was set False after " + Seconds(age) + ")"));
+                  (how == GiveUp::Watchdog   ? " (the watchdog freed the driver after " + after + ")"
+                   : how == GiveUp::CommBusy ? " (CommBusy was set False after " + after + ")"
+                                             : " (" + by + " took the line after " + after + ")"));
   } else {
-    OnGivenUp(t, ResultFailed, "CommBusy was set False before " + station + " answered " + t.What());
+    OnGivenUp(t, ResultFailed,
+              (how == GiveUp::CommBusy ? std::string("CommBusy was set False") : by + " took the line") + " before " +
+                  station + " answered " + t.What());
   }
 }
 
@@ -114,6 +127,9 @@ Df1Engine::Outcome Df1Engine::SendRequest(Transaction t, const std::function<Che
   } catch (const RuntimeError& e) {
     return {Outcome::Kind::PortFailed, ResultFailed, std::string("the port refused the request: ") + e.what()};
   }
+  // A request still awaiting its reply (its wait for the line ran out) is given up: its line
+  // hears of it, as no closing will come for it.
+  if (s.OnLine) TellGivenUp(*s.OnLine, GiveUp::LineTaken, t.What());
   t.firstOnLine = !lastTns_.has_value() || reopened_;
   reopened_ = false;
   t.payload = std::move(*payload);

@@ -113,16 +113,20 @@ class Df1Engine {
   void SetCommBusy(bool busy);
   // The port closed: a request of this line still awaiting its reply is given up.
   void LineClosed();
+  // A request whose wait for the line ran out takes it: the one on it is given up, and its
+  // line told so. by names the request ("the write to N7:1").
+  void TakeLine(const std::string& by);
 
   // The line's last transaction number (unset until its first request); tests set it.
   std::optional<std::int32_t> LastTns() const { return lastTns_; }
   void SetLastTns(std::optional<std::int32_t> tns) { lastTns_ = tns; }
 
  private:
-  enum class GiveUp { Watchdog, CommBusy, PortClosed };
-  // Tells the line that sent t (given up, no longer on the line) why no closing will come.
-  static void TellGivenUp(const Transaction& t, GiveUp how);
-  void GivenUp(const Transaction& t, GiveUp how);
+  enum class GiveUp { Watchdog, CommBusy, PortClosed, LineTaken };
+  // Tells the line that sent t (given up, no longer on the line) why no closing will come;
+  // by names the request that took the line (LineTaken).
+  static void TellGivenUp(const Transaction& t, GiveUp how, const std::string& by = {});
+  void GivenUp(const Transaction& t, GiveUp how, const std::string& by);
   // Frees the driver with release and tells the line of the request it dropped, if any.
   void FreeDriver(GiveUp how, const std::function<void(Df1State&)>& release);
   void OnComm();

@@ -94,6 +94,30 @@ TEST(DfLinkUnanswered, AQueuedWriteMeanwhileLeavesTheReadsCause) {
   EXPECT_TRUE(Has(link.FailureCause(), "the read of N7:4 x2")) << link.FailureCause();
 }
 
+TEST(DfLinkUnanswered, ARequestAnotherRequestTakesTheLineFromLeavesItsCause) {
+  // The line holds one request at a time: a waiting read of another DfLink on the thread,
+  // once its wait for the line has run out, takes the line from a non-waiting read the station
+  // never answers. That read's host gets no CommComplete, so it finds the cause there, as it
+  // does when the watchdog gives the read up.
+  Df1Rig rig;
+  DfLink& link = rig.Link();
+  auto second = rig.bench.Make();
+  MemorySerialPort& secondPort = *rig.bench.port;
+  rig.AttachOwnPlc(*second, secondPort, sim::Df1SimSettings{});
+  rig.plc.InjectNext(Df1Fault::Silent);
+  ASSERT_EQ(ReadNoWait(link, "B3:0", 1), ResultFailed);
+  VariantArray v(1, 1, VarType::Double);
+  std::string n70 = "N7:0";
+  ASSERT_EQ(second->ReadPLC(n70, v, Opt<std::int16_t>(std::int16_t{1})), ResultLineBusy);
+  EXPECT_EQ(link.FailureCause(), "") << "the read is still on the line";
+  ASSERT_EQ(second->ReadPLC(n70, v, Opt<std::int16_t>(std::int16_t{1})), ResultOk) << second->FailureCause();
+  EXPECT_EQ(rig.events.size(), 1u) << "the waiting read's own completion; none for the read given up";
+  EXPECT_TRUE(Has(link.FailureCause(), "no reply in time")) << link.FailureCause();
+  EXPECT_TRUE(Has(link.FailureCause(), "station 1 sent no reply to the read of B3:0")) << link.FailureCause();
+  EXPECT_TRUE(Has(link.FailureCause(), "the read of N7:0 took the line")) << link.FailureCause();
+  EXPECT_EQ(second->FailureCause(), "");
+}
+
 TEST(DfLinkBitCounts, ABitAddressWithACountGivesTheSameValuesWaitingOrNot) {
   // Bit 15 of B3:0, B3:1 and B3:2 (and bit 3 of N7:0, N7:1): a waiting read hands the caller
   // what the non-waiting read leaves in ReadData, every value that bit of its word.
