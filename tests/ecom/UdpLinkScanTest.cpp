@@ -218,8 +218,7 @@ TEST(UdpLinkEcomScan, AGroupOfPointsCompletesWithItsPoints) {
   test::ScanBench b(r);
   r.SetInputByte(0x101, 0x85);  // X7 on
   r.SetInputByte(0x102, 0x02);  // X11 on
-  b.Group(1, 0, 3, 500);
-  ScanTables().Group(1).address = Variant("X,7");
+  b.GroupAt(1, Variant("X,7"), 3, 500);
   b.StartScan(500);
   b.Run(500 * test::kMs);
   ASSERT_EQ(b.scans.size(), 1u);
@@ -236,14 +235,10 @@ TEST(UdpLinkEcomScan, AGroupAddressReadsAsReadPlcReadsIt) {
   r.SetValue(1, 8);
   Tags().Clear();
   ASSERT_TRUE(Tags().AddTag(1, Variant("Level"), Variant("V,2001")));
-  b.Group(1, 0, 2, 500);
-  ScanTables().Group(1).address = Variant("2000");
-  b.Group(2, 0, 1, 500);
-  ScanTables().Group(2).address = Variant(std::int32_t{2000});
-  b.Group(3, 0, 1, 500);
-  ScanTables().Group(3).address = Variant("Level");
-  b.Group(4, 0, 1, 500);
-  ScanTables().Group(4).address = Variant("1;V,2001");
+  b.GroupAt(1, Variant("2000"), 2, 500);
+  b.GroupAt(2, Variant(std::int32_t{2000}), 1, 500);
+  b.GroupAt(3, Variant("Level"), 1, 500);
+  b.GroupAt(4, Variant("1;V,2001"), 1, 500);
   b.StartScan(500);
   b.Run(500 * test::kMs);
   Tags().Clear();

@@ -267,8 +267,7 @@ TEST(RtuLinkScan, AGroupOfSixHundredCoilsGetsEveryPoint) {
   for (std::int32_t i = 1; i <= 3; ++i) on.Set(i, Variant(std::int32_t{1}));
   Variant coils(std::string("00598")), values(std::move(on)), size(std::int16_t{3});
   ASSERT_EQ(r.Link().Invoke("WritePLC", ArgList{&coils, &values, &size}).ToInt32(), ResultOk);
-  b.Group(1, 0, 600, 500);
-  ScanTables().Group(1).address = Variant(std::int32_t{1});
+  b.GroupAt(1, Variant(std::int32_t{1}), 600, 500);
   b.StartScan(500);
   b.Run(600 * test::kMs);
   b.Set("ScanReadEnable", Variant(false));
@@ -289,12 +288,9 @@ TEST(RtuLinkScan, AGroupAddressIsReadAsTheHostsCallsReadIt) {
   r.SetValue(0, 11);
   r.SetValue(1, 22);
   r.SetValue(2, 33);
-  b.Group(1, 0, 1, 500);
-  ScanTables().Group(1).address = Variant("1;40002");
-  b.Group(2, 0, 1, 500);
-  ScanTables().Group(2).address = Variant("Press.Temp");
-  b.Group(3, 0, 1, 500);
-  ScanTables().Group(3).address = Variant("40001.5");
+  b.GroupAt(1, Variant("1;40002"), 1, 500);
+  b.GroupAt(2, Variant("Press.Temp"), 1, 500);
+  b.GroupAt(3, Variant("40001.5"), 1, 500);
   b.StartScan(500);
   b.Run(600 * test::kMs);
   b.Set("ScanReadEnable", Variant(false));

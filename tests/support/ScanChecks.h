@@ -85,6 +85,11 @@ class ScanBench {
     const std::int32_t n = std::max(index, ScanTables().ScanGroupCount.ToInt32());
     ScanTables().ScanGroupCount = Variant(static_cast<std::int16_t>(n));
   }
+  // A group at an address of the test's own, as a scan file would give it.
+  void GroupAt(std::int32_t index, const Variant& address, std::int16_t count, std::int16_t period) {
+    Group(index, 0, count, period);
+    ScanTables().Group(index).address = address;
+  }
   void Set(const char* property, const Variant& value) { s_.Link().SetProperty(property, value); }
   void StartScan(std::int32_t intervalMs = 500) {
     Set("ScanReadIOTimerInterval", Variant(intervalMs));
