@@ -334,6 +334,30 @@ TEST(Gateway, AnEcomModuleAbsentAtTheStartIsLoggedAsNotStarted) {
       << "the other lines were read";
 }
 
+// A control that did not start never drains its write queue: a set of its tag is refused at
+// once, saying why, not held without a word until the gateway ends.
+TEST(Gateway, ASetOfAControlThatDidNotStartIsRefusedAtOnce) {
+  PlantRig plant;
+  plant.oven->SetFault(1, sim::EcomFault::Silent);
+  MqttBroker broker;
+  MqttTestClient client(broker.Port(), "plant/#");
+  auto gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
+  ASSERT_TRUE(Latest(client, "Line.Speed", 10s)) << "the gateway is publishing";
+  client.Publish("plant/Oven.Setpoint/set", "185");
+  const std::string refused = "SELECT count(*) FROM failures WHERE kind='refused' AND control='Oven' AND tag_id = "
+                              "(SELECT id FROM tags WHERE name='Oven.Setpoint') AND text LIKE "
+                              "'set of Oven.Setpoint to ''185'' refused: Oven did not start (ECOM is not open%'";
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (plant.Count(refused) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(100ms);
+  ::kill(gateway->Pid(), SIGINT);
+  const std::string writes = gateway->WaitForLine("  writes:", 20s);
+  gateway->WaitForLine("  database:", 10s);
+  gateway->Stop();
+  EXPECT_EQ(plant.Count(refused), 1);
+  EXPECT_EQ(writes, "  writes: 0 queued, 0 written, 0 failed, 1 refused");
+  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='write failed'"), 0);
+}
+
 // kill -9 in the middle of a run: the file opens, passes its integrity check, and holds every
 // batch the gateway reported committed, each whole.
 TEST(Gateway, KilledMidRunLeavesEveryCommittedBatch) {

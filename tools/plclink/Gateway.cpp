@@ -105,6 +105,8 @@ class Gateway {
   // The set being handed to its control's queue: a report during that call is its refusal.
   std::optional<WaitingWrite> forcing_;
   std::vector<std::unique_ptr<PlantSource>> sources_;
+  // By control: why it did not start. Its write queue is never drained, so its sets are refused.
+  std::map<std::string, std::string> notStarted_;
   std::unique_ptr<logger::SqliteHistory> history_;
   std::unique_ptr<logger::MqttPublisher> mqtt_;
   std::vector<logger::Sink*> sinks_;
@@ -323,6 +325,8 @@ void Gateway::OnSet(const logger::SetMessage& set) {
   if (!raw) return refuse(row.control, id, why);
   PlantSource* source = SourceOf(row.control);
   if (!source) return refuse(row.control, id, "its control is not in the plant");
+  if (const auto down = notStarted_.find(source->Name()); down != notStarted_.end())
+    return refuse(row.control, id, source->Name() + " did not start (" + down->second + "); nothing is written to it");
   const std::string& at = writeAt_[static_cast<std::size_t>(*id)];
   forcing_ = WaitingWrite{source->Name(), at, *raw, *id};
   std::string refusal;
@@ -430,9 +434,10 @@ int Gateway::Run() {
   startUs_ = lastStatusUs_ = lastPrintedUs_ = logger::NowUs();
   for (auto& s : sources_) {
     const std::string failed = s->Start();
-    if (!failed.empty())
-      Note({logger::NowUs(), logger::FailureKind::Failed, s->Name(), std::nullopt, std::nullopt,
-            "cannot start: " + failed});
+    if (failed.empty()) continue;
+    notStarted_[s->Name()] = failed;
+    Note({logger::NowUs(), logger::FailureKind::Failed, s->Name(), std::nullopt, std::nullopt,
+          "cannot start: " + failed});
   }
   // As serve does: a line a supervising program can wait for.
   std::cout << "READY gateway: " << sources_.size() << " controls, " << values_->Tags().size()
