@@ -509,6 +509,33 @@ TEST(Gateway, APlantItCannotRunIsRefusedWithTheReason) {
   EXPECT_FALSE(std::filesystem::exists(plant.Db()));
 }
 
+// UdpLink in ECOM mode reads a bare number as an octal V-memory address: element 11 of a group
+// at 2000 is V2012. A writable tag at 2010 (2000 + 10 counted in decimal, which the loader's
+// check of register numbers takes) would be read from V2012 and written at V2010: refused at
+// the start, with the address to write instead.
+TEST(Gateway, AWritableTagOfOctalNumbersIsWrittenWhereItIsRead) {
+  PlantRig plant;
+  const std::string scanPath = plant.folder.File("scan.csv");
+  std::string scan = testing::ReadRaw(scanPath);
+  const std::string ovenGroup = "6,Oven,,\"V,2000\",3,";
+  ASSERT_NE(scan.find(ovenGroup), std::string::npos);
+  scan.replace(scan.find(ovenGroup), ovenGroup.size(), "6,Oven,,2000,12,");
+  testing::WriteRaw(scanPath, scan);
+  const std::string tagsPath = plant.folder.File("tags.csv");
+  const std::string tags = testing::ReadRaw(tagsPath);
+  const int line = static_cast<int>(std::count(tags.begin(), tags.end(), '\n')) + 1;
+  testing::WriteRaw(tagsPath, tags + "Oven.Trim,Trim,Oven,2010,word,6,11,,,,,,yes\n");
+  RunResult r = RunPlclink({"gateway", plant.folder.File("plant.ini"), "--seconds", "1"});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("tags.csv:" + std::to_string(line) +
+                       ": writable tag Oven.Trim at 2010 is read from V2012 (element 11 of scan group 6 at 2000; "
+                       "UdpLink reads numbers as octal V-memory addresses) but would be written at V2010: one "
+                       "register for both (write its address as V,2012)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(plant.Db())) << "nothing started";
+}
+
 // The document's topic prefix is held to the rule --topic is: with a wildcard in it no message
 // could ever be published, and the gateway went on retrying the broker with a library's text.
 TEST(Gateway, ADocumentsTopicWithAWildcardIsRefused) {

@@ -60,6 +60,30 @@ std::string Fixed(double v, int decimals) {
   return text;
 }
 
+// Digits read as an octal number; nullopt when the text is no digits or holds an 8 or a 9.
+std::optional<std::int64_t> OctalNumber(const std::string& text) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  std::int64_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '7') return std::nullopt;
+    n = n * 8 + (c - '0');
+  }
+  return n;
+}
+
+std::string OctalText(std::int64_t n) {
+  std::string text;
+  do {
+    text.insert(text.begin(), static_cast<char>('0' + n % 8));
+    n /= 8;
+  } while (n > 0);
+  return text;
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 class Gateway {
  public:
   Gateway(GatewayOptions options, EventLoop& loop)
@@ -85,6 +109,7 @@ class Gateway {
   void Print(const std::string& line);
   PlantSource* SourceOf(const std::string& control);
   void PlaceWrites(const std::vector<ScanRow>& groups);
+  void CheckOctalWrites(const std::vector<ScanRow>& groups);
   std::optional<std::int32_t> TagWrittenAt(const std::string& control, const std::string& address) const;
   void NoteUnwritten();
 
@@ -186,6 +211,7 @@ void Gateway::Open() {
     source->OnWrite = [this](QueuedWriteEnd& w) { OnWrite(w); };
     sources_.push_back(std::move(source));
   }
+  CheckOctalWrites(files.groups);
   PlaceWrites(files.groups);
 
   const std::string db = options_.database ? *options_.database : plant_.history;
@@ -222,6 +248,31 @@ void Gateway::PlaceWrites(const std::vector<ScanRow>& groups) {
       if (own != group->group.unit) at = std::to_string(group->group.unit) + ";" + t.address;
     }
     writeAt_.push_back(std::move(at));
+  }
+}
+
+// The loader holds a writable tag's address to its element's register counting in decimal, as
+// RtuLink's references count; a control that reads numbers as octal V-memory addresses would
+// read the tag from one register and write it at another.
+void Gateway::CheckOctalWrites(const std::vector<ScanRow>& groups) {
+  for (const TagRow& t : values_->Rows()) {
+    if (!t.writable || t.scan == 0 || !AllDigits(t.address)) continue;
+    const auto group = std::find_if(groups.begin(), groups.end(), [&](const ScanRow& g) { return g.index == t.scan; });
+    PlantSource* source = SourceOf(t.control);
+    if (group == groups.end() || !group->group.address.IsNumeric() || !source || !source->NumbersAreOctal()) continue;
+    const std::string first = group->group.address.ToString();
+    const auto start = OctalNumber(first);
+    if (!start) continue;  // the group itself is refused at every read, saying why
+    const std::int64_t read = *start + t.element - 1;
+    const auto own = OctalNumber(t.address);
+    if (own == read) continue;
+    throw std::runtime_error(
+        plant_.databases + "/" + kTagFileName + ":" + std::to_string(t.line) + ": writable tag " + t.name + " at " +
+        t.address + " is read from V" + OctalText(read) + " (element " + std::to_string(t.element) +
+        " of scan group " + std::to_string(t.scan) + " at " + first + "; " + source->ClassName() +
+        " reads numbers as octal V-memory addresses) but would be written at " +
+        (own ? "V" + OctalText(*own) : "'" + t.address + "', no octal number") +
+        ": one register for both (write its address as V," + OctalText(read) + ")");
   }
 }
 

@@ -34,6 +34,15 @@ bool PlantSource::Has(const char* property) const {
   return false;
 }
 
+bool PlantSource::NumbersAreOctal() {
+  if (NamesEqual(control_->ClassName(), "SeqLink")) return true;
+  try {
+    return NamesEqual(control_->ClassName(), "UdpLink") && control_->GetProperty("CommMode").ToInt32() == kEcomMode;
+  } catch (const RuntimeError&) {
+    return false;
+  }
+}
+
 DatabaseLoad PlantSource::LoadDatabases(const std::string& folder) {
   SharedLibrary library = SharedLibrary::Open(control_.LibraryPath());
   auto* load = library.Function<void(const char*, DatabaseLoad*)>(kLoadDatabasesSymbol);

@@ -40,6 +40,9 @@ class PlantSource {
   const std::string& Library() const { return library_; }
   Control& Get() { return *control_; }
 
+  // Whether the control reads a bare number as an octal V-memory address (SeqLink, and UdpLink
+  // in ECOM mode), not as a register counted in decimal.
+  bool NumbersAreOctal();
   // Fills the tables of this control's plug-in from the folder (each plug-in keeps its own).
   DatabaseLoad LoadDatabases(const std::string& folder);
   // Opens the port and starts the scan and the write queue; the text of what failed, or empty.
