@@ -136,12 +136,6 @@ TEST(RtuLinkMaster, TheHostsTraceSeesTheRequestAndTheReplyOnceThePortOpens) {
   EXPECT_EQ(seen[1], std::make_pair(TraceDirection::Received, r.reply));
 }
 
-}  // namespace
-}  // namespace plc
-
-namespace plc {
-namespace {
-
 // The control keeps the cause of its last failed call, by its own interface, and forgets it
 // when a call succeeds.
 TEST(RtuLinkMaster, FailureCauseFollowsEveryReadAndWriteCall) {
@@ -165,12 +159,6 @@ TEST(RtuLinkMaster, FailureCauseFollowsEveryReadAndWriteCall) {
   EXPECT_EQ(r.link->ReadDevice(address, Opt<std::int16_t>(), Opt<std::int16_t>()), ResultFailed);
   EXPECT_EQ(r.link->FailureCause(), "port 1 is not open (set PortOpen to True first)");
 }
-
-}  // namespace
-}  // namespace plc
-
-namespace plc {
-namespace {
 
 // A non-waiting read has no event for its failure: what ended it is left in FailureCause, as a
 // waiting read leaves it, once the control knows (a refused or broken reply at once, silence
