@@ -99,16 +99,17 @@ Result SeqCallRoad::ReadDevice(Variant& Address, Opt<Variant> ReadSize, Opt<std:
   return NonWaitingRead(Address, ReadSize, IOType, ioIdx, true);
 }
 
-Result SeqCallRoad::ScanRead(Variant& Address, std::int32_t count) {
-  return NonWaitingRead(Address, Opt<Variant>(Variant(count)), Opt<std::int16_t>(), Opt<std::int32_t>(), false, true);
+Result SeqCallRoad::ScanRead(Variant& Address, std::int32_t count, std::int16_t station) {
+  return NonWaitingRead(Address, Opt<Variant>(Variant(count)), Opt<std::int16_t>(), Opt<std::int32_t>(), false, station);
 }
 
 Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType,
-                                   Opt<std::int32_t> ioIdx, bool device, bool scan) {
+                                   Opt<std::int32_t> ioIdx, bool device, std::optional<std::int16_t> scanStation) {
   cause_.clear();
+  const bool scan = scanStation.has_value();
   auto size = ReadSizeArgument(ReadSize);
   if (!size) return Failed(ReadSizeRefusal(ReadSize));
-  auto target = ResolveAddress(Address, defaultStation_, Access::Read, TagForm::FrameString, tags_);
+  auto target = ResolveAddress(Address, scanStation.value_or(defaultStation_), Access::Read, TagForm::FrameString, tags_);
   if (!target) return Failed(target.refusal);
   const std::int32_t askedIoType = IOType.ValueOr(0);
   const std::int32_t askedBit = ioIdx.ValueOr(0);

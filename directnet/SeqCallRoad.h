@@ -11,6 +11,7 @@
 // the station has no bit write for words, and a read-modify-write could undo what the PLC
 // changed in between).
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/Opt.h"
@@ -32,9 +33,10 @@ class SeqCallRoad {
                  Opt<std::int32_t> ioIdx);
   Result ReadPLCNW(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType);
   Result ReadDevice(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, Opt<std::int32_t> ioIdx);
-  // ReadPLCNW of a scan group: the scan takes the words themselves, so ReadData's limits of the
-  // last ReadDevice's conversion never keep it off the line (ReadData gets what fits).
-  Result ScanRead(Variant& Address, std::int32_t count);
+  // ReadPLCNW of a scan group, its address read as ReadPLCNW reads one, at station (the
+  // group's unit) where it names none. The scan takes the words themselves, so ReadData's limits
+  // of the last ReadDevice's conversion never keep it off the line (ReadData gets what fits).
+  Result ScanRead(Variant& Address, std::int32_t count, std::int16_t station);
   Result WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType);
   Result WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType);
   // Gives an address with "," but no ";" the default station; reads nothing.
@@ -44,8 +46,9 @@ class SeqCallRoad {
   const std::string& Cause() const { return cause_; }
 
  private:
+  // scanStation: a scan group's read, at that station where its address names none.
   Result NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, Opt<std::int32_t> ioIdx,
-                        bool device, bool scan = false);
+                        bool device, std::optional<std::int16_t> scanStation = std::nullopt);
   // How the read's completion makes ReadValues: a point's bits; the ioType a ReadDevice of words
   // gives (deviceIoType, not negative); else that of the last ReadDevice of words.
   ReadConversion Conversion(const ResolvedAddress& target, const ReadSpan& span, std::int32_t count,

@@ -1,8 +1,7 @@
 #pragma once
 // What the shared scan engine needs of SeqLink: the line's state from the engine, and each due
-// group read through SeqLink's own ReadPLCNW with the text "unit;address". A group whose address
-// names a memory type ("V,2000") is read; a bare number makes "1;2000", which the address road
-// refuses, so such a group sends nothing.
+// group read as SeqLink's own ReadPLCNW reads its address (an octal V-memory number, TYPE,number,
+// a tag name, or any of these naming its station), at the group's unit where it names none.
 #include <string>
 #include <vector>
 
@@ -25,8 +24,8 @@ class SeqScanLine final : public ScanLine {
   void CountError() override { ++engine_.State().TimeoutCount; }
   std::int16_t UnitAddress() const override { return unitAddress_; }
   bool SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) override {
-    Variant text(std::to_string(unit) + ";" + address.ToString());
-    sent_ = road_.ScanRead(text, count) == ResultOk;
+    Variant target = address;
+    sent_ = road_.ScanRead(target, count, unit) == ResultOk;
     if (sent_) transaction_ = engine_.State().Transaction;
     return sent_;
   }
