@@ -216,33 +216,38 @@ TEST(Gateway, SetsThatComeWhileTheGatewayEndsAreAllLogged) {
   EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind='refused'"), std::stol(m[3])) << writes;
 }
 
-// A group read from another station than the control's Address: a set of its tag is written
-// where the tag is read from, not at the same address of the control's own station.
+// A group read from another station than the control's Address, by its unit or by a station
+// its address names: a set of its tag is written where the tag is read from, not at the same
+// address of the control's own station.
 TEST(Gateway, ASetGoesToTheStationItsTagIsReadFrom) {
-  PlantRig plant;
-  const std::string scanPath = plant.folder.File("scan.csv");
-  std::string scan = testing::ReadRaw(scanPath);
-  const std::string lineGroup = "3,Line,,\"V,2000\"";
-  ASSERT_NE(scan.find(lineGroup), std::string::npos);
-  scan.replace(scan.find(lineGroup), lineGroup.size(), "3,Line,2,\"V,2000\"");
-  testing::WriteRaw(scanPath, scan);
-  plant.line.reset();
-  plant.line = std::make_unique<sim::DirectNetSimulator>(sim::DirectNetOptions{plant.dnet.PathA(), {1, 2}, "9600,n,8,1"});
-  plant.line->SetWord(2, 0x0400, 0x0120);
-  plant.line->SetWord(2, 0x0401, 5000);
-  plant.line->SetWord(1, 0x0400, 0x0777);
-  MqttBroker broker;
-  MqttTestClient client(broker.Port(), "plant/#");
-  auto gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
-  ASSERT_TRUE(Latest(client, "Line.Speed", 10s, [](const nlohmann::json& j) { return j["value"] == 120; }))
-      << "read from station 2";
-  client.Publish("plant/Line.Speed/set", "150");
-  const auto speed = Latest(client, "Line.Speed", 10s, [](const nlohmann::json& j) { return j["value"] == 150; });
-  PlantRig::Interrupt(*gateway);
-  EXPECT_TRUE(speed) << "the station the tag is read from took the set";
-  EXPECT_EQ(plant.line->Word(2, 0x0400), 0x0150);
-  EXPECT_EQ(plant.line->Word(1, 0x0400), 0x0777) << "the control's own station is not written";
-  EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind IN ('write failed', 'refused')"), 0);
+  for (const char* group : {"3,Line,2,\"V,2000\"", "3,Line,,\"2;V,2000\""}) {
+    SCOPED_TRACE(group);
+    PlantRig plant;
+    const std::string scanPath = plant.folder.File("scan.csv");
+    std::string scan = testing::ReadRaw(scanPath);
+    const std::string lineGroup = "3,Line,,\"V,2000\"";
+    ASSERT_NE(scan.find(lineGroup), std::string::npos);
+    scan.replace(scan.find(lineGroup), lineGroup.size(), group);
+    testing::WriteRaw(scanPath, scan);
+    plant.line.reset();
+    plant.line =
+        std::make_unique<sim::DirectNetSimulator>(sim::DirectNetOptions{plant.dnet.PathA(), {1, 2}, "9600,n,8,1"});
+    plant.line->SetWord(2, 0x0400, 0x0120);
+    plant.line->SetWord(2, 0x0401, 5000);
+    plant.line->SetWord(1, 0x0400, 0x0777);
+    MqttBroker broker;
+    MqttTestClient client(broker.Port(), "plant/#");
+    auto gateway = plant.Gateway({"--mqtt", broker.Address(), "--commit-ms", "200"});
+    ASSERT_TRUE(Latest(client, "Line.Speed", 10s, [](const nlohmann::json& j) { return j["value"] == 120; }))
+        << "read from station 2";
+    client.Publish("plant/Line.Speed/set", "150");
+    const auto speed = Latest(client, "Line.Speed", 10s, [](const nlohmann::json& j) { return j["value"] == 150; });
+    PlantRig::Interrupt(*gateway);
+    EXPECT_TRUE(speed) << "the station the tag is read from took the set";
+    EXPECT_EQ(plant.line->Word(2, 0x0400), 0x0150);
+    EXPECT_EQ(plant.line->Word(1, 0x0400), 0x0777) << "the control's own station is not written";
+    EXPECT_EQ(plant.Count("SELECT count(*) FROM failures WHERE kind IN ('write failed', 'refused')"), 0);
+  }
 }
 
 TEST(Gateway, TheBrokerKilledAndRestartedLosesNoValueTheQueueHeld) {

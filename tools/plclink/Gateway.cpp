@@ -84,6 +84,19 @@ bool AllDigits(const std::string& text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// The station a group is read from where it names one: the one before ';' in its address, else
+// its unit; nullopt when it is the control's Address.
+std::optional<std::int32_t> GroupStation(const ScanGroup& group) {
+  const std::string text = group.address.ToString();
+  if (const auto semi = text.find(';'); semi != std::string::npos) {
+    const std::string named = text.substr(0, semi);
+    if (AllDigits(named) && named.size() <= 5) return std::stoi(named);
+    return std::nullopt;  // the group is refused at every read, saying why
+  }
+  if (group.unit != -1) return group.unit;
+  return std::nullopt;
+}
+
 class Gateway {
  public:
   Gateway(GatewayOptions options, EventLoop& loop)
@@ -236,16 +249,16 @@ void Gateway::PlaceWrites(const std::vector<ScanRow>& groups) {
     std::string at = t.address;
     const auto group = std::find_if(groups.begin(), groups.end(), [&](const ScanRow& g) { return g.index == t.scan; });
     PlantSource* source = SourceOf(t.control);
-    // A group read from a unit of its own: its tag's address names none, and would otherwise be
-    // written at the control's Address, another station's register.
-    if (t.writable && group != groups.end() && group->group.unit != -1 && source &&
-        t.address.find(';') == std::string::npos) {
+    // A group read from a station of its own: its tag's address names none, and would otherwise
+    // be written at the control's Address, another station's register.
+    const std::optional<std::int32_t> station = group != groups.end() ? GroupStation(group->group) : std::nullopt;
+    if (t.writable && station && source && t.address.find(';') == std::string::npos) {
       std::int32_t own = -1;
       try {
         own = source->Get().GetProperty("Address").ToInt32();
       } catch (const RuntimeError&) {
       }
-      if (own != group->group.unit) at = std::to_string(group->group.unit) + ";" + t.address;
+      if (own != *station) at = std::to_string(*station) + ";" + t.address;
     }
     writeAt_.push_back(std::move(at));
   }
