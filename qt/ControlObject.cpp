@@ -2,6 +2,7 @@
 
 #include <QMetaMethod>
 #include <QMetaProperty>
+#include <QPointer>
 #include <QtDebug>
 #include <array>
 #include <stdexcept>
@@ -139,12 +140,19 @@ void ControlObject::Notify(const QString& property) {
 
 // The event's own signal: the signal of that name, its arguments converted to the types it
 // declares.
+// A slot may delete this wrapper (and its control), as Qt lets a slot delete its sender: then
+// nothing more of the event is raised.
 void ControlObject::Raised(const std::string& name, std::vector<Variant>& args) {
-  for (const EventListener& listener : listeners_) listener(name, args);
+  QPointer<ControlObject> alive(this);
+  for (std::size_t i = 0; i < listeners_.size(); ++i) {
+    listeners_[i](name, args);
+    if (!alive) return;
+  }
   QVariantList list;
   for (const Variant& a : args) list.push_back(ToQVariant(a));
   const QString event = QString::fromStdString(name);
   Q_EMIT controlEvent(event, list);
+  if (!alive) return;
   const QMetaObject* meta = metaObject();
   for (int m = meta->methodOffset(); m < meta->methodCount(); ++m) {
     QMetaMethod signal = meta->method(m);

@@ -130,6 +130,44 @@ TEST(ControlObject, RtuLinkReadsWaitingAndRaisesCommCompleteExForAReadThatDoesNo
   rtu.setPortOpen(false);
 }
 
+// A host that deletes the wrapper, and with it the control, from a slot of the event (a form
+// closed from its handler), as Qt lets a slot delete its sender: the wrapper raises nothing
+// more of that event and the program goes on. It crashed on the wrapper's freed memory once
+// controlEvent's slot had deleted it.
+TEST(ControlObject, AHostMayDeleteTheWrapperFromASlotOfItsEvent) {
+  QtEventLoop loop;
+  PseudoTerminalLink line;
+  test::PeerProcess slave(test::PlclinkCommand({"rtulink", "--port", line.PathB(), "--settings", "19200,n,8,1",
+                                                "serve", "--set", "40001=101"}));
+  test::ScopedCommPort port(kCommPort, line.PathA());
+  for (const bool fromControlEvent : {true, false}) {
+    auto rtu = std::make_unique<RtuLinkObject>();
+    rtu->setCommPort(kCommPort);
+    rtu->setSettings(QStringLiteral("19200,n,8,1"));
+    rtu->setPortOpen(true);
+    int deleted = 0, typedAfter = 0;
+    auto unload = [&] {
+      ++deleted;
+      rtu.reset();
+    };
+    if (fromControlEvent) {
+      QObject::connect(rtu.get(), &ControlObject::controlEvent, unload);
+      QObject::connect(rtu.get(), &RtuLinkObject::CommCompleteEx, [&] { ++typedAfter; });
+    } else {
+      QObject::connect(rtu.get(), &RtuLinkObject::CommCompleteEx, unload);
+    }
+    QVariant address = QStringLiteral("40001"), unused = QVariantList{0};
+    ASSERT_EQ(rtu->ReadPLCNW(address, unused), ResultOk) << rtu->failureCause().toStdString();
+    loop.WaitUntil([&] { return rtu == nullptr; }, loop.Now() + 5'000'000);
+    ASSERT_EQ(deleted, 1) << "the read never completed";
+    bool ticked = false;
+    QTimer::singleShot(20, [&] { ticked = true; });
+    loop.WaitUntil([&] { return ticked; }, loop.Now() + 2'000'000);
+    EXPECT_TRUE(ticked) << "the loop went on";
+    EXPECT_EQ(typedAfter, 0) << "a deleted wrapper raised its event's own signal";
+  }
+}
+
 TEST(ControlObject, ShowAboutBoxShowsTheAboutDialogModallyThroughTheQtHost) {
   QtEventLoop loop;
   DfLinkObject df;
