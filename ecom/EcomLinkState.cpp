@@ -15,6 +15,7 @@ CcmForm& EcomLinkState::Form() {
 void EcomLinkState::Open(TraceHook trace, const void* owner) {
   CcmForm& form = Form();
   traceOwner_ = owner;
+  if (owner && std::find(holders_.begin(), holders_.end(), owner) == holders_.end()) holders_.push_back(owner);
   form.SetTrace(std::move(trace));
   form.EtherCCMOpen(ErrorText, Protocol, DeviceTimeOut);
   EcomOpen = ErrorText.empty();
@@ -31,6 +32,7 @@ void EcomLinkState::DropTrace(const void* owner) {
 std::string EcomLinkState::Close(std::string why) {
   EcomOpen = false;
   OpenFailure = std::move(why);
+  holders_.clear();
   if (!form_ || !form_->IsOpen()) return {};
   return form_->EtherCCMClose();
 }

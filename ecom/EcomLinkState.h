@@ -3,9 +3,11 @@
 // operations that change its flags. The DirectNET line state of the serial modes is part of it,
 // so both paths see one set of call flags (a read is refused during a write on either) and one
 // word array. The transport (CCM_FORM) hangs off it and is made on first use.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "directnet/LinkState.h"
 #include "ecom/CcmForm.h"
@@ -44,6 +46,12 @@ struct EcomLinkState {
   // PortOpen in ECOM mode: opens (again) with the shared protocol and device time-out; the
   // library's datagrams go to trace, which belongs to owner (the control that opened).
   void Open(TraceHook trace = {}, const void* owner = nullptr);
+  // PortOpen = False of owner: true when another control of the thread still holds the
+  // transport open, which then stays open for it.
+  bool Release(const void* owner) {
+    std::erase(holders_, owner);
+    return !holders_.empty();
+  }
   // The owner goes away while the transport stays open for the other controls: its trace,
   // which may call into what goes with it, is taken out of the library.
   void DropTrace(const void* owner);
@@ -71,6 +79,7 @@ struct EcomLinkState {
  private:
   std::unique_ptr<CcmForm> form_;
   const void* traceOwner_ = nullptr;
+  std::vector<const void*> holders_;  // the controls whose PortOpen = True opened the transport
 };
 
 // This thread's record.

@@ -54,6 +54,7 @@ UdpLink::~UdpLink() {
     link.Controls = 0;
     link.Close("the last UdpLink of the thread closed it");
   } else {
+    link.Release(this);
     link.DropTrace(this);
   }
 }
@@ -165,10 +166,11 @@ void UdpLink::SetPortOpen(bool value) {
   PropertyChanged("PortOpen");
   // True opens the transport (again: an earlier open is closed first, so nothing leaks) with
   // the thread's protocol and device time-out, its datagrams traced where the host traces
-  // serial lines; False closes it.
+  // serial lines; False closes it, unless another control of the thread opened it and keeps
+  // its PortOpen True (a module per control: closing the press must not close the oven).
   if (value) {
     ecom::EcomLink().Open(Host().SerialTrace(), this);
-  } else {
+  } else if (!ecom::EcomLink().Release(this)) {
     ecom::EcomLink().Close();
   }
   // An open that failed raises nothing (CurrentErrors has the transport's text): a host that

@@ -145,6 +145,32 @@ TEST_F(UdpLinkLoopback, EachControlReadsAndWritesItsOwnStation) {
   EXPECT_EQ(oven->ReadData(one).ToInt32(), 222);
 }
 
+// Two controls of one thread, one per module, each opened by its host: the press's host closing
+// its port leaves the oven's open, as the oven's own PortOpen still says.
+TEST_F(UdpLinkLoopback, OneControlClosingLeavesAnotherOpenOne) {
+  b_.link->SetAddress(1);
+  b_.link->SetPortOpen(true);
+  std::unique_ptr<UdpLink> oven = b_.Make();
+  oven->Initialize();
+  oven->InitProperties();
+  oven->SetAddress(2);
+  oven->SetDeviceTimeOut(kTimeoutMs);
+  oven->SetPortOpen(true);
+  ASSERT_TRUE(oven->EcomOpen());
+  sim_->SetWord(2, 0, 222);
+
+  b_.link->SetPortOpen(false);
+  EXPECT_TRUE(oven->PortOpen());
+  Variant a("V,0"), value;
+  ASSERT_EQ(oven->ReadPLC(a, value, Variant(std::int32_t{1}), {}, {}), ResultOk) << oven->FailureCause();
+  EXPECT_EQ(value.ToInt32(), 222);
+
+  // The last port of the thread to close closes the transport.
+  oven->SetPortOpen(false);
+  EXPECT_EQ(oven->ReadPLC(a, value, Variant(std::int32_t{1}), {}, {}), ResultEcomNotOpen);
+  EXPECT_FALSE(oven->EcomOpen());
+}
+
 TEST_F(UdpLinkLoopback, NoModuleAnswering) {
   sim_->SetFault(1, EcomFault::Silent);
   sim_->SetFault(2, EcomFault::Silent);
