@@ -50,7 +50,9 @@ int main(int argc, char** argv) {
       const plc::VariantArray& data = args.at(0).Array();
       plc::VariantArray received(1, args.at(2).ToInt32());
       received.CopyFrom(1, data, 1, static_cast<std::int32_t>(received.size()));
-      ok = args.at(3).ToString().empty();
+      // RespStatus -1: decoded values. ErrorStr is the last error text, which a good reply after
+      // a failed one still carries, so it does not tell success.
+      ok = args.at(4).ToInt32() == -1;
       if (ok) Print("event", received);
       else std::cerr << "CommCompleteEx: " << args.at(3).ToString() << "\n";
       done = true;
@@ -60,10 +62,14 @@ int main(int argc, char** argv) {
       std::cerr << "ReadPLCNW failed: " << link.FailureCause() << "\n";
       return 1;
     }
-    // The event is raised from this thread's event loop; wait for it there, at most 5 s.
+    // The event is raised from this thread's event loop; wait for it there, at most 5 s. A read
+    // that fails raises none: the control says why in FailureCause.
     plc::EventLoop& loop = plc::EventLoop::Current();
-    loop.WaitUntil([&] { return done; }, loop.Now() + 5'000'000);
-    if (!done) std::cerr << "no CommCompleteEx within 5 s\n";
+    loop.WaitUntil([&] { return done || !link.FailureCause().empty(); }, loop.Now() + 5'000'000);
+    if (!done) {
+      const std::string cause = link.FailureCause();
+      std::cerr << "ReadPLCNW failed: " << (cause.empty() ? "no CommCompleteEx within 5 s" : cause) << "\n";
+    }
     return done && ok ? 0 : 1;
   } catch (const plc::RuntimeError& e) {
     std::cerr << "error " << e.Number() << ": " << e.what() << "\n";
