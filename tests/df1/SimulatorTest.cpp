@@ -49,6 +49,8 @@ TEST(Df1Simulator, RefusesABadCheckAFileTypeNotTheFilesAndMissingData) {
       {{0xA2, 2, 20, 0x89, 0, 0}, {0x50}},                    // no file 20
       {{0xA2, 2, 7, 0x89, 0xFF, 0x2C, 0x01, 0}, {0x50}},      // N7:300
       {{0xA2, 2, 7, 0x89, 0, 1}, {0x50}},                     // a sub-element of a one-word element
+      {{0xA2, 4, 8, 0x8A, 0, 1}, {0x50}},                     // F8:0.1: a float is one value
+      {{0xAA, 4, 8, 0x8A, 0, 1, 0, 0, 0x80, 0x3F}, {0x50}},   // 1.0 written at F8:0.1
       {{0xAA, 2, 7, 0x89, 0, 0, 0x01}, {0x10}},               // one data byte for a count of 2
       {{0x01, 0, 0, 1, 0, 0, '$', 'B', '7', ':', '0', 0, 2}, {0xF0, 0x17}},  // PLC5: $B7:0
   };
@@ -65,6 +67,8 @@ TEST(Df1Simulator, RefusesABadCheckAFileTypeNotTheFilesAndMissingData) {
     }
     FeedAll(plc, {0x10, 0x06}, now += 50'000);
   }
+  EXPECT_EQ(plc.Table().Word(8, 1), 0) << "the refused write left F8:0 as it was";
+  EXPECT_EQ(plc.Table().Word(8, 2), 0) << "and F8:1";
   EXPECT_TRUE(plc.Table().SetWords(4, 3, {0, 0, 0}));
   auto pre = FeedAll(plc, Request(tns++, {0xAA, 2, 4, 0x86, 1, 1, 7, 0}), now += 100'000);  // T4:1.PRE = 7
   ASSERT_EQ(pre.size(), 2u);

@@ -7,6 +7,7 @@ namespace plc::sim {
 namespace {
 
 constexpr std::uint8_t kReplyFlag = 0x40;
+constexpr int kStructureWords = 3;  // control, PRE/LEN, ACC/POS
 
 struct FileSpec {
   int number;
@@ -112,7 +113,10 @@ Df1DataTable::Status Df1DataTable::Typed(const SimBytes& p, SimBytes& data) {
   auto f = files_.find(file);
   if (f == files_.end()) return {kStsAddress};
   if (type != f->second.type) return {kStsExtended, kExtTypeMismatch};
-  if (sub >= f->second.wordsPerElement) return {kStsAddress};
+  // Sub-elements are the words of a timer, counter or control; a float or a string is one
+  // value, whatever words it takes.
+  const int subElements = f->second.wordsPerElement == kStructureWords ? kStructureWords : 1;
+  if (sub >= subElements) return {kStsAddress};
   const int offset = element * f->second.wordsPerElement + sub;
   if (function == 0xA2) {
     if (at != p.size()) return {kStsCommand};

@@ -6,8 +6,9 @@
 // own type; timers, counters and controls take three words an element (control, PRE/LEN,
 // ACC/POS), floats two, strings 42, the rest one. A request is refused with a status, as the
 // processor refuses it: a file type byte (or PLC5 letters) that is not the file's, STS F0h with
-// EXT STS 17h (type mismatch); an element, sub-element or file that does not exist, or a
-// transfer that runs past the file's end, STS 50h; a command it does not know, or a malformed
+// EXT STS 17h (type mismatch); an element, sub-element or file that does not exist (only
+// timers, counters and controls have sub-elements), or a transfer that runs past the file's
+// end, STS 50h; a command it does not know, or a malformed
 // one, STS 10h.
 #include <cstdint>
 #include <map>
