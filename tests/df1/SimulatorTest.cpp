@@ -97,6 +97,23 @@ TEST(Df1Simulator, ARepeatOfTheLastRequestOfASourceIsAcknowledgedAndDropped) {
   EXPECT_EQ(c.answered, 3);
 }
 
+// The status fault is the processor refusing the command: nothing is carried out, and the
+// refusal carries no data, as an SLC's does.
+TEST(Df1Simulator, AStatusRefusalCarriesOutNothingAndCarriesNoData) {
+  Df1SimPlc plc(false);
+  plc.Table().SetWords(7, 0, {3});
+  plc.InjectNext(sim::Df1Fault::Status);
+  auto write = FeedAll(plc, Request(1, {0xAA, 2, 7, 0x89, 0, 0, 5, 0}), 0);
+  ASSERT_EQ(write.size(), 2u);
+  EXPECT_EQ(Payload(write[1].bytes), Bytes({0, 1, 0x4F, 0x50, 1, 0}));
+  EXPECT_EQ(plc.Table().Word(7, 0), 3) << "the refused write is not carried out";
+  FeedAll(plc, {0x10, 0x06}, 100'000);
+  plc.InjectNext(sim::Df1Fault::Status);
+  auto read = FeedAll(plc, Request(2, {0xA2, 2, 7, 0x89, 0, 0}), 200'000);
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(Payload(read[1].bytes), Bytes({0, 1, 0x4F, 0x50, 2, 0})) << "no data after STS";
+}
+
 TEST(Df1Simulator, AReplyNotAcknowledgedIsAskedAfterWithEnqAndSentAgainOnNak) {
   sim::Df1SimSettings settings;
   settings.turnaroundMicros = 7'000;

@@ -144,6 +144,11 @@ Df1DataTable::Status Df1DataTable::WordRange(const SimBytes& p, SimBytes& data) 
   return Read(f->second, element * f->second.wordsPerElement, p[at + 1], data);
 }
 
+std::optional<SimBytes> Df1DataTable::Refusal(const SimBytes& p, std::uint8_t sts) {
+  if (p.size() < 6) return std::nullopt;
+  return SimBytes{p[1], p[0], static_cast<std::uint8_t>(p[2] | kReplyFlag), sts, p[4], p[5]};
+}
+
 std::optional<SimBytes> Df1DataTable::Answer(const SimBytes& p) {
   if (p.size() < 6) return std::nullopt;
   SimBytes reply{p[1], p[0], static_cast<std::uint8_t>(p[2] | kReplyFlag), 0, p[4], p[5]};

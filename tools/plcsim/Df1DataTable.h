@@ -33,6 +33,8 @@ class Df1DataTable {
   // The reply payload to a request payload (DST SRC CMD STS TNS TNS function ...); empty for a
   // request too short to carry a transaction number.
   std::optional<SimBytes> Answer(const SimBytes& request);
+  // The reply that refuses a request with a status and carries out nothing; empty likewise.
+  static std::optional<SimBytes> Refusal(const SimBytes& request, std::uint8_t sts);
 
   // The words of a file from word offset on, for tests and the demo; false outside the file.
   bool SetWords(int file, int offset, const std::vector<std::uint16_t>& words);

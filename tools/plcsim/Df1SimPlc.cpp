@@ -54,7 +54,7 @@ const std::vector<Df1FaultName>& Df1FaultNames() {
       {"dle-enq", Df1Fault::DleEnq, "DLE ENQ instead of DLE ACK, and no reply"},
       {"other-byte", Df1Fault::OtherByte, "41h 41h instead of DLE ACK, and no reply"},
       {"bad-check", Df1Fault::BadCheck, "the reply's check byte altered"},
-      {"status", Df1Fault::Status, "the reply carries STS 50h"},
+      {"status", Df1Fault::Status, "refuse the command with STS 50h: nothing written, no data"},
       {"late", Df1Fault::Late, "the reply's bytes 60 ms apart or more (0.8 s in all at least)"},
       {"delayed", Df1Fault::Delayed, "the whole answer 200 ms late"},
       {"check-10", Df1Fault::CheckByte10, "the first word chosen so that a check byte is 10h"},
@@ -282,11 +282,11 @@ void Df1SimPlc::Respond(const SimBytes& request, std::int64_t now) {
   lastResponse_ = ACK;
   const std::int64_t ackAt = now + (fault == Df1Fault::Delayed ? kDelayedMicros : fault == Df1Fault::Overdue ? kOverdueMicros : 0);
   const std::int64_t acked = Emit({DLE, ACK}, ackAt);
-  auto answer = table_.Answer(request);
+  // A refused command is not carried out, and its reply ends at STS.
+  auto answer = fault == Df1Fault::Status ? Df1DataTable::Refusal(request, kStsAddress) : table_.Answer(request);
   if (!answer) return;
   ++counts_.answered;
   SimBytes reply = std::move(*answer);
-  if (fault == Df1Fault::Status) reply[3] = kStsAddress;
   if (fault == Df1Fault::CheckByte10 && reply.size() >= 8) {
     // Search the first data word for a value that makes a check byte 0x10.
     for (std::uint32_t v = 0; v <= 0xFFFF; ++v) {

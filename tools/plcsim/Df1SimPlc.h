@@ -36,7 +36,7 @@ enum class Df1Fault {
   DleEnq,         // DLE ENQ instead of DLE ACK
   OtherByte,      // 0x41 0x41 instead of DLE ACK
   BadCheck,       // the reply's check byte altered
-  Status,         // the reply carries STS 0x50
+  Status,         // the command refused with STS 0x50: nothing carried out, no data
   Late,           // the reply's bytes at least 60 ms apart: complete only after 0.8 s or more
   Delayed,        // the whole answer 200 ms late, then as usual
   CheckByte10,    // the reply's first data word chosen so that a check byte is 0x10
