@@ -7,6 +7,15 @@
 
 namespace plc {
 
+std::string OctalDigits(std::int64_t n) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + n % 8));
+    n /= 8;
+  } while (n > 0);
+  return digits;
+}
+
 namespace seq {
 
 std::int32_t CnvOctToDec(const std::string& Oct) {

@@ -1,10 +1,14 @@
 #pragma once
-// CnvOctToDec: octal text to a number. SeqLink and UdpLink read the text differently and hosts
-// depend on each reading, so each control has its own.
+// Octal text: a number written in octal digits, and CnvOctToDec, octal text to a number.
+// SeqLink and UdpLink read the text differently and hosts depend on each reading, so each
+// control has its own CnvOctToDec.
 #include <cstdint>
 #include <string>
 
 namespace plc {
+
+// n (not negative) in octal digits: 1024 gives "2000".
+std::string OctalDigits(std::int64_t n);
 
 namespace seq {
 // Trims spaces from both ends and reads the rest as an octal number: "17" gives 15, " 17 "

@@ -22,15 +22,6 @@ std::string Upper(std::string text) {
   return text;
 }
 
-std::string OctalDigits(std::int64_t n) {
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char>('0' + n % 8));
-    n /= 8;
-  } while (n > 0);
-  return digits;
-}
-
 std::string HexAddress(std::int32_t address) {
   char text[16];
   std::snprintf(text, sizeof text, "%04Xh", static_cast<unsigned>(address));

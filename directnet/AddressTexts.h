@@ -5,14 +5,16 @@
 #include <cstdint>
 #include <string>
 
+#include "base/OctalText.h"
+
 namespace plc::dnet {
+
+using plc::OctalDigits;
 
 // Without the blanks (spaces and tabs) at either end.
 std::string Trim(const std::string& text);
 // ASCII letters in upper case.
 std::string Upper(std::string text);
-// n (not negative) in octal digits: 1024 gives "2000".
-std::string OctalDigits(std::int64_t n);
 // A header address as four hexadecimal digits and "h": "0400h".
 std::string HexAddress(std::int32_t address);
 // Text a refusal quotes, cut after 60 characters ("..." added): a host's text may be long.

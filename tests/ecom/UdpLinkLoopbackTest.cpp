@@ -40,6 +40,17 @@ class UdpLinkLoopback : public ::testing::Test {
     unsetenv("HEI_PAS_MODULES");
   }
 
+  // The press (the fixture's control, module 1) opened, and a second control of the thread for
+  // the oven at module 2, not yet opened.
+  std::unique_ptr<UdpLink> PressOpenAndOven() {
+    b_.link->SetAddress(1);
+    b_.link->SetPortOpen(true);
+    std::unique_ptr<UdpLink> oven = b_.Make();
+    oven->Initialize();
+    oven->InitProperties();
+    oven->SetAddress(2);
+    return oven;
+  }
   Result Read(const char* address, Variant& value, std::int32_t size = 1) {
     Variant a(address);
     return b_.link->ReadPLC(a, value, Variant(size), {}, {});
@@ -123,12 +134,7 @@ TEST_F(UdpLinkLoopback, SeveralModulesByTheirIds) {
 // station goes to the module of the control it is given to, whichever control set its Address
 // last.
 TEST_F(UdpLinkLoopback, EachControlReadsAndWritesItsOwnStation) {
-  b_.link->SetAddress(1);
-  b_.link->SetPortOpen(true);
-  std::unique_ptr<UdpLink> oven = b_.Make();
-  oven->Initialize();
-  oven->InitProperties();
-  oven->SetAddress(2);
+  std::unique_ptr<UdpLink> oven = PressOpenAndOven();
   sim_->SetWord(1, 0, 111);
   sim_->SetWord(2, 0, 222);
   EXPECT_EQ(ReadOne("V,0"), 111);
@@ -148,12 +154,7 @@ TEST_F(UdpLinkLoopback, EachControlReadsAndWritesItsOwnStation) {
 // Two controls of one thread, one per module, each opened by its host: the press's host closing
 // its port leaves the oven's open, as the oven's own PortOpen still says.
 TEST_F(UdpLinkLoopback, OneControlClosingLeavesAnotherOpenOne) {
-  b_.link->SetAddress(1);
-  b_.link->SetPortOpen(true);
-  std::unique_ptr<UdpLink> oven = b_.Make();
-  oven->Initialize();
-  oven->InitProperties();
-  oven->SetAddress(2);
+  std::unique_ptr<UdpLink> oven = PressOpenAndOven();
   oven->SetDeviceTimeOut(kTimeoutMs);
   oven->SetPortOpen(true);
   ASSERT_TRUE(oven->EcomOpen());

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "base/Dispatch.h"
+#include "base/OctalText.h"
 #include "base/RuntimeError.h"
 #include "logger/MqttPublisher.h"
 #include "logger/SetMessages.h"
@@ -69,15 +70,6 @@ std::optional<std::int64_t> OctalNumber(const std::string& text) {
     n = n * 8 + (c - '0');
   }
   return n;
-}
-
-std::string OctalText(std::int64_t n) {
-  std::string text;
-  do {
-    text.insert(text.begin(), static_cast<char>('0' + n % 8));
-    n /= 8;
-  } while (n > 0);
-  return text;
 }
 
 bool AllDigits(const std::string& text) {
@@ -281,11 +273,11 @@ void Gateway::CheckOctalWrites(const std::vector<ScanRow>& groups) {
     if (own == read) continue;
     throw std::runtime_error(
         plant_.databases + "/" + kTagFileName + ":" + std::to_string(t.line) + ": writable tag " + t.name + " at " +
-        t.address + " is read from V" + OctalText(read) + " (element " + std::to_string(t.element) +
+        t.address + " is read from V" + OctalDigits(read) + " (element " + std::to_string(t.element) +
         " of scan group " + std::to_string(t.scan) + " at " + first + "; " + source->ClassName() +
         " reads numbers as octal V-memory addresses) but would be written at " +
-        (own ? "V" + OctalText(*own) : "'" + t.address + "', no octal number") +
-        ": one register for both (write its address as V," + OctalText(read) + ")");
+        (own ? "V" + OctalDigits(*own) : "'" + t.address + "', no octal number") +
+        ": one register for both (write its address as V," + OctalDigits(read) + ")");
   }
 }
 
