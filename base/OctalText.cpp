@@ -16,6 +16,16 @@ std::string OctalDigits(std::int64_t n) {
   return digits;
 }
 
+std::optional<std::int64_t> OctalValue(const std::string& digits) {
+  if (digits.empty() || digits.size() > 10) return std::nullopt;
+  std::int64_t n = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '7') return std::nullopt;
+    n = n * 8 + (c - '0');
+  }
+  return n;
+}
+
 namespace seq {
 
 std::int32_t CnvOctToDec(const std::string& Oct) {

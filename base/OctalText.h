@@ -3,12 +3,16 @@
 // SeqLink and UdpLink read the text differently and hosts depend on each reading, so each
 // control has its own CnvOctToDec.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace plc {
 
 // n (not negative) in octal digits: 1024 gives "2000".
 std::string OctalDigits(std::int64_t n);
+// Octal digits alone (1 to 10 of 0..7) as their number: "2000" gives 1024; nullopt for anything
+// else.
+std::optional<std::int64_t> OctalValue(const std::string& digits);
 
 namespace seq {
 // Trims spaces from both ends and reads the rest as an octal number: "17" gives 15, " 17 "

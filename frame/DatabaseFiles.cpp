@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 
+#include "base/OctalText.h"
 #include "frame/Configuration.h"
 #include "base/CsvRecords.h"
 #include "base/Dispatch.h"
@@ -283,6 +284,16 @@ void CheckScanRows(FileReader& file, std::vector<ScanRow>& out) {
   }
 }
 
+// The loader counts a group's registers in decimal, as register numbers count; SeqLink and UdpLink
+// over ECOM read a number as an octal V-memory address. A tag right in that reading is told so.
+std::string OctalReadingHint(const std::string& groupAddress, std::int32_t element, const std::string& tagAddress) {
+  const auto first = OctalValue(groupAddress);
+  const auto own = OctalValue(tagAddress);
+  if (!first || !own || *own != *first + element - 1) return {};
+  return " (counting in decimal; for a control that reads numbers as octal V-memory addresses, as SeqLink and "
+         "UdpLink over ECOM do, it is the right one: give it as V," + tagAddress + ")";
+}
+
 void CheckTagRows(FileReader& file, const std::vector<ScanRow>& groups, bool scanFile, std::vector<TagRow>& out) {
   std::map<std::string, int> seen;  // lower-case name -> line
   std::int32_t counted = 0;
@@ -352,7 +363,8 @@ void CheckTagRows(FileReader& file, const std::vector<ScanRow>& groups, bool sca
           if (*own != read)
             row.Refuse("writable tag at " + t.address + " is read from " + std::to_string(read) + " (element " +
                        std::to_string(t.element) + " of scan group " + std::to_string(t.scan) +
-                       ") but would be written at " + t.address + ": one register for both");
+                       ") but would be written at " + t.address + ": one register for both" +
+                       OctalReadingHint(group->group.address.ToString(), t.element, t.address));
         }
         if (t.control.empty()) {
           t.control = group->group.control;

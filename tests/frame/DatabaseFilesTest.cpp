@@ -147,6 +147,10 @@ TEST(DatabaseFiles, EveryRefusedRecordIsReportedWithItsLine) {
       {"Wr,,,40001,float,1,1,,,,,,yes", "writable tag is one register"},
       {"WrBit,,,40001,bit,1,1,2,,,,,yes", "not one bit of it"},
       {"Moved,,,40003,word,1,2,,,,,,yes", "writable tag at 40003 is read from 40002 (element 2 of scan group 1)"},
+      // Right where a number is an octal V-memory address: the refusal says so and what to write.
+      {"Octal,,,2012,word,4,11,,,,,,yes", "one register for both (counting in decimal; for a control that reads "
+                                          "numbers as octal V-memory addresses, as SeqLink and UdpLink over ECOM "
+                                          "do, it is the right one: give it as V,2012)"},
       {"Yes,,,40001,,,,,,,,,maybe", "neither yes nor no"},
       {"NoGroup,,,40001,,9,1,,,,,,", "scan group 9 is not in scan.csv"},
       {"NoElem,,,40001,,1,,,,,,,", "element is empty"},
@@ -165,7 +169,8 @@ TEST(DatabaseFiles, EveryRefusedRecordIsReportedWithItsLine) {
                            "2,,,,4,500,,,\n"
                            "3,,,40001,1001,500,,,\n"
                            "5,,,40001,4,40000,,,\n"
-                           "6,,-2,40001,4,500,,,\n";
+                           "6,,-2,40001,4,500,,,\n"
+                           "4,Line,,2000,16,500,,,\n";
   DatabaseFiles f = Parse(tags, scan);
   const std::string all = Refusals(f);
   // The scan file first, then the tags (whose first good record is on line 3).

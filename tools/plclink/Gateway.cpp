@@ -61,17 +61,6 @@ std::string Fixed(double v, int decimals) {
   return text;
 }
 
-// Digits read as an octal number; nullopt when the text is no digits or holds an 8 or a 9.
-std::optional<std::int64_t> OctalNumber(const std::string& text) {
-  if (text.empty() || text.size() > 10) return std::nullopt;
-  std::int64_t n = 0;
-  for (char c : text) {
-    if (c < '0' || c > '7') return std::nullopt;
-    n = n * 8 + (c - '0');
-  }
-  return n;
-}
-
 bool AllDigits(const std::string& text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -266,10 +255,10 @@ void Gateway::CheckOctalWrites(const std::vector<ScanRow>& groups) {
     PlantSource* source = SourceOf(t.control);
     if (group == groups.end() || !group->group.address.IsNumeric() || !source || !source->NumbersAreOctal()) continue;
     const std::string first = group->group.address.ToString();
-    const auto start = OctalNumber(first);
+    const auto start = OctalValue(first);
     if (!start) continue;  // the group itself is refused at every read, saying why
     const std::int64_t read = *start + t.element - 1;
-    const auto own = OctalNumber(t.address);
+    const auto own = OctalValue(t.address);
     if (own == read) continue;
     throw std::runtime_error(
         plant_.databases + "/" + kTagFileName + ":" + std::to_string(t.line) + ": writable tag " + t.name + " at " +
