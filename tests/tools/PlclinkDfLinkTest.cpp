@@ -6,6 +6,7 @@
 
 #include <sys/wait.h>
 
+#include <initializer_list>
 #include <regex>
 
 #include "tests/support/PlclinkCommand.h"
@@ -175,18 +176,26 @@ TEST(PlclinkDfLink, TimerCounterAndControlMnemonicsReadAndWriteTheirOwnWords) {
   EXPECT_EQ(l.plc.Plc().Table().Word(5, 8), 0xFFFD);
 }
 
+// A read of F8:1 with each format fails with nothing printed and says to leave the format out,
+// naming the value the control gave where one is given.
+void ExpectReadOfF81Refused(Line& l, std::initializer_list<const char*> formats, const char* value = nullptr) {
+  for (const char* format : formats) {
+    test::RunResult r = test::RunPlclink(l.Args({"read", "F8:1", "1", "--format", format}));
+    EXPECT_EQ(r.exitCode, 1) << format << ": " << r.out;
+    EXPECT_EQ(r.out, "") << format;
+    if (value) {
+      EXPECT_NE(r.err.find(value), std::string::npos) << r.err;
+    }
+    EXPECT_NE(r.err.find("leave out --format"), std::string::npos) << r.err;
+  }
+}
+
 // --format prints the bits of register words. A float file's values are no words: their low
 // 16 bits are a value the PLC does not hold, so they are refused, read or polled alike.
 TEST(PlclinkDfLink, AFormatOnValuesThatAreNoWordsIsRefusedNotPrintedAsOtherNumbers) {
   Line l;
   ASSERT_EQ(test::RunPlclink(l.Args({"write", "F8:1", "3.25", "1.5"})).exitCode, 0);
-  for (const char* format : {"float", "hex", "int"}) {
-    test::RunResult r = test::RunPlclink(l.Args({"read", "F8:1", "1", "--format", format}));
-    EXPECT_EQ(r.exitCode, 1) << format << ": " << r.out;
-    EXPECT_EQ(r.out, "") << format;
-    EXPECT_NE(r.err.find("3.25"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("leave out --format"), std::string::npos) << r.err;
-  }
+  ExpectReadOfF81Refused(l, {"float", "hex", "int"}, "3.25");
   test::RunResult p = test::RunPlclink(l.Args({"poll", "F8:1", "1", "--format", "float", "--times", "1"}));
   EXPECT_EQ(p.out.find("e-40"), std::string::npos) << p.out;
   EXPECT_NE(p.err.find("3.25"), std::string::npos) << p.err;
@@ -203,12 +212,7 @@ TEST(PlclinkDfLink, AFormatOnValuesThatAreNoWordsIsRefusedNotPrintedAsOtherNumbe
 TEST(PlclinkDfLink, AFormatOnWholeFloatFileValuesIsRefusedToo) {
   Line l;
   ASSERT_EQ(test::RunPlclink(l.Args({"write", "F8:1", "1", "2"})).exitCode, 0);
-  for (const char* format : {"float", "hex", "uint"}) {
-    test::RunResult r = test::RunPlclink(l.Args({"read", "F8:1", "1", "--format", format}));
-    EXPECT_EQ(r.exitCode, 1) << format << ": " << r.out;
-    EXPECT_EQ(r.out, "") << format;
-    EXPECT_NE(r.err.find("leave out --format"), std::string::npos) << r.err;
-  }
+  ExpectReadOfF81Refused(l, {"float", "hex", "uint"});
   test::RunResult p = test::RunPlclink(l.Args({"poll", "F8:1", "1", "--format", "hex", "--times", "1"}));
   EXPECT_EQ(p.out.find("0x0001"), std::string::npos) << p.out;
   EXPECT_NE(p.err.find("leave out --format"), std::string::npos) << p.err;
