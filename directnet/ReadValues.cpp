@@ -4,6 +4,7 @@
 
 #include "base/Enums.h"
 #include "base/IoDataType.h"
+#include "base/RuntimeError.h"
 
 namespace plc::dnet {
 
@@ -102,6 +103,11 @@ bool StoreReadValue(const ReadWordArray& words, std::int32_t count, std::int32_t
   try {
     EachValue(words, values, ioType, ioIdx, [&](std::int32_t k, Variant&& value) {
       try {
+        // A word with a nibble above 9 is no BCD number: its text may still read as one in
+        // exponent form (0x01E5 as "1E5", 100000), which is no value the word holds.
+        if (ioType == ioBCD && array.ElementType() != VarType::String &&
+            value.ToString().find_first_not_of("0123456789") != std::string::npos)
+          throw RuntimeError(err::TypeMismatch, "no BCD number: a digit above 9");
         staged.Set(k, value);
       } catch (const std::exception& e) {
         if (refusal)

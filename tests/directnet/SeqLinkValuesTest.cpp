@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Enums.h"
+#include "base/IoDataType.h"
 #include "directnet/ReadValues.h"
 #include "frame/TagDatabase.h"
 #include "tests/directnet/SeqLinkRig.h"
@@ -488,6 +489,40 @@ TEST(SeqLinkValues, AReadWhoseValuesDoNotFitReadValueLeavesItAsItWas) {
   ASSERT_EQ(r.Read("V,2000", integers, 3), ResultOk) << r.link->FailureCause();
   EXPECT_EQ(integers.Array().Get(2).ToInt32(), 32767);
   EXPECT_EQ(integers.Array().Get(3).ToInt32(), 7);
+}
+
+// ioBCD gives each word's digits as text; an array of numbers takes them as the number they
+// spell. A word with a nibble above 9 is no BCD number and is refused, also where its text would
+// read as a number in exponent form (0x01E5 is "1E5", not 100000).
+TEST(SeqLinkValues, BcdIntoNumbersTakesBcdWordsOnly) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 0x1234);
+  r.station.SetWord(1, 0x0401, 0x9999);
+  r.station.SetWord(1, 0x0402, 0x0000);
+  for (VarType type : {VarType::Double, VarType::Int32}) {
+    Variant numbers(VariantArray(1, 3, type));
+    ASSERT_EQ(r.Read("V,2000", numbers, 3, ioBCD), ResultOk) << r.link->FailureCause();
+    EXPECT_EQ(numbers.Array().Get(1).ToDouble(), 1234);
+    EXPECT_EQ(numbers.Array().Get(2).ToDouble(), 9999);
+    EXPECT_EQ(numbers.Array().Get(3).ToDouble(), 0);
+  }
+  for (std::uint16_t word : {0x01E5, 0x02E0, 0x001E, 0x00AB}) {
+    r.station.SetWord(1, 0x0401, word);
+    for (VarType type : {VarType::Double, VarType::Int32}) {
+      Variant numbers(VariantArray(1, 3, type));
+      for (std::int32_t i = 1; i <= 3; ++i) numbers.Array().Set(i, Variant(std::int32_t{-7}));
+      EXPECT_EQ(r.Read("V,2000", numbers, 3, ioBCD), ResultFailed) << std::hex << word;
+      EXPECT_NE(r.link->FailureCause().find("element 2 of ReadValue"), std::string::npos) << r.link->FailureCause();
+      for (std::int32_t i = 1; i <= 3; ++i) EXPECT_EQ(numbers.Array().Get(i).ToDouble(), -7) << std::hex << word;
+    }
+    // A variant or an array of texts takes the text as it is.
+    Variant text;
+    ASSERT_EQ(r.Read("V,2001", text, 1, ioBCD), ResultOk);
+    EXPECT_EQ(text, Variant(HexWordText(word)));
+    Variant texts(VariantArray(1, 3, VarType::String));
+    ASSERT_EQ(r.Read("V,2000", texts, 3, ioBCD), ResultOk) << r.link->FailureCause();
+    EXPECT_EQ(texts.Array().Get(2), Variant(HexWordText(word)));
+  }
 }
 
 TEST(SeqLinkValues, EveryFailureSaysWhy) {
