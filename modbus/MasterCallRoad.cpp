@@ -36,6 +36,10 @@ std::optional<AddressFields> MasterCallRoad::Resolve(const std::string& address,
   return target;
 }
 
+bool MasterCallRoad::HoldsA32BitValue(std::int32_t reference) const {
+  return master_.PLCType() == rtu::EnType2 && IsType2PairKind(reference / 1000);
+}
+
 Result MasterCallRoad::Failed(const RuntimeError& e) {
   master_.NoteCause(std::string("the call's arguments did not convert: ") + e.what());
   return ResultFailed;
@@ -53,9 +57,12 @@ Result MasterCallRoad::ReadPLC(const std::string& Address, VariantArray& ReadVal
     if (ReadSize.IsMissing()) ReadSize.Put(Variant(std::int16_t{1}));
     std::int16_t size = ReadSize.ValueOr(Variant(std::int16_t{1})).ToInt16();
     std::int16_t io = ioType.ValueOr(0);
-    std::int32_t count = std::int32_t{size} * RegistersPerValue(io);
     auto target = Resolve(Address, master_.UnitAddress());
     if (!target) return ResultFailed;
+    // A 32-bit value is one value of its own reference: as a fixed-point pair it would be
+    // combined with the next reference's value.
+    if (io == ioFloat && HoldsA32BitValue(target->reference)) io = ioWord;
+    std::int32_t count = std::int32_t{size} * RegistersPerValue(io);
     if (master_.CommBusy()) {
       master_.NoteCause(BusyCause());
       return ResultBusy;
@@ -85,9 +92,9 @@ Result MasterCallRoad::ReadDevice(const std::string& Address, Opt<std::int16_t> 
     std::int16_t size = ReadSize.ValueOr(1);
     std::int16_t io = ioType.ValueOr(0);
     master_.Transaction().DeviceIoType = io;
-    std::int32_t count = std::int32_t{size} * RegistersPerValue(io);
     auto target = Resolve(Address, master_.UnitAddress());
     if (!target) return ResultFailed;
+    std::int32_t count = std::int32_t{size} * (HoldsA32BitValue(target->reference) ? 1 : RegistersPerValue(io));
     return master_.SendReadRequest(target->unit, target->reference, count, ReadOrigin::Host) ? ResultOk
                                                                                             : ResultFailed;
   } catch (const RuntimeError& e) {
@@ -121,7 +128,7 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
                           std::to_string(first + size - 1) + ")");
         throw RuntimeError(err::Subscript);
       }
-      if (io == ioFloat) {
+      if (io == ioFloat && !HoldsA32BitValue(target->reference)) {
         // Each value is a pair (whole part, ten-thousandths) at reference + 2k, as a ReadPLC of
         // the same size reads them back. Every value is converted before anything goes out, and
         // a failed register stops the rest and fails the call.
@@ -164,8 +171,7 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
       } else {
         // ioType 5 is for register words: 32-bit values (EnType2 kinds 5 and 7) are signed as
         // they are, and -1 made 65535 would be written as 0000FFFFh.
-        const bool signedWords =
-            io == 5 && !(master_.PLCType() == rtu::EnType2 && IsType2PairKind(target->reference / 1000));
+        const bool signedWords = io == 5 && !HoldsA32BitValue(target->reference);
         std::vector<double> values;
         for (std::int32_t i = first; i < first + size; ++i) {
           if (signedWords) {

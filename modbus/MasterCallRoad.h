@@ -41,7 +41,8 @@ class MasterCallRoad {
   MasterCallRoad(const MasterCallRoad&) = delete;
   MasterCallRoad& operator=(const MasterCallRoad&) = delete;
 
-  // Waiting read: ReadSize omitted is 1 (stored back); ioType 2 reads two registers per value.
+  // Waiting read: ReadSize omitted is 1 (stored back); ioType 2 reads two registers per value
+  // (not of a 32-bit value, which is one value whatever the ioType).
   Result ReadPLC(const std::string& Address, VariantArray& ReadValue, Opt<Variant> ReadSize, Opt<std::int16_t> ioType);
   // Non-waiting reads: the values arrive in CommCompleteEx. ReadPLCNW ignores ioType and does
   // not test CommBusy; ReadDevice records ioType as DeviceIoType.
@@ -69,6 +70,9 @@ class MasterCallRoad {
   // ResolveAddress, noting why when it fails; a unit the address leaves open is unitAddress.
   std::optional<AddressFields> Resolve(const std::string& address, std::int16_t unitAddress);
   Result Failed(const RuntimeError& e);
+  // Whether the reference holds one 32-bit value (EnType2 kinds 5 and 7): no register word, and
+  // no register of a fixed-point pair either.
+  bool HoldsA32BitValue(std::int32_t reference) const;
 
   ModbusMaster& master_;
   ScanEngine& scan_;

@@ -43,9 +43,10 @@ void MasterTransaction::BeginRead(const RequestTarget& target, std::int32_t coun
   // paired as fixed-point values they would come out as 1.0001 and half of them would be lost.
   const bool waitingPairs = origin == ReadOrigin::Waiting && (DeviceIoType == kIoFloat || WaitingIoType == kIoFloat);
   // 32-bit values (EnType2 kinds 5 and 7) are no register words: made signed 16-bit words,
-  // 100000 would come out as -31072 and a float 70000.5 as 4464.
+  // 100000 would come out as -31072 and a float 70000.5 as 4464; paired as fixed-point values,
+  // each would take the next reference's value as its fraction.
   const bool longs = target.type2Kind == 5 || target.type2Kind == 7;
-  ReplyIoType = points || origin == ReadOrigin::Scan || waitingPairs || (longs && DeviceIoType == 5) ? 0 : DeviceIoType;
+  ReplyIoType = points || origin == ReadOrigin::Scan || waitingPairs || longs ? 0 : DeviceIoType;
   ++RequestSerial;
   ReplyFailed = false;
   ReadPending = true;

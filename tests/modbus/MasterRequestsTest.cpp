@@ -1,6 +1,9 @@
 // Requests the master sends and replies it decodes, byte for byte, through the call road.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+
 #include "modbus/MasterCause.h"
 #include "tests/modbus/MasterRig.h"
 
@@ -153,15 +156,10 @@ TEST(MasterRequests, Type2LongsAndFloatsTakeFourBytesPerValue) {
   EXPECT_EQ(rig.requests[3], MasterRig::Rtu("01 10 1B 59 00 02 04 C0 20 00 00"));
 }
 
-// 32-bit values are no register words: the ioType a ReadDevice gave the replies after it (5:
-// signed 16-bit words) leaves them as read, and a value written reads back the same by every
-// read call.
-TEST(MasterRequests, Type2LongsAndFloatsReadBackAsWrittenAfterASignedReadDevice) {
-  MasterRig rig;
-  rig.master.SetPLCType(rtu::EnType2);
-  // The device: 32-bit values, one per reference, as the writes leave them.
-  std::map<int, std::pair<int, int>> memory;
-  rig.slave = [&memory](const Bytes& req) {
+// An EnType2 device of 32-bit values, one per reference (high word, low word), as the writes
+// leave them.
+std::function<Bytes(const Bytes&)> Type2Device(std::map<int, std::pair<int, int>>& memory) {
+  return [&memory](const Bytes& req) {
     const int offset = req[2] << 8 | req[3];
     if (req[1] == 0x10) {
       memory[offset] = {req[7] << 8 | req[8], req[9] << 8 | req[10]};
@@ -178,6 +176,16 @@ TEST(MasterRequests, Type2LongsAndFloatsReadBackAsWrittenAfterASignedReadDevice)
     }
     return BuildRtuFrame(Adu{req[0], req[1], data});
   };
+}
+
+// 32-bit values are no register words: the ioType a ReadDevice gave the replies after it (5:
+// signed 16-bit words) leaves them as read, and a value written reads back the same by every
+// read call.
+TEST(MasterRequests, Type2LongsAndFloatsReadBackAsWrittenAfterASignedReadDevice) {
+  MasterRig rig;
+  rig.master.SetPLCType(rtu::EnType2);
+  std::map<int, std::pair<int, int>> memory;
+  rig.slave = Type2Device(memory);
   ASSERT_EQ(rig.road.ReadDevice("3001", Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(std::int16_t{5})),
             ResultOk);
   rig.loop.DoEvents();
@@ -229,6 +237,53 @@ TEST(MasterRequests, Type2LongsAndFloatsReadBackAsWrittenAfterASignedReadDevice)
   ASSERT_EQ(rig.ReadPLCNW("3001"), ResultOk);
   rig.loop.DoEvents();
   EXPECT_EQ(rig.completions.back()[0].Array().Get(1).ToDouble(), -1);
+}
+
+// A 32-bit value of one reference is no fixed-point pair of registers: ioType 2 (ioFloat) reads
+// and writes each as the value it is, at its own reference, and never combines or overwrites
+// the value of the next reference.
+TEST(MasterRequests, Type2LongsAndFloatsAreNoFixedPointPairs) {
+  MasterRig rig;
+  rig.master.SetPLCType(rtu::EnType2);
+  std::map<int, std::pair<int, int>> memory;
+  rig.slave = Type2Device(memory);
+  ASSERT_EQ(rig.WritePLC("7000", {21.5, 100.0}), ResultOk) << rig.road.Cause();
+  ASSERT_EQ(rig.WritePLC("5000", {123456, 7}), ResultOk) << rig.road.Cause();
+
+  VariantArray v(1, 2, VarType::Double);
+  ASSERT_EQ(rig.ReadPLC("7000", v, 1, ioFloat), ResultOk) << rig.road.Cause();
+  EXPECT_EQ(v.Get(1).ToDouble(), 21.5) << "not 21.5 + 100 / 10000 from 7001";
+  EXPECT_EQ(rig.requests.back(), MasterRig::Rtu("01 03 1B 58 00 01"));
+  ASSERT_EQ(rig.ReadPLC("7000", v, 2, ioFloat), ResultOk) << rig.road.Cause();
+  EXPECT_EQ(v.Get(1).ToDouble(), 21.5);
+  EXPECT_EQ(v.Get(2).ToDouble(), 100.0);
+  ASSERT_EQ(rig.ReadPLC("5000", v, 2, ioFloat), ResultOk) << rig.road.Cause();
+  EXPECT_EQ(v.Get(1).ToDouble(), 123456);
+  EXPECT_EQ(v.Get(2).ToDouble(), 7);
+
+  // ReadDevice with ioFloat asks for the values themselves, and its replies, and those of the
+  // host's reads after it, are not paired.
+  rig.completions.clear();
+  ASSERT_EQ(rig.road.ReadDevice("7000", Opt<std::int16_t>(std::int16_t{2}), Opt<std::int16_t>(std::int16_t{ioFloat})),
+            ResultOk);
+  rig.loop.DoEvents();
+  EXPECT_EQ(rig.requests.back(), MasterRig::Rtu("01 03 1B 58 00 02"));
+  ASSERT_EQ(rig.ReadPLCNW("5000", 2), ResultOk);
+  rig.loop.DoEvents();
+  ASSERT_EQ(rig.completions.size(), 2u);
+  EXPECT_EQ(rig.completions[0][0].Array().Get(1).ToDouble(), 21.5);
+  EXPECT_EQ(rig.completions[0][0].Array().Get(2).ToDouble(), 100.0);
+  EXPECT_EQ(rig.completions[0][2].ToInt32(), 2);
+  EXPECT_EQ(rig.completions[1][0].Array().Get(1).ToDouble(), 123456);
+  EXPECT_EQ(rig.completions[1][2].ToInt32(), 2);
+
+  // A write with ioFloat puts the value at its reference and leaves the next one alone.
+  ASSERT_EQ(rig.WritePLC("7000", {12.5}, ioFloat), ResultOk) << rig.road.Cause();
+  EXPECT_EQ(memory[7000], std::make_pair(0x4148, 0x0000));
+  EXPECT_EQ(memory[7001], std::make_pair(0x42C8, 0x0000)) << "7001 still holds 100.0";
+  ASSERT_EQ(rig.WritePLC("5000", {-5, 9}, ioFloat), ResultOk) << rig.road.Cause();
+  EXPECT_EQ(memory[5000], std::make_pair(0xFFFF, 0xFFFB));
+  EXPECT_EQ(memory[5001], std::make_pair(0x0000, 0x0009));
 }
 
 // The values of one write all go to references of the kind it starts in: one past 5999 or 7999
