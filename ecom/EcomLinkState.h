@@ -52,6 +52,8 @@ struct EcomLinkState {
     std::erase(holders_, owner);
     return !holders_.empty();
   }
+  // Whether owner's PortOpen = True opened the transport and it has not let go since.
+  bool Holds(const void* owner) const { return std::find(holders_.begin(), holders_.end(), owner) != holders_.end(); }
   // The owner goes away while the transport stays open for the other controls: its trace,
   // which may call into what goes with it, is taken out of the library.
   void DropTrace(const void* owner);

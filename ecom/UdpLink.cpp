@@ -159,6 +159,8 @@ void UdpLink::SetScanWriteIOTimerInterval(std::int32_t value) {
 void UdpLink::SetPortOpen(bool value) {
   if (!EcomMode()) {
     line_.SetPortOpen(value);
+    // CommMode may have changed since this control opened the ECOM transport: it goes too.
+    if (!value && ecom::EcomLink().Holds(this) && !ecom::EcomLink().Release(this)) ecom::EcomLink().Close();
     return;
   }
   if (!RunMode()) throw RuntimeError(err::NotAtDesignTime);
@@ -170,8 +172,11 @@ void UdpLink::SetPortOpen(bool value) {
   // its PortOpen True (a module per control: closing the press must not close the oven).
   if (value) {
     ecom::EcomLink().Open(Host().SerialTrace(), this);
-  } else if (!ecom::EcomLink().Release(this)) {
-    ecom::EcomLink().Close();
+  } else {
+    if (!ecom::EcomLink().Release(this)) ecom::EcomLink().Close();
+    // A serial line opened before a change to ECOM mode is closed with it, not held on with
+    // the flag False (a later open in the serial mode would find it "already open").
+    if (MSComm1().PortOpen()) MSComm1().SetPortOpen(false);
   }
   // An open that failed raises nothing (CurrentErrors has the transport's text): a host that
   // asks finds why, with the library's own words, as after a call.

@@ -367,6 +367,51 @@ TEST(UdpLinkEcom, OpenCloseAndTheSerialModes) {
   EXPECT_EQ(r.m->closeCount, closes + 1);
 }
 
+// CommMode may change while a path is open; PortOpen = False then closes what this control
+// opened in either mode, so that the flag never reads False over a line still held.
+TEST(UdpLinkEcom, PortOpenFalseClosesWhatTheControlOpenedBeforeAModeChange) {
+  EcomRig r;
+  r.b.link->SetCommMode(udp::KSeq);
+  r.b.link->SetPortOpen(true);
+  ASSERT_TRUE(r.b.port->PortOpen());
+  r.b.link->SetCommMode(udp::ECOM);
+  r.b.link->SetPortOpen(false);
+  EXPECT_FALSE(r.b.link->PortOpen());
+  EXPECT_FALSE(r.b.port->PortOpen()) << "the serial device stayed held with PortOpen False";
+  EXPECT_FALSE(r.b.link->EcomOpen());
+  r.b.link->SetCommMode(udp::KSeq);
+  EXPECT_NO_THROW(r.b.link->SetPortOpen(true)) << "reopening in the serial mode";
+  EXPECT_TRUE(r.b.port->PortOpen());
+  r.b.link->SetPortOpen(false);
+
+  // The other way: the transport opened in ECOM mode goes with a PortOpen = False in a serial
+  // mode; an ECOM read no longer finds it open.
+  r.b.link->SetCommMode(udp::ECOM);
+  r.b.link->SetPortOpen(true);
+  ASSERT_TRUE(r.b.link->EcomOpen());
+  const int closes = r.m->closeCount;
+  r.b.link->SetCommMode(udp::KSeq);
+  r.b.link->SetPortOpen(false);
+  EXPECT_EQ(r.m->closeCount, closes + 1);
+  EXPECT_FALSE(r.b.link->EcomOpen());
+  r.b.link->SetCommMode(udp::ECOM);
+  Variant address("V,0"), value;
+  EXPECT_EQ(r.b.link->ReadPLC(address, value, {}, {}, {}), ResultEcomNotOpen);
+
+  // A transport another control opened is not this one's to close from a serial mode.
+  test::LinkTestBench<UdpLink>& b = r.b;
+  auto other = b.Make();
+  other->InitProperties();
+  other->SetPortOpen(true);
+  ASSERT_TRUE(other->EcomOpen());
+  auto serial = b.Make();
+  serial->InitProperties();
+  serial->SetCommMode(udp::KSeq);
+  serial->SetPortOpen(true);
+  serial->SetPortOpen(false);
+  EXPECT_TRUE(other->EcomOpen());
+}
+
 TEST(UdpLinkEcom, ABitOfAWordReadNamesABitOfTheWordsRead) {
   EcomRig r;
   // Two words read: the second, 0010h, stays in the word array.
