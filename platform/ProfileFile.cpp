@@ -164,11 +164,7 @@ void ProfileDocument::Set(const std::string& section, const std::string& key, co
   const std::string eol = DocumentEol(lines_);
   auto sections = FindSections(lines_, section);
   if (sections.empty()) {
-    // Appended at the end, after a blank line; a file without a final line end stays so.
-    bool openEnd = !lines_.empty() && Terminator(lines_.back()).empty();
-    if (openEnd) lines_.back() += eol;
-    if (!lines_.empty() && Classify(lines_.back(), lines_.size() == 1).kind != LineKind::Blank) lines_.push_back(eol);
-    lines_.push_back("[" + Trim(section) + "]" + eol);
+    const bool openEnd = AppendSection(section);
     lines_.push_back(Trim(key) + "=" + value + (openEnd ? "" : eol));
     return;
   }
@@ -192,6 +188,16 @@ void ProfileDocument::Set(const std::string& section, const std::string& key, co
     newLine.resize(newLine.size() - eol.size());
   }
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), newLine);
+}
+
+bool ProfileDocument::AppendSection(const std::string& section) {
+  // At the end, after a blank line; a file without a final line end stays so.
+  const std::string eol = DocumentEol(lines_);
+  const bool openEnd = !lines_.empty() && Terminator(lines_.back()).empty();
+  if (openEnd) lines_.back() += eol;
+  if (!lines_.empty() && Classify(lines_.back(), lines_.size() == 1).kind != LineKind::Blank) lines_.push_back(eol);
+  lines_.push_back("[" + Trim(section) + "]" + eol);
+  return openEnd;
 }
 
 void ProfileDocument::Remove(const std::string& section, const std::string& key) {
@@ -224,6 +230,11 @@ void ProfileDocument::ReplaceSection(const std::string& section,
     bool kept = false;
     for (const auto& entry : entries) kept = kept || SameName(Trim(entry.first), key);
     if (!kept) Remove(section, key);
+  }
+  // A section with no keys is still the section: a control saved with every value at its
+  // default is a stored one.
+  if (sections.empty() && entries.empty() && AppendSection(section)) {
+    lines_.back().resize(lines_.back().size() - DocumentEol(lines_).size());
   }
   for (const auto& [key, value] : entries) Set(section, key, value);
 }

@@ -40,6 +40,10 @@ class ProfileDocument {
   std::vector<std::pair<std::string, std::string>> Entries(const std::string& section) const;
 
  private:
+  // Appends an empty section header; true when the document had no final line end, which
+  // the header's line end now stands in for.
+  bool AppendSection(const std::string& section);
+
   std::vector<std::string> lines_;
 };
 

@@ -134,6 +134,34 @@ TEST(IniPropertyBag, OnlyValuesOtherThanTheirWriteDefaultAreStored) {
   EXPECT_FALSE(IniPropertyBag(file, "RtuLink2").SectionFound());
 }
 
+// A control whose every value is at its default (a new DfLink) stores no key; saved where its
+// section is not yet, it still leaves the section, or restoring would take it for a control
+// never saved and give it a new control's start (plclink's --bag then said it had no section).
+TEST(IniPropertyBag, AControlSavedWithEveryValueAtItsDefaultLeavesItsSection) {
+  TempFolder dir;
+  for (const std::string& before : {std::string(), std::string("[Other]\nA=1\n"), std::string("[Other]\nA=1")}) {
+    SCOPED_TRACE(before);
+    const std::string file = dir.File("form.ini");
+    WriteRaw(file, before);
+    {
+      IniPropertyBag bag(file, "DfLink1");
+      EXPECT_FALSE(bag.SectionFound());
+      bag.WriteProperty("Mode", Variant(std::int16_t{2}), Variant(std::int16_t{2}));
+      bag.Save();
+    }
+    EXPECT_TRUE(IniPropertyBag(file, "DfLink1").SectionFound()) << ReadRaw(file);
+    EXPECT_EQ(IniPropertyBag(file, "Other").ReadProperty("A", Variant()), before.empty() ? Variant() : Variant(std::int16_t{1}));
+  }
+  // With no file at all the same.
+  const std::string fresh = dir.File("fresh.ini");
+  {
+    IniPropertyBag bag(fresh, "DfLink1");
+    bag.WriteProperty("Mode", Variant(std::int16_t{2}), Variant(std::int16_t{2}));
+    bag.Save();
+  }
+  EXPECT_EQ(ReadRaw(fresh), "[DfLink1]\n");
+}
+
 TEST(IniPropertyBag, TwoControlsInOneFileKeepOutOfEachOthersSections) {
   TempFolder dir;
   std::string file = dir.File("form.ini");
