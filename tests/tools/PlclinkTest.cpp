@@ -203,6 +203,22 @@ TEST(Plclink, ASectionSavedWithEveryValueAtItsDefaultLoadsBackTheSame) {
   }
 }
 
+// set --bag leaves nothing but the document behind: a value the document does not keep was
+// not set, and a set that reported it as done would be found out at the next restore.
+TEST(Plclink, ASetTheDocumentDoesNotKeepFails) {
+  plc::testing::TempFolder folder;
+  const std::string path = folder.File("plant.ini");
+  RunResult r = RunPlclink({"DfLink", "--bag", path, "set", "NumOfReadRetries", "3"});
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.err.find("keeps no NumOfReadRetries of DfLink: a control restored from it has 0, not 3"),
+            std::string::npos)
+      << r.err;
+  r = RunPlclink({"DfLink", "--bag", path, "set", "Mode", "2"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  r = RunPlclink({"DfLink", "--bag", path, "set", "PortOpen", "False"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
 // call opens no port of itself (DecToLongFloat needs none), so a read called without --port
 // fails on a closed port; its text says how plclink opens one, not only that PortOpen is False.
 TEST(Plclink, ACallThatFailsOnAClosedPortSaysHowToOpenIt) {

@@ -468,8 +468,22 @@ int SetProperty(const Options& o, ControlSession& s, Output& out) {
     throw RuntimeError(e.Number(), "cannot set " + m.name + " to " + o.operands[0] + ": " + e.what());
   }
   s.Save();
-  out.Property(m.name, s.Get().GetProperty(m.name));
-  return 0;
+  const Variant now = s.Get().GetProperty(m.name);
+  out.Property(m.name, now);
+  // The document is all that outlasts this run: a value it does not keep was not set. A
+  // restored PortOpen opens nothing, by design, so it is not compared.
+  if (NamesEqual(m.name, "PortOpen")) return 0;
+  std::optional<Variant> restored = s.RestoredValue(m.name);
+  // A restore may give the same value in another type (a Long where a Double was set).
+  const auto same = [](const Variant& a, const Variant& b) {
+    if (a.IsArray() || b.IsArray() || a.Type() == VarType::Font || b.Type() == VarType::Font) return a == b;
+    return a.ToString() == b.ToString();
+  };
+  if (!restored || same(*restored, now)) return 0;
+  std::cerr << "plclink: " << *o.bag << " keeps no " << m.name << " of " << s.Get().ClassName()
+            << ": a control restored from it has " << restored->ToString() << ", not " << now.ToString()
+            << " (the value holds in this run only)\n";
+  return 1;
 }
 
 }  // namespace

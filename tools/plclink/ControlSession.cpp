@@ -24,7 +24,8 @@ bool AllDigits(const std::string& text) {
 
 }  // namespace
 
-ControlSession::ControlSession(const Options& options) : control_(PluginControl::Load(options.library)) {
+ControlSession::ControlSession(const Options& options)
+    : library_(options.library), control_(PluginControl::Load(options.library)) {
   TraceHook printed = options.trace ? StandardErrorTrace() : TraceHook();
   host_.SetSerialTrace([this, printed](TraceDirection d, const std::uint8_t* data, std::size_t size, std::int64_t t) {
     if (printed) printed(d, data, size, t);
@@ -169,6 +170,16 @@ void ControlSession::Save() {
   if (!bag_) return;
   control_->WriteProperties(*bag_);
   bag_->Save();
+}
+
+std::optional<Variant> ControlSession::RestoredValue(const std::string& property) {
+  if (!bag_) return std::nullopt;
+  PluginControl restored = PluginControl::Load(library_);
+  restored->SetHost(&host_);
+  restored->Initialize();
+  IniPropertyBag saved(bag_->Path(), bag_->Section());
+  restored->ReadProperties(saved);
+  return restored->GetProperty(property);
 }
 
 }  // namespace plc::plclink

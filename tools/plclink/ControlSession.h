@@ -47,6 +47,9 @@ class ControlSession {
   std::string PortDevice() const;
   // Saves the control to the document it came from (WriteProperties + Save), if any.
   void Save();
+  // The value a control restored from the saved document has for that property; nullopt
+  // without a document.
+  std::optional<Variant> RestoredValue(const std::string& property);
 
   void OnEvent(EventHandler handler) { handler_ = std::move(handler); }
   const EventHandler& Handler() const { return handler_; }
@@ -59,6 +62,7 @@ class ControlSession {
   void SetPort(const std::string& text);
 
   StandaloneHost host_;  // outlives the control
+  std::string library_;
   PluginControl control_;
   std::optional<IniPropertyBag> bag_;
   EventHandler handler_;
