@@ -49,17 +49,24 @@ void EachValue(const ReplyRow& row, std::int32_t count, bool asFloat, std::int32
   }
 }
 
+// Whether word k of a reply (counted from 0) is a signed number: every word of an N file, and
+// a counter's preset and accumulator, which count below 0. A read starts at its element's
+// first word, so k % 3 is the word of a counter's element; its control word holds bits.
+bool SignedWord(const ParsedAddress& a, std::size_t k) {
+  if (a.FileTypeCode == kCodeInteger) return true;
+  return FileTypeOf(a.FileTypeCode).typeByte == FileTypeOf(kCodeCounter).typeByte && k % 3 != 0;
+}
+
 }  // namespace
 
 void StoreReply(Df1State& s, const Transaction& t, int tns, const std::vector<std::uint16_t>& words) {
   if (tns < 0 || tns >= kReplyRows) return;
   auto& row = s.ReplyTable[static_cast<std::size_t>(tns)];
   const ParsedAddress& a = t.address;
-  const bool signedWords = a.FileTypeCode == kCodeInteger;
   const std::size_t n = std::min<std::size_t>(words.size(), kReplyWords);
   for (std::size_t k = 0; k < n; ++k) {
     std::int32_t w = words[k];
-    row[k + 1] = signedWords && w > 32767 ? w - 65536 : w;
+    row[k + 1] = SignedWord(a, k) && w > 32767 ? w - 65536 : w;
   }
   if (words.empty()) {
     s.DataBuffer.Set(1, Variant(std::int32_t{0}));

@@ -9,8 +9,9 @@
 
 namespace plc::df1 {
 
-// Stores the words of the read t's reply in row tns of ReplyTable (signed for an N file) and
-// fills DataBuffer(1..count) from it; a reply without words sets DataBuffer(1) to 0.
+// Stores the words of the read t's reply in row tns of ReplyTable (signed for an N file and a
+// counter's preset and accumulator) and fills DataBuffer(1..count) from it; a reply without
+// words sets DataBuffer(1) to 0.
 void StoreReply(Df1State& s, const Transaction& t, int tns, const std::vector<std::uint16_t>& words);
 
 // The single of a word pair, low word first.

@@ -25,7 +25,7 @@ class Df1Engine;
 
 inline constexpr std::int32_t kDataBufferSize = 300;
 
-// The words of one reply, in columns 1..130 (signed for an N file).
+// The words of one reply, in columns 1..130 (signed for an N file and a counter's PRE and ACC).
 using ReplyRow = std::array<std::int32_t, kReplyWords + 1>;
 
 // A request on the line, awaiting its reply.

@@ -87,6 +87,43 @@ TEST(DfLinkRead, EachFileKindEndToEnd) {
   EXPECT_EQ(one.Get(1).ToDouble(), -2) << "the PLC5 word-range read";
 }
 
+// A counter counts below 0: its preset and accumulator are signed words, as the processor
+// holds and shows them, while its control word holds bits. Written as -3, read as -3.
+TEST(DfLinkRead, ACountersPresetAndAccumulatorAreSignedItsControlWordIsNot) {
+  Df1Rig rig;
+  rig.plc.Table().SetWords(5, 3, {0x8800, 0xFFFB, 0x0002});  // C5:1: CU and UN, PRE -5, ACC 2
+  ASSERT_EQ(Write(rig.Link(), "C5:1.ACC", {-3}), ResultOk);
+  AwaitEvents(rig, 1);
+  ASSERT_EQ(rig.plc.Table().Word(5, 5), 0xFFFD);
+  VariantArray one = Doubles(1);
+  ASSERT_EQ(Read(rig.Link(), "C5:1.ACC", one, 1), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(one.Get(1).ToDouble(), -3);
+  std::int16_t first = 1;
+  EXPECT_EQ(rig.Link().ReadData(first), -3);
+  VariantArray integers(1, 1, VarType::Int16);
+  ASSERT_EQ(Read(rig.Link(), "C5:1.PRE", integers, 1), ResultOk) << rig.Link().FailureCause();
+  EXPECT_EQ(integers.Get(1).ToDouble(), -5);
+  ASSERT_EQ(Read(rig.Link(), "C5:1.PRE/15", integers, 1), ResultOk);
+  EXPECT_EQ(integers.Get(1).ToDouble(), 1) << "the sign bit of the preset";
+  VariantArray three = Doubles(3);
+  ASSERT_EQ(Read(rig.Link(), "C5:1", three, 3), ResultOk);
+  EXPECT_EQ(three.Get(1).ToDouble(), 0x8800) << "the control word's bits";
+  EXPECT_EQ(three.Get(2).ToDouble(), -5);
+  EXPECT_EQ(three.Get(3).ToDouble(), -3);
+  const std::size_t before = rig.events.size();
+  ASSERT_EQ(ReadNoWait(rig.Link(), "C5:1.ACC", 1), ResultFailed);
+  AwaitEvents(rig, before + 1);
+  ASSERT_EQ(rig.events.back()[4].ToInt16(), ResultOk);
+  EXPECT_EQ(rig.events.back()[0].Array().Get(1).ToDouble(), -3) << "CommComplete's MData";
+  rig.Link().SetPLCType(df1::EnPLC5);
+  ASSERT_EQ(Read(rig.Link(), "C5:1.ACC", one, 1), ResultOk);
+  EXPECT_EQ(one.Get(1).ToDouble(), -3) << "the PLC5 word-range read";
+  // A timer's words are no counts below 0: T4:0's control word 0xE000 stays as it is.
+  rig.plc.Table().SetWords(4, 0, {0xE000, 100, 100});
+  ASSERT_EQ(Read(rig.Link(), "T4:0", one, 1), ResultOk);
+  EXPECT_EQ(one.Get(1).ToDouble(), 0xE000);
+}
+
 TEST(DfLinkRead, TheLargestReadTakesItsReplyWhateverItsWordsHold) {
   // 127 words of 1010h: every data byte is doubled on the wire, 520 bytes in all.
   Df1Rig rig;
