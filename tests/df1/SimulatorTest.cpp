@@ -77,6 +77,27 @@ TEST(Df1Simulator, RefusesABadCheckAFileTypeNotTheFilesAndMissingData) {
   EXPECT_EQ(plc.Table().Word(4, 4), 7);
 }
 
+// A PLC5 word-range read may come in packets: each packet's offset counts the words from the
+// address it names, and its data are the words from there on.
+TEST(Df1Simulator, AWordRangeReadStartsAtItsPacketOffset) {
+  Df1SimPlc plc(false);
+  ASSERT_TRUE(plc.Table().SetWords(7, 0, {10, 11, 12, 13, 14}));
+  const Bytes address{0, '$', 'N', '7', ':', '1', 0};
+  auto packet = [&](std::uint8_t offset) {
+    Bytes tail{0x01, offset, 0, 4, 0};  // packet offset, total transaction of 4 words
+    tail.insert(tail.end(), address.begin(), address.end());
+    tail.push_back(4);  // two words in this packet
+    return tail;
+  };
+  auto first = FeedAll(plc, Request(1, packet(0)), 0);
+  ASSERT_EQ(first.size(), 2u);
+  EXPECT_EQ(Payload(first[1].bytes), Bytes({0, 1, 0x4F, 0, 1, 0, 11, 0, 12, 0}));
+  FeedAll(plc, {0x10, 0x06}, 50'000);
+  auto second = FeedAll(plc, Request(2, packet(2)), 100'000);
+  ASSERT_EQ(second.size(), 2u);
+  EXPECT_EQ(Payload(second[1].bytes), Bytes({0, 1, 0x4F, 0, 2, 0, 13, 0, 14, 0})) << "N7:3 and N7:4, not N7:1 again";
+}
+
 TEST(Df1Simulator, ARepeatOfTheLastRequestOfASourceIsAcknowledgedAndDropped) {
   Df1SimPlc plc(false);
   const Bytes write = Request(9, {0xAA, 2, 7, 0x89, 0, 0, 5, 0});

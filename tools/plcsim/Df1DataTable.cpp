@@ -127,8 +127,11 @@ Df1DataTable::Status Df1DataTable::Typed(const SimBytes& p, SimBytes& data) {
   return Write(f->second, offset, values);
 }
 
-// 01 offset(2) total(2) NUL "$" letters file ":" element NUL size: the PLC5 word-range read.
+// 01 offset(2) total(2) NUL "$" letters file ":" element NUL size: the PLC5 word-range read. A
+// transaction may come in packets; each one's offset counts the words from the address.
 Df1DataTable::Status Df1DataTable::WordRange(const SimBytes& p, SimBytes& data) {
+  if (p.size() < 11) return {kStsCommand};
+  const int packetOffset = p[7] | (p[8] << 8);
   std::size_t at = 11;
   if (p.size() < at + 2 || p[at] != 0x00 || p[at + 1] != '$') return {kStsCommand};
   at += 2;
@@ -141,7 +144,7 @@ Df1DataTable::Status Df1DataTable::WordRange(const SimBytes& p, SimBytes& data) 
   auto f = files_.find(file);
   if (f == files_.end()) return {kStsAddress};
   if (letters != f->second.letters) return {kStsExtended, kExtTypeMismatch};
-  return Read(f->second, element * f->second.wordsPerElement, p[at + 1], data);
+  return Read(f->second, element * f->second.wordsPerElement + packetOffset, p[at + 1], data);
 }
 
 std::optional<SimBytes> Df1DataTable::Refusal(const SimBytes& p, std::uint8_t sts) {

@@ -1,6 +1,7 @@
 #pragma once
 // The data table of the simulated DF1 PLC and the PCCC commands it answers: the typed logical
-// read (0xA2) and write (0xAA) with three address fields, and the PLC5 word-range read (0x01).
+// read (0xA2) and write (0xAA) with three address fields, and the PLC5 word-range read (0x01),
+// each packet from its offset.
 //
 // Files as an SLC lays them out: O0, I1, S2, B3, T4, C5, R6, N7, F8, A9 and ST10, each of its
 // own type; timers, counters and controls take three words an element (control, PRE/LEN,
