@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -49,11 +50,48 @@ double NiceStep(double span, int count) {
   return 10 * power;
 }
 
+// The length of the character XML takes that starts at text[at], or 0 when none does there: a
+// byte that is no UTF-8 (a tags.csv a spreadsheet saved in Latin-1) would make the whole picture
+// one no browser opens.
+std::size_t XmlCharLength(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return 1;
+  const std::size_t n = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                        : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (n == 0 || at + n > text.size()) return 0;
+  std::uint32_t c = lead & (0x7Fu >> n);
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((byte(at + k) & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (byte(at + k) & 0x3Fu);
+  }
+  const bool overlong = (n == 3 && c < 0x800) || (n == 4 && c < 0x10000);
+  if (overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE || c == 0xFFFF) return 0;
+  return n;
+}
+
+// At most `limit` bytes of text, cut before a character rather than inside it, "..." when cut.
+std::string Shortened(const std::string& text, std::size_t limit) {
+  if (text.size() <= limit) return text;
+  std::size_t cut = limit - 3;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return text.substr(0, cut) + "...";
+}
+
 }  // namespace
 
 std::string XmlEscape(const std::string& text) {
   std::string out;
-  for (char c : text) {
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      const std::size_t n = XmlCharLength(text, at);
+      // Shown as U+FFFD, as the MQTT payloads show it.
+      if (n == 0) out += "\xEF\xBF\xBD";
+      else out.append(text, at, n);
+      at += n == 0 ? 0 : n - 1;
+      continue;
+    }
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
@@ -163,7 +201,7 @@ std::string TrendSvg(const TrendInput& input) {
           << "\" fill=\"#d33\" fill-opacity=\"0.18\"><title>" << XmlEscape(Clock(p.timeUs) + " bad: " + p.error)
           << "</title></rect>\n"
           << "<text x=\"" << Num(x(p.timeUs) + 3) << "\" y=\"" << Num(top + 14) << "\" fill=\"#b22\">"
-          << XmlEscape(p.error.size() > 60 ? p.error.substr(0, 57) + "..." : p.error) << "</text>\n";
+          << XmlEscape(Shortened(p.error, 60)) << "</text>\n";
       i = next - 1;
     }
     if (!run.empty()) {

@@ -23,7 +23,7 @@ struct TrendInput {
 
 std::string TrendSvg(const TrendInput& input);
 
-// Text as it may stand in SVG text and attributes.
+// Text as it may stand in SVG text and attributes; a byte that is no UTF-8 becomes U+FFFD.
 std::string XmlEscape(const std::string& text);
 
 }  // namespace plc::logger

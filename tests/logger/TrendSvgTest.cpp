@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace plc::logger {
@@ -100,6 +102,48 @@ TEST(TrendSvg, HugeValuesGetAFiniteValueAxis) {
 
 TEST(TrendSvg, XmlEscapeLeavesNoMarkupOrControlBytes) {
   EXPECT_EQ(XmlEscape("a<b>&\"c\"\x01"), "a&lt;b&gt;&amp;&quot;c&quot; ");
+}
+
+// Whether text is UTF-8 an XML parser takes: every sequence whole, none overlong, no surrogate,
+// nothing beyond U+10FFFF, and not U+FFFE or U+FFFF.
+bool XmlUtf8(const std::string& text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = b(at);
+    std::size_t n = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                    : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (n == 0 || at + n > text.size()) return false;
+    std::uint32_t c = n == 1 ? lead : lead & (0x7F >> n);
+    for (std::size_t k = 1; k < n; ++k) {
+      if ((b(at + k) & 0xC0) != 0x80) return false;
+      c = (c << 6) | (b(at + k) & 0x3F);
+    }
+    if ((n == 3 && c < 0x800) || (n == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF) ||
+        c == 0xFFFE || c == 0xFFFF)
+      return false;
+    at += n;
+  }
+  return true;
+}
+
+// A tags.csv saved by a spreadsheet in Latin-1 ("\xB0C" for °C) loads, and its texts reach the
+// picture as they are: a byte that is no UTF-8 made the whole SVG one no browser opens ("encoding
+// error"), where the MQTT payloads show it as U+FFFD. So does a bad stretch's text cut inside a
+// character, a control name or a failure's text with such bytes.
+TEST(TrendSvg, TextThatIsNoUtf8StillMakesAPictureABrowserOpens) {
+  TrendInput in;
+  in.title = "Halle S\xFC" "d";
+  HistorySeries temp{"Oven.Temp", "Ofen \xE4", "\xB0" "C", "K\xFChlwasser \xED\xA0\x80 \xEF\xBF\xBF", {}};
+  temp.points = {{0, 20.0, {}}, {1'000'000, std::nullopt, std::string(56, 'x') + "\xC2\xB0" "C too hot"},
+                 {2'000'000, 21.0, {}}};
+  in.series = {temp};
+  in.failures = {{1'000'000, "failed", "Ofen \xE4", "F\xFChler offen"}};
+  const std::string svg = TrendSvg(in);
+  EXPECT_TRUE(XmlUtf8(svg));
+  EXPECT_NE(svg.find("Oven.Temp [\xEF\xBF\xBD" "C]"), std::string::npos) << "the unit's byte shown as U+FFFD";
+  EXPECT_NE(svg.find(std::string(56, 'x') + "..."), std::string::npos) << "cut before the character, not in it";
+  EXPECT_EQ(Occurrences(svg, "class=\"failed\""), 1u) << "the failure still marked in its control's panel";
+  EXPECT_EQ(XmlEscape("22 \xC2\xB0" "C"), "22 \xC2\xB0" "C") << "UTF-8 kept";
 }
 
 }  // namespace
