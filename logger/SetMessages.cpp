@@ -18,6 +18,8 @@ std::optional<std::string> TagOfSetTopic(std::string_view prefix, std::string_vi
 }
 
 std::optional<double> SetPayloadValue(std::string_view payload) {
+  // The JSON reader ends its text at a NUL byte: "42", a NUL and anything after it would read 42.
+  if (payload.find('\0') != std::string_view::npos) return std::nullopt;
   const auto j = nlohmann::json::parse(payload.begin(), payload.end(), nullptr, false);
   if (j.is_discarded()) return std::nullopt;
   const nlohmann::json& v = j.is_object() && j.contains("value") ? j["value"] : j;

@@ -28,6 +28,14 @@ TEST(SetMessages, ThePayloadCarriesANumber) {
     EXPECT_FALSE(SetPayloadValue(bad)) << bad;
 }
 
+// The JSON reader stops at a NUL byte as at the text's end: "42", a NUL and anything at all was
+// written to the PLC as 42. A payload is bytes, its length the broker's, and JSON holds no NUL.
+TEST(SetMessages, APayloadWithANulByteIsNoNumber) {
+  for (const std::string& bad : {std::string("42\0junk", 7), std::string("42\0", 3), std::string("{\"value\": 5}\0\xff", 14),
+                                std::string("1\0" "000", 5)})
+    EXPECT_FALSE(SetPayloadValue(bad)) << PrintableText(bad, 40);
+}
+
 // Text from the network on its way to a log line and a terminal: bounded, and no byte that a
 // terminal would act on.
 TEST(SetMessages, NetworkTextIsShownBoundedWithControlBytesVisible) {
