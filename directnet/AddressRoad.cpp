@@ -25,14 +25,17 @@ struct Area {
 };
 
 // The memory the header addresses reach, by type. Bit areas hold eight points a header address
-// and end where the next area begins; word types reach the last address a header carries.
+// and end where the next area begins. T, CT, S and SP end with the largest DirectLOGIC's (T377,
+// CT377, stages S0-S1777 in words S,0 to S,77, SP0-SP777 in SP,0 to SP,37): past them lies
+// other memory (T400 is V400, S100 the timers' status bits). V reaches the last address a
+// header carries.
 constexpr std::int32_t kLastHeader = 0xFFFF;
 constexpr Area kAreas[] = {
     {"X", true, 0x4100, 0x40 * 8 - 1},  {"Y", true, 0x4140, 0x40 * 8 - 1},  {"C", true, 0x4180, 0x80 * 8 - 1},
-    {"GX", true, 0x4000, 0x80 * 8 - 1}, {"GY", true, 0x4080, 0x80 * 8 - 1}, {"CT", false, 0x200, kLastHeader - 0x200},
-    {"S", false, 0x4200, kLastHeader - 0x4200}, {"SP", false, 0x4280, kLastHeader - 0x4280},
+    {"GX", true, 0x4000, 0x80 * 8 - 1}, {"GY", true, 0x4080, 0x80 * 8 - 1}, {"T", false, 0, 0377},
+    {"CT", false, 0x200, 0377},         {"S", false, 0x4200, 077},          {"SP", false, 0x4280, 037},
 };
-constexpr Area kWords{"V", false, 0, kLastHeader};  // V, T, none or any other
+constexpr Area kWords{"V", false, 0, kLastHeader};  // V, none or any other
 // A C write sets or resets one point: F000h + n.
 constexpr std::int32_t kSetResetBase = 0xF000;
 
@@ -55,6 +58,12 @@ std::optional<std::string> NumericText(const Variant& Address, std::string& why)
   }
   if (Address.IsString() && IsDigitText(Address.ToString())) return Trim(Address.ToString());
   return std::nullopt;
+}
+
+// What the last number of an area is: " point", " word", " address a header carries".
+std::string LastOfWhat(const Area& area) {
+  if (area.bit) return " point";
+  return &area == &kWords ? " address a header carries" : " word";
 }
 
 Resolution Refused(const std::string& address, const std::string& why) {
@@ -81,11 +90,9 @@ Resolution Finish(const std::string& address, std::int32_t station, const std::s
       return Refused(address, Quoted(number) + " is not an octal number (digits 0 to 7)");
     n = -1;  // beyond any limit
   }
-  if (n < 0 || n > last) {
-    const bool bit = AreaOf(upper).bit;
+  if (n < 0 || n > last)
     return Refused(address, shownType + Capped(Trim(number)) + " is beyond " + shownType + OctalDigits(last) + ", the last " +
-                                shownType + (bit ? " point" : " address a header carries"));
-  }
+                                shownType + LastOfWhat(AreaOf(upper)));
   return Resolution{ResolvedAddress{station, MapMemoryType(upper, n, access), upper, n}, {}};
 }
 
@@ -153,14 +160,21 @@ std::optional<SplitFields> SplitAddress(const std::string& text, std::string* wh
 
 std::int32_t LastNumber(const std::string& type) { return AreaOf(Upper(type)).last; }
 
-std::optional<ReadSpan> ReadSpanOf(const ResolvedAddress& target, std::int32_t count, std::string& why) {
-  if (!target.memory.bit || count < 1) return ReadSpan{target.memory.address, count, 0};
+std::string RunPastRefusal(const ResolvedAddress& target, std::int32_t count) {
   const Area& area = AreaOf(target.type);
-  if (std::int64_t{target.number} + count - 1 > area.last) {
-    why = std::to_string(count) + " points from " + target.type + OctalDigits(target.number) + " run past " +
-          target.type + OctalDigits(area.last) + ", the last " + target.type + " point";
+  if (count < 1 || std::int64_t{target.number} + count - 1 <= area.last) return {};
+  const std::string type = target.type.empty() ? std::string(kWords.type) : Capped(target.type);
+  return std::to_string(count) + (area.bit ? " points from " : " words from ") + type + OctalDigits(target.number) +
+         " run past " + type + OctalDigits(area.last) + ", the last " + type + LastOfWhat(area);
+}
+
+std::optional<ReadSpan> ReadSpanOf(const ResolvedAddress& target, std::int32_t count, std::string& why) {
+  if (std::string past = RunPastRefusal(target, count); !past.empty()) {
+    why = std::move(past);
     return std::nullopt;
   }
+  if (!target.memory.bit || count < 1) return ReadSpan{target.memory.address, count, 0};
+  const Area& area = AreaOf(target.type);
   ReadSpan span{target.memory.address, 0, target.memory.bitIndex};
   auto wordsFor = [count](std::int32_t firstBit) { return (firstBit + count + 15) / 16; };
   span.words = wordsFor(span.firstBit);

@@ -6,9 +6,10 @@
 //   X, Y, C, GX, GY   bits, eight to a header address (C writes address single bits)
 //   V, T, CT, S, SP   words
 // Each type reaches as far as its memory does: the bit types to the end of their area (X and Y
-// to 777, C, GX and GY to 1777, so that X1000 is not taken for Y0), the word types to the
-// last address a header carries (FFFFh). Nothing here raises an error: an address that does not
-// resolve says why, naming the address and the part that was not understood.
+// to 777, C, GX and GY to 1777, so that X1000 is not taken for Y0), T, CT, S and SP to the
+// last word the largest DirectLOGIC has of them (T377, CT377, S,77, SP,37; T400 would be V400),
+// V to the last address a header carries (FFFFh). Nothing here raises an error: an address that
+// does not resolve says why, naming the address and the part that was not understood.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -69,11 +70,15 @@ MemoryAddress MapMemoryType(const std::string& type, std::int32_t n, Access acce
 // reaches as far as a C read), or the last word address a header carries.
 std::int32_t LastNumber(const std::string& type);
 
+// Why count values from the target would run past the last of its type ("2 words from T377 run
+// past T377, the last T word"); empty when they stay inside, or count is below 1.
+std::string RunPastRefusal(const ResolvedAddress& target, std::int32_t count);
+
 // The word read that takes `count` values at a target: for a word type, count words from its
 // address; for a bit type, as many words as its points need (16 points a word), from its header
 // address (one earlier when the read's last byte would pass the end of the area), the points
-// starting at bit firstBit of the first word. nullopt, with why, when the points would run past
-// the type's last point.
+// starting at bit firstBit of the first word. nullopt, with why, when the values would run past
+// the type's last point or word.
 struct ReadSpan {
   std::int32_t address = 0;
   std::int32_t words = 0;

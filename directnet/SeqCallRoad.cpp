@@ -195,6 +195,9 @@ Result SeqCallRoad::Write(const Variant& pstr, Variant& ABValue, Opt<std::int16_
     auto packed = WriteWords(ABValue, std::max(requested, 1));
     if (!packed.words) return Failed(packed.refusal);
     words = std::move(*packed.words);
+    // The words after the last of T, CT, S or SP are other memory's.
+    if (std::string past = RunPastRefusal(*target, static_cast<std::int32_t>(words.size())); !past.empty())
+      return Failed(past);
   }
   if (!engine_.RunWrite(*target, words, set, requested)) return Failed(engine_.Failure());
   return ResultOk;

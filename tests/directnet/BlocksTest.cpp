@@ -164,8 +164,9 @@ TEST(DirectNetAddressRoad, RefusalsNameTheAddressAndThePart) {
 }
 
 // Every type reaches as far as its memory: a bit type to the end of its area (so X1000 is not
-// taken for Y0, nor a far X for a set/reset address), a word type to the last address a header
-// carries. The refusal names the limit.
+// taken for Y0, nor a far X for a set/reset address), T, CT, S and SP to the last word any
+// DirectLOGIC has of them (T400 would be V400, S100 the timers' status bits), V to the last
+// address a header carries. The refusal names the limit.
 TEST(DirectNetAddressRoad, EveryTypeStopsAtItsLimit) {
   TagDatabase tags;
   struct Row {
@@ -173,8 +174,8 @@ TEST(DirectNetAddressRoad, EveryTypeStopsAtItsLimit) {
     const char* last;  // octal
     std::int32_t lastHeader;
   } rows[] = {{"X", "777", 0x413F},     {"Y", "777", 0x417F},     {"C", "1777", 0x41FF},   {"GX", "1777", 0x407F},
-              {"GY", "1777", 0x40FF},   {"V", "177777", 0xFFFF},  {"T", "177777", 0xFFFF}, {"CT", "176777", 0xFFFF},
-              {"S", "136777", 0xFFFF},  {"SP", "136577", 0xFFFF}, {"Q", "177777", 0xFFFF}};
+              {"GY", "1777", 0x40FF},   {"V", "177777", 0xFFFF},  {"T", "377", 0x00FF},    {"CT", "377", 0x02FF},
+              {"S", "77", 0x423F},      {"SP", "37", 0x429F},     {"Q", "177777", 0xFFFF}};
   for (const Row& r : rows) {
     const std::string type = r.type;
     const std::int32_t last = static_cast<std::int32_t>(std::stol(r.last, nullptr, 8));
@@ -188,6 +189,10 @@ TEST(DirectNetAddressRoad, EveryTypeStopsAtItsLimit) {
     EXPECT_FALSE(past) << type << next;
     EXPECT_NE(past.refusal.find(type + next + " is beyond " + type + r.last), std::string::npos) << past.refusal;
   }
+  EXPECT_EQ(ResolveAddress(Variant("T,400"), 1, Access::Write, TagForm::TypedString, tags).refusal,
+            "address 'T,400' not understood: T400 is beyond T377, the last T word");
+  EXPECT_EQ(ResolveAddress(Variant("2;s,100"), 1, Access::Read, TagForm::TypedString, tags).refusal,
+            "address '2;s,100' not understood: S100 is beyond S77, the last S word");
   const Resolution cWrite = ResolveAddress(Variant("C,1777"), 1, Access::Write, TagForm::TypedString, tags);
   ASSERT_TRUE(cWrite);
   EXPECT_EQ(cWrite->memory, (MemoryAddress{0xF3FF, true, 0}));

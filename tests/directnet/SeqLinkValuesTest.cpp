@@ -145,6 +145,40 @@ TEST(SeqLinkValues, BitReadsAskTheWordsTheirPointsNeedAndReachTheEndOfTheirArea)
   EXPECT_TRUE(r.sent.empty());
 }
 
+// T, CT, S and SP end where the largest DirectLOGIC's do; past them lies other memory: T400 is
+// V400, CT400 V1400, S100 the timers' status bits. A read or write that names or runs past the
+// last word was sent there and reported done.
+TEST(SeqLinkValues, WordTypesStayInTheirArea) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x00FF, 11);   // T377
+  r.station.SetWord(1, 0x0100, 22);   // V400
+  r.station.SetWord(1, 0x02FF, 33);   // CT377
+  const sim::StationImage before = r.station.Image(1);
+  Variant one;
+  EXPECT_EQ(r.Read("T,400", one), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "address 'T,400' not understood: T400 is beyond T377, the last T word");
+  EXPECT_EQ(r.ReadNW("CT,400"), ResultFailed);
+  Variant two(VariantArray(1, 2));
+  EXPECT_EQ(r.Read("T,377", two, 2), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "2 words from T377 run past T377, the last T word");
+  EXPECT_EQ(r.ReadNW("SP,30", 9), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "9 words from SP30 run past SP37, the last SP word");
+  EXPECT_EQ(r.Write("T,400", Variant(std::int32_t{5})), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "address 'T,400' not understood: T400 is beyond T377, the last T word");
+  Variant pair(VariantArray(1, 2));
+  pair.Array().Set(1, Variant(std::int32_t{1}));
+  pair.Array().Set(2, Variant(std::int32_t{2}));
+  EXPECT_EQ(r.Write("CT,377", pair, 2), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), "2 words from CT377 run past CT377, the last CT word");
+  EXPECT_TRUE(r.sent.empty());
+  EXPECT_EQ(r.station.Image(1), before);
+  ASSERT_EQ(r.Read("T,377", one), ResultOk) << r.link->FailureCause();
+  EXPECT_EQ(one, Variant(std::int32_t{11}));
+  Variant words(VariantArray(1, 2));
+  ASSERT_EQ(r.Read("V,377", words, 2), ResultOk) << "V runs on: " << r.link->FailureCause();
+  EXPECT_EQ(words.Array().Get(2), Variant(std::int32_t{22}));
+}
+
 // A header's 255 words hold 4080 points: a waiting read of every X point (512, 32 words) was
 // refused as 'count 512 beyond this control's limit of 255 words'.
 TEST(SeqLinkValues, AWaitingReadOfMorePointsThanAHeaderHasWordsIsSent) {

@@ -27,7 +27,7 @@ void Check(const Resolution& r, Access access) {
     return;
   }
   if (!r.refusal.empty()) std::abort();
-  if (r->memory.bit && r->number > LastNumber(r->type)) std::abort();
+  if (r->number > LastNumber(r->type)) std::abort();
   if (r->station < 0 || r->station > 223) std::abort();
   if (r->memory.address < 0 || r->memory.address > 0xFFFF) std::abort();
   if (r->memory.bitIndex < 0 || r->memory.bitIndex > 7) std::abort();
