@@ -149,6 +149,8 @@ std::optional<SplitFields> SplitAddress(const std::string& text, std::string* wh
   for (std::size_t i = 0; i < comma; ++i) {
     const char c = rest[i];
     if ((c >= '0' && c <= '9') || c == ' ') continue;
+    // A second station field, not letters of a type: read as one, it would name V-memory.
+    if (c == ';') return refuse("more than one ';' (one station comes before the memory type, as in 1;V,2000)");
     fields.type.push_back(c);
   }
   if (fields.type.empty()) return refuse("no memory type before ','");

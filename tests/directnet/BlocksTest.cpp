@@ -156,6 +156,13 @@ TEST(DirectNetAddressRoad, RefusalsNameTheAddressAndThePart) {
   EXPECT_EQ(why(Variant("1;2000")),
             "address '1;2000' not understood: a station and a number need a memory type between them, as in 1;V,2000");
   EXPECT_EQ(why(Variant(",7")), "address ',7' not understood: no memory type before ','");
+  // A second ';' is no memory type: '2;3;V,2000' read station 2's V2000 and '1;X;Y,7' V7.
+  EXPECT_EQ(why(Variant("2;3;V,2000")),
+            "address '2;3;V,2000' not understood: more than one ';' (one station comes before the memory type, as in "
+            "1;V,2000)");
+  EXPECT_EQ(why(Variant("1;X;Y,7")),
+            "address '1;X;Y,7' not understood: more than one ';' (one station comes before the memory type, as in "
+            "1;V,2000)");
   EXPECT_EQ(why(Variant("V,x")), "address 'V,x' not understood: 'x' after ',' is not a number");
   EXPECT_EQ(why(Variant("")), "address '' not understood: no address given");
   EXPECT_EQ(why(Variant(-8)), "address '-8' not understood: a number address is a whole octal V-memory number, not -8");

@@ -82,6 +82,8 @@ TEST(EcomAddress, RefusalsNameTheAddressAndTheLimit) {
       {Variant("V,"), "address 'V,' not understood: no number after ','"},
       {Variant(",5"), "address ',5' not understood: no memory type before ','"},
       {Variant(";V,0"), "address ';V,0' not understood: no station number before ';'"},
+      {Variant("2;3;V,0"), "address '2;3;V,0' not understood: more than one ';' (one station comes before the "
+                           "memory type, as in 1;V,2000)"},
       {Variant(""), "address '' not understood: it is empty"},
       {Variant("Nosuchtag"), "address 'Nosuchtag' not understood: no tag of that name, nor a number or TYPE,number"},
       {Variant("Broken"), "address 'Broken' not understood: the tag's address 'nothing here' is neither a number nor "

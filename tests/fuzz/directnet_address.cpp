@@ -49,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (auto fields = SplitAddress(text)) {
     if (fields->type.empty() || !IsDigitText(fields->number)) std::abort();
+    if (fields->type.find(';') != std::string::npos) std::abort();  // one station field only
     if (fields->station && (*fields->station < 0 || *fields->station > 223)) std::abort();
   }
   // A number and the V-memory string of the same digits name the same word.
