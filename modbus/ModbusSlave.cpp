@@ -39,6 +39,12 @@ bool IsCoilValue(const SlaveRequest& r) {
   return r.function != fn::WriteSingleCoil || r.value == 0xFF00 || r.value == 0;
 }
 
+// A multiple write carries 1 to 123 registers or 1 to 1968 coils; a slave refuses any other
+// quantity whatever its addressing.
+bool IsMultipleWriteQuantity(std::uint8_t function, std::size_t count) {
+  return count >= 1 && count <= (function == fn::WriteMultipleCoils ? kMaxWriteBits : kMaxWriteRegisters);
+}
+
 bool IsType2Pair(std::int32_t kind) { return kind == 5 || kind == 7; }
 
 // Points of each table: its elements x0001..x0001 + 9999 end where the next table's begin, so
@@ -149,8 +155,7 @@ void ModbusSlave::Serve(const SlaveRequest& r) {
     element = f == fn::WriteSingleCoil ? (r.value == 0xFF00 ? 1 : 0) : std::int32_t{r.value};
     SendSlaveReply(reference, 1, r.value, true, f);
   } else if (IsMultipleWrite(f)) {
-    std::size_t limit = f == fn::WriteMultipleCoils ? kMaxWriteBits : kMaxWriteRegisters;
-    if (r.count == 0 || r.count > limit) return Refuse(r, unit, ex::IllegalDataValue);
+    if (!IsMultipleWriteQuantity(f, r.count)) return Refuse(r, unit, ex::IllegalDataValue);
     if (!InTable(r.offset, r.count) || !InImage(reference, r.count)) return Refuse(r, unit, ex::IllegalDataAddress);
     if (r.values.size() != r.count) return;
     for (std::size_t k = 0; k < r.values.size(); ++k) image_[static_cast<std::size_t>(reference) + k] = r.values[k];
@@ -174,6 +179,8 @@ void ModbusSlave::ServeType2(const SlaveRequest& r) {
     image_[static_cast<std::size_t>(address)] =
         f == fn::WriteSingleCoil ? (r.value == 0xFF00 ? 1 : 0) : std::int32_t{r.value};
     SendType2SlaveReply(r.unit, address, 1, r.value, true, f, kind);
+  } else if (IsMultipleWrite(f) && !IsMultipleWriteQuantity(f, r.count)) {
+    return Refuse(r, r.unit, ex::IllegalDataValue);
   } else if (f == fn::WriteMultipleRegisters && IsType2Pair(kind)) {
     // Each 4-byte group is one value. A float is kept as its two register words, so a read
     // gives back exactly the words written.

@@ -476,6 +476,42 @@ TEST(Slave, Type2AnswersAnyUnitFromTheImage) {
   EXPECT_EQ(rig.Request(Rtu("01 01 03 E8 00 02")), Rtu("01 01 01 01"));
 }
 
+// EnType2 addresses have no tables, but a write's quantity is still bound by what a Modbus
+// request may carry: none, or more than 123 registers or 1968 coils, is illegal data value.
+TEST(Slave, Type2RefusesMultipleWritesOfNoPointsOrPastTheMaxima) {
+  auto ones = [](std::size_t n) {
+    std::string text;
+    for (std::size_t k = 0; k < n; ++k) text += " FF";
+    return text;
+  };
+  struct Case {
+    const char* name;
+    Bytes request;
+    Bytes reply;
+  };
+  const std::vector<Case> cases = {
+      {"no registers", Rtu("07 10 0B B8 00 00 00"), Rtu("07 90 03")},
+      {"no 32-bit values", Rtu("07 10 13 88 00 00 00"), Rtu("07 90 03")},
+      {"no coils", Rtu("07 0F 03 E8 00 00 00"), Rtu("07 8F 03")},
+      {"124 registers", Rtu(std::string("07 10 0B B8 00 7C F8") + ones(248)), Rtu("07 90 03")},
+      {"124 registers of 32-bit values", Rtu(std::string("07 10 13 88 00 7C F8") + ones(248)), Rtu("07 90 03")},
+      {"2040 coils", Rtu(std::string("07 0F 03 E8 07 F8 FF") + ones(255)), Rtu("07 8F 03")},
+  };
+  for (const Case& c : cases) {
+    SlaveRig rig(rtu::SlaveRtu, rtu::EnType2);
+    EXPECT_EQ(rig.Request(c.request), c.reply) << c.name;
+    ASSERT_EQ(rig.events.size(), 1u) << c.name;
+    EXPECT_EQ(std::count(rig.image.begin(), rig.image.end(), 0), kSlaveImageLast + 1) << c.name;
+  }
+  // The maxima themselves are carried out.
+  SlaveRig rig(rtu::SlaveRtu, rtu::EnType2);
+  EXPECT_EQ(rig.Request(Rtu(std::string("07 10 0B B8 00 7B F6") + ones(246))), Rtu("07 10 0B B8 00 7B"));
+  EXPECT_EQ(rig.image[3122], 0xFFFF);
+  EXPECT_EQ(rig.Request(Rtu(std::string("07 0F 03 E8 07 B0 F6") + ones(246))), Rtu("07 0F 03 E8 07 B0"));
+  EXPECT_EQ(rig.image[1000 + 1967], 1);
+  EXPECT_EQ(rig.image[1000 + 1968], 0);
+}
+
 // Unit 0 is the broadcast every slave on the line hears: an answer would collide with the
 // others'. A write is carried out, nothing is ever sent back.
 TEST(Slave, ABroadcastIsNeverAnswered) {
