@@ -103,5 +103,31 @@ TEST(ServedRequests, KeepsInStepWithTheSlavePastNoiseAndShortFrames) {
   EXPECT_EQ(Describe(ascii.Take()), "unit 1 holding registers 40001 read: 1234");
 }
 
+// With PLCType EnType2 the slave takes a request's address as the element itself, its kind
+// the address div 1000 (1 bits, 3 words, 5 32-bit integers, 7 floats, each of these two
+// registers); serve tells the addresses and values the slave used, not the standard tables'.
+TEST(ServedRequests, Type2RequestsAreToldAtTheAddressesAndInTheKindsTheSlaveUses) {
+  ServedRequests s(false, true);
+  Received(s, Frame(6, {0x0B, 0xB8, 0, 42}));
+  Sent(s, Frame(6, {0x0B, 0xB8, 0, 42}));
+  EXPECT_EQ(Describe(s.Take()), "unit 1 words 3000 written: 42");
+  // Two 32-bit values from 5000: four registers.
+  Received(s, Frame(16, {0x13, 0x88, 0, 4, 8, 0xFF, 0xFF, 0xFF, 0xFE, 0, 1, 0, 0}));
+  Sent(s, Frame(16, {0x13, 0x88, 0, 4}));
+  EXPECT_EQ(Describe(s.Take()), "unit 1 32-bit integers 5000..5001 written: -2 65536");
+  Received(s, Frame(3, {0x13, 0x88, 0, 2}));
+  Sent(s, Frame(3, {8, 0xFF, 0xFF, 0xFF, 0xFE, 0, 1, 0, 0}));
+  EXPECT_EQ(Describe(s.Take()), "unit 1 32-bit integers 5000..5001 read: -2 65536");
+  Received(s, Frame(3, {0x1B, 0x58, 0, 1}));
+  Sent(s, Frame(3, {4, 0x3F, 0xC0, 0, 0}));
+  EXPECT_EQ(Describe(s.Take()), "unit 1 floats 7000 read: 1.5");
+  Received(s, Frame(5, {0x03, 0xE8, 0xFF, 0}));
+  Sent(s, Frame(5, {0x03, 0xE8, 0xFF, 0}));
+  EXPECT_EQ(Describe(s.Take()), "unit 1 bits 1000 written: 1");
+  Received(s, Frame(3, {0xC3, 0x51, 0, 1}));
+  Sent(s, Frame(0x83, {2}));
+  EXPECT_EQ(Describe(s.Take()), "unit 1 words 50001 refused: exception 2 (illegal data address)");
+}
+
 }  // namespace
 }  // namespace plc::plclink

@@ -360,7 +360,8 @@ int Serve(const Options& o, ControlSession& s, Output& out) {
   EventLoop& loop = s.Loop();
   StopSignals stop(loop);
   long requests = 0;
-  ServedRequests served(s.Get().GetProperty("ModBusMode").ToInt32() == rtu::SlaveAscii);
+  ServedRequests served(s.Get().GetProperty("ModBusMode").ToInt32() == rtu::SlaveAscii,
+                        s.Get().GetProperty("PLCType").ToInt32() == rtu::EnType2);
   s.OnTrace([&served](TraceDirection d, const std::uint8_t* data, std::size_t size, std::int64_t wallMicros) {
     if (d == TraceDirection::Received) served.Received(data, size, wallMicros);
     else served.Sent(data, size);

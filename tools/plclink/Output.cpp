@@ -39,6 +39,21 @@ std::string ShownArray(const Variant& value, long count) {
   return out + "]";
 }
 
+// An EnType2 float as the real it holds (null for a pattern that is no number), else the value.
+nlohmann::json ServedValuesJson(const ServedRequest& r) {
+  nlohmann::json values = nlohmann::json::array();
+  for (std::int32_t v : r.values) {
+    if (!r.floats) {
+      values.push_back(v);
+    } else if (std::optional<double> real = FloatOf(v)) {
+      values.push_back(*real);
+    } else {
+      values.push_back(nullptr);
+    }
+  }
+  return values;
+}
+
 }  // namespace
 
 std::int64_t WallMicrosNow() {
@@ -130,7 +145,7 @@ void Output::Served(const ServedRequest& r, std::int64_t wallMicros) {
                         {"table", r.table},
                         {"first", r.first},
                         {"count", r.count},
-                        {"values", r.values},
+                        {"values", ServedValuesJson(r)},
                         {"answered", r.answered},
                         {"exception", r.exception ? nlohmann::json(*r.exception) : nlohmann::json()},
                         {"time", IsoTime(wallMicros)}};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <sstream>
 
 #include "modbus/AsciiFrame.h"
 #include "modbus/Frame.h"
@@ -18,9 +19,28 @@ using modbus::Framing;
 struct Table {
   const char* name;
   std::int32_t base;  // the reference of offset 0
+  // EnType2 32-bit integers and floats: each value is two registers, the first high.
+  bool pairs = false;
+  bool floats = false;
 };
 
-std::optional<Table> TableOf(int function) {
+// EnType2: the address is the element, its kind the address div 1000; the slave takes two
+// registers per value of kinds 5 and 7 in reads and in multiple writes.
+std::optional<Table> Type2TableOf(int function, std::uint16_t address) {
+  if (modbus::IsBitRead(static_cast<std::uint8_t>(function)) || function == 5 || function == 15)
+    return Table{"bits", 0};
+  if (!modbus::IsRegisterRead(static_cast<std::uint8_t>(function)) && function != 6 && function != 16)
+    return std::nullopt;
+  const bool pairs = function != 6;
+  switch (address / 1000) {
+    case 5: return Table{"32-bit integers", 0, pairs};
+    case 7: return Table{"floats", 0, pairs, true};
+    default: return Table{"words", 0};
+  }
+}
+
+std::optional<Table> TableOf(int function, std::uint16_t offset, bool type2) {
+  if (type2) return Type2TableOf(function, offset);
   switch (function) {
     case 1:
     case 5:
@@ -43,6 +63,15 @@ std::vector<std::int32_t> AnswerValues(const modbus::Adu& answer, std::uint8_t f
   std::vector<std::uint8_t> bits = modbus::DecodeBits(answer);
   bits.resize(std::min(bits.size(), static_cast<std::size_t>(std::max(count, std::int32_t{0}))));
   return {bits.begin(), bits.end()};
+}
+
+// Each two registers as one 32-bit value, the first high.
+std::vector<std::int32_t> Paired(const std::vector<std::int32_t>& registers) {
+  std::vector<std::int32_t> values;
+  for (std::size_t k = 0; k + 1 < registers.size(); k += 2)
+    values.push_back(static_cast<std::int32_t>((static_cast<std::uint32_t>(registers[k]) << 16) |
+                                               (static_cast<std::uint32_t>(registers[k + 1]) & 0xFFFF)));
+  return values;
 }
 
 // Takes the first frame off the front of `bytes`: up to its line end in ASCII, else the
@@ -76,7 +105,8 @@ std::size_t AnswerLength(const std::vector<std::uint8_t>& b) {
 
 }  // namespace
 
-ServedRequests::ServedRequests(bool ascii) : ascii_(ascii), rx_(modbus::kSlavePartialMicros) {
+ServedRequests::ServedRequests(bool ascii, bool type2)
+    : ascii_(ascii), type2_(type2), rx_(modbus::kSlavePartialMicros) {
   rx_.SetFraming(ascii ? Framing::Ascii : Framing::Rtu);
 }
 
@@ -119,10 +149,12 @@ ServedRequest ServedRequests::Take() {
     if (answer && answer.adu.IsException()) {
       r.answered = true;
       r.exception = answer.adu.ExceptionCode();
-      if (auto table = TableOf(adu.function); table && adu.data.size() >= 4) {
+      const auto offset = static_cast<std::uint16_t>(adu.data.size() >= 2 ? (adu.data[0] << 8) | adu.data[1] : 0);
+      if (auto table = TableOf(adu.function, offset, type2_); table && adu.data.size() >= 4) {
         r.table = table->name;
-        r.first = table->base + ((adu.data[0] << 8) | adu.data[1]);
+        r.first = table->base + offset;
         r.count = (adu.data[2] << 8) | adu.data[3];
+        if (table->pairs) r.count = (r.count + 1) / 2;
         r.write = true;
       }
     } else {
@@ -131,20 +163,27 @@ ServedRequest ServedRequests::Take() {
     return r;
   }
   const modbus::SlaveRequest& q = parsed.request;
-  if (auto table = TableOf(q.function)) {
+  const std::optional<Table> table = TableOf(q.function, q.offset, type2_);
+  const bool pairs = table && table->pairs;
+  if (table) {
     r.table = table->name;
     r.first = table->base + q.offset;
+    r.floats = table->floats;
   }
   r.count = q.count;
   r.write = modbus::IsSingleWrite(q.function) || modbus::IsMultipleWrite(q.function);
+  // A multiple write of pairs counts registers; a read of them counts values.
+  if (pairs && r.write) r.count = (r.count + 1) / 2;
   if (q.function == 5) r.values = {q.value == 0xFF00 ? 1 : 0};
   else if (q.function == 6) r.values = {q.value};
   else if (r.write) r.values.assign(q.values.begin(), q.values.end());
+  if (pairs && r.write) r.values = Paired(r.values);
 
   if (answer) {
     r.answered = true;
     if (answer.adu.IsException()) r.exception = answer.adu.ExceptionCode();
     else if (!r.write) r.values = AnswerValues(answer.adu, q.function, q.count);
+    if (pairs && !r.write && !r.exception) r.values = Paired(r.values);
   }
   return r;
 }
@@ -154,6 +193,14 @@ std::string ReferenceText(std::int32_t ref) {
   return digits.size() < 5 ? std::string(5 - digits.size(), '0') + digits : digits;
 }
 
+std::optional<double> FloatOf(std::int32_t pattern) {
+  const auto bits = static_cast<std::uint32_t>(pattern);
+  std::optional<float> real =
+      modbus::FloatFromWords(static_cast<std::uint16_t>(bits >> 16), static_cast<std::uint16_t>(bits & 0xFFFF));
+  if (!real) return std::nullopt;
+  return static_cast<double>(*real);
+}
+
 std::string Describe(const ServedRequest& r) {
   if (!r.problem.empty()) return "request not served: " + r.problem;
   std::string text = "unit " + std::to_string(r.unit) + " ";
@@ -161,8 +208,10 @@ std::string Describe(const ServedRequest& r) {
     text += "function " + std::to_string(r.function);
     if (!r.exception) return text + (r.answered ? "" : ", not answered");
   } else {
-    text += r.table + " " + ReferenceText(r.first);
-    if (r.count > 1) text += ".." + ReferenceText(r.first + r.count - 1);
+    // Only a coil's reference needs its leading zeros to tell its table.
+    auto reference = [&r](std::int32_t ref) { return r.table == "coils" ? ReferenceText(ref) : std::to_string(ref); };
+    text += r.table + " " + reference(r.first);
+    if (r.count > 1) text += ".." + reference(r.first + r.count - 1);
   }
   if (r.exception) {
     static const char* const kNames[] = {"", "illegal function", "illegal data address", "illegal data value",
@@ -173,7 +222,17 @@ std::string Describe(const ServedRequest& r) {
   }
   if (!r.answered) return text + (r.write ? " write" : " read") + " not answered";
   text += r.write ? " written:" : " read:";
-  for (std::int32_t v : r.values) text += " " + std::to_string(v);
+  for (std::int32_t v : r.values) {
+    if (!r.floats) {
+      text += " " + std::to_string(v);
+    } else if (std::optional<double> real = FloatOf(v)) {
+      std::ostringstream number;
+      number << *real;
+      text += " " + number.str();
+    } else {
+      text += " not-a-number";
+    }
+  }
   return text;
 }
 

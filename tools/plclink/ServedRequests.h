@@ -20,6 +20,8 @@ struct ServedRequest {
   std::int32_t count = 0;
   bool write = false;
   std::vector<std::int32_t> values;  // read: from the answer; written: from the request
+  // EnType2 floats: each value is the 32-bit pattern of a single (first register high).
+  bool floats = false;
   std::optional<int> exception;      // the exception code answered
   bool answered = false;
   std::string problem;  // a request that could not be read: why
@@ -27,7 +29,8 @@ struct ServedRequest {
 
 class ServedRequests {
  public:
-  explicit ServedRequests(bool ascii);
+  // type2: the slave's PLCType is EnType2, whose addresses are the elements themselves.
+  explicit ServedRequests(bool ascii, bool type2 = false);
   // Received bytes, cut into requests as the slave cuts them (noise and broken frames skipped),
   // so each event is told the request the slave served. wallMicros times a request cut off.
   void Received(const std::uint8_t* data, std::size_t size, std::int64_t wallMicros = 0);
@@ -37,6 +40,7 @@ class ServedRequests {
 
  private:
   bool ascii_;
+  bool type2_;
   modbus::SlaveRequestCollector rx_;
   // What the slave made of the bytes received so far, one entry per event it raises.
   std::deque<modbus::CollectedRequest> decided_;
@@ -46,6 +50,9 @@ class ServedRequests {
 // A reference as it is written: a coil keeps its five digits (00005), the table being read
 // from the first.
 std::string ReferenceText(std::int32_t ref);
+
+// The real an EnType2 float value holds; nothing for a pattern that is no number.
+std::optional<double> FloatOf(std::int32_t pattern);
 
 // "holding registers 40005..40007 written: 11 22 33" for a person.
 std::string Describe(const ServedRequest& r);
