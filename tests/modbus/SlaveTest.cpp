@@ -143,18 +143,30 @@ TEST(Slave, UnansweredRequestsStillRaiseTheirEvent) {
   }
 }
 
+// n data bytes of the one value, as Rtu() reads them (" 00 00 ...").
+std::string Repeated(const char* byte, std::size_t n) {
+  std::string text;
+  for (std::size_t k = 0; k < n; ++k) text += std::string(" ") + byte;
+  return text;
+}
+
+struct Refusal {
+  const char* name;
+  Bytes request;
+  Bytes reply;
+};
+
+// The request gets its exception reply, raises its one event and writes nothing.
+void ExpectRefused(SlaveRig& rig, const Refusal& c) {
+  EXPECT_EQ(rig.Request(c.request), c.reply) << c.name;
+  ASSERT_EQ(rig.events.size(), 1u) << c.name;
+  EXPECT_EQ(rig.events[0].mAdd, c.request[1]) << c.name;
+  EXPECT_EQ(std::count(rig.image.begin(), rig.image.end(), 0), kSlaveImageLast + 1) << c.name;
+}
+
 TEST(Slave, RequestsItCannotCarryOutGetTheStandardException) {
-  auto zeros = [](std::size_t n) {
-    std::string text;
-    for (std::size_t k = 0; k < n; ++k) text += " 00";
-    return text;
-  };
-  struct Case {
-    const char* name;
-    Bytes request;
-    Bytes reply;
-  };
-  const std::vector<Case> cases = {
+  auto zeros = [](std::size_t n) { return Repeated("00", n); };
+  const std::vector<Refusal> cases = {
       {"reference beyond the image", Rtu("01 03 27 10 00 01"), Rtu("01 83 02")},  // 40001 + 10000
       {"read running past the image", Rtu("01 03 27 0F 00 02"), Rtu("01 83 02")},  // 50000 and 50001
       {"write beyond the image", Rtu("01 06 FF FF 00 01"), Rtu("01 86 02")},
@@ -171,12 +183,9 @@ TEST(Slave, RequestsItCannotCarryOutGetTheStandardException) {
       {"more registers than one write carries", Rtu(std::string("01 10 00 00 00 7C F8") + zeros(248)), Rtu("01 90 03")},
       {"more coils than one write carries", Rtu(std::string("01 0F 00 00 07 B1 F7") + zeros(247)), Rtu("01 8F 03")},
   };
-  for (const Case& c : cases) {
+  for (const Refusal& c : cases) {
     SlaveRig rig;
-    EXPECT_EQ(rig.Request(c.request), c.reply) << c.name;
-    ASSERT_EQ(rig.events.size(), 1u) << c.name;
-    EXPECT_EQ(rig.events[0].mAdd, c.request[1]) << c.name;
-    EXPECT_EQ(std::count(rig.image.begin(), rig.image.end(), 0), kSlaveImageLast + 1) << c.name;
+    ExpectRefused(rig, c);
   }
   // The Modbus maxima themselves are served: 125 registers, 2000 bits, the last element.
   SlaveRig rig;
@@ -479,17 +488,8 @@ TEST(Slave, Type2AnswersAnyUnitFromTheImage) {
 // EnType2 addresses have no tables, but a write's quantity is still bound by what a Modbus
 // request may carry: none, or more than 123 registers or 1968 coils, is illegal data value.
 TEST(Slave, Type2RefusesMultipleWritesOfNoPointsOrPastTheMaxima) {
-  auto ones = [](std::size_t n) {
-    std::string text;
-    for (std::size_t k = 0; k < n; ++k) text += " FF";
-    return text;
-  };
-  struct Case {
-    const char* name;
-    Bytes request;
-    Bytes reply;
-  };
-  const std::vector<Case> cases = {
+  auto ones = [](std::size_t n) { return Repeated("FF", n); };
+  const std::vector<Refusal> cases = {
       {"no registers", Rtu("07 10 0B B8 00 00 00"), Rtu("07 90 03")},
       {"no 32-bit values", Rtu("07 10 13 88 00 00 00"), Rtu("07 90 03")},
       {"no coils", Rtu("07 0F 03 E8 00 00 00"), Rtu("07 8F 03")},
@@ -497,11 +497,9 @@ TEST(Slave, Type2RefusesMultipleWritesOfNoPointsOrPastTheMaxima) {
       {"124 registers of 32-bit values", Rtu(std::string("07 10 13 88 00 7C F8") + ones(248)), Rtu("07 90 03")},
       {"2040 coils", Rtu(std::string("07 0F 03 E8 07 F8 FF") + ones(255)), Rtu("07 8F 03")},
   };
-  for (const Case& c : cases) {
+  for (const Refusal& c : cases) {
     SlaveRig rig(rtu::SlaveRtu, rtu::EnType2);
-    EXPECT_EQ(rig.Request(c.request), c.reply) << c.name;
-    ASSERT_EQ(rig.events.size(), 1u) << c.name;
-    EXPECT_EQ(std::count(rig.image.begin(), rig.image.end(), 0), kSlaveImageLast + 1) << c.name;
+    ExpectRefused(rig, c);
   }
   // The maxima themselves are carried out.
   SlaveRig rig(rtu::SlaveRtu, rtu::EnType2);
