@@ -17,7 +17,14 @@ QVariant ToQVariant(const Variant& v) {
     case VarType::Single: return QVariant(v.ToSingle());
     case VarType::Double: return QVariant(v.ToDouble());
     case VarType::Bool: return QVariant(v.ToBool());
-    case VarType::String: return QVariant(QString::fromStdString(v.ToString()));
+    case VarType::String: {
+      // Bytes that are no UTF-8 (a raw frame from ReceiveComm or CommEventModem) stay bytes:
+      // read as text they would come out changed. toByteArray() gives the bytes either way.
+      const std::string& text = v.ToString();
+      const QByteArrayView bytes(text.data(), static_cast<qsizetype>(text.size()));
+      if (!bytes.isValidUtf8()) return QVariant(bytes.toByteArray());
+      return QVariant(QString::fromUtf8(bytes));
+    }
     case VarType::Font: return QVariant(QFontOf(v.ToFont()));
     case VarType::Array: {
       QVariantList list;

@@ -204,6 +204,48 @@ TEST(QtVariant, AByteArrayKeepsEveryByte) {
   EXPECT_EQ(v.ToString(), std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
 }
 
+// Raw pass-through carries bytes, not text: a Modbus or DF1 frame sent with SendToComm and its
+// reply, in CommEventModem's MData and from ReceiveComm, reach the host byte for byte, also
+// those that are no UTF-8 (a CRC byte 0x83, 0xF1). They came back as text with U+FFFD in their
+// place, and the host's own buffer, handed back after SendToComm, was changed the same way, so
+// sending it again sent other bytes. Text stays a QString.
+TEST(ControlObject, RawBytesThroughThePortStayBytes) {
+  QtEventLoop loop;
+  PseudoTerminalLink line;
+  test::ScopedCommPort portA(kCommPort, line.PathA());
+  test::ScopedCommPort portB(kCommPort + 1, line.PathB());
+  RtuLinkObject sender, receiver;
+  for (auto [rtu, port] : {std::pair{&sender, kCommPort}, std::pair{&receiver, std::int16_t(kCommPort + 1)}}) {
+    rtu->setCommPort(port);
+    rtu->setSettings(QStringLiteral("19200,n,8,1"));
+    rtu->setPortOpen(true);
+  }
+  const QByteArray frame("\x01\x83\x02\xc0\xf1", 5);
+  // Bytes wait in the port for ReceiveComm.
+  QVariant buffer = frame;
+  sender.SendToComm(buffer);
+  EXPECT_EQ(buffer.toByteArray().toHex(' '), frame.toHex(' ')) << "the host's buffer after SendToComm";
+  QByteArray received;
+  for (int i = 0; i < 100 && received.size() < frame.size(); ++i) {
+    QTest::qWait(10);
+    received += receiver.ReceiveComm().toByteArray();
+  }
+  EXPECT_EQ(received.toHex(' '), frame.toHex(' ')) << "ReceiveComm";
+
+  // In raw mode they go to CommEventModem.
+  QVariant nothing = QByteArray();
+  receiver.SendToComm(nothing);
+  QSignalSpy modem(&receiver, &RtuLinkObject::CommEventModem);
+  sender.SendToComm(buffer);
+  QByteArray arrived;
+  for (int i = 0; i < 50 && arrived.size() < frame.size(); ++i) {
+    if (modem.isEmpty() && !modem.wait(2000)) break;
+    arrived += modem.takeFirst().at(1).toList().value(0).toByteArray();
+  }
+  EXPECT_EQ(arrived.toHex(' '), frame.toHex(' ')) << "CommEventModem's MData";
+  EXPECT_EQ(ToQVariant(Variant(std::string("ok \xc2\xb0" "C"))), QVariant(QStringLiteral("ok \u00b0C")));
+}
+
 // A typed Qt list (QList<short>, QList<int>, QList<double>) is an array as a QVariantList is,
 // from index 1, each element with its value and sign; it was none and came through as text.
 TEST(QtVariant, TypedListsAreArraysOfTheirValues) {
