@@ -21,11 +21,29 @@ ControlObject::ControlObject(const char* library, const char* className, Propert
   if (bag) control_->ReadProperties(*bag);
   else control_->InitProperties();
   control_->Show();
+  RememberValues();
 }
 
 ControlObject::ControlObject(Control& control, const char* className, QtComponentHost* host, QObject* parent)
     : QObject(parent), control_(&control) {
   Seat(className, host);
+  RememberValues();
+}
+
+// The values a host sees before any NOTIFY: a signal goes out only when one of them changes.
+void ControlObject::RememberValues() {
+  for (const MemberInfo& m : control_->Members()) {
+    if (m.kind != MemberKind::Property || !m.readable) continue;
+    if (std::optional<QVariant> value = Current(m.name.c_str())) told_[QString::fromStdString(m.name)] = *value;
+  }
+}
+
+std::optional<QVariant> ControlObject::Current(const char* property) const {
+  try {
+    return Get(property);
+  } catch (const RuntimeError&) {
+    return std::nullopt;
+  }
 }
 
 void ControlObject::Seat(const char* className, QtComponentHost* host) {
@@ -135,7 +153,16 @@ void ControlObject::Notify(const QString& property) {
   const int index = meta->indexOfProperty(property.toLatin1().constData());
   if (index < 0) return;
   QMetaProperty p = meta->property(index);
-  if (p.hasNotifySignal()) p.notifySignal().invoke(this, ::Qt::DirectConnection);
+  if (!p.hasNotifySignal()) return;
+  // The controls report every set, also one of the value they had: a NOTIFY for it would send
+  // properties bound to each other back and forth for ever.
+  const QString name = QString::fromLatin1(p.name());
+  const std::optional<QVariant> now = Current(p.name());
+  auto told = told_.find(name);
+  if (now && told != told_.end() && told->second == *now) return;
+  if (now) told_[name] = *now;
+  else if (told != told_.end()) told_.erase(told);
+  p.notifySignal().invoke(this, ::Qt::DirectConnection);
 }
 
 // The event's own signal: the signal of that name, its arguments converted to the types it

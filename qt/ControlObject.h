@@ -11,7 +11,8 @@
 // late-bound get/set/call, for QML and scripts, report it with the error signal instead.
 //
 // NOTIFY: a property set through the wrapper emits its signal, and so does every property the
-// control reports changed on its own (the host's property-changed notification, by key).
+// control reports changed on its own (the host's property-changed notification, by key), each
+// only when its value is not the one it had.
 // Event signals carry copies: a handler cannot hand a value back to the control.
 #include <QObject>
 #include <QString>
@@ -19,6 +20,7 @@
 #include <QVariantList>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -91,6 +93,8 @@ class ControlObject : public QObject {
   void Raised(const std::string& name, std::vector<Variant>& args);
   void KeyChanged(const QString& key);
   void Notify(const QString& property);
+  void RememberValues();
+  std::optional<QVariant> Current(const char* property) const;
 
   std::optional<PluginControl> owned_;
   Control* control_ = nullptr;
@@ -99,6 +103,7 @@ class ControlObject : public QObject {
   std::vector<EventListener> listeners_;
   int setting_ = 0;                // depth of sets through this wrapper
   std::vector<QString> notified_;  // keys the control reported during them
+  std::map<QString, QVariant> told_;  // each property's value as the host last saw it
 };
 
 }  // namespace plc::qt

@@ -53,6 +53,35 @@ TEST(ControlObject, PropertiesAreQtPropertiesThatNotifyTheirChange) {
   EXPECT_EQ(rtu.property("CommPort").toInt(), 4);
 }
 
+// A NOTIFY signal says the value changed. A set that leaves it as it was (the value it had,
+// CommBusy = True, which changes nothing) emits none: two controls kept in step through their
+// signals, as Qt programs bind properties, went back and forth without end, each set of the
+// same value notifying again, until the stack ran out.
+TEST(ControlObject, ASetThatChangesNothingNotifiesNothing) {
+  QtEventLoop loop;
+  RtuLinkObject a, b;
+  int mirrored = 0;
+  QObject::connect(&a, &RtuLinkObject::SettingsChanged, [&] {
+    if (++mirrored < 50) b.setSettings(a.Settings());
+  });
+  QObject::connect(&b, &RtuLinkObject::SettingsChanged, [&] {
+    if (++mirrored < 50) a.setSettings(b.Settings());
+  });
+  a.setSettings(QStringLiteral("19200,e,8,1"));
+  EXPECT_EQ(b.Settings(), QStringLiteral("19200,e,8,1"));
+  EXPECT_LE(mirrored, 2) << "the pair kept notifying each other";
+
+  QSignalSpy busy(&a, &RtuLinkObject::CommBusyChanged);
+  EXPECT_TRUE(a.set(QStringLiteral("CommBusy"), true));
+  EXPECT_FALSE(a.CommBusy().toBool());
+  EXPECT_EQ(busy.count(), 0) << "CommBusy = True changes nothing";
+  QSignalSpy port(&a, &RtuLinkObject::CommPortChanged);
+  a.control().SetProperty("CommPort", Variant(a.control().GetProperty("CommPort")));
+  EXPECT_EQ(port.count(), 0) << "the control set its own value again";
+  a.setCommPort(a.CommPort() + 1);
+  EXPECT_EQ(port.count(), 1);
+}
+
 TEST(ControlObject, EnumerationsAreQEnumsAndTypedPropertiesTakeThem) {
   QtEventLoop loop;
   RtuLinkObject rtu;
