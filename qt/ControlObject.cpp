@@ -105,7 +105,7 @@ QVariant ControlObject::Call(const char* method, std::initializer_list<Arg> args
   Variant result = control_->Invoke(method, list);
   k = 0;
   for (const Arg& a : args) {
-    if (a.out) *a.out = ToQVariant(values[k]);
+    if (a.out) *a.out = ToQVariantLike(values[k], *a.out);
     ++k;
   }
   return ToQVariant(result);

@@ -7,7 +7,7 @@
 //
 // Values cross as QVariant (qt/QtVariant.h). A method's by-reference parameter is a QVariant&
 // (an optional one a QVariant*, nullptr to omit it): what the control writes into it is there
-// after the call. The typed members throw plc::RuntimeError as the control does; the
+// after the call, an array in the typed list the host gave (QList<int>...) when it was one. The typed members throw plc::RuntimeError as the control does; the
 // late-bound get/set/call, for QML and scripts, report it with the error signal instead.
 //
 // NOTIFY: a property set through the wrapper emits its signal, and so does every property the

@@ -1,6 +1,7 @@
 #include "qt/QtVariant.h"
 
 #include <QFont>
+#include <QSequentialIterable>
 #include <QStringList>
 #include <limits>
 
@@ -34,6 +35,25 @@ QVariant ToQVariant(const Variant& v) {
     }
   }
   return QVariant();
+}
+
+QVariant ToQVariantLike(const Variant& value, const QVariant& like) {
+  const QMetaType type = like.metaType();
+  const bool typedList = value.IsArray() && like.isValid() && type.id() != QMetaType::QVariantList &&
+                         type.id() != QMetaType::QStringList &&
+                         QMetaType::canView(type, QMetaType::fromType<QSequentialIterable>());
+  if (!typedList) return ToQVariant(value);
+  QVariant out(type);
+  QSequentialIterable list = out.view<QSequentialIterable>();
+  const QMetaType elementType = list.metaContainer().valueMetaType();
+  for (const Variant& element : value.Array()) {
+    QVariant e = ToQVariant(element);
+    // An element the host's type cannot hold (an empty one, text in a QList<int>): the whole
+    // array as a QVariantList rather than a value lost.
+    if (!e.isValid() || !e.convert(elementType)) return ToQVariant(value);
+    list.addValue(e);
+  }
+  return out;
 }
 
 Variant FromQVariant(const QVariant& q) {

@@ -13,6 +13,9 @@
 namespace plc::qt {
 
 QVariant ToQVariant(const Variant& value);
+// As ToQVariant, but an array comes back as the typed list like holds (QList<int>, QList<double>
+// ...), when each element converts to its type: what a by-reference argument gets back.
+QVariant ToQVariantLike(const Variant& value, const QVariant& like);
 Variant FromQVariant(const QVariant& value);
 
 }  // namespace plc::qt

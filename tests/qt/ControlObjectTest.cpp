@@ -294,5 +294,30 @@ TEST(QtVariant, TypedListsAreArraysOfTheirValues) {
   EXPECT_EQ(ints.Array().Get(1).ToInt32(), -70000);
 }
 
+// A by-reference argument comes back as the type the host gave: a QList<int> or QList<double>
+// handed to a method that fills it is read back with value<QList<int>>(), which saw an empty
+// list, every value the control wrote gone, once it came back as a QVariantList.
+TEST(ControlObject, ATypedListComesBackAsTheTypeTheHostGave) {
+  QtEventLoop loop;
+  RtuLinkObject rtu;
+  QVariant words = QVariant::fromValue(QList<int>{0, 0, 0}), value = 0x0001FFFF, start = 2;
+  rtu.LongToUInteger(value, words, start);
+  ASSERT_EQ(words.metaType(), QMetaType::fromType<QList<int>>());
+  const QList<int> got = words.value<QList<int>>();
+  ASSERT_EQ(got.size(), 3);
+  EXPECT_EQ(got[0], 0) << "element 1 untouched";
+  EXPECT_EQ(got[1] * 65536 + got[2], 0x0001FFFF) << got[1] << " " << got[2];
+  // The same bytes as into a QVariantList, in the host's QList<double>.
+  QVariant bytes = QVariant::fromValue(QList<double>{0, 0, 0, 0, 0}), plain = QVariantList{0, 0, 0, 0, 0};
+  QVariant from = 1, v = -2;
+  rtu.LongToByte(v, bytes, from);
+  rtu.LongToByte(v, plain, from);
+  ASSERT_EQ(bytes.metaType(), QMetaType::fromType<QList<double>>());
+  QList<double> expected;
+  for (const QVariant& b : plain.toList()) expected.push_back(b.toDouble());
+  EXPECT_EQ(bytes.value<QList<double>>(), expected);
+  EXPECT_TRUE(expected.contains(254.0)) << "-2 written";
+}
+
 }  // namespace
 }  // namespace plc::qt
