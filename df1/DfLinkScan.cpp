@@ -79,6 +79,7 @@ void DfLink::WireScan() {
                            [this](const Variant& address, std::int32_t value) { return QueuedWrite(address, value); }});
   timers_.Timer1().OnTick = [this] { scan_.ReadTick(timers_.Timer1().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
+  scan_.WriteTimerRunning = [this] { return timers_.Timer3().Enabled() && timers_.Timer3().Interval() > 0; };
 }
 
 void DfLink::SetScanReadEnable(bool value) {

@@ -312,6 +312,7 @@ void ScanEngine::HostCallEnded(bool queued, bool unwinding) {
     ScanEngine* engine = calls.running.front();
     calls.running.erase(calls.running.begin());
     engine->writeTickDue_ = false;
+    if (engine->WriteTimerRunning && !engine->WriteTimerRunning()) continue;
     engine->WriteTick();  // a handler may unload any control
   }
 }

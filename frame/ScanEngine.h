@@ -147,6 +147,10 @@ class ScanEngine {
   // changed).
   void SetScanRegGroup(std::int16_t ScanRegGroup, bool state);
 
+  // Whether the control's scan-write timer still runs (unset: it does). A tick kept for the end
+  // of a host's call is dropped when the host stopped the timer meanwhile: its writes wait for
+  // WriteQueData or the timer's next tick, as after any stop.
+  std::function<bool()> WriteTimerRunning;
   // The name the control has in its host; groups naming another control are not its own.
   std::function<std::string()> ControlName;
   // Raised at the end of each scan read.

@@ -212,5 +212,10 @@ TEST(DfLinkScan, NoDrainAfterScanWriteStopped) {
   test::ExpectNoDrainAfterScanWriteStopped(r);
 }
 
+TEST(DfLinkScan, NoDrainOnceStoppedInsideAHostCall) {
+  DfScanRig r;
+  test::ExpectNoDrainOnceStoppedInsideAHostCall(r);
+}
+
 }  // namespace
 }  // namespace plc

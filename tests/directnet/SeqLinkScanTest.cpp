@@ -443,5 +443,10 @@ TEST(SeqLinkScan, NoDrainAfterScanWriteStopped) {
   test::ExpectNoDrainAfterScanWriteStopped(r);
 }
 
+TEST(SeqLinkScan, NoDrainOnceStoppedInsideAHostCall) {
+  SeqScanRig r;
+  test::ExpectNoDrainOnceStoppedInsideAHostCall(r);
+}
+
 }  // namespace
 }  // namespace plc

@@ -325,5 +325,10 @@ TEST(UdpLinkSerialScan, NoDrainAfterScanWriteStopped) {
   test::ExpectNoDrainAfterScanWriteStopped(r);
 }
 
+TEST(UdpLinkSerialScan, NoDrainOnceStoppedInsideAHostCall) {
+  UdpSerialScanRig r;
+  test::ExpectNoDrainOnceStoppedInsideAHostCall(r);
+}
+
 }  // namespace
 }  // namespace plc

@@ -352,5 +352,10 @@ TEST(RtuLinkScan, NoDrainAfterScanWriteStopped) {
   test::ExpectNoDrainAfterScanWriteStopped(r);
 }
 
+TEST(RtuLinkScan, NoDrainOnceStoppedInsideAHostCall) {
+  RtuScanRig r;
+  test::ExpectNoDrainOnceStoppedInsideAHostCall(r);
+}
+
 }  // namespace
 }  // namespace plc

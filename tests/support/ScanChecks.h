@@ -319,6 +319,28 @@ inline void ExpectNoDrainAfterScanWriteStopped(ScanSubject& s) {
   EXPECT_EQ(s.Value(1), 22);
 }
 
+// A scan-write tick falls due while a host's read waits for a silent PLC, and the host stops
+// the scan-write timer before that read returns (from a handler or a timer of its own): the
+// tick kept for the read's end is gone with the timer, and the queued write waits for the
+// host's WriteQueData.
+inline void ExpectNoDrainOnceStoppedInsideAHostCall(ScanSubject& s) {
+  ScanBench b(s);
+  b.Set("NumOfWriteRetries", Variant(std::int16_t{0}));
+  b.Force(0, 11);
+  b.StartScanWrites(55);
+  s.Answer(false);
+  s.Loop().AddTimer(b.Now() + 300 * kMs, [&] { b.Set("ScanWriteEnable", Variant(false)); });
+  EXPECT_FALSE(b.HostRead(3)) << "the PLC is silent";
+  s.Answer(true);
+  b.Run(500 * kMs);
+  EXPECT_TRUE(b.writes.empty()) << "a write went out after the host stopped the scan-write timer";
+  EXPECT_NE(s.Value(0), 11);
+  s.Link().Invoke("WriteQueData", ArgList{});
+  ASSERT_EQ(b.writes.size(), 1u);
+  EXPECT_TRUE(b.writes[0].success) << b.writes[0].error;
+  EXPECT_EQ(s.Value(0), 11);
+}
+
 // A control whose ScanElapsed ends at 320 never reads a group beyond it, and says so: each such
 // group fails at its period with a text naming the limit, and the groups before and after it
 // go on as before.
