@@ -153,7 +153,7 @@ class DfLink final : public TableControl<DfLink> {
   // The scan's completions and the write queue, wired to this control (DfLinkScan.cpp).
   void WireScan();
   static std::unique_ptr<ScanLine> MakeScanLine(DfLink& link);
-  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value);
+  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value, std::optional<std::int16_t> station);
   // A closing that belongs to the scan (its read, or a queued write) is handled there: true.
   bool ScanClosed(const df1::LinkClosing& closing, const df1::Transaction& t);
 
@@ -167,8 +167,11 @@ class DfLink final : public TableControl<DfLink> {
   // naming the host's last one.
   Result NonWaitingRead(std::string address, Opt<std::int16_t> ReadSize, bool hostCall = true);
   // WritePLC, or a queued write (hostWrite false), which the queue reports itself.
-  Result Write(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize, bool hostWrite);
-  Result WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize);
+  // station: the one written (nullopt: Address).
+  Result Write(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize, bool hostWrite,
+               std::optional<std::int16_t> station = std::nullopt);
+  Result WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize,
+                   std::optional<std::int16_t> station);
   // The end of a call: a success leaves no cause, a failure the meaning of its result and why.
   Result Finish(Result result, const std::string& cause);
   void RaiseCommComplete(const df1::LinkClosing& closing, const df1::Transaction& t);

@@ -199,13 +199,14 @@ Result DfLink::WritePLC(std::string& pstr, VariantArray& ABValue, Opt<std::int16
   return Write(pstr, ABValue, ReadSize, true);
 }
 
-Result DfLink::Write(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize, bool hostWrite) {
+Result DfLink::Write(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize, bool hostWrite,
+                     std::optional<std::int16_t> station) {
   const ScanEngine::HostCall hostCall;
   ClearFailure();
   if (hostWrite) followed_ = 0;
   Result result = ResultFailed;
   try {
-    result = WriteCall(pstr, ABValue, ReadSize);
+    result = WriteCall(pstr, ABValue, ReadSize, station);
   } catch (const RuntimeError& e) {
     return Finish(ResultFailed, e.what());
   }
@@ -213,7 +214,8 @@ Result DfLink::Write(const std::string& pstr, VariantArray& ABValue, Opt<std::in
   return result;
 }
 
-Result DfLink::WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize) {
+Result DfLink::WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t>& ReadSize,
+                         std::optional<std::int16_t> station) {
   df1::Df1State& s = engine_.State();
   if (!PortOpen()) return Finish(ResultFailed, "the port (COM" + std::to_string(CommPort()) + ") is not open");
   if (s.Busy || s.OnLine) {
@@ -240,7 +242,7 @@ Result DfLink::WriteCall(const std::string& pstr, VariantArray& ABValue, Opt<std
   const bool busy = s.Busy, cancel = s.CancelWait;
   s.Busy = true;
   s.CancelWait = true;
-  auto out = engine_.SendWrite(*parsed, count, *words, address);
+  auto out = engine_.SendWrite(*parsed, count, *words, address, station);
   if (!out.Sent()) {
     s.Busy = busy;
     s.CancelWait = cancel;

@@ -76,7 +76,10 @@ void DfLink::WireScan() {
   WireScanEngine(scan_, *this,
                  ScanHooks{[this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
                            [this] { return NumOfWriteRetries(); },
-                           [this](const Variant& address, std::int32_t value) { return QueuedWrite(address, value); }});
+                           [this](const Variant& address, std::int32_t value, std::optional<std::int16_t> station) {
+                             return QueuedWrite(address, value, station);
+                           },
+                           [this] { return engine_.Copies().Address; }});
   timers_.Timer1().OnTick = [this] { scan_.ReadTick(timers_.Timer1().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
   scan_.WriteTimerRunning = [this] { return timers_.Timer3().Enabled() && timers_.Timer3().Interval() > 0; };
@@ -109,10 +112,11 @@ bool DfLink::ScanClosed(const df1::LinkClosing& closing, const df1::Transaction&
   return true;
 }
 
-// One element written as WritePLC writes it, then its reply awaited (DfLink's write returns
-// once the request is sent). The host's failure cause is its own calls'; the queue keeps it
-// around this write.
-WriteQueue::Attempt DfLink::QueuedWrite(const Variant& address, std::int32_t value) {
+// One element written as WritePLC writes it, to the station of its queuing, then its reply
+// awaited (DfLink's write returns once the request is sent). The host's failure cause is its own
+// calls'; the queue keeps it around this write.
+WriteQueue::Attempt DfLink::QueuedWrite(const Variant& address, std::int32_t value,
+                                        std::optional<std::int16_t> station) {
   std::string text = address.ToString();
   VariantArray values(1, 1);
   values.Set(1, Variant(value));
@@ -121,7 +125,7 @@ WriteQueue::Attempt DfLink::QueuedWrite(const Variant& address, std::int32_t val
   // write is sent, only its own closing is its: a read a handler sends after a write that is
   // never answered raises the host's CommComplete.
   Opt<std::int16_t> one(std::int16_t{1});
-  if (Write(text, values, one, false) != ResultOk) {
+  if (Write(text, values, one, false, station) != ResultOk) {
     attempt = {false, WriteFailureText(FailureCause(), "the write of " + text + " was not sent")};
   } else {
     queuedWrite_.emplace();

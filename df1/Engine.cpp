@@ -110,11 +110,13 @@ void Df1Engine::NoteRead(const ReadRequest& r) {
   s.FloatFlag = r.floatFlag;
 }
 
-Df1Engine::Outcome Df1Engine::SendRequest(Transaction t, const std::function<Checked<Bytes>(const RequestHead&)>& build) {
+Df1Engine::Outcome Df1Engine::SendRequest(Transaction t, const std::function<Checked<Bytes>(const RequestHead&)>& build,
+                                          std::optional<std::int16_t> dst) {
   Df1State& s = State();
   const StationCopies& own = copies_;
+  const std::int16_t station = dst.value_or(own.Address);
   const std::int32_t tns = NextTns(lastTns_ ? *lastTns_ : FirstTns(loop_.GetClock()) - 1);
-  auto payload = build(RequestHead{own.Address, own.Node, tns});
+  auto payload = build(RequestHead{station, own.Node, tns});
   if (!payload) return {Outcome::Kind::Refused, ResultFailed, payload.why};
   auto frame = StuffAndCheck(*payload, own.Mode);
   if (!frame)
@@ -136,7 +138,7 @@ Df1Engine::Outcome Df1Engine::SendRequest(Transaction t, const std::function<Che
   lastTns_ = tns;
   t.line = this;
   t.tns = tns;
-  t.dst = own.Address;
+  t.dst = station;
   t.cmd = kCommand;
   t.requestBytes = static_cast<std::int32_t>(frame->size());
   t.byteSeconds = ByteSeconds(port_);
@@ -170,14 +172,15 @@ Df1Engine::Outcome Df1Engine::SendRead(const ReadRequest& r, Transaction::Kind k
 }
 
 Df1Engine::Outcome Df1Engine::SendWrite(const ParsedAddress& a, std::int32_t valueCount, std::span<const std::int32_t> words,
-                                        const std::string& text) {
+                                        const std::string& text, std::optional<std::int16_t> dst) {
   Transaction t;
   t.kind = Transaction::Kind::Write;
   t.address = a;
   t.count = static_cast<std::int16_t>(std::clamp(valueCount, 0, 32767));
   t.replyBytes = 2 + 6 + 2 + (IsBccMode(copies_.Mode) ? 1 : 2);
   t.text = text;
-  return SendRequest(std::move(t), [&](const RequestHead& h) { return WritePayload(h, a, valueCount, words); });
+  return SendRequest(
+      std::move(t), [&](const RequestHead& h) { return WritePayload(h, a, valueCount, words); }, dst);
 }
 
 double Df1Engine::LineAllowance() const {

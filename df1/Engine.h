@@ -93,8 +93,9 @@ class Df1Engine {
   void NoteRead(const ReadRequest& r);
   // The read (count × ElementsPerValue elements) on the line.
   Outcome SendRead(const ReadRequest& r, Transaction::Kind kind);
+  // dst: the station written (unset: the control's Address).
   Outcome SendWrite(const ParsedAddress& a, std::int32_t valueCount, std::span<const std::int32_t> words,
-                    const std::string& text);
+                    const std::string& text, std::optional<std::int16_t> dst = std::nullopt);
 
   // The waiting transaction: waits for the line, sends the read and waits for its reply;
   // Finished with -1 and the values in readValue, or with the status and its cause.
@@ -134,7 +135,8 @@ class Df1Engine {
   void ListenBetween();
   // Sends the request on the line once more under the next number; false when it cannot.
   bool Resend();
-  Outcome SendRequest(Transaction t, const std::function<Checked<Bytes>(const RequestHead&)>& build);
+  Outcome SendRequest(Transaction t, const std::function<Checked<Bytes>(const RequestHead&)>& build,
+                      std::optional<std::int16_t> dst = std::nullopt);
 
   SerialPort& port_;
   EventLoop& loop_;

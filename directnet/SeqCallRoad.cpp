@@ -140,17 +140,18 @@ Result SeqCallRoad::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<
   return ResultOk;
 }
 
-Result SeqCallRoad::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType) {
+Result SeqCallRoad::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
+                             std::optional<std::int16_t> station) {
   cause_.clear();
   WriteCallScope call(engine_.State());
   if (pstr.IsNumeric() || (pstr.IsString() && IsDigitText(pstr.ToString()))) {
     IOType.Put(ioWord);
-    return Write(pstr, ABValue, WriteSize, BitMark{});
+    return Write(pstr, ABValue, WriteSize, BitMark{}, station);
   }
   const BitMark mark = FindBitMark(pstr, tags_);
   if (mark.form == BitMark::Form::Unreadable) return Failed(UnreadableMarkRefusal(pstr));
   if (mark.form == BitMark::Form::Marked) IOType.Put(ioDWord);
-  return Write(pstr, ABValue, WriteSize, mark);
+  return Write(pstr, ABValue, WriteSize, mark, station);
 }
 
 Result SeqCallRoad::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType) {
@@ -160,13 +161,15 @@ Result SeqCallRoad::WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_
   return Write(pstr, ABValue, WriteSize, BitMark{});
 }
 
-Result SeqCallRoad::Write(const Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, const BitMark& mark) {
+Result SeqCallRoad::Write(const Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, const BitMark& mark,
+                          std::optional<std::int16_t> station) {
   const bool marked = mark.form == BitMark::Form::Marked;
-  auto target = ResolveAddress(marked ? Variant(mark.address) : pstr, defaultStation_, Access::Write,
-                               TagForm::TypedString, tags_);
+  const std::int16_t unit = station.value_or(defaultStation_);
+  auto target =
+      ResolveAddress(marked ? Variant(mark.address) : pstr, unit, Access::Write, TagForm::TypedString, tags_);
   if (!target) {
     // Not even as an address before its "b": the text as given is what was not understood.
-    const Resolution whole = marked ? ResolveAddress(pstr, defaultStation_, Access::Write, TagForm::TypedString, tags_)
+    const Resolution whole = marked ? ResolveAddress(pstr, unit, Access::Write, TagForm::TypedString, tags_)
                                     : Resolution{};
     return Failed(whole.refusal.empty() ? target.refusal : whole.refusal);
   }

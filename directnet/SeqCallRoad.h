@@ -37,7 +37,9 @@ class SeqCallRoad {
   // group's unit) where it names none. The scan takes the words themselves, so ReadData's limits
   // of the last ReadDevice's conversion never keep it off the line (ReadData gets what fits).
   Result ScanRead(Variant& Address, std::int32_t count, std::int16_t station);
-  Result WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType);
+  // station: where the address names none (unset: the Address property).
+  Result WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
+                  std::optional<std::int16_t> station = std::nullopt);
   Result WritePLCBit(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType);
   // Gives an address with "," but no ";" the default station; reads nothing.
   Result ReadPLCValue(Variant& Address);
@@ -54,7 +56,8 @@ class SeqCallRoad {
   ReadConversion Conversion(const ResolvedAddress& target, const ReadSpan& span, std::int32_t count,
                             std::int32_t deviceIoType, std::int32_t deviceBit = 0) const;
   // pstr as the host gave it; a Marked mark names the address before its "b".
-  Result Write(const Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, const BitMark& mark);
+  Result Write(const Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, const BitMark& mark,
+               std::optional<std::int16_t> station = std::nullopt);
   // Records why the call failed; ResultFailed.
   Result Failed(std::string why);
   // As Failed, and the reason is ReadErrors' text too: a write refused for what it asks.

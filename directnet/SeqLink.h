@@ -137,7 +137,7 @@ class SeqLink final : public TableControl<SeqLink> {
   Result Noted(Result result);
   // The scan's completions and the write queue, wired to this control's events (SeqLinkScan.cpp).
   void WireScan();
-  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value);
+  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value, std::optional<std::int16_t> station);
 
   FrameProperties props_;
   SerialLine line_;

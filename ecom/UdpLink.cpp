@@ -292,6 +292,11 @@ Result UdpLink::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std:
 
 Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
                          Opt<std::int32_t> ioIdx) {
+  return Write(pstr, ABValue, WriteSize, IOType, ioIdx, std::nullopt);
+}
+
+Result UdpLink::Write(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
+                      Opt<std::int32_t> ioIdx, std::optional<std::int16_t> station) {
   const ScanEngine::HostCall hostCall;
   BeginCall();
   auto& link = ecom::EcomLink();
@@ -309,12 +314,12 @@ Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> Writ
     WriteSize.Put(static_cast<std::int16_t>(size));
   }
   if (EcomMode()) {
-    ecom::EcomRequests request(link, EventLoop::Current(), props_.unitAddress);
+    ecom::EcomRequests request(link, EventLoop::Current(), station.value_or(props_.unitAddress));
     const Result result = request.Write(pstr, ABValue, size, IOType, ioIdx);
     if (result != ResultOk) NoteFailure(request.Cause());
     return result;
   }
-  return SerialNoted(serial_.WritePLC(pstr, ABValue, size, IOType));
+  return SerialNoted(serial_.WritePLC(pstr, ABValue, size, IOType, station));
 }
 
 // A single-bit write over CCM would have to rewrite the whole byte of eight inputs or outputs,

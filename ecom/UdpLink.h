@@ -169,7 +169,10 @@ class UdpLink final : public TableControl<UdpLink> {
   // The scan's completions and the write queue, wired to this control's events.
   static std::unique_ptr<ScanLine> MakeScanLine(UdpLink& link);
   void WireScan();
-  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value);
+  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value, std::optional<std::int16_t> station);
+  // WritePLC's work; station: where an address naming none goes (nullopt: the control's Address).
+  Result Write(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,
+               Opt<std::int32_t> ioIdx, std::optional<std::int16_t> station);
   // The first count words (or points) of the read that just ended, from 1: both paths leave
   // them in the thread's one word array.
   std::vector<Variant> ScanWords(std::int32_t count) const;

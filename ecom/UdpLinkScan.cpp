@@ -108,24 +108,29 @@ void UdpLink::WireScan() {
   WireScanEngine(scan_, *this,
                  ScanHooks{[this](const char* event, std::vector<Variant>& args) { RaiseEvent(event, args); },
                            [this] { return NumOfWriteRetries(); },
-                           [this](const Variant& address, std::int32_t value) { return QueuedWrite(address, value); }});
+                           [this](const Variant& address, std::int32_t value, std::optional<std::int16_t> station) {
+                             return QueuedWrite(address, value, station);
+                           },
+                           [this] { return UnitAddress(); }});
 }
 
-// One word written as WritePLC writes it. On the serial path it is no call of the host's: a
-// non-waiting read the host has out stays followed, and its failure is still told.
-WriteQueue::Attempt UdpLink::QueuedWrite(const Variant& address, std::int32_t value) {
+// One word written as WritePLC writes it, at the station (ECOM: the module) of its queuing. On
+// the serial path it is no call of the host's: a non-waiting read the host has out stays
+// followed, and its failure is still told.
+WriteQueue::Attempt UdpLink::QueuedWrite(const Variant& address, std::int32_t value,
+                                         std::optional<std::int16_t> station) {
   Variant target = address;
   Variant values(value);
   auto& link = ecom::EcomLink();
   if (EcomMode()) {
     const bool written =
-        WritePLC(target, values, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(), Opt<std::int32_t>()) ==
+        Write(target, values, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>(), Opt<std::int32_t>(), station) ==
         ResultOk;
     return {written, written ? std::string() : WriteFailureText(FailureCause(), link.ErrorText)};
   }
   dnet::WriteCallScope call(link.Line);
   Opt<std::int16_t> ioType;
-  const bool written = serial_.WritePLC(target, values, 1, ioType) == ResultOk;
+  const bool written = serial_.WritePLC(target, values, 1, ioType, station) == ResultOk;
   return {written, written ? std::string() : WriteFailureText(serial_.Cause(), link.Line.ErrorText)};
 }
 

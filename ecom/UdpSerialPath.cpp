@@ -82,8 +82,10 @@ Result UdpSerialPath::Refused(std::string why) {
   return Failed(std::move(why));
 }
 
-dnet::ResolvedAddress UdpSerialPath::Target(std::int32_t headerAddress, bool bit) const {
-  return dnet::ResolvedAddress{station_, dnet::MemoryAddress{headerAddress, bit, 0}, {}, headerAddress};
+dnet::ResolvedAddress UdpSerialPath::Target(std::int32_t headerAddress, bool bit,
+                                            std::optional<std::int16_t> station) const {
+  return dnet::ResolvedAddress{station.value_or(station_), dnet::MemoryAddress{headerAddress, bit, 0}, {},
+                               headerAddress};
 }
 
 Result UdpSerialPath::Read(const Variant& Address, Variant& ReadValue, std::int32_t count, std::int16_t ioType,
@@ -113,7 +115,7 @@ Result UdpSerialPath::StartRead(const Variant& Address, std::int32_t count) {
 }
 
 Result UdpSerialPath::WritePLC(const Variant& pstr, const Variant& values, std::int32_t writeSize,
-                               Opt<std::int16_t>& IOType) {
+                               Opt<std::int16_t>& IOType, std::optional<std::int16_t> station) {
   cause_.clear();
   std::int16_t ioType = IOType.ValueOr(ioWord);
   Variant address = pstr;
@@ -131,7 +133,7 @@ Result UdpSerialPath::WritePLC(const Variant& pstr, const Variant& values, std::
     }
   }
   IOType.Put(ioType);
-  return Write(address, values, writeSize, ioType == kIoSetReset, pstr);
+  return Write(address, values, writeSize, ioType == kIoSetReset, pstr, station);
 }
 
 Result UdpSerialPath::WritePLCBit(const Variant& pstr, const Variant& values, std::int32_t writeSize) {
@@ -140,7 +142,7 @@ Result UdpSerialPath::WritePLCBit(const Variant& pstr, const Variant& values, st
 }
 
 Result UdpSerialPath::Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset,
-                            const Variant& pstr) {
+                            const Variant& pstr, std::optional<std::int16_t> station) {
   const auto header = SerialHeaderAddress(address, tags_);
   if (!header.address) {
     // Not even as an address before its "b": the text as given is what was not understood.
@@ -166,7 +168,8 @@ Result UdpSerialPath::Write(const Variant& address, const Variant& values, std::
     if (!packed.words) return Failed(packed.refusal);
     words = std::move(*packed.words);
   }
-  if (!engine_.RunWrite(Target(*header.address, setReset), words, set, writeSize)) return Failed(engine_.Failure());
+  if (!engine_.RunWrite(Target(*header.address, setReset, station), words, set, writeSize))
+    return Failed(engine_.Failure());
   return ResultOk;
 }
 

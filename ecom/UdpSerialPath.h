@@ -46,7 +46,9 @@ class UdpSerialPath {
   Result StartRead(const Variant& Address, std::int32_t count);
   // WritePLC: writeSize values (doubled already for ioFloat). A numeric address makes IOType 0; a
   // "b" after a non-numeric one that names no tag makes it 1 (a set/reset), as does IOType 1.
-  Result WritePLC(const Variant& pstr, const Variant& values, std::int32_t writeSize, Opt<std::int16_t>& IOType);
+  // station: unset, the control's own.
+  Result WritePLC(const Variant& pstr, const Variant& values, std::int32_t writeSize, Opt<std::int16_t>& IOType,
+                  std::optional<std::int16_t> station = std::nullopt);
   // WritePLCBit: a set (1 or True) or reset (0 or False) of a C point; other values are refused.
   Result WritePLCBit(const Variant& pstr, const Variant& values, std::int32_t writeSize);
 
@@ -58,10 +60,11 @@ class UdpSerialPath {
  private:
   // address: pstr, or what precedes its "b".
   Result Write(const Variant& address, const Variant& values, std::int32_t writeSize, bool setReset,
-               const Variant& pstr);
+               const Variant& pstr, std::optional<std::int16_t> station = std::nullopt);
   // As Failed, and the reason is ReadErrors' text too: a write refused for what it asks.
   Result Refused(std::string why);
-  dnet::ResolvedAddress Target(std::int32_t headerAddress, bool bit) const;
+  dnet::ResolvedAddress Target(std::int32_t headerAddress, bool bit,
+                               std::optional<std::int16_t> station = std::nullopt) const;
 
   EcomLinkState& link_;
   const std::int16_t& station_;

@@ -3,6 +3,7 @@
 // scan read (which group, the values it returned or why it failed) and WriteQueComplete at the
 // end of each queued write (written, or failed after its tries, or refused by a full queue).
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,11 +46,14 @@ inline std::vector<Variant> WriteQueCompleteArgs(WriteQueue::Report& r) {
 }
 
 // What a control gives its scan engine besides itself: a way to raise its events, its
-// NumOfWriteRetries, and its waiting write of one value for the queue.
+// NumOfWriteRetries, its waiting write of one value for the queue (at the station given where
+// the address names none), and its station.
 struct ScanHooks {
   std::function<void(const char* event, std::vector<Variant>& args)> raise;
   std::function<std::int16_t()> retries;
-  std::function<WriteQueue::Attempt(const Variant& address, std::int32_t value)> write;
+  std::function<WriteQueue::Attempt(const Variant& address, std::int32_t value, std::optional<std::int16_t> station)>
+      write;
+  std::function<std::int16_t()> station;
 };
 
 // The scan knows the control by its name in the host; the queue's writes go through the calls a
@@ -62,11 +66,13 @@ inline void WireScanEngine(ScanEngine& scan, Control& control, ScanHooks hooks) 
   };
   WriteQueue& queue = scan.Queue();
   queue.Retries = std::move(hooks.retries);
-  queue.Write = [&control, write = std::move(hooks.write)](const Variant& address, std::int32_t value) {
+  queue.Station = std::move(hooks.station);
+  queue.Write = [&control, write = std::move(hooks.write)](const Variant& address, std::int32_t value,
+                                                           std::optional<std::int16_t> station) {
     const Control::KeptFailureCause hostCause(control);
     // A waiting call like the host's: the ticks that fall inside it wait for a host call's end.
     const ScanEngine::HostCall call(true);
-    return write(address, value);
+    return write(address, value, station);
   };
   queue.OnDone = [raise = std::move(hooks.raise)](WriteQueue::Report& r) {
     std::vector<Variant> args = WriteQueCompleteArgs(r);

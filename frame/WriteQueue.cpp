@@ -19,10 +19,10 @@ std::string WriteQueue::Force(const Variant& address, std::int32_t value) {
   if (entries_.size() >= kCapacity) {
     std::string refusal = "write queue full (" + std::to_string(kCapacity) + " writes waiting): " +
                           AddressText(address) + " = " + std::to_string(value) + " not queued";
-    Done(Entry{address, value, 0}, false, refusal);
+    Done(Entry{address, value, 0, std::nullopt}, false, refusal);
     return refusal;
   }
-  entries_.push_back(Entry{address, value, 0});
+  entries_.push_back(Entry{address, value, 0, Station ? std::optional<std::int16_t>(Station()) : std::nullopt});
   return {};
 }
 
@@ -44,7 +44,7 @@ void WriteQueue::WriteQueData() {
     const Entry tried = entries_.front();
     Attempt attempt;
     try {
-      attempt = Write(tried.address, tried.value);
+      attempt = Write(tried.address, tried.value, tried.station);
     } catch (const std::exception& e) {
       // A write that throws failed; it counts as a try like any other failure.
       attempt = Attempt{false, e.what()};

@@ -7,9 +7,12 @@
 // never overtakes it; once it has failed 1 + NumOfWriteRetries times it is dropped and reported.
 // The queue holds at most kCapacity writes: one more is refused, with a text, and not queued.
 // Every queued write ends in exactly one report (written, or failed with the reason).
+// A write goes to the station the control addressed when it was queued: a host that turns the
+// control to another station meanwhile (polling several on one line) does not take it along.
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "base/Variant.h"
@@ -28,6 +31,7 @@ class WriteQueue {
     Variant address;
     std::int32_t value = 0;
     std::int32_t tries = 0;  // failed attempts so far
+    std::optional<std::int16_t> station;  // the control's station as the write was queued
   };
   // What one attempt of the control's write gave: empty cause when it was written.
   struct Attempt {
@@ -44,8 +48,10 @@ class WriteQueue {
     std::string error;
   };
 
-  // The control's waiting write of one value.
-  std::function<Attempt(const Variant& address, std::int32_t value)> Write;
+  // The control's waiting write of one value, at station where the address names none.
+  std::function<Attempt(const Variant& address, std::int32_t value, std::optional<std::int16_t> station)> Write;
+  // The control's station now (unset: none is kept, the write takes the one of its time).
+  std::function<std::int16_t()> Station;
   // NumOfWriteRetries at the time of the drain (unset: none).
   std::function<std::int16_t()> Retries;
   std::function<void(Report&)> OnDone;

@@ -103,7 +103,7 @@ Result MasterCallRoad::ReadDevice(const std::string& Address, Opt<std::int16_t> 
 }
 
 Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t> ReadSize,
-                                Opt<std::int16_t> ioType) {
+                                Opt<std::int16_t> ioType, std::optional<std::int16_t> unit) {
   master_.ClearCause();
   // Host write: the scan and every read stay off the line until it is done.
   scan_.SetScanWriteActive(true);
@@ -113,7 +113,7 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
     std::int16_t size = ReadSize.ValueOr(0);
     if (size == 0) size = 1;
     std::int16_t io = ioType.ValueOr(0);
-    auto target = Resolve(pstr, master_.UnitAddress());
+    auto target = Resolve(pstr, unit.value_or(master_.UnitAddress()));
     if (target && size < 0) master_.NoteCause("ReadSize " + std::to_string(size) + ": the number of values is negative");
     if (target && size > 0) {
       std::int32_t first = ABValue.Contains(1) ? 1 : ABValue.Lower();

@@ -51,9 +51,10 @@ class MasterCallRoad {
   Result ReadDevice(const std::string& Address, Opt<std::int16_t> ReadSize, Opt<std::int16_t> ioType);
   // Waiting write of ReadSize values (0 is 1) from ABValue(1) on (from its lower bound when it
   // has no element 1). ioType 2 writes the first value as two registers; ioType 5 converts
-  // the values in place from signed to register form first.
+  // the values in place from signed to register form first. unit: where the address names none
+  // (unset: UnitAddress).
   Result WritePLC(const std::string& pstr, VariantArray& ABValue, Opt<std::int16_t> ReadSize,
-                  Opt<std::int16_t> ioType);
+                  Opt<std::int16_t> ioType, std::optional<std::int16_t> unit = std::nullopt);
   Result ReadPLCValue() const { return ResultFailed; }
 
   // Why the last call failed (never empty; read it after a failed result).

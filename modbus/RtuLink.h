@@ -166,7 +166,7 @@ class RtuLink final : public TableControl<RtuLink> {
   Result Noted(Result result);
   // The scan's completions and the write queue, wired to this control's events (RtuLinkScan.cpp).
   void WireScan();
-  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value);
+  WriteQueue::Attempt QueuedWrite(const Variant& address, std::int32_t value, std::optional<std::int16_t> unit);
 
   FrameProperties props_;
   SerialLine line_;

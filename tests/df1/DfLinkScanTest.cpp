@@ -12,7 +12,7 @@ class DfScanRig final : public test::ScanSubject {
  public:
   // The line carries each answer 5 ms late: a tick falls due while a host read waits for its
   // link response (the reply itself is taken without yielding, as the driver takes it).
-  DfScanRig() {
+  explicit DfScanRig(sim::Df1SimSettings settings = {}) : r_(settings) {
     MemorySerialPort& port = *r_.bench.port;
     port.OnSent = [this, &port](const Bytes& chunk) {
       const std::int64_t now = r_.bench.loop.Now();
@@ -215,6 +215,13 @@ TEST(DfLinkScan, NoDrainAfterScanWriteStopped) {
 TEST(DfLinkScan, NoDrainOnceStoppedInsideAHostCall) {
   DfScanRig r;
   test::ExpectNoDrainOnceStoppedInsideAHostCall(r);
+}
+
+TEST(DfLinkScan, AQueuedWriteKeepsItsStation) {
+  sim::Df1SimSettings bridged;
+  bridged.station = 1;  // the one station behind a bridge: another station's write is refused
+  DfScanRig r(bridged);
+  test::ExpectAQueuedWriteKeepsItsStation(r);
 }
 
 }  // namespace

@@ -448,5 +448,10 @@ TEST(SeqLinkScan, NoDrainOnceStoppedInsideAHostCall) {
   test::ExpectNoDrainOnceStoppedInsideAHostCall(r);
 }
 
+TEST(SeqLinkScan, AQueuedWriteKeepsItsStation) {
+  SeqScanRig r;
+  test::ExpectAQueuedWriteKeepsItsStation(r);
+}
+
 }  // namespace
 }  // namespace plc

@@ -330,5 +330,15 @@ TEST(UdpLinkSerialScan, NoDrainOnceStoppedInsideAHostCall) {
   test::ExpectNoDrainOnceStoppedInsideAHostCall(r);
 }
 
+TEST(UdpLinkSerialScan, AQueuedWriteKeepsItsStation) {
+  UdpSerialScanRig r;
+  test::ExpectAQueuedWriteKeepsItsStation(r);
+}
+
+TEST(UdpLinkEcomScan, AQueuedWriteKeepsItsStation) {
+  UdpEcomScanRig r;
+  test::ExpectAQueuedWriteKeepsItsStation(r);
+}
+
 }  // namespace
 }  // namespace plc

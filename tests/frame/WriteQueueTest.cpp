@@ -20,7 +20,7 @@ struct QueueRig {
   std::int16_t retries = 2;
 
   QueueRig() {
-    queue.Write = [this](const Variant& address, std::int32_t value) {
+    queue.Write = [this](const Variant& address, std::int32_t value, std::optional<std::int16_t>) {
       attempts.push_back(address.ToString() + "=" + std::to_string(value));
       if (failuresLeft > 0) {
         --failuresLeft;
@@ -96,9 +96,9 @@ TEST(WriteQueue, AFullQueueRefusesWithAText) {
 TEST(WriteQueue, ADrainFromInsideAWriteReturnsAtOnce) {
   QueueRig rig;
   auto write = rig.queue.Write;
-  rig.queue.Write = [&](const Variant& a, std::int32_t v) {
+  rig.queue.Write = [&](const Variant& a, std::int32_t v, std::optional<std::int16_t> station) {
     rig.queue.WriteQueData();  // a handler that runs during the write
-    return write(a, v);
+    return write(a, v, station);
   };
   rig.queue.Force(Variant("A"), 1);
   rig.queue.Force(Variant("B"), 2);
@@ -113,12 +113,12 @@ TEST(WriteQueue, AnyExceptionLeavesTheQueueDraining) {
   rig.retries = 0;
   auto write = rig.queue.Write;
   bool thrown = false;
-  rig.queue.Write = [&](const Variant& a, std::int32_t v) -> WriteQueue::Attempt {
+  rig.queue.Write = [&](const Variant& a, std::int32_t v, std::optional<std::int16_t> station) -> WriteQueue::Attempt {
     if (!thrown) {
       thrown = true;
       throw std::out_of_range("map::at");
     }
-    return write(a, v);
+    return write(a, v, station);
   };
   rig.queue.Force(Variant("A"), 1);
   rig.queue.WriteQueData();

@@ -357,5 +357,10 @@ TEST(RtuLinkScan, NoDrainOnceStoppedInsideAHostCall) {
   test::ExpectNoDrainOnceStoppedInsideAHostCall(r);
 }
 
+TEST(RtuLinkScan, AQueuedWriteKeepsItsStation) {
+  RtuScanRig r;
+  test::ExpectAQueuedWriteKeepsItsStation(r);
+}
+
 }  // namespace
 }  // namespace plc

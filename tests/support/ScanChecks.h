@@ -341,6 +341,21 @@ inline void ExpectNoDrainOnceStoppedInsideAHostCall(ScanSubject& s) {
   EXPECT_EQ(s.Value(0), 11);
 }
 
+// A host that polls several stations by changing Address queues a write at station 1, then
+// turns to station 2 before the queue drains: the write goes to the station it was queued for.
+inline void ExpectAQueuedWriteKeepsItsStation(ScanSubject& s) {
+  ScanBench b(s);
+  b.Set("NumOfWriteRetries", Variant(std::int16_t{0}));
+  b.Force(0, 11);
+  b.Set("Address", Variant(std::int16_t{2}));
+  s.Link().Invoke("WriteQueData", ArgList{});
+  b.Run(3000 * kMs);
+  ASSERT_EQ(b.writes.size(), 1u);
+  EXPECT_TRUE(b.writes[0].success) << b.writes[0].error;
+  EXPECT_EQ(b.writes[0].address, s.Address(0)) << "the event names the address as the host gave it";
+  EXPECT_EQ(s.Value(0), 11) << "station 1's value";
+}
+
 // A control whose ScanElapsed ends at 320 never reads a group beyond it, and says so: each such
 // group fails at its period with a text naming the limit, and the groups before and after it
 // go on as before.
