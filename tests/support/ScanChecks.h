@@ -291,6 +291,15 @@ inline void ExpectPortClosedMidScan(ScanSubject& s) {
   EXPECT_EQ(b.Good(1).back().values, std::vector<std::int32_t>{7});
 }
 
+// The host's WriteQueData writes what the stopped timer left queued: completion n (from 1) is
+// a success, and the PLC holds value at element k.
+inline void ExpectWriteQueDataWrites(ScanBench& b, ScanSubject& s, std::size_t n, int k, std::int32_t value) {
+  s.Link().Invoke("WriteQueData", ArgList{});
+  ASSERT_EQ(b.writes.size(), n);
+  EXPECT_TRUE(b.writes[n - 1].success) << b.writes[n - 1].error;
+  EXPECT_EQ(s.Value(k), value);
+}
+
 // The host's WriteQueData drains a write the PLC never answers while scan-write ticks fall due.
 // Once the host stops the scan-write timer, a later write waits in the queue for the host's next
 // WriteQueData: none of those ticks drains it at the end of a host's read.
@@ -313,10 +322,7 @@ inline void ExpectNoDrainAfterScanWriteStopped(ScanSubject& s) {
   b.Run(500 * kMs);
   EXPECT_EQ(b.writes.size(), 1u) << "a write went out with the scan-write timer stopped";
   EXPECT_NE(s.Value(1), 22);
-  s.Link().Invoke("WriteQueData", ArgList{});
-  ASSERT_EQ(b.writes.size(), 2u);
-  EXPECT_TRUE(b.writes[1].success) << b.writes[1].error;
-  EXPECT_EQ(s.Value(1), 22);
+  ExpectWriteQueDataWrites(b, s, 2, 1, 22);
 }
 
 // A scan-write tick falls due while a host's read waits for a silent PLC, and the host stops
@@ -335,10 +341,7 @@ inline void ExpectNoDrainOnceStoppedInsideAHostCall(ScanSubject& s) {
   b.Run(500 * kMs);
   EXPECT_TRUE(b.writes.empty()) << "a write went out after the host stopped the scan-write timer";
   EXPECT_NE(s.Value(0), 11);
-  s.Link().Invoke("WriteQueData", ArgList{});
-  ASSERT_EQ(b.writes.size(), 1u);
-  EXPECT_TRUE(b.writes[0].success) << b.writes[0].error;
-  EXPECT_EQ(s.Value(0), 11);
+  ExpectWriteQueDataWrites(b, s, 1, 0, 11);
 }
 
 // A host that polls several stations by changing Address queues a write at station 1, then
