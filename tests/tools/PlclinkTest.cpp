@@ -62,6 +62,13 @@ TEST(Plclink, InputItCannotUseGivesOneLineNamingItAndItsStatus) {
       {{"DfLink", "--io-type", "ioFloat", "read", "N7:0"}, 2, "ReadPLC of this control takes no ioType"},
       {{"seqlink", "serve"}, 2, "serve is for rtulink only"},
       {{"rtulink", "set", "CDHolding", "True"}, 2, "CDHolding is read-only"},
+      // A number the property's type cannot hold names the type's range, not the bare 'Overflow'.
+      {{"rtulink", "set", "NumOfReadRetries", "99999"}, 2,
+       "NumOfReadRetries: 99999 is out of range (an Integer holds -32768..32767)"},
+      {{"udplink", "--prop", "DeviceTimeOut=40000", "members"}, 2,
+       "40000 is out of range (an Integer holds -32768..32767)"},
+      {{"rtulink", "--io-type", "70000", "read", "40001"}, 2,
+       "--io-type: 70000 is out of range (an Integer holds -32768..32767)"},
       {{"rtulink", "--port", "/dev/plclink-no-such-tty", "read", "40001"}, 1,
        "cannot open port 1 (/dev/plclink-no-such-tty)"},
       {{"rtulink", "--bag", "/proc/self/mem", "get", "Address"}, 1, "/proc/self/mem"},

@@ -68,6 +68,25 @@ std::optional<Variant> ParseArray(const std::string& text) {
 
 bool IsIntegerType(const std::string& type) { return type == "Integer" || type == "Long" || type == "Byte"; }
 
+struct WholeRange {
+  long long low;
+  long long high;
+};
+
+// What each whole-number type holds: the control refuses the rest with a bare 'Overflow'.
+WholeRange RangeOf(const std::string& type) {
+  if (type == "Integer") return {-32768, 32767};
+  if (type == "Byte") return {0, 255};
+  return {std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()};
+}
+
+void CheckRange(long long v, const std::string& text, const std::string& type, const std::string& what) {
+  const WholeRange range = RangeOf(type);
+  if (v < range.low || v > range.high)
+    throw UsageError(what + ": " + text + " is out of range (" + (type == "Integer" ? "an " : "a ") + type +
+                     " holds " + std::to_string(range.low) + ".." + std::to_string(range.high) + ")");
+}
+
 }  // namespace
 
 std::optional<std::int32_t> EnumValue(const EnumInfo& enumeration, const std::string& text) {
@@ -93,7 +112,10 @@ std::optional<Variant> ParseArgument(const std::string& text, const ParamInfo* p
 Variant ParseValue(const std::string& text, const std::string& type, const EnumInfo& enumeration,
                    const std::string& what) {
   if (!enumeration.name.empty()) {
-    if (auto v = EnumValue(enumeration, text)) return Variant(*v);
+    if (auto v = EnumValue(enumeration, text)) {
+      if (IsIntegerType(type)) CheckRange(*v, text, type, what);
+      return Variant(*v);
+    }
     std::string labels;
     for (const EnumInfo::Value& v : enumeration.values) labels += (labels.empty() ? "" : ", ") + v.label;
     throw UsageError(what + ": '" + text + "' is not one of " + labels + " (or a number)");
@@ -108,8 +130,7 @@ Variant ParseValue(const std::string& text, const std::string& type, const EnumI
   if (IsIntegerType(type)) {
     auto i = ParseInteger(text);
     if (!i) throw UsageError(what + ": '" + text + "' is not a whole number");
-    if (*i < std::numeric_limits<std::int32_t>::min() || *i > std::numeric_limits<std::int32_t>::max())
-      throw UsageError(what + ": " + text + " is out of range");
+    CheckRange(*i, text, type, what);
     return Variant(static_cast<std::int32_t>(*i));
   }
   if (type == "Single" || type == "Double") {
