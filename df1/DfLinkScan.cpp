@@ -82,7 +82,7 @@ void DfLink::WireScan() {
                            [this] { return engine_.Copies().Address; }});
   timers_.Timer1().OnTick = [this] { scan_.ReadTick(timers_.Timer1().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
-  scan_.WriteTimerRunning = [this] { return timers_.Timer3().Enabled() && timers_.Timer3().Interval() > 0; };
+  scan_.WriteTimerRunning = [this] { return timers_.Timer3().Running(); };
 }
 
 void DfLink::SetScanReadEnable(bool value) {

@@ -31,7 +31,7 @@ SeqLink::SeqLink(std::unique_ptr<SerialPort> port)
   timers_.Timer1().OnTick = [this] { engine_.Watchdog(RunMode()); };
   timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
-  scan_.WriteTimerRunning = [this] { return timers_.Timer3().Enabled() && timers_.Timer3().Interval() > 0; };
+  scan_.WriteTimerRunning = [this] { return timers_.Timer3().Running(); };
   WireScan();
 }
 

@@ -43,7 +43,7 @@ UdpLink::UdpLink(std::unique_ptr<SerialPort> port)
   serial_.Engine().Events.ReadFailed = [this](const std::string& why) { NoteLateFailure(why); };
   timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
-  scan_.WriteTimerRunning = [this] { return timers_.Timer3().Enabled() && timers_.Timer3().Interval() > 0; };
+  scan_.WriteTimerRunning = [this] { return timers_.Timer3().Running(); };
   WireScan();
 }
 

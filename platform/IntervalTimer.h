@@ -22,6 +22,8 @@ class IntervalTimer {
   void SetEnabled(bool enabled);
   std::int32_t Interval() const { return interval_; }
   void SetInterval(std::int32_t ms);  // negative values are refused (380)
+  // Whether it ticks: Enabled with an Interval above 0.
+  bool Running() const { return enabled_ && interval_ > 0; }
 
   std::function<void()> OnTick;
 
