@@ -226,6 +226,20 @@ TEST(Plclink, ASetTheDocumentDoesNotKeepFails) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
 }
 
+// --port PATH points this run's port number at the device; a set saved back to a plant
+// document keeps the number the document had, so the plant's own host still finds its line.
+TEST(Plclink, ASetRunOnADevicePathKeepsTheDocumentsPortNumber) {
+  plc::testing::TempFolder folder;
+  const std::string path = PlantDocument(folder, "[Press]\nControl=\"RtuLink\"\nCommPort=3\nAddress=5&\n");
+  RunResult r = RunPlclink(
+      {"rtulink", "--bag", path, "--section", "Press", "--port", folder.File("ttyUSB0"), "set", "Address", "9"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = RunPlclink({"rtulink", "--bag", path, "--section", "Press", "get", "CommPort"});
+  EXPECT_EQ(r.out, "3\n") << r.err;
+  r = RunPlclink({"rtulink", "--bag", path, "--section", "Press", "get", "Address"});
+  EXPECT_EQ(r.out, "9\n") << r.err;
+}
+
 // call opens no port of itself (DecToLongFloat needs none), so a read called without --port
 // fails on a closed port; its text says how plclink opens one, not only that PortOpen is False.
 TEST(Plclink, ACallThatFailsOnAClosedPortSaysHowToOpenIt) {

@@ -324,7 +324,7 @@ commands:
   for (const CommandSpec& c : kCommands) text += "  " + std::string(c.synopsis) + "\n";
   text += R"(
 options (properties are set before the port opens):
-  -p, --port N|PATH        CommPort, or a device path mapped to a free port number
+  -p, --port N|PATH        CommPort, or a device path its CommPort opens in this run
       --settings TEXT      Settings, e.g. 9600,e,8,1
   -b, --baud SPEED         the speed in Settings (also -P, -d, -s: the other fields;
   -P, --parity P           none, even, odd, mark, space or n, e, o, m, s

@@ -89,10 +89,15 @@ void ControlSession::SetPort(const std::string& text) {
     SetNamed("--port", "CommPort", text);
     return;
   }
-  // A device path: the lowest port number not mapped yet is pointed at it.
+  // A device path: the control's own port number is pointed at it, so that a document saved
+  // back keeps the number the plant's host maps to its line; when another device of this
+  // process holds that number, the lowest one not mapped yet.
   SerialPortMap& map = SerialPortMap::Current();
-  int number = 1;
-  while (map.Mapped(number)) ++number;
+  int number = control_->GetProperty("CommPort").ToInt32();
+  if (number < 1 || map.Mapped(number)) {
+    number = 1;
+    while (map.Mapped(number)) ++number;
+  }
   map.Map(number, text);
   SetNamed("--port", "CommPort", std::to_string(number));
 }
