@@ -88,17 +88,38 @@ Variant PropertyPage::ValueFor(std::size_t field) const {
   return Variant(text);
 }
 
+std::optional<std::string> PropertyPage::ValueText(const std::string& property) const {
+  try {
+    return shown_->GetProperty(property).ToString();
+  } catch (const RuntimeError&) {
+    return std::nullopt;
+  }
+}
+
 ApplyOutcome PropertyPage::Apply() {
   if (!shown_) return {};
+  std::vector<std::string> taken;  // properties this Apply gave another value
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     const PageField& f = fields_[i];
     if (f.property.empty() || !f.applies) continue;
+    const std::optional<std::string> before = ValueText(f.property);
     try {
       shown_->SetProperty(f.property, ValueFor(i));
       // What the property made of the text (2.6 kept as 3, &H11 as 17), not the text.
       Show(i);
+      if (ValueText(f.property) != before) taken.push_back(f.property);
     } catch (const RuntimeError& e) {
-      return {false, f.box, f.property, e.Number(), f.property + ": " + e.what()};
+      // The control is left half changed: the text says how, so closing the page is no guess.
+      std::string message = f.property + ": " + e.what();
+      if (!taken.empty()) {
+        message += "; ";
+        for (std::size_t n = 0; n < taken.size(); ++n)
+          message += (n == 0 ? "" : n + 1 == taken.size() ? " and " : ", ") + taken[n];
+        message += taken.size() == 1 ? " was applied" : " were applied";
+      }
+      if (std::optional<std::string> now = ValueText(f.property); now && now != before)
+        message += "; " + f.property + " holds " + *now + " now";
+      return {false, f.box, f.property, e.Number(), message};
     }
   }
   // A field Apply leaves alone shows the control's value again, not an edit that was not taken.

@@ -6,8 +6,9 @@
 // the page's order, each value as text. Typing marks the page changed and writes nothing.
 // Apply assigns the texts to the same properties of the first selected control, in the same
 // order; each text is converted by the property set itself, and the first refusal stops the
-// apply with the property's error, the properties set before it keeping their new values. A
-// field applied shows the property's value from then on.
+// apply with the property's error, the properties set before it keeping their new values (the
+// refusal's text names those whose value changed). A field applied shows the property's value
+// from then on.
 // Only the first of several selected controls is read and written.
 #include <cstddef>
 #include <optional>
@@ -39,7 +40,8 @@ struct ApplyOutcome {
   std::string box{};
   std::string property{};
   int error = 0;          // the run-time error number of the refusal
-  std::string message{};  // e.g. "Settings: Invalid property value (error 380)"
+  // e.g. "Settings: Invalid property value (error 380); CommPort and Address were applied"
+  std::string message{};
 };
 
 class PropertyPage {
@@ -72,6 +74,8 @@ class PropertyPage {
 
  private:
   Variant ValueFor(std::size_t field) const;
+  // The shown control's property as text, or nullopt when it cannot be read.
+  std::optional<std::string> ValueText(const std::string& property) const;
   // The field's text from the shown control's property.
   void Show(std::size_t field);
 

@@ -118,6 +118,40 @@ TEST(PropertyPage1, ARefusedSettingsStopsApplyAndKeepsWhatWasSetBefore) {
   EXPECT_TRUE(page.Changed()) << "the refused text is still to be applied";
 }
 
+// A refusal after other boxes were taken leaves the control half changed; its text says which
+// properties now hold new values, so that closing the page is no guess about what it kept.
+TEST(PropertyPage1, ARefusalSaysWhichPropertiesApplyHadChangedBeforeIt) {
+  Placed rtu("rtulink");
+  PropertyPage page = PropertyPage1();
+  page.SelectionChanged({&rtu});
+  page.Type("txtNumOfReadRetries", "2");  // typed, but the value it had
+  page.Type("txtAddress", "12");
+  page.Type("txtSettings", "9600,q,8,1");
+  ApplyOutcome outcome = page.Apply();
+  ASSERT_FALSE(outcome.applied);
+  EXPECT_EQ(outcome.message.rfind("Settings: ", 0), 0u) << outcome.message;
+  EXPECT_NE(outcome.message.find("Address was applied"), std::string::npos) << outcome.message;
+  EXPECT_EQ(outcome.message.find("NumOfReadRetries"), std::string::npos) << outcome.message;
+  EXPECT_EQ(outcome.message.find("CommPort"), std::string::npos) << outcome.message;
+
+  // Nothing taken before the refusal: only the refusal is said.
+  Placed fresh("rtulink");
+  page.SelectionChanged({&fresh});
+  page.Type("txtSettings", "9600,q,8,1");
+  outcome = page.Apply();
+  ASSERT_FALSE(outcome.applied);
+  EXPECT_EQ(outcome.message.find("applied"), std::string::npos) << outcome.message;
+
+  // A property that keeps the value it then refuses to use says so too.
+  page.Type("txtCommPort", "4");
+  page.Type("txtAddress", "40000");
+  outcome = page.Apply();
+  ASSERT_FALSE(outcome.applied);
+  EXPECT_EQ(outcome.box, "txtAddress");
+  EXPECT_NE(outcome.message.find("; CommPort was applied; Address holds 40000 now"), std::string::npos)
+      << outcome.message;
+}
+
 TEST(PropertyPage1, EachRefusalNamesItsPropertyAndStopsTheLaterOnes) {
   struct Case {
     const char* box;
