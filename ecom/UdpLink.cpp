@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "frame/AboutBox.h"
 #include "base/Enums.h"
@@ -248,9 +249,9 @@ Result UdpLink::ReadPLC(Variant& Address, Variant& ReadValue, Opt<Variant> ReadS
 }
 
 // In ECOM mode a non-waiting read runs the ECOM request like ReadPLC (the library call itself
-// waits), leaves the words for ReadData and raises CommComplete; -1 only once it succeeded. In
-// the serial modes it sends the enquiry and returns: the words arrive in ReadData, then
-// CommComplete.
+// waits), leaves the words for ReadData and raises CommComplete (from the loop when the read was
+// started in a CommComplete handler); -1 only once it succeeded. In the serial modes it sends the
+// enquiry and returns: the words arrive in ReadData, then CommComplete.
 Result UdpLink::ReadPLCNW(Variant& Address, Variant&, Opt<Variant> ReadSize, Opt<std::int16_t> IOType) {
   const ScanEngine::HostCall call;
   return NonWaitingRead(Address, ReadSize, IOType, true);
@@ -285,9 +286,38 @@ Result UdpLink::NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std:
     // A scan read takes its words before the host's handler can read over them.
     const Lifetime::Watch watch = Watched();
     if (scan_.ScanReadOnLine()) scan_.ScanReadCompleted(ScanWords(*size));
-    if (!watch.Gone()) EventComComplete();  // a ScanComplete handler may unload the control
+    if (!watch.Gone()) RaiseEcomCompletion();  // a ScanComplete handler may unload the control
   }
   return result;
+}
+
+void UdpLink::RaiseEcomCompletion() {
+  if (raisingEcomCompletion_) {
+    // Inside this control's CommComplete handler: raised at the loop's next turn, as a serial
+    // read's completion comes, with this read's words back in ReadData for its handler.
+    EventLoop::Current().Post([this, watch = Watched(), words = ecom::EcomLink().CcmWords()] {
+      if (watch.Gone()) return;
+      ecom::EcomLink().CcmWords() = words;
+      RaiseMarkedCommComplete();
+    });
+    return;
+  }
+  RaiseMarkedCommComplete();
+}
+
+void UdpLink::RaiseMarkedCommComplete() {
+  const Lifetime::Watch watch = Watched();
+  const bool outer = std::exchange(raisingEcomCompletion_, true);
+  // However the handler ends (it may throw, or unload the control).
+  struct Raising {
+    UdpLink& link;
+    const Lifetime::Watch& watch;
+    bool outer;
+    ~Raising() {
+      if (!watch.Gone()) link.raisingEcomCompletion_ = outer;
+    }
+  } raising{*this, watch, outer};
+  EventComComplete();
 }
 
 Result UdpLink::WritePLC(Variant& pstr, Variant& ABValue, Opt<std::int16_t> WriteSize, Opt<std::int16_t> IOType,

@@ -154,6 +154,9 @@ class UdpLink final : public TableControl<UdpLink> {
   // The scan's view of this control (UdpLinkScan.cpp), and the scan itself.
   std::unique_ptr<ScanLine> scanLine_;
   ScanEngine scan_;
+  // A CommComplete handler of this control runs (an ECOM read that ends meanwhile raises its
+  // own at the loop's next turn).
+  bool raisingEcomCompletion_ = false;
 
   bool EcomMode() const { return commMode_ == udp::ECOM; }
   // A host's call starts with no cause, and has its own outcome: an earlier serial non-waiting
@@ -164,6 +167,13 @@ class UdpLink final : public TableControl<UdpLink> {
   // scan's group unit; nullopt: the control's Address).
   Result NonWaitingRead(Variant& Address, Opt<Variant> ReadSize, Opt<std::int16_t> IOType, bool hostCall,
                         std::optional<std::int16_t> station = std::nullopt);
+  // CommComplete of an ECOM non-waiting read that just ended. One that ends inside a
+  // CommComplete handler is raised at the loop's next turn, with the read's words back in
+  // ReadData: a host that reads on from its handler polls through its loop, as on the serial
+  // path, not one handler deeper per read.
+  void RaiseEcomCompletion();
+  // Raises CommComplete, marked as running for RaiseEcomCompletion.
+  void RaiseMarkedCommComplete();
   // A serial-path call's result, with its cause when it failed.
   Result SerialNoted(Result result);
   // The scan's completions and the write queue, wired to this control's events.

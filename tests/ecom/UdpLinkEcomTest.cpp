@@ -2,6 +2,9 @@
 // addresses, values stored by IOType, writes, the busy wait, and what the serial modes do.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+
 #include "ecom/EcomLinkState.h"
 #include "ecom/UdpLink.h"
 #include "tests/ecom/FakeHeiPas.h"
@@ -310,6 +313,60 @@ TEST(UdpLinkEcom, NonWaitingReadRaisesCommCompleteOnlyWhenDone) {
   EXPECT_EQ(r.b.link->ReadPLCNW(address, unused, {}, {}), ResultFailed);
   EXPECT_EQ(r.events.size(), 1u);
   EXPECT_EQ(r.b.link->CurrentErrors(), "Error 2 performing PASCAL_HEICCMRequest: rc= 7");
+}
+
+
+// A host that polls by reading the next word from CommComplete: the read it starts there raises
+// its CommComplete from the loop, after that handler has returned, as on the serial path, with
+// its own words in ReadData. Raised inside the call, every read nested one handler deeper, and a
+// host that kept polling so ran out of stack.
+TEST(UdpLinkEcom, AReadStartedFromCommCompleteCompletesFromTheLoop) {
+  EcomRig r;
+  constexpr int kReads = 50;
+  int depth = 0, deepest = 0, started = 1;
+  std::vector<std::int32_t> seen;
+  std::vector<Result> results;
+  r.b.link->SetEventSink([&](const std::string& name, std::vector<Variant>&) {
+    if (name != "CommComplete") return;
+    deepest = std::max(deepest, ++depth);
+    std::int16_t idx = 1;
+    seen.push_back(r.b.link->ReadData(idx).ToInt32());
+    if (started < kReads) {
+      ++started;
+      r.m->replyBytes = {static_cast<std::uint8_t>(started), 0};
+      Variant address("V,0"), unused;
+      results.push_back(r.b.link->ReadPLCNW(address, unused, {}, {}));
+    }
+    --depth;
+  });
+  r.m->replyBytes = {1, 0};
+  Variant address("V,0"), unused;
+  EXPECT_EQ(r.b.link->ReadPLCNW(address, unused, {}, {}), ResultOk);
+  EXPECT_EQ(seen, std::vector<std::int32_t>{1}) << "the next read's CommComplete waits for the loop";
+  r.b.loop.RunFor(1000);
+  EXPECT_EQ(deepest, 1);
+  ASSERT_EQ(seen.size(), static_cast<std::size_t>(kReads));
+  for (int k = 0; k < kReads; ++k) EXPECT_EQ(seen[static_cast<std::size_t>(k)], k + 1) << "read " << k + 1;
+  EXPECT_EQ(results, std::vector<Result>(kReads - 1, ResultOk));
+
+  // Two reads started by one handler: each CommComplete finds its own read's words.
+  seen.clear();
+  bool twice = true;
+  r.b.link->SetEventSink([&](const std::string& name, std::vector<Variant>&) {
+    if (name != "CommComplete") return;
+    std::int16_t idx = 1;
+    seen.push_back(r.b.link->ReadData(idx).ToInt32());
+    if (!std::exchange(twice, false)) return;
+    for (std::uint8_t word : {20, 21}) {
+      r.m->replyBytes = {word, 0};
+      Variant a("V,0"), u;
+      EXPECT_EQ(r.b.link->ReadPLCNW(a, u, {}, {}), ResultOk);
+    }
+  });
+  r.m->replyBytes = {10, 0};
+  EXPECT_EQ(r.b.link->ReadPLCNW(address, unused, {}, {}), ResultOk);
+  r.b.loop.RunFor(1000);
+  EXPECT_EQ(seen, (std::vector<std::int32_t>{10, 20, 21}));
 }
 
 TEST(UdpLinkEcom, ABusyFlagLeftSetIsClearedAfterTwoSeconds) {

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <utility>
+
 #include "ecom/EcomLinkState.h"
 #include "ecom/UdpLink.h"
 #include "tests/support/EcomModules.h"
@@ -250,8 +252,9 @@ TEST(UdpLinkEcomScan, AGroupAddressReadsAsReadPlcReadsIt) {
   }
 }
 
-// The scan's ECOM read raises CommComplete within its call, and a host that chains reads reads
-// again from that handler: the group still completes with its own values, not the handler's.
+// The scan's ECOM read raises CommComplete within its call, and a host that chains a read from
+// that handler reads again there: the group still completes with its own values, not the
+// handler's.
 TEST(UdpLinkEcomScan, AReadChainedFromCommCompleteLeavesTheGroupsValues) {
   UdpEcomScanRig r;
   test::ScanBench b(r);
@@ -262,7 +265,7 @@ TEST(UdpLinkEcomScan, AReadChainedFromCommCompleteLeavesTheGroupsValues) {
   b.Group(1, 0, 2, 500);
   std::vector<std::vector<std::int32_t>> groupValues;
   std::vector<std::string> errors;
-  bool chaining = false;
+  bool tried = false;
   int chained = 0;
   r.Link().SetEventSink([&](const std::string& name, std::vector<Variant>& args) {
     if (name == "ScanComplete") {
@@ -270,13 +273,11 @@ TEST(UdpLinkEcomScan, AReadChainedFromCommCompleteLeavesTheGroupsValues) {
       for (const Variant& v : args.at(2).Array()) values.push_back(v.ToInt32());
       groupValues.push_back(values);
       errors.push_back(args.at(4).ToString());
-    } else if (name == "CommComplete" && !chaining) {
-      chaining = true;
+    } else if (name == "CommComplete" && !std::exchange(tried, true)) {
       Variant address(r.Address(5));
       Variant value(VariantArray(1, 1));
       Variant size(std::int16_t{2});
       if (r.Link().Invoke("ReadPLCNW", ArgList{&address, &value, &size}).ToInt32() == ResultOk) ++chained;
-      chaining = false;
     }
   });
   b.StartScan(500);
