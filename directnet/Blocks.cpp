@@ -102,8 +102,8 @@ std::uint8_t ReplyLRC(std::span<const std::uint8_t> bytes, std::size_t count) {
   return XorOf(bytes.subspan(2, count - 4));
 }
 
-bool CheckEnquiryReply(std::span<const std::uint8_t> reply) {
-  return reply.size() >= kEnquiryReplyLength && reply[2] == ACK;
+bool CheckEnquiryReply(std::span<const std::uint8_t> reply, std::uint8_t stationByte) {
+  return reply.size() >= kEnquiryReplyLength && reply[1] == stationByte && reply[2] == ACK;
 }
 
 ReadReplyCheck CheckReadReply(std::span<const std::uint8_t> reply, std::size_t byteCount) {

@@ -67,7 +67,10 @@ std::uint8_t ReplyLRC(std::span<const std::uint8_t> bytes, std::size_t count);
 
 // The checks on a station's replies. Every offset is bounds-checked: a reply shorter than its
 // layout fails.
-bool CheckEnquiryReply(std::span<const std::uint8_t> reply);
+// The enquiry reply: ACK from the station enquired of ([1] its station byte). A station that
+// took a station byte spoilt on the line for its own answers with its own, and would serve the
+// header from its memory.
+bool CheckEnquiryReply(std::span<const std::uint8_t> reply, std::uint8_t stationByte);
 struct ReadReplyCheck {
   bool acknowledged = false;  // [0] is ACK: the words are taken even if the LRC fails
   bool lrcMatches = false;

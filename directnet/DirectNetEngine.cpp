@@ -303,6 +303,16 @@ void DirectNetEngine::OnComm() {
   }
 }
 
+std::string DirectNetEngine::EnquiryRefusal(const Bytes& reply, std::uint8_t own) const {
+  const std::string station = StationText(progress_.station);
+  if (reply[2] == NAK) return station + " answered the enquiry with NAK";
+  if (reply[2] != ACK || reply[1] == own) return station + " answered the enquiry with " + HexText(reply) + " instead of ACK";
+  // Another station took the enquiry for its own: the header would read or write its memory.
+  const int other = reply[1] - 0x20;
+  const std::string who = other >= 0 && other <= kMaxStation ? StationText(other) : "no station";
+  return "the enquiry to " + station + " was answered for " + who + " (" + HexText(reply) + "); no request was sent";
+}
+
 // Step 3 of either kind: the station acknowledged the enquiry, the header goes out.
 void DirectNetEngine::HeaderStep(std::size_t replyLength) {
   // An EOT ahead of the answer is the last transaction's, repeated on the line after this
@@ -320,12 +330,11 @@ void DirectNetEngine::HeaderStep(std::size_t replyLength) {
     if (static_cast<std::size_t>(port_.InBufferCount()) < kEnquiryReplyLength) return;
   }
   const Bytes reply = Take(kEnquiryReplyLength);
-  const bool ok = CheckEnquiryReply(reply);
+  const std::uint8_t own = StationByte(progress_.station).value_or(0);
+  const bool ok = CheckEnquiryReply(reply, own);
   port_.SetRThreshold(0);
   if (!ok) {
-    if (reply.size() >= kEnquiryReplyLength)
-      progress_.refusal = StationText(progress_.station) + " answered the enquiry with " +
-                          (reply[2] == NAK ? std::string("NAK") : HexText(reply) + " instead of ACK");
+    if (reply.size() >= kEnquiryReplyLength) progress_.refusal = EnquiryRefusal(reply, own);
     return;
   }
   state_.Step = 2;

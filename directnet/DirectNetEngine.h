@@ -180,6 +180,8 @@ class DirectNetEngine {
   // refuses it.
   bool OpenTransaction(std::int32_t station, const Bytes& enquiry, Direction direction);
 
+  // Why an enquiry reply the check refused is none: NAK, no ACK, or another station's ACK.
+  std::string EnquiryRefusal(const Bytes& reply, std::uint8_t own) const;
   void ReadStep();
   void WriteStep();
   void HeaderStep(std::size_t replyLength);

@@ -72,9 +72,10 @@ TEST(DirectNetBlocks, ReadReplyAcceptedOnlyWithItsLrc) {
 }
 
 TEST(DirectNetBlocks, EnquiryWriteAndEotReplies) {
-  EXPECT_TRUE(CheckEnquiryReply(Bytes{'N', 0x21, ACK}));
-  EXPECT_FALSE(CheckEnquiryReply(Bytes{'N', 0x21, NAK}));
-  EXPECT_FALSE(CheckEnquiryReply(Bytes{'N', 0x21}));
+  EXPECT_TRUE(CheckEnquiryReply(Bytes{'N', 0x21, ACK}, 0x21));
+  EXPECT_FALSE(CheckEnquiryReply(Bytes{'N', 0x21, NAK}, 0x21));
+  EXPECT_FALSE(CheckEnquiryReply(Bytes{'N', 0x21}, 0x21));
+  EXPECT_FALSE(CheckEnquiryReply(Bytes{'N', 0x22, ACK}, 0x21)) << "another station's acknowledge";
   Bytes write{ACK, STX, 0x21, 'F', 0x04, 0x00, ETX, static_cast<std::uint8_t>(0x21 ^ 'F' ^ 0x04)};
   EXPECT_TRUE(CheckWriteReply(write));
   write[7] ^= 0x80;

@@ -254,6 +254,35 @@ TEST(SeqLinkFaults, AStrayEotAheadOfTheEnquiryReplyIsPassedOver) {
   }
 }
 
+// Noise on the line turns the enquiry's station byte into another station's, and that station
+// acknowledges it as its own: the header would read or write its memory in place of the one
+// asked for. Its acknowledge is refused, no header goes out, and the next call goes through.
+TEST(SeqLinkFaults, AnEnquiryAcknowledgedByAnotherStationSendsNoHeader) {
+  SeqLinkRig r;
+  r.station.SetWord(1, 0x0400, 111);
+  r.station.SetWord(2, 0x0400, 222);
+  bool noisy = true;
+  auto forward = r.port->OnSent;
+  r.port->OnSent = [&](const Bytes& chunk) {
+    Bytes heard = chunk;
+    if (noisy && heard.size() == 3 && heard[0] == 'K') heard[1] = 0x22;  // station 1 heard as 2
+    forward(heard);
+  };
+  const char* cause = "the enquiry to station 1 was answered for station 2 (4E 22 06h); no request was sent";
+  Variant value(std::int32_t{-1});
+  EXPECT_EQ(r.Read("V,2000", value), ResultFailed);
+  EXPECT_EQ(value.ToInt32(), -1) << "station 2's word is no value of station 1";
+  EXPECT_EQ(r.link->FailureCause(), cause);
+  EXPECT_EQ(r.Write("V,2000", Variant(std::int32_t{9})), ResultFailed);
+  EXPECT_EQ(r.link->FailureCause(), cause);
+  EXPECT_EQ(r.station.Word(2, 0x0400), 222) << "nothing written to the station that answered";
+  EXPECT_EQ(r.sent.size(), 2u) << "the two enquiries, no header";
+  r.Run(2'100'000);
+  noisy = false;
+  ASSERT_EQ(r.Read("V,2000", value), ResultOk) << r.link->FailureCause();
+  EXPECT_EQ(value.ToInt32(), 111);
+}
+
 TEST(SeqLinkFaults, ClosedPortSendsNothingAndLeavesTheLineFree) {
   SeqLinkRig r;
   r.link->SetPortOpen(false);

@@ -44,7 +44,7 @@ void CheckPure(std::span<const std::uint8_t> reply, std::size_t words) {
   if (n < all.size() && all[n] != -1) std::abort();
   if (UnpackReadWords(reply, byteCount, few) > few.size()) std::abort();
   if (CheckWriteReply(reply) && (reply.size() < 8 || reply[0] != ACK)) std::abort();
-  if (CheckEnquiryReply(reply) && (reply.size() < 3 || reply[2] != ACK)) std::abort();
+  if (CheckEnquiryReply(reply, 0x21) && (reply.size() < 3 || reply[1] != 0x21 || reply[2] != ACK)) std::abort();
   if (CheckEotReply(reply) && reply[0] != EOT) std::abort();
 }
 
