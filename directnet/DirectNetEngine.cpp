@@ -410,8 +410,14 @@ void DirectNetEngine::ReadStep() {
         const std::size_t n = UnpackReadWords(reply, byteCount, std::span(state_.ReadWords).subspan(1));
         progress_.words.assign(first, first + static_cast<std::ptrdiff_t>(n));
       }
-      if (check.Passed()) AcknowledgeReply();
-      else RefuseReply(reply, "read");
+      if (check.Passed()) {
+        AcknowledgeReply();
+        return;
+      }
+      // The step counts on to the EOT whatever the check found: what arrives after a refused
+      // reply is never taken as the station's closing EOT, which would complete the read.
+      port_.SetRThreshold(0);
+      RefuseReply(reply, "read");
       return;
     }
     case 1:

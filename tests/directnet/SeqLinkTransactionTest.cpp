@@ -184,6 +184,39 @@ TEST(SeqLinkFaults, WrongLrcKeepsTheWordsButSendsNoAck) {
   EXPECT_EQ(value.ToInt32(), 777);
 }
 
+// After a reply it refused the control sends nothing more: bytes that follow it (the station
+// giving up with EOT, then noise on the line) do not end the read as if its EOT had come, which
+// made the read a success with the words whose check had failed.
+TEST(SeqLinkFaults, WhatFollowsARefusedReadReplyDoesNotCompleteIt) {
+  for (bool badLrc : {true, false}) {
+    SCOPED_TRACE(badLrc ? "bad LRC" : "no ACK first");
+    SeqLinkRig r;
+    r.station.SetWord(1, 0x0400, 777);
+    r.station.fault = badLrc ? sim::StationFault::BadLrc : sim::StationFault::None;
+    r.answer = badLrc;
+    auto forward = r.port->OnSent;
+    r.port->OnSent = [&](const Bytes& chunk) {
+      forward(chunk);
+      if (chunk.size() == 3) {
+        if (!badLrc) r.port->Inject(Hex({'N', 0x21, 0x06}));
+        return;
+      }
+      if (chunk.size() != 8 || chunk[0] != dnet::SOH) return;
+      if (!badLrc) r.port->Inject(Bytes(11, 0x55));  // noise where the reply belongs
+      Bytes after{dnet::EOT};
+      after.resize(11, 0x55);
+      r.port->InjectAt(r.clock.MonotonicMicros() + 300'000, after);
+    };
+    Variant value(std::int32_t{-1});
+    EXPECT_EQ(r.Read("V,2000", value), ResultFailed);
+    EXPECT_EQ(value.ToInt32(), -1);
+    EXPECT_EQ(r.link->FailureCause(), badLrc ? "the read reply of station 1 failed its LRC check"
+                                             : "the read reply of station 1 began with 55h instead of ACK");
+    EXPECT_EQ(r.sent.size(), 2u) << "enquiry and header; no ACK, no EOT";
+    EXPECT_TRUE(r.events.empty()) << "no CommComplete";
+  }
+}
+
 class SeqLinkStationFault : public testing::TestWithParam<sim::StationFault> {};
 
 TEST_P(SeqLinkStationFault, ReadsAndWritesFailAndTheLineRecovers) {
