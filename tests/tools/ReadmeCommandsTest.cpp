@@ -109,6 +109,7 @@ TEST(ReadmeCommands, EveryShellBlockRunsWhenPasted) {
     std::vector<std::unique_ptr<PtyLink>> lines;
     std::unique_ptr<Pty> masterLine;
     std::unique_ptr<RequestingMaster> master;
+    std::string ready;
     for (const std::string& w : words) {
       if (w.rfind("skip=", 0) == 0) skip = true;
       if (w.rfind("sim=", 0) == 0) {
@@ -122,7 +123,11 @@ TEST(ReadmeCommands, EveryShellBlockRunsWhenPasted) {
                             : kind == "df1"          ? "plcsim df1 --port " + a
                                                      : "";
         ASSERT_FALSE(start.empty()) << "README line " << block.line << ": no simulator '" << kind << "'";
-        script += start + " 2>/dev/null &\n";
+        // Each simulator says "serving" once its port is open; the block waits for that, not
+        // for a fixed time, which a loaded machine outlasts.
+        const std::string log = "sim" + std::to_string(lines.size()) + ".log";
+        script += start + " >" + log + " 2>&1 &\n";
+        ready += "for i in $(seq 300); do grep -q serving " + log + " && break; sleep 0.05; done\n";
         ReplaceAll(text, device, lines.back()->PathB());
       }
       if (w.rfind("master=", 0) == 0) {
@@ -131,7 +136,7 @@ TEST(ReadmeCommands, EveryShellBlockRunsWhenPasted) {
       }
     }
     if (skip) continue;
-    if (!lines.empty()) script += "sleep 0.5\n";
+    script += ready;
     if (masterLine) master = std::make_unique<RequestingMaster>(*masterLine, 3);
     script += "set -x\n" + text;
     RunResult r = RunProgram(PeerCommand{"/bin/bash", {"-c", script}, "bash"}, std::chrono::seconds(90));
