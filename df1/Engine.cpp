@@ -247,6 +247,7 @@ Df1Engine::Outcome Df1Engine::ReadAndWait(const ReadRequest& r, Variant& readVal
   } else if (late && !good) {
     out.result = ResultNoReply;
     out.cause = "station " + std::to_string(station) + " sent no complete reply within " + Seconds(limit) + " of " + what();
+    if (closed()) out.cause += ForeignNote(lastClosing_);
   } else if (s.CancelWait && !writeAfterReply) {
     out.result = ResultCancelled;
     out.cause = "a write went out while " + what() + " waited; its reply is not taken";

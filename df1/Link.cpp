@@ -38,6 +38,13 @@ double ByteSeconds(const SerialPort& port) {
   return s.baud > 0 ? static_cast<double>(s.BitsPerCharacter()) / s.baud : 0.0;
 }
 
+std::string ForeignNote(const LinkClosing& closing) {
+  if (closing.foreignReplies == 0) return {};
+  const int n = closing.foreignReplies;
+  return "; " + std::to_string(n) + (n == 1 ? " reply" : " replies") + " to no request of this line came meanwhile (the last " +
+         closing.foreign + "), acknowledged and not taken";
+}
+
 void Df1Link::Send(const Bytes& frame) {
   received_.clear();
   taken_ = 0;
@@ -127,6 +134,7 @@ Result Df1Link::WaitLinkResponse(std::int32_t mode, const Transaction& t, LinkCl
     if (!outcome || !outcome->header || ReplyAnswers(*outcome->header, t.dst, t.cmd, t.tns)) break;
     SendDleAck();
     ++out.foreignReplies;
+    out.foreign = ReplyMismatch(*outcome->header, t.dst, t.cmd, t.tns);
     response = LinkResponseWatch();
     watch.emplace(loop_.GetClock());
     status = 0;
@@ -201,6 +209,7 @@ LinkClosing Df1Link::ReadReply(ReplyReceiver& receiver, const Transaction& t) {
   ReplyOutcome outcome = EvaluateReply(receiver);
   if (outcome.header && !ReplyAnswers(*outcome.header, t.dst, t.cmd, t.tns)) {
     out.foreignReplies = 1;  // not this request's: the caller acknowledges it and reads on
+    out.foreign = ReplyMismatch(*outcome.header, t.dst, t.cmd, t.tns);
     return out;
   }
   out.status = outcome.status;
@@ -254,20 +263,24 @@ LinkClosing Df1Link::Close(std::int32_t mode, const Transaction& t) {
   Result status = WaitLinkResponse(mode, t, out);
   const int foreignBefore = out.foreignReplies;
   if (status == ResultDleAck) {
+    std::string lastForeign = out.foreign;
     for (int foreign = foreignBefore;; ++foreign) {
       ReplyReceiver receiver(mode);
       LinkClosing reply = ReadReply(receiver, t);
       if (reply.foreignReplies == 0) {
         out = std::move(reply);
         out.foreignReplies = foreign;
+        out.foreign = lastForeign;
         break;
       }
+      lastForeign = reply.foreign;
       SendDleAck();
       if (foreign + 1 >= kMaxForeignReplies) {
         out.status = ResultCheckError;
         out.text = kTextUnfit;
         out.cause = Station(t) + " kept sending replies to other requests after " + t.What();
         out.foreignReplies = foreign + 1;
+        out.foreign = lastForeign;
         break;
       }
     }
@@ -295,6 +308,7 @@ LinkClosing Df1Link::Close(std::int32_t mode, const Transaction& t) {
   }
   SendDleAck();
   Discard();
+  out.cause += ForeignNote(out);
   return out;
 }
 

@@ -62,10 +62,16 @@ struct LinkClosing {
   std::optional<int> tns;  // the reply's row of ReplyTable, for a good reply that has one
   std::vector<std::uint16_t> words;
   int foreignReplies = 0;  // good frames of other requests acknowledged and dropped
+  std::string foreign;     // how the last of them differed from the request (ReplyMismatch)
   // The station acknowledged the request and then sent nothing at all: what a processor does
   // with a request it takes for a repeat of the one before.
   bool silentAfterAck = false;
 };
+
+// For the cause of a failed transaction that skipped replies to other requests: a station
+// that answers with another station number, command or transaction number looks silent
+// otherwise. Empty when none came.
+std::string ForeignNote(const LinkClosing& closing);
 
 class Df1Link {
  public:

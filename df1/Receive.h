@@ -138,6 +138,9 @@ struct ReplyHeader {
 // Whether a reply answers the request sent to station dst with command cmd and transaction
 // number tns: its source, command (with the reply bit) and transaction number are theirs.
 bool ReplyAnswers(const ReplyHeader& reply, std::int32_t dst, std::uint8_t cmd, std::int32_t tns);
+// How a reply differs from the request it does not answer, for a failure's text: "from station
+// 7, where station 1 was asked".
+std::string ReplyMismatch(const ReplyHeader& reply, std::int32_t dst, std::uint8_t cmd, std::int32_t tns);
 
 // What a finished reply means to the link.
 struct ReplyOutcome {

@@ -125,6 +125,43 @@ TEST(DfLinkMatching, AFrameOfAnotherTransactionIsAcknowledgedAndSkippedBeforeOrA
       << rig.Link().FailureCause();
 }
 
+// A station that answers from another station number, or with another transaction number,
+// is not silent: the failure says what came instead.
+TEST(DfLinkMatching, RepliesThatAnswerNoRequestAreNamedInTheFailure) {
+  struct Case {
+    std::uint8_t src;
+    int tnsStep;
+    std::string named;
+  };
+  for (const Case& c : {Case{7, 0, "from station 7, where station 1 was asked"},
+                        Case{1, 3, "with transaction number "}}) {
+    SCOPED_TRACE(c.named);
+    Df1Rig rig;
+    PlayPlc(rig, [&c](const Bytes& request) {
+      return Cat({Bytes{0x10, 0x06},
+                  *df1::StuffAndCheck(Bytes{0x00, c.src, 0x4F, 0x00, static_cast<std::uint8_t>(request[6] + c.tnsStep),
+                                            0x00, 42, 0},
+                                      2)});
+    });
+    VariantArray v = Doubles(1);
+    EXPECT_EQ(Read(rig.Link(), "N7:0", v), ResultNoReply);
+    std::string cause = rig.Link().FailureCause();
+    EXPECT_NE(cause.find("1 reply to no request of this line came meanwhile (the last " + c.named), std::string::npos)
+        << cause;
+    // A write's completion says the same.
+    std::string a = "N7:0";
+    VariantArray w(1, 1, VarType::Double);
+    w.Set(1, Variant(5.0));
+    ASSERT_EQ(rig.Link().WritePLC(a, w, Opt<std::int16_t>()), ResultOk);
+    rig.bench.loop.WaitUntil([&] { return rig.events.size() >= 2; }, rig.Now() + 3'000'000);
+    ASSERT_EQ(rig.events.size(), 2u);
+    EXPECT_EQ(rig.events[1][4].ToInt16(), ResultLinkTimeout);
+    cause = rig.Link().FailureCause();
+    EXPECT_NE(cause.find("station 1 acknowledged the write to N7:0 and sent no reply"), std::string::npos) << cause;
+    EXPECT_NE(cause.find("came meanwhile (the last " + c.named), std::string::npos) << cause;
+  }
+}
+
 TEST(DfLinkMatching, ADleEnqAfterTheClosingAcknowledgementIsAnsweredWithItAgain) {
   sim::Df1SimSettings settings;
   settings.ackTimeoutMicros = 300'000;
