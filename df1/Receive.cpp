@@ -80,7 +80,8 @@ void ReplyReceiver::Step(std::uint8_t byte) {
         phase_ = Phase::BeforeStart;
       } else if (byte == STX) phase_ = Phase::InData;
       else if (byte == ETX) phase_ = Phase::CheckByteOutside;
-      else if (!signal(byte)) phase_ = Phase::BeforeStart;  // DLE DLE, or DLE and noise
+      else if (byte == DLE) break;  // a DLE of noise: this one may start DLE STX
+      else if (!signal(byte)) phase_ = Phase::BeforeStart;  // DLE and noise
       break;
     case Phase::InData:
       if (byte == DLE) phase_ = Phase::InDataEscape;  // the DLE itself is not data

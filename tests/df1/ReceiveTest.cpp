@@ -50,6 +50,19 @@ TEST(Df1Reply, DataWithDlesAndControlValuesRoundTripsInBothModes) {
   }
 }
 
+TEST(Df1Reply, ANoiseByteOf0x10BeforeTheFrameLeavesItsStartToIt) {
+  // A lone DLE of noise is no escape of the DLE STX after it.
+  const Bytes payload = {0x00, 0x01, 0x4F, 0x00, 0x07, 0x00, 0x2A, 0x00};
+  for (std::int32_t mode : {1, 2}) {
+    for (const Bytes& noise : {Bytes{DLE}, Bytes{0x41, DLE}, Bytes{DLE, 0x41, DLE}, Bytes{DLE, DLE, DLE}}) {
+      SCOPED_TRACE(::testing::Message() << "mode " << mode << ", " << noise.size() << " noise bytes");
+      ReplyOutcome o = Receive(Cat(noise, Reply(payload, mode)), mode);
+      ASSERT_EQ(o.status, ResultOk) << o.cause;
+      EXPECT_EQ(o.words, std::vector<std::uint16_t>({0x2A}));
+    }
+  }
+}
+
 TEST(Df1Reply, ACheckByteOf0x10ArrivesSingle) {
   // BCC 0x10: the payload sums to 0xF0.
   const Bytes payload = {0xF0 - 0x4F - 0x01, 0x01, 0x4F, 0x00, 0x00, 0x00};
