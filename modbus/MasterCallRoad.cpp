@@ -106,8 +106,9 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
                                 Opt<std::int16_t> ioType, std::optional<std::int16_t> unit) {
   master_.ClearCause();
   // Host write: the scan and every read stay off the line until it is done.
+  const bool scanHeldOff = scan_.ScanWriteActive();
   scan_.SetScanWriteActive(true);
-  master_.Transaction().BeginHostWrite();
+  const bool outerHolds = master_.Transaction().BeginHostWrite();
   Result result = ResultFailed;
   try {
     std::int16_t size = ReadSize.ValueOr(0);
@@ -197,8 +198,8 @@ Result MasterCallRoad::WritePLC(const std::string& pstr, VariantArray& ABValue, 
     result = ResultFailed;
     if (master_.Cause().empty()) Failed(e);
   }
-  scan_.SetScanWriteActive(false);
-  master_.Transaction().EndHostWrite();
+  scan_.SetScanWriteActive(scanHeldOff);
+  master_.Transaction().EndHostWrite(outerHolds);
   return result;
 }
 

@@ -10,6 +10,7 @@
 //
 // Times are wall-clock whole seconds, as the time-outs of this protocol are measured.
 #include <cstdint>
+#include <utility>
 
 namespace plc::modbus {
 
@@ -116,8 +117,10 @@ struct MasterTransaction {
 
   void BeginHostRead() { HostReadActive = true; }
   void EndHostRead() { HostReadActive = false; }
-  void BeginHostWrite() { WriteActive = true; }
-  void EndHostWrite() { WriteActive = false; }
+  // A host write may begin inside another's wait (a host timer's WritePLC): the outer one still
+  // holds the line when the inner one ends. Begin returns what End is to restore.
+  bool BeginHostWrite() { return std::exchange(WriteActive, true); }
+  void EndHostWrite(bool outerHolds) { WriteActive = outerHolds; }
   // A waiting write gave up: nothing of the transaction is left.
   void AbandonAll();
 };

@@ -534,7 +534,7 @@ Result ModbusMaster::WaitingWrite(std::int16_t unit, std::int32_t address, std::
     return ResultFailed;
   }
   std::int64_t start = WallNow(loop_);
-  tx_.BeginHostWrite();
+  const bool outerHolds = tx_.BeginHostWrite();
   if ((tx_.ReadPending || tx_.WritePending) &&
       !WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending && !tx_.HostReadActive; }, start,
                    kReplySeconds)) {
@@ -568,7 +568,7 @@ Result ModbusMaster::WaitingWrite(std::int16_t unit, std::int32_t address, std::
     result = ResultFailed;
     cause_ = std::string("a value cannot be sent: ") + e.what();
   }
-  tx_.EndHostWrite();
+  tx_.EndHostWrite(outerHolds);
   return result;
 }
 
