@@ -12,7 +12,7 @@ LinePhase MasterTransaction::Phase() const {
 }
 
 void MasterTransaction::ForceFree() {
-  if (ReadPending) ReadGivenUpBy = "CommBusy set to False";
+  NoteReadGivenUp("CommBusy set to False");
   ReadPending = false;
   WritePending = false;
   WriteActive = false;
@@ -92,7 +92,7 @@ void MasterTransaction::FailReply() {
 bool MasterTransaction::TimeOutIfStale(std::int64_t now, std::int64_t limitSeconds) {
   if (!(ReadPending || WritePending) || now - SendTime < limitSeconds) return false;
   CountError();
-  if (ReadPending) ReadGivenUpBy = "the watchdog";
+  NoteReadGivenUp("the watchdog");
   ReadPending = false;
   WritePending = false;
   HostReadActive = false;

@@ -78,18 +78,21 @@ struct MasterTransaction {
   // Counts the requests begun, so that the end of a reply can tell whether its event handler
   // started another one.
   std::uint32_t RequestSerial = 0;
-  // The request a waiting read awaits, and whether its reply was decoded: a read whose own
-  // transaction was abandoned (by the watchdog, or CommBusy = False) must not take the values
-  // of another one as its own.
-  std::uint32_t AwaitedSerial = 0;
-  bool AwaitedDone = false;
-  // What ended a pending read before its reply came (the waiting read names it).
+  // What ended a pending read before its reply came, and which request that was (the waiting
+  // read whose request it was names it).
   const char* ReadGivenUpBy = nullptr;
+  std::uint32_t ReadGivenUpSerial = 0;
 
   // CommBusy read.
   bool IsBusy() const { return ReadPending || WritePending || WriteActive; }
   LinePhase Phase() const;
 
+  // The read in flight, if any, is given up before its reply: by says what ended it.
+  void NoteReadGivenUp(const char* by) {
+    if (!ReadPending) return;
+    ReadGivenUpBy = by;
+    ReadGivenUpSerial = RequestSerial;
+  }
   // CommBusy := False: the escape from a stuck transaction.
   void ForceFree();
   // One failed transaction more (time-out, abandoned or refused reply).

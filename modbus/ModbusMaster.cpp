@@ -371,31 +371,31 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
     tx_.EndHostRead();
     return ResultFailed;
   }
-  tx_.AwaitedSerial = tx_.RequestSerial;
-  tx_.AwaitedDone = false;
-  tx_.ReadGivenUpBy = nullptr;
   // A time-out leaves ReadPending set: the watchdog ends the transaction at its next tick.
   // The read ends with its own reply: a request its CommCompleteEx handler sent (ReadPLCNW)
-  // keeps ReadPending set, and its reply would replace this read's values in DataBuffer.
+  // keeps ReadPending set, and its reply would replace this read's values in DataBuffer. A
+  // waiting read started inside this one's wait (its request given up) awaits its own.
+  ReadWaiter own{tx_.RequestSerial, false, readWaiters_};
+  readWaiters_ = &own;
   bool answered = WaitSeconds(
-      loop_,
-      [this] { return tx_.AwaitedDone || (!tx_.ReadPending && !tx_.WritePending) || !port_.PortOpen(); },
+      loop_, [this, &own] { return own.done || (!tx_.ReadPending && !tx_.WritePending) || !port_.PortOpen(); },
       tx_.SendTime, kReplySeconds);
+  readWaiters_ = own.outer;
   Result result = ResultFailed;
   if (!answered) cause_ = NoReplyCause(Unsigned(unit), kReplySeconds, reply_.OtherUnit());
-  if (!tx_.AwaitedDone && tx_.ReadPending && !port_.PortOpen()) {
+  if (!own.done && tx_.ReadPending && !port_.PortOpen()) {
     // The request went with the port (a host timer closed it): nothing will answer it.
     answered = false;
     tx_.ReadPending = false;
     reply_.Clear();
     cause_ = PortClosedWhileCause(port_.CommPort(), "the read waited for its reply");
   }
-  if (answered && !tx_.ReplyFailed && !tx_.AwaitedDone) {
+  if (answered && !tx_.ReplyFailed && !own.done) {
     answered = false;
+    const bool told = tx_.ReadGivenUpBy && tx_.ReadGivenUpSerial == own.serial;
     cause_ = std::string("the read was given up before its reply came (") +
-             (tx_.ReadGivenUpBy ? tx_.ReadGivenUpBy : "the watchdog, or CommBusy set to False") + ")";
+             (told ? tx_.ReadGivenUpBy : "the watchdog, or CommBusy set to False") + ")";
   }
-  tx_.AwaitedSerial = 0;
   if (answered && !tx_.ReplyFailed) {
     result = ResultOk;
     // A read that fails as its values are handed over leaves the caller's array as it was: the
@@ -538,7 +538,7 @@ Result ModbusMaster::WaitingWrite(std::int16_t unit, std::int32_t address, std::
   if ((tx_.ReadPending || tx_.WritePending) &&
       !WaitSeconds(loop_, [this] { return !tx_.ReadPending && !tx_.WritePending && !tx_.HostReadActive; }, start,
                    kReplySeconds)) {
-    if (tx_.ReadPending) tx_.ReadGivenUpBy = "a WritePLC took the line after waiting 2 s for it";
+    tx_.NoteReadGivenUp("a WritePLC took the line after waiting 2 s for it");
     tx_.ReadPending = false;
     tx_.WritePending = false;
     tx_.HostReadActive = false;
@@ -766,7 +766,9 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   // The read ends after its event: inside the handler CommBusy still reads True, so a waiting
   // read started there is refused as busy instead of overtaking this one.
   const std::uint32_t serial = tx_.RequestSerial;
-  if (serial == tx_.AwaitedSerial) tx_.AwaitedDone = true;
+  for (ReadWaiter* w = readWaiters_; w; w = w->outer) {
+    if (w->serial == serial) w->done = true;
+  }
   if (serial == followed_) followed_ = 0;
   const Lifetime::Watch watch = life_.Watched();
   if (!tx_.ScanReadInFlight) {

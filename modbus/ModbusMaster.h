@@ -252,6 +252,14 @@ class ModbusMaster final : public ScanLine {
     WriteWaiter* outer = nullptr;
   };
   WriteWaiter* writeWaiters_ = nullptr;
+  // The waiting reads awaiting their replies, innermost first: one started inside another's
+  // wait (a host timer's ReadPLC once the watchdog gave the outer one's request up) nests.
+  struct ReadWaiter {
+    std::uint32_t serial = 0;
+    bool done = false;  // its reply was decoded into DataBuffer
+    ReadWaiter* outer = nullptr;
+  };
+  ReadWaiter* readWaiters_ = nullptr;
   // An event's handler may unload the control, and this engine with it.
   Lifetime life_;
   // The latest request went out and no complete reply to it has come: whatever arrives later

@@ -88,5 +88,27 @@ INSTANTIATE_TEST_SUITE_P(
                       OuterWrite{"Type2LongsOnePerRequest", rtu::EnType2, false, "5000", {1, 2}, 3}),
     [](const ::testing::TestParamInfo<OuterWrite>& info) { return std::string(info.param.name); });
 
+// A ReadPLC from a host timer inside another ReadPLC whose request the watchdog gave up: the
+// inner one reads its own registers, and the outer one fails as given up instead of taking the
+// inner one's values as its own.
+TEST(MasterOverlap, AReadInsideAGivenUpReadDoesNotLendItItsValues) {
+  MasterRig rig;  // silent for the outer read
+  Result inner = ResultFailed;
+  VariantArray innerValues(1, 1);
+  rig.loop.AddTimer(1'000'000, [&] {
+    rig.clock.Advance(1'000'000);  // a slow event: the watchdog's tick is due when it ends
+    rig.master.ReplyWatchdog();
+    rig.Answer(MasterRig::Rtu("01 03 02 00 DE"));  // 222, the inner read's register
+    inner = rig.ReadPLC("40100", innerValues, 1);
+  });
+  VariantArray values(1, 1);
+  values.Set(1, Variant(std::int32_t{9}));
+  EXPECT_EQ(rig.ReadPLC("40001", values, 1), ResultFailed);
+  EXPECT_EQ(values.Get(1).ToInt32(), 9);
+  EXPECT_THAT(rig.road.Cause(), HasSubstr("given up before its reply came (the watchdog)"));
+  EXPECT_EQ(inner, ResultOk);
+  EXPECT_EQ(innerValues.Get(1).ToInt32(), 222);
+}
+
 }  // namespace
 }  // namespace plc::modbus::testing
