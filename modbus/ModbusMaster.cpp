@@ -375,7 +375,9 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
   // The read ends with its own reply: a request its CommCompleteEx handler sent (ReadPLCNW)
   // keeps ReadPending set, and its reply would replace this read's values in DataBuffer. A
   // waiting read started inside this one's wait (its request given up) awaits its own.
-  ReadWaiter own{tx_.RequestSerial, false, readWaiters_};
+  ReadWaiter own;
+  own.serial = tx_.RequestSerial;
+  own.outer = readWaiters_;
   readWaiters_ = &own;
   bool answered = WaitSeconds(
       loop_, [this, &own] { return own.done || (!tx_.ReadPending && !tx_.WritePending) || !port_.PortOpen(); },
@@ -415,6 +417,10 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
                " (size it from 1, or from 0 with one element more)";
     };
     if (!out.Contains(1) || !out.Contains(values)) tooSmall();
+    // Its own reply's values: DataBuffer's, or those it kept when another reply came after it.
+    const VariantArray& buffer = own.kept ? own.buffer : dataBuffer_;
+    const std::vector<std::uint8_t>& points = own.kept ? own.points : pointsPastBuffer_;
+    auto decoded = [&](std::int32_t i) { return DecodedValueOf(buffer, points, i); };
     if (result == ResultOk) try {
       auto put = [&](std::int32_t index, const Variant& value) {
         if (!out.Contains(index)) {
@@ -426,15 +432,15 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
       };
       // Only a bit read holds more values than DataBuffer: those past it come from the reply.
       if (count < 2) {
-        put(1, signedWords ? Variant(Signed(dataBuffer_.Get(1))) : dataBuffer_.Get(1));
+        put(1, signedWords ? Variant(Signed(buffer.Get(1))) : buffer.Get(1));
       } else if (ioType == ioFloat) {
         for (std::int32_t k = 1; k <= count / 2; ++k) {
-          double v = DecodedValue(2 * k - 1).ToDouble() + DecodedValue(2 * k).ToDouble() / 10000.0;
+          double v = decoded(2 * k - 1).ToDouble() + decoded(2 * k).ToDouble() / 10000.0;
           if (!put(k, Variant(v))) break;
         }
       } else if (signedWords) {
         for (std::int32_t i = 1; i <= count; ++i) {
-          if (!put(i, Variant(Signed(DecodedValue(i))))) break;
+          if (!put(i, Variant(Signed(decoded(i))))) break;
         }
       } else {
         // DataBuffer(1..count) into elements 1..count in one copy, as far as the caller's
@@ -442,9 +448,9 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
         std::int32_t wanted = std::min(count, kDataBufferLast);
         std::int32_t fits = out.Contains(1) ? std::min(wanted, out.Upper()) : 0;
         if (fits < wanted) tooSmall();
-        out.CopyFrom(1, dataBuffer_, 1, fits);
+        out.CopyFrom(1, buffer, 1, fits);
         for (std::int32_t i = kDataBufferLast + 1; fits == wanted && i <= count; ++i) {
-          if (!put(i, DecodedValue(i))) break;
+          if (!put(i, decoded(i))) break;
         }
       }
     } catch (const RuntimeError& e) {
@@ -724,10 +730,20 @@ std::int32_t ModbusMaster::StoreDecoded(const std::vector<T>& decoded, MakeVaria
   return count;
 }
 
+void ModbusMaster::KeepAwaitedValues() {
+  for (ReadWaiter* w = readWaiters_; w; w = w->outer) {
+    if (!w->done || w->kept) continue;
+    w->buffer = dataBuffer_;
+    w->points = pointsPastBuffer_;
+    w->kept = true;
+  }
+}
+
 void ModbusMaster::CompleteRead(const Adu& reply) {
   // Decoded into plain numbers first, stored afterwards: a reply that fails to decode leaves
   // DataBuffer as it was, and no variant is made that DataBuffer does not keep.
   std::int32_t quantity = 0;
+  KeepAwaitedValues();
   pointsPastBuffer_.clear();
   if (IsBitRead(reply.function)) {
     std::vector<std::uint8_t> points = DecodeBits(reply);
@@ -778,15 +794,23 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
     Events.ScanReadDone(quantity);
   }
   if (watch.Gone()) return;
+  // A reply decoded while the handler ran took DataBuffer's place: the waiting read of this
+  // one hands over its values as the handler left them.
+  for (ReadWaiter* w = readWaiters_; w; w = w->outer) {
+    if (w->serial == serial && w->kept) w->buffer = dataBuffer_;
+  }
   lastErrorText_.clear();
   // A request the handler sent (ReadPLCNW) is in flight now and keeps its flags.
   if (tx_.RequestSerial == serial) tx_.EndRead();
 }
 
-Variant ModbusMaster::DecodedValue(std::int32_t i) const {
-  if (i <= kDataBufferLast) return dataBuffer_.Get(i);
+Variant ModbusMaster::DecodedValue(std::int32_t i) const { return DecodedValueOf(dataBuffer_, pointsPastBuffer_, i); }
+
+Variant ModbusMaster::DecodedValueOf(const VariantArray& buffer, const std::vector<std::uint8_t>& pointsPast,
+                                     std::int32_t i) {
+  if (i <= kDataBufferLast) return buffer.Get(i);
   auto past = static_cast<std::size_t>(i - kDataBufferLast - 1);
-  return past < pointsPastBuffer_.size() ? Variant(std::int16_t{pointsPastBuffer_[past]}) : Variant();
+  return past < pointsPast.size() ? Variant(std::int16_t{pointsPast[past]}) : Variant();
 }
 
 void ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, std::string errorText) {

@@ -196,6 +196,11 @@ class ModbusMaster final : public ScanLine {
   void HandleCarrierChange();
   void RaiseModemEvent(std::int16_t commEvent, bool connected);
   void CompleteRead(const Adu& reply);
+  // Value i of a reply held in buffer, with the points of a bit read past it.
+  static Variant DecodedValueOf(const VariantArray& buffer, const std::vector<std::uint8_t>& pointsPast,
+                                std::int32_t i);
+  // Before DataBuffer takes another reply: the waiting reads whose reply it holds keep theirs.
+  void KeepAwaitedValues();
   // Makes a variant of each decoded value into DataBuffer(1...), as many as it holds; returns
   // how many values were decoded.
   template <typename T, typename MakeVariant>
@@ -254,10 +259,15 @@ class ModbusMaster final : public ScanLine {
   WriteWaiter* writeWaiters_ = nullptr;
   // The waiting reads awaiting their replies, innermost first: one started inside another's
   // wait (a host timer's ReadPLC once the watchdog gave the outer one's request up) nests.
+  // A read whose reply was decoded keeps its values aside once another reply is decoded before
+  // the call hands them over (a read its handler, or a host timer, started and waited for).
   struct ReadWaiter {
     std::uint32_t serial = 0;
     bool done = false;  // its reply was decoded into DataBuffer
     ReadWaiter* outer = nullptr;
+    bool kept = false;
+    VariantArray buffer;
+    std::vector<std::uint8_t> points;
   };
   ReadWaiter* readWaiters_ = nullptr;
   // An event's handler may unload the control, and this engine with it.

@@ -88,6 +88,42 @@ INSTANTIATE_TEST_SUITE_P(
                       OuterWrite{"Type2LongsOnePerRequest", rtu::EnType2, false, "5000", {1, 2}, 3}),
     [](const ::testing::TestParamInfo<OuterWrite>& info) { return std::string(info.param.name); });
 
+// A waiting read hands over the values of its own reply, also when its CommCompleteEx handler
+// (or a host timer while it waits) starts a read of other registers and then waits on the line,
+// so that the other read's reply is decoded before the waiting read's call copies its values.
+TEST(MasterOverlap, AWaitingReadKeepsItsValuesWhenAnotherReplyComesBeforeItReturns) {
+  for (bool fromTimer : {false, true}) {
+    SCOPED_TRACE(fromTimer ? "host timer" : "event handler");
+    MasterRig rig;
+    // Holding register offset 0 holds 111, offset 99 holds 222; writes are acknowledged.
+    rig.port.OnSent = [&rig](const Bytes& request) {
+      rig.requests.push_back(request);
+      Bytes reply = FunctionOf(request) == 0x06  ? request
+                    : request[3] == 0 ? MasterRig::Rtu("01 03 02 00 6F")
+                                      : MasterRig::Rtu("01 03 02 00 DE");
+      rig.port.InjectAt(rig.Micros() + 100'000, reply);
+    };
+    std::vector<Result> inner;
+    auto readThenWrite = [&] {
+      inner.push_back(rig.ReadPLCNW("40100"));
+      inner.push_back(rig.WritePLC("40050", {1}));
+    };
+    int events = 0;
+    rig.master.Events.CommCompleteEx = [&](std::vector<Variant>& a) {
+      rig.completions.push_back(a);
+      if (++events == 1 && !fromTimer) readThenWrite();
+    };
+    if (fromTimer) rig.loop.AddTimer(50'000, readThenWrite);
+    VariantArray values(1, 1);
+    ASSERT_EQ(rig.ReadPLC("40001", values, 1), ResultOk);
+    EXPECT_EQ(values.Get(1).ToInt32(), 111);
+    EXPECT_EQ(inner, (std::vector<Result>{ResultOk, ResultOk}));
+    ASSERT_EQ(rig.completions.size(), 2u);
+    EXPECT_EQ(rig.completions[1][1].ToInt32(), 40100);
+    EXPECT_EQ(rig.completions[1][0].Array().Get(1).ToInt32(), 222);
+  }
+}
+
 // A ReadPLC from a host timer inside another ReadPLC whose request the watchdog gave up: the
 // inner one reads its own registers, and the outer one fails as given up instead of taking the
 // inner one's values as its own.
