@@ -744,6 +744,7 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   // DataBuffer as it was, and no variant is made that DataBuffer does not keep.
   std::int32_t quantity = 0;
   KeepAwaitedValues();
+  ++decodes_;
   pointsPastBuffer_.clear();
   if (IsBitRead(reply.function)) {
     std::vector<std::uint8_t> points = DecodeBits(reply);
@@ -787,8 +788,9 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   }
   if (serial == followed_) followed_ = 0;
   const Lifetime::Watch watch = life_.Watched();
+  std::optional<VariantArray> handlerData;
   if (!tx_.ScanReadInFlight) {
-    RaiseDataBufferEvent(tx_.StartReference,
+    handlerData = RaiseDataBufferEvent(tx_.StartReference,
                          static_cast<std::int16_t>(std::clamp<std::int32_t>(quantity, -32768, 32767)), lastErrorText_);
   } else if (Events.ScanReadDone) {
     Events.ScanReadDone(quantity);
@@ -796,8 +798,8 @@ void ModbusMaster::CompleteRead(const Adu& reply) {
   if (watch.Gone()) return;
   // A reply decoded while the handler ran took DataBuffer's place: the waiting read of this
   // one hands over its values as the handler left them.
-  for (ReadWaiter* w = readWaiters_; w; w = w->outer) {
-    if (w->serial == serial && w->kept) w->buffer = dataBuffer_;
+  for (ReadWaiter* w = readWaiters_; w && handlerData; w = w->outer) {
+    if (w->serial == serial && w->kept) w->buffer = std::move(*handlerData);
   }
   lastErrorText_.clear();
   // A request the handler sent (ReadPLCNW) is in flight now and keeps its flags.
@@ -813,8 +815,9 @@ Variant ModbusMaster::DecodedValueOf(const VariantArray& buffer, const std::vect
   return past < pointsPast.size() ? Variant(std::int16_t{pointsPast[past]}) : Variant();
 }
 
-void ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, std::string errorText) {
-  if (!CommCompleteExHeard()) return;
+std::optional<VariantArray> ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan,
+                                                               std::string errorText) {
+  if (!CommCompleteExHeard()) return std::nullopt;
   // Built in place: a braced list would copy each argument once more, DataBuffer included.
   std::vector<Variant> args;
   args.reserve(5);
@@ -835,21 +838,26 @@ void ModbusMaster::RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, st
   args.emplace_back(std::move(errorText));
   args.emplace_back(tx_.ResponseStatus);
   const Lifetime::Watch watch = life_.Watched();
+  const std::uint32_t decodes = decodes_;
   try {
     Events.CommCompleteEx(args);
   } catch (const RuntimeError&) {
     // The host's handler failed, not the reply: the read it reports stays good.
   }
-  if (watch.Gone()) return;  // the handler unloaded the control
+  if (watch.Gone()) return std::nullopt;  // the handler unloaded the control
   // MData is DataBuffer passed by reference: what the handler wrote stays. Taken back by move,
   // as the arguments end here: a copy of all 501 variants per reply would cost more than the
-  // rest of the reply's handling.
+  // rest of the reply's handling. A later reply decoded while the handler ran (a read it
+  // started and waited for) holds DataBuffer now: what the handler left goes back to the caller.
   if (args[0].IsArray()) {
     VariantArray& back = args[0].Array();
-    if (back.Lower() == dataBuffer_.Lower() && back.Upper() == dataBuffer_.Upper()) dataBuffer_ = std::move(back);
+    const bool same = back.Lower() == dataBuffer_.Lower() && back.Upper() == dataBuffer_.Upper();
+    if (decodes != decodes_) return same ? std::optional<VariantArray>(std::move(back)) : std::nullopt;
+    if (same) dataBuffer_ = std::move(back);
     else if (longer && back.Lower() == 0 && back.Upper() > kDataBufferLast)
       dataBuffer_.CopyFrom(0, back, 0, kDataBufferLast + 1);
   }
+  return std::nullopt;
 }
 
 // ---- Raw pass-through -------------------------------------------------------------------

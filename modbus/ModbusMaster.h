@@ -108,8 +108,10 @@ class ModbusMaster final : public ScanLine {
     return Events.CommCompleteEx && (!Events.CommCompleteExHeard || Events.CommCompleteExHeard());
   }
   // CommCompleteEx with DataBuffer as MData, when anyone hears it; what the handler writes to
-  // MData stays in DataBuffer. RespStatus is the transaction's.
-  void RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, std::string errorText);
+  // MData stays in DataBuffer. RespStatus is the transaction's. When another reply was decoded
+  // while the handler ran, DataBuffer keeps that one and MData as the handler left it is
+  // returned.
+  std::optional<VariantArray> RaiseDataBufferEvent(std::int32_t mAdd, std::int16_t quan, std::string errorText);
 
   // Why the last request or waiting call failed, for the control's failure cause. Each
   // failing path notes it; the call road clears it when a call starts.
@@ -270,6 +272,8 @@ class ModbusMaster final : public ScanLine {
     std::vector<std::uint8_t> points;
   };
   ReadWaiter* readWaiters_ = nullptr;
+  // Counts the replies decoded into DataBuffer.
+  std::uint32_t decodes_ = 0;
   // An event's handler may unload the control, and this engine with it.
   Lifetime life_;
   // The latest request went out and no complete reply to it has come: whatever arrives later

@@ -121,6 +121,9 @@ TEST(MasterOverlap, AWaitingReadKeepsItsValuesWhenAnotherReplyComesBeforeItRetur
     ASSERT_EQ(rig.completions.size(), 2u);
     EXPECT_EQ(rig.completions[1][1].ToInt32(), 40100);
     EXPECT_EQ(rig.completions[1][0].Array().Get(1).ToInt32(), 222);
+    // DataBuffer, and so ReadData, hold the latest reply.
+    std::int16_t idx = 1;
+    EXPECT_EQ(rig.road.ReadData(idx), 222);
   }
 }
 
