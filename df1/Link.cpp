@@ -49,7 +49,7 @@ void Df1Link::Send(const Bytes& frame) {
   received_.clear();
   taken_ = 0;
   idle_.reset();
-  seen_ = 0;
+  seen_.reset();
   port_.SetInBufferCount(0);
   port_.SetRThreshold(2);
   port_.SetInputLen(1);
@@ -258,7 +258,7 @@ void Df1Link::Pause() {
 
 LinkClosing Df1Link::Close(std::int32_t mode, const Transaction& t) {
   idle_.reset();
-  seen_ = 0;
+  seen_.reset();
   LinkClosing out;
   Result status = WaitLinkResponse(mode, t, out);
   const int foreignBefore = out.foreignReplies;
@@ -316,11 +316,18 @@ void Df1Link::Listen(std::int32_t mode) {
   // The bytes stay in the port's buffer, for ReceiveComm as ever; only those not seen yet are
   // looked at.
   if (!idle_) idle_.emplace(mode);
+  // A host's ReceiveComm may have taken some or all of what was looked at: the bytes new since
+  // then are the buffer's last ones, counted by the port.
   const auto& in = port_.Peek();
-  if (in.size() < seen_) seen_ = 0;  // taken meanwhile
-  for (std::size_t i = seen_; i < in.size(); ++i)
+  const std::uint64_t total = port_.BufferedTotal();
+  std::size_t from = 0;
+  if (seen_) {
+    const std::uint64_t unseen = total - *seen_;
+    from = unseen < in.size() ? in.size() - static_cast<std::size_t>(unseen) : 0;
+  }
+  seen_ = total;
+  for (std::size_t i = from; i < in.size(); ++i)
     if (idle_->Feed(in[i])) SendDleAck();
-  seen_ = in.size();
 }
 
 }  // namespace plc::df1

@@ -121,7 +121,9 @@ class Df1Link {
   Bytes received_;
   std::size_t taken_ = 0;
   std::optional<IdleListener> idle_;
-  std::size_t seen_ = 0;  // of the port's buffer, by the line between transactions
+  // The port's BufferedTotal when the line between transactions last looked; none: look at
+  // the whole buffer.
+  std::optional<std::uint64_t> seen_;
 };
 
 }  // namespace plc::df1

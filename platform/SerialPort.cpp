@@ -155,6 +155,7 @@ void SerialPort::Received(const std::uint8_t* data, std::size_t size) {
   if (!open_ || size == 0) return;
   if (trace_) trace_(TraceDirection::Received, data, size, WallMicros());
   bool overflow = false;
+  const std::size_t before = in_.size();
   if (!nullDiscard_) {
     // The common case in one insert: a reply arrives as a few large chunks.
     std::size_t room = kInBufferLimit - std::min(in_.size(), kInBufferLimit);
@@ -170,6 +171,7 @@ void SerialPort::Received(const std::uint8_t* data, std::size_t size) {
       in_.push_back(data[i]);
     }
   }
+  bufferedTotal_ += in_.size() - before;
   if (overflow) RaiseError(comm::ErRxOver);
   if (rThreshold_ > 0 && in_.size() >= static_cast<std::size_t>(rThreshold_)) Raise(comm::EvReceive);
 }

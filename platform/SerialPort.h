@@ -79,6 +79,9 @@ class SerialPort {
   void InputInto(Bytes& out);
   // Received bytes without taking them.
   const std::deque<std::uint8_t>& Peek() const { return in_; }
+  // Every byte ever put into the receive buffer, counted: with Peek, a reader that only looks
+  // finds the bytes new since it last looked, whatever others took meanwhile.
+  std::uint64_t BufferedTotal() const { return bufferedTotal_; }
   // Waits on the device alone, without dispatching the event loop, until received bytes are
   // buffered or the loop clock reaches deadlineMicros; true when bytes wait. For a link that
   // must hold the thread while it reads a reply. A line whose far end has gone waits out the
@@ -130,6 +133,7 @@ class SerialPort {
   bool nullDiscard_ = false;
   std::int16_t commEvent_ = 0;
   std::deque<std::uint8_t> in_;
+  std::uint64_t bufferedTotal_ = 0;
   TraceHook trace_;
 };
 

@@ -194,6 +194,23 @@ TEST(DfLinkMatching, ADleEnqAfterTheClosingAcknowledgementIsAnsweredWithItAgain)
   EXPECT_EQ(rig.bench.port->InputBytes(), Bytes({0x41, 0x10, 0x05}));
 }
 
+TEST(DfLinkMatching, ADleEnqAfterTheHostTookTheLinesBytesIsStillAnswered) {
+  // A host reading the line between transactions (ReceiveComm) takes what the link looked at;
+  // the next arrival is looked at from its first byte, however long it is.
+  Df1Rig rig;
+  VariantArray v = Doubles(1);
+  ASSERT_EQ(Read(rig.Link(), "N7:0", v), ResultOk);
+  rig.bench.port->Inject(Bytes{0x41, 0x42, 0x43});
+  rig.bench.loop.RunFor(1'000);
+  const Variant taken = rig.Link().ReceiveComm();
+  ASSERT_TRUE(taken.IsArray());
+  EXPECT_EQ(taken.Array().Size(), 3);
+  rig.bench.port->TakeSent();
+  rig.bench.port->Inject(Bytes{0x10, 0x05, 0x44, 0x45});
+  rig.bench.loop.RunFor(1'000);
+  EXPECT_EQ(rig.bench.port->Sent(), Bytes({0x10, 0x06})) << "the station's DLE ENQ answered";
+}
+
 TEST(DfLinkMatching, DleEnqsOfTheStationBeforeTheReplyAreAnsweredAndTheReadGoesOn) {
   // Where the link response belongs, before it, and again after it: each DLE ENQ answered,
   // and repeated link responses before the reply passed over.
