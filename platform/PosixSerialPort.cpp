@@ -272,12 +272,24 @@ void PosixSerialPort::DeviceWrite(const std::uint8_t* data, std::size_t size) {
     if (!deadline) deadline = SteadyMicros() + 2 * static_cast<std::int64_t>(size + queued) * charMicros_ + kWriteSlackMicros;
     std::int64_t left = *deadline - SteadyMicros();
     if (left <= 0)
-      Fail(err::WriteFailed, "the line took " + std::to_string(done) + " of " + std::to_string(size) + " bytes and then no more in time", 0);
+      Fail(err::WriteFailed, "the line took " + std::to_string(done) + " of " + std::to_string(size) + " bytes and then no more in time" + WhatHolds(), 0);
     pollfd p{fd_, POLLOUT, 0};
     if (poll(&p, 1, PollMillis(left)) < 0 && errno != EINTR) Fail(err::WriteFailed, "cannot wait for the line", errno);
   }
   if (pty_) ptyDrainDue_ = std::max(ptyDrainDue_, Loop().Now()) + static_cast<std::int64_t>(size) * charMicros_;
   if (SThreshold() > 0) ArmDrainCheck(DrainDelay());
+}
+
+// Output that does not drain is held by the handshaking the port was given, or by a far end
+// that reads nothing (a pseudo-terminal nobody serves); the text says which to look at.
+std::string PosixSerialPort::WhatHolds() const {
+  const std::int32_t h = Handshaking();
+  int bits = 0;
+  if ((h == 2 || h == 3) && modemLines_ && ioctl(fd_, TIOCMGET, &bits) == 0 && (bits & TIOCM_CTS) == 0)
+    return " (RTS/CTS handshaking: the far end holds CTS low)";
+  if (h == 1 || h == 3) return " (XON/XOFF handshaking: the far end sent XOFF and no XON since, or takes no data)";
+  if (h == 2) return " (RTS/CTS handshaking: the far end does not let the data go)";
+  return " (the far end takes no data)";
 }
 
 std::int64_t PosixSerialPort::DrainDelay() const {

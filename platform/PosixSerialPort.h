@@ -69,6 +69,7 @@ class PosixSerialPort final : public SerialPort {
   void ArmDrainCheck(std::int64_t delayMicros);
   void CheckDrained();
   std::int64_t DrainDelay() const;
+  std::string WhatHolds() const;
   void CancelLoopWork();
   void WaitForOutputBounded();
   [[noreturn]] void Fail(int number, const std::string& what, int error) const;

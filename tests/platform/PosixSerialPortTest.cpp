@@ -283,6 +283,27 @@ TEST_F(PosixSerialPortOnPty, WriteToAFarEndThatNeverReadsGivesUpInBoundedTime) {
   EXPECT_EQ(pty.ReadText(2), "ok") << "the port is usable once the far end reads again";
 }
 
+// A far end that sent XOFF holds the output until its XON: the write gives up in bounded time
+// and says what holds it, where 'the line took 0 of 8 bytes' left a technician looking at
+// the cable.
+TEST_F(PosixSerialPortOnPty, AWriteHeldByXoffSaysSoAndGoesOutAfterXon) {
+  port.SetHandshaking(1);
+  port.SetPortOpen(true);
+  pty.Write(test::PtyBytes{0x13});
+  loop.RunFor(50'000);
+  try {
+    port.OutputBytes(Bytes(8, 'x'));
+    ADD_FAILURE() << "a write the far end stopped was reported sent";
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.Number(), err::WriteFailed);
+    EXPECT_NE(std::string(e.what()).find("XOFF"), std::string::npos) << e.what();
+  }
+  pty.Write(test::PtyBytes{0x11});
+  loop.RunFor(50'000);
+  port.Output(Variant("ok"));
+  EXPECT_EQ(pty.ReadText(2), "ok");
+}
+
 // A one-shot program writes its closing acknowledgement and closes at once: the far end must
 // still get every byte, however soon the close follows the write.
 TEST_F(PosixSerialPortOnPty, ClosingRightAfterAWriteDropsNothing) {
