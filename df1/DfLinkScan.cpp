@@ -83,6 +83,7 @@ void DfLink::WireScan() {
   timers_.Timer1().OnTick = [this] { scan_.ReadTick(timers_.Timer1().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
   scan_.WriteTimerRunning = [this] { return timers_.Timer3().Running(); };
+  scan_.ReadTimerRunning = [this] { return timers_.Timer1().Running(); };
 }
 
 void DfLink::SetScanReadEnable(bool value) {

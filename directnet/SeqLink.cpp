@@ -32,6 +32,7 @@ SeqLink::SeqLink(std::unique_ptr<SerialPort> port)
   timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
   scan_.WriteTimerRunning = [this] { return timers_.Timer3().Running(); };
+  scan_.ReadTimerRunning = [this] { return timers_.Timer2().Running(); };
   WireScan();
 }
 

@@ -128,6 +128,9 @@ void ScanEngine::ScanGroups(std::int32_t interval) {
     // The host keeps the line (a host write, or one request after another started by the
     // handlers of what we reported): this group is read at a later tick.
     if (!AwaitLine() || line_.WriteActive()) return;
+    // Handlers ran meanwhile: a host that stopped the scan or closed the port has its groups
+    // left as they are, read at the first tick once it runs again.
+    if (!ScanGoesOn()) return;
     const ScanGroup& group = db_.Group(index);
     const Variant address = group.address;
     const std::int16_t count = group.count;
@@ -180,6 +183,10 @@ bool ScanEngine::AwaitLine() {
     if (watch.Gone()) return false;
   }
   return !line_.CommBusy();
+}
+
+bool ScanEngine::ScanGoesOn() const {
+  return line_.LineOpen() && (!ReadTimerRunning || ReadTimerRunning());
 }
 
 bool ScanEngine::HasGroups() const {

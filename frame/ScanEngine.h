@@ -151,6 +151,10 @@ class ScanEngine {
   // of a host's call is dropped when the host stopped the timer meanwhile: its writes wait for
   // WriteQueData or the timer's next tick, as after any stop.
   std::function<bool()> WriteTimerRunning;
+  // Whether the control's scan-read timer still runs (unset: it does). The tick lets host
+  // handlers run before each group; one that stops the scan or closes the port ends the tick
+  // there, and the groups after it are not read.
+  std::function<bool()> ReadTimerRunning;
   // The name the control has in its host; groups naming another control are not its own.
   std::function<std::string()> ControlName;
   // Raised at the end of each scan read.
@@ -189,6 +193,8 @@ class ScanEngine {
   void ScanGroups(std::int32_t interval);
   // Waits for the line before a group's read; false when the host still holds it.
   bool AwaitLine();
+  // The scan still runs on an open line.
+  bool ScanGoesOn() const;
   std::int32_t& Elapsed(std::int32_t index);
   // A line found busy by ticks with the same request for 2 seconds is forced free; true when it
   // was (the tick goes on).

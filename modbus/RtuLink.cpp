@@ -27,6 +27,7 @@ RtuLink::RtuLink(std::unique_ptr<SerialPort> port)
   timers_.Timer2().OnTick = [this] { scan_.ReadTick(timers_.Timer2().Interval(), RunMode(), ScanReadEnable()); };
   timers_.Timer3().OnTick = [this] { scan_.WriteTick(); };
   scan_.WriteTimerRunning = [this] { return timers_.Timer3().Running(); };
+  scan_.ReadTimerRunning = [this] { return timers_.Timer2().Running(); };
   master_.Events.CommCompleteEx = [this](std::vector<Variant>& args) { RaiseEvent("CommCompleteEx", args); };
   master_.Events.CommCompleteExHeard = [this] { return HasEventSink(); };
   master_.Events.CommEventModem = [this](std::vector<Variant>& args) { RaiseEvent("CommEventModem", args); };

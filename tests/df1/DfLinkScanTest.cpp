@@ -207,6 +207,11 @@ TEST(DfLinkScan, PortClosedMidScan) {
   test::ExpectPortClosedMidScan(r);
 }
 
+TEST(DfLinkScan, TheScanStoppedInsideATickReadsNoMore) {
+  DfScanRig r;
+  test::ExpectTheScanStoppedInsideATickReadsNoMore(r);
+}
+
 TEST(DfLinkScan, NoDrainAfterScanWriteStopped) {
   DfScanRig r;
   test::ExpectNoDrainAfterScanWriteStopped(r);

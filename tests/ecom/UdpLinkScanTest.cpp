@@ -321,6 +321,16 @@ TEST(UdpLinkSerialScan, PortClosedMidScan) {
   test::ExpectPortClosedMidScan(r);
 }
 
+TEST(UdpLinkSerialScan, TheScanStoppedInsideATickReadsNoMore) {
+  UdpSerialScanRig r;
+  test::ExpectTheScanStoppedInsideATickReadsNoMore(r);
+}
+
+TEST(UdpLinkEcomScan, TheScanStoppedInsideATickReadsNoMore) {
+  UdpEcomScanRig r;
+  test::ExpectTheScanStoppedInsideATickReadsNoMore(r);
+}
+
 TEST(UdpLinkSerialScan, NoDrainAfterScanWriteStopped) {
   UdpSerialScanRig r;
   test::ExpectNoDrainAfterScanWriteStopped(r);

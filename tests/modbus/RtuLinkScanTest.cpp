@@ -347,6 +347,11 @@ TEST(RtuLinkScan, PortClosedMidScan) {
   test::ExpectPortClosedMidScan(r);
 }
 
+TEST(RtuLinkScan, TheScanStoppedInsideATickReadsNoMore) {
+  RtuScanRig r;
+  test::ExpectTheScanStoppedInsideATickReadsNoMore(r);
+}
+
 TEST(RtuLinkScan, NoDrainAfterScanWriteStopped) {
   RtuScanRig r;
   test::ExpectNoDrainAfterScanWriteStopped(r);

@@ -594,4 +594,39 @@ inline void ExpectUnloadInsideWriteQueComplete(ScanSubject& s) {
   EXPECT_EQ(s.Value(1), 0) << "the control was gone before its second write";
 }
 
+// A host that stops the scan from group 1's ScanComplete (ScanReadEnable = False, or the port
+// closed) has no more reads sent: group 2, due in the same tick, is not read and raises nothing.
+inline void ExpectTheScanStoppedInsideATickReadsNoMore(ScanSubject& s) {
+  for (const char* property : {"ScanReadEnable", "PortOpen"}) {
+    ScanBench b(s);
+    for (int k = 0; k < 4; ++k) s.SetValue(k, 10 + k);
+    b.Group(1, 0, 2, 500);
+    b.Group(2, 2, 2, 500);
+    b.OnScan = [&](const ScanEvent& e) {
+      if (e.index == 1) b.Set(property, Variant(false));
+    };
+    b.StartScan(500);
+    b.Run(1600 * kMs);
+    ASSERT_EQ(b.Of(1).size(), 1u) << property;
+    EXPECT_EQ(b.Of(1)[0].values, (std::vector<std::int32_t>{10, 11})) << b.Of(1)[0].error;
+    for (const ScanEvent& e : b.Of(2)) ADD_FAILURE() << property << " set False, yet group 2 ended: " << e.error;
+    b.OnScan = nullptr;
+    if (std::string(property) == "PortOpen") b.Set("PortOpen", Variant(true));
+    b.StartScan(500);
+    b.Run(600 * kMs);
+    EXPECT_EQ(b.Good(2).size(), 1u) << property << ": group 2 is read once the scan runs again";
+  }
+}
+
+inline void ProbeOffWhileUnanswered(ScanSubject& s) {
+  ScanBench b(s);
+  b.Group(1, 0, 2, 500);
+  s.Answer(false);
+  b.StartScan(500);
+  b.Run(520 * kMs);
+  b.Set("ScanReadEnable", Variant(false));
+  b.Run(6000 * kMs);
+  ASSERT_EQ(b.Of(1).size(), 1u) << "the unanswered read ends";
+  EXPECT_EQ(b.Of(1)[0].error, s.NoReplyText());
+}
 }  // namespace plc::test
