@@ -15,6 +15,8 @@ namespace {
 constexpr std::int64_t kBusyLimitSeconds = 2;
 constexpr const char* kNoReplyText = "no reply within 2 s";
 constexpr const char* kPortClosedText = "the port was closed while the read waited for its reply";
+// How often a read out while the scan is stopped is looked at.
+constexpr std::int64_t kStoppedLookMicros = 500'000;
 
 // The host's waiting calls out on this thread, and the engines whose write tick fell inside
 // one: those due now, and those being run as the outermost call returns.
@@ -60,6 +62,7 @@ ScanEngine::ScanEngine(ScanLine& line, EventLoop& loop, ScanDatabase& db, std::i
       scanWriteActive_(sharedScanWriteActive ? sharedScanWriteActive : &ownScanWriteActive_) {}
 
 ScanEngine::~ScanEngine() {
+  if (watchPending_) loop_.CancelTimer(watchPending_);
   if (!writeTickDue_) return;
   Unlist(HostCalls().due, this);
   Unlist(HostCalls().running, this);
@@ -156,6 +159,7 @@ void ScanEngine::ScanGroups(std::int32_t interval) {
         if (watch.Gone()) return;
       } else if (pending_) {
         pending_->requests = line_.RequestsBegun();
+        WatchPending();
       }
     }
     Elapsed(index) = 0;
@@ -183,6 +187,33 @@ bool ScanEngine::AwaitLine() {
     if (watch.Gone()) return false;
   }
   return !line_.CommBusy();
+}
+
+void ScanEngine::WatchPending() {
+  if (watchPending_) loop_.CancelTimer(watchPending_);
+  watchPending_ = loop_.AddTimer(loop_.Now() + kStoppedLookMicros, [this, watch = life_.Watched()] {
+    if (watch.Gone()) return;
+    watchPending_ = 0;
+    SettleWhileStopped();
+  });
+}
+
+void ScanEngine::SettleWhileStopped() {
+  if (!pending_) return;
+  // While the timer ticks, its ticks end the read.
+  if (ReadTimerRunning && !ReadTimerRunning()) {
+    const Lifetime::Watch watch = life_.Watched();
+    if (!line_.LineOpen() && line_.RequestsBegun() == pending_->requests) {
+      ScanReadFailed(kPortClosedText);
+      return;
+    }
+    SettlePending();
+    if (watch.Gone()) return;
+    // A read that holds the line 2 s is freed as a tick frees it.
+    if (pending_ && line_.CommBusy()) FreeIfStuck();
+    if (watch.Gone()) return;
+  }
+  if (pending_) WatchPending();
 }
 
 bool ScanEngine::ScanGoesOn() const {

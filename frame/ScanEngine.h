@@ -195,6 +195,10 @@ class ScanEngine {
   bool AwaitLine();
   // The scan still runs on an open line.
   bool ScanGoesOn() const;
+  // A read out when the host stops the scan still ends in its completion: while it is out, the
+  // engine looks at it as a tick would, every half second the scan-read timer does not tick.
+  void WatchPending();
+  void SettleWhileStopped();
   std::int32_t& Elapsed(std::int32_t index);
   // A line found busy by ticks with the same request for 2 seconds is forced free; true when it
   // was (the tick goes on).
@@ -222,6 +226,7 @@ class ScanEngine {
     std::uint32_t request;   // RequestsBegun then
   };
   std::optional<Busy> busySince_;
+  EventLoop::Handle watchPending_ = 0;
   bool writeTickDue_ = false;  // listed with the thread's host calls: a tick fell inside one
   Lifetime life_;  // a report lets a host handler run, which may unload the control
 };

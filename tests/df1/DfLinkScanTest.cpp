@@ -212,6 +212,11 @@ TEST(DfLinkScan, TheScanStoppedInsideATickReadsNoMore) {
   test::ExpectTheScanStoppedInsideATickReadsNoMore(r);
 }
 
+TEST(DfLinkScan, AReadOutWhenTheScanStopsEnds) {
+  DfScanRig r;
+  test::ExpectAReadOutWhenTheScanStopsEnds(r);
+}
+
 TEST(DfLinkScan, NoDrainAfterScanWriteStopped) {
   DfScanRig r;
   test::ExpectNoDrainAfterScanWriteStopped(r);

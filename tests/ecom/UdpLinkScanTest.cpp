@@ -326,6 +326,11 @@ TEST(UdpLinkSerialScan, TheScanStoppedInsideATickReadsNoMore) {
   test::ExpectTheScanStoppedInsideATickReadsNoMore(r);
 }
 
+TEST(UdpLinkSerialScan, AReadOutWhenTheScanStopsEnds) {
+  UdpSerialScanRig r;
+  test::ExpectAReadOutWhenTheScanStopsEnds(r);
+}
+
 TEST(UdpLinkEcomScan, TheScanStoppedInsideATickReadsNoMore) {
   UdpEcomScanRig r;
   test::ExpectTheScanStoppedInsideATickReadsNoMore(r);

@@ -352,6 +352,11 @@ TEST(RtuLinkScan, TheScanStoppedInsideATickReadsNoMore) {
   test::ExpectTheScanStoppedInsideATickReadsNoMore(r);
 }
 
+TEST(RtuLinkScan, AReadOutWhenTheScanStopsEnds) {
+  RtuScanRig r;
+  test::ExpectAReadOutWhenTheScanStopsEnds(r);
+}
+
 TEST(RtuLinkScan, NoDrainAfterScanWriteStopped) {
   RtuScanRig r;
   test::ExpectNoDrainAfterScanWriteStopped(r);

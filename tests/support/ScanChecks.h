@@ -618,15 +618,25 @@ inline void ExpectTheScanStoppedInsideATickReadsNoMore(ScanSubject& s) {
   }
 }
 
-inline void ProbeOffWhileUnanswered(ScanSubject& s) {
-  ScanBench b(s);
-  b.Group(1, 0, 2, 500);
-  s.Answer(false);
-  b.StartScan(500);
-  b.Run(520 * kMs);
-  b.Set("ScanReadEnable", Variant(false));
-  b.Run(6000 * kMs);
-  ASSERT_EQ(b.Of(1).size(), 1u) << "the unanswered read ends";
-  EXPECT_EQ(b.Of(1)[0].error, s.NoReplyText());
+// A group's read that the PLC never answers, out when the host stops the scan: it still ends
+// in one failed ScanComplete, as it would with the scan running, also when the port is closed
+// after the scan was stopped.
+inline void ExpectAReadOutWhenTheScanStopsEnds(ScanSubject& s) {
+  for (const bool close : {false, true}) {
+    ScanBench b(s);
+    b.Group(1, 0, 2, 500);
+    s.Answer(false);
+    b.StartScan(500);
+    b.Run(520 * kMs);
+    ASSERT_TRUE(b.scans.empty());
+    b.Set("ScanReadEnable", Variant(false));
+    if (close) b.Set("PortOpen", Variant(false));
+    b.Run(6000 * kMs);
+    ASSERT_EQ(b.Of(1).size(), 1u) << "the unanswered read ends" << (close ? " (port closed)" : "");
+    EXPECT_EQ(b.Of(1)[0].error, close ? std::string("the port was closed while the read waited for its reply") : s.NoReplyText());
+    s.Answer(true);
+    if (close) b.Set("PortOpen", Variant(true));
+  }
 }
+
 }  // namespace plc::test
