@@ -453,5 +453,15 @@ TEST(SeqLinkScan, AQueuedWriteKeepsItsStation) {
   test::ExpectAQueuedWriteKeepsItsStation(r);
 }
 
+TEST(SeqLinkScan, TheScanStoppedInsideATickReadsNoMore) {
+  SeqScanRig r;
+  test::ExpectTheScanStoppedInsideATickReadsNoMore(r);
+}
+
+TEST(SeqLinkScan, AReadOutWhenTheScanStopsEnds) {
+  SeqScanRig r;
+  test::ExpectAReadOutWhenTheScanStopsEnds(r);
+}
+
 }  // namespace
 }  // namespace plc
