@@ -81,7 +81,14 @@ std::optional<std::uint8_t> MasterReplyCollector::OtherUnitInDropped() const {
 void MasterReplyCollector::DropUntilFrameStart() {
   if (framing_ == Framing::Ascii) {
     Drop(SkipToColon(buffer_));
-    return;
+    // No digit is a colon: one before the line end starts a new frame, the one before it was
+    // cut off.
+    for (;;) {
+      const auto end = AsciiLineEnd(buffer_);
+      const auto colon = std::find(buffer_.begin() + (buffer_.empty() ? 0 : 1), buffer_.end(), ':');
+      if (colon == buffer_.end() || (end && colon - buffer_.begin() >= static_cast<std::ptrdiff_t>(*end))) return;
+      Drop(static_cast<std::size_t>(colon - buffer_.begin()));
+    }
   }
   auto unit = static_cast<std::uint8_t>(request_.unit & 0xFF);
   auto function = request_.function;

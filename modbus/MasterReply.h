@@ -5,11 +5,11 @@
 // 5 bytes or 11 characters, a read reply follows its byte count), never guesses from silence,
 // and checks the frame as soon as it is complete. Bytes that cannot begin the reply are
 // dropped first (RTU: anything before the unit and function asked, or their exception;
-// ASCII: anything before a colon), so noise on the line before the reply does not hide it. A
-// complete frame that is another unit's or another function's is dropped the same way, and a
-// frame start that fails its checksum gives way to a valid reply buffered behind it. Every
-// received byte is bounds-checked; the buffer never holds more than one frame plus the last
-// chunk. What it drops is kept (the last few frames' worth), so that a request that goes
+// ASCII: anything before a colon, and a frame start cut off by another colon), so noise on
+// the line before the reply does not hide it. A complete frame that is another unit's or
+// another function's is dropped the same way, and a frame start that fails its checksum gives
+// way to a valid reply buffered behind it. Every received byte is bounds-checked; the buffer
+// never holds more than one frame plus the last chunk. What it drops is kept (the last few frames' worth), so that a request that goes
 // unanswered can say whether another unit answered it instead.
 #include <cstddef>
 #include <cstdint>

@@ -176,6 +176,26 @@ TEST(MasterFaults, NoiseBeforeAndAfterTheReply) {
   EXPECT_EQ(v.Get(1).ToDouble(), 7);
 }
 
+// In ASCII a colon always starts a frame: one inside a frame means the frame before it was cut
+// off, and the reply that follows it is whole.
+TEST(MasterFaults, AnAsciiFrameCutOffByAColonGivesWayToTheReplyBehindIt) {
+  for (const char* cut : {":01", ":0103", ":010302", ":0103020007"}) {
+    MasterRig rig;
+    rig.master.SetModBusMode(rtu::Ascii);
+    const Bytes reply = Chars(std::string(cut) + ":0103020007F3\r\n");
+    for (bool whole : {true, false}) {
+      if (whole) {
+        rig.Answer(reply);
+      } else {
+        AnswerByteByByte(rig, reply, 1'000);
+      }
+      VariantArray v(1, 1, VarType::Double);
+      EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultOk) << cut << (whole ? " at once" : " a character at a time");
+      EXPECT_EQ(v.Get(1).ToDouble(), 7) << cut;
+    }
+  }
+}
+
 TEST(MasterFaults, ClosedPortSendsNothingAndLeavesValuesAlone) {
   MasterRig rig;
   rig.port.SetPortOpen(false);
