@@ -42,12 +42,31 @@ std::string NumberText(double value) {
   return text;
 }
 
-std::string NoReplyCause(std::int32_t unit, std::int64_t seconds, std::optional<std::uint8_t> otherUnit) {
+namespace {
+
+std::string UnfinishedCause(std::int32_t unit, std::int64_t seconds, const char* answer, const UnfinishedReply& u) {
+  std::string text = std::string(answer) + " from " + UnitText(unit) + " began but did not end within " +
+                     std::to_string(seconds) + " s (" + std::to_string(u.received) + " of " +
+                     std::to_string(u.expected) + " characters)";
+  if (u.loneLineEnd != 0) {
+    text += std::string("; its line ended with ") + (u.loneLineEnd == '\r' ? "CR" : "LF") +
+            " alone (an ASCII frame ends with CR LF)";
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string NoReplyCause(std::int32_t unit, std::int64_t seconds, std::optional<std::uint8_t> otherUnit,
+                         std::optional<UnfinishedReply> unfinished) {
+  if (unfinished) return UnfinishedCause(unit, seconds, "the reply", *unfinished);
   return "no reply from " + UnitText(unit) + " within " + std::to_string(seconds) + " s" +
          AnsweredInstead(unit, "a reply", otherUnit);
 }
 
-std::string NoAcknowledgementCause(std::int32_t unit, std::int64_t seconds, std::optional<std::uint8_t> otherUnit) {
+std::string NoAcknowledgementCause(std::int32_t unit, std::int64_t seconds, std::optional<std::uint8_t> otherUnit,
+                                   std::optional<UnfinishedReply> unfinished) {
+  if (unfinished) return UnfinishedCause(unit, seconds, "the acknowledgement", *unfinished);
   return "no acknowledgement of the write from " + UnitText(unit) + " within " + std::to_string(seconds) + " s" +
          AnsweredInstead(unit, "an acknowledgement", otherUnit);
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "modbus/MasterReply.h"
 #include "modbus/Pdu.h"
 #include "modbus/ReferenceMap.h"
 #include "modbus/Requests.h"
@@ -21,9 +22,12 @@ constexpr std::int32_t kReadPairLimit = kReadRegisterLimit / 2;
 constexpr auto kWriteRegisterLimit = static_cast<std::int32_t>(kMaxWriteRegisters);
 constexpr auto kWriteBitLimit = static_cast<std::int32_t>(kMaxWriteBits);
 
-// otherUnit: a unit that answered the request instead, which is what a user must hear.
-std::string NoReplyCause(std::int32_t unit, std::int64_t seconds, std::optional<std::uint8_t> otherUnit = {});
-std::string NoAcknowledgementCause(std::int32_t unit, std::int64_t seconds, std::optional<std::uint8_t> otherUnit = {});
+// otherUnit: a unit that answered the request instead, which is what a user must hear;
+// unfinished: the reply that began and never ended, said in place of no reply at all.
+std::string NoReplyCause(std::int32_t unit, std::int64_t seconds, std::optional<std::uint8_t> otherUnit = {},
+                         std::optional<UnfinishedReply> unfinished = {});
+std::string NoAcknowledgementCause(std::int32_t unit, std::int64_t seconds, std::optional<std::uint8_t> otherUnit = {},
+                                   std::optional<UnfinishedReply> unfinished = {});
 std::string ChecksumCause(std::int32_t unit, Framing framing);
 std::string ExceptionCause(std::int32_t unit, std::uint8_t code);
 std::string RejectedCause(std::int32_t unit, ReplyError error);

@@ -29,11 +29,15 @@ void MasterReplyCollector::Expect(const Request& request, Framing framing) {
   buffer_.clear();
   dropped_.clear();
   otherUnit_.reset();
+  unfinished_.reset();
 }
 
 void MasterReplyCollector::Clear() {
-  // Given up while still waiting: what came may be another unit's answer.
-  if (expecting_) Drop(buffer_.size());
+  // Given up while still waiting: what came may be another unit's answer, or ours cut short.
+  if (expecting_) {
+    unfinished_ = Unfinished();
+    Drop(buffer_.size());
+  }
   expecting_ = false;
   buffer_.clear();
 }
@@ -52,6 +56,24 @@ void MasterReplyCollector::Drop(std::size_t count) {
 std::optional<std::uint8_t> MasterReplyCollector::OtherUnit() const {
   if (otherUnit_) return otherUnit_;
   return OtherUnitInDropped();
+}
+
+std::optional<UnfinishedReply> MasterReplyCollector::Unfinished() const {
+  if (!expecting_) return unfinished_;
+  if (framing_ != Framing::Ascii) return std::nullopt;
+  const Bytes known = AsciiKnownBytes(buffer_);
+  if (known.size() < 2 || known[0] != (request_.unit & 0xFF)) return std::nullopt;
+  UnfinishedReply out;
+  out.received = buffer_.size();
+  out.expected = ReplyFrameLength(request_, buffer_, framing_);
+  // The buffer holds no CR LF (it would have ended the frame): any CR or LF in it came alone.
+  for (std::uint8_t c : buffer_) {
+    if (c == '\r' || c == '\n') {
+      out.loneLineEnd = c;
+      break;
+    }
+  }
+  return out;
 }
 
 // RTU drops a frame of another unit a unit at a time as it comes, so the frame is looked for

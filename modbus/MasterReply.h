@@ -28,6 +28,13 @@ enum class ReplyOutcome {
   Rejected,       // a checked frame that does not answer the request (length, byte count)
 };
 
+// An ASCII reply of the unit asked that began and never ended.
+struct UnfinishedReply {
+  std::size_t received = 0;  // characters from its colon on
+  std::size_t expected = 0;  // characters its header asked for
+  std::uint8_t loneLineEnd = 0;  // a CR or LF that came without the other, 0 when none did
+};
+
 struct CollectedReply {
   ReplyOutcome outcome = ReplyOutcome::NeedMore;
   Adu adu;  // the message (without checksum) when the frame passed its check
@@ -51,6 +58,9 @@ class MasterReplyCollector {
   // A unit other than the one asked that answered the last request with a checked reply to
   // it: the slave on the line is set to another unit number.
   std::optional<std::uint8_t> OtherUnit() const;
+  // The reply of the unit asked that began and was still unfinished when it was given up (or
+  // is now), so a request that goes unanswered can say it was answered in part.
+  std::optional<UnfinishedReply> Unfinished() const;
 
  private:
   void Drop(std::size_t count);
@@ -66,6 +76,7 @@ class MasterReplyCollector {
   Bytes buffer_;
   Bytes dropped_;  // RTU: the units dropped since the request, the last kDroppedKept of them
   std::optional<std::uint8_t> otherUnit_;  // ASCII: a whole frame is checked as it is dropped
+  std::optional<UnfinishedReply> unfinished_;  // what Clear gave up
 };
 
 }  // namespace plc::modbus

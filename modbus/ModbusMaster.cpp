@@ -64,7 +64,7 @@ void ModbusMaster::SetCommBusy(bool busy) {
 std::string ModbusMaster::FreedReadCause() const {
   if (!port_.PortOpen()) return PortClosedWhileCause(port_.CommPort(), "the read waited for its reply");
   // Freed once its time was up, it was not answered in time, whoever freed it.
-  if (SecondsPassed(loop_, tx_.SendTime, kReplySeconds)) return NoReplyCause(followedUnit_, kReplySeconds, reply_.OtherUnit());
+  if (SecondsPassed(loop_, tx_.SendTime, kReplySeconds)) return NoReplyCause(followedUnit_, kReplySeconds, reply_.OtherUnit(), reply_.Unfinished());
   return "the read was given up (CommBusy set to False) before unit " + std::to_string(followedUnit_) + " answered";
 }
 
@@ -77,7 +77,7 @@ void ModbusMaster::TellFailedRead(const std::string& why) {
 void ModbusMaster::EndFollowedRead() {
   if (followed_ == 0 || followed_ != tx_.RequestSerial) return;
   // Whatever cleared it (a wait for the line that ran out) gave up on its reply.
-  TellFailedRead(NoReplyCause(followedUnit_, kReplySeconds, reply_.OtherUnit()));
+  TellFailedRead(NoReplyCause(followedUnit_, kReplySeconds, reply_.OtherUnit(), reply_.Unfinished()));
 }
 
 // ---- Requests ---------------------------------------------------------------------------
@@ -384,7 +384,7 @@ Result ModbusMaster::WaitingRead(std::int16_t unit, std::int32_t address, std::i
       tx_.SendTime, kReplySeconds);
   readWaiters_ = own.outer;
   Result result = ResultFailed;
-  if (!answered) cause_ = NoReplyCause(Unsigned(unit), kReplySeconds, reply_.OtherUnit());
+  if (!answered) cause_ = NoReplyCause(Unsigned(unit), kReplySeconds, reply_.OtherUnit(), reply_.Unfinished());
   if (!own.done && tx_.ReadPending && !port_.PortOpen()) {
     // The request went with the port (a host timer closed it): nothing will answer it.
     answered = false;
@@ -507,7 +507,7 @@ Result ModbusMaster::AwaitWrite() {
     return ResultFailed;
   }
   if (!acknowledged) {
-    cause_ = NoAcknowledgementCause(AwaitedUnit(), kReplySeconds, reply_.OtherUnit());
+    cause_ = NoAcknowledgementCause(AwaitedUnit(), kReplySeconds, reply_.OtherUnit(), reply_.Unfinished());
     tx_.AbandonAll();
     reply_.Clear();
     return ResultFailed;
@@ -596,10 +596,10 @@ void ModbusMaster::ReplyWatchdog() {
   if (tx_.TimeOutIfStale(WallNow(loop_), kReplySeconds)) {
     reply_.Clear();
     if (tx_.ScanReadInFlight && tx_.RequestSerial == scanSerial_) {
-      scanFailure_ = NoReplyCause(Unsigned(scanUnit_), kReplySeconds, reply_.OtherUnit());
+      scanFailure_ = NoReplyCause(Unsigned(scanUnit_), kReplySeconds, reply_.OtherUnit(), reply_.Unfinished());
     }
     if (followedOut) {
-      TellFailedRead(port_.PortOpen() ? NoReplyCause(followedUnit_, kReplySeconds, reply_.OtherUnit())
+      TellFailedRead(port_.PortOpen() ? NoReplyCause(followedUnit_, kReplySeconds, reply_.OtherUnit(), reply_.Unfinished())
                                       : PortClosedWhileCause(port_.CommPort(), "the read waited for its reply"));
     }
   }

@@ -195,6 +195,35 @@ TEST(MasterCauses, ReplyFaultsNameTheUnitAndWhatWasWrong) {
   EXPECT_EQ(Read(rig, "2;40001").cause, "the reply from unit 2 failed its LRC check");
 }
 
+// An ASCII reply that began and never ended is no silence: the cause says how much came and,
+// for a slave that ends its lines with CR or LF alone, that the line end is wrong.
+TEST(MasterCauses, AnAsciiReplyThatNeverEndsSaysHowItStopped) {
+  MasterRig rig;
+  rig.master.SetModBusMode(rtu::Ascii);
+  rig.Answer(Chars(":0103020007F3\r"));
+  EXPECT_EQ(Read(rig, "40001").cause,
+            "the reply from unit 1 began but did not end within 2 s (14 of 15 characters); its line ended with CR "
+            "alone (an ASCII frame ends with CR LF)");
+  rig.road.SetCommBusy(Variant(false));
+
+  rig.Answer(Chars(":0103020007F3\n"));
+  EXPECT_THAT(Read(rig, "40001").cause, HasSubstr("its line ended with LF alone"));
+  rig.road.SetCommBusy(Variant(false));
+
+  rig.Answer(Chars(":01030200"));  // the rest lost
+  EXPECT_EQ(Read(rig, "40001").cause, "the reply from unit 1 began but did not end within 2 s (9 of 15 characters)");
+  rig.road.SetCommBusy(Variant(false));
+
+  rig.Answer(Chars(":01"));  // no function yet: nothing to tell it from noise
+  EXPECT_EQ(Read(rig, "40001").cause, "no reply from unit 1 within 2 s");
+  rig.road.SetCommBusy(Variant(false));
+
+  // A write says the same of its acknowledgement.
+  rig.Answer(Chars(":0106000100"));
+  EXPECT_EQ(Write(rig, "40002", {5}).cause,
+            "the acknowledgement from unit 1 began but did not end within 2 s (11 of 17 characters)");
+}
+
 TEST(MasterCauses, BusyClosedAndTooSmallArraysSayWhy) {
   MasterRig rig;
   EXPECT_EQ(rig.ReadPLCNW("40001"), ResultOk);
