@@ -155,9 +155,7 @@ Result Df1Link::WaitLinkResponse(std::int32_t mode, const Transaction& t, LinkCl
   else if (status == ResultDleEnq) out.cause = Station(t) + " sent DLE ENQ where its DLE ACK for " + t.What() + " belongs";
   else if (status == 0 && bytes == 0) out.cause = "the port gave nothing more while " + t.What() + " awaited DLE ACK";
   else if (status != ResultDleAck) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "%02Xh", static_cast<unsigned>(status) & 0xFF);
-    out.cause = Station(t) + " answered " + t.What() + " with " + hex + (response.FrameStart() ? " (a frame)" : "");
+    out.cause = Station(t) + " answered " + t.What() + " with " + HexByte(static_cast<unsigned>(status)) + (response.FrameStart() ? " (a frame)" : "");
     // The byte's value is the status; where it is also one of the control's own codes, the
     // text says which it is.
     if (ResultMeaning(status).rfind("unexpected", 0) != 0)
@@ -263,24 +261,22 @@ LinkClosing Df1Link::Close(std::int32_t mode, const Transaction& t) {
   Result status = WaitLinkResponse(mode, t, out);
   const int foreignBefore = out.foreignReplies;
   if (status == ResultDleAck) {
-    std::string lastForeign = out.foreign;
     for (int foreign = foreignBefore;; ++foreign) {
       ReplyReceiver receiver(mode);
       LinkClosing reply = ReadReply(receiver, t);
       if (reply.foreignReplies == 0) {
+        reply.foreignReplies = foreign;
+        reply.foreign = std::move(out.foreign);
         out = std::move(reply);
-        out.foreignReplies = foreign;
-        out.foreign = lastForeign;
         break;
       }
-      lastForeign = reply.foreign;
+      out.foreign = std::move(reply.foreign);
       SendDleAck();
       if (foreign + 1 >= kMaxForeignReplies) {
         out.status = ResultCheckError;
         out.text = kTextUnfit;
         out.cause = Station(t) + " kept sending replies to other requests after " + t.What();
         out.foreignReplies = foreign + 1;
-        out.foreign = lastForeign;
         break;
       }
     }

@@ -1,10 +1,9 @@
 #include "df1/Receive.h"
 
-#include <cstdio>
-
 #include "df1/ControlBytes.h"
 #include "df1/Crc.h"
 #include "df1/Frame.h"
+#include "df1/Results.h"
 
 namespace plc::df1 {
 
@@ -26,16 +25,11 @@ bool ReplyAnswers(const ReplyHeader& reply, std::int32_t dst, std::uint8_t cmd, 
 }
 
 std::string ReplyMismatch(const ReplyHeader& reply, std::int32_t dst, std::uint8_t cmd, std::int32_t tns) {
-  auto hex = [](unsigned v) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02Xh", v & 0xFF);
-    return std::string(text);
-  };
   std::string out;
   auto add = [&out](const std::string& part) { out += (out.empty() ? "" : " and ") + part; };
   if (reply.src != dst) add("from station " + std::to_string(reply.src) + ", where station " + std::to_string(dst) + " was asked");
   if (reply.cmd != (cmd | 0x40))
-    add("with command " + hex(reply.cmd) + ", where the reply to " + hex(cmd) + " carries " + hex(cmd | 0x40));
+    add("with command " + HexByte(reply.cmd) + ", where the reply to " + HexByte(cmd) + " carries " + HexByte(cmd | 0x40));
   if (reply.tns != tns)
     add("with transaction number " + std::to_string(reply.tns) + ", where " + std::to_string(tns) + " was sent");
   return out;

@@ -4,15 +4,11 @@
 
 namespace plc::df1 {
 
-namespace {
-
-std::string Hex(unsigned value) {
+std::string HexByte(unsigned value) {
   char text[8];
   std::snprintf(text, sizeof text, "%02Xh", value & 0xFF);
   return text;
 }
-
-}  // namespace
 
 std::string ResultMeaning(Result code) {
   switch (code) {
@@ -32,7 +28,7 @@ std::string ResultMeaning(Result code) {
     case ResultCheckError: return "reply unusable";
     default: break;
   }
-  if (code > 0 && code <= 255) return "unexpected " + Hex(static_cast<unsigned>(code)) + " where DLE ACK belongs";
+  if (code > 0 && code <= 255) return "unexpected " + HexByte(static_cast<unsigned>(code)) + " where DLE ACK belongs";
   return "not a DfLink result";
 }
 
@@ -71,7 +67,7 @@ std::string StatusMeaning(std::uint8_t sts, std::optional<std::uint8_t> ext) {
     }
     default: words = "unknown status"; break;
   }
-  std::string text = "STS " + Hex(sts) + ": " + words;
+  std::string text = "STS " + HexByte(sts) + ": " + words;
   if ((sts & 0xF0) == 0xF0 && ext) {
     static const char* const kExt[] = {
         nullptr,
@@ -113,7 +109,7 @@ std::string StatusMeaning(std::uint8_t sts, std::optional<std::uint8_t> ext) {
         "unknown error",
     };
     const std::size_t n = sizeof kExt / sizeof kExt[0];
-    text += ", EXT STS " + Hex(*ext) + (*ext < n && kExt[*ext] ? std::string(": ") + kExt[*ext] : std::string());
+    text += ", EXT STS " + HexByte(*ext) + (*ext < n && kExt[*ext] ? std::string(": ") + kExt[*ext] : std::string());
   }
   return text;
 }

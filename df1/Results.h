@@ -13,6 +13,9 @@ namespace plc::df1 {
 // the bytes). Its 0 means "sent", so this failure needs a code of its own.
 inline constexpr Result ResultNotSent = 93;
 
+// A byte as the texts show it: "41h".
+std::string HexByte(unsigned value);
+
 // What a DfLink result code means, in a few words ("no reply in time"); any code has words, a
 // byte value among them ("unexpected 41h where DLE ACK belongs"). A failed call's cause starts
 // with them.
