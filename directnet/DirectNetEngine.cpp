@@ -17,7 +17,15 @@ DirectNetEngine::DirectNetEngine(SerialPort& port, LinkState& state, EventLoop& 
   port_.OnComm = [this] { OnComm(); };
 }
 
-DirectNetEngine::~DirectNetEngine() { port_.OnComm = nullptr; }
+DirectNetEngine::~DirectNetEngine() {
+  port_.OnComm = nullptr;
+  // The line state is the thread's: a transaction of this engine still marked on it has nobody
+  // left to end it, and would hold every other control of the thread for 2 s. Only its own
+  // marks go; a waiting call of another control keeps its own.
+  const bool mineOnLine = progress_.transaction != 0 && state_.Transaction == progress_.transaction;
+  if (mineOnLine && (!state_.ReadIdle || !state_.WriteIdle))
+    state_.Abandon(state_.WriteMode ? Direction::Write : Direction::Read);
+}
 
 std::int64_t DirectNetEngine::Now() const { return WallNow(loop_); }
 

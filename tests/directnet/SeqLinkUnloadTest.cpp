@@ -57,5 +57,34 @@ TEST(SeqLinkUnload, InsideAPassThroughEvent) {
   EXPECT_EQ(r.events, std::vector<std::string>{"CommEventModem"});
 }
 
+// A form closed while its SeqLink's non-waiting read awaited a station that is off: the line
+// state is the thread's, and what is left of that read must not hold the other forms' controls.
+TEST(SeqLinkUnload, WithItsReadOutLeavesTheLineFreeForTheOtherControls) {
+  for (const bool closeFirst : {false, true}) {
+    SCOPED_TRACE(closeFirst ? "port closed, then unloaded" : "unloaded");
+    test::SeqLinkRig r;
+    r.port->OnSent = nullptr;  // the press's station is off
+    ASSERT_EQ(r.ReadNW(Variant("V,2000")), ResultOk);
+    std::unique_ptr<SeqLink> press = std::move(r.link);
+    r.link = r.Make();
+    r.New();
+    r.link->SetPortOpen(true);
+    r.Attach(*r.port);
+    r.station.SetWord(1, 0x0400, 77);
+    r.Run(10'000);
+    ASSERT_TRUE(r.Busy()) << "the press's read is on its line";
+    if (closeFirst) press->SetPortOpen(false);
+    press.reset();
+    EXPECT_FALSE(r.Busy()) << "nothing is on any line now";
+
+    const std::int64_t start = r.clock.MonotonicMicros();
+    Variant value(VariantArray(1, 1));
+    EXPECT_EQ(r.Read(Variant("V,2000"), value), ResultOk) << r.link->FailureCause();
+    EXPECT_EQ(value.Array().Get(1).ToInt32(), 77);
+    EXPECT_LT(r.clock.MonotonicMicros() - start, 500'000) << "the read waited for a line nobody holds";
+    EXPECT_EQ(dnet::SeqLinkState().TimeoutCount, 0);
+  }
+}
+
 }  // namespace
 }  // namespace plc
