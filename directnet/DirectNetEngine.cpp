@@ -27,6 +27,14 @@ DirectNetEngine::~DirectNetEngine() {
     state_.Abandon(state_.WriteMode ? Direction::Write : Direction::Read);
 }
 
+void DirectNetEngine::LineClosed() {
+  if (awaited_ || awaitedWrites_) return;  // a waiting call of this engine tells it itself
+  const bool mineOnLine = progress_.transaction != 0 && state_.Transaction == progress_.transaction;
+  if (!mineOnLine || (state_.ReadIdle && state_.WriteIdle)) return;
+  state_.Abandon(state_.WriteMode ? Direction::Write : Direction::Read);
+  TellFailedRead();
+}
+
 std::int64_t DirectNetEngine::Now() const { return WallNow(loop_); }
 
 namespace {

@@ -71,6 +71,9 @@ class DirectNetEngine {
   // Installs itself as the port's OnComm handler.
   DirectNetEngine(SerialPort& port, LinkState& state, EventLoop& loop = EventLoop::Current(), EngineRules rules = {});
   ~DirectNetEngine();
+  // The port closed (PortOpen = False) under this engine's transaction: no answer can come, so
+  // the thread's line is freed for the other controls now, and a followed read says why.
+  void LineClosed();
   DirectNetEngine(const DirectNetEngine&) = delete;
   DirectNetEngine& operator=(const DirectNetEngine&) = delete;
 

@@ -55,7 +55,10 @@ class SeqLink final : public TableControl<SeqLink> {
   std::int16_t CommPort() const { return line_.CommPort(); }
   void SetCommPort(std::int16_t value) { line_.SetCommPort(value); }
   bool PortOpen() const { return line_.PortOpen(); }
-  void SetPortOpen(bool value) { line_.SetPortOpen(value); }
+  void SetPortOpen(bool value) {
+    line_.SetPortOpen(value);
+    if (!value) engine_.LineClosed();
+  }
   std::string Settings() const { return line_.Settings(); }
   void SetSettings(std::string value) { line_.SetSettings(value); }
   bool DTREnable() const { return line_.DTREnable(); }

@@ -162,6 +162,7 @@ void UdpLink::SetScanWriteIOTimerInterval(std::int32_t value) {
 void UdpLink::SetPortOpen(bool value) {
   if (!EcomMode()) {
     line_.SetPortOpen(value);
+    if (!value) serial_.Engine().LineClosed();
     // CommMode may have changed since this control opened the ECOM transport: it goes too.
     if (!value && ecom::EcomLink().Holds(this) && !ecom::EcomLink().Release(this)) ecom::EcomLink().Close();
     return;
@@ -179,7 +180,10 @@ void UdpLink::SetPortOpen(bool value) {
     if (!ecom::EcomLink().Release(this)) ecom::EcomLink().Close();
     // A serial line opened before a change to ECOM mode is closed with it, not held on with
     // the flag False (a later open in the serial mode would find it "already open").
-    if (MSComm1().PortOpen()) MSComm1().SetPortOpen(false);
+    if (MSComm1().PortOpen()) {
+      MSComm1().SetPortOpen(false);
+      serial_.Engine().LineClosed();
+    }
   }
   // An open that failed raises nothing (CurrentErrors has the transport's text): a host that
   // asks finds why, with the library's own words, as after a call.

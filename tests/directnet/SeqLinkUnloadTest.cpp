@@ -57,11 +57,13 @@ TEST(SeqLinkUnload, InsideAPassThroughEvent) {
   EXPECT_EQ(r.events, std::vector<std::string>{"CommEventModem"});
 }
 
-// A form closed while its SeqLink's non-waiting read awaited a station that is off: the line
-// state is the thread's, and what is left of that read must not hold the other forms' controls.
+// A form closed (or its port) while its SeqLink's non-waiting read awaited a station that is
+// off: the line state is the thread's, and what is left of that read must not hold the other
+// forms' controls.
 TEST(SeqLinkUnload, WithItsReadOutLeavesTheLineFreeForTheOtherControls) {
-  for (const bool closeFirst : {false, true}) {
-    SCOPED_TRACE(closeFirst ? "port closed, then unloaded" : "unloaded");
+  enum class End { Unloaded, PortClosed, PortClosedThenUnloaded };
+  for (const End end : {End::Unloaded, End::PortClosed, End::PortClosedThenUnloaded}) {
+    SCOPED_TRACE(static_cast<int>(end));
     test::SeqLinkRig r;
     r.port->OnSent = nullptr;  // the press's station is off
     ASSERT_EQ(r.ReadNW(Variant("V,2000")), ResultOk);
@@ -73,8 +75,9 @@ TEST(SeqLinkUnload, WithItsReadOutLeavesTheLineFreeForTheOtherControls) {
     r.station.SetWord(1, 0x0400, 77);
     r.Run(10'000);
     ASSERT_TRUE(r.Busy()) << "the press's read is on its line";
-    if (closeFirst) press->SetPortOpen(false);
-    press.reset();
+    if (end != End::Unloaded) press->SetPortOpen(false);
+    if (end == End::PortClosed) EXPECT_EQ(press->FailureCause(), "the port was closed before station 1 had answered");
+    if (end != End::PortClosed) press.reset();
     EXPECT_FALSE(r.Busy()) << "nothing is on any line now";
 
     const std::int64_t start = r.clock.MonotonicMicros();
