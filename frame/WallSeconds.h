@@ -1,8 +1,10 @@
 #pragma once
 // Waits measured the way the serial engines measure them: by the wall clock's whole-seconds
 // count, so "2 seconds since a start reading" is reached between 1 and 2 seconds of real time,
-// at the moment the count ticks over. A wait blocks in the event loop (events run inside it)
-// and wakes at that tick or when an event has made it done; it never sleeps in slices.
+// at the moment the count ticks over. The count runs on the monotonic clock (Clock's
+// CountedSeconds), so a wall clock set back does not hold a read and its line for as long.
+// A wait blocks in the event loop (events run inside it) and wakes at that tick or when an
+// event has made it done; it never sleeps in slices.
 #include <cstdint>
 #include <functional>
 
@@ -10,8 +12,8 @@
 
 namespace plc {
 
-// The wall clock's whole seconds.
-inline std::int64_t WallNow(const EventLoop& loop) { return loop.GetClock().WallSeconds(); }
+// The wall clock's whole seconds, as counted on the monotonic clock.
+inline std::int64_t WallNow(const EventLoop& loop) { return loop.GetClock().CountedSeconds(); }
 
 // True once the seconds count has advanced by at least seconds since start.
 inline bool SecondsPassed(const EventLoop& loop, std::int64_t start, std::int64_t seconds) {

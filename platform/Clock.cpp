@@ -6,6 +6,12 @@
 
 namespace plc {
 
+SystemClock::SystemClock() {
+  using namespace std::chrono;
+  const std::int64_t wall = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+  SetCountOffset(wall - MonotonicMicros());
+}
+
 std::int64_t SystemClock::MonotonicMicros() const {
   using namespace std::chrono;
   return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
@@ -38,7 +44,7 @@ double SystemClock::SecondsSinceMidnight() const {
   return last.secondOfDay + frac;
 }
 
-ManualClock::ManualClock(std::int64_t wallStartMicros) : wallStart_(wallStartMicros) {}
+ManualClock::ManualClock(std::int64_t wallStartMicros) : wallStart_(wallStartMicros) { SetCountOffset(wallStartMicros); }
 
 std::int64_t ManualClock::WallSeconds() const { return (wallStart_ + now_) / 1'000'000; }
 
@@ -52,7 +58,7 @@ void ManualClock::AdvanceTo(std::int64_t monotonicMicros) {
 }
 
 SystemClock& TheSystemClock() {
-  static SystemClock clock;  // stateless
+  static SystemClock clock;  // its count's offset is fixed when it is made
   return clock;
 }
 

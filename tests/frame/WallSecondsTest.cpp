@@ -38,5 +38,18 @@ TEST(WaitSeconds, FromNowReturnsAtOnceWhenDoneAlreadyHolds) {
   EXPECT_EQ(clock.MonotonicMicros(), 700'000);
 }
 
+// A wall clock set back an hour (by hand, by NTP) while a wait runs neither stretches it to an
+// hour and two seconds nor, set forward, cuts it short: the seconds it counts are those that
+// pass.
+TEST(WaitSeconds, AWallClockSetBackOrForwardLeavesTheWaitAsLong) {
+  for (std::int64_t step : {-3'600'000'000LL, 3'600'000'000LL}) {
+    ManualClock clock(kWallStart);
+    PollEventLoop loop(clock);
+    loop.AddTimer(500'000, [&] { clock.StepWall(step); });
+    EXPECT_FALSE(WaitSeconds(loop, [] { return false; }, WallNow(loop), 2)) << step;
+    EXPECT_EQ(clock.MonotonicMicros(), 1'700'000) << step;
+  }
+}
+
 }  // namespace
 }  // namespace plc

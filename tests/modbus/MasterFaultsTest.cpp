@@ -53,6 +53,19 @@ TEST(MasterFaults, TimeOutIsMeasuredInWholeWallSeconds) {
   EXPECT_EQ(rig.Micros(), 2'000'000);
 }
 
+// The wall clock set back an hour while a read waits for a silent unit: the read still fails
+// after its 2 s, and the watchdog frees the line after its own, not an hour later.
+TEST(MasterFaults, AWallClockSetBackDoesNotHoldAReadOrTheLine) {
+  MasterRig rig;
+  rig.loop.AddTimer(500'000, [&] { rig.clock.StepWall(-3'600'000'000LL); });
+  VariantArray v(1, 1, VarType::Double);
+  EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultFailed);
+  EXPECT_EQ(rig.Micros(), 2'000'000);
+  rig.master.ReplyWatchdog();
+  EXPECT_FALSE(rig.master.CommBusy());
+  ExpectRecovered(rig);
+}
+
 TEST(MasterFaults, FiveLostNonWaitingReadsGiveOneReadErrorEvent) {
   MasterRig rig;
   for (int i = 0; i < 5; ++i) {
