@@ -76,7 +76,9 @@ TEST(SeqLinkUnload, WithItsReadOutLeavesTheLineFreeForTheOtherControls) {
     r.Run(10'000);
     ASSERT_TRUE(r.Busy()) << "the press's read is on its line";
     if (end != End::Unloaded) press->SetPortOpen(false);
-    if (end == End::PortClosed) EXPECT_EQ(press->FailureCause(), "the port was closed before station 1 had answered");
+    if (end == End::PortClosed) {
+      EXPECT_EQ(press->FailureCause(), "the port was closed before station 1 had answered");
+    }
     if (end != End::PortClosed) press.reset();
     EXPECT_FALSE(r.Busy()) << "nothing is on any line now";
 
