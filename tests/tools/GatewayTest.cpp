@@ -4,6 +4,8 @@
 // for a few seconds of real time.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -430,6 +432,111 @@ TEST(Gateway, AHistoryHeldByAnotherWriterKeepsItsBatchesUntilItLetsGo) {
                         "'Press.Pressure' AND s.time_us > " + std::to_string(to + 1'000'000)),
             0)
       << "the run went on after";
+}
+
+// The gateway's wall clock, set forward or back while it runs, as a person or an NTP step sets
+// the clock of the plant's computer: every program started while this lives has the wall step
+// library preloaded; Set() moves their wall clocks, their monotonic clocks run on.
+class WallClockStep {
+ public:
+  explicit WallClockStep(std::string file) : file_(std::move(file)) {
+    Set(0s);
+    for (const char* name : {"LD_PRELOAD", "PLC_WALL_STEP_FILE", "ASAN_OPTIONS"})
+      if (const char* was = std::getenv(name)) saved_.emplace_back(name, was);
+    const char* preload = std::getenv("LD_PRELOAD");
+    ::setenv("LD_PRELOAD", (std::string(PLC_WALL_STEP) + (preload ? std::string(":") + preload : "")).c_str(), 1);
+    ::setenv("PLC_WALL_STEP_FILE", file_.c_str(), 1);
+    // The library comes before the sanitizers' run-time in a sanitized build's gateway.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    ::setenv("ASAN_OPTIONS", ((asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0").c_str(), 1);
+  }
+  ~WallClockStep() {
+    for (const char* name : {"LD_PRELOAD", "PLC_WALL_STEP_FILE", "ASAN_OPTIONS"}) ::unsetenv(name);
+    for (const auto& [name, value] : saved_) ::setenv(name.c_str(), value.c_str(), 1);
+  }
+  // The wall clock's offset from the true time from now on; whole, never half written.
+  void Set(std::chrono::seconds offset) {
+    testing::WriteRaw(file_ + ".new", std::to_string(offset.count() * 1'000'000));
+    std::filesystem::rename(file_ + ".new", file_);
+  }
+
+ private:
+  std::string file_;
+  std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+// Batches committed to the plant's history so far; 0 before its tables are there.
+std::int64_t CommittedBatches(const PlantRig& plant) {
+  try {
+    return plant.Count("SELECT count(*) FROM batches");
+  } catch (const logger::SinkError&) {
+    return 0;
+  }
+}
+
+bool WaitForBatches(const PlantRig& plant, std::int64_t n) {
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (CommittedBatches(plant) < n && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
+  return CommittedBatches(plant) >= n;
+}
+
+// The wall clock set forward an hour while another writer holds the history: the wait is a
+// couple of seconds, not an hour, and the run goes on with every value read meanwhile.
+TEST(Gateway, AWallClockSetForwardWhileTheHistoryIsHeldDoesNotEndTheRun) {
+  PlantRig plant;
+  WallClockStep wall(plant.folder.File("wall-step"));
+  auto run = std::async(std::launch::async, [&] {
+    return RunPlclink({"gateway", plant.folder.File("plant.ini"), "--seconds", "7", "--commit-ms", "200"});
+  });
+  ASSERT_TRUE(WaitForBatches(plant, 2));
+  {
+    logger::SqliteFile other(plant.Db(), false);
+    other.Exec("BEGIN IMMEDIATE");
+    std::this_thread::sleep_for(1s);
+    wall.Set(3600s);
+    std::this_thread::sleep_for(1500ms);
+    other.Exec("COMMIT");
+  }
+  const RunResult r = run.get();
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.err.find("not written"), std::string::npos) << r.err;
+  EXPECT_EQ(plant.Count("SELECT sum(samples) FROM batches"), plant.Count("SELECT count(*) FROM samples"));
+  EXPECT_GT(plant.Count("SELECT count(*) FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.name = "
+                        "'Press.Pressure' AND s.time_us > " + std::to_string(logger::NowUs() + 3'000'000'000)),
+            0)
+      << "the run went on, its samples stamped with the wall clock as set";
+}
+
+// Ctrl-C while another writer holds the history, and the wall clock set forward an hour while
+// the end waits for it: the end still waits its 10 s, and the values of the last seconds go in
+// once the writer lets go.
+TEST(Gateway, AWallClockSetForwardWhileTheEndWaitsForTheHistoryLosesNoValue) {
+  PlantRig plant;
+  WallClockStep wall(plant.folder.File("wall-step"));
+  auto gateway = plant.Gateway({"--commit-ms", "200"});
+  ASSERT_TRUE(WaitForBatches(plant, 2));
+  std::int64_t from = 0, to = 0;
+  {
+    logger::SqliteFile other(plant.Db(), false);
+    other.Exec("BEGIN IMMEDIATE");
+    from = logger::NowUs();
+    std::this_thread::sleep_for(1500ms);
+    to = logger::NowUs();
+    ::kill(gateway->Pid(), SIGINT);
+    std::this_thread::sleep_for(500ms);
+    wall.Set(3600s);
+    std::this_thread::sleep_for(1500ms);
+    other.Exec("COMMIT");
+  }
+  gateway->WaitForLine("  database:", 20s);
+  const int status = gateway->Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+  EXPECT_GT(plant.Count("SELECT count(*) FROM samples s JOIN tags t ON t.id = s.tag_id WHERE t.name = "
+                        "'Press.Pressure' AND s.time_us > " + std::to_string(from + 300'000) + " AND s.time_us < " +
+                        std::to_string(to - 300'000)),
+            2)
+      << "the values read while the history was held";
+  EXPECT_EQ(plant.Count("SELECT sum(samples) FROM batches"), plant.Count("SELECT count(*) FROM samples"));
 }
 
 // Six Modbus lines of four groups each on 1 ms scan ticks keep the ticks waiting inside one

@@ -134,7 +134,9 @@ class Gateway {
   IntervalTimer statusTimer_;
   IntervalTimer stopTimer_;
   std::optional<std::string> fatal_;
-  // Since when another writer has held the history, the batch waiting for it.
+  // Since when (the loop's monotonic time) another writer has held the history, the batch
+  // waiting for it. Waits are measured on the monotonic clock: the wall clock may be set
+  // forward or back meanwhile, and only the samples' times are history.
   std::optional<std::int64_t> historyBusySinceUs_;
   // The run is ending: the reads given up by the stop are no failures of the plant.
   bool stopping_ = false;
@@ -398,11 +400,11 @@ void Gateway::Commit(const std::vector<logger::Sink*>& to) {
   } catch (const logger::SinkBusy& e) {
     // Only the history, the first sink, is ever busy, so no sink has the batch yet: it waits,
     // whole, for the next commit, and the reads meanwhile join it.
-    const std::int64_t now = logger::NowUs();
+    const std::int64_t now = loop_.Now();
     pending_ = std::move(batch);
     if (!historyBusySinceUs_) {
       historyBusySinceUs_ = now;
-      Print(logger::IsoTimeUtc(now).substr(11, 8) + " history busy (another writer holds it): " + e.what() +
+      Print(logger::IsoTimeUtc(logger::NowUs()).substr(11, 8) + " history busy (another writer holds it): " + e.what() +
             "; the values wait and go in once it is free");
     } else if (now - *historyBusySinceUs_ > kBusyLimitUs || pending_.samples.size() > kBusySamplesLimit) {
       fatal_ = std::string(e.what()) + " for " + Fixed(static_cast<double>(now - *historyBusySinceUs_) / 1e6, 1) +
@@ -510,8 +512,8 @@ int Gateway::Run() {
   for (auto& s : sources_) s->Stop();
   NoteUnwritten();
   Commit();
-  for (const std::int64_t end = logger::NowUs() + kFinalCommitLimitUs;
-       historyBusySinceUs_ && !fatal_ && logger::NowUs() < end;) {
+  for (const std::int64_t end = loop_.Now() + kFinalCommitLimitUs;
+       historyBusySinceUs_ && !fatal_ && loop_.Now() < end;) {
     std::this_thread::sleep_for(std::chrono::microseconds(kFinalCommitRetryUs));
     Commit();
   }
