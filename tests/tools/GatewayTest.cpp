@@ -539,6 +539,24 @@ TEST(Gateway, AWallClockSetForwardWhileTheEndWaitsForTheHistoryLosesNoValue) {
   EXPECT_EQ(plant.Count("SELECT sum(samples) FROM batches"), plant.Count("SELECT count(*) FROM samples"));
 }
 
+// The summary's time and rate are the run's, whatever the wall clock did meanwhile.
+TEST(Gateway, AWallClockSetMidRunLeavesTheSummarysTimeAndRateTrue) {
+  for (const auto step : {3600s, -3600s}) {
+    PlantRig plant;
+    WallClockStep wall(plant.folder.File("wall-step"));
+    auto run = std::async(std::launch::async,
+                          [&] { return RunPlclink({"gateway", plant.folder.File("plant.ini"), "--seconds", "3"}); });
+    ASSERT_TRUE(WaitForBatches(plant, 1));
+    wall.Set(step);
+    const RunResult r = run.get();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("gateway: ran 3."), std::string::npos) << "set by " << step.count() << " s: " << r.out;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(reads: (\d+) .*, ([0-9.]+) per second)"))) << r.out;
+    EXPECT_NEAR(std::stod(m[2]), std::stod(m[1]) / 3.0, std::stod(m[1]) / 10.0) << r.out;
+  }
+}
+
 // Six Modbus lines of four groups each on 1 ms scan ticks keep the ticks waiting inside one
 // another all the time: --seconds (as Ctrl-C) still ends the run on time, with its summary.
 TEST(Gateway, EndsOnTimeWhileEveryLineScansFlatOut) {

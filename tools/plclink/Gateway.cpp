@@ -142,6 +142,7 @@ class Gateway {
   bool stopping_ = false;
   bool tty_ = ::isatty(STDERR_FILENO) == 1;
   bool statusShown_ = false;
+  // The loop's monotonic time: the run's length and rate stay true across a wall clock step.
   std::int64_t startUs_ = 0;
   std::int64_t lastStatusUs_ = 0;
   std::int64_t lastPrintedUs_ = 0;
@@ -429,7 +430,7 @@ void Gateway::Commit(const std::vector<logger::Sink*>& to) {
 }
 
 void Gateway::Status() {
-  const std::int64_t now = logger::NowUs();
+  const std::int64_t now = loop_.Now();
   const double seconds = static_cast<double>(now - lastStatusUs_) / 1e6;
   if (seconds > 0) rate_ = static_cast<double>(reads_ - readsAtStatus_) / seconds;
   lastStatusUs_ = now;
@@ -455,7 +456,7 @@ void Gateway::Status() {
 
 void Gateway::Summary() {
   if (statusShown_ && tty_) std::cerr << "\n";
-  const double ran = static_cast<double>(logger::NowUs() - startUs_) / 1e6;
+  const double ran = static_cast<double>(loop_.Now() - startUs_) / 1e6;
   std::cout << "gateway: ran " << Fixed(ran, 1) << " s with " << sources_.size() << " controls and "
             << values_->Tags().size() << " tags\n"
             << "  reads: " << reads_ << " (" << reads_ - failedReads_ << " good, " << failedReads_ << " failed), "
@@ -478,7 +479,7 @@ void Gateway::Summary() {
 int Gateway::Run() {
   StopSignals stop(loop_);
   Open();
-  startUs_ = lastStatusUs_ = lastPrintedUs_ = logger::NowUs();
+  startUs_ = lastStatusUs_ = lastPrintedUs_ = loop_.Now();
   for (auto& s : sources_) {
     const std::string failed = s->Start();
     if (failed.empty()) continue;
