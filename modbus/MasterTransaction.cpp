@@ -11,8 +11,8 @@ LinePhase MasterTransaction::Phase() const {
   return LinePhase::Idle;
 }
 
-void MasterTransaction::ForceFree() {
-  NoteReadGivenUp("CommBusy set to False");
+void MasterTransaction::ForceFree(const char* by) {
+  NoteReadGivenUp(by);
   ReadPending = false;
   WritePending = false;
   WriteActive = false;

@@ -93,8 +93,8 @@ struct MasterTransaction {
     ReadGivenUpBy = by;
     ReadGivenUpSerial = RequestSerial;
   }
-  // CommBusy := False: the escape from a stuck transaction.
-  void ForceFree();
+  // CommBusy := False: the escape from a stuck transaction; by says what freed it.
+  void ForceFree(const char* by = "CommBusy set to False");
   // One failed transaction more (time-out, abandoned or refused reply).
   void CountError();
 

@@ -40,6 +40,8 @@ RequestTarget TargetOf(const ReferenceMapping& m) {
   return RequestTarget{m.function, m.offset, m.referenceKind, m.type2Kind, m.startReference};
 }
 
+bool IsSlaveMode(std::int16_t mode) { return mode == rtu::SlaveRtu || mode == rtu::SlaveAscii; }
+
 }  // namespace
 
 ModbusMaster::ModbusMaster(SerialPort& port, EventLoop& loop) : port_(port), loop_(loop) {
@@ -52,20 +54,31 @@ Framing ModbusMaster::CurrentFraming() const {
   return modBusMode_ == rtu::Ascii || modBusMode_ == rtu::SlaveAscii ? Framing::Ascii : Framing::Rtu;
 }
 
+void ModbusMaster::SetModBusMode(std::int16_t mode) {
+  const bool toSlave = IsSlaveMode(mode) && !IsSlaveMode(modBusMode_);
+  modBusMode_ = mode;
+  // A slave takes what arrives as requests: the reply of a request still out would never reach
+  // the master, which would report it unanswered 2 s later. It is given up now, saying why.
+  if (toSlave && (tx_.ReadPending || tx_.WritePending)) GiveUpTransaction("ModBusMode set to a slave mode");
+}
+
 void ModbusMaster::SetCommBusy(bool busy) {
-  if (busy) return;
+  if (!busy) GiveUpTransaction("CommBusy set to False");
+}
+
+void ModbusMaster::GiveUpTransaction(const char* by) {
   const bool followedOut = tx_.ReadPending && followed_ == tx_.RequestSerial;
-  const std::string why = followedOut ? FreedReadCause() : std::string();
-  tx_.ForceFree();
+  const std::string why = followedOut ? FreedReadCause(by) : std::string();
+  tx_.ForceFree(by);
   reply_.Clear();
   if (followedOut) TellFailedRead(why);
 }
 
-std::string ModbusMaster::FreedReadCause() const {
+std::string ModbusMaster::FreedReadCause(const char* by) const {
   if (!port_.PortOpen()) return PortClosedWhileCause(port_.CommPort(), "the read waited for its reply");
   // Freed once its time was up, it was not answered in time, whoever freed it.
   if (SecondsPassed(loop_, tx_.SendTime, kReplySeconds)) return NoReplyCause(followedUnit_, kReplySeconds, reply_.OtherUnit(), reply_.Unfinished());
-  return "the read was given up (CommBusy set to False) before unit " + std::to_string(followedUnit_) + " answered";
+  return std::string("the read was given up (") + by + ") before unit " + std::to_string(followedUnit_) + " answered";
 }
 
 void ModbusMaster::TellFailedRead(const std::string& why) {

@@ -87,7 +87,7 @@ class ModbusMaster final : public ScanLine {
   std::function<std::optional<AddressFields>(const Variant& address, std::int16_t unit)> ResolveScanAddress;
 
   // The control's settings, forwarded on every set.
-  void SetModBusMode(std::int16_t mode) { modBusMode_ = mode; }
+  void SetModBusMode(std::int16_t mode);
   std::int16_t ModBusMode() const { return modBusMode_; }
   void SetRS485Mode(std::int16_t mode) { rs485Mode_ = mode; }
   void SetPLCType(std::int32_t type) { plcType_ = type; }
@@ -216,7 +216,9 @@ class ModbusMaster final : public ScanLine {
   // A new request takes the line: a followed read still out was given up without its reply.
   void EndFollowedRead();
   // Why a read still out when it is freed did not complete.
-  std::string FreedReadCause() const;
+  std::string FreedReadCause(const char* by) const;
+  // Ends the transaction out before its reply; by says what ended it.
+  void GiveUpTransaction(const char* by);
   // The unit of the request in flight, as its causes name it.
   std::int32_t AwaitedUnit() const { return reply_.Awaited().unit; }
 

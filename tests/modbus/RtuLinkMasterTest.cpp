@@ -254,5 +254,49 @@ TEST(RtuLinkMaster, ANonWaitingReadEndedUnderItSaysHow) {
   EXPECT_EQ(r.link->FailureCause(), "no reply from unit 1 within 2 s");
 }
 
+
+// Made a slave while a read is out, the control takes the reply that comes as a request: the
+// read ends at once, saying why, rather than 2 s later as unanswered by a unit that did answer.
+// A read under a change of framing alone is carried out as it began.
+TEST(RtuLinkMaster, AReadOutWhenTheControlIsMadeASlaveEndsSayingSo) {
+  for (std::int16_t mode : {rtu::SlaveRtu, rtu::SlaveAscii}) {
+    RtuLinkRig r;
+    std::string address = "40001";
+    VariantArray unused(1, 1);
+    const Opt<std::int16_t> one(std::int16_t{1});
+    ASSERT_EQ(r.link->ReadPLCNW(address, unused, one, Opt<std::int16_t>()), ResultOk);
+    r.clock.Advance(300'000);
+    r.link->SetModBusMode(static_cast<rtu::EnModBusMode>(mode));
+    EXPECT_EQ(r.link->CommBusy(), Variant(false)) << mode;
+    EXPECT_EQ(r.link->FailureCause(), "the read was given up (ModBusMode set to a slave mode) before unit 1 answered")
+        << mode;
+
+    // A waiting read whose wait a host timer ends so says the same.
+    r.link->SetModBusMode(rtu::Rtu);
+    r.clock.Advance(3'000'000);
+    r.loop.AddTimer(r.clock.MonotonicMicros() + 200'000,
+                    [&] { r.link->SetModBusMode(static_cast<rtu::EnModBusMode>(mode)); });
+    VariantArray values(1, 1);
+    values.Set(1, Variant(-7.0));
+    EXPECT_EQ(r.ReadPLC("40001", values, 1), ResultFailed);
+    EXPECT_EQ(values.Get(1).ToDouble(), -7.0);
+    EXPECT_EQ(r.link->FailureCause(), "the read was given up before its reply came (ModBusMode set to a slave mode)")
+        << mode;
+    EXPECT_EQ(r.link->CommBusy(), Variant(false));
+    EXPECT_TRUE(r.events.empty());
+  }
+
+  RtuLinkRig r;
+  std::string address = "40001";
+  VariantArray unused(1, 1);
+  ASSERT_EQ(r.link->ReadPLCNW(address, unused, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>()), ResultOk);
+  r.link->SetModBusMode(rtu::Ascii);
+  r.port->Inject(RtuLinkRig::Rtu("01 03 02 00 2A"));
+  r.loop.DoEvents();
+  ASSERT_EQ(r.events.size(), 1u);
+  EXPECT_EQ(r.events[0].second[0].Array().Get(1).ToDouble(), 42.0);
+  EXPECT_EQ(r.link->CommBusy(), Variant(false));
+}
+
 }  // namespace
 }  // namespace plc
