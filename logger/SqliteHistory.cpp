@@ -1,8 +1,10 @@
 #include "logger/SqliteHistory.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 
 #include "logger/SeriesReducer.h"
@@ -221,6 +223,10 @@ SqliteHistory::SqliteHistory(const std::string& path, const std::vector<TagInfo>
   // Batches are written on the thread of the PLC lines: another writer holding the file is
   // waited for only briefly, and SinkBusy lets the caller keep the batch for a later try.
   sqlite3_busy_timeout(file_->Handle(), kWriteBusyMs);
+  struct stat opened {};
+  if (::stat(path_.c_str(), &opened) != 0) throw SinkError(path_ + ": gone as soon as it was opened");
+  device_ = opened.st_dev;
+  inode_ = opened.st_ino;
 }
 
 SqliteHistory::~SqliteHistory() {
@@ -234,6 +240,15 @@ SqliteHistory::~SqliteHistory() {
 void SqliteHistory::Write(const Batch& batch) {
   if (!file_) throw SinkError(path_ + ": written after it was closed");
   if (batch.Empty()) return;
+  struct stat now {};
+  const bool looked = ::stat(path_.c_str(), &now) == 0;
+  // A folder the gateway may no longer look into is no sign of another file.
+  if (!looked && (errno == ENOENT || errno == ENOTDIR))
+    throw SinkError(path_ + ": the history file was deleted while the gateway wrote it (what it held since it "
+                            "was opened is gone with it)");
+  if (looked && (now.st_dev != device_ || now.st_ino != inode_))
+    throw SinkError(path_ + ": the history file was replaced by another (moved or copied over) while the gateway "
+                            "wrote it");
   Transaction tx(*file_);
   Statement head(*file_, "INSERT INTO batches (time_us, samples, failures) VALUES (?1, ?2, ?3)");
   const std::int64_t last = batch.samples.empty() ? batch.failures.back().timeUs : batch.samples.back().timeUs;

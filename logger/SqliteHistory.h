@@ -82,8 +82,9 @@ class SqliteHistory final : public Sink {
   SqliteHistory(const std::string& path, const std::vector<TagInfo>& tags);
   ~SqliteHistory() override;
 
-  // One transaction; SinkError (nothing of the batch stored) when it fails, SinkBusy when
-  // another writer held the file beyond kWriteBusyMs (the batch may be written again later).
+  // One transaction; SinkError (nothing of the batch stored) when it fails or when the path no
+  // longer names the file opened (deleted, or replaced by another), SinkBusy when another
+  // writer held the file beyond kWriteBusyMs (the batch may be written again later).
   void Write(const Batch& batch) override;
   // Each batch is committed when written; nothing waits here.
   void Flush() override {}
@@ -98,6 +99,10 @@ class SqliteHistory final : public Sink {
   std::string path_;
   std::unique_ptr<SqliteFile> file_;
   std::vector<std::int64_t> tagIds_;  // database id of each tag, by the gateway's index
+  // The file opened, by device and inode: SQLite goes on writing a file deleted under it, and
+  // everything written from then on goes with it when it closes.
+  std::uint64_t device_ = 0;
+  std::uint64_t inode_ = 0;
   std::int64_t batches_ = 0;
   std::int64_t samples_ = 0;
 };

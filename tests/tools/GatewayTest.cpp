@@ -434,6 +434,43 @@ TEST(Gateway, AHistoryHeldByAnotherWriterKeepsItsBatchesUntilItLetsGo) {
       << "the run went on after";
 }
 
+// The history deleted, or replaced by another file, while the gateway writes it (a clean-up job,
+// a person tidying the folder): SQLite would go on writing the file no name leads to any more,
+// and every value of the run would go with it at the end. The run ends as with a history that
+// cannot be written, saying what happened and how many samples it could not write.
+TEST(Gateway, AHistoryDeletedOrReplacedMidRunEndsTheRunSayingSo) {
+  for (const bool replaced : {false, true}) {
+    SCOPED_TRACE(replaced ? "replaced" : "deleted");
+    PlantRig plant;
+    auto run = std::async(std::launch::async, [&] {
+      return RunPlclink({"gateway", plant.folder.File("plant.ini"), "--seconds", "6", "--commit-ms", "200"});
+    });
+    auto batches = [&]() -> std::int64_t {
+      try {
+        return plant.Count("SELECT count(*) FROM batches");
+      } catch (const logger::SinkError&) {
+        return 0;
+      }
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (batches() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(100ms);
+    ASSERT_GE(batches(), 2);
+    if (replaced) {
+      std::filesystem::rename(plant.Db(), plant.Db() + ".old");
+      testing::WriteRaw(plant.Db(), "");
+    } else {
+      for (const char* end : {"", "-wal", "-shm"}) std::filesystem::remove(plant.Db() + end);
+    }
+    const RunResult r = run.get();
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    const std::regex said(replaced ? "plclink gateway: .*plant\\.db: the history file was replaced by another .*; "
+                                     "[1-9][0-9]* samples were not written\\n"
+                                   : "plclink gateway: .*plant\\.db: the history file was deleted while the gateway "
+                                     "wrote it .*; [1-9][0-9]* samples were not written\\n");
+    EXPECT_TRUE(std::regex_search(r.err, said)) << r.err;
+  }
+}
+
 // The gateway's wall clock, set forward or back while it runs, as a person or an NTP step sets
 // the clock of the plant's computer: every program started while this lives has the wall step
 // library preloaded; Set() moves their wall clocks, their monotonic clocks run on.

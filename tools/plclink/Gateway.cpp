@@ -134,6 +134,8 @@ class Gateway {
   IntervalTimer statusTimer_;
   IntervalTimer stopTimer_;
   std::optional<std::string> fatal_;
+  // The samples of the batches the history refused once it could not be written.
+  std::int64_t unwritten_ = 0;
   // Since when (the loop's monotonic time) another writer has held the history, the batch
   // waiting for it. Waits are measured on the monotonic clock: the wall clock may be set
   // forward or back meanwhile, and only the samples' times are history.
@@ -413,7 +415,9 @@ void Gateway::Commit(const std::vector<logger::Sink*>& to) {
     }
     return;
   } catch (const logger::SinkError& e) {
-    fatal_ = e.what();
+    // The run ends: the batch in hand, and each one the end still hands over, is lost, said so.
+    unwritten_ += static_cast<std::int64_t>(batch.samples.size());
+    if (!fatal_) fatal_ = e.what();
     return;
   }
   if (historyBusySinceUs_) {
@@ -533,7 +537,9 @@ int Gateway::Run() {
   }
   Summary();
   if (fatal_) {
-    std::cerr << "plclink gateway: " << *fatal_ << "\n";
+    std::cerr << "plclink gateway: " << *fatal_;
+    if (unwritten_ > 0) std::cerr << "; " << unwritten_ << " samples were not written";
+    std::cerr << "\n";
     return kExitFailed;
   }
   return 0;
