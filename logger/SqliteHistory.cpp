@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 
 #include "logger/SeriesReducer.h"
@@ -103,21 +104,37 @@ namespace {
 // Another connection holds the lock the statement needed: it may go through later.
 bool Busy(int rc) { return (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED; }
 
+// SQLite's words, and where the system refused a read or write (a file-size limit, a full or
+// read-only disk), the system's: "disk I/O error" alone does not say which.
+// errnoAfter: errno as the failed call left it, cleared before the call (SQLite does not
+// always keep the system's error for sqlite3_system_errno).
+std::string Why(sqlite3* db, int rc, const char* text, int errnoAfter) {
+  std::string why = text;
+  const int primary = rc & 0xFF;
+  const int system = sqlite3_system_errno(db) != 0 ? sqlite3_system_errno(db) : errnoAfter;
+  if ((primary == SQLITE_IOERR || primary == SQLITE_FULL || primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY) &&
+      system != 0)
+    why += std::string(" (") + std::strerror(system) + ")";
+  return why;
+}
+
 }  // namespace
 
 void SqliteFile::Exec(const std::string& sql) {
   char* message = nullptr;
+  errno = 0;
   const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
+  const int system = errno;
   if (rc != SQLITE_OK) {
-    const std::string why = path_ + ": " + (message ? message : sqlite3_errmsg(db_));
+    const std::string why = path_ + ": " + Why(db_, rc, message ? message : sqlite3_errmsg(db_), system);
     sqlite3_free(message);
     if (Busy(rc)) throw SinkBusy(why);
     throw SinkError(why);
   }
 }
 
-void SqliteFile::Fail(const std::string& what) const {
-  const std::string why = path_ + ": " + what + ": " + sqlite3_errmsg(db_);
+void SqliteFile::Fail(const std::string& what, int errnoAfter) const {
+  const std::string why = path_ + ": " + what + ": " + Why(db_, sqlite3_errcode(db_), sqlite3_errmsg(db_), errnoAfter);
   if (Busy(sqlite3_errcode(db_))) throw SinkBusy(why);
   throw SinkError(why);
 }
@@ -150,10 +167,11 @@ Statement& Statement::BindNull(int index) {
 }
 
 bool Statement::Step() {
+  errno = 0;
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  file_.Fail("step");
+  file_.Fail("step", errno);
 }
 
 void Statement::Run() {

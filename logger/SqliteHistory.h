@@ -40,7 +40,8 @@ class SqliteFile {
   const std::string& Path() const { return path_; }
   // Runs statements that return no rows.
   void Exec(const std::string& sql);
-  [[noreturn]] void Fail(const std::string& what) const;
+  // errnoAfter: errno as the failed call left it, where the system refused a read or write.
+  [[noreturn]] void Fail(const std::string& what, int errnoAfter = 0) const;
 
  private:
   std::string path_;

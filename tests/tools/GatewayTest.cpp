@@ -471,6 +471,28 @@ TEST(Gateway, AHistoryDeletedOrReplacedMidRunEndsTheRunSayingSo) {
   }
 }
 
+// A history that reaches the size the gateway may write (a service's file-size limit, as
+// systemd's LimitFSIZE= or a shell's ulimit -f set it): the run ends as with a full disk, with
+// its summary and the reason, not killed by the signal the limit sends, its last batch lost.
+TEST(Gateway, AHistoryAtItsFileSizeLimitEndsTheRunSayingSo) {
+  PlantRig plant;
+  const PeerCommand gateway = PlclinkCommand({"gateway", plant.folder.File("plant.ini"), "--seconds", "20",
+                                              "--commit-ms", "50"});
+  std::vector<std::string> args{"-c", "ulimit -f 256 && exec \"$0\" \"$@\"", gateway.program};
+  args.insert(args.end(), gateway.args.begin(), gateway.args.end());
+  const RunResult r = RunProgram(PeerCommand{"/bin/sh", args, ""}, 30s);
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("  database: "), std::string::npos) << "the summary: " << r.out;
+  // The system's words for what stopped the write, where SQLite's alone say "disk I/O error".
+  EXPECT_TRUE(std::regex_search(r.err, std::regex("plclink gateway: .*plant\\.db: .*File too large.*; [1-9][0-9]* "
+                                                  "samples were not written\\n")))
+      << r.err;
+  logger::SqliteFile file(plant.Db(), true);
+  logger::Statement check(file, "PRAGMA integrity_check");
+  ASSERT_TRUE(check.Step());
+  EXPECT_EQ(check.Text(0), "ok");
+}
+
 // The gateway's wall clock, set forward or back while it runs, as a person or an NTP step sets
 // the clock of the plant's computer: every program started while this lives has the wall step
 // library preloaded; Set() moves their wall clocks, their monotonic clocks run on.

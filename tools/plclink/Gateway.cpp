@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -482,6 +483,9 @@ void Gateway::Summary() {
 
 int Gateway::Run() {
   StopSignals stop(loop_);
+  // A history past the process's file-size limit (ulimit -f, LimitFSIZE=) is a write that fails
+  // and ends the run with its summary and reason, not a signal that kills it mid-batch.
+  std::signal(SIGXFSZ, SIG_IGN);
   Open();
   startUs_ = lastStatusUs_ = lastPrintedUs_ = loop_.Now();
   for (auto& s : sources_) {
