@@ -37,6 +37,7 @@ struct Transaction {
   std::int32_t tns = 0;
   std::int32_t dst = 0;
   std::uint8_t cmd = 0;
+  std::int32_t mode = 0;  // the check it went out with, which its reply carries (Mode may change meanwhile)
   ParsedAddress address;
   std::int16_t count = 0;  // values asked (RequestCount)
   bool floatFlag = false;

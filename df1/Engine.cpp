@@ -140,6 +140,7 @@ Df1Engine::Outcome Df1Engine::SendRequest(Transaction t, const std::function<Che
   t.tns = tns;
   t.dst = station;
   t.cmd = kCommand;
+  t.mode = own.Mode;
   t.requestBytes = static_cast<std::int32_t>(frame->size());
   t.byteSeconds = ByteSeconds(port_);
   t.sentMicros = loop_.Now();
@@ -291,7 +292,7 @@ void Df1Engine::HandleReply() {
     ListenBetween();
     return;
   }
-  LinkClosing closing = link_.Close(copies_.Mode, *s.OnLine);
+  LinkClosing closing = link_.Close(s.OnLine->mode, *s.OnLine);
   if (closing.silentAfterAck && s.OnLine->firstOnLine && !s.OnLine->resent && Resend()) return;
   Transaction t = std::move(*s.OnLine);
   s.LastStatus = closing.status;
@@ -348,7 +349,7 @@ bool Df1Engine::Resend() {
   Bytes payload = t.payload;
   payload[4] = static_cast<std::uint8_t>(tns & 0xFF);
   payload[5] = static_cast<std::uint8_t>(tns >> 8);
-  auto frame = StuffAndCheck(payload, copies_.Mode);
+  auto frame = StuffAndCheck(payload, t.mode);
   if (!frame) return false;
   try {
     link_.Send(*frame);
