@@ -317,9 +317,11 @@ void ModbusMaster::TransmitFrame(const Bytes& frame) {
   if (rs485Mode_ == rtu::RTS) {
     port_.SetSThreshold(1);
     port_.SetRTSEnable(true);
+    keyedLine_ = rtu::RTS;
   } else if (rs485Mode_ == rtu::DTR) {
     port_.SetSThreshold(1);
     port_.SetDTREnable(true);
+    keyedLine_ = rtu::DTR;
   }
   try {
     port_.OutputBytes(frame);
@@ -331,8 +333,9 @@ void ModbusMaster::TransmitFrame(const Bytes& frame) {
 
 void ModbusMaster::DropLine() {
   port_.SetSThreshold(0);
-  if (rs485Mode_ == rtu::RTS) port_.SetRTSEnable(false);
-  if (rs485Mode_ == rtu::DTR) port_.SetDTREnable(false);
+  if (keyedLine_ == rtu::RTS) port_.SetRTSEnable(false);
+  if (keyedLine_ == rtu::DTR) port_.SetDTREnable(false);
+  keyedLine_ = rtu::OFF;
 }
 
 bool ModbusMaster::SendScanRead(std::int16_t unit, const Variant& address, std::int16_t count) {

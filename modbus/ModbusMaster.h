@@ -170,7 +170,9 @@ class ModbusMaster final : public ScanLine {
   // The scan read in flight had a reply that failed: its reason kept for the scan.
   void NoteScanFailure();
   Framing CurrentFraming() const;
-  bool LineControlled() const { return rs485Mode_ == rtu::RTS || rs485Mode_ == rtu::DTR; }
+  // The RS485 line raised for the frame leaving the port (OFF: none); it is the one dropped, even
+  // when RS485Mode changed while the frame left.
+  bool LineControlled() const { return keyedLine_ != rtu::OFF; }
   void DropLine();
   // Discards what was received and makes every received chunk raise a notification.
   void PrepareReceive();
@@ -240,6 +242,7 @@ class ModbusMaster final : public ScanLine {
   std::string cause_;
   std::int16_t modBusMode_ = rtu::Rtu;
   std::int16_t rs485Mode_ = rtu::OFF;
+  std::int16_t keyedLine_ = rtu::OFF;
   std::int32_t plcType_ = rtu::EnStdModbus;
   std::int16_t unitAddress_ = 1;
   bool scanNotSent_ = false;  // the latest scan read was refused before it went out

@@ -364,6 +364,31 @@ TEST(MasterLine, Rs485DriverIsOnOnlyWhileTheFrameIsSent) {
   EXPECT_EQ(rig.port.LineLog(), (std::vector<std::string>{"write 8", "drained"}));
 }
 
+// RS485Mode changed while a frame is still leaving the port (a property page applied under a
+// running scan): the line raised for that frame is the one released once it has left, so the
+// driver does not stay on and drown every reply. The next request keys the new line.
+TEST(MasterLine, Rs485DriverRaisedForAFrameIsReleasedWhateverTheModeBecomes) {
+  for (auto to : {rtu::OFF, rtu::DTR, rtu::Mode3}) {
+    MasterRig rig;
+    rig.master.SetRS485Mode(rtu::RTS);
+    rig.Answer(kGood);
+    ASSERT_EQ(rig.ReadPLCNW("40001"), ResultOk);
+    rig.master.SetRS485Mode(to);
+    rig.loop.DoEvents();
+    EXPECT_FALSE(rig.port.RtsLine()) << to;
+    EXPECT_FALSE(rig.port.DtrLine()) << to;
+    EXPECT_EQ(rig.port.SThreshold(), 0) << to;
+    ASSERT_EQ(rig.completions.size(), 1u) << to;
+
+    rig.port.ClearLineLog();
+    VariantArray v(1, 1, VarType::Double);
+    EXPECT_EQ(rig.ReadPLC("40001", v, 1), ResultOk) << to;
+    const std::vector<std::string> keyed{"DTR on", "write 8", "drained", "DTR off"};
+    const std::vector<std::string> plain{"write 8", "drained"};
+    EXPECT_EQ(rig.port.LineLog(), to == rtu::DTR ? keyed : plain) << to;
+  }
+}
+
 TEST(MasterLine, RawModeAndCarrierDetectReachTheHost) {
   MasterRig rig;
   rig.master.SendToComm("AT\r");
