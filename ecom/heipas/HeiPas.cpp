@@ -278,6 +278,11 @@ int CcmRequest(HEIDevice* device, std::uint16_t write, std::uint8_t dataType, st
 
   int refused = HP_E_TIMEOUT;  // the code of the last datagram refused, if any
   std::string why;
+  // Datagrams from another address or port (a NAT rewriting the module's port, another
+  // module, a spoofer): never an answer, but a failure that hides them sends the user to a
+  // module that did answer.
+  int elsewhere = 0;
+  ModuleAddress lastElsewhere{};
   const int attempts = 1 + std::min(device->Retries, kMaxRetries);
   const auto callEnd = Clock::now() + kMaxCallTime;
   int made = 0;
@@ -288,7 +293,11 @@ int CcmRequest(HEIDevice* device, std::uint16_t write, std::uint8_t dataType, st
     // Every attempt carries the same sequence number, so a late answer to an earlier one counts.
     const auto deadline = std::min(start + std::chrono::milliseconds(device->TimeoutMs), callEnd);
     while (auto got = Receive(*socket, deadline)) {
-      if (!(got->from == to)) continue;  // not the module asked: not an answer at all
+      if (!(got->from == to)) {  // not the module asked: not an answer at all
+        ++elsewhere;
+        lastElsewhere = got->from;
+        continue;
+      }
       const auto reply = Parse(got->bytes);
       if (!reply) {
         refused = HP_E_BAD_REPLY;
@@ -316,6 +325,10 @@ int CcmRequest(HEIDevice* device, std::uint16_t write, std::uint8_t dataType, st
   if (refused == HP_E_TIMEOUT)
     why = "no answer from " + module() + " to " + std::to_string(made) + " attempt" + (made == 1 ? "" : "s") + " of " +
           std::to_string(device->TimeoutMs) + " ms";
+  if (elsewhere > 0)
+    why += "; " + std::to_string(elsewhere) + (elsewhere == 1 ? " datagram" : " datagrams") +
+           " came from elsewhere meanwhile (the last from " + AddressText(lastElsewhere) +
+           "), not taken as the module's answer";
   return Fail(refused, why);
 }
 

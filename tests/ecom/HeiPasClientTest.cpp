@@ -114,6 +114,32 @@ TEST(HeiPasClient, OnlyAnExactAnswerFromTheModuleAskedCounts) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));  // 2 attempts of 40 ms
 }
 
+TEST(HeiPasClient, AnAnswerFromAnotherPortIsToldWithTheTimeOut) {
+  // A NAT between client and module that rewrites the module's source port: every answer
+  // comes from 127.0.0.1:other, is refused, and the failure says so instead of "no answer".
+  auto elsewhere = UdpSocket::Bind(kLoopback, 0);
+  ASSERT_TRUE(elsewhere);
+  const std::string other = "127.0.0.1:" + std::to_string(elsewhere->LocalPort());
+  int requests = 0;
+  PlayedModule module([&](const UdpSocket&, const UdpSocket::Received& got, const Datagram& d) {
+    Datagram reply = d;
+    reply.kind = Kind::CcmReply;
+    reply.data = {0x34, 0x12};
+    elsewhere->SendTo(got.from, heipas::Encode(reply));
+    return ++requests < 2;
+  });
+  OpenDevice o;
+  std::uint8_t buffer[2]{};
+  EXPECT_EQ(o.api->CcmRequest(o.devices[0], 0, 0x31, 1, 2, buffer), HP_E_TIMEOUT);
+  EXPECT_EQ(buffer[0], 0);
+  const std::string detail = o.api->ErrorDetail();
+  EXPECT_EQ(detail.rfind("no answer from module 4 at 127.0.0.1:", 0), 0u) << detail;
+  EXPECT_NE(detail.find("to 2 attempts of 40 ms; 2 datagrams came from elsewhere meanwhile (the last from " + other +
+                        "), not taken as the module's answer"),
+            std::string::npos)
+      << detail;
+}
+
 TEST(HeiPasClient, ArgumentChecksAndIpx) {
   PlayedModule module([](const UdpSocket&, const UdpSocket::Received&, const Datagram&) { return false; });
   OpenDevice o;
