@@ -195,22 +195,36 @@ int Query(HEITransport* transport, HEIDevice* devices, std::int32_t* count, std:
   query.kind = Kind::Query;
   query.sequence = NextSequence();
   const auto bytes = Encode(query);
-  for (const auto& a : list) Send(t->socket, a, bytes);
+  // A query the system refused to send (a broadcast address, no route since the interface
+  // went) is no silent module: the text names it.
+  std::size_t unsent = 0;
+  std::string unsentWhy;
+  for (const auto& a : list) {
+    if (Send(t->socket, a, bytes)) continue;
+    ++unsent;
+    unsentWhy = AddressText(a) + ": " + std::strerror(errno);
+  }
 
   std::vector<std::optional<Datagram>> answers(list.size());
   std::size_t answered = 0;
+  std::size_t unlisted = 0;  // answers to this query from an address not listed
+  ModuleAddress lastUnlisted{};
   const auto deadline = Clock::now() + std::chrono::milliseconds(QueryMilliseconds());
   while (answered < list.size()) {
     auto got = Receive(t->socket, deadline);
     if (!got) break;
     auto reply = Parse(got->bytes);
     if (!reply || reply->kind != Kind::QueryReply || reply->sequence != query.sequence) continue;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      if (list[i] == got->from && !answers[i]) {
-        answers[i] = std::move(*reply);
-        ++answered;
-        break;
-      }
+    const auto at = std::find(list.begin(), list.end(), got->from);
+    if (at == list.end()) {
+      ++unlisted;
+      lastUnlisted = got->from;
+      continue;
+    }
+    auto& answer = answers[static_cast<std::size_t>(at - list.begin())];
+    if (!answer) {
+      answer = std::move(*reply);
+      ++answered;
     }
   }
 
@@ -225,6 +239,13 @@ int Query(HEITransport* transport, HEIDevice* devices, std::int32_t* count, std:
     State().detail = "none of the " + std::to_string(list.size()) + " module address(es) listed in " + t->source +
                      " answered" + (answered > 0 ? " as asked" : "") + " within " +
                      std::to_string(QueryMilliseconds()) + " ms";
+    if (unsent > 0)
+      State().detail += "; the query could not be sent to " + std::to_string(unsent) + " of them (the last, " +
+                        unsentWhy + ")";
+    if (unlisted > 0)
+      State().detail += "; " + std::to_string(unlisted) + (unlisted == 1 ? " answer" : " answers") +
+                        " came from an address not listed (the last from " + AddressText(lastUnlisted) +
+                        "), not taken";
   }
   return HP_OK;
 }

@@ -140,6 +140,55 @@ TEST(HeiPasClient, AnAnswerFromAnotherPortIsToldWithTheTimeOut) {
       << detail;
 }
 
+TEST(HeiPasClient, AQueryThatFoundNoModuleSaysWhatCameInstead) {
+  setenv("HEI_PAS_QUERY_MS", "100", 1);
+  // A module listed by a broadcast address: the system refuses the send.
+  setenv("HEI_PAS_MODULES", "255.255.255.255:28784", 1);
+  {
+    auto api = Library();
+    HEITransport t{.Transport = 4, .Protocol = 3, .Token = 0, .Reserved = {}};
+    HEIDevice devices[20]{};
+    std::int32_t count = 20;
+    ASSERT_EQ(api->Open(2), HP_OK);
+    ASSERT_EQ(api->OpenTransport(t, 2, 0), HP_OK);
+    EXPECT_EQ(api->QueryDevices(t, devices, count, 2), HP_OK);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(api->ErrorDetail(),
+              "none of the 1 module address(es) listed in HEI_PAS_MODULES answered within 100 ms; the query could "
+              "not be sent to 1 of them (the last, 255.255.255.255:28784: Permission denied)");
+    api->Close();
+  }
+  // A module that answers from another port than the one listed (a NAT).
+  auto listed = UdpSocket::Bind(kLoopback, 0);
+  auto answering = UdpSocket::Bind(kLoopback, 0);
+  ASSERT_TRUE(listed && answering);
+  setenv("HEI_PAS_MODULES", ("127.0.0.1:" + std::to_string(listed->LocalPort())).c_str(), 1);
+  std::thread module([&] {
+    auto got = listed->ReceiveUntil(std::chrono::steady_clock::now() + std::chrono::seconds(5));
+    if (!got) return;
+    const auto d = heipas::Parse(got->bytes);
+    if (!d) return;
+    Datagram reply{.kind = Kind::QueryReply, .sequence = d->sequence, .moduleId = 4, .deviceType = 1, .name = "M4"};
+    answering->SendTo(got->from, heipas::Encode(reply));
+  });
+  auto api = Library();
+  HEITransport t{.Transport = 4, .Protocol = 3, .Token = 0, .Reserved = {}};
+  HEIDevice devices[20]{};
+  std::int32_t count = 20;
+  ASSERT_EQ(api->Open(2), HP_OK);
+  ASSERT_EQ(api->OpenTransport(t, 2, 0), HP_OK);
+  EXPECT_EQ(api->QueryDevices(t, devices, count, 2), HP_OK);
+  module.join();
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(api->ErrorDetail(),
+            "none of the 1 module address(es) listed in HEI_PAS_MODULES answered within 100 ms; 1 answer came from an "
+            "address not listed (the last from 127.0.0.1:" +
+                std::to_string(answering->LocalPort()) + "), not taken");
+  api->Close();
+  unsetenv("HEI_PAS_QUERY_MS");
+  unsetenv("HEI_PAS_MODULES");
+}
+
 TEST(HeiPasClient, ArgumentChecksAndIpx) {
   PlayedModule module([](const UdpSocket&, const UdpSocket::Received&, const Datagram&) { return false; });
   OpenDevice o;
