@@ -254,7 +254,6 @@ TEST(RtuLinkMaster, ANonWaitingReadEndedUnderItSaysHow) {
   EXPECT_EQ(r.link->FailureCause(), "no reply from unit 1 within 2 s");
 }
 
-
 // Made a slave while a read is out, the control takes the reply that comes as a request: the
 // read ends at once, saying why, rather than 2 s later as unanswered by a unit that did answer.
 // A read under a change of framing alone is carried out as it began.
