@@ -111,7 +111,10 @@ bool Send(const UdpSocket& socket, const ModuleAddress& to, std::span<const std:
   return socket.SendTo(to, bytes);
 }
 
+// The deadline is looked at before each datagram, not only when none waits: a flood of others'
+// datagrams (a broadcast storm) would otherwise hold the call for as long as it lasts.
 std::optional<UdpSocket::Received> Receive(const UdpSocket& socket, UdpSocket::Deadline deadline) {
+  if (Clock::now() >= deadline) return std::nullopt;
   auto got = socket.ReceiveUntil(deadline);
   if (got) Trace(HEI_TRACE_RECEIVED, got->bytes);
   return got;

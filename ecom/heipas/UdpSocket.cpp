@@ -14,6 +14,9 @@
 namespace heipas {
 namespace {
 
+// Datagrams one Drain reads at most: far more than a socket's receive buffer holds.
+constexpr int kMaxDrained = 4096;
+
 sockaddr_in SocketAddress(std::uint32_t ipv4, std::uint16_t port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -106,7 +109,9 @@ std::optional<UdpSocket::Received> UdpSocket::ReceiveUntil(Deadline deadline) co
 
 void UdpSocket::Drain() const {
   std::uint8_t scratch[kMaxDatagram + 1];
-  while (::recv(fd_, scratch, sizeof scratch, MSG_DONTWAIT) >= 0 || errno == ECONNREFUSED || errno == EINTR) {
+  // Bounded, so that datagrams arriving as fast as they are read cannot keep it here.
+  for (int left = kMaxDrained; left > 0; --left) {
+    if (::recv(fd_, scratch, sizeof scratch, MSG_DONTWAIT) < 0 && errno != ECONNREFUSED && errno != EINTR) return;
   }
 }
 

@@ -34,7 +34,7 @@ class UdpSocket {
   bool SendTo(const ModuleAddress& to, std::span<const std::uint8_t> bytes) const;
   // The next datagram, or nullopt once the deadline has passed (or the socket failed).
   std::optional<Received> ReceiveUntil(Deadline deadline) const;
-  // Drops every datagram already waiting.
+  // Drops the datagrams already waiting (at most a few thousand, should more keep coming).
   void Drain() const;
 
  private:

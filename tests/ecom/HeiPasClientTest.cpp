@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -525,6 +526,42 @@ TEST(HeiPasClient, ARecordThatIsNotTheLibrarysIsRefused) {
   EXPECT_EQ(api->CloseDevice(garbage), HP_E_NOT_OPEN);
   EXPECT_EQ(api->ErrorDetail(), "the device, its transport or the library is not open");
   api->Close();
+}
+
+TEST(HeiPasClient, AFloodOfForeignDatagramsDoesNotHoldTheCallPastItsTime) {
+  // A broadcast storm or a babbling device sends to the client's port faster than a host that
+  // traces every datagram takes them: the call still ends at its attempts' time.
+  auto elsewhere = UdpSocket::Bind(kLoopback, 0);
+  ASSERT_TRUE(elsewhere);
+  std::atomic<bool> stop{false};
+  std::thread flood;
+  PlayedModule module([&](const UdpSocket&, const UdpSocket::Received& got, const Datagram& d) {
+    const auto to = got.from;
+    const auto bytes = heipas::Encode(ReplyTo(d, {1, 0}));
+    flood = std::thread([&stop, &elsewhere, to, bytes] {
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+      while (!stop && std::chrono::steady_clock::now() < end) {
+        elsewhere->SendTo(to, bytes);
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+      }
+    });
+    return false;
+  });
+  OpenDevice o;
+  o.api->SetTrace([](TraceDirection, const std::uint8_t*, std::size_t, std::int64_t) {
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  });
+  std::uint8_t buffer[2]{};
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(o.api->CcmRequest(o.devices[0], 0, 0x31, 1, 2, buffer), HP_E_TIMEOUT);
+  const auto took = std::chrono::steady_clock::now() - start;
+  stop = true;
+  if (flood.joinable()) flood.join();
+  EXPECT_LT(took, std::chrono::milliseconds(HP_MAX_CALL_MS)) << "2 attempts of 40 ms";
+  EXPECT_EQ(buffer[0], 0);
+  EXPECT_NE(std::string(o.api->ErrorDetail()).find("came from elsewhere meanwhile"), std::string::npos)
+      << o.api->ErrorDetail();
+  o.api->SetTrace(nullptr);
 }
 
 TEST(HeiPasClient, TheTraceSeesEveryDatagram) {
