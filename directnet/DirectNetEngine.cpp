@@ -22,15 +22,17 @@ DirectNetEngine::~DirectNetEngine() {
   // The line state is the thread's: a transaction of this engine still marked on it has nobody
   // left to end it, and would hold every other control of the thread for 2 s. Only its own
   // marks go; a waiting call of another control keeps its own.
-  const bool mineOnLine = progress_.transaction != 0 && state_.Transaction == progress_.transaction;
-  if (mineOnLine && (!state_.ReadIdle || !state_.WriteIdle))
-    state_.Abandon(state_.WriteMode ? Direction::Write : Direction::Read);
+  if (HoldsLine()) state_.Abandon(state_.WriteMode ? Direction::Write : Direction::Read);
+}
+
+bool DirectNetEngine::HoldsLine() const {
+  const bool mine = progress_.transaction != 0 && state_.Transaction == progress_.transaction;
+  return mine && (!state_.ReadIdle || !state_.WriteIdle);
 }
 
 void DirectNetEngine::LineClosed() {
   if (awaited_ || awaitedWrites_) return;  // a waiting call of this engine tells it itself
-  const bool mineOnLine = progress_.transaction != 0 && state_.Transaction == progress_.transaction;
-  if (!mineOnLine || (state_.ReadIdle && state_.WriteIdle)) return;
+  if (!HoldsLine()) return;
   state_.Abandon(state_.WriteMode ? Direction::Write : Direction::Read);
   TellFailedRead();
 }

@@ -143,6 +143,8 @@ class DirectNetEngine {
 
  private:
   std::int64_t Now() const;
+  // A transaction of this engine is still marked on the thread's line state.
+  bool HoldsLine() const;
   // What the engine waits for from the station of its transaction.
   enum class Awaiting { EnquiryReply, Reply, Eot };
   // The transaction this engine put on the line, followed for the text of its failure.
