@@ -155,6 +155,14 @@ ReplyOutcome EvaluateReply(const ReplyReceiver& r) {
     if (payload.size() >= 7 && (h.sts & 0xF0) == 0xF0) h.ext = payload[6];
     out.header = h;
   }
+  // A reply too short for its transaction number is no station's answer to this request
+  // (a zero byte lost on the line passes BCC, and a leading one CRC): its "STS" may be the
+  // transaction number, and a write carried out would read as refused.
+  if (!out.header) {
+    out.text = kTextUnfit;
+    out.cause = "the reply of " + std::to_string(payload.size()) + " bytes carries no transaction number";
+    return out;
+  }
   if (payload[3] != 0) {
     out.status = ResultStatusError;
     out.text = kTextStatus;
@@ -162,10 +170,6 @@ ReplyOutcome EvaluateReply(const ReplyReceiver& r) {
     return out;
   }
   out.text = kTextUnfit;
-  if (!out.header) {
-    out.cause = "the reply of " + std::to_string(payload.size()) + " bytes carries no transaction number";
-    return out;
-  }
   if (out.header->tns >= kReplyRows) {
     out.cause = "the reply's transaction number " + std::to_string(out.header->tns) + " is beyond the table's 0.." +
                 std::to_string(kReplyRows - 1);
