@@ -225,6 +225,13 @@ LinkClosing Df1Link::ReadReply(ReplyReceiver& receiver, const Transaction& t) {
                     (outcome.words.size() == 1 ? " word where " : " words where ") + t.What() + " asked for " +
                     std::to_string(t.expectedWords));
   }
+  // A byte lost or doubled on the line shifts every word after it, and a BCC does not see a
+  // doubled or added zero: such a reply is refused rather than read out of step.
+  if (t.IsRead() && outcome.oddByte) {
+    return fail(ResultCheckError, kTextUnfit,
+                "the reply from " + Station(t) + " to " + t.What() +
+                    " ends in a byte no word holds (a byte lost or added on the line)");
+  }
   out.tns = outcome.tns;
   out.words = std::move(outcome.words);
   return out;

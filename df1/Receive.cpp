@@ -184,6 +184,7 @@ ReplyOutcome EvaluateReply(const ReplyReceiver& r) {
       out.tns.reset();
       return out;
     }
+    out.oddByte = (payload.size() - 6) % 2 != 0;
     out.words.reserve(n);
     for (std::size_t k = 0; k < n; ++k)
       out.words.push_back(static_cast<std::uint16_t>(payload[6 + 2 * k] | (payload[7 + 2 * k] << 8)));

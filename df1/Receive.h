@@ -154,6 +154,8 @@ struct ReplyOutcome {
   // low byte first; a trailing odd byte ignored). No words for a reply of fewer than 8 bytes.
   std::optional<int> tns;
   std::vector<std::uint16_t> words;
+  // The data ends in a byte no word holds: no read's good reply does.
+  bool oddByte = false;
 };
 
 // Judges a receiver whose loop ended: link signal, check, STS, and the fit of the data.
