@@ -8,25 +8,15 @@
 #include <string>
 
 #include "tests/df1/Df1Rig.h"
+#include "tests/support/AnswerMishaps.h"
 
 namespace plc {
 namespace {
 
 using test::Df1Rig;
+using test::Harm;
+using test::Mishap;
 
-enum class Harm { Flip, Drop, Lose, Late };
-
-struct Mishap {
-  std::size_t answer;  // which of the PLC's answers, in order
-  Harm harm;
-  std::size_t at = 0;
-  int bit = 0;
-  std::string Name() const {
-    static const char* names[] = {"flip", "drop", "lose", "late"};
-    return "answer " + std::to_string(answer) + " " + names[static_cast<int>(harm)] + " byte " +
-           std::to_string(at) + " bit " + std::to_string(bit);
-  }
-};
 
 Result Write(DfLink& link, const std::string& address, std::vector<double> values) {
   std::string a = address;
@@ -71,16 +61,7 @@ TEST(DfLinkAckSweep, AWriteReportedDoneIsInThePlcAndAFailedOneSaysWhy) {
       ASSERT_EQ(Write(r.Link(), "N7:0", {1234, 5678}), ResultOk) << r.Link().FailureCause();
     }
     ASSERT_GE(sizes.size(), 2u);
-    std::vector<Mishap> mishaps;
-    for (std::size_t a = 0; a < sizes.size(); ++a) {
-      mishaps.push_back({a, Harm::Lose});
-      mishaps.push_back({a, Harm::Late});
-      for (std::size_t p = 0; p < sizes[a]; ++p) {
-        mishaps.push_back({a, Harm::Drop, p});
-        for (int b = 0; b < 8; ++b) mishaps.push_back({a, Harm::Flip, p, b});
-      }
-    }
-    for (const Mishap& m : mishaps) {
+    for (const Mishap& m : test::MishapsOf(sizes)) {
       SCOPED_TRACE(std::string(bcc ? "BCC " : "CRC ") + m.Name());
       Df1Rig r(bcc);
       Wire(r, m, nullptr);

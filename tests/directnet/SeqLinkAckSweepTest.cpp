@@ -7,25 +7,15 @@
 #include <string>
 
 #include "tests/directnet/SeqLinkRig.h"
+#include "tests/support/AnswerMishaps.h"
 
 namespace plc {
 namespace {
 
+using test::Harm;
+using test::Mishap;
 using test::SeqLinkRig;
 
-enum class Harm { Flip, Drop, Lose, Late };
-
-struct Mishap {
-  std::size_t answer;  // which of the station's answers, in order
-  Harm harm;
-  std::size_t at = 0;  // byte within it
-  int bit = 0;
-  std::string Name() const {
-    static const char* names[] = {"flip", "drop", "lose", "late"};
-    return "answer " + std::to_string(answer) + " " + names[static_cast<int>(harm)] + " byte " +
-           std::to_string(at) + " bit " + std::to_string(bit);
-  }
-};
 
 // The rig's station, its answers passed through the mishap.
 void Harm(SeqLinkRig& r, const Mishap& m) {
@@ -62,16 +52,7 @@ TEST(SeqLinkAckSweep, AWriteReportedDoneIsInTheStationAndAFailedOneSaysWhy) {
     ASSERT_EQ(r.Write("V,2000", Variant(std::int32_t{0x1234})), ResultOk);
   }
   ASSERT_GE(sizes.size(), 3u);
-  std::vector<Mishap> mishaps;
-  for (std::size_t a = 0; a < sizes.size(); ++a) {
-    mishaps.push_back({a, Harm::Lose});
-    mishaps.push_back({a, Harm::Late});
-    for (std::size_t p = 0; p < sizes[a]; ++p) {
-      mishaps.push_back({a, Harm::Drop, p});
-      for (int b = 0; b < 8; ++b) mishaps.push_back({a, Harm::Flip, p, b});
-    }
-  }
-  for (const Mishap& m : mishaps) {
+  for (const Mishap& m : test::MishapsOf(sizes)) {
     SCOPED_TRACE(m.Name());
     SeqLinkRig r;
     r.station.SetWord(1, 0x0400, 7);

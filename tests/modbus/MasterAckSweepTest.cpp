@@ -9,22 +9,13 @@
 
 #include "modbus/AsciiFrame.h"
 #include "tests/modbus/MasterRig.h"
+#include "tests/support/AnswerMishaps.h"
 
 namespace plc::modbus::testing {
 namespace {
 
-enum class Harm { Flip, Drop, Lose, Late };
-
-struct Mishap {
-  Harm harm;
-  std::size_t at = 0;
-  int bit = 0;
-  std::string Name() const {
-    static const char* names[] = {"flip", "drop", "lose", "late"};
-    return std::string(names[static_cast<int>(harm)]) + " byte " + std::to_string(at) + " bit " +
-           std::to_string(bit);
-  }
-};
+using plc::test::Harm;
+using plc::test::Mishap;
 
 // A slave of holding registers and coils that carries out what reaches it intact and answers;
 // its first answer meets the mishap.
@@ -101,13 +92,8 @@ TEST(MasterAckSweep, AWriteReportedDoneIsCarriedOutAndAFailedOneSaysWhy) {
       Slave probe;
       probe.ascii = ascii;
       const std::size_t size = probe.Frame(Adu{1, 6, Bytes(4)}).size();
-      std::vector<Mishap> mishaps = {{Harm::Lose}, {Harm::Late}};
-      for (std::size_t p = 0; p < size; ++p) {
-        mishaps.push_back({Harm::Drop, p});
-        for (int b = 0; b < 8; ++b) mishaps.push_back({Harm::Flip, p, b});
-      }
       const bool coils = w.address[0] == '0';
-      for (const Mishap& m : mishaps) {
+      for (const Mishap& m : plc::test::MishapsOf({size})) {
         SCOPED_TRACE(std::string(ascii ? "ASCII " : "RTU ") + w.what + ": " + m.Name());
         MasterRig rig;
         if (ascii) rig.master.SetModBusMode(rtu::Ascii);
