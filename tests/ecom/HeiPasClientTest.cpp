@@ -141,29 +141,35 @@ TEST(HeiPasClient, AnAnswerFromAnotherPortIsToldWithTheTimeOut) {
       << detail;
 }
 
+// A search of the modules HEI_PAS_MODULES lists that finds none: the detail it leaves.
+std::string DetailOfASearchFindingNone() {
+  auto api = Library();
+  HEITransport t{.Transport = 4, .Protocol = 3, .Token = 0, .Reserved = {}};
+  HEIDevice devices[20]{};
+  std::int32_t count = 20;
+  EXPECT_EQ(api->Open(2), HP_OK);
+  EXPECT_EQ(api->OpenTransport(t, 2, 0), HP_OK);
+  EXPECT_EQ(api->QueryDevices(t, devices, count, 2), HP_OK);
+  EXPECT_EQ(count, 0);
+  std::string detail = api->ErrorDetail();
+  api->Close();
+  return detail;
+}
+
 TEST(HeiPasClient, AQueryThatFoundNoModuleSaysWhatCameInstead) {
   setenv("HEI_PAS_QUERY_MS", "100", 1);
   // A module listed by a broadcast address: the system refuses the send.
   setenv("HEI_PAS_MODULES", "255.255.255.255:28784", 1);
   {
-    auto api = Library();
-    HEITransport t{.Transport = 4, .Protocol = 3, .Token = 0, .Reserved = {}};
-    HEIDevice devices[20]{};
-    std::int32_t count = 20;
-    ASSERT_EQ(api->Open(2), HP_OK);
-    ASSERT_EQ(api->OpenTransport(t, 2, 0), HP_OK);
-    EXPECT_EQ(api->QueryDevices(t, devices, count, 2), HP_OK);
-    EXPECT_EQ(count, 0);
     // The system's words: "Permission denied" where a route exists, "Network is unreachable"
     // on a machine with none.
-    const std::string detail = api->ErrorDetail();
+    const std::string detail = DetailOfASearchFindingNone();
     EXPECT_EQ(detail.rfind("none of the 1 module address(es) listed in HEI_PAS_MODULES answered within 100 ms; the "
                            "query could not be sent to 1 of them (the last, 255.255.255.255:28784: ",
                            0),
               0u)
         << detail;
     EXPECT_EQ(detail.back(), ')') << detail;
-    api->Close();
   }
   // A module that answers from another port than the one listed (a NAT).
   auto listed = UdpSocket::Bind(kLoopback, 0);
@@ -178,20 +184,12 @@ TEST(HeiPasClient, AQueryThatFoundNoModuleSaysWhatCameInstead) {
     Datagram reply{.kind = Kind::QueryReply, .sequence = d->sequence, .moduleId = 4, .deviceType = 1, .name = "M4"};
     answering->SendTo(got->from, heipas::Encode(reply));
   });
-  auto api = Library();
-  HEITransport t{.Transport = 4, .Protocol = 3, .Token = 0, .Reserved = {}};
-  HEIDevice devices[20]{};
-  std::int32_t count = 20;
-  ASSERT_EQ(api->Open(2), HP_OK);
-  ASSERT_EQ(api->OpenTransport(t, 2, 0), HP_OK);
-  EXPECT_EQ(api->QueryDevices(t, devices, count, 2), HP_OK);
+  const std::string detail = DetailOfASearchFindingNone();
   module.join();
-  EXPECT_EQ(count, 0);
-  EXPECT_EQ(api->ErrorDetail(),
+  EXPECT_EQ(detail,
             "none of the 1 module address(es) listed in HEI_PAS_MODULES answered within 100 ms; 1 answer came from an "
             "address not listed (the last from 127.0.0.1:" +
                 std::to_string(answering->LocalPort()) + "), not taken");
-  api->Close();
   unsetenv("HEI_PAS_QUERY_MS");
   unsetenv("HEI_PAS_MODULES");
 }

@@ -37,6 +37,12 @@ struct RtuLinkRig : test::LinkTestBench<RtuLink> {
     return modbus::BuildRtuFrame(Adu{m[0], m[1], Bytes(m.begin() + 2, m.end())});
   }
 
+  // A ReadPLCNW of one value.
+  Result ReadOneNW(std::string address) {
+    VariantArray unused(1, 1);
+    return link->ReadPLCNW(address, unused, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>());
+  }
+
   Result ReadPLC(std::string address, VariantArray& values, std::int16_t size) {
     Variant s(size);
     return link->ReadPLC(address, values, Opt<Variant>(s), Opt<std::int16_t>());
@@ -260,10 +266,7 @@ TEST(RtuLinkMaster, ANonWaitingReadEndedUnderItSaysHow) {
 TEST(RtuLinkMaster, AReadOutWhenTheControlIsMadeASlaveEndsSayingSo) {
   for (std::int16_t mode : {rtu::SlaveRtu, rtu::SlaveAscii}) {
     RtuLinkRig r;
-    std::string address = "40001";
-    VariantArray unused(1, 1);
-    const Opt<std::int16_t> one(std::int16_t{1});
-    ASSERT_EQ(r.link->ReadPLCNW(address, unused, one, Opt<std::int16_t>()), ResultOk);
+    ASSERT_EQ(r.ReadOneNW("40001"), ResultOk);
     r.clock.Advance(300'000);
     r.link->SetModBusMode(static_cast<rtu::EnModBusMode>(mode));
     EXPECT_EQ(r.link->CommBusy(), Variant(false)) << mode;
@@ -286,9 +289,7 @@ TEST(RtuLinkMaster, AReadOutWhenTheControlIsMadeASlaveEndsSayingSo) {
   }
 
   RtuLinkRig r;
-  std::string address = "40001";
-  VariantArray unused(1, 1);
-  ASSERT_EQ(r.link->ReadPLCNW(address, unused, Opt<std::int16_t>(std::int16_t{1}), Opt<std::int16_t>()), ResultOk);
+  ASSERT_EQ(r.ReadOneNW("40001"), ResultOk);
   r.link->SetModBusMode(rtu::Ascii);
   r.port->Inject(RtuLinkRig::Rtu("01 03 02 00 2A"));
   r.loop.DoEvents();
